@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# The test command: installs what is missing, configures, builds and runs every test, once in a
+# normal build and once under AddressSanitizer and UndefinedBehaviorSanitizer.
+#   scripts/test.sh            both builds
+#   scripts/test.sh --fast     the normal build only
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+cd "$top"
+bash scripts/install-deps.sh
+
+jobs=$(nproc)
+export CCACHE_BASEDIR="$top"
+export CCACHE_NOHASHDIR=true
+export CCACHE_SLOPPINESS=pch_defines,time_macros,include_file_mtime,include_file_ctime
+export CCACHE_MAXSIZE=${CCACHE_MAXSIZE:-5G}
+
+run_build() { # dir, extra cmake args...
+  local dir=$1; shift
+  cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+  (cd "$dir" && ctest --output-on-failure -j "$jobs" --timeout 600)
+}
+
+run_build build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFX_BENCH=ON
+if [ "${1:-}" != "--fast" ]; then
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    run_build build/sanitize -DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS_DEBUG=-g -O1" "-DCMAKE_C_FLAGS_DEBUG=-g -O1" -DFX_SANITIZE=ON -DFX_BENCH=OFF
+fi

@@ -1,0 +1,130 @@
+#include "support/TestSupport.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+#include <thread>
+
+extern char** environ;
+
+namespace fxtest {
+
+TempDir::TempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "fxtest-XXXXXX").string();
+  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+std::filesystem::path sourceDir() {
+  if (const char* env = std::getenv("FX_SOURCE_DIR")) return env;
+  return std::filesystem::current_path();
+}
+
+std::filesystem::path dataPath(const std::string& relative) {
+  if (const char* env = std::getenv("FX_TEST_DATA")) return std::filesystem::path(env) / relative;
+  return sourceDir() / "tests" / "data" / relative;
+}
+
+ChildProcess::ChildProcess(std::vector<std::string> argv, std::vector<std::string> extraEnv) {
+  int pipefd[2];
+  if (pipe2(pipefd, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  std::vector<std::string> env;
+  for (char** e = environ; *e; ++e) env.emplace_back(*e);
+  for (auto& e : extraEnv) env.push_back(e);
+  std::vector<char*> cargv, cenv;
+  for (auto& a : argv) cargv.push_back(a.data());
+  cargv.push_back(nullptr);
+  for (auto& e : env) cenv.push_back(e.data());
+  cenv.push_back(nullptr);
+  pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    dup2(pipefd[1], 1);
+    setpgid(0, 0);
+    execve(cargv[0], cargv.data(), cenv.data());
+    _exit(127);
+  }
+  close(pipefd[1]);
+  pid_ = pid;
+  out_ = pipefd[0];
+}
+
+ChildProcess::~ChildProcess() {
+  terminate();
+  if (out_ >= 0) close(out_);
+}
+
+std::optional<std::string> ChildProcess::readLine(int timeoutMs) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    auto nl = buffer_.find('\n');
+    if (nl != std::string::npos) {
+      std::string line = buffer_.substr(0, nl);
+      buffer_.erase(0, nl + 1);
+      return line;
+    }
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0 || out_ < 0) return std::nullopt;
+    pollfd p{out_, POLLIN, 0};
+    int r = poll(&p, 1, static_cast<int>(left.count()));
+    if (r <= 0) continue;
+    char buf[4096];
+    ssize_t n = read(out_, buf, sizeof buf);
+    if (n <= 0) {
+      close(out_);
+      out_ = -1;
+      if (!buffer_.empty()) {
+        std::string rest;
+        rest.swap(buffer_);
+        return rest;
+      }
+      return std::nullopt;
+    }
+    buffer_.append(buf, static_cast<size_t>(n));
+  }
+}
+
+int ChildProcess::wait(int timeoutMs) {
+  if (pid_ < 0) return status_;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    int st = 0;
+    pid_t r = waitpid(pid_, &st, WNOHANG);
+    if (r == pid_) {
+      exited_ = true;
+      status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+      pid_ = -1;
+      return status_;
+    }
+    if (r < 0) return -1;
+    if (std::chrono::steady_clock::now() >= deadline) {
+      terminate();
+      return status_;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+void ChildProcess::terminate() {
+  if (pid_ < 0) return;
+  kill(-pid_, SIGKILL);
+  kill(pid_, SIGKILL);
+  int st = 0;
+  waitpid(pid_, &st, 0);
+  status_ = -1;
+  pid_ = -1;
+}
+
+}  // namespace fxtest

@@ -1,0 +1,57 @@
+#pragma once
+// Helpers shared by every test executable: temporary directories, test data, child processes.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace fxtest {
+
+// A fresh directory under the system's temporary directory, removed with everything in it.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// tests/data/<relative>
+std::filesystem::path dataPath(const std::string& relative);
+// The repository's top folder.
+std::filesystem::path sourceDir();
+
+// A child process (a test peer: python3 server, node, openssl). Killed and reaped on destruction.
+// Standard output is a pipe readable line by line, so a peer can print its port once ready.
+class ChildProcess {
+ public:
+  explicit ChildProcess(std::vector<std::string> argv, std::vector<std::string> extraEnv = {});
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  // Next line of standard output (without the newline), or nullopt at end or after timeoutMs.
+  std::optional<std::string> readLine(int timeoutMs = 10000);
+  // Waits for the exit status (-1 on failure to wait); kills after timeoutMs.
+  int wait(int timeoutMs = 10000);
+  void terminate();
+  int pid() const { return pid_; }
+
+ private:
+  int pid_ = -1;
+  int out_ = -1;
+  std::string buffer_;
+  bool exited_ = false;
+  int status_ = -1;
+};
+
+// The system's Python (Debian's python3 with its python3-* packages).
+inline constexpr const char* kPython = "/usr/bin/python3";
+
+}  // namespace fxtest
