@@ -64,3 +64,31 @@ function(fx_bench)
   target_compile_options(${A_NAME} PRIVATE ${FX_WARNINGS})
   target_link_libraries(${A_NAME} PRIVATE ${A_DEPS} benchmark::benchmark)
 endfunction()
+
+# Every .cc file below the current folder, re-globbed on each build.
+macro(fx_glob_sources out)
+  file(GLOB_RECURSE ${out} CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cc)
+endmacro()
+
+# fx_glob_library(NAME lib [DEPS ...]): a library of every .cc file below the current folder
+# (an interface library while the folder holds none).
+function(fx_glob_library)
+  cmake_parse_arguments(A "" "NAME" "DEPS;PRIVATE_DEPS" ${ARGN})
+  fx_glob_sources(srcs)
+  if(srcs)
+    fx_library(NAME ${A_NAME} SOURCES ${srcs} DEPS ${A_DEPS} PRIVATE_DEPS ${A_PRIVATE_DEPS})
+  else()
+    add_library(${A_NAME} INTERFACE)
+    target_include_directories(${A_NAME} INTERFACE ${FX_SOURCE_ROOT})
+    target_link_libraries(${A_NAME} INTERFACE ${A_DEPS} ${A_PRIVATE_DEPS})
+  endif()
+endfunction()
+
+# fx_glob_test(NAME exe [DEPS ...]): one test executable of every .cc file below the current folder.
+function(fx_glob_test)
+  cmake_parse_arguments(A "" "NAME;TIMEOUT" "DEPS" ${ARGN})
+  fx_glob_sources(srcs)
+  if(srcs)
+    fx_test(NAME ${A_NAME} SOURCES ${srcs} DEPS ${A_DEPS} TIMEOUT ${A_TIMEOUT})
+  endif()
+endfunction()
