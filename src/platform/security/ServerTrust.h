@@ -72,7 +72,8 @@ class ServerTrust {
   // nullopt when any certificate fails to parse.
   static std::optional<ServerTrust> fromDer(const std::vector<Bytes>& chainDer,
                                             TrustPolicy policy = TrustPolicy::basicX509());
-  // From an OpenSSL peer chain (SSL_get_peer_cert_chain); the stack is not consumed.
+  // From an OpenSSL peer chain; the stack is not consumed. On a client connection
+  // SSL_get_peer_cert_chain(ssl) starts with the server's own certificate, as wanted here.
   static ServerTrust fromNativeChain(stack_st_X509* chain, TrustPolicy policy = TrustPolicy::basicX509());
 
   // Replaces the policy (the platform's "set policies" with one policy).
@@ -86,7 +87,8 @@ class ServerTrust {
   const std::vector<Certificate>& anchorCertificates() const { return anchors_; }
   bool anchorCertificatesOnly() const { return anchorsOnly_; }
 
-  // The time of validity checks, seconds since 1970; none means the current time.
+  // The time of validity checks, seconds since 1970; none means the real current time (not the
+  // virtual test clock: certificates are valid in the real world's time).
   void setVerifyDate(std::optional<double> secondsSince1970) { verifyDate_ = secondsSince1970; }
 
   // Builds and checks the chain. Any anchor is trusted as it stands, even when it is not
