@@ -1,0 +1,230 @@
+#include "platform/foundation/Clock.h"
+
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/ClockInternal.h"
+#include "platform/foundation/Log.h"
+#include "platform/foundation/RunLoopInternal.h"
+
+namespace pf {
+namespace detail {
+
+std::atomic<bool> gVirtualClock{false};
+std::atomic<double> gVirtualNow{Clock::kVirtualStart};
+
+namespace {
+
+struct Registry {
+  std::mutex mutex;  // guards participants; held while advancing calls into them
+  std::vector<ClockParticipant*> participants;
+  std::mutex idleMutex;
+  std::condition_variable idleCv;
+  std::uint64_t idleGeneration = 0;
+  std::recursive_mutex advanceMutex;
+  std::atomic<long> advancing{0};
+};
+
+Registry& registry() {
+  static Registry* r = new Registry;  // outlives every thread that may still use it at exit
+  return *r;
+}
+
+// Real time an advance waits for busy participants before going on without them.
+constexpr auto kSettleLimit = std::chrono::seconds(2);
+
+bool anyBusy() {
+  auto& r = registry();
+  std::lock_guard lock(r.mutex);
+  for (auto* p : r.participants)
+    if (p->busy()) return true;
+  return false;
+}
+
+void kickAll() {
+  auto& r = registry();
+  std::lock_guard lock(r.mutex);
+  for (auto* p : r.participants) p->kick();
+}
+
+double nextDeadlineAfter(double date) {
+  auto& r = registry();
+  std::lock_guard lock(r.mutex);
+  double next = kForever;
+  for (auto* p : r.participants) {
+    double d = p->nextDeadline();
+    if (d > date && d < next) next = d;
+  }
+  return next;
+}
+
+// Waits (in real time, bounded) until no other participant is busy.
+void waitForOthers() {
+  auto& r = registry();
+  auto limit = std::chrono::steady_clock::now() + kSettleLimit;
+  while (anyBusy()) {
+    std::unique_lock lock(r.idleMutex);
+    auto generation = r.idleGeneration;
+    if (r.idleCv.wait_until(lock, std::min(limit, std::chrono::steady_clock::now() + std::chrono::milliseconds(2)),
+                            [&] { return r.idleGeneration != generation; }))
+      continue;
+    if (std::chrono::steady_clock::now() >= limit) {
+      logLine("Clock: advancing virtual time past work still running after 2 s of real time");
+      return;
+    }
+  }
+}
+
+// Lets everything due at the current virtual date run: the calling thread's own run loop here,
+// everybody else on their threads, until nobody has anything left to do.
+void settle() {
+  for (int round = 0; round < 10000; ++round) {
+    waitForOthers();
+    if (!runCurrentLoopDueWork()) return;
+  }
+}
+
+}  // namespace
+
+void addClockParticipant(ClockParticipant* participant) {
+  auto& r = registry();
+  std::lock_guard lock(r.mutex);
+  r.participants.push_back(participant);
+}
+
+void removeClockParticipant(ClockParticipant* participant) {
+  auto& r = registry();
+  {
+    std::lock_guard lock(r.mutex);
+    std::erase(r.participants, participant);
+  }
+  clockParticipantIdle();
+}
+
+void clockParticipantIdle() {
+  if (!virtualClock()) return;
+  auto& r = registry();
+  {
+    std::lock_guard lock(r.idleMutex);
+    ++r.idleGeneration;
+  }
+  r.idleCv.notify_all();
+}
+
+long currentThreadId() {
+  thread_local long tid = static_cast<long>(syscall(SYS_gettid));
+  return tid;
+}
+
+long advancingThread() { return registry().advancing.load(std::memory_order_acquire); }
+
+}  // namespace detail
+
+using namespace detail;
+
+double Clock::now() {
+  if (virtualClock()) return gVirtualNow.load(std::memory_order_acquire);
+  using namespace std::chrono;
+  return duration<double>(system_clock::now().time_since_epoch()).count();
+}
+
+double Clock::monotonic() {
+  if (virtualClock()) return gVirtualNow.load(std::memory_order_acquire);
+  using namespace std::chrono;
+  return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+bool Clock::isVirtual() { return virtualClock(); }
+
+void Clock::useVirtualTime(double startDate) {
+  gVirtualNow.store(startDate, std::memory_order_release);
+  gVirtualClock.store(true, std::memory_order_release);
+  kickAll();
+}
+
+void Clock::useRealTime() {
+  gVirtualClock.store(false, std::memory_order_release);
+  kickAll();
+}
+
+void Clock::advance(TimeInterval seconds) {
+  if (!(seconds > 0)) seconds = 0;
+  advanceTo(now() + seconds);
+}
+
+void Clock::advanceTo(double date) {
+  if (!virtualClock()) return;
+  auto& r = registry();
+  std::lock_guard guard(r.advanceMutex);
+  long previous = r.advancing.exchange(currentThreadId());
+  settle();
+  for (;;) {
+    double current = gVirtualNow.load();
+    double next = nextDeadlineAfter(current);
+    if (next > date) break;
+    gVirtualNow.store(next, std::memory_order_release);
+    kickAll();
+    settle();
+  }
+  if (date > gVirtualNow.load()) {
+    gVirtualNow.store(date, std::memory_order_release);
+    kickAll();
+    settle();
+  }
+  r.advancing.store(previous, std::memory_order_release);
+}
+
+namespace {
+
+// A thread sleeping on the virtual clock.
+class Sleeper final : public ClockParticipant {
+ public:
+  explicit Sleeper(double deadline) : deadline_(deadline) {}
+  double nextDeadline() override { return deadline_; }
+  bool busy() override { return gVirtualNow.load() >= deadline_ && !done_.load(); }
+  void kick() override {
+    std::lock_guard lock(mutex_);
+    cv_.notify_all();
+  }
+  void sleep() {
+    std::unique_lock lock(mutex_);
+    cv_.wait(lock, [&] { return !virtualClock() || gVirtualNow.load() >= deadline_; });
+    done_.store(true);
+  }
+
+ private:
+  double deadline_;
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  std::atomic<bool> done_{false};
+};
+
+}  // namespace
+
+void Clock::sleep(TimeInterval seconds) {
+  if (std::isnan(seconds) || seconds <= 0) return;
+  sleepUntil(now() + seconds);
+}
+
+void Clock::sleepUntil(double date) {
+  if (virtualClock()) {
+    if (gVirtualNow.load() >= date) return;
+    Sleeper sleeper(date);
+    addClockParticipant(&sleeper);
+    sleeper.sleep();
+    removeClockParticipant(&sleeper);
+    return;
+  }
+  std::mutex m;
+  std::condition_variable cv;
+  std::unique_lock lock(m);
+  waitOnClock(lock, cv, date, [] { return false; });
+}
+
+}  // namespace pf

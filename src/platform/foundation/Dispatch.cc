@@ -1,0 +1,798 @@
+#include "platform/foundation/Dispatch.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <queue>
+#include <thread>
+#include <vector>
+
+#include "platform/foundation/ClockInternal.h"
+#include "platform/foundation/Error.h"
+#include "platform/foundation/Log.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/foundation/RunLoopInternal.h"
+
+namespace pf {
+namespace detail {
+
+namespace {
+
+// ---------------------------------------------------------------- the thread pool
+
+struct PoolTask {
+  virtual ~PoolTask() = default;
+  virtual void run() = 0;
+  PoolTask* next = nullptr;
+};
+
+class Pool {
+ public:
+  static Pool& shared() {
+    static Pool* pool = new Pool;  // never destroyed: workers may run during exit
+    return *pool;
+  }
+
+  void submit(PoolTask* task) {
+    bool spawn = false;
+    {
+      std::lock_guard lock(mutex_);
+      task->next = nullptr;
+      if (tail_)
+        tail_->next = task;
+      else
+        head_ = task;
+      tail_ = task;
+      ++queued_;
+      if (queued_ > idle_ && threads_ < kMaxThreads) {
+        ++threads_;
+        spawn = true;
+      }
+    }
+    if (spawn)
+      std::thread([this] { work(); }).detach();
+    else
+      cv_.notify_one();
+  }
+
+ private:
+  static constexpr int kMaxThreads = 64;
+
+  void work() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      while (!head_) {
+        ++idle_;
+        cv_.wait(lock);
+        --idle_;
+      }
+      PoolTask* task = head_;
+      head_ = task->next;
+      if (!head_) tail_ = nullptr;
+      --queued_;
+      lock.unlock();
+      task->run();
+      lock.lock();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  PoolTask* head_ = nullptr;
+  PoolTask* tail_ = nullptr;
+  int queued_ = 0;
+  int idle_ = 0;
+  int threads_ = 0;
+};
+
+// ---------------------------------------------------------------- virtual-time accounting
+
+// Blocks submitted in virtual time and not yet finished (main queue excluded: its run loop
+// accounts for it).
+std::atomic<long> gInFlight{0};
+thread_local long tRunningCounted = 0;
+
+class InFlight final : public ClockParticipant {
+ public:
+  static InFlight& shared() {
+    static InFlight* p = [] {
+      auto* q = new InFlight;
+      addClockParticipant(q);
+      return q;
+    }();
+    return *p;
+  }
+  double nextDeadline() override { return kForever; }
+  bool busy() override { return gInFlight.load() - tRunningCounted > 0; }
+  void kick() override {}
+};
+
+bool countIn() {
+  if (!virtualClock()) return false;
+  InFlight::shared();
+  gInFlight.fetch_add(1);
+  return true;
+}
+
+void countOut(bool counted) {
+  if (counted && gInFlight.fetch_sub(1) == 1) clockParticipantIdle();
+}
+
+void runGuarded(const std::function<void()>& block, const char* where) {
+  try {
+    block();
+  } catch (const std::exception& e) {
+    logLine(std::string("*** uncaught exception in a block on ") + where + ": " + e.what());
+  } catch (...) {
+    logLine(std::string("*** uncaught exception in a block on ") + where);
+  }
+}
+
+// Handed from a queue to a thread waiting in sync().
+struct SyncWait {
+  std::mutex mutex;
+  std::condition_variable cv;
+  bool go = false;
+  std::function<void()> const* block = nullptr;  // main queue: run by the main thread
+  std::exception_ptr error;
+
+  void release() {
+    std::lock_guard lock(mutex);
+    go = true;
+    cv.notify_all();
+  }
+  void await() {
+    std::unique_lock lock(mutex);
+    cv.wait(lock, [&] { return go; });
+  }
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------- queues
+
+struct Frame {
+  QueueImpl* queue;
+  Frame* outer;
+};
+thread_local Frame* tFrames = nullptr;
+
+struct FrameScope {
+  Frame frame;
+  explicit FrameScope(QueueImpl* q) : frame{q, tFrames} { tFrames = &frame; }
+  ~FrameScope() { tFrames = frame.outer; }
+};
+
+struct Item {
+  std::function<void()> block;
+  SyncWait* sync = nullptr;
+  bool barrier = false;
+  bool counted = false;
+};
+
+struct QueueImpl : PoolTask {
+  DispatchQueue* self = nullptr;
+  DispatchQueue::Kind kind;
+  bool global = false;
+  std::string label;
+
+  std::mutex mutex;
+  std::deque<Item> items;
+  std::vector<std::pair<const void*, std::shared_ptr<void>>> specifics;
+
+  // Serial: a drainer or a sync caller owns the queue.
+  bool owned = false;
+  std::shared_ptr<DispatchQueue> keepAlive;
+  std::deque<Item> batch;  // the drainer's items taken from `items`
+
+  // Concurrent.
+  int running = 0;
+  bool barrierRunning = false;
+
+  // Main.
+  std::shared_ptr<RunLoopSource> mainSource;
+  bool mainSignalled = false;
+
+  bool onStack() const {
+    for (Frame* f = tFrames; f; f = f->outer)
+      if (f->queue == this) return true;
+    return false;
+  }
+
+  // ---- serial
+  void serialAsync(Item item) {
+    bool schedule = false;
+    {
+      std::lock_guard lock(mutex);
+      items.push_back(std::move(item));
+      if (!owned) {
+        owned = true;
+        schedule = true;
+        keepAlive = self->shared_from_this();
+      }
+    }
+    if (schedule) Pool::shared().submit(this);
+  }
+
+  // Ownership ends: hand it to the next sync waiter, a new drain, or nobody.
+  void releaseOwnership(std::unique_lock<std::mutex>& lock) {
+    if (items.empty()) {
+      owned = false;
+      return;
+    }
+    if (!keepAlive) keepAlive = self->shared_from_this();
+    lock.unlock();
+    Pool::shared().submit(this);
+  }
+
+  void run() override {  // serial drain on a pool thread
+    std::shared_ptr<DispatchQueue> keep;
+    std::unique_lock lock(mutex);
+    keep = std::move(keepAlive);
+    FrameScope scope(this);
+    int handled = 0;
+    for (;;) {
+      if (items.empty()) {
+        owned = false;
+        return;  // `lock` unlocks before `keep` lets go
+      }
+      if (handled >= 256) {  // let other queues have the pool
+        keepAlive = std::move(keep);
+        lock.unlock();
+        Pool::shared().submit(this);
+        return;
+      }
+      batch.swap(items);
+      lock.unlock();
+      while (!batch.empty()) {
+        Item& item = batch.front();
+        if (item.sync) {
+          SyncWait* wait = item.sync;
+          batch.pop_front();
+          lock.lock();
+          // Put the rest back in front, then hand the queue to the waiting thread.
+          items.insert(items.begin(), std::make_move_iterator(batch.begin()), std::make_move_iterator(batch.end()));
+          batch.clear();
+          lock.unlock();
+          wait->release();
+          return;  // `keep` lets go; the waiter holds its own reference
+        }
+        auto block = std::move(item.block);
+        bool counted = item.counted;
+        batch.pop_front();
+        tRunningCounted += counted;
+        runGuarded(block, label.c_str());
+        block = nullptr;
+        tRunningCounted -= counted;
+        countOut(counted);
+        ++handled;
+      }
+      lock.lock();
+    }
+  }
+
+  void serialSync(const std::function<void()>& block) {
+    if (onStack())
+      throw Exception(kDispatchDeadlockException,
+                      "dispatch sync onto the serial queue \"" + label + "\" from its own block would deadlock");
+    auto keep = self->shared_from_this();
+    {
+      std::unique_lock lock(mutex);
+      if (!owned) {
+        owned = true;
+      } else {
+        SyncWait wait;
+        items.push_back(Item{nullptr, &wait, false, false});
+        lock.unlock();
+        wait.await();
+      }
+    }
+    struct Release {
+      QueueImpl& q;
+      ~Release() {
+        std::unique_lock lock(q.mutex);
+        q.releaseOwnership(lock);
+      }
+    } release{*this};
+    FrameScope scope(this);
+    block();
+  }
+
+  // ---- concurrent
+  struct Task : PoolTask {
+    std::shared_ptr<DispatchQueue> queue;
+    QueueImpl* impl = nullptr;
+    Item item;
+    void run() override;
+  };
+
+  void submitTask(Item item) {
+    auto* task = new Task;
+    task->queue = self->shared_from_this();
+    task->impl = this;
+    task->item = std::move(item);
+    Pool::shared().submit(task);
+  }
+
+  void concurrentAsync(Item item) {
+    if (global) item.barrier = false;
+    {
+      std::lock_guard lock(mutex);
+      if (item.barrier) {
+        if (running > 0 || barrierRunning || !items.empty()) {
+          items.push_back(std::move(item));
+          return;
+        }
+        barrierRunning = true;
+        running = 1;
+      } else {
+        if (barrierRunning || !items.empty()) {
+          items.push_back(std::move(item));
+          return;
+        }
+        ++running;
+      }
+    }
+    submitTask(std::move(item));
+  }
+
+  // A block (or a sync caller) finished: start what may run now.
+  void concurrentDone(bool wasBarrier) {
+    std::vector<Item> start;
+    {
+      std::lock_guard lock(mutex);
+      --running;
+      if (wasBarrier) barrierRunning = false;
+      while (!items.empty() && !barrierRunning) {
+        Item& front = items.front();
+        if (front.barrier) {
+          if (running > 0) break;
+          barrierRunning = true;
+        }
+        ++running;
+        start.push_back(std::move(front));
+        items.pop_front();
+        if (barrierRunning) break;
+      }
+    }
+    for (auto& item : start) {
+      if (item.sync)
+        item.sync->release();
+      else
+        submitTask(std::move(item));
+    }
+  }
+
+  void concurrentSync(const std::function<void()>& block, bool barrier) {
+    if (global) barrier = false;
+    {
+      std::unique_lock lock(mutex);
+      bool now = barrier ? (running == 0 && !barrierRunning && items.empty()) : (!barrierRunning && items.empty());
+      if (now) {
+        ++running;
+        if (barrier) barrierRunning = true;
+      } else {
+        if (onStack())
+          throw Exception(kDispatchDeadlockException,
+                          "dispatch sync onto the queue \"" + label + "\" from its own block would deadlock");
+        SyncWait wait;
+        items.push_back(Item{nullptr, &wait, barrier, false});
+        lock.unlock();
+        wait.await();
+      }
+    }
+    auto keep = self->shared_from_this();
+    struct Done {
+      QueueImpl& q;
+      bool barrier;
+      ~Done() { q.concurrentDone(barrier); }
+    } done{*this, barrier};
+    FrameScope scope(this);
+    block();
+  }
+
+  // ---- main
+  void mainAsync(Item item) {
+    bool signal = false;
+    {
+      std::lock_guard lock(mutex);
+      items.push_back(std::move(item));
+      if (!mainSignalled) {
+        mainSignalled = true;
+        signal = true;
+      }
+    }
+    if (signal) mainSource->signal();
+  }
+
+  // Called by the main run loop (common modes). Runs what was queued when it started, one block at
+  // a time (a block may run the loop again, and the queue then goes on in order inside it).
+  void mainDrain() {
+    std::size_t count;
+    {
+      std::lock_guard lock(mutex);
+      mainSignalled = false;
+      count = items.size();
+    }
+    FrameScope scope(this);
+    for (std::size_t i = 0; i < count; ++i) {
+      Item item;
+      {
+        std::lock_guard lock(mutex);
+        if (items.empty()) break;
+        item = std::move(items.front());
+        items.pop_front();
+      }
+      if (item.sync) {
+        try {
+          (*item.sync->block)();
+        } catch (...) {
+          item.sync->error = std::current_exception();
+        }
+        item.sync->release();
+      } else {
+        runGuarded(item.block, label.c_str());
+      }
+    }
+    bool again = false;
+    {
+      std::lock_guard lock(mutex);
+      if (!items.empty() && !mainSignalled) {
+        mainSignalled = true;
+        again = true;
+      }
+    }
+    if (again) mainSource->signal();
+  }
+
+  void mainSync(const std::function<void()>& block) {
+    if (RunLoop::main()->isCurrent())
+      throw Exception(kDispatchDeadlockException, "dispatch sync onto the main queue from the main thread would deadlock");
+    SyncWait wait;
+    wait.block = &block;
+    mainAsync(Item{nullptr, &wait, false, false});
+    wait.await();
+    if (wait.error) std::rethrow_exception(wait.error);
+  }
+};
+
+void QueueImpl::Task::run() {
+  std::unique_ptr<Task> self(this);
+  auto* q = impl;
+  bool counted = item.counted;
+  tRunningCounted += counted;
+  {
+    FrameScope scope(q);
+    runGuarded(item.block, q->label.c_str());
+    item.block = nullptr;
+  }
+  tRunningCounted -= counted;
+  q->concurrentDone(item.barrier);
+  countOut(counted);
+}
+
+// ---------------------------------------------------------------- after()
+
+namespace {
+
+class AfterScheduler final : public ClockParticipant {
+ public:
+  static AfterScheduler& shared() {
+    static AfterScheduler* s = [] {
+      auto* p = new AfterScheduler;  // never destroyed: its thread runs until exit
+      addClockParticipant(p);
+      std::thread([p] { p->work(); }).detach();
+      return p;
+    }();
+    return *s;
+  }
+
+  void add(double date, std::shared_ptr<DispatchQueue> queue, std::function<void()> block) {
+    {
+      std::lock_guard lock(mutex_);
+      heap_.push(Entry{date, ++sequence_, std::move(queue), std::move(block)});
+    }
+    cv_.notify_all();
+  }
+
+  double nextDeadline() override {
+    std::lock_guard lock(mutex_);
+    return heap_.empty() ? kForever : heap_.top().date;
+  }
+  bool busy() override { return false; }
+  // Virtual time: post what is due from the advancing thread, so it is counted at once.
+  void kick() override {
+    postDue();
+    cv_.notify_all();
+  }
+
+ private:
+  struct Entry {
+    double date;
+    std::uint64_t sequence;
+    std::shared_ptr<DispatchQueue> queue;
+    std::function<void()> block;
+    bool operator<(const Entry& other) const {
+      return date > other.date || (date == other.date && sequence > other.sequence);
+    }
+  };
+
+  void postDue() {
+    std::vector<Entry> due;
+    {
+      std::lock_guard lock(mutex_);
+      double now = Clock::now();
+      while (!heap_.empty() && heap_.top().date <= now) {
+        due.push_back(std::move(const_cast<Entry&>(heap_.top())));
+        heap_.pop();
+      }
+    }
+    for (auto& e : due) e.queue->async(std::move(e.block));
+  }
+
+  void work() {
+    for (;;) {
+      postDue();
+      std::unique_lock lock(mutex_);
+      double next = heap_.empty() ? kForever : heap_.top().date;
+      if (virtualClock() || next == kForever) {
+        cv_.wait_for(lock, std::chrono::seconds(1));
+      } else {
+        double left = next - Clock::now();
+        if (left > 0) cv_.wait_for(lock, std::chrono::duration<double>(std::min(left, 1.0)));
+      }
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  std::priority_queue<Entry> heap_;
+  std::uint64_t sequence_ = 0;
+};
+
+}  // namespace
+
+struct GroupImpl {
+  std::mutex mutex;
+  std::condition_variable cv;
+  long count = 0;
+  std::vector<std::pair<std::shared_ptr<DispatchQueue>, std::function<void()>>> notifies;
+};
+
+struct SemaphoreImpl {
+  std::mutex mutex;
+  std::condition_variable cv;
+  long value = 0;
+  long waiters = 0;
+};
+
+}  // namespace detail
+
+using detail::Item;
+using detail::QueueImpl;
+
+// ---------------------------------------------------------------- DispatchQueue
+
+DispatchQueue::DispatchQueue() : impl_(std::make_unique<QueueImpl>()) { impl_->self = this; }
+DispatchQueue::~DispatchQueue() = default;
+
+std::shared_ptr<DispatchQueue> DispatchQueue::makeSerial(std::string label) {
+  std::shared_ptr<DispatchQueue> q(new DispatchQueue);
+  q->impl_->kind = Kind::Serial;
+  q->impl_->label = std::move(label);
+  return q;
+}
+
+std::shared_ptr<DispatchQueue> DispatchQueue::makeConcurrent(std::string label) {
+  std::shared_ptr<DispatchQueue> q(new DispatchQueue);
+  q->impl_->kind = Kind::Concurrent;
+  q->impl_->label = std::move(label);
+  return q;
+}
+
+std::shared_ptr<DispatchQueue> DispatchQueue::main() {
+  static auto* queue = [] {
+    auto* holder = new std::shared_ptr<DispatchQueue>(new DispatchQueue);
+    auto& q = **holder;
+    q.impl_->kind = Kind::Main;
+    q.impl_->label = "main";
+    auto* impl = q.impl_.get();
+    impl->mainSource = detail::makeQuietSignalSource([impl](RunLoopSource&) { impl->mainDrain(); });
+    RunLoop::main()->addSource(impl->mainSource, kRunLoopCommonModes);
+    return holder;
+  }();
+  return *queue;
+}
+
+std::shared_ptr<DispatchQueue> DispatchQueue::global(Priority priority) {
+  static auto* queues = [] {
+    auto* all = new std::vector<std::shared_ptr<DispatchQueue>>;
+    for (const char* name : {"global.high", "global.default", "global.low", "global.background"}) {
+      std::shared_ptr<DispatchQueue> q(new DispatchQueue);
+      q->impl_->kind = Kind::Concurrent;
+      q->impl_->global = true;
+      q->impl_->label = name;
+      all->push_back(q);
+    }
+    return all;
+  }();
+  return (*queues)[static_cast<std::size_t>(priority)];
+}
+
+std::shared_ptr<DispatchQueue> DispatchQueue::current() {
+  if (!detail::tFrames) return nullptr;
+  return detail::tFrames->queue->self->shared_from_this();
+}
+
+const std::string& DispatchQueue::label() const { return impl_->label; }
+DispatchQueue::Kind DispatchQueue::kind() const { return impl_->kind; }
+bool DispatchQueue::isCurrent() const { return impl_->onStack(); }
+
+void DispatchQueue::async(std::function<void()> block) {
+  if (!block) return;
+  switch (impl_->kind) {
+    case Kind::Serial:
+      impl_->serialAsync(Item{std::move(block), nullptr, false, detail::countIn()});
+      break;
+    case Kind::Concurrent:
+      impl_->concurrentAsync(Item{std::move(block), nullptr, false, detail::countIn()});
+      break;
+    case Kind::Main:
+      impl_->mainAsync(Item{std::move(block), nullptr, false, false});
+      break;
+  }
+}
+
+void DispatchQueue::sync(const std::function<void()>& block) {
+  if (!block) return;
+  switch (impl_->kind) {
+    case Kind::Serial:
+      impl_->serialSync(block);
+      break;
+    case Kind::Concurrent:
+      impl_->concurrentSync(block, false);
+      break;
+    case Kind::Main:
+      impl_->mainSync(block);
+      break;
+  }
+}
+
+void DispatchQueue::barrierAsync(std::function<void()> block) {
+  if (!block) return;
+  if (impl_->kind != Kind::Concurrent) return async(std::move(block));
+  impl_->concurrentAsync(Item{std::move(block), nullptr, true, detail::countIn()});
+}
+
+void DispatchQueue::barrierSync(const std::function<void()>& block) {
+  if (!block) return;
+  if (impl_->kind != Kind::Concurrent) return sync(block);
+  if (isCurrent() && !impl_->global)
+    throw Exception(kDispatchDeadlockException,
+                    "dispatch barrier sync onto the queue \"" + impl_->label + "\" from its own block would deadlock");
+  impl_->concurrentSync(block, true);
+}
+
+void DispatchQueue::after(TimeInterval delay, std::function<void()> block) {
+  if (!block) return;
+  if (!(delay > 0)) delay = 0;
+  detail::AfterScheduler::shared().add(Clock::now() + delay, shared_from_this(), std::move(block));
+}
+
+void DispatchQueue::async(const std::shared_ptr<DispatchGroup>& group, std::function<void()> block) {
+  if (!group) return async(std::move(block));
+  group->enter();
+  async([group, block = std::move(block)] {
+    struct Leave {
+      DispatchGroup& g;
+      ~Leave() { g.leave(); }
+    } leave{*group};
+    if (block) block();
+  });
+}
+
+void DispatchQueue::setSpecific(const void* key, std::shared_ptr<void> value) {
+  std::lock_guard lock(impl_->mutex);
+  auto& specifics = impl_->specifics;
+  auto it = std::find_if(specifics.begin(), specifics.end(), [&](auto& p) { return p.first == key; });
+  if (it != specifics.end()) {
+    if (value)
+      it->second = std::move(value);
+    else
+      specifics.erase(it);
+  } else if (value) {
+    specifics.emplace_back(key, std::move(value));
+  }
+}
+
+std::shared_ptr<void> DispatchQueue::getSpecific(const void* key) const {
+  std::lock_guard lock(impl_->mutex);
+  for (auto& [k, v] : impl_->specifics)
+    if (k == key) return v;
+  return nullptr;
+}
+
+std::shared_ptr<void> DispatchQueue::currentSpecific(const void* key) {
+  for (auto* f = detail::tFrames; f; f = f->outer)
+    if (auto v = f->queue->self->getSpecific(key)) return v;
+  return nullptr;
+}
+
+// ---------------------------------------------------------------- DispatchGroup
+
+DispatchGroup::DispatchGroup() : impl_(std::make_unique<detail::GroupImpl>()) {}
+DispatchGroup::~DispatchGroup() = default;
+
+std::shared_ptr<DispatchGroup> DispatchGroup::make() { return std::shared_ptr<DispatchGroup>(new DispatchGroup); }
+
+void DispatchGroup::enter() {
+  std::lock_guard lock(impl_->mutex);
+  ++impl_->count;
+}
+
+void DispatchGroup::leave() {
+  std::vector<std::pair<std::shared_ptr<DispatchQueue>, std::function<void()>>> notifies;
+  {
+    std::lock_guard lock(impl_->mutex);
+    if (impl_->count <= 0)
+      throw Exception(kInternalInconsistencyException, "dispatch group left more often than entered");
+    if (--impl_->count > 0) return;
+    notifies.swap(impl_->notifies);
+    impl_->cv.notify_all();
+  }
+  for (auto& [queue, block] : notifies) queue->async(std::move(block));
+}
+
+bool DispatchGroup::wait(TimeInterval timeout) {
+  std::unique_lock lock(impl_->mutex);
+  double deadline = timeout == kForever ? kForever : Clock::now() + std::max(0.0, timeout);
+  return detail::waitOnClock(lock, impl_->cv, deadline, [&] { return impl_->count == 0; });
+}
+
+void DispatchGroup::notify(const std::shared_ptr<DispatchQueue>& queue, std::function<void()> block) {
+  if (!queue || !block) return;
+  {
+    std::lock_guard lock(impl_->mutex);
+    if (impl_->count > 0) {
+      impl_->notifies.emplace_back(queue, std::move(block));
+      return;
+    }
+  }
+  queue->async(std::move(block));
+}
+
+// ---------------------------------------------------------------- DispatchSemaphore
+
+DispatchSemaphore::DispatchSemaphore(long value) : impl_(std::make_unique<detail::SemaphoreImpl>()) {
+  impl_->value = value;
+}
+DispatchSemaphore::~DispatchSemaphore() = default;
+
+std::shared_ptr<DispatchSemaphore> DispatchSemaphore::make(long value) {
+  return std::make_shared<DispatchSemaphore>(value);
+}
+
+bool DispatchSemaphore::wait(TimeInterval timeout) {
+  std::unique_lock lock(impl_->mutex);
+  if (impl_->value > 0) {
+    --impl_->value;
+    return true;
+  }
+  double deadline = timeout == kForever ? kForever : Clock::now() + std::max(0.0, timeout);
+  ++impl_->waiters;
+  bool got = detail::waitOnClock(lock, impl_->cv, deadline, [&] { return impl_->value > 0; });
+  --impl_->waiters;
+  if (got) --impl_->value;
+  return got;
+}
+
+bool DispatchSemaphore::signal() {
+  std::lock_guard lock(impl_->mutex);
+  ++impl_->value;
+  bool woke = impl_->waiters > 0;
+  if (woke) impl_->cv.notify_one();
+  return woke;
+}
+
+}  // namespace pf

@@ -1,0 +1,470 @@
+#include "platform/foundation/Operation.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <thread>
+
+#include "platform/foundation/Dispatch.h"
+#include "platform/foundation/Error.h"
+
+namespace pf {
+namespace detail {
+
+struct OperationState {
+  mutable std::recursive_mutex mutex;
+  std::condition_variable_any cv;
+  std::string name;
+  bool executing = false;
+  bool finished = false;
+  bool cancelled = false;
+  bool started = false;
+  bool completed = false;  // the finishing steps ran
+  std::vector<std::shared_ptr<Operation>> dependencies;
+  std::vector<std::weak_ptr<Operation>> dependents;
+  std::function<void()> completion;
+  std::vector<std::pair<std::uint64_t, Operation::Observer>> observers;
+  std::uint64_t nextToken = 1;
+  std::weak_ptr<OperationQueue> queue;
+  bool inQueue = false;
+  bool startedByQueue = false;
+};
+
+struct OperationQueueImpl {
+  mutable std::mutex mutex;
+  std::condition_variable cv;
+  std::string name;
+  int maxConcurrent = OperationQueue::kDefaultMaxConcurrentOperationCount;
+  bool suspended = false;
+  bool main = false;
+  int executing = 0;
+  std::vector<std::shared_ptr<Operation>> operations;
+
+  int width() const {
+    if (main) return 1;
+    if (maxConcurrent > 0) return maxConcurrent;
+    return static_cast<int>(std::max(2u, std::thread::hardware_concurrency()));
+  }
+
+  static OperationQueueImpl& of(OperationQueue& q) { return *q.impl_; }
+  static OperationState& state(Operation& op) { return *op.d_; }
+
+  // Starts ready operations while there is room.
+  static void schedule(const std::shared_ptr<OperationQueue>& queue) {
+    auto& impl = of(*queue);
+    std::vector<std::shared_ptr<Operation>> start;
+    {
+      std::lock_guard lock(impl.mutex);
+      if (impl.suspended) return;
+      for (auto& op : impl.operations) {
+        if (impl.executing >= impl.width()) break;
+        auto& st = state(*op);
+        bool take;
+        {
+          std::lock_guard ol(st.mutex);
+          take = !st.startedByQueue;
+        }
+        if (!take || !op->isReady()) continue;
+        {
+          std::lock_guard ol(st.mutex);
+          if (st.startedByQueue) continue;
+          st.startedByQueue = true;
+        }
+        ++impl.executing;
+        start.push_back(op);
+      }
+    }
+    auto target = impl.main ? DispatchQueue::main() : DispatchQueue::global();
+    for (auto& op : start) {
+      std::weak_ptr<OperationQueue> weak = queue;
+      target->async([op, weak] {
+        auto previous = currentQueue();
+        currentQueue() = weak;
+        struct Restore {
+          std::weak_ptr<OperationQueue> previous;
+          ~Restore() { currentQueue() = previous; }
+        } restore{previous};
+        op->start();
+      });
+    }
+  }
+
+  static void finished(const std::shared_ptr<OperationQueue>& queue, const std::shared_ptr<Operation>& op) {
+    auto& impl = of(*queue);
+    {
+      std::lock_guard lock(impl.mutex);
+      auto it = std::find(impl.operations.begin(), impl.operations.end(), op);
+      if (it == impl.operations.end()) return;
+      impl.operations.erase(it);
+      auto& st = state(*op);
+      std::lock_guard ol(st.mutex);
+      if (st.startedByQueue) --impl.executing;
+      st.inQueue = false;
+    }
+    impl.cv.notify_all();
+    schedule(queue);
+  }
+
+  static std::weak_ptr<OperationQueue>& currentQueue() {
+    thread_local std::weak_ptr<OperationQueue> current;
+    return current;
+  }
+};
+
+}  // namespace detail
+
+using detail::OperationQueueImpl;
+
+// ---------------------------------------------------------------- Operation
+
+Operation::Operation() : d_(std::make_unique<detail::OperationState>()) {}
+Operation::~Operation() = default;
+
+void Operation::start() {
+  {
+    std::lock_guard lock(d_->mutex);
+    if (d_->finished || d_->executing || d_->started)
+      throw Exception(kInvalidArgumentException, "operation started while executing or finished");
+    if (!d_->cancelled && !isReady()) throw Exception(kInvalidArgumentException, "operation started before it is ready");
+    d_->started = true;
+  }
+  auto keep = shared_from_this();
+  if (isCancelled()) {
+    setFinished(true);
+    return;
+  }
+  setExecuting(true);
+  struct Finish {
+    Operation& op;
+    ~Finish() {
+      op.setExecuting(false);
+      op.setFinished(true);
+    }
+  } finish{*this};
+  main();
+}
+
+bool Operation::isReady() const {
+  std::lock_guard lock(d_->mutex);
+  if (d_->cancelled) return true;
+  for (auto& dep : d_->dependencies)
+    if (!dep->isFinished()) return false;
+  return true;
+}
+
+bool Operation::isExecuting() const {
+  std::lock_guard lock(d_->mutex);
+  return d_->executing;
+}
+
+bool Operation::isFinished() const {
+  std::lock_guard lock(d_->mutex);
+  return d_->finished;
+}
+
+bool Operation::isCancelled() const {
+  std::lock_guard lock(d_->mutex);
+  return d_->cancelled;
+}
+
+void Operation::cancel() {
+  {
+    std::lock_guard lock(d_->mutex);
+    if (d_->cancelled || d_->finished) return;
+  }
+  willChange(OperationKey::Cancelled);
+  {
+    std::lock_guard lock(d_->mutex);
+    d_->cancelled = true;
+  }
+  didChange(OperationKey::Cancelled);
+  didChange(OperationKey::Ready);
+}
+
+void Operation::addDependency(const std::shared_ptr<Operation>& operation) {
+  if (!operation || operation.get() == this) return;
+  {
+    std::lock_guard lock(d_->mutex);
+    if (d_->started || d_->executing || d_->finished) return;
+    if (std::find(d_->dependencies.begin(), d_->dependencies.end(), operation) != d_->dependencies.end()) return;
+    d_->dependencies.push_back(operation);
+  }
+  {
+    std::lock_guard lock(operation->d_->mutex);
+    operation->d_->dependents.push_back(weak_from_this());
+  }
+  didChange(OperationKey::Ready);
+}
+
+void Operation::removeDependency(const std::shared_ptr<Operation>& operation) {
+  {
+    std::lock_guard lock(d_->mutex);
+    auto it = std::find(d_->dependencies.begin(), d_->dependencies.end(), operation);
+    if (it == d_->dependencies.end()) return;
+    d_->dependencies.erase(it);
+  }
+  {
+    std::lock_guard lock(operation->d_->mutex);
+    std::erase_if(operation->d_->dependents, [this](auto& w) {
+      auto p = w.lock();
+      return !p || p.get() == this;
+    });
+  }
+  didChange(OperationKey::Ready);
+}
+
+std::vector<std::shared_ptr<Operation>> Operation::dependencies() const {
+  std::lock_guard lock(d_->mutex);
+  return d_->dependencies;
+}
+
+void Operation::setCompletionBlock(std::function<void()> block) {
+  std::lock_guard lock(d_->mutex);
+  if (d_->completed) return;
+  d_->completion = std::move(block);
+}
+
+std::function<void()> Operation::completionBlock() const {
+  std::lock_guard lock(d_->mutex);
+  return d_->completion;
+}
+
+void Operation::waitUntilFinished() {
+  std::unique_lock lock(d_->mutex);
+  d_->cv.wait(lock, [&] { return d_->completed; });
+}
+
+std::string Operation::name() const {
+  std::lock_guard lock(d_->mutex);
+  return d_->name;
+}
+
+void Operation::setName(std::string name) {
+  std::lock_guard lock(d_->mutex);
+  d_->name = std::move(name);
+}
+
+std::uint64_t Operation::addObserver(Observer observer) {
+  std::lock_guard lock(d_->mutex);
+  auto token = d_->nextToken++;
+  d_->observers.emplace_back(token, std::move(observer));
+  return token;
+}
+
+void Operation::removeObserver(std::uint64_t token) {
+  std::lock_guard lock(d_->mutex);
+  std::erase_if(d_->observers, [token](auto& p) { return p.first == token; });
+}
+
+void Operation::willChange(OperationKey) {}
+
+void Operation::didChange(OperationKey key) {
+  notify(key);
+  if (key == OperationKey::Finished) completeIfFinished();
+  if (key == OperationKey::Ready) {
+    std::shared_ptr<OperationQueue> queue;
+    {
+      std::lock_guard lock(d_->mutex);
+      if (d_->inQueue) queue = d_->queue.lock();
+    }
+    if (queue) OperationQueueImpl::schedule(queue);
+  }
+}
+
+void Operation::setExecuting(bool executing) {
+  {
+    std::lock_guard lock(d_->mutex);
+    if (d_->executing == executing) return;
+  }
+  willChange(OperationKey::Executing);
+  {
+    std::lock_guard lock(d_->mutex);
+    d_->executing = executing;
+  }
+  didChange(OperationKey::Executing);
+}
+
+void Operation::setFinished(bool finished) {
+  {
+    std::lock_guard lock(d_->mutex);
+    if (d_->finished == finished) return;
+  }
+  willChange(OperationKey::Finished);
+  {
+    std::lock_guard lock(d_->mutex);
+    d_->finished = finished;
+  }
+  didChange(OperationKey::Finished);
+}
+
+void Operation::notify(OperationKey key) {
+  std::vector<Observer> observers;
+  {
+    std::lock_guard lock(d_->mutex);
+    for (auto& [token, observer] : d_->observers) observers.push_back(observer);
+  }
+  for (auto& observer : observers) observer(*this, key);
+}
+
+void Operation::completeIfFinished() {
+  if (!isFinished()) return;
+  auto self = shared_from_this();
+  std::function<void()> completion;
+  std::vector<std::shared_ptr<Operation>> dependents;
+  std::shared_ptr<OperationQueue> queue;
+  {
+    std::lock_guard lock(d_->mutex);
+    if (d_->completed) return;
+    d_->completed = true;
+    d_->executing = false;
+    completion = std::move(d_->completion);
+    d_->completion = nullptr;
+    for (auto& w : d_->dependents)
+      if (auto p = w.lock()) dependents.push_back(std::move(p));
+    if (d_->inQueue) queue = d_->queue.lock();
+  }
+  // Order: the completion block, then waiters, then the dependents, then the queue's bookkeeping.
+  if (completion) completion();
+  completion = nullptr;
+  d_->cv.notify_all();
+  for (auto& dependent : dependents) dependent->didChange(OperationKey::Ready);
+  if (queue) OperationQueueImpl::finished(queue, self);
+}
+
+// ---------------------------------------------------------------- BlockOperation
+
+std::shared_ptr<BlockOperation> BlockOperation::make(std::function<void()> block) {
+  auto op = std::make_shared<BlockOperation>();
+  op->addExecutionBlock(std::move(block));
+  return op;
+}
+
+void BlockOperation::addExecutionBlock(std::function<void()> block) {
+  if (!block) return;
+  if (isExecuting() || isFinished())
+    throw Exception(kInvalidArgumentException, "execution block added to an operation that has started");
+  std::lock_guard lock(blocksMutex_);
+  blocks_.push_back(std::move(block));
+}
+
+std::vector<std::function<void()>> BlockOperation::executionBlocks() const {
+  std::lock_guard lock(blocksMutex_);
+  return blocks_;
+}
+
+void BlockOperation::main() {
+  std::vector<std::function<void()>> blocks;
+  {
+    std::lock_guard lock(blocksMutex_);
+    blocks = blocks_;
+  }
+  for (auto& block : blocks) block();
+}
+
+// ---------------------------------------------------------------- OperationQueue
+
+OperationQueue::OperationQueue() : impl_(std::make_unique<OperationQueueImpl>()) {}
+OperationQueue::~OperationQueue() = default;
+
+std::shared_ptr<OperationQueue> OperationQueue::make(std::string name) {
+  std::shared_ptr<OperationQueue> queue(new OperationQueue);
+  queue->impl_->name = std::move(name);
+  return queue;
+}
+
+std::shared_ptr<OperationQueue> OperationQueue::main() {
+  static auto* holder = [] {
+    auto* h = new std::shared_ptr<OperationQueue>(new OperationQueue);
+    (*h)->impl_->main = true;
+    (*h)->impl_->maxConcurrent = 1;
+    (*h)->impl_->name = "main";
+    return h;
+  }();
+  return *holder;
+}
+
+std::shared_ptr<OperationQueue> OperationQueue::current() { return OperationQueueImpl::currentQueue().lock(); }
+
+void OperationQueue::addOperation(const std::shared_ptr<Operation>& operation) {
+  if (!operation) return;
+  {
+    auto& st = OperationQueueImpl::state(*operation);
+    std::lock_guard ol(st.mutex);
+    if (st.inQueue) throw Exception(kInvalidArgumentException, "operation is already in a queue");
+    if (st.executing || st.finished || st.started)
+      throw Exception(kInvalidArgumentException, "operation is executing or finished and cannot be queued");
+    st.inQueue = true;
+    st.queue = weak_from_this();
+  }
+  {
+    std::lock_guard lock(impl_->mutex);
+    impl_->operations.push_back(operation);
+  }
+  OperationQueueImpl::schedule(shared_from_this());
+}
+
+void OperationQueue::addOperation(std::function<void()> block) { addOperation(BlockOperation::make(std::move(block))); }
+
+void OperationQueue::addOperations(const std::vector<std::shared_ptr<Operation>>& operations, bool waitUntilFinished) {
+  for (auto& op : operations) addOperation(op);
+  if (waitUntilFinished)
+    for (auto& op : operations)
+      if (op) op->waitUntilFinished();
+}
+
+std::vector<std::shared_ptr<Operation>> OperationQueue::operations() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->operations;
+}
+
+std::size_t OperationQueue::operationCount() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->operations.size();
+}
+
+void OperationQueue::setMaxConcurrentOperationCount(int count) {
+  {
+    std::lock_guard lock(impl_->mutex);
+    if (impl_->main) return;
+    impl_->maxConcurrent = count <= 0 ? kDefaultMaxConcurrentOperationCount : count;
+  }
+  OperationQueueImpl::schedule(shared_from_this());
+}
+
+int OperationQueue::maxConcurrentOperationCount() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->maxConcurrent;
+}
+
+void OperationQueue::setSuspended(bool suspended) {
+  {
+    std::lock_guard lock(impl_->mutex);
+    impl_->suspended = suspended;
+  }
+  if (!suspended) OperationQueueImpl::schedule(shared_from_this());
+}
+
+bool OperationQueue::isSuspended() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->suspended;
+}
+
+void OperationQueue::cancelAllOperations() {
+  for (auto& op : operations()) op->cancel();
+}
+
+void OperationQueue::waitUntilAllOperationsAreFinished() {
+  std::unique_lock lock(impl_->mutex);
+  impl_->cv.wait(lock, [&] { return impl_->operations.empty(); });
+}
+
+std::string OperationQueue::name() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->name;
+}
+
+void OperationQueue::setName(std::string name) {
+  std::lock_guard lock(impl_->mutex);
+  impl_->name = std::move(name);
+}
+
+}  // namespace pf

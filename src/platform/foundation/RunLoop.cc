@@ -1,0 +1,1068 @@
+#include "platform/foundation/RunLoop.h"
+
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <thread>
+
+#include "platform/foundation/Error.h"
+#include "platform/foundation/RunLoopInternal.h"
+#include "platform/foundation/Thread.h"
+
+namespace pf {
+namespace detail {
+
+Mode::~Mode() {
+  if (epollFd >= 0) ::close(epollFd);
+}
+
+namespace {
+
+enum PerformFlags : std::uint8_t { kInCommon = 1, kInDefault = 2 };
+
+struct PerformItem {
+  std::uint64_t sequence;
+  int order;
+  const void* target;
+  std::string name;
+  std::uint8_t flags;
+  std::vector<std::string> modes;  // besides the flags
+  std::function<void()> block;
+};
+
+struct Frame {
+  Mode* mode;
+  double limitDate;
+  bool stopped = false;
+  Frame* outer;
+};
+
+std::uint32_t toEpoll(std::uint32_t events) {
+  std::uint32_t bits = 0;
+  if (events & kRunLoopRead) bits |= EPOLLIN;
+  if (events & kRunLoopWrite) bits |= EPOLLOUT;
+  return bits;
+}
+
+std::uint32_t fromEpoll(std::uint32_t bits) {
+  std::uint32_t events = 0;
+  if (bits & (EPOLLIN | EPOLLPRI)) events |= kRunLoopRead;
+  if (bits & EPOLLOUT) events |= kRunLoopWrite;
+  if (bits & EPOLLERR) events |= kRunLoopError;
+  if (bits & EPOLLHUP) events |= kRunLoopHangUp;
+  return events;
+}
+
+bool contains(const std::vector<Mode*>& modes, const Mode* mode) {
+  return std::find(modes.begin(), modes.end(), mode) != modes.end();
+}
+
+struct Later {
+  bool operator()(const TimerEntry& a, const TimerEntry& b) const {
+    return a.date > b.date || (a.date == b.date && a.sequence > b.sequence);
+  }
+};
+
+}  // namespace
+
+struct RunLoopImpl final : ClockParticipant {
+  RunLoop* self;
+  long ownerTid;
+  bool isMain;
+
+  mutable std::mutex mutex;
+  std::unordered_map<std::string, std::unique_ptr<Mode>> modes;
+  std::vector<std::string> commonModes{kDefaultRunLoopMode};
+  std::vector<std::shared_ptr<Timer>> commonTimers;
+  std::vector<std::shared_ptr<RunLoopSource>> commonSources;
+  std::vector<PerformItem> performs;
+  std::vector<std::shared_ptr<Timer>> delayedPerforms;
+  std::vector<std::shared_ptr<RunLoopSource>> signalled;
+  std::uint64_t sequence = 0;
+  std::uint64_t nestGeneration = 0;
+  Frame* top = nullptr;
+  int depth = 0;
+  bool waiting = false;
+  bool dead = false;
+
+  int wakeFd = -1;
+  std::atomic<bool> wakePending{false};
+  std::atomic<bool> waitingFlag{false};
+  std::atomic<int> depthFlag{0};
+
+  RunLoopImpl(RunLoop* owner, long tid, bool main) : self(owner), ownerTid(tid), isMain(main) {
+    wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wakeFd < 0) throw Exception(kInternalInconsistencyException, "run loop: eventfd failed");
+    addClockParticipant(this);
+  }
+
+  ~RunLoopImpl() override {
+    removeClockParticipant(this);
+    if (wakeFd >= 0) ::close(wakeFd);
+  }
+
+  bool onOwnerThread() const { return currentThreadId() == ownerTid; }
+
+  static RunLoopImpl& of(const RunLoop& loop) { return *loop.impl_; }
+  static void makeQuiet(RunLoopSource& source) { source.state_->keepsModeAlive = false; }
+
+  // ---- waking (mutex held)
+  void wakeLocked() {
+    if (!waiting) return;
+    waiting = false;
+    waitingFlag.store(false, std::memory_order_release);
+    signalWakeFd();
+  }
+
+  void signalWakeFd() {
+    if (!wakePending.exchange(true, std::memory_order_acq_rel)) {
+      std::uint64_t one = 1;
+      ssize_t n = ::write(wakeFd, &one, sizeof one);
+      (void)n;
+    }
+  }
+
+  void drainWakeFd() {
+    std::uint64_t value;
+    while (::read(wakeFd, &value, sizeof value) > 0) {
+    }
+    wakePending.store(false, std::memory_order_release);
+  }
+
+  // ---- modes (mutex held)
+  Mode* findMode(const std::string& name) const {
+    auto it = modes.find(name);
+    return it == modes.end() ? nullptr : it->second.get();
+  }
+
+  Mode* mode(const std::string& name) {
+    if (auto* m = findMode(name)) return m;
+    auto m = std::make_unique<Mode>();
+    m->name = name;
+    m->epollFd = ::epoll_create1(EPOLL_CLOEXEC);
+    if (m->epollFd < 0) throw Exception(kInternalInconsistencyException, "run loop: epoll_create1 failed");
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.fd = wakeFd;
+    ::epoll_ctl(m->epollFd, EPOLL_CTL_ADD, wakeFd, &ev);
+    auto* raw = m.get();
+    modes.emplace(name, std::move(m));
+    return raw;
+  }
+
+  bool isCommon(const std::string& name) const {
+    return std::find(commonModes.begin(), commonModes.end(), name) != commonModes.end();
+  }
+
+  // ---- sources (mutex held)
+  void updateInterest(Mode* m, int fd) {
+    auto it = m->fds.find(fd);
+    std::uint32_t want = 0;
+    if (it != m->fds.end()) {
+      for (auto& s : it->second.sources) {
+        std::lock_guard lock(s->state_->mutex);
+        if (s->state_->valid.load()) want |= toEpoll(s->state_->events);
+      }
+    }
+    std::uint32_t had = it == m->fds.end() ? 0 : it->second.interest;
+    if (want == had) {
+      if (it != m->fds.end() && it->second.sources.empty()) m->fds.erase(it);
+      return;
+    }
+    epoll_event ev{};
+    ev.events = want;
+    ev.data.fd = fd;
+    if (want == 0) {
+      ::epoll_ctl(m->epollFd, EPOLL_CTL_DEL, fd, &ev);
+    } else if (had == 0) {
+      if (::epoll_ctl(m->epollFd, EPOLL_CTL_ADD, fd, &ev) != 0 && errno == EEXIST)
+        ::epoll_ctl(m->epollFd, EPOLL_CTL_MOD, fd, &ev);
+    } else {
+      if (::epoll_ctl(m->epollFd, EPOLL_CTL_MOD, fd, &ev) != 0 && errno == ENOENT)
+        ::epoll_ctl(m->epollFd, EPOLL_CTL_ADD, fd, &ev);
+    }
+    if (it != m->fds.end()) {
+      it->second.interest = want;
+      if (it->second.sources.empty()) m->fds.erase(it);
+    }
+  }
+
+  void addSourceToMode(const std::shared_ptr<RunLoopSource>& source, Mode* m) {
+    auto& st = *source->state_;
+    if (contains(st.modes, m)) return;
+    st.modes.push_back(m);
+    if (st.keepsModeAlive) ++m->aliveSources;
+    if (source->fd_ >= 0) {
+      m->fds[source->fd_].sources.push_back(source);
+      updateInterest(m, source->fd_);
+    } else {
+      m->signalSources.push_back(source);
+      if (st.signalled.load() && !st.queuedAsSignalled) {
+        st.queuedAsSignalled = true;
+        signalled.push_back(source);
+      }
+    }
+    if (!onOwnerThread()) wakeLocked();
+  }
+
+  void removeSourceFromMode(const std::shared_ptr<RunLoopSource>& source, Mode* m) {
+    auto& st = *source->state_;
+    auto it = std::find(st.modes.begin(), st.modes.end(), m);
+    if (it == st.modes.end()) return;
+    st.modes.erase(it);
+    if (st.keepsModeAlive) --m->aliveSources;
+    if (source->fd_ >= 0) {
+      auto w = m->fds.find(source->fd_);
+      if (w != m->fds.end()) std::erase(w->second.sources, source);
+      updateInterest(m, source->fd_);
+    } else {
+      std::erase(m->signalSources, source);
+    }
+  }
+
+  void releaseSourceIfUnscheduled(const std::shared_ptr<RunLoopSource>& source) {
+    auto& st = *source->state_;
+    if (!st.modes.empty() || st.inCommonModes) return;
+    if (st.queuedAsSignalled) {
+      st.queuedAsSignalled = false;
+      std::erase(signalled, source);
+    }
+    std::lock_guard lock(st.mutex);
+    st.loop.reset();
+  }
+
+  void removeSourceEverywhere(const std::shared_ptr<RunLoopSource>& source) {
+    auto& st = *source->state_;
+    if (st.inCommonModes) {
+      st.inCommonModes = false;
+      std::erase(commonSources, source);
+    }
+    while (!st.modes.empty()) removeSourceFromMode(source, st.modes.back());
+    releaseSourceIfUnscheduled(source);
+  }
+
+  // ---- timers (mutex held)
+  void pushEntry(Mode* m, const std::shared_ptr<Timer>& timer, double date) {
+    m->heap.push_back(TimerEntry{date, ++sequence, timer->state_->generation, timer});
+    std::push_heap(m->heap.begin(), m->heap.end(), Later{});
+    // Drop stale entries once they outnumber the live ones.
+    if (m->heap.size() > 32 && m->heap.size() > 4 * m->liveTimers) compact(m);
+  }
+
+  void compact(Mode* m) {
+    std::erase_if(m->heap, [m](const TimerEntry& e) {
+      auto& st = *e.timer->state_;
+      return !st.valid.load() || e.generation != st.generation || !contains(st.modes, m);
+    });
+    std::make_heap(m->heap.begin(), m->heap.end(), Later{});
+  }
+
+  bool owns(const std::shared_ptr<Timer>& timer) {
+    std::lock_guard tl(timer->state_->mutex);
+    return timer->state_->loop.lock().get() == self;
+  }
+
+  double fireDateOf(const std::shared_ptr<Timer>& timer) {
+    std::lock_guard lock(timer->state_->mutex);
+    return timer->state_->fireDate;
+  }
+
+  void addTimerToMode(const std::shared_ptr<Timer>& timer, Mode* m) {
+    auto& st = *timer->state_;
+    if (contains(st.modes, m)) return;
+    st.modes.push_back(m);
+    ++m->liveTimers;
+    pushEntry(m, timer, fireDateOf(timer));
+    if (!onOwnerThread()) wakeLocked();
+  }
+
+  void removeTimerFromMode(const std::shared_ptr<Timer>& timer, Mode* m) {
+    auto& st = *timer->state_;
+    auto it = std::find(st.modes.begin(), st.modes.end(), m);
+    if (it == st.modes.end()) return;
+    st.modes.erase(it);
+    --m->liveTimers;
+  }
+
+  void releaseTimerIfUnscheduled(const std::shared_ptr<Timer>& timer) {
+    auto& st = *timer->state_;
+    if (!st.modes.empty() || st.inCommonModes) return;
+    std::lock_guard lock(st.mutex);
+    st.loop.reset();
+  }
+
+  void removeTimerEverywhere(const std::shared_ptr<Timer>& timer) {
+    auto& st = *timer->state_;
+    if (st.inCommonModes) {
+      st.inCommonModes = false;
+      std::erase(commonTimers, timer);
+    }
+    std::vector<Mode*> from = st.modes;
+    while (!st.modes.empty()) removeTimerFromMode(timer, st.modes.back());
+    for (auto* m : from) compact(m);
+    releaseTimerIfUnscheduled(timer);
+  }
+
+  // New fire date for a scheduled timer: renew its entries in every mode.
+  void reschedule(const std::shared_ptr<Timer>& timer, double date) {
+    auto& st = *timer->state_;
+    ++st.generation;
+    for (auto* m : st.modes) pushEntry(m, timer, date);
+    if (!onOwnerThread()) wakeLocked();
+  }
+
+  // ---- performs (mutex held)
+  bool performMatches(const PerformItem& item, const Mode* m) const {
+    if ((item.flags & kInDefault) && m->name == kDefaultRunLoopMode) return true;
+    if ((item.flags & kInCommon) && isCommon(m->name)) return true;
+    return std::find(item.modes.begin(), item.modes.end(), m->name) != item.modes.end();
+  }
+
+  bool hasPerformFor(const Mode* m) const {
+    for (auto& p : performs)
+      if (performMatches(p, m)) return true;
+    return false;
+  }
+
+  bool hasSignalledIn(const Mode* m) const {
+    for (auto& s : signalled)
+      if (contains(s->state_->modes, m)) return true;
+    return false;
+  }
+
+  bool isEmpty(const Mode* m) const {
+    return m->liveTimers == 0 && m->aliveSources == 0 && !hasSignalledIn(m) && !hasPerformFor(m);
+  }
+
+  void addPerform(PerformItem item) {
+    if (dead) return;
+    item.sequence = ++sequence;
+    performs.push_back(std::move(item));
+    wakeLocked();
+  }
+
+  static PerformItem makePerform(const void* target, std::string name, int order, std::function<void()> block,
+                                 const std::vector<RunLoopMode>& modes) {
+    PerformItem item{0, order, target, std::move(name), 0, {}, std::move(block)};
+    for (auto& m : modes) {
+      if (m == kRunLoopCommonModes)
+        item.flags |= kInCommon;
+      else if (m == kDefaultRunLoopMode)
+        item.flags |= kInDefault;
+      else
+        item.modes.push_back(m);
+    }
+    return item;
+  }
+
+  // ---- running (owner thread)
+  template <class F>
+  void unlocked(std::unique_lock<std::mutex>& lock, F&& f) {
+    lock.unlock();
+    struct Relock {
+      std::unique_lock<std::mutex>& l;
+      ~Relock() { l.lock(); }
+    } relock{lock};
+    f();
+  }
+
+  bool runPerforms(std::unique_lock<std::mutex>& lock, Mode* m) {
+    if (performs.empty()) return false;
+    std::vector<PerformItem> batch;
+    for (auto it = performs.begin(); it != performs.end();) {
+      if (performMatches(*it, m)) {
+        batch.push_back(std::move(*it));
+        it = performs.erase(it);
+      } else {
+        ++it;
+      }
+    }
+    if (batch.empty()) return false;
+    std::stable_sort(batch.begin(), batch.end(), [](auto& a, auto& b) { return a.order < b.order; });
+    unlocked(lock, [&] {
+      for (std::size_t i = 0; i < batch.size(); ++i) {
+        auto block = std::move(batch[i].block);
+        batch[i].block = nullptr;
+        block();
+      }
+    });
+    return true;
+  }
+
+  bool fireTimers(std::unique_lock<std::mutex>& lock, Mode* m) {
+    if (m->heap.empty()) return false;
+    double now = Clock::now();
+    if (m->heap.front().date > now) return false;
+    struct Due {
+      std::shared_ptr<Timer> timer;
+      std::uint64_t generation;
+    };
+    std::vector<Due> due;
+    while (!m->heap.empty() && m->heap.front().date <= now) {
+      std::pop_heap(m->heap.begin(), m->heap.end(), Later{});
+      TimerEntry e = std::move(m->heap.back());
+      m->heap.pop_back();
+      auto& st = *e.timer->state_;
+      if (!st.valid.load() || e.generation != st.generation || !contains(st.modes, m)) continue;
+      due.push_back({std::move(e.timer), e.generation});
+    }
+    bool fired = false;
+    for (auto& d : due) {
+      auto& timer = d.timer;
+      auto& st = *timer->state_;
+      // An earlier callback (or a nested run) may have changed it.
+      if (!st.valid.load() || d.generation != st.generation || !contains(st.modes, m)) continue;
+      std::shared_ptr<Timer::Callback> callback;
+      double fireDate;
+      {
+        std::lock_guard tl(st.mutex);
+        callback = st.callback;
+        fireDate = st.fireDate;
+      }
+      std::uint64_t generation = st.generation;
+      if (timer->repeats_) {
+        double interval = timer->interval_;
+        double next = fireDate + interval;
+        if (next <= now) next += std::ceil((now - next) / interval + 1e-9) * interval;
+        if (next <= now) next = now + interval;
+        {
+          std::lock_guard tl(st.mutex);
+          st.fireDate = next;
+        }
+        reschedule(timer, next);
+        generation = st.generation;
+      }
+      fired = true;
+      unlocked(lock, [&] {
+        if (callback && *callback) (*callback)(*timer);
+        if (!timer->repeats_ && st.generation == generation) timer->invalidate();
+      });
+    }
+    return fired;
+  }
+
+  bool fireSignals(std::unique_lock<std::mutex>& lock, Mode* m) {
+    if (signalled.empty()) return false;
+    std::vector<std::shared_ptr<RunLoopSource>> batch;
+    for (auto it = signalled.begin(); it != signalled.end();) {
+      auto& st = *(*it)->state_;
+      if (contains(st.modes, m)) {
+        st.queuedAsSignalled = false;
+        batch.push_back(std::move(*it));
+        it = signalled.erase(it);
+      } else {
+        ++it;
+      }
+    }
+    if (batch.empty()) return false;
+    bool handled = false;
+    for (auto& s : batch) {
+      auto& st = *s->state_;
+      if (!st.valid.load() || !contains(st.modes, m)) continue;
+      st.signalled.store(false);
+      std::shared_ptr<RunLoopSource::SignalCallback> callback;
+      {
+        std::lock_guard sl(st.mutex);
+        callback = st.signalCallback;
+      }
+      if (!callback || !*callback) continue;
+      handled = true;
+      unlocked(lock, [&] { (*callback)(*s); });
+    }
+    return handled;
+  }
+
+  bool handleFd(std::unique_lock<std::mutex>& lock, Mode* m, int fd, std::uint32_t bits) {
+    auto it = m->fds.find(fd);
+    if (it == m->fds.end()) return false;
+    std::uint32_t events = fromEpoll(bits);
+    std::vector<std::shared_ptr<RunLoopSource>> targets = it->second.sources;
+    bool handled = false;
+    for (auto& s : targets) {
+      auto& st = *s->state_;
+      if (!st.valid.load() || !contains(st.modes, m)) continue;
+      std::shared_ptr<RunLoopSource::FdCallback> callback;
+      std::uint32_t interest;
+      {
+        std::lock_guard sl(st.mutex);
+        callback = st.fdCallback;
+        interest = st.events;
+      }
+      std::uint32_t mine = events & (interest | kRunLoopError | kRunLoopHangUp);
+      if (mine & (kRunLoopError | kRunLoopHangUp)) mine |= interest;
+      if (!(mine & interest) || !callback || !*callback) continue;
+      handled = true;
+      unlocked(lock, [&] { (*callback)(*s, mine); });
+    }
+    return handled;
+  }
+
+  // Milliseconds to wait (-1: without limit), given the mode's next timer and the run's limit.
+  int waitTimeout(Mode* m, double limitDate) {
+    double next = limitDate;
+    if (!m->heap.empty()) next = std::min(next, m->heap.front().date);
+    double now = Clock::now();
+    if (next <= now) return 0;
+    if (virtualClock()) return -1;
+    double ms = std::ceil((next - now) * 1000.0);
+    if (ms > 3600000.0) return 3600000;
+    return static_cast<int>(ms);
+  }
+
+  // `realSlice` >= 0 also ends the run (TimedOut) after that many seconds of real time.
+  RunLoopResult run(const std::string& name, double limitDate, bool returnAfterSourceHandled, bool* didSomething,
+                    double realSlice = -1) {
+    if (!onOwnerThread())
+      throw Exception(kInternalInconsistencyException, "a run loop can only be run by its own thread");
+    std::unique_lock lock(mutex);
+    if (dead || name == kRunLoopCommonModes) return RunLoopResult::Finished;
+    Mode* m = mode(name);
+    if (isEmpty(m)) return RunLoopResult::Finished;
+    Frame frame{m, limitDate, false, top};
+    top = &frame;
+    ++depth;
+    ++nestGeneration;
+    depthFlag.store(depth, std::memory_order_release);
+    struct Pop {
+      RunLoopImpl& impl;
+      Frame& frame;
+      ~Pop() {
+        impl.top = frame.outer;
+        --impl.depth;
+        impl.depthFlag.store(impl.depth, std::memory_order_release);
+        ++impl.nestGeneration;
+      }
+    } pop{*this, frame};
+
+    epoll_event events[16];
+    auto realEnd = std::chrono::steady_clock::now() +
+                   std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                       std::chrono::duration<double>(std::max(realSlice, 0.0)));
+    for (;;) {
+      bool handled = false;
+      bool did = runPerforms(lock, m);
+      did |= fireTimers(lock, m);
+      if (fireSignals(lock, m)) handled = did = true;
+      if (didSomething && did) *didSomething = true;
+      if (frame.stopped) return RunLoopResult::Stopped;
+      if (handled && returnAfterSourceHandled) return RunLoopResult::HandledSource;
+      if (dead) return RunLoopResult::Finished;
+
+      int timeout = waitTimeout(m, limitDate);
+      if (timeout != 0 && (hasPerformFor(m) || hasSignalledIn(m))) timeout = 0;
+      if (realSlice >= 0 && timeout != 0) {
+        auto left = std::chrono::duration<double>(realEnd - std::chrono::steady_clock::now()).count();
+        int ms = left <= 0 ? 0 : static_cast<int>(std::ceil(left * 1000.0));
+        timeout = timeout < 0 ? ms : std::min(timeout, ms);
+      }
+      if (timeout != 0) {
+        waiting = true;
+        waitingFlag.store(true, std::memory_order_release);
+      }
+      std::uint64_t generation = nestGeneration;
+      int n;
+      {
+        lock.unlock();
+        if (timeout != 0) clockParticipantIdle();
+        n = ::epoll_wait(m->epollFd, events, 16, timeout);
+        lock.lock();
+      }
+      waiting = false;
+      waitingFlag.store(false, std::memory_order_release);
+      for (int i = 0; i < n; ++i) {
+        if (events[i].data.fd == wakeFd) {
+          drainWakeFd();
+          continue;
+        }
+        if (handleFd(lock, m, events[i].data.fd, events[i].events)) {
+          handled = true;
+          if (didSomething) *didSomething = true;
+        }
+        // A nested run may have consumed the rest; the descriptors stay ready if they still are.
+        if (nestGeneration != generation || frame.stopped || (handled && returnAfterSourceHandled)) break;
+      }
+      if (frame.stopped) return RunLoopResult::Stopped;
+      if (handled && returnAfterSourceHandled) return RunLoopResult::HandledSource;
+      if (Clock::now() >= limitDate) return RunLoopResult::TimedOut;
+      if (realSlice >= 0 && std::chrono::steady_clock::now() >= realEnd) return RunLoopResult::TimedOut;
+      if (dead || isEmpty(m)) return RunLoopResult::Finished;
+    }
+  }
+
+  // ---- participant
+  double nextDeadline() override {
+    std::lock_guard lock(mutex);
+    double next = kForever;
+    if (dead) return next;
+    for (auto& [name, m] : modes)
+      if (!m->heap.empty()) next = std::min(next, m->heap.front().date);
+    for (Frame* f = top; f; f = f->outer) next = std::min(next, f->limitDate);
+    return next;
+  }
+
+  bool busy() override {
+    return depthFlag.load(std::memory_order_acquire) > 0 && !waitingFlag.load(std::memory_order_acquire) &&
+           ownerTid != advancingThread();
+  }
+
+  void kick() override {
+    std::lock_guard lock(mutex);
+    wakeLocked();
+  }
+
+  // ---- teardown (thread end)
+  void teardown() {
+    std::vector<std::shared_ptr<Timer>> timers;
+    std::vector<std::shared_ptr<RunLoopSource>> sources;
+    std::vector<PerformItem> dropped;
+    {
+      std::lock_guard lock(mutex);
+      dead = true;
+      for (auto& [name, m] : modes) {
+        for (auto& e : m->heap) timers.push_back(e.timer);
+        for (auto& [fd, w] : m->fds) sources.insert(sources.end(), w.sources.begin(), w.sources.end());
+        sources.insert(sources.end(), m->signalSources.begin(), m->signalSources.end());
+      }
+      timers.insert(timers.end(), commonTimers.begin(), commonTimers.end());
+      sources.insert(sources.end(), commonSources.begin(), commonSources.end());
+      dropped = std::move(performs);
+      performs.clear();
+      delayedPerforms.clear();
+      signalled.clear();
+    }
+    for (auto& t : timers) t->invalidate();
+    for (auto& s : sources) s->invalidate();
+    std::lock_guard lock(mutex);
+    commonTimers.clear();
+    commonSources.clear();
+    modes.clear();
+  }
+};
+
+namespace {
+
+bool isMainThreadId() { return currentThreadId() == static_cast<long>(::getpid()); }
+
+std::shared_ptr<RunLoop>& mainLoopStorage() {
+  static auto* loop = new std::shared_ptr<RunLoop>;  // never destroyed: threads may use it at exit
+  return *loop;
+}
+
+struct CurrentLoop {
+  std::shared_ptr<RunLoop> loop;
+  ~CurrentLoop() {
+    if (loop && !loop->isMain()) RunLoopImpl::of(*loop).teardown();
+  }
+};
+
+thread_local CurrentLoop tCurrent;
+
+}  // namespace
+
+void endCurrentRunLoop() {
+  auto loop = std::move(tCurrent.loop);
+  tCurrent.loop.reset();
+  if (loop && !loop->isMain()) RunLoopImpl::of(*loop).teardown();
+}
+
+bool runCurrentLoopDueWork() {
+  auto loop = tCurrent.loop;
+  if (!loop && isMainThreadId()) loop = mainLoopStorage();
+  if (!loop) return false;
+  auto& impl = RunLoopImpl::of(*loop);
+  std::string mode;
+  {
+    std::lock_guard lock(impl.mutex);
+    mode = impl.top ? impl.top->mode->name : kDefaultRunLoopMode;
+  }
+  bool did = false;
+  impl.run(mode, Clock::now(), false, &did);
+  return did;
+}
+
+void removeInvalidatedTimer(RunLoop& loop, const std::shared_ptr<Timer>& timer) {
+  auto& impl = RunLoopImpl::of(loop);
+  std::lock_guard lock(impl.mutex);
+  impl.removeTimerEverywhere(timer);
+}
+
+void rescheduleTimer(RunLoop& loop, const std::shared_ptr<Timer>& timer, double date) {
+  auto& impl = RunLoopImpl::of(loop);
+  std::lock_guard lock(impl.mutex);
+  if (impl.owns(timer)) impl.reschedule(timer, date);
+}
+
+std::shared_ptr<RunLoopSource> makeQuietSignalSource(RunLoopSource::SignalCallback callback) {
+  auto source = RunLoopSource::makeSignal(std::move(callback));
+  RunLoopImpl::makeQuiet(*source);
+  return source;
+}
+
+}  // namespace detail
+
+using detail::RunLoopImpl;
+
+// ---------------------------------------------------------------- RunLoopSource
+
+std::shared_ptr<RunLoopSource> RunLoopSource::makeFd(int fd, std::uint32_t events, FdCallback callback) {
+  if (fd < 0) throw Exception(kInvalidArgumentException, "run loop source: invalid file descriptor");
+  std::shared_ptr<RunLoopSource> source(new RunLoopSource);
+  source->fd_ = fd;
+  source->state_ = std::make_shared<detail::SourceMembership>();
+  source->state_->events = events & (kRunLoopRead | kRunLoopWrite);
+  source->state_->fdCallback = std::make_shared<FdCallback>(std::move(callback));
+  return source;
+}
+
+std::shared_ptr<RunLoopSource> RunLoopSource::makeSignal(SignalCallback callback) {
+  std::shared_ptr<RunLoopSource> source(new RunLoopSource);
+  source->state_ = std::make_shared<detail::SourceMembership>();
+  source->state_->signalCallback = std::make_shared<SignalCallback>(std::move(callback));
+  return source;
+}
+
+RunLoopSource::~RunLoopSource() = default;
+
+void RunLoopSource::setEvents(std::uint32_t events) {
+  events &= (kRunLoopRead | kRunLoopWrite);
+  std::shared_ptr<RunLoop> loop;
+  {
+    std::lock_guard lock(state_->mutex);
+    if (state_->events == events) return;
+    state_->events = events;
+    loop = state_->loop.lock();
+  }
+  if (!loop || fd_ < 0) return;
+  auto& impl = *loop->impl_;
+  std::lock_guard lock(impl.mutex);
+  for (auto* m : state_->modes) impl.updateInterest(m, fd_);
+  if (!impl.onOwnerThread()) impl.wakeLocked();
+}
+
+std::uint32_t RunLoopSource::events() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->events;
+}
+
+void RunLoopSource::signal() {
+  if (!state_->valid.load()) return;
+  state_->signalled.store(true, std::memory_order_release);
+  std::shared_ptr<RunLoop> loop;
+  {
+    std::lock_guard lock(state_->mutex);
+    loop = state_->loop.lock();
+  }
+  if (!loop) return;
+  auto& impl = *loop->impl_;
+  std::lock_guard lock(impl.mutex);
+  if (!state_->queuedAsSignalled && !state_->modes.empty() && state_->signalled.load()) {
+    state_->queuedAsSignalled = true;
+    impl.signalled.push_back(shared_from_this());
+  }
+  impl.wakeLocked();
+}
+
+bool RunLoopSource::isSignalled() const { return state_->signalled.load(); }
+
+void RunLoopSource::invalidate() {
+  if (!state_->valid.exchange(false)) return;
+  std::shared_ptr<RunLoop> loop;
+  std::shared_ptr<FdCallback> fdCallback;
+  std::shared_ptr<SignalCallback> signalCallback;
+  {
+    std::lock_guard lock(state_->mutex);
+    loop = state_->loop.lock();
+    fdCallback = std::move(state_->fdCallback);
+    signalCallback = std::move(state_->signalCallback);
+  }
+  if (loop) {
+    auto& impl = *loop->impl_;
+    std::lock_guard lock(impl.mutex);
+    impl.removeSourceEverywhere(shared_from_this());
+  }
+}
+
+bool RunLoopSource::isValid() const { return state_->valid.load(); }
+
+// ---------------------------------------------------------------- RunLoop
+
+RunLoop::RunLoop() = default;
+RunLoop::~RunLoop() = default;
+
+std::shared_ptr<RunLoop> RunLoop::current() {
+  auto& slot = detail::tCurrent.loop;
+  if (slot) return slot;
+  if (detail::isMainThreadId()) {
+    slot = main();
+    return slot;
+  }
+  std::shared_ptr<RunLoop> loop(new RunLoop);
+  loop->impl_ = std::make_unique<RunLoopImpl>(loop.get(), detail::currentThreadId(), false);
+  slot = loop;
+  return loop;
+}
+
+std::shared_ptr<RunLoop> RunLoop::main() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    std::shared_ptr<RunLoop> loop(new RunLoop);
+    loop->impl_ = std::make_unique<RunLoopImpl>(loop.get(), static_cast<long>(::getpid()), true);
+    detail::mainLoopStorage() = loop;
+  });
+  return detail::mainLoopStorage();
+}
+
+bool RunLoop::isMain() const { return impl_->isMain; }
+bool RunLoop::isCurrent() const { return impl_->onOwnerThread(); }
+
+void RunLoop::addCommonMode(const RunLoopMode& mode) {
+  if (mode == kRunLoopCommonModes) return;
+  std::lock_guard lock(impl_->mutex);
+  if (impl_->isCommon(mode)) return;
+  impl_->commonModes.push_back(mode);
+  auto* m = impl_->mode(mode);
+  for (auto& s : impl_->commonSources) impl_->addSourceToMode(s, m);
+  for (auto& t : impl_->commonTimers) impl_->addTimerToMode(t, m);
+}
+
+std::vector<RunLoopMode> RunLoop::commonModes() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->commonModes;
+}
+
+std::optional<RunLoopMode> RunLoop::currentMode() const {
+  std::lock_guard lock(impl_->mutex);
+  if (!impl_->top) return std::nullopt;
+  return impl_->top->mode->name;
+}
+
+void RunLoop::addSource(const std::shared_ptr<RunLoopSource>& source, const RunLoopMode& mode) {
+  if (!source || !source->isValid()) return;
+  auto& impl = *impl_;
+  std::lock_guard lock(impl.mutex);
+  if (impl.dead) return;
+  {
+    std::lock_guard sl(source->state_->mutex);
+    auto owner = source->state_->loop.lock();
+    if (owner && owner.get() != this)
+      throw Exception(kInvalidArgumentException, "run loop source is already scheduled on another run loop");
+    if (!owner) source->state_->loop = weak_from_this();
+  }
+  if (mode == kRunLoopCommonModes) {
+    if (source->state_->inCommonModes) return;
+    source->state_->inCommonModes = true;
+    impl.commonSources.push_back(source);
+    for (auto& name : impl.commonModes) impl.addSourceToMode(source, impl.mode(name));
+  } else {
+    impl.addSourceToMode(source, impl.mode(mode));
+  }
+}
+
+void RunLoop::removeSource(const std::shared_ptr<RunLoopSource>& source, const RunLoopMode& mode) {
+  if (!source) return;
+  auto& impl = *impl_;
+  std::lock_guard lock(impl.mutex);
+  {
+    std::lock_guard sl(source->state_->mutex);
+    if (source->state_->loop.lock().get() != this) return;
+  }
+  if (mode == kRunLoopCommonModes) {
+    if (!source->state_->inCommonModes) return;
+    source->state_->inCommonModes = false;
+    std::erase(impl.commonSources, source);
+    for (auto& name : impl.commonModes)
+      if (auto* m = impl.findMode(name)) impl.removeSourceFromMode(source, m);
+  } else if (auto* m = impl.findMode(mode)) {
+    impl.removeSourceFromMode(source, m);
+  }
+  impl.releaseSourceIfUnscheduled(source);
+}
+
+bool RunLoop::containsSource(const std::shared_ptr<RunLoopSource>& source, const RunLoopMode& mode) const {
+  if (!source) return false;
+  std::lock_guard lock(impl_->mutex);
+  if (mode == kRunLoopCommonModes) return source->state_->inCommonModes;
+  auto* m = impl_->findMode(mode);
+  return m && detail::contains(source->state_->modes, m);
+}
+
+void RunLoop::addTimer(const std::shared_ptr<Timer>& timer, const RunLoopMode& mode) {
+  if (!timer || !timer->isValid()) return;
+  auto& impl = *impl_;
+  std::lock_guard lock(impl.mutex);
+  if (impl.dead) return;
+  {
+    std::lock_guard tl(timer->state_->mutex);
+    auto owner = timer->state_->loop.lock();
+    if (owner && owner.get() != this)
+      throw Exception(kInvalidArgumentException, "timer is already scheduled on another run loop");
+    if (!owner) timer->state_->loop = weak_from_this();
+  }
+  if (mode == kRunLoopCommonModes) {
+    if (timer->state_->inCommonModes) return;
+    timer->state_->inCommonModes = true;
+    impl.commonTimers.push_back(timer);
+    for (auto& name : impl.commonModes) impl.addTimerToMode(timer, impl.mode(name));
+  } else {
+    impl.addTimerToMode(timer, impl.mode(mode));
+  }
+}
+
+void RunLoop::removeTimer(const std::shared_ptr<Timer>& timer, const RunLoopMode& mode) {
+  if (!timer) return;
+  auto& impl = *impl_;
+  std::lock_guard lock(impl.mutex);
+  {
+    std::lock_guard tl(timer->state_->mutex);
+    if (timer->state_->loop.lock().get() != this) return;
+  }
+  if (mode == kRunLoopCommonModes) {
+    if (!timer->state_->inCommonModes) return;
+    timer->state_->inCommonModes = false;
+    std::erase(impl.commonTimers, timer);
+    for (auto& name : impl.commonModes)
+      if (auto* m = impl.findMode(name)) impl.removeTimerFromMode(timer, m);
+  } else if (auto* m = impl.findMode(mode)) {
+    impl.removeTimerFromMode(timer, m);
+  }
+  impl.releaseTimerIfUnscheduled(timer);
+}
+
+bool RunLoop::containsTimer(const std::shared_ptr<Timer>& timer, const RunLoopMode& mode) const {
+  if (!timer) return false;
+  std::lock_guard lock(impl_->mutex);
+  {
+    std::lock_guard tl(timer->state_->mutex);
+    if (timer->state_->loop.lock().get() != this) return false;
+  }
+  if (mode == kRunLoopCommonModes) return timer->state_->inCommonModes;
+  auto* m = impl_->findMode(mode);
+  return m && detail::contains(timer->state_->modes, m);
+}
+
+void RunLoop::perform(std::function<void()> block, const std::vector<RunLoopMode>& modes) {
+  auto item = RunLoopImpl::makePerform(nullptr, {}, 0, std::move(block), modes);
+  std::lock_guard lock(impl_->mutex);
+  impl_->addPerform(std::move(item));
+}
+
+void RunLoop::performOrdered(const void* target, std::string name, int order, std::function<void()> block,
+                             const std::vector<RunLoopMode>& modes) {
+  auto item = RunLoopImpl::makePerform(target, std::move(name), order, std::move(block), modes);
+  std::lock_guard lock(impl_->mutex);
+  impl_->addPerform(std::move(item));
+}
+
+void RunLoop::performAfter(TimeInterval delay, const void* target, std::string name, std::function<void()> block,
+                           const std::vector<RunLoopMode>& modes) {
+  if (!(delay > 0)) delay = 0;
+  auto timer = Timer::make(delay, false, [block = std::move(block)](Timer&) { block(); });
+  timer->state_->target = target;
+  timer->state_->name = std::move(name);
+  {
+    std::lock_guard lock(impl_->mutex);
+    if (impl_->dead) return;
+    std::erase_if(impl_->delayedPerforms, [](auto& t) { return !t->isValid(); });
+    impl_->delayedPerforms.push_back(timer);
+  }
+  for (auto& m : modes) addTimer(timer, m);
+}
+
+void RunLoop::cancelPerforms(const void* target) {
+  std::vector<std::shared_ptr<Timer>> cancelled;
+  std::vector<detail::PerformItem> dropped;
+  {
+    std::lock_guard lock(impl_->mutex);
+    auto& impl = *impl_;
+    for (auto it = impl.performs.begin(); it != impl.performs.end();) {
+      if (it->target == target && target) {
+        dropped.push_back(std::move(*it));
+        it = impl.performs.erase(it);
+      } else {
+        ++it;
+      }
+    }
+    std::erase_if(impl.delayedPerforms, [&](auto& t) {
+      if (t->state_->target != target || !target) return !t->isValid();
+      cancelled.push_back(t);
+      return true;
+    });
+  }
+  for (auto& t : cancelled) t->invalidate();
+}
+
+void RunLoop::cancelPerforms(const void* target, std::string_view name) {
+  std::vector<std::shared_ptr<Timer>> cancelled;
+  std::vector<detail::PerformItem> dropped;
+  {
+    std::lock_guard lock(impl_->mutex);
+    auto& impl = *impl_;
+    for (auto it = impl.performs.begin(); it != impl.performs.end();) {
+      if (target && it->target == target && it->name == name) {
+        dropped.push_back(std::move(*it));
+        it = impl.performs.erase(it);
+      } else {
+        ++it;
+      }
+    }
+    std::erase_if(impl.delayedPerforms, [&](auto& t) {
+      if (!target || t->state_->target != target || t->state_->name != name) return !t->isValid();
+      cancelled.push_back(t);
+      return true;
+    });
+  }
+  for (auto& t : cancelled) t->invalidate();
+}
+
+RunLoopResult RunLoop::runInMode(const RunLoopMode& mode, TimeInterval seconds, bool returnAfterSourceHandled) {
+  if (std::isnan(seconds) || seconds < 0) seconds = 0;
+  double limit = seconds == kForever ? kDistantFuture : Clock::now() + seconds;
+  return impl_->run(mode, limit, returnAfterSourceHandled, nullptr);
+}
+
+bool RunLoop::runMode(const RunLoopMode& mode, double limitDate) {
+  return impl_->run(mode, limitDate, true, nullptr) != RunLoopResult::Finished;
+}
+
+void RunLoop::runUntil(double limitDate) {
+  while (Clock::now() < limitDate) {
+    if (impl_->run(kDefaultRunLoopMode, limitDate, true, nullptr) == RunLoopResult::Finished) return;
+  }
+}
+
+void RunLoop::run() {
+  while (impl_->run(kDefaultRunLoopMode, kDistantFuture, false, nullptr) == RunLoopResult::TimedOut) {
+  }
+}
+
+bool RunLoop::spinUntil(const std::function<bool()>& done, TimeInterval realLimit, const RunLoopMode& mode) {
+  using namespace std::chrono;
+  auto deadline = steady_clock::now() + duration_cast<steady_clock::duration>(duration<double>(realLimit));
+  while (!done()) {
+    double left = duration<double>(deadline - steady_clock::now()).count();
+    if (left <= 0) return done();
+    // Real-time slices: virtual time does not move while spinning.
+    double slice = std::min(left, 0.05);
+    if (impl_->run(mode, kDistantFuture, true, nullptr, slice) == RunLoopResult::Finished)
+      std::this_thread::sleep_for(duration<double>(std::min(slice, 0.002)));
+  }
+  return true;
+}
+
+void RunLoop::stop() {
+  std::lock_guard lock(impl_->mutex);
+  if (impl_->top) impl_->top->stopped = true;
+  if (!impl_->onOwnerThread()) impl_->signalWakeFd();
+}
+
+void RunLoop::wakeUp() { impl_->signalWakeFd(); }
+
+bool RunLoop::isWaiting() const { return impl_->waitingFlag.load(); }
+
+}  // namespace pf

@@ -1,0 +1,90 @@
+#pragma once
+// Private to the concurrency files: the run loop's state, shared with Timer.cc and Dispatch.cc.
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/foundation/ClockInternal.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/foundation/Timer.h"
+
+namespace pf::detail {
+
+struct Mode;
+
+// Where a timer is scheduled. Guarded by the owning loop's mutex, except `loop`, which is also
+// guarded by `mutex` (so that a timer can find its loop from any thread).
+struct TimerState {
+  std::mutex mutex;                  // guards loop, fireDate, callback
+  std::weak_ptr<RunLoop> loop;       // set while in at least one mode
+  double fireDate = 0;
+  std::shared_ptr<Timer::Callback> callback;
+  std::atomic<bool> valid{true};
+  // Loop-guarded:
+  std::vector<Mode*> modes;
+  bool inCommonModes = false;
+  std::uint64_t generation = 0;      // bumped whenever heap entries must be renewed
+  // Identity of a delayed perform (RunLoop::performAfter), for cancelPerforms.
+  const void* target = nullptr;
+  std::string name;
+};
+
+struct SourceMembership {
+  std::mutex mutex;                  // guards loop, callbacks, events
+  std::weak_ptr<RunLoop> loop;
+  std::uint32_t events = 0;
+  std::shared_ptr<RunLoopSource::FdCallback> fdCallback;
+  std::shared_ptr<RunLoopSource::SignalCallback> signalCallback;
+  std::atomic<bool> valid{true};
+  std::atomic<bool> signalled{false};
+  // Whether the source alone keeps a mode from counting as empty (the main queue's does not).
+  bool keepsModeAlive = true;
+  // Loop-guarded:
+  std::vector<Mode*> modes;
+  bool inCommonModes = false;
+  bool queuedAsSignalled = false;
+};
+
+struct TimerEntry {
+  double date;
+  std::uint64_t sequence;
+  std::uint64_t generation;
+  std::shared_ptr<Timer> timer;
+};
+
+struct FdWatch {
+  std::uint32_t interest = 0;  // epoll bits registered
+  std::vector<std::shared_ptr<RunLoopSource>> sources;
+};
+
+struct Mode {
+  std::string name;
+  int epollFd = -1;
+  std::unordered_map<int, FdWatch> fds;
+  std::vector<std::shared_ptr<RunLoopSource>> signalSources;
+  std::vector<TimerEntry> heap;  // min-heap by (date, sequence); may hold stale entries
+  std::size_t liveTimers = 0;
+  std::size_t aliveSources = 0;  // sources that keep the mode from being empty
+  ~Mode();
+};
+
+// Runs the calling thread's run loop (if it has one) for everything due now, without waiting:
+// in the mode it is running, else the default mode. True when something was done.
+bool runCurrentLoopDueWork();
+
+// Tears the calling thread's run loop down now (as at thread end).
+void endCurrentRunLoop();
+
+// Timer support (Timer.cc).
+void removeInvalidatedTimer(RunLoop& loop, const std::shared_ptr<Timer>& timer);
+void rescheduleTimer(RunLoop& loop, const std::shared_ptr<Timer>& timer, double date);
+
+// The main queue's source on the main run loop.
+std::shared_ptr<RunLoopSource> makeQuietSignalSource(RunLoopSource::SignalCallback callback);
+
+}  // namespace pf::detail

@@ -1,0 +1,263 @@
+#include "platform/foundation/Thread.h"
+
+#include <pthread.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "platform/foundation/ClockInternal.h"
+#include "platform/foundation/Error.h"
+#include "platform/foundation/Log.h"
+#include "platform/foundation/RunLoopInternal.h"
+
+namespace pf {
+namespace detail {
+
+struct ThreadImpl {
+  mutable std::mutex mutex;
+  std::condition_variable cv;
+  std::string name;
+  std::function<void()> body;
+  bool started = false;
+  bool executing = false;
+  bool finished = false;
+  bool cancelled = false;
+  bool main = false;
+  long tid = 0;
+  std::shared_ptr<RunLoop> loop;
+  std::shared_ptr<RunLoopSource> keepAlive;  // run-loop threads: signalled by cancel()
+};
+
+namespace {
+
+thread_local std::shared_ptr<Thread> tThread;
+
+void nameOsThread(const std::string& name) {
+  std::string shortName = name.substr(0, 15);
+  pthread_setname_np(pthread_self(), shortName.c_str());
+}
+
+}  // namespace
+}  // namespace detail
+
+Thread::Thread() : impl_(std::make_unique<detail::ThreadImpl>()) {}
+Thread::~Thread() = default;
+
+std::shared_ptr<Thread> Thread::make(std::function<void()> body, std::string name) {
+  std::shared_ptr<Thread> thread(new Thread);
+  thread->impl_->body = std::move(body);
+  thread->impl_->name = std::move(name);
+  return thread;
+}
+
+std::shared_ptr<Thread> Thread::detach(std::function<void()> body, std::string name) {
+  auto thread = make(std::move(body), std::move(name));
+  thread->start();
+  return thread;
+}
+
+std::shared_ptr<Thread> Thread::makeRunLoopThread(std::string name) {
+  auto thread = make(nullptr, std::move(name));
+  std::weak_ptr<Thread> weak = thread;
+  thread->impl_->body = [weak] {
+    auto self = weak.lock();
+    if (!self) return;
+    auto loop = RunLoop::current();
+    auto stopper = RunLoopSource::makeSignal([](RunLoopSource&) { RunLoop::current()->stop(); });
+    {
+      std::lock_guard lock(self->impl_->mutex);
+      self->impl_->keepAlive = stopper;
+    }
+    loop->addSource(stopper, kDefaultRunLoopMode);
+    self.reset();
+    for (;;) {
+      if (auto me = weak.lock(); !me || me->isCancelled()) break;
+      loop->run();
+    }
+    stopper->invalidate();
+  };
+  thread->start();
+  return thread;
+}
+
+std::shared_ptr<Thread> Thread::current() {
+  auto& slot = detail::tThread;
+  if (slot) return slot;
+  if (isMainThread()) {
+    slot = mainThread();
+    return slot;
+  }
+  std::shared_ptr<Thread> thread(new Thread);
+  thread->impl_->started = thread->impl_->executing = true;
+  thread->impl_->tid = detail::currentThreadId();
+  slot = thread;
+  return thread;
+}
+
+std::shared_ptr<Thread> Thread::mainThread() {
+  static auto* main = [] {
+    auto* holder = new std::shared_ptr<Thread>(new Thread);
+    auto& impl = *(*holder)->impl_;
+    impl.started = impl.executing = impl.main = true;
+    impl.name = "main";
+    impl.tid = static_cast<long>(::getpid());
+    return holder;
+  }();
+  return *main;
+}
+
+bool Thread::isMainThread() { return detail::currentThreadId() == static_cast<long>(::getpid()); }
+
+void Thread::start() {
+  {
+    std::lock_guard lock(impl_->mutex);
+    if (impl_->started) throw Exception(kInvalidArgumentException, "thread started twice");
+    impl_->started = true;
+    impl_->executing = true;
+  }
+  auto self = shared_from_this();
+  std::thread([self] {
+    auto& impl = *self->impl_;
+    detail::tThread = self;
+    std::function<void()> body;
+    {
+      std::lock_guard lock(impl.mutex);
+      impl.tid = detail::currentThreadId();
+      if (!impl.name.empty()) detail::nameOsThread(impl.name);
+      impl.loop = RunLoop::current();
+      body = std::move(impl.body);
+    }
+    impl.cv.notify_all();
+    try {
+      if (body) body();
+    } catch (const std::exception& e) {
+      logLine("*** uncaught exception on thread \"" + self->name() + "\": " + e.what());
+    } catch (...) {
+      logLine("*** uncaught exception on thread \"" + self->name() + "\"");
+    }
+    body = nullptr;
+    std::shared_ptr<RunLoop> loop;
+    {
+      std::lock_guard lock(impl.mutex);
+      loop = std::move(impl.loop);
+      impl.keepAlive.reset();
+    }
+    detail::endCurrentRunLoop();
+    loop.reset();
+    {
+      std::lock_guard lock(impl.mutex);
+      impl.executing = false;
+      impl.finished = true;
+    }
+    impl.cv.notify_all();
+    detail::tThread.reset();
+  }).detach();
+}
+
+std::string Thread::name() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->name;
+}
+
+void Thread::setName(std::string name) {
+  std::lock_guard lock(impl_->mutex);
+  impl_->name = std::move(name);
+  if (impl_->tid == detail::currentThreadId()) detail::nameOsThread(impl_->name);
+}
+
+bool Thread::isMain() const { return impl_->main; }
+
+bool Thread::isExecuting() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->executing;
+}
+
+bool Thread::isFinished() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->finished;
+}
+
+bool Thread::isCancelled() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->cancelled;
+}
+
+void Thread::cancel() {
+  std::shared_ptr<RunLoopSource> stopper;
+  {
+    std::lock_guard lock(impl_->mutex);
+    impl_->cancelled = true;
+    stopper = impl_->keepAlive;
+  }
+  if (stopper) stopper->signal();
+}
+
+void Thread::join() {
+  std::unique_lock lock(impl_->mutex);
+  if (!impl_->started || impl_->main) return;
+  if (impl_->tid == detail::currentThreadId()) return;
+  impl_->cv.wait(lock, [&] { return impl_->finished; });
+}
+
+std::shared_ptr<RunLoop> Thread::runLoop() const {
+  if (impl_->main) return RunLoop::main();
+  std::unique_lock lock(impl_->mutex);
+  if (!impl_->started) return nullptr;
+  if (impl_->tid == detail::currentThreadId()) return RunLoop::current();
+  impl_->cv.wait(lock, [&] { return impl_->loop || impl_->finished || impl_->tid != 0; });
+  return impl_->loop;
+}
+
+namespace {
+
+// Signals the waiting caller when the performed block has run or was dropped with its run loop.
+struct PerformDone {
+  std::mutex mutex;
+  std::condition_variable cv;
+  bool done = false;
+  bool ran = false;
+};
+
+}  // namespace
+
+bool Thread::perform(std::function<void()> block, bool waitUntilDone, const std::vector<RunLoopMode>& modes) {
+  auto loop = runLoop();
+  if (!loop) return false;
+  if (!waitUntilDone) {
+    loop->perform(std::move(block), modes);
+    return true;
+  }
+  if (loop->isCurrent()) {
+    if (block) block();
+    return true;
+  }
+  auto done = std::make_shared<PerformDone>();
+  struct Signal {
+    std::shared_ptr<PerformDone> done;
+    ~Signal() {
+      std::lock_guard lock(done->mutex);
+      done->done = true;
+      done->cv.notify_all();
+    }
+  };
+  std::shared_ptr<Signal> signal(new Signal{done});
+  loop->perform(
+      [signal = std::move(signal), block = std::move(block), done]() mutable {
+        if (block) block();
+        done->ran = true;
+        signal.reset();
+      },
+      modes);
+  std::unique_lock lock(done->mutex);
+  done->cv.wait(lock, [&] { return done->done; });
+  return done->ran;
+}
+
+void Thread::performOnMainThread(std::function<void()> block, bool waitUntilDone,
+                                 const std::vector<RunLoopMode>& modes) {
+  mainThread()->perform(std::move(block), waitUntilDone, modes);
+}
+
+}  // namespace pf
