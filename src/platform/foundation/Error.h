@@ -2,6 +2,7 @@
 // Error objects (domain, code, user info) and the named exception the platform raises.
 
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <string>
 
@@ -14,10 +15,16 @@ inline constexpr const char* kLocalizedDescriptionKey = "NSLocalizedDescription"
 inline constexpr const char* kLocalizedFailureReasonKey = "NSLocalizedFailureReason";
 inline constexpr const char* kUnderlyingErrorKey = "NSUnderlyingError";
 
+// Error domains the platform layer reports in.
+inline constexpr const char* kPosixErrorDomain = "NSPOSIXErrorDomain";
+inline constexpr const char* kCocoaErrorDomain = "NSCocoaErrorDomain";
+
 struct Error {
   std::string domain;
   std::int64_t code = 0;
   Value userInfo = Value::object();
+  // The error this one wraps (the user info's underlying error), or none.
+  std::shared_ptr<const Error> underlying;
 
   Error() = default;
   Error(std::string domain, std::int64_t code, Value userInfo = Value::object())
@@ -26,8 +33,20 @@ struct Error {
   // The description in user info, or "The operation couldn't be completed. (<domain> error <code>.)".
   std::string localizedDescription() const;
 
-  bool operator==(const Error& other) const = default;
+  // The failure reason in user info, or "".
+  std::string localizedFailureReason() const;
+
+  // A copy with `cause` as the underlying error.
+  Error withUnderlying(Error cause) const;
+
+  bool operator==(const Error& other) const;
 };
+
+// "Error Domain=<domain> Code=<code> "<localized description>" UserInfo={key=value, ...}".
+std::string description(const Error& error);
+
+// An error of the POSIX domain for errno, with strerror's text as its description.
+Error posixError(int errnoValue, const std::string& context = {});
 
 // A raised exception: a name ("NSInvalidArgumentException", ...) and a reason.
 class Exception : public std::runtime_error {

@@ -1,0 +1,27 @@
+// The JSON reader on arbitrary bytes: it answers a value or an error, never crashes; whatever it
+// reads, the writer writes and the reader reads back equal.
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+#include "platform/foundation/Json.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  std::string_view text(reinterpret_cast<const char*>(data), size);
+  pf::JsonReadOptions options;
+  options.allowFragments = size > 0 && (data[0] & 1);
+  pf::Error error;
+  auto value = pf::parseJson(text, options, &error);
+  if (!value) return 0;
+  pf::JsonWriteOptions writeOptions;
+  writeOptions.allowFragments = true;
+  writeOptions.pretty = size > 1 && (data[1] & 1);
+  auto written = pf::writeJson(*value, writeOptions);
+  if (!written) std::abort();
+  pf::JsonReadOptions again;
+  again.allowFragments = true;
+  auto reread = pf::parseJson(*written, again);
+  if (!reread) std::abort();
+  (void)pf::description(*value);
+  return 0;
+}
