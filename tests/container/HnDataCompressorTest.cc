@@ -58,7 +58,7 @@ pf::Bytes sample(std::size_t size, unsigned seed = 1) {
   return out;
 }
 
-std::string description(const pf::Error& error) { return error.localizedDescription(); }
+std::string describe(const pf::Error& error) { return error.localizedDescription(); }
 
 }  // namespace
 
@@ -93,7 +93,7 @@ TEST(HnDataCompressor, BlocksJoinIntoOneStream) {
   pf::Bytes joined, expected;
   for (auto* block : {&first, &second, &last}) {
     auto out = compressor->compressBytes(block->data(), block->size(), &error, block == &last);
-    ASSERT_TRUE(out) << description(error);
+    ASSERT_TRUE(out) << describe(error);
     joined.insert(joined.end(), out->begin(), out->end());
     expected.insert(expected.end(), block->begin(), block->end());
   }
@@ -105,7 +105,7 @@ TEST(HnDataCompressor, BlocksJoinIntoOneStream) {
   EXPECT_EQ(compressor->compressBytes(first.data(), first.size(), &error, true), std::nullopt);
   EXPECT_EQ(error.domain, "HnHTTPRequestErrorDomain");
   EXPECT_EQ(error.code, 11);
-  EXPECT_EQ(description(error), "Compression of data failed with code -2");
+  EXPECT_EQ(describe(error), "Compression of data failed with code -2");
   EXPECT_EQ(compressor->setupStream(), std::nullopt);
   EXPECT_TRUE(compressor->streamReady());
 }
@@ -117,7 +117,7 @@ TEST(HnDataCompressor, FilesOfEveryAwkwardLength) {
     pf::Bytes data = sample(size, static_cast<unsigned>(size));
     writeFile(source, data);
     pf::Error error;
-    ASSERT_TRUE(HnDataCompressor::compressDataFromFile(source, destination, &error)) << description(error);
+    ASSERT_TRUE(HnDataCompressor::compressDataFromFile(source, destination, &error)) << describe(error);
     EXPECT_EQ(gunzip(readFile(destination)), data) << size;
   }
   // gzip itself reads our output.
@@ -141,7 +141,7 @@ TEST(HnDataCompressor, ShortReadsAreNotTheEnd) {
   pf::Error error;
   bool ok = HnDataCompressor::compressDataFromFile(fifo, dir / "out.gz", &error);
   writer.join();
-  ASSERT_TRUE(ok) << description(error);
+  ASSERT_TRUE(ok) << describe(error);
   EXPECT_EQ(gunzip(readFile(dir / "out.gz")), data);
 }
 
@@ -150,14 +150,14 @@ TEST(HnDataCompressor, FileFailures) {
   pf::Error error;
   // A missing source leaves the empty destination behind.
   EXPECT_FALSE(HnDataCompressor::compressDataFromFile(dir / "missing", dir / "out.gz", &error));
-  EXPECT_EQ(description(error), "Compression of " + (dir / "missing").string() + " failed the file dose not exist");
+  EXPECT_EQ(describe(error), "Compression of " + (dir / "missing").string() + " failed the file dose not exist");
   EXPECT_EQ(error.code, 11);
   EXPECT_TRUE(std::filesystem::exists(dir / "out.gz"));
   EXPECT_EQ(std::filesystem::file_size(dir / "out.gz"), 0u);
 
   writeFile(dir / "body", sample(1000));
   EXPECT_FALSE(HnDataCompressor::compressDataFromFile(dir / "body", dir / "no/folder/out.gz", &error));
-  EXPECT_EQ(description(error), "Compression of " + (dir / "body").string() +
+  EXPECT_EQ(describe(error), "Compression of " + (dir / "body").string() +
                                     " failed because we were to create a file at " + (dir / "no/folder/out.gz").string());
 
   // The same file as source and destination is refused before anything is emptied.
@@ -168,7 +168,7 @@ TEST(HnDataCompressor, FileFailures) {
   // A source that cannot be read carries the system's error beneath.
   std::filesystem::create_directory(dir / "folder");
   EXPECT_FALSE(HnDataCompressor::compressDataFromFile(dir / "folder", dir / "out.gz", &error));
-  EXPECT_EQ(description(error), "Compression of " + (dir / "folder").string() +
+  EXPECT_EQ(describe(error), "Compression of " + (dir / "folder").string() +
                                     " failed because we were unable to read from the source data file");
   EXPECT_EQ(error.userInfo[pf::kUnderlyingErrorKey]["domain"], "NSPOSIXErrorDomain");
 }
