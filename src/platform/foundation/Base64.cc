@@ -17,23 +17,23 @@ constexpr std::array<std::uint8_t, 256> makeReverse() {
 constexpr auto kReverse = makeReverse();
 
 std::string encode(const std::uint8_t* data, std::size_t size) {
-  std::string out;
-  out.reserve((size + 2) / 3 * 4);
+  std::string out((size + 2) / 3 * 4, '\0');
+  char* o = out.data();
   std::size_t i = 0;
-  for (; i + 3 <= size; i += 3) {
+  for (; i + 3 <= size; i += 3, o += 4) {
     std::uint32_t n = (data[i] << 16) | (data[i + 1] << 8) | data[i + 2];
-    out.push_back(kAlphabet[(n >> 18) & 63]);
-    out.push_back(kAlphabet[(n >> 12) & 63]);
-    out.push_back(kAlphabet[(n >> 6) & 63]);
-    out.push_back(kAlphabet[n & 63]);
+    o[0] = kAlphabet[(n >> 18) & 63];
+    o[1] = kAlphabet[(n >> 12) & 63];
+    o[2] = kAlphabet[(n >> 6) & 63];
+    o[3] = kAlphabet[n & 63];
   }
   if (std::size_t rest = size - i) {
     std::uint32_t n = data[i] << 16;
     if (rest == 2) n |= data[i + 1] << 8;
-    out.push_back(kAlphabet[(n >> 18) & 63]);
-    out.push_back(kAlphabet[(n >> 12) & 63]);
-    out.push_back(rest == 2 ? kAlphabet[(n >> 6) & 63] : '=');
-    out.push_back('=');
+    o[0] = kAlphabet[(n >> 18) & 63];
+    o[1] = kAlphabet[(n >> 12) & 63];
+    o[2] = rest == 2 ? kAlphabet[(n >> 6) & 63] : '=';
+    o[3] = '=';
   }
   return out;
 }
