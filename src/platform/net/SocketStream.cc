@@ -1,0 +1,777 @@
+#include "platform/net/SocketStream.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+
+#include "platform/foundation/Error.h"
+#include "platform/net/PeerTrust.h"
+
+namespace pf {
+namespace detail {
+namespace {
+
+// Decrypted bytes held at most before the descriptor is left unread.
+constexpr std::size_t kPlainCap = 64 * 1024;
+constexpr std::size_t kTlsReadChunk = 16 * 1024;
+
+bool retryable(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
+
+// Blocks until the descriptor is ready for `events` (or fails).
+void waitFor(int fd, short events) {
+  pollfd p{fd, events, 0};
+  while (::poll(&p, 1, -1) < 0 && errno == EINTR) {
+  }
+}
+
+}  // namespace
+
+struct Half {
+  SocketStream* stream = nullptr;  // null once the stream object is gone
+  StreamStatus status = StreamStatus::NotOpen;
+  unsigned mask = 0;
+  SocketStream::Client client;
+  std::vector<RunLoopMode> modes;
+  std::shared_ptr<RunLoopSource> signal;  // delivers queued events in `modes`
+  unsigned queued = 0;
+  bool armed = true;  // the next readiness event may be sent
+  bool endPosted = false;
+
+  bool gone() const { return stream == nullptr; }
+  bool open() const { return status == StreamStatus::Open; }
+  bool finished() const { return gone() || status == StreamStatus::Closed; }
+  bool scheduledIn(const RunLoopMode& mode) const {
+    return std::find(modes.begin(), modes.end(), mode) != modes.end();
+  }
+};
+
+// The resolver's answer travels through here: the resolver's thread stores it and signals the
+// source, which the run loop then runs.
+struct ResolveMailbox {
+  std::mutex mutex;
+  std::optional<ResolveResult> result;
+  std::shared_ptr<RunLoopSource> source;
+};
+
+struct StreamCore : std::enable_shared_from_this<StreamCore> {
+  enum class Phase { Idle, Resolving, Connecting, Connected, Failed };
+  enum class Tls { Off, Handshaking, On };
+
+  std::string host;
+  std::uint16_t port = 0;
+  std::shared_ptr<HostResolver> resolver;
+
+  int fd = -1;
+  bool ownsFd = false;
+  bool tornDown = false;
+  Phase phase = Phase::Idle;
+  std::vector<SocketAddress> candidates;
+  std::size_t nextCandidate = 0;
+  int lastConnectErrno = 0;
+  StreamError error;
+
+  Half halves[2];  // read, write
+  std::shared_ptr<RunLoop> runLoop;
+  std::vector<RunLoopMode> sourceModes;  // where the descriptor and resolver sources are
+  std::shared_ptr<RunLoopSource> fdSource;
+  std::shared_ptr<ResolveMailbox> mailbox;
+
+  std::optional<TlsSettings> tlsSettings;
+  std::unique_ptr<TlsSession> tls;
+  Tls tlsState = Tls::Off;
+  TlsSession::Want tlsWant = TlsSession::Want::Nothing;
+  bool tlsReadWantsWrite = false;
+  Bytes plain;  // decrypted bytes not yet read, from plainOffset
+  std::size_t plainOffset = 0;
+  bool readEof = false;  // the peer finished sending
+  bool dispatching = false;  // inside a run-loop callback: queued events are delivered at its end
+
+  Half& readHalf() { return halves[0]; }
+  Half& writeHalf() { return halves[1]; }
+  Half& half(bool isRead) { return halves[isRead ? 0 : 1]; }
+  std::size_t plainAvailable() const { return plain.size() - plainOffset; }
+
+  ~StreamCore() { teardown(); }
+
+  void init(std::weak_ptr<StreamCore> weak) {
+    for (int i = 0; i < 2; ++i) {
+      halves[i].signal = RunLoopSource::makeSignal([weak, i](RunLoopSource&) {
+        if (auto core = weak.lock()) core->deliver(core->halves[i]);
+      });
+    }
+  }
+
+  // ---- events
+
+  void post(Half& h, unsigned event) {
+    if (h.finished()) return;
+    if (!(h.mask & event)) return;
+    if (event == kStreamEventHasBytesAvailable || event == kStreamEventCanAcceptBytes) h.armed = false;
+    if (event == kStreamEventEndEncountered) h.endPosted = true;
+    h.queued |= event;
+    if (!dispatching) h.signal->signal();
+  }
+
+  void deliver(Half& h) {
+    auto self = shared_from_this();
+    static constexpr unsigned kOrder[] = {kStreamEventOpenCompleted, kStreamEventHasBytesAvailable,
+                                          kStreamEventCanAcceptBytes, kStreamEventErrorOccurred,
+                                          kStreamEventEndEncountered};
+    for (unsigned event : kOrder) {
+      if (!(h.queued & event)) continue;
+      h.queued &= ~event;
+      if (h.finished() || !(h.mask & event) || !h.client) continue;
+      auto client = h.client;
+      client(*h.stream, static_cast<StreamEvent>(event));
+    }
+  }
+
+  // Ends a run-loop callback: delivers what it queued where the loop's mode allows, else later.
+  void flush() {
+    dispatching = false;
+    std::optional<RunLoopMode> mode = runLoop ? runLoop->currentMode() : std::nullopt;
+    for (Half& h : halves) {
+      if (!h.queued || h.finished()) continue;
+      if (mode && h.scheduledIn(*mode)) {
+        deliver(h);
+      } else {
+        h.signal->signal();
+      }
+    }
+  }
+
+  template <class F>
+  void dispatch(F&& work) {
+    auto self = shared_from_this();
+    bool outer = !dispatching;
+    dispatching = true;
+    work();
+    if (outer) flush();
+  }
+
+  void fail(StreamError reason) {
+    if (phase == Phase::Failed) return;
+    error = reason;
+    phase = Phase::Failed;
+    for (Half& h : halves) {
+      if (h.finished() || h.status == StreamStatus::NotOpen) continue;
+      h.status = StreamStatus::Error;
+      post(h, kStreamEventErrorOccurred);
+    }
+    updateInterest();
+  }
+
+  // ---- run loop
+
+  std::uint32_t interest() {
+    if (fd < 0 || tornDown) return 0;
+    if (phase == Phase::Connecting) return kRunLoopWrite;
+    if (phase != Phase::Connected) return 0;
+    if (tlsState == Tls::Handshaking) {
+      return tlsWant == TlsSession::Want::Write ? kRunLoopWrite : kRunLoopRead;
+    }
+    std::uint32_t events = 0;
+    Half& r = readHalf();
+    if (r.open() && r.armed && !readEof &&
+        (r.mask & (kStreamEventHasBytesAvailable | kStreamEventEndEncountered | kStreamEventErrorOccurred))) {
+      if (tlsState == Tls::Off || plainAvailable() < kPlainCap) events |= kRunLoopRead;
+    }
+    Half& w = writeHalf();
+    if (w.open() && w.armed && (w.mask & kStreamEventCanAcceptBytes)) events |= kRunLoopWrite;
+    if (tlsReadWantsWrite) events |= kRunLoopWrite;
+    return events;
+  }
+
+  void updateInterest() {
+    if (fdSource) fdSource->setEvents(interest());
+  }
+
+  void addSources(const RunLoopMode& mode) {
+    if (fdSource) runLoop->addSource(fdSource, mode);
+    if (mailbox) runLoop->addSource(mailbox->source, mode);
+  }
+
+  void removeSources(const RunLoopMode& mode) {
+    if (fdSource) runLoop->removeSource(fdSource, mode);
+    if (mailbox) runLoop->removeSource(mailbox->source, mode);
+  }
+
+  void schedule(Half& h, const std::shared_ptr<RunLoop>& loop, const RunLoopMode& mode) {
+    if (!loop) return;
+    if (runLoop && runLoop != loop) {
+      throw Exception(kInternalInconsistencyException, "A socket stream pair is scheduled on one run loop at a time");
+    }
+    runLoop = loop;
+    if (h.scheduledIn(mode)) return;
+    h.modes.push_back(mode);
+    runLoop->addSource(h.signal, mode);
+    if (std::find(sourceModes.begin(), sourceModes.end(), mode) == sourceModes.end()) {
+      sourceModes.push_back(mode);
+      addSources(mode);
+    }
+    if (h.queued) h.signal->signal();
+    if (mailbox) {
+      std::lock_guard lock(mailbox->mutex);
+      if (mailbox->result) mailbox->source->signal();
+    }
+  }
+
+  void unschedule(Half& h, const std::shared_ptr<RunLoop>& loop, const RunLoopMode& mode) {
+    if (!loop || loop != runLoop || !h.scheduledIn(mode)) return;
+    h.modes.erase(std::find(h.modes.begin(), h.modes.end(), mode));
+    runLoop->removeSource(h.signal, mode);
+    Half& other = &h == &halves[0] ? halves[1] : halves[0];
+    if (!other.scheduledIn(mode)) {
+      removeSources(mode);
+      sourceModes.erase(std::find(sourceModes.begin(), sourceModes.end(), mode));
+    }
+    if (halves[0].modes.empty() && halves[1].modes.empty()) runLoop.reset();
+  }
+
+  void setFd(int newFd) {
+    if (fdSource) fdSource->invalidate();
+    fdSource.reset();
+    fd = newFd;
+    if (fd < 0) return;
+    std::weak_ptr<StreamCore> weak = weak_from_this();
+    fdSource = RunLoopSource::makeFd(fd, 0, [weak](RunLoopSource&, std::uint32_t events) {
+      if (auto core = weak.lock()) core->dispatch([&] { core->onDescriptor(events); });
+    });
+    for (const auto& mode : sourceModes) runLoop->addSource(fdSource, mode);
+  }
+
+  // ---- connecting
+
+  void start() {
+    if (fd >= 0) {
+      setFd(fd);
+      connected();
+      return;
+    }
+    phase = Phase::Resolving;
+    mailbox = std::make_shared<ResolveMailbox>();
+    std::weak_ptr<StreamCore> weak = weak_from_this();
+    mailbox->source = RunLoopSource::makeSignal([weak](RunLoopSource&) {
+      if (auto core = weak.lock()) core->dispatch([&] { core->onResolved(); });
+    });
+    for (const auto& mode : sourceModes) runLoop->addSource(mailbox->source, mode);
+    if (!resolver) resolver = HostResolver::shared();
+    resolver->resolve(host, port, ResolveHints{}, [box = mailbox](ResolveResult result) {
+      std::lock_guard lock(box->mutex);
+      box->result = std::move(result);
+      box->source->signal();
+    });
+  }
+
+  void onResolved() {
+    std::optional<ResolveResult> result;
+    {
+      std::lock_guard lock(mailbox->mutex);
+      result.swap(mailbox->result);
+    }
+    if (!result || phase != Phase::Resolving) return;
+    if (!result->ok()) {
+      fail(result->status == EAI_SYSTEM && result->systemErrno ? StreamError::posix(result->systemErrno)
+                                                               : StreamError::netdb(result->status));
+      return;
+    }
+    candidates = std::move(result->addresses);
+    nextCandidate = 0;
+    tryNextCandidate();
+  }
+
+  void tryNextCandidate() {
+    while (nextCandidate < candidates.size()) {
+      const SocketAddress& address = candidates[nextCandidate++];
+      int s = ::socket(address.family(), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
+      if (s < 0) {
+        lastConnectErrno = errno;
+        continue;
+      }
+      if (::connect(s, address.sockaddrPointer(), address.length()) == 0) {
+        setFd(s);
+        connected();
+        return;
+      }
+      if (errno == EINPROGRESS) {
+        setFd(s);
+        phase = Phase::Connecting;
+        updateInterest();
+        return;
+      }
+      lastConnectErrno = errno;
+      ::close(s);
+    }
+    fail(StreamError::posix(lastConnectErrno ? lastConnectErrno : ECONNREFUSED));
+  }
+
+  void finishConnect() {
+    int socketError = 0;
+    socklen_t length = sizeof socketError;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &socketError, &length) != 0) socketError = errno;
+    if (socketError == 0) {
+      connected();
+      return;
+    }
+    if (socketError == EINPROGRESS || socketError == EALREADY) return;
+    lastConnectErrno = socketError;
+    int old = fd;
+    setFd(-1);
+    ::close(old);
+    tryNextCandidate();
+  }
+
+  void connected() {
+    phase = Phase::Connected;
+    for (Half& h : halves) {
+      if (h.status != StreamStatus::Opening) continue;
+      h.status = StreamStatus::Open;
+      post(h, kStreamEventOpenCompleted);
+    }
+    if (tlsSettings && tlsState == Tls::Off) {
+      StreamError reason;
+      if (!startTls(&reason)) {
+        fail(reason);
+        return;
+      }
+    }
+    updateInterest();
+  }
+
+  // ---- TLS
+
+  bool startTls(StreamError* reason) {
+    std::string name = tlsSettings->peerName.value_or(host);
+    tls = TlsSession::create(
+        fd, *tlsSettings, name,
+        [](const std::vector<Bytes>& chain, const std::string& peerName) { return evaluatePeerTrust(chain, peerName); },
+        reason);
+    if (!tls) return false;
+    tlsState = Tls::Handshaking;
+    for (Half& h : halves) h.armed = true;
+    driveHandshake();
+    return true;
+  }
+
+  void driveHandshake() {
+    StreamError reason;
+    if (tls->handshake(&tlsWant, &reason)) {
+      tlsState = Tls::On;
+      tlsWant = TlsSession::Want::Nothing;
+      pumpTls();
+      updateInterest();
+      return;
+    }
+    if (tlsWant == TlsSession::Want::Nothing) {
+      fail(reason);
+      return;
+    }
+    updateInterest();
+  }
+
+  // Blocks until the handshake is over; false when it failed.
+  bool finishHandshake() {
+    while (tlsState == Tls::Handshaking && phase == Phase::Connected) {
+      waitFor(fd, tlsWant == TlsSession::Want::Write ? POLLOUT : POLLIN);
+      driveHandshake();
+    }
+    return tlsState == Tls::On && phase == Phase::Connected;
+  }
+
+  // Decrypts what the descriptor holds into `plain`, then posts what follows from it.
+  void pumpTls() {
+    tlsReadWantsWrite = false;
+    while (plainAvailable() < kPlainCap && !readEof) {
+      if (plainOffset > 0 && plainOffset * 2 > plain.size()) {
+        plain.erase(plain.begin(), plain.begin() + static_cast<std::ptrdiff_t>(plainOffset));
+        plainOffset = 0;
+      }
+      std::size_t old = plain.size();
+      plain.resize(old + kTlsReadChunk);
+      TlsSession::Want want;
+      StreamError reason;
+      long n = tls->read(plain.data() + old, kTlsReadChunk, &want, &reason);
+      plain.resize(old + static_cast<std::size_t>(std::max(n, 0L)));
+      if (n > 0) continue;
+      if (n < 0) {
+        fail(reason);
+        return;
+      }
+      if (want == TlsSession::Want::Nothing) readEof = true;
+      if (want == TlsSession::Want::Write) tlsReadWantsWrite = true;
+      break;
+    }
+    postReadState();
+  }
+
+  void postReadState() {
+    Half& r = readHalf();
+    if (!r.open()) return;
+    if (plainAvailable() > 0) {
+      if (r.armed) post(r, kStreamEventHasBytesAvailable);
+    } else if (readEof && !r.endPosted) {
+      r.status = StreamStatus::AtEnd;
+      post(r, kStreamEventEndEncountered);
+    }
+  }
+
+  // ---- readiness
+
+  void onDescriptor(std::uint32_t events) {
+    if (tornDown) return;
+    if (phase == Phase::Connecting) {
+      finishConnect();
+      return;
+    }
+    if (phase != Phase::Connected) return;
+    if (tlsState == Tls::Handshaking) {
+      driveHandshake();
+      return;
+    }
+    bool trouble = events & (kRunLoopError | kRunLoopHangUp);
+    if ((events & kRunLoopRead) || trouble) onReadable();
+    if (phase == Phase::Connected && ((events & kRunLoopWrite) || trouble)) onWritable();
+    updateInterest();
+  }
+
+  void onReadable() {
+    if (tlsState == Tls::On) {
+      pumpTls();
+      return;
+    }
+    Half& r = readHalf();
+    if (!r.open() || !r.armed || readEof) return;
+    std::uint8_t probe;
+    ssize_t n = ::recv(fd, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (n > 0) {
+      post(r, kStreamEventHasBytesAvailable);
+    } else if (n == 0) {
+      readEof = true;
+      r.status = StreamStatus::AtEnd;
+      post(r, kStreamEventEndEncountered);
+    } else if (!retryable(errno) && errno != EINTR) {
+      fail(StreamError::posix(errno));
+    }
+  }
+
+  void onWritable() {
+    if (tlsReadWantsWrite) pumpTls();
+    Half& w = writeHalf();
+    if (w.open() && w.armed) post(w, kStreamEventCanAcceptBytes);
+  }
+
+  // ---- reading and writing (called by the stream's owner, never from inside an event)
+
+  long read(std::uint8_t* buffer, std::size_t length) {
+    auto self = shared_from_this();
+    Half& r = readHalf();
+    if (r.status == StreamStatus::AtEnd) return 0;
+    if (!r.open() || phase != Phase::Connected) return -1;
+    if (length == 0) return 0;
+    r.armed = true;
+    if (tlsState == Tls::Handshaking && !finishHandshake()) return -1;
+    long result;
+    if (tlsState == Tls::On) {
+      result = readDecrypted(buffer, length);
+    } else {
+      result = readPlain(buffer, length);
+    }
+    updateInterest();
+    return result;
+  }
+
+  long readDecrypted(std::uint8_t* buffer, std::size_t length) {
+    for (;;) {
+      if (plainAvailable() > 0) {
+        std::size_t n = std::min(length, plainAvailable());
+        std::memcpy(buffer, plain.data() + plainOffset, n);
+        plainOffset += n;
+        if (plainOffset == plain.size()) {
+          plain.clear();
+          plainOffset = 0;
+          pumpTls();  // OpenSSL may hold more than the descriptor shows
+        } else {
+          postReadState();
+        }
+        return static_cast<long>(n);
+      }
+      if (readEof) {
+        postReadState();
+        return 0;
+      }
+      waitFor(fd, tlsReadWantsWrite ? POLLOUT : POLLIN);
+      pumpTls();
+      if (phase != Phase::Connected) return -1;
+    }
+  }
+
+  long readPlain(std::uint8_t* buffer, std::size_t length) {
+    Half& r = readHalf();
+    for (;;) {
+      ssize_t n = ::recv(fd, buffer, length, MSG_DONTWAIT);
+      if (n > 0) return static_cast<long>(n);
+      if (n == 0) {
+        readEof = true;
+        r.status = StreamStatus::AtEnd;
+        post(r, kStreamEventEndEncountered);
+        return 0;
+      }
+      if (errno == EINTR) continue;
+      if (retryable(errno)) {
+        waitFor(fd, POLLIN);
+        continue;
+      }
+      fail(StreamError::posix(errno));
+      return -1;
+    }
+  }
+
+  long write(const std::uint8_t* buffer, std::size_t length) {
+    auto self = shared_from_this();
+    Half& w = writeHalf();
+    if (!w.open() || phase != Phase::Connected) return -1;
+    if (length == 0) return 0;
+    w.armed = true;
+    if (tlsState == Tls::Handshaking && !finishHandshake()) return -1;
+    long result = -1;
+    for (;;) {
+      if (tlsState == Tls::On) {
+        TlsSession::Want want;
+        StreamError reason;
+        long n = tls->write(buffer, length, &want, &reason);
+        if (n > 0) {
+          result = n;
+          break;
+        }
+        if (n < 0) {
+          fail(reason);
+          break;
+        }
+        waitFor(fd, want == TlsSession::Want::Read ? POLLIN : POLLOUT);
+        continue;
+      }
+      ssize_t n = ::send(fd, buffer, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (n >= 0) {
+        result = static_cast<long>(n);
+        break;
+      }
+      if (errno == EINTR) continue;
+      if (retryable(errno)) {
+        waitFor(fd, POLLOUT);
+        continue;
+      }
+      fail(StreamError::posix(errno));
+      break;
+    }
+    updateInterest();
+    return result;
+  }
+
+  bool hasBytesAvailable() {
+    Half& r = readHalf();
+    if (!r.open() || phase != Phase::Connected) return false;
+    if (tlsState == Tls::On) return plainAvailable() > 0;
+    if (tlsState == Tls::Handshaking) return false;
+    std::uint8_t probe;
+    return ::recv(fd, &probe, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
+  }
+
+  bool hasSpaceAvailable() {
+    Half& w = writeHalf();
+    if (!w.open() || phase != Phase::Connected || tlsState == Tls::Handshaking) return false;
+    pollfd p{fd, POLLOUT, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & POLLOUT);
+  }
+
+  // ---- opening and closing
+
+  bool open(Half& h) {
+    if (h.status != StreamStatus::NotOpen || tornDown) return false;
+    h.status = StreamStatus::Opening;
+    switch (phase) {
+      case Phase::Idle:
+        start();
+        break;
+      case Phase::Connected:
+        h.status = StreamStatus::Open;
+        post(h, kStreamEventOpenCompleted);
+        updateInterest();
+        break;
+      case Phase::Failed:
+        h.status = StreamStatus::Error;
+        post(h, kStreamEventErrorOccurred);
+        break;
+      case Phase::Resolving:
+      case Phase::Connecting:
+        break;
+    }
+    return true;
+  }
+
+  void close(Half& h) {
+    if (h.status == StreamStatus::Closed) return;
+    h.status = StreamStatus::Closed;
+    h.queued = 0;
+    if (halves[0].finished() && halves[1].finished()) {
+      teardown();
+    } else {
+      updateInterest();
+    }
+  }
+
+  void gone(Half& h) {
+    close(h);
+    h.stream = nullptr;
+    h.client = nullptr;
+    if (h.signal) h.signal->invalidate();
+  }
+
+  void teardown() {
+    if (tornDown) return;
+    tornDown = true;
+    if (tls) {
+      tls->shutdown();
+      tls.reset();
+    }
+    if (fdSource) fdSource->invalidate();
+    fdSource.reset();
+    if (mailbox) mailbox->source->invalidate();
+    if (fd >= 0 && ownsFd) ::close(fd);
+    fd = -1;
+    plain.clear();
+    plainOffset = 0;
+  }
+
+  bool setTlsSettings(const TlsSettings& settings) {
+    if (tlsSettings) return *tlsSettings == settings;
+    if (tornDown || phase == Phase::Failed) return false;
+    tlsSettings = settings;
+    if (phase != Phase::Connected) return true;
+    auto self = shared_from_this();
+    StreamError reason;
+    if (!startTls(&reason)) {
+      tlsSettings.reset();
+      return false;
+    }
+    return true;
+  }
+};
+
+}  // namespace detail
+
+// ---- SocketStream
+
+SocketStream::SocketStream(std::shared_ptr<detail::StreamCore> core, bool isRead)
+    : core_(std::move(core)), isRead_(isRead) {
+  core_->half(isRead_).stream = this;
+}
+
+SocketStream::~SocketStream() { core_->gone(core_->half(isRead_)); }
+
+namespace {
+
+StreamPair makePair(const std::shared_ptr<detail::StreamCore>& core) {
+  core->init(core);
+  StreamPair pair;
+  pair.input.reset(new ReadStream(core, true));
+  pair.output.reset(new WriteStream(core, false));
+  return pair;
+}
+
+}  // namespace
+
+StreamPair SocketStream::pairToHost(const std::string& host, std::uint16_t port,
+                                    std::shared_ptr<HostResolver> resolver) {
+  auto core = std::make_shared<detail::StreamCore>();
+  core->host = host;
+  core->port = port;
+  core->resolver = std::move(resolver);
+  core->ownsFd = true;
+  return makePair(core);
+}
+
+StreamPair SocketStream::pairWithSocket(int fd) {
+  auto core = std::make_shared<detail::StreamCore>();
+  if (fd >= 0) {
+    int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    core->fd = fd;
+  } else {
+    core->phase = detail::StreamCore::Phase::Failed;
+    core->error = StreamError::posix(EBADF);
+  }
+  core->ownsFd = false;
+  return makePair(core);
+}
+
+bool SocketStream::open() {
+  auto self = core_;
+  return core_->open(core_->half(isRead_));
+}
+
+void SocketStream::close() { core_->close(core_->half(isRead_)); }
+
+StreamStatus SocketStream::status() const { return core_->half(isRead_).status; }
+
+StreamError SocketStream::error() const {
+  return core_->half(isRead_).status == StreamStatus::Error ? core_->error : StreamError{};
+}
+
+bool SocketStream::setClient(unsigned events, Client client) {
+  auto& h = core_->half(isRead_);
+  if (h.status == StreamStatus::Closed) return false;
+  if (!client || events == 0) {
+    h.client = nullptr;
+    h.mask = 0;
+  } else {
+    h.client = std::move(client);
+    h.mask = events;
+  }
+  core_->updateInterest();
+  return true;
+}
+
+void SocketStream::scheduleInRunLoop(const std::shared_ptr<RunLoop>& runLoop, const RunLoopMode& mode) {
+  core_->schedule(core_->half(isRead_), runLoop, mode);
+}
+
+void SocketStream::unscheduleFromRunLoop(const std::shared_ptr<RunLoop>& runLoop, const RunLoopMode& mode) {
+  core_->unschedule(core_->half(isRead_), runLoop, mode);
+}
+
+void SocketStream::setShouldCloseNativeSocket(bool close) { core_->ownsFd = close; }
+
+bool SocketStream::shouldCloseNativeSocket() const { return core_->ownsFd; }
+
+std::optional<int> SocketStream::nativeSocket() const {
+  if (core_->tornDown || core_->fd < 0 || core_->phase != detail::StreamCore::Phase::Connected) return std::nullopt;
+  return core_->fd;
+}
+
+const std::string& SocketStream::host() const { return core_->host; }
+
+bool SocketStream::setTlsSettings(const TlsSettings& settings) { return core_->setTlsSettings(settings); }
+
+std::optional<TlsSettings> SocketStream::tlsSettings() const { return core_->tlsSettings; }
+
+bool SocketStream::isSecure() const { return core_->tlsState == detail::StreamCore::Tls::On; }
+
+std::vector<Bytes> SocketStream::peerCertificateChain() const {
+  return core_->tls && core_->tls->established() ? core_->tls->peerChain() : std::vector<Bytes>{};
+}
+
+long ReadStream::read(std::uint8_t* buffer, std::size_t length) { return core_->read(buffer, length); }
+
+bool ReadStream::hasBytesAvailable() const { return core_->hasBytesAvailable(); }
+
+long WriteStream::write(const std::uint8_t* buffer, std::size_t length) { return core_->write(buffer, length); }
+
+bool WriteStream::hasSpaceAvailable() const { return core_->hasSpaceAvailable(); }
+
+}  // namespace pf
