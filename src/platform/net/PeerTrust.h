@@ -1,6 +1,7 @@
 #pragma once
 // The trust decision of a TLS client: the peer's chain (DER, leaf first) evaluated by the
-// platform's server trust against the system's anchors and the required name (empty: none).
+// platform's server trust as a TLS server for the required name (empty: no name), against the
+// system's anchors, or only against `anchors` (DER) when some are given.
 
 #include <string>
 #include <vector>
@@ -9,6 +10,7 @@
 
 namespace pf {
 
-bool evaluatePeerTrust(const std::vector<Bytes>& chain, const std::string& peerName);
+bool evaluatePeerTrust(const std::vector<Bytes>& chain, const std::string& peerName,
+                       const std::vector<Bytes>& anchors);
 
 }  // namespace pf

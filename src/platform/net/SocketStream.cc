@@ -1,6 +1,7 @@
 #include "platform/net/SocketStream.h"
 
 #include <fcntl.h>
+#include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -350,7 +351,9 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
     std::string name = tlsSettings->peerName.value_or(host);
     tls = TlsSession::create(
         fd, *tlsSettings, name,
-        [](const std::vector<Bytes>& chain, const std::string& peerName) { return evaluatePeerTrust(chain, peerName); },
+        [anchors = tlsSettings->anchorCertificates](const std::vector<Bytes>& chain, const std::string& peerName) {
+          return evaluatePeerTrust(chain, peerName, anchors);
+        },
         reason);
     if (!tls) return false;
     tlsState = Tls::Handshaking;
@@ -674,17 +677,13 @@ SocketStream::SocketStream(std::shared_ptr<detail::StreamCore> core, bool isRead
 
 SocketStream::~SocketStream() { core_->gone(core_->half(isRead_)); }
 
-namespace {
-
-StreamPair makePair(const std::shared_ptr<detail::StreamCore>& core) {
+StreamPair SocketStream::makePair(const std::shared_ptr<detail::StreamCore>& core) {
   core->init(core);
   StreamPair pair;
   pair.input.reset(new ReadStream(core, true));
   pair.output.reset(new WriteStream(core, false));
   return pair;
 }
-
-}  // namespace
 
 StreamPair SocketStream::pairToHost(const std::string& host, std::uint16_t port,
                                     std::shared_ptr<HostResolver> resolver) {

@@ -108,7 +108,7 @@ class SocketStream {
 
  protected:
   SocketStream(std::shared_ptr<detail::StreamCore> core, bool isRead);
-  friend struct detail::StreamCore;
+  static StreamPair makePair(const std::shared_ptr<detail::StreamCore>& core);
 
   std::shared_ptr<detail::StreamCore> core_;
   const bool isRead_;
@@ -123,7 +123,7 @@ class ReadStream final : public SocketStream {
 
  private:
   using SocketStream::SocketStream;
-  friend struct detail::StreamCore;
+  friend class SocketStream;
 };
 
 class WriteStream final : public SocketStream {
@@ -134,7 +134,7 @@ class WriteStream final : public SocketStream {
 
  private:
   using SocketStream::SocketStream;
-  friend struct detail::StreamCore;
+  friend class SocketStream;
 };
 
 }  // namespace pf

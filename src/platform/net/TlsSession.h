@@ -33,6 +33,9 @@ struct TlsSettings {
   // traditional). Required for a server, optional for a client.
   std::vector<Bytes> certificateChain;
   Bytes privateKey;
+  // Client: the anchors (DER) the server's chain must lead to, in place of the system's; none
+  // means the system's.
+  std::vector<Bytes> anchorCertificates;
 
   bool operator==(const TlsSettings&) const = default;
 };
