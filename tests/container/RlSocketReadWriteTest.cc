@@ -30,10 +30,8 @@ class RlSocketReadWriteTest : public ::testing::Test {
   }
 
   bool spin(const std::function<bool()>& done) { return loop->spinUntil(done, 10.0); }
-  // Lets the run loop take what the peer sent (a few passes, no time taken from the design).
-  void settle() {
-    for (int i = 0; i < 5; ++i) loop->runInMode(pf::kDefaultRunLoopMode, 0.01);
-  }
+  // Lets the run loop take what the peer sent (real time, so also under the virtual clock).
+  void settle() { loop->spinUntil([] { return false; }, 0.05); }
   std::vector<std::string> readsAndPartials() {
     std::vector<std::string> out;
     for (const auto& call : delegate->snapshot()) {

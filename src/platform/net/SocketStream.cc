@@ -42,6 +42,9 @@ struct Half {
   std::shared_ptr<RunLoopSource> signal;  // delivers queued events in `modes`
   unsigned queued = 0;
   bool armed = true;  // the next readiness event may be sent
+  // Readiness wake-ups while disarmed. The descriptor stays watched until one comes, so that a
+  // client that reads or writes on the next pass does not make the interest flap.
+  int idle = 0;
   bool endPosted = false;
 
   bool gone() const { return stream == nullptr; }
@@ -103,7 +106,10 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
   void init(std::weak_ptr<StreamCore> weak) {
     for (int i = 0; i < 2; ++i) {
       halves[i].signal = RunLoopSource::makeSignal([weak, i](RunLoopSource&) {
-        if (auto core = weak.lock()) core->deliver(core->halves[i]);
+        if (auto core = weak.lock()) {
+          core->deliver(core->halves[i]);
+          core->updateInterest();
+        }
       });
     }
   }
@@ -153,7 +159,12 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
     bool outer = !dispatching;
     dispatching = true;
     work();
-    if (outer) flush();
+    if (outer) {
+      flush();
+      // Only now: the clients' reads and writes during delivery re-arm what the events disarmed,
+      // so the descriptor's interest does not flap with every event.
+      updateInterest();
+    }
   }
 
   void fail(StreamError reason) {
@@ -179,12 +190,12 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
     }
     std::uint32_t events = 0;
     Half& r = readHalf();
-    if (r.open() && r.armed && !readEof &&
+    if (r.open() && (r.armed || r.idle == 0) && !readEof &&
         (r.mask & (kStreamEventHasBytesAvailable | kStreamEventEndEncountered | kStreamEventErrorOccurred))) {
       if (tlsState == Tls::Off || plainAvailable() < kPlainCap) events |= kRunLoopRead;
     }
     Half& w = writeHalf();
-    if (w.open() && w.armed && (w.mask & kStreamEventCanAcceptBytes)) events |= kRunLoopWrite;
+    if (w.open() && (w.armed || w.idle == 0) && (w.mask & kStreamEventCanAcceptBytes)) events |= kRunLoopWrite;
     if (tlsReadWantsWrite) events |= kRunLoopWrite;
     return events;
   }
@@ -357,7 +368,10 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
         reason);
     if (!tls) return false;
     tlsState = Tls::Handshaking;
-    for (Half& h : halves) h.armed = true;
+    for (Half& h : halves) {
+      h.armed = true;
+      h.idle = 0;
+    }
     driveHandshake();
     return true;
   }
@@ -440,15 +454,15 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
     bool trouble = events & (kRunLoopError | kRunLoopHangUp);
     if ((events & kRunLoopRead) || trouble) onReadable();
     if (phase == Phase::Connected && ((events & kRunLoopWrite) || trouble)) onWritable();
-    updateInterest();
   }
 
   void onReadable() {
+    Half& r = readHalf();
+    if (!r.armed) ++r.idle;
     if (tlsState == Tls::On) {
       pumpTls();
       return;
     }
-    Half& r = readHalf();
     if (!r.open() || !r.armed || readEof) return;
     std::uint8_t probe;
     ssize_t n = ::recv(fd, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
@@ -466,6 +480,7 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
   void onWritable() {
     if (tlsReadWantsWrite) pumpTls();
     Half& w = writeHalf();
+    if (!w.armed) ++w.idle;
     if (w.open() && w.armed) post(w, kStreamEventCanAcceptBytes);
   }
 
@@ -478,6 +493,7 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
     if (!r.open() || phase != Phase::Connected) return -1;
     if (length == 0) return 0;
     r.armed = true;
+    r.idle = 0;
     if (tlsState == Tls::Handshaking && !finishHandshake()) return -1;
     long result;
     if (tlsState == Tls::On) {
@@ -541,6 +557,7 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
     if (!w.open() || phase != Phase::Connected) return -1;
     if (length == 0) return 0;
     w.armed = true;
+    w.idle = 0;
     if (tlsState == Tls::Handshaking && !finishHandshake()) return -1;
     long result = -1;
     for (;;) {
