@@ -1,0 +1,239 @@
+#include "platform/ui/Font.h"
+
+#include <fontconfig/fontconfig.h>
+#include <pango/pangocairo.h>
+#include <pango/pangofc-fontmap.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+
+#include "platform/foundation/Log.h"
+#include "platform/ui/GraphicsContext.h"
+
+#ifndef FX_UI_FONTS_CONF
+#define FX_UI_FONTS_CONF "fonts.conf"
+#endif
+
+namespace pf {
+
+namespace {
+
+constexpr const char* kFamily = "WenQuanYi Micro Hei";
+
+struct TextEngine {
+  std::mutex mutex;
+  std::string configPath;
+  PangoFontMap* fontMap = nullptr;
+  PangoContext* context = nullptr;
+};
+
+TextEngine& engine() {
+  static TextEngine* e = [] {
+    auto* t = new TextEngine;
+    const char* env = std::getenv("FX_FONTS_CONF");
+    t->configPath = env && *env ? env : FX_UI_FONTS_CONF;
+    // Everything that asks fontconfig in this process sees the same configuration.
+    setenv("FONTCONFIG_FILE", t->configPath.c_str(), 0);
+    FcConfig* config = FcConfigCreate();
+    if (!std::filesystem::exists(t->configPath) ||
+        !FcConfigParseAndLoad(config, reinterpret_cast<const FcChar8*>(t->configPath.c_str()), FcTrue)) {
+      logLine("Text: font configuration " + t->configPath + " not readable; using the system's");
+      FcConfigDestroy(config);
+      config = FcInitLoadConfigAndFonts();
+    } else {
+      FcConfigBuildFonts(config);
+    }
+    t->fontMap = pango_cairo_font_map_new_for_font_type(CAIRO_FONT_TYPE_FT);
+    if (!t->fontMap) t->fontMap = pango_cairo_font_map_new();
+    if (PANGO_IS_FC_FONT_MAP(t->fontMap)) pango_fc_font_map_set_config(PANGO_FC_FONT_MAP(t->fontMap), config);
+    FcConfigDestroy(config);  // the font map keeps its own reference
+    t->context = pango_font_map_create_context(t->fontMap);
+    cairo_font_options_t* fo = cairo_font_options_create();
+    cairo_font_options_set_hint_metrics(fo, CAIRO_HINT_METRICS_OFF);
+    cairo_font_options_set_hint_style(fo, CAIRO_HINT_STYLE_NONE);
+    cairo_font_options_set_antialias(fo, CAIRO_ANTIALIAS_GRAY);
+    pango_cairo_context_set_font_options(t->context, fo);
+    cairo_font_options_destroy(fo);
+    return t;
+  }();
+  return *e;
+}
+
+PangoFontDescription* describe(const Font& font) {
+  PangoFontDescription* d = pango_font_description_new();
+  pango_font_description_set_family(d, kFamily);
+  pango_font_description_set_absolute_size(d, font.pointSize * PANGO_SCALE);
+  pango_font_description_set_weight(d, font.weight == Font::Weight::Bold    ? PANGO_WEIGHT_BOLD
+                                       : font.weight == Font::Weight::Light ? PANGO_WEIGHT_LIGHT
+                                                                            : PANGO_WEIGHT_NORMAL);
+  return d;
+}
+
+// A layout in the engine's context; caller holds the mutex and unrefs it.
+PangoLayout* makeLayout(TextEngine& e, const std::string& text, const Font& font) {
+  PangoLayout* layout = pango_layout_new(e.context);
+  PangoFontDescription* d = describe(font);
+  pango_layout_set_font_description(layout, d);
+  pango_font_description_free(d);
+  pango_layout_set_text(layout, text.data(), static_cast<int>(text.size()));
+  return layout;
+}
+
+void applyWrap(PangoLayout* layout, double width, LineBreakMode mode, int maxLines) {
+  if (width > 0 && std::isfinite(width) && width < 1e7) pango_layout_set_width(layout, static_cast<int>(width * PANGO_SCALE));
+  pango_layout_set_wrap(layout, mode == LineBreakMode::CharWrap ? PANGO_WRAP_CHAR : PANGO_WRAP_WORD_CHAR);
+  PangoEllipsizeMode ell = PANGO_ELLIPSIZE_NONE;
+  if (mode == LineBreakMode::TruncateHead) ell = PANGO_ELLIPSIZE_START;
+  if (mode == LineBreakMode::TruncateMiddle) ell = PANGO_ELLIPSIZE_MIDDLE;
+  if (mode == LineBreakMode::TruncateTail) ell = PANGO_ELLIPSIZE_END;
+  if (ell != PANGO_ELLIPSIZE_NONE && width > 0) {
+    pango_layout_set_ellipsize(layout, ell);
+    pango_layout_set_height(layout, maxLines > 0 ? -maxLines : -1);
+  } else if (maxLines > 0 && width > 0) {
+    // Clipped or wrapped text limited to a number of lines: drop the rest.
+    pango_layout_set_ellipsize(layout, PANGO_ELLIPSIZE_NONE);
+  }
+}
+
+// Logical size of the first maxLines lines (all when 0) whose bottoms fit maxHeight.
+Size measuredSize(PangoLayout* layout, int maxLines, double maxHeight) {
+  int lines = pango_layout_get_line_count(layout);
+  double width = 0, height = 0;
+  PangoLayoutIter* it = pango_layout_get_iter(layout);
+  int index = 0;
+  do {
+    if (maxLines > 0 && index >= maxLines) break;
+    PangoRectangle logical;
+    pango_layout_iter_get_line_extents(it, nullptr, &logical);
+    double bottom = static_cast<double>(logical.y + logical.height) / PANGO_SCALE;
+    if (index > 0 && bottom > maxHeight + 1e-6) break;
+    width = std::max(width, static_cast<double>(logical.width) / PANGO_SCALE);
+    height = bottom;
+    ++index;
+  } while (index < lines && pango_layout_iter_next_line(it));
+  pango_layout_iter_free(it);
+  return {width, height};
+}
+
+struct Metrics {
+  double ascent, descent;
+};
+
+Metrics metrics(const Font& font) {
+  TextEngine& e = engine();
+  std::lock_guard lock(e.mutex);
+  PangoFontDescription* d = describe(font);
+  PangoFontMetrics* m = pango_context_get_metrics(e.context, d, nullptr);
+  Metrics out{static_cast<double>(pango_font_metrics_get_ascent(m)) / PANGO_SCALE,
+              static_cast<double>(pango_font_metrics_get_descent(m)) / PANGO_SCALE};
+  pango_font_metrics_unref(m);
+  pango_font_description_free(d);
+  return out;
+}
+
+}  // namespace
+
+Font Font::systemFont(double size) { return {".System", size, Weight::Regular}; }
+Font Font::boldSystemFont(double size) { return {".System-Bold", size, Weight::Bold}; }
+Font Font::named(const std::string& name, double size) {
+  Weight w = Weight::Regular;
+  if (name.find("Bold") != std::string::npos) w = Weight::Bold;
+  if (name.find("Light") != std::string::npos) w = Weight::Light;
+  return {name, size, w};
+}
+
+double Font::ascender() const { return metrics(*this).ascent; }
+double Font::descender() const { return metrics(*this).descent; }
+double Font::lineHeight() const {
+  Metrics m = metrics(*this);
+  return m.ascent + m.descent;
+}
+
+namespace text {
+
+std::string fontConfigPath() { return engine().configPath; }
+
+Size size(const std::string& s, const Font& font) {
+  if (s.empty()) return {0, 0};
+  TextEngine& e = engine();
+  std::lock_guard lock(e.mutex);
+  PangoLayout* layout = makeLayout(e, s, font);
+  pango_layout_set_single_paragraph_mode(layout, TRUE);
+  PangoRectangle logical;
+  pango_layout_get_extents(layout, nullptr, &logical);
+  g_object_unref(layout);
+  return {std::ceil(static_cast<double>(logical.width) / PANGO_SCALE - 1e-9),
+          std::ceil(static_cast<double>(logical.height) / PANGO_SCALE - 1e-9)};
+}
+
+Size boundingSizeExact(const std::string& s, const Font& font, Size constraint, LineBreakMode mode) {
+  if (s.empty()) return {0, 0};
+  TextEngine& e = engine();
+  std::lock_guard lock(e.mutex);
+  PangoLayout* layout = makeLayout(e, s, font);
+  bool truncating = mode == LineBreakMode::TruncateHead || mode == LineBreakMode::TruncateMiddle ||
+                    mode == LineBreakMode::TruncateTail || mode == LineBreakMode::Clip;
+  // Truncating and clipping modes keep to one line.
+  applyWrap(layout, constraint.width, mode, truncating ? 1 : 0);
+  if (truncating) pango_layout_set_single_paragraph_mode(layout, TRUE);
+  Size out = measuredSize(layout, truncating ? 1 : 0, constraint.height > 0 ? constraint.height : 1e9);
+  g_object_unref(layout);
+  if (constraint.width > 0) out.width = std::min(out.width, constraint.width);
+  return out;
+}
+
+Size boundingSize(const std::string& s, const Font& font, Size constraint, LineBreakMode mode) {
+  Size e = boundingSizeExact(s, font, constraint, mode);
+  return {std::ceil(e.width - 1e-9), std::ceil(e.height - 1e-9)};
+}
+
+Size draw(GraphicsContext& ctx, const std::string& s, const Font& font, const Rect& rect,
+          const DrawOptions& o) {
+  if (s.empty()) return {0, 0};
+  TextEngine& e = engine();
+  std::lock_guard lock(e.mutex);
+  PangoLayout* layout = makeLayout(e, s, font);
+  int maxLines = o.numberOfLines;
+  applyWrap(layout, rect.width(), o.lineBreak, maxLines);
+  if (o.numberOfLines == 1) pango_layout_set_single_paragraph_mode(layout, TRUE);
+  PangoAlignment align = PANGO_ALIGN_LEFT;
+  if (o.alignment == TextAlignment::Center) align = PANGO_ALIGN_CENTER;
+  if (o.alignment == TextAlignment::Right) align = PANGO_ALIGN_RIGHT;
+  pango_layout_set_alignment(layout, align);
+  pango_layout_set_justify(layout, o.alignment == TextAlignment::Justified);
+  Size drawn = measuredSize(layout, maxLines, rect.height() > 0 ? rect.height() : 1e9);
+
+  auto show = [&](cairo_t* cr, const Color* color) {
+    cairo_save(cr);
+    // Only whole lines that fit are shown.
+    cairo_rectangle(cr, rect.x() - 2, rect.y() - 1, rect.width() + 4, drawn.height + 2);
+    cairo_clip(cr);
+    cairo_move_to(cr, rect.x(), rect.y());
+    if (color) setSource(cr, *color);
+    pango_cairo_show_layout(cr, layout);
+    cairo_restore(cr);
+  };
+  Color c = o.color;
+  if (o.shadow && o.shadow->color.a > 0 && o.shadow->blur > 0) {
+    ctx.save();
+    ctx.setShadow(o.shadow->offset, o.shadow->blur, o.shadow->color);
+    ctx.paint([&](cairo_t* cr) { show(cr, &c); });
+    ctx.restore();
+  } else {
+    if (o.shadow && o.shadow->color.a > 0) {
+      Color sc = o.shadow->color;
+      ctx.save();
+      ctx.translate(o.shadow->offset.width, o.shadow->offset.height);
+      ctx.paint([&](cairo_t* cr) { show(cr, &sc); });
+      ctx.restore();
+    }
+    ctx.paint([&](cairo_t* cr) { show(cr, &c); });
+  }
+  g_object_unref(layout);
+  return drawn;
+}
+
+}  // namespace text
+}  // namespace pf

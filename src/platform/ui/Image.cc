@@ -1,0 +1,467 @@
+#include "platform/ui/Image.h"
+
+#include <gif_lib.h>
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <mutex>
+
+#include <jpeglib.h>
+
+#include "platform/ui/GraphicsContext.h"
+#include "platform/ui/Screen.h"
+
+namespace pf {
+
+namespace {
+
+bool sizeAllowed(long long w, long long h) {
+  return w > 0 && h > 0 && w <= kMaxImageSide && h <= kMaxImageSide && w * h <= kMaxImagePixels;
+}
+
+cairo_surface_t* newSurface(int w, int h) {
+  if (!sizeAllowed(w, h)) return nullptr;
+  cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
+  if (cairo_surface_status(s) != CAIRO_STATUS_SUCCESS) {
+    cairo_surface_destroy(s);
+    return nullptr;
+  }
+  return s;
+}
+
+std::uint32_t premultiply(std::uint8_t r, std::uint8_t g, std::uint8_t b, std::uint8_t a) {
+  auto mul = [a](std::uint8_t c) { return static_cast<std::uint32_t>((c * a + 127) / 255); };
+  return (static_cast<std::uint32_t>(a) << 24) | (mul(r) << 16) | (mul(g) << 8) | mul(b);
+}
+
+// ---- PNG ----
+
+struct Reader {
+  const Bytes* data;
+  std::size_t pos;
+};
+
+cairo_status_t readPng(void* closure, unsigned char* out, unsigned int length) {
+  auto* r = static_cast<Reader*>(closure);
+  if (r->pos + length > r->data->size()) return CAIRO_STATUS_READ_ERROR;
+  std::memcpy(out, r->data->data() + r->pos, length);
+  r->pos += length;
+  return CAIRO_STATUS_SUCCESS;
+}
+
+std::uint32_t be32(const Bytes& d, std::size_t at) {
+  return (static_cast<std::uint32_t>(d[at]) << 24) | (d[at + 1] << 16) | (d[at + 2] << 8) | d[at + 3];
+}
+
+cairo_surface_t* decodePng(const Bytes& data) {
+  // Check the header's size before libpng allocates anything.
+  if (data.size() < 33 || std::memcmp(data.data() + 12, "IHDR", 4) != 0) return nullptr;
+  if (!sizeAllowed(be32(data, 16), be32(data, 20))) return nullptr;
+  Reader r{&data, 0};
+  cairo_surface_t* s = cairo_image_surface_create_from_png_stream(readPng, &r);
+  if (cairo_surface_status(s) != CAIRO_STATUS_SUCCESS) {
+    cairo_surface_destroy(s);
+    return nullptr;
+  }
+  if (cairo_image_surface_get_format(s) != CAIRO_FORMAT_ARGB32) {
+    // Opaque images come back as RGB24: copy into ARGB32 so every image has one format.
+    cairo_surface_t* argb = newSurface(cairo_image_surface_get_width(s), cairo_image_surface_get_height(s));
+    if (argb) {
+      cairo_t* cr = cairo_create(argb);
+      cairo_set_source_surface(cr, s, 0, 0);
+      cairo_paint(cr);
+      cairo_destroy(cr);
+    }
+    cairo_surface_destroy(s);
+    return argb;
+  }
+  return s;
+}
+
+// ---- JPEG ----
+
+struct JpegError {
+  jpeg_error_mgr mgr;
+  std::jmp_buf jump;
+};
+
+void jpegFail(j_common_ptr info) { std::longjmp(reinterpret_cast<JpegError*>(info->err)->jump, 1); }
+void jpegQuiet(j_common_ptr, int) {}
+void jpegNoOutput(j_common_ptr) {}
+
+cairo_surface_t* decodeJpeg(const Bytes& data) {
+  jpeg_decompress_struct info;
+  JpegError err;
+  cairo_surface_t* volatile surface = nullptr;
+  info.err = jpeg_std_error(&err.mgr);
+  err.mgr.error_exit = jpegFail;
+  err.mgr.emit_message = jpegQuiet;
+  err.mgr.output_message = jpegNoOutput;
+  if (setjmp(err.jump)) {
+    jpeg_destroy_decompress(&info);
+    if (surface) cairo_surface_destroy(surface);
+    return nullptr;
+  }
+  jpeg_create_decompress(&info);
+  jpeg_mem_src(&info, data.data(), static_cast<unsigned long>(data.size()));
+  if (jpeg_read_header(&info, TRUE) != JPEG_HEADER_OK || !sizeAllowed(info.image_width, info.image_height)) {
+    jpeg_destroy_decompress(&info);
+    return nullptr;
+  }
+  info.out_color_space = JCS_EXT_BGRA;  // cairo's ARGB32 in little-endian memory order
+  jpeg_start_decompress(&info);
+  surface = newSurface(static_cast<int>(info.output_width), static_cast<int>(info.output_height));
+  if (!surface) {
+    jpeg_destroy_decompress(&info);
+    return nullptr;
+  }
+  unsigned char* base = cairo_image_surface_get_data(surface);
+  int stride = cairo_image_surface_get_stride(surface);
+  while (info.output_scanline < info.output_height) {
+    JSAMPROW row = base + static_cast<std::size_t>(info.output_scanline) * stride;
+    jpeg_read_scanlines(&info, &row, 1);
+  }
+  jpeg_finish_decompress(&info);
+  jpeg_destroy_decompress(&info);
+  // Force opaque alpha (the 4th channel libjpeg fills is 0xFF already on little endian).
+  cairo_surface_mark_dirty(surface);
+  return surface;
+}
+
+// ---- GIF ----
+
+struct GifReader {
+  const Bytes* data;
+  std::size_t pos;
+};
+
+int readGif(GifFileType* gif, GifByteType* out, int length) {
+  auto* r = static_cast<GifReader*>(gif->UserData);
+  std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(std::max(0, length)), r->data->size() - r->pos);
+  std::memcpy(out, r->data->data() + r->pos, n);
+  r->pos += n;
+  return static_cast<int>(n);
+}
+
+cairo_surface_t* surfaceFromCanvas(const std::vector<std::uint32_t>& canvas, int w, int h) {
+  cairo_surface_t* s = newSurface(w, h);
+  if (!s) return nullptr;
+  unsigned char* base = cairo_image_surface_get_data(s);
+  int stride = cairo_image_surface_get_stride(s);
+  for (int y = 0; y < h; ++y)
+    std::memcpy(base + static_cast<std::size_t>(y) * stride, canvas.data() + static_cast<std::size_t>(y) * w,
+                static_cast<std::size_t>(w) * 4);
+  cairo_surface_mark_dirty(s);
+  return s;
+}
+
+}  // namespace
+
+std::vector<GifFrame> decodeGifFrames(const Bytes& data, int maxFrames) {
+  std::vector<GifFrame> frames;
+  if (data.size() < 13 || std::memcmp(data.data(), "GIF8", 4) != 0) return frames;
+  GifReader reader{&data, 0};
+  int error = 0;
+  GifFileType* gif = DGifOpen(&reader, readGif, &error);
+  if (!gif) return frames;
+  const int sw = gif->SWidth, sh = gif->SHeight;
+  if (!sizeAllowed(sw, sh)) {
+    DGifCloseFile(gif, &error);
+    return frames;
+  }
+  std::vector<std::uint32_t> canvas(static_cast<std::size_t>(sw) * sh, 0), saved;
+  GraphicsControlBlock gcb{};
+  gcb.TransparentColor = NO_TRANSPARENT_COLOR;
+  bool haveGcb = false;
+  std::vector<GifPixelType> pixels;
+  long long budget = kMaxImagePixels * 4;  // total pixels decoded across frames
+  GifRecordType type;
+  while (static_cast<int>(frames.size()) < maxFrames && DGifGetRecordType(gif, &type) == GIF_OK &&
+         type != TERMINATE_RECORD_TYPE) {
+    if (type == EXTENSION_RECORD_TYPE) {
+      int code = 0;
+      GifByteType* ext = nullptr;
+      if (DGifGetExtension(gif, &code, &ext) != GIF_OK) break;
+      if (code == GRAPHICS_EXT_FUNC_CODE && ext && ext[0] >= 4) {
+        DGifExtensionToGCB(ext[0], ext + 1, &gcb);
+        haveGcb = true;
+      }
+      while (ext) {
+        if (DGifGetExtensionNext(gif, &ext) != GIF_OK) {
+          ext = nullptr;
+          type = TERMINATE_RECORD_TYPE;
+        }
+      }
+      if (type == TERMINATE_RECORD_TYPE) break;
+      continue;
+    }
+    if (type != IMAGE_DESC_RECORD_TYPE) continue;
+    if (DGifGetImageDesc(gif) != GIF_OK) break;
+    const GifImageDesc& d = gif->Image;
+    ColorMapObject* map = d.ColorMap ? d.ColorMap : gif->SColorMap;
+    long long area = static_cast<long long>(d.Width) * d.Height;
+    if (!map || d.Width <= 0 || d.Height <= 0 || !sizeAllowed(d.Width, d.Height) || (budget -= area) < 0) break;
+    pixels.assign(static_cast<std::size_t>(area), 0);
+    bool ok = true;
+    if (d.Interlace) {
+      static const int offsets[] = {0, 4, 2, 1}, jumps[] = {8, 8, 4, 2};
+      for (int pass = 0; pass < 4 && ok; ++pass)
+        for (int y = offsets[pass]; y < d.Height && ok; y += jumps[pass])
+          ok = DGifGetLine(gif, pixels.data() + static_cast<std::size_t>(y) * d.Width, d.Width) == GIF_OK;
+    } else {
+      for (int y = 0; y < d.Height && ok; ++y)
+        ok = DGifGetLine(gif, pixels.data() + static_cast<std::size_t>(y) * d.Width, d.Width) == GIF_OK;
+    }
+    int disposal = haveGcb ? gcb.DisposalMode : 0;
+    if (disposal == DISPOSE_PREVIOUS) saved = canvas;
+    int transparent = haveGcb ? gcb.TransparentColor : NO_TRANSPARENT_COLOR;
+    // A truncated frame still shows the lines read so far (the rest stays transparent).
+    for (int y = 0; y < d.Height; ++y) {
+      int cy = d.Top + y;
+      if (cy < 0 || cy >= sh) continue;
+      for (int x = 0; x < d.Width; ++x) {
+        int cx = d.Left + x;
+        if (cx < 0 || cx >= sw) continue;
+        int idx = pixels[static_cast<std::size_t>(y) * d.Width + x];
+        if (idx == transparent || idx >= map->ColorCount) continue;
+        const GifColorType& c = map->Colors[idx];
+        canvas[static_cast<std::size_t>(cy) * sw + cx] = premultiply(c.Red, c.Green, c.Blue, 255);
+      }
+    }
+    cairo_surface_t* s = surfaceFromCanvas(canvas, sw, sh);
+    if (!s) break;
+    frames.push_back({std::make_shared<Image>(s, 1.0), haveGcb ? gcb.DelayTime : 0, disposal});
+    if (disposal == DISPOSE_BACKGROUND) {
+      for (int y = std::max(0, d.Top); y < std::min(sh, d.Top + d.Height); ++y)
+        for (int x = std::max(0, d.Left); x < std::min(sw, d.Left + d.Width); ++x)
+          canvas[static_cast<std::size_t>(y) * sw + x] = 0;
+    } else if (disposal == DISPOSE_PREVIOUS && !saved.empty()) {
+      canvas.swap(saved);
+    }
+    haveGcb = false;
+    gcb = GraphicsControlBlock{};
+    gcb.TransparentColor = NO_TRANSPARENT_COLOR;
+    if (!ok) break;
+  }
+  DGifCloseFile(gif, &error);
+  return frames;
+}
+
+// ---- Image ----
+
+Image::Image(cairo_surface_t* surface, double scale) : surface_(surface), scale_(scale > 0 ? scale : 1) {}
+Image::~Image() {
+  if (surface_) cairo_surface_destroy(surface_);
+}
+
+std::shared_ptr<Image> Image::blank(int w, int h, double scale) {
+  cairo_surface_t* s = newSurface(w, h);
+  if (!s) return nullptr;
+  return std::make_shared<Image>(s, scale);
+}
+
+std::shared_ptr<Image> Image::fromData(const Bytes& data, double scale) {
+  cairo_surface_t* s = nullptr;
+  if (data.size() >= 8 && std::memcmp(data.data(), "\x89PNG\r\n\x1a\n", 8) == 0) {
+    s = decodePng(data);
+  } else if (data.size() >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF) {
+    s = decodeJpeg(data);
+  } else if (data.size() >= 6 && std::memcmp(data.data(), "GIF8", 4) == 0) {
+    auto frames = decodeGifFrames(data, 1);
+    if (frames.empty()) return nullptr;
+    if (scale != 1) return std::make_shared<Image>(cairo_surface_reference(frames[0].image->surface()), scale);
+    return frames[0].image;
+  }
+  if (!s) return nullptr;
+  return std::make_shared<Image>(s, scale);
+}
+
+std::shared_ptr<Image> Image::fromFile(const std::filesystem::path& path) {
+  std::error_code ec;
+  auto size = std::filesystem::file_size(path, ec);
+  if (ec || size > 256u * 1024 * 1024) return nullptr;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return nullptr;
+  Bytes data(static_cast<std::size_t>(size));
+  in.read(reinterpret_cast<char*>(data.data()), static_cast<std::streamsize>(data.size()));
+  if (!in) return nullptr;
+  std::string stem = path.stem().string();
+  double scale = 1;
+  if (stem.size() > 3 && stem.compare(stem.size() - 3, 3, "@2x") == 0) scale = 2;
+  if (stem.size() > 3 && stem.compare(stem.size() - 3, 3, "@3x") == 0) scale = 3;
+  return fromData(data, scale);
+}
+
+namespace {
+struct NamedImages {
+  std::mutex mutex;
+  std::map<std::string, std::shared_ptr<Image>> images;
+  std::vector<std::filesystem::path> dirs;
+};
+NamedImages& namedImages() {
+  static NamedImages n;
+  return n;
+}
+}  // namespace
+
+std::shared_ptr<Image> Image::named(const std::string& name) {
+  if (name.empty()) return nullptr;
+  auto& n = namedImages();
+  std::vector<std::filesystem::path> dirs;
+  {
+    std::lock_guard lock(n.mutex);
+    auto it = n.images.find(name);
+    if (it != n.images.end()) return it->second;
+    dirs = n.dirs;
+  }
+  std::filesystem::path asked(name);
+  std::string stem = asked.has_extension() ? asked.stem().string() : name;
+  std::vector<std::string> exts = asked.has_extension() ? std::vector<std::string>{asked.extension().string()}
+                                                        : std::vector<std::string>{".png", ".jpg", ".gif"};
+  for (const auto& dir : dirs) {
+    for (const auto& ext : exts) {
+      for (const char* suffix : {"@2x", "", "@3x"}) {
+        auto p = dir / (stem + suffix + ext);
+        std::error_code ec;
+        if (!std::filesystem::is_regular_file(p, ec)) continue;
+        auto image = fromFile(p);
+        if (!image) continue;
+        std::lock_guard lock(n.mutex);
+        n.images[name] = image;
+        return image;
+      }
+    }
+  }
+  return nullptr;
+}
+
+void Image::registerNamed(const std::string& name, std::shared_ptr<Image> image) {
+  auto& n = namedImages();
+  std::lock_guard lock(n.mutex);
+  n.images[name] = std::move(image);
+}
+
+void Image::addSearchDirectory(const std::filesystem::path& dir) {
+  auto& n = namedImages();
+  std::lock_guard lock(n.mutex);
+  n.dirs.push_back(dir);
+}
+
+void Image::resetNamed() {
+  auto& n = namedImages();
+  std::lock_guard lock(n.mutex);
+  n.images.clear();
+  n.dirs.clear();
+}
+
+int Image::pixelWidth() const { return surface_ ? cairo_image_surface_get_width(surface_) : 0; }
+int Image::pixelHeight() const { return surface_ ? cairo_image_surface_get_height(surface_) : 0; }
+Size Image::size() const { return {pixelWidth() / scale_, pixelHeight() / scale_}; }
+
+Color Image::pixel(int x, int y) const {
+  if (!surface_ || x < 0 || y < 0 || x >= pixelWidth() || y >= pixelHeight()) return Color::clear();
+  cairo_surface_flush(surface_);
+  const unsigned char* base = cairo_image_surface_get_data(surface_);
+  int stride = cairo_image_surface_get_stride(surface_);
+  std::uint32_t v;
+  std::memcpy(&v, base + static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x) * 4, 4);
+  double a = ((v >> 24) & 0xFF) / 255.0;
+  if (a == 0) return Color::clear();
+  return Color::rgb(((v >> 16) & 0xFF) / 255.0 / a, ((v >> 8) & 0xFF) / 255.0 / a, (v & 0xFF) / 255.0 / a, a);
+}
+
+namespace {
+cairo_status_t writeBytes(void* closure, const unsigned char* data, unsigned int length) {
+  auto* out = static_cast<Bytes*>(closure);
+  out->insert(out->end(), data, data + length);
+  return CAIRO_STATUS_SUCCESS;
+}
+}  // namespace
+
+Bytes Image::pngData() const {
+  Bytes out;
+  if (surface_) cairo_surface_write_to_png_stream(surface_, writeBytes, &out);
+  return out;
+}
+
+bool Image::writePNG(const std::filesystem::path& path) const {
+  Bytes data = pngData();
+  if (data.empty()) return false;
+  std::ofstream f(path, std::ios::binary | std::ios::trunc);
+  f.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+  return static_cast<bool>(f);
+}
+
+std::shared_ptr<Image> Image::resized(Size size, double scale) const {
+  ImageContext ctx(size, false, scale);
+  ctx.context().drawImage(*this, Rect(0, 0, size.width, size.height));
+  return ctx.image();
+}
+
+// ---- image contexts ----
+
+namespace {
+struct BitmapContext {
+  cairo_surface_t* surface = nullptr;
+  cairo_t* cr = nullptr;
+  std::unique_ptr<GraphicsContext> ctx;
+  double scale = 1;
+};
+thread_local std::vector<std::unique_ptr<BitmapContext>> tBitmaps;
+}  // namespace
+
+void beginImageContext(Size size, bool opaque, double scale) {
+  if (scale <= 0) scale = Screen::main()->scale();
+  auto b = std::make_unique<BitmapContext>();
+  int w = static_cast<int>(std::ceil(size.width * scale - 1e-9));
+  int h = static_cast<int>(std::ceil(size.height * scale - 1e-9));
+  // An empty or refused size still gives a context (of one pixel) so that drawing stays harmless.
+  if (!sizeAllowed(w, h)) w = h = 1;
+  b->surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
+  b->cr = cairo_create(b->surface);
+  b->scale = scale;
+  cairo_scale(b->cr, scale, scale);
+  if (opaque) {
+    cairo_set_source_rgb(b->cr, 0, 0, 0);
+    cairo_paint(b->cr);
+  }
+  b->ctx = std::make_unique<GraphicsContext>(b->cr, size, scale);
+  pushContext(b->ctx.get());
+  tBitmaps.push_back(std::move(b));
+}
+
+std::shared_ptr<Image> imageFromCurrentImageContext() {
+  if (tBitmaps.empty()) return nullptr;
+  auto& b = *tBitmaps.back();
+  cairo_surface_flush(b.surface);
+  int w = cairo_image_surface_get_width(b.surface), h = cairo_image_surface_get_height(b.surface);
+  cairo_surface_t* copy = newSurface(w, h);
+  if (!copy) return nullptr;
+  cairo_t* cr = cairo_create(copy);
+  cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+  cairo_set_source_surface(cr, b.surface, 0, 0);
+  cairo_paint(cr);
+  cairo_destroy(cr);
+  return std::make_shared<Image>(copy, b.scale);
+}
+
+void endImageContext() {
+  if (tBitmaps.empty()) return;
+  popContext();
+  auto& b = *tBitmaps.back();
+  b.ctx.reset();
+  cairo_destroy(b.cr);
+  cairo_surface_destroy(b.surface);
+  tBitmaps.pop_back();
+}
+
+ImageContext::ImageContext(Size size, bool opaque, double scale) { beginImageContext(size, opaque, scale); }
+ImageContext::~ImageContext() { endImageContext(); }
+GraphicsContext& ImageContext::context() { return *tBitmaps.back()->ctx; }
+std::shared_ptr<Image> ImageContext::image() const { return imageFromCurrentImageContext(); }
+
+}  // namespace pf

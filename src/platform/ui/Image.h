@@ -1,0 +1,98 @@
+#pragma once
+// Images: premultiplied ARGB bitmaps with a scale (pixels per point). Decoded from PNG (cairo),
+// JPEG (libjpeg-turbo) and GIF (giflib, frames composed on the logical screen); encoded as PNG.
+// Image contexts draw into a new bitmap and hand it back as an image.
+//
+// Every decoder is bounded: images over kMaxImagePixels pixels or kMaxImageSide on a side,
+// and GIFs over kMaxGifFrames frames, are refused (nullptr) rather than allocated.
+
+#include <cairo.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/Bytes.h"
+#include "platform/ui/Color.h"
+#include "platform/ui/Geometry.h"
+
+namespace pf {
+
+class GraphicsContext;
+
+inline constexpr int kMaxImageSide = 16384;
+inline constexpr long long kMaxImagePixels = 40LL * 1000 * 1000;
+inline constexpr int kMaxGifFrames = 1000;
+
+class Image {
+ public:
+  // Takes ownership of an ARGB32 image surface.
+  Image(cairo_surface_t* surface, double scale);
+  ~Image();
+  Image(const Image&) = delete;
+  Image& operator=(const Image&) = delete;
+
+  // A transparent image of the given pixel size (nullptr when the size is refused).
+  static std::shared_ptr<Image> blank(int pixelWidth, int pixelHeight, double scale = 1);
+  // PNG, JPEG or GIF (its first frame on the logical screen); nullptr for anything else.
+  static std::shared_ptr<Image> fromData(const Bytes& data, double scale = 1);
+  // A file; a name ending in "@2x" or "@3x" before the extension gives that scale.
+  static std::shared_ptr<Image> fromFile(const std::filesystem::path& path);
+
+  // Images by name: registered images first, then files in the search directories
+  // ("name@2x.png", "name.png", "name.jpg", also when the name carries its extension).
+  static std::shared_ptr<Image> named(const std::string& name);
+  static void registerNamed(const std::string& name, std::shared_ptr<Image> image);
+  static void addSearchDirectory(const std::filesystem::path& dir);
+  static void resetNamed();  // tests
+
+  Size size() const;  // in points
+  double scale() const { return scale_; }
+  int pixelWidth() const;
+  int pixelHeight() const;
+  cairo_surface_t* surface() const { return surface_; }
+
+  // The un-premultiplied colour of one pixel (clear outside the image).
+  Color pixel(int x, int y) const;
+  // The pixel under a point (in points).
+  Color colorAt(Point p) const { return pixel(static_cast<int>(p.x * scale_), static_cast<int>(p.y * scale_)); }
+
+  Bytes pngData() const;
+  bool writePNG(const std::filesystem::path& path) const;
+
+  // A new image of the given size in points, the image stretched into it.
+  std::shared_ptr<Image> resized(Size size, double scale) const;
+
+ private:
+  cairo_surface_t* surface_;
+  double scale_;
+};
+
+// GIF frames composed on the logical screen (disposal, transparency and interlacing applied).
+struct GifFrame {
+  std::shared_ptr<Image> image;
+  int delayCentiseconds = 0;
+  int disposal = 0;
+};
+// Every frame (at most maxFrames); an empty list when the data is not a readable GIF.
+std::vector<GifFrame> decodeGifFrames(const Bytes& data, int maxFrames = kMaxGifFrames);
+
+// Bitmap image contexts, a per-thread stack like the drawing contexts (each begin pushes its
+// drawing context as the current one). A scale of 0 takes the main screen's scale.
+void beginImageContext(Size size, bool opaque, double scale);
+std::shared_ptr<Image> imageFromCurrentImageContext();
+void endImageContext();
+
+// The same as an object: begin on construction, end on destruction.
+class ImageContext {
+ public:
+  ImageContext(Size size, bool opaque, double scale);
+  ~ImageContext();
+  ImageContext(const ImageContext&) = delete;
+  ImageContext& operator=(const ImageContext&) = delete;
+  GraphicsContext& context();
+  std::shared_ptr<Image> image() const;
+};
+
+}  // namespace pf

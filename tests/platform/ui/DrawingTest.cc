@@ -1,0 +1,123 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "platform/ui/Font.h"
+#include "platform/ui/GraphicsContext.h"
+#include "platform/ui/Image.h"
+#include "platform/ui/Path.h"
+
+namespace {
+
+using pf::Color;
+using pf::Rect;
+
+TEST(Drawing, PieFromTopClockwiseFillsUpperRightQuadrant) {
+  pf::ImageContext ic({40, 40}, false, 1);
+  auto& ctx = ic.context();
+  ctx.setFillColor(Color::whiteColor());
+  ctx.moveTo(20, 20);
+  ctx.addArc(20, 20, 18, -M_PI / 2, -M_PI / 2 + 2 * M_PI * 0.25, 0);
+  ctx.closePath();
+  ctx.fillPath();
+  auto img = ic.image();
+  EXPECT_TRUE(img->pixel(30, 10).near(Color::whiteColor()));  // upper right
+  EXPECT_TRUE(img->pixel(10, 10).isClear());                  // upper left
+  EXPECT_TRUE(img->pixel(30, 30).isClear());                  // lower right
+  EXPECT_TRUE(img->pixel(10, 30).isClear());
+}
+
+TEST(Drawing, ArcFlagOneSweepsTowardsSmallerAngles) {
+  pf::ImageContext ic({40, 40}, false, 1);
+  auto& ctx = ic.context();
+  ctx.setFillColor(Color::whiteColor());
+  ctx.moveTo(20, 20);
+  ctx.addArc(20, 20, 18, -M_PI / 2, -M_PI, 1);  // from the top to the left, anticlockwise on screen
+  ctx.closePath();
+  ctx.fillPath();
+  auto img = ic.image();
+  EXPECT_TRUE(img->pixel(10, 10).near(Color::whiteColor()));
+  EXPECT_TRUE(img->pixel(30, 10).isClear());
+}
+
+TEST(Drawing, ArcToPointRoundsTheCorner) {
+  pf::Path p;
+  p.moveTo({0, 10});
+  p.addArcToPoint({0, 0}, {10, 0}, 5);
+  auto b = p.bounds();
+  // Line to (0, 5), then a quarter circle about (5, 5) ending at (5, 0).
+  EXPECT_NEAR(p.currentPoint().x, 5, 1e-9);
+  EXPECT_NEAR(p.currentPoint().y, 0, 1e-9);
+  EXPECT_GE(b.minX(), -1e-9);
+}
+
+TEST(Drawing, EvenOddClipLeavesTheRing) {
+  pf::ImageContext ic({40, 40}, false, 1);
+  auto& ctx = ic.context();
+  ctx.addEllipse(Rect(0, 0, 40, 40));
+  ctx.addEllipse(Rect(10, 10, 20, 20));
+  ctx.clip(pf::FillRule::EvenOdd);
+  ctx.setFillColor(Color::red());
+  ctx.fillRect(Rect(0, 0, 40, 40));
+  auto img = ic.image();
+  EXPECT_TRUE(img->pixel(20, 20).isClear());
+  EXPECT_TRUE(img->pixel(20, 5).near(Color::red()));
+}
+
+TEST(Drawing, BlendModesAndGlobalAlpha) {
+  pf::ImageContext ic({10, 10}, false, 1);
+  auto& ctx = ic.context();
+  ctx.setFillColor(Color::white(0.5));
+  ctx.fillRect(Rect(0, 0, 10, 10));
+  ctx.setBlendMode(pf::BlendMode::Multiply);
+  ctx.setFillColor(Color::white(0.5));
+  ctx.fillRect(Rect(0, 0, 5, 10));
+  ctx.setBlendMode(pf::BlendMode::Normal);
+  ctx.setAlpha(0.5);
+  ctx.setFillColor(Color::black());
+  ctx.fillRect(Rect(5, 0, 5, 10));
+  auto img = ic.image();
+  EXPECT_NEAR(img->pixel(2, 5).r, 0.25, 0.01);
+  EXPECT_NEAR(img->pixel(7, 5).r, 0.25, 0.01);
+}
+
+TEST(Drawing, LinearGradientRunsTopToBottom) {
+  pf::ImageContext ic({10, 100}, false, 1);
+  auto& ctx = ic.context();
+  ctx.drawLinearGradient(pf::Gradient::make({Color::white(1), Color::white(0)}), {0, 0}, {0, 100});
+  auto img = ic.image();
+  EXPECT_GT(img->pixel(5, 5).r, 0.9);
+  EXPECT_NEAR(img->pixel(5, 50).r, 0.5, 0.02);
+  EXPECT_LT(img->pixel(5, 95).r, 0.1);
+}
+
+TEST(Drawing, ImageContextScaleAndPngRoundTrip) {
+  pf::ImageContext ic({10, 5}, false, 2);
+  ic.context().setFillColor(Color::rgb(0, 0, 1));
+  ic.context().fillRect(Rect(0, 0, 5, 5));
+  auto img = ic.image();
+  EXPECT_EQ(img->pixelWidth(), 20);
+  EXPECT_EQ(img->size(), (pf::Size{10, 5}));
+  auto back = pf::Image::fromData(img->pngData());
+  ASSERT_TRUE(back);
+  EXPECT_TRUE(back->pixel(2, 2).near(Color::rgb(0, 0, 1)));
+  EXPECT_TRUE(back->pixel(15, 2).isClear());
+}
+
+TEST(Text, MeasuresWithTheBundledFontTheSameEverywhere) {
+  auto f = pf::Font::systemFont(16);
+  auto one = pf::text::size("Hello", f);
+  EXPECT_GT(one.width, 20);
+  EXPECT_EQ(one.width, std::ceil(one.width));
+  EXPECT_NEAR(one.height, f.lineHeight(), 1.0);
+  EXPECT_EQ(pf::text::size("", f), (pf::Size{0, 0}));
+  auto cjk = pf::text::size("正在加载...", f);
+  EXPECT_GT(cjk.width, 4 * 14);  // four full-width glyphs
+  auto wrapped = pf::text::boundingSize("one two three four five six seven eight", f, {80, 1000});
+  EXPECT_LE(wrapped.width, 80);
+  EXPECT_GT(wrapped.height, 2 * one.height);
+  auto limited = pf::text::boundingSize("one two three four five six seven eight", f, {80, one.height * 2});
+  EXPECT_LE(limited.height, one.height * 2 + 1);
+}
+
+}  // namespace
