@@ -81,7 +81,7 @@ PangoLayout* makeLayout(TextEngine& e, const std::string& text, const Font& font
   return layout;
 }
 
-void applyWrap(PangoLayout* layout, double width, LineBreakMode mode, int maxLines) {
+void applyWrap(PangoLayout* layout, double width, LineBreakMode mode, int maxLines, double maxHeight = 0) {
   if (width > 0 && std::isfinite(width) && width < 1e7) pango_layout_set_width(layout, static_cast<int>(width * PANGO_SCALE));
   pango_layout_set_wrap(layout, mode == LineBreakMode::CharWrap ? PANGO_WRAP_CHAR : PANGO_WRAP_WORD_CHAR);
   PangoEllipsizeMode ell = PANGO_ELLIPSIZE_NONE;
@@ -90,7 +90,13 @@ void applyWrap(PangoLayout* layout, double width, LineBreakMode mode, int maxLin
   if (mode == LineBreakMode::TruncateTail) ell = PANGO_ELLIPSIZE_END;
   if (ell != PANGO_ELLIPSIZE_NONE && width > 0) {
     pango_layout_set_ellipsize(layout, ell);
-    pango_layout_set_height(layout, maxLines > 0 ? -maxLines : -1);
+    // Only the last line that fits is shortened.
+    if (maxLines > 0)
+      pango_layout_set_height(layout, -maxLines);
+    else if (maxHeight > 0 && maxHeight < 1e6)
+      pango_layout_set_height(layout, static_cast<int>(maxHeight * PANGO_SCALE));
+    else
+      pango_layout_set_height(layout, -1000000);
   } else if (maxLines > 0 && width > 0) {
     // Clipped or wrapped text limited to a number of lines: drop the rest.
     pango_layout_set_ellipsize(layout, PANGO_ELLIPSIZE_NONE);
@@ -173,12 +179,9 @@ Size boundingSizeExact(const std::string& s, const Font& font, Size constraint, 
   TextEngine& e = engine();
   std::lock_guard lock(e.mutex);
   PangoLayout* layout = makeLayout(e, s, font);
-  bool truncating = mode == LineBreakMode::TruncateHead || mode == LineBreakMode::TruncateMiddle ||
-                    mode == LineBreakMode::TruncateTail || mode == LineBreakMode::Clip;
-  // Truncating and clipping modes keep to one line.
-  applyWrap(layout, constraint.width, mode, truncating ? 1 : 0);
-  if (truncating) pango_layout_set_single_paragraph_mode(layout, TRUE);
-  Size out = measuredSize(layout, truncating ? 1 : 0, constraint.height > 0 ? constraint.height : 1e9);
+  // Every mode wraps when measuring (a truncating mode shortens only the last line that fits).
+  applyWrap(layout, constraint.width, mode == LineBreakMode::CharWrap ? LineBreakMode::CharWrap : LineBreakMode::WordWrap, 0);
+  Size out = measuredSize(layout, 0, constraint.height > 0 ? constraint.height : 1e9);
   g_object_unref(layout);
   if (constraint.width > 0) out.width = std::min(out.width, constraint.width);
   return out;
@@ -196,7 +199,7 @@ Size draw(GraphicsContext& ctx, const std::string& s, const Font& font, const Re
   std::lock_guard lock(e.mutex);
   PangoLayout* layout = makeLayout(e, s, font);
   int maxLines = o.numberOfLines;
-  applyWrap(layout, rect.width(), o.lineBreak, maxLines);
+  applyWrap(layout, rect.width(), o.lineBreak, maxLines, rect.height());
   if (o.numberOfLines == 1) pango_layout_set_single_paragraph_mode(layout, TRUE);
   PangoAlignment align = PANGO_ALIGN_LEFT;
   if (o.alignment == TextAlignment::Center) align = PANGO_ALIGN_CENTER;

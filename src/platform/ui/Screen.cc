@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+#include "platform/ui/UINotifications.h"
+
 
 namespace pf {
 
@@ -23,6 +25,7 @@ std::shared_ptr<Device> Device::current() {
 void Device::setOrientation(DeviceOrientation orientation) {
   if (orientation == orientation_) return;
   orientation_ = orientation;
+  postUINotification(kDeviceOrientationDidChangeNotification, this);
 }
 
 bool Device::systemVersionBelow(const std::string& version) const {
