@@ -460,7 +460,22 @@ void endImageContext() {
 }
 
 ImageContext::ImageContext(Size size, bool opaque, double scale) { beginImageContext(size, opaque, scale); }
-ImageContext::~ImageContext() { endImageContext(); }
+ImageContext::~ImageContext() {
+  if (!ended_) endImageContext();
+}
+
+std::shared_ptr<Image> ImageContext::takeImage() {
+  if (ended_ || tBitmaps.empty()) return nullptr;
+  auto& b = *tBitmaps.back();
+  popContext();
+  b.ctx.reset();
+  cairo_destroy(b.cr);
+  cairo_surface_flush(b.surface);
+  auto image = std::make_shared<Image>(b.surface, b.scale);  // the image owns the surface now
+  tBitmaps.pop_back();
+  ended_ = true;
+  return image;
+}
 GraphicsContext& ImageContext::context() { return *tBitmaps.back()->ctx; }
 std::shared_ptr<Image> ImageContext::image() const { return imageFromCurrentImageContext(); }
 

@@ -93,6 +93,11 @@ class ImageContext {
   ImageContext& operator=(const ImageContext&) = delete;
   GraphicsContext& context();
   std::shared_ptr<Image> image() const;
+  // Ends the context early and hands its bitmap over without a copy (no drawing afterwards).
+  std::shared_ptr<Image> takeImage();
+
+ private:
+  bool ended_ = false;
 };
 
 }  // namespace pf

@@ -96,7 +96,7 @@ std::shared_ptr<Image> screen(double scale) {
   layoutWindows();
   ImageContext ic(sb.size, true, scale);
   for (auto& w : Application::shared().visibleWindows()) layerTree(ic.context(), w->layer());
-  return ic.image();
+  return ic.takeImage();
 }
 
 std::shared_ptr<Image> view(View& v, double scale) {
@@ -105,7 +105,7 @@ std::shared_ptr<Image> view(View& v, double scale) {
   Rect b = v.bounds();
   ImageContext ic(b.size, false, scale);
   drawLayer(ic.context(), v.layer(), false);
-  return ic.image();
+  return ic.takeImage();
 }
 
 }  // namespace pf::render
