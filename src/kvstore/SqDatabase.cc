@@ -4,27 +4,19 @@
 
 #include <algorithm>
 #include <cassert>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
-#include <thread>
 
 #include "kvstore/SqDateFormatter.h"
 #include "kvstore/SqResultSet.h"
 #include "kvstore/SqStatement.h"
+#include "platform/foundation/Clock.h"
 #include "platform/foundation/Log.h"
 
 namespace kvstore {
 
 namespace {
-
-// The busy handler's clock: monotonic seconds, and its 50 ms pause between retries.
-double busyClockNow() {
-  using namespace std::chrono;
-  return duration<double>(steady_clock::now().time_since_epoch()).count();
-}
-void busyClockSleep(double seconds) { std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); }
 
 constexpr double kBusyRetryPause = 0.050;
 
@@ -157,12 +149,12 @@ bool SqDatabase::databaseExists() {
 int SqDatabase::busyHandler(void* context, int count) {
   auto* self = static_cast<SqDatabase*>(context);
   if (count == 0) {
-    self->startBusyRetryTime_ = busyClockNow();
+    self->startBusyRetryTime_ = pf::Clock::monotonic();
     return 1;
   }
-  const double elapsed = busyClockNow() - self->startBusyRetryTime_;
+  const double elapsed = pf::Clock::monotonic() - self->startBusyRetryTime_;
   if (elapsed < self->maxBusyRetryTimeInterval_) {
-    busyClockSleep(kBusyRetryPause);
+    pf::Clock::sleep(kBusyRetryPause);
     return 1;
   }
   return 0;

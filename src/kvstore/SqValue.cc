@@ -39,14 +39,15 @@ SqValue::SqValue(const pf::Value& value) {
     case pf::Value::value_t::string:
       *this = SqValue(value.get_ref<const std::string&>());
       break;
-    case pf::Value::value_t::binary: {
-      const auto& b = value.get_binary();
-      *this = SqValue(pf::Bytes(b.begin(), b.end()));
+    case pf::Value::value_t::binary:
+      if (auto date = pf::dateValue(value))
+        *this = SqValue::date(*date);
+      else
+        *this = SqValue(pf::dataValue(value));
       break;
-    }
     case pf::Value::value_t::array:
     case pf::Value::value_t::object:
-      *this = SqValue(value.dump());
+      *this = SqValue(pf::description(value));
       break;
     case pf::Value::value_t::discarded:
       break;

@@ -102,7 +102,10 @@ TEST(SqDatabase, BindsEveryKindOfValueByItsType) {
   ASSERT_TRUE(db->executeUpdate("insert into v values (?)", std::string("a\0b", 3)));  // bound by its length
   EXPECT_EQ(db->stringForQuery("select hex(x) from v"), "610062");
   db->executeUpdate("delete from v");
-  EXPECT_EQ(put(pf::Value::parse(R"({"k":[1]})")), (Stored{"text", R"('{"k":[1]}')"}));
+  // Containers bind as the text of their description; dates and data inside values by their kind.
+  EXPECT_EQ(put(pf::Value::parse(R"({"k":[1]})")), (Stored{"text", "'{\n    k =     (\n        1\n    );\n}'"}));
+  EXPECT_EQ(put(pf::makeDate(2.5)), (Stored{"real", "2.5"}));
+  EXPECT_EQ(put(pf::makeData({1, 2})), (Stored{"blob", "X'0102'"}));
 
   // Values given as a list are borrowed for the call; the query copies them before they go.
   auto rs = db->executeQuery("select ?, ?", std::string(2000, 'x'), pf::Bytes(3, 7));

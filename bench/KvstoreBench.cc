@@ -1,0 +1,280 @@
+// The key-value store's string put and get against raw SQLite on the same schema in the same run:
+// raw with a statement prepared per call (the goal's baseline) and with one reused statement;
+// on tmpfs (/dev/shm) and on disk (the build's temporary folder); 10^4 and 10^5 rows; values of
+// 16 B, 1 KiB and 16 KiB. Prints ops/s per benchmark, then the ratios (raw ops/s over store ops/s:
+// how many times slower the store is).
+//
+//   bench_kvstore                                  everything (the 10^5 x 16 KiB files take 1.6 GB)
+//   bench_kvstore --benchmark_filter='rows:10000/' a subset
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "kvstore/TnqKeyValueStore.h"
+#include "kvstore/TnqSqliteStore.h"
+#include "platform/foundation/Log.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using kvstore::TnqKeyValueStore;
+using kvstore::TnqSqliteStore;
+
+const char* const kGetSql = "SELECT json,createdTime from \"tbl_KeyValue\" where id = ? limit 1";
+const char* const kPutSql = "REPLACE INTO \"tbl_KeyValue\"(id,json,createdTime) values (?,?,?)";
+
+double nowSeconds() {
+  return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+struct Medium {
+  const char* name;
+  fs::path directory;
+};
+
+std::vector<Medium> media() {
+  fs::path disk = fs::temp_directory_path();
+  if (const char* dir = std::getenv("KV_BENCH_DISK_DIR")) disk = dir;
+  std::vector<Medium> out;
+  if (fs::is_directory("/dev/shm")) out.push_back({"tmpfs", "/dev/shm"});
+  out.push_back({"disk", disk});
+  return out;
+}
+
+// One populated database: a store and a raw connection on the same file. Only one lives at a time
+// (the benchmarks of one configuration are registered together).
+class Dataset {
+ public:
+  static Dataset& get(const Medium& medium, int rows, int bytes) {
+    static std::unique_ptr<Dataset> current;
+    const std::string key = std::string(medium.name) + "/" + std::to_string(rows) + "/" + std::to_string(bytes);
+    if (!current || current->key_ != key) {
+      current.reset();
+      current.reset(new Dataset(key, medium.directory, rows, bytes));
+    }
+    return *current;
+  }
+
+  ~Dataset() {
+    sqlite3_finalize(getReused);
+    sqlite3_finalize(putReused);
+    sqlite3_close(raw);
+    store.reset();
+    std::error_code ec;
+    fs::remove_all(directory_, ec);
+  }
+
+  const std::string& nextId() {
+    cursor_ = (cursor_ * 1103515245u + 12345u) & 0x7fffffffu;
+    return ids[cursor_ % ids.size()];
+  }
+
+  std::vector<std::string> ids;
+  pf::Value value;   // the stored string
+  std::string json;  // its JSON text, as stored
+  std::unique_ptr<TnqSqliteStore> store;
+  sqlite3* raw = nullptr;
+  sqlite3_stmt* getReused = nullptr;
+  sqlite3_stmt* putReused = nullptr;
+
+ private:
+  Dataset(std::string key, const fs::path& base, int rows, int bytes) : key_(std::move(key)) {
+    directory_ = base / ("bench_kvstore-" + std::to_string(getpid()));
+    fs::create_directories(directory_);
+    const std::string path = (directory_ / "db_KeyValue").string();
+    value = std::string(static_cast<std::size_t>(bytes), 'v');
+    json = "[\"" + value.get<std::string>() + "\"]";
+    for (int i = 0; i < rows; ++i) {
+      char id[32];
+      std::snprintf(id, sizeof id, "id-%07d", i);
+      ids.emplace_back(id);
+    }
+    {
+      pf::LogCapture quiet;
+      store = std::make_unique<TnqSqliteStore>(TnqKeyValueStore::initWithDBWithPath(path));
+    }
+    sqlite3_open(path.c_str(), &raw);
+    sqlite3_busy_timeout(raw, 2000);
+    sqlite3_exec(raw, "begin", nullptr, nullptr, nullptr);
+    sqlite3_stmt* insert = nullptr;
+    sqlite3_prepare_v2(raw, kPutSql, -1, &insert, nullptr);
+    const double now = nowSeconds();
+    for (const auto& id : ids) {
+      sqlite3_bind_text(insert, 1, id.data(), static_cast<int>(id.size()), SQLITE_STATIC);
+      sqlite3_bind_text(insert, 2, json.data(), static_cast<int>(json.size()), SQLITE_STATIC);
+      sqlite3_bind_double(insert, 3, now);
+      sqlite3_step(insert);
+      sqlite3_reset(insert);
+    }
+    sqlite3_finalize(insert);
+    sqlite3_exec(raw, "commit", nullptr, nullptr, nullptr);
+    sqlite3_prepare_v2(raw, kGetSql, -1, &getReused, nullptr);
+    sqlite3_prepare_v2(raw, kPutSql, -1, &putReused, nullptr);
+  }
+
+  std::string key_;
+  fs::path directory_;
+  std::uint32_t cursor_ = 1;
+};
+
+struct Config {
+  Medium medium;
+  int rows;
+  int bytes;
+};
+
+// ---- gets
+
+void getStore(benchmark::State& state, Config c) {
+  Dataset& d = Dataset::get(c.medium, c.rows, c.bytes);
+  for (auto _ : state) {
+    auto value = d.store->getStringById(d.nextId());
+    if (!value) state.SkipWithError("no value");
+    benchmark::DoNotOptimize(value);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+std::string rawRead(sqlite3_stmt* statement, const std::string& id, double* date) {
+  sqlite3_bind_text(statement, 1, id.data(), static_cast<int>(id.size()), SQLITE_STATIC);
+  std::string text;
+  if (sqlite3_step(statement) == SQLITE_ROW) {
+    text.assign(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)),
+                static_cast<std::size_t>(sqlite3_column_bytes(statement, 0)));
+    *date = sqlite3_column_double(statement, 1);
+  }
+  return text;
+}
+
+void getRawPrepared(benchmark::State& state, Config c) {
+  Dataset& d = Dataset::get(c.medium, c.rows, c.bytes);
+  for (auto _ : state) {
+    sqlite3_stmt* statement = nullptr;
+    sqlite3_prepare_v2(d.raw, kGetSql, -1, &statement, nullptr);
+    double date = 0;
+    std::string text = rawRead(statement, d.nextId(), &date);
+    sqlite3_finalize(statement);
+    if (text.empty()) state.SkipWithError("no value");
+    benchmark::DoNotOptimize(text);
+    benchmark::DoNotOptimize(date);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+void getRawReused(benchmark::State& state, Config c) {
+  Dataset& d = Dataset::get(c.medium, c.rows, c.bytes);
+  for (auto _ : state) {
+    double date = 0;
+    std::string text = rawRead(d.getReused, d.nextId(), &date);
+    sqlite3_reset(d.getReused);
+    if (text.empty()) state.SkipWithError("no value");
+    benchmark::DoNotOptimize(text);
+    benchmark::DoNotOptimize(date);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+// ---- puts (each replaces an existing row with a value of the same size)
+
+void putStore(benchmark::State& state, Config c) {
+  Dataset& d = Dataset::get(c.medium, c.rows, c.bytes);
+  for (auto _ : state) {
+    if (!d.store->putString(d.value, d.nextId())) state.SkipWithError("put failed");
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+bool rawWrite(Dataset& d, sqlite3_stmt* statement, const std::string& id) {
+  sqlite3_bind_text(statement, 1, id.data(), static_cast<int>(id.size()), SQLITE_STATIC);
+  sqlite3_bind_text(statement, 2, d.json.data(), static_cast<int>(d.json.size()), SQLITE_STATIC);
+  sqlite3_bind_double(statement, 3, nowSeconds());
+  return sqlite3_step(statement) == SQLITE_DONE;
+}
+
+void putRawPrepared(benchmark::State& state, Config c) {
+  Dataset& d = Dataset::get(c.medium, c.rows, c.bytes);
+  for (auto _ : state) {
+    sqlite3_stmt* statement = nullptr;
+    sqlite3_prepare_v2(d.raw, kPutSql, -1, &statement, nullptr);
+    if (!rawWrite(d, statement, d.nextId())) state.SkipWithError("put failed");
+    sqlite3_finalize(statement);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+void putRawReused(benchmark::State& state, Config c) {
+  Dataset& d = Dataset::get(c.medium, c.rows, c.bytes);
+  for (auto _ : state) {
+    if (!rawWrite(d, d.putReused, d.nextId())) state.SkipWithError("put failed");
+    sqlite3_reset(d.putReused);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+// Keeps ops/s per benchmark for the closing table.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const auto& run : runs)
+      if (run.run_type == Run::RT_Iteration && !run.error_occurred && run.real_accumulated_time > 0)
+        rates_[run.benchmark_name()] = static_cast<double>(run.iterations) / run.real_accumulated_time;
+  }
+
+  void printRatios() const {
+    std::printf("\n%-34s %12s %12s %12s %10s %10s\n", "operation/medium/rows/bytes", "store ops/s", "raw-prep",
+                "raw-reuse", "prep/store", "reuse/store");
+    for (const auto& [name, storeRate] : rates_) {
+      const auto at = name.find("/store/");
+      if (at == std::string::npos) continue;
+      const std::string head = name.substr(0, at);
+      const std::string tail = name.substr(at + 7);
+      auto rate = [&](const char* kind) {
+        auto it = rates_.find(head + "/" + kind + "/" + tail);
+        return it == rates_.end() ? 0.0 : it->second;
+      };
+      const double prepared = rate("raw-prepare"), reused = rate("raw-reuse");
+      std::printf("%-34s %12.0f %12.0f %12.0f %10.2f %10.2f\n", (head + "/" + tail).c_str(), storeRate, prepared,
+                  reused, prepared / storeRate, reused / storeRate);
+    }
+  }
+
+ private:
+  std::map<std::string, double> rates_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  for (const Medium& medium : media())
+    for (int rows : {10000, 100000})
+      for (int bytes : {16, 1024, 16384}) {
+        const Config c{medium, rows, bytes};
+        const std::string tail =
+            std::string(medium.name) + "/rows:" + std::to_string(rows) + "/bytes:" + std::to_string(bytes);
+        auto add = [&](const std::string& name, void (*fn)(benchmark::State&, Config)) {
+          benchmark::RegisterBenchmark(name.c_str(), fn, c)->UseRealTime()->Unit(benchmark::kMicrosecond);
+        };
+        add("get/store/" + tail, getStore);
+        add("get/raw-prepare/" + tail, getRawPrepared);
+        add("get/raw-reuse/" + tail, getRawReused);
+        add("put/store/" + tail, putStore);
+        add("put/raw-prepare/" + tail, putRawPrepared);
+        add("put/raw-reuse/" + tail, putRawReused);
+      }
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  reporter.printRatios();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,0 +1,91 @@
+#pragma once
+// JSON values under string ids in named tables of one SQLite file, each with the time of its last
+// put. Every statement runs as one block on the store's database queue, so any thread may call.
+// Failures are reported by log lines; reads then answer nil, 0 or an empty list, puts false.
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "kvstore/NullableString.h"
+#include "kvstore/SqDatabaseQueue.h"
+#include "kvstore/TnqKeyValueModel.h"
+#include "platform/foundation/Value.h"
+
+namespace kvstore {
+
+class TnqKeyValueStore {
+  struct Private {};
+
+ public:
+  // A table name is accepted when it is not nil, not empty and holds no blank (and no NUL);
+  // otherwise logs "ERROR, table name: %@ format error.".
+  static bool checkTableName(NullableString tableName);
+
+  // A store on "database.sqlite" in the Library directory.
+  static std::shared_ptr<TnqKeyValueStore> init();
+  // A store on the named file in the Library directory.
+  static std::shared_ptr<TnqKeyValueStore> initDBWithName(std::string_view dbName);
+  // A store on the file at the path.
+  static std::shared_ptr<TnqKeyValueStore> initWithDBWithPath(std::string dbPath);
+  TnqKeyValueStore(Private, std::string dbPath);
+  ~TnqKeyValueStore();
+  TnqKeyValueStore(const TnqKeyValueStore&) = delete;
+  TnqKeyValueStore& operator=(const TnqKeyValueStore&) = delete;
+
+  void createTableWithName(NullableString tableName);
+  bool isTableExists(NullableString tableName);
+  void clearTable(NullableString tableName);
+  // Closes the queue and drops it: later operations find no database.
+  void close();
+
+  // Stores the JSON text of a container (array or dictionary) under the id, renewing its time.
+  bool putObject(const pf::Value* object, NullableString objectId, NullableString tableName);
+  bool putObject(const pf::Value& object, NullableString objectId, NullableString tableName) {
+    return putObject(&object, objectId, tableName);
+  }
+  std::optional<pf::Value> getObjectById(NullableString objectId, NullableString tableName);
+  std::optional<TnqKeyValueModel> getTnqKeyValueModelById(NullableString objectId, NullableString tableName);
+  // Stores the value (any JSON value) as a one-element array.
+  bool putString(const pf::Value* string, NullableString stringId, NullableString tableName);
+  bool putString(const pf::Value& string, NullableString stringId, NullableString tableName) {
+    return putString(&string, stringId, tableName);
+  }
+  // The first element of the stored array, whatever it holds; nil for anything else.
+  std::optional<pf::Value> getStringById(NullableString stringId, NullableString tableName);
+  bool putNumber(const pf::Value* number, NullableString numberId, NullableString tableName);
+  bool putNumber(const pf::Value& number, NullableString numberId, NullableString tableName) {
+    return putNumber(&number, numberId, tableName);
+  }
+  std::optional<pf::Value> getNumberById(NullableString numberId, NullableString tableName);
+  // Every item in the table's own order; nil for a rejected table name.
+  std::optional<std::vector<TnqKeyValueModel>> getAllItemsFromTable(NullableString tableName);
+  std::uint64_t getCountFromTabel(NullableString tableName);
+  void deleteObjectById(NullableString objectId, NullableString tableName);
+  void deleteObjectsByIdArray(const std::vector<std::string>& objectIds, NullableString tableName);
+  // Deletes the ids that start with the prefix ("%" and "_" in it stand for themselves; ASCII
+  // letters match without regard to case).
+  void deleteObjectsByIdPrefix(NullableString objectIdPrefix, NullableString tableName);
+
+  std::shared_ptr<SqDatabaseQueue> dbQueue() const;
+  void setDbQueue(std::shared_ptr<SqDatabaseQueue> queue);
+
+ private:
+  // Runs the work on the queue; false when there is no queue. The work gets no connection when
+  // the queue could not reopen it.
+  bool inDatabase(const std::function<void(SqDatabase* db)>& work);
+  bool putJsonText(const std::string& json, NullableString objectId, NullableString tableName);
+  // The stored text and time of the id, or nullopt when there is none (or the query failed).
+  std::optional<std::pair<std::string, std::optional<double>>> readItem(NullableString objectId,
+                                                                        NullableString tableName);
+  std::optional<pf::Value> firstElement(NullableString objectId, NullableString tableName);
+
+  mutable std::mutex queueMutex_;
+  std::shared_ptr<SqDatabaseQueue> dbQueue_;
+};
+
+}  // namespace kvstore

@@ -1,0 +1,254 @@
+#include "kvstore/TnqKeyValueStore.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <thread>
+
+#include "kvstore/KeyValueJson.h"
+#include "kvstore/SqResultSet.h"
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/Log.h"
+#include "support/TestSupport.h"
+
+namespace kvstore {
+namespace {
+
+const char* const kTable = "tbl_KeyValue";
+
+class TnqKeyValueStoreTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    pf::LogCapture quiet;
+    store = TnqKeyValueStore::initWithDBWithPath(path());
+    store->createTableWithName(kTable);
+  }
+  std::string path() const { return (dir / "db_KeyValue").string(); }
+  // The raw text in the json column of an id.
+  std::optional<std::string> storedText(const std::string& id) {
+    std::optional<std::string> text;
+    store->dbQueue()->inDatabase(
+        [&](SqDatabase* db) { text = db->stringForQuery("select json from tbl_KeyValue where id = ?", id); });
+    return text;
+  }
+  void storeRaw(const std::string& id, const std::string& json) {
+    store->dbQueue()->inDatabase([&](SqDatabase* db) {
+      ASSERT_TRUE(db->executeUpdate("replace into tbl_KeyValue values (?, ?, ?)", id, json, SqValue::date(0)));
+    });
+  }
+
+  fxtest::TempDir dir;
+  std::shared_ptr<TnqKeyValueStore> store;
+};
+
+TEST_F(TnqKeyValueStoreTest, StringsAndNumbersAreStoredAsOneElementArrays) {
+  pf::LogCapture log;
+  EXPECT_TRUE(store->putString(pf::Value("h\xc3\xa9llo/\"q\""), "s", kTable));
+  EXPECT_TRUE(store->putNumber(pf::Value(2.5), "n", kTable));
+  EXPECT_TRUE(store->putString(pf::Value("plain"), "p", kTable));
+  EXPECT_EQ(storedText("n"), "[2.5]");
+  EXPECT_EQ(storedText("p"), "[\"plain\"]");
+  EXPECT_EQ(store->getStringById("s", kTable), pf::Value("h\xc3\xa9llo/\"q\""));
+  EXPECT_EQ(store->getStringById("p", kTable), pf::Value("plain"));
+  // Reads take the first element whatever it holds.
+  EXPECT_EQ(store->getNumberById("p", kTable), pf::Value("plain"));
+  EXPECT_EQ(store->getStringById("n", kTable), pf::Value(2.5));
+  // Any JSON value goes through the string put, as pages send it.
+  const pf::Value page = pf::Value::parse(R"({"list":[1,null,"x"],"ok":true})");
+  EXPECT_TRUE(store->putString(page, "page", kTable));
+  EXPECT_EQ(store->getStringById("page", kTable), page);
+  EXPECT_TRUE(log.lines().empty());
+}
+
+TEST_F(TnqKeyValueStoreTest, ObjectsAndTheFirstElementOfWhatWasStored) {
+  const pf::Value dictionary = {{"a", 1}};
+  ASSERT_TRUE(store->putObject(dictionary, "d", kTable));
+  ASSERT_TRUE(store->putObject(pf::Value::array({7, 8}), "a", kTable));
+  ASSERT_TRUE(store->putObject(pf::Value::array(), "e", kTable));
+  EXPECT_EQ(store->getObjectById("d", kTable), dictionary);
+  EXPECT_EQ(store->getStringById("d", kTable), std::nullopt);
+  EXPECT_EQ(store->getStringById("a", kTable), pf::Value(7));
+  EXPECT_EQ(store->getStringById("e", kTable), std::nullopt);
+  pf::LogCapture log;
+  EXPECT_EQ(store->getTnqKeyValueModelById("missing", kTable), std::nullopt);
+  EXPECT_EQ(store->getStringById("missing", kTable), std::nullopt);
+  EXPECT_TRUE(log.lines().empty());  // a missing row is no failure
+}
+
+TEST_F(TnqKeyValueStoreTest, ARepeatedPutReplacesValueAndTime) {
+  pf::VirtualTimeScope time(1700000000.125);
+  ASSERT_TRUE(store->putString(pf::Value("first"), "k", kTable));
+  time.advance(90.5);
+  ASSERT_TRUE(store->putString(pf::Value("second"), "k", kTable));
+  EXPECT_EQ(store->getCountFromTabel(kTable), 1u);
+  auto model = store->getTnqKeyValueModelById("k", kTable);
+  ASSERT_TRUE(model);
+  EXPECT_EQ(model->modelId, "k");
+  EXPECT_EQ(model->modelObject, pf::Value::array({"second"}));
+  ASSERT_TRUE(model->createdDate);
+  EXPECT_NEAR(*model->createdDate, 1700000090.625, 1e-6);
+  EXPECT_EQ(model->description(), "id=k, value=(\n    second\n), timeStamp=2023-11-14 22:14:50 +0000");
+}
+
+TEST_F(TnqKeyValueStoreTest, ValuesSurviveCloseAndReopen) {
+  ASSERT_TRUE(store->putString(pf::Value("kept"), "k", kTable));
+  store->close();
+  EXPECT_EQ(store->dbQueue(), nullptr);
+  pf::LogCapture log;
+  EXPECT_EQ(store->getStringById("k", kTable), std::nullopt);  // no queue any more
+  EXPECT_FALSE(store->putString(pf::Value("lost"), "k", kTable));
+  EXPECT_EQ(log.lines(), std::vector<std::string>{"ERROR, failed to insert/replace into table: tbl_KeyValue"});
+  store.reset();
+  auto reopened = TnqKeyValueStore::initWithDBWithPath(path());
+  EXPECT_TRUE(reopened->isTableExists(kTable));
+  EXPECT_EQ(reopened->getStringById("k", kTable), pf::Value("kept"));
+}
+
+TEST_F(TnqKeyValueStoreTest, RefusesWhatCannotBeWritten) {
+  pf::LogCapture log;
+  EXPECT_FALSE(store->putObject(pf::Value("scalar"), "k", kTable));
+  EXPECT_FALSE(store->putObject(pf::Value::array({std::nan("")}), "k", kTable));
+  EXPECT_FALSE(store->putString(pf::Value(std::string("\xff\xfe")), "k", kTable));
+  pf::Value deep = pf::Value::array();
+  for (int i = 0; i < kMaxJsonDepth + 5; ++i) deep = pf::Value::array({std::move(deep)});
+  EXPECT_FALSE(store->putObject(deep, "k", kTable));
+  EXPECT_EQ(log.lines(), std::vector<std::string>(4, "ERROR, faild to get json data"));
+  log.clear();
+  EXPECT_FALSE(store->putString(nullptr, "k", kTable));
+  EXPECT_FALSE(store->putNumber(nullptr, "k", kTable));
+  EXPECT_EQ(log.lines(), (std::vector<std::string>{"error, string is nil", "error,number is nil"}));
+  log.clear();
+  EXPECT_FALSE(store->putString(pf::Value("v"), std::nullopt, kTable));  // NOT NULL id
+  EXPECT_FALSE(store->putString(pf::Value("v"), "k", "missing"));
+  EXPECT_TRUE(log.contains("ERROR, failed to insert/replace into table: tbl_KeyValue"));
+  EXPECT_TRUE(log.contains("ERROR, failed to insert/replace into table: missing"));
+  EXPECT_EQ(store->getCountFromTabel(kTable), 0u);
+}
+
+TEST_F(TnqKeyValueStoreTest, StoredTextThatDoesNotDecode) {
+  storeRaw("bad", "not json");
+  storeRaw("deep", std::string(kMaxJsonDepth + 1, '[') + std::string(kMaxJsonDepth + 1, ']'));
+  storeRaw("good", "[1]");
+  pf::LogCapture log;
+  EXPECT_EQ(store->getStringById("bad", kTable), std::nullopt);
+  EXPECT_EQ(store->getObjectById("deep", kTable), std::nullopt);
+  EXPECT_EQ(log.lines(), std::vector<std::string>(2, "ERROR, faild to prase to json"));
+  log.clear();
+  auto all = store->getAllItemsFromTable(kTable);
+  ASSERT_TRUE(all);
+  ASSERT_EQ(all->size(), 3u);
+  EXPECT_EQ(log.lines(), std::vector<std::string>(2, "ERROR, faild to prase to json."));
+  for (const auto& item : *all) {
+    if (item.modelId == "bad") {
+      EXPECT_EQ(item.modelObject, pf::Value("not json"));  // kept as its text
+    } else if (item.modelId == "good") {
+      EXPECT_EQ(item.modelObject, pf::Value::array({1}));
+    }
+    EXPECT_EQ(item.createdDate, 0.0);
+  }
+}
+
+TEST_F(TnqKeyValueStoreTest, TableNamesAreCheckedAndQuoted) {
+  pf::LogCapture log;
+  for (NullableString bad : {NullableString(std::nullopt), NullableString(""), NullableString("two words"),
+                             NullableString(std::string_view("nul\0", 4))}) {
+    EXPECT_FALSE(TnqKeyValueStore::checkTableName(bad));
+    EXPECT_EQ(store->getAllItemsFromTable(bad), std::nullopt);
+    EXPECT_EQ(store->getCountFromTabel(bad), 0u);
+    EXPECT_FALSE(store->putString(pf::Value("v"), "k", bad));
+  }
+  EXPECT_TRUE(log.contains("ERROR, table name: (null) format error."));
+  EXPECT_TRUE(log.contains("ERROR, table name: two words format error."));
+  // Quotes, semicolons and keywords are names like any other.
+  for (const char* name : {"t\"x", "a;drop", "order", "tab\tname"}) {
+    store->createTableWithName(name);
+    EXPECT_TRUE(store->isTableExists(name)) << name;
+    EXPECT_TRUE(store->putString(pf::Value(name), "k", name));
+    EXPECT_EQ(store->getStringById("k", name), pf::Value(name));
+  }
+  EXPECT_EQ(store->getCountFromTabel(kTable), 0u);
+  log.clear();
+  EXPECT_FALSE(store->isTableExists("never"));
+  EXPECT_EQ(log.lines(), std::vector<std::string>{"ERROR, table: never not exists in current DB"});
+}
+
+TEST_F(TnqKeyValueStoreTest, DeletesByIdListAndPrefix) {
+  for (const char* id : {"ab", "abc", "AB1", "xab", "a%b", "a_b", "azb", "it's", "x"})
+    ASSERT_TRUE(store->putString(pf::Value(id), id, kTable));
+  pf::LogCapture log;
+  store->deleteObjectsByIdArray({}, kTable);
+  EXPECT_EQ(store->getCountFromTabel(kTable), 9u);
+  store->deleteObjectsByIdArray({"it's", "x", "absent"}, kTable);  // bound, not written between quotes
+  EXPECT_EQ(store->getCountFromTabel(kTable), 7u);
+  store->deleteObjectsByIdPrefix("ab", kTable);  // ASCII letters without regard to case
+  store->deleteObjectsByIdPrefix("a%", kTable);  // "%" and "_" stand for themselves
+  store->deleteObjectsByIdPrefix("a_", kTable);
+  std::vector<std::string> left;
+  const auto items = store->getAllItemsFromTable(kTable);
+  for (const auto& item : *items) left.push_back(*item.modelId);
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"azb", "xab"}));
+  store->deleteObjectById("azb", kTable);
+  EXPECT_EQ(store->getCountFromTabel(kTable), 1u);
+  EXPECT_TRUE(log.lines().empty());
+
+  // Long lists go in chunks, all or nothing.
+  std::vector<std::string> ids;
+  for (int i = 0; i < 1234; ++i) ids.push_back("id" + std::to_string(i));
+  ASSERT_TRUE(store->dbQueue()->inTransaction([&](SqDatabase* db, bool*) {
+    for (const auto& id : ids) db->executeUpdate("insert into tbl_KeyValue values (?, '[1]', 0)", id);
+  }));
+  EXPECT_EQ(store->getCountFromTabel(kTable), 1235u);
+  store->deleteObjectsByIdArray(ids, kTable);
+  EXPECT_EQ(store->getCountFromTabel(kTable), 1u);
+  store->clearTable(kTable);
+  EXPECT_EQ(store->getCountFromTabel(kTable), 0u);
+  EXPECT_TRUE(log.lines().empty());
+}
+
+TEST_F(TnqKeyValueStoreTest, TwoStoresOnOneFileFromTwoThreads) {
+  std::shared_ptr<TnqKeyValueStore> other;
+  {
+    pf::LogCapture quiet;
+    other = TnqKeyValueStore::initWithDBWithPath(path());
+  }
+  auto writer = [](std::shared_ptr<TnqKeyValueStore> s, std::string prefix, int* failures) {
+    for (int i = 0; i < 50; ++i)
+      if (!s->putString(pf::Value(i), prefix + std::to_string(i), kTable)) ++*failures;
+  };
+  int failuresA = 0, failuresB = 0;
+  std::thread a(writer, store, "a", &failuresA), b(writer, other, "b", &failuresB);
+  a.join();
+  b.join();
+  EXPECT_EQ(failuresA + failuresB, 0);
+  EXPECT_EQ(store->getCountFromTabel(kTable), 100u);
+  EXPECT_EQ(other->getStringById("b49", kTable), pf::Value(49));
+}
+
+TEST(TnqKeyValueStore, AStoreWithoutDatabaseAnswersEmpty) {
+  pf::LogCapture log;
+  auto store = TnqKeyValueStore::initWithDBWithPath("/nonexistent-dir/x/db");
+  EXPECT_EQ(store->dbQueue(), nullptr);
+  EXPECT_TRUE(log.contains("dbPATH = /nonexistent-dir/x/db"));
+  EXPECT_TRUE(log.contains("Could not create database queue for path /nonexistent-dir/x/db"));
+  EXPECT_FALSE(store->isTableExists(kTable));
+  EXPECT_EQ(store->getAllItemsFromTable(kTable), std::vector<TnqKeyValueModel>{});
+  EXPECT_EQ(store->getCountFromTabel(kTable), 0u);
+  EXPECT_EQ(store->getObjectById("k", kTable), std::nullopt);
+  EXPECT_FALSE(store->putObject(pf::Value::object(), "k", kTable));
+}
+
+TEST(KeyValueJson, EncodesAndDecodesAsStored) {
+  EXPECT_EQ(encodeJsonArrayOf(pf::Value("a/b")), "[\"a\\/b\"]");
+  EXPECT_EQ(encodeJsonArrayOf(pf::Value("tab\t")), "[\"tab\\t\"]");
+  EXPECT_EQ(encodeJsonContainer(pf::Value::parse(R"({"b":1,"a":[true,null]})")), R"({"b":1,"a":[true,null]})");
+  EXPECT_EQ(encodeJsonContainer(pf::Value(1)), std::nullopt);
+  EXPECT_EQ(decodeJson("\"fragment\""), pf::Value("fragment"));
+  EXPECT_EQ(decodeJson("[1,]"), std::nullopt);
+  EXPECT_EQ(plainStringElement("[\"abc\"]"), "abc");
+  EXPECT_EQ(plainStringElement("[\"a\",\"b\"]"), std::nullopt);
+  EXPECT_EQ(plainStringElement("[\"a\\/b\"]"), std::nullopt);
+}
+
+}  // namespace
+}  // namespace kvstore
