@@ -14,6 +14,7 @@ namespace pf {
 inline constexpr const char* kLocalizedDescriptionKey = "NSLocalizedDescription";
 inline constexpr const char* kLocalizedFailureReasonKey = "NSLocalizedFailureReason";
 inline constexpr const char* kUnderlyingErrorKey = "NSUnderlyingError";
+inline constexpr const char* kDebugDescriptionKey = "NSDebugDescription";
 
 // Error domains the platform layer reports in.
 inline constexpr const char* kPosixErrorDomain = "NSPOSIXErrorDomain";

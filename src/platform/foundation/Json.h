@@ -22,7 +22,6 @@
 
 namespace pf {
 
-inline constexpr const char* kDebugDescriptionKey = "NSDebugDescription";
 inline constexpr std::int64_t kJsonReadCorruptError = 3840;
 inline constexpr std::int64_t kJsonWriteInvalidError = 3851;
 

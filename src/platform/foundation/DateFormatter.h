@@ -1,0 +1,35 @@
+#pragma once
+// Dates are seconds since 1970-01-01 00:00 UTC as a double (the current date is pf::Clock::now()).
+// DateFormatter formats and parses them with an ICU pattern ("yyyy/MM/dd HH:mm:ss:SSS"), a locale
+// ("en_US_POSIX" for machine texts, the default) and a time zone ("GMT", "Asia/Shanghai"; empty
+// for the system's). Parsing is strict and must consume the whole text. Thread-safe.
+
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace pf {
+
+class DateFormatter {
+ public:
+  explicit DateFormatter(std::string pattern, std::string locale = "en_US_POSIX", std::string timeZone = {});
+  ~DateFormatter();
+  DateFormatter(const DateFormatter&) = delete;
+  DateFormatter& operator=(const DateFormatter&) = delete;
+
+  // False when ICU refused the pattern, locale or zone (then every answer is empty).
+  bool isValid() const;
+  const std::string& pattern() const { return pattern_; }
+
+  std::string string(double secondsSince1970) const;
+  std::optional<double> date(std::string_view text) const;
+
+ private:
+  struct Impl;
+  std::string pattern_;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace pf

@@ -1,0 +1,309 @@
+#include "platform/foundation/FileManager.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace pf {
+namespace {
+
+namespace fs = std::filesystem;
+
+Error fileError(std::int64_t code, const fs::path& path, int errnoValue, const std::string& what) {
+  Value info = {{kLocalizedDescriptionKey, what + " \u201c" + path.filename().string() + "\u201d: " +
+                                               std::strerror(errnoValue)},
+                {kFilePathErrorKey, path.string()}};
+  return Error(kCocoaErrorDomain, code, std::move(info)).withUnderlying(posixError(errnoValue));
+}
+
+std::int64_t readCode(int e) {
+  if (e == ENOENT || e == ENOTDIR) return kFileReadNoSuchFileError;
+  if (e == EACCES || e == EPERM) return kFileReadNoPermissionError;
+  return kFileReadUnknownError;
+}
+
+std::int64_t writeCode(int e) {
+  if (e == EEXIST || e == ENOTEMPTY) return kFileWriteFileExistsError;
+  if (e == EACCES || e == EPERM || e == EROFS) return kFileWriteNoPermissionError;
+  if (e == ENOSPC || e == EDQUOT) return kFileWriteOutOfSpaceError;
+  if (e == ENOENT) return kFileNoSuchFileError;
+  return kFileWriteUnknownError;
+}
+
+bool failWith(Error* error, std::int64_t code, const fs::path& path, int e, const std::string& what) {
+  if (error) *error = fileError(code, path, e, what);
+  return false;
+}
+
+double toSeconds(const struct timespec& ts) { return static_cast<double>(ts.tv_sec) + ts.tv_nsec / 1e9; }
+
+std::string userAttributeName(std::string_view name) { return "user." + std::string(name); }
+
+bool writeAll(int fd, const std::uint8_t* data, std::size_t size) {
+  while (size > 0) {
+    ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+void collectSubpaths(const fs::path& root, const std::string& prefix, std::vector<std::string>& out, int depth) {
+  if (depth > 256) return;  // a loop of bind mounts or an absurd tree: stop descending
+  auto names = FileManager::contentsOfDirectory(root);
+  if (!names) return;
+  for (const auto& name : *names) {
+    std::string relative = prefix.empty() ? name : prefix + "/" + name;
+    out.push_back(relative);
+    struct stat st {};
+    if (::lstat((root / name).c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+      collectSubpaths(root / name, relative, out, depth + 1);
+  }
+}
+
+}  // namespace
+
+bool FileManager::fileExists(const Path& path) {
+  struct stat st {};
+  return !path.empty() && ::stat(path.c_str(), &st) == 0;
+}
+
+bool FileManager::isDirectory(const Path& path) {
+  struct stat st {};
+  return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool FileManager::isReadable(const Path& path) { return !path.empty() && ::access(path.c_str(), R_OK) == 0; }
+bool FileManager::isWritable(const Path& path) { return !path.empty() && ::access(path.c_str(), W_OK) == 0; }
+
+bool FileManager::createDirectory(const Path& path, bool withIntermediates, Error* error) {
+  if (path.empty()) return failWith(error, kFileNoSuchFileError, path, ENOENT, "Could not create the folder");
+  if (!withIntermediates) {
+    if (::mkdir(path.c_str(), 0755) == 0) return true;
+    int e = errno;
+    return failWith(error, writeCode(e), path, e, "Could not create the folder");
+  }
+  std::error_code ec;
+  fs::create_directories(path, ec);
+  if (!ec && isDirectory(path)) return true;
+  int e = ec ? ec.value() : EEXIST;
+  return failWith(error, writeCode(e), path, e, "Could not create the folder");
+}
+
+bool FileManager::createFile(const Path& path, const Bytes& contents) { return writeFile(path, contents, false); }
+
+bool FileManager::removeItem(const Path& path, Error* error) {
+  struct stat st {};
+  if (path.empty() || ::lstat(path.c_str(), &st) != 0)
+    return failWith(error, kFileNoSuchFileError, path, ENOENT, "Could not remove");
+  std::error_code ec;
+  fs::remove_all(path, ec);
+  if (!ec) return true;
+  return failWith(error, writeCode(ec.value()), path, ec.value(), "Could not remove");
+}
+
+bool FileManager::moveItem(const Path& from, const Path& to, Error* error) {
+  struct stat st {};
+  if (::lstat(from.c_str(), &st) != 0) return failWith(error, kFileNoSuchFileError, from, errno, "Could not move");
+  if (::lstat(to.c_str(), &st) == 0) return failWith(error, kFileWriteFileExistsError, to, EEXIST, "Could not move to");
+  // renameat2 with RENAME_NOREPLACE closes the window between the check and the rename.
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  int e = errno;
+  if (e == EINVAL || e == ENOSYS) {  // a file system without the flag
+    if (::rename(from.c_str(), to.c_str()) == 0) return true;
+    e = errno;
+  }
+  if (e == EXDEV) {
+    if (!copyItem(from, to, error)) return false;
+    return removeItem(from, error);
+  }
+  return failWith(error, writeCode(e), to, e, "Could not move to");
+}
+
+bool FileManager::copyItem(const Path& from, const Path& to, Error* error) {
+  struct stat st {};
+  if (::lstat(from.c_str(), &st) != 0) return failWith(error, readCode(errno), from, errno, "Could not copy");
+  if (::lstat(to.c_str(), &st) == 0) return failWith(error, kFileWriteFileExistsError, to, EEXIST, "Could not copy to");
+  std::error_code ec;
+  fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::copy_symlinks, ec);
+  if (!ec) return true;
+  return failWith(error, writeCode(ec.value()), to, ec.value(), "Could not copy to");
+}
+
+std::optional<FileAttributes> FileManager::attributesOfItem(const Path& path, Error* error) {
+  struct statx sx {};
+  if (::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) {
+    int e = errno;
+    failWith(error, readCode(e), path, e, "Could not read the attributes of");
+    return std::nullopt;
+  }
+  FileAttributes a;
+  mode_t mode = sx.stx_mode;
+  a.type = S_ISREG(mode) ? FileType::Regular
+           : S_ISDIR(mode) ? FileType::Directory
+           : S_ISLNK(mode) ? FileType::SymbolicLink
+                           : FileType::Other;
+  a.size = sx.stx_size;
+  a.allocatedSize = sx.stx_blocks * 512;
+  a.modificationDate = toSeconds({static_cast<time_t>(sx.stx_mtime.tv_sec), sx.stx_mtime.tv_nsec});
+  const auto& birth = (sx.stx_mask & STATX_BTIME) ? sx.stx_btime : sx.stx_ctime;
+  a.creationDate = toSeconds({static_cast<time_t>(birth.tv_sec), birth.tv_nsec});
+  a.permissions = mode & 07777;
+  return a;
+}
+
+bool FileManager::setModificationDate(const Path& path, double seconds, Error* error) {
+  struct timespec times[2];
+  times[0].tv_nsec = UTIME_OMIT;
+  times[0].tv_sec = 0;
+  auto whole = static_cast<time_t>(seconds);
+  times[1].tv_sec = whole;
+  times[1].tv_nsec = static_cast<long>((seconds - static_cast<double>(whole)) * 1e9);
+  if (::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0) return true;
+  int e = errno;
+  return failWith(error, writeCode(e), path, e, "Could not set the date of");
+}
+
+std::optional<std::vector<std::string>> FileManager::contentsOfDirectory(const Path& path, Error* error) {
+  DIR* dir = ::opendir(path.c_str());
+  if (!dir) {
+    int e = errno;
+    failWith(error, readCode(e), path, e, "Could not list");
+    return std::nullopt;
+  }
+  std::vector<std::string> names;
+  while (struct dirent* entry = ::readdir(dir)) {
+    std::string_view name = entry->d_name;
+    if (name != "." && name != "..") names.emplace_back(name);
+  }
+  ::closedir(dir);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::optional<std::vector<std::string>> FileManager::subpathsOfDirectory(const Path& path, Error* error) {
+  if (!contentsOfDirectory(path, error)) return std::nullopt;
+  std::vector<std::string> out;
+  collectSubpaths(path, "", out, 0);
+  return out;
+}
+
+std::optional<Bytes> FileManager::readFile(const Path& path, Error* error, std::uint64_t maxBytes) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    int e = errno;
+    failWith(error, readCode(e), path, e, "Could not open");
+    return std::nullopt;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    int e = S_ISDIR(st.st_mode) ? EISDIR : errno;
+    ::close(fd);
+    failWith(error, kFileReadUnknownError, path, e, "Could not read");
+    return std::nullopt;
+  }
+  Bytes out;
+  if (st.st_size > 0) out.reserve(std::min<std::uint64_t>(static_cast<std::uint64_t>(st.st_size), maxBytes));
+  std::uint8_t buffer[65536];
+  for (;;) {
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      int e = errno;
+      ::close(fd);
+      failWith(error, kFileReadUnknownError, path, e, "Could not read");
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    if (out.size() + static_cast<std::size_t>(n) > maxBytes) {
+      ::close(fd);
+      failWith(error, kFileReadTooLargeError, path, EFBIG, "Too large to read");
+      return std::nullopt;
+    }
+    out.insert(out.end(), buffer, buffer + n);
+  }
+  ::close(fd);
+  return out;
+}
+
+bool FileManager::writeFile(const Path& path, std::string_view contents, bool atomically, Error* error) {
+  return writeFile(path, Bytes(contents.begin(), contents.end()), atomically, error);
+}
+
+bool FileManager::writeFile(const Path& path, const Bytes& contents, bool atomically, Error* error) {
+  if (path.empty() || !path.has_filename())
+    return failWith(error, kFileNoSuchFileError, path, ENOENT, "Could not write");
+  if (!atomically) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+      int e = errno;
+      return failWith(error, writeCode(e), path, e, "Could not write");
+    }
+    bool ok = writeAll(fd, contents.data(), contents.size());
+    int e = errno;
+    if (::close(fd) != 0 && ok) ok = false, e = errno;
+    return ok || failWith(error, writeCode(e), path, e, "Could not write");
+  }
+  Path dir = path.has_parent_path() ? path.parent_path() : Path(".");
+  std::string pattern = (dir / ("." + path.filename().string() + ".XXXXXX")).string();
+  int fd = ::mkstemp(pattern.data());
+  if (fd < 0) {
+    int e = errno;
+    return failWith(error, writeCode(e), path, e, "Could not write");
+  }
+  bool ok = writeAll(fd, contents.data(), contents.size()) && ::fchmod(fd, 0644) == 0 && ::fsync(fd) == 0;
+  int e = errno;
+  if (::close(fd) != 0 && ok) ok = false, e = errno;
+  if (ok && ::rename(pattern.c_str(), path.c_str()) != 0) ok = false, e = errno;
+  if (!ok) {
+    ::unlink(pattern.c_str());
+    return failWith(error, writeCode(e), path, e, "Could not write");
+  }
+  return true;
+}
+
+bool FileManager::setExtendedAttribute(const Path& path, std::string_view name, const Bytes& value, Error* error) {
+  if (::setxattr(path.c_str(), userAttributeName(name).c_str(), value.data(), value.size(), 0) == 0) return true;
+  int e = errno;
+  return failWith(error, e == ENOENT ? kFileNoSuchFileError : writeCode(e), path, e,
+                  "Could not set an attribute of");
+}
+
+std::optional<Bytes> FileManager::extendedAttribute(const Path& path, std::string_view name, Error* error) {
+  std::string key = userAttributeName(name);
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    ssize_t size = ::getxattr(path.c_str(), key.c_str(), nullptr, 0);
+    if (size >= 0) {
+      Bytes value(static_cast<std::size_t>(size));
+      ssize_t n = ::getxattr(path.c_str(), key.c_str(), value.data(), value.size());
+      if (n >= 0) {
+        value.resize(static_cast<std::size_t>(n));
+        return value;
+      }
+      if (errno == ERANGE) continue;  // grew in between
+    }
+    break;
+  }
+  int e = errno;
+  failWith(error, readCode(e), path, e, "Could not read an attribute of");
+  return std::nullopt;
+}
+
+bool FileManager::removeExtendedAttribute(const Path& path, std::string_view name, Error* error) {
+  if (::removexattr(path.c_str(), userAttributeName(name).c_str()) == 0) return true;
+  int e = errno;
+  return failWith(error, writeCode(e), path, e, "Could not remove an attribute of");
+}
+
+}  // namespace pf

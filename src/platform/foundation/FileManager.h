@@ -1,0 +1,90 @@
+#pragma once
+// File operations with the platform's answers: a boolean or an optional result, and an error of
+// the domain "NSCocoaErrorDomain" with the platform's file codes (4 no such file, 260 no such
+// file to read, 257/513 no permission, 516 destination exists, 512 other write failure, 256 other
+// read failure, 640 out of space), the path under "NSFilePath" and the POSIX error underneath.
+// Every operation is safe to call from any thread.
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/foundation/Bytes.h"
+#include "platform/foundation/Error.h"
+
+namespace pf {
+
+inline constexpr std::int64_t kFileNoSuchFileError = 4;
+inline constexpr std::int64_t kFileReadUnknownError = 256;
+inline constexpr std::int64_t kFileReadNoPermissionError = 257;
+inline constexpr std::int64_t kFileReadNoSuchFileError = 260;
+inline constexpr std::int64_t kFileReadTooLargeError = 263;
+inline constexpr std::int64_t kFileWriteUnknownError = 512;
+inline constexpr std::int64_t kFileWriteNoPermissionError = 513;
+inline constexpr std::int64_t kFileWriteFileExistsError = 516;
+inline constexpr std::int64_t kFileWriteOutOfSpaceError = 640;
+inline constexpr const char* kFilePathErrorKey = "NSFilePath";
+
+enum class FileType { Regular, Directory, SymbolicLink, Other };
+
+struct FileAttributes {
+  FileType type = FileType::Other;
+  std::uint64_t size = 0;            // bytes
+  std::uint64_t allocatedSize = 0;   // blocks x 512
+  double modificationDate = 0;       // seconds since 1970
+  double creationDate = 0;           // birth time where the file system keeps one, else the change time
+  unsigned permissions = 0;          // POSIX mode bits (0777)
+};
+
+class FileManager {
+ public:
+  using Path = std::filesystem::path;
+
+  // Symbolic links are followed, as the platform's existence check follows them.
+  static bool fileExists(const Path& path);
+  static bool isDirectory(const Path& path);
+  static bool isReadable(const Path& path);
+  static bool isWritable(const Path& path);
+
+  // With intermediates, an existing folder is success; without, the parent must exist and the
+  // folder must not.
+  static bool createDirectory(const Path& path, bool withIntermediates, Error* error = nullptr);
+  // Creates a file with the bytes (replacing one that exists); false when that fails.
+  static bool createFile(const Path& path, const Bytes& contents = {});
+  // Removes a file or a folder with everything in it.
+  static bool removeItem(const Path& path, Error* error = nullptr);
+  // Both fail with 516 when the destination exists. Moving across file systems copies.
+  static bool moveItem(const Path& from, const Path& to, Error* error = nullptr);
+  static bool copyItem(const Path& from, const Path& to, Error* error = nullptr);
+
+  // Not following a final symbolic link.
+  static std::optional<FileAttributes> attributesOfItem(const Path& path, Error* error = nullptr);
+  static bool setModificationDate(const Path& path, double secondsSince1970, Error* error = nullptr);
+
+  // Names in the folder (not "." and ".."), sorted; nullopt when it cannot be listed.
+  static std::optional<std::vector<std::string>> contentsOfDirectory(const Path& path, Error* error = nullptr);
+  // Relative paths of everything below the folder at any depth, each folder's entries sorted and
+  // followed by its own subpaths.
+  static std::optional<std::vector<std::string>> subpathsOfDirectory(const Path& path, Error* error = nullptr);
+
+  // The whole file, refused when it is larger than maxBytes.
+  static std::optional<Bytes> readFile(const Path& path, Error* error = nullptr,
+                                       std::uint64_t maxBytes = kDefaultMaxRead);
+  // Atomically: into a temporary file of the same folder, flushed, then renamed over the target,
+  // so that readers see the old or the new contents, never a part.
+  static bool writeFile(const Path& path, const Bytes& contents, bool atomically, Error* error = nullptr);
+  static bool writeFile(const Path& path, std::string_view contents, bool atomically, Error* error = nullptr);
+
+  // Extended attributes; Linux keeps user attributes under "user.", which is added to the name.
+  static bool setExtendedAttribute(const Path& path, std::string_view name, const Bytes& value,
+                                   Error* error = nullptr);
+  static std::optional<Bytes> extendedAttribute(const Path& path, std::string_view name, Error* error = nullptr);
+  static bool removeExtendedAttribute(const Path& path, std::string_view name, Error* error = nullptr);
+
+  static constexpr std::uint64_t kDefaultMaxRead = 512ull << 20;
+};
+
+}  // namespace pf

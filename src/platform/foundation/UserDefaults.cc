@@ -1,0 +1,112 @@
+#include "platform/foundation/UserDefaults.h"
+
+#include "platform/foundation/Bundle.h"
+#include "platform/foundation/FileManager.h"
+#include "platform/foundation/Log.h"
+#include "platform/foundation/PropertyList.h"
+#include "platform/foundation/Sandbox.h"
+
+namespace pf {
+namespace {
+
+std::mutex gStandardMutex;
+std::shared_ptr<UserDefaults> gStandard;
+
+}  // namespace
+
+std::shared_ptr<UserDefaults> UserDefaults::standard() {
+  std::lock_guard lock(gStandardMutex);
+  if (!gStandard) {
+    std::string id = Bundle::main()->bundleIdentifier();
+    if (id.empty() || id.find('/') != std::string::npos) id = "fxclient";
+    gStandard = std::make_shared<UserDefaults>(Sandbox::preferences() / (id + ".plist"));
+  }
+  return gStandard;
+}
+
+void UserDefaults::resetStandard() {
+  std::lock_guard lock(gStandardMutex);
+  gStandard.reset();
+}
+
+UserDefaults::UserDefaults(std::filesystem::path file) : file_(std::move(file)) {
+  if (!FileManager::fileExists(file_)) return;
+  Error error;
+  auto bytes = FileManager::readFile(file_, &error, 64u << 20);
+  auto value = bytes ? parsePropertyList(*bytes, nullptr, &error) : std::nullopt;
+  if (value && value->is_object()) values_ = std::move(*value);
+  else logLine("UserDefaults: starting empty, " + file_.string() + " is unreadable: " + error.localizedDescription());
+}
+
+std::optional<Value> UserDefaults::object(std::string_view key) const {
+  std::lock_guard lock(mutex_);
+  if (const Value* v = valueForKey(values_, key)) return *v;
+  if (const Value* v = valueForKey(registered_, key)) return *v;
+  return std::nullopt;
+}
+
+void UserDefaults::setObject(std::string_view key, Value value) {
+  if (value.is_null()) return removeObject(key);
+  std::lock_guard lock(mutex_);
+  values_[std::string(key)] = std::move(value);
+  persistLocked();
+}
+
+void UserDefaults::removeObject(std::string_view key) {
+  std::lock_guard lock(mutex_);
+  if (values_.erase(std::string(key)) > 0) persistLocked();
+}
+
+std::optional<std::string> UserDefaults::string(std::string_view key) const {
+  auto v = object(key);
+  if (!v) return std::nullopt;
+  if (v->is_string()) return v->get<std::string>();
+  if (v->is_number() || v->is_boolean()) return description(*v);
+  return std::nullopt;
+}
+
+bool UserDefaults::boolValue(std::string_view key) const {
+  auto v = object(key);
+  return v && pf::boolValue(*v);
+}
+
+std::int64_t UserDefaults::integerValue(std::string_view key) const {
+  auto v = object(key);
+  return v ? pf::integerValue(*v) : 0;
+}
+
+double UserDefaults::doubleValue(std::string_view key) const {
+  auto v = object(key);
+  return v ? pf::doubleValue(*v) : 0.0;
+}
+
+void UserDefaults::registerDefaults(const Value& dictionary) {
+  if (!dictionary.is_object()) return;
+  std::lock_guard lock(mutex_);
+  for (const auto& [key, value] : dictionary.items()) registered_[key] = value;
+}
+
+Value UserDefaults::dictionaryRepresentation() const {
+  std::lock_guard lock(mutex_);
+  Value all = registered_;
+  for (const auto& [key, value] : values_.items()) all[key] = value;
+  return all;
+}
+
+bool UserDefaults::synchronize() {
+  std::lock_guard lock(mutex_);
+  return persistLocked();
+}
+
+bool UserDefaults::persistLocked() {
+  Error error;
+  auto bytes = writePropertyList(values_, PropertyListFormat::Binary, &error);
+  if (bytes) {
+    FileManager::createDirectory(file_.parent_path(), true);
+    if (FileManager::writeFile(file_, *bytes, true, &error)) return true;
+  }
+  logLine("UserDefaults: could not write " + file_.string() + ": " + error.localizedDescription());
+  return false;
+}
+
+}  // namespace pf

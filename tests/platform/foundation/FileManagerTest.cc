@@ -1,0 +1,115 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include "platform/foundation/FileManager.h"
+#include "platform/foundation/Sandbox.h"
+#include "support/TestSupport.h"
+
+namespace pf {
+namespace {
+
+TEST(FileManager, CreatesListsAndRemovesTrees) {
+  fxtest::TempDir dir;
+  auto a = dir / "a";
+  Error error;
+  EXPECT_FALSE(FileManager::createDirectory(a / "b" / "c", false, &error));
+  EXPECT_EQ(error.code, kFileNoSuchFileError);
+  EXPECT_TRUE(FileManager::createDirectory(a / "b" / "c", true));
+  EXPECT_TRUE(FileManager::createDirectory(a / "b" / "c", true));  // existing folder is fine
+  EXPECT_FALSE(FileManager::createDirectory(a / "b", false, &error));
+  EXPECT_EQ(error.code, kFileWriteFileExistsError);
+  EXPECT_TRUE(FileManager::writeFile(a / "z.txt", std::string_view("zz"), false));
+  EXPECT_TRUE(FileManager::writeFile(a / "b" / "y.txt", std::string_view("y"), true));
+  EXPECT_TRUE(FileManager::isDirectory(a / "b"));
+  EXPECT_FALSE(FileManager::isDirectory(a / "z.txt"));
+  EXPECT_EQ(FileManager::contentsOfDirectory(a), (std::vector<std::string>{"b", "z.txt"}));
+  EXPECT_EQ(FileManager::subpathsOfDirectory(a), (std::vector<std::string>{"b", "b/c", "b/y.txt", "z.txt"}));
+  EXPECT_FALSE(FileManager::contentsOfDirectory(dir / "missing", &error));
+  EXPECT_EQ(error.code, kFileReadNoSuchFileError);
+  EXPECT_TRUE(FileManager::removeItem(a));
+  EXPECT_FALSE(FileManager::fileExists(a));
+  EXPECT_FALSE(FileManager::removeItem(a, &error));
+  EXPECT_EQ(error.code, kFileNoSuchFileError);
+  ASSERT_TRUE(error.underlying);
+  EXPECT_EQ(error.underlying->domain, kPosixErrorDomain);
+  EXPECT_EQ(error.userInfo[kFilePathErrorKey], a.string());
+}
+
+TEST(FileManager, MoveAndCopyRefuseAnExistingDestination) {
+  fxtest::TempDir dir;
+  ASSERT_TRUE(FileManager::writeFile(dir / "src", std::string_view("new"), true));
+  ASSERT_TRUE(FileManager::writeFile(dir / "dst", std::string_view("old"), true));
+  Error error;
+  EXPECT_FALSE(FileManager::moveItem(dir / "src", dir / "dst", &error));
+  EXPECT_EQ(error.code, kFileWriteFileExistsError);
+  EXPECT_EQ(toString(*FileManager::readFile(dir / "dst")), "old");  // nothing lost
+  EXPECT_FALSE(FileManager::copyItem(dir / "src", dir / "dst", &error));
+  EXPECT_EQ(error.code, kFileWriteFileExistsError);
+  EXPECT_TRUE(FileManager::copyItem(dir / "src", dir / "copy"));
+  EXPECT_TRUE(FileManager::moveItem(dir / "src", dir / "moved"));
+  EXPECT_FALSE(FileManager::fileExists(dir / "src"));
+  EXPECT_EQ(toString(*FileManager::readFile(dir / "moved")), "new");
+  EXPECT_EQ(toString(*FileManager::readFile(dir / "copy")), "new");
+  // Folders copy with their contents.
+  ASSERT_TRUE(FileManager::createDirectory(dir / "tree" / "sub", true));
+  ASSERT_TRUE(FileManager::writeFile(dir / "tree" / "sub" / "f", std::string_view("f"), false));
+  EXPECT_TRUE(FileManager::copyItem(dir / "tree", dir / "tree2"));
+  EXPECT_TRUE(FileManager::fileExists(dir / "tree2" / "sub" / "f"));
+}
+
+TEST(FileManager, AtomicWritesReplaceWholeAndLeaveNoTemporaries) {
+  fxtest::TempDir dir;
+  auto file = dir / "data.bin";
+  Bytes big(300000, 7);
+  ASSERT_TRUE(FileManager::writeFile(file, big, true));
+  ASSERT_TRUE(FileManager::writeFile(file, std::string_view("small"), true));
+  EXPECT_EQ(toString(*FileManager::readFile(file)), "small");
+  EXPECT_EQ(FileManager::contentsOfDirectory(dir.path()), std::vector<std::string>{"data.bin"});
+  Error error;
+  EXPECT_FALSE(FileManager::writeFile(dir / "no" / "such" / "dir", std::string_view("x"), true, &error));
+  EXPECT_EQ(error.code, kFileNoSuchFileError);
+  EXPECT_FALSE(FileManager::readFile(file, &error, 3));
+  EXPECT_EQ(error.code, kFileReadTooLargeError);
+  EXPECT_FALSE(FileManager::readFile(dir.path(), &error));
+}
+
+TEST(FileManager, AttributesAndExtendedAttributes) {
+  fxtest::TempDir dir;
+  auto file = dir / "f";
+  ASSERT_TRUE(FileManager::writeFile(file, std::string_view("12345"), false));
+  auto attributes = FileManager::attributesOfItem(file);
+  ASSERT_TRUE(attributes);
+  EXPECT_EQ(attributes->type, FileType::Regular);
+  EXPECT_EQ(attributes->size, 5u);
+  EXPECT_TRUE(FileManager::setModificationDate(file, 1000000000.5));
+  EXPECT_DOUBLE_EQ(FileManager::attributesOfItem(file)->modificationDate, 1000000000.5);
+  EXPECT_EQ(FileManager::attributesOfItem(dir.path())->type, FileType::Directory);
+  EXPECT_FALSE(FileManager::attributesOfItem(dir / "missing"));
+
+  Error error;
+  if (!FileManager::setExtendedAttribute(file, "com.apple.MobileBackup", Bytes{1}, &error)) {
+    GTEST_SKIP() << "no user extended attributes here: " << error.localizedDescription();
+  }
+  EXPECT_EQ(FileManager::extendedAttribute(file, "com.apple.MobileBackup"), Bytes{1});
+  EXPECT_TRUE(FileManager::removeExtendedAttribute(file, "com.apple.MobileBackup"));
+  EXPECT_FALSE(FileManager::extendedAttribute(file, "com.apple.MobileBackup"));
+  EXPECT_FALSE(FileManager::setExtendedAttribute(dir / "missing", "x", Bytes{1}, &error));
+  EXPECT_EQ(error.code, kFileNoSuchFileError);
+}
+
+TEST(Sandbox, LaysOutTheHomeFolders) {
+  fxtest::TempDir dir;
+  Sandbox::setHome(dir.path());
+  EXPECT_EQ(Sandbox::home(), dir.path());
+  EXPECT_EQ(Sandbox::documents(), dir / "Documents");
+  EXPECT_EQ(Sandbox::caches(), dir.path() / "Library" / "Caches");
+  EXPECT_EQ(Sandbox::preferences(), dir.path() / "Library" / "Preferences");
+  EXPECT_EQ(Sandbox::tmp(), dir / "tmp");
+  for (const auto& p : {Sandbox::documents(), Sandbox::library(), Sandbox::caches(), Sandbox::preferences(), Sandbox::tmp()})
+    EXPECT_TRUE(FileManager::isDirectory(p)) << p;
+  Sandbox::setHome({});
+}
+
+}  // namespace
+}  // namespace pf
