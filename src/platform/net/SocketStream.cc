@@ -18,9 +18,10 @@ namespace pf {
 namespace detail {
 namespace {
 
-// Decrypted bytes held at most before the descriptor is left unread.
-constexpr std::size_t kPlainCap = 64 * 1024;
-constexpr std::size_t kTlsReadChunk = 16 * 1024;
+// Received (under TLS: decrypted) bytes held at most before the descriptor is left unread.
+constexpr std::size_t kInboundSize = 64 * 1024;
+// Below this much room at the end of the buffer, waiting bytes move to its front.
+constexpr std::size_t kInboundMinRoom = 16 * 1024;
 
 bool retryable(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
 
@@ -91,15 +92,30 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
   Tls tlsState = Tls::Off;
   TlsSession::Want tlsWant = TlsSession::Want::Nothing;
   bool tlsReadWantsWrite = false;
-  Bytes plain;  // decrypted bytes not yet read, from plainOffset
-  std::size_t plainOffset = 0;
+  // Bytes taken from the descriptor (under TLS: decrypted) and not yet read: [inBegin, inEnd).
+  Bytes inbound;
+  std::size_t inBegin = 0;
+  std::size_t inEnd = 0;
   bool readEof = false;  // the peer finished sending
   bool dispatching = false;  // inside a run-loop callback: queued events are delivered at its end
 
   Half& readHalf() { return halves[0]; }
   Half& writeHalf() { return halves[1]; }
   Half& half(bool isRead) { return halves[isRead ? 0 : 1]; }
-  std::size_t plainAvailable() const { return plain.size() - plainOffset; }
+  std::size_t plainAvailable() const { return inEnd - inBegin; }
+
+  // Room at the end of the inbound buffer (0: full).
+  std::size_t makeRoom() {
+    if (inbound.empty()) inbound.resize(kInboundSize);
+    if (inBegin == inEnd) {
+      inBegin = inEnd = 0;
+    } else if (inBegin > 0 && inbound.size() - inEnd < kInboundMinRoom) {
+      std::memmove(inbound.data(), inbound.data() + inBegin, inEnd - inBegin);
+      inEnd -= inBegin;
+      inBegin = 0;
+    }
+    return inbound.size() - inEnd;
+  }
 
   ~StreamCore() { teardown(); }
 
@@ -134,6 +150,15 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
       if (!(h.queued & event)) continue;
       h.queued &= ~event;
       if (h.finished() || !(h.mask & event) || !h.client) continue;
+      // A readiness event that went stale while queued (the owner read or wrote meanwhile) is
+      // dropped, so that it never sends the owner into a blocking call.
+      bool stale = (event == kStreamEventHasBytesAvailable && !hasBytesAvailable()) ||
+                   (event == kStreamEventCanAcceptBytes && !hasSpaceAvailable());
+      if (stale) {
+        h.armed = true;
+        h.idle = 0;
+        continue;
+      }
       auto client = h.client;
       client(*h.stream, static_cast<StreamEvent>(event));
     }
@@ -192,7 +217,7 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
     Half& r = readHalf();
     if (r.open() && (r.armed || r.idle == 0) && !readEof &&
         (r.mask & (kStreamEventHasBytesAvailable | kStreamEventEndEncountered | kStreamEventErrorOccurred))) {
-      if (tlsState == Tls::Off || plainAvailable() < kPlainCap) events |= kRunLoopRead;
+      if (plainAvailable() < kInboundSize) events |= kRunLoopRead;
     }
     Half& w = writeHalf();
     if (w.open() && (w.armed || w.idle == 0) && (w.mask & kStreamEventCanAcceptBytes)) events |= kRunLoopWrite;
@@ -360,17 +385,23 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
 
   bool startTls(StreamError* reason) {
     std::string name = tlsSettings->peerName.value_or(host);
+    // Bytes already read ahead belong to the TLS conversation (a client's hello that came with the
+    // last clear-text bytes); anything else fails the handshake rather than pass for secure.
+    Bytes received(inbound.begin() + static_cast<std::ptrdiff_t>(inBegin),
+                   inbound.begin() + static_cast<std::ptrdiff_t>(inEnd));
     tls = TlsSession::create(
         fd, *tlsSettings, name,
         [anchors = tlsSettings->anchorCertificates](const std::vector<Bytes>& chain, const std::string& peerName) {
           return evaluatePeerTrust(chain, peerName, anchors);
         },
-        reason);
+        reason, std::move(received));
     if (!tls) return false;
+    inBegin = inEnd = 0;
     tlsState = Tls::Handshaking;
     for (Half& h : halves) {
       h.armed = true;
       h.idle = 0;
+      h.queued &= ~(kStreamEventHasBytesAvailable | kStreamEventCanAcceptBytes);
     }
     driveHandshake();
     return true;
@@ -381,7 +412,7 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
     if (tls->handshake(&tlsWant, &reason)) {
       tlsState = Tls::On;
       tlsWant = TlsSession::Want::Nothing;
-      pumpTls();
+      pump();
       updateInterest();
       return;
     }
@@ -401,28 +432,39 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
     return tlsState == Tls::On && phase == Phase::Connected;
   }
 
-  // Decrypts what the descriptor holds into `plain`, then posts what follows from it.
-  void pumpTls() {
+  // Takes what the descriptor holds (decrypted under TLS) into the inbound buffer, then posts what
+  // follows from it.
+  void pump() {
     tlsReadWantsWrite = false;
-    while (plainAvailable() < kPlainCap && !readEof) {
-      if (plainOffset > 0 && plainOffset * 2 > plain.size()) {
-        plain.erase(plain.begin(), plain.begin() + static_cast<std::ptrdiff_t>(plainOffset));
-        plainOffset = 0;
+    while (!readEof) {
+      std::size_t room = makeRoom();
+      if (room == 0) break;
+      if (tlsState == Tls::On) {
+        TlsSession::Want want;
+        StreamError reason;
+        long n = tls->read(inbound.data() + inEnd, room, &want, &reason);
+        if (n > 0) {
+          inEnd += static_cast<std::size_t>(n);
+          continue;
+        }
+        if (n < 0) {
+          fail(reason);
+          return;
+        }
+        if (want == TlsSession::Want::Nothing) readEof = true;
+        if (want == TlsSession::Want::Write) tlsReadWantsWrite = true;
+        break;
       }
-      std::size_t old = plain.size();
-      plain.resize(old + kTlsReadChunk);
-      TlsSession::Want want;
-      StreamError reason;
-      long n = tls->read(plain.data() + old, kTlsReadChunk, &want, &reason);
-      plain.resize(old + static_cast<std::size_t>(std::max(n, 0L)));
-      if (n > 0) continue;
-      if (n < 0) {
-        fail(reason);
+      ssize_t n = ::recv(fd, inbound.data() + inEnd, room, MSG_DONTWAIT);
+      if (n > 0) {
+        inEnd += static_cast<std::size_t>(n);
+      } else if (n == 0) {
+        readEof = true;
+      } else if (errno != EINTR && !retryable(errno)) {
+        fail(StreamError::posix(errno));
         return;
       }
-      if (want == TlsSession::Want::Nothing) readEof = true;
-      if (want == TlsSession::Want::Write) tlsReadWantsWrite = true;
-      break;
+      break;  // one system call per pass: the descriptor says when there is more
     }
     postReadState();
   }
@@ -459,26 +501,11 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
   void onReadable() {
     Half& r = readHalf();
     if (!r.armed) ++r.idle;
-    if (tlsState == Tls::On) {
-      pumpTls();
-      return;
-    }
-    if (!r.open() || !r.armed || readEof) return;
-    std::uint8_t probe;
-    ssize_t n = ::recv(fd, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
-    if (n > 0) {
-      post(r, kStreamEventHasBytesAvailable);
-    } else if (n == 0) {
-      readEof = true;
-      r.status = StreamStatus::AtEnd;
-      post(r, kStreamEventEndEncountered);
-    } else if (!retryable(errno) && errno != EINTR) {
-      fail(StreamError::posix(errno));
-    }
+    if (r.open()) pump();
   }
 
   void onWritable() {
-    if (tlsReadWantsWrite) pumpTls();
+    if (tlsReadWantsWrite) pump();
     Half& w = writeHalf();
     if (!w.armed) ++w.idle;
     if (w.open() && w.armed) post(w, kStreamEventCanAcceptBytes);
@@ -495,26 +522,19 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
     r.armed = true;
     r.idle = 0;
     if (tlsState == Tls::Handshaking && !finishHandshake()) return -1;
-    long result;
-    if (tlsState == Tls::On) {
-      result = readDecrypted(buffer, length);
-    } else {
-      result = readPlain(buffer, length);
-    }
+    long result = readBuffered(buffer, length);
     updateInterest();
     return result;
   }
 
-  long readDecrypted(std::uint8_t* buffer, std::size_t length) {
+  long readBuffered(std::uint8_t* buffer, std::size_t length) {
     for (;;) {
       if (plainAvailable() > 0) {
         std::size_t n = std::min(length, plainAvailable());
-        std::memcpy(buffer, plain.data() + plainOffset, n);
-        plainOffset += n;
-        if (plainOffset == plain.size()) {
-          plain.clear();
-          plainOffset = 0;
-          pumpTls();  // OpenSSL may hold more than the descriptor shows
+        std::memcpy(buffer, inbound.data() + inBegin, n);
+        inBegin += n;
+        if (inBegin == inEnd && tlsState == Tls::On) {
+          pump();  // OpenSSL may hold more than the descriptor shows
         } else {
           postReadState();
         }
@@ -524,30 +544,9 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
         postReadState();
         return 0;
       }
-      waitFor(fd, tlsReadWantsWrite ? POLLOUT : POLLIN);
-      pumpTls();
+      pump();
       if (phase != Phase::Connected) return -1;
-    }
-  }
-
-  long readPlain(std::uint8_t* buffer, std::size_t length) {
-    Half& r = readHalf();
-    for (;;) {
-      ssize_t n = ::recv(fd, buffer, length, MSG_DONTWAIT);
-      if (n > 0) return static_cast<long>(n);
-      if (n == 0) {
-        readEof = true;
-        r.status = StreamStatus::AtEnd;
-        post(r, kStreamEventEndEncountered);
-        return 0;
-      }
-      if (errno == EINTR) continue;
-      if (retryable(errno)) {
-        waitFor(fd, POLLIN);
-        continue;
-      }
-      fail(StreamError::posix(errno));
-      return -1;
+      if (plainAvailable() == 0 && !readEof) waitFor(fd, tlsReadWantsWrite ? POLLOUT : POLLIN);
     }
   }
 
@@ -595,11 +594,9 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
 
   bool hasBytesAvailable() {
     Half& r = readHalf();
-    if (!r.open() || phase != Phase::Connected) return false;
-    if (tlsState == Tls::On) return plainAvailable() > 0;
-    if (tlsState == Tls::Handshaking) return false;
-    std::uint8_t probe;
-    return ::recv(fd, &probe, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
+    if (!r.open() || phase != Phase::Connected || tlsState == Tls::Handshaking) return false;
+    if (plainAvailable() == 0 && !readEof) pump();
+    return plainAvailable() > 0;
   }
 
   bool hasSpaceAvailable() {
@@ -664,8 +661,8 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
     if (mailbox) mailbox->source->invalidate();
     if (fd >= 0 && ownsFd) ::close(fd);
     fd = -1;
-    plain.clear();
-    plainOffset = 0;
+    Bytes().swap(inbound);
+    inBegin = inEnd = 0;
   }
 
   bool setTlsSettings(const TlsSettings& settings) {

@@ -7,7 +7,9 @@
 
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <cstdint>
 
 namespace pf {
@@ -41,8 +43,11 @@ std::vector<Bytes> chainOf(X509* leaf, STACK_OF(X509) * chain) {
   return result;
 }
 
-// A socket BIO that sends with MSG_NOSIGNAL: a peer that has gone away gives EPIPE, not SIGPIPE.
-int socketFd(BIO* bio) { return static_cast<int>(reinterpret_cast<std::intptr_t>(BIO_get_data(bio))); }
+// A socket BIO that sends with MSG_NOSIGNAL (a peer that has gone away gives EPIPE, not SIGPIPE)
+// and reads the bytes received before TLS started ahead of the descriptor.
+TlsSession::Transport& transportOf(BIO* bio) { return *static_cast<TlsSession::Transport*>(BIO_get_data(bio)); }
+
+int socketFd(BIO* bio) { return transportOf(bio).fd; }
 
 bool retryable(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == EINTR; }
 
@@ -55,6 +60,14 @@ int bioWrite(BIO* bio, const char* data, int length) {
 
 int bioRead(BIO* bio, char* data, int length) {
   BIO_clear_retry_flags(bio);
+  auto& transport = transportOf(bio);
+  if (transport.offset < transport.received.size()) {
+    std::size_t n = std::min(static_cast<std::size_t>(length), transport.received.size() - transport.offset);
+    std::memcpy(data, transport.received.data() + transport.offset, n);
+    transport.offset += n;
+    if (transport.offset == transport.received.size()) Bytes().swap(transport.received);
+    return static_cast<int>(n);
+  }
   ssize_t received = ::recv(socketFd(bio), data, static_cast<std::size_t>(length), 0);
   if (received < 0 && retryable(errno)) BIO_set_retry_read(bio);
   return static_cast<int>(received);
@@ -67,7 +80,7 @@ int bioCreate(BIO* bio) {
   return 1;
 }
 
-BIO* newSocketBio(int fd) {
+BIO* newSocketBio(TlsSession::Transport* transport) {
   static BIO_METHOD* method = [] {
     BIO_METHOD* m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "pf socket");
     BIO_meth_set_write(m, bioWrite);
@@ -77,14 +90,14 @@ BIO* newSocketBio(int fd) {
     return m;
   }();
   BIO* bio = BIO_new(method);
-  if (bio) BIO_set_data(bio, reinterpret_cast<void*>(static_cast<std::intptr_t>(fd)));
+  if (bio) BIO_set_data(bio, transport);
   return bio;
 }
 
 }  // namespace
 
 std::unique_ptr<TlsSession> TlsSession::create(int fd, const TlsSettings& settings, const std::string& peerName,
-                                               Verifier verifier, StreamError* error) {
+                                               Verifier verifier, StreamError* error, Bytes alreadyReceived) {
   auto fail = [&](std::int32_t code) {
     ERR_clear_error();
     if (error) *error = StreamError::ssl(code);
@@ -96,6 +109,8 @@ std::unique_ptr<TlsSession> TlsSession::create(int fd, const TlsSettings& settin
   }
   std::unique_ptr<TlsSession> session(new TlsSession());
   session->peerName_ = peerName;
+  session->transport_.fd = fd;
+  session->transport_.received = std::move(alreadyReceived);
   session->verifier_ = std::move(verifier);
   session->context_ = SSL_CTX_new(settings.isServer ? TLS_server_method() : TLS_client_method());
   if (!session->context_) return fail(TlsErrorCode::kBadSettings);
@@ -131,7 +146,7 @@ std::unique_ptr<TlsSession> TlsSession::create(int fd, const TlsSettings& settin
 
   session->ssl_ = SSL_new(context);
   if (!session->ssl_) return fail(TlsErrorCode::kBadSettings);
-  BIO* bio = newSocketBio(fd);
+  BIO* bio = newSocketBio(&session->transport_);
   if (!bio) return fail(TlsErrorCode::kBadSettings);
   SSL_set_bio(session->ssl_, bio, bio);
   if (settings.isServer) {

@@ -49,10 +49,11 @@ class TlsSession {
   enum class Want { Nothing, Read, Write };
 
   // A session for the descriptor. peerName is the resolved name (settings' or the pair's host).
+  // `alreadyReceived`: bytes taken from the descriptor before TLS started, read before it.
   // Nothing, with *error set, when the settings cannot make a session (a server without a
   // certificate, a key that does not parse or does not match).
   static std::unique_ptr<TlsSession> create(int fd, const TlsSettings& settings, const std::string& peerName,
-                                            Verifier verifier, StreamError* error);
+                                            Verifier verifier, StreamError* error, Bytes alreadyReceived = {});
   ~TlsSession();
   TlsSession(const TlsSession&) = delete;
   TlsSession& operator=(const TlsSession&) = delete;
@@ -76,11 +77,19 @@ class TlsSession {
   // Sends close_notify if the session is up (best effort; the descriptor is non-blocking).
   void shutdown();
 
+  // What the session's BIO reads from and writes to.
+  struct Transport {
+    int fd = -1;
+    Bytes received;  // taken from the descriptor before TLS started; read first
+    std::size_t offset = 0;
+  };
+
  private:
   TlsSession() = default;
   StreamError failure(int sslResult, int sslError);
   static int verifyCallback(X509_STORE_CTX* store, void* arg);
 
+  Transport transport_;
   SSL_CTX* context_ = nullptr;
   SSL* ssl_ = nullptr;
   bool established_ = false;
