@@ -26,6 +26,7 @@
 #include <type_traits>
 
 #include "platform/foundation/Error.h"
+#include "platform/foundation/Log.h"
 #include "platform/foundation/Value.h"
 
 namespace pf {
@@ -137,7 +138,6 @@ std::string format(std::string_view fmt, const Args&... args) {
 }
 
 // format() and then the platform log.
-void logLine(std::string_view message);
 template <class... Args>
 void logFormat(std::string_view fmt, const Args&... args) {
   logLine(format(fmt, args...));

@@ -1,5 +1,6 @@
 #include "platform/foundation/Json.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <unordered_map>
@@ -133,13 +134,17 @@ class Writer {
     switch (v.type()) {
       case Value::value_t::null: out_ += "null"; return true;
       case Value::value_t::boolean: out_ += v.get<bool>() ? "true" : "false"; return true;
-      case Value::value_t::number_integer: out_ += std::to_string(v.get<std::int64_t>()); return true;
-      case Value::value_t::number_unsigned: out_ += std::to_string(v.get<std::uint64_t>()); return true;
+      case Value::value_t::number_integer: return integer(v.get<std::int64_t>());
+      case Value::value_t::number_unsigned: return integer(v.get<std::uint64_t>());
       case Value::value_t::number_float: {
         double d = v.get<double>();
         if (std::isnan(d)) return fail("Invalid number value (NaN) in JSON write");
         if (std::isinf(d)) return fail("Invalid number value (infinite) in JSON write");
-        out_ += numberDescription(d);
+        // The shortest form without an exponent is already the platform's layout.
+        char buf[32];
+        auto r = std::to_chars(buf, buf + sizeof buf, d);
+        if (std::find(buf, r.ptr, 'e') == r.ptr) out_.append(buf, r.ptr);
+        else out_ += numberDescription(d);
         return true;
       }
       case Value::value_t::string: return writeString(v.get_ref<const std::string&>());
@@ -170,20 +175,27 @@ class Writer {
           out_ += "{}";
           return true;
         }
-        std::vector<const std::pair<const std::string, Value>*> members;
-        for (const auto& m : v.get_ref<const Value::object_t&>()) members.push_back(&m);
-        if (o_.sortedKeys)
-          std::stable_sort(members.begin(), members.end(),
-                           [](auto* a, auto* b) { return compareText(a->first, b->first) < 0; });
         out_ += '{';
         bool first = true;
-        for (auto* m : members) {
+        auto member = [&](const std::pair<const std::string, Value>& m) {
           if (!first) out_ += ',';
           first = false;
           newline(depth + 1);
-          if (!writeString(m->first)) return false;
+          if (!writeString(m.first)) return false;
           out_ += o_.pretty ? " : " : ":";
-          if (!write(m->second, depth + 1)) return false;
+          return write(m.second, depth + 1);
+        };
+        const auto& members = v.get_ref<const Value::object_t&>();
+        if (o_.sortedKeys) {
+          std::vector<const std::pair<const std::string, Value>*> sorted;
+          for (const auto& m : members) sorted.push_back(&m);
+          std::stable_sort(sorted.begin(), sorted.end(),
+                           [](auto* a, auto* b) { return compareText(a->first, b->first) < 0; });
+          for (auto* m : sorted)
+            if (!member(*m)) return false;
+        } else {
+          for (const auto& m : members)
+            if (!member(m)) return false;
         }
         newline(depth);
         out_ += '}';
@@ -199,6 +211,16 @@ class Writer {
     return false;
   }
 
+  template <class T>
+  bool integer(T n) {
+    char buf[24];
+    auto r = std::to_chars(buf, buf + sizeof buf, n);
+    out_.append(buf, r.ptr);
+    return true;
+  }
+
+  static bool isPlain(unsigned char c) { return c >= 0x20 && c != '"' && c != '\\' && c != '/' && c != 0xE2; }
+
   void newline(std::size_t depth) {
     if (!o_.pretty) return;
     out_ += '\n';
@@ -210,6 +232,13 @@ class Writer {
     static constexpr char kHex[] = "0123456789abcdef";
     out_ += '"';
     for (std::size_t i = 0; i < s.size(); ++i) {
+      std::size_t run = i;
+      while (run < s.size() && isPlain(static_cast<unsigned char>(s[run]))) ++run;
+      if (run > i) {
+        out_.append(s, i, run - i);
+        i = run;
+        if (i >= s.size()) break;
+      }
       auto c = static_cast<unsigned char>(s[i]);
       switch (c) {
         case '"': out_ += "\\\""; break;
@@ -256,7 +285,6 @@ std::optional<Value> parseJson(std::string_view text, const JsonReadOptions& opt
   if (first == std::string_view::npos) return reject("No value.");
   if (!options.allowFragments && text[first] != '{' && text[first] != '[')
     return reject("JSON text did not start with array or object and option to allow fragments not set.");
-  if (!isValidUtf8(text)) return reject("Unable to convert data to string: the text is not valid UTF-8.");
   TreeBuilder builder(options.maxDepth);
   try {
     if (!Value::sax_parse(text.begin(), text.end(), &builder)) return reject(builder.failure);
