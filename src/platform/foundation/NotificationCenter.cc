@@ -1,11 +1,20 @@
 #include "platform/foundation/NotificationCenter.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "platform/foundation/Operation.h"
 #include "platform/foundation/Thread.h"
 
 namespace pf {
+
+std::string description(const AnyObject& object) {
+  if (object.isNil()) return "(null)";
+  if (const Value* v = object.value()) return description(*v);
+  char buf[48];
+  std::snprintf(buf, sizeof buf, "<object %p>", object.identity());
+  return buf;
+}
 
 struct NotificationCenter::Entry {
   ObserverToken token;

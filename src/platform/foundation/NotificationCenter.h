@@ -60,6 +60,9 @@ class AnyObject {
   const std::type_info* type_ = nullptr;
 };
 
+// "(null)" for nil, the description of a payload, "<object 0x...>" for other objects.
+std::string description(const AnyObject& object);
+
 struct Notification {
   std::string name;
   AnyObject object;

@@ -2,6 +2,7 @@
 
 #include <thread>
 
+#include "platform/foundation/Format.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/Operation.h"
 
@@ -43,6 +44,9 @@ TEST(NotificationCenter, CarriesPayloadObjectsAndUserInfo) {
   EXPECT_EQ(seen.object.value(), nullptr);
   EXPECT_EQ(seen.object.as<std::string>(), task);
   EXPECT_EQ(seen.object.as<int>(), nullptr);
+  EXPECT_EQ(format("%@ %@ %@", AnyObject(), AnyObject(Value{{"result", 1}}), AnyObject("text")),
+            "(null) {\n    result = 1;\n} text");
+  EXPECT_EQ(format("%@", seen.object).rfind("<object 0x", 0), 0u);
 }
 
 TEST(NotificationCenter, RemovalDuringDeliveryStopsLaterCalls) {
