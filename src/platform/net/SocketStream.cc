@@ -26,7 +26,7 @@ constexpr std::size_t kInboundMinRoom = 16 * 1024;
 bool retryable(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
 
 // Blocks until the descriptor is ready for `events` (or fails).
-void waitFor(int fd, short events) {
+void pollFor(int fd, short events) {
   pollfd p{fd, events, 0};
   while (::poll(&p, 1, -1) < 0 && errno == EINTR) {
   }
@@ -65,6 +65,12 @@ struct ResolveMailbox {
 };
 
 struct StreamCore : std::enable_shared_from_this<StreamCore> {
+  // Guards everything below. Held by every call on the pair and every run-loop callback, released
+  // while a client callback runs and while a blocking read or write waits, so that a pair driven
+  // by one thread's run loop may be read and written from another thread.
+  std::recursive_mutex mutex;
+  using Lock = std::lock_guard<std::recursive_mutex>;
+
   enum class Phase { Idle, Resolving, Connecting, Connected, Failed };
   enum class Tls { Off, Handshaking, On };
 
@@ -99,6 +105,13 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
   bool readEof = false;  // the peer finished sending
   bool dispatching = false;  // inside a run-loop callback: queued events are delivered at its end
 
+  // Waits for the descriptor without holding the lock.
+  void waitFor(int descriptor, short events) {
+    mutex.unlock();
+    pollFor(descriptor, events);
+    mutex.lock();
+  }
+
   Half& readHalf() { return halves[0]; }
   Half& writeHalf() { return halves[1]; }
   Half& half(bool isRead) { return halves[isRead ? 0 : 1]; }
@@ -123,6 +136,7 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
     for (int i = 0; i < 2; ++i) {
       halves[i].signal = RunLoopSource::makeSignal([weak, i](RunLoopSource&) {
         if (auto core = weak.lock()) {
+          Lock lock(core->mutex);
           core->deliver(core->halves[i]);
           core->updateInterest();
         }
@@ -160,7 +174,9 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
         continue;
       }
       auto client = h.client;
+      mutex.unlock();
       client(*h.stream, static_cast<StreamEvent>(event));
+      mutex.lock();
     }
   }
 
@@ -278,7 +294,10 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
     if (fd < 0) return;
     std::weak_ptr<StreamCore> weak = weak_from_this();
     fdSource = RunLoopSource::makeFd(fd, 0, [weak](RunLoopSource&, std::uint32_t events) {
-      if (auto core = weak.lock()) core->dispatch([&] { core->onDescriptor(events); });
+      if (auto core = weak.lock()) {
+        Lock lock(core->mutex);
+        core->dispatch([&] { core->onDescriptor(events); });
+      }
     });
     for (const auto& mode : sourceModes) runLoop->addSource(fdSource, mode);
   }
@@ -295,7 +314,10 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
     mailbox = std::make_shared<ResolveMailbox>();
     std::weak_ptr<StreamCore> weak = weak_from_this();
     mailbox->source = RunLoopSource::makeSignal([weak](RunLoopSource&) {
-      if (auto core = weak.lock()) core->dispatch([&] { core->onResolved(); });
+      if (auto core = weak.lock()) {
+        Lock lock(core->mutex);
+        core->dispatch([&] { core->onResolved(); });
+      }
     });
     for (const auto& mode : sourceModes) runLoop->addSource(mailbox->source, mode);
     if (!resolver) resolver = HostResolver::shared();
@@ -427,6 +449,7 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
   bool finishHandshake() {
     while (tlsState == Tls::Handshaking && phase == Phase::Connected) {
       waitFor(fd, tlsWant == TlsSession::Want::Write ? POLLOUT : POLLIN);
+      if (tornDown) return false;
       driveHandshake();
     }
     return tlsState == Tls::On && phase == Phase::Connected;
@@ -435,6 +458,7 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
   // Takes what the descriptor holds (decrypted under TLS) into the inbound buffer, then posts what
   // follows from it.
   void pump() {
+    if (tornDown) return;
     tlsReadWantsWrite = false;
     while (!readEof) {
       std::size_t room = makeRoom();
@@ -545,8 +569,9 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
         return 0;
       }
       pump();
-      if (phase != Phase::Connected) return -1;
+      if (phase != Phase::Connected || tornDown) return -1;
       if (plainAvailable() == 0 && !readEof) waitFor(fd, tlsReadWantsWrite ? POLLOUT : POLLIN);
+      if (tornDown) return -1;
     }
   }
 
@@ -573,6 +598,7 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
           break;
         }
         waitFor(fd, want == TlsSession::Want::Read ? POLLIN : POLLOUT);
+        if (tornDown) break;
         continue;
       }
       ssize_t n = ::send(fd, buffer, length, MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -583,6 +609,7 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
       if (errno == EINTR) continue;
       if (retryable(errno)) {
         waitFor(fd, POLLOUT);
+        if (tornDown) break;
         continue;
       }
       fail(StreamError::posix(errno));
@@ -689,7 +716,10 @@ SocketStream::SocketStream(std::shared_ptr<detail::StreamCore> core, bool isRead
   core_->half(isRead_).stream = this;
 }
 
-SocketStream::~SocketStream() { core_->gone(core_->half(isRead_)); }
+SocketStream::~SocketStream() {
+  detail::StreamCore::Lock lock(core_->mutex);
+  core_->gone(core_->half(isRead_));
+}
 
 StreamPair SocketStream::makePair(const std::shared_ptr<detail::StreamCore>& core) {
   core->init(core);
@@ -725,18 +755,27 @@ StreamPair SocketStream::pairWithSocket(int fd) {
 
 bool SocketStream::open() {
   auto self = core_;
+  detail::StreamCore::Lock lock(core_->mutex);
   return core_->open(core_->half(isRead_));
 }
 
-void SocketStream::close() { core_->close(core_->half(isRead_)); }
+void SocketStream::close() {
+  detail::StreamCore::Lock lock(core_->mutex);
+  core_->close(core_->half(isRead_));
+}
 
-StreamStatus SocketStream::status() const { return core_->half(isRead_).status; }
+StreamStatus SocketStream::status() const {
+  detail::StreamCore::Lock lock(core_->mutex);
+  return core_->half(isRead_).status;
+}
 
 StreamError SocketStream::error() const {
+  detail::StreamCore::Lock lock(core_->mutex);
   return core_->half(isRead_).status == StreamStatus::Error ? core_->error : StreamError{};
 }
 
 bool SocketStream::setClient(unsigned events, Client client) {
+  detail::StreamCore::Lock lock(core_->mutex);
   auto& h = core_->half(isRead_);
   if (h.status == StreamStatus::Closed) return false;
   if (!client || events == 0) {
@@ -751,40 +790,71 @@ bool SocketStream::setClient(unsigned events, Client client) {
 }
 
 void SocketStream::scheduleInRunLoop(const std::shared_ptr<RunLoop>& runLoop, const RunLoopMode& mode) {
+  detail::StreamCore::Lock lock(core_->mutex);
   core_->schedule(core_->half(isRead_), runLoop, mode);
 }
 
 void SocketStream::unscheduleFromRunLoop(const std::shared_ptr<RunLoop>& runLoop, const RunLoopMode& mode) {
+  detail::StreamCore::Lock lock(core_->mutex);
   core_->unschedule(core_->half(isRead_), runLoop, mode);
 }
 
-void SocketStream::setShouldCloseNativeSocket(bool close) { core_->ownsFd = close; }
+void SocketStream::setShouldCloseNativeSocket(bool close) {
+  detail::StreamCore::Lock lock(core_->mutex);
+  core_->ownsFd = close;
+}
 
-bool SocketStream::shouldCloseNativeSocket() const { return core_->ownsFd; }
+bool SocketStream::shouldCloseNativeSocket() const {
+  detail::StreamCore::Lock lock(core_->mutex);
+  return core_->ownsFd;
+}
 
 std::optional<int> SocketStream::nativeSocket() const {
+  detail::StreamCore::Lock lock(core_->mutex);
   if (core_->tornDown || core_->fd < 0 || core_->phase != detail::StreamCore::Phase::Connected) return std::nullopt;
   return core_->fd;
 }
 
 const std::string& SocketStream::host() const { return core_->host; }
 
-bool SocketStream::setTlsSettings(const TlsSettings& settings) { return core_->setTlsSettings(settings); }
+bool SocketStream::setTlsSettings(const TlsSettings& settings) {
+  detail::StreamCore::Lock lock(core_->mutex);
+  return core_->setTlsSettings(settings);
+}
 
-std::optional<TlsSettings> SocketStream::tlsSettings() const { return core_->tlsSettings; }
+std::optional<TlsSettings> SocketStream::tlsSettings() const {
+  detail::StreamCore::Lock lock(core_->mutex);
+  return core_->tlsSettings;
+}
 
-bool SocketStream::isSecure() const { return core_->tlsState == detail::StreamCore::Tls::On; }
+bool SocketStream::isSecure() const {
+  detail::StreamCore::Lock lock(core_->mutex);
+  return core_->tlsState == detail::StreamCore::Tls::On;
+}
 
 std::vector<Bytes> SocketStream::peerCertificateChain() const {
+  detail::StreamCore::Lock lock(core_->mutex);
   return core_->tls && core_->tls->established() ? core_->tls->peerChain() : std::vector<Bytes>{};
 }
 
-long ReadStream::read(std::uint8_t* buffer, std::size_t length) { return core_->read(buffer, length); }
+long ReadStream::read(std::uint8_t* buffer, std::size_t length) {
+  detail::StreamCore::Lock lock(core_->mutex);
+  return core_->read(buffer, length);
+}
 
-bool ReadStream::hasBytesAvailable() const { return core_->hasBytesAvailable(); }
+bool ReadStream::hasBytesAvailable() const {
+  detail::StreamCore::Lock lock(core_->mutex);
+  return core_->hasBytesAvailable();
+}
 
-long WriteStream::write(const std::uint8_t* buffer, std::size_t length) { return core_->write(buffer, length); }
+long WriteStream::write(const std::uint8_t* buffer, std::size_t length) {
+  detail::StreamCore::Lock lock(core_->mutex);
+  return core_->write(buffer, length);
+}
 
-bool WriteStream::hasSpaceAvailable() const { return core_->hasSpaceAvailable(); }
+bool WriteStream::hasSpaceAvailable() const {
+  detail::StreamCore::Lock lock(core_->mutex);
+  return core_->hasSpaceAvailable();
+}
 
 }  // namespace pf

@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "platform/foundation/RunLoop.h"
+#include "platform/foundation/Thread.h"
 #include "platform/net/SocketStream.h"
 #include "platform/net/SocketTestSupport.h"
 
@@ -242,6 +243,58 @@ TEST_F(StreamTest, WritesToAPeerThatWentAwayFailWithoutASignal) {
   EXPECT_EQ(pair.output->status(), StreamStatus::Error);
   EXPECT_EQ(pair.output->error().domain, StreamErrorDomain::Posix);
   ASSERT_TRUE(spin([&] { return log.has("w:error"); }));
+}
+
+TEST_F(StreamTest, EventsOnOneThreadWhileAnotherReadsAndWrites) {
+  // The WebSocket's arrangement: the pair lives on a network thread's run loop, its owner reads
+  // and writes from elsewhere once told that bytes or space are there.
+  fxtest::LoopbackListener server;
+  auto network = Thread::makeRunLoopThread("stream network");
+  auto pair = SocketStream::pairToHost("127.0.0.1", server.port(), resolver);
+  std::atomic<int> bytesEvents{0}, spaceEvents{0};
+  network->perform(
+      [&] {
+        pair.input->setClient(kStreamEventHasBytesAvailable, [&](SocketStream&, StreamEvent) { ++bytesEvents; });
+        pair.output->setClient(kStreamEventCanAcceptBytes, [&](SocketStream&, StreamEvent) { ++spaceEvents; });
+        pair.input->scheduleInRunLoop(network->runLoop(), kDefaultRunLoopMode);
+        pair.output->scheduleInRunLoop(network->runLoop(), kDefaultRunLoopMode);
+        pair.output->open();
+        pair.input->open();
+      },
+      true);
+  int peer = server.accept();
+  ASSERT_GE(peer, 0);
+  std::string echoed;
+  for (int round = 0; round < 50; ++round) {
+    std::string line = "tick " + std::to_string(round) + "\n";
+    while (!pair.output->hasSpaceAvailable()) std::this_thread::yield();
+    ASSERT_EQ(pair.output->write(reinterpret_cast<const std::uint8_t*>(line.data()), line.size()), long(line.size()));
+    std::string got = fxtest::readSome(peer, line.size());
+    ASSERT_TRUE(fxtest::writeAll(peer, got));
+    std::string back;
+    while (back.size() < line.size()) {
+      if (!pair.input->hasBytesAvailable()) {
+        std::this_thread::yield();
+        continue;
+      }
+      std::uint8_t buffer[64];
+      long n = pair.input->read(buffer, sizeof buffer);
+      ASSERT_GT(n, 0);
+      back.append(reinterpret_cast<char*>(buffer), static_cast<std::size_t>(n));
+    }
+    echoed += back;
+  }
+  EXPECT_EQ(echoed.size(), std::string("tick 0\n").size() * 10 + std::string("tick 10\n").size() * 40);
+  EXPECT_GE(spaceEvents.load(), 1);
+  EXPECT_GE(bytesEvents.load(), 1);
+  network->perform(
+      [&] {
+        pair.input->close();
+        pair.output->close();
+      },
+      true);
+  network->cancel();
+  network->join();
 }
 
 TEST(StreamErrorConversion, DomainsFollowTheStreamsErrorDomain) {
