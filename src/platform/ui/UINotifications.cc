@@ -1,48 +1,31 @@
 #include "platform/ui/UINotifications.h"
 
-#include <map>
-#include <mutex>
-#include <vector>
+#include "platform/foundation/NotificationCenter.h"
 
 namespace pf {
 
 namespace {
 
-struct Observer {
-  std::string name;
-  std::function<void(const void*)> handler;
+// Removes its observer from the default centre when the last owner lets go.
+struct Observation {
+  ObserverToken token = 0;
+  ~Observation() { NotificationCenter::defaultCenter().removeObserver(token); }
 };
-
-struct Registry {
-  std::mutex mutex;
-  std::vector<std::weak_ptr<Observer>> observers;
-};
-
-Registry& registry() {
-  static Registry* r = new Registry;
-  return *r;
-}
 
 }  // namespace
 
 void postUINotification(const std::string& name, const void* object) {
-  std::vector<std::shared_ptr<Observer>> targets;
-  {
-    auto& r = registry();
-    std::lock_guard lock(r.mutex);
-    std::erase_if(r.observers, [](auto& w) { return w.expired(); });
-    for (auto& w : r.observers)
-      if (auto o = w.lock(); o && o->name == name) targets.push_back(o);
-  }
-  for (auto& o : targets) o->handler(object);
+  // The senders (device, application) are process-wide singletons: observers match by name.
+  (void)object;
+  NotificationCenter::defaultCenter().post(name);
 }
 
-UIObservation observeUINotification(const std::string& name, std::function<void(const void*)> handler) {
-  auto o = std::make_shared<Observer>(Observer{name, std::move(handler)});
-  auto& r = registry();
-  std::lock_guard lock(r.mutex);
-  r.observers.push_back(o);
-  return o;
+UIObservation observeUINotification(const std::string& name, std::function<void(const void* object)> handler) {
+  auto token = NotificationCenter::defaultCenter().addObserver(
+      name, AnyObject(), [handler = std::move(handler)](const Notification&) { handler(nullptr); });
+  auto observation = std::make_shared<Observation>();
+  observation->token = token;
+  return observation;
 }
 
 }  // namespace pf

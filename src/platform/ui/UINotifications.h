@@ -1,5 +1,6 @@
 #pragma once
-// The interface's notifications (orientation changes): posting and observing by name.
+// The interface's notifications (orientation changes), posted and observed by name through the
+// platform's default notification centre.
 
 #include <functional>
 #include <memory>
