@@ -23,6 +23,6 @@ run_build() { # dir, extra cmake args...
 
 run_build build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFX_BENCH=ON
 if [ "${1:-}" != "--fast" ]; then
-  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 LSAN_OPTIONS=suppressions=$top/tests/lsan.supp UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     run_build build/sanitize -DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS_DEBUG=-g -O1" "-DCMAKE_C_FLAGS_DEBUG=-g -O1" -DFX_SANITIZE=ON -DFX_BENCH=OFF
 fi
