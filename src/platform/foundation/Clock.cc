@@ -58,7 +58,7 @@ double nextDeadlineAfter(double date) {
   std::lock_guard lock(r.mutex);
   double next = kForever;
   for (auto* p : r.participants) {
-    double d = p->nextDeadline();
+    double d = p->nextDeadline(date);
     if (d > date && d < next) next = d;
   }
   return next;
@@ -115,6 +115,44 @@ void clockParticipantIdle() {
     ++r.idleGeneration;
   }
   r.idleCv.notify_all();
+}
+
+struct ThreadActivity final : ClockParticipant {
+  long tid = 0;
+  std::atomic<int> blocked{0};
+  double nextDeadline(double) override { return kForever; }
+  bool busy() override { return blocked.load() == 0 && tid != advancingThread(); }
+  void kick() override {}
+  ~ThreadActivity() override = default;
+};
+
+namespace {
+thread_local std::shared_ptr<ThreadActivity> tActivity;
+}
+
+std::shared_ptr<ThreadActivity> beginThreadActivity() {
+  auto activity = std::make_shared<ThreadActivity>();
+  activity->tid = -1;  // not yet known: counts as busy
+  addClockParticipant(activity.get());
+  return activity;
+}
+
+void adoptThreadActivity(std::shared_ptr<ThreadActivity> activity) {
+  if (activity) activity->tid = currentThreadId();
+  tActivity = std::move(activity);
+}
+
+void endThreadActivity() {
+  if (auto activity = std::move(tActivity)) removeClockParticipant(activity.get());
+}
+
+BlockingScope::BlockingScope() : activity_(tActivity.get()) {
+  if (activity_ && activity_->blocked.fetch_add(1) == 0) clockParticipantIdle();
+}
+
+void BlockingScope::end() {
+  if (activity_) activity_->blocked.fetch_sub(1);
+  activity_ = nullptr;
 }
 
 long currentThreadId() {
@@ -186,8 +224,9 @@ namespace {
 class Sleeper final : public ClockParticipant {
  public:
   explicit Sleeper(double deadline) : deadline_(deadline) {}
-  double nextDeadline() override { return deadline_; }
-  bool busy() override { return gVirtualNow.load() >= deadline_ && !done_.load(); }
+  double nextDeadline(double after) override { return deadline_ > after ? deadline_ : kForever; }
+  // Due and not yet gone: still on its way out of the sleep.
+  bool busy() override { return gVirtualNow.load() >= deadline_; }
   void kick() override {
     std::lock_guard lock(mutex_);
     cv_.notify_all();
@@ -195,14 +234,12 @@ class Sleeper final : public ClockParticipant {
   void sleep() {
     std::unique_lock lock(mutex_);
     cv_.wait(lock, [&] { return !virtualClock() || gVirtualNow.load() >= deadline_; });
-    done_.store(true);
   }
 
  private:
   double deadline_;
   std::mutex mutex_;
   std::condition_variable cv_;
-  std::atomic<bool> done_{false};
 };
 
 }  // namespace
@@ -216,8 +253,10 @@ void Clock::sleepUntil(double date) {
   if (virtualClock()) {
     if (gVirtualNow.load() >= date) return;
     Sleeper sleeper(date);
+    BlockingScope blocking;
     addClockParticipant(&sleeper);
     sleeper.sleep();
+    blocking.end();
     removeClockParticipant(&sleeper);
     return;
   }

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 
 #include "platform/foundation/Clock.h"
@@ -14,9 +15,8 @@ namespace pf::detail {
 class ClockParticipant {
  public:
   virtual ~ClockParticipant() = default;
-  // The earliest date at which it has something to do (infinity for none). Dates not later than
-  // the current virtual date are ignored when choosing the next step.
-  virtual double nextDeadline() = 0;
+  // The earliest date later than `after` at which it has something to do (infinity for none).
+  virtual double nextDeadline(double after) = 0;
   // Whether it is still working on what fell due (never counting the advancing thread itself).
   virtual bool busy() = 0;
   // The virtual date moved: look at it (wake up, post what is due).
@@ -39,63 +39,99 @@ long currentThreadId();
 // The thread currently advancing the virtual clock (0 when none).
 long advancingThread();
 
-// Waits on `cv` (with `lock` held) until `pred()` or the clock reaches `deadline` (a date;
-// infinity waits without limit). Virtual time included. Returns pred().
-template <class Pred>
-bool waitOnClock(std::unique_lock<std::mutex>& lock, std::condition_variable& cv, double deadline, Pred pred);
+// ---- threads started through pf::Thread take part too: such a thread counts as busy whenever it is
+// not blocked in one of the platform's waits (run loop, sleep, semaphore, group, sync, join...).
+struct ThreadActivity;
+// Made by the starting thread (so the new thread counts as busy before it even runs).
+std::shared_ptr<ThreadActivity> beginThreadActivity();
+// On the new thread: this activity is the calling thread's until endThreadActivity().
+void adoptThreadActivity(std::shared_ptr<ThreadActivity> activity);
+void endThreadActivity();
 
-// Implementation detail of waitOnClock for virtual time.
-class TimedWaiter final : public ClockParticipant {
+// Marks the calling thread blocked in a platform wait for its lifetime (or until end()).
+class BlockingScope {
  public:
-  TimedWaiter(std::condition_variable& cv, double deadline) : cv_(cv), deadline_(deadline) {}
-  double nextDeadline() override { return deadline_; }
-  bool busy() override { return gVirtualNow.load() >= deadline_ && !done_.load(); }
-  void kick() override { cv_.notify_all(); }
+  BlockingScope();
+  ~BlockingScope() { end(); }
+  BlockingScope(const BlockingScope&) = delete;
+  BlockingScope& operator=(const BlockingScope&) = delete;
+  void end();
+
+ private:
+  ThreadActivity* activity_;
+};
+
+// A thread waiting in waitOnClock in virtual time: busy once its deadline has come or its
+// condition holds (checked without blocking), until it has returned.
+template <class Mutex, class Pred>
+class ClockWaiter final : public ClockParticipant {
+ public:
+  ClockWaiter(Mutex& mutex, Pred& pred, double deadline) : mutex_(mutex), pred_(pred), deadline_(deadline) {}
+  double nextDeadline(double after) override { return deadline_ > after ? deadline_ : kForever; }
+  bool busy() override {
+    if (done_.load()) return false;
+    if (gVirtualNow.load() >= deadline_) return true;
+    std::unique_lock<Mutex> lock(mutex_, std::try_to_lock);
+    return !lock.owns_lock() || pred_();
+  }
+  void kick() override {}
   void finish() { done_.store(true); }
 
  private:
-  std::condition_variable& cv_;
+  Mutex& mutex_;
+  Pred& pred_;
   double deadline_;
   std::atomic<bool> done_{false};
 };
 
-template <class Pred>
-bool waitOnClock(std::unique_lock<std::mutex>& lock, std::condition_variable& cv, double deadline, Pred pred) {
+// Waits on `cv` (with `lock` held) until `pred()` or the clock reaches `deadline` (a date;
+// infinity waits without limit). Virtual time included. Returns pred().
+template <class Lock, class Cv, class Pred>
+bool waitOnClock(Lock& lock, Cv& cv, double deadline, Pred pred) {
   using namespace std::chrono;
-  for (;;) {
-    if (pred()) return true;
-    if (deadline == kForever) {
-      cv.wait(lock);
-      continue;
-    }
-    if (!virtualClock()) {
+  if (pred()) return true;
+  if (!virtualClock()) {
+    BlockingScope blocking;
+    for (;;) {
+      if (pred()) return true;
+      if (deadline == kForever) {
+        cv.wait(lock);
+        continue;
+      }
       double left = deadline - Clock::now();
       if (left <= 0) return pred();
-      cv.wait_for(lock, duration<double>(std::min(left, 3600.0)));
-      continue;
+      if (virtualClock()) break;
+      cv.wait_for(lock, duration<double>(std::min(left, 1.0)));
     }
-    // Virtual time: registered so that advancing steps to the deadline; polled because the date
-    // moves under another lock.
-    TimedWaiter waiter(cv, deadline);
-    addClockParticipant(&waiter);
-    bool result = false;
-    while (virtualClock()) {
-      if (pred()) {
-        result = true;
-        break;
-      }
-      if (gVirtualNow.load() >= deadline) break;
-      cv.wait_for(lock, milliseconds(1));
-    }
-    waiter.finish();
-    lock.unlock();
-    removeClockParticipant(&waiter);
-    lock.lock();
-    if (result || pred()) return true;
-    if (virtualClock()) return false;
-    // Switched back to real time while waiting: the virtual deadline means nothing now.
-    return pred();
+    blocking.end();
+    if (pred()) return true;
   }
+  // Virtual time: registered so that advancing steps to the deadline and waits for this thread
+  // once it may go on; a timed wait polls because the date moves under another lock.
+  using Mutex = typename Lock::mutex_type;
+  ClockWaiter<Mutex, Pred> waiter(*lock.mutex(), pred, deadline);
+  BlockingScope blocking;
+  addClockParticipant(&waiter);
+  bool result = false;
+  for (;;) {
+    if (pred()) {
+      result = true;
+      break;
+    }
+    if (gVirtualNow.load() >= deadline || !virtualClock()) break;
+    if (deadline == kForever)
+      cv.wait(lock);
+    else
+      cv.wait_for(lock, milliseconds(1));
+  }
+  blocking.end();
+  waiter.finish();
+  lock.unlock();
+  removeClockParticipant(&waiter);
+  lock.lock();
+  if (result || pred()) return true;
+  if (!virtualClock()) return waitOnClock(lock, cv, deadline, pred);  // back in real time: go on
+  return false;
 }
 
 }  // namespace pf::detail

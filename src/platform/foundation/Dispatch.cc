@@ -103,7 +103,7 @@ class InFlight final : public ClockParticipant {
     }();
     return *p;
   }
-  double nextDeadline() override { return kForever; }
+  double nextDeadline(double) override { return kForever; }
   bool busy() override { return gInFlight.load() - tRunningCounted > 0; }
   void kick() override {}
 };
@@ -144,7 +144,7 @@ struct SyncWait {
   }
   void await() {
     std::unique_lock lock(mutex);
-    cv.wait(lock, [&] { return go; });
+    waitOnClock(lock, cv, kForever, [&] { return go; });
   }
 };
 
@@ -480,6 +480,7 @@ class AfterScheduler final : public ClockParticipant {
  public:
   static AfterScheduler& shared() {
     static AfterScheduler* s = [] {
+      InFlight::shared();  // registered now: kick() must not register anything
       auto* p = new AfterScheduler;  // never destroyed: its thread runs until exit
       addClockParticipant(p);
       std::thread([p] { p->work(); }).detach();
@@ -491,14 +492,18 @@ class AfterScheduler final : public ClockParticipant {
   void add(double date, std::shared_ptr<DispatchQueue> queue, std::function<void()> block) {
     {
       std::lock_guard lock(mutex_);
-      heap_.push(Entry{date, ++sequence_, std::move(queue), std::move(block)});
+      heap_.push_back(Entry{date, ++sequence_, std::move(queue), std::move(block)});
+      std::push_heap(heap_.begin(), heap_.end());
     }
     cv_.notify_all();
   }
 
-  double nextDeadline() override {
+  double nextDeadline(double after) override {
     std::lock_guard lock(mutex_);
-    return heap_.empty() ? kForever : heap_.top().date;
+    double next = kForever;
+    for (auto& e : heap_)
+      if (e.date > after && e.date < next) next = e.date;
+    return next;
   }
   bool busy() override { return false; }
   // Virtual time: post what is due from the advancing thread, so it is counted at once.
@@ -523,9 +528,10 @@ class AfterScheduler final : public ClockParticipant {
     {
       std::lock_guard lock(mutex_);
       double now = Clock::now();
-      while (!heap_.empty() && heap_.top().date <= now) {
-        due.push_back(std::move(const_cast<Entry&>(heap_.top())));
-        heap_.pop();
+      while (!heap_.empty() && heap_.front().date <= now) {
+        std::pop_heap(heap_.begin(), heap_.end());
+        due.push_back(std::move(heap_.back()));
+        heap_.pop_back();
       }
     }
     for (auto& e : due) e.queue->async(std::move(e.block));
@@ -535,7 +541,7 @@ class AfterScheduler final : public ClockParticipant {
     for (;;) {
       postDue();
       std::unique_lock lock(mutex_);
-      double next = heap_.empty() ? kForever : heap_.top().date;
+      double next = heap_.empty() ? kForever : heap_.front().date;
       if (virtualClock() || next == kForever) {
         cv_.wait_for(lock, std::chrono::seconds(1));
       } else {
@@ -547,7 +553,7 @@ class AfterScheduler final : public ClockParticipant {
 
   std::mutex mutex_;
   std::condition_variable cv_;
-  std::priority_queue<Entry> heap_;
+  std::vector<Entry> heap_;  // max-heap by Entry::operator<, i.e. earliest first
   std::uint64_t sequence_ = 0;
 };
 

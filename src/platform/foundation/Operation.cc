@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <thread>
 
+#include "platform/foundation/ClockInternal.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Error.h"
 
@@ -230,7 +231,7 @@ std::function<void()> Operation::completionBlock() const {
 
 void Operation::waitUntilFinished() {
   std::unique_lock lock(d_->mutex);
-  d_->cv.wait(lock, [&] { return d_->completed; });
+  detail::waitOnClock(lock, d_->cv, kForever, [&] { return d_->completed; });
 }
 
 std::string Operation::name() const {
@@ -454,7 +455,7 @@ void OperationQueue::cancelAllOperations() {
 
 void OperationQueue::waitUntilAllOperationsAreFinished() {
   std::unique_lock lock(impl_->mutex);
-  impl_->cv.wait(lock, [&] { return impl_->operations.empty(); });
+  detail::waitOnClock(lock, impl_->cv, kForever, [&] { return impl_->operations.empty(); });
 }
 
 std::string OperationQueue::name() const {

@@ -569,6 +569,8 @@ struct RunLoopImpl final : ClockParticipant {
       int n;
       {
         lock.unlock();
+        BlockingScope blocking;
+        if (timeout == 0) blocking.end();
         if (timeout != 0) clockParticipantIdle();
         n = ::epoll_wait(m->epollFd, events, 16, timeout);
         lock.lock();
@@ -596,13 +598,23 @@ struct RunLoopImpl final : ClockParticipant {
   }
 
   // ---- participant
-  double nextDeadline() override {
+  double nextDeadline(double after) override {
     std::lock_guard lock(mutex);
     double next = kForever;
     if (dead) return next;
-    for (auto& [name, m] : modes)
-      if (!m->heap.empty()) next = std::min(next, m->heap.front().date);
-    for (Frame* f = top; f; f = f->outer) next = std::min(next, f->limitDate);
+    for (auto& [name, m] : modes) {
+      if (!m->heap.empty() && m->heap.front().date > after) {
+        next = std::min(next, m->heap.front().date);
+        continue;
+      }
+      for (auto& e : m->heap) {
+        if (e.date <= after || e.date >= next) continue;
+        auto& st = *e.timer->state_;
+        if (st.valid.load() && e.generation == st.generation && contains(st.modes, m.get())) next = e.date;
+      }
+    }
+    for (Frame* f = top; f; f = f->outer)
+      if (f->limitDate > after) next = std::min(next, f->limitDate);
     return next;
   }
 

@@ -118,8 +118,10 @@ void Thread::start() {
     impl_->executing = true;
   }
   auto self = shared_from_this();
-  std::thread([self] {
+  auto activity = detail::beginThreadActivity();
+  std::thread([self, activity]() mutable {
     auto& impl = *self->impl_;
+    detail::adoptThreadActivity(std::move(activity));
     detail::tThread = self;
     std::function<void()> body;
     {
@@ -153,6 +155,7 @@ void Thread::start() {
     }
     impl.cv.notify_all();
     detail::tThread.reset();
+    detail::endThreadActivity();
   }).detach();
 }
 
@@ -198,7 +201,7 @@ void Thread::join() {
   std::unique_lock lock(impl_->mutex);
   if (!impl_->started || impl_->main) return;
   if (impl_->tid == detail::currentThreadId()) return;
-  impl_->cv.wait(lock, [&] { return impl_->finished; });
+  detail::waitOnClock(lock, impl_->cv, kForever, [&] { return impl_->finished; });
 }
 
 std::shared_ptr<RunLoop> Thread::runLoop() const {
@@ -206,7 +209,7 @@ std::shared_ptr<RunLoop> Thread::runLoop() const {
   std::unique_lock lock(impl_->mutex);
   if (!impl_->started) return nullptr;
   if (impl_->tid == detail::currentThreadId()) return RunLoop::current();
-  impl_->cv.wait(lock, [&] { return impl_->loop || impl_->finished || impl_->tid != 0; });
+  detail::waitOnClock(lock, impl_->cv, kForever, [&] { return impl_->loop || impl_->finished; });
   return impl_->loop;
 }
 
@@ -251,7 +254,7 @@ bool Thread::perform(std::function<void()> block, bool waitUntilDone, const std:
       },
       modes);
   std::unique_lock lock(done->mutex);
-  done->cv.wait(lock, [&] { return done->done; });
+  detail::waitOnClock(lock, done->cv, kForever, [&] { return done->done; });
   return done->ran;
 }
 

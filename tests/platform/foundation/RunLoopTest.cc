@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/Dispatch.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Thread.h"
 #include "platform/foundation/Timer.h"
@@ -34,6 +35,8 @@ struct SocketPair {
 TEST(RunLoopModes, ItemsFireOnlyInTheirModesAndCommonModesIncludeLaterOnes) {
   VirtualTimeScope time;
   auto loop = RunLoop::current();
+  static int run = 0;  // the main loop outlives the test: a fresh mode name per run
+  const std::string tracking = "TestTracking" + std::to_string(++run);
   std::vector<std::string> log;
   auto timer = [&](const std::string& name) {
     return Timer::make(0, false, [&log, &loop, name](Timer&) { log.push_back(name + "@" + *loop->currentMode()); });
@@ -42,25 +45,25 @@ TEST(RunLoopModes, ItemsFireOnlyInTheirModesAndCommonModesIncludeLaterOnes) {
   auto inTracking = timer("tracking");
   auto inCommon = timer("common");
   loop->addTimer(inDefault, kDefaultRunLoopMode);
-  loop->addTimer(inTracking, "TestTracking");
+  loop->addTimer(inTracking, tracking);
   loop->addTimer(inCommon, kRunLoopCommonModes);
 
-  loop->runInMode("TestTracking", 0);
-  EXPECT_EQ((std::vector<std::string>{"tracking@TestTracking"}), log);  // the common set is only the default mode
+  loop->runInMode(tracking, 0);
+  EXPECT_EQ((std::vector<std::string>{"tracking@" + tracking}), log);  // the common set is only the default mode
   log.clear();
 
-  loop->addCommonMode("TestTracking");
-  EXPECT_TRUE(loop->containsTimer(inCommon, "TestTracking"));
-  loop->runInMode("TestTracking", 0);
-  EXPECT_EQ((std::vector<std::string>{"common@TestTracking"}), log);
+  loop->addCommonMode(tracking);
+  EXPECT_TRUE(loop->containsTimer(inCommon, tracking));
+  loop->runInMode(tracking, 0);
+  EXPECT_EQ((std::vector<std::string>{"common@" + tracking}), log);
   log.clear();
 
   // Fired once in one of its modes, the common timer does not fire again in the other.
   loop->runInMode(kDefaultRunLoopMode, 0);
   EXPECT_EQ((std::vector<std::string>{"default@" + kDefaultRunLoopMode}), log);
   EXPECT_FALSE(inCommon->isValid());
-  EXPECT_FALSE(loop->containsTimer(inCommon, "TestTracking"));
-  EXPECT_EQ(RunLoopResult::Finished, loop->runInMode("TestTracking", 1));
+  EXPECT_FALSE(loop->containsTimer(inCommon, tracking));
+  EXPECT_EQ(RunLoopResult::Finished, loop->runInMode(tracking, 1));
 }
 
 TEST(RunLoopSources, ReadinessIsHeldWhileAnotherModeRunsAndInvalidationRemovesEverywhere) {
@@ -119,6 +122,83 @@ TEST(RunLoopThreads, CrossThreadPerformWakesAWaitingLoop) {
   worker->join();
   EXPECT_TRUE(worker->isFinished());
   EXPECT_FALSE(worker->perform([] {}, true));
+}
+
+TEST(RunLoopThreads, TimersAndSourcesAddedFromAnotherThreadWakeTheLoop) {
+  auto worker = Thread::makeRunLoopThread("test.wake");
+  auto loop = worker->runLoop();
+  auto done = DispatchSemaphore::make(0);
+  std::atomic<bool> timerOnWorker{false};
+  while (!loop->isWaiting()) std::this_thread::yield();
+  loop->addTimer(Timer::make(0, false, [&](Timer&) {
+                   timerOnWorker = RunLoop::current() == loop;
+                   done->signal();
+                 }),
+                 kDefaultRunLoopMode);
+  EXPECT_TRUE(done->wait(10));
+  EXPECT_TRUE(timerOnWorker.load());
+
+  SocketPair pair;
+  std::atomic<int> reads{0};
+  auto source = RunLoopSource::makeFd(pair.fd[0], kRunLoopRead, [&](RunLoopSource&, std::uint32_t) {
+    pair.drain();
+    ++reads;
+    done->signal();
+  });
+  while (!loop->isWaiting()) std::this_thread::yield();
+  loop->addSource(source, kRunLoopCommonModes);
+  pair.send("x");
+  EXPECT_TRUE(done->wait(10));
+  EXPECT_EQ(1, reads.load());
+  source->invalidate();
+  worker->cancel();
+  worker->join();
+}
+
+TEST(RunLoopThreads, StopFromAnotherThreadEndsTheInnermostRun) {
+  std::atomic<RunLoop*> loopSeen{nullptr};
+  std::atomic<int> result{-1};
+  auto thread = Thread::detach([&] {
+    auto loop = RunLoop::current();
+    auto keep = Timer::make(1000, false, [](Timer&) {});
+    loop->addTimer(keep, kDefaultRunLoopMode);
+    loopSeen = loop.get();
+    result = static_cast<int>(loop->runInMode(kDefaultRunLoopMode, 1000));
+  });
+  while (!loopSeen.load() || !loopSeen.load()->isWaiting()) std::this_thread::yield();
+  thread->runLoop()->stop();
+  thread->join();
+  EXPECT_EQ(static_cast<int>(RunLoopResult::Stopped), result.load());
+}
+
+TEST(RunLoopThreads, AThreadsLoopIsTornDownWhenTheThreadEnds) {
+  auto target = std::make_shared<int>(0);
+  std::weak_ptr<int> watch = target;
+  std::shared_ptr<RunLoop> loop;
+  auto thread = Thread::detach([&, target]() mutable {
+    loop = RunLoop::current();
+    Timer::scheduled(5, true, [target](Timer&) { ++*target; });
+    target.reset();
+  });
+  target.reset();
+  thread->join();
+  ASSERT_TRUE(loop);
+  EXPECT_TRUE(watch.expired());
+  bool ran = false;
+  loop->perform([&] { ran = true; });  // dropped: nobody will ever run it
+  EXPECT_FALSE(ran);
+  EXPECT_EQ(nullptr, thread->runLoop());
+}
+
+TEST(RunLoopRunning, RunReturnsAtOnceForAnEmptyModeAndAtTheLimitOtherwise) {
+  VirtualTimeScope time;
+  auto loop = RunLoop::current();
+  EXPECT_EQ(RunLoopResult::Finished, loop->runInMode("TestEmptyMode", 100));
+  EXPECT_FALSE(loop->runMode("TestEmptyMode", kDistantFuture));
+  auto keep = Timer::make(100, false, [](Timer&) {});
+  loop->addTimer(keep, "TestLimitMode");
+  EXPECT_EQ(RunLoopResult::TimedOut, loop->runInMode("TestLimitMode", 0));
+  keep->invalidate();
 }
 
 TEST(RunLoopTimers, VirtualTimeFiresInTimeOrderAcrossAMinute) {
