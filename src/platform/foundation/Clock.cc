@@ -146,13 +146,18 @@ void endThreadActivity() {
   if (auto activity = std::move(tActivity)) removeClockParticipant(activity.get());
 }
 
-BlockingScope::BlockingScope() : activity_(tActivity.get()) {
+thread_local void (*tBlockingHook)(bool blocking) = nullptr;
+
+BlockingScope::BlockingScope() : activity_(tActivity.get()), hooked_(tBlockingHook != nullptr) {
+  if (hooked_) tBlockingHook(true);
   if (activity_ && activity_->blocked.fetch_add(1) == 0) clockParticipantIdle();
 }
 
 void BlockingScope::end() {
   if (activity_) activity_->blocked.fetch_sub(1);
   activity_ = nullptr;
+  if (hooked_) tBlockingHook(false);
+  hooked_ = false;
 }
 
 long currentThreadId() {
@@ -253,8 +258,8 @@ void Clock::sleepUntil(double date) {
   if (virtualClock()) {
     if (gVirtualNow.load() >= date) return;
     Sleeper sleeper(date);
+    addClockParticipant(&sleeper);  // before counting as blocked: the date must be known first
     BlockingScope blocking;
-    addClockParticipant(&sleeper);
     sleeper.sleep();
     blocking.end();
     removeClockParticipant(&sleeper);

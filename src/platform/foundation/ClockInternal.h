@@ -48,6 +48,10 @@ std::shared_ptr<ThreadActivity> beginThreadActivity();
 void adoptThreadActivity(std::shared_ptr<ThreadActivity> activity);
 void endThreadActivity();
 
+// Called with true when a thread of the dispatch pool starts blocking in a platform wait, and false
+// when it goes on (the pool then lets another thread take its place).
+extern thread_local void (*tBlockingHook)(bool blocking);
+
 // Marks the calling thread blocked in a platform wait for its lifetime (or until end()).
 class BlockingScope {
  public:
@@ -59,6 +63,7 @@ class BlockingScope {
 
  private:
   ThreadActivity* activity_;
+  bool hooked_;
 };
 
 // A thread waiting in waitOnClock in virtual time: busy once its deadline has come or its
@@ -110,8 +115,8 @@ bool waitOnClock(Lock& lock, Cv& cv, double deadline, Pred pred) {
   // once it may go on; a timed wait polls because the date moves under another lock.
   using Mutex = typename Lock::mutex_type;
   ClockWaiter<Mutex, Pred> waiter(*lock.mutex(), pred, deadline);
+  addClockParticipant(&waiter);  // before counting as blocked: the deadline must be known first
   BlockingScope blocking;
-  addClockParticipant(&waiter);
   bool result = false;
   for (;;) {
     if (pred()) {

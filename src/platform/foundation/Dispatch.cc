@@ -35,7 +35,7 @@ class Pool {
   }
 
   void submit(PoolTask* task) {
-    bool spawn = false;
+    bool spawn;
     {
       std::lock_guard lock(mutex_);
       task->next = nullptr;
@@ -45,10 +45,7 @@ class Pool {
         head_ = task;
       tail_ = task;
       ++queued_;
-      if (queued_ > idle_ && threads_ < kMaxThreads) {
-        ++threads_;
-        spawn = true;
-      }
+      spawn = needThreadLocked();
     }
     if (spawn)
       std::thread([this] { work(); }).detach();
@@ -57,15 +54,47 @@ class Pool {
   }
 
  private:
-  static constexpr int kMaxThreads = 64;
+  // Threads running blocks at once; threads blocked in a platform wait (a sync, a semaphore...)
+  // do not count, so blocks waiting on other blocks cannot starve the pool.
+  static constexpr int kMaxRunning = 64;
+  static constexpr int kMaxThreads = 512;
+  // Idle threads beyond this many leave after a while.
+  static constexpr int kKeptThreads = 8;
+
+  bool needThreadLocked() {
+    if (queued_ <= idle_ || threads_ >= kMaxThreads || threads_ - blocked_ >= kMaxRunning) return false;
+    ++threads_;
+    return true;
+  }
+
+  static void blockingHook(bool blocking) { shared().blocking(blocking); }
+
+  void blocking(bool blocking) {
+    bool spawn = false;
+    {
+      std::lock_guard lock(mutex_);
+      if (blocking) {
+        ++blocked_;
+        spawn = needThreadLocked();
+      } else {
+        --blocked_;
+      }
+    }
+    if (spawn) std::thread([this] { work(); }).detach();
+  }
 
   void work() {
+    tBlockingHook = &Pool::blockingHook;
     std::unique_lock lock(mutex_);
     for (;;) {
       while (!head_) {
         ++idle_;
-        cv_.wait(lock);
+        bool woken = cv_.wait_for(lock, std::chrono::seconds(20)) == std::cv_status::no_timeout;
         --idle_;
+        if (!woken && !head_ && threads_ > kKeptThreads) {
+          --threads_;
+          return;
+        }
       }
       PoolTask* task = head_;
       head_ = task->next;
@@ -84,6 +113,7 @@ class Pool {
   int queued_ = 0;
   int idle_ = 0;
   int threads_ = 0;
+  int blocked_ = 0;
 };
 
 // ---------------------------------------------------------------- virtual-time accounting
@@ -418,12 +448,16 @@ struct QueueImpl : PoolTask {
     FrameScope scope(this);
     for (std::size_t i = 0; i < count; ++i) {
       Item item;
+      bool signal = false;
       {
         std::lock_guard lock(mutex);
         if (items.empty()) break;
         item = std::move(items.front());
         items.pop_front();
+        // If this block runs the loop again, the rest must be drained inside that run.
+        if (!items.empty() && !mainSignalled) mainSignalled = signal = true;
       }
+      if (signal) mainSource->signal();
       if (item.sync) {
         try {
           (*item.sync->block)();
@@ -539,7 +573,8 @@ class AfterScheduler final : public ClockParticipant {
 
   void work() {
     for (;;) {
-      postDue();
+      // In virtual time only the advancing thread posts (kick), so that it knows what it posted.
+      if (!virtualClock()) postDue();
       std::unique_lock lock(mutex_);
       double next = heap_.empty() ? kForever : heap_.front().date;
       if (virtualClock() || next == kForever) {

@@ -19,7 +19,8 @@ struct OperationState {
   bool finished = false;
   bool cancelled = false;
   bool started = false;
-  bool completed = false;  // the finishing steps ran
+  bool completed = false;  // the finishing steps started
+  bool released = false;   // waiters may go
   std::vector<std::shared_ptr<Operation>> dependencies;
   std::vector<std::weak_ptr<Operation>> dependents;
   std::function<void()> completion;
@@ -231,7 +232,7 @@ std::function<void()> Operation::completionBlock() const {
 
 void Operation::waitUntilFinished() {
   std::unique_lock lock(d_->mutex);
-  detail::waitOnClock(lock, d_->cv, kForever, [&] { return d_->completed; });
+  detail::waitOnClock(lock, d_->cv, kForever, [&] { return d_->released; });
 }
 
 std::string Operation::name() const {
@@ -323,12 +324,16 @@ void Operation::completeIfFinished() {
       if (auto p = w.lock()) dependents.push_back(std::move(p));
     if (d_->inQueue) queue = d_->queue.lock();
   }
-  // Order: the completion block, then waiters, then the dependents, then the queue's bookkeeping.
+  // Order: the completion block, the queue's bookkeeping, waiters, then the dependents.
   if (completion) completion();
   completion = nullptr;
-  d_->cv.notify_all();
-  for (auto& dependent : dependents) dependent->didChange(OperationKey::Ready);
   if (queue) OperationQueueImpl::finished(queue, self);
+  {
+    std::lock_guard lock(d_->mutex);
+    d_->released = true;
+    d_->cv.notify_all();
+  }
+  for (auto& dependent : dependents) dependent->didChange(OperationKey::Ready);
 }
 
 // ---------------------------------------------------------------- BlockOperation

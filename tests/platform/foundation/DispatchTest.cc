@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
 #include <mutex>
 #include <vector>
 
@@ -8,6 +11,7 @@
 #include "platform/foundation/Error.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Thread.h"
+#include "platform/foundation/Timer.h"
 
 namespace {
 
@@ -80,6 +84,183 @@ TEST(DispatchConcurrent, BarrierWaitsForEarlierBlocksAndHoldsBackLaterOnes) {
   for (int i = 0; i < 4; ++i) EXPECT_EQ("before", log[static_cast<std::size_t>(i)]);
   EXPECT_EQ("barrier", log[4]);
   for (int i = 5; i < 9; ++i) EXPECT_EQ("after", log[static_cast<std::size_t>(i)]);
+}
+
+TEST(DispatchConcurrent, SyncReadsRunSideBySideWhileBarrierWritesRunAlone) {
+  // The listener-list pattern: changes as barrier blocks, reads as synchronous copies.
+  auto queue = DispatchQueue::makeConcurrent("test.listeners");
+  std::vector<int> listeners;
+  std::atomic<int> readers{0};
+  std::atomic<bool> writerOverlapped{false};
+  auto group = DispatchGroup::make();
+  for (int i = 0; i < 200; ++i) {
+    if (i % 10 == 0) {
+      queue->barrierAsync([&, i] {
+        if (readers.load() != 0) writerOverlapped = true;
+        listeners.push_back(i);
+      });
+    } else {
+      DispatchQueue::global()->async(group, [&] {
+        std::vector<int> copy;
+        queue->sync([&] {
+          ++readers;
+          copy = listeners;
+          --readers;
+        });
+        EXPECT_LE(copy.size(), 20u);
+      });
+    }
+  }
+  EXPECT_TRUE(group->wait(30));
+  queue->barrierSync([&] { EXPECT_EQ(20u, listeners.size()); });
+  EXPECT_FALSE(writerOverlapped.load());
+  // A barrier sync from inside the queue would wait for itself.
+  std::string name;
+  queue->sync([&] {
+    try {
+      queue->barrierSync([] {});
+    } catch (const Exception& e) {
+      name = e.name();
+    }
+  });
+  EXPECT_EQ(kDispatchDeadlockException, name);
+}
+
+TEST(DispatchQueueLife, AQueueMayBeReleasedFromInsideItsOwnBlock) {
+  auto queue = DispatchQueue::makeSerial("test.self.release");
+  std::weak_ptr<DispatchQueue> watch = queue;
+  auto done = DispatchSemaphore::make(0);
+  auto holder = std::make_shared<std::shared_ptr<DispatchQueue>>(queue);
+  queue.reset();
+  (*holder)->async([holder, done] {
+    holder->reset();  // the last reference outside the queue's own machinery
+    done->signal();
+  });
+  EXPECT_TRUE(done->wait(10));
+  // Nothing keeps it once the block finished.
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!watch.expired() && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+  EXPECT_TRUE(watch.expired());
+}
+
+TEST(DispatchSpecific, ValuesFollowTheQueueThroughNestedSyncs) {
+  static const char kKey = 0;
+  static const char kOther = 0;
+  auto outer = DispatchQueue::makeSerial("test.outer");
+  auto inner = DispatchQueue::makeSerial("test.inner");
+  outer->setSpecific(&kKey, std::make_shared<std::string>("outer"));
+  inner->setSpecific(&kOther, std::make_shared<std::string>("inner"));
+  std::string seenKey, seenOther;
+  bool outerCurrent = false;
+  outer->sync([&] {
+    inner->sync([&] {
+      seenKey = *std::static_pointer_cast<std::string>(DispatchQueue::currentSpecific(&kKey));
+      seenOther = *std::static_pointer_cast<std::string>(DispatchQueue::currentSpecific(&kOther));
+      outerCurrent = outer->isCurrent() && DispatchQueue::current() == inner;
+    });
+  });
+  EXPECT_EQ("outer", seenKey);
+  EXPECT_EQ("inner", seenOther);
+  EXPECT_TRUE(outerCurrent);
+  EXPECT_EQ(nullptr, DispatchQueue::currentSpecific(&kKey));
+  EXPECT_EQ(nullptr, DispatchQueue::current());
+  outer->setSpecific(&kKey, nullptr);
+  EXPECT_EQ(nullptr, outer->getSpecific(&kKey));
+}
+
+TEST(DispatchGroup, NotifyRunsOnceEveryMemberLeftAndOverLeavingRaises) {
+  auto group = DispatchGroup::make();
+  auto queue = DispatchQueue::makeSerial("test.group");
+  std::atomic<int> done{0};
+  auto gate = DispatchSemaphore::make(0);
+  for (int i = 0; i < 5; ++i) queue->async(group, [&] {
+    gate->wait();
+    ++done;
+  });
+  std::atomic<int> notifiedAt{-1};
+  auto notified = DispatchSemaphore::make(0);
+  group->notify(DispatchQueue::global(), [&] {
+    notifiedAt = done.load();
+    notified->signal();
+  });
+  EXPECT_FALSE(group->wait(0));
+  for (int i = 0; i < 5; ++i) gate->signal();
+  EXPECT_TRUE(notified->wait(10));
+  EXPECT_EQ(5, notifiedAt.load());
+  EXPECT_TRUE(group->wait());
+  EXPECT_THROW(group->leave(), Exception);
+}
+
+TEST(DispatchSemaphore, CountsUnitsAndWakesOneWaiterPerSignal) {
+  auto semaphore = DispatchSemaphore::make(2);
+  EXPECT_TRUE(semaphore->wait(0));
+  EXPECT_TRUE(semaphore->wait(0));
+  EXPECT_FALSE(semaphore->wait(0));
+  std::atomic<int> through{0};
+  std::vector<std::shared_ptr<Thread>> threads;
+  for (int i = 0; i < 3; ++i) threads.push_back(Thread::detach([&] {
+    semaphore->wait();
+    ++through;
+  }));
+  for (int i = 0; i < 3; ++i) semaphore->signal();
+  for (auto& t : threads) t->join();
+  EXPECT_EQ(3, through.load());
+  EXPECT_FALSE(semaphore->wait(0));
+}
+
+TEST(DispatchOnce, RunsExactlyOnceUnderConcurrentFirstCalls) {
+  DispatchOnceFlag flag;
+  std::atomic<int> runs{0};
+  auto group = DispatchGroup::make();
+  for (int i = 0; i < 16; ++i)
+    DispatchQueue::global()->async(group, [&] { dispatchOnce(flag, [&] { ++runs; }); });
+  group->wait();
+  EXPECT_EQ(1, runs.load());
+}
+
+TEST(DispatchAfter, BlocksRunInDateOrderOnTheirQueuesInVirtualTime) {
+  VirtualTimeScope time;
+  std::vector<std::string> log;
+  auto queue = DispatchQueue::makeSerial("test.after");
+  DispatchQueue::main()->after(3, [&] { log.push_back("main 3"); });
+  queue->after(1, [&] { log.push_back("serial 1"); });
+  queue->after(2, [&] {
+    log.push_back("serial 2");
+    queue->after(0.5, [&] { log.push_back("serial 2.5"); });
+  });
+  auto timer = Timer::scheduled(2.75, false, [&](Timer&) { log.push_back("timer 2.75"); });
+  time.advance(2.9);
+  EXPECT_EQ((std::vector<std::string>{"serial 1", "serial 2", "serial 2.5", "timer 2.75"}), log);
+  time.advance(0.1);
+  EXPECT_EQ("main 3", log.back());
+}
+
+TEST(DispatchMain, MainQueueGoesOnInsideANestedRunAndSyncFromAnotherThreadRunsOnMain) {
+  std::vector<int> order;
+  bool nestedDone = false;
+  DispatchQueue::main()->async([&] {
+    order.push_back(1);
+    // A blocking wait on the main thread turns the run loop; later main-queue blocks still run.
+    RunLoop::main()->spinUntil([&] { return nestedDone; }, 10);
+    order.push_back(4);
+  });
+  DispatchQueue::main()->async([&] { order.push_back(2); });
+  DispatchQueue::main()->async([&] {
+    order.push_back(3);
+    nestedDone = true;
+  });
+  RunLoop::main()->spinUntil([&] { return order.size() == 4; }, 10);
+  EXPECT_EQ((std::vector<int>{1, 2, 3, 4}), order);
+
+  std::atomic<bool> ranOnMain{false};
+  std::atomic<bool> returned{false};
+  auto worker = Thread::detach([&] {
+    DispatchQueue::main()->sync([&] { ranOnMain = Thread::isMainThread(); });
+    returned = true;
+  });
+  EXPECT_TRUE(RunLoop::main()->spinUntil([&] { return returned.load(); }, 10));
+  EXPECT_TRUE(ranOnMain.load());
+  worker->join();
 }
 
 }  // namespace
