@@ -2,7 +2,7 @@
 // raw with a statement prepared per call (the goal's baseline) and with one reused statement;
 // on tmpfs (/dev/shm) and on disk (the build's temporary folder); 10^4 and 10^5 rows; values of
 // 16 B, 1 KiB and 16 KiB. Prints ops/s per benchmark, then the ratios (raw ops/s over store ops/s:
-// how many times slower the store is).
+// how many times slower the store is), then the same from runs that take turns call by call.
 //
 //   bench_kvstore                                  everything (the 10^5 x 16 KiB files take 1.6 GB)
 //   bench_kvstore --benchmark_filter='rows:10000/' a subset
@@ -10,6 +10,7 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -116,6 +117,8 @@ class Dataset {
     }
     sqlite3_finalize(insert);
     sqlite3_exec(raw, "commit", nullptr, nullptr, nullptr);
+    // Let the population reach the disk now, not during the first measured fsyncs.
+    ::sync();
     sqlite3_prepare_v2(raw, kGetSql, -1, &getReused, nullptr);
     sqlite3_prepare_v2(raw, kPutSql, -1, &putReused, nullptr);
   }
@@ -219,36 +222,97 @@ void putRawReused(benchmark::State& state, Config c) {
   state.SetItemsProcessed(state.iterations());
 }
 
+// ---- the three side by side: each iteration runs one store call, one raw call with a prepared
+// statement and one with the reused statement, so that all three meet the same disk (whose fsync
+// times drift far more than the differences measured).
+
+template <bool kPut>
+void alternating(benchmark::State& state, Config c) {
+  Dataset& d = Dataset::get(c.medium, c.rows, c.bytes);
+  using Clock = std::chrono::steady_clock;
+  double seconds[3] = {0, 0, 0};
+  for (auto _ : state) {
+    const auto t0 = Clock::now();
+    if constexpr (kPut) {
+      if (!d.store->putString(d.value, d.nextId())) state.SkipWithError("put failed");
+    } else {
+      benchmark::DoNotOptimize(d.store->getStringById(d.nextId()));
+    }
+    const auto t1 = Clock::now();
+    sqlite3_stmt* statement = nullptr;
+    sqlite3_prepare_v2(d.raw, kPut ? kPutSql : kGetSql, -1, &statement, nullptr);
+    double date = 0;
+    if constexpr (kPut)
+      rawWrite(d, statement, d.nextId());
+    else
+      benchmark::DoNotOptimize(rawRead(statement, d.nextId(), &date));
+    sqlite3_finalize(statement);
+    const auto t2 = Clock::now();
+    if constexpr (kPut) {
+      rawWrite(d, d.putReused, d.nextId());
+      sqlite3_reset(d.putReused);
+    } else {
+      benchmark::DoNotOptimize(rawRead(d.getReused, d.nextId(), &date));
+      sqlite3_reset(d.getReused);
+    }
+    const auto t3 = Clock::now();
+    seconds[0] += std::chrono::duration<double>(t1 - t0).count();
+    seconds[1] += std::chrono::duration<double>(t2 - t1).count();
+    seconds[2] += std::chrono::duration<double>(t3 - t2).count();
+  }
+  const double n = static_cast<double>(state.iterations());
+  state.counters["store_ops"] = n / seconds[0];
+  state.counters["rawprep_ops"] = n / seconds[1];
+  state.counters["rawreuse_ops"] = n / seconds[2];
+}
+
 // Keeps ops/s per benchmark for the closing table.
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
-    for (const auto& run : runs)
-      if (run.run_type == Run::RT_Iteration && !run.error_occurred && run.real_accumulated_time > 0)
-        rates_[run.benchmark_name()] = static_cast<double>(run.iterations) / run.real_accumulated_time;
+    for (const auto& run : runs) {
+      if (run.run_type != Run::RT_Iteration || run.error_occurred || run.real_accumulated_time <= 0) continue;
+      rates_[run.benchmark_name()] = static_cast<double>(run.iterations) / run.real_accumulated_time;
+      auto counter = [&](const char* name) {
+        auto it = run.counters.find(name);
+        return it == run.counters.end() ? 0.0 : it->second.value;
+      };
+      if (run.counters.count("store_ops"))
+        sideBySide_[run.benchmark_name()] = {counter("store_ops"), counter("rawprep_ops"), counter("rawreuse_ops")};
+    }
   }
 
   void printRatios() const {
-    std::printf("\n%-34s %12s %12s %12s %10s %10s\n", "operation/medium/rows/bytes", "store ops/s", "raw-prep",
+    std::printf("\n%-44s %12s %12s %12s %10s %10s\n", "operation/medium/rows/bytes", "store ops/s", "raw-prep",
                 "raw-reuse", "prep/store", "reuse/store");
     for (const auto& [name, storeRate] : rates_) {
       const auto at = name.find("/store/");
       if (at == std::string::npos) continue;
       const std::string head = name.substr(0, at);
-      const std::string tail = name.substr(at + 7);
+      std::string tail = name.substr(at + 7);
+      if (tail.ends_with("/real_time")) tail.resize(tail.size() - 10);
       auto rate = [&](const char* kind) {
-        auto it = rates_.find(head + "/" + kind + "/" + tail);
+        auto it = rates_.find(head + "/" + kind + "/" + name.substr(at + 7));
         return it == rates_.end() ? 0.0 : it->second;
       };
       const double prepared = rate("raw-prepare"), reused = rate("raw-reuse");
-      std::printf("%-34s %12.0f %12.0f %12.0f %10.2f %10.2f\n", (head + "/" + tail).c_str(), storeRate, prepared,
+      std::printf("%-44s %12.0f %12.0f %12.0f %10.2f %10.2f\n", (head + "/" + tail).c_str(), storeRate, prepared,
                   reused, prepared / storeRate, reused / storeRate);
+    }
+    if (sideBySide_.empty()) return;
+    std::printf("\nside by side (each iteration runs all three)\n");
+    for (const auto& [name, r] : sideBySide_) {
+      std::string label = name;
+      if (label.ends_with("/real_time")) label.resize(label.size() - 10);
+      std::printf("%-44s %12.0f %12.0f %12.0f %10.2f %10.2f\n", label.c_str(), r[0], r[1], r[2], r[1] / r[0],
+                  r[2] / r[0]);
     }
   }
 
  private:
   std::map<std::string, double> rates_;
+  std::map<std::string, std::array<double, 3>> sideBySide_;
 };
 
 }  // namespace
@@ -269,6 +333,8 @@ int main(int argc, char** argv) {
         add("put/store/" + tail, putStore);
         add("put/raw-prepare/" + tail, putRawPrepared);
         add("put/raw-reuse/" + tail, putRawReused);
+        add("get/side-by-side/" + tail, alternating<false>);
+        add("put/side-by-side/" + tail, alternating<true>);
       }
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

@@ -2,6 +2,10 @@
 
 #include <limits>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "platform/foundation/Json.h"
 
 namespace kvstore {
@@ -9,11 +13,27 @@ namespace {
 
 // Text that the platform's writer puts between quotes as it stands: printable ASCII without '"',
 // '\' and '/' (which it writes as "\/").
+bool isPlainByte(unsigned char c) { return c >= 0x20 && c < 0x7f && c != '"' && c != '\\' && c != '/'; }
+
 bool isPlainJsonText(std::string_view text) {
-  for (char ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (c < 0x20 || c >= 0x7f || c == '"' || c == '\\' || c == '/') return false;
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t n = text.size();
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  // Sixteen bytes at a time: signed bytes below 0x20 are the control characters and everything
+  // from 0x80 up; the rest are compared one by one.
+  const __m128i space = _mm_set1_epi8(0x20), del = _mm_set1_epi8(0x7f), quote = _mm_set1_epi8('"'),
+                backslash = _mm_set1_epi8('\\'), slash = _mm_set1_epi8('/');
+  for (; i + 16 <= n; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    __m128i bad = _mm_or_si128(_mm_cmplt_epi8(v, space), _mm_cmpeq_epi8(v, del));
+    bad = _mm_or_si128(bad, _mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)));
+    bad = _mm_or_si128(bad, _mm_cmpeq_epi8(v, slash));
+    if (_mm_movemask_epi8(bad) != 0) return false;
   }
+#endif
+  for (; i < n; ++i)
+    if (!isPlainByte(p[i])) return false;
   return true;
 }
 

@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <mutex>
 
-#include "kvstore/SqDateFormatter.h"
 #include "kvstore/SqResultSet.h"
 #include "kvstore/SqStatement.h"
 #include "platform/foundation/Clock.h"
@@ -252,7 +251,7 @@ void SqDatabase::bindObject(const SqValue& value, int column, sqlite3_stmt* stat
     }
     case SqValue::Kind::Date:
       if (dateFormat_) {
-        std::string text = dateFormat_->stringFromDate(value.doubleValue());
+        std::string text = dateFormat_->string(value.doubleValue());
         sqlite3_bind_text64(statement, column, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
       } else {
         sqlite3_bind_double(statement, column, value.doubleValue());
@@ -553,18 +552,18 @@ void SqDatabase::warnInUse() {
 // ---------------------------------------------------------------------------------------------
 // Dates and keys
 
-std::shared_ptr<SqDateFormatter> SqDatabase::storeableDateFormat(std::string_view pattern) {
-  return std::make_shared<SqDateFormatter>(pattern, "en_US", "GMT");
+std::shared_ptr<pf::DateFormatter> SqDatabase::storeableDateFormat(std::string_view pattern) {
+  return std::make_shared<pf::DateFormatter>(std::string(pattern), "en_US", "GMT");
 }
 
 std::optional<double> SqDatabase::dateFromString(std::string_view text) const {
   if (!dateFormat_) return std::nullopt;
-  return dateFormat_->dateFromString(text);
+  return dateFormat_->date(text);
 }
 
 std::optional<std::string> SqDatabase::stringFromDate(double secondsSince1970) const {
   if (!dateFormat_) return std::nullopt;
-  return dateFormat_->stringFromDate(secondsSince1970);
+  return dateFormat_->string(secondsSince1970);
 }
 
 bool SqDatabase::setKey(std::string_view key) { return setKeyWithData(pf::toBytes(key)); }

@@ -24,6 +24,7 @@
 #include "kvstore/SqFormat.h"
 #include "kvstore/SqValue.h"
 #include "platform/foundation/Bytes.h"
+#include "platform/foundation/DateFormatter.h"
 #include "platform/foundation/Error.h"
 
 struct sqlite3;
@@ -35,7 +36,6 @@ namespace kvstore {
 
 class SqResultSet;
 class SqStatement;
-class SqDateFormatter;
 
 inline constexpr const char* kSqDatabaseErrorDomain = "SqDatabase";
 // The platform's general error domain (used by validateSQL only).
@@ -187,8 +187,8 @@ class SqDatabase : public std::enable_shared_from_this<SqDatabase> {
   void warnInUse();
 
   // ---- Dates: with a formatter installed dates bind and read as its text, otherwise as seconds.
-  static std::shared_ptr<SqDateFormatter> storeableDateFormat(std::string_view pattern);
-  void setDateFormat(std::shared_ptr<SqDateFormatter> format) { dateFormat_ = std::move(format); }
+  static std::shared_ptr<pf::DateFormatter> storeableDateFormat(std::string_view pattern);
+  void setDateFormat(std::shared_ptr<pf::DateFormatter> format) { dateFormat_ = std::move(format); }
   bool hasDateFormatter() const { return static_cast<bool>(dateFormat_); }
   std::optional<double> dateFromString(std::string_view text) const;
   std::optional<std::string> stringFromDate(double secondsSince1970) const;
@@ -309,7 +309,7 @@ class SqDatabase : public std::enable_shared_from_this<SqDatabase> {
   std::unique_ptr<StatementCache> cachedStatements_;
   std::vector<SqResultSet*> openResultSets_;
   std::list<FunctionBlock> openFunctions_;
-  std::shared_ptr<SqDateFormatter> dateFormat_;
+  std::shared_ptr<pf::DateFormatter> dateFormat_;
 };
 
 }  // namespace kvstore

@@ -7,8 +7,7 @@
 #include "kvstore/SqText.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Log.h"
-#include <cstdlib>
-#include <filesystem>
+#include "platform/foundation/Sandbox.h"
 
 namespace kvstore {
 
@@ -34,20 +33,7 @@ std::string prefixPattern(std::string_view prefix) {
   return pattern;
 }
 
-// TODO(sandbox): the platform's Library directory once it lands.
-std::string libraryDirectory() {
-  const char* home = std::getenv("HOME");
-  std::string directory = std::string(home ? home : ".") + "/Library";
-  std::error_code ec;
-  std::filesystem::create_directories(directory, ec);
-  return directory;
-}
-
-std::string libraryPath(std::string_view name) {
-  std::string directory = libraryDirectory();
-  if (!directory.empty() && directory.back() != '/') directory.push_back('/');
-  return directory + std::string(name);
-}
+std::string libraryPath(std::string_view name) { return (pf::Sandbox::library() / std::string(name)).string(); }
 
 }  // namespace
 
@@ -229,7 +215,12 @@ std::optional<pf::Value> TnqKeyValueStore::firstElement(NullableString objectId,
   if (!checkTableName(tableName)) return std::nullopt;
   auto item = readItem(objectId, tableName);
   if (!item) return std::nullopt;
-  if (auto plain = plainStringElement(item->first)) return pf::Value(std::string(*plain));
+  if (plainStringElement(item->first)) {
+    std::string& text = item->first;  // ["..."]: the string is the text without its first and last two
+    text.resize(text.size() - 2);
+    text.erase(0, 2);
+    return pf::Value(std::move(text));
+  }
   auto value = decodeJson(item->first);
   if (!value) {
     pf::logLine("ERROR, faild to prase to json");

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <thread>
 
 #include "kvstore/SqResultSet.h"
@@ -10,6 +9,7 @@
 #include "kvstore/TnqMemoryStore.h"
 #include "kvstore/TnqSqliteStore.h"
 #include "platform/foundation/Log.h"
+#include "platform/foundation/Sandbox.h"
 #include "support/TestSupport.h"
 
 namespace kvstore {
@@ -19,16 +19,12 @@ namespace {
 class KeyValueStoreLibTest : public testing::Test {
  protected:
   void SetUp() override {
-    if (const char* home = std::getenv("HOME")) savedHome_ = home;
-    setenv("HOME", home.path().c_str(), 1);
+    pf::Sandbox::setHome(home.path());
     KeyValueStoreLib::resetSharedInstanceForTesting();
   }
   void TearDown() override {
     KeyValueStoreLib::resetSharedInstanceForTesting();
-    if (savedHome_)
-      setenv("HOME", savedHome_->c_str(), 1);
-    else
-      unsetenv("HOME");
+    pf::Sandbox::setHome({});
   }
   std::shared_ptr<KeyValueStoreLib> loaded() {
     pf::LogCapture quiet;
@@ -38,9 +34,6 @@ class KeyValueStoreLibTest : public testing::Test {
   }
 
   fxtest::TempDir home;
-
- private:
-  std::optional<std::string> savedHome_;
 };
 
 TEST_F(KeyValueStoreLibTest, PagesKeepValuesInTheDatabaseAndInMemory) {

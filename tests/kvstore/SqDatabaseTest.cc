@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
-#include "kvstore/SqDateFormatter.h"
 #include "kvstore/SqResultSet.h"
 #include "kvstore/SqStatement.h"
 #include "platform/foundation/Log.h"

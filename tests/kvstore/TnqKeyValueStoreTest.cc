@@ -248,6 +248,15 @@ TEST(KeyValueJson, EncodesAndDecodesAsStored) {
   EXPECT_EQ(plainStringElement("[\"abc\"]"), "abc");
   EXPECT_EQ(plainStringElement("[\"a\",\"b\"]"), std::nullopt);
   EXPECT_EQ(plainStringElement("[\"a\\/b\"]"), std::nullopt);
+  // Long texts are checked in blocks: a byte that needs escaping is found wherever it is.
+  const std::string plain(100, 'p');
+  EXPECT_EQ(plainStringElement("[\"" + plain + "\"]"), plain);
+  for (std::size_t at : {0, 17, 33, 70, 99})
+    for (char bad : {'"', '\\', '/', '\x7f', '\x1f', '\x80', '\xff'}) {
+      std::string text = plain;
+      text[at] = bad;
+      EXPECT_EQ(plainStringElement("[\"" + text + "\"]"), std::nullopt) << at << " " << int(bad);
+    }
 }
 
 }  // namespace
