@@ -256,6 +256,23 @@ TEST(SqDatabase, CloseFinalizesLeakedStatementsAndOpenResultSets) {
   EXPECT_EQ(rs->parentDB(), nullptr);
 }
 
+TEST(SqDatabase, ACloseTheEngineRefusesStillLetsTheConnectionGo) {
+  auto source = openMemory();
+  auto target = openMemory();
+  ASSERT_TRUE(source->executeUpdate("create table t (a)"));
+  ASSERT_TRUE(source->executeUpdate("insert into t values (randomblob(5000))"));
+  // An unfinished backup keeps the engine from closing the source outright.
+  sqlite3_backup* backup = sqlite3_backup_init(target->sqliteHandle(), "main", source->sqliteHandle(), "main");
+  ASSERT_NE(backup, nullptr);
+  ASSERT_EQ(sqlite3_backup_step(backup, 1), SQLITE_OK);
+  pf::LogCapture log;
+  EXPECT_TRUE(source->close());
+  EXPECT_EQ(source->sqliteHandle(), nullptr);
+  EXPECT_TRUE(log.lines().empty());
+  // The engine frees the connection once the backup is done with it (the leak check sees it).
+  sqlite3_backup_finish(backup);
+}
+
 TEST(SqDatabase, ReentryFromAnSqlFunctionIsRefused) {
   auto db = openMemory();
   pf::LogCapture log;
