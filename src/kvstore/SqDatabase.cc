@@ -338,6 +338,26 @@ void SqDatabase::releaseStatement(sqlite3_stmt* statement, const std::shared_ptr
 // ---------------------------------------------------------------------------------------------
 // The query and update cores
 
+sqlite3_stmt* SqDatabase::acquireStatement(std::string_view sql, std::shared_ptr<SqStatement>& cached,
+                                           pf::Error* outError) {
+  if (cachedStatements_) {
+    cached = cachedStatementForQuery(sql);
+    if (cached) {
+      cached->reset();
+      if (sqlite3_stmt* statement = cached->statement()) return statement;
+    }
+  }
+  cached.reset();
+  sqlite3_stmt* statement = nullptr;
+  if (sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &statement, nullptr) != SQLITE_OK) {
+    logPrepareError(sql);
+    if (outError) *outError = errorWithMessage(lastErrorMessage());
+    sqlite3_finalize(statement);
+    return nullptr;
+  }
+  return statement;
+}
+
 std::shared_ptr<SqResultSet> SqDatabase::executeQueryCore(std::string_view sql, std::span<const SqValue> array,
                                                           const SqDictionary* dictionary) {
   if (!databaseExists()) return nullptr;
@@ -349,23 +369,10 @@ std::shared_ptr<SqResultSet> SqDatabase::executeQueryCore(std::string_view sql, 
   if (traceExecution_) pf::logLine(description() + " executeQuery: " + std::string(sql));
 
   std::shared_ptr<SqStatement> cached;
-  sqlite3_stmt* statement = nullptr;
-  if (cachedStatements_) {
-    cached = cachedStatementForQuery(sql);
-    if (cached) {
-      statement = cached->statement();
-      cached->reset();
-    }
-  }
+  sqlite3_stmt* statement = acquireStatement(sql, cached, nullptr);
   if (!statement) {
-    cached.reset();
-    const int rc = sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &statement, nullptr);
-    if (rc != SQLITE_OK) {
-      logPrepareError(sql);
-      sqlite3_finalize(statement);
-      isExecutingStatement_ = false;
-      return nullptr;
-    }
+    isExecutingStatement_ = false;
+    return nullptr;
   }
 
   // The result set steps later, after the caller's values may be gone: the engine copies them.
@@ -401,24 +408,10 @@ bool SqDatabase::executeUpdateCore(std::string_view sql, pf::Error* outError, st
   if (traceExecution_) pf::logLine(description() + " executeUpdate: " + std::string(sql));
 
   std::shared_ptr<SqStatement> cached;
-  sqlite3_stmt* statement = nullptr;
-  if (cachedStatements_) {
-    cached = cachedStatementForQuery(sql);
-    if (cached) {
-      statement = cached->statement();
-      cached->reset();
-    }
-  }
+  sqlite3_stmt* statement = acquireStatement(sql, cached, outError);
   if (!statement) {
-    cached.reset();
-    const int rc = sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &statement, nullptr);
-    if (rc != SQLITE_OK) {
-      logPrepareError(sql);
-      if (outError) *outError = errorWithMessage(lastErrorMessage());
-      sqlite3_finalize(statement);
-      isExecutingStatement_ = false;
-      return false;
-    }
+    isExecutingStatement_ = false;
+    return false;
   }
 
   // The statement is stepped before this call returns: the caller's values stay readable.

@@ -268,6 +268,9 @@ class SqDatabase : public std::enable_shared_from_this<SqDatabase> {
   int bindArguments(sqlite3_stmt* statement, std::span<const SqValue> array, const SqDictionary* dictionary,
                     bool copy);
   void logPrepareError(std::string_view sql);
+  // The cached statement for the SQL (reset), or a newly prepared one; nullptr after a failed
+  // prepare (logged, and described in outError when given).
+  sqlite3_stmt* acquireStatement(std::string_view sql, std::shared_ptr<SqStatement>& cached, pf::Error* outError);
   [[noreturn]] void crash(const std::string& text);
   void releaseStatement(sqlite3_stmt* statement, const std::shared_ptr<SqStatement>& cached);
   bool runSavePointStatement(std::string_view format, std::string_view name, pf::Error* outError);
