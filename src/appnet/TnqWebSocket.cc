@@ -1,0 +1,890 @@
+#include "appnet/TnqWebSocket.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "platform/foundation/Base64.h"
+#include "platform/foundation/Format.h"
+#include "platform/foundation/Text.h"
+#include "platform/foundation/Thread.h"
+#include "platform/security/Random.h"
+
+namespace appnet {
+
+namespace {
+
+constexpr std::size_t kReadChunk = 2048;
+constexpr std::size_t kCompactThreshold = 4096;
+constexpr const char* kInvalidText = "Text frames must be valid UTF-8";
+
+pf::Error makeError(const char* domain, std::int64_t code, const std::string& description) {
+  pf::Value info = pf::Value::object();
+  info[pf::kLocalizedDescriptionKey] = description;
+  return pf::Error(domain, code, std::move(info));
+}
+
+constexpr unsigned kAllStreamEvents = pf::kStreamEventOpenCompleted | pf::kStreamEventHasBytesAvailable |
+                                      pf::kStreamEventCanAcceptBytes | pf::kStreamEventErrorOccurred |
+                                      pf::kStreamEventEndEncountered;
+
+}  // namespace
+
+// ---------------------------------------------------------------- creation
+
+std::shared_ptr<pf::RunLoop> TnqWebSocket::Tnq_networkRunLoop() {
+  // One thread for the life of the process (never destroyed, so exit does not wait for it).
+  static const std::shared_ptr<pf::RunLoop> loop = [] {
+    auto* thread = new std::shared_ptr<pf::Thread>(pf::Thread::makeRunLoopThread("com.tnq.WsNet"));
+    return (*thread)->runLoop();
+  }();
+  return loop;
+}
+
+TnqWebSocket::TnqWebSocket(TnqWebSocketRequest request, WsURL url, std::vector<std::string> protocols,
+                           bool allowsUntrusted)
+    : request_(std::move(request)),
+      url_(std::move(url)),
+      requestedProtocols_(std::move(protocols)),
+      allowsUntrustedSSLCertificates_(allowsUntrusted),
+      secure_(url_.secure()) {}
+
+std::shared_ptr<TnqWebSocket> TnqWebSocket::initWithURLRequest(TnqWebSocketRequest request,
+                                                               std::vector<std::string> protocols,
+                                                               bool allowsUntrustedSSLCertificates) {
+  auto url = WsURL::parse(request.url);
+  if (!url) throw pf::Exception(pf::kInvalidArgumentException, "unsupported WebSocket URL: " + request.url);
+  std::shared_ptr<TnqWebSocket> socket(
+      new TnqWebSocket(std::move(request), std::move(*url), std::move(protocols), allowsUntrustedSSLCertificates));
+  socket->commonInit();
+  return socket;
+}
+
+std::shared_ptr<TnqWebSocket> TnqWebSocket::initWithURL(const std::string& url, std::vector<std::string> protocols,
+                                                        bool allowsUntrustedSSLCertificates) {
+  TnqWebSocketRequest request;
+  request.url = url;
+  return initWithURLRequest(std::move(request), std::move(protocols), allowsUntrustedSSLCertificates);
+}
+
+void TnqWebSocket::commonInit() {
+  workQueue_ = pf::DispatchQueue::makeSerial("com.tnq.websocket.work");
+  workQueue_->setSpecific(this, std::shared_ptr<void>(workQueue_.get(), [](void*) {}));
+  delegateDispatchQueue_ = pf::DispatchQueue::main();
+  streams_ = pf::SocketStream::pairToHost(url_.host, url_.effectivePort());
+  std::weak_ptr<TnqWebSocket> weak = weak_from_this();
+  auto client = [weak](pf::SocketStream& stream, pf::StreamEvent event) {
+    if (auto self = weak.lock()) self->onStreamEvent(stream, event);
+  };
+  streams_.input->setClient(kAllStreamEvents, client);
+  streams_.output->setClient(kAllStreamEvents, client);
+}
+
+TnqWebSocket::~TnqWebSocket() {
+  // The streams belong to the network thread: close them there.
+  auto streams = streams_;
+  std::vector<std::pair<std::shared_ptr<pf::RunLoop>, pf::RunLoopMode>> pairs(scheduledRunloops_.begin(),
+                                                                               scheduledRunloops_.end());
+  auto loop = pairs.empty() ? Tnq_networkRunLoop() : pairs.front().first;
+  loop->perform([streams, pairs] {
+    for (pf::SocketStream* s : {static_cast<pf::SocketStream*>(streams.input.get()),
+                                static_cast<pf::SocketStream*>(streams.output.get())}) {
+      if (!s) continue;
+      s->setClient(0, nullptr);
+      s->close();
+      for (const auto& [runLoop, mode] : pairs) s->unscheduleFromRunLoop(runLoop, mode);
+    }
+  });
+}
+
+// ---------------------------------------------------------------- properties
+
+void TnqWebSocket::setDelegate(std::weak_ptr<TnqWebSocketDelegate> delegate) {
+  std::lock_guard lock(mutex_);
+  delegate_ = std::move(delegate);
+}
+
+std::shared_ptr<TnqWebSocketDelegate> TnqWebSocket::delegate() const {
+  std::lock_guard lock(mutex_);
+  return delegate_.lock();
+}
+
+void TnqWebSocket::setDelegateDispatchQueue(std::shared_ptr<pf::DispatchQueue> queue) {
+  std::lock_guard lock(mutex_);
+  delegateDispatchQueue_ = queue ? std::move(queue) : pf::DispatchQueue::main();
+}
+
+void TnqWebSocket::setDelegateOperationQueue(std::shared_ptr<pf::OperationQueue> queue) {
+  std::lock_guard lock(mutex_);
+  delegateOperationQueue_ = std::move(queue);
+}
+
+void TnqWebSocket::setRequestCookies(std::vector<std::pair<std::string, std::string>> cookies) {
+  std::lock_guard lock(mutex_);
+  requestCookies_ = std::move(cookies);
+}
+
+void TnqWebSocket::setMaximumMessageSize(std::uint64_t bytes) { maximumMessageSize_ = bytes; }
+
+void TnqWebSocket::setReadyStateObserver(std::function<void(TnqReadyState)> observer) {
+  std::lock_guard lock(mutex_);
+  readyStateObserver_ = std::move(observer);
+}
+
+std::string TnqWebSocket::protocol() const {
+  std::lock_guard lock(mutex_);
+  return protocol_;
+}
+
+std::optional<WsHandshakeResponse> TnqWebSocket::receivedHTTPHeaders() const {
+  std::lock_guard lock(mutex_);
+  return receivedHTTPHeaders_;
+}
+
+void TnqWebSocket::scheduleInRunLoop(const std::shared_ptr<pf::RunLoop>& runLoop, const pf::RunLoopMode& mode) {
+  bool started;
+  {
+    std::lock_guard lock(mutex_);
+    scheduledRunloops_.insert({runLoop, mode});
+    started = opened_;
+  }
+  if (started) {
+    auto streams = streams_;
+    runLoop->perform([streams, runLoop, mode] {
+      streams.input->scheduleInRunLoop(runLoop, mode);
+      streams.output->scheduleInRunLoop(runLoop, mode);
+    });
+  }
+}
+
+void TnqWebSocket::unscheduleFromRunLoop(const std::shared_ptr<pf::RunLoop>& runLoop, const pf::RunLoopMode& mode) {
+  {
+    std::lock_guard lock(mutex_);
+    scheduledRunloops_.erase({runLoop, mode});
+  }
+  auto streams = streams_;
+  runLoop->perform([streams, runLoop, mode] {
+    streams.input->unscheduleFromRunLoop(runLoop, mode);
+    streams.output->unscheduleFromRunLoop(runLoop, mode);
+  });
+}
+
+// ---------------------------------------------------------------- opening
+
+void TnqWebSocket::open() {
+  std::shared_ptr<pf::RunLoop> loop;
+  std::vector<std::pair<std::shared_ptr<pf::RunLoop>, pf::RunLoopMode>> pairs;
+  {
+    std::lock_guard lock(mutex_);
+    if (opened_) throw pf::Exception(pf::kInternalInconsistencyException, "a WebSocket is opened once");
+    opened_ = true;
+    selfRetain_ = shared_from_this();
+    if (scheduledRunloops_.empty()) scheduledRunloops_.insert({Tnq_networkRunLoop(), pf::kDefaultRunLoopMode});
+    pairs.assign(scheduledRunloops_.begin(), scheduledRunloops_.end());
+    loop = pairs.front().first;
+  }
+  std::weak_ptr<TnqWebSocket> weak = weak_from_this();
+  if (request_.timeoutInterval > 0) {
+    pf::DispatchQueue::main()->after(request_.timeoutInterval, [weak] {
+      auto self = weak.lock();
+      if (self && self->readyState() == TnqReadyState::Connecting)
+        self->onWorkQueue([self] {
+          if (self->readyState() == TnqReadyState::Connecting)
+            self->failWithError(makeError(kTnqWebSocketTimeoutErrorDomain, 504, "Timeout Connecting to Server"));
+        });
+    });
+  }
+  auto self = shared_from_this();
+  loop->perform([self, pairs] {
+    if (self->secure_) {
+      pf::TlsSettings tls;
+      // The chain and the host name are verified unless untrusted certificates were asked for, or
+      // certificates are pinned (then the pins decide).
+      tls.validatesCertificateChain =
+          !self->allowsUntrustedSSLCertificates_ && self->request_.pinnedCertificates.empty();
+      self->streams_.output->setTlsSettings(tls);
+    }
+    for (const auto& [runLoop, mode] : pairs) {
+      self->streams_.input->scheduleInRunLoop(runLoop, mode);
+      self->streams_.output->scheduleInRunLoop(runLoop, mode);
+    }
+    self->streams_.output->open();
+    self->streams_.input->open();
+  });
+}
+
+template <typename F>
+void TnqWebSocket::onWorkQueue(F&& block) {
+  std::weak_ptr<TnqWebSocket> weak = weak_from_this();
+  workQueue_->async([weak, b = std::forward<F>(block)]() mutable {
+    if (auto self = weak.lock()) b();
+  });
+}
+
+// ---------------------------------------------------------------- network thread
+
+bool TnqWebSocket::checkPinnedCertificates(pf::SocketStream& stream) {
+  for (const pf::Bytes& der : stream.peerCertificateChain()) {
+    for (const pf::Certificate& pinned : request_.pinnedCertificates) {
+      if (pinned.der() == der) {
+        pinnedCertFound_ = true;
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+void TnqWebSocket::onStreamEvent(pf::SocketStream& stream, pf::StreamEvent event) {
+  const bool fromInput = stream.isReadStream();
+  if (secure_ && !pinnedCertFound_ && !request_.pinnedCertificates.empty() &&
+      (event == pf::kStreamEventHasBytesAvailable || event == pf::kStreamEventCanAcceptBytes)) {
+    if (!checkPinnedCertificates(stream)) {
+      onWorkQueue([this] { failWithError(makeError(kTnqWebSocketCertificateErrorDomain, 23556, "Invalid server cert")); });
+      return;
+    }
+    if (!fromInput) onWorkQueue([this] { didConnect(); });
+  }
+  switch (event) {
+    case pf::kStreamEventOpenCompleted:
+      onWorkQueue([this, fromInput] {
+        if (readyState() > TnqReadyState::Open) return;
+        if ((!secure_ || request_.pinnedCertificates.empty()) && readyState() == TnqReadyState::Connecting &&
+            fromInput)
+          didConnect();
+        pumpScanner();
+      });
+      netPumpWriting();
+      break;
+    case pf::kStreamEventHasBytesAvailable: {
+      pf::Bytes chunk;
+      std::optional<pf::Error> error;
+      auto& input = *streams_.input;
+      while (input.hasBytesAvailable()) {
+        const std::size_t old = chunk.size();
+        chunk.resize(old + kReadChunk);
+        const long n = input.read(chunk.data() + old, kReadChunk);
+        chunk.resize(old + static_cast<std::size_t>(std::max(n, 0L)));
+        if (n < 0) error = input.error().toError();
+        if (n < static_cast<long>(kReadChunk)) break;
+      }
+      onWorkQueue([this, chunk = std::move(chunk), error]() mutable {
+        appendReadBytes(std::move(chunk));
+        if (error) failWithError(*error);
+      });
+      break;
+    }
+    case pf::kStreamEventCanAcceptBytes:
+      netPumpWriting();
+      break;
+    case pf::kStreamEventErrorOccurred: {
+      auto error = stream.error().toError().value_or(makeError(pf::kPosixErrorDomain, 5, "stream error"));
+      onWorkQueue([this, error] {
+        failWithError(error);
+        readBuffer_.clear();
+        readBufferOffset_ = 0;
+      });
+      break;
+    }
+    case pf::kStreamEventEndEncountered: {
+      std::optional<pf::Error> error;
+      if (stream.status() == pf::StreamStatus::Error) error = stream.error().toError();
+      onWorkQueue([this, error] { streamEnded(error); });
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+void TnqWebSocket::netWrite(pf::Bytes bytes) {
+  if (netCloseWhenFinishedWriting_) return;
+  if (outputBufferOffset_ == outputBuffer_.size()) {
+    outputBuffer_ = std::move(bytes);
+    outputBufferOffset_ = 0;
+  } else {
+    outputBuffer_.insert(outputBuffer_.end(), bytes.begin(), bytes.end());
+  }
+  netPumpWriting();
+}
+
+void TnqWebSocket::netCloseWhenFinished() {
+  netCloseWhenFinishedWriting_ = true;
+  netPumpWriting();
+}
+
+void TnqWebSocket::netPumpWriting() {
+  auto& output = *streams_.output;
+  while (outputBufferOffset_ < outputBuffer_.size() && output.hasSpaceAvailable()) {
+    const long n = output.write(outputBuffer_.data() + outputBufferOffset_, outputBuffer_.size() - outputBufferOffset_);
+    if (n < 0) {
+      if (netCloseWhenFinishedWriting_) {
+        // Closing anyway: what could not be written is dropped.
+        outputBufferOffset_ = outputBuffer_.size();
+        break;
+      }
+      onWorkQueue([this] { failWithError(makeError(kTnqWebSocketErrorDomain, 2145, "Error writing to stream")); });
+      return;
+    }
+    outputBufferOffset_ += static_cast<std::size_t>(n);
+  }
+  if (outputBufferOffset_ == outputBuffer_.size()) {
+    outputBuffer_.clear();
+    outputBufferOffset_ = 0;
+  } else if (outputBufferOffset_ > kCompactThreshold && outputBufferOffset_ > outputBuffer_.size() / 2) {
+    outputBuffer_.erase(outputBuffer_.begin(), outputBuffer_.begin() + static_cast<long>(outputBufferOffset_));
+    outputBufferOffset_ = 0;
+  }
+  const auto inputStatus = streams_.input->status();
+  if (netCloseWhenFinishedWriting_ && outputBuffer_.empty() && inputStatus != pf::StreamStatus::NotOpen &&
+      inputStatus != pf::StreamStatus::Closed && !sentClose_.exchange(true)) {
+    netCloseStreams();
+    onWorkQueue([this] {
+      reportClose();
+      scheduleCleanup();
+    });
+  }
+}
+
+void TnqWebSocket::netCloseStreams() {
+  std::vector<std::pair<std::shared_ptr<pf::RunLoop>, pf::RunLoopMode>> pairs;
+  {
+    std::lock_guard lock(mutex_);
+    pairs.assign(scheduledRunloops_.begin(), scheduledRunloops_.end());
+  }
+  for (pf::SocketStream* s : {static_cast<pf::SocketStream*>(streams_.input.get()),
+                              static_cast<pf::SocketStream*>(streams_.output.get())}) {
+    s->close();
+    for (const auto& [runLoop, mode] : pairs) s->unscheduleFromRunLoop(runLoop, mode);
+  }
+}
+
+// ---------------------------------------------------------------- handshake (work queue)
+
+void TnqWebSocket::didConnect() {
+  if (!secKey_.empty()) return;  // the request goes out once
+  WsHeaderFields fields;
+  const std::string host = url_.hostForHeader();
+  fields.set("Host", url_.port ? host + ":" + std::to_string(*url_.port) : host);
+  secKey_ = pf::base64Encode(pf::randomBytes(16));
+  std::vector<std::pair<std::string, std::string>> cookies;
+  {
+    std::lock_guard lock(mutex_);
+    cookies = requestCookies_;
+  }
+  std::string cookieLine;
+  for (const auto& [name, value] : cookies) {
+    if (name.empty() || value.empty()) continue;
+    if (!cookieLine.empty()) cookieLine += "; ";
+    cookieLine += name + "=" + value;
+  }
+  if (!cookieLine.empty()) fields.set("Cookie", cookieLine);
+  if (!url_.user.empty() && !url_.password.empty()) {
+    basicAuthorizationString_ = "Basic " + pf::base64Encode(url_.user + ":" + url_.password);
+    fields.set("Authorization", basicAuthorizationString_);
+  }
+  fields.set("Upgrade", "websocket");
+  fields.set("Connection", "Upgrade");
+  fields.set("Sec-WebSocket-Key", secKey_);
+  fields.set("Sec-WebSocket-Version", std::to_string(webSocketVersion_));
+  fields.set("Origin", url_.origin());
+  if (!requestedProtocols_.empty()) fields.set("Sec-WebSocket-Protocol", pf::joinText(requestedProtocols_, ", "));
+  for (const auto& [name, value] : request_.headers) fields.set(name, value);
+  const std::string text = serializeUpgradeRequest(url_, fields);
+  writeData(pf::Bytes(text.begin(), text.end()));
+  readHTTPHeader();
+}
+
+void TnqWebSocket::readHTTPHeader() {
+  addConsumerWithScanner(
+      [](std::span<const std::uint8_t> bytes) -> std::size_t {
+        const std::size_t end = scanHeaderEnd(bytes.first(std::min(bytes.size(), kMaxHandshakeResponse + 1)));
+        // An answer header beyond the limit is taken whole and refused by the parser.
+        if (end == 0 && bytes.size() > kMaxHandshakeResponse) return bytes.size();
+        return end;
+      },
+      [](TnqWebSocket& socket, pf::Bytes bytes) {
+        auto response = WsHandshakeResponse::parse(bytes);
+        if (!response) {
+          socket.failWithError(makeError(kTnqWebSocketErrorDomain, 2133, "Invalid HTTP upgrade response"));
+          return;
+        }
+        {
+          std::lock_guard lock(socket.mutex_);
+          socket.receivedHTTPHeaders_ = std::move(*response);
+        }
+        socket.httpHeadersDidFinish();
+      });
+}
+
+void TnqWebSocket::httpHeadersDidFinish() {
+  // An answer completing after close was asked for while connecting is ignored.
+  if (readyState() != TnqReadyState::Connecting) return;
+  WsHandshakeResponse response;
+  {
+    std::lock_guard lock(mutex_);
+    response = *receivedHTTPHeaders_;
+  }
+  if (response.statusCode >= 400) {
+    auto error = makeError(kTnqWebSocketErrorDomain, 2132,
+                           pf::format("received bad response code from server %ld", static_cast<long>(response.statusCode)));
+    error.userInfo[kTnqHTTPResponseStatusCodeKey] = response.statusCode;
+    failWithError(error);
+    return;
+  }
+  const auto accept = response.headers.get("Sec-WebSocket-Accept");
+  if (!accept || *accept != webSocketAcceptFor(secKey_)) {
+    failWithError(makeError(kTnqWebSocketErrorDomain, 2133, "Invalid Sec-WebSocket-Accept response"));
+    return;
+  }
+  if (const auto chosen = response.headers.get("Sec-WebSocket-Protocol")) {
+    if (std::find(requestedProtocols_.begin(), requestedProtocols_.end(), *chosen) == requestedProtocols_.end()) {
+      failWithError(makeError(kTnqWebSocketErrorDomain, 2133, "Server specified Sec-WebSocket-Protocol that wasn't requested"));
+      return;
+    }
+    std::lock_guard lock(mutex_);
+    protocol_ = *chosen;
+  }
+  setReadyState(TnqReadyState::Open);
+  deliver([](TnqWebSocketDelegate& d, const std::shared_ptr<TnqWebSocket>& s) { d.webSocketDidOpen(s); });
+  readFrameNew();
+}
+
+// ---------------------------------------------------------------- reading (work queue)
+
+void TnqWebSocket::appendReadBytes(pf::Bytes bytes) {
+  if (bytes.empty()) return;
+  if (readBufferOffset_ == readBuffer_.size()) {
+    readBuffer_ = std::move(bytes);
+    readBufferOffset_ = 0;
+  } else {
+    readBuffer_.insert(readBuffer_.end(), bytes.begin(), bytes.end());
+  }
+  pumpScanner();
+}
+
+void TnqWebSocket::addConsumerWithScanner(TnqIOConsumer::Scanner scanner, TnqIOConsumer::Handler handler) {
+  consumers_.push_back(consumerPool_.consumerWithScanner(std::move(scanner), std::move(handler), 0, false, false));
+  pumpScanner();
+}
+
+void TnqWebSocket::addConsumerWithDataLength(std::uint64_t length, TnqIOConsumer::Handler handler,
+                                             bool readToCurrentFrame, bool unmaskBytes) {
+  consumers_.push_back(
+      consumerPool_.consumerWithScanner(nullptr, std::move(handler), length, readToCurrentFrame, unmaskBytes));
+  pumpScanner();
+}
+
+void TnqWebSocket::pumpScanner() {
+  if (isPumping_) return;
+  isPumping_ = true;
+  while (innerPumpScanner()) {
+  }
+  isPumping_ = false;
+}
+
+bool TnqWebSocket::innerPumpScanner() {
+  if (readingStopped_ || readyState() == TnqReadyState::Closed || consumers_.empty()) return false;
+  const std::size_t available = readBuffer_.size() - readBufferOffset_;
+  if (available == 0) return false;
+  auto consumer = consumers_.front();
+  std::size_t taken = 0;
+  if (consumer->consumer()) {
+    taken = consumer->consumer()(std::span<const std::uint8_t>(readBuffer_.data() + readBufferOffset_, available));
+  } else if (available >= consumer->bytesNeeded()) {
+    taken = static_cast<std::size_t>(consumer->bytesNeeded());
+  } else if (consumer->readToCurrentFrame()) {
+    taken = available;
+  }
+  if (taken == 0) return false;
+  const std::uint8_t* source = readBuffer_.data() + readBufferOffset_;
+
+  if (consumer->readToCurrentFrame()) {
+    const std::size_t start = currentFrameData_.size();
+    currentFrameData_.insert(currentFrameData_.end(), source, source + taken);
+    readBufferOffset_ += taken;
+    if (consumer->unmaskBytes())
+      ws::applyMask(currentFrameData_.data() + start, taken, currentReadMaskKey_, currentReadMaskOffset_);
+    ++readOpCount_;
+    if (currentFrameOpcode_ == ws::kOpText && !currentFrameData_.empty()) {
+      const auto valid = ws::scanUtf8(currentFrameData_, currentStringScanPosition_);
+      if (!valid) {
+        closeForFault(ws::kCloseInvalidText, kInvalidText);
+        return false;
+      }
+      currentStringScanPosition_ = *valid;
+    }
+    consumer->setBytesNeeded(consumer->bytesNeeded() - taken);
+    if (consumer->bytesNeeded() == 0) {
+      consumers_.pop_front();
+      auto handler = consumer->handler();
+      consumerPool_.returnConsumer(consumer);
+      handler(*this, {});
+    }
+  } else {
+    pf::Bytes bytes(source, source + taken);
+    readBufferOffset_ += taken;
+    if (consumer->unmaskBytes()) ws::applyMask(bytes.data(), bytes.size(), currentReadMaskKey_, currentReadMaskOffset_);
+    consumers_.pop_front();
+    auto handler = consumer->handler();
+    consumerPool_.returnConsumer(consumer);
+    handler(*this, std::move(bytes));
+  }
+  if (readBufferOffset_ == readBuffer_.size()) {
+    readBuffer_.clear();
+    readBufferOffset_ = 0;
+  } else if (readBufferOffset_ > kCompactThreshold && readBufferOffset_ > readBuffer_.size() / 2) {
+    readBuffer_.erase(readBuffer_.begin(), readBuffer_.begin() + static_cast<long>(readBufferOffset_));
+    readBufferOffset_ = 0;
+  }
+  return true;
+}
+
+void TnqWebSocket::readFrameNew() {
+  currentFrameData_.clear();
+  currentFrameOpcode_ = 0;
+  currentFrameCount_ = 0;
+  readOpCount_ = 0;
+  currentStringScanPosition_ = 0;
+  readFrameContinue();
+}
+
+void TnqWebSocket::readFrameContinue() {
+  if ((currentFrameCount_ == 0) != (currentFrameOpcode_ == 0))
+    throw pf::Exception(pf::kInternalInconsistencyException, "frame count and opcode disagree");
+  addConsumerWithDataLength(
+      2,
+      [](TnqWebSocket& socket, pf::Bytes bytes) {
+        ws::FrameHeader header = ws::parseHeaderStart(bytes[0], bytes[1]);
+        if (header.rsv) return socket.closeWithProtocolError("Server used RSV bits");
+        if (!ws::isControlOpcode(header.opcode)) {
+          if (header.opcode != ws::kOpContinuation && socket.currentFrameCount_ > 0)
+            return socket.closeWithProtocolError("all data frames after the initial data frame must have opcode 0");
+          if (header.opcode == ws::kOpContinuation && socket.currentFrameCount_ == 0)
+            return socket.closeWithProtocolError("cannot continue a message");
+          if (header.opcode == ws::kOpContinuation) header.opcode = socket.currentFrameOpcode_;
+        }
+        if (header.masked) return socket.closeWithProtocolError("Client must receive unmasked data");
+        const std::uint8_t byte1 = bytes[1];
+        const std::size_t extra = ws::extraHeaderLength(byte1);
+        if (extra == 0) return socket.handleFrameHeader(header);
+        socket.addConsumerWithDataLength(
+            extra,
+            [header, byte1](TnqWebSocket& s, pf::Bytes rest) mutable {
+              ws::parseHeaderRest(header, byte1, rest);
+              s.handleFrameHeader(header);
+            },
+            false, false);
+      },
+      false, false);
+}
+
+void TnqWebSocket::handleFrameHeader(const ws::FrameHeader& header) {
+  if (readyState() == TnqReadyState::Closed) return;
+  const bool control = ws::isControlOpcode(header.opcode);
+  if (!ws::isKnownOpcode(header.opcode))
+    return closeWithProtocolError(pf::format("Unknown opcode %ld", static_cast<long>(header.opcode)));
+  if (control && !header.fin) return closeWithProtocolError("Fragmented control frames not allowed");
+  if (control && header.payloadLength > ws::kMaxControlPayload)
+    return closeWithProtocolError("Control frames cannot have payloads larger than 126 bytes");
+  if (!control) {
+    const std::uint64_t limit = maximumMessageSize_.load();
+    if (header.payloadLength > limit || currentFrameData_.size() > limit - header.payloadLength)
+      return closeForFault(ws::kCloseMessageTooBig, "Message too big");
+    currentFrameOpcode_ = header.opcode;
+    ++currentFrameCount_;
+  }
+  if (header.masked) std::memcpy(currentReadMaskKey_, header.maskKey, 4);
+  const std::uint8_t opcode = header.opcode;
+  const bool fin = header.fin;
+  if (header.payloadLength > 0) {
+    if (control) {
+      addConsumerWithDataLength(
+          header.payloadLength,
+          [opcode](TnqWebSocket& s, pf::Bytes bytes) { s.handleFrameWithData(std::move(bytes), opcode); }, false,
+          header.masked);
+    } else {
+      addConsumerWithDataLength(
+          header.payloadLength,
+          [opcode, fin](TnqWebSocket& s, pf::Bytes) {
+            if (fin)
+              s.handleFrameWithData(std::move(s.currentFrameData_), opcode);
+            else
+              s.readFrameContinue();
+          },
+          true, header.masked);
+    }
+  } else if (control) {
+    handleFrameWithData({}, opcode);
+  } else if (fin) {
+    handleFrameWithData(std::move(currentFrameData_), opcode);
+  } else {
+    readFrameContinue();
+  }
+}
+
+void TnqWebSocket::handleFrameWithData(pf::Bytes data, std::uint8_t opcode) {
+  const bool control = ws::isControlOpcode(opcode);
+  // A text message is whole only when no cut-off character is left at its end.
+  const bool textComplete = opcode != ws::kOpText || currentStringScanPosition_ == data.size();
+  if (control)
+    readFrameContinue();
+  else
+    readFrameNew();
+  switch (opcode) {
+    case ws::kOpText:
+      if (!textComplete) return closeForFault(ws::kCloseInvalidText, kInvalidText);
+      handleMessage(std::string(data.begin(), data.end()));
+      break;
+    case ws::kOpBinary:
+      handleMessage(std::move(data));
+      break;
+    case ws::kOpClose:
+      handleCloseWithData(data);
+      break;
+    case ws::kOpPing:
+      handlePing(std::move(data));
+      break;
+    case ws::kOpPong:
+      deliver([data = std::move(data)](TnqWebSocketDelegate& d, const std::shared_ptr<TnqWebSocket>& s) {
+        d.webSocketDidReceivePong(s, data);
+      });
+      break;
+    default:
+      closeWithProtocolError(pf::format("Unknown opcode %ld", static_cast<long>(opcode)));
+  }
+}
+
+void TnqWebSocket::handleMessage(TnqWebSocketMessage message) {
+  deliver([message = std::move(message)](TnqWebSocketDelegate& d, const std::shared_ptr<TnqWebSocket>& s) {
+    d.webSocketDidReceiveMessage(s, message);
+  });
+}
+
+void TnqWebSocket::handlePing(pf::Bytes data) {
+  // The answer goes back through the delegate queue so that it follows the callbacks before it.
+  std::weak_ptr<TnqWebSocket> weak = weak_from_this();
+  auto block = [weak, data = std::move(data)] {
+    if (auto self = weak.lock()) self->onWorkQueue([self, data] { self->sendFrame(ws::kOpPong, data); });
+  };
+  std::shared_ptr<pf::OperationQueue> operationQueue;
+  std::shared_ptr<pf::DispatchQueue> dispatchQueue;
+  {
+    std::lock_guard lock(mutex_);
+    operationQueue = delegateOperationQueue_;
+    dispatchQueue = delegateDispatchQueue_;
+  }
+  if (operationQueue)
+    operationQueue->addOperation(std::function<void()>(block));
+  else
+    dispatchQueue->async(block);
+}
+
+void TnqWebSocket::handleCloseWithData(const pf::Bytes& data) {
+  if (data.size() == 1) return closeWithProtocolError("Payload for close must be larger than 2 bytes");
+  if (data.size() >= 2) {
+    const int code = (data[0] << 8) | data[1];
+    if (!ws::isValidCloseCode(code)) return closeWithProtocolError(pf::format("Cannot have close code of %d", code));
+    std::span<const std::uint8_t> reason(data.data() + 2, data.size() - 2);
+    if (!ws::isValidUtf8(reason)) return closeWithProtocolError("Close reason MUST be valid UTF-8");
+    closeCode_ = code;
+    closeReason_.assign(reason.begin(), reason.end());
+  } else {
+    closeCode_ = ws::kCloseNoStatus;
+  }
+  // Nothing after a close frame is read.
+  readingStopped_ = true;
+  if (readyState() == TnqReadyState::Open) closeOnWorkQueue(ws::kCloseNormal, {});
+  closeConnection();
+}
+
+// ---------------------------------------------------------------- writing and closing (work queue)
+
+void TnqWebSocket::writeData(pf::Bytes bytes) {
+  if (closeWhenFinishedWriting_) return;
+  std::weak_ptr<TnqWebSocket> weak = weak_from_this();
+  std::shared_ptr<pf::RunLoop> loop;
+  {
+    std::lock_guard lock(mutex_);
+    loop = scheduledRunloops_.empty() ? Tnq_networkRunLoop() : scheduledRunloops_.begin()->first;
+  }
+  loop->perform([weak, bytes = std::move(bytes)]() mutable {
+    if (auto self = weak.lock()) self->netWrite(std::move(bytes));
+  });
+}
+
+void TnqWebSocket::sendFrame(std::uint8_t opcode, std::span<const std::uint8_t> payload) {
+  std::uint8_t key[4];
+  pf::fillRandomBytes(key);
+  pf::Bytes frame;
+  try {
+    ws::appendClientFrame(frame, opcode, payload, key);
+  } catch (const std::bad_alloc&) {
+    closeOnWorkQueue(ws::kCloseMessageTooBig, "Message too big");
+    return;
+  }
+  writeData(std::move(frame));
+}
+
+bool TnqWebSocket::send(const TnqWebSocketMessage& message) {
+  if (readyState() != TnqReadyState::Open) return false;
+  onWorkQueue([this, message] {
+    if (readyState() != TnqReadyState::Open) return;
+    if (const auto* text = std::get_if<std::string>(&message))
+      sendFrame(ws::kOpText, std::span(reinterpret_cast<const std::uint8_t*>(text->data()), text->size()));
+    else
+      sendFrame(ws::kOpBinary, std::get<pf::Bytes>(message));
+  });
+  return true;
+}
+
+bool TnqWebSocket::sendPing(const pf::Bytes& payload) {
+  if (readyState() != TnqReadyState::Open || payload.size() > ws::kMaxControlPayload) return false;
+  onWorkQueue([this, payload] {
+    if (readyState() == TnqReadyState::Open) sendFrame(ws::kOpPing, payload);
+  });
+  return true;
+}
+
+void TnqWebSocket::close() { closeWithCode(ws::kCloseNormal, {}); }
+
+void TnqWebSocket::closeWithCode(int code, const std::string& reason) {
+  onWorkQueue([this, code, reason] { closeOnWorkQueue(code, reason); });
+}
+
+void TnqWebSocket::closeOnWorkQueue(int code, const std::string& reason) {
+  const TnqReadyState state = readyState();
+  if (state == TnqReadyState::Closing || state == TnqReadyState::Closed) return;
+  setReadyState(TnqReadyState::Closing);
+  if (state == TnqReadyState::Connecting) {
+    closeConnection();
+    return;
+  }
+  sendFrame(ws::kOpClose, ws::closePayload(code, reason));
+}
+
+void TnqWebSocket::closeWithProtocolError(const std::string& message) { closeForFault(ws::kCloseProtocolError, message); }
+
+void TnqWebSocket::closeForFault(int code, const std::string& reason) {
+  readingStopped_ = true;
+  if (!faultClose_) faultClose_ = std::make_pair(code, ws::truncateUtf8(reason));
+  closeOnWorkQueue(code, reason);
+  closeConnection();
+}
+
+void TnqWebSocket::closeConnection() {
+  if (closeWhenFinishedWriting_) return;
+  closeWhenFinishedWriting_ = true;
+  std::weak_ptr<TnqWebSocket> weak = weak_from_this();
+  std::shared_ptr<pf::RunLoop> loop;
+  {
+    std::lock_guard lock(mutex_);
+    loop = scheduledRunloops_.empty() ? Tnq_networkRunLoop() : scheduledRunloops_.begin()->first;
+  }
+  loop->perform([weak] {
+    if (auto self = weak.lock()) self->netCloseWhenFinished();
+  });
+}
+
+void TnqWebSocket::reportClose() {
+  if (failed_) return;
+  if (faultClose_) {
+    const auto [code, reason] = *faultClose_;
+    deliver([code, reason](TnqWebSocketDelegate& d, const std::shared_ptr<TnqWebSocket>& s) {
+      d.webSocketDidCloseWithCode(s, code, reason, false);
+    });
+  } else {
+    deliver([code = closeCode_, reason = closeReason_](TnqWebSocketDelegate& d, const std::shared_ptr<TnqWebSocket>& s) {
+      d.webSocketDidCloseWithCode(s, code, reason, true);
+    });
+  }
+}
+
+void TnqWebSocket::streamEnded(std::optional<pf::Error> streamError) {
+  pumpScanner();
+  if (streamError) {
+    failWithError(*streamError);
+    return;
+  }
+  if (readyState() != TnqReadyState::Closed) {
+    setReadyState(TnqReadyState::Closed);
+    scheduleCleanup();
+  }
+  // When the socket already decided to close, the writer reports how it ended.
+  if (closeWhenFinishedWriting_) return;
+  if (!failed_ && !sentClose_.exchange(true)) {
+    deliver([](TnqWebSocketDelegate& d, const std::shared_ptr<TnqWebSocket>& s) {
+      d.webSocketDidCloseWithCode(s, ws::kCloseGoingAway, "Stream end encountered", false);
+    });
+  }
+}
+
+void TnqWebSocket::failWithError(pf::Error error) {
+  if (readyState() == TnqReadyState::Closed) return;
+  failed_ = true;
+  deliver([error](TnqWebSocketDelegate& d, const std::shared_ptr<TnqWebSocket>& s) { d.webSocketDidFailWithError(s, error); });
+  setReadyState(TnqReadyState::Closed);
+  closeConnection();
+  scheduleCleanup();
+}
+
+void TnqWebSocket::setReadyState(TnqReadyState state) {
+  TnqReadyState current = readyState_.load();
+  // The state only ever moves forward.
+  while (state > current && !readyState_.compare_exchange_weak(current, state)) {
+  }
+  if (state <= current) return;
+  std::function<void(TnqReadyState)> observer;
+  {
+    std::lock_guard lock(mutex_);
+    observer = readyStateObserver_;
+  }
+  if (observer) observer(state);
+}
+
+void TnqWebSocket::scheduleCleanup() {
+  std::shared_ptr<pf::RunLoop> loop;
+  {
+    std::lock_guard lock(mutex_);
+    if (cleanupScheduled_) return;
+    cleanupScheduled_ = true;
+    loop = scheduledRunloops_.empty() ? Tnq_networkRunLoop() : scheduledRunloops_.begin()->first;
+  }
+  std::weak_ptr<TnqWebSocket> weak = weak_from_this();
+  loop->perform([weak] {
+    auto self = weak.lock();
+    if (!self) return;
+    self->streams_.input->setClient(0, nullptr);
+    self->streams_.output->setClient(0, nullptr);
+    // A close still waiting for its last bytes is reported now, as it ends here.
+    const bool undecided = !self->sentClose_.exchange(true);
+    self->netCloseStreams();
+    self->onWorkQueue([self, undecided] {
+      if (undecided && self->closeWhenFinishedWriting_) self->reportClose();
+      std::lock_guard lock(self->mutex_);
+      self->selfRetain_.reset();
+    });
+  });
+}
+
+// ---------------------------------------------------------------- delegate
+
+void TnqWebSocket::deliver(std::function<void(TnqWebSocketDelegate&, const std::shared_ptr<TnqWebSocket>&)> callback) {
+  std::shared_ptr<pf::OperationQueue> operationQueue;
+  std::shared_ptr<pf::DispatchQueue> dispatchQueue;
+  {
+    std::lock_guard lock(mutex_);
+    operationQueue = delegateOperationQueue_;
+    dispatchQueue = delegateDispatchQueue_;
+  }
+  auto self = shared_from_this();
+  auto block = [self, callback = std::move(callback)] {
+    if (auto d = self->delegate()) callback(*d, self);
+  };
+  if (operationQueue)
+    operationQueue->addOperation(std::function<void()>(block));
+  else
+    dispatchQueue->async(std::move(block));
+}
+
+}  // namespace appnet

@@ -1,0 +1,228 @@
+#pragma once
+// The application's WebSocket client (protocol version 13, schemes ws/wss and http/https).
+//
+// Threads: one process-wide network thread ("com.tnq.WsNet") owns every socket's streams and
+// does all stream I/O; each socket keeps its protocol state (read buffer, consumers, frame and
+// message state, closing) on a serial work queue of its own; delegate callbacks are posted to the
+// delegate operation queue when one is set, else to the delegate dispatch queue (the main queue).
+// The public operations may be called from any thread.
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "appnet/TnqIOConsumer.h"
+#include "appnet/WebSocketFrame.h"
+#include "appnet/WebSocketHandshake.h"
+#include "platform/foundation/Bytes.h"
+#include "platform/foundation/Dispatch.h"
+#include "platform/foundation/Error.h"
+#include "platform/foundation/Operation.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/net/SocketStream.h"
+#include "platform/security/Certificate.h"
+
+namespace appnet {
+
+inline constexpr const char* kTnqWebSocketErrorDomain = "TnqWebSocketErrorDomain";
+inline constexpr const char* kTnqWebSocketTimeoutErrorDomain = "com.tnq.websocket.timeout";
+inline constexpr const char* kTnqWebSocketCertificateErrorDomain = "com.tnq.websocket.certificate";
+// User-info key of the handshake answer's status code (code 2132).
+inline constexpr const char* kTnqHTTPResponseStatusCodeKey = "HTTPResponseStatusCode";
+
+enum class TnqReadyState : std::int64_t { Connecting = 0, Open = 1, Closing = 2, Closed = 3 };
+
+// A message: text (UTF-8) or bytes.
+using TnqWebSocketMessage = std::variant<std::string, pf::Bytes>;
+
+// What a socket is made from.
+struct TnqWebSocketRequest {
+  std::string url;
+  // Seconds to wait for the handshake; 0 or less: no limit. The platform's default is 60.
+  double timeoutInterval = 60.0;
+  // Header fields set over the computed ones, in order.
+  std::vector<std::pair<std::string, std::string>> headers;
+  // Certificates (any one in the server's chain accepts the server; none: the chain is verified).
+  std::vector<pf::Certificate> pinnedCertificates;
+};
+
+class TnqWebSocket;
+
+class TnqWebSocketDelegate {
+ public:
+  virtual ~TnqWebSocketDelegate() = default;
+  virtual void webSocketDidReceiveMessage(const std::shared_ptr<TnqWebSocket>& socket,
+                                          const TnqWebSocketMessage& message) = 0;
+  virtual void webSocketDidOpen(const std::shared_ptr<TnqWebSocket>& socket) {}
+  virtual void webSocketDidFailWithError(const std::shared_ptr<TnqWebSocket>& socket, const pf::Error& error) {}
+  virtual void webSocketDidCloseWithCode(const std::shared_ptr<TnqWebSocket>& socket, int code,
+                                         const std::string& reason, bool wasClean) {}
+  virtual void webSocketDidReceivePong(const std::shared_ptr<TnqWebSocket>& socket, const pf::Bytes& payload) {}
+};
+
+class TnqWebSocket : public std::enable_shared_from_this<TnqWebSocket> {
+ public:
+  // The URL's scheme must be ws, wss, http or https (pf::Exception kInvalidArgumentException
+  // otherwise: a programming error). Use WsURL::parse to check a URL from outside first.
+  static std::shared_ptr<TnqWebSocket> initWithURLRequest(TnqWebSocketRequest request,
+                                                          std::vector<std::string> protocols = {},
+                                                          bool allowsUntrustedSSLCertificates = false);
+  static std::shared_ptr<TnqWebSocket> initWithURL(const std::string& url, std::vector<std::string> protocols = {},
+                                                   bool allowsUntrustedSSLCertificates = false);
+  ~TnqWebSocket();
+  TnqWebSocket(const TnqWebSocket&) = delete;
+  TnqWebSocket& operator=(const TnqWebSocket&) = delete;
+
+  // Starts connecting; once per socket.
+  void open();
+  // Closing handshake with 1000; see closeWithCode.
+  void close();
+  // Sends a close frame (reason cut to 123 bytes at a character boundary); while still
+  // connecting, closes the connection without one.
+  void closeWithCode(int code, const std::string& reason = {});
+  // One unfragmented text or binary frame. False (and nothing sent) unless the socket is open.
+  bool send(const TnqWebSocketMessage& message);
+  // A ping with the payload (at most 125 bytes). False unless the socket is open.
+  bool sendPing(const pf::Bytes& payload = {});
+
+  // Before open: where the streams are scheduled (default: the network thread's run loop).
+  void scheduleInRunLoop(const std::shared_ptr<pf::RunLoop>& runLoop, const pf::RunLoopMode& mode);
+  void unscheduleFromRunLoop(const std::shared_ptr<pf::RunLoop>& runLoop, const pf::RunLoopMode& mode);
+
+  void setDelegate(std::weak_ptr<TnqWebSocketDelegate> delegate);
+  std::shared_ptr<TnqWebSocketDelegate> delegate() const;
+  void setDelegateDispatchQueue(std::shared_ptr<pf::DispatchQueue> queue);
+  void setDelegateOperationQueue(std::shared_ptr<pf::OperationQueue> queue);
+  // Cookies sent with the handshake as one "Cookie" field (name, value).
+  void setRequestCookies(std::vector<std::pair<std::string, std::string>> cookies);
+  // The largest incoming message (and frame) accepted; larger ones close with 1009.
+  void setMaximumMessageSize(std::uint64_t bytes);
+  // Called on the work queue whenever readyState changes (the observable "readyState").
+  void setReadyStateObserver(std::function<void(TnqReadyState)> observer);
+
+  TnqReadyState readyState() const { return readyState_.load(); }
+  const std::string& url() const { return url_.text; }
+  std::string protocol() const;
+  std::optional<WsHandshakeResponse> receivedHTTPHeaders() const;
+  bool allowsUntrustedSSLCertificates() const { return allowsUntrustedSSLCertificates_; }
+
+  // The process's network thread's run loop (made on first use).
+  static std::shared_ptr<pf::RunLoop> Tnq_networkRunLoop();
+
+  static constexpr std::uint64_t kDefaultMaximumMessageSize = 16u << 20;
+
+ private:
+  TnqWebSocket(TnqWebSocketRequest request, WsURL url, std::vector<std::string> protocols, bool allowsUntrusted);
+  void commonInit();
+
+  // ---- network thread
+  void onStreamEvent(pf::SocketStream& stream, pf::StreamEvent event);
+  bool checkPinnedCertificates(pf::SocketStream& stream);
+  void netWrite(pf::Bytes bytes);
+  void netCloseWhenFinished();
+  void netPumpWriting();
+  void netCloseStreams();
+
+  // ---- work queue
+  template <typename F>
+  void onWorkQueue(F&& block);
+  void didConnect();
+  void readHTTPHeader();
+  void httpHeadersDidFinish();
+  void appendReadBytes(pf::Bytes bytes);
+  void pumpScanner();
+  bool innerPumpScanner();
+  void addConsumerWithScanner(TnqIOConsumer::Scanner scanner, TnqIOConsumer::Handler handler);
+  void addConsumerWithDataLength(std::uint64_t length, TnqIOConsumer::Handler handler, bool readToCurrentFrame,
+                                 bool unmaskBytes);
+  void writeData(pf::Bytes bytes);
+  void sendFrame(std::uint8_t opcode, std::span<const std::uint8_t> payload);
+  void readFrameNew();
+  void readFrameContinue();
+  void handleFrameHeader(const ws::FrameHeader& header);
+  void handleFrameWithData(pf::Bytes data, std::uint8_t opcode);
+  void handleCloseWithData(const pf::Bytes& data);
+  void handlePing(pf::Bytes data);
+  void handleMessage(TnqWebSocketMessage message);
+  void closeWithProtocolError(const std::string& message);
+  // Closes with `code` because of a fault of the peer's data; reported as that code, not clean.
+  void closeForFault(int code, const std::string& reason);
+  void closeOnWorkQueue(int code, const std::string& reason);
+  void closeConnection();
+  void failWithError(pf::Error error);
+  void setReadyState(TnqReadyState state);
+  void scheduleCleanup();
+  void streamEnded(std::optional<pf::Error> streamError);
+  void reportClose();
+
+  void deliver(std::function<void(TnqWebSocketDelegate&, const std::shared_ptr<TnqWebSocket>&)> callback);
+
+  // ---- fixed at creation
+  TnqWebSocketRequest request_;
+  WsURL url_;
+  std::vector<std::string> requestedProtocols_;
+  const bool allowsUntrustedSSLCertificates_;
+  const bool secure_;
+  const std::int64_t webSocketVersion_ = 13;
+  std::shared_ptr<pf::DispatchQueue> workQueue_;
+  pf::StreamPair streams_;
+
+  // ---- settable before open (under mutex_)
+  mutable std::mutex mutex_;
+  std::weak_ptr<TnqWebSocketDelegate> delegate_;
+  std::shared_ptr<pf::DispatchQueue> delegateDispatchQueue_;
+  std::shared_ptr<pf::OperationQueue> delegateOperationQueue_;
+  std::vector<std::pair<std::string, std::string>> requestCookies_;
+  std::set<std::pair<std::shared_ptr<pf::RunLoop>, pf::RunLoopMode>> scheduledRunloops_;
+  std::function<void(TnqReadyState)> readyStateObserver_;
+  std::string protocol_;
+  std::optional<WsHandshakeResponse> receivedHTTPHeaders_;
+  bool cleanupScheduled_ = false;
+  bool opened_ = false;
+  std::shared_ptr<TnqWebSocket> selfRetain_;
+
+  // ---- shared between the threads
+  std::atomic<TnqReadyState> readyState_{TnqReadyState::Connecting};
+  std::atomic<bool> failed_{false};
+  std::atomic<bool> sentClose_{false};
+  std::atomic<bool> pinnedCertFound_{false};
+  std::atomic<std::uint64_t> maximumMessageSize_{kDefaultMaximumMessageSize};
+
+  // ---- network thread only
+  pf::Bytes outputBuffer_;
+  std::size_t outputBufferOffset_ = 0;
+  bool netCloseWhenFinishedWriting_ = false;
+
+  // ---- work queue only
+  pf::Bytes readBuffer_;
+  std::size_t readBufferOffset_ = 0;
+  std::deque<std::shared_ptr<TnqIOConsumer>> consumers_;
+  TnqIOConsumerPool consumerPool_{8};
+  bool isPumping_ = false;
+  bool readingStopped_ = false;
+  bool closeWhenFinishedWriting_ = false;
+  std::string secKey_;
+  std::string basicAuthorizationString_;
+  std::uint8_t currentFrameOpcode_ = 0;
+  std::uint64_t currentFrameCount_ = 0;
+  std::uint64_t readOpCount_ = 0;
+  std::size_t currentStringScanPosition_ = 0;
+  pf::Bytes currentFrameData_;
+  std::uint8_t currentReadMaskKey_[4] = {0, 0, 0, 0};
+  std::uint64_t currentReadMaskOffset_ = 0;
+  int closeCode_ = 0;
+  std::string closeReason_;
+  // Set when the socket closes because of the peer's data (1002, 1007, 1009).
+  std::optional<std::pair<int, std::string>> faultClose_;
+};
+
+}  // namespace appnet
