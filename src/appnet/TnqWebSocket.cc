@@ -806,17 +806,14 @@ void TnqWebSocket::streamEnded(std::optional<pf::Error> streamError) {
     failWithError(*streamError);
     return;
   }
-  if (readyState() != TnqReadyState::Closed) {
-    setReadyState(TnqReadyState::Closed);
-    scheduleCleanup();
-  }
-  // When the socket already decided to close, the writer reports how it ended.
-  if (closeWhenFinishedWriting_) return;
-  if (!failed_ && !sentClose_.exchange(true)) {
+  setReadyState(TnqReadyState::Closed);
+  // When the socket already decided to close, the writer (or the clean-up) reports how it ended.
+  if (!closeWhenFinishedWriting_ && !failed_ && !sentClose_.exchange(true)) {
     deliver([](TnqWebSocketDelegate& d, const std::shared_ptr<TnqWebSocket>& s) {
       d.webSocketDidCloseWithCode(s, ws::kCloseGoingAway, "Stream end encountered", false);
     });
   }
+  scheduleCleanup();
 }
 
 void TnqWebSocket::failWithError(pf::Error error) {

@@ -1,0 +1,185 @@
+#!/usr/bin/python3
+"""A WebSocket peer over raw sockets that sends what a well-behaved server never would.
+
+GET /case/<name> answers the opening handshake as the case says and then writes the case's
+bytes. After that it reads the client's frames and prints "<name> <opcode> <payload hex>" for each
+(unmasked; "<name> UNMASKED" for a frame without a mask), and "<name> EOF" at the end.
+Prints the port first.
+"""
+import base64
+import hashlib
+import socket
+import struct
+import sys
+import threading
+import time
+
+GUID = b"258EAFA5-E914-47DA-95CA-C5AB0DC85B11"
+
+
+def frame(opcode, payload=b"", fin=True, rsv=0, mask=None, length=None):
+    n = len(payload) if length is None else length
+    head = bytes([(0x80 if fin else 0) | rsv | opcode])
+    mbit = 0x80 if mask else 0
+    if n <= 125:
+        head += bytes([mbit | n])
+    elif n <= 0xFFFF:
+        head += bytes([mbit | 126]) + struct.pack(">H", n)
+    else:
+        head += bytes([mbit | 127]) + struct.pack(">Q", n)
+    if mask:
+        head += mask
+        payload = bytes(b ^ mask[i % 4] for i, b in enumerate(payload))
+    return head + payload
+
+
+def close(code, reason=b""):
+    return frame(8, struct.pack(">H", code) + reason)
+
+
+# name: (handshake kind, bytes after the handshake)
+CASES = {
+    "ok": ("ok", frame(1, b"fine")),
+    "samesegment": ("ok", frame(1, b"first") + frame(2, b"\x01\x02") + close(1000, b"done")),
+    "dribble": ("dribble", frame(1, b"slow")),
+    "status403": ("403", b""),
+    "badaccept": ("badaccept", b""),
+    "noaccept": ("noaccept", b""),
+    "protocol": ("protocol", b""),
+    "garbage": ("garbage", b""),
+    "rsv": ("ok", frame(1, b"x", rsv=0x40)),
+    "masked": ("ok", frame(1, b"abc", mask=b"\x01\x02\x03\x04")),
+    "continuation": ("ok", frame(0, b"x")),
+    "newdata": ("ok", frame(1, b"a", fin=False) + frame(1, b"b")),
+    "fragping": ("ok", frame(9, b"p", fin=False)),
+    "bigping": ("ok", frame(9, b"p" * 126)),
+    "ping125": ("ok", frame(9, b"p" * 125) + frame(1, b"after")),
+    "opcode3": ("ok", frame(3, b"x")),
+    "opcode11": ("ok", frame(11, b"")),
+    "badutf8": ("ok", frame(1, b"ok\xff")),
+    "badutf8split": ("ok", frame(1, b"\xe2\x82", fin=False) + frame(0, b"\x41")),
+    "truncatedutf8": ("ok", frame(1, b"a\xe2\x82")),
+    "surrogate": ("ok", frame(1, b"\xed\xa0\x80")),
+    "close1byte": ("ok", frame(8, b"\x03")),
+    "close1005": ("ok", close(1005)),
+    "close999": ("ok", close(999)),
+    "closebadreason": ("ok", close(1000, b"\xff")),
+    "closeempty": ("ok", frame(8, b"")),
+    "close4000": ("ok", close(4000, b"bye")),
+    "huge": ("ok", frame(2, b"", length=1 << 40)),
+    "toolong": ("ok", frame(1, b"y" * 2000)),
+    "silent": ("ok", frame(1, b"only")),
+    "eof": ("ok", b""),
+    "hang": ("hang", b""),
+}
+
+
+def read_frames(conn, name):
+    data = b""
+    while True:
+        while len(data) >= 2:
+            b1 = data[1]
+            n = b1 & 0x7F
+            at = 2
+            if n == 126:
+                if len(data) < 4:
+                    break
+                n = struct.unpack(">H", data[2:4])[0]
+                at = 4
+            elif n == 127:
+                if len(data) < 10:
+                    break
+                n = struct.unpack(">Q", data[2:10])[0]
+                at = 10
+            masked = b1 & 0x80
+            if masked:
+                if len(data) < at + 4:
+                    break
+                key = data[at:at + 4]
+                at += 4
+            if len(data) < at + n:
+                break
+            payload = data[at:at + n]
+            if masked:
+                payload = bytes(b ^ key[i % 4] for i, b in enumerate(payload))
+                print("%s %d %s" % (name, data[0] & 0x0F, payload.hex()), flush=True)
+            else:
+                print("%s UNMASKED" % name, flush=True)
+            opcode = data[0] & 0x0F
+            data = data[at + n:]
+            if opcode == 8:
+                print("%s EOF" % name, flush=True)
+                return
+        chunk = conn.recv(65536)
+        if not chunk:
+            print("%s EOF" % name, flush=True)
+            return
+        data += chunk
+
+
+def serve(conn):
+    try:
+        request = b""
+        while b"\r\n\r\n" not in request:
+            chunk = conn.recv(4096)
+            if not chunk:
+                return
+            request += chunk
+        lines = request.decode("latin-1").split("\r\n")
+        path = lines[0].split(" ")[1]
+        name = path.rsplit("/", 1)[-1]
+        key = ""
+        for line in lines[1:]:
+            if line.lower().startswith("sec-websocket-key:"):
+                key = line.split(":", 1)[1].strip()
+        accept = base64.b64encode(hashlib.sha1(key.encode() + GUID).digest()).decode()
+        kind, after = CASES.get(name, ("403", b""))
+        ok = "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+        if kind == "403":
+            conn.sendall(b"HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n")
+            return
+        if kind == "badaccept":
+            conn.sendall((ok + "Sec-WebSocket-Accept: " + accept[::-1] + "\r\n\r\n").encode())
+            return
+        if kind == "noaccept":
+            conn.sendall((ok + "\r\n").encode())
+            return
+        if kind == "protocol":
+            conn.sendall((ok + "Sec-WebSocket-Accept: " + accept + "\r\nSec-WebSocket-Protocol: chat\r\n\r\n").encode())
+            return
+        if kind == "hang":
+            conn.recv(1)
+            return
+        if kind == "garbage":
+            conn.sendall(b"SSH-2.0-nothing here\r\n\r\n")
+            return
+        answer = (ok + "Sec-WebSocket-Accept: " + accept + "\r\n\r\n").encode()
+        if kind == "dribble":
+            conn.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+            for i in range(len(answer)):
+                conn.sendall(answer[i:i + 1])
+                time.sleep(0.002)
+            conn.sendall(after)
+        else:
+            conn.sendall(answer + after)
+        if name == "eof":
+            conn.shutdown(socket.SHUT_WR)
+        read_frames(conn, name)
+    except OSError:
+        pass
+    finally:
+        conn.close()
+
+
+def main():
+    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    listener.bind(("127.0.0.1", 0))
+    listener.listen(64)
+    print(listener.getsockname()[1], flush=True)
+    while True:
+        conn, _ = listener.accept()
+        threading.Thread(target=serve, args=(conn,), daemon=True).start()
+
+
+main()
