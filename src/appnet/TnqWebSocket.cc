@@ -34,10 +34,8 @@ constexpr unsigned kAllStreamEvents = pf::kStreamEventOpenCompleted | pf::kStrea
 
 std::shared_ptr<pf::RunLoop> TnqWebSocket::Tnq_networkRunLoop() {
   // One thread for the life of the process (never destroyed, so exit does not wait for it).
-  static const std::shared_ptr<pf::RunLoop> loop = [] {
-    auto* thread = new std::shared_ptr<pf::Thread>(pf::Thread::makeRunLoopThread("com.tnq.WsNet"));
-    return (*thread)->runLoop();
-  }();
+  static const auto* thread = new std::shared_ptr<pf::Thread>(pf::Thread::makeRunLoopThread("com.tnq.WsNet"));
+  static const std::shared_ptr<pf::RunLoop> loop = (*thread)->runLoop();
   return loop;
 }
 

@@ -121,6 +121,8 @@ class TnqWebSocket : public std::enable_shared_from_this<TnqWebSocket> {
   static constexpr std::uint64_t kDefaultMaximumMessageSize = 16u << 20;
 
  private:
+  // The fuzz target drives the frame reader of an unopened socket directly.
+  friend struct WsFrameReaderProbe;
   TnqWebSocket(TnqWebSocketRequest request, WsURL url, std::vector<std::string> protocols, bool allowsUntrusted);
   void commonInit();
 
