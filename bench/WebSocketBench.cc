@@ -1,0 +1,183 @@
+// Receiving 100,000 text messages of 1 KiB from a loopback Node `ws` server: our client against
+// the reference clients (Node's `ws`, Python's websockets) on the same server in the same run,
+// each timed from connecting to the last message. And the UTF-8 check against ICU's bare
+// U8_NEXT loop on quote-like text.
+
+#include <benchmark/benchmark.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unicode/utf8.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "appnet/TnqWebSocket.h"
+#include "appnet/WebSocketFrame.h"
+#include "platform/foundation/Dispatch.h"
+
+extern char** environ;
+
+namespace {
+
+constexpr int kMessages = 100000;
+constexpr int kSize = 1024;
+
+// A child process whose first line of output is read; killed on destruction.
+struct Child {
+  pid_t pid = -1;
+  FILE* out = nullptr;
+  explicit Child(std::vector<std::string> argv) {
+    int fds[2];
+    if (::pipe(fds) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+    posix_spawn_file_actions_addclose(&actions, fds[0]);
+    std::vector<char*> args;
+    for (auto& a : argv) args.push_back(a.data());
+    args.push_back(nullptr);
+    ::setenv("NODE_PATH", "/usr/share/nodejs", 0);
+    posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(fds[1]);
+    out = ::fdopen(fds[0], "r");
+  }
+  std::string line() {
+    char buffer[256] = {0};
+    if (!out || !std::fgets(buffer, sizeof buffer, out)) return {};
+    std::string s(buffer);
+    while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
+    return s;
+  }
+  ~Child() {
+    if (pid > 0) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+    }
+    if (out) std::fclose(out);
+  }
+};
+
+struct Server {
+  Child child{{"/usr/bin/node", FX_PEERS_DIR "/ws_node_server.js"}};
+  std::string port = child.line();
+  std::string url() const {
+    return "ws://127.0.0.1:" + port + "/send/" + std::to_string(kMessages) + "/" + std::to_string(kSize);
+  }
+};
+
+Server& server() {
+  static Server s;
+  return s;
+}
+
+struct Counter : appnet::TnqWebSocketDelegate {
+  std::atomic<int> received{0};
+  std::shared_ptr<pf::DispatchSemaphore> done = pf::DispatchSemaphore::make(0);
+  void webSocketDidReceiveMessage(const std::shared_ptr<appnet::TnqWebSocket>&,
+                                  const appnet::TnqWebSocketMessage&) override {
+    if (++received == kMessages) done->signal();
+  }
+  void webSocketDidFailWithError(const std::shared_ptr<appnet::TnqWebSocket>&, const pf::Error&) override {
+    done->signal();
+  }
+  void webSocketDidCloseWithCode(const std::shared_ptr<appnet::TnqWebSocket>&, int, const std::string&,
+                                 bool) override {
+    done->signal();
+  }
+};
+
+void BM_ReceiveTnqWebSocket(benchmark::State& state) {
+  const std::string url = server().url();
+  auto queue = pf::DispatchQueue::makeSerial("com.tnq.bench.delegate");
+  for (auto _ : state) {
+    auto counter = std::make_shared<Counter>();
+    const auto start = std::chrono::steady_clock::now();
+    auto socket = appnet::TnqWebSocket::initWithURL(url);
+    socket->setDelegateDispatchQueue(queue);
+    socket->setDelegate(counter);
+    socket->open();
+    counter->done->wait();
+    const auto end = std::chrono::steady_clock::now();
+    if (counter->received != kMessages) state.SkipWithError("connection ended early");
+    state.SetIterationTime(std::chrono::duration<double>(end - start).count());
+    socket->close();
+  }
+  state.SetItemsProcessed(state.iterations() * kMessages);
+}
+
+void referenceClient(benchmark::State& state, std::vector<std::string> argv) {
+  argv.push_back(server().url());
+  argv.push_back(std::to_string(kMessages));
+  for (auto _ : state) {
+    Child client(argv);
+    const std::string seconds = client.line();
+    if (seconds.empty()) {
+      state.SkipWithError("reference client failed");
+      break;
+    }
+    state.SetIterationTime(std::stod(seconds));
+  }
+  state.SetItemsProcessed(state.iterations() * kMessages);
+}
+
+void BM_ReceiveReferenceNodeWs(benchmark::State& state) {
+  referenceClient(state, {"/usr/bin/node", FX_PEERS_DIR "/ws_bench_client.js"});
+}
+
+void BM_ReceiveReferencePythonWebsockets(benchmark::State& state) {
+  referenceClient(state, {"/usr/bin/python3", FX_PEERS_DIR "/ws_bench_client.py"});
+}
+
+// ---- UTF-8
+
+std::vector<std::uint8_t> quoteText() {
+  // JSON quotes with Chinese names: mostly ASCII with runs of three-byte characters.
+  const std::string quote =
+      "{\"symbol\":\"EURUSD\",\"bid\":1.08423,\"ask\":1.08431,\"name\":\"\xe6\xac\xa7\xe5\x85\x83\xe7\xbe\x8e"
+      "\xe5\x85\x83\",\"time\":\"2026-12-07T08:00:00Z\",\"change\":-0.00012},";
+  std::vector<std::uint8_t> text;
+  while (text.size() < (1u << 20)) text.insert(text.end(), quote.begin(), quote.end());
+  return text;
+}
+
+void BM_Utf8ScanOurs(benchmark::State& state) {
+  const auto text = quoteText();
+  for (auto _ : state) benchmark::DoNotOptimize(appnet::ws::scanUtf8(text, 0));
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));
+}
+
+void BM_Utf8IcuBareLoop(benchmark::State& state) {
+  const auto text = quoteText();
+  for (auto _ : state) {
+    const std::uint8_t* s = text.data();
+    const std::int32_t length = static_cast<std::int32_t>(text.size());
+    std::int32_t i = 0;
+    UChar32 c = 0;
+    bool ok = true;
+    while (i < length) {
+      U8_NEXT(s, i, length, c);
+      if (c < 0) {
+        ok = false;
+        break;
+      }
+    }
+    benchmark::DoNotOptimize(ok);
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));
+}
+
+}  // namespace
+
+BENCHMARK(BM_ReceiveTnqWebSocket)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_ReceiveReferenceNodeWs)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_ReceiveReferencePythonWebsockets)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_Utf8ScanOurs);
+BENCHMARK(BM_Utf8IcuBareLoop);
+
+BENCHMARK_MAIN();
