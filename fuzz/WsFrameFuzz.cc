@@ -24,7 +24,9 @@ struct WsFrameReaderProbe {
       socket->appendReadBytes(pf::Bytes(data + at, data + at + n));
       if (socket->currentFrameData_.size() > (1u << 16)) std::abort();
     }
-    // Let the pong answers (delegate queue, then work queue) finish before the next input.
+    socket->flushDeliveries();
+    // Let the callbacks and pong answers (work queue, delegate queue, work queue again) finish before the next input.
+    socket->workQueue_->sync([] {});
     queue->sync([] {});
     socket->workQueue_->sync([] {});
     // The incremental UTF-8 scan agrees with the whole-text check.

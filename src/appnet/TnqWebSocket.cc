@@ -14,7 +14,8 @@ namespace appnet {
 
 namespace {
 
-constexpr std::size_t kReadChunk = 2048;
+// Bytes per read call; reading goes on while a read fills the whole chunk.
+constexpr std::size_t kReadChunk = 16384;
 constexpr std::size_t kCompactThreshold = 4096;
 constexpr const char* kInvalidText = "Text frames must be valid UTF-8";
 
@@ -215,7 +216,10 @@ template <typename F>
 void TnqWebSocket::onWorkQueue(F&& block) {
   std::weak_ptr<TnqWebSocket> weak = weak_from_this();
   workQueue_->async([weak, b = std::forward<F>(block)]() mutable {
-    if (auto self = weak.lock()) b();
+    if (auto self = weak.lock()) {
+      b();
+      self->flushDeliveries();
+    }
   });
 }
 
@@ -259,17 +263,25 @@ void TnqWebSocket::onStreamEvent(pf::SocketStream& stream, pf::StreamEvent event
       std::optional<pf::Error> error;
       auto& input = *streams_.input;
       while (input.hasBytesAvailable()) {
-        const std::size_t old = chunk.size();
-        chunk.resize(old + kReadChunk);
-        const long n = input.read(chunk.data() + old, kReadChunk);
-        chunk.resize(old + static_cast<std::size_t>(std::max(n, 0L)));
+        const long n = input.read(netReadBuffer_.data(), kReadChunk);
+        if (n > 0) chunk.insert(chunk.end(), netReadBuffer_.data(), netReadBuffer_.data() + n);
         if (n < 0) error = input.error().toError();
         if (n < static_cast<long>(kReadChunk)) break;
       }
-      onWorkQueue([this, chunk = std::move(chunk), error]() mutable {
-        appendReadBytes(std::move(chunk));
-        if (error) failWithError(*error);
-      });
+      // Bytes wait in the inbox; one drain is queued at a time, so a work queue that falls
+      // behind takes many reads in one go.
+      bool schedule = false;
+      if (!chunk.empty()) {
+        std::lock_guard lock(inboxMutex_);
+        if (inbox_.empty())
+          inbox_ = std::move(chunk);
+        else
+          inbox_.insert(inbox_.end(), chunk.begin(), chunk.end());
+        schedule = !inboxScheduled_;
+        inboxScheduled_ = true;
+      }
+      if (schedule) onWorkQueue([this] { drainInbox(); });
+      if (error) onWorkQueue([this, error] { failWithError(*error); });
       break;
     }
     case pf::kStreamEventCanAcceptBytes:
@@ -449,6 +461,16 @@ void TnqWebSocket::httpHeadersDidFinish() {
 }
 
 // ---------------------------------------------------------------- reading (work queue)
+
+void TnqWebSocket::drainInbox() {
+  pf::Bytes bytes;
+  {
+    std::lock_guard lock(inboxMutex_);
+    bytes.swap(inbox_);
+    inboxScheduled_ = false;
+  }
+  appendReadBytes(std::move(bytes));
+}
 
 void TnqWebSocket::appendReadBytes(pf::Bytes bytes) {
   if (bytes.empty()) return;
@@ -632,7 +654,7 @@ void TnqWebSocket::handleFrameWithData(pf::Bytes data, std::uint8_t opcode) {
   switch (opcode) {
     case ws::kOpText:
       if (!textComplete) return closeForFault(ws::kCloseInvalidText, kInvalidText);
-      handleMessage(std::string(data.begin(), data.end()));
+      handleMessage(std::string(reinterpret_cast<const char*>(data.data()), data.size()));
       break;
     case ws::kOpBinary:
       handleMessage(std::move(data));
@@ -661,6 +683,7 @@ void TnqWebSocket::handleMessage(TnqWebSocketMessage message) {
 
 void TnqWebSocket::handlePing(pf::Bytes data) {
   // The answer goes back through the delegate queue so that it follows the callbacks before it.
+  flushDeliveries();
   std::weak_ptr<TnqWebSocket> weak = weak_from_this();
   auto block = [weak, data = std::move(data)] {
     if (auto self = weak.lock()) self->onWorkQueue([self, data] { self->sendFrame(ws::kOpPong, data); });
@@ -864,7 +887,15 @@ void TnqWebSocket::scheduleCleanup() {
 
 // ---------------------------------------------------------------- delegate
 
-void TnqWebSocket::deliver(std::function<void(TnqWebSocketDelegate&, const std::shared_ptr<TnqWebSocket>&)> callback) {
+void TnqWebSocket::deliver(DelegateCall callback) {
+  // Calls made while the work queue handles one block go to the delegate queue together, in
+  // order, as one block: a burst of messages costs one hop, not one per message.
+  // Every work-queue block ends by flushing them (onWorkQueue).
+  pendingDeliveries_.push_back(std::move(callback));
+}
+
+void TnqWebSocket::flushDeliveries() {
+  if (pendingDeliveries_.empty()) return;
   std::shared_ptr<pf::OperationQueue> operationQueue;
   std::shared_ptr<pf::DispatchQueue> dispatchQueue;
   {
@@ -873,11 +904,15 @@ void TnqWebSocket::deliver(std::function<void(TnqWebSocketDelegate&, const std::
     dispatchQueue = delegateDispatchQueue_;
   }
   auto self = shared_from_this();
-  auto block = [self, callback = std::move(callback)] {
-    if (auto d = self->delegate()) callback(*d, self);
+  auto block = [self, calls = std::move(pendingDeliveries_)] {
+    for (const auto& call : calls) {
+      // The delegate is looked up for every call: it may go away or change between them.
+      if (auto d = self->delegate()) call(*d, self);
+    }
   };
+  pendingDeliveries_.clear();
   if (operationQueue)
-    operationQueue->addOperation(std::function<void()>(block));
+    operationQueue->addOperation(std::function<void()>(std::move(block)));
   else
     dispatchQueue->async(std::move(block));
 }

@@ -7,6 +7,7 @@
 // delegate operation queue when one is set, else to the delegate dispatch queue (the main queue).
 // The public operations may be called from any thread.
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <deque>
@@ -140,6 +141,7 @@ class TnqWebSocket : public std::enable_shared_from_this<TnqWebSocket> {
   void didConnect();
   void readHTTPHeader();
   void httpHeadersDidFinish();
+  void drainInbox();
   void appendReadBytes(pf::Bytes bytes);
   void pumpScanner();
   bool innerPumpScanner();
@@ -166,7 +168,9 @@ class TnqWebSocket : public std::enable_shared_from_this<TnqWebSocket> {
   void streamEnded(std::optional<pf::Error> streamError);
   void reportClose();
 
-  void deliver(std::function<void(TnqWebSocketDelegate&, const std::shared_ptr<TnqWebSocket>&)> callback);
+  using DelegateCall = std::function<void(TnqWebSocketDelegate&, const std::shared_ptr<TnqWebSocket>&)>;
+  void deliver(DelegateCall callback);
+  void flushDeliveries();
 
   // ---- fixed at creation
   TnqWebSocketRequest request_;
@@ -199,7 +203,13 @@ class TnqWebSocket : public std::enable_shared_from_this<TnqWebSocket> {
   std::atomic<bool> pinnedCertFound_{false};
   std::atomic<std::uint64_t> maximumMessageSize_{kDefaultMaximumMessageSize};
 
+  // ---- bytes read on the network thread, waiting for the work queue
+  std::mutex inboxMutex_;
+  pf::Bytes inbox_;
+  bool inboxScheduled_ = false;
+
   // ---- network thread only
+  std::array<std::uint8_t, 16384> netReadBuffer_{};
   pf::Bytes outputBuffer_;
   std::size_t outputBufferOffset_ = 0;
   bool netCloseWhenFinishedWriting_ = false;
@@ -225,6 +235,7 @@ class TnqWebSocket : public std::enable_shared_from_this<TnqWebSocket> {
   std::string closeReason_;
   // Set when the socket closes because of the peer's data (1002, 1007, 1009).
   std::optional<std::pair<int, std::string>> faultClose_;
+  std::vector<DelegateCall> pendingDeliveries_;
 };
 
 }  // namespace appnet
