@@ -233,6 +233,58 @@ TEST(WebSocketPeer, RawPeerSeesMaskedFramesAndEndOfStreamIsReportedOnce) {
   EXPECT_EQ(eof.rec->closeCount, 1);
 }
 
+TEST(WebSocketPeer, UpgradeRequestCarriesCredentialsCookiesProtocolsAndTheCallersFields) {
+  Peer peer(Peer::Kind::Python, "ws_raw_server.py");
+  const std::string port = std::to_string(peer.port());
+  auto readRequest = [&] {
+    std::vector<std::string> lines;
+    while (auto line = peer.lineStartingWith("headers> ")) {
+      if (*line == "headers> END") break;
+      lines.push_back(line->substr(9));
+    }
+    return lines;
+  };
+  TnqWebSocketRequest request{"ws://user:pa%3Ass@127.0.0.1:" + port + "/case/headers?q=1", 60, {}, {}};
+  request.headers = {{"Origin", "https://pages.example"}, {"X-Client", "fx"}};
+  auto socket = TnqWebSocket::initWithURLRequest(request, {"chat", "superchat"});
+  socket->setRequestCookies({{"a", "1"}, {"b", ""}, {"c", "3"}});
+  Client c(socket);
+  ASSERT_TRUE(c.waitMessages(1));
+  EXPECT_EQ(socket->protocol(), "superchat");
+  ASSERT_TRUE(socket->receivedHTTPHeaders());
+  EXPECT_EQ(socket->receivedHTTPHeaders()->statusCode, 101);
+  const auto lines = readRequest();
+  ASSERT_GE(lines.size(), 11u);
+  EXPECT_EQ(lines[0], "GET /case/headers?q=1 HTTP/1.1");
+  const std::vector<std::string> expected = {
+      "Host: 127.0.0.1:" + port,
+      "Cookie: a=1; c=3",
+      "Authorization: Basic dXNlcjpwYTpzcw==",  // user:pa:ss
+      "Upgrade: websocket",
+      "Connection: Upgrade",
+      "Sec-WebSocket-Version: 13",
+      "Origin: https://pages.example",  // the caller's field replaces the computed origin
+      "Sec-WebSocket-Protocol: chat, superchat",
+      "X-Client: fx"};
+  for (const auto& field : expected) EXPECT_NE(std::find(lines.begin(), lines.end(), field), lines.end()) << field;
+  const auto key = std::find_if(lines.begin(), lines.end(), [](const std::string& l) { return l.rfind("Sec-WebSocket-Key: ", 0) == 0; });
+  ASSERT_NE(key, lines.end());
+  EXPECT_EQ(key->size(), 19u + 24u);
+  socket->close();
+
+  // A user without a password sends no credentials; a plain URL's origin names its port.
+  Client noPassword("ws://user@127.0.0.1:" + port + "/case/headers");
+  ASSERT_TRUE(noPassword.waitMessages(1));
+  const auto second = readRequest();
+  EXPECT_EQ(std::find_if(second.begin(), second.end(), [](const std::string& l) { return l.rfind("Authorization", 0) == 0; }),
+            second.end());
+  EXPECT_NE(std::find(second.begin(), second.end(), "Origin: http://127.0.0.1:" + port), second.end());
+  // The server chose a protocol nobody offered: refused.
+  ASSERT_TRUE(noPassword.waitEnd());
+  ASSERT_TRUE(noPassword.rec->error);
+  EXPECT_EQ(noPassword.rec->error->code, 2133);
+}
+
 TEST(WebSocketPeer, ConnectTimeoutOnTheVirtualClock) {
   Peer peer(Peer::Kind::Python, "ws_raw_server.py");
   pf::VirtualTimeScope time;

@@ -71,6 +71,7 @@ CASES = {
     "silent": ("ok", frame(1, b"only")),
     "eof": ("ok", b""),
     "hang": ("hang", b""),
+    "headers": ("headers", frame(1, b"seen")),
 }
 
 
@@ -127,7 +128,7 @@ def serve(conn):
             request += chunk
         lines = request.decode("latin-1").split("\r\n")
         path = lines[0].split(" ")[1]
-        name = path.rsplit("/", 1)[-1]
+        name = path.split("?")[0].rsplit("/", 1)[-1]
         key = ""
         for line in lines[1:]:
             if line.lower().startswith("sec-websocket-key:"):
@@ -146,6 +147,13 @@ def serve(conn):
             return
         if kind == "protocol":
             conn.sendall((ok + "Sec-WebSocket-Accept: " + accept + "\r\nSec-WebSocket-Protocol: chat\r\n\r\n").encode())
+            return
+        if kind == "headers":
+            for line in lines[:-2]:
+                print("headers> " + line, flush=True)
+            print("headers> END", flush=True)
+            conn.sendall((ok + "Sec-WebSocket-Accept: " + accept + "\r\nSec-WebSocket-Protocol: superchat\r\n\r\n").encode() + after)
+            read_frames(conn, name)
             return
         if kind == "hang":
             conn.recv(1)
