@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "platform/foundation/Format.h"
+#include "platform/foundation/NotificationCenter.h"
 
 namespace appnet {
 
@@ -30,7 +31,22 @@ void TnqPushWebsocket::resetSharedInstance() {
   }
 }
 
-TnqPushWebsocket::~TnqPushWebsocket() = default;
+TnqPushWebsocket::~TnqPushWebsocket() { removeSystemNotification(); }
+
+void TnqPushWebsocket::addSystemNotification() {
+  auto& center = pf::NotificationCenter::defaultCenter();
+  std::weak_ptr<TnqPushWebsocket> weak = weak_from_this();
+  center.addObserver(this, kApplicationDidBecomeActiveNotification, {}, [weak](const pf::Notification&) {
+    if (auto self = weak.lock()) self->didBecomeActive();
+  });
+  center.addObserver(this, kApplicationDidEnterBackgroundNotification, {}, [weak](const pf::Notification&) {
+    if (auto self = weak.lock()) self->didEnterBackgroud();
+  });
+}
+
+void TnqPushWebsocket::removeSystemNotification() {
+  pf::NotificationCenter::defaultCenter().removeObserver(static_cast<const void*>(this));
+}
 
 std::shared_ptr<TnqWebSocketIO> TnqPushWebsocket::webSocketIO() {
   if (!webSocketIO_) {

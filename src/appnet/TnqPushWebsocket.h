@@ -14,6 +14,10 @@
 
 namespace appnet {
 
+// The application's life-cycle notifications.
+inline constexpr const char* kApplicationDidBecomeActiveNotification = "UIApplicationDidBecomeActiveNotification";
+inline constexpr const char* kApplicationDidEnterBackgroundNotification = "UIApplicationDidEnterBackgroundNotification";
+
 class TnqPushWebsocket : public WebSocketIODelegate, public std::enable_shared_from_this<TnqPushWebsocket> {
  public:
   struct ListenerEntry {
@@ -42,6 +46,11 @@ class TnqPushWebsocket : public WebSocketIODelegate, public std::enable_shared_f
   void close();
   void didBecomeActive() {}
   void didEnterBackgroud() {}
+  // Observes the application becoming active and entering the background (handlers above) in
+  // the default notification centre; removeSystemNotification (also run when the hub goes away)
+  // stops it.
+  void addSystemNotification();
+  void removeSystemNotification();
   // Gives a text to every listener that is registered, in order.
   void dispatchMessage(const std::string& text);
 

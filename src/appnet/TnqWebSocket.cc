@@ -473,7 +473,8 @@ void TnqWebSocket::drainInbox() {
 }
 
 void TnqWebSocket::appendReadBytes(pf::Bytes bytes) {
-  if (bytes.empty()) return;
+  // Once reading has stopped (a fault, a close frame, the end) nothing more is kept.
+  if (bytes.empty() || readingStopped_ || readyState() == TnqReadyState::Closed) return;
   if (readBufferOffset_ == readBuffer_.size()) {
     readBuffer_ = std::move(bytes);
     readBufferOffset_ = 0;
