@@ -259,26 +259,21 @@ void TnqWebSocket::onStreamEvent(pf::SocketStream& stream, pf::StreamEvent event
       netPumpWriting();
       break;
     case pf::kStreamEventHasBytesAvailable: {
-      pf::Bytes chunk;
+      // The event promises bytes for the first read; later reads ask first (a read blocks when
+      // nothing is there). Bytes go straight into the inbox; one drain is queued at a time, so a
+      // work queue that falls behind takes many reads in one go.
       std::optional<pf::Error> error;
+      bool schedule = false;
       auto& input = *streams_.input;
-      while (input.hasBytesAvailable()) {
+      for (bool first = true; first || input.hasBytesAvailable(); first = false) {
         const long n = input.read(netReadBuffer_.data(), kReadChunk);
-        if (n > 0) chunk.insert(chunk.end(), netReadBuffer_.data(), netReadBuffer_.data() + n);
+        if (n > 0) {
+          std::lock_guard lock(inboxMutex_);
+          inbox_.insert(inbox_.end(), netReadBuffer_.data(), netReadBuffer_.data() + n);
+          if (!inboxScheduled_) schedule = inboxScheduled_ = true;
+        }
         if (n < 0) error = input.error().toError();
         if (n < static_cast<long>(kReadChunk)) break;
-      }
-      // Bytes wait in the inbox; one drain is queued at a time, so a work queue that falls
-      // behind takes many reads in one go.
-      bool schedule = false;
-      if (!chunk.empty()) {
-        std::lock_guard lock(inboxMutex_);
-        if (inbox_.empty())
-          inbox_ = std::move(chunk);
-        else
-          inbox_.insert(inbox_.end(), chunk.begin(), chunk.end());
-        schedule = !inboxScheduled_;
-        inboxScheduled_ = true;
       }
       if (schedule) onWorkQueue([this] { drainInbox(); });
       if (error) onWorkQueue([this, error] { failWithError(*error); });
