@@ -67,7 +67,7 @@ void TnqWebSocketIO::open() {
     pf::Value info = pf::Value::object();
     info[pf::kLocalizedDescriptionKey] = "unsupported URL";
     info["NSErrorFailingURLStringKey"] = url_;
-    pf::Error error(kTnqURLErrorDomain, kTnqURLErrorBadURL, std::move(info));
+    pf::Error error(kWsBadURLErrorDomain, kWsBadURLErrorCode, std::move(info));
     std::weak_ptr<TnqWebSocketIO> weak = weak_from_this();
     const std::int64_t attempt = connectTimes_;
     pf::DispatchQueue::main()->async([weak, error, attempt] {

@@ -28,8 +28,8 @@ class WebSocketIODelegate {
 };
 
 // Error of a push URL that is not a usable ws, wss, http or https URL.
-inline constexpr const char* kTnqURLErrorDomain = "NSURLErrorDomain";
-inline constexpr std::int64_t kTnqURLErrorBadURL = -1000;
+inline constexpr const char* kWsBadURLErrorDomain = "NSURLErrorDomain";
+inline constexpr std::int64_t kWsBadURLErrorCode = -1000;
 
 class TnqWebSocketIO : public TnqWebSocketDelegate, public std::enable_shared_from_this<TnqWebSocketIO> {
  public:
