@@ -18,6 +18,7 @@ std::string urlErrorDescription(int code) {
     case kUserCancelledAuthentication: return "The user canceled authentication.";
     case kCannotDecodeContentData: return "cannot decode content data";
     case kRequestBodyStreamExhausted: return "request body stream exhausted";
+    case kFileDoesNotExist: return "The requested URL was not found on this server.";
     case kDataLengthExceedsMaximum: return "resource exceeds maximum size";
     case kSecureConnectionFailed:
       return "An SSL error has occurred and a secure connection to the server cannot be made.";

@@ -31,6 +31,7 @@ inline constexpr int kBadServerResponse = -1011;
 inline constexpr int kUserCancelledAuthentication = -1012;
 inline constexpr int kCannotDecodeContentData = -1016;
 inline constexpr int kRequestBodyStreamExhausted = -1021;
+inline constexpr int kFileDoesNotExist = -1100;
 inline constexpr int kDataLengthExceedsMaximum = -1103;
 inline constexpr int kSecureConnectionFailed = -1200;
 inline constexpr int kServerCertificateUntrusted = -1202;

@@ -1,0 +1,1148 @@
+#include "platform/net/Loader.h"
+
+#include <curl/curl.h>
+#include <openssl/ssl.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <deque>
+#include <list>
+#include <map>
+#include <unordered_map>
+
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/Dispatch.h"
+#include "platform/net/CookieStorage.h"
+#include "platform/net/UrlError.h"
+#include "platform/security/Digest.h"
+
+namespace pf {
+
+namespace {
+
+constexpr int kMaxRedirects = 16;
+// A redirect or 401 answer's body is kept until the client has decided whether it is final.
+constexpr std::size_t kMaxCandidateBody = 1u << 20;
+constexpr std::size_t kMaxHeadBytes = 256u << 10;
+constexpr std::size_t kMaxHeaderFields = 500;
+constexpr std::size_t kEasyPoolSize = 64;
+
+std::atomic<std::uint64_t> nextLoadId{1};
+
+std::string_view trimmed(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n')) {
+    s.remove_suffix(1);
+  }
+  return s;
+}
+
+bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && equalsIgnoringCase(text.substr(0, prefix.size()), prefix);
+}
+
+bool hasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
+
+bool isRedirectStatus(int status) {
+  return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// The strongest HTTP authentication scheme offered (Digest before Basic) and its realm.
+struct AuthOffer {
+  std::string method;
+  long curlAuth = 0;
+  std::optional<std::string> realm;
+};
+
+std::optional<std::string> realmOf(std::string_view challenge) {
+  std::size_t at = 0;
+  while ((at = challenge.find('=', at)) != std::string_view::npos) {
+    std::size_t nameEnd = at;
+    std::size_t nameStart = challenge.find_last_of(" ,\t", nameEnd == 0 ? 0 : nameEnd - 1);
+    nameStart = nameStart == std::string_view::npos ? 0 : nameStart + 1;
+    if (equalsIgnoringCase(trimmed(challenge.substr(nameStart, nameEnd - nameStart)), "realm")) {
+      std::string_view rest = challenge.substr(at + 1);
+      if (!rest.empty() && rest.front() == '"') {
+        auto close = rest.find('"', 1);
+        return std::string(rest.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1));
+      }
+      return std::string(trimmed(rest.substr(0, rest.find(','))));
+    }
+    ++at;
+  }
+  return std::nullopt;
+}
+
+std::optional<AuthOffer> authOffer(const HttpHeaders& headers) {
+  std::optional<AuthOffer> basic;
+  for (const auto& value : headers.values("WWW-Authenticate")) {
+    std::string_view v = trimmed(value);
+    if (startsWithIgnoringCase(v, "digest")) {
+      return AuthOffer{kAuthenticationMethodHttpDigest, CURLAUTH_DIGEST, realmOf(v)};
+    }
+    if (startsWithIgnoringCase(v, "basic") && !basic) {
+      basic = AuthOffer{kAuthenticationMethodHttpBasic, CURLAUTH_BASIC, realmOf(v)};
+    }
+  }
+  return basic;
+}
+
+int urlErrorCodeFor(CURLcode code, long osErrno) {
+  using namespace UrlErrorCode;
+  switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST: return kCannotFindHost;
+    case CURLE_COULDNT_CONNECT:
+      return (osErrno == ENETUNREACH || osErrno == ENETDOWN) ? kNotConnectedToInternet : kCannotConnectToHost;
+    case CURLE_OPERATION_TIMEDOUT: return kTimedOut;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_ENGINE_NOTFOUND:
+    case CURLE_SSL_ENGINE_SETFAILED:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_CRL_BADFILE:
+    case CURLE_SSL_SHUTDOWN_FAILED: return kSecureConnectionFailed;
+    case CURLE_PEER_FAILED_VERIFICATION: return kServerCertificateUntrusted;
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_GOT_NOTHING:
+    case CURLE_PARTIAL_FILE:
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM: return kNetworkConnectionLost;
+    case CURLE_URL_MALFORMAT: return kBadUrl;
+    case CURLE_UNSUPPORTED_PROTOCOL: return kUnsupportedUrl;
+    case CURLE_BAD_CONTENT_ENCODING: return kCannotDecodeContentData;
+    case CURLE_WEIRD_SERVER_REPLY: return kBadServerResponse;
+    case CURLE_TOO_MANY_REDIRECTS: return kHttpTooManyRedirects;
+    case CURLE_READ_ERROR: return kRequestBodyStreamExhausted;
+    case CURLE_ABORTED_BY_CALLBACK: return kCancelled;
+    default: return kUnknown;
+  }
+}
+
+enum class Verdict { Accept, Refuse, Cancel };
+
+Verdict verdictFor(ChallengeDisposition disposition, ServerTrust* trust) {
+  switch (disposition) {
+    case ChallengeDisposition::UseCredential: return Verdict::Accept;
+    case ChallengeDisposition::CancelAuthenticationChallenge: return Verdict::Cancel;
+    default: return trust && trust->evaluate().trusted() ? Verdict::Accept : Verdict::Refuse;
+  }
+}
+
+// What a TLS connection (one SSL object) has been judged: its chain's digest and the verdict of
+// every trust key that used it. Lives and dies with the SSL object.
+struct ConnectionTrust {
+  std::string digest;
+  std::map<std::uint64_t, Verdict> verdicts;
+};
+
+void freeConnectionTrust(void*, void* ptr, CRYPTO_EX_DATA*, int, long, void*) {
+  delete static_cast<ConnectionTrust*>(ptr);
+}
+
+int connectionTrustIndex() {
+  static int index = SSL_get_ex_new_index(0, nullptr, nullptr, nullptr, freeConnectionTrust);
+  return index;
+}
+
+ConnectionTrust* connectionTrustOf(SSL* ssl) {
+  int index = connectionTrustIndex();
+  auto* record = static_cast<ConnectionTrust*>(SSL_get_ex_data(ssl, index));
+  if (record) return record;
+  record = new ConnectionTrust();
+  Bytes all;
+  if (STACK_OF(X509)* chain = SSL_get_peer_cert_chain(ssl)) {
+    for (int i = 0; i < sk_X509_num(chain); ++i) {
+      unsigned char* der = nullptr;
+      int n = i2d_X509(sk_X509_value(chain, i), &der);
+      if (n > 0) {
+        // Length-prefixed, so that two chains never concatenate to the same bytes.
+        for (int shift = 24; shift >= 0; shift -= 8) all.push_back(static_cast<std::uint8_t>(n >> shift));
+        all.insert(all.end(), der, der + n);
+      }
+      OPENSSL_free(der);
+    }
+  }
+  Bytes d = sha256(all);
+  record->digest.assign(d.begin(), d.end());
+  SSL_set_ex_data(ssl, index, record);
+  return record;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Loader
+
+struct Loader::Impl {
+  CURLM* multi = nullptr;
+  std::mutex mutex;
+  std::vector<std::function<void()>> commands;
+  bool stopping = false;
+  std::thread::id threadId;
+  std::vector<CURL*> easyPool;
+  std::unordered_map<Load*, std::shared_ptr<Load>> active;
+
+  struct TrustEntry {
+    std::uint64_t key;
+    std::string host;
+    int port;
+    std::string digest;
+    Verdict verdict;
+  };
+  std::list<TrustEntry> decisions;  // most recent first
+
+  std::optional<Verdict> rememberedVerdict(std::uint64_t key, const std::string& host, int port,
+                                           const std::string& digest) {
+    for (auto it = decisions.begin(); it != decisions.end(); ++it) {
+      if (it->key == key && it->port == port && it->host == host && it->digest == digest) {
+        decisions.splice(decisions.begin(), decisions, it);
+        return it->verdict;
+      }
+    }
+    return std::nullopt;
+  }
+  void remember(std::uint64_t key, const std::string& host, int port, const std::string& digest, Verdict v) {
+    decisions.push_front({key, host, port, digest, v});
+    if (decisions.size() > kMaxRememberedTrustDecisions) decisions.pop_back();
+  }
+};
+
+Loader& Loader::shared() {
+  static Loader* loader = new Loader();
+  return *loader;
+}
+
+Loader::Loader() : impl_(std::make_unique<Impl>()) {
+  static std::once_flag globalInit;
+  std::call_once(globalInit, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+  impl_->multi = curl_multi_init();
+  curl_multi_setopt(impl_->multi, CURLMOPT_MAX_HOST_CONNECTIONS, 16L);
+  thread_ = std::thread([this] { run(); });
+}
+
+Loader::~Loader() {
+  {
+    std::lock_guard lock(impl_->mutex);
+    impl_->stopping = true;
+  }
+  curl_multi_wakeup(impl_->multi);
+  thread_.join();
+  for (auto& [load, keep] : impl_->active) {
+    curl_multi_remove_handle(impl_->multi, static_cast<CURL*>(load->easy_));
+    load->active_ = false;
+  }
+  impl_->active.clear();
+  for (CURL* easy : impl_->easyPool) curl_easy_cleanup(easy);
+  curl_multi_cleanup(impl_->multi);
+}
+
+void Loader::post(std::function<void()> command) {
+  {
+    std::lock_guard lock(impl_->mutex);
+    if (impl_->stopping) return;
+    impl_->commands.push_back(std::move(command));
+  }
+  curl_multi_wakeup(impl_->multi);
+}
+
+bool Loader::isLoaderThread() const { return std::this_thread::get_id() == impl_->threadId; }
+
+void* Loader::acquireEasy() {
+  if (!impl_->easyPool.empty()) {
+    CURL* easy = impl_->easyPool.back();
+    impl_->easyPool.pop_back();
+    return easy;
+  }
+  return curl_easy_init();
+}
+
+void Loader::recycleEasy(void* easy) {
+  if (!easy) return;
+  auto* handle = static_cast<CURL*>(easy);
+  if (impl_->easyPool.size() < kEasyPoolSize) {
+    curl_easy_reset(handle);
+    impl_->easyPool.push_back(handle);
+  } else {
+    curl_easy_cleanup(handle);
+  }
+}
+
+void Loader::run() {
+  impl_->threadId = std::this_thread::get_id();
+  std::vector<std::function<void()>> batch;
+  for (;;) {
+    {
+      std::lock_guard lock(impl_->mutex);
+      if (impl_->stopping) return;
+      batch.swap(impl_->commands);
+    }
+    for (auto& command : batch) command();
+    batch.clear();
+
+    int running = 0;
+    curl_multi_perform(impl_->multi, &running);
+    int left = 0;
+    while (CURLMsg* msg = curl_multi_info_read(impl_->multi, &left)) {
+      if (msg->msg != CURLMSG_DONE) continue;
+      Load* load = nullptr;
+      curl_easy_getinfo(msg->easy_handle, CURLINFO_PRIVATE, reinterpret_cast<char**>(&load));
+      CURLcode result = msg->data.result;
+      curl_multi_remove_handle(impl_->multi, msg->easy_handle);
+      auto it = impl_->active.find(load);
+      if (it == impl_->active.end()) continue;
+      std::shared_ptr<Load> keep = it->second;
+      impl_->active.erase(it);
+      load->active_ = false;
+      load->onHopDone(static_cast<int>(result));
+    }
+    int timeoutMs = 1000;
+    curl_multi_poll(impl_->multi, nullptr, 0, timeoutMs, nullptr);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// LoadClient defaults
+
+void LoadClient::loadNeedsServerTrustDecision(Load&, std::shared_ptr<UrlAuthenticationChallenge> challenge) {
+  challenge->performDefaultHandling();
+}
+
+void LoadClient::loadNeedsAuthentication(Load&, std::shared_ptr<UrlAuthenticationChallenge> challenge) {
+  challenge->performDefaultHandling();
+}
+
+void LoadClient::loadWillRedirect(Load& load, const UrlResponse&, UrlRequest proposed) {
+  load.continueRedirect(std::move(proposed));
+}
+
+void LoadClient::loadNeedsNewBodyStream(Load& load) { load.provideBodyStream(nullptr); }
+
+// ---------------------------------------------------------------------------------------------
+// Load
+
+struct Load::Hop {
+  explicit Hop(Url u) : url(std::move(u)) {}
+  ~Hop() { curl_slist_free_all(headerList); }
+
+  Url url;
+  curl_slist* headerList = nullptr;
+  std::string method;
+  std::shared_ptr<HttpBodyStream> stream;
+  bool bodyRead = false;
+  std::int64_t bodyLength = -1;
+
+  int status = 0;
+  HttpHeaders headers;
+  std::size_t headBytes = 0;
+  bool headStarted = false;
+  bool headComplete = false;
+  enum class Kind { Final, Redirect, Auth } kind = Kind::Final;
+  std::optional<UrlResponse> response;
+  Bytes candidateBody;
+  bool candidateOverflow = false;
+
+  enum class Abort { None, TrustPending, TrustRefused, TrustCancelled, HeadTooLarge, Client } abort = Abort::None;
+  std::shared_ptr<ServerTrust> pendingTrust;
+  std::string pendingDigest;
+};
+
+// The libcurl callbacks of a load (a friend of Load).
+struct LoadCallbacks {
+  static std::size_t header(char* data, std::size_t size, std::size_t count, void* user) {
+    auto& load = *static_cast<Load*>(user);
+    std::size_t length = size * count;
+    load.onHeadLine(data, length);
+    return load.hop_->abort == Load::Hop::Abort::None ? length : 0;
+  }
+  static std::size_t write(char* data, std::size_t size, std::size_t count, void* user) {
+    return static_cast<Load*>(user)->onBody(data, size * count);
+  }
+  static std::size_t read(char* data, std::size_t size, std::size_t count, void* user) {
+    auto& hop = *static_cast<Load*>(user)->hop_;
+    hop.bodyRead = true;
+    if (!hop.stream) return 0;
+    std::ptrdiff_t n =
+        hop.stream->read(std::span<std::uint8_t>(reinterpret_cast<std::uint8_t*>(data), size * count));
+    return n < 0 ? CURL_READFUNC_ABORT : static_cast<std::size_t>(n);
+  }
+  static int seek(void* user, curl_off_t offset, int origin) {
+    auto& hop = *static_cast<Load*>(user)->hop_;
+    if (offset != 0 || origin != SEEK_SET || !hop.stream) return CURL_SEEKFUNC_CANTSEEK;
+    return hop.stream->rewind() ? CURL_SEEKFUNC_OK : CURL_SEEKFUNC_CANTSEEK;
+  }
+  static int progress(void* user, curl_off_t, curl_off_t dlnow, curl_off_t ultotal, curl_off_t ulnow) {
+    static_cast<Load*>(user)->onProgress(ulnow, ultotal, dlnow);
+    return 0;
+  }
+  static int prerequest(void* user, char*, char*, int, int) { return static_cast<Load*>(user)->onPrerequest(); }
+};
+
+std::shared_ptr<Load> Load::make(UrlRequest request, LoadOptions options, std::shared_ptr<LoadClient> client,
+                                 Loader* loader) {
+  return std::shared_ptr<Load>(
+      new Load(std::move(request), std::move(options), std::move(client), loader ? *loader : Loader::shared()));
+}
+
+Load::Load(UrlRequest request, LoadOptions options, std::shared_ptr<LoadClient> client, Loader& loader)
+    : id_(nextLoadId++),
+      loader_(loader),
+      original_(request),
+      options_(std::move(options)),
+      client_(std::move(client)),
+      request_(std::move(request)) {}
+
+Load::~Load() {
+  if (easy_) curl_easy_cleanup(static_cast<CURL*>(easy_));
+}
+
+std::shared_ptr<LoadClient> Load::clientIfLive() const {
+  std::lock_guard lock(clientMutex_);
+  return client_;
+}
+
+void Load::detachClient() {
+  std::shared_ptr<LoadClient> dropped;
+  std::lock_guard lock(clientMutex_);
+  dropped.swap(client_);
+}
+
+void Load::start() {
+  if (started_.exchange(true) || cancelled_) return;
+  loader_.post([self = shared_from_this()] {
+    self->startedAt_ = Clock::monotonic();
+    self->beginHop();
+  });
+}
+
+void Load::cancel() {
+  if (cancelled_.exchange(true)) return;
+  detachClient();
+  loader_.post([self = shared_from_this()] {
+    self->finished_ = true;
+    self->releaseHandle();
+  });
+}
+
+void Load::suspend() {
+  loader_.post([self = shared_from_this()] {
+    if (self->suspended_ || self->finished_) return;
+    self->suspended_ = true;
+    if (self->active_) curl_easy_pause(static_cast<CURL*>(self->easy_), CURLPAUSE_ALL);
+  });
+}
+
+void Load::resume() {
+  loader_.post([self = shared_from_this()] {
+    if (!self->suspended_ || self->finished_) return;
+    self->suspended_ = false;
+    self->markActivity();
+    if (self->active_) {
+      self->curlPausedReceiving_ = self->holdReceiving_;
+      curl_easy_pause(static_cast<CURL*>(self->easy_), self->holdReceiving_ ? CURLPAUSE_RECV : CURLPAUSE_CONT);
+    }
+  });
+}
+
+void Load::resumeReceiving() {
+  loader_.post([self = shared_from_this()] {
+    self->holdReceiving_ = false;
+    if (self->curlPausedReceiving_ && self->active_ && !self->suspended_) {
+      self->curlPausedReceiving_ = false;
+      curl_easy_pause(static_cast<CURL*>(self->easy_), CURLPAUSE_CONT);
+    }
+  });
+}
+
+void Load::continueRedirect(std::optional<UrlRequest> request) {
+  loader_.post([self = shared_from_this(), request = std::move(request)]() mutable {
+    if (self->finished_ || !self->waitingForClient_ || !self->hop_ || self->hop_->kind != Hop::Kind::Redirect) return;
+    self->waitingForClient_ = false;
+    self->markActivity();
+    if (request) {
+      self->followRedirect(std::move(*request));
+    } else {
+      self->deliverCandidateAsFinal();
+    }
+  });
+}
+
+void Load::provideBodyStream(std::shared_ptr<HttpBodyStream> stream) {
+  loader_.post([self = shared_from_this(), stream = std::move(stream)] {
+    if (self->finished_ || !self->waitingForClient_) return;
+    self->waitingForClient_ = false;
+    if (!stream) {
+      self->failWithCode(UrlErrorCode::kRequestBodyStreamExhausted);
+      return;
+    }
+    self->request_.setHttpBodyStream(stream);
+    self->markActivity();
+    self->beginHop();
+  });
+}
+
+void Load::markActivity() { lastActivity_ = Clock::monotonic(); }
+
+void Load::scheduleTimeoutCheck(double delay) {
+  if (timeoutCheckScheduled_) return;
+  timeoutCheckScheduled_ = true;
+  std::weak_ptr<Load> weak = weak_from_this();
+  static std::shared_ptr<DispatchQueue> timers = DispatchQueue::makeSerial("url-loading.timeouts");
+  Loader* loader = &loader_;
+  timers->after(std::max(delay, 0.001), [weak, loader] {
+    auto self = weak.lock();
+    if (!self || self->finished_) return;
+    loader->post([self] {
+      self->timeoutCheckScheduled_ = false;
+      self->checkTimeout();
+    });
+  });
+}
+
+void Load::checkTimeout() {
+  if (finished_ || cancelled_) return;
+  double now = Clock::monotonic();
+  double idle = request_.timeoutInterval();
+  double next = kForever;
+  if (idle > 0 && !suspended_) {
+    if (now - lastActivity_ >= idle) {
+      failWithCode(UrlErrorCode::kTimedOut);
+      return;
+    }
+    next = lastActivity_ + idle - now;
+  } else if (idle > 0) {
+    next = idle;
+  }
+  if (options_.resourceTimeout > 0) {
+    if (now - startedAt_ >= options_.resourceTimeout) {
+      failWithCode(UrlErrorCode::kTimedOut);
+      return;
+    }
+    next = std::min(next, startedAt_ + options_.resourceTimeout - now);
+  }
+  if (next != kForever) scheduleTimeoutCheck(next);
+}
+
+void Load::beginHop() {
+  if (finished_ || cancelled_) return;
+  const auto& url = request_.url();
+  if (!url) {
+    failWithCode(UrlErrorCode::kBadUrl);
+    return;
+  }
+  if (!url->isHttp()) {
+    failWithCode(UrlErrorCode::kUnsupportedUrl);
+    return;
+  }
+  auto* easy = static_cast<CURL*>(easy_);
+  if (easy) {
+    curl_easy_reset(easy);
+  } else {
+    easy = static_cast<CURL*>(loader_.acquireEasy());
+    easy_ = easy;
+  }
+  if (!easy) {
+    failWithCode(UrlErrorCode::kUnknown, "cannot make a transfer");
+    return;
+  }
+  hop_ = std::make_unique<Hop>(*url);
+  Hop& hop = *hop_;
+  hop.method = request_.httpMethod();
+  lastUploaded_ = -1;
+
+  std::string wire = url->withoutCredentials();
+  curl_easy_setopt(easy, CURLOPT_URL, wire.c_str());
+  curl_easy_setopt(easy, CURLOPT_PRIVATE, this);
+  curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+  curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "gzip, deflate");
+  curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, LoadCallbacks::header);
+  curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
+  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, LoadCallbacks::write);
+  curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
+  curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, LoadCallbacks::progress);
+  curl_easy_setopt(easy, CURLOPT_XFERINFODATA, this);
+  curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, LoadCallbacks::prerequest);
+  curl_easy_setopt(easy, CURLOPT_PREREQDATA, this);
+  curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 64L * 1024);
+
+  // Method and body.
+  const bool hasBody = request_.httpBody().has_value() || request_.httpBodyStream() != nullptr;
+  const std::string& method = hop.method;
+  bool chunked = false;
+  if (method == "HEAD") {
+    curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+  } else if (hasBody || method == "POST") {
+    curl_easy_setopt(easy, CURLOPT_POST, 1L);
+    if (const auto& stream = request_.httpBodyStream()) {
+      hop.stream = stream;
+      auto length = stream->length();
+      hop.bodyLength = length.value_or(-1);
+      chunked = !length;
+      curl_easy_setopt(easy, CURLOPT_READFUNCTION, LoadCallbacks::read);
+      curl_easy_setopt(easy, CURLOPT_READDATA, this);
+      curl_easy_setopt(easy, CURLOPT_SEEKFUNCTION, LoadCallbacks::seek);
+      curl_easy_setopt(easy, CURLOPT_SEEKDATA, this);
+      curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(length.value_or(-1)));
+    } else {
+      static const Bytes kEmpty;
+      const Bytes& body = request_.httpBody() ? *request_.httpBody() : kEmpty;
+      hop.bodyLength = static_cast<std::int64_t>(body.size());
+      curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+      curl_easy_setopt(easy, CURLOPT_POSTFIELDS, body.empty() ? "" : reinterpret_cast<const char*>(body.data()));
+    }
+    if (method != "POST") curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.c_str());
+  } else if (method == "GET") {
+    curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+  } else {
+    curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.c_str());
+  }
+
+  // Header fields.
+  auto addField = [&](std::string_view name, std::string_view value) {
+    if (name.empty() || hasLineBreak(name) || hasLineBreak(value) || name.find(':') != std::string_view::npos) return;
+    std::string line(name);
+    if (value.empty()) {
+      line += ';';  // libcurl's way of sending a field with an empty value
+    } else {
+      line += ": ";
+      line += value;
+    }
+    hop.headerList = curl_slist_append(hop.headerList, line.c_str());
+  };
+  const HttpHeaders& fields = request_.allHttpHeaderFields();
+  for (const auto& [name, value] : fields.fields()) addField(name, value);
+  for (const auto& [name, value] : options_.additionalHeaders.fields()) {
+    if (!fields.contains(name)) addField(name, value);
+  }
+  auto has = [&](std::string_view name) { return fields.contains(name) || options_.additionalHeaders.contains(name); };
+  if (hasBody && !has("Content-Type")) addField("Content-Type", "application/x-www-form-urlencoded");
+  if (chunked && !has("Transfer-Encoding")) addField("Transfer-Encoding", "chunked");
+  if (!has("Expect")) hop.headerList = curl_slist_append(hop.headerList, "Expect:");
+  if (options_.handleCookies && request_.httpShouldHandleCookies() && !has("Cookie")) {
+    if (auto cookies = CookieStorage::shared().requestHeaderValue(*url)) addField("Cookie", *cookies);
+  }
+  curl_easy_setopt(easy, CURLOPT_HTTPHEADER, hop.headerList);
+
+  // Server trust.
+  if (url->scheme() == "https") {
+    if (options_.trust != LoadOptions::Trust::System) {
+      curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 0L);
+      curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 0L);
+      curl_easy_setopt(easy, CURLOPT_SSL_SESSIONID_CACHE, 0L);
+    }
+    if (options_.clientCertificatePath) {
+      curl_easy_setopt(easy, CURLOPT_SSLCERT, options_.clientCertificatePath->c_str());
+      curl_easy_setopt(easy, CURLOPT_SSLCERTTYPE, "PEM");
+      curl_easy_setopt(easy, CURLOPT_SSLKEY, options_.clientCertificatePath->c_str());
+    }
+  }
+
+  // HTTP authentication.
+  if (credential_) {
+    curl_easy_setopt(easy, CURLOPT_USERNAME, credential_->user.c_str());
+    curl_easy_setopt(easy, CURLOPT_PASSWORD, credential_->password.c_str());
+    curl_easy_setopt(easy, CURLOPT_HTTPAUTH,
+                     credentialScheme_ == kAuthenticationMethodHttpDigest ? CURLAUTH_DIGEST : CURLAUTH_BASIC);
+  }
+
+  if (suspended_) curl_easy_pause(easy, CURLPAUSE_ALL);
+  CURLMcode added = curl_multi_add_handle(loader_.impl_->multi, easy);
+  if (added != CURLM_OK) {
+    failWithCode(UrlErrorCode::kUnknown, curl_multi_strerror(added));
+    return;
+  }
+  active_ = true;
+  loader_.impl_->active[this] = shared_from_this();
+  markActivity();
+  if (request_.timeoutInterval() > 0 || options_.resourceTimeout > 0) {
+    double first = request_.timeoutInterval() > 0 ? request_.timeoutInterval() : options_.resourceTimeout;
+    if (options_.resourceTimeout > 0) first = std::min(first, options_.resourceTimeout);
+    scheduleTimeoutCheck(first);
+  }
+}
+
+void Load::onHeadLine(const char* data, std::size_t length) {
+  Hop& hop = *hop_;
+  markActivity();
+  std::string_view line(data, length);
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+  if (line.size() >= 5 && line.substr(0, 5) == "HTTP/") {
+    // A new answer: an interim one, or one after libcurl's own authentication round trip.
+    hop.headers.clear();
+    hop.headBytes = length;
+    hop.headStarted = true;
+    hop.headComplete = false;
+    hop.kind = Hop::Kind::Final;
+    hop.candidateBody.clear();
+    hop.candidateOverflow = false;
+    hop.status = 0;
+    auto space = line.find(' ');
+    if (space != std::string_view::npos && line.size() >= space + 4) {
+      std::string_view code = line.substr(space + 1, 3);
+      if (std::all_of(code.begin(), code.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        hop.status = (code[0] - '0') * 100 + (code[1] - '0') * 10 + (code[2] - '0');
+      }
+    }
+    return;
+  }
+  if (!hop.headStarted || hop.headComplete) return;  // trailers after a chunked body
+  hop.headBytes += length;
+  if (hop.headBytes > kMaxHeadBytes || hop.headers.size() >= kMaxHeaderFields) {
+    hop.abort = Hop::Abort::HeadTooLarge;
+    return;
+  }
+  if (line.empty()) {
+    onHeadComplete();
+    return;
+  }
+  if ((line.front() == ' ' || line.front() == '\t') && !hop.headers.empty()) {
+    // A folded continuation line.
+    auto fields = hop.headers.fields();
+    hop.headers.clear();
+    fields.back().second += " ";
+    fields.back().second += trimmed(line);
+    for (auto& [n, v] : fields) hop.headers.append(n, v);
+    return;
+  }
+  auto colon = line.find(':');
+  if (colon == std::string_view::npos || colon == 0) return;
+  hop.headers.append(trimmed(line.substr(0, colon)), trimmed(line.substr(colon + 1)));
+}
+
+void Load::onHeadComplete() {
+  Hop& hop = *hop_;
+  if (hop.status >= 100 && hop.status < 200) {
+    hop.headers.clear();
+    hop.headStarted = false;
+    return;
+  }
+  hop.headComplete = true;
+  if (hop.status == 0) return;
+  if (options_.handleCookies && request_.httpShouldHandleCookies()) {
+    CookieStorage::shared().storeFromResponse(hop.headers, hop.url);
+  }
+  hop.response.emplace(hop.url, hop.status, hop.headers);
+  hop.kind = Hop::Kind::Final;
+  if (isRedirectStatus(hop.status)) {
+    if (auto location = hop.headers.value("Location")) {
+      if (Url::parse(*location, hop.url)) hop.kind = Hop::Kind::Redirect;
+    }
+  } else if (hop.status == 401 && authOffer(hop.headers)) {
+    hop.kind = Hop::Kind::Auth;
+  }
+  if (hop.kind == Hop::Kind::Final) deliverResponse(*hop.response);
+}
+
+std::size_t Load::onBody(const char* data, std::size_t length) {
+  Hop& hop = *hop_;
+  markActivity();
+  if (cancelled_) return 0;
+  if (hop.kind != Hop::Kind::Final) {
+    if (hop.candidateBody.size() + length > kMaxCandidateBody) {
+      hop.candidateOverflow = true;
+    } else {
+      hop.candidateBody.insert(hop.candidateBody.end(), data, data + length);
+    }
+    return length;
+  }
+  if (holdReceiving_) {
+    curlPausedReceiving_ = true;
+    return CURL_WRITEFUNC_PAUSE;
+  }
+  auto client = clientIfLive();
+  if (!client) return 0;
+  bool more = client->loadDidReceiveData(*this, Bytes(data, data + length));
+  if (!more) holdReceiving_ = true;
+  return length;
+}
+
+void Load::onProgress(std::int64_t uploaded, std::int64_t, std::int64_t) {
+  if (!hop_ || uploaded <= 0 || uploaded == lastUploaded_) return;
+  std::int64_t sent = uploaded - std::max<std::int64_t>(lastUploaded_, 0);
+  lastUploaded_ = uploaded;
+  markActivity();
+  if (auto client = clientIfLive()) client->loadDidSendBodyData(*this, sent, uploaded, hop_->bodyLength);
+}
+
+int Load::onPrerequest() {
+  Hop& hop = *hop_;
+  if (options_.trust == LoadOptions::Trust::System || hop.url.scheme() != "https") return CURL_PREREQFUNC_OK;
+  curl_tlssessioninfo* info = nullptr;
+  if (curl_easy_getinfo(static_cast<CURL*>(easy_), CURLINFO_TLS_SSL_PTR, &info) != CURLE_OK || !info ||
+      info->backend != CURLSSLBACKEND_OPENSSL || !info->internals) {
+    hop.abort = Hop::Abort::TrustRefused;
+    return CURL_PREREQFUNC_ABORT;
+  }
+  auto* ssl = static_cast<SSL*>(info->internals);
+  ConnectionTrust* record = connectionTrustOf(ssl);
+  const std::uint64_t key = options_.trust == LoadOptions::Trust::Evaluator
+                                ? reinterpret_cast<std::uintptr_t>(options_.evaluator.get())
+                                : (options_.trustKey ? options_.trustKey : (id_ | (1ull << 63)));
+  const std::string& host = hop.url.host();
+  const int port = hop.url.effectivePort();
+  auto known = record->verdicts.find(key);
+  Verdict verdict;
+  if (known != record->verdicts.end()) {
+    verdict = known->second;
+  } else {
+    auto trust = std::make_shared<ServerTrust>(
+        ServerTrust::fromNativeChain(SSL_get_peer_cert_chain(ssl), TrustPolicy::sslServer(host)));
+    if (options_.trust == LoadOptions::Trust::Evaluator) {
+      ChallengeDisposition d = options_.evaluator && *options_.evaluator
+                                   ? (*options_.evaluator)(*trust, host)
+                                   : ChallengeDisposition::PerformDefaultHandling;
+      verdict = verdictFor(d, trust.get());
+    } else if (auto remembered = loader_.impl_->rememberedVerdict(key, host, port, record->digest)) {
+      verdict = *remembered;
+    } else {
+      hop.abort = Hop::Abort::TrustPending;
+      hop.pendingTrust = std::move(trust);
+      hop.pendingDigest = record->digest;
+      return CURL_PREREQFUNC_ABORT;
+    }
+    if (verdict != Verdict::Cancel) record->verdicts[key] = verdict;
+  }
+  if (verdict == Verdict::Accept) return CURL_PREREQFUNC_OK;
+  hop.abort = verdict == Verdict::Refuse ? Hop::Abort::TrustRefused : Hop::Abort::TrustCancelled;
+  return CURL_PREREQFUNC_ABORT;
+}
+
+void Load::onHopDone(int curlResult) {
+  if (cancelled_ || finished_) return;
+  Hop& hop = *hop_;
+  switch (hop.abort) {
+    case Hop::Abort::TrustPending: askTrust(hop.pendingTrust); return;
+    case Hop::Abort::TrustRefused: failWithCode(UrlErrorCode::kServerCertificateUntrusted); return;
+    case Hop::Abort::TrustCancelled: failWithCode(options_.challengeCancelCode); return;
+    case Hop::Abort::HeadTooLarge: failWithCode(UrlErrorCode::kBadServerResponse, "header too large"); return;
+    case Hop::Abort::Client: return;
+    case Hop::Abort::None: break;
+  }
+  auto result = static_cast<CURLcode>(curlResult);
+  if (result != CURLE_OK) {
+    long osErrno = 0;
+    curl_easy_getinfo(static_cast<CURL*>(easy_), CURLINFO_OS_ERRNO, &osErrno);
+    failWithCode(urlErrorCodeFor(result, osErrno), curl_easy_strerror(result));
+    return;
+  }
+  if (!hop.response) {
+    failWithCode(UrlErrorCode::kBadServerResponse);
+    return;
+  }
+  switch (hop.kind) {
+    case Hop::Kind::Final: finish(); return;
+    case Hop::Kind::Auth: askAuthentication(); return;
+    case Hop::Kind::Redirect: break;
+  }
+  // A redirect: the request the platform proposes.
+  const UrlResponse& response = *hop.response;
+  auto target = Url::parse(*response.valueForHttpHeaderField("Location"), hop.url);
+  if (redirects_ >= kMaxRedirects) {
+    failWithCode(UrlErrorCode::kHttpTooManyRedirects);
+    return;
+  }
+  UrlRequest next = request_;
+  next.setUrl(*target);
+  int status = response.statusCode();
+  bool toGet = (status == 303 && hop.method != "HEAD") || ((status == 301 || status == 302) && hop.method == "POST");
+  if (toGet) {
+    next.setHttpMethod("GET");
+    next.setHttpBody(std::nullopt);
+    next.setHttpBodyStream(nullptr);
+    next.setValue(std::nullopt, "Content-Type");
+    next.setValue(std::nullopt, "Content-Length");
+    next.setValue(std::nullopt, "Transfer-Encoding");
+  }
+  if (target->host() != hop.url.host() || target->scheme() != hop.url.scheme() ||
+      target->effectivePort() != hop.url.effectivePort()) {
+    next.setValue(std::nullopt, "Authorization");
+  }
+  if (options_.clientDecidesRedirects) {
+    if (auto client = clientIfLive()) {
+      waitingForClient_ = true;
+      client->loadWillRedirect(*this, response, std::move(next));
+    }
+    return;
+  }
+  followRedirect(std::move(next));
+}
+
+void Load::followRedirect(UrlRequest next) {
+  ++redirects_;
+  bool sameOrigin = next.url() && request_.url() && next.url()->host() == request_.url()->host() &&
+                    next.url()->effectivePort() == request_.url()->effectivePort();
+  request_ = std::move(next);
+  if (!sameOrigin) {
+    credential_.reset();
+    urlCredentialTried_ = false;
+    authFailures_ = 0;
+  }
+  retryHop();
+}
+
+bool Load::prepareBodyForRetry() {
+  if (!hop_ || !hop_->bodyRead) return true;
+  const auto& stream = request_.httpBodyStream();
+  if (!stream || stream->rewind()) return true;
+  auto client = clientIfLive();
+  if (!client) return false;
+  waitingForClient_ = true;
+  client->loadNeedsNewBodyStream(*this);
+  return false;
+}
+
+void Load::retryHop() {
+  if (prepareBodyForRetry()) beginHop();
+}
+
+void Load::askTrust(std::shared_ptr<ServerTrust> trust) {
+  auto client = clientIfLive();
+  if (!client) return;
+  const Url& url = hop_->url;
+  UrlProtectionSpace space{url.host(), url.effectivePort(), url.scheme(), std::nullopt,
+                           kAuthenticationMethodServerTrust, trust};
+  std::weak_ptr<Load> weak = weak_from_this();
+  Loader* loader = &loader_;
+  std::string digest = hop_->pendingDigest;
+  auto challenge = std::make_shared<UrlAuthenticationChallenge>(
+      std::move(space), 0, std::nullopt, std::nullopt,
+      [weak, loader, trust, digest](ChallengeDisposition d, std::optional<UrlCredential>) {
+        if (weak.expired()) return;
+        loader->post([weak, trust, digest, d] {
+          if (auto self = weak.lock()) self->answerTrust(d, trust, digest);
+        });
+      });
+  waitingForClient_ = true;
+  client->loadNeedsServerTrustDecision(*this, std::move(challenge));
+}
+
+void Load::answerTrust(ChallengeDisposition disposition, std::shared_ptr<ServerTrust> trust, std::string digest) {
+  if (finished_ || cancelled_ || !waitingForClient_) return;
+  waitingForClient_ = false;
+  markActivity();
+  Verdict verdict = verdictFor(disposition, trust.get());
+  if (verdict == Verdict::Cancel) {
+    failWithCode(options_.challengeCancelCode);
+    return;
+  }
+  const Url& url = hop_->url;
+  std::uint64_t key = options_.trustKey ? options_.trustKey : (id_ | (1ull << 63));
+  loader_.impl_->remember(key, url.host(), url.effectivePort(), digest, verdict);
+  if (verdict == Verdict::Refuse) {
+    failWithCode(UrlErrorCode::kServerCertificateUntrusted);
+    return;
+  }
+  beginHop();
+}
+
+void Load::askAuthentication() {
+  const UrlResponse& response = *hop_->response;
+  if (credential_) ++authFailures_;
+  auto offer = authOffer(response.allHeaderFields());
+  std::optional<UrlCredential> proposed;
+  if (const auto& user = hop_->url.user()) {
+    proposed = UrlCredential::withUser(*user, hop_->url.password().value_or(""));
+  }
+  credentialScheme_ = offer->method;
+  if (!options_.clientHandlesAuthentication) {
+    waitingForClient_ = true;
+    answerAuthentication(ChallengeDisposition::PerformDefaultHandling, std::nullopt);
+    return;
+  }
+  auto client = clientIfLive();
+  if (!client) return;
+  const Url& url = hop_->url;
+  UrlProtectionSpace space{url.host(), url.effectivePort(), url.scheme(), offer->realm, offer->method, nullptr};
+  std::weak_ptr<Load> weak = weak_from_this();
+  Loader* loader = &loader_;
+  auto challenge = std::make_shared<UrlAuthenticationChallenge>(
+      std::move(space), authFailures_, response, proposed,
+      [weak, loader](ChallengeDisposition d, std::optional<UrlCredential> credential) {
+        if (weak.expired()) return;
+        loader->post([weak, d, credential = std::move(credential)]() mutable {
+          if (auto self = weak.lock()) self->answerAuthentication(d, std::move(credential));
+        });
+      });
+  waitingForClient_ = true;
+  client->loadNeedsAuthentication(*this, std::move(challenge));
+}
+
+void Load::answerAuthentication(ChallengeDisposition disposition, std::optional<UrlCredential> credential) {
+  if (finished_ || cancelled_ || !waitingForClient_) return;
+  waitingForClient_ = false;
+  markActivity();
+  switch (disposition) {
+    case ChallengeDisposition::UseCredential:
+      if (credential && credential->serverTrust == nullptr) {
+        credential_ = std::move(credential);
+        retryHop();
+      } else {
+        deliverCandidateAsFinal();
+      }
+      return;
+    case ChallengeDisposition::PerformDefaultHandling:
+      if (!urlCredentialTried_ && hop_->url.user()) {
+        urlCredentialTried_ = true;
+        credential_ = UrlCredential::withUser(*hop_->url.user(), hop_->url.password().value_or(""));
+        retryHop();
+      } else {
+        deliverCandidateAsFinal();
+      }
+      return;
+    case ChallengeDisposition::CancelAuthenticationChallenge: failWithCode(options_.challengeCancelCode); return;
+    case ChallengeDisposition::RejectProtectionSpace:
+    case ChallengeDisposition::ContinueWithoutCredential: deliverCandidateAsFinal(); return;
+  }
+}
+
+void Load::deliverResponse(const UrlResponse& response) {
+  responseDelivered_ = true;
+  if (auto client = clientIfLive()) client->loadDidReceiveResponse(*this, response);
+}
+
+void Load::deliverCandidateAsFinal() {
+  if (hop_->candidateOverflow) {
+    failWithCode(UrlErrorCode::kDataLengthExceedsMaximum);
+    return;
+  }
+  deliverResponse(*hop_->response);
+  if (!hop_->candidateBody.empty()) {
+    if (auto client = clientIfLive()) client->loadDidReceiveData(*this, std::move(hop_->candidateBody));
+  }
+  finish();
+}
+
+void Load::releaseHandle() {
+  auto keep = shared_from_this();
+  if (active_) {
+    curl_multi_remove_handle(loader_.impl_->multi, static_cast<CURL*>(easy_));
+    active_ = false;
+    loader_.impl_->active.erase(this);
+  }
+  if (easy_) {
+    loader_.recycleEasy(easy_);
+    easy_ = nullptr;
+  }
+}
+
+void Load::finish() {
+  if (finished_) return;
+  finished_ = true;
+  releaseHandle();
+  if (auto client = clientIfLive()) client->loadDidFinish(*this);
+  detachClient();
+}
+
+void Load::fail(const Error& error) {
+  if (finished_) return;
+  finished_ = true;
+  releaseHandle();
+  if (auto client = clientIfLive()) client->loadDidFail(*this, error);
+  detachClient();
+}
+
+void Load::failWithCode(int code, std::string detail) {
+  fail(makeUrlError(code, hop_ ? std::optional<Url>(hop_->url) : request_.url(), std::move(detail)));
+}
+
+// ---------------------------------------------------------------------------------------------
+// LoadEventChannel
+
+bool LoadEventChannel::push(std::function<void()> event, std::size_t bytes) {
+  bool schedule = false;
+  bool below = true;
+  {
+    std::lock_guard lock(mutex_);
+    if (closed_) return true;
+    items_.push_back({std::move(event), bytes});
+    pendingBytes_ += bytes;
+    if (pendingBytes_ >= kHighWater) throttled_ = true;
+    below = pendingBytes_ < kHighWater;
+    if (!scheduled_) scheduled_ = schedule = true;
+  }
+  if (schedule) executor_([self = shared_from_this()] { self->drain(); });
+  return below;
+}
+
+void LoadEventChannel::setOnDrained(std::function<void()> onDrained) {
+  std::lock_guard lock(mutex_);
+  onDrained_ = std::move(onDrained);
+}
+
+void LoadEventChannel::close() {
+  std::vector<Item> dropped;
+  std::function<void()> drainedHook;
+  std::lock_guard lock(mutex_);
+  closed_ = true;
+  dropped.swap(items_);
+  head_ = 0;
+  pendingBytes_ = 0;
+  drainedHook.swap(onDrained_);
+}
+
+bool LoadEventChannel::isClosed() const {
+  std::lock_guard lock(mutex_);
+  return closed_;
+}
+
+bool LoadEventChannel::isDelivering() const {
+  std::lock_guard lock(mutex_);
+  return deliveringThread_ == std::this_thread::get_id();
+}
+
+std::size_t LoadEventChannel::pendingBytes() const {
+  std::lock_guard lock(mutex_);
+  return pendingBytes_;
+}
+
+void LoadEventChannel::drain() {
+  std::size_t budget;
+  {
+    std::lock_guard lock(mutex_);
+    budget = items_.size() - head_;
+  }
+  while (budget-- > 0) {
+    Item item;
+    {
+      std::lock_guard lock(mutex_);
+      if (closed_ || head_ >= items_.size()) break;
+      item = std::move(items_[head_++]);
+      if (head_ == items_.size()) {
+        items_.clear();
+        head_ = 0;
+      }
+      deliveringThread_ = std::this_thread::get_id();
+    }
+    item.event();
+    std::function<void()> drained;
+    {
+      std::lock_guard lock(mutex_);
+      deliveringThread_ = {};
+      if (closed_) break;
+      pendingBytes_ -= std::min(pendingBytes_, item.bytes);
+      if (throttled_ && pendingBytes_ <= kHighWater / 4) {
+        throttled_ = false;
+        drained = onDrained_;
+      }
+    }
+    if (drained) drained();
+  }
+  bool again = false;
+  {
+    std::lock_guard lock(mutex_);
+    if (closed_ || head_ >= items_.size()) {
+      scheduled_ = false;
+    } else {
+      again = true;
+    }
+  }
+  if (again) executor_([self = shared_from_this()] { self->drain(); });
+}
+
+}  // namespace pf

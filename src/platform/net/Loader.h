@@ -1,0 +1,268 @@
+#pragma once
+// The URL loading core: libcurl's multi interface driven by one loader thread per Loader.
+//
+// A Load is one exchange: the request, every redirect hop and authentication retry, up to the
+// final answer. Its events reach a LoadClient on the loader thread; the facades (UrlConnection,
+// UrlSession) turn them into delegate calls on the run loop or queue their caller chose, through
+// a LoadEventChannel. The core:
+//  - sends the request (method, header fields, body bytes or a stream sent chunked when its
+//    length is unknown), cookies of the shared jar, "application/x-www-form-urlencoded" for a
+//    body without a content type, and decodes gzip and deflate answers;
+//  - stops at every redirect (301, 302, 303, 307, 308 with a Location) and asks its client for
+//    the request to follow (301/302 turn a POST into a GET, 303 anything but HEAD);
+//  - stops at every 401 with Basic or Digest and asks its client for a credential;
+//  - judges the server's certificate: by libcurl against the system roots (chain and host) by
+//    default, or by the client's decision (asynchronous, a round trip to the client's thread the
+//    first time a trust key meets a certificate) or a synchronous evaluator (run on the loader
+//    thread). Connections judged under one decision are never used for another without its own
+//    decision, and TLS sessions are not resumed for judged loads;
+//  - fails after `timeoutInterval` seconds (on pf::Clock) without a byte moving: -1001.
+// cancel() stops every further event.
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/foundation/Bytes.h"
+#include "platform/foundation/Error.h"
+#include "platform/net/UrlAuthenticationChallenge.h"
+#include "platform/net/UrlRequest.h"
+#include "platform/net/UrlResponse.h"
+
+namespace pf {
+
+class Load;
+class Loader;
+struct LoadCallbacks;
+
+// Decides a server certificate on the loader thread: UseCredential accepts, default handling and
+// rejecting the protection space evaluate the chain against the system roots for the host,
+// cancelling fails the load. Must be thread-safe and quick.
+using ServerTrustEvaluator = std::function<ChallengeDisposition(ServerTrust& trust, const std::string& host)>;
+
+struct LoadOptions {
+  enum class Trust {
+    System,     // libcurl verifies chain and host against the system roots
+    Client,     // LoadClient::loadNeedsServerTrustDecision decides
+    Evaluator,  // `evaluator` decides on the loader thread
+  };
+  Trust trust = Trust::System;
+  std::shared_ptr<const ServerTrustEvaluator> evaluator;
+  // Client decisions are remembered per (trust key, host, port, certificate chain); 0 gives the
+  // load a key of its own.
+  std::uint64_t trustKey = 0;
+  // HTTP authentication challenges go to the client; otherwise the URL's credential is tried
+  // once and then the 401 answer is delivered.
+  bool clientHandlesAuthentication = false;
+  // Redirects go to the client; otherwise they are followed.
+  bool clientDecidesRedirects = false;
+  // The error code of a cancelled challenge (-1012 for connections, -999 for sessions).
+  int challengeCancelCode = -1012;
+  // A PEM file holding a client certificate and its key, offered to servers that ask.
+  std::optional<std::string> clientCertificatePath;
+  // Total time limit in seconds (0: none), besides the request's idle time-out.
+  double resourceTimeout = 0;
+  // Extra header fields added where the request has none of the name (session configuration).
+  HttpHeaders additionalHeaders;
+  // Whether cookies are sent and stored at all (and then per request).
+  bool handleCookies = true;
+};
+
+// Events of one load, called on the loader thread in order. They must not block: hand the work to
+// another thread. Answers (challenges, continueRedirect, provideBodyStream) may come from any
+// thread, later.
+class LoadClient {
+ public:
+  virtual ~LoadClient() = default;
+  // Trust::Client: answer the challenge (its responder resumes the load).
+  virtual void loadNeedsServerTrustDecision(Load& load, std::shared_ptr<UrlAuthenticationChallenge> challenge);
+  // clientHandlesAuthentication: answer the challenge.
+  virtual void loadNeedsAuthentication(Load& load, std::shared_ptr<UrlAuthenticationChallenge> challenge);
+  // clientDecidesRedirects: answer with Load::continueRedirect.
+  virtual void loadWillRedirect(Load& load, const UrlResponse& redirectResponse, UrlRequest proposed);
+  // The body stream cannot rewind for a redirect or a retry: answer with Load::provideBodyStream.
+  virtual void loadNeedsNewBodyStream(Load& load);
+  virtual void loadDidSendBodyData(Load& load, std::int64_t bytesSent, std::int64_t totalSent,
+                                   std::int64_t totalExpected) {}
+  // The final answer's head (also a redirect or 401 answer the client chose to take as final).
+  virtual void loadDidReceiveResponse(Load& load, const UrlResponse& response) = 0;
+  // A piece of the body. Answer false to hold further pieces until Load::resumeReceiving().
+  virtual bool loadDidReceiveData(Load& load, Bytes&& data) = 0;
+  virtual void loadDidFinish(Load& load) = 0;
+  virtual void loadDidFail(Load& load, const Error& error) = 0;
+};
+
+class Load : public std::enable_shared_from_this<Load> {
+ public:
+  // A load on `loader` (the shared one when null). Nothing happens before start().
+  static std::shared_ptr<Load> make(UrlRequest request, LoadOptions options, std::shared_ptr<LoadClient> client,
+                                    Loader* loader = nullptr);
+  ~Load();
+  Load(const Load&) = delete;
+  Load& operator=(const Load&) = delete;
+
+  // All thread-safe.
+  void start();
+  // No event reaches the client after cancel() returns (one already running on the loader
+  // thread finishes). Idempotent.
+  void cancel();
+  // Holds (and resumes) sending and receiving; the idle time-out does not run meanwhile.
+  void suspend();
+  void resume();
+  // Receiving goes on after loadDidReceiveData answered false.
+  void resumeReceiving();
+  // Answer to loadWillRedirect: the request to follow, or nullopt to take the redirect answer as
+  // the final one.
+  void continueRedirect(std::optional<UrlRequest> request);
+  // Answer to loadNeedsNewBodyStream (null fails the load with -1021).
+  void provideBodyStream(std::shared_ptr<HttpBodyStream> stream);
+
+  std::uint64_t identifier() const { return id_; }
+  const UrlRequest& originalRequest() const { return original_; }
+  bool isCancelled() const { return cancelled_.load(); }
+
+ private:
+  friend class Loader;
+  friend struct LoadCallbacks;
+  struct Hop;
+  Load(UrlRequest request, LoadOptions options, std::shared_ptr<LoadClient> client, Loader& loader);
+
+  // Loader thread.
+  void beginHop();
+  void onHopDone(int curlResult);
+  void onHeadLine(const char* data, std::size_t length);
+  void onHeadComplete();
+  std::size_t onBody(const char* data, std::size_t length);
+  int onPrerequest();
+  void onProgress(std::int64_t uploaded, std::int64_t uploadTotal, std::int64_t downloaded);
+  void checkTimeout();
+  void scheduleTimeoutCheck(double delay);
+  void markActivity();
+  void fail(const Error& error);
+  void failWithCode(int code, std::string detail = {});
+  void finish();
+  void deliverResponse(const UrlResponse& response);
+  void deliverCandidateAsFinal();
+  void followRedirect(UrlRequest next);
+  void askTrust(std::shared_ptr<ServerTrust> trust);
+  void answerTrust(ChallengeDisposition disposition, std::shared_ptr<ServerTrust> trust, std::string digest);
+  void askAuthentication();
+  void answerAuthentication(ChallengeDisposition disposition, std::optional<UrlCredential> credential);
+  void retryHop();
+  bool prepareBodyForRetry();
+  void releaseHandle();
+  void detachClient();
+  std::shared_ptr<LoadClient> clientIfLive() const;
+
+  const std::uint64_t id_;
+  Loader& loader_;
+  const UrlRequest original_;
+  const LoadOptions options_;
+  std::atomic<bool> cancelled_{false};
+  std::atomic<bool> started_{false};
+
+  mutable std::mutex clientMutex_;
+  std::shared_ptr<LoadClient> client_;
+
+  // Loader thread only from here on.
+  UrlRequest request_;
+  std::unique_ptr<Hop> hop_;
+  void* easy_ = nullptr;
+  bool active_ = false;  // the handle is in the multi
+  bool finished_ = false;
+  bool suspended_ = false;
+  bool holdReceiving_ = false;
+  bool curlPausedReceiving_ = false;
+  bool waitingForClient_ = false;
+  bool responseDelivered_ = false;
+  int redirects_ = 0;
+  int authFailures_ = 0;
+  bool urlCredentialTried_ = false;
+  std::optional<UrlCredential> credential_;
+  std::string credentialScheme_;
+  std::int64_t lastUploaded_ = -1;
+  double lastActivity_ = 0;
+  double startedAt_ = 0;
+  bool timeoutCheckScheduled_ = false;
+};
+
+// A libcurl multi handle and the thread that drives it.
+class Loader {
+ public:
+  // The process-wide loader (made on first use, never destroyed).
+  static Loader& shared();
+
+  Loader();
+  // Stops the thread; loads still running end without further events.
+  ~Loader();
+  Loader(const Loader&) = delete;
+  Loader& operator=(const Loader&) = delete;
+
+  // Runs `command` on the loader thread (in order). Thread-safe.
+  void post(std::function<void()> command);
+  bool isLoaderThread() const;
+
+  // Limits of the remembered client trust decisions.
+  static constexpr std::size_t kMaxRememberedTrustDecisions = 256;
+
+ private:
+  friend class Load;
+  struct Impl;
+  void run();
+  void* acquireEasy();
+  void recycleEasy(void* easy);
+
+  std::unique_ptr<Impl> impl_;
+  std::thread thread_;
+};
+
+// A serial mailbox of events for one facade object: events pushed from the loader thread run in
+// order on an executor (a run loop, an operation queue, a dispatch queue), never two at once even
+// on a concurrent queue; close() drops whatever has not started. Pending body bytes are counted so
+// that the loader can be held back (flow control).
+class LoadEventChannel : public std::enable_shared_from_this<LoadEventChannel> {
+ public:
+  using Executor = std::function<void(std::function<void()>)>;
+  // Above this many pending body bytes the loader is asked to hold.
+  static constexpr std::size_t kHighWater = 4u << 20;
+
+  explicit LoadEventChannel(Executor executor) : executor_(std::move(executor)) {}
+
+  // Queues an event; `bytes` counts toward pendingBytes() until it ran. Answers whether the
+  // pending bytes are still below the high-water mark.
+  bool push(std::function<void()> event, std::size_t bytes = 0);
+  // Called (on the executor) when the pending bytes fall back to zero after reaching the mark.
+  void setOnDrained(std::function<void()> onDrained);
+  // No queued event starts after close() returns (one that is running finishes). Idempotent.
+  void close();
+  bool isClosed() const;
+  // Whether the calling thread is running one of this channel's events.
+  bool isDelivering() const;
+  std::size_t pendingBytes() const;
+
+ private:
+  void drain();
+
+  struct Item {
+    std::function<void()> event;
+    std::size_t bytes;
+  };
+  Executor executor_;
+  mutable std::mutex mutex_;
+  std::vector<Item> items_;
+  std::size_t head_ = 0;
+  std::size_t pendingBytes_ = 0;
+  bool scheduled_ = false;
+  bool closed_ = false;
+  bool throttled_ = false;
+  std::thread::id deliveringThread_;
+  std::function<void()> onDrained_;
+};
+
+}  // namespace pf
