@@ -1,0 +1,60 @@
+#pragma once
+// The loopback HTTP/HTTPS peer of the URL-loading tests (peers/http_server.py), started once per
+// test executable. Its self-signed certificate (localhost, 127.0.0.1) is made at start.
+
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+#include "platform/foundation/Bytes.h"
+#include "platform/net/Url.h"
+#include "platform/net/UrlRequest.h"
+#include "platform/security/Certificate.h"
+#include "support/TestSupport.h"
+
+namespace fxtest {
+
+class HttpPeer {
+ public:
+  static HttpPeer& shared() {
+    static HttpPeer peer;
+    return peer;
+  }
+
+  std::string http(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(httpPort_) + path; }
+  std::string https(const std::string& path, const std::string& host = "127.0.0.1") const {
+    return "https://" + host + ":" + std::to_string(httpsPort_) + path;
+  }
+  pf::UrlRequest request(const std::string& url) const { return pf::UrlRequest(pf::Url::parse(url)); }
+  // The server's certificate.
+  const pf::Certificate& certificate() const { return *certificate_; }
+  int httpPort() const { return httpPort_; }
+
+ private:
+  HttpPeer() {
+    std::string certPath = (dir_ / "peer.pem").string();
+    child_ = std::make_unique<ChildProcess>(std::vector<std::string>{
+        kPython, (sourceDir() / "tests/platform/net/peers/http_server.py").string(), certPath});
+    for (int i = 0; i < 2; ++i) {
+      auto line = child_->readLine(20000);
+      if (!line) throw std::runtime_error("the HTTP peer did not start");
+      if (line->rfind("HTTP ", 0) == 0) httpPort_ = std::stoi(line->substr(5));
+      if (line->rfind("HTTPS ", 0) == 0) httpsPort_ = std::stoi(line->substr(6));
+    }
+    std::ifstream in(certPath);
+    std::string pem((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    certificate_ = pf::Certificate::fromPem(pem);
+    if (!certificate_) throw std::runtime_error("the HTTP peer wrote no certificate");
+  }
+
+  TempDir dir_;
+  std::unique_ptr<ChildProcess> child_;
+  int httpPort_ = 0;
+  int httpsPort_ = 0;
+  std::optional<pf::Certificate> certificate_;
+};
+
+}  // namespace fxtest
