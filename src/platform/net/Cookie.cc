@@ -150,7 +150,7 @@ std::optional<Cookie> parseSetCookie(std::string_view value, const Url& url, dou
 std::vector<Cookie> cookiesFromResponseHeaders(const HttpHeaders& headers, const Url& url, double now) {
   std::vector<Cookie> out;
   for (const auto& field : headers.fields()) {
-    if (!equalsIgnoringCase(field.first, "Set-Cookie")) continue;
+    if (!asciiEqualsIgnoringCase(field.first, "Set-Cookie")) continue;
     if (auto cookie = parseSetCookie(field.second, url, now)) out.push_back(std::move(*cookie));
   }
   return out;

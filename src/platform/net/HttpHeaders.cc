@@ -8,7 +8,7 @@ namespace {
 char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 }  // namespace
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+bool asciiEqualsIgnoringCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
     if (lower(a[i]) != lower(b[i])) return false;
@@ -23,7 +23,7 @@ HttpHeaders::HttpHeaders(std::initializer_list<Field> fields) {
 std::optional<std::string> HttpHeaders::value(std::string_view name) const {
   std::optional<std::string> out;
   for (const auto& [n, v] : fields_) {
-    if (!equalsIgnoringCase(n, name)) continue;
+    if (!asciiEqualsIgnoringCase(n, name)) continue;
     if (out) {
       out->append(", ");
       out->append(v);
@@ -37,32 +37,32 @@ std::optional<std::string> HttpHeaders::value(std::string_view name) const {
 std::vector<std::string> HttpHeaders::values(std::string_view name) const {
   std::vector<std::string> out;
   for (const auto& [n, v] : fields_) {
-    if (equalsIgnoringCase(n, name)) out.push_back(v);
+    if (asciiEqualsIgnoringCase(n, name)) out.push_back(v);
   }
   return out;
 }
 
 bool HttpHeaders::contains(std::string_view name) const {
   return std::any_of(fields_.begin(), fields_.end(),
-                     [&](const Field& f) { return equalsIgnoringCase(f.first, name); });
+                     [&](const Field& f) { return asciiEqualsIgnoringCase(f.first, name); });
 }
 
 void HttpHeaders::set(std::string_view name, std::string_view value) {
   auto it = std::find_if(fields_.begin(), fields_.end(),
-                         [&](const Field& f) { return equalsIgnoringCase(f.first, name); });
+                         [&](const Field& f) { return asciiEqualsIgnoringCase(f.first, name); });
   if (it == fields_.end()) {
     fields_.emplace_back(std::string(name), std::string(value));
     return;
   }
   it->second = std::string(value);
   fields_.erase(std::remove_if(std::next(it), fields_.end(),
-                               [&](const Field& f) { return equalsIgnoringCase(f.first, name); }),
+                               [&](const Field& f) { return asciiEqualsIgnoringCase(f.first, name); }),
                 fields_.end());
 }
 
 void HttpHeaders::add(std::string_view name, std::string_view value) {
   auto it = std::find_if(fields_.begin(), fields_.end(),
-                         [&](const Field& f) { return equalsIgnoringCase(f.first, name); });
+                         [&](const Field& f) { return asciiEqualsIgnoringCase(f.first, name); });
   if (it == fields_.end()) {
     fields_.emplace_back(std::string(name), std::string(value));
   } else {
@@ -77,7 +77,7 @@ void HttpHeaders::append(std::string_view name, std::string_view value) {
 
 void HttpHeaders::remove(std::string_view name) {
   fields_.erase(std::remove_if(fields_.begin(), fields_.end(),
-                               [&](const Field& f) { return equalsIgnoringCase(f.first, name); }),
+                               [&](const Field& f) { return asciiEqualsIgnoringCase(f.first, name); }),
                 fields_.end());
 }
 
@@ -86,7 +86,7 @@ Value HttpHeaders::toValue() const {
   for (const auto& [n, v] : fields_) {
     bool seen = false;
     for (auto& [key, existing] : out.items()) {
-      if (equalsIgnoringCase(key, n)) {
+      if (asciiEqualsIgnoringCase(key, n)) {
         existing = existing.get<std::string>() + ", " + v;
         seen = true;
         break;

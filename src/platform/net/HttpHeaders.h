@@ -13,7 +13,7 @@
 
 namespace pf {
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b);
+bool asciiEqualsIgnoringCase(std::string_view a, std::string_view b);
 
 class HttpHeaders {
  public:

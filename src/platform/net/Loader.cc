@@ -39,7 +39,7 @@ std::string_view trimmed(std::string_view s) {
 }
 
 bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && equalsIgnoringCase(text.substr(0, prefix.size()), prefix);
+  return text.size() >= prefix.size() && asciiEqualsIgnoringCase(text.substr(0, prefix.size()), prefix);
 }
 
 bool hasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
@@ -61,7 +61,7 @@ std::optional<std::string> realmOf(std::string_view challenge) {
     std::size_t nameEnd = at;
     std::size_t nameStart = challenge.find_last_of(" ,\t", nameEnd == 0 ? 0 : nameEnd - 1);
     nameStart = nameStart == std::string_view::npos ? 0 : nameStart + 1;
-    if (equalsIgnoringCase(trimmed(challenge.substr(nameStart, nameEnd - nameStart)), "realm")) {
+    if (asciiEqualsIgnoringCase(trimmed(challenge.substr(nameStart, nameEnd - nameStart)), "realm")) {
       std::string_view rest = challenge.substr(at + 1);
       if (!rest.empty() && rest.front() == '"') {
         auto close = rest.find('"', 1);

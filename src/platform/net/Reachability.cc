@@ -383,7 +383,7 @@ std::shared_ptr<NetworkReachability> NetworkReachability::createWithName(std::st
   target.name = std::string(name);
   if (auto numeric = numericAddress(target.name)) {
     target.address = numeric;
-  } else if (equalsIgnoringCase(target.name, "localhost")) {
+  } else if (asciiEqualsIgnoringCase(target.name, "localhost")) {
     target.address = numericAddress("127.0.0.1");
   }
   return std::shared_ptr<NetworkReachability>(new NetworkReachability(std::move(target)));

@@ -171,7 +171,7 @@ class UrlSessionTask::Client final : public LoadClient, public std::enable_share
     auto task = task_;
     session_->deliver(
         [task, call = std::move(call)](UrlSession& s, UrlSessionDelegate& d) {
-          if (task->cancelRequested_ || task->ended_) return;
+          if (task->cancelRequested_) return;
           call(s, d);
         },
         bytes);
@@ -182,7 +182,7 @@ class UrlSessionTask::Client final : public LoadClient, public std::enable_share
     std::size_t size = data.size();
     bool below = session_->deliver(
         [task, data = std::move(data)](UrlSession& s, UrlSessionDelegate& d) {
-          if (task->cancelRequested_ || task->ended_) return;
+          if (task->cancelRequested_) return;
           d.dataTaskDidReceiveData(s, *task, data);
         },
         size);

@@ -53,11 +53,11 @@ class Recorder : public pf::UrlSessionDelegate {
   }
   void dataTaskDidReceiveResponse(UrlSession&, UrlSessionTask&, const UrlResponse& r,
                                   std::function<void(pf::UrlSessionResponseDisposition)> completion) override {
-    note("response");
     {
       std::lock_guard lock(mutex);
       response = r;
     }
+    note("response");
     completion(disposition.value_or(pf::UrlSessionResponseDisposition::Allow));
   }
   void dataTaskDidBecomeDownloadTask(UrlSession&, UrlSessionTask&, UrlSessionTask&) override { note("became-download"); }
@@ -65,6 +65,7 @@ class Recorder : public pf::UrlSessionDelegate {
     std::lock_guard lock(mutex);
     if (events.empty() || events.back() != "data") events.push_back("data");
     data.insert(data.end(), d.begin(), d.end());
+    cv.notify_all();
   }
   void downloadTaskDidWriteData(UrlSession&, UrlSessionTask&, std::int64_t, std::int64_t total, std::int64_t) override {
     std::lock_guard lock(mutex);
@@ -98,6 +99,7 @@ class Recorder : public pf::UrlSessionDelegate {
     if (running.exchange(true)) overlapped = true;
     events.push_back(event);
     running = false;
+    cv.notify_all();
   }
   bool waitFor(const std::function<bool()>& done) {
     std::unique_lock lock(mutex);
