@@ -182,9 +182,23 @@ struct Loader::Impl {
   std::mutex mutex;
   std::vector<std::function<void()>> commands;
   bool stopping = false;
+  bool polling = false;  // the loader waits in curl_multi_poll (guarded by mutex)
   std::thread::id threadId;
   std::vector<CURL*> easyPool;
-  std::unordered_map<Load*, std::shared_ptr<Load>> active;
+  // Loads started and not yet ended (their handle in the multi or not).
+  std::unordered_map<Load*, std::shared_ptr<Load>> live;
+  // When the next idle or total time-out may fall due (real time; see Load::checkTimeout).
+  double nextTimeoutScan = kForever;
+
+  void scanTimeouts() {
+    double now = Clock::monotonic();
+    if (now < nextTimeoutScan) return;
+    nextTimeoutScan = kForever;
+    std::vector<std::shared_ptr<Load>> loads;
+    loads.reserve(live.size());
+    for (auto& [load, keep] : live) loads.push_back(keep);
+    for (auto& load : loads) nextTimeoutScan = std::min(nextTimeoutScan, load->checkTimeout());
+  }
 
   struct TrustEntry {
     std::uint64_t key;
@@ -231,22 +245,25 @@ Loader::~Loader() {
   }
   curl_multi_wakeup(impl_->multi);
   thread_.join();
-  for (auto& [load, keep] : impl_->active) {
-    curl_multi_remove_handle(impl_->multi, static_cast<CURL*>(load->easy_));
+  for (auto& [load, keep] : impl_->live) {
+    if (load->active_) curl_multi_remove_handle(impl_->multi, static_cast<CURL*>(load->easy_));
     load->active_ = false;
   }
-  impl_->active.clear();
+  impl_->live.clear();
   for (CURL* easy : impl_->easyPool) curl_easy_cleanup(easy);
   curl_multi_cleanup(impl_->multi);
 }
 
 void Loader::post(std::function<void()> command) {
+  bool wake;
   {
     std::lock_guard lock(impl_->mutex);
     if (impl_->stopping) return;
     impl_->commands.push_back(std::move(command));
+    wake = impl_->polling;
   }
-  curl_multi_wakeup(impl_->multi);
+  // A loader that is not waiting looks at its commands before it waits again.
+  if (wake) curl_multi_wakeup(impl_->multi);
 }
 
 bool Loader::isLoaderThread() const { return std::this_thread::get_id() == impl_->threadId; }
@@ -292,15 +309,26 @@ void Loader::run() {
       curl_easy_getinfo(msg->easy_handle, CURLINFO_PRIVATE, reinterpret_cast<char**>(&load));
       CURLcode result = msg->data.result;
       curl_multi_remove_handle(impl_->multi, msg->easy_handle);
-      auto it = impl_->active.find(load);
-      if (it == impl_->active.end()) continue;
+      auto it = impl_->live.find(load);
+      if (it == impl_->live.end()) continue;
       std::shared_ptr<Load> keep = it->second;
-      impl_->active.erase(it);
       load->active_ = false;
       load->onHopDone(static_cast<int>(result));
     }
     int timeoutMs = 1000;
+    if (!impl_->live.empty() && !Clock::isVirtual()) {
+      impl_->scanTimeouts();
+      double wait = impl_->nextTimeoutScan - Clock::monotonic();
+      timeoutMs = static_cast<int>(std::clamp(wait * 1000.0 + 1.0, 0.0, 1000.0));
+    }
+    {
+      std::lock_guard lock(impl_->mutex);
+      if (!impl_->commands.empty() || impl_->stopping) continue;
+      impl_->polling = true;
+    }
     curl_multi_poll(impl_->multi, nullptr, 0, timeoutMs, nullptr);
+    std::lock_guard lock(impl_->mutex);
+    impl_->polling = false;
   }
 }
 
@@ -487,6 +515,13 @@ void Load::provideBodyStream(std::shared_ptr<HttpBodyStream> stream) {
 void Load::markActivity() { lastActivity_ = Clock::monotonic(); }
 
 void Load::scheduleTimeoutCheck(double delay) {
+  if (delay == kForever) return;
+  if (!Clock::isVirtual()) {
+    // Real time: the loader's own scan (its poll waits no longer than the next due date).
+    loader_.impl_->nextTimeoutScan = std::min(loader_.impl_->nextTimeoutScan, Clock::monotonic() + delay);
+    return;
+  }
+  // Virtual time: a delayed block on the clock wakes the loader when a test advances it.
   if (timeoutCheckScheduled_) return;
   timeoutCheckScheduled_ = true;
   std::weak_ptr<Load> weak = weak_from_this();
@@ -502,15 +537,15 @@ void Load::scheduleTimeoutCheck(double delay) {
   });
 }
 
-void Load::checkTimeout() {
-  if (finished_ || cancelled_) return;
+double Load::checkTimeout() {
+  if (finished_ || cancelled_) return kForever;
   double now = Clock::monotonic();
   double idle = request_.timeoutInterval();
   double next = kForever;
   if (idle > 0 && !suspended_) {
     if (now - lastActivity_ >= idle) {
       failWithCode(UrlErrorCode::kTimedOut);
-      return;
+      return kForever;
     }
     next = lastActivity_ + idle - now;
   } else if (idle > 0) {
@@ -519,11 +554,12 @@ void Load::checkTimeout() {
   if (options_.resourceTimeout > 0) {
     if (now - startedAt_ >= options_.resourceTimeout) {
       failWithCode(UrlErrorCode::kTimedOut);
-      return;
+      return kForever;
     }
     next = std::min(next, startedAt_ + options_.resourceTimeout - now);
   }
-  if (next != kForever) scheduleTimeoutCheck(next);
+  if (Clock::isVirtual()) scheduleTimeoutCheck(next);
+  return next == kForever ? kForever : now + next;
 }
 
 void Load::beginHop() {
@@ -658,7 +694,7 @@ void Load::beginHop() {
     return;
   }
   active_ = true;
-  loader_.impl_->active[this] = shared_from_this();
+  loader_.impl_->live.emplace(this, shared_from_this());
   markActivity();
   if (request_.timeoutInterval() > 0 || options_.resourceTimeout > 0) {
     double first = request_.timeoutInterval() > 0 ? request_.timeoutInterval() : options_.resourceTimeout;
@@ -1023,8 +1059,8 @@ void Load::releaseHandle() {
   if (active_) {
     curl_multi_remove_handle(loader_.impl_->multi, static_cast<CURL*>(easy_));
     active_ = false;
-    loader_.impl_->active.erase(this);
   }
+  loader_.impl_->live.erase(this);
   if (easy_) {
     loader_.recycleEasy(easy_);
     easy_ = nullptr;

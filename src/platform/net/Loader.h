@@ -141,7 +141,8 @@ class Load : public std::enable_shared_from_this<Load> {
   std::size_t onBody(const char* data, std::size_t length);
   int onPrerequest();
   void onProgress(std::int64_t uploaded, std::int64_t uploadTotal, std::int64_t downloaded);
-  void checkTimeout();
+  // Fails a load whose time is up; else answers when to look again (kForever: never).
+  double checkTimeout();
   void scheduleTimeoutCheck(double delay);
   void markActivity();
   void fail(const Error& error);
