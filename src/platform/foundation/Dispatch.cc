@@ -639,7 +639,8 @@ std::shared_ptr<DispatchQueue> DispatchQueue::main() {
     q.impl_->kind = Kind::Main;
     q.impl_->label = "main";
     auto* impl = q.impl_.get();
-    impl->mainSource = detail::makeQuietSignalSource([impl](RunLoopSource&) { impl->mainDrain(); });
+    // Like the main queue itself, the source keeps the main loop's common modes from being empty.
+    impl->mainSource = RunLoopSource::makeSignal([impl](RunLoopSource&) { impl->mainDrain(); });
     RunLoop::main()->addSource(impl->mainSource, kRunLoopCommonModes);
     return holder;
   }();

@@ -63,11 +63,6 @@ bool contains(const std::vector<Mode*>& modes, const Mode* mode) {
   return std::find(modes.begin(), modes.end(), mode) != modes.end();
 }
 
-struct Later {
-  bool operator()(const TimerEntry& a, const TimerEntry& b) const {
-    return a.date > b.date || (a.date == b.date && a.sequence > b.sequence);
-  }
-};
 
 }  // namespace
 
@@ -78,6 +73,7 @@ struct RunLoopImpl final : ClockParticipant {
 
   mutable std::mutex mutex;
   std::unordered_map<std::string, std::unique_ptr<Mode>> modes;
+  mutable Mode* lastMode = nullptr;  // the last one looked up (a loop mostly uses one or two)
   std::vector<std::string> commonModes{kDefaultRunLoopMode};
   std::vector<std::shared_ptr<Timer>> commonTimers;
   std::vector<std::shared_ptr<RunLoopSource>> commonSources;
@@ -110,7 +106,6 @@ struct RunLoopImpl final : ClockParticipant {
   bool onOwnerThread() const { return currentThreadId() == ownerTid; }
 
   static RunLoopImpl& of(const RunLoop& loop) { return *loop.impl_; }
-  static void makeQuiet(RunLoopSource& source) { source.state_->keepsModeAlive = false; }
 
   // ---- waking (mutex held)
   void wakeLocked() {
@@ -137,8 +132,11 @@ struct RunLoopImpl final : ClockParticipant {
 
   // ---- modes (mutex held)
   Mode* findMode(const std::string& name) const {
+    if (lastMode && lastMode->name == name) return lastMode;
     auto it = modes.find(name);
-    return it == modes.end() ? nullptr : it->second.get();
+    if (it == modes.end()) return nullptr;
+    lastMode = it->second.get();
+    return lastMode;
   }
 
   Mode* mode(const std::string& name) {
@@ -197,7 +195,7 @@ struct RunLoopImpl final : ClockParticipant {
     auto& st = *source->state_;
     if (contains(st.modes, m)) return;
     st.modes.push_back(m);
-    if (st.keepsModeAlive) ++m->aliveSources;
+    ++m->aliveSources;
     if (source->fd_ >= 0) {
       m->fds[source->fd_].sources.push_back(source);
       updateInterest(m, source->fd_);
@@ -216,7 +214,7 @@ struct RunLoopImpl final : ClockParticipant {
     auto it = std::find(st.modes.begin(), st.modes.end(), m);
     if (it == st.modes.end()) return;
     st.modes.erase(it);
-    if (st.keepsModeAlive) --m->aliveSources;
+    --m->aliveSources;
     if (source->fd_ >= 0) {
       auto w = m->fds.find(source->fd_);
       if (w != m->fds.end()) std::erase(w->second.sources, source);
@@ -247,26 +245,74 @@ struct RunLoopImpl final : ClockParticipant {
     releaseSourceIfUnscheduled(source);
   }
 
-  // ---- timers (mutex held)
-  void pushEntry(Mode* m, const std::shared_ptr<Timer>& timer, double date) {
-    m->heap.push_back(TimerEntry{date, ++sequence, timer->state_->generation, timer});
-    std::push_heap(m->heap.begin(), m->heap.end(), Later{});
-    // Drop stale entries once they outnumber the live ones.
-    if (m->heap.size() > 32 && m->heap.size() > 4 * m->liveTimers) compact(m);
+  // ---- timers (mutex held). Each mode keeps an indexed min-heap: a timer knows its position in
+  // the heap of every mode it is in, so removing or moving it costs O(log n) and no stale entry
+  // ever stays behind.
+  static constexpr std::size_t kNotInHeap = static_cast<std::size_t>(-1);
+
+  static TimerState::Slot* slotOf(TimerState& st, const Mode* m) {
+    for (auto& slot : st.slots)
+      if (slot.mode == m) return &slot;
+    return nullptr;
   }
 
-  void compact(Mode* m) {
-    std::erase_if(m->heap, [m](const TimerEntry& e) {
-      auto& st = *e.timer->state_;
-      return !st.valid.load() || e.generation != st.generation || !contains(st.modes, m);
-    });
-    std::make_heap(m->heap.begin(), m->heap.end(), Later{});
+  static inline bool earlier(const TimerEntry& a, const TimerEntry& b) {
+    return a.date < b.date || (a.date == b.date && a.sequence < b.sequence);
   }
 
-  bool owns(const std::shared_ptr<Timer>& timer) {
-    std::lock_guard tl(timer->state_->mutex);
-    return timer->state_->loop.lock().get() == self;
+  static void place(Mode* m, std::size_t i) { *m->heap[i].index = i; }
+
+  static void siftUp(Mode* m, std::size_t i) {
+    auto& h = m->heap;
+    while (i > 0) {
+      std::size_t parent = (i - 1) / 2;
+      if (!earlier(h[i], h[parent])) break;
+      std::swap(h[i], h[parent]);
+      place(m, i);
+      i = parent;
+    }
+    place(m, i);
   }
+
+  static void siftDown(Mode* m, std::size_t i) {
+    auto& h = m->heap;
+    for (;;) {
+      std::size_t least = i, l = 2 * i + 1, r = l + 1;
+      if (l < h.size() && earlier(h[l], h[least])) least = l;
+      if (r < h.size() && earlier(h[r], h[least])) least = r;
+      if (least == i) break;
+      std::swap(h[i], h[least]);
+      place(m, i);
+      i = least;
+    }
+    place(m, i);
+  }
+
+  // Restores the heap around entry `i` after its key changed or it was replaced.
+  static void fix(Mode* m, std::size_t i) {
+    if (i > 0 && earlier(m->heap[i], m->heap[(i - 1) / 2]))
+      siftUp(m, i);
+    else
+      siftDown(m, i);
+  }
+
+  void heapInsert(Mode* m, const std::shared_ptr<Timer>& timer, double date, TimerState::Slot& slot) {
+    m->heap.push_back(TimerEntry{date, ++sequence, timer, &slot.index});
+    siftUp(m, m->heap.size() - 1);
+  }
+
+  // Takes entry `i` out; its timer's slot must be marked kNotInHeap by the caller.
+  static std::shared_ptr<Timer> heapErase(Mode* m, std::size_t i) {
+    auto& h = m->heap;
+    std::shared_ptr<Timer> timer = std::move(h[i].timer);
+    std::size_t last = h.size() - 1;
+    if (i != last) h[i] = std::move(h[last]);
+    h.pop_back();
+    if (i < h.size()) fix(m, i);
+    return timer;
+  }
+
+  bool owns(const Timer& timer) const { return timer.state_->owner.load(std::memory_order_relaxed) == self; }
 
   double fireDateOf(const std::shared_ptr<Timer>& timer) {
     std::lock_guard lock(timer->state_->mutex);
@@ -275,26 +321,35 @@ struct RunLoopImpl final : ClockParticipant {
 
   void addTimerToMode(const std::shared_ptr<Timer>& timer, Mode* m) {
     auto& st = *timer->state_;
-    if (contains(st.modes, m)) return;
-    st.modes.push_back(m);
+    if (slotOf(st, m)) return;
+    auto& slot = st.slots.emplace_back(TimerState::Slot{m, kNotInHeap});
     ++m->liveTimers;
-    pushEntry(m, timer, fireDateOf(timer));
+    heapInsert(m, timer, fireDateOf(timer), slot);
     if (!onOwnerThread()) wakeLocked();
   }
 
   void removeTimerFromMode(const std::shared_ptr<Timer>& timer, Mode* m) {
     auto& st = *timer->state_;
-    auto it = std::find(st.modes.begin(), st.modes.end(), m);
-    if (it == st.modes.end()) return;
-    st.modes.erase(it);
+    auto slot = std::find_if(st.slots.begin(), st.slots.end(), [m](auto& s) { return s.mode == m; });
+    if (slot == st.slots.end()) return;
+    std::size_t index = slot->index;
+    st.slots.erase(slot);
     --m->liveTimers;
+    if (index != kNotInHeap) {
+      auto& h = m->heap;
+      std::size_t last = h.size() - 1;
+      if (index != last) h[index] = std::move(h[last]);
+      h.pop_back();
+      if (index < h.size()) fix(m, index);
+    }
   }
 
   void releaseTimerIfUnscheduled(const std::shared_ptr<Timer>& timer) {
     auto& st = *timer->state_;
-    if (!st.modes.empty() || st.inCommonModes) return;
+    if (!st.slots.empty() || st.inCommonModes) return;
     std::lock_guard lock(st.mutex);
     st.loop.reset();
+    st.owner.store(nullptr);
   }
 
   void removeTimerEverywhere(const std::shared_ptr<Timer>& timer) {
@@ -303,18 +358,36 @@ struct RunLoopImpl final : ClockParticipant {
       st.inCommonModes = false;
       std::erase(commonTimers, timer);
     }
-    std::vector<Mode*> from = st.modes;
-    while (!st.modes.empty()) removeTimerFromMode(timer, st.modes.back());
-    for (auto* m : from) compact(m);
+    while (!st.slots.empty()) removeTimerFromMode(timer, st.slots.back().mode);
     releaseTimerIfUnscheduled(timer);
   }
 
-  // New fire date for a scheduled timer: renew its entries in every mode.
-  void reschedule(const std::shared_ptr<Timer>& timer, double date) {
-    auto& st = *timer->state_;
+  // A new fire date for a scheduled timer: its entry in every mode moves (or comes back).
+  void reschedule(Timer& timer, double date) {
+    auto& st = *timer.state_;
     ++st.generation;
-    for (auto* m : st.modes) pushEntry(m, timer, date);
+    for (auto& slot : st.slots) {
+      Mode* m = slot.mode;
+      if (slot.index == kNotInHeap) {
+        heapInsert(m, timer.shared_from_this(), date, slot);
+      } else {
+        std::size_t i = slot.index;
+        m->heap[i].date = date;
+        m->heap[i].sequence = ++sequence;
+        fix(m, i);
+      }
+    }
     if (!onOwnerThread()) wakeLocked();
+  }
+
+  // Takes the timer out of every heap (it stays in its modes) while its one-shot firing runs.
+  void unheap(const std::shared_ptr<Timer>& timer) {
+    for (auto& slot : timer->state_->slots) {
+      if (slot.index == kNotInHeap) continue;
+      std::size_t i = slot.index;
+      slot.index = kNotInHeap;
+      auto keep = heapErase(slot.mode, i);
+    }
   }
 
   // ---- performs (mutex held)
@@ -399,48 +472,61 @@ struct RunLoopImpl final : ClockParticipant {
     if (m->heap.empty()) return false;
     double now = Clock::now();
     if (m->heap.front().date > now) return false;
+    // Everything due now is taken out first, so a timer scheduled from a callback waits for the
+    // next pass.
     struct Due {
       std::shared_ptr<Timer> timer;
       std::uint64_t generation;
     };
     std::vector<Due> due;
-    while (!m->heap.empty() && m->heap.front().date <= now) {
-      std::pop_heap(m->heap.begin(), m->heap.end(), Later{});
-      TimerEntry e = std::move(m->heap.back());
-      m->heap.pop_back();
-      auto& st = *e.timer->state_;
-      if (!st.valid.load() || e.generation != st.generation || !contains(st.modes, m)) continue;
-      due.push_back({std::move(e.timer), e.generation});
+    auto& h = m->heap;
+    if (std::all_of(h.begin(), h.end(), [now](auto& e) { return e.date <= now; })) {
+      // All due (a burst of 0 s timers): one sort instead of a pop per timer.
+      std::sort(h.begin(), h.end(), [](const TimerEntry& a, const TimerEntry& b) { return earlier(a, b); });
+      due.reserve(h.size());
+      for (auto& e : h) {
+        *e.index = kNotInHeap;
+        std::uint64_t generation = e.timer->state_->generation;
+        due.push_back({std::move(e.timer), generation});
+      }
+      h.clear();
+    }
+    while (!h.empty() && h.front().date <= now) {
+      *h.front().index = kNotInHeap;
+      auto& st = *h.front().timer->state_;
+      auto generation = st.generation;
+      due.push_back({heapErase(m, 0), generation});
     }
     bool fired = false;
     for (auto& d : due) {
       auto& timer = d.timer;
       auto& st = *timer->state_;
       // An earlier callback (or a nested run) may have changed it.
-      if (!st.valid.load() || d.generation != st.generation || !contains(st.modes, m)) continue;
+      auto* slot = slotOf(st, m);
+      if (!st.valid.load() || !slot || d.generation != st.generation) continue;
       std::shared_ptr<Timer::Callback> callback;
-      double fireDate;
+      double next = 0;
       {
         std::lock_guard tl(st.mutex);
         callback = st.callback;
-        fireDate = st.fireDate;
-      }
-      std::uint64_t generation = st.generation;
-      if (timer->repeats_) {
-        double interval = timer->interval_;
-        double next = fireDate + interval;
-        if (next <= now) next += std::ceil((now - next) / interval + 1e-9) * interval;
-        if (next <= now) next = now + interval;
-        {
-          std::lock_guard tl(st.mutex);
+        if (timer->repeats_) {
+          double interval = timer->interval_;
+          next = st.fireDate + interval;
+          if (next <= now) next += std::ceil((now - next) / interval + 1e-9) * interval;
+          if (next <= now) next = now + interval;
           st.fireDate = next;
         }
-        reschedule(timer, next);
-        generation = st.generation;
       }
+      if (timer->repeats_) {
+        reschedule(*timer, next);  // also moves it on in its other modes: one firing per date
+      } else {
+        unheap(timer);  // not again in another mode, nor in a nested run
+      }
+      std::uint64_t generation = st.generation;
       fired = true;
       unlocked(lock, [&] {
         if (callback && *callback) (*callback)(*timer);
+        // A one-shot timer is done unless its callback gave it a new date.
         if (!timer->repeats_ && st.generation == generation) timer->invalidate();
       });
     }
@@ -603,15 +689,9 @@ struct RunLoopImpl final : ClockParticipant {
     double next = kForever;
     if (dead) return next;
     for (auto& [name, m] : modes) {
-      if (!m->heap.empty() && m->heap.front().date > after) {
-        next = std::min(next, m->heap.front().date);
-        continue;
-      }
-      for (auto& e : m->heap) {
-        if (e.date <= after || e.date >= next) continue;
-        auto& st = *e.timer->state_;
-        if (st.valid.load() && e.generation == st.generation && contains(st.modes, m.get())) next = e.date;
-      }
+      // Entries not later than `after` belong to a mode that is not running: look past them.
+      for (auto& e : m->heap)
+        if (e.date > after && e.date < next) next = e.date;
     }
     for (Frame* f = top; f; f = f->outer)
       if (f->limitDate > after) next = std::min(next, f->limitDate);
@@ -653,6 +733,7 @@ struct RunLoopImpl final : ClockParticipant {
     std::lock_guard lock(mutex);
     commonTimers.clear();
     commonSources.clear();
+    lastMode = nullptr;
     modes.clear();
   }
 };
@@ -704,17 +785,12 @@ void removeInvalidatedTimer(RunLoop& loop, const std::shared_ptr<Timer>& timer) 
   impl.removeTimerEverywhere(timer);
 }
 
-void rescheduleTimer(RunLoop& loop, const std::shared_ptr<Timer>& timer, double date) {
+void rescheduleTimer(RunLoop& loop, Timer& timer, double date) {
   auto& impl = RunLoopImpl::of(loop);
   std::lock_guard lock(impl.mutex);
   if (impl.owns(timer)) impl.reschedule(timer, date);
 }
 
-std::shared_ptr<RunLoopSource> makeQuietSignalSource(RunLoopSource::SignalCallback callback) {
-  auto source = RunLoopSource::makeSignal(std::move(callback));
-  RunLoopImpl::makeQuiet(*source);
-  return source;
-}
 
 }  // namespace detail
 
@@ -914,7 +990,10 @@ void RunLoop::addTimer(const std::shared_ptr<Timer>& timer, const RunLoopMode& m
     auto owner = timer->state_->loop.lock();
     if (owner && owner.get() != this)
       throw Exception(kInvalidArgumentException, "timer is already scheduled on another run loop");
-    if (!owner) timer->state_->loop = weak_from_this();
+    if (!owner) {
+      timer->state_->loop = weak_from_this();
+      timer->state_->owner.store(this);
+    }
   }
   if (mode == kRunLoopCommonModes) {
     if (timer->state_->inCommonModes) return;
@@ -955,7 +1034,7 @@ bool RunLoop::containsTimer(const std::shared_ptr<Timer>& timer, const RunLoopMo
   }
   if (mode == kRunLoopCommonModes) return timer->state_->inCommonModes;
   auto* m = impl_->findMode(mode);
-  return m && detail::contains(timer->state_->modes, m);
+  return m && RunLoopImpl::slotOf(*timer->state_, m);
 }
 
 void RunLoop::perform(std::function<void()> block, const std::vector<RunLoopMode>& modes) {

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -22,13 +23,18 @@ struct Mode;
 struct TimerState {
   std::mutex mutex;                  // guards loop, fireDate, callback
   std::weak_ptr<RunLoop> loop;       // set while in at least one mode
+  std::atomic<const RunLoop*> owner{nullptr};  // the same loop, for identity checks only
   double fireDate = 0;
   std::shared_ptr<Timer::Callback> callback;
   std::atomic<bool> valid{true};
   // Loop-guarded:
-  std::vector<Mode*> modes;
+  struct Slot {
+    Mode* mode;
+    std::size_t index;  // position in the mode's heap; not in it while firing
+  };
+  std::list<Slot> slots;             // the modes it is in (stable: heap entries point into it)
   bool inCommonModes = false;
-  std::uint64_t generation = 0;      // bumped whenever heap entries must be renewed
+  std::uint64_t generation = 0;      // bumped whenever its date changes
   // Identity of a delayed perform (RunLoop::performAfter), for cancelPerforms.
   const void* target = nullptr;
   std::string name;
@@ -42,8 +48,6 @@ struct SourceMembership {
   std::shared_ptr<RunLoopSource::SignalCallback> signalCallback;
   std::atomic<bool> valid{true};
   std::atomic<bool> signalled{false};
-  // Whether the source alone keeps a mode from counting as empty (the main queue's does not).
-  bool keepsModeAlive = true;
   // Loop-guarded:
   std::vector<Mode*> modes;
   bool inCommonModes = false;
@@ -53,8 +57,8 @@ struct SourceMembership {
 struct TimerEntry {
   double date;
   std::uint64_t sequence;
-  std::uint64_t generation;
   std::shared_ptr<Timer> timer;
+  std::size_t* index;  // the timer's slot index for this mode
 };
 
 struct FdWatch {
@@ -67,7 +71,7 @@ struct Mode {
   int epollFd = -1;
   std::unordered_map<int, FdWatch> fds;
   std::vector<std::shared_ptr<RunLoopSource>> signalSources;
-  std::vector<TimerEntry> heap;  // min-heap by (date, sequence); may hold stale entries
+  std::vector<TimerEntry> heap;  // indexed min-heap by (date, sequence)
   std::size_t liveTimers = 0;
   std::size_t aliveSources = 0;  // sources that keep the mode from being empty
   ~Mode();
@@ -82,9 +86,6 @@ void endCurrentRunLoop();
 
 // Timer support (Timer.cc).
 void removeInvalidatedTimer(RunLoop& loop, const std::shared_ptr<Timer>& timer);
-void rescheduleTimer(RunLoop& loop, const std::shared_ptr<Timer>& timer, double date);
-
-// The main queue's source on the main run loop.
-std::shared_ptr<RunLoopSource> makeQuietSignalSource(RunLoopSource::SignalCallback callback);
+void rescheduleTimer(RunLoop& loop, Timer& timer, double date);
 
 }  // namespace pf::detail

@@ -79,7 +79,7 @@ void Timer::setFireDate(double date) {
     state_->fireDate = date;
     loop = state_->loop.lock();
   }
-  if (loop && isValid()) detail::rescheduleTimer(*loop, shared_from_this(), date);
+  if (loop && isValid()) detail::rescheduleTimer(*loop, *this, date);
 }
 
 std::shared_ptr<RunLoop> Timer::runLoop() const {
