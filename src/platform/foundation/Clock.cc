@@ -118,10 +118,10 @@ void clockParticipantIdle() {
 }
 
 struct ThreadActivity final : ClockParticipant {
-  long tid = 0;
+  std::atomic<long> tid{0};
   std::atomic<int> blocked{0};
   double nextDeadline(double) override { return kForever; }
-  bool busy() override { return blocked.load() == 0 && tid != advancingThread(); }
+  bool busy() override { return blocked.load() == 0 && tid.load() != advancingThread(); }
   void kick() override {}
   ~ThreadActivity() override = default;
 };
@@ -205,7 +205,11 @@ void Clock::advanceTo(double date) {
   if (!virtualClock()) return;
   auto& r = registry();
   std::lock_guard guard(r.advanceMutex);
-  long previous = r.advancing.exchange(currentThreadId());
+  struct Advancing {
+    Registry& r;
+    long previous;
+    ~Advancing() { r.advancing.store(previous, std::memory_order_release); }
+  } advancing{r, r.advancing.exchange(currentThreadId())};
   settle();
   for (;;) {
     double current = gVirtualNow.load();
@@ -220,7 +224,6 @@ void Clock::advanceTo(double date) {
     kickAll();
     settle();
   }
-  r.advancing.store(previous, std::memory_order_release);
 }
 
 namespace {

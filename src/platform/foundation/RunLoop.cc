@@ -458,13 +458,21 @@ struct RunLoopImpl final : ClockParticipant {
     }
     if (batch.empty()) return false;
     std::stable_sort(batch.begin(), batch.end(), [](auto& a, auto& b) { return a.order < b.order; });
-    unlocked(lock, [&] {
-      for (std::size_t i = 0; i < batch.size(); ++i) {
-        auto block = std::move(batch[i].block);
-        batch[i].block = nullptr;
-        block();
-      }
-    });
+    std::size_t i = 0;
+    try {
+      unlocked(lock, [&] {
+        for (; i < batch.size(); ++i) {
+          auto block = std::move(batch[i].block);
+          batch[i].block = nullptr;
+          block();
+        }
+      });
+    } catch (...) {
+      // A block raised: the ones after it stay pending, ahead of anything queued since.
+      performs.insert(performs.begin(), std::make_move_iterator(batch.begin() + static_cast<std::ptrdiff_t>(i + 1)),
+                      std::make_move_iterator(batch.end()));
+      throw;
+    }
     return true;
   }
 
@@ -498,7 +506,24 @@ struct RunLoopImpl final : ClockParticipant {
       due.push_back({heapErase(m, 0), generation});
     }
     bool fired = false;
-    for (auto& d : due) {
+    std::size_t k = 0;
+    struct Requeue {  // a callback raised: timers taken out but not fired go back in their heap
+      RunLoopImpl& impl;
+      Mode* m;
+      std::vector<Due>& due;
+      std::size_t& k;
+      ~Requeue() {
+        if (!std::uncaught_exceptions()) return;
+        for (std::size_t j = k + 1; j < due.size(); ++j) {
+          auto& timer = due[j].timer;
+          auto& st = *timer->state_;
+          auto* slot = slotOf(st, m);
+          if (st.valid.load() && slot && slot->index == kNotInHeap) impl.heapInsert(m, timer, impl.fireDateOf(timer), *slot);
+        }
+      }
+    } requeue{*this, m, due, k};
+    for (; k < due.size(); ++k) {
+      auto& d = due[k];
       auto& timer = d.timer;
       auto& st = *timer->state_;
       // An earlier callback (or a nested run) may have changed it.
@@ -525,9 +550,17 @@ struct RunLoopImpl final : ClockParticipant {
       std::uint64_t generation = st.generation;
       fired = true;
       unlocked(lock, [&] {
+        // A one-shot timer is done once fired (even if its callback raised), unless its callback
+        // gave it a new date.
+        struct Done {
+          Timer& timer;
+          TimerState& st;
+          std::uint64_t generation;
+          ~Done() {
+            if (!timer.repeats_ && st.generation == generation) timer.invalidate();
+          }
+        } done{*timer, st, generation};
         if (callback && *callback) (*callback)(*timer);
-        // A one-shot timer is done unless its callback gave it a new date.
-        if (!timer->repeats_ && st.generation == generation) timer->invalidate();
       });
     }
     return fired;
@@ -548,7 +581,24 @@ struct RunLoopImpl final : ClockParticipant {
     }
     if (batch.empty()) return false;
     bool handled = false;
-    for (auto& s : batch) {
+    std::size_t k = 0;
+    struct Requeue {  // a callback raised: sources not yet called stay signalled
+      RunLoopImpl& impl;
+      std::vector<std::shared_ptr<RunLoopSource>>& batch;
+      std::size_t& k;
+      ~Requeue() {
+        if (!std::uncaught_exceptions()) return;
+        for (std::size_t j = k + 1; j < batch.size(); ++j) {
+          auto& st = *batch[j]->state_;
+          if (st.signalled.load() && !st.queuedAsSignalled) {
+            st.queuedAsSignalled = true;
+            impl.signalled.push_back(batch[j]);
+          }
+        }
+      }
+    } requeue{*this, batch, k};
+    for (; k < batch.size(); ++k) {
+      auto& s = batch[k];
       auto& st = *s->state_;
       if (!st.valid.load() || !contains(st.modes, m)) continue;
       st.signalled.store(false);

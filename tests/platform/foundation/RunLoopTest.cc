@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -200,6 +201,32 @@ TEST(RunLoopRunning, RunReturnsAtOnceForAnEmptyModeAndAtTheLimitOtherwise) {
   loop->addTimer(keep, "TestLimitMode");
   EXPECT_EQ(RunLoopResult::TimedOut, loop->runInMode("TestLimitMode", 0));
   keep->invalidate();
+}
+
+TEST(RunLoopRunning, AnExceptionFromACallbackLeavesTheRestPending) {
+  VirtualTimeScope time;
+  auto loop = RunLoop::current();
+  std::vector<std::string> log;
+  loop->perform([&] { log.push_back("p1"); });
+  loop->perform([] { throw std::runtime_error("perform"); });
+  loop->perform([&] { log.push_back("p3"); });
+  EXPECT_THROW(loop->runInMode(kDefaultRunLoopMode, 0), std::runtime_error);
+  EXPECT_EQ((std::vector<std::string>{"p1"}), log);
+  loop->runInMode(kDefaultRunLoopMode, 0);
+  EXPECT_EQ((std::vector<std::string>{"p1", "p3"}), log);
+
+  log.clear();
+  auto a = Timer::scheduled(1, false, [](Timer&) { throw std::runtime_error("timer"); });
+  auto b = Timer::scheduled(1, true, [&](Timer&) { log.push_back("b"); });
+  auto c = Timer::scheduled(1, false, [&](Timer&) { log.push_back("c"); });
+  EXPECT_THROW(time.advance(1), std::runtime_error);
+  EXPECT_FALSE(a->isValid());  // it fired
+  EXPECT_TRUE(log.empty());
+  loop->runInMode(kDefaultRunLoopMode, 0);
+  EXPECT_EQ((std::vector<std::string>{"b", "c"}), log);
+  time.advance(1);
+  EXPECT_EQ((std::vector<std::string>{"b", "c", "b"}), log);
+  b->invalidate();
 }
 
 TEST(RunLoopTimers, VirtualTimeFiresInTimeOrderAcrossAMinute) {
