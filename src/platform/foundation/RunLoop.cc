@@ -808,6 +808,11 @@ thread_local CurrentLoop tCurrent;
 
 }  // namespace
 
+RunLoop* currentLoopIfAny() {
+  if (tCurrent.loop) return tCurrent.loop.get();
+  return isMainThreadId() ? mainLoopStorage().get() : nullptr;
+}
+
 void endCurrentRunLoop() {
   auto loop = std::move(tCurrent.loop);
   tCurrent.loop.reset();

@@ -84,6 +84,9 @@ bool runCurrentLoopDueWork();
 // Tears the calling thread's run loop down now (as at thread end).
 void endCurrentRunLoop();
 
+// The calling thread's run loop if it has one (alive as long as the thread runs), else null.
+RunLoop* currentLoopIfAny();
+
 // Timer support (Timer.cc).
 void removeInvalidatedTimer(RunLoop& loop, const std::shared_ptr<Timer>& timer);
 void rescheduleTimer(RunLoop& loop, Timer& timer, double date);

@@ -73,13 +73,21 @@ double Timer::fireDate() const {
 
 void Timer::setFireDate(double date) {
   if (std::isnan(date)) return;
+  // Fast path: re-armed on its own thread's loop, which lives as long as this thread runs.
+  RunLoop* mine = detail::currentLoopIfAny();
   std::shared_ptr<RunLoop> loop;
+  bool onMine = false;
   {
     std::lock_guard lock(state_->mutex);
     state_->fireDate = date;
-    loop = state_->loop.lock();
+    onMine = mine && state_->owner.load(std::memory_order_relaxed) == mine;
+    if (!onMine) loop = state_->loop.lock();
   }
-  if (loop && isValid()) detail::rescheduleTimer(*loop, *this, date);
+  if (!isValid()) return;
+  if (onMine)
+    detail::rescheduleTimer(*mine, *this, date);
+  else if (loop)
+    detail::rescheduleTimer(*loop, *this, date);
 }
 
 std::shared_ptr<RunLoop> Timer::runLoop() const {
