@@ -1,0 +1,381 @@
+#!/usr/bin/python3
+"""Loopback bank server for the container's tests and benchmarks.
+
+Speaks the server side of the packets described in docs/packets.md with Python's own crypto
+(python3-cryptography for keys, 3DES and digests; raw RSA as modular exponentiation over the key's
+numbers). Binds 127.0.0.1 on a free port and prints the port on stdout.
+
+    bank_server.py --keys DIR
+
+DIR receives the key files (made on first use, kept when present):
+    mwframework.der               consult-password public key (SubjectPublicKeyInfo, DER)
+    mwframework_private.der       its private key (PKCS#8, DER), server only
+    mwframework_sign.der          signature public key
+    mwframework_sign_private.der  signature private key
+
+POST <path>?act=...&<script>   one business request (outer packet JSON in the body)
+GET  /files/<name>?size=N&chunks=K&<script>   a download of N pattern bytes (byte i is i % 251)
+GET  /vcode?ctype=...          a verification picture (or a text packet with ctype=text/plain)
+GET  /stats                    {"requests": total, "acts": {act: count}} of business requests
+
+Script parameters (any request): status=<code> answers that status (body "status <code>" unless
+204/304); delay=<seconds> waits first; drop=1 closes the connection without an answer;
+body=empty|garbage answers 200 with that body; sessionState=<v>, serviceNumber=<v>, needva=<v>
+set those headers; crypt=<flag> answers with that crypt flag; hash=1, sign=1 add hash/signature;
+cookie=0 sets no session cookie.
+"""
+
+import base64
+import hashlib
+import json
+import os
+import secrets
+import sys
+import threading
+import time
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+from urllib.parse import parse_qs, urlsplit
+
+from cryptography.hazmat.primitives import padding, serialization
+from cryptography.hazmat.primitives.asymmetric import rsa
+from cryptography.hazmat.primitives.ciphers import Cipher, modes
+
+try:  # newer releases keep 3DES among the "decrepit" ciphers
+    from cryptography.hazmat.decrepit.ciphers.algorithms import TripleDES
+except ImportError:
+    import warnings
+    warnings.filterwarnings("ignore", message=".*TripleDES.*")
+    from cryptography.hazmat.primitives.ciphers.algorithms import TripleDES
+
+MAX_BODY = 16 * 1024 * 1024
+
+
+# ---------------------------------------------------------------- keys and raw RSA
+
+def load_or_make_pair(directory, public_name, private_name):
+    pub_path = os.path.join(directory, public_name)
+    priv_path = os.path.join(directory, private_name)
+    if os.path.exists(priv_path):
+        with open(priv_path, "rb") as f:
+            key = serialization.load_der_private_key(f.read(), password=None)
+    else:
+        key = rsa.generate_private_key(public_exponent=65537, key_size=1024)
+        with open(priv_path, "wb") as f:
+            f.write(key.private_bytes(serialization.Encoding.DER, serialization.PrivateFormat.PKCS8,
+                                      serialization.NoEncryption()))
+    if not os.path.exists(pub_path):
+        with open(pub_path, "wb") as f:
+            f.write(key.public_key().public_bytes(serialization.Encoding.DER,
+                                                  serialization.PublicFormat.SubjectPublicKeyInfo))
+    return key
+
+
+class RawRsa:
+    """Raw RSA (no padding) in the packet's block layout: chunks of B - 12 bytes, blocks of B."""
+
+    def __init__(self, private_key):
+        numbers = private_key.private_numbers()
+        self.n = numbers.public_numbers.n
+        self.e = numbers.public_numbers.e
+        self.d = numbers.d
+        self.block = (self.n.bit_length() + 7) // 8
+
+    def _apply(self, data, exponent, chunk):
+        out = bytearray()
+        for i in range(0, len(data), chunk):
+            number = int.from_bytes(data[i:i + chunk], "big")
+            if number >= self.n:
+                raise ValueError("block above modulus")
+            out += pow(number, exponent, self.n).to_bytes(self.block, "big")
+        return bytes(out)
+
+    def _strip(self, data, exponent):
+        out = bytearray()
+        for i in range(0, len(data), self.block):
+            number = int.from_bytes(data[i:i + self.block], "big")
+            if number >= self.n:
+                raise ValueError("block above modulus")
+            value = pow(number, exponent, self.n)
+            out += value.to_bytes((value.bit_length() + 7) // 8, "big")
+        return bytes(out)
+
+    def private_encrypt(self, data):
+        return self._apply(data, self.d, self.block - 12)
+
+    def private_decrypt(self, data):
+        return self._strip(data, self.d)
+
+    def public_decrypt(self, data):
+        return self._strip(data, self.e)
+
+
+# ---------------------------------------------------------------- 3DES session keys
+
+def session_keys(client_random, server_random):
+    up = hashlib.sha256(client_random + server_random.encode()).digest()[:24]
+    down = hashlib.sha256(server_random.encode() + client_random).digest()[:24]
+    return up, down
+
+
+def des3_encrypt(key, data):
+    iv = secrets.token_bytes(8)
+    padder = padding.PKCS7(64).padder()
+    padded = padder.update(data) + padder.finalize()
+    enc = Cipher(TripleDES(key), modes.CBC(iv)).encryptor()
+    return iv + enc.update(padded) + enc.finalize()
+
+
+def des3_decrypt(key, data):
+    if len(data) < 16 or len(data) % 8:
+        raise ValueError("bad 3DES length")
+    dec = Cipher(TripleDES(key), modes.CBC(data[:8])).decryptor()
+    padded = dec.update(data[8:]) + dec.finalize()
+    unpadder = padding.PKCS7(64).unpadder()
+    return unpadder.update(padded) + unpadder.finalize()
+
+
+# ---------------------------------------------------------------- server state
+
+class Bank:
+    def __init__(self, keys_dir):
+        self.consult = RawRsa(load_or_make_pair(keys_dir, "mwframework.der", "mwframework_private.der"))
+        self.signer = RawRsa(load_or_make_pair(keys_dir, "mwframework_sign.der",
+                                               "mwframework_sign_private.der"))
+        self.lock = threading.Lock()
+        self.sessions = {}  # session id -> {"client": bytes, "server": str, "login": bool}
+        self.requests = 0
+        self.acts = {}
+
+    def count(self, act):
+        with self.lock:
+            self.requests += 1
+            self.acts[act] = self.acts.get(act, 0) + 1
+
+    def stats(self):
+        with self.lock:
+            return {"requests": self.requests, "acts": dict(self.acts)}
+
+    # -- packets
+
+    def decode_business(self, inner, session):
+        crypt = inner.get("cryptFlag", 0)
+        text = inner.get("business")
+        if text is None:
+            return b""
+        if inner.get("hashFlag", 0) == 1:
+            if (inner.get("hash") or "").upper() != hashlib.sha1(text.encode()).hexdigest().upper():
+                raise ValueError("hash mismatch")
+        if inner.get("signFlag", 0) == 1:
+            sig = self.signer.public_decrypt(base64.b64decode(inner.get("sign") or ""))
+            if sig.lstrip(b"\0") != hashlib.sha1(text.encode()).digest().lstrip(b"\0"):
+                raise ValueError("signature mismatch")
+        if crypt == 0:
+            return text.encode()
+        raw = base64.b64decode(text, validate=True)
+        if crypt == 1:
+            if session is None:
+                raise LookupError("no session")
+            up, _ = session_keys(session["client"], session["server"])
+            return des3_decrypt(up, raw)
+        if crypt == 4:
+            return self.consult.private_decrypt(raw)
+        raise ValueError("unknown crypt flag")
+
+    def encode_business(self, payload, crypt, session, with_hash, with_sign):
+        if crypt == 0:
+            text = payload.decode()
+        elif crypt == 1:
+            _, down = session_keys(session["client"], session["server"])
+            text = base64.b64encode(des3_encrypt(down, payload)).decode()
+        elif crypt == 4:
+            text = base64.b64encode(self.consult.private_encrypt(payload)).decode()
+        else:
+            text = payload.decode()
+        inner = {"cryptFlag": crypt, "hashFlag": 1 if with_hash else 0,
+                 "signFlag": 1 if with_sign else 0, "business": text}
+        digest = hashlib.sha1(text.encode())
+        if with_hash:
+            inner["hash"] = digest.hexdigest().upper()
+        if with_sign:
+            inner["sign"] = base64.b64encode(self.signer.private_encrypt(digest.digest())).decode()
+        return {"flag": 0, "errCode": 0, "errMsg": "", "data": inner}
+
+
+# ---------------------------------------------------------------- HTTP
+
+class Handler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    bank = None
+
+    def log_message(self, fmt, *args):
+        pass
+
+    def _script(self):
+        parts = urlsplit(self.path)
+        query = {k: v[-1] for k, v in parse_qs(parts.query, keep_blank_values=True).items()}
+        return parts.path, query
+
+    def _send(self, status, body=b"", headers=()):
+        self.send_response(status)
+        for name, value in headers:
+            self.send_header(name, value)
+        if status not in (204, 304):
+            self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        if status not in (204, 304) and body:
+            self.wfile.write(body)
+        self.wfile.flush()
+
+    def _pre_script(self, query):
+        """Applies delay/drop/status. Returns True when the request is fully answered."""
+        if "delay" in query:
+            time.sleep(float(query["delay"]))
+        if query.get("drop") == "1":
+            self.close_connection = True
+            try:
+                import socket
+                self.connection.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+            return True
+        status = int(query.get("status", "200"))
+        if status != 200:
+            self._send(status, b"" if status in (204, 304) else ("status %d" % status).encode(),
+                       [("Content-Type", "text/plain")])
+            return True
+        if query.get("body") == "empty":
+            self._send(200, b"", [("Content-Type", "text/plain")])
+            return True
+        if query.get("body") == "garbage":
+            self._send(200, b"<html>not a packet</html>", [("Content-Type", "text/html")])
+            return True
+        return False
+
+    def _session_id(self):
+        cookie = self.headers.get("Cookie") or ""
+        for part in cookie.split(";"):
+            name, _, value = part.strip().partition("=")
+            if name == "JSESSIONID":
+                return value.split(":")[0]
+        return None
+
+    def do_GET(self):
+        path, query = self._script()
+        if path == "/stats":
+            self._send(200, json.dumps(self.bank.stats()).encode(), [("Content-Type", "application/json")])
+            return
+        if self._pre_script(query):
+            return
+        if path == "/vcode":
+            ctype = query.get("ctype", "image/png")
+            if ctype.lower() == "text/plain":
+                packet = self.bank.encode_business(
+                    json.dumps({"RETCODE": "AAAAAAA", "RETMSG": "ok"}).encode(), 0, None, False, False)
+                self._send(200, json.dumps(packet).encode(), [("Content-Type", ctype)])
+            else:
+                self._send(200, b"\x89PNG\r\n\x1a\nfake", [("Content-Type", ctype)])
+            return
+        if path.startswith("/files/"):
+            size = int(query.get("size", "1000"))
+            chunks = max(1, int(query.get("chunks", "1")))
+            data = bytes(i % 251 for i in range(size))
+            self.send_response(200)
+            self.send_header("Content-Type", "application/octet-stream")
+            self.send_header("Content-Length", str(size))
+            self.end_headers()
+            step = max(1, (size + chunks - 1) // chunks)
+            for i in range(0, size, step):
+                self.wfile.write(data[i:i + step])
+                self.wfile.flush()
+                if chunks > 1 and "pause" in query:
+                    time.sleep(float(query["pause"]))
+            return
+        self._send(404, b"no such file", [("Content-Type", "text/plain")])
+
+    def do_POST(self):
+        path, query = self._script()
+        length = int(self.headers.get("Content-Length") or 0)
+        if length > MAX_BODY:
+            self._send(413, b"too large")
+            return
+        body = self.rfile.read(length) if length else b""
+        act = query.get("act", path.strip("/"))
+        self.bank.count(act)
+        if self._pre_script(query):
+            return
+        headers = [("Content-Type", "application/json; charset=utf-8")]
+        sid = self._session_id()
+        bank = self.bank
+        with bank.lock:
+            session = bank.sessions.get(sid) if sid else None
+        try:
+            outer = json.loads(body.decode())
+            inner = outer.get("data") or {}
+            crypt = inner.get("cryptFlag", 0)
+            payload = bank.decode_business(inner, session)
+            business = json.loads(payload.decode()) if payload else {}
+        except LookupError:
+            headers.append(("sessionState", query.get("sessionState", "3")))
+            packet = bank.encode_business(
+                json.dumps({"RETCODE": "SESSIONTIMEOUT", "RETMSG": "no session"}).encode(), 0, None, False, False)
+            self._send(200, json.dumps(packet).encode(), headers)
+            return
+        except Exception as error:  # noqa: BLE001 - any malformed request is a 400
+            self._send(400, ("bad packet: %s" % error).encode(), [("Content-Type", "text/plain")])
+            return
+
+        answer = {"RETCODE": "AAAAAAA", "RETMSG": "", "ACT": act, "ECHO": business}
+        state = "1"
+        if act == "handshake":
+            client = bytes.fromhex(business.get("CLIENTRANDOM", ""))
+            server_random = secrets.token_hex(12)
+            sid = secrets.token_hex(8)
+            session = {"client": client, "server": server_random, "login": False}
+            with bank.lock:
+                bank.sessions[sid] = session
+            headers.append(("Service-Number", query.get("serviceNumber", server_random)))
+            if query.get("cookie", "1") != "0":
+                headers.append(("Set-Cookie", "JSESSIONID=%s:node1; Path=/" % sid))
+            answer.update({"UUIDKEY": "UUID-" + sid, "SYSPARAM": {"version": "1.0"}})
+            del answer["ECHO"]
+        elif session is not None:
+            if act == "login":
+                session["login"] = True
+            elif act == "logout":
+                session["login"] = False
+            state = "100" if session["login"] else "1"
+        if "serviceNumber" in query and act != "handshake":
+            headers.append(("Service-Number", query["serviceNumber"]))
+        headers.append(("sessionState", query.get("sessionState", state)))
+        if "needva" in query:
+            headers.append(("NEEDVA", query["needva"]))
+        out_crypt = int(query.get("crypt", crypt))
+        if out_crypt == 1 and session is None:
+            out_crypt = 0
+        packet = bank.encode_business(json.dumps(answer, ensure_ascii=False).encode(), out_crypt, session,
+                                      query.get("hash") == "1", query.get("sign") == "1")
+        self._send(200, json.dumps(packet, ensure_ascii=False).encode(), headers)
+
+
+def main():
+    keys = None
+    args = sys.argv[1:]
+    if len(args) == 2 and args[0] == "--keys":
+        keys = args[1]
+    if not keys:
+        print("usage: bank_server.py --keys DIR", file=sys.stderr)
+        return 2
+    os.makedirs(keys, exist_ok=True)
+    Handler.bank = Bank(keys)
+    server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    server.daemon_threads = True
+    print(server.server_address[1], flush=True)
+    try:
+        server.serve_forever(poll_interval=0.05)
+    except KeyboardInterrupt:
+        pass
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
