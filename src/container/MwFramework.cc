@@ -1,0 +1,18 @@
+#include "container/MwFramework.h"
+
+#include "container/MwSessionManager.h"
+
+namespace container {
+
+MwFramework& MwFramework::getInstance() {
+  static MwFramework instance;
+  return instance;
+}
+
+int MwFramework::getSessionState() const { return MwSessionManager::getInstance().getSessionState(); }
+
+void MwFramework::setSessionState(int state) { MwSessionManager::getInstance().setSessionState(state); }
+
+void MwFramework::resetForTesting() { getInstance().setCurrentNetworkState(3); }
+
+}  // namespace container

@@ -1,0 +1,167 @@
+#include "container/MwSessionManager.h"
+
+#include <cstdlib>
+
+#include "container/MwHttpResponse.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/security/Digest.h"
+#include "platform/security/Random.h"
+
+namespace container {
+
+namespace {
+
+constexpr std::size_t kClientRandomLength = 24;
+constexpr std::size_t kSessionKeyLength = 24;
+
+// The platform's intValue of a text: leading white space, a sign, digits; 0 otherwise.
+int intValue(const std::string& text) { return static_cast<int>(std::strtol(text.c_str(), nullptr, 10)); }
+
+pf::Bytes deriveKey(const pf::Bytes& first, const pf::Bytes& second) {
+  pf::Bytes joined = first;
+  joined.insert(joined.end(), second.begin(), second.end());
+  pf::Bytes key = pf::sha256(joined);
+  key.resize(kSessionKeyLength);
+  return key;
+}
+
+}  // namespace
+
+MwSessionManager& MwSessionManager::getInstance() {
+  static MwSessionManager instance;
+  return instance;
+}
+
+MwSessionManager::MwSessionManager() { resetLocked(); }
+
+void MwSessionManager::resetLocked() {
+  sessionState_ = 0;
+  sessionId_.reset();
+  clientRandom_ = pf::randomBytes(kClientRandomLength);
+  serverDecryptRandom_.clear();
+  serverEncryptRandom_.clear();
+  verificationFlag_.reset();
+  bindKey_.reset();
+}
+
+void MwSessionManager::resetForTesting() {
+  auto& self = getInstance();
+  std::lock_guard lock(self.mutex_);
+  self.resetLocked();
+}
+
+int MwSessionManager::getSessionState() const {
+  std::lock_guard lock(mutex_);
+  return sessionState_;
+}
+
+std::vector<const char*> MwSessionManager::storeStateLocked(int state) {
+  std::vector<const char*> posts;
+  const int previous = sessionState_;
+  sessionState_ = state;
+  if (previous > 4 && state < 5) posts.push_back(kSessionDidLogOutNotification);
+  if (state == 6 && previous <= 5) posts.push_back(kSessionDidLogInNotification);
+  return posts;
+}
+
+void MwSessionManager::setSessionState(int state) {
+  std::vector<const char*> posts;
+  {
+    std::lock_guard lock(mutex_);
+    posts = storeStateLocked(state);
+  }
+  post(posts);
+}
+
+void MwSessionManager::updateSession(const MwHttpRequest*, const MwHttpResponse* response) {
+  if (response == nullptr) return;
+  std::vector<const char*> posts;
+  {
+    std::lock_guard lock(mutex_);
+    if (const auto& id = response->getSessionId()) sessionId_ = *id;
+    const pf::Value& headers = response->getHeaders();
+    if (headers.is_object() && !headers.empty()) {
+      if (auto state = headerFieldValue(headers, "sessionState")) {
+        const int value = intValue(*state);
+        const int next = value == 1 ? 4 : value == 100 ? 6 : 3;
+        posts = storeStateLocked(next);
+        if (next == 3) posts.push_back(kSessionTimeoutNotification);
+      }
+      if (auto number = headerFieldValue(headers, "Service-Number"); number && !number->empty()) {
+        serverDecryptRandom_ = *number;
+        serverEncryptRandom_ = *number;
+      }
+      if (auto needva = headerFieldValue(headers, "NEEDVA"); needva && !needva->empty()) {
+        verificationFlag_ = *needva;
+      }
+    }
+  }
+  post(posts);
+}
+
+void MwSessionManager::emptyServerRandom() {
+  std::vector<const char*> posts;
+  {
+    std::lock_guard lock(mutex_);
+    serverDecryptRandom_.clear();
+    serverEncryptRandom_.clear();
+    clientRandom_ = pf::randomBytes(kClientRandomLength);
+    posts = storeStateLocked(0);
+  }
+  post(posts);
+}
+
+void MwSessionManager::post(const std::vector<const char*>& names) {
+  for (const char* name : names) {
+    pf::NotificationCenter::defaultCenter().post(name, &getInstance());
+  }
+}
+
+std::optional<std::string> MwSessionManager::getSessionId() const {
+  std::lock_guard lock(mutex_);
+  return sessionId_;
+}
+
+pf::Bytes MwSessionManager::getClientRandom() const {
+  std::lock_guard lock(mutex_);
+  return clientRandom_;
+}
+
+std::string MwSessionManager::getServerDecryptRandom() const {
+  std::lock_guard lock(mutex_);
+  return serverDecryptRandom_;
+}
+
+std::string MwSessionManager::getServerEncryptRandom() const {
+  std::lock_guard lock(mutex_);
+  return serverEncryptRandom_;
+}
+
+std::optional<std::string> MwSessionManager::getVerificationFlag() const {
+  std::lock_guard lock(mutex_);
+  return verificationFlag_;
+}
+
+std::optional<std::string> MwSessionManager::getBindKey() const {
+  std::lock_guard lock(mutex_);
+  return bindKey_;
+}
+
+void MwSessionManager::setBindKey(std::optional<std::string> key) {
+  std::lock_guard lock(mutex_);
+  bindKey_ = std::move(key);
+}
+
+std::optional<pf::Bytes> MwSessionManager::getEncryptKey() const {
+  std::lock_guard lock(mutex_);
+  if (serverEncryptRandom_.empty() || clientRandom_.empty()) return std::nullopt;
+  return deriveKey(clientRandom_, pf::toBytes(serverEncryptRandom_));
+}
+
+std::optional<pf::Bytes> MwSessionManager::getDecryptKey() const {
+  std::lock_guard lock(mutex_);
+  if (serverDecryptRandom_.empty() || clientRandom_.empty()) return std::nullopt;
+  return deriveKey(pf::toBytes(serverDecryptRandom_), clientRandom_);
+}
+
+}  // namespace container
