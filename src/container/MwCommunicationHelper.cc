@@ -69,7 +69,9 @@ std::string MwCommunicationHelper::businessUrl(const std::string& path) {
 }
 
 std::optional<pf::Bytes> MwCommunicationHelper::requestBody(const pf::Value& business, int cryptFlag) {
-  MwComPackage packet(0, 0, "", std::make_shared<MwDataPackage>(cryptFlag, 0, 0, MwJSON::JSONData(business)));
+  auto payload = MwJSON::JSONData(business);
+  if (!payload) return std::nullopt;
+  MwComPackage packet(0, 0, "", std::make_shared<MwDataPackage>(cryptFlag, 0, 0, std::move(payload)));
   auto text = packet.toJSONString();
   if (!text) return std::nullopt;
   return pf::toBytes(*text);

@@ -62,23 +62,12 @@ std::optional<std::string> encodeBusiness(int cryptFlag, const pf::Bytes& payloa
 std::optional<pf::Bytes> decodeBusiness(int cryptFlag, const std::string& text) {
   if (cryptFlag == kCryptPlain) return pf::toBytes(text);
   if (cryptFlag != kCrypt3Des && cryptFlag != kCryptRsa) return std::nullopt;
-  auto raw = pf::base64Decode(text);
+  auto raw = pf::base64DecodeStrict(text);
   if (!raw || raw->empty()) return std::nullopt;
   if (cryptFlag == kCrypt3Des) return decrypt3Des(*raw);
   auto key = MwKeyStore::getConsultPasswordPublicKey();
   if (!key) return std::nullopt;
   return MwRSA::decrypt(*raw, *key);
-}
-
-std::string upperHex(const pf::Bytes& bytes) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(bytes.size() * 2);
-  for (auto b : bytes) {
-    out.push_back(digits[b >> 4]);
-    out.push_back(digits[b & 15]);
-  }
-  return out;
 }
 
 // Reads an integer member: absent or null gives the fallback, another type fails.
@@ -109,7 +98,7 @@ std::optional<pf::Value> MwDataPackage::toJSON() const {
   object["business"] = *text;
   if (hashFlag_ != 0 || signFlag_ != 0) {
     const pf::Bytes digest = pf::sha1(*text);
-    if (hashFlag_ != 0) object["hash"] = upperHex(digest);
+    if (hashFlag_ != 0) object["hash"] = pf::hexEncode(digest, true);
     if (signFlag_ != 0) {
       auto key = MwKeyStore::getSignaturePrivateKey();
       if (!key) return std::nullopt;
@@ -140,7 +129,7 @@ std::shared_ptr<MwDataPackage> MwDataPackage::fromJSON(const pf::Value& object) 
     if (hashFlag != 0) {
       auto hash = object.find("hash");
       if (hash == object.end() || !hash->is_string()) return nullptr;
-      const std::string expected = upperHex(digest);
+      const std::string expected = pf::hexEncode(digest, true);
       const std::string& given = hash->get_ref<const std::string&>();
       if (given.size() != expected.size() || strncasecmp(given.c_str(), expected.c_str(), given.size()) != 0) {
         return nullptr;
@@ -149,7 +138,7 @@ std::shared_ptr<MwDataPackage> MwDataPackage::fromJSON(const pf::Value& object) 
     if (signFlag != 0) {
       auto sign = object.find("sign");
       if (sign == object.end() || !sign->is_string()) return nullptr;
-      auto raw = pf::base64Decode(sign->get_ref<const std::string&>());
+      auto raw = pf::base64DecodeStrict(sign->get_ref<const std::string&>());
       auto key = MwKeyStore::getSignaturePublicKey();
       if (!raw || raw->empty() || !key) return nullptr;
       auto plain = MwRSA::decrypt(*raw, *key);

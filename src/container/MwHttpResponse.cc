@@ -1,11 +1,13 @@
 #include "container/MwHttpResponse.h"
 
-#include <strings.h>
+#include "container/HnNetworkOperation.h"
+#include "platform/foundation/Clock.h"
+#include "platform/net/Cookie.h"
 
 namespace container {
 
-const pf::Value& MwHttpResponse::getHeaders() const {
-  static const pf::Value empty = pf::Value::object();
+const pf::HttpHeaders& MwHttpResponse::getHeaders() const {
+  static const pf::HttpHeaders empty;
   return empty;
 }
 
@@ -19,20 +21,19 @@ const std::optional<std::string>& MwHttpResponse::getSessionId() const {
   return none;
 }
 
-std::optional<std::string> MwHttpResponse::headerValue(std::string_view name) const {
-  return headerFieldValue(getHeaders(), name);
-}
-
-std::optional<std::string> headerFieldValue(const pf::Value& headers, std::string_view name) {
-  if (!headers.is_object()) return std::nullopt;
-  for (const auto& [key, value] : headers.items()) {
-    if (key.size() == name.size() && strncasecmp(key.data(), name.data(), name.size()) == 0) {
-      if (value.is_string()) return value.get<std::string>();
-      if (value.is_number()) return value.dump();
-      return std::nullopt;
-    }
+MwHttpResponseImp::MwHttpResponseImp(const HnNetworkOperation& operation) {
+  const auto& response = operation.readonlyResponse();
+  if (!response) return;
+  statusCode_ = response->statusCode();
+  headers_ = response->allHeaderFields();
+  data_ = operation.responseData();
+  const auto& url = operation.readonlyRequest().url();
+  if (!url) return;
+  for (const auto& cookie : pf::cookiesFromResponseHeaders(headers_, *url, pf::Clock::now())) {
+    if (cookie.name.find("SESSIONID") == std::string::npos) continue;
+    sessionId_ = cookie.value.substr(0, cookie.value.find(':'));
+    break;
   }
-  return std::nullopt;
 }
 
 }  // namespace container

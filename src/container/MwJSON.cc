@@ -1,21 +1,19 @@
 #include "container/MwJSON.h"
 
+#include "platform/foundation/Json.h"
+
 namespace container::MwJSON {
 
-std::string JSONString(const pf::Value& value) {
-  return value.dump(-1, ' ', false, pf::Value::error_handler_t::replace);
+std::optional<std::string> JSONString(const pf::Value& value) { return pf::writeJson(value); }
+
+std::optional<pf::Bytes> JSONData(const pf::Value& value) {
+  auto text = pf::writeJson(value);
+  if (!text) return std::nullopt;
+  return pf::toBytes(*text);
 }
 
-pf::Bytes JSONData(const pf::Value& value) { return pf::toBytes(JSONString(value)); }
+std::optional<pf::Value> objectFromJSONString(std::string_view text) { return pf::parseJson(text); }
 
-std::optional<pf::Value> objectFromJSONString(std::string_view text) {
-  pf::Value parsed = pf::Value::parse(text.begin(), text.end(), nullptr, false);
-  if (parsed.is_discarded()) return std::nullopt;
-  return parsed;
-}
-
-std::optional<pf::Value> objectFromJSONData(const pf::Bytes& data) {
-  return objectFromJSONString(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
-}
+std::optional<pf::Value> objectFromJSONData(const pf::Bytes& data) { return pf::parseJson(data); }
 
 }  // namespace container::MwJSON

@@ -1,7 +1,9 @@
 #pragma once
-// The container's JSON categories: dictionaries to UTF-8 JSON bytes and bytes back to objects.
+// The container's JSON categories: dictionaries to UTF-8 JSON bytes and bytes back to objects,
+// over the platform's JSON reader and writer.
 
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "platform/foundation/Bytes.h"
@@ -9,12 +11,13 @@
 
 namespace container::MwJSON {
 
-// The value serialised as compact UTF-8 JSON (invalid UTF-8 in strings is replaced, never raised).
-pf::Bytes JSONData(const pf::Value& value);
-std::string JSONString(const pf::Value& value);
+// The value serialised as compact UTF-8 JSON; nullopt when the writer refuses it (a top level that
+// is no container, text that is not UTF-8, numbers that are not finite).
+std::optional<pf::Bytes> JSONData(const pf::Value& value);
+std::optional<std::string> JSONString(const pf::Value& value);
 
 // Parses UTF-8 JSON bytes into dictionaries, arrays, strings and numbers; nullopt when they do not
-// parse (or nest deeper than the platform's reader allows).
+// parse.
 std::optional<pf::Value> objectFromJSONData(const pf::Bytes& data);
 std::optional<pf::Value> objectFromJSONString(std::string_view text);
 

@@ -79,19 +79,19 @@ void MwSessionManager::updateSession(const MwHttpRequest*, const MwHttpResponse*
   {
     std::lock_guard lock(mutex_);
     if (const auto& id = response->getSessionId()) sessionId_ = *id;
-    const pf::Value& headers = response->getHeaders();
-    if (headers.is_object() && !headers.empty()) {
-      if (auto state = headerFieldValue(headers, "sessionState")) {
+    const pf::HttpHeaders& headers = response->getHeaders();
+    if (!headers.empty()) {
+      if (auto state = headers.value("sessionState")) {
         const int value = intValue(*state);
         const int next = value == 1 ? 4 : value == 100 ? 6 : 3;
         posts = storeStateLocked(next);
         if (next == 3) posts.push_back(kSessionTimeoutNotification);
       }
-      if (auto number = headerFieldValue(headers, "Service-Number"); number && !number->empty()) {
+      if (auto number = headers.value("Service-Number"); number && !number->empty()) {
         serverDecryptRandom_ = *number;
         serverEncryptRandom_ = *number;
       }
-      if (auto needva = headerFieldValue(headers, "NEEDVA"); needva && !needva->empty()) {
+      if (auto needva = headers.value("NEEDVA"); needva && !needva->empty()) {
         verificationFlag_ = *needva;
       }
     }
