@@ -9,11 +9,14 @@
 #include "container/MwHttpRequestImp.h"
 #include "container/MwHttpResponse.h"
 #include "container/MwHttpTask.h"
+#include "container/MwBlockingWait.h"
 #include "container/MwJSON.h"
 #include "container/MwRequestFactory.h"
 #include "container/MwServerConfiguration.h"
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/Operation.h"
 #include "platform/foundation/Thread.h"
+#include "platform/net/UrlConnection.h"
 
 namespace container {
 
@@ -213,6 +216,80 @@ std::shared_ptr<MwHttpTask> MwCommunicationHelper::asynchBusinessTask(const std:
   task->setTimeoutInterval(timeout);
   if (automaticPerform) task->doTask();
   return task;
+}
+
+std::optional<pf::Value> MwCommunicationHelper::downloadVCodePicture(const std::string& url, const pf::Value&,
+                                                                    pf::Error* error) {
+  pf::Error local;
+  if (error == nullptr) error = &local;
+  if (url.empty()) {
+    *error = pf::Error(kCommunicationErrorDomain, 1, nullptr);
+    return std::nullopt;
+  }
+  const std::string base = MwServerConfiguration::getInstance().getServerBaseUrl();
+  if (!allowSendRequest(url, error)) return std::nullopt;
+
+  MwAnalysisRecord record;
+  const std::string fullUrl = base + "/" + url;
+  if (!fullUrl.empty()) record.url = fullUrl;
+  record.requesttime = pf::Clock::now();
+
+  // The answer arrives on an operation queue of its own; the waiting thread sees it once `done` is
+  // set (the other fields are written before it).
+  struct Answer {
+    std::atomic<bool> done{false};
+    std::optional<pf::Error> error;
+    std::optional<std::string> contentType;
+    pf::Bytes body;
+    MwBlockingWait wait{0.5};
+  };
+  auto answer = std::make_shared<Answer>();
+  auto queue = std::make_shared<pf::OperationQueue>();
+  pf::UrlConnection::sendAsynchronousRequest(
+      pf::UrlRequest(pf::Url::parse(fullUrl)), queue,
+      [answer](const std::optional<pf::UrlResponse>& response, const std::optional<pf::Bytes>& data,
+               const std::optional<pf::Error>& failure) {
+        if (failure) {
+          answer->error = failure;
+        } else if (!response || response->statusCode() < 200 || response->statusCode() > 299) {
+          const int status = response ? response->statusCode() : 0;
+          answer->error = pf::Error(kCommunicationErrorDomain, 4, {{"statusCode", status}});
+        } else {
+          answer->contentType = response->valueForHttpHeaderField("content-type");
+          if (data) answer->body = *data;
+        }
+        answer->done.store(true, std::memory_order_release);
+        answer->wait.wake();
+      });
+  answer->wait.wait([&] { return answer->done.load(std::memory_order_acquire); });
+  record.responsetime = pf::Clock::now();
+
+  if (answer->error) {
+    *error = pf::Error(kCommunicationErrorDomain, 4, answer->error->userInfo);
+    return std::nullopt;
+  }
+  record.httpcode = "200";
+  pf::Value result = pf::Value::object();
+  // An answer without a content type counts as a picture.
+  if (!answer->contentType || !pf::equalsIgnoringCase(*answer->contentType, "text/plain")) {
+    record.httpcode = "-1";
+    record.post();
+    result["RETCODE"] = "AAAAAAA";
+    result["RETMSG"] = "";
+    result["content"] = pf::makeData(answer->body);
+    return result;
+  }
+  auto packet = MwComPackage::parseJSONString(pf::toString(answer->body));
+  if (packet && packet->getDataPackage()) {
+    if (auto business = packet->businessObject(); business && business->is_object()) {
+      if (auto it = business->find("RETMSG"); it != business->end()) result["RETMSG"] = *it;
+      if (auto it = business->find("RETCODE"); it != business->end()) result["RETCODE"] = *it;
+    }
+    record.hasdata = "1";
+    record.httpdata = packet;
+    record.post();
+  }
+  return result;
 }
 
 }  // namespace container

@@ -1,0 +1,278 @@
+#include "container/HnNetworkOperation.h"
+
+#include <cmath>
+
+#include "platform/foundation/RunLoop.h"
+#include "platform/foundation/Thread.h"
+#include "platform/net/UrlConnection.h"
+
+namespace container {
+
+namespace {
+
+std::string formEncode(const pf::Value& params) {
+  std::string out;
+  for (const auto& [key, value] : params.items()) {
+    if (!out.empty()) out += "&";
+    out += pf::percentEncode(key) + "=" + pf::percentEncode(pf::stringValue(value));
+  }
+  return out;
+}
+
+}  // namespace
+
+// The connection of one start and the delegate that hands its events to the operation.
+struct HnNetworkOperation::Loader : pf::UrlConnectionDelegate {
+  std::weak_ptr<HnNetworkOperation> operation;
+  std::shared_ptr<pf::UrlConnection> connection;
+
+  void connectionWillSendRequestForAuthenticationChallenge(
+      pf::UrlConnection&, std::shared_ptr<pf::UrlAuthenticationChallenge> challenge) override {
+    auto op = operation.lock();
+    if (!op) return challenge->cancel();
+    if (challenge->isServerTrust() && op->continueWithInvalidCertificate_) {
+      return challenge->useCredential(pf::UrlCredential::forTrust(challenge->protectionSpace().serverTrust));
+    }
+    challenge->performDefaultHandling();
+  }
+  void connectionDidReceiveResponse(pf::UrlConnection&, const pf::UrlResponse& response) override {
+    if (auto op = operation.lock()) op->didReceiveResponse(response);
+  }
+  void connectionDidReceiveData(pf::UrlConnection&, const pf::Bytes& data) override {
+    if (auto op = operation.lock()) op->didReceiveData(data);
+  }
+  void connectionDidFinishLoading(pf::UrlConnection&) override {
+    if (auto op = operation.lock()) op->didFinish();
+  }
+  void connectionDidFailWithError(pf::UrlConnection&, const pf::Error& error) override {
+    if (auto op = operation.lock()) op->didFail(error);
+  }
+};
+
+std::shared_ptr<HnNetworkOperation> HnNetworkOperation::make(const std::string& urlString,
+                                                             const std::optional<pf::Value>& params,
+                                                             const std::string& method, double timeout) {
+  std::shared_ptr<HnNetworkOperation> op(new HnNetworkOperation());
+  op->urlString_ = urlString;
+  std::string text = urlString;
+  const bool get = method.empty() || method == "GET";
+  std::optional<std::string> form;
+  if (params && params->is_object() && !params->empty()) {
+    if (get) {
+      text += (text.find('?') == std::string::npos ? "?" : "&") + formEncode(*params);
+    } else {
+      form = formEncode(*params);
+    }
+  }
+  const double seconds = (std::isfinite(timeout) && timeout > 0) ? timeout : kDefaultTimeout;
+  op->request_ = pf::UrlRequest(pf::Url::parse(text), seconds);
+  op->request_.setHttpMethod(method);
+  if (form) {
+    op->request_.setValue("application/x-www-form-urlencoded; charset=utf-8", "Content-Type");
+    op->request_.setHttpBody(pf::toBytes(*form));
+  }
+  return op;
+}
+
+HnNetworkOperation::~HnNetworkOperation() {
+  if (loader_ && loader_->connection) loader_->connection->cancel();
+}
+
+void HnNetworkOperation::setUploadStream(pf::Bytes body) { request_.setHttpBody(std::move(body)); }
+
+void HnNetworkOperation::setShouldContinueWithInvalidCertificate(bool value) {
+  continueWithInvalidCertificate_ = value;
+}
+
+void HnNetworkOperation::setClientCertificate(const std::string& path) { clientCertificate_ = path; }
+
+void HnNetworkOperation::addHeaders(const pf::HttpHeaders& headers) {
+  for (const auto& [name, value] : headers.fields()) request_.setValue(value, name);
+}
+
+void HnNetworkOperation::addHeader(const std::string& name, const std::string& value) { request_.setValue(value, name); }
+
+void HnNetworkOperation::addCompletionHandler(CompletionHandler completion, ErrorHandler error) {
+  std::lock_guard lock(mutex_);
+  if (completion) completionHandlers_.push_back(std::move(completion));
+  if (error) errorHandlers_.push_back(std::move(error));
+}
+
+void HnNetworkOperation::addDownloadStream(DownloadStream stream) {
+  std::lock_guard lock(mutex_);
+  if (stream) downloadStreams_.push_back(std::move(stream));
+}
+
+void HnNetworkOperation::onDownloadProgressChanged(std::function<void(double)> handler) {
+  std::lock_guard lock(mutex_);
+  if (handler) progressHandlers_.push_back(std::move(handler));
+}
+
+void HnNetworkOperation::onNotModified(std::function<void()> handler) {
+  std::lock_guard lock(mutex_);
+  if (handler) notModifiedHandlers_.push_back(std::move(handler));
+}
+
+void HnNetworkOperation::addEndObserver(std::function<void()> observer) {
+  std::lock_guard lock(mutex_);
+  if (observer) endObservers_.push_back(std::move(observer));
+}
+
+std::int64_t HnNetworkOperation::HTTPStatusCode() const { return statusCode_.load(std::memory_order_acquire); }
+
+std::optional<std::string> HnNetworkOperation::responseString() const {
+  if (!pf::isValidUtf8(data_)) return std::nullopt;
+  return pf::toString(data_);
+}
+
+void HnNetworkOperation::start() {
+  if (isCancelled() || isFinished() || executing_.exchange(true)) return;
+  if (pf::Thread::isMainThread()) {
+    startOnMain();
+    return;
+  }
+  auto self = shared_from_this();
+  pf::RunLoop::main()->perform([self] { self->startOnMain(); });
+}
+
+void HnNetworkOperation::startOnMain() {
+  if (isCancelled()) return;
+  auto loader = std::make_shared<Loader>();
+  loader->operation = weak_from_this();
+  pf::UrlConnectionOptions options;
+  if (!clientCertificate_.empty()) options.clientCertificatePath = clientCertificate_;
+  loader->connection = pf::UrlConnection::make(request_, loader, options, /*startImmediately=*/false);
+  {
+    std::lock_guard lock(mutex_);
+    if (isCancelled()) return;
+    loader_ = loader;
+  }
+  loader->connection->scheduleInRunLoop(pf::RunLoop::main(), pf::kRunLoopCommonModes);
+  loader->connection->start();
+}
+
+void HnNetworkOperation::didReceiveResponse(const pf::UrlResponse& response) {
+  response_ = response;
+  statusCode_.store(response.statusCode(), std::memory_order_release);
+  data_.clear();
+  received_ = 0;
+}
+
+void HnNetworkOperation::didReceiveData(std::span<const std::uint8_t> bytes) {
+  if (isCancelled()) return;
+  std::vector<DownloadStream> streams;
+  std::vector<std::function<void(double)>> progress;
+  {
+    std::lock_guard lock(mutex_);
+    streams = downloadStreams_;
+    progress = progressHandlers_;
+  }
+  received_ += static_cast<std::int64_t>(bytes.size());
+  if (streams.empty()) {
+    data_.insert(data_.end(), bytes.begin(), bytes.end());
+  } else {
+    for (auto& stream : streams) {
+      if (!stream(bytes)) {
+        if (loader_ && loader_->connection) loader_->connection->cancel();
+        didFail(pf::Error(kHnNetworkErrorDomain, -3000, {{pf::kLocalizedDescriptionKey, "The download could not be written"}}));
+        return;
+      }
+    }
+  }
+  const std::int64_t expected = response_ ? response_->expectedContentLength() : -1;
+  if (expected > 0) {
+    const double p = std::min(1.0, static_cast<double>(received_) / static_cast<double>(expected));
+    for (auto& handler : progress) handler(p);
+  }
+}
+
+void HnNetworkOperation::didFinish() {
+  if (isCancelled() || isFinished()) return;
+  const std::int64_t status = HTTPStatusCode();
+  if (status >= 200 && status <= 299) {
+    std::vector<CompletionHandler> handlers;
+    {
+      std::lock_guard lock(mutex_);
+      handlers = completionHandlers_;
+    }
+    for (auto& handler : handlers) handler(*this);
+  } else if (status == 304) {
+    std::vector<std::function<void()>> handlers;
+    {
+      std::lock_guard lock(mutex_);
+      handlers = notModifiedHandlers_;
+    }
+    for (auto& handler : handlers) handler();
+  } else {
+    pf::Error error(kHnNetworkErrorDomain, status,
+                    {{pf::kLocalizedDescriptionKey, "HTTP status " + std::to_string(status)}});
+    error_ = error;
+    std::vector<ErrorHandler> handlers;
+    {
+      std::lock_guard lock(mutex_);
+      handlers = errorHandlers_;
+    }
+    for (auto& handler : handlers) handler(*this, error);
+  }
+  finish();
+}
+
+void HnNetworkOperation::didFail(const pf::Error& error) {
+  if (isCancelled() || isFinished()) return;
+  error_ = error;
+  std::vector<ErrorHandler> handlers;
+  {
+    std::lock_guard lock(mutex_);
+    handlers = errorHandlers_;
+  }
+  for (auto& handler : handlers) handler(*this, error);
+  finish();
+}
+
+void HnNetworkOperation::finish() {
+  finished_.store(true, std::memory_order_release);
+  executing_.store(false, std::memory_order_release);
+  std::vector<std::function<void()>> observers;
+  {
+    std::lock_guard lock(mutex_);
+    observers.swap(endObservers_);
+  }
+  dropHandlers();
+  for (auto& observer : observers) observer();
+}
+
+void HnNetworkOperation::dropHandlers() {
+  // Moved out under the lock, destroyed outside it (handlers may own files and requests).
+  std::vector<CompletionHandler> completion;
+  std::vector<ErrorHandler> errors;
+  std::vector<DownloadStream> streams;
+  std::vector<std::function<void(double)>> progress;
+  std::vector<std::function<void()>> notModified;
+  std::shared_ptr<Loader> loader;
+  {
+    std::lock_guard lock(mutex_);
+    completion.swap(completionHandlers_);
+    errors.swap(errorHandlers_);
+    streams.swap(downloadStreams_);
+    progress.swap(progressHandlers_);
+    notModified.swap(notModifiedHandlers_);
+    loader.swap(loader_);
+  }
+}
+
+void HnNetworkOperation::cancel() {
+  if (isFinished() || cancelled_.exchange(true)) return;
+  executing_.store(false, std::memory_order_release);
+  std::shared_ptr<Loader> loader;
+  std::vector<std::function<void()>> observers;
+  {
+    std::lock_guard lock(mutex_);
+    loader = loader_;
+    observers.swap(endObservers_);
+  }
+  if (loader && loader->connection) loader->connection->cancel();
+  dropHandlers();
+  for (auto& observer : observers) observer();
+}
+
+}  // namespace container
