@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "platform/foundation/RunLoop.h"
+#include "platform/foundation/Text.h"
 #include "platform/foundation/Thread.h"
 #include "platform/net/UrlConnection.h"
 
@@ -26,25 +27,16 @@ struct HnNetworkOperation::Loader : pf::UrlConnectionDelegate {
   std::weak_ptr<HnNetworkOperation> operation;
   std::shared_ptr<pf::UrlConnection> connection;
 
-  void connectionWillSendRequestForAuthenticationChallenge(
-      pf::UrlConnection&, std::shared_ptr<pf::UrlAuthenticationChallenge> challenge) override {
-    auto op = operation.lock();
-    if (!op) return challenge->cancel();
-    if (challenge->isServerTrust() && op->continueWithInvalidCertificate_) {
-      return challenge->useCredential(pf::UrlCredential::forTrust(challenge->protectionSpace().serverTrust));
-    }
-    challenge->performDefaultHandling();
-  }
-  void connectionDidReceiveResponse(pf::UrlConnection&, const pf::UrlResponse& response) override {
+  void didReceiveResponse(pf::UrlConnection&, const pf::UrlResponse& response) override {
     if (auto op = operation.lock()) op->didReceiveResponse(response);
   }
-  void connectionDidReceiveData(pf::UrlConnection&, const pf::Bytes& data) override {
+  void didReceiveData(pf::UrlConnection&, const pf::Bytes& data) override {
     if (auto op = operation.lock()) op->didReceiveData(data);
   }
-  void connectionDidFinishLoading(pf::UrlConnection&) override {
+  void didFinishLoading(pf::UrlConnection&) override {
     if (auto op = operation.lock()) op->didFinish();
   }
-  void connectionDidFailWithError(pf::UrlConnection&, const pf::Error& error) override {
+  void didFailWithError(pf::UrlConnection&, const pf::Error& error) override {
     if (auto op = operation.lock()) op->didFail(error);
   }
 };
@@ -121,8 +113,9 @@ void HnNetworkOperation::addEndObserver(std::function<void()> observer) {
 std::int64_t HnNetworkOperation::HTTPStatusCode() const { return statusCode_.load(std::memory_order_acquire); }
 
 std::optional<std::string> HnNetworkOperation::responseString() const {
-  if (!pf::isValidUtf8(data_)) return std::nullopt;
-  return pf::toString(data_);
+  std::string text = pf::toString(data_);
+  if (!pf::isValidUtf8(text)) return std::nullopt;
+  return text;
 }
 
 void HnNetworkOperation::start() {
@@ -139,9 +132,12 @@ void HnNetworkOperation::startOnMain() {
   if (isCancelled()) return;
   auto loader = std::make_shared<Loader>();
   loader->operation = weak_from_this();
-  pf::UrlConnectionOptions options;
-  if (!clientCertificate_.empty()) options.clientCertificatePath = clientCertificate_;
-  loader->connection = pf::UrlConnection::make(request_, loader, options, /*startImmediately=*/false);
+  loader->connection = pf::UrlConnection::make(request_, loader);
+  if (!clientCertificate_.empty()) loader->connection->setClientCertificate(clientCertificate_);
+  if (continueWithInvalidCertificate_) {
+    loader->connection->setServerTrustEvaluator(
+        [](pf::ServerTrust&, const std::string&) { return pf::ChallengeDisposition::UseCredential; });
+  }
   {
     std::lock_guard lock(mutex_);
     if (isCancelled()) return;

@@ -30,7 +30,7 @@ class MwBaseTask : public MwActivityDelegate, public std::enable_shared_from_thi
   MwBaseTask& operator=(const MwBaseTask&) = delete;
 
   // Listener and request; status 0, tag 0, neither abolishable nor preventable.
-  virtual void initTaskWithListener(std::weak_ptr<MwTaskListener> listener, std::shared_ptr<MwHttpRequest> request);
+  void initTaskWithListener(std::weak_ptr<MwTaskListener> listener, std::shared_ptr<MwHttpRequest> request);
 
   // Status 1; a one-shot timer on the current run loop when the interval is above 0; the busy
   // overlay when preventable.

@@ -209,7 +209,7 @@ std::shared_ptr<MwHttpTask> MwCommunicationHelper::asynchBusinessTask(const std:
   } else {
     auto request = MwRequestFactory::getInstance()->createRequest(
         businessUrl(url), std::nullopt, *body, "POST", static_cast<std::int64_t>(kDefaultRequestTimeout));
-    task = MwHttpTask::initTaskWithListener(std::move(listener), request);
+    task = MwHttpTask::make(std::move(listener), request);
   }
   task->setAbolishable(abolishable);
   task->setPreventable(preventable);
@@ -244,19 +244,19 @@ std::optional<pf::Value> MwCommunicationHelper::downloadVCodePicture(const std::
     MwBlockingWait wait{0.5};
   };
   auto answer = std::make_shared<Answer>();
-  auto queue = std::make_shared<pf::OperationQueue>();
+  auto queue = pf::OperationQueue::make("vcode");
   pf::UrlConnection::sendAsynchronousRequest(
       pf::UrlRequest(pf::Url::parse(fullUrl)), queue,
-      [answer](const std::optional<pf::UrlResponse>& response, const std::optional<pf::Bytes>& data,
-               const std::optional<pf::Error>& failure) {
-        if (failure) {
-          answer->error = failure;
+      [answer](const pf::UrlConnection::Result& result) {
+        const auto& response = result.response;
+        if (result.error) {
+          answer->error = result.error;
         } else if (!response || response->statusCode() < 200 || response->statusCode() > 299) {
           const int status = response ? response->statusCode() : 0;
           answer->error = pf::Error(kCommunicationErrorDomain, 4, {{"statusCode", status}});
         } else {
           answer->contentType = response->valueForHttpHeaderField("content-type");
-          if (data) answer->body = *data;
+          answer->body = result.data;
         }
         answer->done.store(true, std::memory_order_release);
         answer->wait.wake();

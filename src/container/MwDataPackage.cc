@@ -142,7 +142,7 @@ std::shared_ptr<MwDataPackage> MwDataPackage::fromJSON(const pf::Value& object) 
       auto key = MwKeyStore::getSignaturePublicKey();
       if (!raw || raw->empty() || !key) return nullptr;
       auto plain = MwRSA::decrypt(*raw, *key);
-      if (!plain || !isEqualToRSAData(*plain, digest)) return nullptr;
+      if (!plain || !RSACompare::isEqualToRSAData(*plain, digest)) return nullptr;
     }
   }
   auto payload = decodeBusiness(cryptFlag, text);

@@ -20,8 +20,8 @@ std::shared_ptr<MwComPackage> failurePackage(int flag, std::int64_t code, const 
 
 }  // namespace
 
-std::shared_ptr<MwHttpTask> MwHttpTask::initTaskWithListener(std::weak_ptr<MwTaskListener> listener,
-                                                             std::shared_ptr<MwHttpRequest> request) {
+std::shared_ptr<MwHttpTask> MwHttpTask::make(std::weak_ptr<MwTaskListener> listener,
+                                             std::shared_ptr<MwHttpRequest> request) {
   if (!request) return nullptr;
   std::shared_ptr<MwHttpTask> task(new MwHttpTask());
   task->MwBaseTask::initTaskWithListener(std::move(listener), std::move(request));

@@ -13,8 +13,9 @@ class MwComPackage;
 
 class MwHttpTask : public MwBaseTask {
  public:
-  // Null when there is no request.
-  static std::shared_ptr<MwHttpTask> initTaskWithListener(std::weak_ptr<MwTaskListener> listener,
+  // A new task (status 0, tag 0, neither abolishable nor preventable) for the listener and request;
+  // null when there is no request.
+  static std::shared_ptr<MwHttpTask> make(std::weak_ptr<MwTaskListener> listener,
                                                           std::shared_ptr<MwHttpRequest> request);
   // A task that sends nothing: started, it completes at once with the given failure package
   // (a business whose data could not be made into a request).
@@ -34,7 +35,6 @@ class MwHttpTask : public MwBaseTask {
   std::int64_t getHttpStatusCode() const { return httpStatusCode_; }
 
  private:
-  using MwBaseTask::initTaskWithListener;
   MwHttpTask() = default;
   void onAnswer(const std::shared_ptr<class MwHttpResponse>& response, struct MwAnalysisRecord& record);
 

@@ -8,10 +8,12 @@
 #include <string>
 
 #include "container/MwActivity.h"
+#include "container/MwAnalysisRecord.h"
 #include "container/MwFramework.h"
 #include "container/MwKeyStore.h"
 #include "container/MwServerConfiguration.h"
 #include "container/MwSessionManager.h"
+#include "platform/foundation/NotificationCenter.h"
 #include "platform/net/CookieStorage.h"
 #include "support/TestSupport.h"
 
@@ -47,5 +49,58 @@ inline void resetContainer(const std::string& baseUrl, int networkState = 1, int
   MwActivity::resetForTesting();
   pf::CookieStorage::shared().deleteAllCookies();
 }
+
+// Records the session notifications and the analysis records posted while it lives. The probe, when
+// given, is read at every analysis post (to tell what a listener had heard by then).
+class NotificationRecorder {
+ public:
+  explicit NotificationRecorder(std::function<std::size_t()> probe = {}) : probe_(std::move(probe)) {
+    auto& center = pf::NotificationCenter::defaultCenter();
+    for (const char* name : {kSessionDidLogInNotification, kSessionDidLogOutNotification, kSessionTimeoutNotification}) {
+      tokens_.push_back(center.addObserver(name, [this](const pf::Notification& n) {
+        std::lock_guard lock(mutex_);
+        names_.push_back(n.name);
+      }));
+    }
+    tokens_.push_back(center.addObserver(kNetworkRequestAnalysisNotification, [this](const pf::Notification& n) {
+      std::lock_guard lock(mutex_);
+      if (auto record = std::any_cast<std::shared_ptr<const MwAnalysisRecord>>(&n.object)) records_.push_back(**record);
+      if (probe_) probed_.push_back(probe_());
+    }));
+  }
+  ~NotificationRecorder() {
+    for (auto& token : tokens_) pf::NotificationCenter::defaultCenter().removeObserver(token);
+  }
+  std::vector<std::string> names() const {
+    std::lock_guard lock(mutex_);
+    return names_;
+  }
+  bool contains(const std::string& name) const {
+    auto all = names();
+    return std::find(all.begin(), all.end(), name) != all.end();
+  }
+  std::vector<MwAnalysisRecord> analysisRecords() const {
+    std::lock_guard lock(mutex_);
+    return records_;
+  }
+  std::vector<std::size_t> listenerEventsAtPost() const {
+    std::lock_guard lock(mutex_);
+    return probed_;
+  }
+  void clear() {
+    std::lock_guard lock(mutex_);
+    names_.clear();
+    records_.clear();
+    probed_.clear();
+  }
+
+ private:
+  std::function<std::size_t()> probe_;
+  std::vector<std::shared_ptr<void>> tokens_;
+  mutable std::mutex mutex_;
+  std::vector<std::string> names_;
+  std::vector<MwAnalysisRecord> records_;
+  std::vector<std::size_t> probed_;
+};
 
 }  // namespace container::testing

@@ -10,6 +10,9 @@
 #include "container/MwCommunicationHelper.h"
 #include "container/MwHttpRequest.h"
 #include "container/MwHttpTask.h"
+#include "container/MwHttpRequestImp.h"
+#include "container/MwRequestFactory.h"
+#include "platform/foundation/Json.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/RunLoop.h"
 

@@ -5,6 +5,7 @@
 
 #include "BankServer.h"
 #include "container/MwComPackage.h"
+#include "container/MwHttpResponse.h"
 #include "container/MwJSON.h"
 #include "platform/foundation/Base64.h"
 #include "platform/foundation/Json.h"

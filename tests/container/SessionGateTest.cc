@@ -137,7 +137,7 @@ TEST(RequestRules, TimeOutsInWholeSecondsWithSixtyForAnythingUnusable) {
   EXPECT_EQ(MwCommunicationHelper::requestTimeout(2.9), 2);
   EXPECT_EQ(MwCommunicationHelper::requestTimeout(0.5), 0);
   EXPECT_EQ(MwCommunicationHelper::requestTimeout(60), 60);
-  for (double unusable : {0.0, -5.0, NAN, INFINITY, -INFINITY, 1e300, 86401.0}) {
+  for (double unusable : std::vector<double>{0.0, -5.0, std::nan(""), HUGE_VAL, -HUGE_VAL, 1e300, 86401.0}) {
     EXPECT_EQ(MwCommunicationHelper::requestTimeout(unusable), 60) << unusable;
   }
 }
