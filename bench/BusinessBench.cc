@@ -103,6 +103,6 @@ void BM_Business_BareUrlConnection(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_Business_BareUrlConnection)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
-BENCHMARK(BM_Business_CommunicationHelper)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
+BENCHMARK(BM_Business_BareUrlConnection)->Unit(benchmark::kMicrosecond)->MinTime(2.0)->UseRealTime();
+BENCHMARK(BM_Business_CommunicationHelper)->Unit(benchmark::kMicrosecond)->MinTime(2.0)->UseRealTime();
 BENCHMARK_MAIN();

@@ -238,13 +238,13 @@ void HnNetworkOperation::finish() {
 }
 
 void HnNetworkOperation::dropHandlers() {
-  // Moved out under the lock, destroyed outside it (handlers may own files and requests).
+  // Moved out under the lock, destroyed outside it (handlers may own files and requests). The
+  // connection stays with the operation: this may run inside one of its callbacks.
   std::vector<CompletionHandler> completion;
   std::vector<ErrorHandler> errors;
   std::vector<DownloadStream> streams;
   std::vector<std::function<void(double)>> progress;
   std::vector<std::function<void()>> notModified;
-  std::shared_ptr<Loader> loader;
   {
     std::lock_guard lock(mutex_);
     completion.swap(completionHandlers_);
@@ -252,7 +252,6 @@ void HnNetworkOperation::dropHandlers() {
     streams.swap(downloadStreams_);
     progress.swap(progressHandlers_);
     notModified.swap(notModifiedHandlers_);
-    loader.swap(loader_);
   }
 }
 

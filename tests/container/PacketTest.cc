@@ -128,9 +128,11 @@ TEST_F(PacketTest, MalformedTextsGiveNoPacket) {
       R"({"data":{"cryptFlag":2,"business":"x"}})",
       R"({"data":{"cryptFlag":0,"business":7}})",
       R"({"data":{"cryptFlag":1,"business":"@@@"}})",
-      R"({"data":{"cryptFlag":4,"business":"AAAA"}})",
   };
   for (const char* text : texts) EXPECT_FALSE(MwComPackage::parseJSONString(text)) << text;
+  // A block above the modulus of the consult key.
+  const std::string block = pf::base64Encode(std::string(128, '\xff'));
+  EXPECT_FALSE(MwComPackage::parseJSONString(R"({"data":{"cryptFlag":4,"business":")" + block + R"("}})"));
   EXPECT_FALSE(MwComPackage::parseJSONString(std::string(MwComPackage::kMaxPacketText + 1, ' ')));
 }
 
