@@ -132,14 +132,18 @@ TEST_F(HttpTaskTest, GateRefusalCompletesAtOnce) {
 TEST_F(HttpTaskTest, StartingTwiceSendsOnceAndCancelledTasksCanStartAgain) {
   auto task = start("a.do?act=twice&delay=0.3", pf::Value::object(), false);
   task->doTask();
+  auto first = task->getTaskRequest()->getHnNetworkOperation();
   task->doTask();
+  EXPECT_EQ(task->getTaskRequest()->getHnNetworkOperation(), first);
+  ASSERT_TRUE(pf::RunLoop::main()->spinUntil([] { return served("twice") == 1; }));
   task->cancel();
   task->cancel();
   EXPECT_EQ(listener->events, (std::vector<std::string>{"cancel"}));
   EXPECT_EQ(task->getStatus(), kTaskNew);
-  EXPECT_TRUE(task->getTaskRequest()->getHnNetworkOperation()->isCancelled());
+  EXPECT_TRUE(first->isCancelled());
 
   task->doTask();
+  EXPECT_NE(task->getTaskRequest()->getHnNetworkOperation(), first);
   ASSERT_TRUE(waitForEvent(2));
   EXPECT_EQ(listener->events, (std::vector<std::string>{"cancel", "success"}));
   EXPECT_EQ(served("twice"), 2);
