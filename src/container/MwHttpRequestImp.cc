@@ -30,7 +30,7 @@ class TempFile {
  public:
   explicit TempFile(const std::string& lastComponent) {
     std::error_code ec;
-    fs::path folder = fs::path(pf::Sandbox::temporaryDirectory());
+    fs::path folder = pf::Sandbox::tmp();
     fs::create_directories(folder, ec);
     std::string name = (folder / (lastComponent.empty() ? std::string("download") : lastComponent)).string();
     name += ".XXXXXX";

@@ -112,9 +112,10 @@ void MwSessionManager::emptyServerRandom() {
 }
 
 void MwSessionManager::post(const std::vector<const char*>& names) {
-  for (const char* name : names) {
-    pf::NotificationCenter::defaultCenter().post(name, &getInstance());
-  }
+  if (names.empty()) return;
+  // The manager lives for the whole run: the notification's object does not own it.
+  static const std::shared_ptr<MwSessionManager> self(&getInstance(), [](MwSessionManager*) {});
+  for (const char* name : names) pf::NotificationCenter::defaultCenter().post(name, self);
 }
 
 std::optional<std::string> MwSessionManager::getSessionId() const {

@@ -57,19 +57,19 @@ class NotificationRecorder {
   explicit NotificationRecorder(std::function<std::size_t()> probe = {}) : probe_(std::move(probe)) {
     auto& center = pf::NotificationCenter::defaultCenter();
     for (const char* name : {kSessionDidLogInNotification, kSessionDidLogOutNotification, kSessionTimeoutNotification}) {
-      tokens_.push_back(center.addObserver(name, [this](const pf::Notification& n) {
+      tokens_.push_back(center.addObserver(name, {}, [this](const pf::Notification& n) {
         std::lock_guard lock(mutex_);
         names_.push_back(n.name);
       }));
     }
-    tokens_.push_back(center.addObserver(kNetworkRequestAnalysisNotification, [this](const pf::Notification& n) {
+    tokens_.push_back(center.addObserver(kNetworkRequestAnalysisNotification, {}, [this](const pf::Notification& n) {
       std::lock_guard lock(mutex_);
-      if (auto record = std::any_cast<std::shared_ptr<const MwAnalysisRecord>>(&n.object)) records_.push_back(**record);
+      if (auto record = n.object.as<const MwAnalysisRecord>()) records_.push_back(*record);
       if (probe_) probed_.push_back(probe_());
     }));
   }
   ~NotificationRecorder() {
-    for (auto& token : tokens_) pf::NotificationCenter::defaultCenter().removeObserver(token);
+    for (auto token : tokens_) pf::NotificationCenter::defaultCenter().removeObserver(token);
   }
   std::vector<std::string> names() const {
     std::lock_guard lock(mutex_);
@@ -96,7 +96,7 @@ class NotificationRecorder {
 
  private:
   std::function<std::size_t()> probe_;
-  std::vector<std::shared_ptr<void>> tokens_;
+  std::vector<pf::ObserverToken> tokens_;
   mutable std::mutex mutex_;
   std::vector<std::string> names_;
   std::vector<MwAnalysisRecord> records_;

@@ -62,7 +62,7 @@ class HttpRequestTest : public ::testing::Test {
   static std::size_t leftovers(const std::string& prefix) {
     std::size_t n = 0;
     std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(pf::Sandbox::temporaryDirectory(), ec)) {
+    for (const auto& entry : fs::directory_iterator(pf::Sandbox::tmp(), ec)) {
       if (entry.path().filename().string().rfind(prefix, 0) == 0) ++n;
     }
     return n;
