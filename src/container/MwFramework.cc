@@ -13,6 +13,8 @@ int MwFramework::getSessionState() const { return MwSessionManager::getInstance(
 
 void MwFramework::setSessionState(int state) { MwSessionManager::getInstance().setSessionState(state); }
 
+std::optional<std::string> MwFramework::getBindKey() const { return MwSessionManager::getInstance().getBindKey(); }
+
 void MwFramework::resetForTesting() { getInstance().setCurrentNetworkState(3); }
 
 }  // namespace container

@@ -4,6 +4,8 @@
 // Network states: 0 none, 1 Wi-Fi, 2 cellular, 3 not yet known (the state at start).
 
 #include <atomic>
+#include <optional>
+#include <string>
 
 namespace container {
 
@@ -18,6 +20,9 @@ class MwFramework {
   // The session manager's session state.
   int getSessionState() const;
   void setSessionState(int state);
+
+  // The device bind key (the session manager's), nullopt when there is none.
+  std::optional<std::string> getBindKey() const;
 
   // Tests: network state back to 3.
   static void resetForTesting();

@@ -184,6 +184,40 @@ TEST_F(BusinessRequestTest, GateRefusalsBecomePackagesOrNothing) {
   expectPackage(MwCommunicationHelper::synchBusinessRequest("a.do", nullptr), 0, 3, "网络连接超时，请重新登录！");
 }
 
+TEST_F(BusinessRequestTest, VerificationPictureOrTextAndItsFailures) {
+  testing::NotificationRecorder posted;
+  pf::Error error;
+  auto picture = MwCommunicationHelper::downloadVCodePicture("vcode?ctype=image/png", nullptr, &error);
+  ASSERT_TRUE(picture);
+  EXPECT_EQ((*picture)["RETCODE"], "AAAAAAA");
+  EXPECT_EQ((*picture)["RETMSG"], "");
+  EXPECT_EQ(pf::dataValue((*picture)["content"]), pf::toBytes("\x89PNG\r\n\x1a\nfake"));
+  // "text/plain" with a parameter is no plain text: a picture too.
+  picture = MwCommunicationHelper::downloadVCodePicture("vcode?ctype=text/plain;charset=utf-8", nullptr);
+  ASSERT_TRUE(picture);
+  EXPECT_TRUE(picture->contains("content"));
+
+  auto text = MwCommunicationHelper::downloadVCodePicture("vcode?ctype=TEXT/PLAIN", nullptr);
+  ASSERT_TRUE(text);
+  EXPECT_EQ(*text, (pf::Value{{"RETMSG", "ok"}, {"RETCODE", "AAAAAAA"}}));
+  auto records = posted.analysisRecords();
+  ASSERT_EQ(records.size(), 3u);
+  EXPECT_EQ(records[0].httpcode, "-1");
+  EXPECT_EQ(records[2].httpcode, "200");
+  EXPECT_EQ(records[2].hasdata, "1");
+
+  EXPECT_FALSE(MwCommunicationHelper::downloadVCodePicture("vcode?status=404", nullptr, &error));
+  EXPECT_EQ(error.domain, "MwCommunicationErrorDomain");
+  EXPECT_EQ(error.code, 4);
+  EXPECT_FALSE(MwCommunicationHelper::downloadVCodePicture("vcode?drop=1", nullptr, &error));
+  EXPECT_EQ(error.code, 4);
+  EXPECT_FALSE(MwCommunicationHelper::downloadVCodePicture("", nullptr, &error));
+  EXPECT_EQ(error, pf::Error("MwCommunicationErrorDomain", 1, nullptr));
+  MwFramework::getInstance().setSessionState(0);
+  EXPECT_FALSE(MwCommunicationHelper::downloadVCodePicture("vcode", nullptr, &error));
+  EXPECT_EQ(error.code, 3);
+}
+
 TEST_F(BusinessRequestTest, LogoutAnswersByState) {
   MwUCPLogoutHelper helper;
   EXPECT_EQ(helper.logout("", "u1")["result"], "notlogin");
