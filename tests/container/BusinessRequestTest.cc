@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "BankServer.h"
+#include "platform/foundation/Log.h"
 #include "container/MwAnalysisRecord.h"
 #include "container/MwComPackage.h"
 #include "container/MwCommunicationHelper.h"
@@ -33,6 +34,7 @@ class BusinessRequestTest : public ::testing::Test {
     return MwCommunicationHelper::asynchBusinessRequest("mwframework.do?act=handshake" + script, business, kCryptRsa);
   }
   static BankServer* server;
+  pf::LogCapture log;  // the requests' debug lines stay out of the test output
 };
 BankServer* BusinessRequestTest::server = nullptr;
 

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "BankServer.h"
+#include "platform/foundation/Log.h"
 #include "container/HnNetworkEngine.h"
 #include "container/HnNetworkOperation.h"
 #include "container/MwCommunicationHelper.h"
@@ -68,6 +69,7 @@ class HttpRequestTest : public ::testing::Test {
     return n;
   }
   static BankServer* server;
+  pf::LogCapture log;  // the requests' debug lines stay out of the test output
   std::shared_ptr<MwRequestFactory> factory = MwRequestFactory::create();
   fxtest::TempDir dir;
 };
@@ -188,6 +190,20 @@ TEST_F(HttpRequestTest, FailedAnswersLeaveNoCopiesAndSucceededOnesKeepThem) {
   });
   ASSERT_TRUE(pf::RunLoop::main()->spinUntil([&] { return called; }));
   EXPECT_FALSE(notFound);
+}
+
+TEST_F(HttpRequestTest, SynchronousExchangesLeaveDebugLines) {
+  const std::string url = server->baseUrl() + "/a.do?act=log";
+  request("/a.do?act=log")->synchDataRequest();
+  request("/a.do?act=log&status=500")->synchDataRequest();
+  request("/a.do?act=log&status=404")->asynchDataRequest();
+  const auto lines = log.lines();
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines[0], "----->  send request to server(" + url + ") <-----");
+  EXPECT_EQ(lines[1].rfind("----> receive from server({", 0), 0u) << lines[1];
+  EXPECT_EQ(lines[2], "----->  send request to server(" + url + "&status=500) <-----");
+  EXPECT_EQ(lines[3], "----> http request failed(code=500)");
+  EXPECT_EQ(lines[4], "http request failed(code=404)");
 }
 
 TEST_F(HttpRequestTest, OperationsTakeTheRequestTimeOutOrThirtySeconds) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "BankServer.h"
+#include "platform/foundation/Log.h"
 #include "container/HnNetworkOperation.h"
 #include "container/MwAnalysisRecord.h"
 #include "container/MwComPackage.h"
@@ -62,6 +63,7 @@ class HttpTaskTest : public ::testing::Test {
     return stats ? (*stats)["acts"].value(act, 0) : -1;
   }
   static BankServer* server;
+  pf::LogCapture log;  // the requests' debug lines stay out of the test output
   std::shared_ptr<Listener> listener = std::make_shared<Listener>();
 };
 BankServer* HttpTaskTest::server = nullptr;
