@@ -196,7 +196,7 @@ std::shared_ptr<HnNetworkOperation> MwHttpRequestImp::prepare(Way way) {
   if (postData_) operation->setUploadStream(*postData_);
   operation->setShouldContinueWithInvalidCertificate(!validateCertificate_);
   if (validateCertificate_) {
-    if (auto path = pf::Bundle::main().pathForResource("cacert", "pem")) operation->setClientCertificate(*path);
+    if (auto path = pf::Bundle::main()->pathForResource("cacert", "pem")) operation->setClientCertificate(path->string());
   }
   if (!requestHeaders_.empty()) operation->addHeaders(requestHeaders_);
   if (allowCompressedResponse_) operation->addHeader("Accept-Encoding", way == Way::Stream ? "gzip" : "gzip,deflate");

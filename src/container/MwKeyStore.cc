@@ -28,7 +28,7 @@ Store& store() {
 std::optional<pf::Bytes> readKeyFile(const std::filesystem::path& directory, const char* name) {
   std::filesystem::path path;
   if (directory.empty()) {
-    auto found = pf::Bundle::main().pathForResource(name, "der");
+    auto found = pf::Bundle::main()->pathForResource(name, "der");
     if (!found) return std::nullopt;
     path = *found;
   } else {
