@@ -271,7 +271,7 @@ std::optional<pf::Value> MwCommunicationHelper::downloadVCodePicture(const std::
   record.httpcode = "200";
   pf::Value result = pf::Value::object();
   // An answer without a content type counts as a picture.
-  if (!answer->contentType || !pf::equalsIgnoringCase(*answer->contentType, "text/plain")) {
+  if (!answer->contentType || !pf::asciiEqualsIgnoringCase(*answer->contentType, "text/plain")) {
     record.httpcode = "-1";
     record.post();
     result["RETCODE"] = "AAAAAAA";
