@@ -105,7 +105,7 @@ TEST_F(HttpRequestTest, FailedEmptyAndUnchangedDownloadsLeaveTheDestinationAlone
 
 TEST_F(HttpRequestTest, CancellingABlockingDownloadEndsItsWaitAndRemovesTheTemporaryFile) {
   const fs::path destination = dir / "slow.bin";
-  auto r = request("/files/slow.bin?size=100000&chunks=50&pause=0.2");
+  auto r = request("/files/slow.bin?size=100000&chunks=50&pause=0.05");
   std::atomic<int> result{-1};
   std::thread caller([&] { result = r->fileRequest(destination.string(), {}) ? 1 : 0; });
   ASSERT_TRUE(pf::RunLoop::main()->spinUntil([&] {
@@ -137,7 +137,7 @@ TEST_F(HttpRequestTest, CancellingEveryRequestEndsBlockedCallers) {
   std::shared_ptr<MwComPackage> answer;
   std::atomic<bool> returned{false};
   std::thread caller([&] {
-    answer = MwCommunicationHelper::synchBusinessRequest("a.do?act=hang&delay=30", nullptr, kCryptPlain);
+    answer = MwCommunicationHelper::synchBusinessRequest("a.do?act=hang&delay=25", nullptr, kCryptPlain);
     returned = true;
   });
   ASSERT_TRUE(pf::RunLoop::main()->spinUntil([&] { return shared->getEngine()->operationCount() == 1; }));
@@ -149,8 +149,8 @@ TEST_F(HttpRequestTest, CancellingEveryRequestEndsBlockedCallers) {
   EXPECT_EQ(shared->liveRequestCount(), 0u);
 
   // abort() reaches every operation of the engine, and its blocked caller too.
-  auto blocked = request("/a.do?act=hang&delay=30");
-  auto other = request("/a.do?act=hang&delay=30");
+  auto blocked = request("/a.do?act=hang&delay=25");
+  auto other = request("/a.do?act=hang&delay=25");
   other->asynchronousRequest([](auto) { ADD_FAILURE() << "a cancelled operation calls no handler"; });
   pf::RunLoop::main()->perform([blocked] { blocked->abort(); });
   EXPECT_FALSE(blocked->synchDataRequest());

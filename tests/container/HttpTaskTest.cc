@@ -154,7 +154,7 @@ TEST_F(HttpTaskTest, StartingTwiceSendsOnceAndCancelledTasksCanStartAgain) {
 TEST_F(HttpTaskTest, TimedOutTaskIgnoresItsLateAnswer) {
   pf::VirtualTimeScope time;
   testing::NotificationRecorder posted;
-  auto task = start("a.do?act=slow&delay=0.2", {{"timeout", 5.0}, {"preventable", true}});
+  auto task = start("a.do?act=slow&delay=0.25", {{"timeout", 5.0}, {"preventable", true}});
   EXPECT_TRUE(MwActivity::isDelegate(task.get()));
   time.advance(5);
   EXPECT_EQ(listener->events, (std::vector<std::string>{"timeout"}));
