@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <thread>
 
 #include "platform/foundation/Base64.h"
 #include "platform/foundation/Format.h"
@@ -17,6 +18,11 @@ namespace {
 // Bytes per read call; reading goes on while a read fills the whole chunk.
 constexpr std::size_t kReadChunk = 16384;
 constexpr std::size_t kCompactThreshold = 4096;
+// A stream whose bytes arrive again within kBusyInterval is under load: before reading, the
+// network thread waits kGatherPause so that the peer's small frames gather into one read instead
+// of each waking the thread (a wake-up the peer's sending pays for).
+constexpr auto kBusyInterval = std::chrono::microseconds(200);
+constexpr auto kGatherPause = std::chrono::microseconds(20);
 constexpr const char* kInvalidText = "Text frames must be valid UTF-8";
 
 pf::Error makeError(const char* domain, std::int64_t code, const std::string& description) {
@@ -262,6 +268,9 @@ void TnqWebSocket::onStreamEvent(pf::SocketStream& stream, pf::StreamEvent event
       // The event promises bytes for the first read; later reads ask first (a read blocks when
       // nothing is there). Bytes go straight into the inbox; one drain is queued at a time, so a
       // work queue that falls behind takes many reads in one go.
+      const auto now = std::chrono::steady_clock::now();
+      if (now - lastBytesEvent_ < kBusyInterval) std::this_thread::sleep_for(kGatherPause);
+      lastBytesEvent_ = now;
       std::optional<pf::Error> error;
       bool schedule = false;
       auto& input = *streams_.input;

@@ -9,6 +9,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -210,6 +211,7 @@ class TnqWebSocket : public std::enable_shared_from_this<TnqWebSocket> {
 
   // ---- network thread only
   std::array<std::uint8_t, 16384> netReadBuffer_{};
+  std::chrono::steady_clock::time_point lastBytesEvent_{};
   pf::Bytes outputBuffer_;
   std::size_t outputBufferOffset_ = 0;
   bool netCloseWhenFinishedWriting_ = false;
