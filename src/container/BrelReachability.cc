@@ -1,0 +1,10 @@
+#include "container/BrelReachability.h"
+
+namespace container {
+
+BrelReachability::~BrelReachability() {
+  stopNotifier();
+  clearBlocks();
+}
+
+}  // namespace container
