@@ -600,9 +600,6 @@ void Load::beginHop() {
   curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, LoadCallbacks::write);
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
-  curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, LoadCallbacks::progress);
-  curl_easy_setopt(easy, CURLOPT_XFERINFODATA, this);
-  curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, LoadCallbacks::prerequest);
   curl_easy_setopt(easy, CURLOPT_PREREQDATA, this);
   curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 64L * 1024);
@@ -633,6 +630,10 @@ void Load::beginHop() {
       curl_easy_setopt(easy, CURLOPT_POSTFIELDS, body.empty() ? "" : reinterpret_cast<const char*>(body.data()));
     }
     if (method != "POST") curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.c_str());
+    // Upload progress (and upload activity for the idle time-out); a body-less load needs none.
+    curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, LoadCallbacks::progress);
+    curl_easy_setopt(easy, CURLOPT_XFERINFODATA, this);
+    curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
   } else if (method == "GET") {
     curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
   } else {

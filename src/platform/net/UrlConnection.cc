@@ -40,7 +40,9 @@ class UrlConnection::Client final : public LoadClient {
     post([=](UrlConnection& c, UrlConnectionDelegate& d) { d.didSendBodyData(c, sent, total, expected); });
   }
   void loadDidReceiveResponse(Load&, const UrlResponse& response) override {
-    post([response](UrlConnection& c, UrlConnectionDelegate& d) { d.didReceiveResponse(c, response); });
+    post([response = std::make_shared<const UrlResponse>(response)](UrlConnection& c, UrlConnectionDelegate& d) {
+      d.didReceiveResponse(c, *response);
+    });
   }
   bool loadDidReceiveData(Load&, Bytes&& data) override {
     std::size_t size = data.size();
@@ -85,7 +87,7 @@ class UrlConnection::Client final : public LoadClient {
 };
 
 UrlConnection::UrlConnection(UrlRequest request, std::shared_ptr<UrlConnectionDelegate> delegate)
-    : original_(request), current_(std::move(request)), delegate_(std::move(delegate)) {}
+    : original_(std::move(request)), delegate_(std::move(delegate)) {}
 
 UrlConnection::~UrlConnection() {
   if (channel_) channel_->close();
@@ -135,7 +137,7 @@ std::shared_ptr<UrlConnectionDelegate> UrlConnection::delegate() const {
 
 UrlRequest UrlConnection::currentRequest() const {
   std::lock_guard lock(mutex_);
-  return current_;
+  return current_ ? *current_ : original_;
 }
 
 void UrlConnection::start() {

@@ -126,7 +126,7 @@ class UrlConnection : public std::enable_shared_from_this<UrlConnection> {
 
   const UrlRequest original_;
   mutable std::mutex mutex_;
-  UrlRequest current_;
+  std::optional<UrlRequest> current_;  // after a redirect
   std::shared_ptr<UrlConnectionDelegate> delegate_;
   std::shared_ptr<UrlConnection> self_;  // alive while loading
   std::shared_ptr<RunLoop> runLoop_;

@@ -2,6 +2,16 @@
 
 namespace pf {
 
+const Value& UrlRequest::properties() const {
+  static const Value kEmpty = Value::object();
+  return properties_.is_object() ? properties_ : kEmpty;
+}
+
+Value& UrlRequest::properties() {
+  if (!properties_.is_object()) properties_ = Value::object();
+  return properties_;
+}
+
 void UrlRequest::setValue(std::optional<std::string> value, std::string_view field) {
   if (value) {
     headers_.set(field, *value);

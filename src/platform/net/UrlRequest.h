@@ -52,9 +52,9 @@ class UrlRequest {
   bool httpShouldHandleCookies() const { return handleCookies_; }
   void setHttpShouldHandleCookies(bool on) { handleCookies_ = on; }
 
-  // Values that callers attach to the request; never read by the loader.
-  const Value& properties() const { return properties_; }
-  Value& properties() { return properties_; }
+  // Values that callers attach to the request (a dictionary); never read by the loader.
+  const Value& properties() const;
+  Value& properties();
 
  private:
   std::optional<Url> url_;
@@ -64,7 +64,7 @@ class UrlRequest {
   std::shared_ptr<HttpBodyStream> bodyStream_;
   double timeoutInterval_ = kDefaultTimeoutInterval;
   bool handleCookies_ = true;
-  Value properties_ = Value::object();
+  Value properties_;  // null until first used
 };
 
 }  // namespace pf
