@@ -184,16 +184,13 @@ std::shared_ptr<TnqURLConnectionOperation> TnqURLConnectionOperation::self() {
 
 // ---- state
 
-TnqURLConnectionOperation::State TnqURLConnectionOperation::state() const {
-  std::lock_guard lock(lock_);
-  return state_;
-}
+TnqURLConnectionOperation::State TnqURLConnectionOperation::state() const { return state_.load(); }
 
 bool TnqURLConnectionOperation::isReady() const { return state() == Ready && pf::Operation::isReady(); }
 
 void TnqURLConnectionOperation::setState(State state) {
-  std::lock_guard lock(lock_);
-  const State old = state_;
+  std::lock_guard lock(stateMutex_);
+  const State old = state_.load();
   if (!transitionIsValid(old, state, isCancelled())) return;
   auto newKey = operationKeyForState(state), oldKey = operationKeyForState(old);
   if (newKey) willChange(*newKey);
@@ -483,15 +480,18 @@ void TnqURLConnectionOperation::connectionDidReceiveData(pf::UrlConnection& conn
 }
 
 void TnqURLConnectionOperation::connectionDidFinishLoading(pf::UrlConnection&) {
-  std::lock_guard lock(lock_);
-  auto stream = outputStream_;
-  if (stream) {
-    responseData_ = stream->dataWrittenToMemory();
-    stream->close();
-    if (responseData_) outputStream_.reset();
+  std::shared_ptr<ConnectionDelegate> delegate;  // released after the lock
+  {
+    std::lock_guard lock(lock_);
+    auto stream = outputStream_;
+    if (stream) {
+      responseData_ = stream->dataWrittenToMemory();
+      stream->close();
+      if (responseData_) outputStream_.reset();
+    }
+    connection_.reset();
+    delegate = std::move(connectionDelegate_);
   }
-  connection_.reset();
-  connectionDelegate_.reset();
   finish();
 }
 
@@ -555,7 +555,7 @@ std::vector<std::shared_ptr<pf::Operation>> TnqURLConnectionOperation::batchOfRe
 std::string TnqURLConnectionOperation::description() const {
   std::lock_guard lock(lock_);
   return pf::format("<%@: %@, state: %@, cancelled: %@ request: %@, response: %@>", className(),
-                    TnqAddressText(this), std::string(keyForState(state_)),
+                    TnqAddressText(this), std::string(keyForState(state_.load())),
                     std::string(isCancelled() ? "YES" : "NO"),
                     request_.url() ? "<" + request_.httpMethod() + " " + request_.url()->withoutCredentials() + ">"
                                    : std::string("(null)"),
@@ -613,7 +613,8 @@ void TnqURLConnectionOperation::encodeWithCoder(pf::Value& coder) {
   std::lock_guard lock(lock_);
   coder[kTnqArchiveClassKey] = className();
   coder["request"] = archiveRequest(request_);
-  coder["state"] = (state_ == Executing || state_ == Paused) ? static_cast<std::int64_t>(Ready) : static_cast<std::int64_t>(state_);
+  const State state = state_.load();
+  coder["state"] = (state == Executing || state == Paused) ? static_cast<std::int64_t>(Ready) : static_cast<std::int64_t>(state);
   if (response_) coder["response"] = archiveResponse(*response_);
   if (error_) coder["error"] = TnqArchiveError(*error_);
   if (responseData_) coder["responseData"] = TnqArchiveBytes(*responseData_);

@@ -3,6 +3,7 @@
 // connection of the process is driven by one network thread ("TnqNet") with its own run loop;
 // start, cancel, pause and resume only post work to it.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -160,7 +161,10 @@ class TnqURLConnectionOperation : public pf::Operation {
   void connectionDidReceiveData(pf::UrlConnection& connection, const pf::Bytes& data);
   void connectionDidFinishLoading(pf::UrlConnection& connection);
 
-  State state_ = Ready;
+  // Read without the lock (the operation queue asks while it holds its own lock); changes are
+  // serialised by stateMutex_.
+  std::atomic<State> state_{Ready};
+  std::mutex stateMutex_;
   pf::UrlRequest request_;
   std::optional<pf::UrlResponse> response_;
   std::optional<pf::Error> error_;
