@@ -472,11 +472,10 @@ void TnqURLConnectionOperation::connectionDidReceiveData(pf::UrlConnection& conn
     block = downloadProgress_;
     if (response_) expected = response_->expectedContentLength();
   }
-  auto strong = self();
-  pf::DispatchQueue::main()->async([strong, block, length, expected] {
-    const std::int64_t total = strong->totalBytesRead_ += length;
-    if (block) block(length, total, expected);
-  });
+  // The count is kept here (atomically) so that it does not wait for a main queue that may be
+  // busy; the progress block still runs on the main queue.
+  const std::int64_t total = totalBytesRead_ += length;
+  if (block) pf::DispatchQueue::main()->async([block, length, total, expected] { block(length, total, expected); });
 }
 
 void TnqURLConnectionOperation::connectionDidFinishLoading(pf::UrlConnection&) {
