@@ -235,6 +235,8 @@ Loader::Loader() : impl_(std::make_unique<Impl>()) {
   std::call_once(globalInit, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
   impl_->multi = curl_multi_init();
   curl_multi_setopt(impl_->multi, CURLMOPT_MAX_HOST_CONNECTIONS, 16L);
+  // Keep idle connections for reuse even when few transfers are running at the moment.
+  curl_multi_setopt(impl_->multi, CURLMOPT_MAXCONNECTS, 64L);
   thread_ = std::thread([this] { run(); });
 }
 
