@@ -6,8 +6,9 @@
 namespace pf {
 
 CookieStorage& CookieStorage::shared() {
-  static CookieStorage storage;
-  return storage;
+  // Never torn down: the loader thread may still use it while the process exits.
+  static auto* storage = new CookieStorage();
+  return *storage;
 }
 
 double CookieStorage::now() {

@@ -527,9 +527,9 @@ void Load::scheduleTimeoutCheck(double delay) {
   if (timeoutCheckScheduled_) return;
   timeoutCheckScheduled_ = true;
   std::weak_ptr<Load> weak = weak_from_this();
-  static std::shared_ptr<DispatchQueue> timers = DispatchQueue::makeSerial("url-loading.timeouts");
+  static auto* timers = new std::shared_ptr<DispatchQueue>(DispatchQueue::makeSerial("url-loading.timeouts"));
   Loader* loader = &loader_;
-  timers->after(std::max(delay, 0.001), [weak, loader] {
+  (*timers)->after(std::max(delay, 0.001), [weak, loader] {
     auto self = weak.lock();
     if (!self || self->finished_) return;
     loader->post([self] {
