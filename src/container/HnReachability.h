@@ -117,14 +117,19 @@ class BasicReachability : public std::enable_shared_from_this<Self> {
     return ok;
   }
 
+  // Once it returns, no change callback runs any more (unless it is called from one).
   void stopNotifier() {
     ref_->setCallback(nullptr);
     ref_->setDispatchQueue(nullptr);
     std::shared_ptr<Self> self;
     std::shared_ptr<pf::DispatchQueue> queue;
-    std::lock_guard lock(mutex_);
-    queue.swap(serialQueue_);
-    self.swap(self_);
+    {
+      std::lock_guard lock(mutex_);
+      queue.swap(serialQueue_);
+      self.swap(self_);
+    }
+    // A callback already taken from the queue finishes before the monitor counts as stopped.
+    if (queue && !queue->isCurrent()) queue->sync([] {});
   }
 
   bool isReachableWithFlags(pf::ReachabilityFlags flags) const {
@@ -171,8 +176,10 @@ class BasicReachability : public std::enable_shared_from_this<Self> {
     auto self = this->shared_from_this();
     Block block = isReachableWithFlags(flags) ? reachableBlock() : unreachableBlock();
     if (block) block(*self);
-    pf::DispatchQueue::main()->async([self] {
-      pf::NotificationCenter::defaultCenter().post(Self::kChangedNotification, pf::AnyObject(self));
+    std::weak_ptr<Self> weak = self;
+    pf::DispatchQueue::main()->async([weak] {
+      if (auto monitor = weak.lock())
+        pf::NotificationCenter::defaultCenter().post(Self::kChangedNotification, pf::AnyObject(monitor));
     });
   }
 

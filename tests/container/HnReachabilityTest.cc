@@ -104,10 +104,13 @@ TEST_F(HnReachabilityTest, AStoppedAndReleasedMonitorHearsNothingMore) {
     m->stopNotifier();
     weak = m;
   }
+  // The first report may have been delivered before the stop; nothing comes after it.
+  const int beforeStop = calls.load();
+  EXPECT_LE(beforeStop, 1);
   EXPECT_TRUE(weak.expired());
   fake->change("api.bank.example", 0);
   pf::RunLoop::main()->spinUntil([] { return false; }, 0.1);
-  EXPECT_EQ(calls.load(), 0);
+  EXPECT_EQ(calls.load(), beforeStop);
 }
 
 }  // namespace
