@@ -1,5 +1,6 @@
 // The session facade against the loopback HTTP/HTTPS server (peers/http_server.py).
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -225,7 +226,8 @@ TEST_F(UrlSessionTest, CancelAndRefusedResponsesCompleteWithCancelled) {
   task->resume();
   ASSERT_TRUE(recorder->waitFor([&] { return recorder->response.has_value(); }));
   task->cancel();
-  EXPECT_EQ(task->state(), pf::UrlSessionTaskState::Canceling);
+  // The completion runs on the delegate queue and may already have ended the task.
+  EXPECT_THAT(task->state(), testing::AnyOf(pf::UrlSessionTaskState::Canceling, pf::UrlSessionTaskState::Completed));
   ASSERT_TRUE(recorder->waitCompleted());
   EXPECT_EQ(recorder->errorCode(), pf::UrlErrorCode::kCancelled);
   EXPECT_EQ(task->state(), pf::UrlSessionTaskState::Completed);
