@@ -531,7 +531,7 @@ void Load::scheduleTimeoutCheck(double delay) {
   Loader* loader = &loader_;
   (*timers)->after(std::max(delay, 0.001), [weak, loader] {
     auto self = weak.lock();
-    if (!self || self->finished_) return;
+    if (!self) return;  // finished_ belongs to the loader thread: checkTimeout reads it there
     loader->post([self] {
       self->timeoutCheckScheduled_ = false;
       self->checkTimeout();
