@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <optional>
 #include <thread>
 
 #include "platform/foundation/Error.h"
@@ -248,14 +249,6 @@ struct RunLoopImpl final : ClockParticipant {
   // ---- timers (mutex held). Each mode keeps an indexed min-heap: a timer knows its position in
   // the heap of every mode it is in, so removing or moving it costs O(log n) and no stale entry
   // ever stays behind.
-  static constexpr std::size_t kNotInHeap = static_cast<std::size_t>(-1);
-
-  static TimerState::Slot* slotOf(TimerState& st, const Mode* m) {
-    for (auto& slot : st.slots)
-      if (slot.mode == m) return &slot;
-    return nullptr;
-  }
-
   static inline bool earlier(const TimerEntry& a, const TimerEntry& b) {
     return a.date < b.date || (a.date == b.date && a.sequence < b.sequence);
   }
@@ -314,26 +307,24 @@ struct RunLoopImpl final : ClockParticipant {
 
   bool owns(const Timer& timer) const { return timer.state_->owner.load(std::memory_order_relaxed) == self; }
 
-  double fireDateOf(const std::shared_ptr<Timer>& timer) {
+  static double fireDateOf(const std::shared_ptr<Timer>& timer) {
     std::lock_guard lock(timer->state_->mutex);
     return timer->state_->fireDate;
   }
 
-  void addTimerToMode(const std::shared_ptr<Timer>& timer, Mode* m) {
+  void addTimerToMode(const std::shared_ptr<Timer>& timer, Mode* m, double fireDate) {
     auto& st = *timer->state_;
-    if (slotOf(st, m)) return;
-    auto& slot = st.slots.emplace_back(TimerState::Slot{m, kNotInHeap});
+    if (st.slotOf(m)) return;
+    auto& slot = st.addSlot(m);
     ++m->liveTimers;
-    heapInsert(m, timer, fireDateOf(timer), slot);
+    heapInsert(m, timer, fireDate, slot);
     if (!onOwnerThread()) wakeLocked();
   }
 
   void removeTimerFromMode(const std::shared_ptr<Timer>& timer, Mode* m) {
     auto& st = *timer->state_;
-    auto slot = std::find_if(st.slots.begin(), st.slots.end(), [m](auto& s) { return s.mode == m; });
-    if (slot == st.slots.end()) return;
-    std::size_t index = slot->index;
-    st.slots.erase(slot);
+    std::size_t index;
+    if (!st.removeSlot(m, index)) return;
     --m->liveTimers;
     if (index != kNotInHeap) {
       auto& h = m->heap;
@@ -346,7 +337,7 @@ struct RunLoopImpl final : ClockParticipant {
 
   void releaseTimerIfUnscheduled(const std::shared_ptr<Timer>& timer) {
     auto& st = *timer->state_;
-    if (!st.slots.empty() || st.inCommonModes) return;
+    if (st.scheduled() || st.inCommonModes) return;
     std::lock_guard lock(st.mutex);
     st.loop.reset();
     st.owner.store(nullptr);
@@ -358,7 +349,7 @@ struct RunLoopImpl final : ClockParticipant {
       st.inCommonModes = false;
       std::erase(commonTimers, timer);
     }
-    while (!st.slots.empty()) removeTimerFromMode(timer, st.slots.back().mode);
+    while (st.scheduled()) removeTimerFromMode(timer, st.anyMode());
     releaseTimerIfUnscheduled(timer);
   }
 
@@ -366,7 +357,7 @@ struct RunLoopImpl final : ClockParticipant {
   void reschedule(Timer& timer, double date) {
     auto& st = *timer.state_;
     ++st.generation;
-    for (auto& slot : st.slots) {
+    st.forEachSlot([&](TimerState::Slot& slot) {
       Mode* m = slot.mode;
       if (slot.index == kNotInHeap) {
         heapInsert(m, timer.shared_from_this(), date, slot);
@@ -376,18 +367,18 @@ struct RunLoopImpl final : ClockParticipant {
         m->heap[i].sequence = ++sequence;
         fix(m, i);
       }
-    }
+    });
     if (!onOwnerThread()) wakeLocked();
   }
 
   // Takes the timer out of every heap (it stays in its modes) while its one-shot firing runs.
   void unheap(const std::shared_ptr<Timer>& timer) {
-    for (auto& slot : timer->state_->slots) {
-      if (slot.index == kNotInHeap) continue;
+    timer->state_->forEachSlot([](TimerState::Slot& slot) {
+      if (slot.index == kNotInHeap) return;
       std::size_t i = slot.index;
       slot.index = kNotInHeap;
       auto keep = heapErase(slot.mode, i);
-    }
+    });
   }
 
   // ---- performs (mutex held)
@@ -517,7 +508,7 @@ struct RunLoopImpl final : ClockParticipant {
         for (std::size_t j = k + 1; j < due.size(); ++j) {
           auto& timer = due[j].timer;
           auto& st = *timer->state_;
-          auto* slot = slotOf(st, m);
+          auto* slot = st.slotOf(m);
           if (st.valid.load() && slot && slot->index == kNotInHeap) impl.heapInsert(m, timer, impl.fireDateOf(timer), *slot);
         }
       }
@@ -527,13 +518,13 @@ struct RunLoopImpl final : ClockParticipant {
       auto& timer = d.timer;
       auto& st = *timer->state_;
       // An earlier callback (or a nested run) may have changed it.
-      auto* slot = slotOf(st, m);
+      auto* slot = st.slotOf(m);
       if (!st.valid.load() || !slot || d.generation != st.generation) continue;
-      std::shared_ptr<Timer::Callback> callback;
+      std::optional<TimerCall> call;
       double next = 0;
       {
         std::lock_guard tl(st.mutex);
-        callback = st.callback;
+        if (st.callback) call.emplace(st);
         if (timer->repeats_) {
           double interval = timer->interval_;
           next = st.fireDate + interval;
@@ -560,7 +551,12 @@ struct RunLoopImpl final : ClockParticipant {
             if (!timer.repeats_ && st.generation == generation) timer.invalidate();
           }
         } done{*timer, st, generation};
-        if (callback && *callback) (*callback)(*timer);
+        // Ends the call before `done`, so that an invalidation releases the callback at once.
+        struct Leave {
+          std::optional<TimerCall>& call;
+          ~Leave() { call.reset(); }
+        } leave{call};
+        if (call) (*call)(*timer);
       });
     }
     return fired;
@@ -971,7 +967,7 @@ void RunLoop::addCommonMode(const RunLoopMode& mode) {
   impl_->commonModes.push_back(mode);
   auto* m = impl_->mode(mode);
   for (auto& s : impl_->commonSources) impl_->addSourceToMode(s, m);
-  for (auto& t : impl_->commonTimers) impl_->addTimerToMode(t, m);
+  for (auto& t : impl_->commonTimers) impl_->addTimerToMode(t, m, RunLoopImpl::fireDateOf(t));
 }
 
 std::vector<RunLoopMode> RunLoop::commonModes() const {
@@ -1040,23 +1036,26 @@ void RunLoop::addTimer(const std::shared_ptr<Timer>& timer, const RunLoopMode& m
   auto& impl = *impl_;
   std::lock_guard lock(impl.mutex);
   if (impl.dead) return;
+  double fireDate;
   {
-    std::lock_guard tl(timer->state_->mutex);
-    auto owner = timer->state_->loop.lock();
+    auto& st = *timer->state_;
+    std::lock_guard tl(st.mutex);
+    auto owner = st.loop.lock();
     if (owner && owner.get() != this)
       throw Exception(kInvalidArgumentException, "timer is already scheduled on another run loop");
     if (!owner) {
-      timer->state_->loop = weak_from_this();
-      timer->state_->owner.store(this);
+      st.loop = weak_from_this();
+      st.owner.store(this);
     }
+    fireDate = st.fireDate;
   }
   if (mode == kRunLoopCommonModes) {
     if (timer->state_->inCommonModes) return;
     timer->state_->inCommonModes = true;
     impl.commonTimers.push_back(timer);
-    for (auto& name : impl.commonModes) impl.addTimerToMode(timer, impl.mode(name));
+    for (auto& name : impl.commonModes) impl.addTimerToMode(timer, impl.mode(name), fireDate);
   } else {
-    impl.addTimerToMode(timer, impl.mode(mode));
+    impl.addTimerToMode(timer, impl.mode(mode), fireDate);
   }
 }
 
@@ -1089,7 +1088,7 @@ bool RunLoop::containsTimer(const std::shared_ptr<Timer>& timer, const RunLoopMo
   }
   if (mode == kRunLoopCommonModes) return timer->state_->inCommonModes;
   auto* m = impl_->findMode(mode);
-  return m && RunLoopImpl::slotOf(*timer->state_, m);
+  return m && timer->state_->slotOf(m);
 }
 
 void RunLoop::perform(std::function<void()> block, const std::vector<RunLoopMode>& modes) {

@@ -18,26 +18,86 @@ namespace pf::detail {
 
 struct Mode;
 
+inline constexpr std::size_t kNotInHeap = static_cast<std::size_t>(-1);
+
 // Where a timer is scheduled. Guarded by the owning loop's mutex, except `loop`, which is also
-// guarded by `mutex` (so that a timer can find its loop from any thread).
+// guarded by `mutex` (so that a timer can find its loop from any thread). It lives in the same
+// allocation as its timer (see Timer.cc).
 struct TimerState {
   std::mutex mutex;                  // guards loop, fireDate, callback
   std::weak_ptr<RunLoop> loop;       // set while in at least one mode
   std::atomic<const RunLoop*> owner{nullptr};  // the same loop, for identity checks only
   double fireDate = 0;
-  std::shared_ptr<Timer::Callback> callback;
+  // Stays in place while a call is in progress (`calling`, raised under `mutex`): an invalidation
+  // meanwhile leaves its release to the last call to return (see TimerCall).
+  Timer::Callback callback;
+  std::atomic<int> calling{0};
   std::atomic<bool> valid{true};
   // Loop-guarded:
   struct Slot {
     Mode* mode;
     std::size_t index;  // position in the mode's heap; not in it while firing
   };
-  std::list<Slot> slots;             // the modes it is in (stable: heap entries point into it)
+  // The modes it is in: most timers are in one, kept inline; the others in a list (stable: heap
+  // entries point into the slots).
+  Slot home{nullptr, kNotInHeap};
+  std::list<Slot> more;
   bool inCommonModes = false;
   std::uint64_t generation = 0;      // bumped whenever its date changes
   // Identity of a delayed perform (RunLoop::performAfter), for cancelPerforms.
   const void* target = nullptr;
   std::string name;
+
+  bool scheduled() const { return home.mode || !more.empty(); }
+  Slot* slotOf(const Mode* m) {
+    if (home.mode == m) return &home;
+    for (auto& slot : more)
+      if (slot.mode == m) return &slot;
+    return nullptr;
+  }
+  template <class F>
+  void forEachSlot(F&& f) {
+    if (home.mode) f(home);
+    for (auto& slot : more) f(slot);
+  }
+  Slot& addSlot(Mode* m) {
+    if (!home.mode) {
+      home = Slot{m, kNotInHeap};
+      return home;
+    }
+    return more.emplace_back(Slot{m, kNotInHeap});
+  }
+  // Some mode it is in (it must be in one).
+  Mode* anyMode() const { return home.mode ? home.mode : more.back().mode; }
+  // Forgets mode `m`; returns its heap index (kNotInHeap also when it was not in `m`).
+  bool removeSlot(const Mode* m, std::size_t& index) {
+    if (home.mode == m) {
+      index = home.index;
+      home = Slot{nullptr, kNotInHeap};
+      return true;
+    }
+    for (auto it = more.begin(); it != more.end(); ++it) {
+      if (it->mode != m) continue;
+      index = it->index;
+      more.erase(it);
+      return true;
+    }
+    return false;
+  }
+};
+
+// A call of a timer's callback in progress, entered with the timer's mutex held and the callback
+// present. Leaving releases the callback (outside every lock) if the timer was invalidated meanwhile.
+class TimerCall {
+ public:
+  explicit TimerCall(TimerState& st) : st_(st) { st_.calling.fetch_add(1); }
+  ~TimerCall();
+  TimerCall(const TimerCall&) = delete;
+  TimerCall& operator=(const TimerCall&) = delete;
+  void operator()(Timer& timer) { st_.callback(timer); }
+
+ private:
+  TimerState& st_;
 };
 
 struct SourceMembership {

@@ -1,6 +1,7 @@
 #include "platform/foundation/Timer.h"
 
 #include <cmath>
+#include <utility>
 
 #include "platform/foundation/RunLoopInternal.h"
 
@@ -11,16 +12,39 @@ namespace {
 // A repeating timer needs a positive interval; this is the shortest.
 constexpr TimeInterval kMinimumRepeatInterval = 0.0001;
 
+TimeInterval normalizedInterval(TimeInterval interval, bool repeats) {
+  if (repeats) return std::max(std::isnan(interval) ? 0.0 : interval, kMinimumRepeatInterval);
+  return std::isnan(interval) || interval < 0 ? 0.0 : interval;
+}
+
 }  // namespace
 
-Timer::Timer(double fireDate, TimeInterval interval, bool repeats, Callback callback)
-    : interval_(repeats ? std::max(std::isnan(interval) ? 0.0 : interval, kMinimumRepeatInterval)
-                        : (std::isnan(interval) || interval < 0 ? 0.0 : interval)),
-      repeats_(repeats),
-      state_(std::make_unique<detail::TimerState>()) {
-  state_->fireDate = std::isnan(fireDate) ? Clock::now() : fireDate;
-  state_->callback = std::make_shared<Callback>(std::move(callback));
+namespace detail {
+
+// A timer, its state and its callback in one allocation.
+struct TimerBlock final : Timer {
+  TimerState state;
+  TimerBlock(double fireDate, TimeInterval interval, bool repeats, Callback callback)
+      : Timer(normalizedInterval(interval, repeats), repeats, &state) {
+    state.fireDate = std::isnan(fireDate) ? Clock::now() : fireDate;
+    state.callback = std::move(callback);
+  }
+};
+
+TimerCall::~TimerCall() {
+  if (st_.calling.fetch_sub(1) != 1 || st_.valid.load()) return;
+  Timer::Callback released;
+  {
+    std::lock_guard lock(st_.mutex);
+    if (st_.calling.load() == 0) released = std::exchange(st_.callback, nullptr);
+  }
+  // `released` (and whatever it holds) goes here, outside every lock.
 }
+
+}  // namespace detail
+
+Timer::Timer(TimeInterval interval, bool repeats, detail::TimerState* state)
+    : interval_(interval), repeats_(repeats), state_(state) {}
 
 Timer::~Timer() = default;
 
@@ -30,7 +54,7 @@ std::shared_ptr<Timer> Timer::make(TimeInterval interval, bool repeats, Callback
 }
 
 std::shared_ptr<Timer> Timer::makeWithDate(double fireDate, TimeInterval interval, bool repeats, Callback callback) {
-  return std::shared_ptr<Timer>(new Timer(fireDate, interval, repeats, std::move(callback)));
+  return std::make_shared<detail::TimerBlock>(fireDate, interval, repeats, std::move(callback));
 }
 
 std::shared_ptr<Timer> Timer::scheduled(TimeInterval interval, bool repeats, Callback callback) {
@@ -41,24 +65,27 @@ std::shared_ptr<Timer> Timer::scheduled(TimeInterval interval, bool repeats, Cal
 
 void Timer::fire() {
   if (!isValid()) return;
-  std::shared_ptr<Callback> callback;
-  {
-    std::lock_guard lock(state_->mutex);
-    callback = state_->callback;
-  }
   auto keep = shared_from_this();
-  if (callback && *callback) (*callback)(*this);
+  {
+    std::unique_lock lock(state_->mutex);
+    if (state_->callback) {
+      detail::TimerCall call(*state_);
+      lock.unlock();
+      call(*this);
+    }
+  }
   if (!repeats_) invalidate();
 }
 
 void Timer::invalidate() {
   if (!state_->valid.exchange(false)) return;
   std::shared_ptr<RunLoop> loop;
-  std::shared_ptr<Callback> callback;
+  Callback callback;
   {
     std::lock_guard lock(state_->mutex);
     loop = state_->loop.lock();
-    callback = std::move(state_->callback);
+    // While a call is in progress the callback stays; the last call to return releases it.
+    if (state_->calling.load() == 0) callback = std::exchange(state_->callback, nullptr);
   }
   if (loop) detail::removeInvalidatedTimer(*loop, shared_from_this());
   // `callback` (and whatever it holds) is released here, outside every lock.

@@ -17,6 +17,7 @@ namespace pf {
 
 namespace detail {
 struct TimerState;
+struct TimerBlock;
 }
 
 class Timer : public std::enable_shared_from_this<Timer> {
@@ -52,13 +53,14 @@ class Timer : public std::enable_shared_from_this<Timer> {
   std::shared_ptr<RunLoop> runLoop() const;
 
  private:
-  Timer(double fireDate, TimeInterval interval, bool repeats, Callback callback);
+  Timer(TimeInterval interval, bool repeats, detail::TimerState* state);
   friend struct detail::RunLoopImpl;
+  friend struct detail::TimerBlock;
   friend class RunLoop;
 
   const TimeInterval interval_;
   const bool repeats_;
-  std::unique_ptr<detail::TimerState> state_;
+  detail::TimerState* const state_;  // in the same allocation as the timer
 };
 
 }  // namespace pf
