@@ -9,7 +9,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
-#include <optional>
 #include <thread>
 
 #include "platform/foundation/Error.h"
@@ -307,10 +306,7 @@ struct RunLoopImpl final : ClockParticipant {
 
   bool owns(const Timer& timer) const { return timer.state_->owner.load(std::memory_order_relaxed) == self; }
 
-  static double fireDateOf(const std::shared_ptr<Timer>& timer) {
-    std::lock_guard lock(timer->state_->mutex);
-    return timer->state_->fireDate;
-  }
+  static double fireDateOf(const std::shared_ptr<Timer>& timer) { return timer->state_->fireDate.load(); }
 
   void addTimerToMode(const std::shared_ptr<Timer>& timer, Mode* m, double fireDate) {
     auto& st = *timer->state_;
@@ -369,6 +365,14 @@ struct RunLoopImpl final : ClockParticipant {
       }
     });
     if (!onOwnerThread()) wakeLocked();
+  }
+
+  // setFireDate on a timer of this loop: false when it is not one.
+  bool rearm(Timer& timer, double date) {
+    if (!owns(timer)) return false;
+    timer.state_->fireDate.store(date);
+    if (timer.isValid()) reschedule(timer, date);
+    return true;
   }
 
   // Takes the timer out of every heap (it stays in its modes) while its one-shot firing runs.
@@ -520,18 +524,13 @@ struct RunLoopImpl final : ClockParticipant {
       // An earlier callback (or a nested run) may have changed it.
       auto* slot = st.slotOf(m);
       if (!st.valid.load() || !slot || d.generation != st.generation) continue;
-      std::optional<TimerCall> call;
       double next = 0;
-      {
-        std::lock_guard tl(st.mutex);
-        if (st.callback) call.emplace(st);
-        if (timer->repeats_) {
-          double interval = timer->interval_;
-          next = st.fireDate + interval;
-          if (next <= now) next += std::ceil((now - next) / interval + 1e-9) * interval;
-          if (next <= now) next = now + interval;
-          st.fireDate = next;
-        }
+      if (timer->repeats_) {
+        double interval = timer->interval_;
+        next = st.fireDate.load() + interval;
+        if (next <= now) next += std::ceil((now - next) / interval + 1e-9) * interval;
+        if (next <= now) next = now + interval;
+        st.fireDate.store(next);
       }
       if (timer->repeats_) {
         reschedule(*timer, next);  // also moves it on in its other modes: one firing per date
@@ -551,12 +550,9 @@ struct RunLoopImpl final : ClockParticipant {
             if (!timer.repeats_ && st.generation == generation) timer.invalidate();
           }
         } done{*timer, st, generation};
-        // Ends the call before `done`, so that an invalidation releases the callback at once.
-        struct Leave {
-          std::optional<TimerCall>& call;
-          ~Leave() { call.reset(); }
-        } leave{call};
-        if (call) (*call)(*timer);
+        // Ends before `done`, so that the invalidation releases the callback at once.
+        TimerCall call(st);
+        if (call) call(*timer);
       });
     }
     return fired;
@@ -836,10 +832,10 @@ void removeInvalidatedTimer(RunLoop& loop, const std::shared_ptr<Timer>& timer) 
   impl.removeTimerEverywhere(timer);
 }
 
-void rescheduleTimer(RunLoop& loop, Timer& timer, double date) {
+bool rescheduleTimer(RunLoop& loop, Timer& timer, double date) {
   auto& impl = RunLoopImpl::of(loop);
   std::lock_guard lock(impl.mutex);
-  if (impl.owns(timer)) impl.reschedule(timer, date);
+  return impl.rearm(timer, date);
 }
 
 

@@ -24,12 +24,13 @@ inline constexpr std::size_t kNotInHeap = static_cast<std::size_t>(-1);
 // guarded by `mutex` (so that a timer can find its loop from any thread). It lives in the same
 // allocation as its timer (see Timer.cc).
 struct TimerState {
-  std::mutex mutex;                  // guards loop, fireDate, callback
+  std::mutex mutex;                  // guards loop, and the release of callback
   std::weak_ptr<RunLoop> loop;       // set while in at least one mode
   std::atomic<const RunLoop*> owner{nullptr};  // the same loop, for identity checks only
-  double fireDate = 0;
-  // Stays in place while a call is in progress (`calling`, raised under `mutex`): an invalidation
-  // meanwhile leaves its release to the last call to return (see TimerCall).
+  // Written under the owning loop's mutex while scheduled, else under `mutex`.
+  std::atomic<double> fireDate{0};
+  // Stays in place while a call is in progress (see TimerCall); released by whoever sees the
+  // timer invalid and no call in progress, under `mutex`.
   Timer::Callback callback;
   std::atomic<int> calling{0};
   std::atomic<bool> valid{true};
@@ -86,18 +87,28 @@ struct TimerState {
   }
 };
 
-// A call of a timer's callback in progress, entered with the timer's mutex held and the callback
-// present. Leaving releases the callback (outside every lock) if the timer was invalidated meanwhile.
+// A call of a timer's callback, without locks. Entering counts the call, then looks at `valid`;
+// invalidate() clears `valid`, then looks at the count: one of the two sees the other, so the
+// callback is never released under a call that went ahead. Leaving releases the callback (outside
+// every lock) if the timer was invalidated meanwhile.
 class TimerCall {
  public:
-  explicit TimerCall(TimerState& st) : st_(st) { st_.calling.fetch_add(1); }
+  explicit TimerCall(TimerState& st) : st_(st) {
+    st_.calling.fetch_add(1);
+    entered_ = st_.valid.load();
+  }
   ~TimerCall();
   TimerCall(const TimerCall&) = delete;
   TimerCall& operator=(const TimerCall&) = delete;
-  void operator()(Timer& timer) { st_.callback(timer); }
+  // False when the timer was already invalidated: then there is nothing to call.
+  explicit operator bool() const { return entered_; }
+  void operator()(Timer& timer) {
+    if (st_.callback) st_.callback(timer);
+  }
 
  private:
   TimerState& st_;
+  bool entered_;
 };
 
 struct SourceMembership {
@@ -149,6 +160,7 @@ RunLoop* currentLoopIfAny();
 
 // Timer support (Timer.cc).
 void removeInvalidatedTimer(RunLoop& loop, const std::shared_ptr<Timer>& timer);
-void rescheduleTimer(RunLoop& loop, Timer& timer, double date);
+// Gives a timer scheduled on `loop` a new date; false (nothing done) when it is not on `loop`.
+bool rescheduleTimer(RunLoop& loop, Timer& timer, double date);
 
 }  // namespace pf::detail

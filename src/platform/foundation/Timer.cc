@@ -67,12 +67,8 @@ void Timer::fire() {
   if (!isValid()) return;
   auto keep = shared_from_this();
   {
-    std::unique_lock lock(state_->mutex);
-    if (state_->callback) {
-      detail::TimerCall call(*state_);
-      lock.unlock();
-      call(*this);
-    }
+    detail::TimerCall call(*state_);
+    if (call) call(*this);
   }
   if (!repeats_) invalidate();
 }
@@ -93,28 +89,21 @@ void Timer::invalidate() {
 
 bool Timer::isValid() const { return state_->valid.load(); }
 
-double Timer::fireDate() const {
-  std::lock_guard lock(state_->mutex);
-  return state_->fireDate;
-}
+double Timer::fireDate() const { return state_->fireDate.load(); }
 
 void Timer::setFireDate(double date) {
   if (std::isnan(date)) return;
   // Fast path: re-armed on its own thread's loop, which lives as long as this thread runs.
   RunLoop* mine = detail::currentLoopIfAny();
+  if (mine && state_->owner.load(std::memory_order_relaxed) == mine && detail::rescheduleTimer(*mine, *this, date))
+    return;
   std::shared_ptr<RunLoop> loop;
-  bool onMine = false;
   {
     std::lock_guard lock(state_->mutex);
-    state_->fireDate = date;
-    onMine = mine && state_->owner.load(std::memory_order_relaxed) == mine;
-    if (!onMine) loop = state_->loop.lock();
+    state_->fireDate.store(date);
+    loop = state_->loop.lock();
   }
-  if (!isValid()) return;
-  if (onMine)
-    detail::rescheduleTimer(*mine, *this, date);
-  else if (loop)
-    detail::rescheduleTimer(*loop, *this, date);
+  if (loop && isValid()) detail::rescheduleTimer(*loop, *this, date);
 }
 
 std::shared_ptr<RunLoop> Timer::runLoop() const {
