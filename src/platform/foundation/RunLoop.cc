@@ -471,6 +471,13 @@ struct RunLoopImpl final : ClockParticipant {
     return true;
   }
 
+  struct DueKey {
+    double date;
+    std::uint64_t sequence;
+    std::size_t index;
+  };
+  std::vector<DueKey> dueKeys;  // scratch of fireTimers (used before any callback runs)
+
   bool fireTimers(std::unique_lock<std::mutex>& lock, Mode* m) {
     if (m->heap.empty()) return false;
     double now = Clock::now();
@@ -484,10 +491,17 @@ struct RunLoopImpl final : ClockParticipant {
     std::vector<Due> due;
     auto& h = m->heap;
     if (std::all_of(h.begin(), h.end(), [now](auto& e) { return e.date <= now; })) {
-      // All due (a burst of 0 s timers): one sort instead of a pop per timer.
-      std::sort(h.begin(), h.end(), [](const TimerEntry& a, const TimerEntry& b) { return earlier(a, b); });
+      // All due (a burst of 0 s timers): one sort instead of a pop per timer, of plain keys.
+      auto& keys = dueKeys;
+      keys.clear();
+      keys.reserve(h.size());
+      for (std::size_t i = 0; i < h.size(); ++i) keys.push_back({h[i].date, h[i].sequence, i});
+      std::sort(keys.begin(), keys.end(), [](const DueKey& a, const DueKey& b) {
+        return a.date < b.date || (a.date == b.date && a.sequence < b.sequence);
+      });
       due.reserve(h.size());
-      for (auto& e : h) {
+      for (auto& key : keys) {
+        auto& e = h[key.index];
         *e.index = kNotInHeap;
         std::uint64_t generation = e.timer->state_->generation;
         due.push_back({std::move(e.timer), generation});
