@@ -288,15 +288,15 @@ struct RunLoopImpl final : ClockParticipant {
       siftDown(m, i);
   }
 
-  void heapInsert(Mode* m, const std::shared_ptr<Timer>& timer, double date, TimerState::Slot& slot) {
-    m->heap.push_back(TimerEntry{date, ++sequence, timer, &slot.index});
+  void heapInsert(Mode* m, Timer& timer, double date, TimerState::Slot& slot) {
+    m->heap.push_back(TimerEntry{date, ++sequence, &timer, &slot.index});
     siftUp(m, m->heap.size() - 1);
   }
 
   // Takes entry `i` out; its timer's slot must be marked kNotInHeap by the caller.
-  static std::shared_ptr<Timer> heapErase(Mode* m, std::size_t i) {
+  static Timer* heapErase(Mode* m, std::size_t i) {
     auto& h = m->heap;
-    std::shared_ptr<Timer> timer = std::move(h[i].timer);
+    Timer* timer = h[i].timer;
     std::size_t last = h.size() - 1;
     if (i != last) h[i] = std::move(h[last]);
     h.pop_back();
@@ -313,7 +313,8 @@ struct RunLoopImpl final : ClockParticipant {
     if (st.slotOf(m)) return;
     auto& slot = st.addSlot(m);
     ++m->liveTimers;
-    heapInsert(m, timer, fireDate, slot);
+    if (!st.retained) st.retained = timer;
+    heapInsert(m, *timer, fireDate, slot);
     if (!onOwnerThread()) wakeLocked();
   }
 
@@ -334,6 +335,8 @@ struct RunLoopImpl final : ClockParticipant {
   void releaseTimerIfUnscheduled(const std::shared_ptr<Timer>& timer) {
     auto& st = *timer->state_;
     if (st.scheduled() || st.inCommonModes) return;
+    // Not the last reference: the caller holds `timer`.
+    st.retained.reset();
     std::lock_guard lock(st.mutex);
     st.loop.reset();
     st.owner.store(nullptr);
@@ -356,7 +359,7 @@ struct RunLoopImpl final : ClockParticipant {
     st.forEachSlot([&](TimerState::Slot& slot) {
       Mode* m = slot.mode;
       if (slot.index == kNotInHeap) {
-        heapInsert(m, timer.shared_from_this(), date, slot);
+        heapInsert(m, timer, date, slot);
       } else {
         std::size_t i = slot.index;
         m->heap[i].date = date;
@@ -381,7 +384,7 @@ struct RunLoopImpl final : ClockParticipant {
       if (slot.index == kNotInHeap) return;
       std::size_t i = slot.index;
       slot.index = kNotInHeap;
-      auto keep = heapErase(slot.mode, i);
+      heapErase(slot.mode, i);
     });
   }
 
@@ -503,8 +506,8 @@ struct RunLoopImpl final : ClockParticipant {
       for (auto& key : keys) {
         auto& e = h[key.index];
         *e.index = kNotInHeap;
-        std::uint64_t generation = e.timer->state_->generation;
-        due.push_back({std::move(e.timer), generation});
+        auto& st = *e.timer->state_;
+        due.push_back({st.retained, st.generation});
       }
       h.clear();
     }
@@ -512,7 +515,8 @@ struct RunLoopImpl final : ClockParticipant {
       *h.front().index = kNotInHeap;
       auto& st = *h.front().timer->state_;
       auto generation = st.generation;
-      due.push_back({heapErase(m, 0), generation});
+      due.push_back({st.retained, generation});
+      heapErase(m, 0);
     }
     bool fired = false;
     std::size_t k = 0;
@@ -527,7 +531,7 @@ struct RunLoopImpl final : ClockParticipant {
           auto& timer = due[j].timer;
           auto& st = *timer->state_;
           auto* slot = st.slotOf(m);
-          if (st.valid.load() && slot && slot->index == kNotInHeap) impl.heapInsert(m, timer, impl.fireDateOf(timer), *slot);
+          if (st.valid.load() && slot && slot->index == kNotInHeap) impl.heapInsert(m, *timer, impl.fireDateOf(timer), *slot);
         }
       }
     } requeue{*this, m, due, k};
@@ -773,7 +777,7 @@ struct RunLoopImpl final : ClockParticipant {
       std::lock_guard lock(mutex);
       dead = true;
       for (auto& [name, m] : modes) {
-        for (auto& e : m->heap) timers.push_back(e.timer);
+        for (auto& e : m->heap) timers.push_back(e.timer->state_->retained);
         for (auto& [fd, w] : m->fds) sources.insert(sources.end(), w.sources.begin(), w.sources.end());
         sources.insert(sources.end(), m->signalSources.begin(), m->signalSources.end());
       }

@@ -44,6 +44,9 @@ struct TimerState {
   Slot home{nullptr, kNotInHeap};
   std::list<Slot> more;
   bool inCommonModes = false;
+  // The loop's reference while it is scheduled (in a mode or the common set): heap entries and
+  // slots point at the timer without owning it.
+  std::shared_ptr<Timer> retained;
   std::uint64_t generation = 0;      // bumped whenever its date changes
   // Identity of a delayed perform (RunLoop::performAfter), for cancelPerforms.
   const void* target = nullptr;
@@ -128,7 +131,7 @@ struct SourceMembership {
 struct TimerEntry {
   double date;
   std::uint64_t sequence;
-  std::shared_ptr<Timer> timer;
+  Timer* timer;        // kept alive by its TimerState::retained
   std::size_t* index;  // the timer's slot index for this mode
 };
 
