@@ -318,8 +318,8 @@ struct RunLoopImpl final : ClockParticipant {
     if (!onOwnerThread()) wakeLocked();
   }
 
-  void removeTimerFromMode(const std::shared_ptr<Timer>& timer, Mode* m) {
-    auto& st = *timer->state_;
+  void removeTimerFromMode(Timer& timer, Mode* m) {
+    auto& st = *timer.state_;
     std::size_t index;
     if (!st.removeSlot(m, index)) return;
     --m->liveTimers;
@@ -332,24 +332,27 @@ struct RunLoopImpl final : ClockParticipant {
     }
   }
 
-  void releaseTimerIfUnscheduled(const std::shared_ptr<Timer>& timer) {
-    auto& st = *timer->state_;
-    if (st.scheduled() || st.inCommonModes) return;
-    // Not the last reference: the caller holds `timer`.
-    st.retained.reset();
-    std::lock_guard lock(st.mutex);
-    st.loop.reset();
-    st.owner.store(nullptr);
+  // Returns the loop's reference once the timer is in no mode: the caller drops it after unlocking
+  // (it may be the last one).
+  [[nodiscard]] static std::shared_ptr<Timer> releaseTimerIfUnscheduled(Timer& timer) {
+    auto& st = *timer.state_;
+    if (st.scheduled() || st.inCommonModes) return nullptr;
+    {
+      std::lock_guard lock(st.mutex);
+      st.loop.reset();
+      st.owner.store(nullptr);
+    }
+    return std::move(st.retained);
   }
 
-  void removeTimerEverywhere(const std::shared_ptr<Timer>& timer) {
-    auto& st = *timer->state_;
+  [[nodiscard]] std::shared_ptr<Timer> removeTimerEverywhere(Timer& timer) {
+    auto& st = *timer.state_;
     if (st.inCommonModes) {
       st.inCommonModes = false;
-      std::erase(commonTimers, timer);
+      std::erase_if(commonTimers, [&](auto& t) { return t.get() == &timer; });
     }
     while (st.scheduled()) removeTimerFromMode(timer, st.anyMode());
-    releaseTimerIfUnscheduled(timer);
+    return releaseTimerIfUnscheduled(timer);
   }
 
   // A new fire date for a scheduled timer: its entry in every mode moves (or comes back).
@@ -844,10 +847,12 @@ bool runCurrentLoopDueWork() {
   return did;
 }
 
-void removeInvalidatedTimer(RunLoop& loop, const std::shared_ptr<Timer>& timer) {
+bool removeInvalidatedTimer(RunLoop& loop, Timer& timer, std::shared_ptr<Timer>& retained) {
   auto& impl = RunLoopImpl::of(loop);
   std::lock_guard lock(impl.mutex);
-  impl.removeTimerEverywhere(timer);
+  if (!impl.owns(timer)) return false;
+  retained = impl.removeTimerEverywhere(timer);
+  return true;
 }
 
 bool rescheduleTimer(RunLoop& loop, Timer& timer, double date) {
@@ -1086,11 +1091,12 @@ void RunLoop::removeTimer(const std::shared_ptr<Timer>& timer, const RunLoopMode
     timer->state_->inCommonModes = false;
     std::erase(impl.commonTimers, timer);
     for (auto& name : impl.commonModes)
-      if (auto* m = impl.findMode(name)) impl.removeTimerFromMode(timer, m);
+      if (auto* m = impl.findMode(name)) impl.removeTimerFromMode(*timer, m);
   } else if (auto* m = impl.findMode(mode)) {
-    impl.removeTimerFromMode(timer, m);
+    impl.removeTimerFromMode(*timer, m);
   }
-  impl.releaseTimerIfUnscheduled(timer);
+  // Not the last reference: the caller holds `timer`.
+  (void)impl.releaseTimerIfUnscheduled(*timer);
 }
 
 bool RunLoop::containsTimer(const std::shared_ptr<Timer>& timer, const RunLoopMode& mode) const {

@@ -162,7 +162,9 @@ void endCurrentRunLoop();
 RunLoop* currentLoopIfAny();
 
 // Timer support (Timer.cc).
-void removeInvalidatedTimer(RunLoop& loop, const std::shared_ptr<Timer>& timer);
+// Takes an invalidated timer out of `loop`; false (nothing done) when it is not on `loop`. The
+// loop's reference comes back in `retained`, for the caller to drop outside every lock.
+bool removeInvalidatedTimer(RunLoop& loop, Timer& timer, std::shared_ptr<Timer>& retained);
 // Gives a timer scheduled on `loop` a new date; false (nothing done) when it is not on `loop`.
 bool rescheduleTimer(RunLoop& loop, Timer& timer, double date);
 

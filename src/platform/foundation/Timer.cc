@@ -75,16 +75,22 @@ void Timer::fire() {
 
 void Timer::invalidate() {
   if (!state_->valid.exchange(false)) return;
-  std::shared_ptr<RunLoop> loop;
+  // Declared first, so dropped last: the loop's reference may be the last one.
+  std::shared_ptr<Timer> retained;
   Callback callback;
+  // Fast path: on its own thread's loop, which lives as long as this thread runs.
+  RunLoop* mine = detail::currentLoopIfAny();
+  bool removed = mine && state_->owner.load(std::memory_order_relaxed) == mine &&
+                 detail::removeInvalidatedTimer(*mine, *this, retained);
+  std::shared_ptr<RunLoop> loop;
   {
     std::lock_guard lock(state_->mutex);
-    loop = state_->loop.lock();
+    if (!removed) loop = state_->loop.lock();
     // While a call is in progress the callback stays; the last call to return releases it.
     if (state_->calling.load() == 0) callback = std::exchange(state_->callback, nullptr);
   }
-  if (loop) detail::removeInvalidatedTimer(*loop, shared_from_this());
-  // `callback` (and whatever it holds) is released here, outside every lock.
+  if (loop) detail::removeInvalidatedTimer(*loop, *this, retained);
+  // `callback` (and whatever it holds), then `retained`, are released here, outside every lock.
 }
 
 bool Timer::isValid() const { return state_->valid.load(); }
