@@ -306,7 +306,9 @@ struct RunLoopImpl final : ClockParticipant {
 
   bool owns(const Timer& timer) const { return timer.state_->owner.load(std::memory_order_relaxed) == self; }
 
-  static double fireDateOf(const std::shared_ptr<Timer>& timer) { return timer->state_->fireDate.load(); }
+  static double fireDateOf(const std::shared_ptr<Timer>& timer) {
+    return timer->state_->fireDate.load(std::memory_order_relaxed);
+  }
 
   void addTimerToMode(const std::shared_ptr<Timer>& timer, Mode* m, double fireDate) {
     auto& st = *timer->state_;
@@ -340,7 +342,7 @@ struct RunLoopImpl final : ClockParticipant {
     {
       std::lock_guard lock(st.mutex);
       st.loop.reset();
-      st.owner.store(nullptr);
+      st.owner.store(nullptr, std::memory_order_relaxed);
     }
     return std::move(st.retained);
   }
@@ -376,7 +378,7 @@ struct RunLoopImpl final : ClockParticipant {
   // setFireDate on a timer of this loop: false when it is not one.
   bool rearm(Timer& timer, double date) {
     if (!owns(timer)) return false;
-    timer.state_->fireDate.store(date);
+    timer.state_->fireDate.store(date, std::memory_order_relaxed);
     if (timer.isValid()) reschedule(timer, date);
     return true;
   }
@@ -548,10 +550,10 @@ struct RunLoopImpl final : ClockParticipant {
       double next = 0;
       if (timer->repeats_) {
         double interval = timer->interval_;
-        next = st.fireDate.load() + interval;
+        next = st.fireDate.load(std::memory_order_relaxed) + interval;
         if (next <= now) next += std::ceil((now - next) / interval + 1e-9) * interval;
         if (next <= now) next = now + interval;
-        st.fireDate.store(next);
+        st.fireDate.store(next, std::memory_order_relaxed);
       }
       if (timer->repeats_) {
         reschedule(*timer, next);  // also moves it on in its other modes: one firing per date
@@ -1064,9 +1066,9 @@ void RunLoop::addTimer(const std::shared_ptr<Timer>& timer, const RunLoopMode& m
       throw Exception(kInvalidArgumentException, "timer is already scheduled on another run loop");
     if (!owner) {
       st.loop = weak_from_this();
-      st.owner.store(this);
+      st.owner.store(this, std::memory_order_relaxed);
     }
-    fireDate = st.fireDate;
+    fireDate = st.fireDate.load(std::memory_order_relaxed);
   }
   if (mode == kRunLoopCommonModes) {
     if (timer->state_->inCommonModes) return;

@@ -27,7 +27,8 @@ struct TimerState {
   std::mutex mutex;                  // guards loop, and the release of callback
   std::weak_ptr<RunLoop> loop;       // set while in at least one mode
   std::atomic<const RunLoop*> owner{nullptr};  // the same loop, for identity checks only
-  // Written under the owning loop's mutex while scheduled, else under `mutex`.
+  // Written under the owning loop's mutex while scheduled, else under `mutex`; read anywhere (it
+  // publishes nothing else: relaxed).
   std::atomic<double> fireDate{0};
   // Stays in place while a call is in progress (see TimerCall); released by whoever sees the
   // timer invalid and no call in progress, under `mutex`.

@@ -95,7 +95,7 @@ void Timer::invalidate() {
 
 bool Timer::isValid() const { return state_->valid.load(); }
 
-double Timer::fireDate() const { return state_->fireDate.load(); }
+double Timer::fireDate() const { return state_->fireDate.load(std::memory_order_relaxed); }
 
 void Timer::setFireDate(double date) {
   if (std::isnan(date)) return;
@@ -106,7 +106,7 @@ void Timer::setFireDate(double date) {
   std::shared_ptr<RunLoop> loop;
   {
     std::lock_guard lock(state_->mutex);
-    state_->fireDate.store(date);
+    state_->fireDate.store(date, std::memory_order_relaxed);
     loop = state_->loop.lock();
   }
   if (loop && isValid()) detail::rescheduleTimer(*loop, *this, date);
