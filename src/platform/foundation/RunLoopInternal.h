@@ -20,35 +20,36 @@ struct Mode;
 
 inline constexpr std::size_t kNotInHeap = static_cast<std::size_t>(-1);
 
-// Where a timer is scheduled. Guarded by the owning loop's mutex, except `loop`, which is also
-// guarded by `mutex` (so that a timer can find its loop from any thread). It lives in the same
-// allocation as its timer (see Timer.cc).
+// Where a timer is scheduled. Guarded by the owning loop's mutex, except where said. It lives in
+// the same allocation as its timer (see Timer.cc); what firing touches comes first, on as few
+// cache lines as can be.
 struct TimerState {
-  std::mutex mutex;                  // guards loop, and the release of callback
-  std::weak_ptr<RunLoop> loop;       // set while in at least one mode
-  std::atomic<const RunLoop*> owner{nullptr};  // the same loop, for identity checks only
-  // Written under the owning loop's mutex while scheduled, else under `mutex`; read anywhere (it
-  // publishes nothing else: relaxed).
-  std::atomic<double> fireDate{0};
-  // Stays in place while a call is in progress (see TimerCall); released by whoever sees the
-  // timer invalid and no call in progress, under `mutex`.
-  Timer::Callback callback;
-  std::atomic<int> calling{0};
-  std::atomic<bool> valid{true};
-  // Loop-guarded:
   struct Slot {
     Mode* mode;
     std::size_t index;  // position in the mode's heap; not in it while firing
   };
-  // The modes it is in: most timers are in one, kept inline; the others in a list (stable: heap
+
+  std::atomic<bool> valid{true};
+  std::atomic<int> calling{0};  // calls of the callback in progress (see TimerCall)
+  // Written under the owning loop's mutex while scheduled, else under `mutex`; read anywhere (it
+  // publishes nothing else: relaxed).
+  std::atomic<double> fireDate{0};
+  std::uint64_t generation = 0;  // bumped whenever its date changes
+  // The modes it is in: most timers are in one, kept inline; the others in `more` (a list: heap
   // entries point into the slots).
   Slot home{nullptr, kNotInHeap};
-  std::list<Slot> more;
-  bool inCommonModes = false;
   // The loop's reference while it is scheduled (in a mode or the common set): heap entries and
   // slots point at the timer without owning it.
   std::shared_ptr<Timer> retained;
-  std::uint64_t generation = 0;      // bumped whenever its date changes
+  // Stays in place while a call is in progress; released, under `mutex`, by whoever sees the
+  // timer invalid and no call in progress.
+  Timer::Callback callback;
+
+  std::mutex mutex;                  // guards loop, and the release of callback
+  std::weak_ptr<RunLoop> loop;       // set while in at least one mode
+  std::atomic<const RunLoop*> owner{nullptr};  // the same loop, for identity checks only
+  std::list<Slot> more;
+  bool inCommonModes = false;
   // Identity of a delayed perform (RunLoop::performAfter), for cancelPerforms.
   const void* target = nullptr;
   std::string name;

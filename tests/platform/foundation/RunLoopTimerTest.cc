@@ -3,6 +3,7 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/foundation/Clock.h"
@@ -110,6 +111,84 @@ TEST(RunLoopTimer, TimerOnAnotherLoopIsRefusedAndFireDateCanMove) {
   EXPECT_EQ(1, fired);
   worker->cancel();
   worker->join();
+}
+
+TEST(RunLoopTimer, CallbacksMayInvalidateOrRearmTimersOnlyTheLoopHolds) {
+  VirtualTimeScope time;
+  auto loop = RunLoop::current();
+  std::vector<std::string> log;
+  std::weak_ptr<Timer> later, self, again;
+  // All three are due in the same pass; the loop holds the only references.
+  {
+    auto first = Timer::scheduled(0, false, [&](Timer& t) {
+      log.push_back("first");
+      later.lock()->invalidate();  // due after it in this very pass
+      t.invalidate();
+      log.push_back(t.isValid() ? "first valid" : "first done");
+    });
+    auto second = Timer::scheduled(0, false, [&](Timer&) { log.push_back("second"); });
+    auto third = Timer::scheduled(0, false, [&](Timer& t) {
+      log.push_back("third");
+      if (log.size() < 5) t.setFireDate(Clock::now() + 1);  // a one-shot given a new date stays
+    });
+    later = second;
+    self = first;
+    again = third;
+  }
+  loop->runInMode(kDefaultRunLoopMode, 0);
+  EXPECT_EQ((std::vector<std::string>{"first", "first done", "third"}), log);
+  EXPECT_TRUE(later.expired());
+  EXPECT_TRUE(self.expired());
+  ASSERT_FALSE(again.expired());
+  EXPECT_TRUE(again.lock()->isValid());
+  time.advance(1);
+  EXPECT_EQ((std::vector<std::string>{"first", "first done", "third", "third"}), log);
+  time.advance(1);
+  EXPECT_EQ((std::vector<std::string>{"first", "first done", "third", "third", "third"}), log);
+  EXPECT_TRUE(again.expired());  // the third firing kept its date: done
+}
+
+TEST(RunLoopTimer, InvalidationFromAnotherThreadDuringTheCallbackReleasesItsTargetAfterTheCall) {
+  VirtualTimeScope time;
+  auto loop = RunLoop::current();
+  auto target = std::make_shared<std::string>("alive");
+  std::weak_ptr<std::string> watch = target;
+  auto timer = Timer::scheduled(1, true, [target](Timer& t) {
+    std::thread([&t] { t.invalidate(); }).join();
+    *target += " after";  // still ours while the call runs
+  });
+  timer->setFireDate(Clock::now());
+  target.reset();
+  loop->runInMode(kDefaultRunLoopMode, 0);
+  EXPECT_TRUE(watch.expired());  // released as soon as the call returned
+  EXPECT_FALSE(timer->isValid());
+  EXPECT_EQ(nullptr, timer->runLoop());
+}
+
+TEST(RunLoopThreads, TimersAddedAndInvalidatedFromAnotherThreadWhileTheLoopFires) {
+  constexpr int kTimers = 200;
+  auto loop = RunLoop::current();
+  std::atomic<int> fired{0};
+  auto held = std::make_shared<int>(0);
+  std::weak_ptr<int> watch = held;
+  std::vector<std::shared_ptr<Timer>> idle;
+  for (int i = 0; i < kTimers; ++i) {
+    idle.push_back(Timer::make(3600, false, [held](Timer&) { ++*held; }));
+    loop->addTimer(idle.back(), i % 2 ? kRunLoopCommonModes : kDefaultRunLoopMode);
+  }
+  held.reset();
+  std::thread other([&] {
+    for (int i = 0; i < kTimers; ++i) {
+      loop->addTimer(Timer::make(0, false, [&](Timer&) { ++fired; }), kDefaultRunLoopMode);
+      idle[i]->invalidate();
+    }
+  });
+  EXPECT_TRUE(loop->spinUntil([&] { return fired.load() == kTimers; }));
+  other.join();
+  loop->runInMode(kDefaultRunLoopMode, 0);
+  EXPECT_EQ(kTimers, fired.load());
+  EXPECT_TRUE(watch.expired());  // every idle timer let its callback go
+  for (auto& t : idle) EXPECT_EQ(nullptr, t->runLoop());
 }
 
 TEST(RunLoopPerform, DelayedPerformsRunInTheirModesAndCancelByTargetAndName) {
