@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstring>
 #include <thread>
+#include <utility>
 
 #include "platform/foundation/Error.h"
 #include "platform/foundation/RunLoopInternal.h"
@@ -335,26 +336,29 @@ struct RunLoopImpl final : ClockParticipant {
   }
 
   // Returns the loop's reference once the timer is in no mode: the caller drops it after unlocking
-  // (it may be the last one).
-  [[nodiscard]] static std::shared_ptr<Timer> releaseTimerIfUnscheduled(Timer& timer) {
+  // (it may be the last one). `callback`, when given, receives the callback of an invalidated
+  // timer with no call in progress, for the caller to drop after unlocking too.
+  [[nodiscard]] static std::shared_ptr<Timer> releaseTimerIfUnscheduled(Timer& timer,
+                                                                        Timer::Callback* callback = nullptr) {
     auto& st = *timer.state_;
     if (st.scheduled() || st.inCommonModes) return nullptr;
     {
       std::lock_guard lock(st.mutex);
       st.loop.reset();
       st.owner.store(nullptr, std::memory_order_relaxed);
+      if (callback && st.callback && st.calling.load() == 0) *callback = std::exchange(st.callback, nullptr);
     }
     return std::move(st.retained);
   }
 
-  [[nodiscard]] std::shared_ptr<Timer> removeTimerEverywhere(Timer& timer) {
+  [[nodiscard]] std::shared_ptr<Timer> removeTimerEverywhere(Timer& timer, Timer::Callback* callback) {
     auto& st = *timer.state_;
     if (st.inCommonModes) {
       st.inCommonModes = false;
       std::erase_if(commonTimers, [&](auto& t) { return t.get() == &timer; });
     }
     while (st.scheduled()) removeTimerFromMode(timer, st.anyMode());
-    return releaseTimerIfUnscheduled(timer);
+    return releaseTimerIfUnscheduled(timer, callback);
   }
 
   // A new fire date for a scheduled timer: its entry in every mode moves (or comes back).
@@ -849,11 +853,12 @@ bool runCurrentLoopDueWork() {
   return did;
 }
 
-bool removeInvalidatedTimer(RunLoop& loop, Timer& timer, std::shared_ptr<Timer>& retained) {
+bool removeInvalidatedTimer(RunLoop& loop, Timer& timer, std::shared_ptr<Timer>& retained,
+                            Timer::Callback& callback) {
   auto& impl = RunLoopImpl::of(loop);
   std::lock_guard lock(impl.mutex);
   if (!impl.owns(timer)) return false;
-  retained = impl.removeTimerEverywhere(timer);
+  retained = impl.removeTimerEverywhere(timer, &callback);
   return true;
 }
 
@@ -1061,7 +1066,8 @@ void RunLoop::addTimer(const std::shared_ptr<Timer>& timer, const RunLoopMode& m
   {
     auto& st = *timer->state_;
     std::lock_guard tl(st.mutex);
-    auto owner = st.loop.lock();
+    // Without an owner (the usual case) there is no loop to look at.
+    auto owner = st.owner.load(std::memory_order_relaxed) ? st.loop.lock() : nullptr;
     if (owner && owner.get() != this)
       throw Exception(kInvalidArgumentException, "timer is already scheduled on another run loop");
     if (!owner) {

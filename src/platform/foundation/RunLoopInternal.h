@@ -165,8 +165,10 @@ RunLoop* currentLoopIfAny();
 
 // Timer support (Timer.cc).
 // Takes an invalidated timer out of `loop`; false (nothing done) when it is not on `loop`. The
-// loop's reference comes back in `retained`, for the caller to drop outside every lock.
-bool removeInvalidatedTimer(RunLoop& loop, Timer& timer, std::shared_ptr<Timer>& retained);
+// loop's reference comes back in `retained`, and the callback (unless a call is in progress) in
+// `callback`, for the caller to drop outside every lock.
+bool removeInvalidatedTimer(RunLoop& loop, Timer& timer, std::shared_ptr<Timer>& retained,
+                            Timer::Callback& callback);
 // Gives a timer scheduled on `loop` a new date; false (nothing done) when it is not on `loop`.
 bool rescheduleTimer(RunLoop& loop, Timer& timer, double date);
 

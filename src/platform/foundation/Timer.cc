@@ -80,16 +80,17 @@ void Timer::invalidate() {
   Callback callback;
   // Fast path: on its own thread's loop, which lives as long as this thread runs.
   RunLoop* mine = detail::currentLoopIfAny();
-  bool removed = mine && state_->owner.load(std::memory_order_relaxed) == mine &&
-                 detail::removeInvalidatedTimer(*mine, *this, retained);
+  if (mine && state_->owner.load(std::memory_order_relaxed) == mine &&
+      detail::removeInvalidatedTimer(*mine, *this, retained, callback))
+    return;
   std::shared_ptr<RunLoop> loop;
   {
     std::lock_guard lock(state_->mutex);
-    if (!removed) loop = state_->loop.lock();
+    loop = state_->loop.lock();
     // While a call is in progress the callback stays; the last call to return releases it.
     if (state_->calling.load() == 0) callback = std::exchange(state_->callback, nullptr);
   }
-  if (loop) detail::removeInvalidatedTimer(*loop, *this, retained);
+  if (loop) detail::removeInvalidatedTimer(*loop, *this, retained, callback);
   // `callback` (and whatever it holds), then `retained`, are released here, outside every lock.
 }
 
