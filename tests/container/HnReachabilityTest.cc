@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+
 #include <atomic>
 
 #include "container/HnReachability.h"
@@ -97,7 +99,12 @@ TEST_F(HnReachabilityTest, AStoppedAndReleasedMonitorHearsNothingMore) {
   std::weak_ptr<HnReachability> weak;
   std::atomic<int> calls{0};
   {
-    auto m = monitor(pf::kReachabilityReachable);
+    // An address target (a name would report its first state at once, racing with the stop).
+    fake->setFlags("10.0.0.1", pf::kReachabilityReachable);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(0x0A000001u);
+    auto m = HnReachability::reachabilityWithAddress(reinterpret_cast<sockaddr*>(&address));
     m->setReachableBlock([&](HnReachability&) { ++calls; });
     m->setUnreachableBlock([&](HnReachability&) { ++calls; });
     ASSERT_TRUE(m->startNotifier());
@@ -108,7 +115,7 @@ TEST_F(HnReachabilityTest, AStoppedAndReleasedMonitorHearsNothingMore) {
   const int beforeStop = calls.load();
   EXPECT_LE(beforeStop, 1);
   EXPECT_TRUE(weak.expired());
-  fake->change("api.bank.example", 0);
+  fake->change("10.0.0.1", 0);
   pf::RunLoop::main()->spinUntil([] { return false; }, 0.1);
   EXPECT_EQ(calls.load(), beforeStop);
 }
