@@ -40,16 +40,20 @@ std::shared_ptr<TnqHTTPRequestOperation> TnqHTTPRequestOperation::make(pf::UrlRe
 }
 
 TnqHTTPRequestOperation::TnqHTTPRequestOperation(pf::UrlRequest request)
-    : TnqURLConnectionOperation(std::move(request)), serializer_(TnqHTTPResponseSerializer::serializer()) {}
+    : TnqURLConnectionOperation(std::move(request)) {}
 
 std::shared_ptr<TnqHTTPResponseSerializer> TnqHTTPRequestOperation::responseSerializer() const {
   std::lock_guard lock(lock_);
+  // The default raw serializer is made on first use (operations made by a manager get the
+  // manager's at once).
+  if (!serializer_ && !serializerSet_) serializer_ = TnqHTTPResponseSerializer::serializer();
   return serializer_;
 }
 
 void TnqHTTPRequestOperation::setResponseSerializer(std::shared_ptr<TnqHTTPResponseSerializer> serializer) {
   std::lock_guard lock(lock_);
   serializer_ = std::move(serializer);
+  serializerSet_ = true;
   responseObject_ = {};
   serializationError_.reset();
   serialized_ = false;
@@ -62,8 +66,8 @@ TnqResponseObject TnqHTTPRequestOperation::responseObject() {
     auto resp = response();
     auto data = responseData();
     std::optional<pf::Error> serializerError;
-    if (serializer_)
-      responseObject_ = serializer_->responseObject(resp ? &*resp : nullptr, data ? &*data : nullptr, &serializerError);
+    if (auto serializer = responseSerializer())
+      responseObject_ = serializer->responseObject(resp ? &*resp : nullptr, data ? &*data : nullptr, &serializerError);
     if (serializerError) serializationError_ = serializerError;
   }
   return responseObject_;
@@ -80,9 +84,13 @@ std::optional<pf::Error> TnqHTTPRequestOperation::error() const {
   return TnqURLConnectionOperation::error();
 }
 
+// The completion starts on the thread that finished the operation: its first step only hands the
+// work to the processing queue, so a hop through the completion queue first would add latency
+// without changing where the serializer or the caller's blocks run.
 void TnqHTTPRequestOperation::setCompletionBlockWithSuccess(Success success, Failure failure) {
   std::weak_ptr<TnqHTTPRequestOperation> weak = std::static_pointer_cast<TnqHTTPRequestOperation>(shared_from_this());
-  setCompletionBlock([weak, success = std::move(success), failure = std::move(failure)] {
+  std::lock_guard lock(lock_);
+  pf::Operation::setCompletionBlock([weak, success = std::move(success), failure = std::move(failure)] {
     auto operation = weak.lock();
     if (!operation) return;
     auto group = operation->completionGroup;
@@ -146,7 +154,7 @@ void TnqHTTPRequestOperation::connectionDidReceiveResponse(pf::UrlConnection& co
 void TnqHTTPRequestOperation::encodeWithCoder(pf::Value& coder) {
   TnqURLConnectionOperation::encodeWithCoder(coder);
   std::lock_guard lock(lock_);
-  if (serializer_) coder["responseSerializer"] = serializer_->archive();
+  if (auto serializer = responseSerializer()) coder["responseSerializer"] = serializer->archive();
 }
 
 void TnqHTTPRequestOperation::initWithCoder(const pf::Value& coder) {

@@ -44,7 +44,8 @@ class TnqHTTPRequestOperation : public TnqURLConnectionOperation {
   void connectionDidReceiveResponse(pf::UrlConnection& connection, const pf::UrlResponse& response) override;
 
  private:
-  std::shared_ptr<TnqHTTPResponseSerializer> serializer_;
+  mutable std::shared_ptr<TnqHTTPResponseSerializer> serializer_;
+  bool serializerSet_ = false;
   TnqResponseObject responseObject_;
   std::optional<pf::Error> serializationError_;
   bool serialized_ = false;
