@@ -4,6 +4,8 @@
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/Format.h"
 
+#include <thread>
+
 namespace appnet {
 
 const std::string kTnqNetworkingTaskDidResumeNotification = TnqName(".networking.task.resume");
@@ -155,13 +157,14 @@ void TnqURLSessionManager::setUp(std::optional<pf::UrlSessionConfiguration> conf
   session->getTasks([weak](auto data, auto upload, auto download) {
     auto self = weak.lock();
     if (!self) return;
-    // Tasks the session had before this manager (a task made since already has its record).
-    for (auto& t : data)
-      if (!self->delegateForTask(*t)) self->addDelegateForDataTask(*t, nullptr);
-    for (auto& t : upload)
-      if (!self->delegateForTask(*t)) self->addDelegateForUploadTask(*t, nullptr, nullptr);
-    for (auto& t : download)
-      if (!self->delegateForTask(*t)) self->addDelegateForDownloadTask(*t, nullptr, nullptr, nullptr);
+    // Tasks the session had before this manager. A task made since has (or is about to get) its
+    // own record, which must win: these records only fill empty places.
+    self->fillingThread_ = std::this_thread::get_id();
+    self->fillingOnly_ = true;
+    for (auto& t : data) self->addDelegateForDataTask(*t, nullptr);
+    for (auto& t : upload) self->addDelegateForUploadTask(*t, nullptr, nullptr);
+    for (auto& t : download) self->addDelegateForDownloadTask(*t, nullptr, nullptr, nullptr);
+    self->fillingOnly_ = false;
   });
   auto& center = pf::NotificationCenter::defaultCenter();
   observers_.push_back(center.addObserver(kTnqNSURLSessionTaskDidResumeNotification, {}, [weak](const pf::Notification& n) {
@@ -205,7 +208,9 @@ std::shared_ptr<TnqURLSessionManagerTaskDelegate> TnqURLSessionManager::delegate
 
 void TnqURLSessionManager::setDelegate(std::shared_ptr<TnqURLSessionManagerTaskDelegate> delegate, pf::UrlSessionTask& task) {
   std::lock_guard lock(lock_);
-  records_[task.taskIdentifier()] = std::move(delegate);
+  const bool fillingOnly = fillingOnly_ && std::this_thread::get_id() == fillingThread_;
+  if (fillingOnly) records_.emplace(task.taskIdentifier(), std::move(delegate));
+  else records_[task.taskIdentifier()] = std::move(delegate);
 }
 
 void TnqURLSessionManager::removeDelegateForTask(const pf::UrlSessionTask& task) {

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "appnet/TnqHTTPSupport.h"
@@ -201,6 +202,9 @@ class TnqURLSessionManager : public pf::UrlSessionDelegate, public std::enable_s
   std::map<std::uint64_t, std::shared_ptr<TnqURLSessionManagerTaskDelegate>> records_;
   std::shared_ptr<TnqHTTPResponseSerializer> responseSerializer_ = TnqJSONResponseSerializer::serializer();
   std::vector<pf::ObserverToken> observers_;
+  // Set while the records of the session's earlier tasks are made (on the delegate queue).
+  std::atomic<bool> fillingOnly_{false};
+  std::thread::id fillingThread_;
 };
 
 }  // namespace appnet
