@@ -25,7 +25,8 @@ TnqHTTPRequestOperationManager::TnqHTTPRequestOperationManager()
     : requestSerializer(TnqHTTPRequestSerializer::serializer()),
       responseSerializer(TnqJSONResponseSerializer::serializer()),
       operationQueue(pf::OperationQueue::make()),
-      securityPolicy(TnqSecurityPolicy::defaultPolicy()) {}
+      securityPolicy(TnqSecurityPolicy::defaultPolicy()),
+      reachabilityManager(TnqNetworkReachabilityManager::sharedManager()) {}
 
 std::string TnqHTTPRequestOperationManager::resolve(std::string_view URLString) const {
   if (baseURL) {

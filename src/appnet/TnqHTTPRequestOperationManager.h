@@ -8,6 +8,7 @@
 #include <string>
 
 #include "appnet/TnqHTTPRequestOperation.h"
+#include "appnet/TnqNetworkReachabilityManager.h"
 #include "appnet/TnqMultipartFormData.h"
 #include "appnet/TnqURLRequestSerialization.h"
 
@@ -33,6 +34,8 @@ class TnqHTTPRequestOperationManager : public std::enable_shared_from_this<TnqHT
   bool shouldUseCredentialStorage = true;
   std::optional<pf::UrlCredential> credential;
   std::shared_ptr<TnqSecurityPolicy> securityPolicy;
+  // The shared monitor, only held (nothing starts it).
+  std::shared_ptr<TnqNetworkReachabilityManager> reachabilityManager;
   std::shared_ptr<pf::DispatchQueue> completionQueue;
   std::shared_ptr<pf::DispatchGroup> completionGroup;
 

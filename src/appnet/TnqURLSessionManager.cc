@@ -149,6 +149,7 @@ std::shared_ptr<TnqURLSessionManager> TnqURLSessionManager::initWithSessionConfi
 
 void TnqURLSessionManager::setUp(std::optional<pf::UrlSessionConfiguration> configuration) {
   installLifecycleAnnouncements();
+  reachabilityManager = TnqNetworkReachabilityManager::sharedManager();
   sessionConfiguration = configuration ? *configuration : pf::UrlSessionConfiguration::defaultConfiguration();
   operationQueue = pf::OperationQueue::make();
   operationQueue->setMaxConcurrentOperationCount(1);

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "appnet/TnqHTTPSupport.h"
+#include "appnet/TnqNetworkReachabilityManager.h"
 #include "appnet/TnqSecurityPolicy.h"
 #include "appnet/TnqURLResponseSerialization.h"
 #include "platform/foundation/Dispatch.h"
@@ -97,6 +98,8 @@ class TnqURLSessionManager : public pf::UrlSessionDelegate, public std::enable_s
   std::shared_ptr<pf::UrlSession> session;
   std::shared_ptr<pf::OperationQueue> operationQueue;
   std::shared_ptr<TnqSecurityPolicy> securityPolicy = TnqSecurityPolicy::defaultPolicy();
+  // The shared monitor, only held (nothing starts it).
+  std::shared_ptr<TnqNetworkReachabilityManager> reachabilityManager;
   std::shared_ptr<pf::DispatchQueue> completionQueue;
   std::shared_ptr<pf::DispatchGroup> completionGroup;
   bool attemptsToRecreateUploadTasksForBackgroundSessions = false;

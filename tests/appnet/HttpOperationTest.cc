@@ -207,6 +207,7 @@ TEST(HttpOperation, ManagerVerbsResolveAgainstTheBaseUrl) {
 
   // A request that cannot be built: nothing queued, the failure block hears of it without an operation.
   auto bare = TnqHTTPRequestOperationManager::manager();
+  EXPECT_EQ(bare->reachabilityManager, TnqNetworkReachabilityManager::sharedManager());
   Outcome bad;
   EXPECT_FALSE(bare->GET("no scheme here", std::nullopt, bad.success(), bad.failure()));
   ASSERT_TRUE(bad.wait());
