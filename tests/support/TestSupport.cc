@@ -29,7 +29,7 @@ TempDir::~TempDir() {
 
 std::filesystem::path sourceDir() {
   if (const char* env = std::getenv("FX_SOURCE_DIR")) return env;
-  return std::filesystem::current_path();
+  return FX_DEFAULT_SOURCE_DIR;
 }
 
 std::filesystem::path dataPath(const std::string& relative) {
