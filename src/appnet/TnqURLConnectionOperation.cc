@@ -130,32 +130,46 @@ std::shared_ptr<TnqURLOutputStream> TnqURLOutputStream::toFile(const std::filesy
 class TnqURLConnectionOperation::ConnectionDelegate : public pf::UrlConnectionDelegate {
  public:
   explicit ConnectionDelegate(std::shared_ptr<TnqURLConnectionOperation> operation) : op_(std::move(operation)) {}
+  // A connection left behind by pause is cancelled on the network thread; until then its calls
+  // are dropped here.
+  std::atomic<bool> live{true};
+
   bool handlesAuthenticationChallenges() const override { return true; }
   void willSendRequestForAuthenticationChallenge(
       pf::UrlConnection& connection, const std::shared_ptr<pf::UrlAuthenticationChallenge>& challenge) override {
+    if (!live) return challenge->cancel();
     op_->connectionDidReceiveChallenge(connection, challenge);
   }
   std::optional<pf::UrlRequest> willSendRequest(pf::UrlConnection& connection, pf::UrlRequest request,
                                                 const pf::UrlResponse& redirect) override {
+    if (!live) return std::nullopt;
     return op_->connectionWillSendRequest(connection, std::move(request), redirect);
   }
   std::shared_ptr<pf::HttpBodyStream> needNewBodyStream(pf::UrlConnection&, const pf::UrlRequest& request) override {
     auto stream = request.httpBodyStream();
-    return stream && stream->rewind() ? stream : nullptr;
+    return live && stream && stream->rewind() ? stream : nullptr;
   }
   void didSendBodyData(pf::UrlConnection&, std::int64_t written, std::int64_t total, std::int64_t expected) override {
-    op_->connectionDidSendBodyData(written, total, expected);
+    if (live) op_->connectionDidSendBodyData(written, total, expected);
   }
   void didReceiveResponse(pf::UrlConnection& connection, const pf::UrlResponse& response) override {
     std::lock_guard lock(op_->lock_);
-    op_->connectionDidReceiveResponse(connection, response);
+    if (live) op_->connectionDidReceiveResponse(connection, response);
   }
   void didReceiveData(pf::UrlConnection& connection, const pf::Bytes& data) override {
-    op_->connectionDidReceiveData(connection, data);
+    std::lock_guard lock(op_->lock_);
+    if (live) op_->connectionDidReceiveData(connection, data);
   }
-  void didFinishLoading(pf::UrlConnection& connection) override { op_->connectionDidFinishLoading(connection); }
+  void didFinishLoading(pf::UrlConnection& connection) override {
+    {
+      std::lock_guard lock(op_->lock_);
+      if (!live) return;
+    }
+    op_->connectionDidFinishLoading(connection);
+  }
   void didFailWithError(pf::UrlConnection& connection, const pf::Error& error) override {
-    op_->connectionDidFailWithError(&connection, error);
+    std::lock_guard lock(op_->lock_);
+    if (live) op_->connectionDidFailWithError(&connection, error);
   }
 
  private:
@@ -208,7 +222,9 @@ void TnqURLConnectionOperation::start() {
     thread->perform([strong] { strong->cancelConnection(); }, false, runLoopModes);
   } else if (isReady()) {
     setState(Executing);
-    thread->perform([strong] { strong->operationDidStart(); }, false, runLoopModes);
+    // The connection is made and started from here, scheduled on the network thread's run loop:
+    // every one of its calls runs there, without first waking that thread to make it.
+    operationDidStart();
   }
 }
 
@@ -222,7 +238,7 @@ void TnqURLConnectionOperation::operationDidStart() {
       } else {
         connectionDelegate_ = std::make_shared<ConnectionDelegate>(self());
         connection_ = pf::UrlConnection::make(request_, connectionDelegate_);
-        auto runLoop = pf::RunLoop::current();
+        auto runLoop = networkRequestThread()->runLoop();
         for (const auto& mode : runLoopModes) connection_->scheduleInRunLoop(runLoop, mode);
         outputStream()->open();
         connection_->start();
@@ -270,8 +286,14 @@ void TnqURLConnectionOperation::pause() {
   if (isPaused() || isFinished() || isCancelled()) return;
   std::lock_guard lock(lock_);
   if (isExecuting()) {
-    auto strong = self();
-    networkRequestThread()->perform([strong] { strong->operationDidPause(); }, false, runLoopModes);
+    // The running connection is let go at once (a resume may start the next one before the
+    // network thread comes round) and cancelled there.
+    auto connection = std::move(connection_);
+    auto delegate = std::move(connectionDelegate_);
+    if (delegate) delegate->live = false;
+    networkRequestThread()->perform([connection, delegate] {
+      if (connection) connection->cancel();
+    }, false, runLoopModes);
     postOnMain(kTnqNetworkingOperationDidFinishNotification);
   }
   setState(Paused);
@@ -281,6 +303,7 @@ void TnqURLConnectionOperation::operationDidPause() {
   std::lock_guard lock(lock_);
   if (connection_) connection_->cancel();
   connection_.reset();
+  if (connectionDelegate_) connectionDelegate_->live = false;
   connectionDelegate_.reset();
 }
 
