@@ -130,6 +130,23 @@ TEST(HttpOperation, CancelBeforeStartFinishesWithCancellationAndNoStartNotice) {
   center.removeObserver(t2);
 }
 
+TEST(HttpOperation, AnOutputStreamThatCannotWriteFailsTheLoad) {
+  fxtest::TempDir dir;
+  auto op = TnqHTTPRequestOperation::make(get(peer().http("/download?size=3000")));
+  op->setOutputStream(TnqURLOutputStream::toFile(dir / "missing" / "body.bin", false));
+  op->start();
+  op->waitUntilFinished();
+  ASSERT_TRUE(op->error());
+  EXPECT_EQ(op->error()->domain, pf::kPosixErrorDomain);
+
+  auto ok = TnqHTTPRequestOperation::make(get(peer().http("/download?size=3000")));
+  ok->setOutputStream(TnqURLOutputStream::toFile(dir / "body.bin", false));
+  ok->start();
+  ok->waitUntilFinished();
+  EXPECT_FALSE(ok->error());
+  EXPECT_EQ(std::filesystem::file_size(dir / "body.bin"), 3000u);
+}
+
 TEST(HttpOperation, PauseAsksForTheRestWithRangeAndIfRange) {
   auto op = TnqHTTPRequestOperation::make(get(peer().http("/range?stall=1")));
   bool done = false;
