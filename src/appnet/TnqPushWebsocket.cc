@@ -1,30 +1,21 @@
 #include "appnet/TnqPushWebsocket.h"
 
-#include <mutex>
-
 #include "platform/foundation/Format.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/SharedInstance.h"
 
 namespace appnet {
 
 namespace {
-std::mutex gSharedMutex;
-std::shared_ptr<TnqPushWebsocket> gShared;
+pf::SharedInstance<TnqPushWebsocket> gShared;
 }  // namespace
 
 std::shared_ptr<TnqPushWebsocket> TnqPushWebsocket::sharedInstance() {
-  std::lock_guard lock(gSharedMutex);
-  if (!gShared) gShared = std::shared_ptr<TnqPushWebsocket>(new TnqPushWebsocket());
-  return gShared;
+  return gShared.get([] { return std::shared_ptr<TnqPushWebsocket>(new TnqPushWebsocket()); });
 }
 
 void TnqPushWebsocket::resetSharedInstance() {
-  std::shared_ptr<TnqPushWebsocket> old;
-  {
-    std::lock_guard lock(gSharedMutex);
-    old = std::move(gShared);
-    gShared.reset();
-  }
+  std::shared_ptr<TnqPushWebsocket> old = gShared.exchange(nullptr);
   if (old && old->webSocketIO_) {
     old->webSocketIO_->setNeedReconnect(false);
     old->webSocketIO_->disconnect();

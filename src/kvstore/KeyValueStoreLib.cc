@@ -1,6 +1,6 @@
 #include "kvstore/KeyValueStoreLib.h"
 
-#include <mutex>
+#include "platform/foundation/SharedInstance.h"
 
 #include "kvstore/TnqMemoryStore.h"
 #include "kvstore/TnqSqliteStore.h"
@@ -8,20 +8,14 @@
 namespace kvstore {
 
 namespace {
-std::mutex gSharedMutex;
-std::shared_ptr<KeyValueStoreLib> gShared;
+pf::SharedInstance<KeyValueStoreLib> gShared;
 }  // namespace
 
 std::shared_ptr<KeyValueStoreLib> KeyValueStoreLib::sharedInstance() {
-  std::lock_guard lock(gSharedMutex);
-  if (!gShared) gShared = std::make_shared<KeyValueStoreLib>();
-  return gShared;
+  return gShared.get([] { return std::make_shared<KeyValueStoreLib>(); });
 }
 
-void KeyValueStoreLib::resetSharedInstanceForTesting() {
-  std::lock_guard lock(gSharedMutex);
-  gShared.reset();
-}
+void KeyValueStoreLib::resetSharedInstanceForTesting() { gShared.reset(); }
 
 void KeyValueStoreLib::loadStore() {
   sqlStore_ = std::make_shared<TnqSqliteStore>();

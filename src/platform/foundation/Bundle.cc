@@ -8,14 +8,14 @@
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/PropertyList.h"
+#include "platform/foundation/SharedInstance.h"
 
 namespace pf {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::mutex gMainMutex;
-std::shared_ptr<Bundle> gMain;
+SharedInstance<Bundle> gMain;
 
 fs::path defaultMainPath() {
   if (const char* env = std::getenv(Bundle::kPathVariable); env && *env) return env;
@@ -29,15 +29,11 @@ constexpr std::uint64_t kMaxTableBytes = 16u << 20;
 }  // namespace
 
 std::shared_ptr<Bundle> Bundle::main() {
-  std::lock_guard lock(gMainMutex);
-  if (!gMain) gMain = std::make_shared<Bundle>(defaultMainPath());
-  return gMain;
+  return gMain.get([] { return std::make_shared<Bundle>(defaultMainPath()); });
 }
 
 void Bundle::setMainPath(const fs::path& path) {
-  auto bundle = std::make_shared<Bundle>(path.empty() ? defaultMainPath() : path);
-  std::lock_guard lock(gMainMutex);
-  gMain = std::move(bundle);
+  gMain.exchange(std::make_shared<Bundle>(path.empty() ? defaultMainPath() : path));
 }
 
 std::shared_ptr<Bundle> Bundle::at(const fs::path& path) {

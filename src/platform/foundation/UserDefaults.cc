@@ -5,29 +5,24 @@
 #include "platform/foundation/Log.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/Sandbox.h"
+#include "platform/foundation/SharedInstance.h"
 
 namespace pf {
 namespace {
 
-std::mutex gStandardMutex;
-std::shared_ptr<UserDefaults> gStandard;
+SharedInstance<UserDefaults> gStandard;
 
 }  // namespace
 
 std::shared_ptr<UserDefaults> UserDefaults::standard() {
-  std::lock_guard lock(gStandardMutex);
-  if (!gStandard) {
+  return gStandard.get([] {
     std::string id = Bundle::main()->bundleIdentifier();
     if (id.empty() || id.find('/') != std::string::npos) id = "fxclient";
-    gStandard = std::make_shared<UserDefaults>(Sandbox::preferences() / (id + ".plist"));
-  }
-  return gStandard;
+    return std::make_shared<UserDefaults>(Sandbox::preferences() / (id + ".plist"));
+  });
 }
 
-void UserDefaults::resetStandard() {
-  std::lock_guard lock(gStandardMutex);
-  gStandard.reset();
-}
+void UserDefaults::resetStandard() { gStandard.reset(); }
 
 UserDefaults::UserDefaults(std::filesystem::path file) : file_(std::move(file)) {
   if (!FileManager::fileExists(file_)) return;

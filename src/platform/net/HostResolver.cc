@@ -3,27 +3,22 @@
 #include <netdb.h>
 
 #include <cerrno>
-#include <mutex>
 #include <thread>
+
+#include "platform/foundation/SharedInstance.h"
 
 namespace pf {
 namespace {
 
-std::mutex gSharedMutex;
-std::shared_ptr<HostResolver> gShared;
+SharedInstance<HostResolver> gShared;
 
 }  // namespace
 
 std::shared_ptr<HostResolver> HostResolver::shared() {
-  std::lock_guard lock(gSharedMutex);
-  if (!gShared) gShared = std::make_shared<SystemHostResolver>();
-  return gShared;
+  return gShared.get([] { return std::make_shared<SystemHostResolver>(); });
 }
 
-void HostResolver::setShared(std::shared_ptr<HostResolver> resolver) {
-  std::lock_guard lock(gSharedMutex);
-  gShared = std::move(resolver);
-}
+void HostResolver::setShared(std::shared_ptr<HostResolver> resolver) { gShared.exchange(std::move(resolver)); }
 
 ResolveResult SystemHostResolver::resolveNow(const std::string& host, std::uint16_t port, const ResolveHints& hints) {
   addrinfo want{};
