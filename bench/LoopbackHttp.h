@@ -1,0 +1,125 @@
+#pragma once
+// The loopback side of the HTTP benchmarks: a small keep-alive server in this process (one thread
+// per connection, every answer "hello") and the bare libcurl multi baseline against it.
+
+#include <arpa/inet.h>
+#include <benchmark/benchmark.h>
+#include <curl/curl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace bench {
+
+// A minimal HTTP/1.1 keep-alive server answering every request with "hello".
+class LoopbackServer {
+ public:
+  LoopbackServer() {
+    listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int on = 1;
+    ::setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    ::listen(listen_, 64);
+    socklen_t len = sizeof addr;
+    ::getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &len);
+    port_ = ntohs(addr.sin_port);
+    acceptor_ = std::thread([this] { acceptLoop(); });
+    acceptor_.detach();
+  }
+  std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/hello"; }
+
+ private:
+  void acceptLoop() {
+    for (;;) {
+      int fd = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (fd < 0) return;
+      int on = 1;
+      ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+      std::thread([fd] { serve(fd); }).detach();
+    }
+  }
+  static void serve(int fd) {
+    static const char kAnswer[] = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 5\r\n\r\nhello";
+    std::string buffer;
+    char chunk[4096];
+    for (;;) {
+      ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+      if (n <= 0) break;
+      buffer.append(chunk, static_cast<std::size_t>(n));
+      std::size_t end;
+      while ((end = buffer.find("\r\n\r\n")) != std::string::npos) {
+        buffer.erase(0, end + 4);
+        if (::send(fd, kAnswer, sizeof kAnswer - 1, MSG_NOSIGNAL) < 0) break;
+      }
+    }
+    ::close(fd);
+  }
+
+  int listen_ = -1;
+  int port_ = 0;
+  std::thread acceptor_;
+};
+
+// Never torn down: the shared loader keeps its connections open until the process ends.
+inline LoopbackServer& server() {
+  static auto* s = new LoopbackServer();
+  return *s;
+}
+
+inline constexpr int kRequests = 10000;
+
+// Baseline: `inFlight` easy handles, each reused, driven by one multi handle on this thread.
+inline void runBareCurlMulti(benchmark::State& state) {
+  const int inFlight = static_cast<int>(state.range(0));
+  std::string url = server().url();
+  std::size_t bytes = 0;
+  auto write = +[](char*, std::size_t size, std::size_t count, void* user) {
+    *static_cast<std::size_t*>(user) += size * count;
+    return size * count;
+  };
+  for (auto _ : state) {
+    CURLM* multi = curl_multi_init();
+    std::vector<CURL*> handles;
+    int started = 0;
+    int done = 0;
+    auto launch = [&](CURL* easy) {
+      curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+      curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, write);
+      curl_easy_setopt(easy, CURLOPT_WRITEDATA, &bytes);
+      curl_multi_add_handle(multi, easy);
+      ++started;
+    };
+    for (int i = 0; i < inFlight; ++i) {
+      handles.push_back(curl_easy_init());
+      launch(handles.back());
+    }
+    while (done < kRequests) {
+      int running = 0;
+      curl_multi_perform(multi, &running);
+      int left = 0;
+      while (CURLMsg* msg = curl_multi_info_read(multi, &left)) {
+        if (msg->msg != CURLMSG_DONE) continue;
+        CURL* easy = msg->easy_handle;
+        curl_multi_remove_handle(multi, easy);
+        ++done;
+        if (started < kRequests) launch(easy);
+      }
+      if (done < kRequests) curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
+    }
+    for (CURL* easy : handles) curl_easy_cleanup(easy);
+    curl_multi_cleanup(multi);
+  }
+  state.SetItemsProcessed(state.iterations() * kRequests);
+  if (bytes != 5u * kRequests * static_cast<std::size_t>(state.iterations())) state.SkipWithError("short answers");
+}
+
+}  // namespace bench
