@@ -82,9 +82,9 @@ const pf::Bytes& packet() {
 
 void BM_DesCbcBase64_Ours(benchmark::State& state) {
   const pf::Bytes key = pf::randomBytes(24), iv = pf::randomBytes(8);
-  const pf::CipherSpec spec{pf::CipherAlgorithm::TripleDes, pf::CipherMode::Cbc, pf::CipherPadding::Pkcs7};
+  const pf::CipherSpec suite{pf::CipherAlgorithm::TripleDes, pf::CipherMode::Cbc, pf::CipherPadding::Pkcs7};
   for (auto _ : state) {
-    auto cipher = pf::encrypt(spec, key, iv, packet());
+    auto cipher = pf::encrypt(suite, key, iv, packet());
     if (!cipher) state.SkipWithError("3DES failed");
     benchmark::DoNotOptimize(pf::base64Encode(*cipher));
   }

@@ -10,7 +10,7 @@ namespace {
 
 enum class Length { None, Char, Short, Long, LongDouble };
 
-struct Spec {
+struct Directive {
   std::string flags;
   int width = -1;
   int precision = -1;
@@ -97,64 +97,64 @@ class Formatter {
       out_.push_back('%');
       return i + 1;
     }
-    Spec spec;
+    Directive directive;
     std::size_t position = readPosition(i);
     while (i < fmt_.size() && std::string_view("-+ #0'").find(fmt_[i]) != std::string_view::npos) {
-      if (fmt_[i] != '\'') spec.flags.push_back(fmt_[i]);
+      if (fmt_[i] != '\'') directive.flags.push_back(fmt_[i]);
       ++i;
     }
     if (i < fmt_.size() && fmt_[i] == '*') {
       ++i;
-      spec.width = starArgument(i);
-      if (spec.width < 0) spec.flags.push_back('-'), spec.width = -spec.width;
+      directive.width = starArgument(i);
+      if (directive.width < 0) directive.flags.push_back('-'), directive.width = -directive.width;
     } else if (i < fmt_.size() && isDigit(fmt_[i])) {
-      spec.width = readNumber(i);
+      directive.width = readNumber(i);
     }
     if (i < fmt_.size() && fmt_[i] == '.') {
       ++i;
       if (i < fmt_.size() && fmt_[i] == '*') {
         ++i;
-        spec.precision = starArgument(i);
-        if (spec.precision < 0) spec.precision = -1;
+        directive.precision = starArgument(i);
+        if (directive.precision < 0) directive.precision = -1;
       } else {
-        spec.precision = readNumber(i);
+        directive.precision = readNumber(i);
       }
     }
     while (i < fmt_.size()) {
       char c = fmt_[i];
-      if (c == 'h') spec.length = spec.length == Length::Short ? Length::Char : Length::Short;
-      else if (c == 'l' || c == 'q' || c == 'j' || c == 'z' || c == 't') spec.length = Length::Long;
-      else if (c == 'L') spec.length = Length::LongDouble;
+      if (c == 'h') directive.length = directive.length == Length::Short ? Length::Char : Length::Short;
+      else if (c == 'l' || c == 'q' || c == 'j' || c == 'z' || c == 't') directive.length = Length::Long;
+      else if (c == 'L') directive.length = Length::LongDouble;
       else break;
       ++i;
     }
     if (i >= fmt_.size()) fail("incomplete conversion at the end");
-    spec.conversion = fmt_[i];
-    emit(spec, take(position));
+    directive.conversion = fmt_[i];
+    emit(directive, take(position));
     return i + 1;
   }
 
-  void emit(const Spec& spec, const Arg& a) {
-    switch (spec.conversion) {
-      case 'd': case 'i': case 'D': integer(spec, a, true); return;
-      case 'u': case 'o': case 'x': case 'X': case 'U': case 'O': integer(spec, a, false); return;
-      case 'f': case 'F': case 'e': case 'E': case 'g': case 'G': case 'a': case 'A': floating(spec, a); return;
-      case 'c': case 'C': character(spec, a); return;
-      case 's': text(spec, a); return;
-      case 'p': pointer(spec, a); return;
-      case '@': object(spec, a); return;
-      default: fail(std::string("unknown conversion \"%") + spec.conversion + "\"");
+  void emit(const Directive& directive, const Arg& a) {
+    switch (directive.conversion) {
+      case 'd': case 'i': case 'D': integer(directive, a, true); return;
+      case 'u': case 'o': case 'x': case 'X': case 'U': case 'O': integer(directive, a, false); return;
+      case 'f': case 'F': case 'e': case 'E': case 'g': case 'G': case 'a': case 'A': floating(directive, a); return;
+      case 'c': case 'C': character(directive, a); return;
+      case 's': text(directive, a); return;
+      case 'p': pointer(directive, a); return;
+      case '@': object(directive, a); return;
+      default: fail(std::string("unknown conversion \"%") + directive.conversion + "\"");
     }
   }
 
-  [[noreturn]] void mismatch(const Spec& spec, const Arg& a) const {
-    fail(std::string("\"%") + spec.conversion + "\" does not take " + kindName(a));
+  [[noreturn]] void mismatch(const Directive& directive, const Arg& a) const {
+    fail(std::string("\"%") + directive.conversion + "\" does not take " + kindName(a));
   }
 
-  std::string cSpec(const Spec& spec, std::string_view length, char conversion) const {
-    std::string s = "%" + spec.flags;
-    if (spec.width >= 0) s += std::to_string(spec.width);
-    if (spec.precision >= 0) s += "." + std::to_string(spec.precision);
+  std::string cFormat(const Directive& directive, std::string_view length, char conversion) const {
+    std::string s = "%" + directive.flags;
+    if (directive.width >= 0) s += std::to_string(directive.width);
+    if (directive.precision >= 0) s += "." + std::to_string(directive.precision);
     s.append(length);
     s.push_back(conversion);
     return s;
@@ -174,12 +174,12 @@ class Formatter {
     out_.append(big.data(), static_cast<std::size_t>(n));
   }
 
-  void integer(const Spec& spec, const Arg& a, bool isSigned) {
-    if (a.kind != Arg::Kind::Signed && a.kind != Arg::Kind::Unsigned) mismatch(spec, a);
+  void integer(const Directive& directive, const Arg& a, bool isSigned) {
+    if (a.kind != Arg::Kind::Signed && a.kind != Arg::Kind::Unsigned) mismatch(directive, a);
     unsigned long long bits = a.kind == Arg::Kind::Signed ? static_cast<unsigned long long>(a.i) : a.u;
-    Length length = spec.length;
-    if (spec.conversion == 'D' || spec.conversion == 'U' || spec.conversion == 'O') length = Length::Long;
-    char conv = spec.conversion == 'D' ? 'd' : spec.conversion == 'U' ? 'u' : spec.conversion == 'O' ? 'o' : spec.conversion;
+    Length length = directive.length;
+    if (directive.conversion == 'D' || directive.conversion == 'U' || directive.conversion == 'O') length = Length::Long;
+    char conv = directive.conversion == 'D' ? 'd' : directive.conversion == 'U' ? 'u' : directive.conversion == 'O' ? 'o' : directive.conversion;
     if (isSigned) {
       long long v;
       switch (length) {
@@ -188,7 +188,7 @@ class Formatter {
         case Length::None: v = static_cast<int>(bits); break;
         default: v = static_cast<long long>(bits);
       }
-      cprintf(cSpec(spec, "ll", conv), v);
+      cprintf(cFormat(directive, "ll", conv), v);
     } else {
       unsigned long long v;
       switch (length) {
@@ -197,71 +197,71 @@ class Formatter {
         case Length::None: v = static_cast<unsigned int>(bits); break;
         default: v = bits;
       }
-      cprintf(cSpec(spec, "ll", conv), v);
+      cprintf(cFormat(directive, "ll", conv), v);
     }
   }
 
-  void floating(const Spec& spec, const Arg& a) {
+  void floating(const Directive& directive, const Arg& a) {
     double v;
     if (a.kind == Arg::Kind::Floating) v = a.d;
     else if (a.kind == Arg::Kind::Signed) v = static_cast<double>(a.i);
     else if (a.kind == Arg::Kind::Unsigned) v = static_cast<double>(a.u);
-    else mismatch(spec, a);
-    cprintf(cSpec(spec, "", spec.conversion), v);
+    else mismatch(directive, a);
+    cprintf(cFormat(directive, "", directive.conversion), v);
   }
 
-  void pad(const Spec& spec, std::string_view body) {
+  void pad(const Directive& directive, std::string_view body) {
     std::size_t length = utf16Length(body);
-    std::size_t width = spec.width > 0 ? static_cast<std::size_t>(spec.width) : 0;
-    bool left = spec.flags.find('-') != std::string::npos;
+    std::size_t width = directive.width > 0 ? static_cast<std::size_t>(directive.width) : 0;
+    bool left = directive.flags.find('-') != std::string::npos;
     if (!left && length < width) out_.append(width - length, ' ');
     out_.append(body);
     if (left && length < width) out_.append(width - length, ' ');
   }
 
-  void padWithPrecision(const Spec& spec, std::string_view body) {
-    if (spec.precision >= 0 && utf16Length(body) > static_cast<std::size_t>(spec.precision)) {
-      pad(spec, utf16Substring(body, {0, static_cast<std::size_t>(spec.precision)}));
+  void padWithPrecision(const Directive& directive, std::string_view body) {
+    if (directive.precision >= 0 && utf16Length(body) > static_cast<std::size_t>(directive.precision)) {
+      pad(directive, utf16Substring(body, {0, static_cast<std::size_t>(directive.precision)}));
     } else {
-      pad(spec, body);
+      pad(directive, body);
     }
   }
 
-  void character(const Spec& spec, const Arg& a) {
-    if (a.kind != Arg::Kind::Signed && a.kind != Arg::Kind::Unsigned) mismatch(spec, a);
+  void character(const Directive& directive, const Arg& a) {
+    if (a.kind != Arg::Kind::Signed && a.kind != Arg::Kind::Unsigned) mismatch(directive, a);
     unsigned long long bits = a.kind == Arg::Kind::Signed ? static_cast<unsigned long long>(a.i) : a.u;
     // %c is one byte taken as Latin-1; %C (and %lc) one UTF-16 unit.
-    char32_t c = (spec.conversion == 'C' || spec.length == Length::Long) ? static_cast<char16_t>(bits)
+    char32_t c = (directive.conversion == 'C' || directive.length == Length::Long) ? static_cast<char16_t>(bits)
                                                                          : static_cast<unsigned char>(bits);
     std::string body;
     if (c != 0) appendUtf8(body, c);
-    pad(spec, body);
+    pad(directive, body);
   }
 
-  void text(const Spec& spec, const Arg& a) {
-    if (a.kind != Arg::Kind::Text) mismatch(spec, a);
-    padWithPrecision(spec, a.nullText ? std::string_view("(null)") : a.text);
+  void text(const Directive& directive, const Arg& a) {
+    if (a.kind != Arg::Kind::Text) mismatch(directive, a);
+    padWithPrecision(directive, a.nullText ? std::string_view("(null)") : a.text);
   }
 
-  void pointer(const Spec& spec, const Arg& a) {
-    if (a.kind != Arg::Kind::Pointer) mismatch(spec, a);
+  void pointer(const Directive& directive, const Arg& a) {
+    if (a.kind != Arg::Kind::Pointer) mismatch(directive, a);
     char buf[32];
     std::snprintf(buf, sizeof buf, "0x%llx",
                   static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(a.pointer)));
-    pad(spec, buf);
+    pad(directive, buf);
   }
 
-  void object(const Spec& spec, const Arg& a) {
+  void object(const Directive& directive, const Arg& a) {
     switch (a.kind) {
-      case Arg::Kind::Text: padWithPrecision(spec, a.nullText ? std::string_view("(null)") : a.text); return;
-      case Arg::Kind::Signed: padWithPrecision(spec, std::to_string(a.i)); return;
-      case Arg::Kind::Unsigned: padWithPrecision(spec, std::to_string(a.u)); return;
-      case Arg::Kind::Floating: padWithPrecision(spec, numberDescription(a.d)); return;
-      case Arg::Kind::Object: padWithPrecision(spec, a.describe(a.pointer)); return;
+      case Arg::Kind::Text: padWithPrecision(directive, a.nullText ? std::string_view("(null)") : a.text); return;
+      case Arg::Kind::Signed: padWithPrecision(directive, std::to_string(a.i)); return;
+      case Arg::Kind::Unsigned: padWithPrecision(directive, std::to_string(a.u)); return;
+      case Arg::Kind::Floating: padWithPrecision(directive, numberDescription(a.d)); return;
+      case Arg::Kind::Object: padWithPrecision(directive, a.describe(a.pointer)); return;
       case Arg::Kind::Pointer:
-        if (!a.pointer) return padWithPrecision(spec, "(null)");
-        if (!a.describe) mismatch(spec, a);
-        padWithPrecision(spec, a.describe(a.pointer));
+        if (!a.pointer) return padWithPrecision(directive, "(null)");
+        if (!a.describe) mismatch(directive, a);
+        padWithPrecision(directive, a.describe(a.pointer));
         return;
     }
   }

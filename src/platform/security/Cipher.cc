@@ -43,17 +43,17 @@ CipherResult failed(CipherStatus status) { return CipherResult{status, {}}; }
 
 std::size_t cipherBlockSize(CipherAlgorithm algorithm) { return algorithm == CipherAlgorithm::TripleDes ? 8 : 16; }
 
-CipherResult crypt(CipherOperation operation, const CipherSpec& spec, std::span<const std::uint8_t> key,
+CipherResult crypt(CipherOperation operation, const CipherSpec& suite, std::span<const std::uint8_t> key,
                    std::span<const std::uint8_t> iv, std::span<const std::uint8_t> input) {
-  const std::size_t block = cipherBlockSize(spec.algorithm);
-  const bool keyFits = spec.algorithm == CipherAlgorithm::TripleDes
+  const std::size_t block = cipherBlockSize(suite.algorithm);
+  const bool keyFits = suite.algorithm == CipherAlgorithm::TripleDes
                            ? key.size() == 24
                            : key.size() == 16 || key.size() == 24 || key.size() == 32;
   if (!keyFits) return failed(CipherStatus::KeySizeError);
-  const EVP_CIPHER* cipher = cipherFor(spec.algorithm, spec.mode, key.size());
+  const EVP_CIPHER* cipher = cipherFor(suite.algorithm, suite.mode, key.size());
   if (!cipher) return failed(CipherStatus::Failure);
   const bool encrypting = operation == CipherOperation::Encrypt;
-  const bool padded = spec.padding == CipherPadding::Pkcs7;
+  const bool padded = suite.padding == CipherPadding::Pkcs7;
   if (!padded || !encrypting) {
     if (input.size() % block != 0) return failed(CipherStatus::AlignmentError);
     if (padded && input.empty()) return failed(CipherStatus::DecodeError);
@@ -62,7 +62,7 @@ CipherResult crypt(CipherOperation operation, const CipherSpec& spec, std::span<
 
   std::uint8_t zeroIv[16] = {};
   const std::uint8_t* ivData = nullptr;
-  if (spec.mode == CipherMode::Cbc) {
+  if (suite.mode == CipherMode::Cbc) {
     if (iv.empty()) ivData = zeroIv;
     else if (iv.size() == block) ivData = iv.data();
     else return failed(CipherStatus::IvSizeError);

@@ -46,19 +46,19 @@ struct CipherResult {
 std::size_t cipherBlockSize(CipherAlgorithm algorithm);
 
 // iv is used in CBC mode only; empty means all zero bytes, otherwise it must be one block long.
-CipherResult crypt(CipherOperation operation, const CipherSpec& spec, std::span<const std::uint8_t> key,
+CipherResult crypt(CipherOperation operation, const CipherSpec& suite, std::span<const std::uint8_t> key,
                    std::span<const std::uint8_t> iv, std::span<const std::uint8_t> input);
 
-inline std::optional<Bytes> encrypt(const CipherSpec& spec, std::span<const std::uint8_t> key,
+inline std::optional<Bytes> encrypt(const CipherSpec& suite, std::span<const std::uint8_t> key,
                                     std::span<const std::uint8_t> iv, std::span<const std::uint8_t> input) {
-  auto r = crypt(CipherOperation::Encrypt, spec, key, iv, input);
+  auto r = crypt(CipherOperation::Encrypt, suite, key, iv, input);
   if (!r) return std::nullopt;
   return std::move(r.data);
 }
 
-inline std::optional<Bytes> decrypt(const CipherSpec& spec, std::span<const std::uint8_t> key,
+inline std::optional<Bytes> decrypt(const CipherSpec& suite, std::span<const std::uint8_t> key,
                                     std::span<const std::uint8_t> iv, std::span<const std::uint8_t> input) {
-  auto r = crypt(CipherOperation::Decrypt, spec, key, iv, input);
+  auto r = crypt(CipherOperation::Decrypt, suite, key, iv, input);
   if (!r) return std::nullopt;
   return std::move(r.data);
 }

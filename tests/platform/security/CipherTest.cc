@@ -20,9 +20,9 @@ const CipherSpec kDesEcb{CipherAlgorithm::TripleDes, CipherMode::Ecb, CipherPadd
 const CipherSpec kAesEcb{CipherAlgorithm::Aes, CipherMode::Ecb, CipherPadding::Pkcs7};
 const CipherSpec kAesCbc{CipherAlgorithm::Aes, CipherMode::Cbc, CipherPadding::Pkcs7};
 
-CipherSpec unpadded(CipherSpec spec) {
-  spec.padding = CipherPadding::None;
-  return spec;
+CipherSpec unpadded(CipherSpec suite) {
+  suite.padding = CipherPadding::None;
+  return suite;
 }
 
 }  // namespace
@@ -62,8 +62,8 @@ TEST(Cipher, PaddingAndAlignmentRules) {
 }
 
 TEST(Cipher, KeyAndIvSizes) {
-  auto status = [](const CipherSpec& spec, std::size_t keySize, std::size_t ivSize) {
-    return pf::crypt(pf::CipherOperation::Encrypt, spec, pf::Bytes(keySize, 7), pf::Bytes(ivSize, 1),
+  auto status = [](const CipherSpec& suite, std::size_t keySize, std::size_t ivSize) {
+    return pf::crypt(pf::CipherOperation::Encrypt, suite, pf::Bytes(keySize, 7), pf::Bytes(ivSize, 1),
                      pf::toBytes("abc"))
         .status;
   };
@@ -84,21 +84,21 @@ TEST(Cipher, KeyAndIvSizes) {
 class CipherInterop : public testing::TestWithParam<std::tuple<const char*, CipherSpec, std::size_t>> {};
 
 TEST_P(CipherInterop, BothWaysWithTheOpensslCommand) {
-  auto [name, spec, keySize] = GetParam();
+  auto [name, suite, keySize] = GetParam();
   fxtest::TempDir dir;
   pf::Bytes key = pf::randomBytes(keySize);
-  pf::Bytes iv = pf::randomBytes(pf::cipherBlockSize(spec.algorithm));
-  pf::Bytes plain = pf::randomBytes(spec.padding == CipherPadding::None ? 96 : 101);
+  pf::Bytes iv = pf::randomBytes(pf::cipherBlockSize(suite.algorithm));
+  pf::Bytes plain = pf::randomBytes(suite.padding == CipherPadding::None ? 96 : 101);
   auto command = [&](bool decrypt, const std::string& in, const std::string& out) {
     std::vector<std::string> argv{"/usr/bin/openssl", "enc", std::string("-") + name, "-K", hex(key),
                                   "-in", (dir / in).string(), "-out", (dir / out).string()};
-    if (spec.mode == CipherMode::Cbc) argv.insert(argv.end(), {"-iv", hex(iv)});
-    if (spec.padding == CipherPadding::None) argv.push_back("-nopad");
+    if (suite.mode == CipherMode::Cbc) argv.insert(argv.end(), {"-iv", hex(iv)});
+    if (suite.padding == CipherPadding::None) argv.push_back("-nopad");
     if (decrypt) argv.push_back("-d");
     return sectest::run(argv);
   };
 
-  auto ours = pf::encrypt(spec, key, iv, plain);
+  auto ours = pf::encrypt(suite, key, iv, plain);
   ASSERT_TRUE(ours);
   sectest::writeBytes(dir / "ours.bin", *ours);
   ASSERT_EQ(command(true, "ours.bin", "theirs-plain.bin"), 0);
@@ -108,7 +108,7 @@ TEST_P(CipherInterop, BothWaysWithTheOpensslCommand) {
   ASSERT_EQ(command(false, "plain.bin", "theirs.bin"), 0);
   auto theirs = sectest::readBytes(dir / "theirs.bin");
   EXPECT_EQ(theirs, *ours);
-  EXPECT_EQ(pf::decrypt(spec, key, iv, theirs), plain);
+  EXPECT_EQ(pf::decrypt(suite, key, iv, theirs), plain);
 }
 
 INSTANTIATE_TEST_SUITE_P(
