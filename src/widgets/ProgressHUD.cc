@@ -568,21 +568,7 @@ void ProgressHUD::updateForCurrentOrientationAnimated(bool animated) {
   }
   // From system 8 on the window rotates its content itself.
   if (!pf::Device::current()->systemVersionBelow("8.0") || !isWindow(parent)) return;
-  bool swap;
-  double angle = orientationAngle(swap);
-  if (swap) {
-    Rect b = bounds();
-    setBounds(Rect(0, 0, b.height(), b.width()));
-  }
-  rotationTransform_ = pf::AffineTransform::rotation(angle);
-  if (animated) {
-    pf::View::beginAnimations();
-    pf::View::setAnimationDuration(kAnimationDuration);
-    setTransform(rotationTransform_);
-    pf::View::commitAnimations();
-  } else {
-    setTransform(rotationTransform_);
-  }
+  rotateToCurrentOrientation(animated, kAnimationDuration);
 }
 
 void ProgressHUD::deviceOrientationDidChange() {
@@ -604,6 +590,10 @@ void ProgressHUD::setTransformForCurrentOrientation(bool animated) {
     setBounds(parent->bounds());
     setNeedsDisplay();
   }
+  rotateToCurrentOrientation(animated, std::nullopt);
+}
+
+void ProgressHUD::rotateToCurrentOrientation(bool animated, std::optional<double> duration) {
   bool swap;
   double angle = orientationAngle(swap);
   if (swap) {
@@ -611,13 +601,14 @@ void ProgressHUD::setTransformForCurrentOrientation(bool animated) {
     setBounds(Rect(0, 0, b.height(), b.width()));
   }
   rotationTransform_ = pf::AffineTransform::rotation(angle);
-  if (animated) {
-    pf::View::beginAnimations();
+  if (!animated) {
     setTransform(rotationTransform_);
-    pf::View::commitAnimations();
-  } else {
-    setTransform(rotationTransform_);
+    return;
   }
+  pf::View::beginAnimations();
+  if (duration) pf::View::setAnimationDuration(*duration);
+  setTransform(rotationTransform_);
+  pf::View::commitAnimations();
 }
 
 }  // namespace widgets

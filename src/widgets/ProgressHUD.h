@@ -129,6 +129,9 @@ class ProgressHUD : public pf::View {
   // The shell's and the container's.
   void deviceOrientationDidChange();
   void setTransformForCurrentOrientation(bool animated);
+  // Turns the bounds and transform to the status bar's orientation (the animation's own duration
+  // when none is given).
+  void rotateToCurrentOrientation(bool animated, std::optional<double> duration);
 
  protected:
   ProgressHUD(HUDKind kind, const pf::Rect& frame);
