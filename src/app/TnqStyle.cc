@@ -47,6 +47,34 @@ std::shared_ptr<pf::Button> addBackButton(pf::ViewController& vc, const std::str
   return button;
 }
 
+// Across the top of `view`: at y 0, as wide as it and centred, `height` high.
+void pinAcrossTop(pf::View& v, pf::View& view, double height) {
+  LM::setY(v, 0);
+  LM::widthEqualToView(v, view);
+  LM::centerXEqualToView(v, view);
+  LM::setHeight(v, height);
+}
+
+// A centred title on a clear background.
+void styleTitle(pf::Label& label, const std::string& title, const Color& color, const pf::Font& font) {
+  label.setText(title);
+  label.setTextColor(color);
+  label.setTextAlignment(pf::TextAlignment::Center);
+  label.setBackgroundColor(Color::clear());
+  label.setFont(font);
+}
+
+// A title 40 high across `view`, `top` from its top.
+void addTitle(pf::View& view, const std::string& title, const Color& color, const pf::Font& font, double top) {
+  auto label = pf::Label::make();
+  styleTitle(*label, title, color, font);
+  view.addSubview(label);
+  LM::widthEqualToView(*label, view);
+  LM::centerXEqualToView(*label, view);
+  LM::setHeight(*label, 40.0);
+  LM::setY(*label, top);
+}
+
 }  // namespace
 
 std::shared_ptr<pf::View> bgView(pf::ViewController& vc) { return byTag<pf::View>(vc, kBgViewTag); }
@@ -69,11 +97,7 @@ void blackNavigationBar(pf::ViewController& vc) {
 void blackNavigationBarWithTitle(pf::ViewController& vc, const std::string& title) {
   blackNavigationBar(vc);
   auto label = titleLabel(vc);
-  label->setText(title);
-  label->setTextColor(Color::whiteColor());
-  label->setTextAlignment(pf::TextAlignment::Center);
-  label->setBackgroundColor(Color::clear());
-  label->setFont(pf::Font::systemFont(18.0));
+  styleTitle(*label, title, Color::whiteColor(), pf::Font::systemFont(18.0));
   vc.view()->addSubview(label);
   layoutHeadViews(vc);
 }
@@ -83,10 +107,7 @@ void redNavigationBar(pf::ViewController& vc) {
   pf::Size screen = orientedScreenSize();
   auto bg = bgView(vc);
   view->addSubview(bg);
-  LM::setY(*bg, 0);
-  LM::widthEqualToView(*bg, *view);
-  LM::centerXEqualToView(*bg, *view);
-  LM::setHeight(*bg, screen.height);
+  pinAcrossTop(*bg, *view, screen.height);
 
   auto bar = pf::View::make();
   view->addSubview(bar);
@@ -107,22 +128,8 @@ void redNavigationBar(pf::ViewController& vc) {
 void redNavigationBarWithTitle(pf::ViewController& vc, const std::string& title) {
   redNavigationBar(vc);
   auto view = vc.view();
-  auto label = pf::Label::make();
-  label->setText(title);
-  label->setTextColor(Color::whiteColor());
-  label->setTextAlignment(pf::TextAlignment::Center);
-  label->setBackgroundColor(Color::clear());
-  label->setFont(pf::Font::boldSystemFont(18.0));
-  view->addSubview(label);
-  LM::widthEqualToView(*label, *view);
-  LM::centerXEqualToView(*label, *view);
-  LM::setHeight(*label, 40.0);
-  LM::setY(*label, 20.0);
-  auto bar = navBar(vc);
-  LM::setY(*bar, 0);
-  LM::widthEqualToView(*bar, *view);
-  LM::centerXEqualToView(*bar, *view);
-  LM::setHeight(*bar, 64.0);
+  addTitle(*view, title, Color::whiteColor(), pf::Font::boldSystemFont(18.0), 20.0);
+  pinAcrossTop(*navBar(vc), *view, 64.0);
 }
 
 void patpWhiteNavigationBar(pf::ViewController& vc) {
@@ -130,18 +137,12 @@ void patpWhiteNavigationBar(pf::ViewController& vc) {
   pf::Size screen = orientedScreenSize();
   auto bg = pf::View::make();
   view->addSubview(bg);
-  LM::setY(*bg, 0);
-  LM::widthEqualToView(*bg, *view);
-  LM::centerXEqualToView(*bg, *view);
-  LM::setHeight(*bg, screen.height);
+  pinAcrossTop(*bg, *view, screen.height);
 
   auto bar = pf::View::make();
   bar->setBackgroundColor(Color::whiteColor());
   view->addSubview(bar);
-  LM::setY(*bar, 0);
-  LM::widthEqualToView(*bar, *view);
-  LM::centerXEqualToView(*bar, *view);
-  LM::setHeight(*bar, 64.0);
+  pinAcrossTop(*bar, *view, 64.0);
 
   auto l = pf::View::make();
   l->setBackgroundColor(TnqColor::colorWithHexString("#ed7045"));
@@ -156,18 +157,7 @@ void patpWhiteNavigationBar(pf::ViewController& vc) {
 
 void whiteNavigationBarWithTitle(pf::ViewController& vc, const std::string& title) {
   patpWhiteNavigationBar(vc);
-  auto view = vc.view();
-  auto label = pf::Label::make();
-  label->setText(title);
-  label->setTextColor(TnqColor::colorWithHexString("#ed7045"));
-  label->setTextAlignment(pf::TextAlignment::Center);
-  label->setBackgroundColor(Color::clear());
-  label->setFont(pf::Font::boldSystemFont(15.0));
-  view->addSubview(label);
-  LM::widthEqualToView(*label, *view);
-  LM::centerXEqualToView(*label, *view);
-  LM::setHeight(*label, 40.0);
-  LM::setY(*label, 22.0);
+  addTitle(*vc.view(), title, TnqColor::colorWithHexString("#ed7045"), pf::Font::boldSystemFont(15.0), 22.0);
 }
 
 void layoutHeadViews(pf::ViewController& vc) {
