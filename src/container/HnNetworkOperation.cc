@@ -202,19 +202,18 @@ void HnNetworkOperation::didFinish() {
   } else {
     pf::Error error(kHnNetworkErrorDomain, status,
                     {{pf::kLocalizedDescriptionKey, "HTTP status " + std::to_string(status)}});
-    error_ = error;
-    std::vector<ErrorHandler> handlers;
-    {
-      std::lock_guard lock(mutex_);
-      handlers = errorHandlers_;
-    }
-    for (auto& handler : handlers) handler(*this, error);
+    callErrorHandlers(error);
   }
   finish();
 }
 
 void HnNetworkOperation::didFail(const pf::Error& error) {
   if (isCancelled() || isFinished()) return;
+  callErrorHandlers(error);
+  finish();
+}
+
+void HnNetworkOperation::callErrorHandlers(const pf::Error& error) {
   error_ = error;
   std::vector<ErrorHandler> handlers;
   {
@@ -222,7 +221,6 @@ void HnNetworkOperation::didFail(const pf::Error& error) {
     handlers = errorHandlers_;
   }
   for (auto& handler : handlers) handler(*this, error);
-  finish();
 }
 
 void HnNetworkOperation::finish() {

@@ -88,6 +88,8 @@ class HnNetworkOperation : public std::enable_shared_from_this<HnNetworkOperatio
   void didReceiveData(std::span<const std::uint8_t> bytes);
   void didFinish();
   void didFail(const pf::Error& error);
+  // Keeps the error and calls every error handler (outside the lock).
+  void callErrorHandlers(const pf::Error& error);
   void finish();
   void dropHandlers();
 
