@@ -68,14 +68,14 @@ class GroupDecoder {
   int count_ = 0;
 };
 
+}  // namespace
+
 int hexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
 }
-
-}  // namespace
 
 std::string base64Encode(const Bytes& bytes) { return encode(bytes.data(), bytes.size()); }
 

@@ -25,5 +25,7 @@ std::string hexEncode(const Bytes& bytes, bool upperCase = false);
 std::string hexEncode(std::string_view bytes, bool upperCase = false);
 // Digits of either case in pairs; nullopt for an odd length or another character.
 std::optional<Bytes> hexDecode(std::string_view text);
+// The value of one hexadecimal digit (either case), or -1.
+int hexDigit(char c);
 
 }  // namespace pf

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <memory>
 
+#include "platform/foundation/Base64.h"
+
 namespace pf {
 namespace {
 
@@ -366,13 +368,6 @@ bool isLegalUrlCharacter(unsigned char c) {
   return std::string_view("-_.!~*'();/?:@&=+$,#").find(static_cast<char>(c)) != std::string_view::npos;
 }
 
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 }  // namespace
 
 std::string addPercentEscapes(std::string_view text, std::string_view leaveUnescaped, std::string_view toEscape) {
@@ -417,7 +412,7 @@ std::optional<std::string> removePercentEscapes(std::string_view text) {
       continue;
     }
     if (i + 2 >= text.size()) return std::nullopt;
-    int hi = hexValue(text[i + 1]), lo = hexValue(text[i + 2]);
+    int hi = hexDigit(text[i + 1]), lo = hexDigit(text[i + 2]);
     if (hi < 0 || lo < 0) return std::nullopt;
     out.push_back(static_cast<char>(hi * 16 + lo));
     i += 2;

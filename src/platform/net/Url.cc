@@ -4,6 +4,8 @@
 
 #include <memory>
 
+#include "platform/foundation/Base64.h"
+
 namespace pf {
 
 namespace {
@@ -23,13 +25,6 @@ std::optional<std::string> part(CURLU* h, CURLUPart which, unsigned flags = 0) {
 
 constexpr unsigned kParseFlags = CURLU_NON_SUPPORT_SCHEME;
 
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 }  // namespace
 
 std::string percentDecode(std::string_view text) {
@@ -37,8 +32,8 @@ std::string percentDecode(std::string_view text) {
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
     if (text[i] == '%' && i + 2 < text.size()) {
-      int hi = hexValue(text[i + 1]);
-      int lo = hexValue(text[i + 2]);
+      int hi = hexDigit(text[i + 1]);
+      int lo = hexDigit(text[i + 2]);
       if (hi >= 0 && lo >= 0) {
         out.push_back(static_cast<char>(hi * 16 + lo));
         i += 2;
