@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/foundation/FileManager.h"
+
 namespace container {
 namespace {
 
@@ -50,17 +52,6 @@ ssize_t readFully(int fd, std::uint8_t* buffer, std::size_t size) {
     done += static_cast<std::size_t>(n);
   }
   return static_cast<ssize_t>(done);
-}
-
-bool writeFully(int fd, const pf::Bytes& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
 }
 
 struct Fd {
@@ -228,7 +219,7 @@ bool HnDataCompressor::compressDataFromFile(const std::string& sourcePath, const
       compressor->closeStream();
       return fail(compressionError);
     }
-    if (!writeFully(out.fd, *compressed)) return writeFailure(errno);
+    if (!pf::FileManager::writeAll(out.fd, *compressed)) return writeFailure(errno);
   }
   in.close();
   if (!out.close()) return writeFailure(errno);

@@ -9,6 +9,7 @@
 #include "container/HnNetworkEngine.h"
 #include "container/HnNetworkOperation.h"
 #include "container/LoggerUtil.h"
+#include "platform/foundation/FileManager.h"
 #include "container/MwBlockingWait.h"
 #include "container/MwFileRequestListener.h"
 #include "container/MwHttpResponse.h"
@@ -47,15 +48,7 @@ class TempFile {
   bool valid() const { return fd_ >= 0; }
   const std::string& path() const { return path_; }
   bool write(std::span<const std::uint8_t> bytes) {
-    if (fd_ < 0) return false;
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-      const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      done += static_cast<std::size_t>(n);
-    }
-    return true;
+    return fd_ >= 0 && pf::FileManager::writeAll(fd_, bytes);
   }
   void close() {
     if (fd_ >= 0) ::close(fd_);

@@ -46,18 +46,6 @@ double toSeconds(const struct timespec& ts) { return static_cast<double>(ts.tv_s
 
 std::string userAttributeName(std::string_view name) { return "user." + std::string(name); }
 
-bool writeAll(int fd, const std::uint8_t* data, std::size_t size) {
-  while (size > 0) {
-    ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
 
 void collectSubpaths(const fs::path& root, const std::string& prefix, std::vector<std::string>& out, int depth) {
   if (depth > 256) return;  // a loop of bind mounts or an absurd tree: stop descending
@@ -241,6 +229,16 @@ bool FileManager::writeFile(const Path& path, std::string_view contents, bool at
   return writeFile(path, Bytes(contents.begin(), contents.end()), atomically, error);
 }
 
+bool FileManager::writeAll(int fd, std::span<const std::uint8_t> bytes) {
+  while (!bytes.empty()) {
+    ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes = bytes.subspan(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
 bool FileManager::writeFile(const Path& path, const Bytes& contents, bool atomically, Error* error) {
   if (path.empty() || !path.has_filename())
     return failWith(error, kFileNoSuchFileError, path, ENOENT, "Could not write");
@@ -250,7 +248,7 @@ bool FileManager::writeFile(const Path& path, const Bytes& contents, bool atomic
       int e = errno;
       return failWith(error, writeCode(e), path, e, "Could not write");
     }
-    bool ok = writeAll(fd, contents.data(), contents.size());
+    bool ok = writeAll(fd, contents);
     int e = errno;
     if (::close(fd) != 0 && ok) ok = false, e = errno;
     return ok || failWith(error, writeCode(e), path, e, "Could not write");
@@ -262,7 +260,7 @@ bool FileManager::writeFile(const Path& path, const Bytes& contents, bool atomic
     int e = errno;
     return failWith(error, writeCode(e), path, e, "Could not write");
   }
-  bool ok = writeAll(fd, contents.data(), contents.size()) && ::fchmod(fd, 0644) == 0 && ::fsync(fd) == 0;
+  bool ok = writeAll(fd, contents) && ::fchmod(fd, 0644) == 0 && ::fsync(fd) == 0;
   int e = errno;
   if (::close(fd) != 0 && ok) ok = false, e = errno;
   if (ok && ::rename(pattern.c_str(), path.c_str()) != 0) ok = false, e = errno;

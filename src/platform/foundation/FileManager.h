@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -77,6 +78,9 @@ class FileManager {
   // so that readers see the old or the new contents, never a part.
   static bool writeFile(const Path& path, const Bytes& contents, bool atomically, Error* error = nullptr);
   static bool writeFile(const Path& path, std::string_view contents, bool atomically, Error* error = nullptr);
+  // Writes every byte to an open descriptor, going on after interruptions; false (errno set) on
+  // failure.
+  static bool writeAll(int fd, std::span<const std::uint8_t> bytes);
 
   // Extended attributes; Linux keeps user attributes under "user.", which is added to the name.
   static bool setExtendedAttribute(const Path& path, std::string_view name, const Bytes& value,

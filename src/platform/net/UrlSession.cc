@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <system_error>
 
+#include "platform/foundation/FileManager.h"
 #include "platform/foundation/Operation.h"
 #include "platform/net/UrlError.h"
 
@@ -37,17 +38,6 @@ std::optional<std::pair<int, std::filesystem::path>> makeDownloadFile() {
   if (fd < 0) return std::nullopt;
   ::fcntl(fd, F_SETFD, FD_CLOEXEC);
   return std::make_pair(fd, std::filesystem::path(pattern));
-}
-
-bool writeAll(int fd, const std::uint8_t* data, std::size_t size) {
-  while (size > 0) {
-    ssize_t n = ::write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
 }
 
 // A downloaded file on its way to the delegate: removed when the last holder lets it go.
@@ -254,7 +244,7 @@ class UrlSessionTask::Client final : public LoadClient, public std::enable_share
   }
 
   bool writeChunk(Load& load, const Bytes& data) {
-    if (!writeAll(fd_, data.data(), data.size())) {
+    if (!FileManager::writeAll(fd_, data)) {
       load.cancel();
       discardFile();
       complete(makeUrlError(UrlErrorCode::kCannotWriteToFile, load.originalRequest().url()));
