@@ -1,16 +1,8 @@
 #pragma once
-// Colours from 0-255 components and from hexadecimal text.
+// The app's colour helpers are the widgets' own (charts and grids use them below the app).
 
-#include <string>
+#include "widgets/TnqColor.h"
 
-#include "platform/ui/Color.h"
-
-namespace app::TnqColor {
-
-// Every component (alpha too) divided by 255.
-pf::Color TnqColorWithRed(double red, double green, double blue, double alpha);
-// "#RRGGBB", "0xRRGGBB" or "RRGGBB" (any case, blanks around): that colour, opaque; anything
-// else the clear colour.
-pf::Color colorWithHexString(const std::string& text);
-
-}  // namespace app::TnqColor
+namespace app {
+namespace TnqColor = ::widgets::TnqColor;
+}  // namespace app

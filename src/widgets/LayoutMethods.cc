@@ -1,6 +1,6 @@
-#include "app/LayoutMethods.h"
+#include "widgets/LayoutMethods.h"
 
-namespace app::LayoutMethods {
+namespace widgets::LayoutMethods {
 
 using pf::Point;
 using pf::Rect;
@@ -124,4 +124,4 @@ void fill(View& v) {
   v.setFrame(Rect(0, 0, s.width, s.height));
 }
 
-}  // namespace app::LayoutMethods
+}  // namespace widgets::LayoutMethods

@@ -1,9 +1,9 @@
-#include "app/TnqColor.h"
+#include "widgets/TnqColor.h"
 
 #include <algorithm>
 #include <cctype>
 
-namespace app::TnqColor {
+namespace widgets::TnqColor {
 
 pf::Color TnqColorWithRed(double red, double green, double blue, double alpha) {
   return pf::Color::rgb(red / 255.0, green / 255.0, blue / 255.0, alpha / 255.0);
@@ -42,4 +42,4 @@ pf::Color colorWithHexString(const std::string& text) {
   return pf::Color::rgb(hexPair(s, 0) / 255.0, hexPair(s, 2) / 255.0, hexPair(s, 4) / 255.0, 1.0);
 }
 
-}  // namespace app::TnqColor
+}  // namespace widgets::TnqColor
