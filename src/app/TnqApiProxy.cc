@@ -1,0 +1,236 @@
+#include "app/TnqApiProxy.h"
+
+#include <limits>
+
+#include "app/TnqApiRequestBuilder.h"
+#include "platform/foundation/SharedInstance.h"
+#include "platform/net/UrlError.h"
+
+namespace app {
+
+namespace {
+
+pf::SharedInstance<TnqApiProxy> gProxy;
+
+// The answer's body in memory, up to a limit: a longer body fails the load.
+class BoundedMemoryStream : public appnet::TnqURLOutputStream {
+ public:
+  BoundedMemoryStream(std::optional<pf::Url> url, std::size_t limit) : url_(std::move(url)), limit_(limit) {}
+
+  std::ptrdiff_t write(const std::uint8_t* bytes, std::size_t length) override {
+    std::lock_guard lock(mutex_);
+    if (error_) return -1;
+    if (length > limit_ - data_.size()) {
+      error_ = pf::makeUrlError(pf::UrlErrorCode::kDataLengthExceedsMaximum, url_,
+                                "the answer is longer than " + std::to_string(limit_) + " bytes");
+      return -1;
+    }
+    data_.insert(data_.end(), bytes, bytes + length);
+    return static_cast<std::ptrdiff_t>(length);
+  }
+  std::optional<pf::Error> streamError() const override {
+    std::lock_guard lock(mutex_);
+    return error_;
+  }
+  std::optional<pf::Bytes> dataWrittenToMemory() const override {
+    std::lock_guard lock(mutex_);
+    return data_;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  const std::optional<pf::Url> url_;
+  const std::size_t limit_;
+  pf::Bytes data_;
+  std::optional<pf::Error> error_;
+};
+
+std::shared_ptr<appnet::TnqURLOutputStream> boundedStream(const pf::UrlRequest& request) {
+  return std::make_shared<BoundedMemoryStream>(request.url(), TnqApiProxy::kMaxResponseBytes);
+}
+
+bool isSuccessStatus(const std::optional<pf::UrlResponse>& response) {
+  return response && response->statusCode() >= 200 && response->statusCode() <= 299;
+}
+
+}  // namespace
+
+std::shared_ptr<TnqApiProxy> TnqApiProxy::sharedInstance() {
+  return gProxy.get([] { return std::make_shared<TnqApiProxy>(); });
+}
+
+void TnqApiProxy::resetSharedInstance() { gProxy.reset(); }
+
+std::shared_ptr<appnet::TnqHTTPRequestOperationManager> TnqApiProxy::tnqNetManager() {
+  std::lock_guard lock(mutex_);
+  if (!tnqNetManager_) {
+    // Answers stay raw bytes; the security policy stays the default one (chain and host name
+    // verified): a private server is trusted by pinning its certificate in this policy.
+    tnqNetManager_ = appnet::TnqHTTPRequestOperationManager::manager();
+    tnqNetManager_->responseSerializer = appnet::TnqHTTPResponseSerializer::serializer();
+  }
+  return tnqNetManager_;
+}
+
+std::shared_ptr<container::MwRequestFactory> TnqApiProxy::networkFactory() {
+  std::lock_guard lock(mutex_);
+  if (!networkFactory_) networkFactory_ = container::MwRequestFactory::create();
+  return networkFactory_;
+}
+
+std::int64_t TnqApiProxy::generateRequestId() {
+  std::lock_guard lock(mutex_);
+  if (!noteRequestId_ || *noteRequestId_ == std::numeric_limits<std::int64_t>::max()) noteRequestId_ = 1;
+  else ++*noteRequestId_;
+  return *noteRequestId_;
+}
+
+std::optional<std::int64_t> TnqApiProxy::noteRequestId() const {
+  std::lock_guard lock(mutex_);
+  return noteRequestId_;
+}
+
+void TnqApiProxy::setNoteRequestId(std::optional<std::int64_t> requestId) {
+  std::lock_guard lock(mutex_);
+  noteRequestId_ = requestId;
+}
+
+std::vector<std::int64_t> TnqApiProxy::runningRequestIds() const {
+  std::lock_guard lock(mutex_);
+  std::vector<std::int64_t> ids;
+  for (const auto& [id, operation] : dispatchTable_) ids.push_back(id);
+  return ids;
+}
+
+std::optional<pf::UrlRequest> TnqApiProxy::build(bool post, const std::optional<pf::Value>& params,
+                                                 const std::string& serviceIdentifier,
+                                                 const std::string& methodName) const {
+  auto builder = TnqRequestBuilder::sharedInstance();
+  return post ? builder->buildPostRequestWithServiceIdentifier(serviceIdentifier, params, methodName)
+              : builder->buildGetRequestWithServiceIdentifier(serviceIdentifier, params, methodName);
+}
+
+std::int64_t TnqApiProxy::callGetWithParams(const std::optional<pf::Value>& params,
+                                            const std::string& serviceIdentifier, const std::string& methodName,
+                                            Callback success, Callback failure) {
+  // A request without URL sends nothing and fails with the bad-URL error on the completion queue.
+  return callApiWithRequest(build(false, params, serviceIdentifier, methodName).value_or(pf::UrlRequest()),
+                            std::move(success), std::move(failure));
+}
+
+std::int64_t TnqApiProxy::callPostWithParams(const std::optional<pf::Value>& params,
+                                             const std::string& serviceIdentifier, const std::string& methodName,
+                                             Callback success, Callback failure) {
+  return callApiWithRequest(build(true, params, serviceIdentifier, methodName).value_or(pf::UrlRequest()),
+                            std::move(success), std::move(failure));
+}
+
+std::shared_ptr<appnet::TnqHTTPRequestOperation> TnqApiProxy::makeOperation(const pf::UrlRequest& request,
+                                                                            std::int64_t requestId,
+                                                                            Callback success, Callback failure) {
+  auto self = shared_from_this();
+  auto operation = tnqNetManager()->HTTPRequestOperationWithRequest(
+      request,
+      [self, requestId, success = std::move(success)](const std::shared_ptr<appnet::TnqHTTPRequestOperation>& op,
+                                                      const appnet::TnqResponseObject&) {
+        self->handleSuccess(op, requestId, success);
+      },
+      [self, requestId, failure = std::move(failure)](const std::shared_ptr<appnet::TnqHTTPRequestOperation>& op,
+                                                      const pf::Error& error) {
+        self->handleFailure(op, requestId, error, failure);
+      });
+  operation->setOutputStream(boundedStream(request));
+  return operation;
+}
+
+std::int64_t TnqApiProxy::callApiWithRequest(const pf::UrlRequest& request, Callback success, Callback failure) {
+  const std::int64_t requestId = generateRequestId();
+  auto operation = makeOperation(request, requestId, std::move(success), std::move(failure));
+  {
+    std::lock_guard lock(mutex_);
+    dispatchTable_[requestId] = operation;
+  }
+  tnqNetManager()->operationQueue->addOperation(operation);
+  return requestId;
+}
+
+void TnqApiProxy::handleSuccess(const std::shared_ptr<appnet::TnqHTTPRequestOperation>& operation,
+                                std::int64_t requestId, const Callback& success) {
+  {
+    std::lock_guard lock(mutex_);
+    // A cancelled request's answer is dropped.
+    if (dispatchTable_.erase(requestId) == 0) return;
+  }
+  auto text = operation->responseString();
+  if (!TnqNetworkInterceptor::loginTimtoutInterceptor(text)) return;
+  auto response = TnqURLResponse::initWithResponse(text, requestId, operation->request(), operation->responseData(),
+                                                   TnqURLResponse::Success);
+  if (success) success(response);
+}
+
+void TnqApiProxy::handleFailure(const std::shared_ptr<appnet::TnqHTTPRequestOperation>& operation,
+                                std::int64_t requestId, const pf::Error& error, const Callback& failure) {
+  {
+    std::lock_guard lock(mutex_);
+    dispatchTable_.erase(requestId);
+  }
+  std::optional<pf::UrlRequest> request;
+  std::optional<std::string> text;
+  std::optional<pf::Bytes> data;
+  if (operation) {
+    request = operation->request();
+    text = operation->responseString();
+    data = operation->responseData();
+  }
+  auto response = TnqURLResponse::initWithResponseString(text, requestId, request, data, error);
+  if (failure) failure(response);
+}
+
+void TnqApiProxy::cancelRequestWithRequestID(std::int64_t requestId) {
+  std::shared_ptr<appnet::TnqHTTPRequestOperation> operation;
+  {
+    std::lock_guard lock(mutex_);
+    auto found = dispatchTable_.find(requestId);
+    if (found == dispatchTable_.end()) return;
+    operation = std::move(found->second);
+    dispatchTable_.erase(found);
+  }
+  operation->cancel();
+}
+
+void TnqApiProxy::cancelRequestWithRequestIDList(const std::vector<std::int64_t>& requestIds) {
+  for (std::int64_t id : requestIds) cancelRequestWithRequestID(id);
+}
+
+std::optional<pf::Bytes> TnqApiProxy::syncCallGetWithParams(const std::optional<pf::Value>& params,
+                                                            const std::string& serviceIdentifier,
+                                                            const std::string& methodName) {
+  auto request = build(false, params, serviceIdentifier, methodName);
+  return request ? callAPISyncWithRequest(*request) : std::nullopt;
+}
+
+std::optional<pf::Bytes> TnqApiProxy::syncCallPostWithParams(const std::optional<pf::Value>& params,
+                                                             const std::string& serviceIdentifier,
+                                                             const std::string& methodName) {
+  auto request = build(true, params, serviceIdentifier, methodName);
+  return request ? callAPISyncWithRequest(*request) : std::nullopt;
+}
+
+std::optional<pf::Bytes> TnqApiProxy::callAPISyncWithRequest(const pf::UrlRequest& request) {
+  auto operation = appnet::TnqHTTPRequestOperation::make(request);
+  operation->securityPolicy = tnqNetManager()->securityPolicy;
+  operation->setOutputStream(boundedStream(request));
+  operation->start();
+  operation->waitUntilFinished();
+  if (operation->error() || !isSuccessStatus(operation->response())) return std::nullopt;
+  return operation->responseData().value_or(pf::Bytes());
+}
+
+std::optional<std::string> TnqApiProxy::callApiWithRequestWithSuccessBlock(
+    const std::shared_ptr<container::MwHttpRequest>& request, container::MwHttpRequest::ResponseBlock block) {
+  if (!request) return std::nullopt;
+  request->asynchronousRequest(std::move(block));
+  return request->getRequestID();
+}
+
+}  // namespace app

@@ -1,0 +1,94 @@
+#include "app/TnqApiRequestBuilder.h"
+
+#include "app/TnqApiServices.h"
+#include "app/TnqURLResponse.h"
+#include "platform/foundation/Json.h"
+#include "platform/foundation/SharedInstance.h"
+#include "platform/foundation/Text.h"
+
+namespace app {
+
+namespace {
+
+pf::SharedInstance<TnqRequestBuilder> gRequestBuilder;
+pf::SharedInstance<TnqCommonParamsBuilder> gCommonParamsBuilder;
+
+// Inside the JSON of a query or a form body "&", "+" and "#" are escaped as well, so that a query
+// or form decoder reads back exactly the text sent.
+constexpr std::string_view kEscapedInValues = "&+#";
+
+std::optional<std::string> prettyJson(const pf::Value& params) {
+  pf::JsonWriteOptions options;
+  options.pretty = true;
+  return pf::writeJson(params, options);
+}
+
+// The URL text of a service's method, or nullopt for an unknown service.
+std::optional<std::string> methodUrl(const std::string& serviceIdentifier, const std::string& methodName) {
+  auto service = TnqServiceFactory::sharedInstance()->serviceWithIdentifier(serviceIdentifier);
+  if (!service) return std::nullopt;
+  return service->apiBaseUrl() + service->apiService() + methodName;
+}
+
+std::optional<pf::UrlRequest> makeRequest(const std::string& escapedUrl, const std::optional<pf::Value>& params) {
+  auto url = pf::Url::parse(escapedUrl);
+  if (!url) return std::nullopt;
+  pf::UrlRequest request(std::move(url), TnqRequestBuilder::kTimeoutInterval);
+  request.properties()["cachePolicy"] = 0;  // the protocol's own policy
+  TnqNetworkMethods::setRequestParams(request, params);
+  request.setValue("XMLHttpRequest", "X-Requested-With");
+  return request;
+}
+
+}  // namespace
+
+std::shared_ptr<TnqRequestBuilder> TnqRequestBuilder::sharedInstance() {
+  return gRequestBuilder.get([] { return std::make_shared<TnqRequestBuilder>(); });
+}
+
+std::optional<pf::UrlRequest> TnqRequestBuilder::buildGetRequestWithServiceIdentifier(
+    const std::string& serviceIdentifier, const std::optional<pf::Value>& requestParams,
+    const std::string& methodName) const {
+  auto url = methodUrl(serviceIdentifier, methodName);
+  if (!url) return std::nullopt;
+  std::string text = pf::addPercentEscapes(*url);
+  if (requestParams) {
+    auto json = prettyJson(*requestParams);
+    if (!json) return std::nullopt;
+    text += "?requestJson=" + pf::addPercentEscapes(*json, {}, kEscapedInValues);
+  }
+  auto request = makeRequest(text, requestParams);
+  if (request) request->setHttpMethod("GET");
+  return request;
+}
+
+std::optional<pf::UrlRequest> TnqRequestBuilder::buildPostRequestWithServiceIdentifier(
+    const std::string& serviceIdentifier, const std::optional<pf::Value>& requestParams,
+    const std::string& methodName) const {
+  auto url = methodUrl(serviceIdentifier, methodName);
+  if (!url) return std::nullopt;
+  auto request = makeRequest(pf::addPercentEscapes(*url), requestParams);
+  if (!request) return std::nullopt;
+  if (requestParams) {
+    auto body = TnqCommonParamsBuilder::paramPostWithServerIdentify(serviceIdentifier, *requestParams);
+    if (!body) return std::nullopt;
+    request->setHttpBody(pf::toBytes(pf::addPercentEscapes(*body, {}, kEscapedInValues)));
+  }
+  request->setHttpMethod("POST");
+  return request;
+}
+
+std::shared_ptr<TnqCommonParamsBuilder> TnqCommonParamsBuilder::sharedInstance() {
+  return gCommonParamsBuilder.get([] { return std::make_shared<TnqCommonParamsBuilder>(); });
+}
+
+std::optional<std::string> TnqCommonParamsBuilder::paramPostWithServerIdentify(const std::string&,
+                                                                               const pf::Value& param) {
+  auto json = prettyJson(param);
+  if (!json) return std::nullopt;
+  return "reqJson=" + *json;
+}
+
+bool TnqNetworkInterceptor::loginTimtoutInterceptor(const std::optional<std::string>&) { return true; }
+
+}  // namespace app
