@@ -1,6 +1,7 @@
 #pragma once
 // The loopback side of the HTTP benchmarks: a small keep-alive server in this process (one thread
-// per connection, every answer "hello") and the bare libcurl multi baseline against it.
+// per connection, every answer the same body: "hello" unless another is given) and the bare
+// libcurl multi baseline against it.
 
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
@@ -8,19 +9,24 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <cstddef>
+#include <cstdlib>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
 namespace bench {
 
-// A minimal HTTP/1.1 keep-alive server answering every request with "hello".
+// A minimal HTTP/1.1 keep-alive server answering every request with the same body.
 class LoopbackServer {
  public:
-  LoopbackServer() {
+  explicit LoopbackServer(const std::string& body = "hello", const std::string& contentType = "text/plain")
+      : answer_("HTTP/1.1 200 OK\r\nContent-Type: " + contentType + "\r\nContent-Length: " +
+                std::to_string(body.size()) + "\r\n\r\n" + body) {
     listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     int on = 1;
     ::setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
@@ -35,7 +41,9 @@ class LoopbackServer {
     acceptor_ = std::thread([this] { acceptLoop(); });
     acceptor_.detach();
   }
-  std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/hello"; }
+  std::string url() const { return base() + "/hello"; }
+  // "http://127.0.0.1:<port>", no trailing "/".
+  std::string base() const { return "http://127.0.0.1:" + std::to_string(port_); }
 
  private:
   void acceptLoop() {
@@ -44,11 +52,19 @@ class LoopbackServer {
       if (fd < 0) return;
       int on = 1;
       ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-      std::thread([fd] { serve(fd); }).detach();
+      std::thread([fd, answer = answer_] { serve(fd, answer); }).detach();
     }
   }
-  static void serve(int fd) {
-    static const char kAnswer[] = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 5\r\n\r\nhello";
+  static std::size_t contentLength(std::string_view header) {
+    for (std::size_t at = header.find("\r\n"); at != std::string_view::npos; at = header.find("\r\n", at + 2)) {
+      std::string_view line = header.substr(at + 2, header.find("\r\n", at + 2) - (at + 2));
+      if (line.size() > 15 && strncasecmp(line.data(), "content-length:", 15) == 0)
+        return std::strtoul(std::string(line.substr(15)).c_str(), nullptr, 10);
+    }
+    return 0;
+  }
+
+  static void serve(int fd, const std::string& answer) {
     std::string buffer;
     char chunk[4096];
     for (;;) {
@@ -56,14 +72,18 @@ class LoopbackServer {
       if (n <= 0) break;
       buffer.append(chunk, static_cast<std::size_t>(n));
       std::size_t end;
+      // A request is its header block and the body its Content-Length announces.
       while ((end = buffer.find("\r\n\r\n")) != std::string::npos) {
-        buffer.erase(0, end + 4);
-        if (::send(fd, kAnswer, sizeof kAnswer - 1, MSG_NOSIGNAL) < 0) break;
+        const std::size_t total = end + 4 + contentLength(std::string_view(buffer).substr(0, end));
+        if (buffer.size() < total) break;
+        buffer.erase(0, total);
+        if (::send(fd, answer.data(), answer.size(), MSG_NOSIGNAL) < 0) break;
       }
     }
     ::close(fd);
   }
 
+  const std::string answer_;
   int listen_ = -1;
   int port_ = 0;
   std::thread acceptor_;
@@ -72,6 +92,12 @@ class LoopbackServer {
 // Never torn down: the shared loader keeps its connections open until the process ends.
 inline LoopbackServer& server() {
   static auto* s = new LoopbackServer();
+  return *s;
+}
+
+// The same kind of server answering the REST layer's success body {"success":1}.
+inline LoopbackServer& jsonServer() {
+  static auto* s = new LoopbackServer(R"({"success":1})", "application/json");
   return *s;
 }
 
