@@ -2,6 +2,8 @@
 // request ids, answers and failures, cancellation, the blocking calls and server trust.
 
 #include <limits>
+#include <set>
+#include <thread>
 
 #include "ApiTestSupport.h"
 #include "app/TnqApiRequestBuilder.h"
@@ -105,6 +107,19 @@ TEST_F(ApiProxy, RequestIdsCountFromOneAndWrapAfterTheLargest) {
   proxy()->setNoteRequestId(std::numeric_limits<std::int64_t>::max() - 1);
   EXPECT_EQ(proxy()->generateRequestId(), std::numeric_limits<std::int64_t>::max());
   EXPECT_EQ(proxy()->generateRequestId(), 1);
+
+  // Ids drawn from several threads at once are all different.
+  std::vector<std::vector<std::int64_t>> drawn(4);
+  std::vector<std::thread> threads;
+  for (auto& ids : drawn)
+    threads.emplace_back([&ids] {
+      for (int i = 0; i < 2000; ++i) ids.push_back(TnqApiProxy::sharedInstance()->generateRequestId());
+    });
+  for (auto& t : threads) t.join();
+  std::set<std::int64_t> unique;
+  for (const auto& ids : drawn) unique.insert(ids.begin(), ids.end());
+  EXPECT_EQ(unique.size(), 8000u);
+  EXPECT_EQ(*unique.rbegin(), 8001);
 }
 
 TEST_F(ApiProxy, SuccessAnswersKeepTheirBytesWhateverTheyHold) {
