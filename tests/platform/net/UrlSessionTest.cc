@@ -305,6 +305,9 @@ TEST_F(UrlSessionTest, InvalidationWaitsForTasksAndLetsTheDelegateGo) {
   EXPECT_EQ(events.back(), "invalid");
   EXPECT_EQ(session->delegate(), nullptr);
   recorder.reset();
+  // The delegate queue lets go of its last reference when the invalidation block returns,
+  // which may be just after the test saw the flag.
+  for (int i = 0; i < 500 && !weak.expired(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   EXPECT_TRUE(weak.expired());
   recorder = std::make_shared<Recorder>();
   recorder->invalid = true;
