@@ -9,6 +9,7 @@
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Sandbox.h"
 #include "platform/foundation/Thread.h"
 #include "platform/foundation/UserDefaults.h"
@@ -109,8 +110,17 @@ void MwFramework::initialization() {
 }
 
 void MwFramework::waitForStartupForTesting() {
+  auto idle = [this] { return running_ == 0; };
+  if (pf::Thread::isMainThread()) {
+    // The sequence's requests answer through the main run loop: keep it turning.
+    pf::RunLoop::main()->spinUntil([&] {
+      std::lock_guard lock(runningMutex_);
+      return idle();
+    }, 120);
+    return;
+  }
   std::unique_lock lock(runningMutex_);
-  runningChanged_.wait(lock, [this] { return running_ == 0; });
+  runningChanged_.wait(lock, idle);
 }
 
 void MwFramework::resetForTesting() {

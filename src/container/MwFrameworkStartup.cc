@@ -228,8 +228,8 @@ void MwFramework::runSequence() {
   notify(Operation::CheckMenu, [menu](MwFrameworkDelegate& listener) { listener.didCheckMenuWithResult(menu); });
   filesThread->join();
   manifestCheck_ = files;
-  notify(Operation::CheckManifest, [files](MwFrameworkDelegate& listener) { listener.didCheckManifestWithResult(files); });
   initState_ = (menu == 0 && files == 0) ? 0 : 1;
+  notify(Operation::CheckManifest, [files](MwFrameworkDelegate& listener) { listener.didCheckManifestWithResult(files); });
 }
 
 }  // namespace container
