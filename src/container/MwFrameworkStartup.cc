@@ -12,6 +12,7 @@
 #include "container/MwResourceFetch.h"
 #include "container/MwServerConfiguration.h"
 #include "container/MwSessionManager.h"
+#include "container/MwStartupAnswers.h"
 #include "container/RlSocket.h"
 #include "container/LoggerUtil.h"
 #include "platform/foundation/Base64.h"
@@ -35,7 +36,6 @@ constexpr const char* kHandshakeAct = "mwframework.do?act=handshake";
 constexpr const char* kManifestAct = "mwframework.do?act=update";
 constexpr const char* kMenuCheckAct = "mwframework.do?act=updateMenu&hash=";
 constexpr const char* kFileListAct = "mwframework.do?act=fileList";
-constexpr std::size_t kMaxFiles = 10000;
 
 // ---- network probe: one TCP connection with RlSocket on this thread's run loop.
 
@@ -73,15 +73,11 @@ std::vector<MwProbeHost> probeHosts() {
   return hosts;
 }
 
-// The business answer of a blocking request when its "RETCODE" is "AAAAAAA".
-std::optional<pf::Value> acceptedBusiness(const std::string& act, const pf::Value& business, int cryptFlag) {
+// The business answer of a blocking request (null when there is none).
+pf::Value businessAnswer(const std::string& act, const pf::Value& business, int cryptFlag) {
   auto answer = MwCommunicationHelper::synchBusinessRequest(act, business, cryptFlag);
-  if (!answer || answer->getErrCode() != 0) return std::nullopt;
-  auto object = answer->businessObject();
-  if (!object || !object->is_object()) return std::nullopt;
-  auto code = object->find("RETCODE");
-  if (code == object->end() || *code != "AAAAAAA") return std::nullopt;
-  return object;
+  if (!answer || answer->getErrCode() != 0) return nullptr;
+  return answer->businessObject().value_or(nullptr);
 }
 
 std::string upperMd5OfFile(const std::filesystem::path& path) {
@@ -104,10 +100,8 @@ int runManifest() {
       parameters && parameters->is_object() && parameters->contains("version"))
     version = (*parameters)["version"];
   const pf::Value request{{"VERSION", version}, {"ZIPMD5", defaults->string(kZipMD5DefaultsKey).value_or("")}};
-  auto answer = acceptedBusiness(kManifestAct, request, kCrypt3Des);
-  if (!answer) return 1;
-  auto manifest = answer->find("MANIFEST");
-  if (manifest == answer->end() || !manifest->is_object()) return 1;
+  auto manifest = MwStartupAnswers::manifest(businessAnswer(kManifestAct, request, kCrypt3Des));
+  if (!manifest) return 1;
   auto text = pf::writeJson(*manifest);
   if (!text) return 1;
   const auto release = MwMenusManager::releasePath();
@@ -118,9 +112,10 @@ int runManifest() {
 int runMenuCheck() {
   auto& menus = MwMenusManager::getInstance();
   const std::string hash = upperMd5OfFile(menus.menuFilePath());
-  auto answer = acceptedBusiness(kMenuCheckAct + hash, pf::Value{{"act", "jsonDic"}, {"hash", hash}}, kCrypt3Des);
-  if (!answer) return 1;
-  if (pf::integerValue(answer->value("needUpdate", pf::Value(0))) != 1) return 0;
+  auto needed = MwStartupAnswers::needsMenuUpdate(
+      businessAnswer(kMenuCheckAct + hash, pf::Value{{"act", "jsonDic"}, {"hash", hash}}, kCrypt3Des));
+  if (!needed) return 1;
+  if (!*needed) return 0;
   const auto download = pf::Sandbox::tmp() / "framework-menu.xml";
   pf::Error error;
   if (!MwResourceFetch::download(packageBaseUrl() + kMenuFileName, download, kMwXMLMaxBytes, &error)) {
@@ -137,22 +132,12 @@ int runMenuCheck() {
 }
 
 int runFileList() {
-  auto answer = acceptedBusiness(kFileListAct, pf::Value{{"DEVICE", "iphone"}}, kCrypt3Des);
-  if (!answer) return 1;
-  auto files = answer->find("FILES");
-  if (files == answer->end() || !files->is_array() || files->size() > kMaxFiles) return 1;
+  auto files = MwStartupAnswers::fileList(businessAnswer(kFileListAct, pf::Value{{"DEVICE", "iphone"}}, kCrypt3Des));
+  if (!files) return 1;
   auto& business = MwBusinessManager::getInstance();
   for (const auto& file : *files) {
-    if (!file.is_object()) continue;
-    auto text = [&](const char* key) {
-      auto found = file.find(key);
-      return found != file.end() && found->is_string() ? found->get<std::string>() : std::string();
-    };
-    const std::string url = text("url");
-    if (url.empty()) continue;
-    business.refreshBusinessWithHTMLUrl(url, text("version"));
-    MwPackageFacts facts{text("package"), text("hash"), text("dir")};
-    if (!facts.package.empty() && !facts.hash.empty() && !facts.dir.empty()) business.setPackageFacts(url, facts);
+    business.refreshBusinessWithHTMLUrl(file.url, file.version);
+    if (file.facts) business.setPackageFacts(file.url, *file.facts);
   }
   return 0;
 }
@@ -193,16 +178,16 @@ void MwFramework::runSequence() {
   session.emptyServerRandom();
   session.setSessionState(1);
   const pf::Value hello{{"CLIENTRANDOM", pf::hexEncode(session.getClientRandom())}};
-  auto answer = acceptedBusiness(kHandshakeAct, hello, kCryptRsa);
-  const pf::Value bindKey = answer ? answer->value("UUIDKEY", pf::Value()) : pf::Value();
-  if (!bindKey.is_string() || session.getServerEncryptRandom().empty()) {
+  const pf::Value answer = businessAnswer(kHandshakeAct, hello, kCryptRsa);
+  auto bindKey = MwStartupAnswers::bindKey(answer);
+  if (!bindKey || session.getServerEncryptRandom().empty()) {
     session.setSessionState(2);
     return handshakeFailed("passwd");
   }
-  session.setBindKey(bindKey.get<std::string>());
+  session.setBindKey(*bindKey);
   {
     std::lock_guard lock(valuesMutex_);
-    systemParameters_ = answer->value("SYSPARAM", pf::Value());
+    systemParameters_ = answer.value("SYSPARAM", pf::Value());
   }
   if (session.getSessionState() < 4) session.setSessionState(4);
   notify(Operation::HandShake,
