@@ -112,7 +112,7 @@ int MwMenusManager::downloadAndInstall(const std::string& url) {
   const auto packageUrl = MwServerConfiguration::getInstance().getServerBaseUrl();
   std::string base = packageUrl;
   if (!base.empty() && base.back() == '/') base.pop_back();
-  const auto archive = pf::Sandbox::tmp() / ("page-" + facts->package);
+  const auto archive = pf::Sandbox::tmp() / ("page-" + pf::hexEncode(pf::md5(url)) + ".zip");
   if (!MwResourceFetch::download(base + "/" + kPackagePathPrefix + facts->package, archive,
                                  MwResourceFetch::kMaxPackageBytes, &error))
     return report(error);
