@@ -1,5 +1,7 @@
 #include "container/MwFramework.h"
 
+#include <fstream>
+
 #include "container/MwCrashCollect.h"
 #include "container/MwMenusManager.h"
 #include "container/MwPackageInstaller.h"
@@ -67,9 +69,14 @@ void MwFramework::unpackResources() {
     LoggerUtil::debug("no resource package in the application package");
     return;
   }
-  auto bytes = pf::FileManager::readFile(*archive, nullptr, 128ull << 20);
-  if (!bytes) return;
-  const std::string md5 = pf::hexEncode(pf::md5(*bytes));
+  std::ifstream in(*archive, std::ios::binary);
+  if (!in) return;
+  pf::Digester digester(pf::DigestAlgorithm::Md5);
+  std::vector<char> chunk(256 * 1024);
+  while (in.read(chunk.data(), static_cast<std::streamsize>(chunk.size())) || in.gcount() > 0)
+    digester.update({reinterpret_cast<const std::uint8_t*>(chunk.data()), static_cast<std::size_t>(in.gcount())});
+  if (in.bad()) return;
+  const std::string md5 = pf::hexEncode(digester.finish());
   auto defaults = pf::UserDefaults::standard();
   const auto release = pf::Sandbox::documents() / "release";
   if (defaults->string(kZipMD5DefaultsKey) == md5 && pf::FileManager::isDirectory(release)) return;
