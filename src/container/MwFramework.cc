@@ -140,6 +140,7 @@ void MwFramework::resetForTesting() {
   self.manifestCheck_ = 2;
   self.manifestUpdate_ = 2;
   self.initState_ = 0;
+  self.crashCollectOpen_ = false;
   std::lock_guard lock(self.valuesMutex_);
   self.systemParameters_ = nullptr;
 }
