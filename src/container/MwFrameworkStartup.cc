@@ -43,10 +43,13 @@ class ProbeDelegate : public RlSocketDelegate {
  public:
   void onSocketDidConnectToHost(RlSocket& sock, const std::string&, std::uint16_t) override {
     connected = true;
-    done = true;
     sock.disconnect();
   }
-  void onSocketDidDisconnect(RlSocket&) override { done = true; }
+  // The end of every attempt; the probe's run of the loop returns at once.
+  void onSocketDidDisconnect(RlSocket&) override {
+    done = true;
+    pf::RunLoop::current()->stop();
+  }
   bool connected = false;
   bool done = false;
 };

@@ -7,7 +7,9 @@
 #include "container/MwCrashCollect.h"
 #include "container/MwServerConfiguration.h"
 #include "container/MwSessionManager.h"
+#include "platform/foundation/Clock.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/net/SocketTestSupport.h"
 
 namespace container {
 namespace {
@@ -102,6 +104,33 @@ TEST_F(StartupTest, ProbeFallsBackToTheSecondHostAndReportsNetworkWhenNoneAnswer
   EXPECT_EQ(listener->events[2], "network:0");
   EXPECT_EQ(listener->events[3], "handshake:1/network");
   EXPECT_EQ(MwFramework::getInstance().getCurrentNetworkState(), 0);
+}
+
+// A resolver that never answers and tells when it was asked.
+class AskedResolver : public fxtest::SilentResolver {
+ public:
+  void resolve(const std::string&, std::uint16_t, const pf::ResolveHints&, Completion) override { asked = true; }
+  std::atomic<bool> asked{false};
+};
+
+TEST_F(StartupTest, AProbeHostThatNeverAnswersIsGivenUpAfterTenSeconds) {
+  auto resolver = std::make_shared<AskedResolver>();
+  fxtest::ResolverScope scope{resolver};
+  writeConfiguration({"bank.test:443"});
+  auto listener = std::make_shared<RecordingListener>(std::vector{Operation::NetworkState, Operation::HandShake});
+  MwFramework::getInstance().addListener(listener);
+  {
+    pf::VirtualTimeScope time;
+    MwFramework::getInstance().initialization();
+    ASSERT_TRUE(pf::RunLoop::main()->spinUntil([&] { return resolver->asked.load(); }, 10));
+    pf::RunLoop::main()->spinUntil([] { return false; }, 0.2);  // the probe thread settles in its wait
+    time.advance(9.9);
+    pf::RunLoop::main()->spinUntil([] { return false; }, 0.05);
+    EXPECT_TRUE(listener->events.empty());
+    time.advance(0.1);
+    ASSERT_TRUE(waitForEvents(*listener, 2));
+  }
+  EXPECT_EQ(listener->events, (std::vector<std::string>{"network:0", "handshake:1/network"}));
 }
 
 TEST_F(StartupTest, ASecondInitializationWaitsForTheRunningOne) {
