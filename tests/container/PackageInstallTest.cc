@@ -6,6 +6,7 @@
 
 #include "StartupSupport.h"
 #include "container/MwPackageInstaller.h"
+#include "container/MwResourceFetch.h"
 #include "platform/foundation/Base64.h"
 #include "platform/security/Digest.h"
 
@@ -137,6 +138,22 @@ TEST_F(PackageInstallTest, UnpackResourcesInstallsOnceKeepsABackupAndSkipsAnUnch
   EXPECT_EQ(testing::snapshot(release()), (std::map<std::string, std::string>{{"index.html", "v2"}}));
   EXPECT_EQ(testing::snapshot(pf::Sandbox::documents() / "backup")["index.html"], "local");
   EXPECT_EQ(pf::UserDefaults::standard()->string(kZipMD5DefaultsKey), pf::hexEncode(pf::md5(zipBytes(second))));
+}
+
+TEST_F(PackageInstallTest, DownloadsAboveTheLimitAreRefusedAndLeaveTheDestination) {
+  fxtest::TempDir scratch;
+  ASSERT_TRUE(pf::FileManager::writeFile(scratch / "kept", std::string_view("old"), false));
+  pf::Error error;
+  // Whole and in chunks (the first report already passes the limit).
+  for (const char* query : {"/files/big?size=5000", "/files/big?size=5000&chunks=5"}) {
+    EXPECT_FALSE(MwResourceFetch::download(server->baseUrl() + query, scratch / "kept", 1000, &error)) << query;
+    EXPECT_EQ(error.code, kMwResourceTooLarge) << query;
+    EXPECT_EQ(testing::snapshot(scratch.path()), (std::map<std::string, std::string>{{"kept", "old"}}));
+  }
+  ASSERT_TRUE(MwResourceFetch::download(server->baseUrl() + "/files/small?size=1000", scratch / "kept", 1000, &error));
+  EXPECT_EQ(pf::FileManager::readFile(scratch / "kept")->size(), 1000u);
+  EXPECT_FALSE(MwResourceFetch::download("ftp://127.0.0.1/x", scratch / "kept", 1000, &error));
+  EXPECT_EQ(error.code, kMwResourceBadUrl);
 }
 
 TEST_F(PackageInstallTest, ZipReaderRefusesUnsafeNamesBeforeWritingAnything) {
