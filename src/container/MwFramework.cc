@@ -1,8 +1,30 @@
 #include "container/MwFramework.h"
 
+#include <fstream>
+
+#include "container/MwCrashCollect.h"
+#include "container/MwMenusManager.h"
+#include "container/MwPackageInstaller.h"
 #include "container/MwSessionManager.h"
+#include "container/LoggerUtil.h"
+#include "platform/foundation/Base64.h"
+#include "platform/foundation/Bundle.h"
+#include "platform/foundation/FileManager.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/foundation/Sandbox.h"
+#include "platform/foundation/Thread.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/security/Digest.h"
 
 namespace container {
+
+MwFramework::MwFramework() : listenerQueue_(pf::DispatchQueue::makeConcurrent("my.framework.delegateQueue")) {
+  pf::NotificationCenter::defaultCenter().addObserver(kSessionTimeoutNotification, {}, [](const pf::Notification&) {
+    getInstance().notify(MwFrameworkDelegate::Operation::SessionTimeout,
+                         [](MwFrameworkDelegate& listener) { listener.didSessionTimeout(); });
+  });
+}
 
 MwFramework& MwFramework::getInstance() {
   static MwFramework instance;
@@ -15,6 +37,112 @@ void MwFramework::setSessionState(int state) { MwSessionManager::getInstance().s
 
 std::optional<std::string> MwFramework::getBindKey() const { return MwSessionManager::getInstance().getBindKey(); }
 
-void MwFramework::resetForTesting() { getInstance().setCurrentNetworkState(3); }
+pf::Value MwFramework::getSystemParameters() const {
+  std::lock_guard lock(valuesMutex_);
+  return systemParameters_;
+}
+
+void MwFramework::addListener(std::shared_ptr<MwFrameworkDelegate> listener) {
+  if (!listener) return;
+  listenerQueue_->barrierAsync([this, listener = std::move(listener)] { listeners_.push_back(listener); });
+}
+
+std::vector<std::shared_ptr<MwFrameworkDelegate>> MwFramework::listeners() const {
+  std::vector<std::shared_ptr<MwFrameworkDelegate>> copy;
+  listenerQueue_->sync([&] { copy = listeners_; });
+  return copy;
+}
+
+void MwFramework::notify(MwFrameworkDelegate::Operation operation, std::function<void(MwFrameworkDelegate&)> call) {
+  auto targets = listeners();
+  pf::DispatchQueue::main()->async([operation, call = std::move(call), targets = std::move(targets)] {
+    for (const auto& listener : targets)
+      if (listener->implements(operation)) call(*listener);
+  });
+}
+
+// ---------------------------------------------------------------- resource package
+
+void MwFramework::unpackResources() {
+  auto archive = pf::Bundle::main()->pathForResource("data", "zip");
+  if (!archive) {
+    LoggerUtil::debug("no resource package in the application package");
+    return;
+  }
+  std::ifstream in(*archive, std::ios::binary);
+  if (!in) return;
+  pf::Digester digester(pf::DigestAlgorithm::Md5);
+  std::vector<char> chunk(256 * 1024);
+  while (in.read(chunk.data(), static_cast<std::streamsize>(chunk.size())) || in.gcount() > 0)
+    digester.update({reinterpret_cast<const std::uint8_t*>(chunk.data()), static_cast<std::size_t>(in.gcount())});
+  if (in.bad()) return;
+  const std::string md5 = pf::hexEncode(digester.finish());
+  auto defaults = pf::UserDefaults::standard();
+  const auto release = pf::Sandbox::documents() / "release";
+  if (defaults->string(kZipMD5DefaultsKey) == md5 && pf::FileManager::isDirectory(release)) return;
+  pf::Error error;
+  if (!MwPackageInstaller::install(*archive, release, pf::Sandbox::documents() / "backup", {}, &error)) {
+    LoggerUtil::debug("resource package not installed: " + error.localizedDescription());
+    return;
+  }
+  // Only after the swap: a failed install is tried again on the next start.
+  defaults->setObject(kZipMD5DefaultsKey, md5);
+  defaults->synchronize();
+}
+
+// ---------------------------------------------------------------- crash collection
+
+void MwFramework::openCrashCollect() {
+  MwCrashCollect::install();
+  crashCollectOpen_ = true;
+  if (getSessionState() >= 4) {
+    pf::Thread::detach([] { MwCrashCollect::sendStoredReports(); }, "sendReport");
+  }
+}
+
+// ---------------------------------------------------------------- start-up
+
+void MwFramework::initialization() {
+  const bool loaded = MwMenusManager::getInstance().loadMenuFile();
+  const int prepared = loaded ? 0 : 1;
+  dataPrepared_ = prepared;
+  pf::NotificationCenter::defaultCenter().post(kDataPreparedNotification, {}, pf::Value{{"result", prepared}});
+  notify(MwFrameworkDelegate::Operation::DataPrepared,
+         [prepared](MwFrameworkDelegate& listener) { listener.didDataPreparedWithResult(prepared); });
+  {
+    std::lock_guard lock(runningMutex_);
+    ++running_;
+  }
+  pf::Thread::detach([this] { runSequence(); }, "my.framework.startup");
+}
+
+void MwFramework::waitForStartupForTesting() {
+  auto idle = [this] { return running_ == 0; };
+  if (pf::Thread::isMainThread()) {
+    // The sequence's requests answer through the main run loop: keep it turning.
+    pf::RunLoop::main()->spinUntil([&] {
+      std::lock_guard lock(runningMutex_);
+      return idle();
+    }, 120);
+    return;
+  }
+  std::unique_lock lock(runningMutex_);
+  runningChanged_.wait(lock, idle);
+}
+
+void MwFramework::resetForTesting() {
+  auto& self = getInstance();
+  self.waitForStartupForTesting();
+  self.listenerQueue_->barrierSync([&self] { self.listeners_.clear(); });
+  self.setCurrentNetworkState(3);
+  self.dataPrepared_ = 2;
+  self.menuCheck_ = 2;
+  self.manifestCheck_ = 2;
+  self.manifestUpdate_ = 2;
+  self.initState_ = 0;
+  self.crashCollectOpen_ = false;
+  std::lock_guard lock(self.valuesMutex_);
+  self.systemParameters_ = nullptr;
+}
 
 }  // namespace container

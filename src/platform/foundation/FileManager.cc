@@ -119,6 +119,13 @@ bool FileManager::moveItem(const Path& from, const Path& to, Error* error) {
   return failWith(error, writeCode(e), to, e, "Could not move to");
 }
 
+bool FileManager::exchangeItems(const Path& first, const Path& second, Error* error) {
+  if (::renameat2(AT_FDCWD, first.c_str(), AT_FDCWD, second.c_str(), RENAME_EXCHANGE) == 0) return true;
+  const int e = errno;
+  return failWith(error, e == ENOENT ? kFileNoSuchFileError : writeCode(e), e == ENOENT ? first : second, e,
+                  "Could not exchange");
+}
+
 bool FileManager::copyItem(const Path& from, const Path& to, Error* error) {
   struct stat st {};
   if (::lstat(from.c_str(), &st) != 0) return failWith(error, readCode(errno), from, errno, "Could not copy");

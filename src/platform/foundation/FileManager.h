@@ -59,6 +59,10 @@ class FileManager {
   static bool removeItem(const Path& path, Error* error = nullptr);
   // Both fail with 516 when the destination exists. Moving across file systems copies.
   static bool moveItem(const Path& from, const Path& to, Error* error = nullptr);
+  // Swaps two existing items (files or folders) in one step (renameat2 with RENAME_EXCHANGE): each
+  // path names the other's item afterwards, and no moment exists where either is missing. Both
+  // must be on one file system.
+  static bool exchangeItems(const Path& first, const Path& second, Error* error = nullptr);
   static bool copyItem(const Path& from, const Path& to, Error* error = nullptr);
 
   // Not following a final symbolic link.

@@ -16,7 +16,26 @@ DIR receives the key files (made on first use, kept when present):
 POST <path>?act=...&<script>   one business request (outer packet JSON in the body)
 GET  /files/<name>?size=N&chunks=K&<script>   a download of N pattern bytes (byte i is i % 251)
 GET  /vcode?ctype=...          a verification picture (or a text packet with ctype=text/plain)
-GET  /stats                    {"requests": total, "acts": {act: count}} of business requests
+GET  /stats                    {"requests": total, "acts": {act: count}, "crashes": [texts],
+                               "downloads": {name: count}} of business requests
+GET  /ports                    {"probe": port accepting and closing, "closed": a port nobody listens on}
+GET  /mwframework/data/iphone/<name>   a page package or the menu file of the site (below)
+POST /control                  JSON commands that shape the site, answered with JSON:
+    {"package": {"name", "kind", "files": {path: text}}}  builds a zip with Python's zipfile;
+        kind: good, traversal, absolute, backslash, symlink, bomb, badcrc, duplicate, encrypted,
+        many (10,001 entries); answers {"hash": upper SHA-256, "size", "zip": Base64 of the bytes}
+    {"menu": {"items": [{"id", "url", "version"}]}}  the menu file served (keyed hash added)
+    {"sign": {"name", "text"}}    answers {"text": the XML text with its keyed hash}
+    {"files": [...]}              the file-list answer's "FILES"
+    {"needUpdate": 0|1}           the menu check's answer
+    {"manifest": {...}}           the manifest act's "MANIFEST"
+    {"handshake": "ok"|"refuse"}  a refusing key negotiation answers "RETCODE" "REFUSED"
+    {"crash": "ok"|"refuse"}      whether crash uploads are taken
+    {"status": {name: code}}      answer a site file with that status instead
+
+Start-up acts (docs/resources.md): "update" (manifest), "updateMenu" (menu check), "fileList",
+"PEMBCRLG" (crash report under "CRASHLOG"). The keyed file hash uses the key file
+"mwframework_license" of DIR (made on first use).
 
 Script parameters (any request): status=<code> answers that status (body "status <code>" unless
 204/304); delay=<seconds> waits first; drop=1 closes the connection without an answer;
@@ -27,6 +46,12 @@ cookie=0 sets no session cookie.
 
 import base64
 import hashlib
+import hmac
+import io
+import socket
+import stat
+import zipfile
+import zlib
 import json
 import os
 import secrets
@@ -134,6 +159,97 @@ def des3_decrypt(key, data):
     return unpadder.update(padded) + unpadder.finalize()
 
 
+# ---------------------------------------------------------------- keyed file hash and packages
+
+def load_or_make_license(directory):
+    path = os.path.join(directory, "mwframework_license")
+    if not os.path.exists(path):
+        with open(path, "wb") as f:
+            f.write(secrets.token_bytes(64))
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def named_key(license_bytes, name):
+    return hmac.new(license_bytes, name.encode(), hashlib.sha256).hexdigest().upper()
+
+
+def sign_xml(license_bytes, name, text):
+    """Inserts ' hash="HEX"' right after the root element's name (docs/resources.md)."""
+    digest = hashlib.sha256(text.encode() + named_key(license_bytes, name).encode()).hexdigest().upper()
+    pos = 0
+    while True:
+        pos = text.index("<", pos)
+        if text.startswith("<!--", pos):
+            pos = text.index("-->", pos)
+            continue
+        if text[pos + 1] in "?!":
+            pos = text.index(">", pos)
+            continue
+        end = pos + 1
+        while end < len(text) and not text[end].isspace() and text[end] not in "/>":
+            end += 1
+        return text[:end] + ' hash="%s"' % digest + text[end:]
+
+
+def xml_escape(value):
+    return (value.replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;")
+            .replace('"', "&quot;"))
+
+
+def menu_text(items):
+    body = "".join('<item id="%s" url="%s" version="%s"/>' % (xml_escape(i.get("id", "")),
+                                                             xml_escape(i.get("url", "")),
+                                                             xml_escape(i.get("version", "")))
+                   for i in items)
+    return '<?xml version="1.0" encoding="UTF-8"?>\n<menus>%s</menus>\n' % body
+
+
+def make_package(kind, files):
+    out = io.BytesIO()
+    with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as zf:
+        for path, text in files.items():
+            zf.writestr(path, text)
+        if kind == "traversal":
+            zf.writestr("../escaped.html", "outside")
+        elif kind == "absolute":
+            zf.writestr("/tmp/absolute.html", "outside")
+        elif kind == "backslash":
+            zf.writestr("sub\\..\\..\\escaped.html", "outside")
+        elif kind == "symlink":
+            info = zipfile.ZipInfo("link")
+            info.create_system = 3
+            info.external_attr = (stat.S_IFLNK | 0o777) << 16
+            zf.writestr(info, "/etc")
+        elif kind == "bomb":
+            zf.writestr("bomb.bin", b"\0" * (129 * 1024 * 1024))
+        elif kind == "duplicate":
+            import warnings
+            with warnings.catch_warnings():
+                warnings.simplefilter("ignore")
+                first = next(iter(files))
+                zf.writestr(first, "again")
+        elif kind == "many":
+            for i in range(10001):
+                zf.writestr("m/%d" % i, "")
+    data = bytearray(out.getvalue())
+    if kind == "badcrc":
+        # Flip the stored CRC of the first entry in both headers.
+        with zipfile.ZipFile(io.BytesIO(bytes(data))) as zf:
+            info = zf.infolist()[0]
+        good = info.CRC.to_bytes(4, "little")
+        bad = (info.CRC ^ 0xFFFFFFFF).to_bytes(4, "little")
+        data = bytearray(bytes(data).replace(good, bad))
+    if kind == "encrypted":
+        # Set the "encrypted" bit of every local and central header.
+        for signature, offset in ((b"PK\x03\x04", 6), (b"PK\x01\x02", 8)):
+            pos = bytes(data).find(signature)
+            while pos >= 0:
+                data[pos + offset] |= 1
+                pos = bytes(data).find(signature, pos + 4)
+    return bytes(data)
+
+
 # ---------------------------------------------------------------- server state
 
 class Bank:
@@ -145,6 +261,16 @@ class Bank:
         self.sessions = {}  # session id -> {"client": bytes, "server": str, "login": bool}
         self.requests = 0
         self.acts = {}
+        self.license = load_or_make_license(keys_dir)
+        self.site = {}        # file name -> bytes under /mwframework/data/iphone/
+        self.site_status = {}
+        self.downloads = {}
+        self.files = []
+        self.need_update = 0
+        self.manifest = {"version": "1.0", "resource": "resource.json"}
+        self.handshake = "ok"
+        self.crash = "ok"
+        self.crashes = []
 
     def count(self, act):
         with self.lock:
@@ -153,7 +279,52 @@ class Bank:
 
     def stats(self):
         with self.lock:
-            return {"requests": self.requests, "acts": dict(self.acts)}
+            return {"requests": self.requests, "acts": dict(self.acts), "crashes": list(self.crashes),
+                    "downloads": dict(self.downloads)}
+
+    def control(self, command):
+        answer = {}
+        with self.lock:
+            if "package" in command:
+                spec = command["package"]
+                data = make_package(spec.get("kind", "good"), spec.get("files", {}))
+                self.site[spec["name"]] = data
+                answer.update({"hash": hashlib.sha256(data).hexdigest().upper(), "size": len(data),
+                               "zip": base64.b64encode(data).decode()})
+            if "menu" in command:
+                self.site["menu.xml"] = sign_xml(self.license, "menu.xml",
+                                                 menu_text(command["menu"].get("items", []))).encode()
+            if "sign" in command:
+                answer["text"] = sign_xml(self.license, command["sign"]["name"], command["sign"]["text"])
+            if "files" in command:
+                self.files = command["files"]
+            if "needUpdate" in command:
+                self.need_update = command["needUpdate"]
+            if "manifest" in command:
+                self.manifest = command["manifest"]
+            if "handshake" in command:
+                self.handshake = command["handshake"]
+            if "crash" in command:
+                self.crash = command["crash"]
+            if "status" in command:
+                self.site_status.update(command["status"])
+        return answer
+
+    def act_answer(self, act, business):
+        """The business answer of a start-up act, or None for the generic echo."""
+        if act == "update":
+            return {"RETCODE": "AAAAAAA", "RETMSG": "", "MANIFEST": self.manifest}
+        if act == "updateMenu":
+            return {"RETCODE": "AAAAAAA", "RETMSG": "", "needUpdate": self.need_update}
+        if act == "fileList":
+            return {"RETCODE": "AAAAAAA", "RETMSG": "", "FILES": self.files}
+        if act == "PEMBCRLG":
+            if self.crash != "ok":
+                return {"RETCODE": "REFUSED", "RETMSG": "not taken"}
+            with self.lock:
+                self.crashes.append(business.get("CRASHLOG", ""))
+            return {"RETCODE": "AAAAAAA", "RETMSG": ""}
+        return None
 
     # -- packets
 
@@ -280,6 +451,22 @@ class Handler(BaseHTTPRequestHandler):
         if self._read_body() is None:  # a GET may carry a body too: it must not stay in the stream
             self._send(413, b"too large")
             return
+        if path == "/ports":
+            self._send(200, json.dumps(PORTS).encode(), [("Content-Type", "application/json")])
+            return
+        if path.startswith(SITE_PREFIX):
+            name = path[len(SITE_PREFIX):]
+            bank = self.bank
+            with bank.lock:
+                data = bank.site.get(name)
+                status = int(bank.site_status.get(name, 200))
+                bank.downloads[name] = bank.downloads.get(name, 0) + 1
+            if data is None:
+                self._send(404, b"no such file", [("Content-Type", "text/plain")])
+            else:
+                self._send(status, data if status == 200 else b"refused",
+                           [("Content-Type", "application/octet-stream")])
+            return
         if path == "/stats":
             self._send(200, json.dumps(self.bank.stats()).encode(), [("Content-Type", "application/json")])
             return
@@ -317,6 +504,10 @@ class Handler(BaseHTTPRequestHandler):
         if body is None:
             self._send(413, b"too large")
             return
+        if path == "/control":
+            answer = self.bank.control(json.loads(body.decode()))
+            self._send(200, json.dumps(answer).encode(), [("Content-Type", "application/json")])
+            return
         act = query.get("act", path.strip("/"))
         self.bank.count(act)
         if self._pre_script(query):
@@ -344,7 +535,9 @@ class Handler(BaseHTTPRequestHandler):
 
         answer = {"RETCODE": "AAAAAAA", "RETMSG": "", "ACT": act, "ECHO": business}
         state = "1"
-        if act == "handshake":
+        if act == "handshake" and bank.handshake != "ok":
+            answer = {"RETCODE": "REFUSED", "RETMSG": "refused"}
+        elif act == "handshake":
             client = bytes.fromhex(business.get("CLIENTRANDOM", ""))
             server_random = secrets.token_hex(12)
             sid = secrets.token_hex(8)
@@ -357,6 +550,9 @@ class Handler(BaseHTTPRequestHandler):
             answer.update({"UUIDKEY": "UUID-" + sid, "SYSPARAM": {"version": "1.0"}})
             del answer["ECHO"]
         elif session is not None:
+            special = bank.act_answer(act, business)
+            if special is not None:
+                answer = special
             if act == "login":
                 session["login"] = True
             elif act == "logout":
@@ -375,6 +571,29 @@ class Handler(BaseHTTPRequestHandler):
         self._send(200, json.dumps(packet, ensure_ascii=False).encode(), headers)
 
 
+SITE_PREFIX = "/mwframework/data/iphone/"
+PORTS = {}
+
+
+def start_probe_ports():
+    """A port that accepts and closes every connection (the network probe's), and a closed one."""
+    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    listener.bind(("127.0.0.1", 0))
+    listener.listen(16)
+    closed = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    closed.bind(("127.0.0.1", 0))
+    PORTS["probe"] = listener.getsockname()[1]
+    PORTS["closed"] = closed.getsockname()[1]
+
+    def serve():
+        while True:
+            conn, _ = listener.accept()
+            conn.close()
+
+    threading.Thread(target=serve, daemon=True).start()
+    start_probe_ports.keep = (listener, closed)  # the bound, never listening socket keeps its port
+
+
 def main():
     keys = None
     args = sys.argv[1:]
@@ -386,6 +605,7 @@ def main():
     os.makedirs(keys, exist_ok=True)
     Handler.bank = Bank(keys)
     server = Server(("127.0.0.1", 0), Handler)
+    start_probe_ports()
     print(server.server_address[1], flush=True)
     try:
         server.serve_forever(poll_interval=0.05)

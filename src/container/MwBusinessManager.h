@@ -1,0 +1,72 @@
+#pragma once
+// The business file (Documents/release/business.xml): one "item" element per page with its "url",
+// its "version", the update mark "update" ("i" new, "u" updated) and the package facts the file
+// list gave ("package", "hash", "dir"; see docs/resources.md). The file carries the keyed file
+// hash; a file that does not read or verify counts as absent. Every change is written at once,
+// atomically. Thread-safe; elements handed out are for the calling thread's immediate use.
+
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "container/MwXMLDocument.h"
+
+namespace container {
+
+inline constexpr const char* kBusinessFileName = "business.xml";
+inline constexpr const char* kUpdateMarkNew = "i";
+inline constexpr const char* kUpdateMarkUpdated = "u";
+
+// What the file list says of one page's package.
+struct MwPackageFacts {
+  std::string package;  // file name under "mwframework/data/iphone/"
+  std::string hash;     // upper-case hex SHA-256 of the package bytes
+  std::string dir;      // folder under Documents/release the package becomes
+};
+
+class MwBusinessManager {
+ public:
+  static MwBusinessManager& getInstance();
+
+  // Nothing for an empty version; a page without element gets one with the version and the mark
+  // "i"; an element without "version" gets it and "i"; an element whose "version" is empty stays;
+  // otherwise a version that compares differently is stored with the mark "u".
+  void refreshBusinessWithHTMLUrl(const std::string& url, const std::string& newVersion);
+  // The first "item" whose "url" equals the page url.
+  std::optional<MwXMLElement> getElementByHTMLUrl(const std::string& url);
+
+  // The package facts of a page (all three present and non-empty), else nullopt.
+  std::optional<MwPackageFacts> packageFacts(const std::string& url);
+  // Stores the package facts on the page's element (made without version or mark when missing).
+  void setPackageFacts(const std::string& url, const MwPackageFacts& facts);
+  // Removes the page's update mark (after its package is installed).
+  void clearUpdateMark(const std::string& url);
+
+  // Writes the file with its keyed hash (atomically); false when it cannot be written.
+  bool saveBusinessXMLFile();
+
+  std::filesystem::path filePath() const;
+  // Tests: forget the tree; the next use reads the file again.
+  static void resetForTesting();
+
+ private:
+  MwBusinessManager() = default;
+  MwXMLElement rootLocked();
+  std::optional<MwXMLElement> findLocked(const std::string& url);
+  MwXMLElement findOrAddLocked(const std::string& url);
+  bool saveLocked();
+
+  std::recursive_mutex mutex_;
+  std::shared_ptr<MwXMLDocument> document_;
+};
+
+// Reads a keyed XML file: nullptr when it is missing, unreadable, not verified or not XML.
+std::shared_ptr<MwXMLDocument> readKeyedXMLFile(const std::filesystem::path& path, std::string_view fileName);
+// Writes a document with its keyed hash, atomically.
+bool writeKeyedXMLFile(const std::shared_ptr<MwXMLDocument>& document, const std::filesystem::path& path,
+                       std::string_view fileName);
+
+}  // namespace container

@@ -1,0 +1,84 @@
+#include "container/MwCrashCollect.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <exception>
+#include <typeinfo>
+
+#include <cxxabi.h>
+
+#include "container/MwComPackage.h"
+#include "container/MwCommunicationHelper.h"
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/Error.h"
+#include "platform/foundation/FileManager.h"
+#include "platform/foundation/Json.h"
+#include "platform/foundation/Sandbox.h"
+
+namespace container {
+namespace {
+
+constexpr std::uint64_t kMaxReport = 256 * 1024;
+std::atomic<bool> installed{false};
+std::atomic<unsigned> sequence{0};
+
+[[noreturn]] void onTerminate() {
+  std::string name = "unknown";
+  std::string reason;
+  if (auto current = std::current_exception()) {
+    if (auto* type = abi::__cxa_current_exception_type()) name = type->name();
+    try {
+      std::rethrow_exception(current);
+    } catch (const pf::Exception& e) {
+      name = e.name();
+      reason = e.reason();
+    } catch (const std::exception& e) {
+      reason = e.what();
+    } catch (...) {
+    }
+  } else {
+    name = "terminate";
+  }
+  MwCrashCollect::storeReport(name, reason);
+  std::abort();
+}
+
+}  // namespace
+
+std::filesystem::path MwCrashCollect::reportFolder() { return pf::Sandbox::documents() / "crash"; }
+
+void MwCrashCollect::install() {
+  if (installed.exchange(true)) return;
+  std::set_terminate(onTerminate);
+}
+
+bool MwCrashCollect::storeReport(const std::string& name, const std::string& reason) {
+  const pf::Value report{{"name", name}, {"reason", reason}, {"date", pf::Clock::now()}};
+  auto text = pf::writeJson(report);
+  if (!text) return false;
+  pf::FileManager::createDirectory(reportFolder(), true);
+  const auto file = reportFolder() / ("report-" + std::to_string(static_cast<long long>(pf::Clock::now() * 1000)) + "-" +
+                                      std::to_string(sequence++) + ".json");
+  return pf::FileManager::writeFile(file, *text, true);
+}
+
+int MwCrashCollect::sendStoredReports() {
+  auto names = pf::FileManager::contentsOfDirectory(reportFolder());
+  if (!names) return 0;
+  int sent = 0;
+  for (const auto& name : *names) {
+    const auto file = reportFolder() / name;
+    auto bytes = pf::FileManager::readFile(file, nullptr, kMaxReport);
+    if (!bytes) continue;
+    auto answer = MwCommunicationHelper::synchBusinessRequest(
+        kCrashReportAct, pf::Value{{"CRASHLOG", std::string(bytes->begin(), bytes->end())}});
+    auto business = answer ? answer->businessObject() : std::nullopt;
+    if (business && business->is_object() && business->value("RETCODE", pf::Value()) == "AAAAAAA") {
+      pf::FileManager::removeItem(file);
+      ++sent;
+    }
+  }
+  return sent;
+}
+
+}  // namespace container

@@ -1,0 +1,173 @@
+// Resource and page packages made by Python's zipfile: installed through staging and one swap,
+// hostile ones refused with the old tree left byte for byte, one download per page for every
+// delegate waiting on it.
+
+#include <gtest/gtest.h>
+
+#include "StartupSupport.h"
+#include "container/MwPackageInstaller.h"
+#include "container/MwResourceFetch.h"
+#include "platform/foundation/Base64.h"
+#include "platform/security/Digest.h"
+
+namespace container {
+namespace {
+
+class PackageInstallTest : public testing::StartupFixture {
+ protected:
+  // Has the server make a package; answers {"hash", "size", "zip"}.
+  pf::Value makePackage(const std::string& name, const std::string& kind, const pf::Value& files) {
+    return testing::control(*server, {{"package", {{"name", name}, {"kind", kind}, {"files", files}}}});
+  }
+  static pf::Bytes zipBytes(const pf::Value& made) { return *pf::base64DecodeStrict(made["zip"].get<std::string>()); }
+
+  // A page listed with its package facts and marked for update, and an old tree in its folder.
+  void listPage(const std::string& url, const std::string& package, const std::string& hash) {
+    auto& business = MwBusinessManager::getInstance();
+    business.refreshBusinessWithHTMLUrl(url, "2.0");
+    business.setPackageFacts(url, {package, hash, "trade"});
+  }
+  void writeOldTree() {
+    ASSERT_TRUE(pf::FileManager::createDirectory(release() / "trade" / "css", true));
+    ASSERT_TRUE(pf::FileManager::writeFile(release() / "trade" / "order.html", std::string_view("old order"), false));
+    ASSERT_TRUE(pf::FileManager::writeFile(release() / "trade" / "css" / "a.css", std::string_view("old css"), false));
+  }
+  static bool marked(const std::string& url) {
+    auto item = MwBusinessManager::getInstance().getElementByHTMLUrl(url);
+    return item && item->attributeForName("update");
+  }
+};
+
+class Waiter : public MwMenuManagerDelegate {
+ public:
+  void didDownloadMenuRateWithResult(const pf::Value&) override {}
+  void didDownloadMenuCompletedWithResult(const pf::Value& result) override {
+    results.push_back(result);
+    onMain = onMain && pf::Thread::isMainThread();
+  }
+  std::vector<pf::Value> results;
+  bool onMain = true;
+};
+
+TEST_F(PackageInstallTest, AChangedPagePackageIsDownloadedOnceAndSwappedInForEveryWaitingDelegate) {
+  writeOldTree();
+  const std::string url = "html|trade/order.html";
+  auto made = makePackage("trade.zip", "good", {{"order.html", "new order"}, {"js/app.js", "let a = 1;"}});
+  listPage(url, "trade.zip", made["hash"]);
+  const auto downloadsBefore = testing::serverCall(server->baseUrl(), "/stats")["downloads"].value("trade.zip", 0);
+
+  auto first = std::make_shared<Waiter>();
+  auto second = std::make_shared<Waiter>();
+  auto& menus = MwMenusManager::getInstance();
+  menus.updateTemplateWithUrl(url, first);
+  menus.updateTemplateWithUrl(url, second);
+  menus.updateTemplateWithUrl("", first);  // ignored
+  ASSERT_TRUE(pf::RunLoop::main()->spinUntil([&] { return !first->results.empty() && !second->results.empty(); }, 30));
+  EXPECT_EQ(first->results, (std::vector<pf::Value>{{{"url", url}, {"result", 0}}}));
+  EXPECT_EQ(second->results, first->results);
+  EXPECT_TRUE(first->onMain && second->onMain);
+  EXPECT_EQ(testing::serverCall(server->baseUrl(), "/stats")["downloads"].value("trade.zip", 0), downloadsBefore + 1);
+
+  EXPECT_EQ(testing::snapshot(release() / "trade"),
+            (std::map<std::string, std::string>{{"order.html", "new order"}, {"js/", ""}, {"js/app.js", "let a = 1;"}}));
+  EXPECT_FALSE(marked(url));
+  // No staging folder stays behind; the cleared mark is in the file, which still verifies.
+  const auto names = *pf::FileManager::contentsOfDirectory(release());
+  for (const auto& name : names) EXPECT_NE(name.front(), '.') << name;
+  MwBusinessManager::resetForTesting();
+  ASSERT_TRUE(MwBusinessManager::getInstance().getElementByHTMLUrl(url));
+  EXPECT_FALSE(marked(url));
+}
+
+TEST_F(PackageInstallTest, EveryHostilePackageLeavesTheOldTreeByteForByteAndTheMarkSet) {
+  writeOldTree();
+  const std::string url = "html|trade/order.html";
+  const pf::Value files{{"order.html", "evil order"}};
+  struct Case {
+    std::string kind;
+    std::string hash;  // empty: the package's own
+    int status = 200;
+  };
+  std::vector<Case> cases;
+  for (const char* kind : {"traversal", "absolute", "backslash", "symlink", "bomb", "badcrc", "duplicate", "encrypted", "many"})
+    cases.push_back({kind, "", 200});
+  cases.push_back({"good", std::string(64, 'A'), 200});  // a hash that differs
+  cases.push_back({"good", "", 404});
+  cases.push_back({"good", "", 206});
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.kind + " " + c.hash + " " + std::to_string(c.status));
+    const std::string package = "hostile-" + c.kind + ".zip";
+    auto made = makePackage(package, c.kind, files);
+    testing::control(*server, {{"status", {{package, c.status}}}});
+    listPage(url, package, c.hash.empty() ? made["hash"].get<std::string>() : c.hash);
+    const auto before = testing::snapshot(pf::Sandbox::documents());
+    EXPECT_EQ(MwMenusManager::getInstance().downloadAndInstall(url), 1);
+    EXPECT_EQ(testing::snapshot(pf::Sandbox::documents()), before);
+    EXPECT_TRUE(marked(url));
+    EXPECT_FALSE(std::filesystem::exists("/tmp/absolute.html"));
+  }
+}
+
+TEST_F(PackageInstallTest, UnpackResourcesInstallsOnceKeepsABackupAndSkipsAnUnchangedPackage) {
+  auto first = makePackage("data.zip", "good", {{"index.html", "v1"}, {"img/a.png", "png"}});
+  ASSERT_TRUE(pf::FileManager::writeFile(bundle / "data.zip", zipBytes(first), true));
+  auto& framework = MwFramework::getInstance();
+  framework.unpackResources();
+  EXPECT_EQ(testing::snapshot(release()),
+            (std::map<std::string, std::string>{{"index.html", "v1"}, {"img/", ""}, {"img/a.png", "png"}}));
+  const auto md5 = pf::hexEncode(pf::md5(zipBytes(first)));
+  EXPECT_EQ(pf::UserDefaults::standard()->string(kZipMD5DefaultsKey), md5);
+
+  // Unchanged: a local change stays.
+  ASSERT_TRUE(pf::FileManager::writeFile(release() / "index.html", std::string_view("local"), false));
+  framework.unpackResources();
+  EXPECT_EQ(testing::snapshot(release())["index.html"], "local");
+
+  // A hostile package changes nothing, "zipMD5" included.
+  auto hostile = makePackage("data.zip", "traversal", {{"index.html", "v2"}});
+  ASSERT_TRUE(pf::FileManager::writeFile(bundle / "data.zip", zipBytes(hostile), true));
+  const auto before = testing::snapshot(pf::Sandbox::documents());
+  framework.unpackResources();
+  EXPECT_EQ(testing::snapshot(pf::Sandbox::documents()), before);
+  EXPECT_EQ(pf::UserDefaults::standard()->string(kZipMD5DefaultsKey), md5);
+
+  // A new package replaces the tree; the old one becomes the backup.
+  auto second = makePackage("data.zip", "good", {{"index.html", "v2"}});
+  ASSERT_TRUE(pf::FileManager::writeFile(bundle / "data.zip", zipBytes(second), true));
+  framework.unpackResources();
+  EXPECT_EQ(testing::snapshot(release()), (std::map<std::string, std::string>{{"index.html", "v2"}}));
+  EXPECT_EQ(testing::snapshot(pf::Sandbox::documents() / "backup")["index.html"], "local");
+  EXPECT_EQ(pf::UserDefaults::standard()->string(kZipMD5DefaultsKey), pf::hexEncode(pf::md5(zipBytes(second))));
+}
+
+TEST_F(PackageInstallTest, DownloadsAboveTheLimitAreRefusedAndLeaveTheDestination) {
+  fxtest::TempDir scratch;
+  ASSERT_TRUE(pf::FileManager::writeFile(scratch / "kept", std::string_view("old"), false));
+  pf::Error error;
+  // Whole and in chunks (the first report already passes the limit).
+  for (const char* query : {"/files/big?size=5000", "/files/big?size=5000&chunks=5"}) {
+    EXPECT_FALSE(MwResourceFetch::download(server->baseUrl() + query, scratch / "kept", 1000, &error)) << query;
+    EXPECT_EQ(error.code, kMwResourceTooLarge) << query;
+    EXPECT_EQ(testing::snapshot(scratch.path()), (std::map<std::string, std::string>{{"kept", "old"}}));
+  }
+  ASSERT_TRUE(MwResourceFetch::download(server->baseUrl() + "/files/small?size=1000", scratch / "kept", 1000, &error));
+  EXPECT_EQ(pf::FileManager::readFile(scratch / "kept")->size(), 1000u);
+  EXPECT_FALSE(MwResourceFetch::download("ftp://127.0.0.1/x", scratch / "kept", 1000, &error));
+  EXPECT_EQ(error.code, kMwResourceBadUrl);
+}
+
+TEST_F(PackageInstallTest, ZipReaderRefusesUnsafeNamesBeforeWritingAnything) {
+  for (const char* bad : {"", "/a", "a/../b", "..", "a\\b", "a//b", "./a", "a/./b", "/"})
+    EXPECT_FALSE(pf::ZipReader::isSafeEntryName(bad)) << bad;
+  for (const char* good : {"a", "a/b.html", "dir/", "..a", "a..", "中文/页.html"})
+    EXPECT_TRUE(pf::ZipReader::isSafeEntryName(good)) << good;
+  // Not an archive at all.
+  fxtest::TempDir scratch;
+  ASSERT_TRUE(pf::FileManager::writeFile(scratch / "x.zip", std::string_view("PK not really"), false));
+  pf::Error error;
+  EXPECT_FALSE(pf::ZipReader::unpack(scratch / "x.zip", scratch.path(), {}, &error));
+  EXPECT_EQ(error.code, pf::kZipNotAnArchive);
+}
+
+}  // namespace
+}  // namespace container

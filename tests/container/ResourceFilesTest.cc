@@ -1,0 +1,147 @@
+// The XML wrapper, dotted version numbers, the business file's update marks and the keyed file
+// hash of menu and business files (checked byte for byte against the bank server's Python).
+
+#include <gtest/gtest.h>
+
+#include "StartupSupport.h"
+#include "container/MwVersionCompare.h"
+
+namespace container {
+namespace {
+
+TEST(MwXMLDocumentTest, ReadsBuildsAndWritesButRefusesDeclarationsDepthAndBrokenText) {
+  pf::Error error;
+  auto document = MwXMLDocument::initWithXMLString(
+      R"(<?xml version="1.0"?><menus a="1 &amp; 2"><!-- c --><item url="html|a.html"/>text<item/></menus>)", 0, &error);
+  ASSERT_TRUE(document);
+  auto root = document->rootElement();
+  EXPECT_EQ(root->name(), "menus");
+  EXPECT_EQ(root->attributeForName("a")->stringValue(), "1 & 2");
+  EXPECT_FALSE(root->attributeForName("b"));
+  ASSERT_EQ(root->children().size(), 2u);
+  EXPECT_EQ(root->children()[0].attributeForName("url")->stringValue(), "html|a.html");
+
+  auto added = root->addChild("item");
+  added.addAttribute("url", "<\"quoted\">");
+  auto again = MwXMLDocument::initWithXMLString(document->XMLString());
+  ASSERT_TRUE(again);
+  EXPECT_EQ(again->rootElement()->children()[2].attributeForName("url")->stringValue(), "<\"quoted\">");
+
+  const std::string laugh = R"(<?xml version="1.0"?><!DOCTYPE r [<!ENTITY a "aaaa"><!ENTITY b "&a;&a;&a;">]><r>&b;</r>)";
+  const std::string external = R"(<?xml version="1.0"?><!DOCTYPE r SYSTEM "http://127.0.0.1:9/x.dtd"><r/>)";
+  std::string deep;
+  for (int i = 0; i < 100; ++i) deep += "<a>";
+  for (int i = 0; i < 100; ++i) deep += "</a>";
+  for (const auto& bad : {laugh, external, deep, std::string("<a><b></a>"), std::string(""), std::string("plain"),
+                          std::string(kMwXMLMaxBytes + 1, ' ')}) {
+    error = {};
+    EXPECT_FALSE(MwXMLDocument::initWithXMLString(bad, 0, &error)) << bad.substr(0, 60);
+    EXPECT_EQ(error.domain, kMwXMLErrorDomain);
+  }
+}
+
+TEST(MwVersionCompareTest, ComparesDottedPartsAsWholeNumbers) {
+  struct Case {
+    const char* left;
+    const char* right;
+    int expected;
+  };
+  for (const auto& c : {Case{"1.0", "1.0", 0}, Case{"1.10", "1.9", 1}, Case{"1.9", "1.10", -1}, Case{"1", "1.0.0", 0},
+                        Case{"1.01", "1.1", 0}, Case{"2", "10", -1}, Case{"1.0.1", "1.0", 1}, Case{"", "0", 0},
+                        Case{"1.a", "1.0", 0}, Case{"12345678901234567890.1", "12345678901234567890.2", -1},
+                        Case{"99999999999999999999", "100000000000000000000", -1}})
+    EXPECT_EQ(MwVersionCompare::versionCompare(c.left, c.right), c.expected) << c.left << " vs " << c.right;
+}
+
+class ResourceFilesTest : public testing::StartupFixture {};
+
+std::optional<std::string> attribute(const std::string& url, const char* name) {
+  auto item = MwBusinessManager::getInstance().getElementByHTMLUrl(url);
+  if (!item) return std::nullopt;
+  auto value = item->attributeForName(name);
+  return value ? std::optional(value->stringValue()) : std::nullopt;
+}
+
+TEST_F(ResourceFilesTest, BusinessRefreshMarksNewAndChangedPagesAndKeepsTheMarksInAVerifiedFile) {
+  auto& business = MwBusinessManager::getInstance();
+  business.refreshBusinessWithHTMLUrl("html|a.html", "");  // nothing for an empty version
+  EXPECT_FALSE(business.getElementByHTMLUrl("html|a.html"));
+
+  business.refreshBusinessWithHTMLUrl("html|a.html", "1.0");  // new page
+  EXPECT_EQ(attribute("html|a.html", "version"), "1.0");
+  EXPECT_EQ(attribute("html|a.html", "update"), "i");
+
+  business.clearUpdateMark("html|a.html");
+  business.refreshBusinessWithHTMLUrl("html|a.html", "1.00");  // the same number
+  EXPECT_FALSE(attribute("html|a.html", "update"));
+  business.refreshBusinessWithHTMLUrl("html|a.html", "1.1");
+  EXPECT_EQ(attribute("html|a.html", "version"), "1.1");
+  EXPECT_EQ(attribute("html|a.html", "update"), "u");
+
+  // An element without "version" (package facts only) gets it and "i"; one whose version is empty stays.
+  business.setPackageFacts("html|b.html", {"b.zip", "AA", "b"});
+  business.refreshBusinessWithHTMLUrl("html|b.html", "3");
+  EXPECT_EQ(attribute("html|b.html", "version"), "3");
+  EXPECT_EQ(attribute("html|b.html", "update"), "i");
+  business.getElementByHTMLUrl("html|c.html");
+  business.setPackageFacts("html|c.html", {"c.zip", "AA", "c"});
+  business.getElementByHTMLUrl("html|c.html")->addAttribute("version", "");
+  business.refreshBusinessWithHTMLUrl("html|c.html", "4");
+  EXPECT_EQ(attribute("html|c.html", "version"), "");
+  EXPECT_FALSE(attribute("html|c.html", "update"));
+
+  // Everything is in the file, which verifies; a tampered file counts as absent.
+  MwBusinessManager::resetForTesting();
+  EXPECT_EQ(attribute("html|a.html", "update"), "u");
+  ASSERT_TRUE(business.packageFacts("html|b.html"));
+  EXPECT_EQ(business.packageFacts("html|b.html")->dir, "b");
+  auto text = *pf::FileManager::readFile(business.filePath());
+  std::string tampered(text.begin(), text.end());
+  tampered.replace(tampered.find("1.1"), 3, "9.9");
+  ASSERT_TRUE(pf::FileManager::writeFile(business.filePath(), tampered, true));
+  MwBusinessManager::resetForTesting();
+  EXPECT_FALSE(business.getElementByHTMLUrl("html|a.html"));
+}
+
+TEST_F(ResourceFilesTest, KeyedFileHashAgreesWithPythonAndATamperedMenuCountsAsAbsent) {
+  const std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!-- menu -->\n<menus v=\"1\"><item id=\"1\" "
+                           "url=\"html|trade/order.html\" version=\"1.0\"/><item id=\"2\" url=\"html|中文.html\"/></menus>\n";
+  for (const char* name : {"menu.xml", "business.xml"}) {
+    auto python = testing::control(*server, {{"sign", {{"name", name}, {"text", text}}}})["text"].get<std::string>();
+    EXPECT_EQ(MwLicenseKey::signXMLText(text, name), python) << name;
+    EXPECT_TRUE(MwLicenseKey::verifyXMLText(python, name));
+  }
+  auto signedMenu = *MwLicenseKey::signXMLText(text, "menu.xml");
+  EXPECT_FALSE(MwLicenseKey::verifyXMLText(signedMenu, "business.xml")) << "the key is the file's own";
+
+  // The menu loads, saves back with a hash that verifies, and fails once one byte changes.
+  auto& menus = MwMenusManager::getInstance();
+  ASSERT_TRUE(menus.replaceMenuWithVerifiedText(signedMenu));
+  menus.menuRootElement()->children()[0].addAttribute("version", "2.0");
+  ASSERT_TRUE(menus.saveMenusXMLFile());
+  ASSERT_TRUE(menus.loadMenuFile());
+  EXPECT_EQ(menus.menuRootElement()->children()[0].attributeForName("version")->stringValue(), "2.0");
+
+  auto saved = *pf::FileManager::readFile(menus.menuFilePath());
+  std::string tampered(saved.begin(), saved.end());
+  tampered.replace(tampered.find("2.0"), 3, "2.1");
+  ASSERT_TRUE(pf::FileManager::writeFile(menus.menuFilePath(), tampered, true));
+  EXPECT_FALSE(menus.loadMenuFile());
+  EXPECT_FALSE(menus.menuRootElement());
+  EXPECT_FALSE(menus.replaceMenuWithVerifiedText(tampered));
+  EXPECT_FALSE(MwLicenseKey::verifyXMLText(text, "menu.xml")) << "no hash at all";
+  auto moved = signedMenu;
+  moved.replace(moved.find("<menus hash"), 11, "<menus  hash");
+  EXPECT_FALSE(MwLicenseKey::verifyXMLText(moved, "menu.xml")) << "only the written placement verifies";
+
+  // A tampered menu file at start-up: data not prepared.
+  auto listener = std::make_shared<testing::RecordingListener>(std::vector{MwFrameworkDelegate::Operation::DataPrepared});
+  MwFramework::getInstance().addListener(listener);
+  MwFramework::getInstance().initialization();
+  ASSERT_TRUE(waitForEvents(*listener, 1));
+  EXPECT_EQ(listener->events, std::vector<std::string>{"data:1"});
+  MwFramework::getInstance().waitForStartupForTesting();
+}
+
+}  // namespace
+}  // namespace container
