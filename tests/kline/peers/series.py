@@ -11,9 +11,9 @@ usage:
       Serves the series on 127.0.0.1 over HTTP and HTTPS (certificates made in DIR by the HTTP
       client peer's PKI: ca.der anchors leaf for localhost/127.0.0.1); prints "HTTP <port>" and
       "HTTPS <port>". Paths (any directory): .../getGZipRateRange.shtml (the series),
-      .../getLastRateRange.shtml (the refresh packet; counts requests), /count (refresh requests so
-      far), /slow/... (waits 3 s first), /missing (404), /drop (closes without answering),
-      /huge (17 MiB). No Content-Encoding header is sent: the body is the packet itself.
+      .../getLastRateRange.shtml (the refresh packet), /slow/... (waits 3 s first), /missing (404),
+      /drop (closes without answering), /huge (17 MiB). No Content-Encoding header is sent: the
+      body is the packet itself. Ends when its parent process ends.
 """
 import base64
 import datetime
@@ -130,7 +130,6 @@ def serve_main(directory, seed, count):
     texts, _ = series(seed, count, "Asia/Shanghai", 4, extra=3)
     history = gzip.compress(packet(texts[:count]))
     refresh = gzip.compress(packet(texts[:1] + texts[count:]))
-    counter = {"refresh": 0}
 
     class Handler(http.server.BaseHTTPRequestHandler):
         protocol_version = "HTTP/1.1"
@@ -152,14 +151,11 @@ def serve_main(directory, seed, count):
                 self.close_connection = True
                 self.connection.shutdown(2)
                 return
-            if path == "/count":
-                return self.answer(200, str(counter["refresh"]).encode())
             if path == "/huge":
                 return self.answer(200, b"\0" * (17 << 20))
             if path.endswith("getGZipRateRange.shtml"):
                 return self.answer(200, history)
             if path.endswith("getLastRateRange.shtml"):
-                counter["refresh"] += 1
                 return self.answer(200, refresh)
             self.answer(404, b"not here")
 
@@ -175,9 +171,9 @@ def serve_main(directory, seed, count):
         threading.Thread(target=s.serve_forever, daemon=True).start()
     print("HTTP %d" % plain.server_address[1], flush=True)
     print("HTTPS %d" % secure.server_address[1], flush=True)
-    # Ends with the test process (standard input closes) or after a minute.
-    threading.Thread(target=lambda: (sys.stdin.read(), os._exit(0)), daemon=True).start()
-    time.sleep(60)
+    parent = os.getppid()
+    while os.getppid() == parent:  # ends with the test process, however it ends
+        time.sleep(0.2)
 
 
 if __name__ == "__main__":
