@@ -160,7 +160,13 @@ std::optional<TradeRows> KLineDataManager::decode(const pf::Bytes& packet) {
 std::optional<TradeRows> KLineDataManager::decodeLocked(const pf::Bytes& packet) {
   std::optional<pf::Bytes> inflated = unCompressGzip(packet);
   if (!inflated || inflated->empty()) return std::nullopt;
-  std::vector<std::string> texts = huffman_.uncompress(*inflated);
+  TradeRows rows = rowsOfPacket(*inflated);
+  tradeArray_ = rows;
+  return rows;
+}
+
+TradeRows KLineDataManager::rowsOfPacket(const pf::Bytes& inflated) {
+  std::vector<std::string> texts = huffman_.uncompress(inflated);
   TradeRows rows;
   rows.reserve(texts.size());
   for (std::size_t i = 0; i < texts.size(); ++i) rows.push_back(transformString(texts[i], static_cast<std::int64_t>(i)));
@@ -169,7 +175,6 @@ std::optional<TradeRows> KLineDataManager::decodeLocked(const pf::Bytes& packet)
     rows[i]->MA10 = sumAndAverage(rows, i, 10);
     rows[i]->MA20 = sumAndAverage(rows, i, 20);
   }
-  tradeArray_ = rows;
   return rows;
 }
 

@@ -61,6 +61,8 @@ class KLineDataManager : public std::enable_shared_from_this<KLineDataManager> {
   // Inflate, decode and turn into rows with moving averages; nil when the packet inflates to
   // nothing or fails. Sets basePrice, baseTimestamp and tradeArray. Takes the mutex.
   std::optional<TradeRows> decode(const pf::Bytes& packet);
+  // The same for a packet already inflated (no lock taken: the caller serialises).
+  TradeRows rowsOfPacket(const pf::Bytes& inflated);
 
   // One record text as a row: index 0 is the first record of the series (base price and time),
   // any other a later one.
