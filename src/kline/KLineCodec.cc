@@ -95,21 +95,28 @@ int matchShort(unsigned bits, int k, char& symbol) {
   return 0;
 }
 
-// Decodes the bits [from, from + count) of data into out; stops where nothing matches.
-void decodeBits(const std::uint8_t* data, std::uint64_t from, std::uint64_t count, std::string& out) {
+// Decodes the first `count` bits of data (which holds ceil(count / 8) bytes) into out; stops
+// where nothing matches.
+void decodeBits(const std::uint8_t* data, std::uint64_t count, std::string& out) {
   const Tables& t = tables();
-  auto bitAt = [&](std::uint64_t i) { return (data[i >> 3] >> (7 - (i & 7))) & 1u; };
-  std::uint64_t pos = from, end = from + count;
-  while (end - pos >= 7) {
-    unsigned w = 0;
-    for (int i = 0; i < 7; ++i) w = (w << 1) | bitAt(pos + static_cast<std::uint64_t>(i));
+  const std::uint64_t bytes = (count + 7) / 8;
+  // The 7 bits from position pos (bits past the data read as 0).
+  auto window = [&](std::uint64_t pos) {
+    std::uint64_t b = pos >> 3;
+    unsigned pair = static_cast<unsigned>(data[b]) << 8;
+    if (b + 1 < bytes) pair |= data[b + 1];
+    return (pair >> (9 - (pos & 7))) & 0x7fu;
+  };
+  out.reserve(count / 4);
+  std::uint64_t pos = 0;
+  while (count - pos >= 7) {
+    unsigned w = window(pos);
     out.push_back(t.windowSymbol[w]);
-    pos += t.windowLength[w];  // the code is complete, every window matches
+    pos += t.windowLength[w];  // the code is complete: every window matches
   }
-  while (pos < end) {
-    int k = static_cast<int>(end - pos);
-    unsigned w = 0;
-    for (int i = 0; i < k; ++i) w = (w << 1) | bitAt(pos + static_cast<std::uint64_t>(i));
+  while (pos < count) {
+    int k = static_cast<int>(count - pos);
+    unsigned w = window(pos) >> (7 - k);
     char symbol = 0;
     int used = matchShort(w, k, symbol);
     if (!used) break;
@@ -124,9 +131,9 @@ std::uint32_t be32(const std::uint8_t* p) {
 
 }  // namespace
 
-std::vector<std::string> Huffman::uncompress(const pf::Bytes& data) {
+const std::vector<std::string>& Huffman::uncompress(const pf::Bytes& data) {
   dataArray_.clear();
-  if (data.size() < 4) return {};  // no whole count
+  if (data.size() < 4) return dataArray_;  // no whole count
   std::uint32_t n = be32(data.data());
   std::size_t at = 4;
   for (std::uint32_t r = 0; r < std::min(n, kMaxRecords); ++r) {
@@ -135,7 +142,7 @@ std::vector<std::string> Huffman::uncompress(const pf::Bytes& data) {
     std::uint64_t bytes = (bits + 7) / 8;
     if (data.size() - at - 8 < bytes) break;
     std::string text;
-    decodeBits(data.data() + at + 8, 0, bits, text);
+    decodeBits(data.data() + at + 8, bits, text);
     if (text.empty()) break;
     dataArray_.push_back(std::move(text));
     at += 8 + static_cast<std::size_t>(bytes);

@@ -44,7 +44,8 @@ class Huffman {
 
   // The record texts of an inflated packet. Decoding stops at the first record that decodes to
   // nothing, and at the end of the data (a record that claims more bytes than are left ends it).
-  std::vector<std::string> uncompress(const pf::Bytes& data);
+  // The texts are dataArray(), kept until the next call.
+  const std::vector<std::string>& uncompress(const pf::Bytes& data);
 
   // Every symbol of a bit text, until the rest matches no code.
   std::string getCode(std::string_view bits) const;

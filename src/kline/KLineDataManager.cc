@@ -166,14 +166,23 @@ std::optional<TradeRows> KLineDataManager::decodeLocked(const pf::Bytes& packet)
 }
 
 TradeRows KLineDataManager::rowsOfPacket(const pf::Bytes& inflated) {
-  std::vector<std::string> texts = huffman_.uncompress(inflated);
+  const std::vector<std::string>& texts = huffman_.uncompress(inflated);
   TradeRows rows;
   rows.reserve(texts.size());
   for (std::size_t i = 0; i < texts.size(); ++i) rows.push_back(transformString(texts[i], static_cast<std::int64_t>(i)));
+  // Every close read once; the same sums as sumAndAverage.
+  std::vector<float> closes(rows.size());
+  for (std::size_t i = 0; i < rows.size(); ++i) closes[i] = floatValueOf(rows[i]->close);
+  auto average = [&](std::size_t i, std::size_t n) -> std::optional<std::string> {
+    if (i + 1 < n) return std::nullopt;
+    double sum = 0;
+    for (std::size_t j = i + 1 - n; j <= i; ++j) sum += static_cast<double>(closes[j]);
+    return priceText(sum / static_cast<double>(n));
+  };
   for (std::size_t i = 0; i < rows.size(); ++i) {
-    rows[i]->MA5 = sumAndAverage(rows, i, 5);
-    rows[i]->MA10 = sumAndAverage(rows, i, 10);
-    rows[i]->MA20 = sumAndAverage(rows, i, 20);
+    rows[i]->MA5 = average(i, 5);
+    rows[i]->MA10 = average(i, 10);
+    rows[i]->MA20 = average(i, 20);
   }
   return rows;
 }
@@ -211,10 +220,7 @@ void KLineDataManager::fail(std::uint64_t tag) {
 TradeRow KLineDataManager::transformString(const std::string& text, std::int64_t index) {
   auto row = std::make_shared<TradeModel>();
   std::vector<std::string_view> parts = split(text, '#');
-  double scale = std::pow(10.0, static_cast<double>(available_));
-  auto price = [&](std::int32_t delta) {
-    return priceText(static_cast<double>(std::int64_t{delta} + basePrice) / scale);
-  };
+  auto price = [&](std::int32_t delta) { return priceText(std::int64_t{delta} + basePrice, available_); };
   if (index == 0) {
     std::int32_t f[6] = {};
     scanFields(text, f, 6);

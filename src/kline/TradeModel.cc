@@ -77,6 +77,28 @@ std::string priceText(double value) {
   return std::string(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
 }
 
+std::string priceText(std::int64_t units, std::int64_t places) {
+  static constexpr std::int64_t kPow10[] = {1, 10, 100, 1000, 10000, 100000, 1000000};
+  // Below 10^8 in size with at most six places, the double nearest the quotient lies within
+  // 1e-8 of it, so "%f" prints the quotient's own digits.
+  if (places < 0 || places > 6 || units <= -(kPow10[6] * 100 * kPow10[places]) ||
+      units >= kPow10[6] * 100 * kPow10[places])
+    return priceText(static_cast<double>(units) / std::pow(10.0, static_cast<double>(places)));
+  std::uint64_t magnitude = units < 0 ? static_cast<std::uint64_t>(-units) : static_cast<std::uint64_t>(units);
+  std::uint64_t scaled = magnitude * static_cast<std::uint64_t>(kPow10[6 - places]);  // millionths
+  char buffer[32];
+  char* end = buffer + sizeof buffer;
+  char* p = end;
+  for (int i = 0; i < 6; ++i, scaled /= 10) *--p = static_cast<char>('0' + scaled % 10);
+  *--p = '.';
+  do {
+    *--p = static_cast<char>('0' + scaled % 10);
+    scaled /= 10;
+  } while (scaled);
+  if (units < 0) *--p = '-';
+  return std::string(p, static_cast<std::size_t>(end - p));
+}
+
 std::string pointText(pf::Point p) {
   char buffer[128];
   std::snprintf(buffer, sizeof buffer, "{%g, %g}", p.x, p.y);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
 #include <thread>
 
 #include "kline/KLineTestSupport.h"
@@ -161,4 +163,23 @@ TEST(KLineCodec, FormattersFollowTheZoneOnEveryThread) {
   EXPECT_EQ(here, "19700101080000");
   EXPECT_EQ(there, "19700101000000");
   EXPECT_FALSE(pf::setDefaultTimeZone("Nowhere/Atlantis"));
+}
+
+// The row texts made without printf or a formatter are the ones printf and ICU make.
+TEST(KLineCodec, FastTextsMatchTheGeneralOnes) {
+  for (std::int64_t places = 0; places <= 10; ++places)
+    for (std::int64_t units : {0ll, 1ll, -1ll, 654ll, -7ll, 2147483647ll, -2147483648ll, 4294967294ll, 99999999ll,
+                               123456789012ll, -5ll}) {
+      char expected[512];
+      std::snprintf(expected, sizeof expected, "%f", static_cast<double>(units) / std::pow(10.0, static_cast<double>(places)));
+      EXPECT_EQ(priceText(units, places), expected) << units << " / 10^" << places;
+    }
+  for (const char* zone : {"Europe/Berlin", "Australia/Lord_Howe", "Asia/Kathmandu", "America/St_Johns", "UTC"}) {
+    klinetest::ZoneScope scope(zone);
+    pf::DateFormatter icu("yyyy-MM-dd HH:mm:ss", pf::currentLocaleIdentifier());
+    for (double t = 1767225600.0 - 86400 * 3; t < 1767225600.0 + 86400 * 365; t += 3613.7)
+      ASSERT_EQ(KLineFormatDate::formatLocal(t, "yyyy-MM-dd HH:mm:ss"), icu.string(t)) << zone << " " << t;
+    for (double t : {-11676096000.0 - 1, -1.5, 0.0, 253402214399.0, 253402300800.0, 1e15})
+      EXPECT_EQ(KLineFormatDate::formatLocal(t, "yyyy-MM-dd HH:mm:ss"), icu.string(t)) << zone << " " << t;
+  }
 }
