@@ -205,3 +205,34 @@ TEST(KLineDataManager, IdleLoadsTimeOutAfterTenSeconds) {
   ASSERT_TRUE(waitFor(o, 5));
   EXPECT_EQ(o.failures, 1);
 }
+
+TEST(KLineHttpEngine, SynchronousSendsAnswerBodiesOrAnErrorRecord) {
+  auto& server = SeriesServer::shared();
+  pf::Bytes body = KLineHttpEngine::getToAddr(server.http("/fx/getGZipRateRange.shtml"), std::nullopt, 10);
+  EXPECT_TRUE(unCompressGzip(body));
+  pf::Bytes refused = KLineHttpEngine::getToAddr("http://127.0.0.1:1/", std::nullopt, 10);
+  auto record = pf::parseJson(refused);
+  ASSERT_TRUE(record);
+  EXPECT_EQ((*record)["status"], "2");
+  EXPECT_EQ((*record)["textStatus"], "-1004");
+  EXPECT_TRUE((*record)["errorThrown"].is_string());
+  // A description with quotes stays one JSON string.
+  pf::Value info = pf::Value::object();
+  info["NSLocalizedDescription"] = "say \"no\" \\ here";
+  pf::Bytes quoted = KLineHttpEngine::postToAddr(server.http("/x"), {}, pf::Error("D", 7, info), 10);
+  auto parsed = pf::parseJson(quoted);
+  ASSERT_TRUE(parsed);
+  EXPECT_EQ((*parsed)["errorThrown"], "say \"no\" \\ here");
+  EXPECT_EQ((*parsed)["textStatus"], "7");
+}
+
+TEST(KLineHttpEngine, PostsAnswerThroughTheCallbacks) {
+  auto& server = SeriesServer::shared();
+  auto engine = KLineHttpEngine::make();
+  int failures = 0, successes = 0;
+  engine->postUrl(server.http("/fx/getGZipRateRange.shtml"), pf::Bytes{'a'}, [&](const pf::Bytes&) { ++successes; },
+                  [&](const pf::Error&) { ++failures; });
+  ASSERT_TRUE(pf::RunLoop::main()->spinUntil([&] { return successes + failures > 0; }, 20));
+  EXPECT_EQ(failures, 1);  // the peer answers POST with 501
+  EXPECT_FALSE(engine->connection());
+}

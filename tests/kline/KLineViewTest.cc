@@ -4,6 +4,9 @@
 
 #include "ChartScenes.h"
 #include "kline/KLineTestSupport.h"
+#include "kline/SeriesEncoder.h"
+#include "platform/foundation/Bundle.h"
+#include "platform/foundation/FileManager.h"
 #include "kline/TnqKLineView.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/ui/Screen.h"
@@ -245,4 +248,28 @@ TEST(KLineView, FlatAndEmptySeriesDrawNoNonsense) {
   // An empty series keeps what was drawn.
   v->drawLine({});
   EXPECT_EQ(v->kline->points.size(), 2u);
+}
+
+TEST(KLineView, LoadsASeriesByItselfAndTellsItsDelegate) {
+  struct Listener : LineViewProctocol {
+    std::vector<std::string> heard;
+    void beginLoadKlineData() override { heard.push_back("begin"); }
+    void endLoadKlineData() override { heard.push_back("end"); }
+    void loadKlineDataFailure() override { heard.push_back("failure"); }
+  };
+  fxtest::TempDir dir;
+  pf::Bundle::setMainPath(dir.path());
+  auto v = chart();
+  auto listener = std::make_shared<Listener>();
+  v->delegate = listener;
+  v->startWithUrl("local://x?type=5");
+  EXPECT_EQ(listener->heard, (std::vector<std::string>{"failure", "begin"}));
+  pf::FileManager::writeFile(dir / "getGZipRateRange5.shtml",
+                             klinetest::deflateBytes(klinetest::packetOf({"100#0#1#2#3#4#20260101000000", "1#1#1#1#1h"})),
+                             false);
+  listener->heard.clear();
+  v->startWithUrl("local://x?type=5");
+  EXPECT_EQ(listener->heard, (std::vector<std::string>{"end", "begin"}));
+  EXPECT_EQ(v->dataArray.size(), 2u);
+  pf::Bundle::setMainPath({});
 }
