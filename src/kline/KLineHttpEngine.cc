@@ -136,27 +136,24 @@ void KLineHttpEngine::didFinishLoading() {
   auto self = shared_from_this();  // a callback may drop the last other reference
   std::optional<std::string> text = appnet::TnqDecodeText(receiveData, appnet::kTnqGB18030StringEncoding);
   pf::logFormat("receveString = %@", text ? *text : std::string("(null)"));
+  auto [success, failure] = endLoad();
+  if (success) success(receiveData);
+}
+
+std::pair<KLineHttpEngine::SuccessCallBack, KLineHttpEngine::FailureCallBack> KLineHttpEngine::endLoad() {
   connection_.reset();
   delegate_.reset();
-  if (successCallBack) {
-    SuccessCallBack success = std::move(successCallBack);
-    successCallBack = nullptr;
-    failureCallBack = nullptr;
-    success(receiveData);
-  }
+  std::pair<SuccessCallBack, FailureCallBack> callbacks{std::move(successCallBack), std::move(failureCallBack)};
+  successCallBack = nullptr;
+  failureCallBack = nullptr;
+  return callbacks;
 }
 
 void KLineHttpEngine::didFailWithError(const pf::Error& error) {
   auto self = shared_from_this();
   pf::logFormat("%@", error.localizedDescription());
-  connection_.reset();
-  delegate_.reset();
-  if (failureCallBack) {
-    FailureCallBack failure = std::move(failureCallBack);
-    successCallBack = nullptr;
-    failureCallBack = nullptr;
-    failure(error);
-  }
+  auto [success, failure] = endLoad();
+  if (failure) failure(error);
 }
 
 pf::Bytes KLineHttpEngine::request(const pf::UrlRequest& request, std::optional<pf::Error> error) {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/foundation/Bytes.h"
@@ -75,6 +76,8 @@ class KLineHttpEngine : public std::enable_shared_from_this<KLineHttpEngine> {
   void didReceiveData(const pf::Bytes& data);
   void didFinishLoading();
   void didFailWithError(const pf::Error& error);
+  // Forgets the connection and hands back both callbacks, clearing them.
+  std::pair<SuccessCallBack, FailureCallBack> endLoad();
 
   std::shared_ptr<pf::UrlConnection> connection_;
   std::shared_ptr<Delegate> delegate_;

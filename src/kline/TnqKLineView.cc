@@ -524,6 +524,14 @@ void TnqKLineView::finishRedraw(std::int64_t start, std::int64_t end) {
   updateDataDisplay(visible);
 }
 
+// Price range of rows start..end, the points of every row, and the content they span.
+void TnqKLineView::measure(std::int64_t start, std::int64_t end) {
+  getMax(start, end);
+  getMin(start, end);
+  pointArray = changeToPointFromDataWithFrame(mainView->bounds());
+  mainView->setContentSize({static_cast<double>(pointArray.size()) * slot() + 10.0, mainView->frame().height()});
+}
+
 void TnqKLineView::updateLine() {
   const std::int64_t n = static_cast<std::int64_t>(dataArray.size());
   if (n == 0) return;
@@ -544,10 +552,7 @@ void TnqKLineView::updateLine() {
   start = std::clamp<std::int64_t>(start, 0, n);
   end = std::clamp<std::int64_t>(end, start, n);
   oldIndex = end;
-  getMax(start, end);
-  getMin(start, end);
-  pointArray = changeToPointFromDataWithFrame(mainView->bounds());
-  mainView->setContentSize({static_cast<double>(pointArray.size()) * s + 10.0, mainView->frame().height()});
+  measure(start, end);
   // The candle layer moves over the visible content before the points are converted into it,
   // so the candles stand where their rows are.
   L::setX(*kline, mainView->contentOffset().x);
@@ -574,10 +579,7 @@ void TnqKLineView::zoomLine() {
   }
   end = std::clamp<std::int64_t>(end, 0, n);
   start = std::clamp<std::int64_t>(start, 0, end);
-  getMax(start, end);
-  getMin(start, end);
-  pointArray = changeToPointFromDataWithFrame(mainView->bounds());
-  mainView->setContentSize({static_cast<double>(pointArray.size()) * s + 10.0, mainView->frame().height()});
+  measure(start, end);
   if (c > n)
     mainView->setContentOffset({0, 0});
   else

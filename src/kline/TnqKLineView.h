@@ -133,6 +133,7 @@ class TnqKLineView : public pf::View, public pf::ScrollViewDelegate {
   void initData();
   void drawBox();
   void layoutViews();
+  void measure(std::int64_t start, std::int64_t end);
   std::vector<PointsModel> visibleSlice(std::int64_t start, std::int64_t end) const;
   void finishRedraw(std::int64_t start, std::int64_t end);
   std::shared_ptr<pf::Label> label(double size, pf::TextAlignment alignment, bool grey = true);
