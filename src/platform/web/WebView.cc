@@ -306,7 +306,6 @@ void WebView::loadNow(const std::string& path) {
   page_.reset();
   auto* content = static_cast<PageContentView*>(pageView_.get());
   content->layout = nullptr;
-  queue_.clear();
   scrollView_->setContentOffset(Point(0, 0));
   page_ = std::move(page);
   Page& p = *page_;
