@@ -7,6 +7,8 @@
 #include <cctype>
 #include <mutex>
 
+#include "platform/foundation/Text.h"
+
 namespace pf::web {
 
 namespace {
@@ -174,6 +176,34 @@ bool matchesFrom(const Node* n, const Selector& s, std::size_t last) {
 
 }  // namespace
 
+std::string wellFormedUtf8(std::string_view in) {
+  if (isValidUtf8(in)) return std::string(in);
+  std::string out;
+  out.reserve(in.size() + 8);
+  auto byte = [&](std::size_t i) { return i < in.size() ? static_cast<unsigned char>(in[i]) : 0u; };
+  // A surrogate in its 3-byte form at i: 0 when there is none, else its value.
+  auto surrogate = [&](std::size_t i) -> char32_t {
+    if (byte(i) != 0xED || (byte(i + 1) & 0xE0) != 0xA0 || (byte(i + 2) & 0xC0) != 0x80) return 0;
+    return 0xD000 + ((byte(i + 1) & 0x3Fu) << 6) + (byte(i + 2) & 0x3Fu);
+  };
+  std::size_t i = 0;
+  while (i < in.size()) {
+    if (char32_t hi = surrogate(i)) {
+      char32_t lo = surrogate(i + 3);
+      if (hi < 0xDC00 && lo >= 0xDC00) {
+        appendUtf8(out, 0x10000 + ((hi - 0xD800) << 10) + (lo - 0xDC00));
+        i += 6;
+      } else {
+        appendUtf8(out, 0xFFFD);
+        i += 3;
+      }
+      continue;
+    }
+    appendUtf8(out, decodeUtf8(in, i));
+  }
+  return out;
+}
+
 const std::string* Node::attribute(std::string_view name) const {
   for (const auto& [k, v] : attributes)
     if (k == name) return &v;
@@ -234,7 +264,7 @@ Node* Document::createElement(std::string_view tag) {
 
 Node* Document::createText(std::string_view text) {
   Node* n = make(Node::Kind::Text);
-  if (n) n->text = std::string(text);
+  if (n) n->text = wellFormedUtf8(text);
   return n;
 }
 
@@ -281,7 +311,7 @@ std::string Document::textContent(const Node* node) const {
 void Document::setTextContent(Node* node, std::string_view text) {
   if (!node) return;
   if (!node->isElement()) {
-    node->text = std::string(text);
+    node->text = wellFormedUtf8(text);
     touch();
     return;
   }
@@ -426,16 +456,17 @@ std::optional<std::string> Document::attribute(const Node* node, std::string_vie
 
 void Document::setAttribute(Node* node, std::string_view name, std::string_view value) {
   if (!node || !node->isElement()) return;
-  std::string key = lower(name);
-  if (key == "style") node->style = parseStyle(value);
+  std::string key = wellFormedUtf8(lower(name));
+  std::string text = wellFormedUtf8(value);
+  if (key == "style") node->style = parseStyle(text);
   for (auto& [k, v] : node->attributes) {
     if (k == key) {
-      v = std::string(value);
+      v = text;
       touch();
       return;
     }
   }
-  node->attributes.emplace_back(key, std::string(value));
+  node->attributes.emplace_back(key, std::move(text));
   touch();
 }
 
@@ -456,12 +487,12 @@ std::string Document::styleValue(const Node* node, std::string_view property) co
 
 void Document::setStyleValue(Node* node, std::string_view property, std::string_view value) {
   if (!node || !node->isElement()) return;
-  std::string key = lower(property);
-  std::string_view v = trim(value);
+  std::string key = wellFormedUtf8(lower(property));
+  std::string v = wellFormedUtf8(trim(value));
   if (v.empty())
     node->style.erase(key);
   else
-    node->style[key] = std::string(v);
+    node->style[key] = v;
   std::string text = serializeStyle(node->style);
   bool found = false;
   for (auto& [k, val] : node->attributes)

@@ -92,6 +92,11 @@ class Document {
   std::uint64_t version_ = 0;
 };
 
+// Text from a page or a script as well-formed UTF-8: a surrogate pair written as two 3-byte forms
+// (as the engine writes escaped characters beyond U+FFFF) becomes the character; any other
+// malformed sequence becomes U+FFFD.
+std::string wellFormedUtf8(std::string_view bytes);
+
 // Inline style text ("color: red; font-size: 14px") as properties.
 std::map<std::string, std::string> parseStyle(std::string_view text);
 std::string serializeStyle(const std::map<std::string, std::string>& style);

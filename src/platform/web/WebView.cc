@@ -1,6 +1,8 @@
 #include "platform/web/WebView.h"
 
+#include <algorithm>
 #include <cassert>
+#include <cctype>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -376,7 +378,7 @@ std::string WebView::evaluateScript(const std::string& script) {
   std::string text;
   if (!page_->engine->run(script, page_->name + " (evaluated)", &text)) text.clear();
   afterScript();
-  return text;
+  return web::wellFormedUtf8(text);
 }
 
 void WebView::afterScript() {
@@ -463,7 +465,7 @@ WebView::Page& page(duk_context* ctx) { return *pageOf(ctx); }
 std::string str(duk_context* ctx, duk_idx_t i) {
   duk_size_t n = 0;
   const char* s = duk_get_lstring(ctx, i, &n);
-  return s ? std::string(s, n) : std::string();
+  return s ? wellFormedUtf8(std::string_view(s, n)) : std::string();
 }
 
 Node* nodeAt(duk_context* ctx, duk_idx_t i) {
@@ -573,7 +575,9 @@ duk_ret_t nSetStyle(duk_context* ctx) {
 
 duk_ret_t nCreate(duk_context* ctx) {
   std::string tag = str(ctx, 0);
-  if (tag.empty()) return duk_error(ctx, DUK_ERR_ERROR, "InvalidCharacterError: empty tag name");
+  const bool valid = !tag.empty() && std::isalpha(static_cast<unsigned char>(tag[0])) &&
+                     std::all_of(tag.begin(), tag.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '-'; });
+  if (!valid) return duk_error(ctx, DUK_ERR_ERROR, "InvalidCharacterError: not a tag name");
   Node* n = page(ctx).doc->createElement(tag);
   if (!n) return duk_error(ctx, DUK_ERR_RANGE_ERROR, "the document holds too many nodes");
   duk_push_int(ctx, n->id);

@@ -79,11 +79,21 @@ void* Engine::ownerOf(duk_context* ctx) {
 }
 
 bool Engine::timedOut() const {
-  return depth_ > 0 && std::chrono::steady_clock::now() > deadline_;
+  if (depth_ == 0) return false;
+  if (!expired_ && std::chrono::steady_clock::now() > deadline_) expired_ = true;
+  return expired_;
+}
+
+bool Engine::refuseAllocation() {
+  // Past the budget nothing more is allocated either: a built-in that runs long without
+  // executing script (a huge join, a sort) fails at its next allocation instead of running on.
+  if (depth_ == 0) return false;
+  if (expired_) return true;
+  return (++allocations_ & 255u) == 0 && timedOut();
 }
 
 void* Engine::allocate(std::size_t size) {
-  if (size == 0) return nullptr;
+  if (size == 0 || refuseAllocation()) return nullptr;
   if (size > limits_.heapCap || heapBytes_ + size > limits_.heapCap) return nullptr;
   auto* block = static_cast<unsigned char*>(std::malloc(size + kHeader));
   if (!block) return nullptr;
@@ -101,6 +111,7 @@ void* Engine::reallocate(void* ptr, std::size_t size) {
     release(ptr);
     return nullptr;
   }
+  if (size > old && refuseAllocation()) return nullptr;
   if (size > old && (size > limits_.heapCap || heapBytes_ - old + size > limits_.heapCap)) return nullptr;
   auto* grown = static_cast<unsigned char*>(std::realloc(block, size + kHeader));
   if (!grown) return nullptr;  // the old block stays valid
@@ -120,6 +131,7 @@ void Engine::release(void* ptr) {
 
 Engine::Entry::Entry(Engine& e) : e_(e) {
   if (e_.depth_++ == 0) {
+    e_.expired_ = false;
     double budget = e_.limits_.timeBudgetSeconds;
     if (!(budget > 0) || budget > 86400) budget = 86400;
     e_.deadline_ = std::chrono::steady_clock::now() +
@@ -130,14 +142,20 @@ Engine::Entry::Entry(Engine& e) : e_(e) {
 Engine::Entry::~Entry() { --e_.depth_; }
 
 void Engine::reportError(const char* context) {
+  // Describing the error must not be refused as the script's own allocations were.
+  const bool expired = depth_ > 0 && expired_;
+  const int depth = depth_;
+  depth_ = 0;
+  std::string what = expired ? "stopped after its time budget: " : "";
   if (duk_safe_call(ctx_, describeError, nullptr, 1, 1) != DUK_EXEC_SUCCESS) {
     // Even describing failed (the heap is exhausted): the bare fact is logged.
-    duk_pop(ctx_);
-    logLine(name_ + ": " + context + ": script error");
-    return;
+    what += "script error";
+  } else {
+    what += safeText(ctx_, -1);
   }
-  logLine(name_ + ": " + context + ": " + safeText(ctx_, -1));
   duk_pop(ctx_);
+  depth_ = depth;
+  logLine(name_ + ": " + context + ": " + what);
 }
 
 bool Engine::run(std::string_view code, const std::string& fileName, std::string* text) {

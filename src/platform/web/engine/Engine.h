@@ -65,7 +65,11 @@ class Engine {
   std::string name_;
   duk_context* ctx_ = nullptr;
   int depth_ = 0;
+  bool refuseAllocation();
+
   std::chrono::steady_clock::time_point deadline_;
+  mutable bool expired_ = false;
+  unsigned allocations_ = 0;
   std::size_t heapBytes_ = 0;
 };
 
