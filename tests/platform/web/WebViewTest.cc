@@ -193,6 +193,45 @@ TEST_F(PageTest, NothingComesDueInsideANativeCall) {
   EXPECT_EQ(eval("ticks"), "2");
 }
 
+struct ChainingDelegate : RecordingDelegate {
+  void webViewDidFinishLoad(pf::WebView& v) override {
+    RecordingDelegate::webViewDidFinishLoad(v);
+    if (next.empty()) return;
+    v.loadFile(next);
+    next.clear();
+  }
+  std::string next;
+};
+
+TEST_F(PageTest, DelegatesAndViewsMayGoAtAnyTime) {
+  pf::VirtualTimeScope time;
+  // A delegate that opens the next page from its load callback.
+  auto chaining = std::make_shared<ChainingDelegate>();
+  chaining->next = write("second.html", "<script>var second = true;</script>");
+  view->setDelegate(chaining);
+  load("<script>setInterval(function () {}, 10);</script>");
+  pump();
+  EXPECT_EQ(eval("second"), "true");
+  pump();
+  EXPECT_EQ(chaining->finished.size(), 2u);
+
+  // The delegate goes: requests still run, nobody hears them.
+  chaining.reset();
+  eval("location = 'x.html'; history.back(); document.title = 'gone'");
+  pump();
+
+  // The view goes with timers pending and work queued behind an open native call.
+  load("<script>setInterval(function () {}, 10); setTimeout(function () {}, 5);</script>");
+  {
+    pf::WebView::NativeCallScope call(*view);
+    time.advance(0.05);
+    eval("location = 'mwpagebridge://queuehasmessage'");
+    view.reset();
+  }
+  time.advance(1);
+  pump();
+}
+
 TEST_F(PageTest, ARunawayScriptIsStoppedAndThePageAnswersTheNextCall) {
   LogCapture log;
   view->setScriptLimits({0.2, 4u << 20});
