@@ -7,11 +7,14 @@
 #include "PageTaskRecorder.h"
 #include "container/MwCommunicationHelper.h"
 #include "container/MwHttpTask.h"
+#include "container/MwJSWebview.h"
 #include "container/MwServerServlet.h"
 #include "container/MwServletManager.h"
 #include "container/MwTask.h"
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/Json.h"
 #include "platform/foundation/Log.h"
+#include "support/TestSupport.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Base64.h"
 
@@ -128,6 +131,22 @@ TEST_F(ServerServletTest, TimeOutAndCancelOfTheBusinessTask) {
     pf::RunLoop::main()->spinUntil([] { return false; }, 0.5);
   }
   EXPECT_EQ(recorder->answers.size(), 1u);
+}
+
+TEST_F(ServerServletTest, APageReachesTheBankServer) {
+  auto page = MwJSWebview::make(pf::Rect(0, 0, 320, 480));
+  const auto pages = fxtest::dataPath("container/pages");
+  page->webView()->setPageRoot(pages.string());
+  page->webView()->loadFile((pages / "bridge.html").string());
+  page->doJs("call('http://bank.example/pages/trade.do?act=quote', null, {PRODUCT: 'EURUSD'}, {timeout: 20})");
+  auto answers = [&] { return page->stringByEvaluatingJavaScriptFromString("String(answers.length)"); };
+  ASSERT_TRUE(pf::RunLoop::main()->spinUntil([&] { return answers() == "1"; }));
+  auto answer = pf::parseJson(page->stringByEvaluatingJavaScriptFromString("last()"));
+  ASSERT_TRUE(answer);
+  EXPECT_EQ((*answer)["result"], 0);
+  EXPECT_EQ((*answer)["responseId"], "mwpb1");
+  EXPECT_EQ((*answer)["data"]["ECHO"], (pf::Value{{"PRODUCT", "EURUSD"}}));
+  EXPECT_EQ(page->openCallCount(), 0u);
 }
 
 }  // namespace
