@@ -1,5 +1,6 @@
 // The app's plug-in classes by name: add one line per plug-in class here.
 
+#include "app/PylKLinePlugin.h"
 #include "app/PylPluginHandle.h"
 #include "container/MwServletManager.h"
 
@@ -7,6 +8,7 @@ namespace app {
 
 void registerPluginClasses() {
   [[maybe_unused]] auto& classes = container::MwServletClasses::shared();
+  classes.add<PylKLinePlugin>("PylKLinePlugin");
   // classes.add<PylWebnetPlugin>("PylWebnetPlugin");
 }
 
