@@ -223,17 +223,18 @@ void PylKLineManager::removeKLineById(const std::string& chartId) {
 }
 
 std::shared_ptr<SavedKlineModel> PylKLineManager::addKLineManager(const std::shared_ptr<KLineManager>& manager) {
-  ++klineViewId;
-  auto record = std::make_shared<SavedKlineModel>(
-      SavedKlineModel{pf::format("klineId+++%ld", static_cast<long>(klineViewId)), manager->klineView, manager});
-  klineManagerPool.push_back(record);
-  return record;
+  return addRecord(manager->klineView, manager);
 }
 
 std::shared_ptr<SavedKlineModel> PylKLineManager::addKLineView(const std::shared_ptr<TnqKLineView>& view) {
+  return addRecord(view, nullptr);
+}
+
+std::shared_ptr<SavedKlineModel> PylKLineManager::addRecord(const std::shared_ptr<TnqKLineView>& view,
+                                                            const std::shared_ptr<KLineManager>& manager) {
   ++klineViewId;
   auto record = std::make_shared<SavedKlineModel>(
-      SavedKlineModel{pf::format("klineId+++%ld", static_cast<long>(klineViewId)), view, nullptr});
+      SavedKlineModel{pf::format("klineId+++%ld", static_cast<long>(klineViewId)), view, manager});
   klineManagerPool.push_back(record);
   return record;
 }

@@ -88,6 +88,10 @@ class PylKLineManager : public LineViewProctocol {
   std::shared_ptr<SavedKlineModel> getSavedKlineModelById(const std::string& chartId) const;
   std::shared_ptr<KLineManager> getKLineManagerByViewId(const std::string& chartId) const;
   std::shared_ptr<TnqKLineView> getKLineViewById(const std::string& chartId) const;
+
+ private:
+  std::shared_ptr<SavedKlineModel> addRecord(const std::shared_ptr<TnqKLineView>& view,
+                                             const std::shared_ptr<KLineManager>& manager);
 };
 
 }  // namespace kline
