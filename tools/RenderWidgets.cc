@@ -1,33 +1,8 @@
 // Renders every overlay mode and button style to PNG files for people to look at:
 //   render_widgets [output directory] [scale]
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-
+#include "SceneFiles.h"
 #include "WidgetScenes.h"
-#include "platform/foundation/Clock.h"
 
 int main(int argc, char** argv) {
-  std::filesystem::path out = argc > 1 ? argv[1] : "widget-renders";
-  double scale = argc > 2 ? std::atof(argv[2]) : 2.0;
-  if (scale <= 0 || scale > 4) scale = 2.0;
-  std::error_code ec;
-  std::filesystem::create_directories(out, ec);
-  if (ec) {
-    std::fprintf(stderr, "cannot create %s: %s\n", out.c_str(), ec.message().c_str());
-    return 1;
-  }
-  pf::VirtualTimeScope time;  // still pictures: nothing moves
-  int failures = 0;
-  for (const auto& name : scenes::names()) {
-    auto image = scenes::render(name, scale);
-    auto path = out / (name + ".png");
-    if (!image || !image->writePNG(path)) {
-      std::fprintf(stderr, "failed: %s\n", name.c_str());
-      ++failures;
-      continue;
-    }
-    std::printf("%s\n", path.c_str());
-  }
-  return failures == 0 ? 0 : 1;
+  return scenefiles::writeAll(argc, argv, "widget-renders", scenes::names(), scenes::render);
 }

@@ -1,8 +1,10 @@
 #include "platform/foundation/DateFormatter.h"
 
-#include <unicode/udat.h>
 #include <unicode/ucal.h>
+#include <unicode/udat.h>
+#include <unicode/uloc.h>
 
+#include <atomic>
 #include <cmath>
 
 #include "platform/foundation/Text.h"
@@ -64,5 +66,32 @@ std::optional<double> DateFormatter::date(std::string_view text) const {
   if (U_FAILURE(status) || position != static_cast<int32_t>(units.size())) return std::nullopt;
   return millis / 1000.0;
 }
+
+std::string currentLocaleIdentifier() {
+  const char* id = uloc_getDefault();
+  return id ? std::string(id) : std::string("en_US_POSIX");
+}
+
+namespace {
+std::atomic<unsigned> zoneGeneration{0};
+}
+
+bool setDefaultTimeZone(const std::string& zoneId) {
+  std::u16string zone = toUtf16(zoneId);
+  UErrorCode status = U_ZERO_ERROR;
+  // An unknown name would silently become "Etc/Unknown" (GMT): refuse it instead.
+  UChar canonical[128];
+  UBool isSystem = false;
+  ucal_getCanonicalTimeZoneID(reinterpret_cast<const UChar*>(zone.data()), static_cast<int32_t>(zone.size()),
+                              canonical, 128, &isSystem, &status);
+  if (U_FAILURE(status) || !isSystem) return false;
+  status = U_ZERO_ERROR;
+  ucal_setDefaultTimeZone(reinterpret_cast<const UChar*>(zone.c_str()), &status);
+  if (U_FAILURE(status)) return false;
+  zoneGeneration.fetch_add(1);
+  return true;
+}
+
+unsigned defaultTimeZoneGeneration() { return zoneGeneration.load(); }
 
 }  // namespace pf

@@ -32,4 +32,15 @@ class DateFormatter {
   std::unique_ptr<Impl> impl_;
 };
 
+// The identifier of the current locale (ICU's default, which it takes from the environment).
+std::string currentLocaleIdentifier();
+// Sets the process-wide default time zone that formatters without a zone of their own use (ICU
+// reads the system's once and keeps it): tests fix one so that local dates are the same on every
+// machine. Formatters made before the change keep the zone they were made with.
+// False for a zone name ICU does not know.
+bool setDefaultTimeZone(const std::string& zoneId);
+// Changes whenever setDefaultTimeZone succeeds, so that callers keeping formatters know to
+// make new ones.
+unsigned defaultTimeZoneGeneration();
+
 }  // namespace pf

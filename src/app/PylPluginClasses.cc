@@ -1,0 +1,15 @@
+// The app's plug-in classes by name: add one line per plug-in class here.
+
+#include "app/PylKLinePlugin.h"
+#include "app/PylPluginHandle.h"
+#include "container/MwServletManager.h"
+
+namespace app {
+
+void registerPluginClasses() {
+  [[maybe_unused]] auto& classes = container::MwServletClasses::shared();
+  classes.add<PylKLinePlugin>("PylKLinePlugin");
+  // classes.add<PylWebnetPlugin>("PylWebnetPlugin");
+}
+
+}  // namespace app

@@ -1,0 +1,99 @@
+// "chart.do" driven by a real page through its web view: charts laid into the page's scroll view,
+// moved, loaded, shown, hidden and removed, with the answers the page receives.
+
+#include <gtest/gtest.h>
+
+#include "app/PylPluginHandle.h"
+#include "container/MwJSWebview.h"
+#include "container/MwServletManager.h"
+#include "kline/KLineManager.h"
+#include "platform/foundation/Bundle.h"
+#include "platform/foundation/Json.h"
+#include "platform/foundation/Log.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/ui/ScrollView.h"
+#include "support/TestSupport.h"
+
+namespace app {
+namespace {
+
+class ChartPluginTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    container::MwServletManager::resetForTesting();
+    kline::PylKLineManager::resetForTesting();
+    PylPluginHandle handle;
+    handle.setPluginArray(pf::Value::array({pf::Value{{"chart.do", "PylKLinePlugin"}}}));
+    handle.registerPlugin();
+    page = container::MwJSWebview::make(pf::Rect(0, 0, 375, 667));
+    const auto pages = fxtest::dataPath("container/pages");
+    page->webView()->setPageRoot(pages.string());
+    page->webView()->loadFile((pages / "bridge.html").string());
+    ASSERT_TRUE(page->webView()->isLoaded());
+  }
+  void TearDown() override {
+    kline::PylKLineManager::resetForTesting();
+    container::MwServletManager::resetForTesting();
+    pf::Bundle::setMainPath({});
+  }
+
+  // Calls chart.do from the page and answers the page's last answer (null when none came).
+  pf::Value call(const std::string& action, const std::string& args) {
+    std::size_t before = answerCount();
+    page->stringByEvaluatingJavaScriptFromString("call('chart.do', '" + action + "', " + args + ", {})");
+    for (int i = 0; i < 6; ++i) pf::RunLoop::main()->runInMode(pf::kDefaultRunLoopMode, 0);
+    if (answerCount() == before) return nullptr;
+    return pf::parseJson(page->stringByEvaluatingJavaScriptFromString("last()")).value_or(nullptr);
+  }
+  std::size_t answerCount() {
+    return std::stoul("0" + page->stringByEvaluatingJavaScriptFromString("answers.length"));
+  }
+
+  pf::LogCapture log;
+  std::shared_ptr<container::MwJSWebview> page;
+};
+
+TEST_F(ChartPluginTest, ChartsLiveInThePageScrollView) {
+  auto scroll = page->scrollView();
+  std::size_t pageViews = scroll->subviews().size();
+  ASSERT_GE(pageViews, 1u);
+  pf::Value created = call("create", "{left: 10, top: 20, right: 310, bottom: 220, zaxis: 1}");
+  EXPECT_EQ(created["data"], (pf::Value{{"chartId", "klineId+++1"}}));
+  EXPECT_EQ(created["result"], 0);
+  auto& charts = kline::PylKLineManager::sharedInstance();
+  auto chart = charts.getKLineViewById("klineId+++1");
+  ASSERT_TRUE(chart);
+  EXPECT_EQ(chart->frame(), pf::Rect(10, 20, 300, 200));
+  ASSERT_EQ(scroll->subviews().size(), pageViews + 1);
+  EXPECT_EQ(scroll->subviews()[1], chart);
+
+  EXPECT_EQ(call("relayout", "{left: 0.9, top: 5, right: 375, bottom: 305, chartId: 'klineId+++1'}")["data"],
+            (pf::Value{{"chartId", "klineId+++1"}}));
+  EXPECT_EQ(chart->frame(), pf::Rect(0, 5, 375, 300));
+
+  // A series of the application package, without "available": the URL's or 4.
+  fxtest::TempDir dir;
+  pf::Bundle::setMainPath(dir.path());
+  EXPECT_EQ(call("start", "{chartId: 'klineId+++1', url: 'local://x?type=6'}")["data"],
+            (pf::Value{{"chartId", "klineId+++1"}, {"url", "local://x?type=6"}}));
+  EXPECT_EQ(charts.getKLineManagerByViewId("klineId+++1")->klineDataManager()->available(), 4);
+
+  call("hide", "{chartId: 'klineId+++1'}");
+  EXPECT_TRUE(chart->isHidden());
+  call("show", "{chartId: 'klineId+++1'}");
+  EXPECT_FALSE(chart->isHidden());
+
+  EXPECT_EQ(call("dismiss", "{chartId: 'klineId+++1'}")["data"], (pf::Value{{"chartId", "klineId+++1"}}));
+  EXPECT_FALSE(chart->superview());
+  EXPECT_FALSE(charts.getSavedKlineModelById("klineId+++1"));
+  // Unknown ids still answer success and change nothing.
+  EXPECT_EQ(call("show", "{chartId: 'klineId+++1'}")["result"], 0);
+  EXPECT_EQ(call("relayout", "{left: 0, top: 0, right: 10, bottom: 10, chartId: 'klineId+++1'}")["result"], 0);
+  EXPECT_EQ(chart->frame(), pf::Rect(0, 5, 375, 300));
+  // Another word answers nothing: its call stays open until its time-out.
+  EXPECT_TRUE(call("spin", "{}").is_null());
+  EXPECT_EQ(page->openCallCount(), 1u);
+}
+
+}  // namespace
+}  // namespace app
