@@ -239,37 +239,29 @@ void OvHud::setDisplayStyle(std::int64_t style) {
   }
 }
 
+// A label of the box: any number of centred, wrapped lines over a clear background, shadowed.
+std::shared_ptr<pf::Label> OvHud::makeLabel(const char* fontName, const pf::Color& color) {
+  auto label = pf::Label::make();
+  label->setAutoresizingMask(pf::kAutoresizingFlexibleLeftMargin | pf::kAutoresizingFlexibleRightMargin);
+  label->setNumberOfLines(0);
+  label->setLineBreakMode(pf::LineBreakMode::WordWrap);
+  label->setTextAlignment(pf::TextAlignment::Center);
+  label->setBackgroundColor(pf::Color::clear());
+  label->setShadowColor(pf::Color::black());
+  label->setShadowOffset(pf::Size{0, -1});
+  label->setFont(pf::Font::named(fontName, kFontSize));
+  label->setTextColor(color);
+  addSubview(label);
+  return label;
+}
+
 pf::Label& OvHud::titleLabel() {
-  if (!titleLabel_) {
-    titleLabel_ = pf::Label::make();
-    titleLabel_->setAutoresizingMask(pf::kAutoresizingFlexibleLeftMargin | pf::kAutoresizingFlexibleRightMargin);
-    titleLabel_->setNumberOfLines(0);
-    titleLabel_->setLineBreakMode(pf::LineBreakMode::WordWrap);
-    titleLabel_->setTextAlignment(pf::TextAlignment::Center);
-    titleLabel_->setBackgroundColor(pf::Color::clear());
-    titleLabel_->setShadowColor(pf::Color::black());
-    titleLabel_->setShadowOffset(pf::Size{0, -1});
-    titleLabel_->setFont(pf::Font::named(kTitleFont, kFontSize));
-    titleLabel_->setTextColor(pf::Color::white(1));
-    addSubview(titleLabel_);
-  }
+  if (!titleLabel_) titleLabel_ = makeLabel(kTitleFont, pf::Color::white(1));
   return *titleLabel_;
 }
 
 pf::Label& OvHud::statusLabel() {
-  if (!statusLabel_) {
-    statusLabel_ = pf::Label::make();
-    statusLabel_->setAutoresizingMask(pf::kAutoresizingFlexibleLeftMargin | pf::kAutoresizingFlexibleRightMargin);
-    statusLabel_->setNumberOfLines(0);
-    statusLabel_->setLineBreakMode(pf::LineBreakMode::WordWrap);
-    statusLabel_->setTextAlignment(pf::TextAlignment::Center);
-    statusLabel_->setBackgroundColor(pf::Color::clear());
-    statusLabel_->setShadowColor(pf::Color::black());
-    statusLabel_->setShadowOffset(pf::Size{0, -1});
-    statusLabel_->setFont(pf::Font::named(kStatusFont, kFontSize));
-    statusLabel_->setTextColor(pf::Color::white(0.9, 0.95));
-    addSubview(statusLabel_);
-  }
+  if (!statusLabel_) statusLabel_ = makeLabel(kStatusFont, pf::Color::white(0.9, 0.95));
   return *statusLabel_;
 }
 

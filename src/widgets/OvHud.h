@@ -167,6 +167,7 @@ class OvHud : public pf::View {
   bool hasImageContent() const { return image || !animationImages.empty(); }
   void layoutContentArea();
   void updateAccessibility();
+  std::shared_ptr<pf::Label> makeLabel(const char* fontName, const pf::Color& color);
 
   std::optional<std::string> titleText_, messageText_;
   double progress_ = 0;

@@ -1002,18 +1002,19 @@ void updateProgress(double progress, std::optional<std::string> status, std::opt
   });
 }
 
+namespace {
+void dismissWithState(std::int64_t state, std::optional<std::string> status, std::optional<std::string> title,
+                      float delay) {
+  onMain([&] { shared()->dismissWithCompletionState(state, std::move(title), std::move(status), delay); });
+}
+}  // namespace
+
 void dismissWithSuccess(std::optional<std::string> status, std::optional<std::string> title, float delay) {
-  onMain([&] {
-    shared()->dismissWithCompletionState(OvProgressHUDCompletionStateSuccess, std::move(title), std::move(status),
-                                         delay);
-  });
+  dismissWithState(OvProgressHUDCompletionStateSuccess, std::move(status), std::move(title), delay);
 }
 
 void dismissWithError(std::optional<std::string> status, std::optional<std::string> title, float delay) {
-  onMain([&] {
-    shared()->dismissWithCompletionState(OvProgressHUDCompletionStateError, std::move(title), std::move(status),
-                                         delay);
-  });
+  dismissWithState(OvProgressHUDCompletionStateError, std::move(status), std::move(title), delay);
 }
 
 void dismiss() {

@@ -180,7 +180,6 @@ class OvProgressHUD : public pf::View, public OvHudDelegate {
   OvCallback progressCompletion_;
   std::shared_ptr<OvHud> hud_;
   std::shared_ptr<OvProgressHUDOverlayView> overlayView_;
-  std::shared_ptr<pf::View> gradientView_;
   std::shared_ptr<OvProgressHUDWindow> window_;
   std::shared_ptr<pf::Timer> dismissDelayTimer_;
   std::optional<std::string> tempStatus_;
