@@ -98,7 +98,9 @@ struct MenuGrid : widgets::WfCollectionViewDataSource {
     cell->setBackgroundColor(Color::white(1));
     return cell;
   }
-  double heightForViewAtIndex(std::int64_t i) override { return widgets::WfBroView::heightForViewWithObject(items[static_cast<std::size_t>(i)], colWidth); }
+  double heightForViewAtIndex(std::int64_t i) override {
+    return widgets::WfBroView::heightForViewWithObject(items[static_cast<std::size_t>(i)], colWidth);
+  }
   double colWidth = 0;
 };
 

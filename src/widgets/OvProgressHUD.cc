@@ -119,8 +119,8 @@ bool OvProgressHUDViewController::shouldAutorotateToInterfaceOrientation(pf::Int
 bool OvProgressHUDViewController::oldRootViewControllerShouldRotateToOrientation(pf::InterfaceOrientation o) const {
   auto root = oldRoot();
   if (!root) return pf::ViewController::shouldAutorotateToInterfaceOrientation(o);
-  if (auto presented = root->presentedViewController(); presented && presented->shouldAutorotateToInterfaceOrientation(o))
-    return true;
+  auto presented = root->presentedViewController();
+  if (presented && presented->shouldAutorotateToInterfaceOrientation(o)) return true;
   return root->shouldAutorotateToInterfaceOrientation(o);
 }
 
@@ -268,7 +268,9 @@ pf::Point OvProgressHUD::antialiasedPositionPointForPoint(pf::Point p, const pf:
 
 // ---- delegate of the box
 
-pf::Point OvProgressHUD::hudCenterPointForDisplay(OvHud& hud) { return windowCenterForHUDAnchor(hud.layer().anchorPoint()); }
+pf::Point OvProgressHUD::hudCenterPointForDisplay(OvHud& hud) {
+  return windowCenterForHUDAnchor(hud.layer().anchorPoint());
+}
 
 std::shared_ptr<pf::Image> OvProgressHUD::imageForCompletionState(std::int64_t state) const {
   if (state == OvProgressHUDCompletionStateError) return errorImage;
@@ -365,7 +367,9 @@ void OvProgressHUD::show() {
   pf::Transaction::setDisableActions(true);
   buildHUD();
   presentedAnimated_ = true;
-  if (presentationStyle >= OvProgressHUDPresentationStyleDrop && presentationStyle <= OvProgressHUDPresentationStyleFade) {
+  const bool animated = presentationStyle >= OvProgressHUDPresentationStyleDrop &&
+                        presentationStyle <= OvProgressHUDPresentationStyleFade;
+  if (animated) {
     showStyle(presentationStyle);
   } else {
     presentedAnimated_ = false;
@@ -377,11 +381,8 @@ void OvProgressHUD::show() {
     overlayView().setAlpha(1);
   }
   pf::Transaction::commit();
-  const bool instant = presentationStyle == OvProgressHUDPresentationStyleNone ||
-                       presentationStyle < OvProgressHUDPresentationStyleDrop ||
-                       presentationStyle > OvProgressHUDPresentationStyleNone;
   std::weak_ptr<OvProgressHUD> weak = weakSelf();
-  pf::View::animate(instant ? 0 : 0.25, 0, pf::kAnimationBeginFromCurrentState | pf::kAnimationCurveEaseOut,
+  pf::View::animate(animated ? 0.25 : 0, 0, pf::kAnimationBeginFromCurrentState | pf::kAnimationCurveEaseOut,
                     [this] { overlayView().setAlpha(1); },
                     [weak](bool) {
                       if (auto self = weak.lock())

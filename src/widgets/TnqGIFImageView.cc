@@ -242,7 +242,7 @@ void TnqGIFImageView::loadImageData() {
   double duration = 0;
   long long budget = pf::kMaxGifPixels;
   {
-    pf::ImageContext canvas(pf::Size(w, h), false, 1);
+    pf::ImageContext canvas(pf::Size{static_cast<double>(w), static_cast<double>(h)}, false, 1);
     pf::GraphicsContext& ctx = canvas.context();
     for (auto& frame : frames_) {
       if ((budget -= static_cast<long long>(w) * h) < 0) {

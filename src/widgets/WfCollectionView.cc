@@ -92,7 +92,7 @@ void WfBroView::layoutSubviews() {
   auto image = imageOf(object);
   imageView->setFrame(pf::Rect(kCellInset, kCellInset, w, imageHeight(image.get(), w)));
   pf::Size caption = pf::text::boundingSize(captionLabel->text(), captionLabel->font(),
-                                            pf::Size(w, kUnboundedHeight), captionLabel->lineBreakMode());
+                                            pf::Size{w, kUnboundedHeight}, captionLabel->lineBreakMode());
   captionLabel->setFrame(
       pf::Rect(kCellInset, LayoutMethods::bottom(*imageView) + kCellInset, w, caption.height));
 }
@@ -101,7 +101,7 @@ double WfBroView::heightForViewWithObject(const pf::AnyObject& object, double co
   const double w = columnWidth - 2 * kCellInset;
   auto image = imageOf(object);
   pf::Size caption = pf::text::boundingSize(detailOf(object), pf::Font::systemFont(kCaptionFontSize),
-                                            pf::Size(w, kUnboundedHeight), pf::LineBreakMode::WordWrap);
+                                            pf::Size{w, kUnboundedHeight}, pf::LineBreakMode::WordWrap);
   return imageHeight(image.get(), w) + 3 * kCellInset + caption.height;
 }
 
@@ -206,7 +206,7 @@ void WfCollectionView::relayoutViews() {
     addSubview(footerView);
     total += WfViewGeometry::height(*footerView) + kMargin;
   }
-  setContentSize(pf::Size(viewWidth, total));
+  setContentSize(pf::Size{viewWidth, total});
   removeAndAddCellsIfNecessary();
 }
 

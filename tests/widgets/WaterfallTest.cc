@@ -63,13 +63,13 @@ TEST_F(Waterfall, CellsGoUnderTheShortestColumn) {
   // Column heights 116 and 124: the left one; a height of 0 makes a square.
   EXPECT_EQ(f[3], Rect(8, 116, 148, 148));
   EXPECT_EQ(f[4], Rect(164, 124, 148, 20));
-  EXPECT_EQ(cv->contentSize(), pf::Size(320, 272));
+  EXPECT_EQ(cv->contentSize(), (pf::Size{320, 272}));
   EXPECT_EQ(cv->visibleViews().size(), 5u);
 
   // Equal heights: the leftmost; heights that are not finite or negative count as 0.
   auto even = grid(320, 480, 3, {10, 10, 10, std::nan(""), -5, std::numeric_limits<double>::infinity()});
   const auto& e = even->cellFrames();
-  EXPECT_EQ(e[3].origin, pf::Point(8, 26));
+  EXPECT_EQ(e[3].origin, (pf::Point{8, 26}));
   EXPECT_EQ(e[3].height(), even->colWidth);
   EXPECT_EQ(e[4].height(), even->colWidth);
   EXPECT_EQ(e[5].height(), even->colWidth);
@@ -114,7 +114,7 @@ TEST_F(Waterfall, ScrollingReusesCellsAndShowsWhatMeetsTheScreen) {
   int made = source->made;
   EXPECT_GT(made, 0);
   for (double y = 0; y < cv->contentSize().height; y += 97) {
-    cv->setContentOffset(pf::Point(0, y));
+    cv->setContentOffset(pf::Point{0, y});
     cv->layoutIfNeeded();
     const Rect visible(cv->contentOffset(), cv->bounds().size);
     for (const auto& [index, cell] : cv->visibleViews()) {
@@ -126,7 +126,7 @@ TEST_F(Waterfall, ScrollingReusesCellsAndShowsWhatMeetsTheScreen) {
   EXPECT_LT(source->made, made * 2 + 6);
 
   // Jumping far keeps every cell meeting the screen on it, whatever stood there before.
-  cv->setContentOffset(pf::Point(0, cv->contentSize().height / 2));
+  cv->setContentOffset(pf::Point{0, cv->contentSize().height / 2});
   cv->layoutIfNeeded();
   const Rect visible(cv->contentOffset(), cv->bounds().size);
   std::size_t meeting = 0;
@@ -139,7 +139,7 @@ TEST_F(Waterfall, ATallCellDoesNotBlankTheOtherColumns) {
   std::vector<double> heights{5000};
   for (int i = 0; i < 300; ++i) heights.push_back(30);
   auto cv = grid(320, 480, 2, heights);
-  cv->setContentOffset(pf::Point(0, 3000));
+  cv->setContentOffset(pf::Point{0, 3000});
   cv->layoutIfNeeded();
   EXPECT_TRUE(cv->visibleViews().contains(0));
   std::size_t right = 0;
@@ -158,7 +158,7 @@ TEST_F(Waterfall, TapsReachTheDelegateButNotThroughAButton) {
   window->setHidden(false);
   auto cv = grid(320, 480, 2, {100, 50, 50});
   window->addSubview(cv);
-  window->tapAt(pf::Point(170, 80));
+  window->tapAt(pf::Point{170, 80});
   EXPECT_EQ(source->taps, (std::vector<std::int64_t>{2}));
 
   // A button inside a cell keeps its own touches.
@@ -167,7 +167,7 @@ TEST_F(Waterfall, TapsReachTheDelegateButNotThroughAButton) {
   int pressed = 0;
   button->addTarget([&](pf::Control&) { ++pressed; }, pf::kControlEventTouchUpInside);
   cell->addSubview(button);
-  window->tapAt(pf::Point(20, 20));
+  window->tapAt(pf::Point{20, 20});
   EXPECT_EQ(pressed, 1);
   EXPECT_EQ(source->taps.size(), 1u);
 
@@ -184,7 +184,7 @@ TEST_F(Waterfall, TapsReachTheDelegateButNotThroughAButton) {
   cv->collectionViewDataSource = own;
   cv->collectionViewDelegate = own;
   cv->reloadData();
-  window->tapAt(pf::Point(20, 20));
+  window->tapAt(pf::Point{20, 20});
   EXPECT_TRUE(own->taps.empty());
 }
 

@@ -177,7 +177,7 @@ TEST_F(WindowOverlay, DelayedDismissals) {
   EXPECT_EQ(hud()->status(), "Done");
   EXPECT_EQ(hud()->title(), "Order");
   // The success mark takes the content area.
-  EXPECT_EQ(hud()->hud().contentAreaFrame.size, pf::Size(37, 37));
+  EXPECT_EQ(hud()->hud().contentAreaFrame.size, (pf::Size{37, 37}));
   advance(0.6);
   EXPECT_FALSE(running("dismiss"));
   advance(0.4);
@@ -221,9 +221,12 @@ TEST_F(WindowOverlay, ProgressRingTextAndCompletion) {
   advance(1);
   EXPECT_EQ(completions, 1);
   EXPECT_FALSE(hud()->progressCompletion());
+  EXPECT_EQ(hud()->hud().accessibilityValue, "");
+  EXPECT_TRUE(hud()->accessibilityTraits & pf::kAccessibilityTraitUpdatesFrequently);
 
   Ov::updateStatus("Waiting");
   EXPECT_EQ(hud()->progressStyle(), widgets::OvProgressHUDProgressStyleIndeterminate);
+  EXPECT_FALSE(hud()->accessibilityTraits & pf::kAccessibilityTraitUpdatesFrequently);
   advance(0.5);
   EXPECT_TRUE(hud()->hud().radialProgressView().isHidden());
 
@@ -246,6 +249,7 @@ TEST_F(WindowOverlay, TwoTapCancelAndItsReset) {
   }
   Ov::showWithTitle("Quote", "Waiting", [&] { ++cancels; });
   advance(2);
+  EXPECT_TRUE(hud()->hud().accessibilityTraits & pf::kAccessibilityTraitButton);
   tapOverlay();
   EXPECT_TRUE(hud()->isConfirmed());
   EXPECT_EQ(hud()->status(), "Cancel?");
@@ -346,8 +350,8 @@ TEST_F(WindowOverlay, ContentBoxLayout) {
   EXPECT_LE(size.width, 275);
   EXPECT_GT(size.height, 3 * pf::text::size("word", box.titleLabel().font()).height);
 
-  EXPECT_EQ(widgets::OvVectorImage::vectorImageShapeOfType(0, pf::Size{100, 50}, pf::Color::white(1))->size(),
-            pf::Size(100, 100));
+  EXPECT_EQ(widgets::OvVectorImage::vectorImageShapeOfType(0, (pf::Size{100, 50}), pf::Color::white(1))->size(),
+            (pf::Size{100, 100}));
 }
 
 TEST_F(WindowOverlay, ClassOperationsRunOnTheMainThread) {
