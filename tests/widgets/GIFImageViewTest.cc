@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <gif_lib.h>
+
 #include <fstream>
 #include <sstream>
 
@@ -136,6 +138,49 @@ TEST(GIFImageView, ColourTablesAndInterlaceInTheCutFrames) {
   const pf::Bytes& cut = none->GIF_frames()[0]->data;
   EXPECT_EQ(cut[10] & 0x80, 0);
   EXPECT_EQ(cut[13], 0x21);
+}
+
+// An interlaced frame written by giflib's encoder keeps its rows in place.
+TEST(GIFImageView, InterlacedFramesFromGiflib) {
+  pf::VirtualTimeScope time;
+  const int w = 6, h = 11;
+  pf::Bytes out;
+  int error = 0;
+  GifFileType* gif = EGifOpen(&out, [](GifFileType* g, const GifByteType* bytes, int n) {
+    auto* sink = static_cast<pf::Bytes*>(g->UserData);
+    sink->insert(sink->end(), bytes, bytes + n);
+    return n;
+  }, &error);
+  ASSERT_TRUE(gif);
+  EGifSetGifVersion(gif, true);
+  GifColorType colours[4] = {{255, 255, 255}, {255, 0, 0}, {0, 255, 0}, {0, 0, 255}};
+  ColorMapObject* map = GifMakeMapObject(4, colours);
+  ASSERT_EQ(EGifPutScreenDesc(gif, w, h, 2, 0, map), GIF_OK);
+  GraphicsControlBlock gcb{};
+  gcb.DisposalMode = 1;
+  gcb.DelayTime = 7;
+  gcb.TransparentColor = NO_TRANSPARENT_COLOR;
+  GifByteType ext[4];
+  EGifGCBToExtension(&gcb, ext);
+  ASSERT_EQ(EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, 4, ext), GIF_OK);
+  ASSERT_EQ(EGifPutImageDesc(gif, 0, 0, w, h, true, nullptr), GIF_OK);
+  // The encoder takes the rows in the order of the four interlace passes.
+  const int starts[] = {0, 4, 2, 1}, steps[] = {8, 8, 4, 2};
+  for (int pass = 0; pass < 4; ++pass)
+    for (int y = starts[pass]; y < h; y += steps[pass]) {
+      std::vector<GifPixelType> row(w, static_cast<GifPixelType>(1 + y % 3));
+      ASSERT_EQ(EGifPutLine(gif, row.data(), w), GIF_OK);
+    }
+  GifFreeMapObject(map);
+  ASSERT_EQ(EGifCloseFile(gif, &error), GIF_OK);
+
+  auto view = TnqGIFImageView::initWithGIFData(out);
+  ASSERT_TRUE(view);
+  ASSERT_EQ(view->GIF_frames().size(), 1u);
+  const pf::Bytes& cut = view->GIF_frames()[0]->data;
+  EXPECT_EQ(cut[13 + 12 + 8 + 9], 0x40) << "the interlace bit stays";
+  const pf::Color expected[] = {kRedPixel, kGreenPixel, pf::Color::rgb(0, 0, 1)};
+  for (int y = 0; y < h; ++y) EXPECT_TRUE(near(view->image()->pixel(3, y), expected[y % 3])) << y;
 }
 
 TEST(GIFImageView, ExtensionsAreSkippedByTheirBlocks) {
