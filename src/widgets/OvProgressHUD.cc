@@ -619,7 +619,7 @@ void OvProgressHUD::showStyle(std::int64_t style) {
     case OvProgressHUDPresentationStyleSwingLeft: showWithSwingInAnimationFromLeft(true); break;
     case OvProgressHUDPresentationStyleSwingRight: showWithSwingInAnimationFromLeft(false); break;
     case OvProgressHUDPresentationStyleBalloon: showWithBalloonAnimation(); break;
-    default: showWithFadeAnimation(); break;
+    default: fadeWithAnimation(true); break;
   }
 }
 
@@ -628,7 +628,7 @@ void OvProgressHUD::dismissStyle(std::int64_t style) {
     case OvProgressHUDPresentationStyleExpand: dismissWithExpandAnimation(false); break;
     case OvProgressHUDPresentationStyleShrink: dismissWithExpandAnimation(true); break;
     case OvProgressHUDPresentationStyleBalloon: dismissWithBalloonAnimation(); break;
-    case OvProgressHUDPresentationStyleFade: dismissWithFadeAnimation(); break;
+    case OvProgressHUDPresentationStyleFade: fadeWithAnimation(false); break;
     default: dismissWithDropAnimation(); break;  // the drop, and both swings
   }
 }
@@ -713,26 +713,17 @@ void OvProgressHUD::dismissWithBalloonAnimation() {
   });
 }
 
-void OvProgressHUD::showWithFadeAnimation() {
+void OvProgressHUD::fadeWithAnimation(bool in) {
   pf::Layer& layer = hud_->layer();
   layer.setAnchorPoint(pf::Point{0.5, 0.5});
   layer.setTransform(pf::Transform3D::identity());
   const pf::Point c = windowCenterForHUDAnchor(layer.anchorPoint());
   inTransaction([&] {
-    executeShowAnimation(fadeInAnimation());
-    layer.setOpacity(1);
-    layer.setPosition(c);
-  });
-}
-
-void OvProgressHUD::dismissWithFadeAnimation() {
-  pf::Layer& layer = hud_->layer();
-  layer.setAnchorPoint(pf::Point{0.5, 0.5});
-  layer.setTransform(pf::Transform3D::identity());
-  const pf::Point c = windowCenterForHUDAnchor(layer.anchorPoint());
-  inTransaction([&] {
-    executeDismissAnimation(fadeOutAnimation());
-    layer.setOpacity(0);
+    if (in)
+      executeShowAnimation(fadeInAnimation());
+    else
+      executeDismissAnimation(fadeOutAnimation());
+    layer.setOpacity(in ? 1 : 0);
     layer.setPosition(c);
   });
 }

@@ -168,8 +168,8 @@ class OvProgressHUD : public pf::View, public OvHudDelegate {
   void showWithSwingInAnimationFromLeft(bool fromLeft);
   void showWithBalloonAnimation();
   void dismissWithBalloonAnimation();
-  void showWithFadeAnimation();
-  void dismissWithFadeAnimation();
+  // The fade entry (in) or exit.
+  void fadeWithAnimation(bool in);
   std::weak_ptr<OvProgressHUD> weakSelf();
 
   bool visible_ = false;

@@ -2,6 +2,7 @@
 
 #include <gif_lib.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -24,6 +25,16 @@ bool near(const pf::Color& a, const pf::Color& b, double tolerance = 0.02) {
 
 const pf::Color kRedPixel = pf::Color::rgb(1, 0, 0), kGreenPixel = pf::Color::rgb(0, 1, 0),
                 kWhitePixel = pf::Color::rgb(1, 1, 1), kClear = pf::Color(0, 0, 0, 0);
+
+// One frame filling a w x h screen of red and green with the given index.
+pf::Bytes oneFrame(int w, int h, int delay, int index) {
+  GifWriter g;
+  g.screen(w, h, {giftest::kRed, giftest::kGreen});
+  g.control(1, delay);
+  g.filled(0, 0, std::min(w, 2), std::min(h, 2), index);
+  g.trailer();
+  return g.bytes;
+}
 
 // A 4 x 4 white screen, then a red and a green 2 x 2 square with the given disposals.
 pf::Bytes twoSquares(int firstDisposal, int secondDisposal = 1) {
@@ -74,12 +85,7 @@ TEST(GIFImageView, FramesCarryTheirControlBlocksAndPlayWithTheirDelays) {
   EXPECT_TRUE(near(composed[2]->pixel(3, 0), kWhitePixel));
 
   // A zero delay plays as ten hundredths.
-  GifWriter z;
-  z.screen(2, 2, {giftest::kRed, giftest::kGreen});
-  z.control(0, 0);
-  z.filled(0, 0, 2, 2, 0);
-  z.trailer();
-  auto zero = TnqGIFImageView::initWithGIFData(z.bytes);
+  auto zero = TnqGIFImageView::initWithGIFData(oneFrame(2, 2, 0, 0));
   ASSERT_TRUE(zero);
   EXPECT_NEAR(zero->animationDuration(), 0.1, 1e-9);
   EXPECT_EQ(zero->GIF_frames()[0]->delay, 10);
@@ -239,12 +245,7 @@ TEST(GIFImageView, StillImagesAndRefusals) {
   EXPECT_FALSE(plain->isAnimating());
 
   // A screen beyond the image limits makes no frame.
-  GifWriter huge;
-  huge.screen(20000, 2, {giftest::kRed, giftest::kGreen});
-  huge.control(1, 10);
-  huge.filled(0, 0, 2, 2, 1);
-  huge.trailer();
-  auto refused = TnqGIFImageView::getGifFrames(huge.bytes);
+  auto refused = TnqGIFImageView::getGifFrames(oneFrame(20000, 2, 10, 1));
   ASSERT_TRUE(refused);
   EXPECT_TRUE(refused->empty());
 }
