@@ -315,6 +315,36 @@ TEST_F(WindowOverlay, WhereTheBoxStands) {
   EXPECT_EQ(OvProgressHUD::antialiasedPositionPointForPoint(Point{160, 30}, *layer), (Point{160, 30}));
 }
 
+TEST_F(WindowOverlay, RotationFollowsTheApplicationWindow) {
+  struct Root : pf::ViewController {
+    unsigned supportedInterfaceOrientations() const override { return pf::kOrientationMaskAll; }
+    bool shouldAutorotate() const override { return false; }
+    bool shouldAutorotateToInterfaceOrientation(pf::InterfaceOrientation o) const override {
+      return o == pf::InterfaceOrientation::LandscapeRight;
+    }
+  };
+  auto app = pf::Window::make(Rect(0, 0, 320, 480));
+  app->setRootViewController(std::make_shared<Root>());
+  app->makeKeyAndVisible();
+  pf::Application::shared().setStatusBarOrientation(pf::InterfaceOrientation::LandscapeLeft);
+  Ov::setPresentationStyle(widgets::OvProgressHUDPresentationStyleNone);
+  Ov::showWithStatus("Turning");
+  auto window = hud()->hudWindow();
+  ASSERT_TRUE(window);
+  EXPECT_FALSE(window->isKeyWindow());
+  EXPECT_EQ(window->oldWindow(), app);
+  auto controller = window->rootViewController();
+  EXPECT_EQ(controller->view().get(), hud().get());
+  EXPECT_NEAR(hud()->layer().transform().decompose().rotation, -M_PI / 2, 1e-9);
+  EXPECT_EQ(controller->supportedInterfaceOrientations(), pf::kOrientationMaskAll);
+  EXPECT_FALSE(controller->shouldAutorotate());
+  EXPECT_TRUE(controller->shouldAutorotateToInterfaceOrientation(pf::InterfaceOrientation::LandscapeRight));
+  EXPECT_FALSE(controller->shouldAutorotateToInterfaceOrientation(pf::InterfaceOrientation::Portrait));
+  // A touch the tap recognizer does not take dismisses the overlay.
+  hud()->touchesEnded(pf::Touch{});
+  EXPECT_FALSE(hud()->hudWindow());
+}
+
 TEST_F(WindowOverlay, ContentBoxLayout) {
   auto& box = hud()->hud();
   box.setTitleText(std::nullopt);
