@@ -1,15 +1,21 @@
 #include "WidgetScenes.h"
 
+#include <cmath>
 #include <functional>
+#include <limits>
 #include <map>
 
+#include "GifTestSupport.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Renderer.h"
 #include "platform/ui/Screen.h"
 #include "widgets/MwProgressHUD.h"
+#include "widgets/OvProgressHUD.h"
 #include "widgets/PylProgressHUD.h"
 #include "widgets/TnqGlossyButton.h"
+#include "widgets/TnqGIFImageView.h"
 #include "widgets/TnqProgressHUD.h"
+#include "widgets/WfCollectionView.h"
 
 namespace scenes {
 
@@ -54,6 +60,67 @@ std::shared_ptr<widgets::TnqGlossyButton> glossy(pf::View& parent, const Rect& f
   return b;
 }
 
+// Ends every running animation of the view tree, so the scene shows its values at rest.
+void settle(pf::View& v) {
+  v.layer().removeAllAnimations();
+  for (auto& s : v.subviews()) settle(*s);
+}
+
+// The window overlay in its own window over a page: instant presentation, settled.
+void overlayScene(std::int64_t overlayMode, const std::function<void()>& present) {
+  namespace Ov = widgets::OvProgressHUDClass;
+  auto hud = widgets::OvProgressHUD::sharedHUD();
+  Ov::setPresentationStyle(widgets::OvProgressHUDPresentationStyleNone);
+  hud->overlayView().setOverlayColor(Color::black());
+  hud->setOverlayMode(overlayMode);
+  present();
+  settle(*hud->hudWindow());
+}
+
+// A colour block of the given size, for the grid's cells.
+std::shared_ptr<pf::Image> swatch(double w, double h, const Color& c) {
+  pf::ImageContext context(pf::Size{w, h}, true, 1);
+  context.context().setFillColor(c);
+  context.context().fillRect(Rect(0, 0, w, h));
+  return context.takeImage();
+}
+
+// Plays the container's menu grid: image-and-caption cells from dictionaries.
+struct MenuGrid : widgets::WfCollectionViewDataSource {
+  std::vector<std::shared_ptr<widgets::WfObjectDictionary>> items;
+  std::int64_t numberOfViewsInCollectionView(widgets::WfCollectionView&) override {
+    return static_cast<std::int64_t>(items.size());
+  }
+  std::shared_ptr<pf::View> collectionViewViewAtIndex(widgets::WfCollectionView& cv, std::int64_t i) override {
+    auto cell = std::dynamic_pointer_cast<widgets::WfBroView>(cv.dequeueReusableView());
+    if (!cell) cell = widgets::WfBroView::make();
+    cell->fillViewWithObject(items[static_cast<std::size_t>(i)]);
+    cell->setBackgroundColor(Color::white(1));
+    return cell;
+  }
+  double heightForViewAtIndex(std::int64_t i) override {
+    return widgets::WfBroView::heightForViewWithObject(items[static_cast<std::size_t>(i)], colWidth);
+  }
+  double colWidth = 0;
+};
+
+// Composed frame k of a GIF whose second square is disposed by the given method.
+std::shared_ptr<pf::ImageView> gifFrame(int disposal, std::size_t k, const Rect& frame) {
+  giftest::GifWriter g;
+  g.screen(40, 40, {giftest::kWhite, giftest::kRed, giftest::kGreen, giftest::kBlue});
+  g.control(1, 10);
+  g.filled(0, 0, 40, 40, 0);
+  g.control(disposal, 10);
+  g.filled(4, 4, 20, 20, 1);
+  g.control(1, 10);
+  g.filled(16, 16, 20, 20, 3);
+  g.trailer();
+  auto gif = widgets::TnqGIFImageView::initWithGIFData(g.bytes);
+  auto view = pf::ImageView::make(frame);
+  view->setImage(gif->animationImages().at(k));
+  return view;
+}
+
 using Builder = std::function<std::shared_ptr<pf::Window>()>;
 
 const std::map<std::string, Builder>& builders() {
@@ -83,6 +150,57 @@ const std::map<std::string, Builder>& builders() {
          hud->setLabelText("正在加载...");
          page->addSubview(hud);
          hud->show(false);
+         return w;
+       }},
+      {"overlay-ring", [] {
+         auto w = stage(320, 480);
+         overlayScene(0, [] {
+           widgets::OvProgressHUDClass::showProgressWithStyle(widgets::OvProgressHUDProgressStyleRadial, "下载中",
+                                                              "Rates");
+           widgets::OvProgressHUD::sharedHUD()->hud().radialProgressView().setProgress(0.25);
+         });
+         return w;
+       }},
+      {"overlay-marks", [] {
+         auto w = stage(320, 480);
+         overlayScene(1, [] {
+           auto hud = widgets::OvProgressHUD::sharedHUD();
+           widgets::OvProgressHUDClass::setDisplayStyle(widgets::OvProgressHUDDisplayStyleBordered);
+           widgets::OvProgressHUDClass::showWithTitle("Order", "Sending");
+           widgets::OvProgressHUDClass::dismissWithSuccess("Filled", std::nullopt,
+                                                           std::numeric_limits<float>::infinity());
+           auto cross = pf::ImageView::make(Rect(20, 20, 37, 37));
+           cross->setImage(hud->errorImage);
+           hud->addSubview(cross);
+         });
+         return w;
+       }},
+      {"grid", [] {
+         auto w = stage(320, 480);
+         w->setBackgroundColor(Color::white(0.85));
+         auto source = std::make_shared<MenuGrid>();
+         const Color colours[] = {Color::rgb(0.86, 0.18, 0.18), Color::rgb(0.2, 0.5, 0.9), Color::rgb(0.2, 0.7, 0.3),
+                                  Color::rgb(0.9, 0.6, 0.1)};
+         const char* captions[] = {"即期", "Spot FX rates", "", "远期外汇 Forward"};
+         for (int i = 0; i < 9; ++i) {
+           auto item = std::make_shared<widgets::WfObjectDictionary>();
+           (*item)["image"] = swatch(100, 60 + (i % 3) * 25, colours[i % 4]);
+           (*item)["detail"] = pf::Value(captions[i % 4]);
+           source->items.push_back(item);
+         }
+         auto cv = widgets::WfCollectionView::make(w->bounds());
+         cv->numColsPortrait = 3;
+         source->colWidth = std::floor((320 - 8 * 4) / 3.0);
+         cv->collectionViewDataSource = source;
+         cv->setAssociatedObject("source", source);
+         w->addSubview(cv);
+         cv->reloadData();
+         return w;
+       }},
+      {"gif", [] {
+         auto w = stage(300, 100);
+         for (int disposal = 1; disposal <= 3; ++disposal)
+           w->addSubview(gifFrame(disposal, 2, Rect(10 + (disposal - 1) * 100, 10, 80, 80)));
          return w;
        }},
       {"buttons", [] {
@@ -147,6 +265,7 @@ std::shared_ptr<pf::Image> render(const std::string& name, double scale) {
   auto window = it->second();
   auto image = pf::render::screen(scale);
   window->setHidden(true);
+  widgets::OvProgressHUD::resetSharedHUD();
   pf::Screen::main()->reset();
   return image;
 }

@@ -10,7 +10,8 @@ namespace {
 // Renders kept as references; regenerate with: render_widgets tests/data/ui 2
 TEST(ReferenceImages, ScenesStillLookAsReviewed) {
   pf::VirtualTimeScope time;
-  for (const char* name : {"hud-spinner", "hud-pie", "hud-text", "buttons"}) {
+  for (const char* name :
+       {"hud-spinner", "hud-pie", "hud-text", "buttons", "overlay-ring", "overlay-marks", "grid", "gif"}) {
     auto reference = pf::Image::fromFile(fxtest::dataPath(std::string("ui/") + name + ".png"));
     ASSERT_TRUE(reference) << name;
     auto now = scenes::render(name, 2);

@@ -178,7 +178,7 @@ std::vector<GifFrame> decodeGifFrames(const Bytes& data, int maxFrames) {
   gcb.TransparentColor = NO_TRANSPARENT_COLOR;
   bool haveGcb = false;
   std::vector<GifPixelType> pixels;
-  long long budget = kMaxImagePixels * 4;  // total pixels decoded across frames
+  long long budget = kMaxGifPixels;  // frame areas decoded and full-screen frames kept
   GifRecordType type;
   while (static_cast<int>(frames.size()) < maxFrames && DGifGetRecordType(gif, &type) == GIF_OK &&
          type != TERMINATE_RECORD_TYPE) {
@@ -232,6 +232,7 @@ std::vector<GifFrame> decodeGifFrames(const Bytes& data, int maxFrames) {
         canvas[static_cast<std::size_t>(cy) * sw + cx] = premultiply(c.Red, c.Green, c.Blue, 255);
       }
     }
+    if ((budget -= static_cast<long long>(sw) * sh) < 0) break;
     cairo_surface_t* s = surfaceFromCanvas(canvas, sw, sh);
     if (!s) break;
     frames.push_back({std::make_shared<Image>(s, 1.0), haveGcb ? gcb.DelayTime : 0, disposal});

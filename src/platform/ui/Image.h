@@ -24,6 +24,8 @@ class GraphicsContext;
 inline constexpr int kMaxImageSide = 16384;
 inline constexpr long long kMaxImagePixels = 40LL * 1000 * 1000;
 inline constexpr int kMaxGifFrames = 1000;
+// Pixels a GIF may cost across its frames: every full-screen frame kept and every frame area decoded.
+inline constexpr long long kMaxGifPixels = kMaxImagePixels * 4;
 
 class Image {
  public:
@@ -75,7 +77,8 @@ struct GifFrame {
   int delayCentiseconds = 0;
   int disposal = 0;
 };
-// Every frame (at most maxFrames); an empty list when the data is not a readable GIF.
+// Every frame (at most maxFrames, and no more than kMaxGifPixels allow); an empty list when the data
+// is not a readable GIF.
 std::vector<GifFrame> decodeGifFrames(const Bytes& data, int maxFrames = kMaxGifFrames);
 
 // Bitmap image contexts, a per-thread stack like the drawing contexts (each begin pushes its

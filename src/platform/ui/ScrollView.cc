@@ -9,8 +9,10 @@ ScrollView::ScrollView(const Rect& frame) : View(frame) { setClipsToBounds(true)
 void ScrollView::setBounds(const Rect& b) {
   Point old = bounds().origin;
   View::setBounds(b);
-  if (!(old == b.origin))
-    if (auto d = delegate.lock()) d->scrollViewDidScroll(*this);
+  if (old == b.origin) return;
+  // Scrolling lays the content out again (views that show and hide their content by the offset).
+  setNeedsLayout();
+  if (auto d = delegate.lock()) d->scrollViewDidScroll(*this);
 }
 
 void ScrollView::setContentOffset(Point offset, bool) {

@@ -1,6 +1,6 @@
 #pragma once
 // A scroll view: its bounds' origin is the content offset. The delegate hears every real change
-// of the offset, synchronously; drags are simulated.
+// of the offset, synchronously; an offset change marks the view for layout; drags are simulated.
 
 #include <memory>
 

@@ -1,5 +1,7 @@
 #include "platform/ui/UINotifications.h"
 
+#include <mutex>
+
 #include "platform/foundation/NotificationCenter.h"
 
 namespace pf {
@@ -11,6 +13,15 @@ struct Observation {
   ObserverToken token = 0;
   ~Observation() { NotificationCenter::defaultCenter().removeObserver(token); }
 };
+
+struct AccessibilityLog {
+  std::mutex mutex;
+  std::vector<AccessibilityPost> posts;
+};
+AccessibilityLog& accessibilityLog() {
+  static AccessibilityLog log;
+  return log;
+}
 
 }  // namespace
 
@@ -26,6 +37,24 @@ UIObservation observeUINotification(const std::string& name, std::function<void(
   auto observation = std::make_shared<Observation>();
   observation->token = token;
   return observation;
+}
+
+void postAccessibilityNotification(const std::string& notification, std::optional<std::string> argument) {
+  auto& log = accessibilityLog();
+  std::lock_guard lock(log.mutex);
+  log.posts.push_back({notification, std::move(argument)});
+}
+
+std::vector<AccessibilityPost> accessibilityPosts() {
+  auto& log = accessibilityLog();
+  std::lock_guard lock(log.mutex);
+  return log.posts;
+}
+
+void clearAccessibilityPosts() {
+  auto& log = accessibilityLog();
+  std::lock_guard lock(log.mutex);
+  log.posts.clear();
 }
 
 }  // namespace pf

@@ -386,12 +386,14 @@ std::shared_ptr<Animation> View::actionForLayer(Layer& layer, const std::string&
   static const char* const kAnimatable[] = {"position", "bounds", "transform", "opacity", "backgroundColor",
                                             "anchorPoint", "cornerRadius", "borderWidth", "borderColor",
                                             "shadowOpacity", "shadowColor", "contents"};
-  if (std::none_of(std::begin(kAnimatable), std::end(kAnimatable), [&](const char* k) { return key == k; }))
+  // A layer subclass's own drawn keys animate too, always from what is on screen.
+  const bool ownKey = layer.needsDisplayForKey(key);
+  if (!ownKey && std::none_of(std::begin(kAnimatable), std::end(kAnimatable), [&](const char* k) { return key == k; }))
     return nullptr;
   if (key == "contents") return nullptr;
   auto anim = BasicAnimation::make(key);
   // An animation already running on the key continues from where it is on screen.
-  bool fromCurrent = (b.options & kAnimationBeginFromCurrentState) || layer.animationForKey(key);
+  bool fromCurrent = ownKey || (b.options & kAnimationBeginFromCurrentState) || layer.animationForKey(key);
   auto from = getKeyPath(fromCurrent ? layer.presentationProps() : layer.model(), key);
   if (!from) return nullptr;
   anim->fromValue = from;

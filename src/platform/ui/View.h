@@ -2,7 +2,8 @@
 // Views: a rectangle of the screen with its layer, subviews, layout and drawing. Geometry lives
 // in the layer (frame, bounds, center, transform, alpha); the bounds' origin is the scroll offset
 // of the content. Changes made inside a view animation block become layer animations on the
-// clock. Views are held by shared_ptr; a superview owns its subviews.
+// clock (a layer subclass's own drawn keys too, from their presentation values); the block's
+// completion waits for all of them. Views are held by shared_ptr; a superview owns its subviews.
 
 #include <functional>
 #include <map>

@@ -1,0 +1,26 @@
+// The animated GIF view on arbitrary bytes: the block walk, the cut frames, their decoding and
+// the composition. A view or none, never a crash; frames and composed images stay within bounds.
+#include <cstdint>
+#include <cstdlib>
+
+#include "platform/ui/Image.h"
+#include "widgets/TnqGIFImageView.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  pf::Bytes bytes(data, data + size);
+  auto view = widgets::TnqGIFImageView::initWithGIFData(bytes);
+  if (!view) {
+    if (size >= 4) std::abort();
+    return 0;
+  }
+  const auto& frames = view->GIF_frames();
+  if (frames.size() > static_cast<std::size_t>(pf::kMaxGifFrames)) std::abort();
+  if (view->animationImages().size() > frames.size()) std::abort();
+  for (const auto& frame : frames) {
+    // Every cut frame is a whole GIF: signature, screen, its control block and the trailer.
+    if (frame->data.size() < 6 + 7 + 8 + 10 + 1 || frame->data.back() != 0x3B) std::abort();
+    if (!widgets::TnqGIFImageView::isGifImage(frame->data)) std::abort();
+  }
+  if (!frames.empty()) (void)view->getFrameAsImageAtIndex(static_cast<std::int32_t>(frames.size() - 1));
+  return 0;
+}

@@ -1,0 +1,327 @@
+#include <gtest/gtest.h>
+
+#include <gif_lib.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+
+#include "GifTestSupport.h"
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/FileManager.h"
+#include "platform/ui/Image.h"
+#include "support/TestSupport.h"
+#include "widgets/TnqGIFImageView.h"
+
+namespace {
+
+using giftest::GifWriter;
+using widgets::TnqGIFImageView;
+
+bool near(const pf::Color& a, const pf::Color& b, double tolerance = 0.02) {
+  return std::fabs(a.r - b.r) <= tolerance && std::fabs(a.g - b.g) <= tolerance && std::fabs(a.b - b.b) <= tolerance &&
+         std::fabs(a.a - b.a) <= tolerance;
+}
+
+const pf::Color kRedPixel = pf::Color::rgb(1, 0, 0), kGreenPixel = pf::Color::rgb(0, 1, 0),
+                kWhitePixel = pf::Color::rgb(1, 1, 1), kClear = pf::Color(0, 0, 0, 0);
+
+// One frame filling a w x h screen of red and green with the given index.
+pf::Bytes oneFrame(int w, int h, int delay, int index) {
+  GifWriter g;
+  g.screen(w, h, {giftest::kRed, giftest::kGreen});
+  g.control(1, delay);
+  g.filled(0, 0, std::min(w, 2), std::min(h, 2), index);
+  g.trailer();
+  return g.bytes;
+}
+
+// A 4 x 4 white screen, then a red and a green 2 x 2 square with the given disposals.
+pf::Bytes twoSquares(int firstDisposal, int secondDisposal = 1) {
+  GifWriter g;
+  g.screen(4, 4, {giftest::kWhite, giftest::kRed, giftest::kGreen, giftest::kBlue});
+  g.control(1, 10);
+  g.filled(0, 0, 4, 4, 0);
+  g.control(firstDisposal, 20);
+  g.filled(0, 0, 2, 2, 1);
+  g.control(secondDisposal, 30);
+  g.filled(2, 2, 2, 2, 2);
+  g.trailer();
+  return g.bytes;
+}
+
+TEST(GIFImageView, FramesCarryTheirControlBlocksAndPlayWithTheirDelays) {
+  pf::VirtualTimeScope time;
+  auto view = TnqGIFImageView::initWithGIFData(twoSquares(1));
+  ASSERT_TRUE(view);
+  const auto& frames = view->GIF_frames();
+  ASSERT_EQ(frames.size(), 3u);
+  EXPECT_EQ(frames[1]->area, pf::Rect(0, 0, 2, 2));
+  EXPECT_EQ(frames[2]->area, pf::Rect(2, 2, 2, 2));
+  EXPECT_EQ(frames[2]->delay, 30);
+  EXPECT_EQ(frames[1]->disposalMethod, 1);
+  EXPECT_EQ(frames[1]->header, (pf::Bytes{0x21, 0xF9, 0x04, 0x04, 20, 0, 0, 0}));
+  EXPECT_TRUE(view->isAnimating());
+  EXPECT_EQ(view->animationImages().size(), 3u);
+  EXPECT_NEAR(view->animationDuration(), 0.6, 1e-9);
+  EXPECT_EQ(view->animationRepeatCount(), 0);
+  EXPECT_EQ(view->image(), view->animationImages().front());
+  // Each cut frame is a GIF of its own: the screen, the global table, the control block, the image.
+  auto data = view->getFrameAsDataAtIndex(1);
+  ASSERT_TRUE(data);
+  EXPECT_TRUE(TnqGIFImageView::isGifImage(*data));
+  EXPECT_EQ((*data)[10], 0x80 | 0x70 | 1);
+  EXPECT_EQ(data->back(), 0x3B);
+  auto image = view->getFrameAsImageAtIndex(1);
+  ASSERT_TRUE(image);
+  EXPECT_TRUE(near(image->pixel(0, 0), kRedPixel));
+  EXPECT_FALSE(view->getFrameAsImageAtIndex(3));
+  EXPECT_FALSE(view->getFrameAsDataAtIndex(-1));
+
+  // Composed frames keep what the earlier frames left.
+  const auto& composed = view->animationImages();
+  EXPECT_TRUE(near(composed[2]->pixel(0, 0), kRedPixel));
+  EXPECT_TRUE(near(composed[2]->pixel(3, 3), kGreenPixel));
+  EXPECT_TRUE(near(composed[2]->pixel(3, 0), kWhitePixel));
+
+  // A zero delay plays as ten hundredths.
+  auto zero = TnqGIFImageView::initWithGIFData(oneFrame(2, 2, 0, 0));
+  ASSERT_TRUE(zero);
+  EXPECT_NEAR(zero->animationDuration(), 0.1, 1e-9);
+  EXPECT_EQ(zero->GIF_frames()[0]->delay, 10);
+}
+
+TEST(GIFImageView, DisposalClearsOrRestoresTheFrameArea) {
+  pf::VirtualTimeScope time;
+  auto background = TnqGIFImageView::initWithGIFData(twoSquares(2));
+  ASSERT_TRUE(background);
+  auto frames = background->animationImages();
+  ASSERT_EQ(frames.size(), 3u);
+  EXPECT_TRUE(near(frames[1]->pixel(1, 1), kRedPixel));
+  EXPECT_TRUE(near(frames[2]->pixel(1, 1), kClear)) << "disposal 2 leaves the area transparent";
+  EXPECT_TRUE(near(frames[2]->pixel(3, 0), kWhitePixel));
+
+  auto previous = TnqGIFImageView::initWithGIFData(twoSquares(3));
+  ASSERT_TRUE(previous);
+  frames = previous->animationImages();
+  EXPECT_TRUE(near(frames[1]->pixel(1, 1), kRedPixel));
+  EXPECT_TRUE(near(frames[2]->pixel(1, 1), kWhitePixel)) << "disposal 3 brings back the canvas before the frame";
+  EXPECT_TRUE(near(frames[2]->pixel(3, 3), kGreenPixel));
+}
+
+TEST(GIFImageView, ColourTablesAndInterlaceInTheCutFrames) {
+  pf::VirtualTimeScope time;
+  GifWriter g;
+  g.screen(2, 2, {giftest::kRed, giftest::kGreen});
+  g.control(1, 10);
+  g.filled(0, 0, 2, 2, 0);
+  g.control(1, 10);
+  g.image(0, 0, 2, 2, {1, 1, 1, 1}, true, {giftest::kBlue, giftest::kWhite, 0, 0}, 1);
+  g.trailer();
+  auto view = TnqGIFImageView::initWithGIFData(g.bytes);
+  ASSERT_TRUE(view);
+  ASSERT_EQ(view->GIF_frames().size(), 2u);
+  const pf::Bytes& global = view->GIF_frames()[0]->data;
+  const pf::Bytes& local = view->GIF_frames()[1]->data;
+  // The global table of the cut frame is the frame's local one.
+  EXPECT_EQ(pf::Bytes(global.begin() + 13, global.begin() + 19), (pf::Bytes{0xFF, 0, 0, 0, 0xFF, 0}));
+  EXPECT_EQ(pf::Bytes(local.begin() + 13, local.begin() + 19), (pf::Bytes{0, 0, 0xFF, 0xFF, 0xFF, 0xFF}));
+  // The descriptor keeps only the interlace bit.
+  std::size_t descriptor = 13 + 12 + 8;
+  EXPECT_EQ(local[descriptor], 0x2C);
+  EXPECT_EQ(local[descriptor + 9], 0x40);
+  EXPECT_TRUE(near(view->animationImages()[1]->pixel(0, 0), kWhitePixel));
+
+  // With no colour table at all the cut frame says it has none.
+  GifWriter bare;
+  bare.screen(2, 2);
+  bare.control(0, 10);
+  bare.filled(0, 0, 2, 2, 0);
+  bare.trailer();
+  auto none = TnqGIFImageView::initWithGIFData(bare.bytes);
+  ASSERT_TRUE(none);
+  ASSERT_EQ(none->GIF_frames().size(), 1u);
+  const pf::Bytes& cut = none->GIF_frames()[0]->data;
+  EXPECT_EQ(cut[10] & 0x80, 0);
+  EXPECT_EQ(cut[13], 0x21);
+}
+
+// An interlaced frame written by giflib's encoder keeps its rows in place.
+TEST(GIFImageView, InterlacedFramesFromGiflib) {
+  pf::VirtualTimeScope time;
+  const int w = 6, h = 11;
+  pf::Bytes out;
+  int error = 0;
+  GifFileType* gif = EGifOpen(&out, [](GifFileType* g, const GifByteType* bytes, int n) {
+    auto* sink = static_cast<pf::Bytes*>(g->UserData);
+    sink->insert(sink->end(), bytes, bytes + n);
+    return n;
+  }, &error);
+  ASSERT_TRUE(gif);
+  EGifSetGifVersion(gif, true);
+  GifColorType colours[4] = {{255, 255, 255}, {255, 0, 0}, {0, 255, 0}, {0, 0, 255}};
+  ColorMapObject* map = GifMakeMapObject(4, colours);
+  ASSERT_EQ(EGifPutScreenDesc(gif, w, h, 2, 0, map), GIF_OK);
+  GraphicsControlBlock gcb{};
+  gcb.DisposalMode = 1;
+  gcb.DelayTime = 7;
+  gcb.TransparentColor = NO_TRANSPARENT_COLOR;
+  GifByteType ext[4];
+  EGifGCBToExtension(&gcb, ext);
+  ASSERT_EQ(EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, 4, ext), GIF_OK);
+  ASSERT_EQ(EGifPutImageDesc(gif, 0, 0, w, h, true, nullptr), GIF_OK);
+  // The encoder takes the rows in the order of the four interlace passes.
+  const int starts[] = {0, 4, 2, 1}, steps[] = {8, 8, 4, 2};
+  for (int pass = 0; pass < 4; ++pass)
+    for (int y = starts[pass]; y < h; y += steps[pass]) {
+      std::vector<GifPixelType> row(w, static_cast<GifPixelType>(1 + y % 3));
+      ASSERT_EQ(EGifPutLine(gif, row.data(), w), GIF_OK);
+    }
+  GifFreeMapObject(map);
+  ASSERT_EQ(EGifCloseFile(gif, &error), GIF_OK);
+
+  auto view = TnqGIFImageView::initWithGIFData(out);
+  ASSERT_TRUE(view);
+  ASSERT_EQ(view->GIF_frames().size(), 1u);
+  const pf::Bytes& cut = view->GIF_frames()[0]->data;
+  EXPECT_EQ(cut[13 + 12 + 8 + 9], 0x40) << "the interlace bit stays";
+  const pf::Color expected[] = {kRedPixel, kGreenPixel, pf::Color::rgb(0, 0, 1)};
+  for (int y = 0; y < h; ++y) EXPECT_TRUE(near(view->image()->pixel(3, y), expected[y % 3])) << y;
+}
+
+TEST(GIFImageView, ExtensionsAreSkippedByTheirBlocks) {
+  pf::VirtualTimeScope time;
+  GifWriter g;
+  g.screen(2, 2, {giftest::kRed, giftest::kGreen});
+  // A loop count of 15104 holds the bytes 0x00 0x3B; a comment holds a zero, a trailer and F9 04.
+  g.raw({0x21, 0xFF, 0x0B});
+  g.text("NETSCAPE2.0");
+  g.raw({0x03, 0x01, 0x00, 0x3B, 0x00});
+  g.comment(std::string("ab\0;cd\xF9\x04", 8));
+  g.control(1, 10);
+  g.filled(0, 0, 2, 2, 0);
+  // An image without a control block is read over; a control block without an image makes none.
+  g.filled(0, 0, 2, 2, 1);
+  g.control(1, 10);
+  g.filled(0, 0, 1, 1, 1);
+  g.control(1, 40);
+  g.trailer();
+  auto view = TnqGIFImageView::initWithGIFData(g.bytes);
+  ASSERT_TRUE(view);
+  ASSERT_EQ(view->GIF_frames().size(), 2u);
+  EXPECT_EQ(view->GIF_frames()[1]->area, pf::Rect(0, 0, 1, 1));
+  EXPECT_NEAR(view->animationDuration(), 0.2, 1e-9);
+  EXPECT_TRUE(near(view->animationImages()[1]->pixel(1, 1), kRedPixel));
+}
+
+TEST(GIFImageView, StillImagesAndRefusals) {
+  pf::VirtualTimeScope time;
+  EXPECT_FALSE(TnqGIFImageView::initWithGIFData(pf::Bytes{'G', 'I', 'F'}));
+  EXPECT_FALSE(TnqGIFImageView::getGifFrames(pf::Bytes{1, 2}));
+  EXPECT_FALSE(TnqGIFImageView::initWithGIFFile("/nonexistent/splash.gif"));
+
+  auto png = pf::Image::blank(3, 2)->pngData();
+  auto still = TnqGIFImageView::initWithGIFData(png);
+  ASSERT_TRUE(still);
+  EXPECT_TRUE(still->GIF_frames().empty());
+  ASSERT_TRUE(still->image());
+  EXPECT_EQ(still->frame(), pf::Rect(0, 0, 3, 2));
+  EXPECT_FALSE(still->isAnimating());
+
+  auto junk = TnqGIFImageView::initWithGIFData(pf::Bytes{'J', 'U', 'N', 'K', 0});
+  ASSERT_TRUE(junk);
+  EXPECT_FALSE(junk->image());
+
+  // Without a control extension a GIF is a still image.
+  GifWriter g;
+  g.screen(2, 2, {giftest::kRed, giftest::kGreen});
+  g.filled(0, 0, 2, 2, 1);
+  g.trailer();
+  auto plain = TnqGIFImageView::initWithGIFData(g.bytes);
+  ASSERT_TRUE(plain);
+  EXPECT_TRUE(plain->GIF_frames().empty());
+  ASSERT_TRUE(plain->image());
+  EXPECT_TRUE(near(plain->image()->pixel(0, 0), kGreenPixel));
+  EXPECT_FALSE(plain->isAnimating());
+
+  // A screen beyond the image limits makes no frame.
+  auto refused = TnqGIFImageView::getGifFrames(oneFrame(20000, 2, 10, 1));
+  ASSERT_TRUE(refused);
+  EXPECT_TRUE(refused->empty());
+}
+
+TEST(GIFImageView, EveryPrefixDecodesWithoutHarm) {
+  pf::VirtualTimeScope time;
+  pf::Bytes full = twoSquares(3, 2);
+  for (std::size_t n = 0; n <= full.size(); ++n) {
+    pf::Bytes prefix(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(n));
+    auto frames = TnqGIFImageView::getGifFrames(prefix);
+    if (n < 4) {
+      EXPECT_FALSE(frames);
+      continue;
+    }
+    ASSERT_TRUE(frames) << n;
+    EXPECT_LE(frames->size(), 3u) << n;
+  }
+  EXPECT_EQ(TnqGIFImageView::getGifFrames(full)->size(), 3u);
+}
+
+TEST(GIFImageView, SettingFramesComposesThemAgain) {
+  pf::VirtualTimeScope time;
+  auto view = TnqGIFImageView::initWithGIFData(twoSquares(1));
+  ASSERT_TRUE(view);
+  auto frames = view->GIF_frames();
+  frames.erase(frames.begin());
+  view->setGIF_frames(frames);
+  ASSERT_EQ(view->animationImages().size(), 2u);
+  EXPECT_NEAR(view->animationDuration(), 0.5, 1e-9);
+  EXPECT_TRUE(near(view->animationImages()[0]->pixel(3, 3), kClear));
+  view->setGIF_frames({});
+  EXPECT_FALSE(view->image());
+  EXPECT_FALSE(view->isAnimating());
+}
+
+// Files written by Pillow, composed by us and by Pillow itself.
+TEST(GIFImageView, MatchesThePeersComposition) {
+  pf::VirtualTimeScope time;
+  fxtest::TempDir dir;
+  fxtest::ChildProcess peer(
+      {fxtest::kPython, (fxtest::sourceDir() / "tests/widgets/gif_peer.py").string(), dir.path().string()});
+  std::vector<std::pair<std::string, int>> files;
+  while (auto line = peer.readLine()) {
+    std::istringstream in(*line);
+    std::string name;
+    int count = 0;
+    in >> name >> count;
+    files.emplace_back(name, count);
+  }
+  ASSERT_EQ(peer.wait(), 0);
+  ASSERT_EQ(files.size(), 4u);
+  for (const auto& [name, count] : files) {
+    auto view = TnqGIFImageView::initWithGIFFile(dir / (name + ".gif"));
+    ASSERT_TRUE(view) << name;
+    ASSERT_EQ(static_cast<int>(view->animationImages().size()), count) << name;
+    for (int k = 0; k < count; ++k) {
+      auto theirs = pf::Image::fromFile(dir / (name + "." + std::to_string(k) + ".png"));
+      ASSERT_TRUE(theirs);
+      const auto& ours = *view->animationImages()[static_cast<std::size_t>(k)];
+      ASSERT_EQ(ours.pixelWidth(), theirs->pixelWidth());
+      int differing = 0;
+      for (int y = 0; y < ours.pixelHeight(); ++y)
+        for (int x = 0; x < ours.pixelWidth(); ++x) {
+          pf::Color a = ours.pixel(x, y), b = theirs->pixel(x, y);
+          // Fully transparent pixels match whatever colour they carry.
+          if (a.a < 0.01 && b.a < 0.01) continue;
+          if (!near(a, b, 0.05)) ++differing;
+        }
+      EXPECT_EQ(differing, 0) << name << " frame " << k;
+    }
+  }
+  auto comment = TnqGIFImageView::initWithGIFFile(dir / "comment.gif");
+  ASSERT_TRUE(comment);
+  EXPECT_NEAR(comment->animationDuration(), 0.21, 1e-9);
+  auto keep = TnqGIFImageView::initWithGIFFile(dir / "keep.gif");
+  EXPECT_NEAR(keep->animationDuration(), (10 + 10 + 20) / 100.0, 1e-9);
+}
+
+}  // namespace

@@ -1,0 +1,118 @@
+#pragma once
+// Hand-made GIF files for the tests, fuzz seeds and benchmarks: exact blocks where a test needs
+// them, pixels packed with a clear code before each so any index list encodes.
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/Bytes.h"
+
+namespace giftest {
+
+struct GifWriter {
+  pf::Bytes bytes;
+
+  void u8(int v) { bytes.push_back(static_cast<std::uint8_t>(v)); }
+  void u16(int v) {
+    u8(v & 0xFF);
+    u8((v >> 8) & 0xFF);
+  }
+  void raw(std::initializer_list<int> values) {
+    for (int v : values) u8(v);
+  }
+  void text(const std::string& s) { bytes.insert(bytes.end(), s.begin(), s.end()); }
+
+  // Header and logical screen; with colours, a global table of 2 << tableSize entries.
+  void screen(int w, int h, const std::vector<std::uint32_t>& colours = {}, int tableSize = 1) {
+    text("GIF89a");
+    u16(w);
+    u16(h);
+    u8((colours.empty() ? 0 : 0x80 | tableSize) | 0x70);
+    u8(0);
+    u8(0);
+    if (!colours.empty()) table(colours, tableSize);
+  }
+  void table(const std::vector<std::uint32_t>& colours, int tableSize) {
+    for (int i = 0; i < (2 << tableSize); ++i) {
+      std::uint32_t c = i < static_cast<int>(colours.size()) ? colours[static_cast<std::size_t>(i)] : 0;
+      u8(static_cast<int>(c >> 16) & 0xFF);
+      u8(static_cast<int>(c >> 8) & 0xFF);
+      u8(static_cast<int>(c) & 0xFF);
+    }
+  }
+  // A graphic control extension; transparent < 0 for none.
+  void control(int disposal, int delay, int transparent = -1) {
+    raw({0x21, 0xF9, 0x04});
+    u8((disposal << 2) | (transparent >= 0 ? 1 : 0));
+    u16(delay);
+    u8(transparent >= 0 ? transparent : 0);
+    u8(0);
+  }
+  void comment(const std::string& s) {
+    raw({0x21, 0xFE});
+    u8(static_cast<int>(s.size()));
+    text(s);
+    u8(0);
+  }
+  // An image of indexes (w x h of them) with min code size 2 (indexes 0 to 3).
+  void image(int left, int top, int w, int h, const std::vector<int>& indexes, bool interlaced = false,
+             const std::vector<std::uint32_t>& localColours = {}, int localSize = 1) {
+    u8(0x2C);
+    u16(left);
+    u16(top);
+    u16(w);
+    u16(h);
+    u8((localColours.empty() ? 0 : 0x80 | localSize) | (interlaced ? 0x40 : 0));
+    if (!localColours.empty()) table(localColours, localSize);
+    const int minCode = 2, clear = 4, end = 5, width = 3;
+    u8(minCode);
+    std::vector<std::uint8_t> packed;
+    std::uint32_t acc = 0;
+    int bits = 0;
+    auto put = [&](int code) {
+      acc |= static_cast<std::uint32_t>(code) << bits;
+      bits += width;
+      while (bits >= 8) {
+        packed.push_back(static_cast<std::uint8_t>(acc & 0xFF));
+        acc >>= 8;
+        bits -= 8;
+      }
+    };
+    for (int index : indexes) {
+      put(clear);
+      put(index);
+    }
+    put(end);
+    if (bits > 0) packed.push_back(static_cast<std::uint8_t>(acc & 0xFF));
+    for (std::size_t i = 0; i < packed.size(); i += 255) {
+      std::size_t n = std::min<std::size_t>(255, packed.size() - i);
+      u8(static_cast<int>(n));
+      bytes.insert(bytes.end(), packed.begin() + static_cast<std::ptrdiff_t>(i),
+                   packed.begin() + static_cast<std::ptrdiff_t>(i + n));
+    }
+    u8(0);
+  }
+  void filled(int left, int top, int w, int h, int index) {
+    image(left, top, w, h, std::vector<int>(static_cast<std::size_t>(w * h), index));
+  }
+  void trailer() { u8(0x3B); }
+};
+
+inline constexpr std::uint32_t kRed = 0xFF0000, kGreen = 0x00FF00, kBlue = 0x0000FF, kWhite = 0xFFFFFF;
+
+// A size x size GIF of n frames, each a square moving across a white screen.
+inline pf::Bytes movingSquare(int size, int frames, int disposal = 1) {
+  GifWriter g;
+  g.screen(size, size, {kWhite, kRed, kGreen, kBlue});
+  for (int i = 0; i < frames; ++i) {
+    g.control(disposal, 5);
+    int side = size / 4, pos = (i * 7) % (size - side);
+    g.filled(pos, pos, side, side, 1 + i % 3);
+  }
+  g.trailer();
+  return g.bytes;
+}
+
+}  // namespace giftest

@@ -1,0 +1,436 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <limits>
+
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/foundation/Thread.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/Renderer.h"
+#include "platform/ui/Screen.h"
+#include "platform/ui/UINotifications.h"
+#include "widgets/OvProgressHUD.h"
+
+namespace {
+
+using pf::Point;
+using pf::Rect;
+using widgets::OvProgressHUD;
+namespace Ov = widgets::OvProgressHUDClass;
+
+class WindowOverlay : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    pf::Application::shared().reset();
+    pf::Screen::main()->setBounds(Rect(0, 0, 320, 480));
+    OvProgressHUD::resetSharedHUD();
+    OvProgressHUD::setRandomSource([](std::uint32_t) { return 500u; });
+    pf::clearAccessibilityPosts();
+  }
+  void TearDown() override {
+    OvProgressHUD::resetSharedHUD();
+    OvProgressHUD::setRandomSource(nullptr);
+    pf::Application::shared().reset();
+  }
+  std::shared_ptr<OvProgressHUD> hud() { return OvProgressHUD::sharedHUD(); }
+  pf::Layer& box() { return hud()->hud().layer(); }
+  bool running(const char* key) { return box().animationForKey(key) != nullptr; }
+  // Advances in small steps so that timers, animation ends and their completions all run.
+  void advance(double seconds) {
+    for (double t = 0; t < seconds - 1e-9; t += 0.05) time.advance(std::min(0.05, seconds - t));
+  }
+  pf::VirtualTimeScope time;
+};
+
+TEST_F(WindowOverlay, EveryStyleEntersAndLeavesInItsTime) {
+  const double entries[] = {1.5, 0.25, 0.25, 0.75, 0.75, 1.5, 0.25};
+  const double exits[] = {0.75, 0.35, 0.35, 0.75, 0.75, 0.75, 0.55};
+  for (std::int64_t style = 0; style <= 6; ++style) {
+    SCOPED_TRACE(style);
+    Ov::setPresentationStyle(style);
+    Ov::showWithStatus("Loading");
+    auto window = hud()->hudWindow();
+    ASSERT_TRUE(window);
+    EXPECT_EQ(window->windowLevel(), pf::kWindowLevelStatusBar);
+    EXPECT_FALSE(window->isHidden());
+    EXPECT_TRUE(hud()->isVisible());
+    EXPECT_TRUE(running("show"));
+    advance(entries[style] - 0.1);
+    EXPECT_TRUE(running("show"));
+    advance(0.15);
+    EXPECT_FALSE(running("show"));
+    // At rest in the middle of the window.
+    pf::LayerProps shown = box().presentationProps();
+    Point centre = hud()->windowCenterForHUDAnchor(box().anchorPoint());
+    EXPECT_NEAR(shown.position.x, centre.x, 1e-6);
+    EXPECT_NEAR(shown.position.y, centre.y, 1e-6);
+    EXPECT_NEAR(shown.opacity, 1, 1e-6);
+    EXPECT_NEAR(hud()->overlayView().alpha(), 1, 1e-6);
+
+    Ov::dismiss();
+    EXPECT_TRUE(running("dismiss"));
+    EXPECT_EQ(box().animationForKey("dismiss")->value("name"), "mm-progress-hud-dismiss-animation");
+    advance(exits[style] - 0.1);
+    EXPECT_TRUE(running("dismiss"));
+    advance(1.2);
+    EXPECT_FALSE(running("dismiss"));
+    EXPECT_FALSE(hud()->hudWindow());
+    EXPECT_FALSE(hud()->hud().superview());
+    EXPECT_FALSE(hud()->isVisible());
+  }
+}
+
+TEST_F(WindowOverlay, BackdropFadesAndTheInstantStyle) {
+  Ov::showWithStatus("Loading");
+  advance(2);
+  Ov::dismiss();
+  advance(0.3);
+  // Style 0 waits 0.35 s before the backdrop fades.
+  EXPECT_NEAR(hud()->overlayView().layer().presentationProps().opacity, 1, 1e-6);
+  advance(0.5);
+  EXPECT_LT(hud()->overlayView().layer().presentationProps().opacity, 1);
+  EXPECT_TRUE(hud()->hudWindow());
+  advance(0.4);
+  EXPECT_FALSE(hud()->hudWindow());
+  auto posts = pf::accessibilityPosts();
+  ASSERT_FALSE(posts.empty());
+  EXPECT_EQ(posts.back().notification, pf::kAccessibilityScreenChangedNotification);
+  EXPECT_FALSE(posts.back().argument);
+
+  // Style 7: at once, visible, box opaque again after an earlier instant dismissal.
+  Ov::setPresentationStyle(widgets::OvProgressHUDPresentationStyleNone);
+  for (int round = 0; round < 2; ++round) {
+    Ov::showWithStatus("Now");
+    EXPECT_TRUE(hud()->hudWindow());
+    EXPECT_TRUE(hud()->isVisible());
+    EXPECT_FALSE(hud()->presentedAnimated());
+    EXPECT_EQ(box().opacity(), 1);
+    EXPECT_EQ(hud()->overlayView().alpha(), 1);
+    EXPECT_FALSE(box().hasAnimations());
+    Ov::dismiss();
+    EXPECT_FALSE(hud()->hudWindow());
+    EXPECT_FALSE(hud()->isVisible());
+    advance(0.1);
+  }
+  // A dismissal with no window does nothing.
+  int exits = 0;
+  hud()->dismissAnimationCompletion = [&] { ++exits; };
+  Ov::dismiss();
+  advance(1);
+  EXPECT_EQ(exits, 0);
+}
+
+TEST_F(WindowOverlay, TheLatestRequestWins) {
+  // A dismissal during the drop-in waits for it, and the backdrop fade does not.
+  Ov::showWithStatus("One");
+  advance(0.5);
+  Ov::dismiss();
+  EXPECT_TRUE(hud()->queuedDismissAnimation);
+  EXPECT_FALSE(running("dismiss"));
+  advance(0.7);
+  EXPECT_TRUE(hud()->hudWindow());
+  EXPECT_FALSE(running("dismiss"));
+  advance(0.5);
+  EXPECT_FALSE(hud()->hudWindow());
+  EXPECT_TRUE(running("dismiss"));
+  advance(1);
+  EXPECT_FALSE(hud()->hud().superview());
+
+  // A show during an exit starts after it, with the box back in place and its texts.
+  Ov::showWithStatus("Two");
+  advance(2);
+  Ov::dismiss();
+  advance(0.2);
+  Ov::showWithStatus("Three");
+  EXPECT_TRUE(hud()->isVisible());
+  EXPECT_TRUE(hud()->queuedShowAnimation);
+  advance(0.7);
+  EXPECT_TRUE(running("show"));
+  EXPECT_EQ(hud()->hud().superviewRaw(), hud().get());
+  EXPECT_EQ(hud()->hud().statusLabel().text(), "Three");
+  advance(2);
+  // The cut-short fade-out neither hid nor dropped the window.
+  ASSERT_TRUE(hud()->hudWindow());
+  EXPECT_FALSE(hud()->hudWindow()->isHidden());
+  EXPECT_NEAR(hud()->overlayView().layer().presentationProps().opacity, 1, 1e-6);
+
+  // A second show while the first enters is dropped; a show drops a waiting exit.
+  Ov::dismiss();
+  advance(2);
+  Ov::showWithStatus("Four");
+  auto first = box().animationForKey("show");
+  Ov::dismiss();
+  Ov::showWithStatus("Five");
+  EXPECT_EQ(box().animationForKey("show"), first);
+  EXPECT_FALSE(hud()->queuedDismissAnimation);
+  advance(2);
+  EXPECT_FALSE(running("dismiss"));
+  EXPECT_TRUE(hud()->hudWindow());
+}
+
+TEST_F(WindowOverlay, DelayedDismissals) {
+  Ov::showWithTitle("Order", "Sending");
+  advance(2);
+  Ov::dismissWithSuccess("Done");
+  EXPECT_EQ(hud()->status(), "Done");
+  EXPECT_EQ(hud()->title(), "Order");
+  // The success mark takes the content area.
+  EXPECT_EQ(hud()->hud().contentAreaFrame.size, (pf::Size{37, 37}));
+  advance(0.6);
+  EXPECT_FALSE(running("dismiss"));
+  advance(0.4);
+  EXPECT_TRUE(running("dismiss"));
+  advance(2);
+  EXPECT_FALSE(hud()->hudWindow());
+
+  Ov::showWithStatus("Again");
+  advance(2);
+  Ov::dismissWithError("Failed", std::nullopt, std::numeric_limits<float>::infinity());
+  advance(30);
+  EXPECT_TRUE(hud()->hudWindow());
+  EXPECT_FALSE(running("dismiss"));
+  EXPECT_FALSE(hud()->hasDismissDelayTimer());
+  Ov::dismiss();
+  advance(2);
+  EXPECT_FALSE(hud()->hudWindow());
+}
+
+TEST_F(WindowOverlay, ProgressRingTextAndCompletion) {
+  int completions = 0;
+  Ov::showProgressWithStyle(widgets::OvProgressHUDProgressStyleRadial, "Download", "Rates");
+  hud()->setProgressCompletion([&] { ++completions; });
+  advance(2);
+  EXPECT_EQ(hud()->hud().contentAreaFrame.height(), 40);
+  EXPECT_FALSE(hud()->hud().radialProgressView().isHidden());
+  Ov::updateProgress(0.5);
+  EXPECT_EQ(hud()->hud().accessibilityValue, "50%");
+  EXPECT_EQ(pf::accessibilityPosts().back().argument, std::optional<std::string>("Download 50%"));
+  advance(0.1);
+  double midway = hud()->hud().radialProgressView().layer().presentationProps().customDouble("progress");
+  EXPECT_GT(midway, 0);
+  EXPECT_LT(midway, 0.5);
+  advance(0.3);
+  EXPECT_NEAR(hud()->hud().radialProgressView().layer().presentationProps().customDouble("progress"), 0.5, 1e-9);
+
+  Ov::updateProgress(std::nan(""));
+  EXPECT_EQ(hud()->hud().accessibilityValue, "0%");
+  Ov::updateProgress(1.7);
+  EXPECT_EQ(hud()->hud().accessibilityValue, "100%");
+  advance(1);
+  EXPECT_EQ(completions, 1);
+  EXPECT_FALSE(hud()->progressCompletion());
+  EXPECT_EQ(hud()->hud().accessibilityValue, "");
+  EXPECT_TRUE(hud()->accessibilityTraits & pf::kAccessibilityTraitUpdatesFrequently);
+
+  Ov::updateStatus("Waiting");
+  EXPECT_EQ(hud()->progressStyle(), widgets::OvProgressHUDProgressStyleIndeterminate);
+  EXPECT_FALSE(hud()->accessibilityTraits & pf::kAccessibilityTraitUpdatesFrequently);
+  advance(0.5);
+  EXPECT_TRUE(hud()->hud().radialProgressView().isHidden());
+
+  // On a hidden overlay a progress update shows it.
+  Ov::dismiss();
+  advance(2);
+  Ov::updateProgress(0.2);
+  EXPECT_TRUE(hud()->hudWindow());
+}
+
+TEST_F(WindowOverlay, TwoTapCancelAndItsReset) {
+  int cancels = 0;
+  auto tapOverlay = [&] { hud()->hudWindow()->tapAt(Point{10, 10}); };
+  // Several presentations: each tap still asks once, then confirms once.
+  for (int round = 0; round < 3; ++round) {
+    Ov::showWithTitle("Quote", "Waiting", [&] { ++cancels; });
+    advance(2);
+    Ov::dismiss();
+    advance(2);
+  }
+  Ov::showWithTitle("Quote", "Waiting", [&] { ++cancels; });
+  advance(2);
+  EXPECT_TRUE(hud()->hud().accessibilityTraits & pf::kAccessibilityTraitButton);
+  tapOverlay();
+  EXPECT_TRUE(hud()->isConfirmed());
+  EXPECT_EQ(hud()->status(), "Cancel?");
+  EXPECT_TRUE(running("glow-animation"));
+  advance(2.9);
+  EXPECT_FALSE(hud()->isConfirmed());
+  EXPECT_EQ(hud()->status(), "Waiting");
+  EXPECT_FALSE(running("glow-animation"));
+  EXPECT_EQ(cancels, 0);
+
+  tapOverlay();
+  tapOverlay();
+  EXPECT_EQ(cancels, 1);
+  EXPECT_FALSE(hud()->isConfirmed());
+  EXPECT_FALSE(running("glow-animation"));
+  advance(0.3);
+  EXPECT_TRUE(running("dismiss"));
+  advance(2);
+  EXPECT_FALSE(hud()->hudWindow());
+
+  // A dismissal ends a pending confirmation: the next presentation asks again.
+  Ov::showWithTitle("Quote", "Again", std::string("Stop?"), [&] { ++cancels; });
+  advance(2);
+  tapOverlay();
+  EXPECT_EQ(hud()->status(), "Stop?");
+  Ov::dismiss();
+  EXPECT_FALSE(hud()->isConfirmed());
+  EXPECT_FALSE(hud()->tempStatus());
+  advance(2);
+  Ov::showWithTitle("Quote", "Later", [&] { ++cancels; });
+  advance(1.6);
+  tapOverlay();
+  EXPECT_EQ(cancels, 1);
+  EXPECT_EQ(hud()->status(), "Cancel?");
+
+  // Without a cancel callback a tap does nothing.
+  Ov::showWithStatus("Plain");
+  advance(3);
+  tapOverlay();
+  EXPECT_FALSE(hud()->isConfirmed());
+  EXPECT_TRUE(hud()->hudWindow());
+}
+
+TEST_F(WindowOverlay, WhereTheBoxStands) {
+  Ov::showWithStatus("Loading");
+  advance(2);
+  box().setAnchorPoint(Point{0.5, 0.5});
+  Point portrait = hud()->windowCenterForHUDAnchor(Point{0.5, 0.5});
+  EXPECT_NEAR(portrait.x, 160, 0.5);
+  EXPECT_NEAR(portrait.y, 240, 0.5);
+  // In landscape the window keeps portrait co-ordinates: x and y exchange.
+  pf::Application::shared().setStatusBarOrientation(pf::InterfaceOrientation::LandscapeLeft);
+  Point landscape = hud()->windowCenterForHUDAnchor(Point{0.5, 0.5});
+  EXPECT_NEAR(landscape.x, 240, 0.5);
+  EXPECT_NEAR(landscape.y, 160, 0.5);
+
+  // Half-point alignment of an odd-width box.
+  auto layer = pf::Layer::make();
+  layer->setBounds(Rect(0, 0, 101, 60));
+  EXPECT_EQ(OvProgressHUD::antialiasedPositionPointForPoint(Point{160, 30}, *layer), (Point{160.5, 30}));
+  EXPECT_EQ(OvProgressHUD::antialiasedPositionPointForPoint(Point{161, 30}, *layer), (Point{161, 30}));
+  layer->setAnchorPoint(Point{0, 0.5});
+  EXPECT_EQ(OvProgressHUD::antialiasedPositionPointForPoint(Point{160, 30}, *layer), (Point{160, 30}));
+}
+
+TEST_F(WindowOverlay, RotationFollowsTheApplicationWindow) {
+  struct Root : pf::ViewController {
+    unsigned supportedInterfaceOrientations() const override { return pf::kOrientationMaskAll; }
+    bool shouldAutorotate() const override { return false; }
+    bool shouldAutorotateToInterfaceOrientation(pf::InterfaceOrientation o) const override {
+      return o == pf::InterfaceOrientation::LandscapeRight;
+    }
+  };
+  auto app = pf::Window::make(Rect(0, 0, 320, 480));
+  app->setRootViewController(std::make_shared<Root>());
+  app->makeKeyAndVisible();
+  pf::Application::shared().setStatusBarOrientation(pf::InterfaceOrientation::LandscapeLeft);
+  Ov::setPresentationStyle(widgets::OvProgressHUDPresentationStyleNone);
+  Ov::showWithStatus("Turning");
+  auto window = hud()->hudWindow();
+  ASSERT_TRUE(window);
+  EXPECT_FALSE(window->isKeyWindow());
+  EXPECT_EQ(window->oldWindow(), app);
+  auto controller = window->rootViewController();
+  EXPECT_EQ(controller->view().get(), hud().get());
+  EXPECT_NEAR(hud()->layer().transform().decompose().rotation, -M_PI / 2, 1e-9);
+  EXPECT_EQ(controller->supportedInterfaceOrientations(), pf::kOrientationMaskAll);
+  EXPECT_FALSE(controller->shouldAutorotate());
+  EXPECT_TRUE(controller->shouldAutorotateToInterfaceOrientation(pf::InterfaceOrientation::LandscapeRight));
+  EXPECT_FALSE(controller->shouldAutorotateToInterfaceOrientation(pf::InterfaceOrientation::Portrait));
+  // A touch the tap recognizer does not take dismisses the overlay.
+  hud()->touchesEnded(pf::Touch{});
+  EXPECT_FALSE(hud()->hudWindow());
+}
+
+TEST_F(WindowOverlay, ContentBoxLayout) {
+  auto& box = hud()->hud();
+  box.setTitleText(std::nullopt);
+  box.setMessageText(std::nullopt);
+  box.updateLayoutFrames();
+  pf::Size indicator = box.activityIndicator().frame().size;
+  pf::Rect bounds = box.titleFrame.unionWith(box.contentAreaFrame).unionWith(box.statusFrame);
+  EXPECT_EQ(bounds.size.width + 10, indicator.width + 10);
+  EXPECT_EQ(bounds.size.height + 10, indicator.height + 20);
+  EXPECT_EQ(box.contentAreaFrame.origin, (Point{5, 10}));
+
+  // An empty title is laid out as none.
+  box.setTitleText(std::string());
+  box.setMessageText(std::string("Status"));
+  box.updateLayoutFrames();
+  EXPECT_EQ(box.titleFrame.height(), 0);
+  EXPECT_EQ(box.contentAreaFrame.y(), 10);
+  box.applyLayoutFrames();
+  EXPECT_EQ(box.statusLabel().font().name, "HelveticaNeue-Bold");
+  box.setTitleText(std::string("Title"));
+  box.applyLayoutFrames();
+  EXPECT_EQ(box.statusLabel().font().name, "HelveticaNeue-Light");
+  EXPECT_GE(box.titleFrame.width(), 100);
+  EXPECT_LE(box.titleFrame.width(), 300);
+
+  // The same text leaves the layout alone; a long title keeps every line within 275.
+  box.needsUpdate = false;
+  box.setTitleText(std::string("Title"));
+  EXPECT_FALSE(box.needsUpdate);
+  std::string longTitle;
+  for (int i = 0; i < 40; ++i) longTitle += "word ";
+  pf::Size size = box.titleLabelSizeForTitleText(longTitle);
+  EXPECT_LE(size.width, 275);
+  EXPECT_GT(size.height, 3 * pf::text::size("word", box.titleLabel().font()).height);
+
+  EXPECT_EQ(widgets::OvVectorImage::vectorImageShapeOfType(0, (pf::Size{100, 50}), pf::Color::white(1))->size(),
+            (pf::Size{100, 100}));
+}
+
+TEST_F(WindowOverlay, ClassOperationsRunOnTheMainThread) {
+  OvProgressHUD::resetSharedHUD();
+  std::atomic<bool> done{false};
+  auto worker = pf::Thread::detach([&] {
+    Ov::setPresentationStyle(widgets::OvProgressHUDPresentationStyleFade);
+    Ov::showProgressWithStyle(widgets::OvProgressHUDProgressStyleRadial, "Upload", "Sending");
+    Ov::updateProgress(0.3);
+    done = true;
+  });
+  ASSERT_TRUE(pf::RunLoop::main()->spinUntil([&] { return done.load(); }));
+  EXPECT_TRUE(hud()->hudWindow());
+  EXPECT_EQ(hud()->presentationStyle, widgets::OvProgressHUDPresentationStyleFade);
+  EXPECT_EQ(hud()->hud().accessibilityValue, "30%");
+}
+
+// Pixels of the ring, the marks, the border and the backdrops.
+TEST_F(WindowOverlay, DrawnPieces) {
+  widgets::OvRadialProgressView ring(Rect(0, 0, 40, 40));
+  ring.setBackgroundColor(pf::Color::black());
+  ring.setProgress(0.25);
+  auto ringImage = pf::render::view(ring, 1);
+  // The upper-right quarter of the ring is white, the upper-left faint.
+  EXPECT_GT(ringImage->pixel(30, 9).r, 0.9);
+  EXPECT_LT(ringImage->pixel(9, 9).r, 0.4);
+
+  auto check = widgets::OvVectorImage::vectorImageShapeOfType(0, pf::Size{64, 64}, pf::Color::white(1));
+  auto cross = widgets::OvVectorImage::vectorImageShapeOfType(1, pf::Size{64, 64}, pf::Color::white(1));
+  const double s = check->scale();
+  EXPECT_GT(check->pixel(static_cast<int>(25 * s), static_cast<int>(50 * s)).a, 0.9);
+  EXPECT_LT(check->pixel(static_cast<int>(5 * s), static_cast<int>(5 * s)).a, 0.1);
+  EXPECT_GT(cross->pixel(static_cast<int>(32 * s), static_cast<int>(32 * s)).a, 0.9);
+  EXPECT_LT(cross->pixel(static_cast<int>(32 * s), static_cast<int>(4 * s)).a, 0.1);
+
+  auto& box = hud()->hud();
+  box.setDisplayStyle(widgets::OvProgressHUDDisplayStyleBordered);
+  EXPECT_EQ(box.layer().borderWidth(), 2);
+  box.setDisplayStyle(widgets::OvProgressHUDDisplayStylePlain);
+  EXPECT_EQ(box.layer().borderWidth(), 0);
+
+  widgets::OvProgressHUDOverlayView radial(Rect(0, 0, 100, 100), 0);
+  radial.setOverlayColor(pf::Color::black());
+  auto radialImage = pf::render::view(radial, 1);
+  EXPECT_LT(radialImage->pixel(50, 50).a, 0.05);
+  EXPECT_GT(radialImage->pixel(0, 0).a, 0.2);
+  widgets::OvProgressHUDOverlayView flat(Rect(0, 0, 100, 100), 1);
+  flat.setOverlayColor(pf::Color::black());
+  EXPECT_NEAR(pf::render::view(flat, 1)->pixel(50, 50).a, 0.3, 0.02);
+}
+
+}  // namespace
