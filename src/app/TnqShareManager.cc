@@ -107,6 +107,7 @@ TnqShareOutcome TnqShareManager::share(const std::shared_ptr<TnqShareModel>& mod
   callback_ = std::move(callback);
   TnqShareOutcome outcome = sendContent(model);
   if (outcome == TnqShareOutcome::Refused) finish(share::kQxErrCodeSentFail);
+  if (outcome == TnqShareOutcome::NothingSent) finish(share::kQxErrCodeUnsupport);
   return outcome;
 }
 

@@ -91,7 +91,8 @@ class TnqShareManager : public share::QxApiDelegate,
   TnqShareOutcome sendContent(const std::shared_ptr<TnqShareModel>& model);
   // The road of a waiting page: a share still pending is ended first (its code
   // share::kQxErrCodeSentFail and the failure text); the callback is set before sending, so no
-  // answer is missed; a share refused before reaching the platform ends at once the same way.
+  // answer is missed; a share refused before reaching the platform ends at once the same way, and
+  // one with no sender (a reserved type) at once with share::kQxErrCodeUnsupport.
   TnqShareOutcome share(const std::shared_ptr<TnqShareModel>& model, Callback callback);
   // Gives the pending callback (0, success text) or (code, failure text), then clears it.
   void onQxResp(long code) override;

@@ -7,8 +7,8 @@
 #include <array>
 #include <cmath>
 
+#include "app/FileController.h"
 #include "platform/foundation/Base64.h"
-#include "platform/foundation/Bundle.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/Json.h"
 #include "platform/foundation/RegularExpression.h"
@@ -370,11 +370,7 @@ double tnqDisplayTime(std::string_view text) {
 }
 
 std::optional<std::string> tnqFromResouce(std::string_view fileName) {
-  std::string name(fileName);
-  std::size_t dot = name.rfind('.');
-  std::string type = dot == std::string::npos ? std::string() : name.substr(dot + 1);
-  if (dot != std::string::npos) name.resize(dot);
-  auto path = pf::Bundle::main()->pathForResource(name, type);
+  auto path = FileController::resPath(fileName);
   if (!path) return std::nullopt;
   auto bytes = pf::FileManager::readFile(*path);
   if (!bytes) return std::nullopt;

@@ -145,6 +145,10 @@ TEST_F(ShareTest, ModelsWithoutASenderSendNothing) {
   auto other = std::make_shared<TnqShareModel>();
   other->type = 2;
   EXPECT_EQ(manager->sendContent(other), TnqShareOutcome::NothingSent);
+  std::vector<Result> results;
+  EXPECT_EQ(manager->share(video, [&](long code, const std::string& text) { results.push_back({code, text}); }),
+            TnqShareOutcome::NothingSent);
+  EXPECT_EQ(results, (std::vector<Result>{{share::kQxErrCodeUnsupport, "分享失败"}}));  // a waiting page still hears
   settle();
   EXPECT_TRUE(platform.urls.empty());
 

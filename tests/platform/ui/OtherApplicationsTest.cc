@@ -4,9 +4,13 @@
 
 #include <thread>
 
+#include "platform/foundation/Bundle.h"
+#include "platform/foundation/FileManager.h"
+#include "platform/foundation/PropertyList.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Pasteboard.h"
+#include "support/TestSupport.h"
 
 namespace {
 
@@ -91,6 +95,24 @@ TEST_F(OtherApplications, TextsThatAreNoUrlsOrNotOursOpenNothing) {
   EXPECT_FALSE(app.openURLFromApplication("org.example.notes", "notes://x"));
   EXPECT_FALSE(app.openURLFromApplication("org.example.notes", "fxback x"));
   pf::RunLoop::main()->spinUntil([] { return false; }, 0.05);
+}
+
+TEST_F(OtherApplications, OurSchemesComeFromTheMainBundle) {
+  fxtest::TempDir bundle;
+  pf::Value info = {{"CFBundleIdentifier", "org.example.fx"},
+                    {"CFBundleURLTypes", {{{"CFBundleURLSchemes", {"fxmain", 7}}}, "junk"}}};
+  ASSERT_TRUE(pf::FileManager::writeFile(bundle / "Info.plist",
+                                         *pf::writePropertyList(info, pf::PropertyListFormat::Xml), false));
+  pf::Bundle::setMainPath(bundle.path());
+  auto& app = Application::shared();
+  EXPECT_TRUE(app.isOwnURLScheme("FXMAIN"));
+  EXPECT_FALSE(app.isOwnURLScheme("fxother"));
+  std::string source;
+  app.installApplication("org.example.notes", {"notes"}, [&](const std::string&, const std::string& from) { source = from; });
+  ASSERT_TRUE(app.openURL("notes://x"));
+  ASSERT_TRUE(spin([&] { return !source.empty(); }));
+  EXPECT_EQ(source, "org.example.fx");
+  pf::Bundle::setMainPath({});
 }
 
 TEST(Pasteboards, NamedBoardsAreSharedProcessWideAndKeepOneItemPerType) {
