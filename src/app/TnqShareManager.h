@@ -13,6 +13,10 @@
 
 namespace app {
 
+// The application's registration identifier with the messaging platform, which is also the URL
+// scheme the platform's answers come back on (declare it among the bundle's URL schemes).
+inline constexpr const char* kTnqQxRegistrationId = "qxfxclient";
+
 // Texts given with the answer.
 inline constexpr const char* kTnqShareSucceededText = "分享成功";
 inline constexpr const char* kTnqShareFailedText = "分享失败";

@@ -195,20 +195,14 @@ std::optional<std::string> tnqSubStringFromIndex(std::string_view text, std::siz
                                                  std::size_t* endOffset) {
   std::size_t length = pf::utf16Length(text);
   if (text.empty() || index >= length) return std::nullopt;
-  std::string folded = pf::lowercaseText(charset);
+  auto folded = [](char32_t c) { return static_cast<char32_t>(u_foldCase(static_cast<UChar32>(c), U_FOLD_CASE_DEFAULT)); };
   std::vector<char32_t> set;
-  for (std::size_t pos = 0; pos < folded.size();) set.push_back(pf::decodeUtf8(folded, pos));
-  for (std::size_t pos = 0; pos < charset.size();) set.push_back(pf::decodeUtf8(charset, pos));
+  for (std::size_t pos = 0; pos < charset.size();) set.push_back(folded(pf::decodeUtf8(charset, pos)));
   std::size_t start = pf::byteOffset(text, index);
   for (std::size_t pos = start; pos < text.size();) {
     std::size_t at = pos;
-    char32_t c = pf::decodeUtf8(text, pos);
-    std::string one;
-    pf::appendUtf8(one, c);
-    std::string lower = pf::lowercaseText(one);
-    std::size_t lp = 0;
-    char32_t lc = pf::decodeUtf8(lower, lp);
-    if (std::find(set.begin(), set.end(), c) != set.end() || std::find(set.begin(), set.end(), lc) != set.end()) {
+    char32_t c = folded(pf::decodeUtf8(text, pos));
+    if (std::find(set.begin(), set.end(), c) != set.end()) {
       if (endOffset) *endOffset = pf::utf16Offset(text, pos);
       return std::string(text.substr(start, at - start));
     }

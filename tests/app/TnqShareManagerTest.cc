@@ -14,7 +14,7 @@ namespace {
 
 using sharetest::QxPlatformApp;
 
-constexpr const char* kRegistrationId = "qxfxclient";
+constexpr const char* kRegistrationId = kTnqQxRegistrationId;
 
 // The shell's application delegate: both open-URL entries answer what the share manager says.
 class ShellDelegate : public pf::ApplicationDelegate {
