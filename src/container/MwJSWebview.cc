@@ -1,6 +1,7 @@
 #include "container/MwJSWebview.h"
 
 #include <cassert>
+#include <cctype>
 #include <cmath>
 
 #include "container/LoggerUtil.h"
@@ -10,6 +11,7 @@
 #include "container/MwTask.h"
 #include "platform/foundation/Format.h"
 #include "platform/foundation/Json.h"
+#include "platform/foundation/Text.h"
 #include "platform/foundation/Thread.h"
 #include "platform/net/Url.h"
 #include "widgets/MwProgressHUD.h"
@@ -137,8 +139,31 @@ bool MwJSWebview::webViewShouldStartLoad(pf::WebView& view, const std::string& u
     }
     return false;
   }
-  if (auto delegate = pageDelegate_.lock()) return delegate->webViewShouldStartLoad(view, url);
+  bool go = true;
+  if (auto delegate = pageDelegate_.lock()) go = delegate->webViewShouldStartLoad(view, url);
+  if (go && isPagePath(url)) closeOpenCalls();
+  return go;
+}
+
+bool MwJSWebview::isPagePath(std::string_view url) {
+  // "scheme:" is letters, digits, "+", "-", "." after a letter; a page path has none, or "file:".
+  std::size_t i = 0;
+  if (i < url.size() && std::isalpha(static_cast<unsigned char>(url[i]))) {
+    while (++i < url.size() && (std::isalnum(static_cast<unsigned char>(url[i])) || url[i] == '+' ||
+                                 url[i] == '-' || url[i] == '.')) {
+    }
+    if (i < url.size() && url[i] == ':') return pf::equalsIgnoringCase(url.substr(0, i), "file");
+  }
   return true;
+}
+
+void MwJSWebview::closeOpenCalls() {
+  // The next page numbers its calls afresh: calls of the page that goes must not take them.
+  servlets_.clear();
+  if (!waitingCalls_.empty()) {
+    waitingCalls_.clear();
+    widgets::MwProgressHUD::hideHUDForView(webView_, false);
+  }
 }
 
 void MwJSWebview::webViewDidFinishLoad(pf::WebView& view) {

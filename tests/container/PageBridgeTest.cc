@@ -211,6 +211,28 @@ TEST_F(PageBridgeTest, AnswerAfterThePageHasGoneIsDropped) {
   servlet->task()->successWithResult({{"data", 1}});  // no crash, nobody to hear it
 }
 
+TEST_F(PageBridgeTest, ANewPageDropsTheCallsOfTheOldOne) {
+  eval("call('later.do', 'x', {}, {waiting: true})");
+  pump();
+  auto kept = LaterServlet::latest.lock();
+  ASSERT_TRUE(kept);
+  ASSERT_EQ(page->openCallCount(), 1u);
+  eval("location.href = 'bridge.html'");
+  pump();
+  EXPECT_EQ(page->openCallCount(), 0u);
+  EXPECT_FALSE(widgets::MwProgressHUD::HUDForView(page->webView()));
+  // The new page's first call has the old call's id; it reaches its own servlet.
+  eval("call('echo.do', 'fresh', {}, {})");
+  pump();
+  EXPECT_EQ(eval("answers[0].data.action + ' ' + answers[0].responseId"), "fresh mwpb1");
+
+  EXPECT_TRUE(MwJSWebview::isPagePath("next.html?x=1"));
+  EXPECT_TRUE(MwJSWebview::isPagePath("/abs/page.html"));
+  EXPECT_TRUE(MwJSWebview::isPagePath("FILE:///tmp/a.html"));
+  EXPECT_FALSE(MwJSWebview::isPagePath("https://bank.example/"));
+  EXPECT_FALSE(MwJSWebview::isPagePath("tel:95555"));
+}
+
 TEST_F(PageBridgeTest, QueueMessagesThatAreNoCallsAreDropped) {
   eval("MwPageBridge._send({responseId: 'x'}); MwPageBridge._send([1]); MwPageBridge._send({requestId: 'r'})");
   pump();
