@@ -44,9 +44,13 @@ Error loadError(int code, const std::string& url, const std::string& detail) {
   return Error(kUrlErrorDomain, code, std::move(info));
 }
 
+// Whether p lies inside root, symbolic links followed (a link in the tree cannot lead out of it).
 bool isInside(const fs::path& root, const fs::path& p) {
-  auto r = root.lexically_normal();
-  auto q = p.lexically_normal();
+  std::error_code ec;
+  auto r = fs::weakly_canonical(root, ec);
+  if (ec) return false;
+  auto q = fs::weakly_canonical(p, ec);
+  if (ec) return false;
   auto [ri, qi] = std::mismatch(r.begin(), r.end(), q.begin(), q.end());
   // A trailing empty element of the root ("dir/") matches anything.
   return ri == r.end() || (std::next(ri) == r.end() && ri->empty());
@@ -315,6 +319,7 @@ void WebView::loadNow(const std::string& path) {
   auto same = [this, generation] { return page_ && page_->generation == generation; };
 
   if (!p.start(limits_)) {
+    page_.reset();
     failLoad(loadError(UrlErrorCode::kUnknown, path, "the script engine could not start"));
     return;
   }

@@ -130,6 +130,21 @@ TEST_F(PageTest, NavigationReachesTheDelegateOnALaterPass) {
   EXPECT_EQ(delegate->failures[1].code, -1100);
   EXPECT_EQ(eval("here"), "next");
 
+  // A javascript: URL runs in the page and asks nobody.
+  const auto asked = delegate->requests.size();
+  eval("var viaLink = 0; var a = document.createElement('a'); a.href = 'javascript:viaLink%2B%2B';"
+       "a.click(); location.href = 'JavaScript:viaLink += 10'");
+  pump();
+  EXPECT_EQ(eval("viaLink"), "11");
+  EXPECT_EQ(delegate->requests.size(), asked);
+
+  // A link in the tree that leads out of it is outside too.
+  std::filesystem::create_symlink("/etc", dir / "sub/etc");
+  eval("location = 'etc/hostname'");
+  pump();
+  ASSERT_EQ(delegate->failures.size(), 3u);
+  EXPECT_EQ(delegate->failures[2].code, -1102);
+
   eval("history.back()");
   EXPECT_EQ(delegate->backs, 0);
   pump();
