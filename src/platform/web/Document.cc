@@ -8,24 +8,13 @@
 #include <mutex>
 
 #include "platform/foundation/Text.h"
+#include "platform/web/Css.h"
 
 namespace pf::web {
 
 namespace {
 
 constexpr std::size_t kMaxDepth = 256;
-
-std::string lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
-std::string_view trim(std::string_view s) {
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
-  return s;
-}
 
 bool isVoid(const std::string& tag) {
   static const char* const kVoid[] = {"br", "hr", "img", "input", "meta", "link", "area", "base", "col", "wbr"};
@@ -118,7 +107,7 @@ std::optional<std::vector<Selector>> parseSelectors(std::string_view text) {
       step.compound.tag = "*";
       ++i;
     } else if (isNameChar(text[i])) {
-      step.compound.tag = lower(readName());
+      step.compound.tag = lowerAscii(readName());
     }
     while (i < text.size() && (text[i] == '#' || text[i] == '.')) {
       char kind = text[i++];
@@ -210,35 +199,6 @@ const std::string* Node::attribute(std::string_view name) const {
   return nullptr;
 }
 
-std::map<std::string, std::string> parseStyle(std::string_view text) {
-  std::map<std::string, std::string> out;
-  while (!text.empty()) {
-    std::size_t end = text.find(';');
-    std::string_view decl = text.substr(0, end);
-    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
-    std::size_t colon = decl.find(':');
-    if (colon == std::string_view::npos) continue;
-    std::string name = lower(trim(decl.substr(0, colon)));
-    std::string_view value = trim(decl.substr(colon + 1));
-    if (std::size_t bang = value.find("!important"); bang != std::string_view::npos) value = trim(value.substr(0, bang));
-    if (name.empty()) continue;
-    if (value.empty())
-      out.erase(name);
-    else
-      out[name] = std::string(value);
-  }
-  return out;
-}
-
-std::string serializeStyle(const std::map<std::string, std::string>& style) {
-  std::string out;
-  for (const auto& [k, v] : style) {
-    if (!out.empty()) out += ' ';
-    out += k + ": " + v + ";";
-  }
-  return out;
-}
-
 Document::Document() {
   root_ = createElement("html");
   head_ = createElement("head");
@@ -258,7 +218,7 @@ Node* Document::make(Node::Kind kind) {
 
 Node* Document::createElement(std::string_view tag) {
   Node* n = make(Node::Kind::Element);
-  if (n) n->tag = lower(tag);
+  if (n) n->tag = lowerAscii(tag);
   return n;
 }
 
@@ -364,7 +324,7 @@ void copyChildren(Document& doc, xmlNode* from, Node* to, std::size_t depth) {
       if (!n) return;
       for (xmlAttr* a = x->properties; a; a = a->next) {
         xmlChar* value = xmlNodeListGetString(x->doc, a->children, 1);
-        doc.setAttribute(n, lower(reinterpret_cast<const char*>(a->name)), value ? reinterpret_cast<const char*>(value) : "");
+        doc.setAttribute(n, lowerAscii(reinterpret_cast<const char*>(a->name)), value ? reinterpret_cast<const char*>(value) : "");
         if (value) xmlFree(value);
       }
       if (!doc.insertChild(to, n)) continue;
@@ -395,7 +355,7 @@ std::unique_ptr<Document> Document::parse(std::string_view html) {
   if (root && xmlStrcasecmp(root->name, reinterpret_cast<const xmlChar*>("html")) == 0) {
     for (xmlAttr* a = root->properties; a; a = a->next) {
       xmlChar* value = xmlNodeListGetString(x, a->children, 1);
-      doc->setAttribute(doc->root_, lower(reinterpret_cast<const char*>(a->name)),
+      doc->setAttribute(doc->root_, lowerAscii(reinterpret_cast<const char*>(a->name)),
                         value ? reinterpret_cast<const char*>(value) : "");
       if (value) xmlFree(value);
     }
@@ -450,13 +410,13 @@ void Document::setInnerHtml(Node* node, std::string_view html) {
 
 std::optional<std::string> Document::attribute(const Node* node, std::string_view name) const {
   if (!node) return std::nullopt;
-  const std::string* v = node->attribute(lower(name));
+  const std::string* v = node->attribute(lowerAscii(name));
   return v ? std::optional<std::string>(*v) : std::nullopt;
 }
 
 void Document::setAttribute(Node* node, std::string_view name, std::string_view value) {
   if (!node || !node->isElement()) return;
-  std::string key = wellFormedUtf8(lower(name));
+  std::string key = wellFormedUtf8(lowerAscii(name));
   std::string text = wellFormedUtf8(value);
   if (key == "style") node->style = parseStyle(text);
   for (auto& [k, v] : node->attributes) {
@@ -472,7 +432,7 @@ void Document::setAttribute(Node* node, std::string_view name, std::string_view 
 
 void Document::removeAttribute(Node* node, std::string_view name) {
   if (!node) return;
-  std::string key = lower(name);
+  std::string key = lowerAscii(name);
   if (key == "style") node->style.clear();
   auto& a = node->attributes;
   a.erase(std::remove_if(a.begin(), a.end(), [&](const auto& kv) { return kv.first == key; }), a.end());
@@ -481,14 +441,14 @@ void Document::removeAttribute(Node* node, std::string_view name) {
 
 std::string Document::styleValue(const Node* node, std::string_view property) const {
   if (!node) return {};
-  auto it = node->style.find(lower(property));
+  auto it = node->style.find(lowerAscii(property));
   return it == node->style.end() ? std::string() : it->second;
 }
 
 void Document::setStyleValue(Node* node, std::string_view property, std::string_view value) {
   if (!node || !node->isElement()) return;
-  std::string key = wellFormedUtf8(lower(property));
-  std::string v = wellFormedUtf8(trim(value));
+  std::string key = wellFormedUtf8(lowerAscii(property));
+  std::string v = wellFormedUtf8(trimAscii(value));
   if (v.empty())
     node->style.erase(key);
   else
@@ -575,7 +535,7 @@ std::vector<std::pair<std::string, std::string>> Document::scripts() const {
   auto found = query(root_, "script", true);
   if (!found) return out;
   for (Node* s : *found) {
-    std::string type = lower(trim(s->attribute("type") ? *s->attribute("type") : std::string()));
+    std::string type = lowerAscii(trimAscii(s->attribute("type") ? *s->attribute("type") : std::string()));
     if (!type.empty() && type.find("javascript") == std::string::npos && type.find("ecmascript") == std::string::npos)
       continue;
     const std::string* src = s->attribute("src");

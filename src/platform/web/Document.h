@@ -97,8 +97,4 @@ class Document {
 // malformed sequence becomes U+FFFD.
 std::string wellFormedUtf8(std::string_view bytes);
 
-// Inline style text ("color: red; font-size: 14px") as properties.
-std::map<std::string, std::string> parseStyle(std::string_view text);
-std::string serializeStyle(const std::map<std::string, std::string>& style);
-
 }  // namespace pf::web

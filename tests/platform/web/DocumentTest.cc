@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "platform/web/Css.h"
 #include "platform/web/Document.h"
 #include "platform/web/PageLayout.h"
 
