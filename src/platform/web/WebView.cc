@@ -89,7 +89,8 @@ class PageContentView : public View {
 
 void PageContentView::drawRect(const Rect& rect) {
   if (!layout) return;
-  if (GraphicsContext* ctx = currentContext()) layout->paint(*ctx, rect);
+  // Only what the clip lets through is drawn: a long page costs what is in sight.
+  if (GraphicsContext* ctx = currentContext()) layout->paint(*ctx, rect.intersection(ctx->clipBoundingBox()));
 }
 
 }  // namespace
