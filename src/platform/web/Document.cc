@@ -224,7 +224,10 @@ Node* Document::createElement(std::string_view tag) {
 
 Node* Document::createText(std::string_view text) {
   Node* n = make(Node::Kind::Text);
-  if (n) n->text = wellFormedUtf8(text);
+  if (n) {
+    n->malformed = !isValidUtf8(text);
+    n->text = n->malformed ? wellFormedUtf8(text) : std::string(text);
+  }
   return n;
 }
 
@@ -271,6 +274,7 @@ std::string Document::textContent(const Node* node) const {
 void Document::setTextContent(Node* node, std::string_view text) {
   if (!node) return;
   if (!node->isElement()) {
+    node->malformed = !isValidUtf8(text);
     node->text = wellFormedUtf8(text);
     touch();
     return;
@@ -530,8 +534,8 @@ void Document::setTitle(std::string_view title) {
   setTextContent(t, title);
 }
 
-std::vector<std::pair<std::string, std::string>> Document::scripts() const {
-  std::vector<std::pair<std::string, std::string>> out;
+std::vector<Document::Script> Document::scripts() const {
+  std::vector<Script> out;
   auto found = query(root_, "script", true);
   if (!found) return out;
   for (Node* s : *found) {
@@ -539,7 +543,8 @@ std::vector<std::pair<std::string, std::string>> Document::scripts() const {
     if (!type.empty() && type.find("javascript") == std::string::npos && type.find("ecmascript") == std::string::npos)
       continue;
     const std::string* src = s->attribute("src");
-    out.emplace_back(textContent(s), src ? *src : std::string());
+    bool wellFormed = std::none_of(s->children.begin(), s->children.end(), [](const Node* c) { return c->malformed; });
+    out.push_back({textContent(s), src ? *src : std::string(), wellFormed});
   }
   return out;
 }

@@ -328,11 +328,15 @@ void WebView::loadNow(const std::string& path) {
   if (!userScript_.empty()) p.engine->run(userScript_, "user-script");
   auto scripts = p.doc->scripts();
   int index = 0;
-  for (const auto& [inlineText, src] : scripts) {
+  for (const auto& [inlineText, src, wellFormed] : scripts) {
     ++index;
     if (!same()) return;
     if (src.empty()) {
-      p.engine->run(inlineText, p.name + " (script " + std::to_string(index) + ")");
+      std::string name = p.name + " (script " + std::to_string(index) + ")";
+      if (wellFormed)
+        p.engine->run(inlineText, name);
+      else
+        logLine(name + " skipped: not UTF-8");
       continue;
     }
     auto where = pagePathOf(src);

@@ -165,9 +165,12 @@ TEST_F(PageTest, PageAndScriptFilesAreChecked) {
   EXPECT_TRUE(log.contains("script missing.js skipped"));
 
   view->setPageRoot(dir.path().string());
-  view->loadFile(write("enc.html", "<script src='bad.js'></script><script src='ok.js'></script>"));
-  EXPECT_EQ(eval("typeof bad + ok"), "undefined1");
+  view->loadFile(write("enc.html", "<script src='bad.js'></script><script src='ok.js'></script>"
+                                   "<script>var inlineBad = '\xC3';</script><p>\xC3 shown</p>"));
+  EXPECT_EQ(eval("typeof bad + ok + typeof inlineBad"), "undefined1undefined");
   EXPECT_TRUE(log.contains("script bad.js skipped: not UTF-8"));
+  EXPECT_TRUE(log.contains("enc.html (script 3) skipped: not UTF-8"));
+  EXPECT_EQ(eval("document.querySelector('p').textContent"), "\xEF\xBF\xBD shown");
 
   view->loadFile(write("huge.html", std::string(pf::WebView::kMaxPageBytes + 1, ' ')));
   pump();
