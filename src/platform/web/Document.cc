@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <mutex>
+#include <unordered_map>
 
 #include "platform/foundation/Text.h"
 #include "platform/web/Css.h"
@@ -15,6 +16,8 @@ namespace pf::web {
 namespace {
 
 constexpr std::size_t kMaxDepth = 256;
+constexpr std::size_t kMaxSelectorLength = 1024;
+constexpr std::size_t kMaxSelectorSteps = 32;
 
 bool isVoid(const std::string& tag) {
   static const char* const kVoid[] = {"br", "hr", "img", "input", "meta", "link", "area", "base", "col", "wbr"};
@@ -122,6 +125,7 @@ std::optional<std::vector<Selector>> parseSelectors(std::string_view text) {
     if (i < text.size() && !std::isspace(static_cast<unsigned char>(text[i])) && text[i] != ',' && text[i] != '>')
       return std::nullopt;
     current.push_back(std::move(step));
+    if (current.size() > kMaxSelectorSteps) return std::nullopt;
   }
   if (list.empty()) return std::nullopt;
   return list;
@@ -153,15 +157,35 @@ bool matches(const Node* n, const Compound& c) {
   return true;
 }
 
-// Does the selector's steps [0, last] match with step `last` on n?
-bool matchesFrom(const Node* n, const Selector& s, std::size_t last) {
-  if (!matches(n, s[last].compound)) return false;
-  if (last == 0) return true;
-  if (s[last].child) return n->parent && matchesFrom(n->parent, s, last - 1);
-  for (const Node* a = n->parent; a; a = a->parent)
-    if (matchesFrom(a, s, last - 1)) return true;
-  return false;
-}
+// Does the selector's steps [0, last] match with step `last` on n? Answers are remembered per
+// (node, step) for one query, so a long chain of descendant steps over a deep tree costs at most
+// nodes times steps instead of trying every choice of ancestors.
+class Matcher {
+ public:
+  explicit Matcher(const Selector& s) : s_(s) {}
+
+  bool matchesFrom(const Node* n, std::size_t last) {
+    if (!matches(n, s_[last].compound)) return false;
+    if (last == 0) return true;
+    return s_[last].child ? n->parent && remembered(n->parent, last - 1, false)
+                          : remembered(n->parent, last - 1, true);
+  }
+
+ private:
+  // Whether steps [0, k] match with step k on `n` itself (orSomeAncestor false) or on `n` or
+  // any of its ancestors (true).
+  bool remembered(const Node* n, std::size_t k, bool orSomeAncestor) {
+    if (!n) return false;
+    const std::uint64_t key = (static_cast<std::uint64_t>(n->id) << 8 | k) << 1 | (orSomeAncestor ? 1 : 0);
+    if (auto it = memo_.find(key); it != memo_.end()) return it->second;
+    bool result = matchesFrom(n, k) || (orSomeAncestor && remembered(n->parent, k, true));
+    memo_[key] = result;
+    return result;
+  }
+
+  const Selector& s_;
+  std::unordered_map<std::uint64_t, bool> memo_;
+};
 
 }  // namespace
 
@@ -485,16 +509,18 @@ Node* Document::elementById(std::string_view id) const {
 }
 
 std::optional<std::vector<Node*>> Document::query(const Node* scope, std::string_view selector, bool all) const {
+  if (selector.size() > kMaxSelectorLength) return std::nullopt;
   auto selectors = parseSelectors(selector);
   if (!selectors) return std::nullopt;
+  std::vector<Matcher> matchers(selectors->begin(), selectors->end());
   std::vector<Node*> out;
   if (!scope) return out;
   std::vector<Node*> stack(scope->children.rbegin(), scope->children.rend());
   while (!stack.empty()) {
     Node* n = stack.back();
     stack.pop_back();
-    for (const auto& s : *selectors) {
-      if (matchesFrom(n, s, s.size() - 1)) {
+    for (std::size_t i = 0; i < matchers.size(); ++i) {
+      if (matchers[i].matchesFrom(n, (*selectors)[i].size() - 1)) {
         out.push_back(n);
         if (!all) return out;
         break;
