@@ -466,7 +466,13 @@ void WebView::titleChanged() {
 namespace web {
 namespace {
 
-WebView::Page& page(duk_context* ctx) { return *pageOf(ctx); }
+// The page of a native call; past the time budget the call throws instead (a loop over natives
+// that do much each would otherwise meet the budget only at the engine's next interrupt).
+WebView::Page& page(duk_context* ctx) {
+  WebView::Page& p = *pageOf(ctx);
+  if (p.engine->timedOut()) duk_error(ctx, DUK_ERR_RANGE_ERROR, "execution timeout");
+  return p;
+}
 
 std::string str(duk_context* ctx, duk_idx_t i) {
   duk_size_t n = 0;

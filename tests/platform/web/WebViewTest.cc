@@ -256,8 +256,11 @@ TEST_F(PageTest, ARunawayScriptIsStoppedAndThePageAnswersTheNextCall) {
   load("<script>var n = 0; function spin() { for (;;) { try { for (;;) n++; } catch (e) {} } }</script>");
   EXPECT_EQ(eval("spin(); 'finished'"), "");
   EXPECT_TRUE(log.contains("page.html: script error: stopped after its time budget: "));
-  // A loop around a slow built-in that allocates little is stopped as well.
+  // Loops around slow built-ins or the page's own natives are stopped as well.
   EXPECT_EQ(eval("for (;;) new Array(100000).join('');"), "");
+  EXPECT_EQ(eval("for (var k = 0; k < 3000; k++) document.body.appendChild(document.createElement('p'));"
+                 "for (;;) document.querySelectorAll('p');"),
+            "");
   EXPECT_EQ(eval("n > 0"), "true");
 
   // A script that allocates without end hits the heap cap.
