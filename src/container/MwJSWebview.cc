@@ -67,7 +67,15 @@ bool MwJSWebview::onAsyncJsCommand(const MwServletRequest& request) {
                            std::weak_ptr<MwJSTaskDelegate>(self));
   task->setTimeoutValue(taskTimeout(request.getTimeout()));
   pf::WebView::NativeCallScope inCall(*webView_);
-  return servlet->handleRequestAndTask(request, std::move(task));
+  try {
+    return servlet->handleRequestAndTask(request, task);
+  } catch (const std::exception& e) {
+    // A servlet that fails leaves no call open.
+    LoggerUtil::debug(pf::format("servlet for the page call %@ raised: %@", id, e.what()));
+    if (servlets_.count(id)) task->error({{"data", {{"ERRMSG", e.what()}}}});
+    endNativeToJSRequest(id);
+    return false;
+  }
 }
 
 std::optional<std::string> MwJSWebview::answerScript(const pf::Value& answer) {
