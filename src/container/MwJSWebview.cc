@@ -140,6 +140,12 @@ void MwJSWebview::fetchQueue() {
 }
 
 bool MwJSWebview::webViewShouldStartLoad(pf::WebView& view, const std::string& url) {
+  static const std::string kQueueUrl = std::string(kBridgeScheme) + "://" + std::string(kBridgeQueueHost);
+  if (url == kQueueUrl) {  // the page's own bridge, every call
+    auto self = shared_from_this();
+    fetchQueue();
+    return false;
+  }
   if (auto parsed = pf::Url::parse(url); parsed && parsed->scheme() == kBridgeScheme) {
     if (parsed->host() == kBridgeQueueHost) {
       auto self = shared_from_this();
