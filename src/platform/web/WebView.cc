@@ -400,6 +400,9 @@ void WebView::afterScript() {
     Rect frame(0, 0, scrollView_->bounds().width(), height);
     if (pageView_->frame() != frame) pageView_->setFrame(frame);
     scrollView_->setContentSize(Size(frame.width(), page_->layout.height()));
+    // A page that got shorter keeps its end in sight.
+    const double maxOffset = std::max(0.0, page_->layout.height() - scrollView_->bounds().height());
+    if (scrollView_->contentOffset().y > maxOffset) scrollView_->setContentOffset(Point(0, maxOffset));
     pageView_->setNeedsDisplay();
   }
   if (mayEnter()) scheduleDrain();
