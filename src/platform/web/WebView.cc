@@ -452,13 +452,17 @@ void WebView::navigate(const std::string& url) {
 }
 
 void WebView::requestBack() {
-  post([this] {
+  const std::uint64_t generation = page_ ? page_->generation : 0;
+  post([this, generation] {
+    if (!page_ || page_->generation != generation) return;
     if (auto d = delegate_.lock()) d->webViewDidRequestBack(*this);
   });
 }
 
 void WebView::titleChanged() {
-  post([this] {
+  const std::uint64_t generation = page_ ? page_->generation : 0;
+  post([this, generation] {
+    if (!page_ || page_->generation != generation) return;
     if (auto d = delegate_.lock()) d->webViewDidSetTitle(*this, title());
   });
 }
