@@ -63,14 +63,16 @@ std::optional<fs::path> resolvePagePath(const std::string& url, const fs::path& 
   return out.lexically_normal();
 }
 
-// The view that shows the laid-out page inside the scroll view.
+}  // namespace
+
+// The view that shows the laid-out page inside the scroll view and takes its taps.
 class PageContentView : public View {
  public:
   explicit PageContentView(WebView* owner) : View(Rect()), owner_(owner) { setOpaque(false); }
   std::string className() const override { return "FxPageContentView"; }
   void drawRect(const Rect& rect) override;
   void touchesEnded(const Touch& touch) override {
-    if (owner_) owner_->clickAtContentPoint(touch.location);
+    if (owner_) owner_->tapContent(touch.location);
   }
   void detach() { owner_ = nullptr; }
   const web::PageLayout* layout = nullptr;
@@ -84,9 +86,6 @@ void PageContentView::drawRect(const Rect& rect) {
   // Only what the clip lets through is drawn: a long page costs what is in sight.
   if (GraphicsContext* ctx = currentContext()) layout->paint(*ctx, rect.intersection(ctx->clipBoundingBox()));
 }
-
-}  // namespace
-
 
 // ---------------------------------------------------------------------------------------------
 
@@ -326,7 +325,7 @@ void WebView::layoutSubviews() {
   if (page_ && page_->loaded && page_->laidOutWidth != scrollView_->bounds().width()) afterScript();
 }
 
-bool WebView::clickAtContentPoint(Point point) {
+bool WebView::tapContent(Point point) {
   assertMainThread();
   if (!page_ || !page_->loaded) return false;
   page_->ensureLayout(scrollView_->bounds().width());

@@ -26,6 +26,7 @@
 namespace pf {
 
 class WebView;
+class PageContentView;
 
 class WebViewDelegate {  // held weakly by the web view; every call on the main thread, on a later pass
  public:
@@ -89,16 +90,16 @@ class WebView : public View {
 
   // The laid-out height of the page content (points), after any pending layout.
   double contentHeight();
-  // Clicks the element under a point of the content (scroll view content coordinates), as an
-  // injected tap does. Returns whether an element was there.
-  bool clickAtContentPoint(Point point);
-
   void layoutSubviews() override;
 
   struct Page;  // one loaded page (internal)
 
  private:
   friend struct Page;
+  friend class PageContentView;
+  // A tap on the page content (content coordinates), from the content view: the element under
+  // it gets a click. Returns whether an element was there.
+  bool tapContent(Point point);
   friend class NativeCallScope;
   // Runs fn now when the page host may enter the engine, else queues it.
   void deliver(std::function<void()> fn);
