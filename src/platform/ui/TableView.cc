@@ -79,10 +79,10 @@ std::shared_ptr<TableViewCell> TableView::makeCell(IndexPath ip) {
                     "UITableView dataSource must return a cell from tableView:cellForRowAtIndexPath:");
   cell->setTable(std::static_pointer_cast<TableView>(shared_from_this()));
   configureEditing(*cell, ip);
-  placeSeparator(*cell);
   if (cell->superviewRaw() != this) insertSubview(cell, 0);
   cell->setFrame(slotRect(ip));
   if (auto d = tableDelegate()) d->willDisplayCell(*this, *cell, ip);
+  placeSeparator(*cell);
   return cell;
 }
 
@@ -108,6 +108,7 @@ void TableView::placeSeparator(TableViewCell& cell) const {
 void TableView::rebuildGeometry() {
   auto ds = dataSource.lock();
   auto d = tableDelegate();
+  loaded_ = true;
   sections_.clear();
   double y = 0;
   int n = ds ? std::max(0, ds->numberOfSectionsInTableView(*this)) : 0;
@@ -250,6 +251,7 @@ std::shared_ptr<View> TableView::headerViewForSection(int section) const {
 
 void TableView::layoutSubviews() {
   View::layoutSubviews();
+  if (!loaded_) rebuildGeometry();
   Rect vis = bounds();
   std::map<IndexPath, std::shared_ptr<TableViewCell>> keep;
   if (reorder_) keep[reorder_->from] = reorder_->cell;

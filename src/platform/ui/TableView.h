@@ -181,6 +181,7 @@ class TableView : public ScrollView {
   std::vector<Update> pending_;
   int updateDepth_ = 0;
   bool editing_ = false;
+  bool loaded_ = false;  // the data source was asked at least once
   std::optional<Reorder> reorder_;
 };
 
