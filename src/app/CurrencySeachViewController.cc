@@ -1,6 +1,5 @@
 #include "app/CurrencySeachViewController.h"
 
-#include <cmath>
 
 #include "app/SortViewController.h"
 #include "app/TnqColor.h"
@@ -133,20 +132,7 @@ void CurrencySeachViewController::touchBtnAction(pf::Control& sender) {
   auto section = boundIndex(sender, "section", tableDataSourceArray_.size());
   if (!section) return;
   auto& group = *tableDataSourceArray_[*section];
-  group.isOpen = !group.isOpen;
-  std::vector<pf::IndexPath> rows;
-  for (int r = 0; r < static_cast<int>(group.products->size()); ++r) rows.push_back({*section, r});
-  auto table = tableView();
-  table->beginUpdates();
-  if (group.isOpen) {
-    sender.setTransform(pf::AffineTransform::identity());
-    table->insertRowsAtIndexPaths(rows, pf::TableViewRowAnimation::Top);
-  } else {
-    sender.setTransform(pf::AffineTransform::rotation(M_PI));
-    sender.layer().addAnimation(SortViewController::rotateAnimation(M_PI), "transform");
-    table->deleteRowsAtIndexPaths(rows, pf::TableViewRowAnimation::Bottom);
-  }
-  table->endUpdates();
+  toggleGroup(*tableView(), group, *section, group.products->size(), sender);
 }
 
 std::shared_ptr<ProductModel> CurrencySeachViewController::productAt(pf::IndexPath ip) const {

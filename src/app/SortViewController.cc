@@ -59,6 +59,22 @@ std::optional<int> boundIndex(const pf::View& view, const std::string& key, std:
   return static_cast<int>(value);
 }
 
+void toggleGroup(pf::TableView& table, SortModel& group, int section, std::size_t rowCount, pf::Control& arrow) {
+  group.isOpen = !group.isOpen;
+  std::vector<pf::IndexPath> rows;
+  for (std::size_t r = 0; r < rowCount; ++r) rows.push_back({section, static_cast<int>(r)});
+  table.beginUpdates();
+  if (group.isOpen) {
+    arrow.setTransform(pf::AffineTransform::identity());
+    table.insertRowsAtIndexPaths(rows, pf::TableViewRowAnimation::Top);
+  } else {
+    arrow.setTransform(pf::AffineTransform::rotation(M_PI));
+    arrow.layer().addAnimation(SortViewController::rotateAnimation(M_PI), "transform");
+    table.deleteRowsAtIndexPaths(rows, pf::TableViewRowAnimation::Bottom);
+  }
+  table.endUpdates();
+}
+
 void registerSortCellClasses() {
   pf::registerTableViewCellClasses();
   auto& classes = pf::ClassRegistry<pf::TableViewCell>::shared();
@@ -158,20 +174,7 @@ void SortViewController::touchBtnAction(pf::Control& sender) {
   auto section = boundIndex(sender, "section", showDataArray_.size());
   if (!section) return;
   auto& group = *showDataArray_[*section];
-  group.isOpen = !group.isOpen;
-  std::vector<pf::IndexPath> rows;
-  for (int r = 0; r < static_cast<int>(group.interstProducts->size()); ++r) rows.push_back({*section, r});
-  auto table = mainTableView();
-  table->beginUpdates();
-  if (group.isOpen) {
-    sender.setTransform(pf::AffineTransform::identity());
-    table->insertRowsAtIndexPaths(rows, pf::TableViewRowAnimation::Top);
-  } else {
-    sender.setTransform(pf::AffineTransform::rotation(M_PI));
-    sender.layer().addAnimation(rotateAnimation(M_PI), "transform");
-    table->deleteRowsAtIndexPaths(rows, pf::TableViewRowAnimation::Bottom);
-  }
-  table->endUpdates();
+  toggleGroup(*mainTableView(), group, *section, group.interstProducts->size(), sender);
 }
 
 // ---- table

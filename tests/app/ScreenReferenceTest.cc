@@ -3,23 +3,12 @@
 #include <cmath>
 
 #include "ScreenScenes.h"
+#include "support/ImageCompare.h"
 #include "support/TestSupport.h"
 
 namespace {
 
-// Share of pixels that differ by more than 0.1 in any channel.
-double differingShare(const pf::Image& a, const pf::Image& b) {
-  if (a.pixelWidth() != b.pixelWidth() || a.pixelHeight() != b.pixelHeight()) return 1.0;
-  long bad = 0;
-  for (int y = 0; y < a.pixelHeight(); ++y)
-    for (int x = 0; x < a.pixelWidth(); ++x) {
-      pf::Color p = a.pixel(x, y), q = b.pixel(x, y);
-      if (std::fabs(p.r - q.r) > 0.1 || std::fabs(p.g - q.g) > 0.1 || std::fabs(p.b - q.b) > 0.1 ||
-          std::fabs(p.a - q.a) > 0.1)
-        ++bad;
-    }
-  return static_cast<double>(bad) / (a.pixelWidth() * a.pixelHeight());
-}
+using fxtest::differingShare;
 
 void expectColor(const pf::Image& image, pf::Point p, int hex, const char* what) {
   pf::Color c = image.colorAt(p);
