@@ -4,6 +4,7 @@
 #include "platform/foundation/ClassRegistry.h"
 #include "platform/foundation/Error.h"
 #include "platform/ui/Application.h"
+#include "platform/ui/Renderer.h"
 #include "platform/ui/TableView.h"
 #include "platform/ui/Window.h"
 
@@ -182,6 +183,25 @@ TEST_F(TableFixture, DraggingTheReorderControlMovesTheRowAndTheTargetCanRefuse) 
   EXPECT_EQ(rows->moves.size(), 1u);
   EXPECT_EQ(textAt({0, 3}), "0.3");
   EXPECT_DOUBLE_EQ(table->cellForRowAtIndexPath({1, 0})->frame().y(), table->rectForRowAtIndexPath({1, 0}).y());
+}
+
+TEST_F(TableFixture, SeparatorsRunToTheBottomUnlessAFooterEndsTheTable) {
+  open({2});
+  table->separatorColor = Color::rgb(1, 0, 0);
+  table->setContentOffset({0, 0});
+  table->reloadData();
+  window->layoutIfNeeded();
+  // Row separators start at the inset; the empty rows below the last one get lines too.
+  auto image = render::view(*table, 2);
+  double lastRow = 30 + 2 * 44;
+  EXPECT_NEAR(image->colorAt({5, lastRow - 0.25}).g, 1, 0.05);  // inside the inset
+  EXPECT_NEAR(image->colorAt({100, 30 + 44 - 0.25}).g, 0, 0.3);
+  EXPECT_NEAR(image->colorAt({100, lastRow + 44 - 0.25}).g, 0, 0.3);
+  EXPECT_NEAR(image->colorAt({100, lastRow + 3 * 44 - 0.25}).g, 0, 0.3);
+  table->setTableFooterView(View::make());
+  window->layoutIfNeeded();
+  image = render::view(*table, 2);
+  EXPECT_NEAR(image->colorAt({100, lastRow + 44 - 0.25}).g, 1, 0.05);
 }
 
 }  // namespace
