@@ -3,10 +3,12 @@
 #include <cmath>
 
 #include "app/CurrencySeachViewController.h"
+#include "app/PylPluginHandle.h"
 #include "app/PylSortPlugin.h"
 #include "app/SortViewController.h"
 #include "app/TnqStyle.h"
 #include "app/TnqUIViewAttribute.h"
+#include "container/MwServletManager.h"
 #include "container/MwTask.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Json.h"
@@ -68,6 +70,7 @@ class WatchList : public ::testing::Test {
     window->makeKeyAndVisible();
   }
   void TearDown() override {
+    container::MwServletManager::resetForTesting();
     pf::Keyboard::shared().reset();
     pf::Application::shared().reset();
   }
@@ -76,10 +79,18 @@ class WatchList : public ::testing::Test {
   bool call(const std::string& action, Value data, bool withNav = true) {
     task = container::MwTask::make(container::kTaskTypePageCall, "r1", page, {});
     task->setTimeoutValue(30);
-    plugin = std::make_shared<app::PylSortPlugin>();
-    if (withNav) plugin->setNavController(nav);
     auto request = container::MwServletRequest::parse(
         Value{{"url", "client://sort.do?action=" + action}, {"requestId", "r1"}, {"data", std::move(data)}});
+    // The servlet the container takes for the call, from the built-in plug-in table.
+    app::registerPluginClasses();
+    app::PylPluginHandle handle;
+    handle.setPluginArray(app::PylPluginHandle::builtInPluginArray());
+    handle.registerPlugin();
+    plugin = std::dynamic_pointer_cast<app::PylSortPlugin>(
+        container::MwServletManager::getInstance().getServletWithName(request->getServletName(), request->getScheme()));
+    EXPECT_TRUE(plugin);
+    if (!plugin) return false;
+    if (withNav) plugin->setNavController(nav);
     bool handled = plugin->handleRequestAndTask(*request, task);
     window->layoutIfNeeded();
     return handled;
