@@ -9,9 +9,8 @@
 #include <cmath>
 #include <string>
 
-#include "app/PylSortPlugin.h"
+#include "ScreenScenes.h"
 #include "app/SortViewController.h"
-#include "container/MwTask.h"
 #include "platform/foundation/Clock.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Renderer.h"
@@ -39,19 +38,9 @@ pf::Value watchList() {
 void BM_ScrollWatchListInEditingMode(benchmark::State& state) {
   pf::VirtualTimeScope time;
   pf::Application::shared().reset();
-  auto window = pf::Window::make(pf::Rect(0, 0, 375, 667));
-  auto nav = pf::NavigationController::make(std::make_shared<pf::ViewController>());
-  nav->setNavigationBarHidden(true);
-  window->setRootViewController(nav);
-  window->makeKeyAndVisible();
-  auto task = container::MwTask::make(container::kTaskTypePageCall, "bench", {}, {});
-  auto plugin = std::make_shared<app::PylSortPlugin>();
-  plugin->setNavController(nav);
-  auto request = container::MwServletRequest::parse(
-      pf::Value{{"url", "client://sort.do?action=callSortView"}, {"requestId", "bench"}, {"data", watchList()}});
-  plugin->handleRequestAndTask(*request, task);
-  auto table = std::dynamic_pointer_cast<app::SortViewController>(nav->topViewController())->mainTableView();
-  window->layoutIfNeeded();
+  auto stage = screens::openWatchList(watchList());
+  auto table = stage.screen->mainTableView();
+  stage.window->layoutIfNeeded();
   double limit = table->contentSize().height - table->bounds().height();
   double y = 0;
   for (auto _ : state) {

@@ -34,6 +34,24 @@ pf::Point centerOf(const pf::View& v) { return v.convertPoint(v.bounds().center(
 
 }  // namespace
 
+WatchListStage openWatchList(const pf::Value& groups) {
+  WatchListStage stage;
+  stage.window = pf::Window::make(pf::Rect(0, 0, 375, 667));
+  stage.nav = pf::NavigationController::make(std::make_shared<pf::ViewController>());
+  stage.nav->setNavigationBarHidden(true);
+  stage.window->setRootViewController(stage.nav);
+  stage.window->makeKeyAndVisible();
+  stage.task = container::MwTask::make(container::kTaskTypePageCall, "scene", {}, {});
+  stage.plugin = std::make_shared<app::PylSortPlugin>();
+  stage.plugin->setNavController(stage.nav);
+  auto request = container::MwServletRequest::parse(
+      pf::Value{{"url", "client://sort.do?action=callSortView"}, {"requestId", "scene"}, {"data", groups}});
+  stage.plugin->handleRequestAndTask(*request, stage.task);
+  stage.window->layoutIfNeeded();
+  stage.screen = std::dynamic_pointer_cast<app::SortViewController>(stage.nav->topViewController());
+  return stage;
+}
+
 std::vector<std::string> names() { return {"watchlist", "watchlist-delete", "search"}; }
 
 std::shared_ptr<pf::Image> render(const std::string& name, double scale, const std::filesystem::path& imageDir) {
@@ -46,19 +64,10 @@ std::shared_ptr<pf::Image> render(const std::string& name, double scale, const s
   pf::Image::addSearchDirectory(imageDir);
   std::shared_ptr<pf::Image> image;
   {
-    auto window = pf::Window::make(pf::Rect(0, 0, 375, 667));
-    auto nav = pf::NavigationController::make(std::make_shared<pf::ViewController>());
-    nav->setNavigationBarHidden(true);
-    window->setRootViewController(nav);
-    window->makeKeyAndVisible();
-    auto task = container::MwTask::make(container::kTaskTypePageCall, "scene", {}, {});
-    auto plugin = std::make_shared<app::PylSortPlugin>();
-    plugin->setNavController(nav);
-    auto request = container::MwServletRequest::parse(pf::Value{
-        {"url", "client://sort.do?action=callSortView"}, {"requestId", "scene"}, {"data", *pf::parseJson(kGroups)}});
-    plugin->handleRequestAndTask(*request, task);
-    window->layoutIfNeeded();
-    auto sort = std::dynamic_pointer_cast<app::SortViewController>(nav->topViewController());
+    auto stage = openWatchList(*pf::parseJson(kGroups));
+    auto& window = stage.window;
+    auto& nav = stage.nav;
+    auto& sort = stage.screen;
     auto table = sort->mainTableView();
     if (name == "watchlist-delete") {
       pf::Rect row = table->rectForRowAtIndexPath({0, 1});
