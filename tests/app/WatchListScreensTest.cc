@@ -246,6 +246,8 @@ TEST_F(WatchList, SearchTypeChooseClearAndGoBack) {
   EXPECT_FALSE(chooseButton({2, 1})->isEnabled());  // already a favourite
   tap(*chooseButton({2, 0}));  // with the filter
   EXPECT_FALSE(chooseButton({2, 0})->isEnabled());
+  tap(*arrow(*table, 0));  // closes the filtered copy only
+  EXPECT_EQ(table->numberOfRowsInSection(0), 0);
   tap(*search->searchBar()->textField()->clearButton());
   EXPECT_EQ(search->searchBar()->text(), "");
   EXPECT_EQ(rowTexts(*table, 0).size(), 4u);
@@ -263,6 +265,15 @@ TEST_F(WatchList, SearchTypeChooseClearAndGoBack) {
   EXPECT_EQ(products(groups[0]),
             (std::vector<std::string>{"USD 美元=1", "EUR 欧元=1", "GBP 英镑=1", "JPY 日元=1"}));
   EXPECT_EQ(products(groups[2]), (std::vector<std::string>{"DXY 美元指数=1", "USD/CNH 美元离岸=1"}));
+}
+
+TEST_F(WatchList, DoneWithoutADelegateClosesTheScreenWithoutAnAnswer) {
+  open();
+  ASSERT_TRUE(sortScreen());
+  plugin.reset();  // the screen holds its delegate weakly
+  done();
+  EXPECT_TRUE(page->answers.empty());
+  EXPECT_EQ(nav->viewControllers().size(), 1u);
 }
 
 TEST_F(WatchList, CallsThatOpenNoScreenAreAnsweredAtOnce) {
