@@ -2,6 +2,7 @@
 
 #include "app/PylKLinePlugin.h"
 #include "app/PylPluginHandle.h"
+#include "app/PylSortPlugin.h"
 #include "container/MwServletManager.h"
 
 namespace app {
@@ -9,6 +10,7 @@ namespace app {
 void registerPluginClasses() {
   [[maybe_unused]] auto& classes = container::MwServletClasses::shared();
   classes.add<PylKLinePlugin>("PylKLinePlugin");
+  classes.add<PylSortPlugin>("PylSortPlugin");
   // classes.add<PylWebnetPlugin>("PylWebnetPlugin");
 }
 

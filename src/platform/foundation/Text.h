@@ -129,5 +129,7 @@ std::optional<std::string> encodeText(std::string_view text, StringEncoding enco
 std::vector<std::string> textWords(std::string_view text, const char* locale = "");
 // The first user-perceived character (grapheme cluster) of the text, "" for the empty text.
 std::string firstComposedCharacter(std::string_view text);
+// The text without its last user-perceived character ("" stays "").
+std::string withoutLastComposedCharacter(std::string_view text);
 
 }  // namespace pf

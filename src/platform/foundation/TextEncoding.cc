@@ -145,4 +145,14 @@ std::string firstComposedCharacter(std::string_view text) {
   return fromUtf16(std::u16string_view(units).substr(0, static_cast<std::size_t>(end)));
 }
 
+std::string withoutLastComposedCharacter(std::string_view text) {
+  if (text.empty() || text.size() > kMaxConvertBytes) return {};
+  std::u16string units = toUtf16(text);
+  BreakIterator it = openBreaks(UBRK_CHARACTER, "", units);
+  if (!it) return {};
+  int32_t start = ubrk_preceding(it.get(), static_cast<int32_t>(units.size()));
+  if (start == UBRK_DONE) start = 0;
+  return fromUtf16(std::u16string_view(units).substr(0, static_cast<std::size_t>(start)));
+}
+
 }  // namespace pf

@@ -21,6 +21,10 @@ enum ControlEvents : unsigned {
   kControlEventTouchUpOutside = 1 << 7,
   kControlEventTouchCancel = 1 << 8,
   kControlEventValueChanged = 1 << 12,
+  kControlEventEditingDidBegin = 1 << 16,
+  kControlEventEditingChanged = 1 << 17,
+  kControlEventEditingDidEnd = 1 << 18,
+  kControlEventEditingDidEndOnExit = 1 << 19,
   kControlEventAllEvents = 0xFFFFFFFFu,
 };
 

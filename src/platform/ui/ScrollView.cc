@@ -37,4 +37,19 @@ void ScrollView::dragBy(double dx, double dy) {
   if (auto d = delegate.lock()) d->scrollViewDidEndDragging(*this, false);
 }
 
+void ScrollView::beginTouchDrag() {
+  if (auto d = delegate.lock()) d->scrollViewWillBeginDragging(*this);
+}
+
+void ScrollView::touchDragBy(double dx, double dy) {
+  Point o = contentOffset();
+  double maxX = std::max(-contentInset.left, contentSize_.width + contentInset.right - bounds().width());
+  double maxY = std::max(-contentInset.top, contentSize_.height + contentInset.bottom - bounds().height());
+  setContentOffset({std::clamp(o.x - dx, -contentInset.left, maxX), std::clamp(o.y - dy, -contentInset.top, maxY)});
+}
+
+void ScrollView::endTouchDrag() {
+  if (auto d = delegate.lock()) d->scrollViewDidEndDragging(*this, false);
+}
+
 }  // namespace pf

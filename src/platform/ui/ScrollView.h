@@ -46,6 +46,15 @@ class ScrollView : public View {
   // content unless the view bounces), did-end without deceleration.
   void dragBy(double dx, double dy);
 
+  // ---- a finger drag taken over from the window's touch road
+  // Whether a touch that started on view (inside this scroll view) may be taken over for
+  // scrolling once it moves; a view that tracks moves itself answers false.
+  virtual bool touchesShouldCancelInContentView(View& view) { return true; }
+  void beginTouchDrag();
+  // The finger moved by (dx, dy) since the last step: the content follows it, kept within the content.
+  void touchDragBy(double dx, double dy);
+  void endTouchDrag();
+
  private:
   Size contentSize_;
 };

@@ -246,6 +246,22 @@ std::shared_ptr<View> View::hitTest(Point point) {
 bool View::pointInside(Point point) const { return bounds().contains(point); }
 
 namespace {
+template <class Fn>
+void passUp(View& view, const Touch& touch, Fn fn) {
+  View* up = view.superviewRaw();
+  if (!up) return;
+  Touch moved = touch;
+  moved.location = view.convertPoint(touch.location, up);
+  (up->*fn)(moved);
+}
+}  // namespace
+
+void View::touchesBegan(const Touch& touch) { passUp(*this, touch, &View::touchesBegan); }
+void View::touchesMoved(const Touch& touch) { passUp(*this, touch, &View::touchesMoved); }
+void View::touchesEnded(const Touch& touch) { passUp(*this, touch, &View::touchesEnded); }
+void View::touchesCancelled(const Touch& touch) { passUp(*this, touch, &View::touchesCancelled); }
+
+namespace {
 const Layer* targetLayer(const View* self, const View* to) {
   if (to) return &to->layer();
   auto w = self->window();

@@ -163,8 +163,22 @@ class View : public LayerDelegate, public std::enable_shared_from_this<View> {
   // ---- events
   virtual std::shared_ptr<View> hitTest(Point point);
   virtual bool pointInside(Point point) const;
-  virtual void touchesBegan(const Touch& touch) {}
-  virtual void touchesEnded(const Touch& touch) {}
+  // A view that does not handle a touch passes it on to its superview (location converted).
+  virtual void touchesBegan(const Touch& touch);
+  virtual void touchesMoved(const Touch& touch);
+  virtual void touchesEnded(const Touch& touch);
+  virtual void touchesCancelled(const Touch& touch);
+  // ---- first responder: one view of the application at a time (see Keyboard.h)
+  virtual bool canBecomeFirstResponder() const { return false; }
+  // False when the view cannot become it or is in no window.
+  bool becomeFirstResponder();
+  bool resignFirstResponder();
+  bool isFirstResponder() const;
+  // Resigns the first responder when it is this view or one inside it; whether none is left there.
+  bool endEditing(bool force);
+  virtual void didBecomeFirstResponder() {}
+  virtual void didResignFirstResponder() {}
+
   Point convertPoint(Point p, const View* to) const;  // to == nullptr: window coordinates
   Point convertPointFrom(Point p, const View* from) const;
   Rect convertRect(const Rect& r, const View* to) const;

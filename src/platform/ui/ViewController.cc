@@ -104,8 +104,8 @@ void NavigationController::show(const std::shared_ptr<ViewController>& incoming,
     outgoing->viewDidDisappear(animated);
   }
   if (incoming) {
+    auto v = incoming->view();  // loaded before it appears
     incoming->viewWillAppear(animated);
-    auto v = incoming->view();
     v->setFrame(container->bounds());
     v->setAutoresizingMask(kAutoresizingFlexibleWidth | kAutoresizingFlexibleHeight);
     container->addSubview(v);

@@ -1,8 +1,11 @@
 #include "platform/ui/Window.h"
 
+#include <utility>
+
 #include "platform/ui/Application.h"
 #include "platform/ui/Control.h"
 #include "platform/ui/GestureRecognizer.h"
+#include "platform/ui/ScrollView.h"
 #include "platform/ui/ViewController.h"
 
 namespace pf {
@@ -41,28 +44,114 @@ void Window::setHidden(bool hidden) {
   if (!hidden) setNeedsLayout();
 }
 
+Touch Window::touchIn(const View& view, Point point) const { return Touch{view.convertPointFrom(point, this), 1}; }
+
+void Window::touchDown(Point point) {
+  if (touch_.hit) touchCancel();
+  layoutIfNeeded();
+  auto hit = hitTest(point);
+  if (!hit) return;
+  TrackedTouch t;
+  t.hit = hit;
+  t.start = t.last = point;
+  for (View* v = hit.get(); v && !t.recognizer && !t.control; v = v->superviewRaw()) {
+    for (auto& g : v->gestureRecognizers()) {
+      auto tap = std::dynamic_pointer_cast<TapGestureRecognizer>(g);
+      if (tap && tap->isEnabled() && tap->shouldReceiveTouch(*hit)) {
+        t.recognizer = tap;
+        break;
+      }
+    }
+    if (t.recognizer) break;
+    if (auto* control = dynamic_cast<Control*>(v); control && control->isEnabled())
+      t.control = std::static_pointer_cast<Control>(control->shared_from_this());
+  }
+  for (View* v = hit.get(); v; v = v->superviewRaw())
+    if (auto* sv = dynamic_cast<ScrollView*>(v); sv && sv->scrollEnabled) {
+      t.scroller = std::static_pointer_cast<ScrollView>(sv->shared_from_this());
+      break;
+    }
+  touch_ = t;
+  if (t.recognizer) return;
+  if (t.control) {
+    t.control->setHighlighted(true);
+    t.control->sendActionsForControlEvents(kControlEventTouchDown);
+  } else {
+    hit->touchesBegan(touchIn(*hit, point));
+  }
+}
+
+void Window::touchMove(Point point) {
+  if (!touch_.hit) return;
+  auto t = touch_;  // the handlers may end the touch
+  Point last = t.last;
+  touch_.last = point;
+  if (t.scrolling) {
+    t.scroller->touchDragBy(point.x - last.x, point.y - last.y);
+    return;
+  }
+  double dx = point.x - t.start.x, dy = point.y - t.start.y;
+  if (dx * dx + dy * dy >= kTouchSlop * kTouchSlop) {
+    touch_.moved = true;
+    if (t.scroller && t.scroller->touchesShouldCancelInContentView(*t.hit)) {
+      touch_.scrolling = true;
+      if (t.control) {
+        t.control->setHighlighted(false);
+        t.control->sendActionsForControlEvents(kControlEventTouchCancel);
+      } else if (!t.recognizer) {
+        t.hit->touchesCancelled(touchIn(*t.hit, point));
+      }
+      t.scroller->beginTouchDrag();
+      t.scroller->touchDragBy(dx, dy);
+      return;
+    }
+  }
+  if (t.recognizer) return;
+  if (t.control) {
+    t.control->setHighlighted(t.control->pointInside(t.control->convertPointFrom(point, this)));
+  } else {
+    t.hit->touchesMoved(touchIn(*t.hit, point));
+  }
+}
+
+void Window::touchUp(Point point) {
+  if (!touch_.hit) return;
+  auto t = std::exchange(touch_, TrackedTouch{});
+  if (t.scrolling) {
+    t.scroller->endTouchDrag();
+  } else if (t.recognizer) {
+    double dx = point.x - t.start.x, dy = point.y - t.start.y;
+    if (!t.moved && dx * dx + dy * dy < kTouchSlop * kTouchSlop) {
+      t.recognizer->setLocationInWindow(point);
+      t.recognizer->injectState(GestureState::Ended);
+    }
+  } else if (t.control) {
+    bool inside = t.control->pointInside(t.control->convertPointFrom(point, this));
+    t.control->setHighlighted(false);
+    t.control->sendActionsForControlEvents(inside ? kControlEventTouchUpInside : kControlEventTouchUpOutside);
+  } else {
+    t.hit->touchesEnded(touchIn(*t.hit, point));
+  }
+}
+
+void Window::touchCancel() {
+  if (!touch_.hit) return;
+  auto t = std::exchange(touch_, TrackedTouch{});
+  if (t.scrolling) {
+    t.scroller->endTouchDrag();
+  } else if (t.control) {
+    t.control->setHighlighted(false);
+    t.control->sendActionsForControlEvents(kControlEventTouchCancel);
+  } else if (!t.recognizer) {
+    t.hit->touchesCancelled(touchIn(*t.hit, t.last));
+  }
+}
+
 std::shared_ptr<View> Window::tapAt(Point point) {
   layoutIfNeeded();
   auto hit = hitTest(point);
-  if (!hit) return nullptr;
-  for (View* v = hit.get(); v; v = v->superviewRaw()) {
-    for (auto& g : v->gestureRecognizers()) {
-      auto tap = std::dynamic_pointer_cast<TapGestureRecognizer>(g);
-      if (!tap || !tap->isEnabled() || !tap->shouldReceiveTouch(*hit)) continue;
-      tap->setLocationInWindow(point);
-      tap->injectState(GestureState::Ended);
-      return hit;
-    }
-    if (auto* control = dynamic_cast<Control*>(v)) {
-      if (control->isEnabled()) {
-        control->sendActionsForControlEvents(kControlEventTouchUpInside);
-        return hit;
-      }
-    }
-  }
-  Touch touch{hit->convertPointFrom(point, this), 1};
-  hit->touchesBegan(touch);
-  hit->touchesEnded(touch);
+  touchDown(point);
+  touchUp(point);
   return hit;
 }
 

@@ -10,6 +10,9 @@
 namespace pf {
 
 class ViewController;
+class GestureRecognizer;
+class Control;
+class ScrollView;
 
 inline constexpr double kWindowLevelNormal = 0;
 inline constexpr double kWindowLevelStatusBar = 1000;
@@ -34,13 +37,36 @@ class Window : public View {
   bool isKeyWindow() const;
   void setHidden(bool hidden) override;
 
-  // Simulated touches, in window coordinates: the hit view's nearest enabled tap recognizer
-  // (asked through its delegate) gets a recognised tap; without one, the nearest enabled control
-  // sends its touch-up-inside actions; otherwise the hit view gets touchesBegan and touchesEnded.
-  // Returns the hit view.
+  // The one road of injected touches: one finger, in window coordinates. The touch belongs to the
+  // view hit at touch-down. On its way up from that view, the nearest enabled tap recognizer
+  // (asked through its delegate) recognises a tap when the finger lifts without having moved
+  // kTouchSlop; else the nearest enabled control tracks the touch (highlighted while the finger is
+  // inside, touch-up inside or outside at the end; a disabled control passes the touch on); else the
+  // hit view gets touchesBegan/Moved/Ended/Cancelled, which views pass up to their superviews. A
+  // touch that moves kTouchSlop points inside a scroll view that lets it go is taken over for
+  // scrolling: the control or view hears a cancel and the content follows the finger.
+  static constexpr double kTouchSlop = 10;
+  void touchDown(Point point);
+  void touchMove(Point point);
+  void touchUp(Point point);
+  void touchCancel();
+  bool isTracking() const { return touch_.hit != nullptr; }
+  // touchDown then touchUp at the point. Returns the hit view.
   std::shared_ptr<View> tapAt(Point point);
 
  private:
+  struct TrackedTouch {
+    std::shared_ptr<View> hit;
+    std::shared_ptr<GestureRecognizer> recognizer;
+    std::shared_ptr<Control> control;
+    std::shared_ptr<ScrollView> scroller;
+    Point start;
+    Point last;
+    bool moved = false;
+    bool scrolling = false;
+  };
+  Touch touchIn(const View& view, Point point) const;
+  TrackedTouch touch_;
   double level_ = kWindowLevelNormal;
   std::shared_ptr<ViewController> root_;
 };

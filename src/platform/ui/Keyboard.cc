@@ -1,0 +1,127 @@
+#include "platform/ui/Keyboard.h"
+
+#include "platform/foundation/Text.h"
+#include "platform/ui/GraphicsContext.h"
+#include "platform/ui/Path.h"
+#include "platform/ui/Screen.h"
+
+namespace pf {
+
+namespace {
+
+// Three rows of letter keys and a row with the space bar, in the platform's light greys.
+class KeyboardPanel : public Window {
+ public:
+  using Window::Window;
+  std::string className() const override { return "UIRemoteKeyboardWindow"; }
+  void drawRect(const Rect&) override {
+    GraphicsContext* ctx = currentContext();
+    if (!ctx) return;
+    Rect b = bounds();
+    ctx->setFillColor(Color::rgb(0.82, 0.835, 0.86));
+    ctx->fillRect(b);
+    const int keys[] = {10, 9, 7};
+    double gap = 6, keyWidth = (b.width() - gap * 11) / 10, keyHeight = 42, top = 10;
+    ctx->setFillColor(Color::whiteColor());
+    for (int row = 0; row < 3; ++row) {
+      double x = (b.width() - keys[row] * keyWidth - (keys[row] - 1) * gap) / 2;
+      for (int k = 0; k < keys[row]; ++k) {
+        ctx->addPath(Path::roundedRect(Rect(x + k * (keyWidth + gap), top + row * (keyHeight + 12), keyWidth, keyHeight), 5));
+        ctx->fillPath();
+      }
+    }
+    ctx->addPath(Path::roundedRect(Rect(b.width() * 0.25, top + 3 * (keyHeight + 12), b.width() * 0.5, keyHeight), 5));
+    ctx->fillPath();
+  }
+};
+
+}  // namespace
+
+Keyboard& Keyboard::shared() {
+  static Keyboard keyboard;
+  return keyboard;
+}
+
+TextInput* Keyboard::input() const {
+  auto view = responder_.lock();
+  return view ? dynamic_cast<TextInput*>(view.get()) : nullptr;
+}
+
+void Keyboard::show() {
+  if (window_) return;
+  Rect screen = Screen::main()->bounds();
+  window_ = std::make_shared<KeyboardPanel>(Rect(0, screen.height() - kHeight, screen.width(), kHeight));
+  window_->setWindowLevel(kWindowLevel);
+  window_->setHidden(false);
+}
+
+void Keyboard::hide() {
+  if (!window_) return;
+  window_->setHidden(true);
+  window_.reset();
+}
+
+bool Keyboard::makeFirstResponder(View& view) {
+  auto current = responder_.lock();
+  if (current.get() == &view) return true;
+  if (!view.canBecomeFirstResponder() || !view.window()) return false;
+  if (current && !resign(*current)) return false;
+  responder_ = view.shared_from_this();
+  if (input()) show();
+  view.didBecomeFirstResponder();
+  return true;
+}
+
+bool Keyboard::resign(View& view) {
+  auto current = responder_.lock();
+  if (current.get() != &view) return false;
+  responder_.reset();
+  hide();
+  view.didResignFirstResponder();
+  return true;
+}
+
+bool Keyboard::typeText(std::string_view utf8) {
+  auto keep = responder_.lock();
+  TextInput* in = input();
+  if (!in || !isValidUtf8(utf8)) return false;
+  in->insertText(std::string(utf8));
+  return true;
+}
+
+bool Keyboard::deleteBackward() {
+  auto keep = responder_.lock();
+  TextInput* in = input();
+  if (!in) return false;
+  in->deleteBackward();
+  return true;
+}
+
+bool Keyboard::pressReturn() {
+  auto keep = responder_.lock();
+  TextInput* in = input();
+  if (!in) return false;
+  in->returnKeyPressed();
+  return true;
+}
+
+void Keyboard::reset() {
+  responder_.reset();
+  hide();
+}
+
+// ---- View's first-responder operations
+
+bool View::becomeFirstResponder() { return Keyboard::shared().makeFirstResponder(*this); }
+
+bool View::resignFirstResponder() { return Keyboard::shared().resign(*this); }
+
+bool View::isFirstResponder() const { return Keyboard::shared().firstResponder().get() == this; }
+
+bool View::endEditing(bool) {
+  auto responder = Keyboard::shared().firstResponder();
+  if (!responder || !(responder.get() == this || responder->isDescendantOf(this))) return true;
+  return responder->resignFirstResponder();
+}
+
+}  // namespace pf

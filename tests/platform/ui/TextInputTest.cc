@@ -1,0 +1,92 @@
+#include <gtest/gtest.h>
+
+#include "platform/ui/Application.h"
+#include "platform/ui/Keyboard.h"
+#include "platform/ui/Screen.h"
+#include "platform/ui/SearchBar.h"
+#include "platform/ui/Window.h"
+
+using namespace pf;
+
+namespace {
+
+class Heard : public SearchBarDelegate {
+ public:
+  std::vector<std::string> events;
+  void textDidChange(SearchBar&, const std::string& text) override { events.push_back("change " + text); }
+  void searchButtonClicked(SearchBar&) override { events.push_back("search"); }
+  void cancelButtonClicked(SearchBar&) override { events.push_back("cancel"); }
+};
+
+struct TextInput : ::testing::Test {
+  std::shared_ptr<Window> window;
+  std::shared_ptr<SearchBar> bar;
+  std::shared_ptr<Heard> heard = std::make_shared<Heard>();
+  void SetUp() override {
+    Application::shared().reset();
+    Keyboard::shared().reset();
+    window = Window::make(Screen::main()->bounds());
+    window->makeKeyAndVisible();
+    bar = SearchBar::make(Rect(0, 20, 375, 44));
+    bar->delegate = heard;
+    bar->setPlaceholder("搜索");
+    window->addSubview(bar);
+    window->layoutIfNeeded();
+  }
+  void TearDown() override { Keyboard::shared().reset(); }
+};
+
+TEST_F(TextInput, TheSearchBarHoldsItsBackgroundThenItsField) {
+  ASSERT_EQ(bar->subviews().size(), 1u);
+  auto& content = bar->subviews()[0]->subviews();
+  ASSERT_EQ(content.size(), 2u);
+  EXPECT_EQ(content[0]->className(), "UISearchBarBackground");
+  EXPECT_EQ(content[1]->className(), "UISearchBarTextField");
+  EXPECT_EQ(bar->textField()->placeholder(), "搜索");
+}
+
+TEST_F(TextInput, TypingReachesTheFirstResponderOnlyWhileTheKeyboardIsUp) {
+  auto& keyboard = Keyboard::shared();
+  EXPECT_FALSE(keyboard.typeText("x"));  // no first responder
+  window->tapAt({100, 42});
+  ASSERT_TRUE(bar->textField()->isFirstResponder());
+  ASSERT_TRUE(keyboard.isVisible());
+  EXPECT_EQ(keyboard.window()->frame(), Rect(0, 667 - 216, 375, 216));
+  EXPECT_FALSE(bar->textField()->caretRect().isEmpty());
+
+  EXPECT_TRUE(keyboard.typeText("usd"));
+  EXPECT_TRUE(keyboard.typeText("美元"));
+  EXPECT_FALSE(keyboard.typeText("\xff\xfe"));
+  EXPECT_TRUE(keyboard.typeText("👨‍👩‍👧"));
+  EXPECT_TRUE(keyboard.deleteBackward());  // the whole family at once
+  EXPECT_TRUE(keyboard.deleteBackward());
+  EXPECT_EQ(bar->text(), "usd美");
+  EXPECT_TRUE(keyboard.pressReturn());
+  EXPECT_EQ(heard->events, (std::vector<std::string>{"change usd", "change usd美元", "change usd美元👨‍👩‍👧",
+                                                     "change usd美元", "change usd美", "search"}));
+
+  heard->events.clear();
+  auto clear = bar->textField()->clearButton();
+  ASSERT_FALSE(clear->isHidden());
+  window->tapAt(clear->convertPoint(clear->bounds().center(), nullptr));
+  EXPECT_EQ(bar->text(), "");
+  EXPECT_EQ(heard->events, std::vector<std::string>{"change "});
+
+  EXPECT_TRUE(window->endEditing(true));
+  EXPECT_FALSE(keyboard.isVisible());
+  EXPECT_FALSE(keyboard.deleteBackward());
+}
+
+TEST_F(TextInput, TheCancelButtonReportsAndDisabledFieldsRefuseFocus) {
+  bar->setShowsCancelButton(true);
+  window->layoutIfNeeded();
+  auto cancel = bar->cancelButton();
+  window->tapAt(cancel->convertPoint(cancel->bounds().center(), nullptr));
+  EXPECT_EQ(heard->events, std::vector<std::string>{"cancel"});
+  bar->textField()->setEnabled(false);
+  EXPECT_FALSE(bar->textField()->becomeFirstResponder());
+  auto detached = TextField::make(Rect(0, 0, 100, 30));
+  EXPECT_FALSE(detached->becomeFirstResponder());  // in no window
+}
+
+}  // namespace
