@@ -7,23 +7,19 @@
 #include <memory>
 
 #include "app/SortViewController.h"
-#include "container/MwServlet.h"
+#include "app/PylPlugin.h"
 #include "platform/ui/ViewController.h"
 
 namespace app {
 
-class PylSortPlugin : public container::MwServlet, public SortViewDelegate {
+class PylSortPlugin : public PylPlugin, public SortViewDelegate {
  public:
-  std::shared_ptr<pf::NavigationController> navController() const { return navController_.lock(); }
-  void setNavController(const std::shared_ptr<pf::NavigationController>& nav) { navController_ = nav; }
-
   bool handleRequest(const container::MwServletRequest& request) override;
   // Answers the call with {"data": array, "result": 0, "continue": false}.
   void sortComplete(const pf::Value& array) override;
 
  private:
   void answerEmpty();
-  std::weak_ptr<pf::NavigationController> navController_;
 };
 
 }  // namespace app
