@@ -72,14 +72,18 @@ void BM_BarePangoSameTexts(benchmark::State& state) {
   pango_font_description_set_family(font, "WenQuanYi Micro Hei");
   pango_font_description_set_absolute_size(font, 16 * PANGO_SCALE);
   const auto all = texts();
-  // The page's height, as the web view lays it out.
-  double height = 2 * kMargin;
-  for (const auto& t : all) {
+  auto layoutOf = [&](const std::string& t) {
     PangoLayout* layout = pango_layout_new(context);
     pango_layout_set_font_description(layout, font);
     pango_layout_set_width(layout, static_cast<int>((kWidth - 2 * kMargin) * PANGO_SCALE));
     pango_layout_set_wrap(layout, PANGO_WRAP_WORD_CHAR);
     pango_layout_set_text(layout, t.data(), static_cast<int>(t.size()));
+    return layout;
+  };
+  // The page's height, as the web view lays it out.
+  double height = 2 * kMargin;
+  for (const auto& t : all) {
+    PangoLayout* layout = layoutOf(t);
     PangoRectangle logical;
     pango_layout_get_extents(layout, nullptr, &logical);
     height += 2 * kGap + static_cast<double>(logical.height) / PANGO_SCALE;
@@ -96,11 +100,7 @@ void BM_BarePangoSameTexts(benchmark::State& state) {
     cairo_set_source_rgb(cr, 0, 0, 0);
     double y = kMargin;
     for (const auto& t : all) {
-      PangoLayout* layout = pango_layout_new(context);
-      pango_layout_set_font_description(layout, font);
-      pango_layout_set_width(layout, static_cast<int>((kWidth - 2 * kMargin) * PANGO_SCALE));
-      pango_layout_set_wrap(layout, PANGO_WRAP_WORD_CHAR);
-      pango_layout_set_text(layout, t.data(), static_cast<int>(t.size()));
+      PangoLayout* layout = layoutOf(t);
       PangoRectangle logical;
       pango_layout_get_extents(layout, nullptr, &logical);
       y += kGap;

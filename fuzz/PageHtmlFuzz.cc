@@ -23,13 +23,23 @@ void checkTree(const pf::web::Document& doc, const pf::web::Node* n, int depth) 
   }
 }
 
-const std::filesystem::path& folder() {
-  static const std::filesystem::path dir = [] {
+// The page tree the web view reads, removed at exit.
+struct TempFolder {
+  TempFolder() {
     std::string tmpl = (std::filesystem::temp_directory_path() / "fuzz_page_html-XXXXXX").string();
     if (!mkdtemp(tmpl.data())) std::abort();
-    return std::filesystem::path(tmpl);
-  }();
-  return dir;
+    path = tmpl;
+  }
+  ~TempFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
+  }
+  std::filesystem::path path;
+};
+
+const std::filesystem::path& folder() {
+  static const TempFolder dir;
+  return dir.path;
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "container/MwJSWebview.h"
 
 #include <cassert>
+#include <cctype>
 #include <cmath>
 
 #include "container/LoggerUtil.h"
@@ -10,6 +11,7 @@
 #include "container/MwTask.h"
 #include "platform/foundation/Format.h"
 #include "platform/foundation/Json.h"
+#include "platform/foundation/Text.h"
 #include "platform/foundation/Thread.h"
 #include "platform/net/Url.h"
 #include "widgets/MwProgressHUD.h"
@@ -65,7 +67,15 @@ bool MwJSWebview::onAsyncJsCommand(const MwServletRequest& request) {
                            std::weak_ptr<MwJSTaskDelegate>(self));
   task->setTimeoutValue(taskTimeout(request.getTimeout()));
   pf::WebView::NativeCallScope inCall(*webView_);
-  return servlet->handleRequestAndTask(request, std::move(task));
+  try {
+    return servlet->handleRequestAndTask(request, task);
+  } catch (const std::exception& e) {
+    // A servlet that fails leaves no call open.
+    LoggerUtil::debug(pf::format("servlet for the page call %@ raised: %@", id, e.what()));
+    if (servlets_.count(id)) task->error({{"data", {{"ERRMSG", e.what()}}}});
+    endNativeToJSRequest(id);
+    return false;
+  }
 }
 
 std::optional<std::string> MwJSWebview::answerScript(const pf::Value& answer) {
@@ -130,6 +140,12 @@ void MwJSWebview::fetchQueue() {
 }
 
 bool MwJSWebview::webViewShouldStartLoad(pf::WebView& view, const std::string& url) {
+  static const std::string kQueueUrl = std::string(kBridgeScheme) + "://" + std::string(kBridgeQueueHost);
+  if (url == kQueueUrl) {  // the page's own bridge, every call
+    auto self = shared_from_this();
+    fetchQueue();
+    return false;
+  }
   if (auto parsed = pf::Url::parse(url); parsed && parsed->scheme() == kBridgeScheme) {
     if (parsed->host() == kBridgeQueueHost) {
       auto self = shared_from_this();
@@ -137,8 +153,31 @@ bool MwJSWebview::webViewShouldStartLoad(pf::WebView& view, const std::string& u
     }
     return false;
   }
-  if (auto delegate = pageDelegate_.lock()) return delegate->webViewShouldStartLoad(view, url);
+  bool go = true;
+  if (auto delegate = pageDelegate_.lock()) go = delegate->webViewShouldStartLoad(view, url);
+  if (go && isPagePath(url)) closeOpenCalls();
+  return go;
+}
+
+bool MwJSWebview::isPagePath(std::string_view url) {
+  // "scheme:" is letters, digits, "+", "-", "." after a letter; a page path has none, or "file:".
+  std::size_t i = 0;
+  if (i < url.size() && std::isalpha(static_cast<unsigned char>(url[i]))) {
+    while (++i < url.size() && (std::isalnum(static_cast<unsigned char>(url[i])) || url[i] == '+' ||
+                                 url[i] == '-' || url[i] == '.')) {
+    }
+    if (i < url.size() && url[i] == ':') return pf::equalsIgnoringCase(url.substr(0, i), "file");
+  }
   return true;
+}
+
+void MwJSWebview::closeOpenCalls() {
+  // The next page numbers its calls afresh: calls of the page that goes must not take them.
+  servlets_.clear();
+  if (!waitingCalls_.empty()) {
+    waitingCalls_.clear();
+    widgets::MwProgressHUD::hideHUDForView(webView_, false);
+  }
 }
 
 void MwJSWebview::webViewDidFinishLoad(pf::WebView& view) {

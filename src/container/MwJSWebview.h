@@ -8,13 +8,15 @@
 // every call reaches onAsyncJsCommand: the servlet kept under the request id, or a new one from the
 // registry, gets the web view and a page task (type 1, the request id, the waiting time: 100 s when
 // none or no sensible one was given). Answers go back as
-// "javascript:MwUI.Bridge.sendMessage(<answer JSON>)" with "result" and "responseId" set.
+// "javascript:MwUI.Bridge.sendMessage(<answer JSON>)" with "result" and "responseId" set. When the
+// page navigates to another page, its open calls are dropped (their answers would reach nobody).
 // See docs/bridge.md.
 
 #include <map>
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 
 #include "container/MwJSTaskListener.h"
 #include "container/MwWebViewMiddleBridge.h"
@@ -79,11 +81,16 @@ class MwJSWebview : public pf::WebViewDelegate,
 
   static constexpr double kDefaultWaiting = 100;
 
+  // A URL the page host loads as a page: no scheme, or "file:".
+  static bool isPagePath(std::string_view url);
+
  private:
   MwJSWebview() = default;
   void answer(pf::Value result, const std::string& taskID);
   void endWaiting(const std::string& taskID);
   void fetchQueue();
+  // Before another page loads: every open call of the page is dropped.
+  void closeOpenCalls();
 
   std::shared_ptr<pf::WebView> webView_;
   std::unique_ptr<MwWebViewMiddleBridge> bridge_;

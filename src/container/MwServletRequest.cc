@@ -1,6 +1,7 @@
 #include "container/MwServletRequest.h"
 
 #include <cmath>
+#include <cstdlib>
 
 #include "platform/foundation/Text.h"
 #include "platform/net/Url.h"
@@ -43,8 +44,16 @@ std::optional<MwServletRequest> MwServletRequest::parse(const pf::Value& message
   request.url_ = url->get<std::string>();
   if (const pf::Value* data = pf::valueForKey(message, "data")) request.data_ = *data;
   request.callback_ = text(message, "callback");
-  if (const pf::Value* t = pf::valueForKey(message, "timeout"); t && (t->is_number() || t->is_string())) {
-    request.timeout_ = pf::doubleValue(*t);
+  if (const pf::Value* t = pf::valueForKey(message, "timeout")) {
+    if (t->is_number()) {
+      request.timeout_ = t->get<double>();
+    } else if (t->is_string()) {
+      // Only a text that is a number in full; anything else is no waiting time.
+      const std::string& text = t->get_ref<const std::string&>();
+      char* end = nullptr;
+      double value = std::strtod(text.c_str(), &end);
+      if (!text.empty() && end == text.c_str() + text.size()) request.timeout_ = value;
+    }
   }
   request.waiting_ = flag(message, "waiting");
   request.block_ = flag(message, "block");

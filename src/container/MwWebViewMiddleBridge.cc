@@ -49,8 +49,10 @@ bool MwWebViewMiddleBridge::dispatchMessage(const pf::Value& message) {
       return false;
     }
     bool handled = delegate_.onAsyncJsCommand(*request);
-    LoggerUtil::debug(pf::format("bridge call %@ (%@) handled: %@", request->getRequestId(), request->getUrl(),
-                                 handled ? "YES" : "NO"));
+    if (LoggerUtil::isDebugEnabled()) {
+      LoggerUtil::debug(pf::format("bridge call %@ (%@) handled: %@", request->getRequestId(), request->getUrl(),
+                                   handled ? "YES" : "NO"));
+    }
     return true;
   }
   for (const char* key : {"responseId", "timeoutId", "cancelId"}) {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/PylJSContentPlugin.h"
 #include "app/PylPlugin.h"
 #include "app/PylPluginHandle.h"
 #include "app/PylResult.h"
@@ -82,6 +83,16 @@ TEST_F(PluginCallTest, ContinuingPluginAnswersThreeTimes) {
   for (int i = 0; i < 3; ++i) plugin->task()->successWithResult(PylResult(pf::Value(i), true).getSuccessResult());
   EXPECT_EQ(eval("answers.map(function (a) { return a.data + ':' + a['continue']; }).join()"), "0:true,1:true,2:true");
   EXPECT_EQ(page->openCallCount(), 1u);
+}
+
+TEST_F(PluginCallTest, ContentPluginsContextIsTheirPage) {
+  PylJSContentPlugin plugin;
+  EXPECT_FALSE(plugin.context());
+  plugin.awareAboutJSWebView(page);
+  EXPECT_EQ(plugin.context(), page->webView());
+  auto other = pf::WebView::make(pf::Rect(0, 0, 10, 10));
+  plugin.setContext(other);
+  EXPECT_EQ(plugin.context(), other);
 }
 
 TEST(PylPlugin, NavControllerFallsBackToTheApplications) {

@@ -55,6 +55,11 @@ struct NestedServlet : MwServlet {
   }
 };
 
+// Fails inside its call.
+struct ThrowingServlet : MwServlet {
+  bool handleRequest(const MwServletRequest&) override { throw std::runtime_error("no quotes today"); }
+};
+
 class PageBridgeTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -62,6 +67,7 @@ class PageBridgeTest : public ::testing::Test {
     classes.add<EchoServlet>("TestEchoServlet");
     classes.add<LaterServlet>("TestLaterServlet");
     classes.add<NestedServlet>("TestNestedServlet");
+    classes.add<ThrowingServlet>("TestThrowingServlet");
   }
   void SetUp() override {
     MwServletManager::resetForTesting();
@@ -69,6 +75,7 @@ class PageBridgeTest : public ::testing::Test {
     manager.registerServletWithName("echo.do", "TestEchoServlet");
     manager.registerServletWithName("later.do", "TestLaterServlet");
     manager.registerServletWithName("nested.do", "TestNestedServlet");
+    manager.registerServletWithName("throwing.do", "TestThrowingServlet");
     LaterServlet::stopTimeout = true;
     page = MwJSWebview::make(pf::Rect(0, 0, 320, 480));
     page->webView()->setPageRoot(pages.string());
@@ -110,7 +117,7 @@ TEST_F(PageBridgeTest, EchoCallAnswersThePageCallback) {
   EXPECT_EQ(eval("answers[2].data.action"), "b");
 }
 
-TEST_F(PageBridgeTest, UnknownServletAnswersAnErrorAtOnce) {
+TEST_F(PageBridgeTest, UnknownOrFailingServletAnswersAnErrorAtOnce) {
   eval("call('ghost.do', 'x', {}, {waiting: true, timeout: 5})");
   pump();
   ASSERT_EQ(answerCount(), 1);
@@ -119,6 +126,14 @@ TEST_F(PageBridgeTest, UnknownServletAnswersAnErrorAtOnce) {
   EXPECT_EQ(answer["responseId"], "mwpb1");
   EXPECT_TRUE(answer["data"]["ERRMSG"].get<std::string>().find("ghost.do") != std::string::npos);
   EXPECT_EQ(page->openCallCount(), 0u);
+  EXPECT_FALSE(widgets::MwProgressHUD::HUDForView(page->webView()));
+
+  eval("call('throwing.do', 'x', {}, {waiting: true})");
+  pump();
+  ASSERT_EQ(answerCount(), 2);
+  EXPECT_EQ(lastAnswer()["result"], 100);
+  EXPECT_EQ(lastAnswer()["data"]["ERRMSG"], "no quotes today");
+  EXPECT_EQ(page->openCallCount(), 0u) << "a servlet that fails leaves no call open";
   EXPECT_FALSE(widgets::MwProgressHUD::HUDForView(page->webView()));
 }
 
@@ -209,6 +224,28 @@ TEST_F(PageBridgeTest, AnswerAfterThePageHasGoneIsDropped) {
   page.reset();
   EXPECT_FALSE(servlet->jsWebView());
   servlet->task()->successWithResult({{"data", 1}});  // no crash, nobody to hear it
+}
+
+TEST_F(PageBridgeTest, ANewPageDropsTheCallsOfTheOldOne) {
+  eval("call('later.do', 'x', {}, {waiting: true})");
+  pump();
+  auto kept = LaterServlet::latest.lock();
+  ASSERT_TRUE(kept);
+  ASSERT_EQ(page->openCallCount(), 1u);
+  eval("location.href = 'bridge.html'");
+  pump();
+  EXPECT_EQ(page->openCallCount(), 0u);
+  EXPECT_FALSE(widgets::MwProgressHUD::HUDForView(page->webView()));
+  // The new page's first call has the old call's id; it reaches its own servlet.
+  eval("call('echo.do', 'fresh', {}, {})");
+  pump();
+  EXPECT_EQ(eval("answers[0].data.action + ' ' + answers[0].responseId"), "fresh mwpb1");
+
+  EXPECT_TRUE(MwJSWebview::isPagePath("next.html?x=1"));
+  EXPECT_TRUE(MwJSWebview::isPagePath("/abs/page.html"));
+  EXPECT_TRUE(MwJSWebview::isPagePath("FILE:///tmp/a.html"));
+  EXPECT_FALSE(MwJSWebview::isPagePath("https://bank.example/"));
+  EXPECT_FALSE(MwJSWebview::isPagePath("tel:95555"));
 }
 
 TEST_F(PageBridgeTest, QueueMessagesThatAreNoCallsAreDropped) {

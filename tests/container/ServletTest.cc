@@ -40,6 +40,12 @@ TEST(MwServletRequest, ClientAndServerUrlsAndTheirKeys) {
   EXPECT_LT(server->getTimeout(), 0) << "no waiting time given";
   EXPECT_FALSE(server->isWaiting());
 
+  for (pf::Value junk : {pf::Value("soon"), pf::Value("5s"), pf::Value(true), pf::Value::object()}) {
+    auto request = MwServletRequest::parse({{"url", "client://a.do"}, {"requestId", "r"}, {"timeout", junk}});
+    ASSERT_TRUE(request);
+    EXPECT_LT(request->getTimeout(), 0) << junk.dump() << " is no waiting time";
+  }
+
   auto other = MwServletRequest::parse({{"url", "ftp://x/y"}, {"requestId", "r2"}});
   ASSERT_TRUE(other);
   EXPECT_EQ(other->getScheme(), kSchemeUnknown);

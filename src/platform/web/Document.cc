@@ -6,26 +6,18 @@
 #include <algorithm>
 #include <cctype>
 #include <mutex>
+#include <unordered_map>
 
 #include "platform/foundation/Text.h"
+#include "platform/web/Css.h"
 
 namespace pf::web {
 
 namespace {
 
 constexpr std::size_t kMaxDepth = 256;
-
-std::string lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
-std::string_view trim(std::string_view s) {
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
-  return s;
-}
+constexpr std::size_t kMaxSelectorLength = 1024;
+constexpr std::size_t kMaxSelectorSteps = 32;
 
 bool isVoid(const std::string& tag) {
   static const char* const kVoid[] = {"br", "hr", "img", "input", "meta", "link", "area", "base", "col", "wbr"};
@@ -118,7 +110,7 @@ std::optional<std::vector<Selector>> parseSelectors(std::string_view text) {
       step.compound.tag = "*";
       ++i;
     } else if (isNameChar(text[i])) {
-      step.compound.tag = lower(readName());
+      step.compound.tag = lowerAscii(readName());
     }
     while (i < text.size() && (text[i] == '#' || text[i] == '.')) {
       char kind = text[i++];
@@ -133,6 +125,7 @@ std::optional<std::vector<Selector>> parseSelectors(std::string_view text) {
     if (i < text.size() && !std::isspace(static_cast<unsigned char>(text[i])) && text[i] != ',' && text[i] != '>')
       return std::nullopt;
     current.push_back(std::move(step));
+    if (current.size() > kMaxSelectorSteps) return std::nullopt;
   }
   if (list.empty()) return std::nullopt;
   return list;
@@ -164,15 +157,35 @@ bool matches(const Node* n, const Compound& c) {
   return true;
 }
 
-// Does the selector's steps [0, last] match with step `last` on n?
-bool matchesFrom(const Node* n, const Selector& s, std::size_t last) {
-  if (!matches(n, s[last].compound)) return false;
-  if (last == 0) return true;
-  if (s[last].child) return n->parent && matchesFrom(n->parent, s, last - 1);
-  for (const Node* a = n->parent; a; a = a->parent)
-    if (matchesFrom(a, s, last - 1)) return true;
-  return false;
-}
+// Does the selector's steps [0, last] match with step `last` on n? Answers are remembered per
+// (node, step) for one query, so a long chain of descendant steps over a deep tree costs at most
+// nodes times steps instead of trying every choice of ancestors.
+class Matcher {
+ public:
+  explicit Matcher(const Selector& s) : s_(s) {}
+
+  bool matchesFrom(const Node* n, std::size_t last) {
+    if (!matches(n, s_[last].compound)) return false;
+    if (last == 0) return true;
+    return s_[last].child ? n->parent && remembered(n->parent, last - 1, false)
+                          : remembered(n->parent, last - 1, true);
+  }
+
+ private:
+  // Whether steps [0, k] match with step k on `n` itself (orSomeAncestor false) or on `n` or
+  // any of its ancestors (true).
+  bool remembered(const Node* n, std::size_t k, bool orSomeAncestor) {
+    if (!n) return false;
+    const std::uint64_t key = (static_cast<std::uint64_t>(n->id) << 8 | k) << 1 | (orSomeAncestor ? 1 : 0);
+    if (auto it = memo_.find(key); it != memo_.end()) return it->second;
+    bool result = matchesFrom(n, k) || (orSomeAncestor && remembered(n->parent, k, true));
+    memo_[key] = result;
+    return result;
+  }
+
+  const Selector& s_;
+  std::unordered_map<std::uint64_t, bool> memo_;
+};
 
 }  // namespace
 
@@ -210,35 +223,6 @@ const std::string* Node::attribute(std::string_view name) const {
   return nullptr;
 }
 
-std::map<std::string, std::string> parseStyle(std::string_view text) {
-  std::map<std::string, std::string> out;
-  while (!text.empty()) {
-    std::size_t end = text.find(';');
-    std::string_view decl = text.substr(0, end);
-    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
-    std::size_t colon = decl.find(':');
-    if (colon == std::string_view::npos) continue;
-    std::string name = lower(trim(decl.substr(0, colon)));
-    std::string_view value = trim(decl.substr(colon + 1));
-    if (std::size_t bang = value.find("!important"); bang != std::string_view::npos) value = trim(value.substr(0, bang));
-    if (name.empty()) continue;
-    if (value.empty())
-      out.erase(name);
-    else
-      out[name] = std::string(value);
-  }
-  return out;
-}
-
-std::string serializeStyle(const std::map<std::string, std::string>& style) {
-  std::string out;
-  for (const auto& [k, v] : style) {
-    if (!out.empty()) out += ' ';
-    out += k + ": " + v + ";";
-  }
-  return out;
-}
-
 Document::Document() {
   root_ = createElement("html");
   head_ = createElement("head");
@@ -258,13 +242,16 @@ Node* Document::make(Node::Kind kind) {
 
 Node* Document::createElement(std::string_view tag) {
   Node* n = make(Node::Kind::Element);
-  if (n) n->tag = lower(tag);
+  if (n) n->tag = lowerAscii(tag);
   return n;
 }
 
 Node* Document::createText(std::string_view text) {
   Node* n = make(Node::Kind::Text);
-  if (n) n->text = wellFormedUtf8(text);
+  if (n) {
+    n->malformed = !isValidUtf8(text);
+    n->text = n->malformed ? wellFormedUtf8(text) : std::string(text);
+  }
   return n;
 }
 
@@ -311,6 +298,7 @@ std::string Document::textContent(const Node* node) const {
 void Document::setTextContent(Node* node, std::string_view text) {
   if (!node) return;
   if (!node->isElement()) {
+    node->malformed = !isValidUtf8(text);
     node->text = wellFormedUtf8(text);
     touch();
     return;
@@ -364,7 +352,7 @@ void copyChildren(Document& doc, xmlNode* from, Node* to, std::size_t depth) {
       if (!n) return;
       for (xmlAttr* a = x->properties; a; a = a->next) {
         xmlChar* value = xmlNodeListGetString(x->doc, a->children, 1);
-        doc.setAttribute(n, lower(reinterpret_cast<const char*>(a->name)), value ? reinterpret_cast<const char*>(value) : "");
+        doc.setAttribute(n, lowerAscii(reinterpret_cast<const char*>(a->name)), value ? reinterpret_cast<const char*>(value) : "");
         if (value) xmlFree(value);
       }
       if (!doc.insertChild(to, n)) continue;
@@ -395,7 +383,7 @@ std::unique_ptr<Document> Document::parse(std::string_view html) {
   if (root && xmlStrcasecmp(root->name, reinterpret_cast<const xmlChar*>("html")) == 0) {
     for (xmlAttr* a = root->properties; a; a = a->next) {
       xmlChar* value = xmlNodeListGetString(x, a->children, 1);
-      doc->setAttribute(doc->root_, lower(reinterpret_cast<const char*>(a->name)),
+      doc->setAttribute(doc->root_, lowerAscii(reinterpret_cast<const char*>(a->name)),
                         value ? reinterpret_cast<const char*>(value) : "");
       if (value) xmlFree(value);
     }
@@ -450,13 +438,13 @@ void Document::setInnerHtml(Node* node, std::string_view html) {
 
 std::optional<std::string> Document::attribute(const Node* node, std::string_view name) const {
   if (!node) return std::nullopt;
-  const std::string* v = node->attribute(lower(name));
+  const std::string* v = node->attribute(lowerAscii(name));
   return v ? std::optional<std::string>(*v) : std::nullopt;
 }
 
 void Document::setAttribute(Node* node, std::string_view name, std::string_view value) {
   if (!node || !node->isElement()) return;
-  std::string key = wellFormedUtf8(lower(name));
+  std::string key = wellFormedUtf8(lowerAscii(name));
   std::string text = wellFormedUtf8(value);
   if (key == "style") node->style = parseStyle(text);
   for (auto& [k, v] : node->attributes) {
@@ -472,7 +460,7 @@ void Document::setAttribute(Node* node, std::string_view name, std::string_view 
 
 void Document::removeAttribute(Node* node, std::string_view name) {
   if (!node) return;
-  std::string key = lower(name);
+  std::string key = lowerAscii(name);
   if (key == "style") node->style.clear();
   auto& a = node->attributes;
   a.erase(std::remove_if(a.begin(), a.end(), [&](const auto& kv) { return kv.first == key; }), a.end());
@@ -481,14 +469,14 @@ void Document::removeAttribute(Node* node, std::string_view name) {
 
 std::string Document::styleValue(const Node* node, std::string_view property) const {
   if (!node) return {};
-  auto it = node->style.find(lower(property));
+  auto it = node->style.find(lowerAscii(property));
   return it == node->style.end() ? std::string() : it->second;
 }
 
 void Document::setStyleValue(Node* node, std::string_view property, std::string_view value) {
   if (!node || !node->isElement()) return;
-  std::string key = wellFormedUtf8(lower(property));
-  std::string v = wellFormedUtf8(trim(value));
+  std::string key = wellFormedUtf8(lowerAscii(property));
+  std::string v = wellFormedUtf8(trimAscii(value));
   if (v.empty())
     node->style.erase(key);
   else
@@ -521,16 +509,18 @@ Node* Document::elementById(std::string_view id) const {
 }
 
 std::optional<std::vector<Node*>> Document::query(const Node* scope, std::string_view selector, bool all) const {
+  if (selector.size() > kMaxSelectorLength) return std::nullopt;
   auto selectors = parseSelectors(selector);
   if (!selectors) return std::nullopt;
+  std::vector<Matcher> matchers(selectors->begin(), selectors->end());
   std::vector<Node*> out;
   if (!scope) return out;
   std::vector<Node*> stack(scope->children.rbegin(), scope->children.rend());
   while (!stack.empty()) {
     Node* n = stack.back();
     stack.pop_back();
-    for (const auto& s : *selectors) {
-      if (matchesFrom(n, s, s.size() - 1)) {
+    for (std::size_t i = 0; i < matchers.size(); ++i) {
+      if (matchers[i].matchesFrom(n, (*selectors)[i].size() - 1)) {
         out.push_back(n);
         if (!all) return out;
         break;
@@ -570,16 +560,17 @@ void Document::setTitle(std::string_view title) {
   setTextContent(t, title);
 }
 
-std::vector<std::pair<std::string, std::string>> Document::scripts() const {
-  std::vector<std::pair<std::string, std::string>> out;
+std::vector<Document::Script> Document::scripts() const {
+  std::vector<Script> out;
   auto found = query(root_, "script", true);
   if (!found) return out;
   for (Node* s : *found) {
-    std::string type = lower(trim(s->attribute("type") ? *s->attribute("type") : std::string()));
+    std::string type = lowerAscii(trimAscii(s->attribute("type") ? *s->attribute("type") : std::string()));
     if (!type.empty() && type.find("javascript") == std::string::npos && type.find("ecmascript") == std::string::npos)
       continue;
     const std::string* src = s->attribute("src");
-    out.emplace_back(textContent(s), src ? *src : std::string());
+    bool wellFormed = std::none_of(s->children.begin(), s->children.end(), [](const Node* c) { return c->malformed; });
+    out.push_back({textContent(s), src ? *src : std::string(), wellFormed});
   }
   return out;
 }

@@ -22,6 +22,7 @@ struct Node {
   Kind kind = Kind::Element;
   std::string tag;   // lower case; "" for text nodes
   std::string text;  // text nodes only
+  bool malformed = false;  // the text came with bytes that were not UTF-8 (replaced by U+FFFD)
   std::vector<std::pair<std::string, std::string>> attributes;
   std::map<std::string, std::string> style;  // inline style by property name ("background-color")
   Node* parent = nullptr;
@@ -77,8 +78,13 @@ class Document {
   std::string title() const;
   void setTitle(std::string_view title);
 
-  // Scripts in document order: (inline text, src attribute) of each <script> of a script type.
-  std::vector<std::pair<std::string, std::string>> scripts() const;
+  // The <script> elements of a script type, in document order.
+  struct Script {
+    std::string text;  // inline text
+    std::string src;   // the src attribute ("" when none)
+    bool wellFormed = true;  // the inline text was UTF-8 as read
+  };
+  std::vector<Script> scripts() const;
 
  private:
   Node* make(Node::Kind kind);
@@ -96,9 +102,5 @@ class Document {
 // (as the engine writes escaped characters beyond U+FFFF) becomes the character; any other
 // malformed sequence becomes U+FFFD.
 std::string wellFormedUtf8(std::string_view bytes);
-
-// Inline style text ("color: red; font-size: 14px") as properties.
-std::map<std::string, std::string> parseStyle(std::string_view text);
-std::string serializeStyle(const std::map<std::string, std::string>& style);
 
 }  // namespace pf::web

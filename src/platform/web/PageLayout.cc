@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/ui/GraphicsContext.h"
+#include "platform/web/Css.h"
 #include "platform/web/Document.h"
 
 namespace pf::web {
@@ -36,32 +37,8 @@ bool isOneOf(const std::string& tag, std::initializer_list<const char*> tags) {
   return std::any_of(tags.begin(), tags.end(), [&](const char* t) { return tag == t; });
 }
 
-std::string lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
-std::string_view trim(std::string_view s) {
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
-  return s;
-}
-
-std::vector<std::string_view> words(std::string_view s) {
-  std::vector<std::string_view> out;
-  std::size_t i = 0;
-  while (i < s.size()) {
-    while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
-    std::size_t start = i;
-    while (i < s.size() && !std::isspace(static_cast<unsigned char>(s[i]))) ++i;
-    if (i > start) out.push_back(s.substr(start, i - start));
-  }
-  return out;
-}
-
 std::optional<Edges> parseEdges(std::string_view text, double em) {
-  auto parts = words(text);
+  auto parts = splitWords(text);
   if (parts.empty() || parts.size() > 4) return std::nullopt;
   std::array<double, 4> v{};
   for (std::size_t i = 0; i < parts.size(); ++i) {
@@ -139,7 +116,7 @@ Style computeStyle(const Node& n, const Style& parent) {
 
   const auto& st = n.style;
   if (auto it = st.find("font-size"); it != st.end()) {
-    std::string v = lower(it->second);
+    std::string v = lowerAscii(it->second);
     static const std::pair<const char*, double> kSizes[] = {{"xx-small", 9},  {"x-small", 10}, {"small", 13},
                                                             {"medium", 16},  {"large", 18},   {"x-large", 24},
                                                             {"xx-large", 32}};
@@ -151,7 +128,7 @@ Style computeStyle(const Node& n, const Style& parent) {
   }
   const double ownEm = s.font.pointSize;
   if (auto it = st.find("font-weight"); it != st.end()) {
-    std::string v = lower(it->second);
+    std::string v = lowerAscii(it->second);
     int number = std::atoi(v.c_str());
     if (v == "bold" || v == "bolder" || number >= 600) s.font.weight = Font::Weight::Bold;
     else if (v == "lighter" || (number > 0 && number <= 300)) s.font.weight = Font::Weight::Light;
@@ -165,13 +142,13 @@ Style computeStyle(const Node& n, const Style& parent) {
   applyEdges(s.margin, st, "margin", ownEm);
   applyEdges(s.padding, st, "padding", ownEm);
   if (auto it = st.find("text-align"); it != st.end()) {
-    std::string v = lower(it->second);
+    std::string v = lowerAscii(it->second);
     if (v == "center") s.align = TextAlignment::Center;
     else if (v == "right") s.align = TextAlignment::Right;
     else if (v == "left") s.align = TextAlignment::Left;
   }
   if (auto it = st.find("display"); it != st.end()) {
-    std::string v = lower(it->second);
+    std::string v = lowerAscii(it->second);
     if (v == "none") s.display = Display::None;
     else if (v == "inline") s.display = Display::Inline;
     else if (v == "block" || v == "flex" || v == "list-item" || v == "table" || v == "inline-block")
@@ -363,79 +340,6 @@ Rect PageLayout::frameOf(const Node* node) const {
     for (const InlineRange& r : b.ranges)
       if (r.node == node) return b.frame;
   return Rect();
-}
-
-OptColor parseCssColor(std::string_view text) {
-  std::string v = lower(trim(text));
-  if (v.empty()) return std::nullopt;
-  static const std::pair<const char*, Color> kNamed[] = {
-      {"black", Color::rgb(0, 0, 0)},         {"white", Color::rgb(1, 1, 1)},
-      {"red", Color::rgb(1, 0, 0)},           {"green", Color::rgb(0, 128 / 255.0, 0)},
-      {"blue", Color::rgb(0, 0, 1)},          {"gray", Color::rgb(0.5, 0.5, 0.5)},
-      {"grey", Color::rgb(0.5, 0.5, 0.5)},    {"silver", Color::rgb(0.75, 0.75, 0.75)},
-      {"yellow", Color::rgb(1, 1, 0)},        {"orange", Color::rgb(1, 165 / 255.0, 0)},
-      {"purple", Color::rgb(0.5, 0, 0.5)},    {"navy", Color::rgb(0, 0, 0.5)},
-      {"maroon", Color::rgb(0.5, 0, 0)},      {"lime", Color::rgb(0, 1, 0)},
-      {"aqua", Color::rgb(0, 1, 1)},          {"cyan", Color::rgb(0, 1, 1)},
-      {"teal", Color::rgb(0, 0.5, 0.5)},      {"fuchsia", Color::rgb(1, 0, 1)},
-      {"magenta", Color::rgb(1, 0, 1)},       {"olive", Color::rgb(0.5, 0.5, 0)},
-      {"transparent", Color::clear()}};
-  for (const auto& [name, c] : kNamed)
-    if (v == name) return c;
-  auto hex = [](char c) -> int {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-  };
-  if (v[0] == '#') {
-    std::string h = v.substr(1);
-    if (std::any_of(h.begin(), h.end(), [&](char c) { return hex(c) < 0; })) return std::nullopt;
-    if (h.size() == 3 || h.size() == 4) {
-      double a = h.size() == 4 ? hex(h[3]) * 17 / 255.0 : 1.0;
-      return Color::rgb(hex(h[0]) * 17 / 255.0, hex(h[1]) * 17 / 255.0, hex(h[2]) * 17 / 255.0, a);
-    }
-    if (h.size() == 6 || h.size() == 8) {
-      auto byte = [&](std::size_t i) { return (hex(h[i]) * 16 + hex(h[i + 1])) / 255.0; };
-      return Color::rgb(byte(0), byte(2), byte(4), h.size() == 8 ? byte(6) : 1.0);
-    }
-    return std::nullopt;
-  }
-  for (const char* fn : {"rgba(", "rgb("}) {
-    std::string_view f(fn);
-    if (v.rfind(f, 0) != 0 || v.back() != ')') continue;
-    std::string inner = v.substr(f.size(), v.size() - f.size() - 1);
-    for (char& c : inner)
-      if (c == ',' || c == '/') c = ' ';
-    auto parts = words(inner);
-    if (parts.size() != 3 && parts.size() != 4) return std::nullopt;
-    double ch[4] = {0, 0, 0, 1};
-    for (std::size_t i = 0; i < parts.size(); ++i) {
-      std::string p(parts[i]);
-      char* end = nullptr;
-      double n = std::strtod(p.c_str(), &end);
-      if (end == p.c_str() || !std::isfinite(n)) return std::nullopt;
-      bool percent = *end == '%';
-      if (i < 3) ch[i] = std::clamp(percent ? n / 100.0 : n / 255.0, 0.0, 1.0);
-      else ch[i] = std::clamp(percent ? n / 100.0 : n, 0.0, 1.0);
-    }
-    return Color::rgb(ch[0], ch[1], ch[2], ch[3]);
-  }
-  return std::nullopt;
-}
-
-std::optional<double> parseCssLength(std::string_view text, double em) {
-  std::string v = lower(trim(text));
-  if (v.empty()) return std::nullopt;
-  char* end = nullptr;
-  double n = std::strtod(v.c_str(), &end);
-  if (end == v.c_str() || !std::isfinite(n)) return std::nullopt;
-  std::string unit(end);
-  double out;
-  if (unit.empty() || unit == "px") out = n;
-  else if (unit == "em" || unit == "rem") out = n * em;
-  else if (unit == "pt") out = n * 4.0 / 3.0;
-  else return std::nullopt;
-  return std::clamp(out, -1e5, 1e5);
 }
 
 }  // namespace pf::web

@@ -44,9 +44,4 @@ class PageLayout {
   double height_ = 0;
 };
 
-// A CSS colour ("red", "#f80", "#ff8800", "rgb(255, 136, 0)", "rgba(...)", "transparent").
-OptColor parseCssColor(std::string_view text);
-// A CSS length in points ("12px", "12", "1.5em" against `em`); nullopt when not understood.
-std::optional<double> parseCssLength(std::string_view text, double em);
-
 }  // namespace pf::web

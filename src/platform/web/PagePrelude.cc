@@ -12,6 +12,18 @@ var listeners = {};          // key ('w' window, 'd' document, node id) -> {type
 var timers = {};
 
 function report(e) { N.report(e); }
+// A javascript: URL runs its code in the page, as a link of that kind does; any other URL is a
+// navigation for the view.
+function go(url) {
+  url = String(url);
+  if (/^javascript:/i.test(url)) {
+    var code = url.slice(11);
+    try { code = decodeURIComponent(code); } catch (e) {}
+    (0, eval)(code);
+    return;
+  }
+  N.navigate(url);
+}
 function idOf(node) {
   if (node === null || typeof node !== 'object' || typeof node._fxId !== 'number') {
     throw new TypeError('not a node');
@@ -164,7 +176,9 @@ function dispatchClick(id) {
   for (var j = 0; j < path.length; j++) {
     if (N.tag(path[j]) === 'a') {
       var href = N.getAttr(path[j], 'href');
-      if (href !== null && href !== '' && href.charAt(0) !== '#') N.navigate(href);
+      if (href !== null && href !== '' && href.charAt(0) !== '#') {
+        try { go(href); } catch (e) { report(e); }
+      }
       return;
     }
   }
@@ -178,7 +192,7 @@ accessor(document, 'body', function () { return wrap(N.body()); });
 accessor(document, 'title', function () { return N.getTitle(); }, function (v) { N.setTitle(String(v)); });
 accessor(document, 'nodeType', function () { return 9; });
 accessor(document, 'readyState', function () { return N.readyState(); });
-accessor(document, 'location', function () { return location; }, function (v) { N.navigate(String(v)); });
+accessor(document, 'location', function () { return location; }, go);
 document.getElementById = function (id) { return wrap(N.byId(String(id))); };
 document.createElement = function (tag) { return wrap(N.create(String(tag))); };
 document.createTextNode = function (text) { return wrap(N.createText(String(text))); };
@@ -187,10 +201,10 @@ document.removeEventListener = function (type, fn) { removeListener('d', String(
 document.toString = function () { return '[object HTMLDocument]'; };
 
 var location = {};
-accessor(location, 'href', function () { return N.href(); }, function (v) { N.navigate(String(v)); });
+accessor(location, 'href', function () { return N.href(); }, go);
 accessor(location, 'pathname', function () { return N.href().replace(/^file:\/\//, '').replace(/[?#].*$/, ''); });
-location.assign = function (url) { N.navigate(String(url)); };
-location.replace = function (url) { N.navigate(String(url)); };
+location.assign = go;
+location.replace = go;
 location.reload = function () { N.navigate(N.href()); };
 location.toString = function () { return N.href(); };
 
@@ -247,7 +261,7 @@ define('removeEventListener', function (type, fn) { removeListener('w', String(t
 define('alert', function (msg) { N.log('alert', String(msg)); });
 Object.defineProperty(global, 'location', {
   get: function () { return location; },
-  set: function (v) { N.navigate(String(v)); },
+  set: go,
   enumerable: true, configurable: false
 });
 

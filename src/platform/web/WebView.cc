@@ -44,27 +44,35 @@ Error loadError(int code, const std::string& url, const std::string& detail) {
   return Error(kUrlErrorDomain, code, std::move(info));
 }
 
+// Whether p lies inside root, symbolic links followed (a link in the tree cannot lead out of it).
 bool isInside(const fs::path& root, const fs::path& p) {
-  auto r = root.lexically_normal();
-  auto q = p.lexically_normal();
+  std::error_code ec;
+  auto r = fs::weakly_canonical(root, ec);
+  if (ec) return false;
+  auto q = fs::weakly_canonical(p, ec);
+  if (ec) return false;
   auto [ri, qi] = std::mismatch(r.begin(), r.end(), q.begin(), q.end());
   // A trailing empty element of the root ("dir/") matches anything.
   return ri == r.end() || (std::next(ri) == r.end() && ri->empty());
 }
 
-// A URL the page host loads itself: no scheme, or file:.
-std::optional<std::string> pagePathOf(const std::string& url) {
-  if (url.rfind("file://", 0) == 0) return url.substr(7);
-  std::size_t colon = url.find(':');
-  std::size_t slash = url.find_first_of("/?#");
-  if (colon != std::string::npos && (slash == std::string::npos || colon < slash)) return std::nullopt;
-  return url;
-}
-
-std::string stripQuery(std::string s) {
-  std::size_t cut = s.find_first_of("?#");
-  if (cut != std::string::npos) s.resize(cut);
-  return s;
+// Where a page path points: relative to `folder` (the current page's), a leading "/" to the
+// root, a file: URL as it stands; query and fragment dropped. nullopt for a URL with another
+// scheme, or one that names nothing.
+std::optional<fs::path> resolvePagePath(const std::string& url, const fs::path& root, const fs::path& folder) {
+  std::string target = url;
+  const bool fileUrl = target.rfind("file://", 0) == 0;
+  if (fileUrl) {
+    target.erase(0, 7);
+  } else {
+    std::size_t colon = target.find(':');
+    std::size_t slash = target.find_first_of("/?#");
+    if (colon != std::string::npos && (slash == std::string::npos || colon < slash)) return std::nullopt;
+  }
+  if (std::size_t cut = target.find_first_of("?#"); cut != std::string::npos) target.resize(cut);
+  if (target.empty()) return std::nullopt;
+  fs::path out = fileUrl ? fs::path(target) : target.front() == '/' ? root / target.substr(1) : folder / target;
+  return out.lexically_normal();
 }
 
 // The view that shows the laid-out page inside the scroll view.
@@ -85,7 +93,8 @@ class PageContentView : public View {
 
 void PageContentView::drawRect(const Rect& rect) {
   if (!layout) return;
-  if (GraphicsContext* ctx = currentContext()) layout->paint(*ctx, rect);
+  // Only what the clip lets through is drawn: a long page costs what is in sight.
+  if (GraphicsContext* ctx = currentContext()) layout->paint(*ctx, rect.intersection(ctx->clipBoundingBox()));
 }
 
 }  // namespace
@@ -217,6 +226,8 @@ void WebView::deliver(std::function<void()> fn) {
 
 void WebView::drainQueue() {
   if (draining_) return;
+  // A delegate call in the queue may let go of the last reference to this view.
+  auto self = weakSelf().lock();
   draining_ = true;
   while (!queue_.empty() && mayEnter()) {
     auto fn = std::move(queue_.front());
@@ -315,6 +326,7 @@ void WebView::loadNow(const std::string& path) {
   auto same = [this, generation] { return page_ && page_->generation == generation; };
 
   if (!p.start(limits_)) {
+    page_.reset();
     failLoad(loadError(UrlErrorCode::kUnknown, path, "the script engine could not start"));
     return;
   }
@@ -322,24 +334,24 @@ void WebView::loadNow(const std::string& path) {
   if (!userScript_.empty()) p.engine->run(userScript_, "user-script");
   auto scripts = p.doc->scripts();
   int index = 0;
-  for (const auto& [inlineText, src] : scripts) {
+  for (const auto& [inlineText, src, wellFormed] : scripts) {
     ++index;
     if (!same()) return;
     if (src.empty()) {
-      p.engine->run(inlineText, p.name + " (script " + std::to_string(index) + ")");
+      std::string name = p.name + " (script " + std::to_string(index) + ")";
+      if (wellFormed)
+        p.engine->run(inlineText, name);
+      else
+        logLine(name + " skipped: not UTF-8");
       continue;
     }
-    auto where = pagePathOf(src);
-    fs::path scriptFile = where ? (stripQuery(*where).rfind('/', 0) == 0 ? root / stripQuery(*where).substr(1)
-                                                                           : file.parent_path() / stripQuery(*where))
-                                : fs::path();
-    scriptFile = scriptFile.lexically_normal();
-    if (!where || !isInside(root, scriptFile)) {
+    auto scriptFile = resolvePagePath(src, root, file.parent_path());
+    if (!scriptFile || !isInside(root, *scriptFile)) {
       logLine(p.name + ": script " + src + " skipped: outside the page tree");
       continue;
     }
     Error err;
-    auto code = readText(scriptFile, &err);
+    auto code = readText(*scriptFile, &err);
     if (!code) {
       logLine(p.name + ": script " + src + " skipped: " + err.localizedDescription());
       continue;
@@ -348,7 +360,7 @@ void WebView::loadNow(const std::string& path) {
       logLine(p.name + ": script " + src + " skipped: not UTF-8");
       continue;
     }
-    p.engine->run(*code, scriptFile.lexically_relative(root).string());
+    p.engine->run(*code, scriptFile->lexically_relative(root).string());
   }
   if (!same()) return;
   p.readyState = "interactive";
@@ -429,16 +441,10 @@ void WebView::navigate(const std::string& url) {
     bool go = true;
     if (auto d = delegate_.lock()) go = d->webViewShouldStartLoad(*this, url);
     if (!go || !page_ || page_->generation != generation) return;
-    auto where = pagePathOf(url);
-    if (!where) return;
-    std::string target = stripQuery(*where);
-    if (target.empty()) return;
     fs::path file(page_->file);
-    fs::path root = pageRoot_.empty() ? file.parent_path() : fs::path(pageRoot_);
-    fs::path next = target.front() == '/' && url.rfind("file://", 0) != 0 ? root / target.substr(1)
-                    : target.front() == '/'                              ? fs::path(target)
-                                                                         : file.parent_path() / target;
-    loadNow(next.lexically_normal().string());
+    auto next = resolvePagePath(url, pageRoot_.empty() ? file.parent_path() : fs::path(pageRoot_), file.parent_path());
+    if (!next) return;
+    loadNow(next->string());
   });
 }
 
@@ -460,7 +466,13 @@ void WebView::titleChanged() {
 namespace web {
 namespace {
 
-WebView::Page& page(duk_context* ctx) { return *pageOf(ctx); }
+// The page of a native call; past the time budget the call throws instead (a loop over natives
+// that do much each would otherwise meet the budget only at the engine's next interrupt).
+WebView::Page& page(duk_context* ctx) {
+  WebView::Page& p = *pageOf(ctx);
+  if (p.engine->timedOut()) duk_error(ctx, DUK_ERR_RANGE_ERROR, "execution timeout");
+  return p;
+}
 
 std::string str(duk_context* ctx, duk_idx_t i) {
   duk_size_t n = 0;

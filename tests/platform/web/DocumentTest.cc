@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "platform/web/Css.h"
 #include "platform/web/Document.h"
 #include "platform/web/PageLayout.h"
 
@@ -49,8 +50,8 @@ TEST(PageDocument, ReadsWhateverTheParserRecovers) {
   EXPECT_EQ(doc->attribute(doc->root(), "LANG"), "zh");
   auto scripts = doc->scripts();
   ASSERT_EQ(scripts.size(), 2u);
-  EXPECT_EQ(scripts[0].first, "one");
-  EXPECT_EQ(scripts[1].second, "x.js");
+  EXPECT_EQ(scripts[0].text, "one");
+  EXPECT_EQ(scripts[1].src, "x.js");
   EXPECT_EQ(doc->query(doc->body(), "p", true)->size(), 2u);
   EXPECT_EQ(doc->textContent(doc->query(doc->body(), "p b", false)->front()), "bold");
 

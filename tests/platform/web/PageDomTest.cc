@@ -30,6 +30,15 @@ TEST_F(PageDom, QueriesByIdTagClassAndCombinators) {
   EXPECT_EQ(eval("document.querySelector('.missing')"), "null");
   EXPECT_EQ(eval("try { document.querySelector('a[href]'); 'no' } catch (e) { e.name }"), "SyntaxError");
   EXPECT_EQ(eval("try { document.querySelector('p >'); 'no' } catch (e) { e.name }"), "SyntaxError");
+  // A long chain of descendant steps over a deep tree answers at once.
+  EXPECT_EQ(eval("var n = document.body; for (var i = 0; i < 200; i++) {"
+                 " var c = document.createElement('div'); n.appendChild(c); n = c; }"
+                 "var chain = []; for (var j = 0; j < 30; j++) chain.push('div');"
+                 "[document.querySelectorAll(chain.join(' ') + ' span').length,"
+                 " document.querySelectorAll(chain.join(' ')).length].join()"),
+            "0,171");
+  EXPECT_EQ(eval("try { document.querySelector(chain.concat(chain).join(' ')); 'no' } catch (e) { e.name }"),
+            "SyntaxError");
   // The same node is always the same object, and keeps what the page put on it.
   EXPECT_EQ(eval("var l = document.getElementById('list'); l.mark = 7;"
                  "document.querySelector('#list') === l && document.querySelector('.box').mark"),

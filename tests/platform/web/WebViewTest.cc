@@ -130,6 +130,21 @@ TEST_F(PageTest, NavigationReachesTheDelegateOnALaterPass) {
   EXPECT_EQ(delegate->failures[1].code, -1100);
   EXPECT_EQ(eval("here"), "next");
 
+  // A javascript: URL runs in the page and asks nobody.
+  const auto asked = delegate->requests.size();
+  eval("var viaLink = 0; var a = document.createElement('a'); a.href = 'javascript:viaLink%2B%2B';"
+       "a.click(); location.href = 'JavaScript:viaLink += 10'");
+  pump();
+  EXPECT_EQ(eval("viaLink"), "11");
+  EXPECT_EQ(delegate->requests.size(), asked);
+
+  // A link in the tree that leads out of it is outside too.
+  std::filesystem::create_symlink("/etc", dir / "sub/etc");
+  eval("location = 'etc/hostname'");
+  pump();
+  ASSERT_EQ(delegate->failures.size(), 3u);
+  EXPECT_EQ(delegate->failures[2].code, -1102);
+
   eval("history.back()");
   EXPECT_EQ(delegate->backs, 0);
   pump();
@@ -150,9 +165,12 @@ TEST_F(PageTest, PageAndScriptFilesAreChecked) {
   EXPECT_TRUE(log.contains("script missing.js skipped"));
 
   view->setPageRoot(dir.path().string());
-  view->loadFile(write("enc.html", "<script src='bad.js'></script><script src='ok.js'></script>"));
-  EXPECT_EQ(eval("typeof bad + ok"), "undefined1");
+  view->loadFile(write("enc.html", "<script src='bad.js'></script><script src='ok.js'></script>"
+                                   "<script>var inlineBad = '\xC3';</script><p>\xC3 shown</p>"));
+  EXPECT_EQ(eval("typeof bad + ok + typeof inlineBad"), "undefined1undefined");
   EXPECT_TRUE(log.contains("script bad.js skipped: not UTF-8"));
+  EXPECT_TRUE(log.contains("enc.html (script 3) skipped: not UTF-8"));
+  EXPECT_EQ(eval("document.querySelector('p').textContent"), "\xEF\xBF\xBD shown");
 
   view->loadFile(write("huge.html", std::string(pf::WebView::kMaxPageBytes + 1, ' ')));
   pump();
@@ -238,8 +256,11 @@ TEST_F(PageTest, ARunawayScriptIsStoppedAndThePageAnswersTheNextCall) {
   load("<script>var n = 0; function spin() { for (;;) { try { for (;;) n++; } catch (e) {} } }</script>");
   EXPECT_EQ(eval("spin(); 'finished'"), "");
   EXPECT_TRUE(log.contains("page.html: script error: stopped after its time budget: "));
-  // A loop around a slow built-in that allocates little is stopped as well.
+  // Loops around slow built-ins or the page's own natives are stopped as well.
   EXPECT_EQ(eval("for (;;) new Array(100000).join('');"), "");
+  EXPECT_EQ(eval("for (var k = 0; k < 3000; k++) document.body.appendChild(document.createElement('p'));"
+                 "for (;;) document.querySelectorAll('p');"),
+            "");
   EXPECT_EQ(eval("n > 0"), "true");
 
   // A script that allocates without end hits the heap cap.
