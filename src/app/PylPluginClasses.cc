@@ -2,6 +2,7 @@
 
 #include "app/PylKLinePlugin.h"
 #include "app/PylPluginHandle.h"
+#include "app/PylWebnetPlugin.h"
 #include "container/MwServletManager.h"
 
 namespace app {
@@ -9,7 +10,7 @@ namespace app {
 void registerPluginClasses() {
   [[maybe_unused]] auto& classes = container::MwServletClasses::shared();
   classes.add<PylKLinePlugin>("PylKLinePlugin");
-  // classes.add<PylWebnetPlugin>("PylWebnetPlugin");
+  classes.add<PylWebnetPlugin>("PylWebnetPlugin");
 }
 
 }  // namespace app
