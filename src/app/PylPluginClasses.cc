@@ -2,6 +2,7 @@
 
 #include "app/PylKLinePlugin.h"
 #include "app/PylPluginHandle.h"
+#include "app/PylStorePlugin.h"
 #include "app/PylWebnetPlugin.h"
 #include "container/MwServletManager.h"
 
@@ -11,6 +12,7 @@ void registerPluginClasses() {
   [[maybe_unused]] auto& classes = container::MwServletClasses::shared();
   classes.add<PylKLinePlugin>("PylKLinePlugin");
   classes.add<PylWebnetPlugin>("PylWebnetPlugin");
+  classes.add<StorePlugin>("StorePlugin");
 }
 
 }  // namespace app
