@@ -1,5 +1,6 @@
 // The app's plug-in classes by name: add one line per plug-in class here.
 
+#include "app/PylDialogPlugin.h"
 #include "app/PylKLinePlugin.h"
 #include "app/PylPluginHandle.h"
 #include "app/PylStorePlugin.h"
@@ -13,6 +14,7 @@ void registerPluginClasses() {
   classes.add<PylKLinePlugin>("PylKLinePlugin");
   classes.add<PylWebnetPlugin>("PylWebnetPlugin");
   classes.add<StorePlugin>("StorePlugin");
+  classes.add<PylDialogPlugin>("PylDialogPlugin");
 }
 
 }  // namespace app
