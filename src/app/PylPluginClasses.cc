@@ -3,6 +3,7 @@
 #include "app/PylDialogPlugin.h"
 #include "app/PylKLinePlugin.h"
 #include "app/PylPluginHandle.h"
+#include "app/PylScreenPlugin.h"
 #include "app/PylStorePlugin.h"
 #include "app/PylWebnetPlugin.h"
 #include "container/MwServletManager.h"
@@ -15,6 +16,7 @@ void registerPluginClasses() {
   classes.add<PylWebnetPlugin>("PylWebnetPlugin");
   classes.add<StorePlugin>("StorePlugin");
   classes.add<PylDialogPlugin>("PylDialogPlugin");
+  classes.add<ScreenPlugin>("ScreenPlugin");
 }
 
 }  // namespace app
