@@ -2,8 +2,10 @@
 
 #include "app/PylDialogPlugin.h"
 #include "app/PylKLinePlugin.h"
+#include "app/PylNavigatePlugin.h"
 #include "app/PylPluginHandle.h"
 #include "app/PylScreenPlugin.h"
+#include "app/PylStatisticPlugin.h"
 #include "app/PylStorePlugin.h"
 #include "app/PylWebnetPlugin.h"
 #include "container/MwServletManager.h"
@@ -17,6 +19,8 @@ void registerPluginClasses() {
   classes.add<StorePlugin>("StorePlugin");
   classes.add<PylDialogPlugin>("PylDialogPlugin");
   classes.add<ScreenPlugin>("ScreenPlugin");
+  classes.add<StatisticPlugin>("StatisticPlugin");
+  classes.add<NavigatePlugin>("NavigatePlugin");
 }
 
 }  // namespace app
