@@ -1,6 +1,7 @@
 // The app's plug-in classes by name: add one line per plug-in class here.
 
 #include "app/PylDialogPlugin.h"
+#include "app/PylHandShakePlugin.h"
 #include "app/PylKLinePlugin.h"
 #include "app/PylNavigatePlugin.h"
 #include "app/PylPluginHandle.h"
@@ -21,6 +22,7 @@ void registerPluginClasses() {
   classes.add<ScreenPlugin>("ScreenPlugin");
   classes.add<StatisticPlugin>("StatisticPlugin");
   classes.add<NavigatePlugin>("NavigatePlugin");
+  classes.add<HandShakePlugin>("HandShakePlugin");
 }
 
 }  // namespace app
