@@ -6,6 +6,7 @@
 #include "app/PylNavigatePlugin.h"
 #include "app/PylPluginHandle.h"
 #include "app/PylScreenPlugin.h"
+#include "app/PylSharePlugin.h"
 #include "app/PylStatisticPlugin.h"
 #include "app/PylStorePlugin.h"
 #include "app/PylWebnetPlugin.h"
@@ -23,6 +24,7 @@ void registerPluginClasses() {
   classes.add<StatisticPlugin>("StatisticPlugin");
   classes.add<NavigatePlugin>("NavigatePlugin");
   classes.add<HandShakePlugin>("HandShakePlugin");
+  classes.add<SharePlugin>("SharePlugin");
 }
 
 }  // namespace app
