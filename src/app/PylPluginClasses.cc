@@ -1,6 +1,7 @@
 // The app's plug-in classes by name: add one line per plug-in class here.
 
 #include "app/PylDialogPlugin.h"
+#include "app/PylGesturePlugin.h"
 #include "app/PylHandShakePlugin.h"
 #include "app/PylKLinePlugin.h"
 #include "app/PylNavigatePlugin.h"
@@ -25,6 +26,7 @@ void registerPluginClasses() {
   classes.add<NavigatePlugin>("NavigatePlugin");
   classes.add<HandShakePlugin>("HandShakePlugin");
   classes.add<SharePlugin>("SharePlugin");
+  classes.add<GesturePlugin>("GesturePlugin");
 }
 
 }  // namespace app
