@@ -3,6 +3,7 @@
 #include "app/PylDialogPlugin.h"
 #include "app/PylGesturePlugin.h"
 #include "app/PylHandShakePlugin.h"
+#include "app/PylHttpEnginePlugin.h"
 #include "app/PylKLinePlugin.h"
 #include "app/PylNavigatePlugin.h"
 #include "app/PylPluginHandle.h"
@@ -27,6 +28,7 @@ void registerPluginClasses() {
   classes.add<HandShakePlugin>("HandShakePlugin");
   classes.add<SharePlugin>("SharePlugin");
   classes.add<GesturePlugin>("GesturePlugin");
+  classes.add<PylHttpEnginePlugin>("PylHttpEnginePlugin");
 }
 
 }  // namespace app

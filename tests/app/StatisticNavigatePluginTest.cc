@@ -1,9 +1,10 @@
 // "statistics.do" reads the device bind key; "openapp.do" opens another application or its
-// download address. Both from a real page and directly.
+// download address; "HttpEngine.do" answers its one operation. From a real page and directly.
 
 #include <gtest/gtest.h>
 
 #include "PluginPageSupport.h"
+#include "app/PylHttpEnginePlugin.h"
 #include "app/PylNavigatePlugin.h"
 #include "app/PylStatisticPlugin.h"
 #include "container/MwSessionManager.h"
@@ -75,6 +76,14 @@ TEST_F(SmallPluginsTest, OpenAppPrefersTheSchemeThenTheDownload) {
   EXPECT_EQ(page.call("openapp.do", "opener", "{IOS_URLScheme: 5, IOS_DownloadURL: ['x']}").size(), 1u);
   EXPECT_EQ(page.call("openapp.do", "close", "{}").size(), 1u);
   EXPECT_EQ(pf::Application::shared().openedURLs().size(), opened);
+}
+
+TEST_F(SmallPluginsTest, HttpEngineAnswersStartWebnetDirectly) {
+  auto answers = page.call("HttpEngine.do", "startWebnet", "{}");
+  ASSERT_EQ(answers.size(), 1u);
+  EXPECT_EQ(answers[0], (pf::Value{{"key", "YES"}, {"result", 0}, {"responseId", answers[0]["responseId"]}}))
+      << "not in the answer record";
+  EXPECT_TRUE(page.call("HttpEngine.do", "stopWebnet", "{}").empty());
 }
 
 }  // namespace
