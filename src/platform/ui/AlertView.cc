@@ -76,6 +76,20 @@ void AlertView::dismissWithClickedButtonIndex(int index, bool) {
   if (auto d = delegate.lock()) d->alertViewDidDismiss(*this, index);
 }
 
+int AlertView::buttonIndexAtPoint(Point point) const {
+  const Rect b = bounds();
+  if (buttons_.empty() || point.x < 0 || point.x >= b.width() || point.y < b.height() - kButtonHeight ||
+      point.y >= b.height())
+    return -1;
+  const double w = b.width() / static_cast<double>(buttons_.size());
+  return std::min(static_cast<int>(point.x / w), numberOfButtons() - 1);
+}
+
+void AlertView::touchesEnded(const Touch& touch) {
+  if (!visible_) return;
+  if (const int index = buttonIndexAtPoint(touch.location); index >= 0) clickButtonAtIndex(index);
+}
+
 void AlertView::drawRect(const Rect&) {
   GraphicsContext* ctx = currentContext();
   if (!ctx) return;

@@ -49,6 +49,10 @@ class AlertView : public View {
   void dismissWithClickedButtonIndex(int index, bool animated);
 
   void drawRect(const Rect& rect) override;
+  // A tap on a drawn button clicks it; taps elsewhere on the box do nothing.
+  void touchesEnded(const Touch& touch) override;
+  // The drawn button at a point (in the alert's coordinates), or -1.
+  int buttonIndexAtPoint(Point point) const;
 
  private:
   std::vector<std::string> buttons_;

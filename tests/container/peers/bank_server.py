@@ -17,7 +17,8 @@ POST <path>?act=...&<script>   one business request (outer packet JSON in the bo
 GET  /files/<name>?size=N&chunks=K&<script>   a download of N pattern bytes (byte i is i % 251)
 GET  /vcode?ctype=...          a verification picture (or a text packet with ctype=text/plain)
 GET  /stats                    {"requests": total, "acts": {act: count}, "crashes": [texts],
-                               "downloads": {name: count}} of business requests
+                               "downloads": {name: count},
+                               "handshakes": [{"path", "cookie"}]} of business requests
 GET  /ports                    {"probe": port accepting and closing, "closed": a port nobody listens on}
 GET  /mwframework/data/iphone/<name>   a page package or the menu file of the site (below)
 POST /control                  JSON commands that shape the site, answered with JSON:
@@ -30,6 +31,7 @@ POST /control                  JSON commands that shape the site, answered with 
     {"needUpdate": 0|1}           the menu check's answer
     {"manifest": {...}}           the manifest act's "MANIFEST"
     {"handshake": "ok"|"refuse"}  a refusing key negotiation answers "RETCODE" "REFUSED"
+    {"refusePath": prefix}        key negotiations under that path prefix are refused ("" none)
     {"crash": "ok"|"refuse"}      whether crash uploads are taken
     {"status": {name: code}}      answer a site file with that status instead
 
@@ -269,6 +271,8 @@ class Bank:
         self.need_update = 0
         self.manifest = {"version": "1.0", "resource": "resource.json"}
         self.handshake = "ok"
+        self.refuse_path = ""
+        self.handshakes = []
         self.crash = "ok"
         self.crashes = []
 
@@ -280,7 +284,7 @@ class Bank:
     def stats(self):
         with self.lock:
             return {"requests": self.requests, "acts": dict(self.acts), "crashes": list(self.crashes),
-                    "downloads": dict(self.downloads)}
+                    "downloads": dict(self.downloads), "handshakes": list(self.handshakes)}
 
     def control(self, command):
         answer = {}
@@ -304,6 +308,8 @@ class Bank:
                 self.manifest = command["manifest"]
             if "handshake" in command:
                 self.handshake = command["handshake"]
+            if "refusePath" in command:
+                self.refuse_path = command["refusePath"]
             if "crash" in command:
                 self.crash = command["crash"]
             if "status" in command:
@@ -535,7 +541,11 @@ class Handler(BaseHTTPRequestHandler):
 
         answer = {"RETCODE": "AAAAAAA", "RETMSG": "", "ACT": act, "ECHO": business}
         state = "1"
-        if act == "handshake" and bank.handshake != "ok":
+        if act == "handshake":
+            with bank.lock:
+                bank.handshakes.append({"path": path, "cookie": self.headers.get("Cookie") or ""})
+                refused = bank.handshake != "ok" or (bank.refuse_path != "" and path.startswith(bank.refuse_path))
+        if act == "handshake" and refused:
             answer = {"RETCODE": "REFUSED", "RETMSG": "refused"}
         elif act == "handshake":
             client = bytes.fromhex(business.get("CLIENTRANDOM", ""))

@@ -1,0 +1,41 @@
+#pragma once
+// "handshakemanager.do": "changeHandShake" switches the client between the two front-end
+// environments of the bank's server ("envirType" 1: "/front/", anything else: "/mnfront/"),
+// forgetting every cookie and the session, runs the container's start-up again and answers
+// {"success": "success"|"failure"} when the new key negotiation has ended. Other operations are
+// answered at once, empty. Main thread only.
+
+#include <string>
+
+#include "app/PylPlugin.h"
+#include "platform/foundation/NotificationCenter.h"
+
+namespace app {
+
+class HandShakePlugin : public PylPlugin {
+ public:
+  // Posted by the application's framework listener with the key negotiation's result dictionary
+  // ({"result": 0 or 1}) as its object; the same name carries other results as numbers.
+  static constexpr const char* kResultNotification = "NotificationHandShakeResult";
+
+  ~HandShakePlugin() override;
+
+  bool handleRequest(const container::MwServletRequest& request) override;
+
+  // Switches the environment (see the class comment); the value is read as an integer.
+  void benginHandShake(const pf::Value& envirType);
+  void handShakeResult(const pf::Notification& notification);
+  void registNotification();
+  void removeNotification();
+
+  // The scheme and authority of both environments ("https://host:port"). Unset (""), they are
+  // those of the server base URL in force.
+  static void setFrontHost(std::string host);
+  // The base URL of the environment: "<host>/front/" for 1, "<host>/mnfront/" otherwise.
+  static std::string environmentBaseUrl(std::int64_t envirType);
+
+ private:
+  pf::ObserverToken observer_ = 0;
+};
+
+}  // namespace app

@@ -1,0 +1,112 @@
+// "store.do": pages keep values in memory and in the database; refused writes reach the page as
+// errors; database values outlive the process and are the table's rows.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "PluginPageSupport.h"
+#include "app/PylStorePlugin.h"
+#include "kvstore/KeyValueStoreLib.h"
+#include "platform/foundation/Log.h"
+#include "platform/foundation/Sandbox.h"
+
+namespace app {
+namespace {
+
+using plugintest::PluginPage;
+
+class StorePluginTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    pf::Sandbox::setHome(home.path());
+    plugintest::registerBuiltInPlugins();
+    load();
+  }
+  void TearDown() override {
+    kvstore::KeyValueStoreLib::resetSharedInstanceForTesting();
+    container::MwServletManager::resetForTesting();
+    pf::Sandbox::setHome({});
+  }
+  static void load() {
+    kvstore::KeyValueStoreLib::resetSharedInstanceForTesting();
+    kvstore::KeyValueStoreLib::sharedInstance()->loadStore();
+  }
+  // The one answer of a call from the page.
+  pf::Value call(const std::string& action, const std::string& args) {
+    auto answers = page.call("store.do", action, args);
+    EXPECT_EQ(answers.size(), 1u) << action << " " << args;
+    return answers.empty() ? pf::Value() : answers[0];
+  }
+  std::string database() const { return (home.path() / "Library" / "db_KeyValue").string(); }
+
+  pf::LogCapture quiet;
+  fxtest::TempDir home;
+  PluginPage page;
+};
+
+TEST_F(StorePluginTest, MemoryAndDatabaseHoldSeparateValues) {
+  EXPECT_EQ(call("memSet", "{key: 'pair', value: 'USDJPY'}")["data"], (pf::Value{{"wdata", "success"}}));
+  EXPECT_EQ(call("memGet", "{key: 'pair'}")["data"], (pf::Value{{"wdata", "USDJPY"}}));
+  EXPECT_EQ(call("get", "{key: 'pair'}")["data"], (pf::Value{{"wdata", ""}})) << "the database has no such value";
+  EXPECT_EQ(call("set", "{key: 'pair', value: 'EURUSD \\u2028 \\uD83D\\uDCB1'}")["data"],
+            (pf::Value{{"wdata", "success"}}));
+  EXPECT_EQ(call("get", "{key: 'pair'}")["data"]["wdata"], "EURUSD \u2028 \xF0\x9F\x92\xB1");
+  EXPECT_EQ(call("memGet", "{key: 'pair'}")["data"]["wdata"], "USDJPY");
+  EXPECT_EQ(call("memGet", "{key: 'none'}")["data"]["wdata"], "");
+
+  auto unknown = call("Get", "{key: 'pair'}");
+  EXPECT_EQ(unknown, (pf::Value{{"result", 0}, {"responseId", unknown["responseId"]}})) << "case matters";
+
+  // A new process finds the database value, not the memory one; the table row is plain JSON.
+  load();
+  EXPECT_EQ(call("get", "{key: 'pair'}")["data"]["wdata"], "EURUSD \u2028 \xF0\x9F\x92\xB1");
+  EXPECT_EQ(call("memGet", "{key: 'pair'}")["data"]["wdata"], "");
+  fxtest::ChildProcess sqlite({"/usr/bin/sqlite3", database(), "select json from tbl_KeyValue where id = 'pair'"});
+  EXPECT_EQ(sqlite.readLine(), "[\"EURUSD \u2028 \xF0\x9F\x92\xB1\"]");
+}
+
+TEST_F(StorePluginTest, RefusedWritesAnswerErrors) {
+  for (const char* args : {"{value: 'v'}", "{key: 'k'}", "{key: 5, value: 'v'}", "{key: 'k', value: null}", "[1, 2]",
+                           "'text'"}) {
+    for (const char* op : {"set", "memSet"}) {
+      auto answer = call(op, args);
+      EXPECT_EQ(answer["result"], 100) << op << " " << args;
+      EXPECT_FALSE(answer.contains("data"));
+    }
+  }
+  // A key of another type reads as "".
+  call("memSet", "{key: '5', value: 'five'}");
+  EXPECT_EQ(call("memGet", "{key: 5}")["data"]["wdata"], "");
+  EXPECT_EQ(call("get", "{key: {a: 1}}")["data"]["wdata"], "");
+
+  // A database that cannot be opened refuses every write and reads nothing.
+  kvstore::KeyValueStoreLib::resetSharedInstanceForTesting();
+  std::filesystem::remove(database());
+  std::ofstream(database()) << "this is no database file, only text that fills the header and more";
+  load();
+  EXPECT_EQ(call("set", "{key: 'k', value: 'v'}")["result"], 100);
+  EXPECT_EQ(call("get", "{key: 'k'}")["data"]["wdata"], "");
+}
+
+TEST(StorePlugin, DirectCallsAnswerThroughTheirTask) {
+  kvstore::KeyValueStoreLib::resetSharedInstanceForTesting();
+  kvstore::KeyValueStoreLib::sharedInstance()->setMemStore(nullptr);
+  StorePlugin plugin;
+  plugintest::DirectCall unloaded(plugin, "store.do", "memSet", pf::Value{{"key", "k"}, {"value", "v"}});
+  EXPECT_TRUE(unloaded.handled);
+  EXPECT_EQ(unloaded.recorder->kinds(), std::vector<std::string>{"error"}) << "no store loaded";
+  EXPECT_EQ(unloaded.recorder->unregistered, std::vector<std::string>{"direct1"});
+
+  pf::LogCapture quiet;
+  kvstore::KeyValueStoreLib::sharedInstance()->loadStore();
+  StorePlugin again;
+  plugintest::DirectCall set(again, "store.do", "memSet", pf::Value{{"key", "k"}, {"value", pf::Value{{"n", 1}}}});
+  plugintest::DirectCall get(again, "store.do", "memGet", pf::Value{{"key", "k"}});
+  ASSERT_EQ(get.data().size(), 1u);
+  EXPECT_EQ(get.data()[0], (pf::Value{{"wdata", {{"n", 1}}}})) << "a value of any type is kept";
+  kvstore::KeyValueStoreLib::resetSharedInstanceForTesting();
+}
+
+}  // namespace
+}  // namespace app
