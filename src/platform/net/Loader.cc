@@ -7,15 +7,21 @@
 #include <cerrno>
 #include <cstring>
 #include <deque>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <list>
 #include <map>
 #include <unordered_map>
 
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Dispatch.h"
+#include "platform/foundation/Log.h"
 #include "platform/net/CookieStorage.h"
 #include "platform/net/UrlError.h"
+#include "platform/security/Certificate.h"
 #include "platform/security/Digest.h"
+#include "platform/security/Key.h"
 
 namespace pf {
 
@@ -120,6 +126,38 @@ int urlErrorCodeFor(CURLcode code, long osErrno) {
     case CURLE_ABORTED_BY_CALLBACK: return kCancelled;
     default: return kUnknown;
   }
+}
+
+// Whether a PEM file is a client identity: a certificate and the private key of its public key.
+// A file with a certificate alone (a bundle's CA file, say) is no identity: handing it to libcurl
+// would fail every handshake, so it is skipped, with one log line per state of the file.
+bool isClientIdentity(const std::string& path) {
+  constexpr std::uintmax_t kMaxIdentityFile = 1u << 20;
+  static std::mutex mutex;
+  static std::map<std::string, std::pair<std::string, bool>> known;  // path -> (size and time, verdict)
+  std::error_code error;
+  const auto size = std::filesystem::file_size(path, error);
+  const auto time = error ? std::filesystem::file_time_type{} : std::filesystem::last_write_time(path, error);
+  const std::string stamp =
+      error ? std::string("missing") : std::to_string(size) + "@" + std::to_string(time.time_since_epoch().count());
+  std::lock_guard lock(mutex);
+  auto found = known.find(path);
+  if (found != known.end() && found->second.first == stamp) return found->second.second;
+  std::string pem;
+  if (!error && size <= kMaxIdentityFile) {
+    std::ifstream in(path, std::ios::binary);
+    pem.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  auto certificate = Certificate::fromPem(pem);
+  auto key = Key::privateKeyFromPem(pem);
+  auto certificateKey = certificate ? certificate->publicKey() : std::nullopt;
+  const bool identity = certificateKey && key && key->publicKey() == *certificateKey;
+  if (!identity) {
+    logLine("Client certificate file " + path +
+            (certificate ? " holds no matching private key" : " holds no certificate") + "; none is presented");
+  }
+  known[path] = {stamp, identity};
+  return identity;
 }
 
 enum class Verdict { Accept, Refuse, Cancel };
@@ -675,7 +713,7 @@ void Load::beginHop() {
       curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 0L);
       curl_easy_setopt(easy, CURLOPT_SSL_SESSIONID_CACHE, 0L);
     }
-    if (options_.clientCertificatePath) {
+    if (options_.clientCertificatePath && isClientIdentity(*options_.clientCertificatePath)) {
       curl_easy_setopt(easy, CURLOPT_SSLCERT, options_.clientCertificatePath->c_str());
       curl_easy_setopt(easy, CURLOPT_SSLCERTTYPE, "PEM");
       curl_easy_setopt(easy, CURLOPT_SSLKEY, options_.clientCertificatePath->c_str());

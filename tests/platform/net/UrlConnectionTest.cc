@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
 #include "peers/http_peer.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Dispatch.h"
+#include "platform/foundation/Log.h"
 #include "platform/foundation/Operation.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Value.h"
@@ -334,6 +336,36 @@ TEST_F(UrlConnectionTest, ServerTrustIsVerifiedUnlessTheCallerDecides) {
     c.setServerTrustEvaluator([](pf::ServerTrust&, const std::string&) { return pf::ChallengeDisposition::PerformDefaultHandling; });
   });
   EXPECT_EQ(errorCode(*r), pf::UrlErrorCode::kServerCertificateUntrusted);
+}
+
+TEST_F(UrlConnectionTest, AClientIdentityIsPresentedOnlyWhenTheFileHoldsCertificateAndKey) {
+  auto with = [](std::optional<std::string> identity) {
+    return [identity](UrlConnection& c) {
+      c.setServerTrustEvaluator([](pf::ServerTrust&, const std::string&) { return pf::ChallengeDisposition::UseCredential; });
+      if (identity) c.setClientCertificate(*identity);
+    };
+  };
+  const std::string full = peer.clientIdentityPath();
+  const std::string certificateOnly = peer.clientCertificateOnlyPath();
+  pf::LogCapture log;
+
+  // A server that never asks: neither file stands in the way.
+  EXPECT_EQ(load(peer.request(peer.https("/peer")), nullptr, with(certificateOnly))->body(), "anonymous");
+  EXPECT_EQ(load(peer.request(peer.https("/peer")), nullptr, with(certificateOnly))->body(), "anonymous");
+  EXPECT_EQ(load(peer.request(peer.https("/peer")), nullptr, with(full))->body(), "anonymous");
+  auto skipped = log.lines();
+  EXPECT_EQ(std::count_if(skipped.begin(), skipped.end(),
+                          [&](const std::string& l) { return l.find(certificateOnly) != std::string::npos; }),
+            1);
+
+  // A server that requires one: the full identity gets through, anything less fails cleanly.
+  EXPECT_EQ(load(peer.request(peer.httpsClientAuth("/peer")), nullptr, with(full))->body(), "fx-client");
+  for (const auto& identity : {std::optional<std::string>(certificateOnly), std::optional<std::string>()}) {
+    auto refused = load(peer.request(peer.httpsClientAuth("/peer")), nullptr, with(identity));
+    EXPECT_TRUE(refused->error);
+    EXPECT_FALSE(refused->response);
+    EXPECT_TRUE(refused->data.empty());
+  }
 }
 
 TEST_F(UrlConnectionTest, SynchronousAndQueueSendsCollectTheAnswer) {
