@@ -35,6 +35,8 @@ constexpr std::size_t kMaxHeaderFields = 500;
 constexpr std::size_t kEasyPoolSize = 64;
 
 std::atomic<std::uint64_t> nextLoadId{1};
+// Evaluator keys live in their own range, apart from load ids and session keys.
+std::atomic<std::uint64_t> nextEvaluatorKey{1ull << 62};
 
 std::string_view trimmed(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
@@ -449,6 +451,9 @@ struct LoadCallbacks {
   static int prerequest(void* user, char*, char*, int, int) { return static_cast<Load*>(user)->onPrerequest(); }
 };
 
+KeyedServerTrustEvaluator::KeyedServerTrustEvaluator(ServerTrustEvaluator evaluate)
+    : evaluate_(std::move(evaluate)), key_(nextEvaluatorKey++) {}
+
 std::shared_ptr<Load> Load::make(UrlRequest request, LoadOptions options, std::shared_ptr<LoadClient> client,
                                  Loader* loader) {
   return std::shared_ptr<Load>(
@@ -859,7 +864,7 @@ int Load::onPrerequest() {
   auto* ssl = static_cast<SSL*>(info->internals);
   ConnectionTrust* record = connectionTrustOf(ssl);
   const std::uint64_t key = options_.trust == LoadOptions::Trust::Evaluator
-                                ? reinterpret_cast<std::uintptr_t>(options_.evaluator.get())
+                                ? (options_.evaluator ? options_.evaluator->key() : (id_ | (1ull << 63)))
                                 : (options_.trustKey ? options_.trustKey : (id_ | (1ull << 63)));
   const std::string& host = hop.url.host();
   const int port = hop.url.effectivePort();

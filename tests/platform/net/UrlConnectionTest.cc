@@ -338,6 +338,27 @@ TEST_F(UrlConnectionTest, ServerTrustIsVerifiedUnlessTheCallerDecides) {
   EXPECT_EQ(errorCode(*r), pf::UrlErrorCode::kServerCertificateUntrusted);
 }
 
+TEST_F(UrlConnectionTest, AStricterEvaluatorNeverInheritsAnEarlierEvaluatorsVerdict) {
+  // Evaluators come and go with their connections; the pooled TLS connection stays. A refusing
+  // evaluator made after an accepting one was freed (quite likely at the same address) is asked
+  // itself.
+  for (int round = 0; round < 8; ++round) {
+    auto accepted = load(peer.request(peer.https("/hello")), nullptr, [](UrlConnection& c) {
+      c.setServerTrustEvaluator([](pf::ServerTrust&, const std::string&) { return pf::ChallengeDisposition::UseCredential; });
+    });
+    ASSERT_EQ(accepted->body(), "hello");
+    int asked = 0;
+    auto refused = load(peer.request(peer.https("/hello")), nullptr, [&asked](UrlConnection& c) {
+      c.setServerTrustEvaluator([&asked](pf::ServerTrust&, const std::string&) {
+        ++asked;
+        return pf::ChallengeDisposition::PerformDefaultHandling;
+      });
+    });
+    EXPECT_EQ(errorCode(*refused), pf::UrlErrorCode::kServerCertificateUntrusted) << "round " << round;
+    EXPECT_EQ(asked, 1);
+  }
+}
+
 TEST_F(UrlConnectionTest, AClientIdentityIsPresentedOnlyWhenTheFileHoldsCertificateAndKey) {
   auto with = [](std::optional<std::string> identity) {
     return [identity](UrlConnection& c) {
