@@ -63,7 +63,7 @@ std::string withoutTrailingSlash(std::string base) {
 }  // namespace
 
 std::int64_t MwCommunicationHelper::requestTimeout(double seconds) {
-  if (std::isfinite(seconds) && seconds > 0 && seconds <= 86400.0) return static_cast<std::int64_t>(seconds);
+  if (std::isfinite(seconds) && seconds > 0 && seconds < MwBaseTask::kTimeoutIntervalLimit) return static_cast<std::int64_t>(seconds);
   return static_cast<std::int64_t>(kDefaultRequestTimeout);
 }
 

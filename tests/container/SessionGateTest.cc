@@ -133,11 +133,13 @@ TEST_F(GateTest, OnlyWifiAndCellularCountAsNetwork) {
   }
 }
 
-TEST(RequestRules, TimeOutsInWholeSecondsWithSixtyForAnythingUnusable) {
+TEST(RequestRules, TimeOutsInWholeSecondsLongOnesKeptSixtyForAnythingUnusable) {
   EXPECT_EQ(MwCommunicationHelper::requestTimeout(2.9), 2);
   EXPECT_EQ(MwCommunicationHelper::requestTimeout(0.5), 0);
   EXPECT_EQ(MwCommunicationHelper::requestTimeout(60), 60);
-  for (double unusable : std::vector<double>{0.0, -5.0, std::nan(""), HUGE_VAL, -HUGE_VAL, 1e300, 86401.0}) {
+  EXPECT_EQ(MwCommunicationHelper::requestTimeout(100000), 100000);
+  EXPECT_EQ(MwCommunicationHelper::requestTimeout(9e18), static_cast<std::int64_t>(9e18));
+  for (double unusable : std::vector<double>{0.0, -5.0, std::nan(""), HUGE_VAL, -HUGE_VAL, 1e300, 9223372036854775808.0}) {
     EXPECT_EQ(MwCommunicationHelper::requestTimeout(unusable), 60) << unusable;
   }
 }
