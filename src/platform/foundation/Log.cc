@@ -44,6 +44,22 @@ void writeToStderr(std::string_view message) {
 
 }  // namespace
 
+void logCurrentException(std::string_view where) {
+  std::string line = "*** uncaught exception in ";
+  line += where;
+  try {
+    throw;
+  } catch (const std::exception& e) {
+    line += ": ";
+    line += e.what();
+  } catch (...) {
+  }
+  try {
+    logLine(line);
+  } catch (...) {
+  }
+}
+
 void logLine(std::string_view message) {
   bool echo = true;
   {

@@ -421,34 +421,55 @@ struct Load::Hop {
 };
 
 // The libcurl callbacks of a load (a friend of Load).
+// libcurl's callbacks. Nothing may unwind through libcurl: an exception (from a body stream, a
+// client, an evaluator) is logged and fails the transfer.
 struct LoadCallbacks {
   static std::size_t header(char* data, std::size_t size, std::size_t count, void* user) {
-    auto& load = *static_cast<Load*>(user);
-    std::size_t length = size * count;
-    load.onHeadLine(data, length);
-    return load.hop_->abort == Load::Hop::Abort::None ? length : 0;
+    return callGuarded("a URL load's header callback", std::size_t{0}, [&] {
+      auto& load = *static_cast<Load*>(user);
+      std::size_t length = size * count;
+      load.onHeadLine(data, length);
+      return load.hop_->abort == Load::Hop::Abort::None ? length : 0;
+    });
   }
   static std::size_t write(char* data, std::size_t size, std::size_t count, void* user) {
-    return static_cast<Load*>(user)->onBody(data, size * count);
+    return callGuarded("a URL load's body callback", std::size_t{0},
+                       [&] { return static_cast<Load*>(user)->onBody(data, size * count); });
   }
   static std::size_t read(char* data, std::size_t size, std::size_t count, void* user) {
-    auto& hop = *static_cast<Load*>(user)->hop_;
-    hop.bodyRead = true;
-    if (!hop.stream) return 0;
-    std::ptrdiff_t n =
-        hop.stream->read(std::span<std::uint8_t>(reinterpret_cast<std::uint8_t*>(data), size * count));
-    return n < 0 ? CURL_READFUNC_ABORT : static_cast<std::size_t>(n);
+    return callGuarded("a URL load's body stream", std::size_t{CURL_READFUNC_ABORT}, [&]() -> std::size_t {
+      auto& hop = *static_cast<Load*>(user)->hop_;
+      hop.bodyRead = true;
+      if (!hop.stream) return 0;
+      std::ptrdiff_t n =
+          hop.stream->read(std::span<std::uint8_t>(reinterpret_cast<std::uint8_t*>(data), size * count));
+      return n < 0 ? CURL_READFUNC_ABORT : static_cast<std::size_t>(n);
+    });
   }
   static int seek(void* user, curl_off_t offset, int origin) {
-    auto& hop = *static_cast<Load*>(user)->hop_;
-    if (offset != 0 || origin != SEEK_SET || !hop.stream) return CURL_SEEKFUNC_CANTSEEK;
-    return hop.stream->rewind() ? CURL_SEEKFUNC_OK : CURL_SEEKFUNC_CANTSEEK;
+    return callGuarded("a URL load's body stream", int{CURL_SEEKFUNC_CANTSEEK}, [&] {
+      auto& hop = *static_cast<Load*>(user)->hop_;
+      if (offset != 0 || origin != SEEK_SET || !hop.stream) return int{CURL_SEEKFUNC_CANTSEEK};
+      return hop.stream->rewind() ? int{CURL_SEEKFUNC_OK} : int{CURL_SEEKFUNC_CANTSEEK};
+    });
   }
   static int progress(void* user, curl_off_t, curl_off_t dlnow, curl_off_t ultotal, curl_off_t ulnow) {
-    static_cast<Load*>(user)->onProgress(ulnow, ultotal, dlnow);
-    return 0;
+    return callGuarded("a URL load's progress callback", 1, [&] {
+      static_cast<Load*>(user)->onProgress(ulnow, ultotal, dlnow);
+      return 0;
+    });
   }
-  static int prerequest(void* user, char*, char*, int, int) { return static_cast<Load*>(user)->onPrerequest(); }
+  static int prerequest(void* user, char*, char*, int, int) {
+    auto& load = *static_cast<Load*>(user);
+    return callGuarded("a URL load's server trust check", int{CURL_PREREQFUNC_ABORT}, [&] {
+      try {
+        return load.onPrerequest();
+      } catch (...) {
+        load.hop_->abort = Load::Hop::Abort::TrustRefused;  // a judge that raised trusts nothing
+        throw;
+      }
+    });
+  }
 };
 
 KeyedServerTrustEvaluator::KeyedServerTrustEvaluator(ServerTrustEvaluator evaluate)
@@ -1201,7 +1222,12 @@ void LoadEventChannel::drain() {
       }
       deliveringThread_ = std::this_thread::get_id();
     }
-    item.event();
+    try {
+      item.event();
+    } catch (...) {
+      // One raising event must not stop the connection's later ones.
+      logCurrentException("a URL loading event");
+    }
     std::function<void()> drained;
     {
       std::lock_guard lock(mutex_);

@@ -389,6 +389,44 @@ TEST_F(UrlConnectionTest, AClientIdentityIsPresentedOnlyWhenTheFileHoldsCertific
   }
 }
 
+TEST_F(UrlConnectionTest, ARaisingDelegateOrBodyStreamNeitherStallsNorCrashesTheConnection) {
+  pf::LogCapture log;
+  // A delegate that raises on the first piece of the body: later pieces and the end still arrive.
+  auto raising = std::make_shared<Recorder>();
+  bool raised = false;
+  raising->onData = [&](UrlConnection&) {
+    if (!raised) {
+      raised = true;
+      throw std::runtime_error("delegate bug");
+    }
+  };
+  auto r = load(peer.request(peer.http("/chunked?n=4")), raising);
+  EXPECT_TRUE(raised);
+  EXPECT_EQ(r->events.back(), "finish");
+  EXPECT_EQ(r->body(), "chunk0\nchunk1\nchunk2\nchunk3\n");
+  EXPECT_TRUE(log.contains("*** uncaught exception in a URL loading event: delegate bug"));
+
+  // A body stream that raises inside libcurl's read callback fails the load.
+  struct Broken : pf::HttpBodyStream {
+    std::ptrdiff_t read(std::span<std::uint8_t>) override { throw std::runtime_error("stream bug"); }
+  };
+  UrlRequest put = peer.request(peer.http("/echo"));
+  put.setHttpMethod("PUT");
+  put.setHttpBodyStream(std::make_shared<Broken>());
+  r = load(put);
+  EXPECT_TRUE(r->error);
+  EXPECT_TRUE(log.contains("*** uncaught exception in a URL load's body stream: stream bug"));
+
+  // An evaluator that raises trusts nothing.
+  r = load(peer.request(peer.https("/hello")), nullptr, [](UrlConnection& c) {
+    c.setServerTrustEvaluator([](pf::ServerTrust&, const std::string&) -> pf::ChallengeDisposition {
+      throw std::runtime_error("judge bug");
+    });
+  });
+  EXPECT_EQ(errorCode(*r), pf::UrlErrorCode::kServerCertificateUntrusted);
+  EXPECT_TRUE(log.contains("judge bug"));
+}
+
 TEST_F(UrlConnectionTest, SynchronousAndQueueSendsCollectTheAnswer) {
   auto result = UrlConnection::sendSynchronousRequest(peer.request(peer.http("/hello")));
   ASSERT_TRUE(result.response);
