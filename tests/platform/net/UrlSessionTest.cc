@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <chrono>
 #include <thread>
 
 #include "peers/http_peer.h"
@@ -305,6 +306,9 @@ TEST_F(UrlSessionTest, InvalidationWaitsForTasksAndLetsTheDelegateGo) {
   EXPECT_EQ(events.back(), "invalid");
   EXPECT_EQ(session->delegate(), nullptr);
   recorder.reset();
+  // The delegate queue may still be unwinding the call that reported "invalid".
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+  while (!weak.expired() && std::chrono::steady_clock::now() < until) std::this_thread::yield();
   EXPECT_TRUE(weak.expired());
   recorder = std::make_shared<Recorder>();
   recorder->invalid = true;
