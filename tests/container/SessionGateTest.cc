@@ -50,6 +50,14 @@ TEST_F(SessionTest, SessionStateHeaderMovesTheStateAndPostsWhatChanged) {
   session.updateSession(nullptr, &garbage);
   EXPECT_EQ(session.getSessionState(), 3);
   EXPECT_EQ(posted.names(), (std::vector<std::string>{"SessionTimeoutNotification"}));
+
+  // Numbers beyond int are clamped, never wrapped onto 1 or 100.
+  for (const char* huge : {"4294967297", "4294967396", "-4294967295"}) {
+    posted.clear();
+    FakeResponse wrapped({{"sessionState", huge}});
+    session.updateSession(nullptr, &wrapped);
+    EXPECT_EQ(session.getSessionState(), 3) << huge;
+  }
 }
 
 TEST_F(SessionTest, ServerRandomVerificationFlagAndSessionIdAreKept) {
