@@ -41,7 +41,7 @@ std::shared_ptr<MwComPackage> serverErrorPackage() {
 
 std::shared_ptr<MwComPackage> parseFailurePackage() { return package(1, 1, "数据解析错误", emptyData()); }
 
-// A gate refusal as a package (low 32 bits of the code, as the original stores it).
+// A gate refusal as a package; its code keeps the low 32 bits of the error code by design.
 std::shared_ptr<MwComPackage> refusalPackage(const pf::Error& error) {
   return package(0, static_cast<std::int32_t>(error.code), error.domain, emptyData());
 }
