@@ -278,6 +278,9 @@ void TnqURLConnectionOperation::finish() {
 }
 
 void TnqURLConnectionOperation::postOnMain(const std::string& name) {
+  // The queued post holds the operation until the main queue runs it: with nobody listening,
+  // nothing is queued and a finished operation goes as soon as its last owner lets it go.
+  if (!pf::NotificationCenter::defaultCenter().hasObserversFor(name)) return;
   auto strong = self();
   pf::DispatchQueue::main()->async([strong, name] { pf::NotificationCenter::defaultCenter().post(name, strong); });
 }
