@@ -1,5 +1,6 @@
 #include "platform/ui/Window.h"
 
+#include "platform/foundation/ThreadChecker.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Control.h"
 #include "platform/ui/GestureRecognizer.h"
@@ -28,6 +29,7 @@ void Window::setRootViewController(std::shared_ptr<ViewController> controller) {
 }
 
 void Window::makeKeyAndVisible() {
+  PF_ASSERT_MAIN_THREAD();
   setHidden(false);
   makeKey();
 }
