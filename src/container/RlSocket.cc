@@ -1395,7 +1395,7 @@ bool RlSocket::moveToRunLoop(const std::shared_ptr<pf::RunLoop>& runLoop) {
                                  std::pair{"maybeScheduleDisconnect", &RlSocket::maybeScheduleDisconnect}}) {
     runLoop->performOrdered(
         this, name, 0,
-        [weak, operation] {
+        [weak, operation = operation] {
           if (auto self = weak.lock()) ((*self).*operation)();
         },
         theRunLoopModes);
