@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <filesystem>
@@ -734,6 +735,10 @@ void Load::beginHop() {
 
   // Server trust.
   if (url->scheme() == "https") {
+    // A deployment adds its own CA the way OpenSSL is configured everywhere else (SSL_CERT_FILE,
+    // SSL_CERT_DIR), so libcurl's chain check and the platform's trust evaluation agree.
+    if (const char* file = std::getenv("SSL_CERT_FILE"); file && *file) curl_easy_setopt(easy, CURLOPT_CAINFO, file);
+    if (const char* dir = std::getenv("SSL_CERT_DIR"); dir && *dir) curl_easy_setopt(easy, CURLOPT_CAPATH, dir);
     if (options_.trust != LoadOptions::Trust::System) {
       curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 0L);
       curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 0L);

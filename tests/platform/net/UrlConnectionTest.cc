@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
+#include <fstream>
 #include <thread>
 
 #include "peers/http_peer.h"
@@ -336,6 +338,23 @@ TEST_F(UrlConnectionTest, ServerTrustIsVerifiedUnlessTheCallerDecides) {
     c.setServerTrustEvaluator([](pf::ServerTrust&, const std::string&) { return pf::ChallengeDisposition::PerformDefaultHandling; });
   });
   EXPECT_EQ(errorCode(*r), pf::UrlErrorCode::kServerCertificateUntrusted);
+}
+
+TEST_F(UrlConnectionTest, APrivateCaConfiguredForOpenSslIsTrustedByDefault) {
+  // The peer's certificate is its own CA. Named in SSL_CERT_FILE (the platform's own evaluation
+  // reads it once, at its first use), it is an anchor of the default road; without it the server
+  // stays unknown.
+  fxtest::TempDir dir;
+  const std::string caFile = (dir / "private-ca.pem").string();
+  {
+    std::ofstream out(caFile);
+    out << peer.certificate().pem();
+  }
+  ::setenv("SSL_CERT_FILE", caFile.c_str(), 1);
+  auto trusted = load(peer.request(peer.https("/hello")));
+  ::unsetenv("SSL_CERT_FILE");
+  EXPECT_EQ(trusted->body(), "hello") << (trusted->error ? trusted->error->localizedDescription() + " " + pf::description(trusted->error->userInfo) : "");
+  EXPECT_EQ(errorCode(*load(peer.request(peer.https("/hello")))), pf::UrlErrorCode::kServerCertificateUntrusted);
 }
 
 TEST_F(UrlConnectionTest, AStricterEvaluatorNeverInheritsAnEarlierEvaluatorsVerdict) {
