@@ -8,12 +8,14 @@
 #include <curl/curl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <strings.h>
 #include <unistd.h>
 
 #include <cstddef>
 #include <cstdlib>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -103,9 +105,32 @@ inline LoopbackServer& jsonServer() {
 
 inline constexpr int kRequests = 10000;
 
+// Peak resident memory of the process so far, in MB.
+inline double peakResidentMB() {
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
+
+// Reports the process's peak resident memory after a run ("peak_MB") and how much the run raised
+// it per 10,000 requests ("growth_MB_per_10k"): flat when nothing a request made outlives it.
+class MemoryLine {
+ public:
+  MemoryLine() : before_(peakResidentMB()) {}
+  void report(benchmark::State& state, std::int64_t requests) const {
+    const double peak = peakResidentMB();
+    state.counters["peak_MB"] = peak;
+    state.counters["growth_MB_per_10k"] = requests > 0 ? (peak - before_) * 10000.0 / static_cast<double>(requests) : 0;
+  }
+
+ private:
+  double before_;
+};
+
 // Baseline: `inFlight` easy handles, each reused, driven by one multi handle on this thread.
 inline void runBareCurlMulti(benchmark::State& state) {
   const int inFlight = static_cast<int>(state.range(0));
+  const MemoryLine memory;
   std::string url = server().url();
   std::size_t bytes = 0;
   auto write = +[](char*, std::size_t size, std::size_t count, void* user) {
@@ -145,6 +170,7 @@ inline void runBareCurlMulti(benchmark::State& state) {
     curl_multi_cleanup(multi);
   }
   state.SetItemsProcessed(state.iterations() * kRequests);
+  memory.report(state, state.iterations() * kRequests);
   if (bytes != 5u * kRequests * static_cast<std::size_t>(state.iterations())) state.SkipWithError("short answers");
 }
 

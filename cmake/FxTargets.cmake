@@ -8,6 +8,19 @@ if(FX_WERROR)
   list(APPEND FX_WARNINGS -Werror)
 endif()
 
+# A fuzz build instruments every library for libFuzzer's coverage and always runs the sanitizers:
+# a target whose code is blind to the fuzzer or unwatched by a sanitizer finds nothing.
+set(FX_FUZZ_ENGINE OFF)
+if(FX_FUZZ AND CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+  set(FX_FUZZ_ENGINE ON)
+  set(FX_SANITIZE ON)
+  add_compile_options(-fsanitize=fuzzer-no-link)
+elseif(FX_FUZZ)
+  message(WARNING "FX_FUZZ needs clang: the fuzz targets only replay their corpus")
+endif()
+# Seconds each fuzz target runs under libFuzzer in CTest (label "fuzz-run"), beyond its corpus.
+set(FX_FUZZ_SECONDS 15 CACHE STRING "Seconds of libFuzzer per fuzz target in CTest")
+
 if(FX_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=address,undefined)
@@ -37,23 +50,37 @@ function(fx_test)
     ENVIRONMENT "FX_TEST_DATA=${FX_TEST_ROOT}/data;FX_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
 endfunction()
 
-# fx_fuzz(NAME name SOURCES ... [DEPS ...]): a libFuzzer target (LLVMFuzzerTestOneInput).
-# With FX_FUZZ and clang it links against libFuzzer; otherwise it links a small driver that feeds
-# every file of fuzz/corpus/<name>/ once, registered with CTest so the corpus is a regression test.
+# fx_fuzz(NAME name SOURCES ... [DEPS ...] [ARGS ...]): a libFuzzer target (LLVMFuzzerTestOneInput).
+# Its corpus, fuzz/corpus/<name>/, is a regression test (CTest label "fuzz"). With FX_FUZZ and clang
+# the target is a real libFuzzer binary over instrumented, sanitized code, and a second test
+# "<name>_run" (label "fuzz-run") fuzzes for FX_FUZZ_SECONDS from that corpus, with ARGS (libFuzzer
+# flags such as -max_len=N) added; otherwise a small driver feeds every corpus file once.
 function(fx_fuzz)
-  cmake_parse_arguments(A "" "NAME" "SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(A "" "NAME" "SOURCES;DEPS;ARGS" ${ARGN})
   add_executable(${A_NAME} ${A_SOURCES})
   target_include_directories(${A_NAME} PRIVATE ${FX_SOURCE_ROOT})
   target_compile_options(${A_NAME} PRIVATE ${FX_WARNINGS})
   target_link_libraries(${A_NAME} PRIVATE ${A_DEPS})
-  if(FX_FUZZ AND CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+  set(corpus ${CMAKE_SOURCE_DIR}/fuzz/corpus/${A_NAME})
+  if(NOT EXISTS ${corpus})
+    set(corpus "")  # a target without seeds yet starts from nothing
+  endif()
+  set(environment "FX_SOURCE_DIR=${CMAKE_SOURCE_DIR};FX_TEST_DATA=${FX_TEST_ROOT}/data")
+  if(FX_FUZZ_ENGINE)
     target_compile_options(${A_NAME} PRIVATE -fsanitize=fuzzer)
     target_link_options(${A_NAME} PRIVATE -fsanitize=fuzzer)
+    add_test(NAME ${A_NAME} COMMAND ${A_NAME} -runs=0 ${A_ARGS} ${corpus})
+    # New inputs go to a scratch folder in the build tree, never into the checked-in corpus.
+    set(scratch ${CMAKE_BINARY_DIR}/fuzz-scratch/${A_NAME})
+    file(MAKE_DIRECTORY ${scratch})
+    add_test(NAME ${A_NAME}_run COMMAND ${A_NAME} -max_total_time=${FX_FUZZ_SECONDS} -timeout=10
+             -rss_limit_mb=2048 -print_final_stats=1 ${A_ARGS} ${scratch} ${corpus})
+    set_tests_properties(${A_NAME}_run PROPERTIES TIMEOUT 600 LABELS fuzz-run ENVIRONMENT "${environment}")
   else()
     target_sources(${A_NAME} PRIVATE ${CMAKE_SOURCE_DIR}/fuzz/StandaloneMain.cc)
-    add_test(NAME ${A_NAME} COMMAND ${A_NAME} ${CMAKE_SOURCE_DIR}/fuzz/corpus/${A_NAME})
-    set_tests_properties(${A_NAME} PROPERTIES TIMEOUT 300 LABELS fuzz)
+    add_test(NAME ${A_NAME} COMMAND ${A_NAME} ${corpus})
   endif()
+  set_tests_properties(${A_NAME} PROPERTIES TIMEOUT 300 LABELS fuzz ENVIRONMENT "${environment}")
 endfunction()
 
 # fx_bench(NAME name SOURCES ... [DEPS ...]): a Google Benchmark program (not run by the tests).

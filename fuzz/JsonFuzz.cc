@@ -15,13 +15,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!value) return 0;
   pf::JsonWriteOptions writeOptions;
   writeOptions.allowFragments = true;
-  writeOptions.pretty = size > 1 && (data[1] & 1);
+  // The second byte picks the writer's options.
+  const std::uint8_t flags = size > 1 ? data[1] : 0;
+  writeOptions.pretty = flags & 1;
+  writeOptions.sortedKeys = flags & 2;
+  writeOptions.escapeSlashes = flags & 4;
+  writeOptions.escapeLineSeparators = flags & 8;
   auto written = pf::writeJson(*value, writeOptions);
   if (!written) std::abort();
   pf::JsonReadOptions again;
   again.allowFragments = true;
   auto reread = pf::parseJson(*written, again);
   if (!reread) std::abort();
+  // Sorting the keys changes their order, nothing else.
+  if (!writeOptions.sortedKeys && pf::writeJson(*reread, writeOptions) != written) std::abort();
   (void)pf::description(*value);
   return 0;
 }

@@ -21,9 +21,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)cookie->matches(base);
     (void)cookie->description();
   }
-  pf::CookieStorage jar;
-  jar.storeFromResponse(pf::HttpHeaders{{"Set-Cookie", text}}, base);
-  (void)jar.requestHeaderValue(base);
+  // Each line of the input is one more Set-Cookie field of one answer, from a named host and from a
+  // bracketed IPv6 one.
+  static const pf::Url v6 = *pf::Url::parse("http://[::1]:8080/app/");
+  pf::HttpHeaders fields;
+  for (std::size_t start = 0; start <= text.size();) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    fields.append("Set-Cookie", std::string_view(text).substr(start, end - start));
+    start = end + 1;
+  }
+  for (const pf::Url* url : {&base, &v6}) {
+    pf::CookieStorage jar;
+    jar.storeFromResponse(fields, *url);
+    (void)jar.requestHeaderValue(*url);
+    for (const auto& cookie : jar.cookies()) {
+      if (cookie.name.empty()) std::abort();
+    }
+  }
 
   pf::UrlResponse response(base, 200,
                            pf::HttpHeaders{{"Content-Type", text}, {"Content-Length", text}, {"Content-Disposition", text}});

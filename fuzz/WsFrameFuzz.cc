@@ -1,6 +1,7 @@
 // The WebSocket frame reader on arbitrary server bytes: the socket is put in the open state and
 // fed the input in pieces whose sizes the first byte picks. Whatever arrives, the reader answers
 // with messages or a close, never a crash, a hang or memory beyond the message limit.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 
@@ -17,14 +18,17 @@ struct WsFrameReaderProbe {
     socket->setDelegateDispatchQueue(queue);
     socket->setMaximumMessageSize(1 << 16);
     socket->readyState_ = TnqReadyState::Open;
-    socket->readFrameNew();
-    const std::size_t step = size > 0 ? (data[0] % 17) + 1 : 1;
-    for (std::size_t at = 0; at < size; at += step) {
-      const std::size_t n = std::min(step, size - at);
-      socket->appendReadBytes(pf::Bytes(data + at, data + at + n));
-      if (socket->currentFrameData_.size() > (1u << 16)) std::abort();
-    }
-    socket->flushDeliveries();
+    // The reader lives on the socket's work queue, as the network bytes do in the product.
+    socket->workQueue_->sync([&] {
+      socket->readFrameNew();
+      const std::size_t step = size > 0 ? (data[0] % 17) + 1 : 1;
+      for (std::size_t at = 0; at < size; at += step) {
+        const std::size_t n = std::min(step, size - at);
+        socket->appendReadBytes(pf::Bytes(data + at, data + at + n));
+        if (socket->currentFrameData_.size() > (1u << 16)) std::abort();
+      }
+      socket->flushDeliveries();
+    });
     // Let the callbacks and pong answers (work queue, delegate queue, work queue again) finish before the next input.
     socket->workQueue_->sync([] {});
     queue->sync([] {});

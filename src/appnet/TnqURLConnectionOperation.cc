@@ -4,6 +4,7 @@
 
 #include "platform/foundation/Format.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/ThreadChecker.h"
 #include "platform/net/UrlError.h"
 
 namespace appnet {
@@ -153,14 +154,17 @@ class TnqURLConnectionOperation::ConnectionDelegate : public pf::UrlConnectionDe
     if (live) op_->connectionDidSendBodyData(written, total, expected);
   }
   void didReceiveResponse(pf::UrlConnection& connection, const pf::UrlResponse& response) override {
+    PF_ASSERT_ON(pf::ThreadChecker::thread(networkRequestThread()));
     std::lock_guard lock(op_->lock_);
     if (live) op_->connectionDidReceiveResponse(connection, response);
   }
   void didReceiveData(pf::UrlConnection& connection, const pf::Bytes& data) override {
+    PF_ASSERT_ON(pf::ThreadChecker::thread(networkRequestThread()));
     std::lock_guard lock(op_->lock_);
     if (live) op_->connectionDidReceiveData(connection, data);
   }
   void didFinishLoading(pf::UrlConnection& connection) override {
+    PF_ASSERT_ON(pf::ThreadChecker::thread(networkRequestThread()));
     {
       std::lock_guard lock(op_->lock_);
       if (!live) return;
@@ -168,6 +172,7 @@ class TnqURLConnectionOperation::ConnectionDelegate : public pf::UrlConnectionDe
     op_->connectionDidFinishLoading(connection);
   }
   void didFailWithError(pf::UrlConnection& connection, const pf::Error& error) override {
+    PF_ASSERT_ON(pf::ThreadChecker::thread(networkRequestThread()));
     std::lock_guard lock(op_->lock_);
     if (live) op_->connectionDidFailWithError(&connection, error);
   }
@@ -278,6 +283,9 @@ void TnqURLConnectionOperation::finish() {
 }
 
 void TnqURLConnectionOperation::postOnMain(const std::string& name) {
+  // The queued post holds the operation until the main queue runs it: with nobody listening,
+  // nothing is queued and a finished operation goes as soon as its last owner lets it go.
+  if (!pf::NotificationCenter::defaultCenter().hasObserversFor(name)) return;
   auto strong = self();
   pf::DispatchQueue::main()->async([strong, name] { pf::NotificationCenter::defaultCenter().post(name, strong); });
 }

@@ -9,6 +9,7 @@
 #include "platform/foundation/Format.h"
 #include "platform/foundation/Text.h"
 #include "platform/foundation/Thread.h"
+#include "platform/foundation/ThreadChecker.h"
 #include "platform/security/Random.h"
 
 namespace appnet {
@@ -477,6 +478,7 @@ void TnqWebSocket::drainInbox() {
 }
 
 void TnqWebSocket::appendReadBytes(pf::Bytes bytes) {
+  PF_ASSERT_ON(pf::ThreadChecker::queue(workQueue_));
   // Once reading has stopped (a fault, a close frame, the end) nothing more is kept.
   if (bytes.empty() || readingStopped_ || readyState() == TnqReadyState::Closed) return;
   if (readBufferOffset_ == readBuffer_.size()) {
@@ -566,6 +568,7 @@ bool TnqWebSocket::innerPumpScanner() {
 }
 
 void TnqWebSocket::readFrameNew() {
+  PF_ASSERT_ON(pf::ThreadChecker::queue(workQueue_));
   currentFrameData_.clear();
   currentFrameOpcode_ = 0;
   currentFrameCount_ = 0;
@@ -816,7 +819,7 @@ void TnqWebSocket::reportClose() {
   if (failed_) return;
   if (faultClose_) {
     const auto [code, reason] = *faultClose_;
-    deliver([code, reason](TnqWebSocketDelegate& d, const std::shared_ptr<TnqWebSocket>& s) {
+    deliver([code = code, reason = reason](TnqWebSocketDelegate& d, const std::shared_ptr<TnqWebSocket>& s) {
       d.webSocketDidCloseWithCode(s, code, reason, false);
     });
   } else {

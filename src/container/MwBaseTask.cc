@@ -23,7 +23,7 @@ void MwBaseTask::initTaskWithListener(std::weak_ptr<MwTaskListener> listener, st
 }
 
 void MwBaseTask::setTimeoutInterval(double seconds) {
-  timeoutInterval_ = (std::isfinite(seconds) && seconds <= kMaxTimeoutInterval) ? seconds : -1.0;
+  timeoutInterval_ = (std::isfinite(seconds) && std::fabs(seconds) < kTimeoutIntervalLimit) ? seconds : -1.0;
 }
 
 void MwBaseTask::doTask() {

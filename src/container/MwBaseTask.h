@@ -54,7 +54,8 @@ class MwBaseTask : public MwActivityDelegate, public std::enable_shared_from_thi
 
   int getStatus() const { return status_.load(std::memory_order_acquire); }
   double getTimeoutInterval() const { return timeoutInterval_; }
-  // Intervals that are not finite or above kMaxTimeoutInterval mean no timer (-1).
+  // Intervals that are not finite or not below kTimeoutIntervalLimit mean no timer (-1); long ones
+  // are kept.
   void setTimeoutInterval(double seconds);
   bool isAbolishable() const { return abolishable_; }
   void setAbolishable(bool value) { abolishable_ = value; }
@@ -65,7 +66,8 @@ class MwBaseTask : public MwActivityDelegate, public std::enable_shared_from_thi
   const std::shared_ptr<MwHttpRequest>& getTaskRequest() const { return taskRequest_; }
   std::shared_ptr<MwTaskListener> getListener() const { return listener_.lock(); }
 
-  static constexpr double kMaxTimeoutInterval = 86400.0;
+  // Time-outs (tasks and requests) become signed 64-bit seconds on the way: 2^63 and above do not fit.
+  static constexpr double kTimeoutIntervalLimit = 9223372036854775808.0;
 
  protected:
   void setStatus(int status) { status_.store(status, std::memory_order_release); }

@@ -33,12 +33,14 @@ std::shared_ptr<MwComPackage> MwComPackage::parseJSONString(std::string_view tex
   std::int64_t errCode = 0;
   std::optional<std::string> errMsg;
   if (auto it = object.find("flag"); it != object.end() && !it->is_null()) {
-    if (!it->is_number_integer()) return nullptr;
-    packageFlag = it->get<int>();
+    auto value = pf::exactInteger<int>(*it);
+    if (!value) return nullptr;
+    packageFlag = *value;
   }
   if (auto it = object.find("errCode"); it != object.end() && !it->is_null()) {
-    if (!it->is_number_integer()) return nullptr;
-    errCode = it->get<std::int64_t>();
+    auto value = pf::exactInteger<std::int64_t>(*it);
+    if (!value) return nullptr;
+    errCode = *value;
   }
   if (auto it = object.find("errMsg"); it != object.end() && !it->is_null()) {
     if (!it->is_string()) return nullptr;

@@ -41,7 +41,7 @@ std::shared_ptr<MwComPackage> serverErrorPackage() {
 
 std::shared_ptr<MwComPackage> parseFailurePackage() { return package(1, 1, "数据解析错误", emptyData()); }
 
-// A gate refusal as a package (low 32 bits of the code, as the original stores it).
+// A gate refusal as a package; its code keeps the low 32 bits of the error code by design.
 std::shared_ptr<MwComPackage> refusalPackage(const pf::Error& error) {
   return package(0, static_cast<std::int32_t>(error.code), error.domain, emptyData());
 }
@@ -63,7 +63,7 @@ std::string withoutTrailingSlash(std::string base) {
 }  // namespace
 
 std::int64_t MwCommunicationHelper::requestTimeout(double seconds) {
-  if (std::isfinite(seconds) && seconds > 0 && seconds <= 86400.0) return static_cast<std::int64_t>(seconds);
+  if (std::isfinite(seconds) && seconds > 0 && seconds < MwBaseTask::kTimeoutIntervalLimit) return static_cast<std::int64_t>(seconds);
   return static_cast<std::int64_t>(kDefaultRequestTimeout);
 }
 

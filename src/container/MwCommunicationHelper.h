@@ -36,7 +36,7 @@ class MwCommunicationHelper {
   static std::shared_ptr<MwComPackage> synchBusinessRequest(const std::string& url, const pf::Value& json,
                                                             int cryptFlag = kCrypt3Des,
                                                             double timeOutInterval = 0);
-  // Blocking too (the original's "asynchronous" request); posts the analysis record.
+  // Blocking too, whatever its name says; posts the analysis record.
   static std::shared_ptr<MwComPackage> asynchBusinessRequest(const std::string& url, const pf::Value& json,
                                                              int cryptFlag = kCrypt3Des,
                                                              double timeOutInterval = 0);

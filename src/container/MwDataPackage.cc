@@ -70,13 +70,14 @@ std::optional<pf::Bytes> decodeBusiness(int cryptFlag, const std::string& text) 
   return MwRSA::decrypt(*raw, *key);
 }
 
-// Reads an integer member: absent or null gives the fallback, another type fails.
+// Reads an integer member: absent or null gives the fallback, another type or a number beyond int
+// fails.
 bool readInt(const pf::Value& object, const char* key, int& out) {
   auto it = object.find(key);
   if (it == object.end() || it->is_null()) return true;
-  if (!it->is_number_integer()) return false;
-  out = it->get<int>();
-  return true;
+  auto value = pf::exactInteger<int>(*it);
+  if (value) out = *value;
+  return value.has_value();
 }
 
 bool knownCryptFlag(int flag) { return flag == kCryptPlain || flag == kCrypt3Des || flag == kCryptRsa; }

@@ -1,9 +1,8 @@
 #include "container/MwSessionManager.h"
 
-#include <cstdlib>
-
 #include "container/MwHttpResponse.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/Value.h"
 #include "platform/security/Digest.h"
 #include "platform/security/Random.h"
 
@@ -13,9 +12,6 @@ namespace {
 
 constexpr std::size_t kClientRandomLength = 24;
 constexpr std::size_t kSessionKeyLength = 24;
-
-// The platform's intValue of a text: leading white space, a sign, digits; 0 otherwise.
-int intValue(const std::string& text) { return static_cast<int>(std::strtol(text.c_str(), nullptr, 10)); }
 
 pf::Bytes deriveKey(const pf::Bytes& first, const pf::Bytes& second) {
   pf::Bytes joined = first;
@@ -82,7 +78,7 @@ void MwSessionManager::updateSession(const MwHttpRequest*, const MwHttpResponse*
     const pf::HttpHeaders& headers = response->getHeaders();
     if (!headers.empty()) {
       if (auto state = headers.value("sessionState")) {
-        const int value = intValue(*state);
+        const int value = pf::intValue(*state);  // clamped: a number beyond int never wraps to 1 or 100
         const int next = value == 1 ? 4 : value == 100 ? 6 : 3;
         posts = storeStateLocked(next);
         if (next == 3) posts.push_back(kSessionTimeoutNotification);

@@ -78,21 +78,23 @@ RlWritePacket& asWrite(const std::shared_ptr<RlPacket>& packet) { return static_
 
 // ======================================================================== packets
 
-RlReadPacket::RlReadPacket(const pf::Bytes* data, std::int64_t startOffset, std::int64_t maxLength, double timeout,
+RlReadPacket::RlReadPacket(std::shared_ptr<pf::Bytes> data, std::int64_t startOffset, std::int64_t maxLength, double timeout,
                            std::int64_t readLength, const pf::Bytes* terminator, long tag)
     : RlPacket(Kind::Read), maxLength(maxLength), timeout(timeout), readLength(readLength), tag(tag) {
   if (data) {
-    buffer = *data;
+    originalBufferLength = data->size();
+    buffer = std::move(data);
     this->startOffset = startOffset;
     bufferOwner = false;
-    originalBufferLength = data->size();
+  } else {
+    buffer = std::make_shared<pf::Bytes>();
   }
   if (terminator) term = *terminator;
 }
 
 std::int64_t RlReadPacket::applyRoom(std::int64_t length) const {
-  if (!bufferOwner && buffer.size() == originalBufferLength) {
-    std::int64_t room = static_cast<std::int64_t>(buffer.size()) - startOffset - bytesDone;
+  if (!bufferOwner && buffer->size() == originalBufferLength) {
+    std::int64_t room = static_cast<std::int64_t>(buffer->size()) - startOffset - bytesDone;
     if (room != 0) return std::min(length, room);
   }
   return length;
@@ -114,7 +116,7 @@ std::int64_t RlReadPacket::readLengthForTerm() const {
   std::int64_t i = std::max<std::int64_t>(bytesDone - termLength + 1, 0);
   std::int64_t j = std::min(termLength - 1, bytesDone);
   while (i < bytesDone) {
-    if (std::memcmp(buffer.data() + startOffset + i, term->data(), static_cast<std::size_t>(j)) == 0) {
+    if (std::memcmp(buffer->data() + startOffset + i, term->data(), static_cast<std::size_t>(j)) == 0) {
       result = termLength - j;
       break;
     }
@@ -136,7 +138,7 @@ std::int64_t RlReadPacket::searchForTermAfterPreBuffering(std::int64_t numBytes)
   auto termLength = static_cast<std::int64_t>(term->size());
   std::int64_t i = std::max<std::int64_t>(bytesDone - numBytes - termLength + 1, 0);
   while (i + termLength <= bytesDone) {
-    if (std::memcmp(buffer.data() + startOffset + i, term->data(), term->size()) == 0) {
+    if (std::memcmp(buffer->data() + startOffset + i, term->data(), term->size()) == 0) {
       return bytesDone - (i + termLength);
     }
     ++i;
@@ -671,7 +673,7 @@ void RlSocket::recoverUnreadData() {
   if (theCurrentRead && theCurrentRead->kind == RlPacket::Kind::Read) {
     auto& packet = asRead(theCurrentRead);
     if (packet.bytesDone > 0) {
-      auto begin = packet.buffer.begin() + packet.startOffset;
+      auto begin = packet.buffer->begin() + packet.startOffset;
       partialReadBuffer.insert(partialReadBuffer.begin(), begin, begin + packet.bytesDone);
     }
   }
@@ -845,15 +847,15 @@ void RlSocket::readDataWithTimeout(double timeout, long tag) {
   queueRead(std::make_shared<RlReadPacket>(nullptr, 0, -1, timeout, 0, nullptr, tag));
 }
 
-void RlSocket::readDataWithTimeout(double timeout, const pf::Bytes* buffer, std::size_t offset, long tag) {
-  readDataWithTimeout(timeout, buffer, offset, -1, tag);
+void RlSocket::readDataWithTimeout(double timeout, std::shared_ptr<pf::Bytes> buffer, std::size_t offset, long tag) {
+  readDataWithTimeout(timeout, std::move(buffer), offset, -1, tag);
 }
 
-void RlSocket::readDataWithTimeout(double timeout, const pf::Bytes* buffer, std::size_t offset,
+void RlSocket::readDataWithTimeout(double timeout, std::shared_ptr<pf::Bytes> buffer, std::size_t offset,
                                    std::int64_t maxLength, long tag) {
   if (offset > (buffer ? buffer->size() : 0)) return;
   if (theFlags & kForbidReadsWrites) return;
-  queueRead(std::make_shared<RlReadPacket>(buffer, static_cast<std::int64_t>(offset), maxLength, timeout, 0, nullptr,
+  queueRead(std::make_shared<RlReadPacket>(std::move(buffer), static_cast<std::int64_t>(offset), maxLength, timeout, 0, nullptr,
                                            tag));
 }
 
@@ -861,12 +863,12 @@ void RlSocket::readDataToLength(std::size_t length, double timeout, long tag) {
   readDataToLength(length, timeout, nullptr, 0, tag);
 }
 
-void RlSocket::readDataToLength(std::size_t length, double timeout, const pf::Bytes* buffer, std::size_t offset,
+void RlSocket::readDataToLength(std::size_t length, double timeout, std::shared_ptr<pf::Bytes> buffer, std::size_t offset,
                                 long tag) {
   if (length == 0) return;
   if (offset > (buffer ? buffer->size() : 0)) return;
   if (theFlags & kForbidReadsWrites) return;
-  queueRead(std::make_shared<RlReadPacket>(buffer, static_cast<std::int64_t>(offset), -1, timeout,
+  queueRead(std::make_shared<RlReadPacket>(std::move(buffer), static_cast<std::int64_t>(offset), -1, timeout,
                                            static_cast<std::int64_t>(length), nullptr, tag));
 }
 
@@ -874,22 +876,22 @@ void RlSocket::readDataToData(const pf::Bytes& data, double timeout, long tag) {
   readDataToData(data, timeout, nullptr, 0, -1, tag);
 }
 
-void RlSocket::readDataToData(const pf::Bytes& data, double timeout, const pf::Bytes* buffer, std::size_t offset,
+void RlSocket::readDataToData(const pf::Bytes& data, double timeout, std::shared_ptr<pf::Bytes> buffer, std::size_t offset,
                               long tag) {
-  readDataToData(data, timeout, buffer, offset, -1, tag);
+  readDataToData(data, timeout, std::move(buffer), offset, -1, tag);
 }
 
 void RlSocket::readDataToData(const pf::Bytes& data, double timeout, std::int64_t maxLength, long tag) {
   readDataToData(data, timeout, nullptr, 0, maxLength, tag);
 }
 
-void RlSocket::readDataToData(const pf::Bytes& data, double timeout, const pf::Bytes* buffer, std::size_t offset,
+void RlSocket::readDataToData(const pf::Bytes& data, double timeout, std::shared_ptr<pf::Bytes> buffer, std::size_t offset,
                               std::int64_t maxLength, long tag) {
   if (data.empty()) return;
   if (offset > (buffer ? buffer->size() : 0)) return;
   if (maxLength >= 0 && maxLength < static_cast<std::int64_t>(data.size())) return;
   if (theFlags & kForbidReadsWrites) return;
-  queueRead(std::make_shared<RlReadPacket>(buffer, static_cast<std::int64_t>(offset), maxLength, timeout, 0, &data,
+  queueRead(std::make_shared<RlReadPacket>(std::move(buffer), static_cast<std::int64_t>(offset), maxLength, timeout, 0, &data,
                                            tag));
 }
 
@@ -977,10 +979,10 @@ void RlSocket::doBytesAvailable() {
       bytesToRead = packet.readLengthForNonTerm();
     }
     if (bytesToRead <= 0) break;
-    std::int64_t room = static_cast<std::int64_t>(packet.buffer.size()) - packet.startOffset - packet.bytesDone;
-    if (bytesToRead > room) packet.buffer.resize(packet.buffer.size() + static_cast<std::size_t>(bytesToRead - room));
+    std::int64_t room = static_cast<std::int64_t>(packet.buffer->size()) - packet.startOffset - packet.bytesDone;
+    if (bytesToRead > room) packet.buffer->resize(packet.buffer->size() + static_cast<std::size_t>(bytesToRead - room));
 
-    long n = readIntoBuffer(packet.buffer.data() + packet.startOffset + packet.bytesDone,
+    long n = readIntoBuffer(packet.buffer->data() + packet.startOffset + packet.bytesDone,
                             static_cast<std::size_t>(bytesToRead));
     if (n < 0) {
       socketError = true;
@@ -995,7 +997,7 @@ void RlSocket::doBytesAvailable() {
       if (didPreBuffer) {
         std::int64_t overflow = packet.searchForTermAfterPreBuffering(std::max<long>(n, 0));
         if (overflow > 0) {
-          auto end = packet.buffer.begin() + packet.startOffset + packet.bytesDone;
+          auto end = packet.buffer->begin() + packet.startOffset + packet.bytesDone;
           partialReadBuffer.insert(partialReadBuffer.end(), end - overflow, end);
           packet.bytesDone -= overflow;
         }
@@ -1003,7 +1005,7 @@ void RlSocket::doBytesAvailable() {
       } else {
         auto termLength = static_cast<std::int64_t>(packet.term->size());
         done = packet.bytesDone >= termLength &&
-               std::memcmp(packet.buffer.data() + packet.startOffset + packet.bytesDone - termLength,
+               std::memcmp(packet.buffer->data() + packet.startOffset + packet.bytesDone - termLength,
                            packet.term->data(), packet.term->size()) == 0;
       }
       if (!done && packet.maxLength >= 0 && packet.bytesDone >= packet.maxLength) maxedOut = true;
@@ -1035,14 +1037,14 @@ void RlSocket::completeCurrentRead() {
   pf::Bytes result;
   if (packet.bufferOwner) {
     if (packet.startOffset != 0) inconsistency("Invalid startOffset for socket owned buffer");
-    packet.buffer.resize(static_cast<std::size_t>(packet.bytesDone));
-    result = std::move(packet.buffer);
+    packet.buffer->resize(static_cast<std::size_t>(packet.bytesDone));
+    result = std::move(*packet.buffer);
   } else {
-    if (packet.buffer.size() > packet.originalBufferLength) {
-      packet.buffer.resize(std::max<std::size_t>(packet.originalBufferLength,
+    if (packet.buffer->size() > packet.originalBufferLength) {
+      packet.buffer->resize(std::max<std::size_t>(packet.originalBufferLength,
                                                  static_cast<std::size_t>(packet.startOffset + packet.bytesDone)));
     }
-    auto begin = packet.buffer.begin() + packet.startOffset;
+    auto begin = packet.buffer->begin() + packet.startOffset;
     result.assign(begin, begin + packet.bytesDone);
   }
   if (auto delegate = theDelegate.lock()) delegate->onSocketDidReadData(*this, result, packet.tag);
@@ -1393,7 +1395,7 @@ bool RlSocket::moveToRunLoop(const std::shared_ptr<pf::RunLoop>& runLoop) {
                                  std::pair{"maybeScheduleDisconnect", &RlSocket::maybeScheduleDisconnect}}) {
     runLoop->performOrdered(
         this, name, 0,
-        [weak, operation] {
+        [weak, operation = operation] {
           if (auto self = weak.lock()) ((*self).*operation)();
         },
         theRunLoopModes);
@@ -1437,7 +1439,7 @@ std::string RlSocket::description() const {
     } else if (packet.readLength > 0) {
       percent = static_cast<int>(static_cast<double>(packet.bytesDone) / static_cast<double>(packet.readLength) * 100.0);
     }
-    text += format("currently read %u bytes (%d%% done), ", static_cast<unsigned>(packet.buffer.size()), percent);
+    text += format("currently read %u bytes (%d%% done), ", static_cast<unsigned>(packet.buffer->size()), percent);
   }
   if (!theCurrentWrite || theCurrentWrite->kind != RlPacket::Kind::Write) {
     text += "no current write, ";

@@ -87,8 +87,8 @@ struct RlPacket {
 };
 
 struct RlReadPacket final : RlPacket {
-  // With a caller's buffer (a copy is kept) or without one (own buffer).
-  RlReadPacket(const pf::Bytes* data, std::int64_t startOffset, std::int64_t maxLength, double timeout,
+  // With a caller's buffer (shared: the bytes land in it) or without one (own buffer).
+  RlReadPacket(std::shared_ptr<pf::Bytes> data, std::int64_t startOffset, std::int64_t maxLength, double timeout,
                std::int64_t readLength, const pf::Bytes* terminator, long tag);
 
   std::int64_t readLengthForNonTerm() const;
@@ -97,7 +97,7 @@ struct RlReadPacket final : RlPacket {
   // Bytes read past the terminator after a pre-buffering step of `numBytes`; -1: not found.
   std::int64_t searchForTermAfterPreBuffering(std::int64_t numBytes) const;
 
-  pf::Bytes buffer;
+  std::shared_ptr<pf::Bytes> buffer;
   std::int64_t startOffset = 0;
   std::int64_t bytesDone = 0;
   std::int64_t maxLength = -1;
@@ -210,18 +210,19 @@ class RlSocket final : public std::enable_shared_from_this<RlSocket> {
   void enablePreBuffering() { theFlags |= kPreBuffering; }
 
   // ---- reading (ignored after a disconnect-after operation or when their conditions fail).
-  // A caller's buffer is copied: its bytes before `offset` are kept, the read's bytes are delivered
-  // to onSocketDidReadData.
+  // A caller's buffer is shared: the read's bytes land in it at `offset` (it grows when they do not
+  // fit), and a copy of them is also delivered to onSocketDidReadData. Without one the socket reads
+  // into a buffer of its own and hands that over.
   void readDataWithTimeout(double timeout, long tag);
-  void readDataWithTimeout(double timeout, const pf::Bytes* buffer, std::size_t offset, long tag);
-  void readDataWithTimeout(double timeout, const pf::Bytes* buffer, std::size_t offset, std::int64_t maxLength,
+  void readDataWithTimeout(double timeout, std::shared_ptr<pf::Bytes> buffer, std::size_t offset, long tag);
+  void readDataWithTimeout(double timeout, std::shared_ptr<pf::Bytes> buffer, std::size_t offset, std::int64_t maxLength,
                            long tag);
   void readDataToLength(std::size_t length, double timeout, long tag);
-  void readDataToLength(std::size_t length, double timeout, const pf::Bytes* buffer, std::size_t offset, long tag);
+  void readDataToLength(std::size_t length, double timeout, std::shared_ptr<pf::Bytes> buffer, std::size_t offset, long tag);
   void readDataToData(const pf::Bytes& data, double timeout, long tag);
-  void readDataToData(const pf::Bytes& data, double timeout, const pf::Bytes* buffer, std::size_t offset, long tag);
+  void readDataToData(const pf::Bytes& data, double timeout, std::shared_ptr<pf::Bytes> buffer, std::size_t offset, long tag);
   void readDataToData(const pf::Bytes& data, double timeout, std::int64_t maxLength, long tag);
-  void readDataToData(const pf::Bytes& data, double timeout, const pf::Bytes* buffer, std::size_t offset,
+  void readDataToData(const pf::Bytes& data, double timeout, std::shared_ptr<pf::Bytes> buffer, std::size_t offset,
                       std::int64_t maxLength, long tag);
   // NaN without a current read (or while TLS starts); else the fraction done (1.0 for a read of
   // what is available).

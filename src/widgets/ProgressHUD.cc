@@ -7,6 +7,7 @@
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Thread.h"
+#include "platform/foundation/ThreadChecker.h"
 #include "platform/ui/ActivityIndicatorView.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/GraphicsContext.h"
@@ -283,6 +284,7 @@ void ProgressHUD::invalidateTimer(std::shared_ptr<pf::Timer>& timer) {
 }
 
 void ProgressHUD::show(bool animated) {
+  PF_ASSERT_MAIN_THREAD();
   useAnimation_ = animated;
   if (graceTime() > 0.0f) {
     invalidateTimer(graceTimer_);
@@ -302,6 +304,7 @@ void ProgressHUD::handleGraceTimer() {
 }
 
 void ProgressHUD::hide(bool animated) {
+  PF_ASSERT_MAIN_THREAD();
   useAnimation_ = animated;
   if (minShowTime() > 0.0f && showStarted_) {
     double elapsed = pf::Clock::now() - *showStarted_;
@@ -435,6 +438,7 @@ void ProgressHUD::showAnimatedWhileExecutingBlock(bool animated, std::function<v
 }
 
 void ProgressHUD::cleanUp() {
+  PF_ASSERT_MAIN_THREAD();
   setTaskInProgress(false);
   if (kind_ == HUDKind::Pyl) {
     indicator_.reset();  // the view stays in the overlay; target and argument stay held

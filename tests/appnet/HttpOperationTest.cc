@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <thread>
 
 #include "appnet/TnqHTTPRequestOperationManager.h"
 #include "peers/http_client_peer.h"
@@ -293,4 +296,35 @@ TEST(HttpOperation, ArchivesCopiesAndBatches) {
   ASSERT_EQ(none.size(), 1u);
   queue->addOperation(none[0]);
   ASSERT_TRUE(pf::RunLoop::main()->spinUntil([&] { return emptyCompleted; }, 20));
+}
+
+TEST(HttpOperation, FinishedOperationsAreReleased) {
+  // Nothing may keep a finished operation alive: not the manager, its queue, the blocks, nor a
+  // main queue that is not running (a headless caller waiting on its own completion queue).
+  auto manager = TnqHTTPRequestOperationManager::manager();
+  manager->responseSerializer = TnqHTTPResponseSerializer::serializer();
+  manager->completionQueue = pf::DispatchQueue::makeSerial("test.completion");
+  constexpr int kCount = 40;
+  std::vector<std::weak_ptr<TnqHTTPRequestOperation>> made;
+  std::atomic<int> finished{0};
+  auto allFinished = pf::DispatchSemaphore::make(0);
+  auto count = [&] {
+    if (++finished == kCount) allFinished->signal();
+  };
+  for (int i = 0; i < kCount; ++i) {
+    auto operation = manager->GET(
+        peer().http("/hello"), std::nullopt,
+        [&](const std::shared_ptr<TnqHTTPRequestOperation>&, const TnqResponseObject&) { count(); },
+        [&](const std::shared_ptr<TnqHTTPRequestOperation>&, const pf::Error&) { count(); });
+    ASSERT_TRUE(operation);
+    made.push_back(operation);
+  }
+  ASSERT_TRUE(allFinished->wait(20));
+  // The processing and completion queues let go right after the blocks ran.
+  auto released = [&] {
+    return std::all_of(made.begin(), made.end(), [](const auto& weak) { return weak.expired(); });
+  };
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!released() && std::chrono::steady_clock::now() < until) std::this_thread::yield();
+  EXPECT_TRUE(released());
 }

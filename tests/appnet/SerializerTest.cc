@@ -80,6 +80,12 @@ TEST(RequestSerializer, PutsParametersInTheUrlOrTheBodyByMethod) {
 
   auto none = serializer->requestWithMethod("GET", "http://127.0.0.1/list", std::nullopt);
   EXPECT_EQ(none->url()->absoluteString(), "http://127.0.0.1/list");
+  // An empty dictionary still adds the separator, and the empty query survives the URL.
+  auto empty = serializer->requestWithMethod("GET", "http://127.0.0.1/list#top", pf::Value::object());
+  EXPECT_EQ(empty->url()->absoluteString(), "http://127.0.0.1/list?#top");
+  EXPECT_EQ(empty->url()->query(), "");
+  auto emptyAfter = serializer->requestWithMethod("GET", "http://127.0.0.1/list?z=0", pf::Value::object());
+  EXPECT_EQ(emptyAfter->url()->absoluteString(), "http://127.0.0.1/list?z=0&");
 
   // A content type set on the serializer's defaults is never replaced.
   serializer->setValue("text/custom", "Content-Type");

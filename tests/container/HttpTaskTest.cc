@@ -201,7 +201,9 @@ TEST_F(HttpTaskTest, OptionsAreReadThePlatformWay) {
   EXPECT_FALSE(task->isPreventable());
   EXPECT_EQ(start("a.do", {{"timeout", nullptr}}, false)->getTimeoutInterval(), -1.0);
   EXPECT_EQ(start("a.do", {{"timeout", "1e39"}}, false)->getTimeoutInterval(), -1.0) << "not finite as a float";
-  EXPECT_EQ(start("a.do", {{"timeout", 1e9}}, false)->getTimeoutInterval(), -1.0);
+  EXPECT_EQ(start("a.do", {{"timeout", 100000}}, false)->getTimeoutInterval(), 100000.0) << "long but valid";
+  EXPECT_EQ(start("a.do", {{"timeout", 1e9}}, false)->getTimeoutInterval(), 1e9);
+  EXPECT_EQ(start("a.do", {{"timeout", 1e19}}, false)->getTimeoutInterval(), -1.0) << "beyond 64-bit seconds";
   auto request = task->getTaskRequest();
   EXPECT_EQ(request->getUrl(), server->baseUrl() + "/a.do");
 }

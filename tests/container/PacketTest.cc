@@ -128,12 +128,27 @@ TEST_F(PacketTest, MalformedTextsGiveNoPacket) {
       R"({"data":{"cryptFlag":2,"business":"x"}})",
       R"({"data":{"cryptFlag":0,"business":7}})",
       R"({"data":{"cryptFlag":1,"business":"@@@"}})",
+      // Integers beyond their field never wrap ("flag" 2^32 + 1 is not 1).
+      R"({"flag":4294967297})",
+      R"({"flag":-2147483649})",
+      R"({"errCode":9223372036854775808})",
+      R"({"errCode":18446744073709551615})",
+      R"({"data":{"cryptFlag":4294967296}})",
+      R"({"data":{"cryptFlag":0,"hashFlag":4294967297}})",
   };
   for (const char* text : texts) EXPECT_FALSE(MwComPackage::parseJSONString(text)) << text;
   // A block above the modulus of the consult key.
   const std::string block = pf::base64Encode(std::string(128, '\xff'));
   EXPECT_FALSE(MwComPackage::parseJSONString(R"({"data":{"cryptFlag":4,"business":")" + block + R"("}})"));
   EXPECT_FALSE(MwComPackage::parseJSONString(std::string(MwComPackage::kMaxPacketText + 1, ' ')));
+}
+
+TEST_F(PacketTest, IntegersAtTheEdgesOfTheirFieldsAreKept) {
+  auto edge = MwComPackage::parseJSONString(R"({"flag":-2147483648,"errCode":-9223372036854775808})");
+  ASSERT_TRUE(edge);
+  EXPECT_EQ(edge->getPackageFlag(), INT32_MIN);
+  EXPECT_EQ(edge->getErrCode(), INT64_MIN);
+  EXPECT_TRUE(MwComPackage::parseJSONString(R"({"flag":2147483647,"errCode":9223372036854775807})"));
 }
 
 TEST_F(PacketTest, UnknownCryptFlagDoesNotEncode) { EXPECT_FALSE(packet(3, 0, 0, "{}")->toJSONString()); }

@@ -89,14 +89,19 @@ TEST_F(RlSocketReadWriteTest, FixedLengthReadInPiecesReportsProgressThenOneWhole
   EXPECT_TRUE(std::isnan(sock->progressOfReadReturningTag(nullptr, nullptr, nullptr)));
 }
 
-TEST_F(RlSocketReadWriteTest, ReadsIntoACallersBufferKeepTheirOwnCopy) {
-  pf::Bytes callerBuffer = toBytes("head:");
-  sock->readDataToLength(4, -1, &callerBuffer, callerBuffer.size(), 1);
-  callerBuffer.assign(100, 'x');  // the caller may change or drop its buffer at once
-  sock->readDataWithTimeout(-1, &callerBuffer, 101, 9);  // offset past the end: ignored
-  fxtest::writeAll(peer, "body");
-  ASSERT_TRUE(spin([&] { return delegate->called("read 1"); }));
-  EXPECT_EQ(delegate->reads.back(), toBytes("body"));
+TEST_F(RlSocketReadWriteTest, ReadsLandInTheCallersBufferAtItsOffset) {
+  auto callerBuffer = std::make_shared<pf::Bytes>(toBytes("head:"));
+  sock->readDataToLength(4, -1, callerBuffer, callerBuffer->size(), 1);
+  sock->readDataWithTimeout(-1, callerBuffer, 101, 9);  // offset past the end: ignored
+  // A buffer with room: the read fills it in place and leaves what follows.
+  auto roomy = std::make_shared<pf::Bytes>(toBytes("[....]tail"));
+  sock->readDataToLength(4, -1, roomy, 1, 2);
+  fxtest::writeAll(peer, "bodyDATA");
+  ASSERT_TRUE(spin([&] { return delegate->called("read 2"); }));
+  EXPECT_EQ(delegate->reads.at(0), toBytes("body"));
+  EXPECT_EQ(*callerBuffer, toBytes("head:body"));
+  EXPECT_EQ(delegate->reads.at(1), toBytes("DATA"));
+  EXPECT_EQ(*roomy, toBytes("[DATA]tail"));
   settle();
   EXPECT_FALSE(delegate->called("read 9"));
 }

@@ -50,6 +50,14 @@ TEST_F(SessionTest, SessionStateHeaderMovesTheStateAndPostsWhatChanged) {
   session.updateSession(nullptr, &garbage);
   EXPECT_EQ(session.getSessionState(), 3);
   EXPECT_EQ(posted.names(), (std::vector<std::string>{"SessionTimeoutNotification"}));
+
+  // Numbers beyond int are clamped, never wrapped onto 1 or 100.
+  for (const char* huge : {"4294967297", "4294967396", "-4294967295"}) {
+    posted.clear();
+    FakeResponse wrapped({{"sessionState", huge}});
+    session.updateSession(nullptr, &wrapped);
+    EXPECT_EQ(session.getSessionState(), 3) << huge;
+  }
 }
 
 TEST_F(SessionTest, ServerRandomVerificationFlagAndSessionIdAreKept) {
@@ -133,11 +141,13 @@ TEST_F(GateTest, OnlyWifiAndCellularCountAsNetwork) {
   }
 }
 
-TEST(RequestRules, TimeOutsInWholeSecondsWithSixtyForAnythingUnusable) {
+TEST(RequestRules, TimeOutsInWholeSecondsLongOnesKeptSixtyForAnythingUnusable) {
   EXPECT_EQ(MwCommunicationHelper::requestTimeout(2.9), 2);
   EXPECT_EQ(MwCommunicationHelper::requestTimeout(0.5), 0);
   EXPECT_EQ(MwCommunicationHelper::requestTimeout(60), 60);
-  for (double unusable : std::vector<double>{0.0, -5.0, std::nan(""), HUGE_VAL, -HUGE_VAL, 1e300, 86401.0}) {
+  EXPECT_EQ(MwCommunicationHelper::requestTimeout(100000), 100000);
+  EXPECT_EQ(MwCommunicationHelper::requestTimeout(9e18), static_cast<std::int64_t>(9e18));
+  for (double unusable : std::vector<double>{0.0, -5.0, std::nan(""), HUGE_VAL, -HUGE_VAL, 1e300, 9223372036854775808.0}) {
     EXPECT_EQ(MwCommunicationHelper::requestTimeout(unusable), 60) << unusable;
   }
 }

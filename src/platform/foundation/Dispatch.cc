@@ -155,10 +155,8 @@ void countOut(bool counted) {
 void runGuarded(const std::function<void()>& block, const char* where) {
   try {
     block();
-  } catch (const std::exception& e) {
-    logLine(std::string("*** uncaught exception in a block on ") + where + ": " + e.what());
   } catch (...) {
-    logLine(std::string("*** uncaught exception in a block on ") + where);
+    logCurrentException(std::string("a block on ") + where);
   }
 }
 

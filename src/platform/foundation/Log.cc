@@ -44,16 +44,48 @@ void writeToStderr(std::string_view message) {
 
 }  // namespace
 
+void logCurrentException(std::string_view where) {
+  std::string line = "*** uncaught exception in ";
+  line += where;
+  try {
+    throw;
+  } catch (const std::exception& e) {
+    line += ": ";
+    line += e.what();
+  } catch (...) {
+  }
+  try {
+    logLine(line);
+  } catch (...) {
+  }
+}
+
+std::function<void(std::string_view)>& uncaughtObserver() {
+  static std::function<void(std::string_view)> observer;
+  return observer;
+}
+
+std::function<void(std::string_view line)> setUncaughtExceptionObserver(
+    std::function<void(std::string_view line)> observer) {
+  std::lock_guard lock(captureMutex());
+  std::swap(uncaughtObserver(), observer);
+  return observer;
+}
+
 void logLine(std::string_view message) {
   bool echo = true;
+  std::function<void(std::string_view)> observer;
   {
     std::lock_guard lock(captureMutex());
     if (gCapture) {
       gCapture->add(message);
       echo = gCapture->echo_;
+    } else if (message.starts_with("*** uncaught exception")) {
+      observer = uncaughtObserver();
     }
   }
   if (echo) writeToStderr(message);
+  if (observer) observer(message);
 }
 
 LogCapture::LogCapture(bool echo) : echo_(echo) {

@@ -126,6 +126,13 @@ void NotificationCenter::post(const Notification& notification) {
   }
 }
 
+bool NotificationCenter::hasObserversFor(std::string_view name) const {
+  std::lock_guard lock(mutex_);
+  return std::any_of(entries_.begin(), entries_.end(), [&](const std::shared_ptr<Entry>& entry) {
+    return !entry->removed && (entry->name.empty() || entry->name == name);
+  });
+}
+
 std::size_t NotificationCenter::observerCount() const {
   std::lock_guard lock(mutex_);
   return entries_.size();

@@ -114,6 +114,9 @@ class NotificationCenter {
   void post(std::string name, AnyObject object = {}, Value userInfo = nullptr);
 
   std::size_t observerCount() const;
+  // Whether any observer listens to `name` (or to every name): a poster may skip the work of
+  // preparing a notification nobody hears.
+  bool hasObserversFor(std::string_view name) const;
 
  private:
   struct Entry;

@@ -13,9 +13,12 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace pf {
@@ -34,6 +37,21 @@ bool isDate(const Value& v);
 std::vector<std::uint8_t> dataValue(const Value& v);
 // The seconds since 1970 of a date value, nullopt for anything else.
 std::optional<double> dateValue(const Value& v);
+
+// A JSON integer that fits T exactly; nullopt for anything else (another type, a fraction, or a
+// number out of T's range, which a plain get<T>() would silently wrap).
+template <typename T>
+std::optional<T> exactInteger(const Value& v) {
+  static_assert(std::is_integral_v<T> && !std::is_same_v<T, bool>);
+  if (v.is_number_unsigned()) {
+    const auto n = v.get<std::uint64_t>();
+    if (std::cmp_less_equal(n, std::numeric_limits<T>::max())) return static_cast<T>(n);
+  } else if (v.is_number_integer()) {
+    const auto n = v.get<std::int64_t>();
+    if (std::in_range<T>(n)) return static_cast<T>(n);
+  }
+  return std::nullopt;
+}
 
 // --- Conversions of a value ---------------------------------------------------------------------
 // Numbers convert as C casts would, clamped to the target's range (no undefined behaviour);

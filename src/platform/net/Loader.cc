@@ -5,17 +5,24 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <list>
 #include <map>
 #include <unordered_map>
 
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Dispatch.h"
+#include "platform/foundation/Log.h"
 #include "platform/net/CookieStorage.h"
 #include "platform/net/UrlError.h"
+#include "platform/security/Certificate.h"
 #include "platform/security/Digest.h"
+#include "platform/security/Key.h"
 
 namespace pf {
 
@@ -29,6 +36,8 @@ constexpr std::size_t kMaxHeaderFields = 500;
 constexpr std::size_t kEasyPoolSize = 64;
 
 std::atomic<std::uint64_t> nextLoadId{1};
+// Evaluator keys live in their own range, apart from load ids and session keys.
+std::atomic<std::uint64_t> nextEvaluatorKey{1ull << 62};
 
 std::string_view trimmed(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
@@ -120,6 +129,38 @@ int urlErrorCodeFor(CURLcode code, long osErrno) {
     case CURLE_ABORTED_BY_CALLBACK: return kCancelled;
     default: return kUnknown;
   }
+}
+
+// Whether a PEM file is a client identity: a certificate and the private key of its public key.
+// A file with a certificate alone (a bundle's CA file, say) is no identity: handing it to libcurl
+// would fail every handshake, so it is skipped, with one log line per state of the file.
+bool isClientIdentity(const std::string& path) {
+  constexpr std::uintmax_t kMaxIdentityFile = 1u << 20;
+  static std::mutex mutex;
+  static std::map<std::string, std::pair<std::string, bool>> known;  // path -> (size and time, verdict)
+  std::error_code error;
+  const auto size = std::filesystem::file_size(path, error);
+  const auto time = error ? std::filesystem::file_time_type{} : std::filesystem::last_write_time(path, error);
+  const std::string stamp =
+      error ? std::string("missing") : std::to_string(size) + "@" + std::to_string(time.time_since_epoch().count());
+  std::lock_guard lock(mutex);
+  auto found = known.find(path);
+  if (found != known.end() && found->second.first == stamp) return found->second.second;
+  std::string pem;
+  if (!error && size <= kMaxIdentityFile) {
+    std::ifstream in(path, std::ios::binary);
+    pem.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  auto certificate = Certificate::fromPem(pem);
+  auto key = Key::privateKeyFromPem(pem);
+  auto certificateKey = certificate ? certificate->publicKey() : std::nullopt;
+  const bool identity = certificateKey && key && key->publicKey() == *certificateKey;
+  if (!identity) {
+    logLine("Client certificate file " + path +
+            (certificate ? " holds no matching private key" : " holds no certificate") + "; none is presented");
+  }
+  known[path] = {stamp, identity};
+  return identity;
 }
 
 enum class Verdict { Accept, Refuse, Cancel };
@@ -381,35 +422,59 @@ struct Load::Hop {
 };
 
 // The libcurl callbacks of a load (a friend of Load).
+// libcurl's callbacks. Nothing may unwind through libcurl: an exception (from a body stream, a
+// client, an evaluator) is logged and fails the transfer.
 struct LoadCallbacks {
   static std::size_t header(char* data, std::size_t size, std::size_t count, void* user) {
-    auto& load = *static_cast<Load*>(user);
-    std::size_t length = size * count;
-    load.onHeadLine(data, length);
-    return load.hop_->abort == Load::Hop::Abort::None ? length : 0;
+    return callGuarded("a URL load's header callback", std::size_t{0}, [&] {
+      auto& load = *static_cast<Load*>(user);
+      std::size_t length = size * count;
+      load.onHeadLine(data, length);
+      return load.hop_->abort == Load::Hop::Abort::None ? length : 0;
+    });
   }
   static std::size_t write(char* data, std::size_t size, std::size_t count, void* user) {
-    return static_cast<Load*>(user)->onBody(data, size * count);
+    return callGuarded("a URL load's body callback", std::size_t{0},
+                       [&] { return static_cast<Load*>(user)->onBody(data, size * count); });
   }
   static std::size_t read(char* data, std::size_t size, std::size_t count, void* user) {
-    auto& hop = *static_cast<Load*>(user)->hop_;
-    hop.bodyRead = true;
-    if (!hop.stream) return 0;
-    std::ptrdiff_t n =
-        hop.stream->read(std::span<std::uint8_t>(reinterpret_cast<std::uint8_t*>(data), size * count));
-    return n < 0 ? CURL_READFUNC_ABORT : static_cast<std::size_t>(n);
+    return callGuarded("a URL load's body stream", std::size_t{CURL_READFUNC_ABORT}, [&]() -> std::size_t {
+      auto& hop = *static_cast<Load*>(user)->hop_;
+      hop.bodyRead = true;
+      if (!hop.stream) return 0;
+      std::ptrdiff_t n =
+          hop.stream->read(std::span<std::uint8_t>(reinterpret_cast<std::uint8_t*>(data), size * count));
+      return n < 0 ? CURL_READFUNC_ABORT : static_cast<std::size_t>(n);
+    });
   }
   static int seek(void* user, curl_off_t offset, int origin) {
-    auto& hop = *static_cast<Load*>(user)->hop_;
-    if (offset != 0 || origin != SEEK_SET || !hop.stream) return CURL_SEEKFUNC_CANTSEEK;
-    return hop.stream->rewind() ? CURL_SEEKFUNC_OK : CURL_SEEKFUNC_CANTSEEK;
+    return callGuarded("a URL load's body stream", int{CURL_SEEKFUNC_CANTSEEK}, [&] {
+      auto& hop = *static_cast<Load*>(user)->hop_;
+      if (offset != 0 || origin != SEEK_SET || !hop.stream) return int{CURL_SEEKFUNC_CANTSEEK};
+      return hop.stream->rewind() ? int{CURL_SEEKFUNC_OK} : int{CURL_SEEKFUNC_CANTSEEK};
+    });
   }
   static int progress(void* user, curl_off_t, curl_off_t dlnow, curl_off_t ultotal, curl_off_t ulnow) {
-    static_cast<Load*>(user)->onProgress(ulnow, ultotal, dlnow);
-    return 0;
+    return callGuarded("a URL load's progress callback", 1, [&] {
+      static_cast<Load*>(user)->onProgress(ulnow, ultotal, dlnow);
+      return 0;
+    });
   }
-  static int prerequest(void* user, char*, char*, int, int) { return static_cast<Load*>(user)->onPrerequest(); }
+  static int prerequest(void* user, char*, char*, int, int) {
+    auto& load = *static_cast<Load*>(user);
+    return callGuarded("a URL load's server trust check", int{CURL_PREREQFUNC_ABORT}, [&] {
+      try {
+        return load.onPrerequest();
+      } catch (...) {
+        load.hop_->abort = Load::Hop::Abort::TrustRefused;  // a judge that raised trusts nothing
+        throw;
+      }
+    });
+  }
 };
+
+KeyedServerTrustEvaluator::KeyedServerTrustEvaluator(ServerTrustEvaluator evaluate)
+    : evaluate_(std::move(evaluate)), key_(nextEvaluatorKey++) {}
 
 std::shared_ptr<Load> Load::make(UrlRequest request, LoadOptions options, std::shared_ptr<LoadClient> client,
                                  Loader* loader) {
@@ -670,12 +735,16 @@ void Load::beginHop() {
 
   // Server trust.
   if (url->scheme() == "https") {
+    // A deployment adds its own CA the way OpenSSL is configured everywhere else (SSL_CERT_FILE,
+    // SSL_CERT_DIR), so libcurl's chain check and the platform's trust evaluation agree.
+    if (const char* file = std::getenv("SSL_CERT_FILE"); file && *file) curl_easy_setopt(easy, CURLOPT_CAINFO, file);
+    if (const char* dir = std::getenv("SSL_CERT_DIR"); dir && *dir) curl_easy_setopt(easy, CURLOPT_CAPATH, dir);
     if (options_.trust != LoadOptions::Trust::System) {
       curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 0L);
       curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 0L);
       curl_easy_setopt(easy, CURLOPT_SSL_SESSIONID_CACHE, 0L);
     }
-    if (options_.clientCertificatePath) {
+    if (options_.clientCertificatePath && isClientIdentity(*options_.clientCertificatePath)) {
       curl_easy_setopt(easy, CURLOPT_SSLCERT, options_.clientCertificatePath->c_str());
       curl_easy_setopt(easy, CURLOPT_SSLCERTTYPE, "PEM");
       curl_easy_setopt(easy, CURLOPT_SSLKEY, options_.clientCertificatePath->c_str());
@@ -821,7 +890,7 @@ int Load::onPrerequest() {
   auto* ssl = static_cast<SSL*>(info->internals);
   ConnectionTrust* record = connectionTrustOf(ssl);
   const std::uint64_t key = options_.trust == LoadOptions::Trust::Evaluator
-                                ? reinterpret_cast<std::uintptr_t>(options_.evaluator.get())
+                                ? (options_.evaluator ? options_.evaluator->key() : (id_ | (1ull << 63)))
                                 : (options_.trustKey ? options_.trustKey : (id_ | (1ull << 63)));
   const std::string& host = hop.url.host();
   const int port = hop.url.effectivePort();
@@ -1158,7 +1227,12 @@ void LoadEventChannel::drain() {
       }
       deliveringThread_ = std::this_thread::get_id();
     }
-    item.event();
+    try {
+      item.event();
+    } catch (...) {
+      // One raising event must not stop the connection's later ones.
+      logCurrentException("a URL loading event");
+    }
     std::function<void()> drained;
     {
       std::lock_guard lock(mutex_);

@@ -46,6 +46,20 @@ struct LoadCallbacks;
 // cancelling fails the load. Must be thread-safe and quick.
 using ServerTrustEvaluator = std::function<ChallengeDisposition(ServerTrust& trust, const std::string& host)>;
 
+// An evaluator with a key of its own, never given to another evaluator in the process: a pooled
+// connection remembers the evaluator's verdict under it.
+class KeyedServerTrustEvaluator {
+ public:
+  explicit KeyedServerTrustEvaluator(ServerTrustEvaluator evaluate);
+  ChallengeDisposition operator()(ServerTrust& trust, const std::string& host) const { return evaluate_(trust, host); }
+  explicit operator bool() const { return static_cast<bool>(evaluate_); }
+  std::uint64_t key() const { return key_; }
+
+ private:
+  ServerTrustEvaluator evaluate_;
+  std::uint64_t key_;
+};
+
 struct LoadOptions {
   enum class Trust {
     System,     // libcurl verifies chain and host against the system roots
@@ -53,7 +67,7 @@ struct LoadOptions {
     Evaluator,  // `evaluator` decides on the loader thread
   };
   Trust trust = Trust::System;
-  std::shared_ptr<const ServerTrustEvaluator> evaluator;
+  std::shared_ptr<const KeyedServerTrustEvaluator> evaluator;
   // Client decisions are remembered per (trust key, host, port, certificate chain); 0 gives the
   // load a key of its own.
   std::uint64_t trustKey = 0;

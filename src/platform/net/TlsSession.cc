@@ -12,6 +12,8 @@
 #include <cstring>
 #include <cstdint>
 
+#include "platform/foundation/Log.h"
+
 namespace pf {
 namespace {
 
@@ -167,8 +169,11 @@ TlsSession::~TlsSession() {
 
 int TlsSession::verifyCallback(X509_STORE_CTX* store, void* arg) {
   auto* self = static_cast<TlsSession*>(arg);
-  std::vector<Bytes> chain = chainOf(X509_STORE_CTX_get0_cert(store), X509_STORE_CTX_get0_untrusted(store));
-  bool trusted = !chain.empty() && self->verifier_ && self->verifier_(chain, self->peerName_);
+  // Called by OpenSSL: a raising verifier trusts nothing.
+  bool trusted = callGuarded("a TLS certificate check", false, [&] {
+    std::vector<Bytes> chain = chainOf(X509_STORE_CTX_get0_cert(store), X509_STORE_CTX_get0_untrusted(store));
+    return !chain.empty() && self->verifier_ && self->verifier_(chain, self->peerName_);
+  });
   if (!trusted) {
     self->rejectedByVerifier_ = true;
     X509_STORE_CTX_set_error(store, X509_V_ERR_CERT_REJECTED);

@@ -64,7 +64,19 @@ std::string percentEncode(std::string_view text, std::string_view keep) {
   return out;
 }
 
-std::optional<Url> Url::fromHandle(void* handle) {
+namespace {
+
+// Whether the text's query is present and empty ("...?" or "...?#frag"): libcurl drops such a query,
+// but "path?" and "path" are different URLs.
+bool hasEmptyQuery(std::string_view text) {
+  text = text.substr(0, text.find('#'));
+  auto mark = text.find('?');
+  return mark != std::string_view::npos && mark + 1 == text.size();
+}
+
+}  // namespace
+
+std::optional<Url> Url::fromHandle(void* handle, bool emptyQuery) {
   auto* h = static_cast<CURLU*>(handle);
   auto text = part(h, CURLUPART_URL);
   auto scheme = part(h, CURLUPART_SCHEME);
@@ -84,6 +96,13 @@ std::optional<Url> Url::fromHandle(void* handle) {
   url.path_ = part(h, CURLUPART_PATH).value_or("");
   url.query_ = part(h, CURLUPART_QUERY);
   url.fragment_ = part(h, CURLUPART_FRAGMENT);
+  if (emptyQuery && (!url.query_ || url.query_->empty())) {
+    url.query_ = std::string();
+    auto end = url.text_.find('#');
+    if (url.text_.substr(0, end).find('?') == std::string::npos) {
+      url.text_.insert(end == std::string::npos ? url.text_.size() : end, "?");
+    }
+  }
   if (auto user = part(h, CURLUPART_USER)) url.user_ = percentDecode(*user);
   if (auto password = part(h, CURLUPART_PASSWORD)) url.password_ = percentDecode(*password);
   return url;
@@ -95,7 +114,7 @@ std::optional<Url> Url::parse(std::string_view text) {
   std::string s(text);
   if (s.empty() || s.find('\0') != std::string::npos) return std::nullopt;
   if (curl_url_set(h.get(), CURLUPART_URL, s.c_str(), kParseFlags) != CURLUE_OK) return std::nullopt;
-  return fromHandle(h.get());
+  return fromHandle(h.get(), hasEmptyQuery(s));
 }
 
 std::optional<Url> Url::parse(std::string_view text, const Url& base) {
@@ -106,7 +125,7 @@ std::optional<Url> Url::parse(std::string_view text, const Url& base) {
   if (s.find('\0') != std::string::npos) return std::nullopt;
   if (s.empty()) return base;
   if (curl_url_set(h.get(), CURLUPART_URL, s.c_str(), kParseFlags) != CURLUE_OK) return std::nullopt;
-  return fromHandle(h.get());
+  return fromHandle(h.get(), hasEmptyQuery(s));
 }
 
 Url Url::fileUrl(const std::filesystem::path& path) {

@@ -46,7 +46,7 @@ class Url {
 
  private:
   Url() = default;
-  static std::optional<Url> fromHandle(void* handle);
+  static std::optional<Url> fromHandle(void* handle, bool emptyQuery);
 
   std::string text_;
   std::string scheme_;

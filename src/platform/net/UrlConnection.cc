@@ -122,7 +122,7 @@ void UrlConnection::setDelegateQueue(std::shared_ptr<OperationQueue> queue) {
 void UrlConnection::setServerTrustEvaluator(ServerTrustEvaluator evaluator) {
   std::lock_guard lock(mutex_);
   if (started_) return;
-  evaluator_ = evaluator ? std::make_shared<const ServerTrustEvaluator>(std::move(evaluator)) : nullptr;
+  evaluator_ = evaluator ? std::make_shared<const KeyedServerTrustEvaluator>(std::move(evaluator)) : nullptr;
 }
 
 void UrlConnection::setClientCertificate(std::string pemPath) {

@@ -132,7 +132,7 @@ class UrlConnection : public std::enable_shared_from_this<UrlConnection> {
   std::shared_ptr<RunLoop> runLoop_;
   std::vector<RunLoopMode> modes_;
   std::shared_ptr<OperationQueue> queue_;
-  std::shared_ptr<const ServerTrustEvaluator> evaluator_;
+  std::shared_ptr<const KeyedServerTrustEvaluator> evaluator_;
   std::optional<std::string> clientCertificate_;
   Loader* loader_ = nullptr;
   std::shared_ptr<LoadEventChannel> channel_;

@@ -452,7 +452,7 @@ void UrlSession::setSessionDescription(std::string description) {
 
 void UrlSession::setServerTrustEvaluator(ServerTrustEvaluator evaluator) {
   std::lock_guard lock(mutex_);
-  evaluator_ = evaluator ? std::make_shared<const ServerTrustEvaluator>(std::move(evaluator)) : nullptr;
+  evaluator_ = evaluator ? std::make_shared<const KeyedServerTrustEvaluator>(std::move(evaluator)) : nullptr;
 }
 
 void UrlSession::setLoader(Loader* loader) {

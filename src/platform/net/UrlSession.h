@@ -236,7 +236,7 @@ class UrlSession : public std::enable_shared_from_this<UrlSession> {
   mutable std::mutex mutex_;
   std::shared_ptr<UrlSessionDelegate> delegate_;
   std::string description_;
-  std::shared_ptr<const ServerTrustEvaluator> evaluator_;
+  std::shared_ptr<const KeyedServerTrustEvaluator> evaluator_;
   Loader* loader_ = nullptr;
   std::map<std::uint64_t, std::shared_ptr<UrlSessionTask>> tasks_;
   std::vector<std::weak_ptr<Load>> heldLoads_;

@@ -12,6 +12,7 @@
 
 #include <jpeglib.h>
 
+#include "platform/foundation/Log.h"
 #include "platform/ui/GraphicsContext.h"
 #include "platform/ui/Screen.h"
 
@@ -377,9 +378,11 @@ Color Image::pixel(int x, int y) const {
 
 namespace {
 cairo_status_t writeBytes(void* closure, const unsigned char* data, unsigned int length) {
-  auto* out = static_cast<Bytes*>(closure);
-  out->insert(out->end(), data, data + length);
-  return CAIRO_STATUS_SUCCESS;
+  return callGuarded("writing a PNG", CAIRO_STATUS_NO_MEMORY, [&] {
+    auto* out = static_cast<Bytes*>(closure);
+    out->insert(out->end(), data, data + length);
+    return CAIRO_STATUS_SUCCESS;
+  });
 }
 }  // namespace
 

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "platform/foundation/RunLoop.h"
+#include "platform/foundation/ThreadChecker.h"
 #include "platform/ui/Image.h"
 
 namespace pf {
@@ -228,6 +229,7 @@ void Layer::insertSublayerAbove(const std::shared_ptr<Layer>& layer, const Layer
 }
 
 void Layer::removeFromSuperlayer() {
+  PF_ASSERT_MAIN_THREAD();
   if (!superlayer_) return;
   auto keep = shared_from_this();
   auto& list = superlayer_->sublayers_;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/foundation/ThreadChecker.h"
 #include "platform/ui/GestureRecognizer.h"
 #include "platform/ui/LayoutConstraint.h"
 #include "platform/ui/ViewController.h"
@@ -15,6 +16,7 @@ View::View(const Rect& frame) : layer_(Layer::make()) { init(frame); }
 View::View(const Rect& frame, std::shared_ptr<Layer> layer) : layer_(std::move(layer)) { init(frame); }
 
 void View::init(const Rect& frame) {
+  PF_ASSERT_MAIN_THREAD();
   layer_->setDelegate(this);
   withoutActions([&] { layer_->setFrame(frame); });
 }
@@ -28,6 +30,7 @@ View::~View() {
 Rect View::frame() const { return layer_->frame(); }
 
 void View::setFrame(const Rect& frame) {
+  PF_ASSERT_MAIN_THREAD();
   Size old = bounds().size;
   Rect f = frame.standardized();
   Point anchor = layer_->anchorPoint();
@@ -115,6 +118,7 @@ void View::moveToWindow(Window* oldWindow, Window* newWindow) {
 void View::addSubview(const std::shared_ptr<View>& view) { insertSubview(view, subviews_.size()); }
 
 void View::insertSubview(const std::shared_ptr<View>& view, std::size_t index) {
+  PF_ASSERT_MAIN_THREAD();
   if (!view || view.get() == this || isDescendantOf(view.get())) return;
   auto keep = view;
   Window* oldWindow = view->windowRaw();
@@ -157,6 +161,7 @@ void View::insertSubviewAbove(const std::shared_ptr<View>& view, const View* sib
 }
 
 void View::removeFromSuperview() {
+  PF_ASSERT_MAIN_THREAD();
   if (!superview_) return;
   auto keep = shared_from_this();
   View* parent = superview_;
@@ -207,6 +212,7 @@ bool View::isDescendantOf(const View* view) const {
 void View::layoutSubviews() {}
 
 void View::layoutIfNeeded() {
+  PF_ASSERT_MAIN_THREAD();
   if (needsLayout_) {
     needsLayout_ = false;
     if (controller_) controller_->viewWillLayoutSubviews();

@@ -1,5 +1,6 @@
 #include "platform/ui/ViewController.h"
 
+#include "platform/foundation/ThreadChecker.h"
 #include "platform/ui/Screen.h"
 #include "platform/ui/Window.h"
 
@@ -27,6 +28,7 @@ void ViewController::setView(std::shared_ptr<View> view) {
 }
 
 void ViewController::loadView() {
+  PF_ASSERT_MAIN_THREAD();
   auto v = View::make(Screen::main()->bounds());
   v->setAutoresizingMask(kAutoresizingFlexibleWidth | kAutoresizingFlexibleHeight);
   setView(v);

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "platform/foundation/ThreadChecker.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Control.h"
 #include "platform/ui/GestureRecognizer.h"
@@ -31,6 +32,7 @@ void Window::setRootViewController(std::shared_ptr<ViewController> controller) {
 }
 
 void Window::makeKeyAndVisible() {
+  PF_ASSERT_MAIN_THREAD();
   setHidden(false);
   makeKey();
 }

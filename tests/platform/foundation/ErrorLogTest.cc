@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+#include <string>
+#include <vector>
+
 #include "platform/foundation/Error.h"
 #include "platform/foundation/Log.h"
 
@@ -23,6 +27,24 @@ TEST(Log, CapturesNestAndRestore) {
   }
   logLine("three");
   EXPECT_EQ(outer.lines(), (std::vector<std::string>{"one", "three"}));
+}
+
+TEST(Log, SwallowedExceptionsReachTheObserverUnlessTheLogIsCaptured) {
+  std::vector<std::string> heard;
+  auto previous = setUncaughtExceptionObserver([&](std::string_view line) { heard.emplace_back(line); });
+  try {
+    throw std::runtime_error("lost");
+  } catch (...) {
+    logCurrentException("a test block");
+  }
+  logLine("an ordinary line");
+  {
+    LogCapture expected;
+    EXPECT_EQ(callGuarded("a C callback", -1, []() -> int { throw 7; }), -1);
+    EXPECT_TRUE(expected.contains("*** uncaught exception in a C callback"));
+  }
+  setUncaughtExceptionObserver(previous);
+  EXPECT_EQ(heard, std::vector<std::string>{"*** uncaught exception in a test block: lost"});
 }
 
 }  // namespace

@@ -2,12 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdlib>
+#include <fstream>
 #include <thread>
 
 #include "peers/http_peer.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Dispatch.h"
+#include "platform/foundation/Log.h"
 #include "platform/foundation/Operation.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Value.h"
@@ -334,6 +338,112 @@ TEST_F(UrlConnectionTest, ServerTrustIsVerifiedUnlessTheCallerDecides) {
     c.setServerTrustEvaluator([](pf::ServerTrust&, const std::string&) { return pf::ChallengeDisposition::PerformDefaultHandling; });
   });
   EXPECT_EQ(errorCode(*r), pf::UrlErrorCode::kServerCertificateUntrusted);
+}
+
+TEST_F(UrlConnectionTest, APrivateCaConfiguredForOpenSslIsTrustedByDefault) {
+  // The peer's certificate is its own CA. Named in SSL_CERT_FILE (the platform's own evaluation
+  // reads it once, at its first use), it is an anchor of the default road; without it the server
+  // stays unknown.
+  fxtest::TempDir dir;
+  const std::string caFile = (dir / "private-ca.pem").string();
+  {
+    std::ofstream out(caFile);
+    out << peer.certificate().pem();
+  }
+  ::setenv("SSL_CERT_FILE", caFile.c_str(), 1);
+  auto trusted = load(peer.request(peer.https("/hello")));
+  ::unsetenv("SSL_CERT_FILE");
+  EXPECT_EQ(trusted->body(), "hello") << (trusted->error ? trusted->error->localizedDescription() + " " + pf::description(trusted->error->userInfo) : "");
+  EXPECT_EQ(errorCode(*load(peer.request(peer.https("/hello")))), pf::UrlErrorCode::kServerCertificateUntrusted);
+}
+
+TEST_F(UrlConnectionTest, AStricterEvaluatorNeverInheritsAnEarlierEvaluatorsVerdict) {
+  // Evaluators come and go with their connections; the pooled TLS connection stays. A refusing
+  // evaluator made after an accepting one was freed (quite likely at the same address) is asked
+  // itself.
+  for (int round = 0; round < 8; ++round) {
+    auto accepted = load(peer.request(peer.https("/hello")), nullptr, [](UrlConnection& c) {
+      c.setServerTrustEvaluator([](pf::ServerTrust&, const std::string&) { return pf::ChallengeDisposition::UseCredential; });
+    });
+    ASSERT_EQ(accepted->body(), "hello");
+    int asked = 0;
+    auto refused = load(peer.request(peer.https("/hello")), nullptr, [&asked](UrlConnection& c) {
+      c.setServerTrustEvaluator([&asked](pf::ServerTrust&, const std::string&) {
+        ++asked;
+        return pf::ChallengeDisposition::PerformDefaultHandling;
+      });
+    });
+    EXPECT_EQ(errorCode(*refused), pf::UrlErrorCode::kServerCertificateUntrusted) << "round " << round;
+    EXPECT_EQ(asked, 1);
+  }
+}
+
+TEST_F(UrlConnectionTest, AClientIdentityIsPresentedOnlyWhenTheFileHoldsCertificateAndKey) {
+  auto with = [](std::optional<std::string> identity) {
+    return [identity](UrlConnection& c) {
+      c.setServerTrustEvaluator([](pf::ServerTrust&, const std::string&) { return pf::ChallengeDisposition::UseCredential; });
+      if (identity) c.setClientCertificate(*identity);
+    };
+  };
+  const std::string full = peer.clientIdentityPath();
+  const std::string certificateOnly = peer.clientCertificateOnlyPath();
+  pf::LogCapture log;
+
+  // A server that never asks: neither file stands in the way.
+  EXPECT_EQ(load(peer.request(peer.https("/peer")), nullptr, with(certificateOnly))->body(), "anonymous");
+  EXPECT_EQ(load(peer.request(peer.https("/peer")), nullptr, with(certificateOnly))->body(), "anonymous");
+  EXPECT_EQ(load(peer.request(peer.https("/peer")), nullptr, with(full))->body(), "anonymous");
+  auto skipped = log.lines();
+  EXPECT_EQ(std::count_if(skipped.begin(), skipped.end(),
+                          [&](const std::string& l) { return l.find(certificateOnly) != std::string::npos; }),
+            1);
+
+  // A server that requires one: the full identity gets through, anything less fails cleanly.
+  EXPECT_EQ(load(peer.request(peer.httpsClientAuth("/peer")), nullptr, with(full))->body(), "fx-client");
+  for (const auto& identity : {std::optional<std::string>(certificateOnly), std::optional<std::string>()}) {
+    auto refused = load(peer.request(peer.httpsClientAuth("/peer")), nullptr, with(identity));
+    EXPECT_TRUE(refused->error);
+    EXPECT_FALSE(refused->response);
+    EXPECT_TRUE(refused->data.empty());
+  }
+}
+
+TEST_F(UrlConnectionTest, ARaisingDelegateOrBodyStreamNeitherStallsNorCrashesTheConnection) {
+  pf::LogCapture log;
+  // A delegate that raises on the first piece of the body: later pieces and the end still arrive.
+  auto raising = std::make_shared<Recorder>();
+  bool raised = false;
+  raising->onData = [&](UrlConnection&) {
+    if (!raised) {
+      raised = true;
+      throw std::runtime_error("delegate bug");
+    }
+  };
+  auto r = load(peer.request(peer.http("/chunked?n=4")), raising);
+  EXPECT_TRUE(raised);
+  EXPECT_EQ(r->events.back(), "finish");
+  EXPECT_EQ(r->body(), "chunk0\nchunk1\nchunk2\nchunk3\n");
+  EXPECT_TRUE(log.contains("*** uncaught exception in a URL loading event: delegate bug"));
+
+  // A body stream that raises inside libcurl's read callback fails the load.
+  struct Broken : pf::HttpBodyStream {
+    std::ptrdiff_t read(std::span<std::uint8_t>) override { throw std::runtime_error("stream bug"); }
+  };
+  UrlRequest put = peer.request(peer.http("/echo"));
+  put.setHttpMethod("PUT");
+  put.setHttpBodyStream(std::make_shared<Broken>());
+  r = load(put);
+  EXPECT_TRUE(r->error);
+  EXPECT_TRUE(log.contains("*** uncaught exception in a URL load's body stream: stream bug"));
+
+  // An evaluator that raises trusts nothing.
+  r = load(peer.request(peer.https("/hello")), nullptr, [](UrlConnection& c) {
+    c.setServerTrustEvaluator([](pf::ServerTrust&, const std::string&) -> pf::ChallengeDisposition {
+      throw std::runtime_error("judge bug");
+    });
+  });
+  EXPECT_EQ(errorCode(*r), pf::UrlErrorCode::kServerCertificateUntrusted);
+  EXPECT_TRUE(log.contains("judge bug"));
 }
 
 TEST_F(UrlConnectionTest, SynchronousAndQueueSendsCollectTheAnswer) {

@@ -84,12 +84,12 @@ TEST(Cipher, KeyAndIvSizes) {
 class CipherInterop : public testing::TestWithParam<std::tuple<const char*, CipherSpec, std::size_t>> {};
 
 TEST_P(CipherInterop, BothWaysWithTheOpensslCommand) {
-  auto [name, suite, keySize] = GetParam();
+  const auto& [name, suite, keySize] = GetParam();
   fxtest::TempDir dir;
   pf::Bytes key = pf::randomBytes(keySize);
   pf::Bytes iv = pf::randomBytes(pf::cipherBlockSize(suite.algorithm));
   pf::Bytes plain = pf::randomBytes(suite.padding == CipherPadding::None ? 96 : 101);
-  auto command = [&](bool decrypt, const std::string& in, const std::string& out) {
+  auto command = [&, name = name, suite = suite](bool decrypt, const std::string& in, const std::string& out) {
     std::vector<std::string> argv{"/usr/bin/openssl", "enc", std::string("-") + name, "-K", hex(key),
                                   "-in", (dir / in).string(), "-out", (dir / out).string()};
     if (suite.mode == CipherMode::Cbc) argv.insert(argv.end(), {"-iv", hex(iv)});

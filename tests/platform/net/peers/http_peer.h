@@ -28,6 +28,13 @@ class HttpPeer {
   std::string https(const std::string& path, const std::string& host = "127.0.0.1") const {
     return "https://" + host + ":" + std::to_string(httpsPort_) + path;
   }
+  // The server that requires a client certificate (the identity clientIdentityPath()).
+  std::string httpsClientAuth(const std::string& path) const {
+    return "https://127.0.0.1:" + std::to_string(clientAuthPort_) + path;
+  }
+  // The client identity: certificate and key in one PEM file, and the certificate alone.
+  std::string clientIdentityPath() const { return (dir_ / "peer.pem.client.pem").string(); }
+  std::string clientCertificateOnlyPath() const { return (dir_ / "peer.pem.client-cert.pem").string(); }
   pf::UrlRequest request(const std::string& url) const { return pf::UrlRequest(pf::Url::parse(url)); }
   // The server's certificate.
   const pf::Certificate& certificate() const { return *certificate_; }
@@ -38,11 +45,12 @@ class HttpPeer {
     std::string certPath = (dir_ / "peer.pem").string();
     child_ = std::make_unique<ChildProcess>(std::vector<std::string>{
         kPython, (sourceDir() / "tests/platform/net/peers/http_server.py").string(), certPath});
-    for (int i = 0; i < 2; ++i) {
+    for (int i = 0; i < 3; ++i) {
       auto line = child_->readLine(20000);
       if (!line) throw std::runtime_error("the HTTP peer did not start");
       if (line->rfind("HTTP ", 0) == 0) httpPort_ = std::stoi(line->substr(5));
       if (line->rfind("HTTPS ", 0) == 0) httpsPort_ = std::stoi(line->substr(6));
+      if (line->rfind("HTTPS_CLIENT ", 0) == 0) clientAuthPort_ = std::stoi(line->substr(13));
     }
     std::ifstream in(certPath);
     std::string pem((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -54,6 +62,7 @@ class HttpPeer {
   std::unique_ptr<ChildProcess> child_;
   int httpPort_ = 0;
   int httpsPort_ = 0;
+  int clientAuthPort_ = 0;
   std::optional<pf::Certificate> certificate_;
 };
 

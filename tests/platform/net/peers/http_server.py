@@ -2,8 +2,11 @@
 """Loopback HTTP and HTTPS test server for the URL-loading tests.
 
 usage: http_server.py CERT_OUT_PATH
-Makes a self-signed certificate for localhost / 127.0.0.1 (written to CERT_OUT_PATH as PEM), then
-serves HTTP and HTTPS on 127.0.0.1 (free ports) and prints "HTTP <port>" and "HTTPS <port>".
+Makes a self-signed certificate for localhost / 127.0.0.1 (written to CERT_OUT_PATH as PEM) and a
+client identity "fx-client" (CERT_OUT_PATH.client.pem: certificate and key;
+CERT_OUT_PATH.client-cert.pem: the certificate alone), then serves on 127.0.0.1 (free ports) HTTP,
+HTTPS that never asks for a client certificate, and HTTPS that requires the client identity, and
+prints "HTTP <port>", "HTTPS <port>" and "HTTPS_CLIENT <port>".
 
 Paths:
   /hello                      200 "hello" (text/plain; charset=utf-8)
@@ -19,6 +22,7 @@ Paths:
   /cookie/show                the Cookie header it received (empty text without one)
   /gzip                       gzip-encoded "compressed hello" (Content-Encoding: gzip)
   /deflate                    zlib-encoded body (Content-Encoding: deflate)
+  /peer                       the common name of the client's certificate, "anonymous" without one
   /download?size=N            N bytes of a pattern, Content-Disposition filename "../../report.bin"
 """
 import datetime
@@ -42,9 +46,9 @@ from cryptography.hazmat.primitives.asymmetric import ec
 from cryptography.x509.oid import NameOID
 
 
-def make_certificate(cert_path, key_path):
+def make_certificate(cert_path, key_path, common_name="localhost"):
     key = ec.generate_private_key(ec.SECP256R1())
-    name = x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, "localhost")])
+    name = x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, common_name)])
     now = datetime.datetime.utcnow()
     cert = (
         x509.CertificateBuilder()
@@ -118,6 +122,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         body = self.read_body()
         if path == "/hello":
             self.send(200, b"hello")
+        elif path == "/peer":
+            names = [v for rdn in (self.connection.getpeercert() or {}).get("subject", ()) for k, v in rdn
+                     if k == "commonName"]
+            self.send(200, (names[0] if names else "anonymous").encode())
         elif path == "/echo":
             payload = {
                 "method": self.command,
@@ -210,10 +218,24 @@ def main():
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     context.load_cert_chain(cert_path, key_path)
     secure.socket = context.wrap_socket(secure.socket, server_side=True)
-    for server in (plain, secure):
+    client_cert = cert_path + ".client-cert.pem"
+    client_key = cert_path + ".client-key.pem"
+    make_certificate(client_cert, client_key, "fx-client")
+    with open(cert_path + ".client.pem", "wb") as f:
+        for part in (client_cert, client_key):
+            with open(part, "rb") as g:
+                f.write(g.read())
+    asking = Server(("127.0.0.1", 0), Handler)
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(cert_path, key_path)
+    context.verify_mode = ssl.CERT_REQUIRED
+    context.load_verify_locations(client_cert)
+    asking.socket = context.wrap_socket(asking.socket, server_side=True)
+    for server in (plain, secure, asking):
         threading.Thread(target=server.serve_forever, daemon=True).start()
     print("HTTP %d" % plain.server_address[1], flush=True)
     print("HTTPS %d" % secure.server_address[1], flush=True)
+    print("HTTPS_CLIENT %d" % asking.server_address[1], flush=True)
     # The test kills us when it ends; should it die first, go too.
     parent = os.getppid()
     while os.getppid() == parent:
