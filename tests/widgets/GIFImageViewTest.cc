@@ -24,7 +24,7 @@ bool near(const pf::Color& a, const pf::Color& b, double tolerance = 0.02) {
 }
 
 const pf::Color kRedPixel = pf::Color::rgb(1, 0, 0), kGreenPixel = pf::Color::rgb(0, 1, 0),
-                kWhitePixel = pf::Color::rgb(1, 1, 1), kClear = pf::Color(0, 0, 0, 0);
+                kWhitePixel = pf::Color::rgb(1, 1, 1), kClear = pf::Color{0, 0, 0, 0};
 
 // One frame filling a w x h screen of red and green with the given index.
 pf::Bytes oneFrame(int w, int h, int delay, int index) {

@@ -12,6 +12,8 @@ struct Color {
   double g = 0;  // green
   double b = 0;  // blue
   double a = 0;  // alpha
+  constexpr Color() = default;
+  constexpr Color(double red, double green, double blue, double alpha) : r(red), g(green), b(blue), a(alpha) {}
 
   static Color rgb(double red, double green, double blue, double alpha = 1.0) { return {red, green, blue, alpha}; }
   static Color white(double w, double alpha = 1.0) { return {w, w, w, alpha}; }

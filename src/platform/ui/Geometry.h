@@ -13,12 +13,16 @@ namespace pf {
 struct Point {
   double x = 0;
   double y = 0;
+  constexpr Point() = default;
+  constexpr Point(double px, double py) : x(px), y(py) {}
   bool operator==(const Point&) const = default;
 };
 
 struct Size {
   double width = 0;
   double height = 0;
+  constexpr Size() = default;
+  constexpr Size(double w, double h) : width(w), height(h) {}
   bool operator==(const Size&) const = default;
 };
 
@@ -64,6 +68,8 @@ struct EdgeInsets {
   double left = 0;
   double bottom = 0;
   double right = 0;
+  constexpr EdgeInsets() = default;
+  constexpr EdgeInsets(double t, double l, double b, double r) : top(t), left(l), bottom(b), right(r) {}
   bool operator==(const EdgeInsets&) const = default;
 };
 

@@ -522,7 +522,9 @@ void TableView::applyUpdates(std::vector<Update> updates) {
   View::performWithoutAnimation([&] { layoutSubviews(); });
 
   std::vector<std::pair<std::shared_ptr<TableViewCell>, Rect>> finals;
-  for (auto& [ip, cell] : visible_) {
+  for (auto& entry : visible_) {
+    const auto& ip = entry.first;
+    auto& cell = entry.second;
     Rect final = cell->frame();
     if (auto it = oldFrames.find(cell.get()); it != oldFrames.end()) {
       if (it->second == final) continue;

@@ -84,7 +84,7 @@ class TableView : public ScrollView {
   double sectionHeaderHeight = 0;
   EdgeInsets separatorInset{0, 15, 0, 0};
   EdgeInsets layoutMargins{0, 15, 0, 15};
-  OptColor separatorColor = Color(0.78, 0.78, 0.8, 1);
+  OptColor separatorColor = Color{0.78, 0.78, 0.8, 1};
   bool allowsSelection = true;
   bool allowsSelectionDuringEditing = false;
 

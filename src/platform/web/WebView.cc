@@ -225,7 +225,7 @@ void WebView::loadNow(const std::string& path) {
   page_.reset();
   auto* content = static_cast<PageContentView*>(pageView_.get());
   content->layout = nullptr;
-  scrollView_->setContentOffset(Point(0, 0));
+  scrollView_->setContentOffset(Point{0, 0});
   page_ = std::move(page);
   Page& p = *page_;
   const std::uint64_t generation = p.generation;
@@ -305,10 +305,10 @@ void WebView::afterScript() {
     double height = std::max(page_->layout.height(), scrollView_->bounds().height());
     Rect frame(0, 0, scrollView_->bounds().width(), height);
     if (pageView_->frame() != frame) pageView_->setFrame(frame);
-    scrollView_->setContentSize(Size(frame.width(), page_->layout.height()));
+    scrollView_->setContentSize(Size{frame.width(), page_->layout.height()});
     // A page that got shorter keeps its end in sight.
     const double maxOffset = std::max(0.0, page_->layout.height() - scrollView_->bounds().height());
-    if (scrollView_->contentOffset().y > maxOffset) scrollView_->setContentOffset(Point(0, maxOffset));
+    if (scrollView_->contentOffset().y > maxOffset) scrollView_->setContentOffset(Point{0, maxOffset});
     pageView_->setNeedsDisplay();
   }
   if (mayEnter()) scheduleDrain();
