@@ -4,6 +4,7 @@
 #include <pango/pangocairo.h>
 #include <pango/pangofc-fontmap.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -255,6 +256,78 @@ Size draw(GraphicsContext& ctx, const std::string& s, const Font& font, const Re
   }
   g_object_unref(layout);
   return drawn;
+}
+
+namespace {
+
+guint16 channel(double v) { return static_cast<guint16>(std::lround(std::clamp(v, 0.0, 1.0) * 65535.0)); }
+
+}  // namespace
+
+Paragraph::Paragraph(const std::string& s, const Font& font, double width, const std::vector<TextRun>& runs,
+                     TextAlignment alignment) {
+  TextEngine& e = engine();
+  std::lock_guard lock(e.mutex);
+  if (!e.context) return;  // after exit
+  PangoLayout* layout = makeLayout(e, s, font);
+  applyWrap(layout, width, LineBreakMode::WordWrap, 0);
+  pango_layout_set_alignment(layout, alignment == TextAlignment::Center  ? PANGO_ALIGN_CENTER
+                                     : alignment == TextAlignment::Right ? PANGO_ALIGN_RIGHT
+                                                                         : PANGO_ALIGN_LEFT);
+  if (!runs.empty()) {
+    PangoAttrList* attrs = pango_attr_list_new();
+    for (const TextRun& r : runs) {
+      if (r.start >= r.end || r.end > s.size()) continue;
+      auto range = [&](PangoAttribute* a) {
+        a->start_index = static_cast<guint>(r.start);
+        a->end_index = static_cast<guint>(r.end);
+        pango_attr_list_insert(attrs, a);
+      };
+      range(pango_attr_foreground_new(channel(r.color.r), channel(r.color.g), channel(r.color.b)));
+      if (r.color.a < 1) range(pango_attr_foreground_alpha_new(channel(r.color.a)));
+      if (r.font.pointSize != font.pointSize) range(pango_attr_size_new_absolute(static_cast<int>(r.font.pointSize * PANGO_SCALE)));
+      if (r.font.weight != font.weight)
+        range(pango_attr_weight_new(r.font.weight == Font::Weight::Bold    ? PANGO_WEIGHT_BOLD
+                                    : r.font.weight == Font::Weight::Light ? PANGO_WEIGHT_LIGHT
+                                                                           : PANGO_WEIGHT_NORMAL));
+    }
+    pango_layout_set_attributes(layout, attrs);
+    pango_attr_list_unref(attrs);
+  }
+  PangoRectangle logical;
+  pango_layout_get_extents(layout, nullptr, &logical);
+  size_ = {static_cast<double>(logical.width) / PANGO_SCALE, static_cast<double>(logical.height) / PANGO_SCALE};
+  if (width > 0 && std::isfinite(width)) size_.width = std::min(size_.width, width);
+  layout_ = layout;
+}
+
+Paragraph::~Paragraph() {
+  if (!layout_) return;
+  TextEngine& e = engine();
+  std::lock_guard lock(e.mutex);
+  g_object_unref(static_cast<PangoLayout*>(layout_));
+}
+
+void Paragraph::draw(GraphicsContext& ctx, Point origin, const Color& color) const {
+  if (!layout_) return;
+  ctx.paint([&](cairo_t* cr) {
+    TextEngine& e = engine();
+    std::lock_guard lock(e.mutex);
+    cairo_move_to(cr, origin.x, origin.y);
+    setSource(cr, color);
+    pango_cairo_show_layout(cr, static_cast<PangoLayout*>(layout_));
+  });
+}
+
+std::optional<std::size_t> Paragraph::indexAt(Point point) const {
+  if (!layout_ || point.x < 0 || point.y < 0 || point.y > size_.height) return std::nullopt;
+  TextEngine& e = engine();
+  std::lock_guard lock(e.mutex);
+  int index = 0, trailing = 0;
+  if (!pango_layout_xy_to_index(static_cast<PangoLayout*>(layout_), static_cast<int>(point.x * PANGO_SCALE),
+                                static_cast<int>(point.y * PANGO_SCALE), &index, &trailing))
+    return std::nullopt;
+  return static_cast<std::size_t>(index);
 }
 
 }  // namespace text

@@ -3,8 +3,10 @@
 // (WenQuanYi Micro Hei, chosen through the fontconfig file beside this header), so that
 // measurements are the same on every machine. Bold faces are emboldened by fontconfig.
 
+#include <cstddef>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/ui/Color.h"
 #include "platform/ui/Geometry.h"
@@ -68,6 +70,35 @@ Size draw(GraphicsContext& ctx, const std::string& text, const Font& font, const
 
 // Path of the fontconfig file in use (for diagnostics).
 std::string fontConfigPath();
+
+// A paragraph laid out once at a width and then measured, drawn and probed as often as needed:
+// styled runs over byte ranges of the text, wrapped at word (else character) boundaries.
+struct TextRun {
+  std::size_t start = 0;  // byte range of the text
+  std::size_t end = 0;
+  Font font;
+  Color color;
+};
+
+class Paragraph {
+ public:
+  Paragraph(const std::string& text, const Font& font, double width, const std::vector<TextRun>& runs = {},
+            TextAlignment alignment = TextAlignment::Left);
+  ~Paragraph();
+  Paragraph(const Paragraph&) = delete;
+  Paragraph& operator=(const Paragraph&) = delete;
+
+  // Logical size, not rounded.
+  Size size() const { return size_; }
+  // Draws with its top-left corner at origin; text outside the runs takes `color`.
+  void draw(GraphicsContext& ctx, Point origin, const Color& color) const;
+  // Byte index of the character under a point of the paragraph, or nullopt when no text is there.
+  std::optional<std::size_t> indexAt(Point point) const;
+
+ private:
+  void* layout_ = nullptr;  // PangoLayout
+  Size size_;
+};
 
 }  // namespace text
 }  // namespace pf

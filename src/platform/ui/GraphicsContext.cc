@@ -316,6 +316,12 @@ void GraphicsContext::clipToRect(const Rect& r) {
   cairo_clip(cr_);
 }
 
+Rect GraphicsContext::clipBoundingBox() const {
+  double x1 = 0, y1 = 0, x2 = 0, y2 = 0;
+  cairo_clip_extents(cr_, &x1, &y1, &x2, &y2);
+  return Rect(x1, y1, x2 - x1, y2 - y1);
+}
+
 void GraphicsContext::fillRect(const Rect& r) {
   cairo_new_path(cr_);
   addRect(r);

@@ -109,6 +109,8 @@ class GraphicsContext {
   void drawPath(PathDrawingMode mode);
   void clip(FillRule rule = FillRule::Winding);
   void clipToRect(const Rect& r);
+  // The smallest rectangle of user space that holds the clip (what drawing can still reach).
+  Rect clipBoundingBox() const;
   void fillRect(const Rect& r);
   void strokeRect(const Rect& r);
   void clearRect(const Rect& r);

@@ -1,0 +1,102 @@
+#pragma once
+// The web view of one page: it owns the page host (pf::WebView) and its bridge, answers the page's
+// calls through servlets and their tasks, and shows the container's overlay while a waiting call is
+// open. Main thread only (asserted in debug builds).
+//
+// A page call: the page queues a message and asks for "mwpagebridge://queuehasmessage"; on that
+// navigation the web view fetches the queue ("MwPageBridge._fetchQueue();"), the bridge sorts it and
+// every call reaches onAsyncJsCommand: the servlet kept under the request id, or a new one from the
+// registry, gets the web view and a page task (type 1, the request id, the waiting time: 100 s when
+// none or no sensible one was given). Answers go back as
+// "javascript:MwUI.Bridge.sendMessage(<answer JSON>)" with "result" and "responseId" set. When the
+// page navigates to another page, its open calls are dropped (their answers would reach nobody).
+// See docs/bridge.md.
+
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <string_view>
+
+#include "container/MwJSTaskListener.h"
+#include "container/MwWebViewMiddleBridge.h"
+#include "platform/web/WebView.h"
+
+namespace container {
+
+class MwServlet;
+
+inline constexpr const char* kAnswerFunction = "MwUI.Bridge.sendMessage";
+
+class MwJSWebview : public pf::WebViewDelegate,
+                    public MwJSTaskListener,
+                    public MwJSTaskDelegate,
+                    public MwWebViewMiddleBridgeDelegate,
+                    public std::enable_shared_from_this<MwJSWebview> {
+ public:
+  static std::shared_ptr<MwJSWebview> make(const pf::Rect& frame);
+  ~MwJSWebview() override;
+  MwJSWebview(const MwJSWebview&) = delete;
+  MwJSWebview& operator=(const MwJSWebview&) = delete;
+
+  // The page host view (lay it into any view).
+  const std::shared_ptr<pf::WebView>& webView() const { return webView_; }
+  // Navigation calls of the page host other than the bridge's are passed on to this delegate.
+  void setPageDelegate(std::weak_ptr<pf::WebViewDelegate> delegate) { pageDelegate_ = std::move(delegate); }
+
+  // Evaluates the script in the page (result dropped).
+  void doJs(const std::string& script);
+  // Evaluates the script and answers its result text ("" for undefined or an error).
+  std::string stringByEvaluatingJavaScriptFromString(const std::string& script);
+  // The page's scroll view; native views inserted into it scroll with the page.
+  std::shared_ptr<pf::ScrollView> scrollView() const { return webView_->scrollView(); }
+
+  // One page call (see the class comment); answers what the servlet's handleRequest answered.
+  bool onAsyncJsCommand(const MwServletRequest& request) override;
+
+  // Page tasks report here.
+  void onSuccessWithResult(const pf::Value& result, int type, const std::string& taskID) override;
+  void onErrorWithResult(const pf::Value& result, int type, const std::string& taskID) override;
+  void onCancelWithResult(const pf::Value& result, int type, const std::string& taskID) override;
+  void onTimeOutWithResult(const pf::Value& result, int type, const std::string& taskID) override;
+  void unregisterNativeToJSRequest(const std::string& taskID) override;
+  void endNativeToJSRequest(const std::string& taskID) override;
+
+  // The page host's delegate calls.
+  bool webViewShouldStartLoad(pf::WebView& view, const std::string& url) override;
+  void webViewDidFinishLoad(pf::WebView& view) override;
+  void webViewDidFailLoad(pf::WebView& view, const pf::Error& error) override;
+  void webViewDidSetTitle(pf::WebView& view, const std::string& title) override;
+  void webViewDidRequestBack(pf::WebView& view) override;
+
+  // Calls kept open (answered or not) and whether the overlay is up.
+  std::size_t openCallCount() const { return servlets_.size(); }
+  bool isShowingOverlay() const { return !waitingCalls_.empty(); }
+
+  // The answer script of a dictionary: "javascript:MwUI.Bridge.sendMessage(<JSON>)", U+2028 and
+  // U+2029 escaped; nullopt when the dictionary cannot be written as JSON.
+  static std::optional<std::string> answerScript(const pf::Value& answer);
+  // The waiting time of a call as its task's time-out.
+  static double taskTimeout(double waiting);
+
+  static constexpr double kDefaultWaiting = 100;
+
+  // A URL the page host loads as a page: no scheme, or "file:".
+  static bool isPagePath(std::string_view url);
+
+ private:
+  MwJSWebview() = default;
+  void answer(pf::Value result, const std::string& taskID);
+  void endWaiting(const std::string& taskID);
+  void fetchQueue();
+  // Before another page loads: every open call of the page is dropped.
+  void closeOpenCalls();
+
+  std::shared_ptr<pf::WebView> webView_;
+  std::unique_ptr<MwWebViewMiddleBridge> bridge_;
+  std::weak_ptr<pf::WebViewDelegate> pageDelegate_;
+  std::map<std::string, std::shared_ptr<MwServlet>, std::less<>> servlets_;
+  std::set<std::string, std::less<>> waitingCalls_;
+};
+
+}  // namespace container

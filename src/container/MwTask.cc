@@ -1,0 +1,104 @@
+#include "container/MwTask.h"
+
+#include <cassert>
+#include <cmath>
+
+#include "platform/foundation/RunLoop.h"
+#include "platform/foundation/Thread.h"
+#include "platform/foundation/Timer.h"
+
+namespace container {
+namespace {
+
+pf::Value answerDictionary(const pf::Value& result) {
+  return result.is_object() ? result : pf::Value::object();
+}
+
+}  // namespace
+
+std::shared_ptr<MwTask> MwTask::make(int type, std::string taskID, std::weak_ptr<MwJSTaskListener> listener,
+                                     std::weak_ptr<MwJSTaskDelegate> delegate) {
+  return std::shared_ptr<MwTask>(new MwTask(type, std::move(taskID), std::move(listener), std::move(delegate)));
+}
+
+MwTask::MwTask(int type, std::string taskID, std::weak_ptr<MwJSTaskListener> listener,
+               std::weak_ptr<MwJSTaskDelegate> delegate)
+    : type_(type), taskID_(std::move(taskID)), listener_(std::move(listener)), delegate_(std::move(delegate)) {}
+
+MwTask::~MwTask() { stopTimer(); }
+
+void MwTask::successWithResult(const pf::Value& result) { successWithResult(result, true); }
+
+void MwTask::successWithResult(const pf::Value& result, bool /*isComplete*/) {
+  assert(pf::Thread::isMainThread());
+  auto self = shared_from_this();  // the listener may let the servlet (and so this task) go
+  if (!timedOut_) {
+    pf::Value answer = answerDictionary(result);
+    answer["result"] = kResultSuccess;
+    stopTimer();
+    if (auto listener = listener_.lock()) listener->onSuccessWithResult(answer, type_, taskID_);
+  }
+  unregister(false);
+}
+
+void MwTask::error(const pf::Value& result) {
+  assert(pf::Thread::isMainThread());
+  auto self = shared_from_this();
+  if (!timedOut_) {
+    pf::Value answer = answerDictionary(result);
+    const pf::Value* own = pf::valueForKey(answer, "result");
+    if (!own || !own->is_number() || pf::integerValue(*own) == 0) answer["result"] = kResultError;
+    stopTimer();
+    if (auto listener = listener_.lock()) listener->onErrorWithResult(answer, type_, taskID_);
+  }
+  unregister(false);
+}
+
+void MwTask::cancel() {
+  assert(pf::Thread::isMainThread());
+  if (timedOut_ || cancelled_) return;
+  auto self = shared_from_this();
+  cancelled_ = true;
+  stopTimer();
+  if (auto listener = listener_.lock()) listener->onCancelWithResult({{"result", kResultCancelled}}, type_, taskID_);
+  unregister(true);
+}
+
+void MwTask::setTimeoutValue(double seconds) {
+  timeoutValue_ = seconds;
+  stopTimer();
+  if (!(seconds > 0) || !std::isfinite(seconds) || seconds > kMaxTimeout) return;
+  std::weak_ptr<MwTask> weak = weak_from_this();
+  timer_ = pf::Timer::make(seconds, false, [weak](pf::Timer&) {
+    if (auto task = weak.lock()) task->timeOut();
+  });
+  pf::RunLoop::main()->addTimer(timer_, pf::kRunLoopCommonModes);
+}
+
+void MwTask::timeOut() {
+  if (timedOut_ || cancelled_) return;
+  auto self = shared_from_this();
+  timedOut_ = true;
+  timer_.reset();
+  if (auto listener = listener_.lock()) listener->onTimeOutWithResult({{"result", kResultTimedOut}}, type_, taskID_);
+  unregister(true);
+}
+
+void MwTask::stopTimer() {
+  if (timer_) {
+    timer_->invalidate();
+    timer_.reset();
+  }
+}
+
+void MwTask::unregister(bool force) {
+  auto delegate = delegate_.lock();
+  if (!delegate) return;
+  if (force) {
+    delegate->endNativeToJSRequest(taskID_);
+  } else {
+    delegate->unregisterNativeToJSRequest(taskID_);
+  }
+}
+
+}  // namespace container

@@ -1,0 +1,133 @@
+#pragma once
+// The page host view: loads an HTML page from the page tree into a script engine of its own
+// (one heap per page, with a time budget and a memory cap), runs its scripts, keeps a least DOM,
+// lays the document out in blocks and draws it as the content of its scroll view. Native views
+// inserted into the scroll view scroll and render with the page. Taps injected through the window
+// reach the element under them and fire its click listeners. Main thread only (asserted in debug
+// builds).
+//
+// Re-entrancy: the engine is never entered from inside one of its own native frames. While a
+// NativeCallScope is open (a native call made on the page's behalf, which may run the main loop
+// nested), page timers, click deliveries, navigation and other delegate calls that come due wait
+// in a queue and run, in order, on a main-loop pass after the last scope has closed. See
+// docs/bridge.md ("Page host").
+
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/foundation/Error.h"
+#include "platform/ui/ScrollView.h"
+#include "platform/ui/View.h"
+#include "platform/web/ScriptLimits.h"
+
+namespace pf {
+
+class WebView;
+
+class WebViewDelegate {  // held weakly by the web view; every call on the main thread, on a later pass
+ public:
+  virtual ~WebViewDelegate() = default;
+  // The page asks to go to `url` (window.location, a link). A page path (no scheme, resolved
+  // against the current page, inside the page tree) loads in this web view when this returns
+  // true; any other URL only reaches the delegate.
+  virtual bool webViewShouldStartLoad(WebView& view, const std::string& url) { return true; }
+  virtual void webViewDidFinishLoad(WebView& view) {}                     // scripts and onload have run
+  virtual void webViewDidFailLoad(WebView& view, const Error& error) {}   // the page cannot open
+  virtual void webViewDidSetTitle(WebView& view, const std::string& title) {}
+  virtual void webViewDidRequestBack(WebView& view) {}                    // history.back()
+};
+
+class WebView : public View {
+ public:
+  static constexpr std::size_t kMaxPageBytes = 8u << 20;    // an HTML file or a script file
+  static constexpr const char* kDefaultUserAgent = "FxPageHost/1.0 (Linux; headless)";
+
+  explicit WebView(const Rect& frame = Rect());
+  ~WebView() override;
+  static std::shared_ptr<WebView> make(const Rect& frame);
+  std::string className() const override { return "UIWebView"; }
+
+  void setDelegate(std::weak_ptr<WebViewDelegate> delegate) { delegate_ = std::move(delegate); }
+  void setUserScript(std::string script) { userScript_ = std::move(script); }  // before each page's own scripts
+  void setUserAgent(std::string ua) { userAgent_ = std::move(ua); }           // navigator.userAgent
+  const std::string& userAgent() const { return userAgent_; }
+  void setScriptLimits(ScriptLimits limits) { limits_ = limits; }             // for pages loaded later
+  // The page tree: pages and their `src` scripts are read only inside it. Empty: the folder of
+  // each file given to loadFile.
+  void setPageRoot(const std::string& root);
+  const std::string& pageRoot() const { return pageRoot_; }
+
+  // Loads an HTML file: title, user script, the page's scripts in document order, then onload.
+  // Runs at once (queued while a script of this view is running); the delegate hears
+  // webViewDidFinishLoad or webViewDidFailLoad on a later pass.
+  void loadFile(const std::string& path);
+  // Evaluates the script in the page and answers its result as text ("" for undefined, for an
+  // error, when no page is loaded, or when called from inside one of the page's own native frames,
+  // where the script is queued to run once that frame has returned).
+  std::string evaluateScript(const std::string& script);
+
+  std::shared_ptr<ScrollView> scrollView() const { return scrollView_; }
+  std::string title() const;
+  std::string currentPath() const;
+  bool isLoaded() const;
+
+  // A native call made for the page is in progress while one is alive (see the header comment).
+  class NativeCallScope {
+   public:
+    explicit NativeCallScope(WebView& view);
+    ~NativeCallScope();
+    NativeCallScope(const NativeCallScope&) = delete;
+    NativeCallScope& operator=(const NativeCallScope&) = delete;
+
+   private:
+    std::weak_ptr<WebView> view_;
+  };
+  bool isInNativeCall() const { return nativeCalls_ > 0; }
+
+  // The laid-out height of the page content (points), after any pending layout.
+  double contentHeight();
+  // Clicks the element under a point of the content (scroll view content coordinates), as an
+  // injected tap does. Returns whether an element was there.
+  bool clickAtContentPoint(Point point);
+
+  void layoutSubviews() override;
+
+  struct Page;  // one loaded page (internal)
+
+ private:
+  friend struct Page;
+  friend class NativeCallScope;
+  // Runs fn now when the page host may enter the engine, else queues it.
+  void deliver(std::function<void()> fn);
+  // Runs fn on a later main-loop pass (then as deliver).
+  void post(std::function<void()> fn);
+  void drainQueue();
+  void scheduleDrain();
+  void addPageTimer(Page& page, int id, double seconds, bool repeats);
+  bool mayEnter() const;
+  void loadNow(const std::string& path);
+  void navigate(const std::string& url);
+  void requestBack();
+  void titleChanged();
+  void afterScript();
+  void failLoad(const Error& error);
+  std::weak_ptr<WebView> weakSelf();
+
+  std::weak_ptr<WebViewDelegate> delegate_;
+  std::string userScript_;
+  std::string userAgent_ = kDefaultUserAgent;
+  std::string pageRoot_;
+  ScriptLimits limits_;
+  std::shared_ptr<ScrollView> scrollView_;
+  std::shared_ptr<View> pageView_;
+  std::unique_ptr<Page> page_;
+  std::deque<std::function<void()>> queue_;
+  int nativeCalls_ = 0;
+  bool drainPosted_ = false;
+  bool draining_ = false;
+};
+
+}  // namespace pf

@@ -1,0 +1,79 @@
+#pragma once
+// One script heap (duktape) with a time budget and a memory cap. Every entry into the engine is a
+// protected call: a script error, a time-out or an exhausted heap is logged with its file and line
+// and the engine stays usable. Main thread only.
+//
+// Internal to the page host: includes the engine's own header.
+
+#include <chrono>
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "duktape.h"
+#include "platform/web/ScriptLimits.h"
+
+namespace pf::web {
+
+class Engine {
+ public:
+  // `owner` is handed back to native functions through ownerOf(ctx); `name` prefixes log lines.
+  Engine(ScriptLimits limits, void* owner, std::string name);
+  ~Engine();
+  Engine(const Engine&) = delete;
+  Engine& operator=(const Engine&) = delete;
+
+  duk_context* ctx() const { return ctx_; }
+  bool isRunning() const { return depth_ > 0; }
+  std::size_t heapBytes() const { return heapBytes_; }
+  const std::string& name() const { return name_; }
+  static void* ownerOf(duk_context* ctx);
+
+  // Compiles and runs a program. On success with wantText, *text is the completion value as text
+  // ("" for undefined). Returns false (logged) for a syntax error, a thrown error or a time-out.
+  bool run(std::string_view code, const std::string& fileName, std::string* text = nullptr);
+  // Calls the function below `nargs` arguments on the value stack (this = undefined) and pops
+  // them and the function. Returns false (logged) when it throws.
+  bool call(int nargs);
+  // Calls method `name` of the object at `objIndex` with the `nargs` values on top (popped).
+  bool callMethod(duk_idx_t objIndex, const char* name, int nargs);
+
+  // Logs the error value on top of the stack (with its file and line) and pops it.
+  void reportError(const char* context);
+
+  // Hooks for the engine's configuration.
+  bool timedOut() const;
+  void* allocate(std::size_t size);
+  void* reallocate(void* ptr, std::size_t size);
+  void release(void* ptr);
+
+  // While alive, the engine counts as running (the budget is armed by the outermost one).
+  class Entry {
+   public:
+    explicit Entry(Engine& e);
+    ~Entry();
+    Entry(const Entry&) = delete;
+    Entry& operator=(const Entry&) = delete;
+
+   private:
+    Engine& e_;
+  };
+
+ private:
+  ScriptLimits limits_;
+  void* owner_;
+  std::string name_;
+  duk_context* ctx_ = nullptr;
+  int depth_ = 0;
+  bool refuseAllocation();
+
+  std::chrono::steady_clock::time_point deadline_;
+  mutable bool expired_ = false;
+  unsigned allocations_ = 0;
+  std::size_t heapBytes_ = 0;
+};
+
+// The value at idx as text without running page code that could throw (ToString guarded).
+std::string safeText(duk_context* ctx, duk_idx_t idx);
+
+}  // namespace pf::web

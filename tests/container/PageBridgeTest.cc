@@ -1,0 +1,359 @@
+// The whole road of a page call with real page files: the injected bridge, the queue, servlets,
+// page tasks with their time-outs on the virtual clock, the overlay and the answers the page
+// receives; and the page stack of the host view.
+
+#include <gtest/gtest.h>
+
+#include "container/MwJSWebview.h"
+#include "container/MwServlet.h"
+#include "container/MwServletManager.h"
+#include "container/MwTask.h"
+#include "container/MwWebview.h"
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/Json.h"
+#include "platform/foundation/Log.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/Image.h"
+#include "platform/ui/Renderer.h"
+#include "platform/ui/Screen.h"
+#include "platform/ui/Window.h"
+#include "support/TestSupport.h"
+#include "widgets/MwProgressHUD.h"
+
+namespace container {
+namespace {
+
+// Answers its arguments back at once.
+struct EchoServlet : MwServlet {
+  bool handleRequest(const MwServletRequest& request) override {
+    task()->successWithResult({{"data", {{"action", request.getParameterValue()}, {"args", request.getData()}}}});
+    return true;
+  }
+};
+
+// Keeps the call open for later answers (as a plug-in waiting for a dialog or a push does).
+struct LaterServlet : MwServlet {
+  static inline std::weak_ptr<LaterServlet> latest;
+  static inline bool stopTimeout = true;
+  bool handleRequest(const MwServletRequest&) override {
+    if (stopTimeout) task()->setTimeoutValue(0);
+    setContinueFlag(true);
+    latest = std::static_pointer_cast<LaterServlet>(shared_from_this());
+    return false;
+  }
+};
+
+// Turns the main loop inside its call, as a blocking request does.
+struct NestedServlet : MwServlet {
+  static inline std::string seenInside;
+  bool handleRequest(const MwServletRequest&) override {
+    for (int i = 0; i < 5; ++i) pf::RunLoop::main()->runInMode(pf::kDefaultRunLoopMode, 0);
+    seenInside = jsWebView()->stringByEvaluatingJavaScriptFromString("String(fired)");
+    task()->successWithResult({});
+    return true;
+  }
+};
+
+// Fails inside its call.
+struct ThrowingServlet : MwServlet {
+  bool handleRequest(const MwServletRequest&) override { throw std::runtime_error("no quotes today"); }
+};
+
+class PageBridgeTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    auto& classes = MwServletClasses::shared();
+    classes.add<EchoServlet>("TestEchoServlet");
+    classes.add<LaterServlet>("TestLaterServlet");
+    classes.add<NestedServlet>("TestNestedServlet");
+    classes.add<ThrowingServlet>("TestThrowingServlet");
+  }
+  void SetUp() override {
+    MwServletManager::resetForTesting();
+    auto& manager = MwServletManager::getInstance();
+    manager.registerServletWithName("echo.do", "TestEchoServlet");
+    manager.registerServletWithName("later.do", "TestLaterServlet");
+    manager.registerServletWithName("nested.do", "TestNestedServlet");
+    manager.registerServletWithName("throwing.do", "TestThrowingServlet");
+    LaterServlet::stopTimeout = true;
+    page = MwJSWebview::make(pf::Rect(0, 0, 320, 480));
+    page->webView()->setPageRoot(pages.string());
+    page->webView()->loadFile((pages / "bridge.html").string());
+    ASSERT_TRUE(page->webView()->isLoaded());
+  }
+  void TearDown() override { MwServletManager::resetForTesting(); }
+
+  std::string eval(const std::string& script) { return page->stringByEvaluatingJavaScriptFromString(script); }
+  // Runs the main loop's pending passes (the navigation that asks native code to fetch the queue).
+  static void pump(int passes = 4) {
+    for (int i = 0; i < passes; ++i) pf::RunLoop::main()->runInMode(pf::kDefaultRunLoopMode, 0);
+  }
+  int answerCount() { return std::stoi("0" + eval("answers.length")); }
+  pf::Value lastAnswer() { return pf::parseJson(eval("last()")).value_or(nullptr); }
+
+  const std::filesystem::path pages = fxtest::dataPath("container/pages");
+  pf::LogCapture log;
+  std::shared_ptr<MwJSWebview> page;
+};
+
+TEST_F(PageBridgeTest, EchoCallAnswersThePageCallback) {
+  EXPECT_EQ(eval("call('echo.do', 'say', {text: '你好', n: 2}, {})"), "mwpb1");
+  EXPECT_EQ(answerCount(), 0) << "the call reaches native code on a later pass";
+  pump();
+  ASSERT_EQ(answerCount(), 1);
+  EXPECT_EQ(lastAnswer(), (pf::Value{{"data", {{"action", "say"}, {"args", {{"text", "你好"}, {"n", 2}}}}},
+                                     {"result", 0},
+                                     {"responseId", "mwpb1"}}));
+  EXPECT_EQ(eval("document.getElementById('out').textContent"),
+            R"(0 {"action":"say","args":{"text":"你好","n":2}})");
+  EXPECT_EQ(page->openCallCount(), 0u);
+
+  // Two calls in one pass travel in one fetch; a separator inside a message stays inside it.
+  eval("call('echo.do', 'a', {t: 'x__mwpb_sep__y'}, {}); call('echo.do', 'b', null, {})");
+  pump();
+  ASSERT_EQ(answerCount(), 3);
+  EXPECT_EQ(pf::parseJson(eval("JSON.stringify(answers[1].data.args)")), (pf::Value{{"t", "x__mwpb_sep__y"}}));
+  EXPECT_EQ(eval("answers[2].data.action"), "b");
+}
+
+TEST_F(PageBridgeTest, UnknownOrFailingServletAnswersAnErrorAtOnce) {
+  eval("call('ghost.do', 'x', {}, {waiting: true, timeout: 5})");
+  pump();
+  ASSERT_EQ(answerCount(), 1);
+  pf::Value answer = lastAnswer();
+  EXPECT_EQ(answer["result"], 100);
+  EXPECT_EQ(answer["responseId"], "mwpb1");
+  EXPECT_TRUE(answer["data"]["ERRMSG"].get<std::string>().find("ghost.do") != std::string::npos);
+  EXPECT_EQ(page->openCallCount(), 0u);
+  EXPECT_FALSE(widgets::MwProgressHUD::HUDForView(page->webView()));
+
+  eval("call('throwing.do', 'x', {}, {waiting: true})");
+  pump();
+  ASSERT_EQ(answerCount(), 2);
+  EXPECT_EQ(lastAnswer()["result"], 100);
+  EXPECT_EQ(lastAnswer()["data"]["ERRMSG"], "no quotes today");
+  EXPECT_EQ(page->openCallCount(), 0u) << "a servlet that fails leaves no call open";
+  EXPECT_FALSE(widgets::MwProgressHUD::HUDForView(page->webView()));
+}
+
+TEST_F(PageBridgeTest, ContinuingServletAnswersThreeTimesWithoutTimeOut) {
+  pf::VirtualTimeScope time;
+  eval("call('later.do', 'watch', {}, {timeout: 5, waiting: true})");
+  pump();
+  auto servlet = LaterServlet::latest.lock();
+  ASSERT_TRUE(servlet);
+  EXPECT_TRUE(page->isShowingOverlay());
+  EXPECT_TRUE(widgets::MwProgressHUD::HUDForView(page->webView())) << "the overlay while the waiting call is open";
+  time.advance(60);
+  EXPECT_EQ(answerCount(), 0) << "no time-out after setTimeoutValue 0";
+
+  for (int i = 1; i <= 3; ++i) {
+    servlet->task()->successWithResult({{"data", i}, {"continue", true}});
+    EXPECT_FALSE(widgets::MwProgressHUD::HUDForView(page->webView()));
+  }
+  ASSERT_EQ(answerCount(), 3);
+  EXPECT_EQ(eval("answers[2].data + ' ' + answers[2].responseId + ' ' + answers[2]['continue']"), "3 mwpb1 true");
+  EXPECT_EQ(page->openCallCount(), 1u) << "kept while its continue flag is set";
+
+  servlet->setContinueFlag(false);
+  servlet->task()->successWithResult({{"data", 4}});
+  EXPECT_EQ(answerCount(), 4);
+  EXPECT_EQ(page->openCallCount(), 0u);
+}
+
+TEST_F(PageBridgeTest, WaitingTimeEndsTheCallWithThreeHundred) {
+  pf::VirtualTimeScope time;
+  LaterServlet::stopTimeout = false;
+  eval("call('later.do', 'wait', {}, {timeout: 5})");
+  pump();
+  auto servlet = LaterServlet::latest.lock();
+  ASSERT_TRUE(servlet);
+  time.advance(4.9);
+  EXPECT_EQ(answerCount(), 0);
+  time.advance(0.1);
+  ASSERT_EQ(answerCount(), 1);
+  EXPECT_EQ(lastAnswer(), (pf::Value{{"result", 300}, {"responseId", "mwpb1"}}));
+  EXPECT_EQ(page->openCallCount(), 0u) << "a time-out ends the call, continue flag or not";
+  servlet->task()->successWithResult({{"late", true}});
+  EXPECT_EQ(answerCount(), 1);
+
+  // No waiting time given: 100 s.
+  eval("call('later.do', 'wait', {}, {})");
+  pump();
+  time.advance(99);
+  EXPECT_EQ(answerCount(), 1);
+  time.advance(1);
+  EXPECT_EQ(answerCount(), 2);
+}
+
+TEST_F(PageBridgeTest, NothingOfThePageRunsInsideANativeCall) {
+  eval("var fired = false; setTimeout(function () { fired = true; }, 0);"
+       "call('nested.do', 'x', {}, {})");
+  pump(1);
+  EXPECT_EQ(NestedServlet::seenInside, "false") << "the page's timer waited for the native call";
+  pump();
+  EXPECT_EQ(eval("String(fired)"), "true");
+  EXPECT_EQ(answerCount(), 1);
+}
+
+TEST_F(PageBridgeTest, AnswersCarryLineSeparatorsAndEvaluationResults) {
+  auto script = MwJSWebview::answerScript({{"data", "a\u2028b\u2029c"}, {"result", 0}, {"responseId", "r"}});
+  ASSERT_TRUE(script);
+  EXPECT_EQ(script->rfind("javascript:MwUI.Bridge.sendMessage({", 0), 0u);
+  EXPECT_EQ(script->find("\u2028"), std::string::npos);
+  EXPECT_EQ(script->find("\u2029"), std::string::npos);
+
+  eval("call('echo.do', 'x', 'line\\u2028sep\\u2029end', {})");
+  pump();
+  EXPECT_EQ(eval("answers[0].data.args"), "line\u2028sep\u2029end");
+
+  EXPECT_EQ(eval("1 + 2"), "3");
+  EXPECT_EQ(eval("undefined"), "");
+  EXPECT_EQ(eval("throw new Error('x')"), "");
+  page->doJs("document.title = 'Changed'");
+  EXPECT_EQ(page->webView()->title(), "Changed");
+  EXPECT_EQ(page->scrollView(), page->webView()->scrollView());
+}
+
+TEST_F(PageBridgeTest, AnswerAfterThePageHasGoneIsDropped) {
+  eval("call('later.do', 'x', {}, {waiting: true})");
+  pump();
+  auto servlet = LaterServlet::latest.lock();
+  ASSERT_TRUE(servlet);
+  page.reset();
+  EXPECT_FALSE(servlet->jsWebView());
+  servlet->task()->successWithResult({{"data", 1}});  // no crash, nobody to hear it
+}
+
+TEST_F(PageBridgeTest, ANewPageDropsTheCallsOfTheOldOne) {
+  eval("call('later.do', 'x', {}, {waiting: true})");
+  pump();
+  auto kept = LaterServlet::latest.lock();
+  ASSERT_TRUE(kept);
+  ASSERT_EQ(page->openCallCount(), 1u);
+  eval("location.href = 'bridge.html'");
+  pump();
+  EXPECT_EQ(page->openCallCount(), 0u);
+  EXPECT_FALSE(widgets::MwProgressHUD::HUDForView(page->webView()));
+  // The new page's first call has the old call's id; it reaches its own servlet.
+  eval("call('echo.do', 'fresh', {}, {})");
+  pump();
+  EXPECT_EQ(eval("answers[0].data.action + ' ' + answers[0].responseId"), "fresh mwpb1");
+
+  EXPECT_TRUE(MwJSWebview::isPagePath("next.html?x=1"));
+  EXPECT_TRUE(MwJSWebview::isPagePath("/abs/page.html"));
+  EXPECT_TRUE(MwJSWebview::isPagePath("FILE:///tmp/a.html"));
+  EXPECT_FALSE(MwJSWebview::isPagePath("https://bank.example/"));
+  EXPECT_FALSE(MwJSWebview::isPagePath("tel:95555"));
+}
+
+TEST_F(PageBridgeTest, QueueMessagesThatAreNoCallsAreDropped) {
+  eval("MwPageBridge._send({responseId: 'x'}); MwPageBridge._send([1]); MwPageBridge._send({requestId: 'r'})");
+  pump();
+  EXPECT_EQ(answerCount(), 0);
+  EXPECT_TRUE(log.contains("\"responseId\" dropped"));
+  EXPECT_EQ(page->openCallCount(), 0u);
+}
+
+// Dark pixels (text) in a rectangle of the image.
+int darkPixels(const pf::Image& img, const pf::Rect& r) {
+  int n = 0;
+  for (double y = r.y(); y < r.maxY(); y += 1)
+    for (double x = r.x(); x < r.maxX(); x += 1) {
+      pf::Color c = img.colorAt({x, y});
+      n += (c.a > 0.5 && c.r + c.g + c.b < 1.2) ? 1 : 0;
+    }
+  return n;
+}
+
+TEST_F(PageBridgeTest, TapOnTheRenderedButtonShowsTheAnswerAndNativeViewsScrollWithIt) {
+  pf::Screen::main()->setBounds(pf::Rect(0, 0, 320, 480));
+  auto window = pf::Window::make(pf::Rect(0, 0, 320, 480));
+  window->addSubview(page->webView());
+  window->makeKeyAndVisible();
+
+  const pf::Rect out(8, 50, 300, 40);
+  EXPECT_EQ(darkPixels(*pf::render::view(*page->webView(), 1), out), 0);
+  window->tapAt({20, 20});
+  pump();
+  EXPECT_EQ(eval("document.getElementById('out').textContent"), R"(0 {"action":"say","args":{"text":"tapped"}})");
+  EXPECT_GT(darkPixels(*pf::render::view(*page->webView(), 1), out), 30) << "the answer is on the screen";
+
+  auto native = pf::View::make(pf::Rect(200, 100, 60, 30));
+  native->setBackgroundColor(pf::Color::green());
+  page->scrollView()->insertSubview(native, 0);
+  EXPECT_TRUE(pf::render::view(*page->webView(), 1)->colorAt({230, 115}).near(pf::Color::green(), 0.02));
+  page->scrollView()->setContentOffset({0, 50});
+  auto scrolled = pf::render::view(*page->webView(), 2);
+  EXPECT_TRUE(scrolled->colorAt({230, 65}).near(pf::Color::green(), 0.02));
+  EXPECT_FALSE(scrolled->colorAt({230, 115}).near(pf::Color::green(), 0.02));
+
+  window.reset();
+  pf::Application::shared().reset();
+  pf::Screen::main()->reset();
+}
+
+TEST_F(PageBridgeTest, ARunawayScriptIsStoppedAndThePageAnswersTheNextCall) {
+  page->webView()->setScriptLimits({0.2, 64u << 20});
+  page->webView()->loadFile((pages / "bridge.html").string());
+  EXPECT_EQ(eval("while (true) {}"), "");
+  eval("call('echo.do', 'again', {}, {})");
+  pump();
+  EXPECT_EQ(answerCount(), 1);
+}
+
+struct HostRecorder : MwWebviewStatusDelegate, MwWebviewInitDelegate, MwWebviewSetingDelegate, MwWebviewListener {
+  std::vector<bool> statuses;
+  int inits = 0, backs = 0;
+  std::vector<std::string> titles;
+  void didPageStatus(bool loaded) override { statuses.push_back(loaded); }
+  void didInitCompleted() override { ++inits; }
+  void didSetingTitle(const std::string& title) override { titles.push_back(title); }
+  void onBack() override { ++backs; }
+};
+
+TEST(MwWebview, PageStackDelegatesAndBack) {
+  pf::LogCapture log;
+  auto host = MwWebview::initWithFrame(pf::Rect(0, 0, 320, 480));
+  host->setPageRoot(fxtest::dataPath("container/pages").string());
+  auto recorder = std::make_shared<HostRecorder>();
+  host->setStatusDelegate(recorder);
+  host->setInitDelegate(recorder);
+  host->setSetingDelegate(recorder);
+  host->setEventListener(recorder);
+  auto pump = [] {
+    for (int i = 0; i < 4; ++i) pf::RunLoop::main()->runInMode(pf::kDefaultRunLoopMode, 0);
+  };
+
+  host->openUrl("bridge.html");
+  pump();
+  host->openUrl("second.html");
+  pump();
+  EXPECT_EQ(recorder->statuses, (std::vector<bool>{true, true}));
+  EXPECT_EQ(recorder->inits, 1);
+  EXPECT_NE(std::find(recorder->titles.begin(), recorder->titles.end(), "Second page"), recorder->titles.end());
+  ASSERT_EQ(host->pageCount(), 2u);
+  EXPECT_EQ(host->currentPage()->webView()->superview().get(), host.get());
+
+  host->currentPage()->doJs("history.back()");
+  pump();
+  ASSERT_EQ(host->pageCount(), 1u);
+  EXPECT_EQ(host->currentPage()->webView()->title(), "Bridge");
+  host->currentPage()->doJs("history.back()");
+  pump();
+  EXPECT_EQ(host->pageCount(), 1u);
+  EXPECT_EQ(recorder->backs, 1);
+
+  auto failing = MwWebview::initWithFrame(pf::Rect(0, 0, 320, 480));
+  failing->setPageRoot(fxtest::dataPath("container/pages").string());
+  failing->setStatusDelegate(recorder);
+  failing->setInitDelegate(recorder);
+  failing->openUrl("missing.html");
+  pump();
+  EXPECT_EQ(recorder->statuses.back(), false);
+  EXPECT_EQ(recorder->inits, 1) << "only a page that loads completes the start";
+}
+
+}  // namespace
+}  // namespace container
