@@ -8,6 +8,7 @@
 
 #include "platform/foundation/Bytes.h"
 #include "platform/foundation/Error.h"
+#include "platform/foundation/Text.h"
 #include "platform/foundation/Value.h"
 
 namespace appnet {
@@ -20,21 +21,29 @@ inline std::string TnqName(std::string_view suffix) { return std::string(kTnqPre
 // A message text from the main bundle's table "TnqNet", the text itself when untranslated.
 std::string TnqLocalizedString(std::string_view text);
 
-// Text encodings with the platform's numbers.
-using TnqStringEncoding = unsigned long;
-inline constexpr TnqStringEncoding kTnqASCIIStringEncoding = 1;
-inline constexpr TnqStringEncoding kTnqUTF8StringEncoding = 4;
-inline constexpr TnqStringEncoding kTnqISOLatin1StringEncoding = 5;
-inline constexpr TnqStringEncoding kTnqUTF16StringEncoding = 10;
-inline constexpr TnqStringEncoding kTnqWindowsCP1252StringEncoding = 12;
-inline constexpr TnqStringEncoding kTnqGB18030StringEncoding = 0x80000632;
+// Text encodings with the platform's numbers (pf::Text's converters under the client's names).
+using TnqStringEncoding = pf::StringEncoding;
+inline constexpr TnqStringEncoding kTnqASCIIStringEncoding = pf::kASCIIStringEncoding;
+inline constexpr TnqStringEncoding kTnqUTF8StringEncoding = pf::kUTF8StringEncoding;
+inline constexpr TnqStringEncoding kTnqISOLatin1StringEncoding = pf::kISOLatin1StringEncoding;
+inline constexpr TnqStringEncoding kTnqUTF16StringEncoding = pf::kUTF16StringEncoding;
+inline constexpr TnqStringEncoding kTnqWindowsCP1252StringEncoding = pf::kWindowsCP1252StringEncoding;
+inline constexpr TnqStringEncoding kTnqGB18030StringEncoding = pf::kGB18030StringEncoding;
 // The encoding of an IANA character-set name ("utf-8", "ISO-8859-1", ...), or 0 when unknown.
-TnqStringEncoding TnqEncodingForIANACharSetName(std::string_view name);
+inline TnqStringEncoding TnqEncodingForIANACharSetName(std::string_view name) {
+  return pf::encodingForIANACharSetName(name);
+}
 // Bytes in an encoding to UTF-8 text, nullopt when they do not decode.
-std::optional<std::string> TnqDecodeText(const pf::Bytes& bytes, TnqStringEncoding encoding);
-std::optional<std::string> TnqDecodeText(std::string_view bytes, TnqStringEncoding encoding);
+inline std::optional<std::string> TnqDecodeText(std::string_view bytes, TnqStringEncoding encoding) {
+  return pf::decodeText(bytes, encoding);
+}
+inline std::optional<std::string> TnqDecodeText(const pf::Bytes& bytes, TnqStringEncoding encoding) {
+  return pf::decodeText(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), encoding);
+}
 // UTF-8 text to bytes in an encoding, nullopt when a character cannot be represented.
-std::optional<std::string> TnqEncodeText(std::string_view text, TnqStringEncoding encoding);
+inline std::optional<std::string> TnqEncodeText(std::string_view text, TnqStringEncoding encoding) {
+  return pf::encodeText(text, encoding);
+}
 
 // Error chaining: `error` with `underlying` as its underlying error, unless one is nil or the
 // error already has an underlying error.

@@ -106,6 +106,20 @@ std::optional<Bytes> base64DecodeLenient(std::string_view text) {
   return decoder.finish();
 }
 
+std::optional<Bytes> base64DecodeSkippingWhitespace(std::string_view text) {
+  GroupDecoder decoder(text.size());
+  for (char c : text) {
+    std::uint8_t v = kReverse[static_cast<unsigned char>(c)];
+    if (v != kInvalid) {
+      decoder.add(v);
+      continue;
+    }
+    bool skipped = c == '=' || c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+    if (!skipped) return std::nullopt;
+  }
+  return decoder.finish();
+}
+
 std::string hexEncode(std::string_view bytes, bool upperCase) {
   const char* digits = upperCase ? "0123456789ABCDEF" : "0123456789abcdef";
   std::string out;

@@ -19,6 +19,9 @@ std::optional<Bytes> base64DecodeStrict(std::string_view text);
 // Lenient: characters outside the alphabet (white space, line breaks, "=") are skipped wherever
 // they stand; a single character left over at the end gives nullopt.
 std::optional<Bytes> base64DecodeLenient(std::string_view text);
+// Skipping: ASCII white space and "=" are skipped wherever they stand; any other character
+// outside the alphabet, or a single character left over at the end, gives nullopt.
+std::optional<Bytes> base64DecodeSkippingWhitespace(std::string_view text);
 
 // Two hexadecimal digits per byte, upper or lower case.
 std::string hexEncode(const Bytes& bytes, bool upperCase = false);

@@ -69,7 +69,10 @@ std::optional<fs::path> Bundle::pathForResource(std::string_view name, std::stri
     if (type.front() != '.') file += '.';
     file += type;
   }
-  if (file.find("..") != std::string::npos) return std::nullopt;  // stay inside the bundle
+  // Stay inside the bundle: no parent steps, and no absolute name or subdirectory (joining an
+  // absolute path would replace the bundle's folder).
+  if (file.find("..") != std::string::npos || subdirectory.find("..") != std::string::npos) return std::nullopt;
+  if (file.front() == '/' || (!subdirectory.empty() && subdirectory.front() == '/')) return std::nullopt;
   fs::path base = subdirectory.empty() ? path_ : path_ / subdirectory;
   std::vector<fs::path> candidates{base / file};
   for (const auto& language : preferredLocalizations()) candidates.push_back(base / (language + ".lproj") / file);

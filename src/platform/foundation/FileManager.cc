@@ -91,6 +91,17 @@ bool FileManager::createDirectory(const Path& path, bool withIntermediates, Erro
 
 bool FileManager::createFile(const Path& path, const Bytes& contents) { return writeFile(path, contents, false); }
 
+bool FileManager::createFileIfAbsent(const Path& path, Error* error) {
+  if (path.empty()) return failWith(error, kFileNoSuchFileError, path, ENOENT, "Could not create");
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+  if (fd < 0) {
+    int e = errno;
+    return failWith(error, writeCode(e), path, e, "Could not create");
+  }
+  ::close(fd);
+  return true;
+}
+
 bool FileManager::removeItem(const Path& path, Error* error) {
   struct stat st {};
   if (path.empty() || ::lstat(path.c_str(), &st) != 0)

@@ -55,6 +55,9 @@ class FileManager {
   static bool createDirectory(const Path& path, bool withIntermediates, Error* error = nullptr);
   // Creates a file with the bytes (replacing one that exists); false when that fails.
   static bool createFile(const Path& path, const Bytes& contents = {});
+  // Creates an empty file only when nothing stands at the path (O_CREAT|O_EXCL): an existing
+  // file is never truncated. False with 516 when something exists there.
+  static bool createFileIfAbsent(const Path& path, Error* error = nullptr);
   // Removes a file or a folder with everything in it.
   static bool removeItem(const Path& path, Error* error = nullptr);
   // Both fail with 516 when the destination exists. Moving across file systems copies.

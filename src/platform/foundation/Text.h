@@ -103,4 +103,31 @@ std::optional<std::string> removePercentEscapes(std::string_view text);
 // dropped, other scripts romanised, whatever is left outside ASCII removed.
 std::string transliterateToAscii(std::string_view text);
 
+// --- Encodings ---------------------------------------------------------------------------------
+
+// Text encodings with the platform's numbers.
+using StringEncoding = unsigned long;
+inline constexpr StringEncoding kASCIIStringEncoding = 1;
+inline constexpr StringEncoding kUTF8StringEncoding = 4;
+inline constexpr StringEncoding kISOLatin1StringEncoding = 5;
+inline constexpr StringEncoding kUTF16StringEncoding = 10;
+inline constexpr StringEncoding kWindowsCP1252StringEncoding = 12;
+inline constexpr StringEncoding kGB18030StringEncoding = 0x80000632;
+
+// The encoding of an IANA character-set name ("utf-8", "ISO-8859-1", ...), or 0 when unknown.
+StringEncoding encodingForIANACharSetName(std::string_view name);
+// Bytes in an encoding to UTF-8 text; nullopt when they do not decode, the encoding is unknown
+// or the input is longer than a converter takes (2 GiB).
+std::optional<std::string> decodeText(std::string_view bytes, StringEncoding encoding);
+// UTF-8 text to bytes in an encoding; nullopt when a character cannot be represented (or as above).
+std::optional<std::string> encodeText(std::string_view text, StringEncoding encoding);
+
+// --- Text boundaries ---------------------------------------------------------------------------
+
+// The words of the text by the locale's word boundaries (ICU; "" is the default locale):
+// runs of letters, digits or ideographs, without the blanks and punctuation between them.
+std::vector<std::string> textWords(std::string_view text, const char* locale = "");
+// The first user-perceived character (grapheme cluster) of the text, "" for the empty text.
+std::string firstComposedCharacter(std::string_view text);
+
 }  // namespace pf

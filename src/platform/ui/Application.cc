@@ -1,7 +1,10 @@
 #include "platform/ui/Application.h"
 
 #include <algorithm>
+#include <cctype>
 
+#include "platform/foundation/Bundle.h"
+#include "platform/foundation/Dispatch.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Screen.h"
 #include "platform/ui/UINotifications.h"
@@ -41,26 +44,82 @@ Rect Application::statusBarFrame() const {
   return Rect(0, 0, Screen::main()->bounds().width(), statusBarHeight_);
 }
 
-namespace {
-std::string schemeOf(const std::string& url) {
-  auto colon = url.find(':');
-  if (colon == std::string::npos || colon == 0) return {};
-  std::string s = url.substr(0, colon);
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return s;
+std::string Application::lowercaseScheme(std::string scheme) {
+  std::transform(scheme.begin(), scheme.end(), scheme.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return scheme;
 }
-}  // namespace
+
+std::optional<std::string> Application::schemeOfURL(const std::string& url) {
+  constexpr std::size_t kMaxURLLength = 64 * 1024;
+  auto colon = url.find(':');
+  if (colon == std::string::npos || colon == 0 || url.size() > kMaxURLLength) return std::nullopt;
+  if (!std::isalpha(static_cast<unsigned char>(url[0]))) return std::nullopt;
+  for (std::size_t i = 1; i < colon; ++i) {
+    unsigned char c = static_cast<unsigned char>(url[i]);
+    if (!std::isalnum(c) && c != '+' && c != '-' && c != '.') return std::nullopt;
+  }
+  for (std::size_t i = colon + 1; i < url.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(url[i]);
+    if (c <= 0x20 || c >= 0x7F) return std::nullopt;
+  }
+  return lowercaseScheme(url.substr(0, colon));
+}
 
 bool Application::canOpenURL(const std::string& url) const {
-  std::string s = schemeOf(url);
-  return !s.empty() && schemes_.count(s) > 0;
+  auto scheme = schemeOfURL(url);
+  return scheme && (schemes_.count(*scheme) > 0 || installed_.count(*scheme) > 0);
 }
 
 bool Application::openURL(const std::string& url) {
   if (!canOpenURL(url)) return false;
   opened_.push_back(url);
+  auto it = installed_.find(*schemeOfURL(url));
+  if (it == installed_.end()) return true;
+  enterBackground();
+  URLHandler handler = it->second.handler;
+  std::string source = Bundle::main()->bundleIdentifier();
+  DispatchQueue::main()->async([handler, url, source] { handler(url, source); });
   return true;
 }
+
+void Application::installApplication(const std::string& bundleIdentifier, const std::vector<std::string>& schemes,
+                                     URLHandler handler) {
+  for (const auto& scheme : schemes) installed_[lowercaseScheme(scheme)] = {bundleIdentifier, handler};
+}
+
+void Application::removeApplication(const std::string& bundleIdentifier) {
+  std::erase_if(installed_, [&](const auto& entry) { return entry.second.bundleIdentifier == bundleIdentifier; });
+}
+
+bool Application::isOwnURLScheme(const std::string& scheme) const {
+  std::string lowered = lowercaseScheme(scheme);
+  if (ownSchemes_.count(lowered)) return true;
+  const Value* types = Bundle::main()->objectForInfoDictionaryKey("CFBundleURLTypes");
+  if (!types || !types->is_array()) return false;
+  for (const auto& type : *types) {
+    if (!type.is_object() || !type.contains("CFBundleURLSchemes") || !type["CFBundleURLSchemes"].is_array()) continue;
+    for (const auto& s : type["CFBundleURLSchemes"])
+      if (s.is_string() && lowercaseScheme(s.get<std::string>()) == lowered) return true;
+  }
+  return false;
+}
+
+bool Application::openURLFromApplication(const std::string& sourceApplication, const std::string& url) {
+  auto scheme = schemeOfURL(url);
+  if (!scheme || !isOwnURLScheme(*scheme)) return false;
+  DispatchQueue::main()->async([this, sourceApplication, url] {
+    if (auto delegate = delegate_) {
+      if (!delegate->openURL(url, sourceApplication, Value()).has_value()) delegate->handleOpenURL(url);
+    }
+    becomeActive();
+  });
+  return true;
+}
+
+void Application::enterBackground() { state_ = ApplicationState::Background; }
+
+void Application::becomeActive() { state_ = ApplicationState::Active; }
 
 void Application::reset() {
   delegate_.reset();
@@ -71,6 +130,9 @@ void Application::reset() {
   statusBarHeight_ = 20;
   schemes_ = {"http", "https", "tel", "mailto", "sms"};
   opened_.clear();
+  installed_.clear();
+  ownSchemes_.clear();
+  state_ = ApplicationState::Active;
   auto alerts = std::move(alerts_);
   alerts_.clear();
   // Windows belong to their owners; hide the ones still alive so they no longer show.

@@ -2,12 +2,15 @@
 // The application: its delegate, windows and key window, status bar (orientation, style, height),
 // the URLs it was asked to open, and the alerts it shows. One shared instance, reset by tests.
 
+#include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "platform/foundation/Value.h"
 #include "platform/ui/Geometry.h"
 
 namespace pf {
@@ -29,7 +32,18 @@ class ApplicationDelegate {
   virtual ~ApplicationDelegate() = default;
   // The delegate's window, when it has that property (nullopt: it has none).
   virtual std::optional<std::shared_ptr<Window>> window() { return std::nullopt; }
+
+  // The open-URL entries, called on the main thread when another application opens one of our
+  // URL schemes. nullopt: the delegate does not implement the entry. The entry with the source
+  // application is preferred; handleOpenURL is asked only when that one is not implemented.
+  virtual std::optional<bool> openURL(const std::string& url, const std::string& sourceApplication,
+                                      const Value& annotation) {
+    return std::nullopt;
+  }
+  virtual std::optional<bool> handleOpenURL(const std::string& url) { return std::nullopt; }
 };
+
+enum class ApplicationState { Active = 0, Inactive = 1, Background = 2 };
 
 class Application {
  public:
@@ -54,16 +68,41 @@ class Application {
   Rect statusBarFrame() const;
   void setStatusBarHeight(double height) { statusBarHeight_ = height; }
 
-  // URLs: the schemes the device can open are settable; every open is recorded.
+  // URLs: the schemes the device can open are the system's (settable) and those of installed
+  // applications; a text that does not parse as a URL opens nothing. Every open is recorded.
   bool canOpenURL(const std::string& url) const;
+  // Opening an installed application's URL sends ours to the background and runs that
+  // application's handler on the main queue.
   bool openURL(const std::string& url);
-  void addOpenableScheme(const std::string& scheme) { schemes_.insert(scheme); }
+  void addOpenableScheme(const std::string& scheme) { schemes_.insert(lowercaseScheme(scheme)); }
   const std::vector<std::string>& openedURLs() const { return opened_; }
+
+  // Other applications of the device, reached by their URL schemes (tests install stand-ins).
+  // The handler gets the URL and our bundle identifier as its source application.
+  using URLHandler = std::function<void(const std::string& url, const std::string& sourceApplication)>;
+  void installApplication(const std::string& bundleIdentifier, const std::vector<std::string>& schemes,
+                          URLHandler handler);
+  void removeApplication(const std::string& bundleIdentifier);
+
+  // Our own schemes: the main bundle's (Info.plist CFBundleURLTypes / CFBundleURLSchemes) and
+  // those added here.
+  void addOwnURLScheme(const std::string& scheme) { ownSchemes_.insert(lowercaseScheme(scheme)); }
+  bool isOwnURLScheme(const std::string& scheme) const;
+  // Another application opening a URL of ours: false for a text that is no URL or not of our
+  // schemes; otherwise, on the main queue, the delegate's open-URL entry, then we are active.
+  bool openURLFromApplication(const std::string& sourceApplication, const std::string& url);
+
+  ApplicationState applicationState() const { return state_; }
+
+  // The scheme of a URL text (lower case), or nullopt when the text does not parse as a URL:
+  // an RFC 3986 scheme, ":", then printable ASCII only (anything else must be percent-escaped).
+  static std::optional<std::string> schemeOfURL(const std::string& url);
 
   // Alerts on screen, oldest first.
   std::vector<std::shared_ptr<AlertView>> visibleAlerts() const { return alerts_; }
 
-  // Back to the initial state (tests): no delegate, no windows, portrait, nothing opened.
+  // Back to the initial state (tests): no delegate, no windows, portrait, nothing opened, no
+  // other application installed, active.
   void reset();
 
   // Internal: window and alert bookkeeping.
@@ -74,6 +113,15 @@ class Application {
   void alertDismissed(const AlertView* alert);
 
  private:
+  struct InstalledApplication {
+    std::string bundleIdentifier;
+    URLHandler handler;
+  };
+  static std::string lowercaseScheme(std::string scheme);
+  // The state changes of leaving for another application and of coming back.
+  void enterBackground();
+  void becomeActive();
+
   std::shared_ptr<ApplicationDelegate> delegate_;
   std::vector<Window*> windows_;
   std::weak_ptr<Window> keyWindow_;
@@ -83,6 +131,9 @@ class Application {
   double statusBarHeight_ = 20;
   std::set<std::string> schemes_{"http", "https", "tel", "mailto", "sms"};
   std::vector<std::string> opened_;
+  std::map<std::string, InstalledApplication> installed_;  // by scheme
+  std::set<std::string> ownSchemes_;
+  ApplicationState state_ = ApplicationState::Active;
   std::vector<std::shared_ptr<AlertView>> alerts_;
 };
 

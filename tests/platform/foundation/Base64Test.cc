@@ -40,6 +40,17 @@ TEST(Base64, LenientSkipsForeignCharacters) {
   EXPECT_EQ(lenient("***"), "");
 }
 
+TEST(Base64, SkippingReaderRefusesForeignCharactersButNotWhiteSpace) {
+  auto skipping = [](std::string_view t) {
+    auto b = base64DecodeSkippingWhitespace(t);
+    return b ? std::optional(toString(*b)) : std::nullopt;
+  };
+  EXPECT_EQ(skipping("Zm9v\r\n\tYm=Fy =="), "foobar");
+  EXPECT_EQ(skipping(""), "");
+  EXPECT_EQ(skipping("Zm9vY"), std::nullopt);
+  for (const char* bad : {"Zm9v!", "Zm9v-", "Zm9v\xC2\xA0", "Zm9v_"}) EXPECT_EQ(skipping(bad), std::nullopt) << bad;
+}
+
 TEST(Hex, BothCasesAndStrictDecoding) {
   Bytes b{0x00, 0xAB, 0x7F, 0xFF};
   EXPECT_EQ(hexEncode(b), "00ab7fff");

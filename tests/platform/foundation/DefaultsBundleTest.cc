@@ -132,6 +132,16 @@ TEST_F(BundleTest, FindsResourcesByNameAndType) {
   EXPECT_EQ(bundle.objectForInfoDictionaryKey("missing"), nullptr);
 }
 
+TEST_F(BundleTest, ResourceNamesNeverLeaveTheBundle) {
+  Bundle bundle(dir_.path());
+  fxtest::TempDir outside;
+  ASSERT_TRUE(FileManager::writeFile(outside / "secret.txt", "x", false));
+  auto absolute = (outside / "secret").string();
+  EXPECT_FALSE(bundle.pathForResource(absolute, "txt"));
+  EXPECT_FALSE(bundle.pathForResource("secret", "txt", outside.path().string()));
+  EXPECT_FALSE(bundle.pathForResource("icon", "png", "../MwResources"));
+}
+
 TEST_F(BundleTest, LocalizedStringsFallBackToDefaultTextThenKey) {
   Bundle bundle(dir_.path());
   EXPECT_EQ(bundle.localizedString("Cellular"), "蜂窝网络");        // development region first

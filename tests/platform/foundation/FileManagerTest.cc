@@ -58,6 +58,20 @@ TEST(FileManager, MoveAndCopyRefuseAnExistingDestination) {
   EXPECT_TRUE(FileManager::fileExists(dir / "tree2" / "sub" / "f"));
 }
 
+TEST(FileManager, CreateIfAbsentNeverTruncates) {
+  fxtest::TempDir dir;
+  auto file = dir / "f";
+  ASSERT_TRUE(FileManager::createFileIfAbsent(file));
+  EXPECT_EQ(FileManager::readFile(file)->size(), 0u);
+  ASSERT_TRUE(FileManager::writeFile(file, "kept", false));
+  Error error;
+  EXPECT_FALSE(FileManager::createFileIfAbsent(file, &error));
+  EXPECT_EQ(error.code, kFileWriteFileExistsError);
+  EXPECT_EQ(toString(*FileManager::readFile(file)), "kept");
+  EXPECT_FALSE(FileManager::createFileIfAbsent(dir.path()));
+  EXPECT_FALSE(FileManager::createFileIfAbsent(dir / "missing" / "f"));
+}
+
 TEST(FileManager, AtomicWritesReplaceWholeAndLeaveNoTemporaries) {
   fxtest::TempDir dir;
   auto file = dir / "data.bin";

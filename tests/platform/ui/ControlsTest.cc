@@ -111,10 +111,10 @@ TEST_F(Controls, WindowsAndAlertsAreTrackedByTheApplication) {
   EXPECT_EQ(listener->dismissed, std::vector<int>{0});
   EXPECT_TRUE(pf::Application::shared().visibleAlerts().empty());
 
-  EXPECT_FALSE(pf::Application::shared().openURL("weixin://x"));
-  pf::Application::shared().addOpenableScheme("weixin");
-  EXPECT_TRUE(pf::Application::shared().openURL("weixin://x"));
-  EXPECT_EQ(pf::Application::shared().openedURLs(), std::vector<std::string>{"weixin://x"});
+  EXPECT_FALSE(pf::Application::shared().openURL("fxdemo://x"));
+  pf::Application::shared().addOpenableScheme("fxdemo");
+  EXPECT_TRUE(pf::Application::shared().openURL("fxdemo://x"));
+  EXPECT_EQ(pf::Application::shared().openedURLs(), std::vector<std::string>{"fxdemo://x"});
 }
 
 TEST_F(Controls, NavigationStackShowsTheTopController) {

@@ -1,0 +1,6 @@
+foreach(name base64 json query unicode aes match)
+  string(SUBSTRING ${name} 0 1 first)
+  string(TOUPPER ${first} first)
+  string(SUBSTRING ${name} 1 -1 rest)
+  fx_fuzz(NAME fuzz_tnq_${name} SOURCES ${CMAKE_CURRENT_LIST_DIR}/Tnq${first}${rest}Fuzz.cc DEPS app)
+endforeach()
