@@ -19,7 +19,9 @@ GET  /vcode?ctype=...          a verification picture (or a text packet with cty
 GET  /stats                    {"requests": total, "acts": {act: count}, "crashes": [texts],
                                "downloads": {name: count}} of business requests
 GET  /ports                    {"probe": port accepting and closing, "closed": a port nobody listens on}
-GET  /mwframework/data/iphone/<name>   a page package or the menu file of the site (below)
+GET  /mwframework/data/iphone/<name>   a page package or the menu file of the site (below); the
+                               front-end server's /front/mwframework/data/iphone/<name> is the same
+
 POST /control                  JSON commands that shape the site, answered with JSON:
     {"package": {"name", "kind", "files": {path: text}}}  builds a zip with Python's zipfile;
         kind: good, traversal, absolute, backslash, symlink, bomb, badcrc, duplicate, encrypted,
@@ -27,12 +29,14 @@ POST /control                  JSON commands that shape the site, answered with 
     {"menu": {"items": [{"id", "url", "version"}]}}  the menu file served (keyed hash added)
     {"sign": {"name", "text"}}    answers {"text": the XML text with its keyed hash}
     {"files": [...]}              the file-list answer's "FILES"
-    {"needUpdate": 0|1}           the menu check's answer
+    {"needUpdate": 0|1|"auto"}    the menu check's answer ("auto": 1 unless the request's "hash"
+                                  is the upper-case MD5 of the menu file served)
     {"manifest": {...}}           the manifest act's "MANIFEST"
     {"handshake": "ok"|"refuse"}  a refusing key negotiation answers "RETCODE" "REFUSED"
     {"crash": "ok"|"refuse"}      whether crash uploads are taken
     {"status": {name: code}}      answer a site file with that status instead
 
+The demo's business act "quote" answers {"pair", "bid", "ask"} (fixed prices).
 Start-up acts (docs/resources.md): "update" (manifest), "updateMenu" (menu check), "fileList",
 "PEMBCRLG" (crash report under "CRASHLOG"). The keyed file hash uses the key file
 "mwframework_license" of DIR (made on first use).
@@ -315,7 +319,16 @@ class Bank:
         if act == "update":
             return {"RETCODE": "AAAAAAA", "RETMSG": "", "MANIFEST": self.manifest}
         if act == "updateMenu":
-            return {"RETCODE": "AAAAAAA", "RETMSG": "", "needUpdate": self.need_update}
+            need = self.need_update
+            if need == "auto":  # 1 when the client's hash is not the MD5 of the menu served
+                with self.lock:
+                    menu = self.site.get("menu.xml", b"")
+                asked = business.get("hash", "") if isinstance(business, dict) else ""
+                need = 0 if asked == hashlib.md5(menu).hexdigest().upper() else 1
+            return {"RETCODE": "AAAAAAA", "RETMSG": "", "needUpdate": need}
+        if act == "quote":  # the demo's business act: a fixed price of the asked pair
+            pair = business.get("pair", "USD/CNY") if isinstance(business, dict) else "USD/CNY"
+            return {"RETCODE": "AAAAAAA", "RETMSG": "", "pair": pair, "bid": "7.1012", "ask": "7.1046"}
         if act == "fileList":
             return {"RETCODE": "AAAAAAA", "RETMSG": "", "FILES": self.files}
         if act == "PEMBCRLG":
@@ -454,6 +467,8 @@ class Handler(BaseHTTPRequestHandler):
         if path == "/ports":
             self._send(200, json.dumps(PORTS).encode(), [("Content-Type", "application/json")])
             return
+        if path.startswith(FRONT_PREFIX):  # the front-end server serves the same site
+            path = path[len("/front"):]
         if path.startswith(SITE_PREFIX):
             name = path[len(SITE_PREFIX):]
             bank = self.bank
@@ -572,6 +587,7 @@ class Handler(BaseHTTPRequestHandler):
 
 
 SITE_PREFIX = "/mwframework/data/iphone/"
+FRONT_PREFIX = "/front" + SITE_PREFIX
 PORTS = {}
 
 
