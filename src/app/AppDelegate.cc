@@ -2,7 +2,9 @@
 
 #include "app/MwFrameWorkListener.h"
 #include "app/TnqShareManager.h"
+#include "container/MwConfiguration.h"
 #include "container/MwFramework.h"
+#include "container/MwServerConfiguration.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Thread.h"
 #include "platform/ui/Animation.h"
@@ -61,6 +63,11 @@ AppDelegate::~AppDelegate() {
 }
 
 bool AppDelegate::didFinishLaunchingWithOptions(const pf::Value&) {
+  // The server base URL comes from the configuration unless one was set for this run.
+  auto& server = container::MwServerConfiguration::getInstance();
+  if (server.getServerBaseUrl().empty()) {
+    if (auto base = container::MwConfiguration::getInstance().serverBaseUrl()) server.setServerBaseUrl(*base);
+  }
   auto& framework = container::MwFramework::getInstance();
   framework.unpackResources();
   framework.initialization();

@@ -1,0 +1,2 @@
+var pageVersion = "v2";
+window.onload = function () { document.getElementById("version").textContent = "version " + pageVersion; };
