@@ -259,12 +259,17 @@ bool Runner::prepareBundle(const std::string& base, const std::string& front) {
 
 bool Runner::drive(const std::function<bool()>& done, double deadline) {
   auto loop = pf::RunLoop::main();
+  int idleSlices = 0;
   while (!done()) {
     double real = std::chrono::duration<double>(std::chrono::steady_clock::now() - realStart_).count();
     if (real > deadline) return false;
-    // Loopback answers come in real time; the clock moves only when a slice brought nothing.
-    bool progressed = loop->spinUntil(done, 0.05);
-    if (!progressed && time_) time_->advance(0.1);
+    // Loopback answers come in real time and never meet a moved clock: virtual time steps only
+    // after a whole real second in which the main loop waited and nothing came.
+    if (loop->spinUntil(done, 0.05)) return true;
+    if (time_ && ++idleSlices >= 20) {
+      idleSlices = 0;
+      time_->advance(0.1);
+    }
   }
   return true;
 }
@@ -367,8 +372,27 @@ int Runner::run() {
       step("deadline passed");
       code = 2;
     } else {
-      drive([&] { return !delegate->launchImageView()->superview(); }, o_.timeout);
+      if (time_) {  // the rest of the launch animation
+        time_->advance(0.5);
+        pf::RunLoop::main()->spinUntil([&] { return !delegate->launchImageView()->superview(); }, 2);
+      } else {
+        drive([&] { return !delegate->launchImageView()->superview(); }, o_.timeout);
+      }
       step("page loaded " + webview->currentPage()->webView()->currentPath());
+      // The page's bridge calls: its texts stop saying "waiting" once every call has answered.
+      auto page = webview->currentPage()->webView();
+      auto text = [&](const char* id) {
+        return page->evaluateScript(std::string("(function(){var e=document.getElementById('") + id +
+                                    "');return e?e.textContent:'';})()");
+      };
+      auto answered = [&] {
+        for (const char* id : {"quote", "store"})
+          if (text(id).find("waiting") != std::string::npos || text(id).rfind("store set", 0) == 0) return false;
+        return true;
+      };
+      if (!drive(answered, std::chrono::duration<double>(std::chrono::steady_clock::now() - realStart_).count() + 10))
+        step("bridge calls still open");
+      for (const char* id : {"version", "quote", "store"}) step(std::string("page ") + id + ": " + text(id));
       snapshot("first-page");
       if (!o_.page.empty()) {
         webview->openUrl(o_.page);

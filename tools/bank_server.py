@@ -36,7 +36,7 @@ POST /control                  JSON commands that shape the site, answered with 
     {"crash": "ok"|"refuse"}      whether crash uploads are taken
     {"status": {name: code}}      answer a site file with that status instead
 
-The demo's business act "quote" answers {"pair", "bid", "ask"} (fixed prices).
+The demo's business act "quote" with a "pair" answers {"pair", "bid", "ask"} (fixed prices).
 Start-up acts (docs/resources.md): "update" (manifest), "updateMenu" (menu check), "fileList",
 "PEMBCRLG" (crash report under "CRASHLOG"). The keyed file hash uses the key file
 "mwframework_license" of DIR (made on first use).
@@ -212,8 +212,10 @@ def menu_text(items):
 def make_package(kind, files):
     out = io.BytesIO()
     with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as zf:
-        for path, text in files.items():
-            zf.writestr(path, text)
+        for path, text in sorted(files.items()):  # fixed order and date: the same files, the same bytes
+            info = zipfile.ZipInfo(path, date_time=(2026, 1, 1, 0, 0, 0))
+            info.compress_type = zipfile.ZIP_DEFLATED
+            zf.writestr(info, text)
         if kind == "traversal":
             zf.writestr("../escaped.html", "outside")
         elif kind == "absolute":
@@ -326,9 +328,8 @@ class Bank:
                 asked = business.get("hash", "") if isinstance(business, dict) else ""
                 need = 0 if asked == hashlib.md5(menu).hexdigest().upper() else 1
             return {"RETCODE": "AAAAAAA", "RETMSG": "", "needUpdate": need}
-        if act == "quote":  # the demo's business act: a fixed price of the asked pair
-            pair = business.get("pair", "USD/CNY") if isinstance(business, dict) else "USD/CNY"
-            return {"RETCODE": "AAAAAAA", "RETMSG": "", "pair": pair, "bid": "7.1012", "ask": "7.1046"}
+        if act == "quote" and isinstance(business, dict) and "pair" in business:  # the demo's price
+            return {"RETCODE": "AAAAAAA", "RETMSG": "", "pair": business["pair"], "bid": "7.1012", "ask": "7.1046"}
         if act == "fileList":
             return {"RETCODE": "AAAAAAA", "RETMSG": "", "FILES": self.files}
         if act == "PEMBCRLG":

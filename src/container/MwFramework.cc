@@ -5,6 +5,7 @@
 #include "container/MwCrashCollect.h"
 #include "container/MwMenusManager.h"
 #include "container/MwPackageInstaller.h"
+#include "container/MwServletManager.h"
 #include "container/MwSessionManager.h"
 #include "container/LoggerUtil.h"
 #include "platform/foundation/Base64.h"
@@ -20,6 +21,9 @@
 namespace container {
 
 MwFramework::MwFramework() : listenerQueue_(pf::DispatchQueue::makeConcurrent("my.framework.delegateQueue")) {
+  // The built-in servlets that exist here ("server.do"; the browser, storage and keyboard
+  // servlets are not built).
+  MwServletManager::getInstance().registerServletWithName(kServerServletName, "MwServerServlet");
   pf::NotificationCenter::defaultCenter().addObserver(kSessionTimeoutNotification, {}, [](const pf::Notification&) {
     getInstance().notify(MwFrameworkDelegate::Operation::SessionTimeout,
                          [](MwFrameworkDelegate& listener) { listener.didSessionTimeout(); });
