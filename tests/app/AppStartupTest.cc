@@ -281,6 +281,12 @@ TEST_F(AppStartupTest, AnUnreadableMenuCountsAsAbsentAndStrayEndsAreIgnored) {
   EXPECT_EQ(manager->downloadTags(), 0);
 }
 
+TEST_F(AppStartupTest, UrlsTheMessagingPlatformDoesNotKnowAreRefusedByBothEntries) {
+  auto delegate = std::make_shared<AppDelegate>();
+  EXPECT_EQ(delegate->handleOpenURL("fxother://anything?x=1"), false);
+  EXPECT_EQ(delegate->openURL("fxother://anything?x=1", "org.example.other", pf::Value()), false);
+}
+
 TEST(MenuXMLModelTest, EntriesSplitTheirUrlAtTheFirstBar) {
   auto models = MenuXMLModel::parseMenu(
       "<menus><m id=\"1\" url=\"html|a/b.html\" version=\"2\"/><m id=\"2\" url=\"plain.html\"/>"
