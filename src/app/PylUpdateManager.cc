@@ -213,6 +213,7 @@ std::vector<MenuXMLModel> PylUpdateManager::readMenuXML() {
 void PylUpdateManager::compareMenuInsideList() {
   auto models = readMenuXML();
   downloadTags_ = 0;
+  downloadFailed_ = false;
   openDownloads_.clear();
   auto& business = container::MwBusinessManager::getInstance();
   std::vector<std::string> marked;
@@ -248,10 +249,14 @@ void PylUpdateManager::didDownloadMenuCompletedWithResult(const pf::Value& resul
     if (openDownloads_.erase(result["url"].get<std::string>()) == 0) return;  // not one of this run's
   }
   pf::logLine("update: page download ended " + pf::description(result));
+  if (!result.is_object() || pf::integerValue(result.value("result", pf::Value(1))) != 0) downloadFailed_ = true;
   --downloadTags_;
   if (downloadTags_ == 0) {
     completeLoading();
     container::MwMenusManager::getInstance().saveMenusXMLFile();
+    // A page that did not install keeps its mark; without our menu copy the next start fetches
+    // the menu again and compares, so the page is tried again.
+    if (downloadFailed_) pf::FileManager::removeItem(menuFilePath());
   }
   if (auto d = delegate())
     d->downloadProgress(static_cast<double>(downloadCount_ - downloadTags_) / static_cast<double>(downloadCount_));

@@ -8,7 +8,9 @@
 // A run ends once, with updateCompelete: after the last download, at once when nothing is to be
 // downloaded, and also when the menu check fails, is cancelled, times out or answers no dictionary
 // (the pages in place then open). The menu file is replaced only by a 200 answer without error of
-// at most 4 MiB that parses with a root element, written atomically. Main thread, except where said.
+// at most 4 MiB that parses with a root element, written atomically. When a page download fails,
+// the menu copy is removed at the end of the run, so the next start compares again and retries it.
+// Main thread.
 
 #include <cstdint>
 #include <memory>
@@ -94,6 +96,7 @@ class PylUpdateManager : public container::MwTaskListener,
   std::int64_t downloadCount_ = 0;
   std::set<std::string> openDownloads_;  // page urls whose end has not come yet
   bool completed_ = false;               // this run told updateCompelete
+  bool downloadFailed_ = false;          // a page of this run did not install
 };
 
 }  // namespace app
