@@ -15,7 +15,8 @@ const std::string& pageBridgeScript() {
   global.MwPageBridge = {
     // Queues one message and asks the native side to fetch the queue (once per batch).
     _send: function (message) {
-      queue.push(JSON.stringify(message).split(SEP).join(ESCAPED_SEP));
+      var text = JSON.stringify(message);
+      queue.push(text.indexOf(SEP) < 0 ? text : text.split(SEP).join(ESCAPED_SEP));
       if (!asked) {
         asked = true;
         global.location.href = 'mwpagebridge://queuehasmessage';

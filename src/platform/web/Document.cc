@@ -514,8 +514,11 @@ std::optional<std::vector<Node*>> Document::query(const Node* scope, std::string
   if (!selectors) return std::nullopt;
   std::vector<Matcher> matchers(selectors->begin(), selectors->end());
   std::vector<Node*> out;
-  if (!scope) return out;
-  std::vector<Node*> stack(scope->children.rbegin(), scope->children.rend());
+  std::vector<Node*> stack;
+  if (scope)
+    stack.assign(scope->children.rbegin(), scope->children.rend());
+  else
+    stack.push_back(root_);
   while (!stack.empty()) {
     Node* n = stack.back();
     stack.pop_back();

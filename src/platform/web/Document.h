@@ -72,7 +72,8 @@ class Document {
 
   Node* elementById(std::string_view id) const;
   // Selectors: lists of compound selectors (tag, #id, .class, *) joined by descendant (space)
-  // or child (>) combinators. nullopt: the selector is not understood.
+  // or child (>) combinators, among the nodes below scope (below and including the root when
+  // scope is null). nullopt: the selector is not understood.
   std::optional<std::vector<Node*>> query(const Node* scope, std::string_view selector, bool all) const;
 
   std::string title() const;

@@ -299,9 +299,22 @@ void PageLayout::build(const Document& doc, double width) {
   base.display = Display::Block;
   Builder builder(boxes_);
   height_ = builder.block(*doc.root(), computeStyle(*doc.root(), base), 0, 0, std::max(0.0, width));
+  // The page's background (the root's, else the body's) covers the whole canvas, margins included.
+  canvas_.reset();
+  for (Box& b : boxes_) {
+    if (b.node != doc.root() && b.node != doc.body()) continue;
+    if (b.paragraph || !b.background) continue;
+    canvas_ = b.background;
+    b.background.reset();
+    break;
+  }
 }
 
 void PageLayout::paint(GraphicsContext& ctx, const Rect& dirty) const {
+  if (canvas_ && !dirty.isNull()) {
+    ctx.setFillColor(*canvas_);
+    ctx.fillRect(dirty);
+  }
   for (const Box& b : boxes_) {
     if (b.frame.maxY() < dirty.y() || b.frame.y() > dirty.maxY()) continue;
     if (b.background) {

@@ -30,7 +30,7 @@ class PageLayout {
   // Lays the body out at `width` points.
   void build(const Document& doc, double width);
   double height() const { return height_; }
-  // Draws the boxes that meet `dirty` (content coordinates) into ctx.
+  // Draws the page's background over `dirty` and the boxes that meet it (content coordinates).
   void paint(GraphicsContext& ctx, const Rect& dirty) const;
   // The innermost element under the point (an inline element inside a paragraph included), or null.
   const Node* elementAt(Point p) const;
@@ -41,6 +41,7 @@ class PageLayout {
 
  private:
   std::vector<Box> boxes_;
+  OptColor canvas_;  // the page's background
   double height_ = 0;
 };
 

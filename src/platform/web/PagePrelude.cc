@@ -146,11 +146,15 @@ NP.removeChild = function (c) {
   return c;
 };
 NP.replaceChild = function (n, old) { N.insert(this._fxId, idOf(n), idOf(old)); this.removeChild(old); return old; };
-NP.querySelector = function (s) { var r = N.query(this._fxId, String(s), false); return r.length ? wrap(r[0]) : null; };
-NP.querySelectorAll = function (s) { return wrapAll(N.query(this._fxId, String(s), true)); };
-NP.getElementsByTagName = function (t) { return wrapAll(N.query(this._fxId, String(t), true)); };
+// Queries look below the node; on the document (scope -1) the root element counts too.
+function scopeOf(node) { return node === document ? -1 : node._fxId; }
+NP.querySelector = function (s) { var r = N.query(scopeOf(this), String(s), false); return r.length ? wrap(r[0]) : null; };
+NP.querySelectorAll = function (s) { return wrapAll(N.query(scopeOf(this), String(s), true)); };
+NP.getElementsByTagName = function (t) { return wrapAll(N.query(scopeOf(this), String(t), true)); };
 NP.getElementsByClassName = function (c) {
-  return wrapAll(N.query(this._fxId, String(c).trim().split(/\s+/).map(function (x) { return '.' + x; }).join(''), true));
+  var names = String(c).trim();
+  if (names === '') return [];
+  return wrapAll(N.query(scopeOf(this), names.split(/\s+/).map(function (x) { return '.' + x; }).join(''), true));
 };
 NP.addEventListener = function (type, fn) { addListener(this._fxId, String(type), fn); };
 NP.removeEventListener = function (type, fn) { removeListener(this._fxId, String(type), fn); };

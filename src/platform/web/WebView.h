@@ -4,7 +4,7 @@
 // lays the document out in blocks and draws it as the content of its scroll view. Native views
 // inserted into the scroll view scroll and render with the page. Taps injected through the window
 // reach the element under them and fire its click listeners. Main thread only (asserted in debug
-// builds).
+// builds); made with make(), held by shared_ptr.
 //
 // Re-entrancy: the engine is never entered from inside one of its own native frames. While a
 // NativeCallScope is open (a native call made on the page's behalf, which may run the main loop
@@ -26,6 +26,7 @@
 namespace pf {
 
 class WebView;
+class PageContentView;
 
 class WebViewDelegate {  // held weakly by the web view; every call on the main thread, on a later pass
  public:
@@ -65,8 +66,10 @@ class WebView : public View {
   // webViewDidFinishLoad or webViewDidFailLoad on a later pass.
   void loadFile(const std::string& path);
   // Evaluates the script in the page and answers its result as text ("" for undefined, for an
-  // error, when no page is loaded, or when called from inside one of the page's own native frames,
-  // where the script is queued to run once that frame has returned).
+  // error, or when no page is loaded). Inside an open NativeCallScope it runs at once (no script
+  // of the page is running then: this is how a native call's answer reaches the page). Called
+  // from inside one of the page's own native frames it answers "" and the script is queued to run
+  // once that frame has returned.
   std::string evaluateScript(const std::string& script);
 
   std::shared_ptr<ScrollView> scrollView() const { return scrollView_; }
@@ -89,17 +92,17 @@ class WebView : public View {
 
   // The laid-out height of the page content (points), after any pending layout.
   double contentHeight();
-  // Clicks the element under a point of the content (scroll view content coordinates), as an
-  // injected tap does. Returns whether an element was there.
-  bool clickAtContentPoint(Point point);
-
   void layoutSubviews() override;
 
   struct Page;  // one loaded page (internal)
 
  private:
   friend struct Page;
+  friend class PageContentView;
   friend class NativeCallScope;
+  // A tap on the page content (content coordinates), from the content view: the element under
+  // it gets a click. Returns whether an element was there.
+  bool tapContent(Point point);
   // Runs fn now when the page host may enter the engine, else queues it.
   void deliver(std::function<void()> fn);
   // Runs fn on a later main-loop pass (then as deliver).

@@ -28,6 +28,9 @@ TEST_F(PageDom, QueriesByIdTagClassAndCombinators) {
   EXPECT_EQ(eval("document.getElementsByClassName('box main')[0].id"), "list");
   EXPECT_EQ(eval("document.getElementsByTagName('LI').length"), "2");
   EXPECT_EQ(eval("document.querySelector('.missing')"), "null");
+  EXPECT_EQ(eval("document.querySelector('html') === document.documentElement"), "true");
+  EXPECT_EQ(eval("document.documentElement.querySelector('html')"), "null");
+  EXPECT_EQ(eval("document.getElementsByClassName('  ').length"), "0");
   EXPECT_EQ(eval("try { document.querySelector('a[href]'); 'no' } catch (e) { e.name }"), "SyntaxError");
   EXPECT_EQ(eval("try { document.querySelector('p >'); 'no' } catch (e) { e.name }"), "SyntaxError");
   // A long chain of descendant steps over a deep tree answers at once.

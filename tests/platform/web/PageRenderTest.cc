@@ -114,12 +114,12 @@ TEST_F(PageRender, InlineElementsTakeTheirOwnTapsAndLinksNavigate) {
         break;
       }
   ASSERT_GT(redX, 0);
-  view->clickAtContentPoint({redX + 2, 36});
-  view->clickAtContentPoint({12, 36});
+  window->tapAt({redX + 2, 36});
+  window->tapAt({12, 36});
   EXPECT_EQ(view->evaluateScript("hits.join()"), "span,p:SPAN,p:P");
 
   // The link's own line (margins do not collapse: it starts at 82): a page link navigates.
-  ASSERT_TRUE(view->clickAtContentPoint({12, 90}));
+  window->tapAt({12, 90});
   pump();
   EXPECT_EQ(delegate->requests, std::vector<std::string>{"next.html"});
   EXPECT_EQ(view->currentPath(), (dir / "next.html").string());
@@ -150,11 +150,31 @@ TEST_F(PageRender, NativeViewsInTheScrollViewScrollWithThePage) {
   EXPECT_TRUE(some->colorAt({50, 45}).near(Color::green(), 0.02));
   EXPECT_FALSE(some->colorAt({50, 35}).near(Color::green(), 0.02));
 
+  // A page that gets shorter keeps its end in sight.
+  view->scrollView()->setContentOffset({0, height - 480});
+  view->evaluateScript("var ps = document.querySelectorAll('p'); for (var i = 0; i < 30; i++) document.body.removeChild(ps[i]);");
+  EXPECT_LT(view->contentHeight(), height - 500);
+  EXPECT_EQ(view->scrollView()->contentOffset().y, view->contentHeight() - 480);
+  view->scrollView()->setContentOffset({0, 60});
+
   // A tap on the native view stays there; the page behind it hears nothing.
   view->evaluateScript("var tapped = 0; document.body.onclick = function () { tapped++; };");
   window->tapAt({50, 60});
   window->tapAt({250, 60});
   EXPECT_EQ(view->evaluateScript("tapped"), "1");
+}
+
+TEST_F(PageRender, TheBodysBackgroundCoversTheWholePage) {
+  load("<p>short</p>");
+  view->evaluateScript("document.body.style.backgroundColor = '#00ff00'");
+  auto img = pf::render::view(*view, 1);
+  // Margins and the space below the content included, as the page's own background.
+  EXPECT_TRUE(img->colorAt({2, 2}).near(Color::green(), 0.02));
+  EXPECT_TRUE(img->colorAt({300, 470}).near(Color::green(), 0.02));
+  view->evaluateScript("document.documentElement.style.background = 'blue'");
+  img = pf::render::view(*view, 1);
+  EXPECT_TRUE(img->colorAt({2, 2}).near(Color::blue(), 0.02));
+  EXPECT_TRUE(img->colorAt({20, 12}).near(Color::green(), 0.02));
 }
 
 TEST_F(PageRender, ScriptChangesRelayoutOnceAndFollowTheWidth) {

@@ -209,6 +209,18 @@ TEST_F(PageTest, NothingComesDueInsideANativeCall) {
   EXPECT_EQ(delegate->requests.size(), 1u);
   time.advance(0.1);
   EXPECT_EQ(eval("ticks"), "2");
+
+  // What a page queued goes with it when another page replaces it meanwhile.
+  {
+    pf::WebView::NativeCallScope call(*view);
+    eval("history.back(); document.title = 'old'; location = 'elsewhere.html'");
+    pump();
+    load("<p>new</p>", "new.html");
+  }
+  pump();
+  EXPECT_EQ(delegate->backs, 0);
+  EXPECT_EQ(delegate->requests.size(), 1u);
+  EXPECT_EQ(delegate->titles.back(), "T");
 }
 
 struct ChainingDelegate : RecordingDelegate {

@@ -1,0 +1,278 @@
+// The natives the page's prelude builds window, document and node objects on: small calls on
+// node ids of the document, timers, navigation and the console.
+#include <algorithm>
+#include <cctype>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/Log.h"
+#include "platform/web/Page.h"
+
+namespace pf {
+namespace web {
+namespace {
+
+constexpr std::size_t kMaxTimers = 10000;  // per page
+
+// The page of a native call; past the time budget the call throws instead (a loop over natives
+// that do much each would otherwise meet the budget only at the engine's next interrupt).
+WebView::Page& page(duk_context* ctx) {
+  WebView::Page& p = *pageOf(ctx);
+  if (p.engine->timedOut()) duk_error(ctx, DUK_ERR_RANGE_ERROR, "execution timeout");
+  return p;
+}
+
+std::string str(duk_context* ctx, duk_idx_t i) {
+  duk_size_t n = 0;
+  const char* s = duk_get_lstring(ctx, i, &n);
+  return s ? wellFormedUtf8(std::string_view(s, n)) : std::string();
+}
+
+Node* nodeAt(duk_context* ctx, duk_idx_t i) {
+  return duk_is_number(ctx, i) ? page(ctx).doc->node(duk_get_int(ctx, i)) : nullptr;
+}
+
+int idOr(const Node* n) { return n ? n->id : -1; }
+
+void pushString(duk_context* ctx, const std::string& s) { duk_push_lstring(ctx, s.data(), s.size()); }
+
+void pushIds(duk_context* ctx, const std::vector<Node*>& nodes) {
+  duk_idx_t arr = duk_push_array(ctx);
+  duk_uarridx_t i = 0;
+  for (const Node* n : nodes) {
+    duk_push_int(ctx, n->id);
+    duk_put_prop_index(ctx, arr, i++);
+  }
+}
+
+duk_ret_t nLog(duk_context* ctx) {
+  logLine(page(ctx).name + ": console." + str(ctx, 0) + ": " + str(ctx, 1));
+  return 0;
+}
+
+duk_ret_t nReport(duk_context* ctx) {
+  duk_dup(ctx, 0);
+  page(ctx).engine->reportError("uncaught error in a listener");
+  return 0;
+}
+
+duk_ret_t nKind(duk_context* ctx) {
+  const Node* n = nodeAt(ctx, 0);
+  duk_push_int(ctx, !n ? 0 : n->isElement() ? 1 : 3);
+  return 1;
+}
+
+duk_ret_t nTag(duk_context* ctx) {
+  const Node* n = nodeAt(ctx, 0);
+  pushString(ctx, n ? (n->isElement() ? n->tag : std::string("#text")) : std::string());
+  return 1;
+}
+
+duk_ret_t nParent(duk_context* ctx) {
+  const Node* n = nodeAt(ctx, 0);
+  duk_push_int(ctx, n ? idOr(n->parent) : -1);
+  return 1;
+}
+
+duk_ret_t nChildren(duk_context* ctx) {
+  const Node* n = nodeAt(ctx, 0);
+  std::vector<Node*> out;
+  if (n)
+    for (Node* c : n->children)
+      if (!duk_get_boolean(ctx, 1) || c->isElement()) out.push_back(c);
+  pushIds(ctx, out);
+  return 1;
+}
+
+duk_ret_t nGetAttr(duk_context* ctx) {
+  auto v = page(ctx).doc->attribute(nodeAt(ctx, 0), str(ctx, 1));
+  if (v)
+    pushString(ctx, *v);
+  else
+    duk_push_null(ctx);
+  return 1;
+}
+
+duk_ret_t nSetAttr(duk_context* ctx) {
+  page(ctx).doc->setAttribute(nodeAt(ctx, 0), str(ctx, 1), str(ctx, 2));
+  return 0;
+}
+
+duk_ret_t nRemoveAttr(duk_context* ctx) {
+  page(ctx).doc->removeAttribute(nodeAt(ctx, 0), str(ctx, 1));
+  return 0;
+}
+
+duk_ret_t nGetText(duk_context* ctx) {
+  pushString(ctx, page(ctx).doc->textContent(nodeAt(ctx, 0)));
+  return 1;
+}
+
+duk_ret_t nSetText(duk_context* ctx) {
+  page(ctx).doc->setTextContent(nodeAt(ctx, 0), str(ctx, 1));
+  return 0;
+}
+
+duk_ret_t nGetHtml(duk_context* ctx) {
+  pushString(ctx, page(ctx).doc->innerHtml(nodeAt(ctx, 0)));
+  return 1;
+}
+
+duk_ret_t nSetHtml(duk_context* ctx) {
+  page(ctx).doc->setInnerHtml(nodeAt(ctx, 0), str(ctx, 1));
+  return 0;
+}
+
+duk_ret_t nGetStyle(duk_context* ctx) {
+  pushString(ctx, page(ctx).doc->styleValue(nodeAt(ctx, 0), str(ctx, 1)));
+  return 1;
+}
+
+duk_ret_t nSetStyle(duk_context* ctx) {
+  page(ctx).doc->setStyleValue(nodeAt(ctx, 0), str(ctx, 1), str(ctx, 2));
+  return 0;
+}
+
+duk_ret_t nCreate(duk_context* ctx) {
+  std::string tag = str(ctx, 0);
+  const bool valid = !tag.empty() && std::isalpha(static_cast<unsigned char>(tag[0])) &&
+                     std::all_of(tag.begin(), tag.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '-'; });
+  if (!valid) return duk_error(ctx, DUK_ERR_ERROR, "InvalidCharacterError: not a tag name");
+  Node* n = page(ctx).doc->createElement(tag);
+  if (!n) return duk_error(ctx, DUK_ERR_RANGE_ERROR, "the document holds too many nodes");
+  duk_push_int(ctx, n->id);
+  return 1;
+}
+
+duk_ret_t nCreateText(duk_context* ctx) {
+  Node* n = page(ctx).doc->createText(str(ctx, 0));
+  if (!n) return duk_error(ctx, DUK_ERR_RANGE_ERROR, "the document holds too many nodes");
+  duk_push_int(ctx, n->id);
+  return 1;
+}
+
+duk_ret_t nInsert(duk_context* ctx) {
+  Node* parent = nodeAt(ctx, 0);
+  Node* child = nodeAt(ctx, 1);
+  Node* before = nodeAt(ctx, 2);
+  if (before && before->parent != parent) return duk_error(ctx, DUK_ERR_ERROR, "NotFoundError: the reference node is not a child");
+  if (!page(ctx).doc->insertChild(parent, child, before))
+    return duk_error(ctx, DUK_ERR_ERROR, "HierarchyRequestError: the node cannot be inserted there");
+  return 0;
+}
+
+duk_ret_t nRemove(duk_context* ctx) {
+  duk_push_boolean(ctx, page(ctx).doc->removeChild(nodeAt(ctx, 0), nodeAt(ctx, 1)));
+  return 1;
+}
+
+duk_ret_t nById(duk_context* ctx) {
+  duk_push_int(ctx, idOr(page(ctx).doc->elementById(str(ctx, 0))));
+  return 1;
+}
+
+duk_ret_t nQuery(duk_context* ctx) {
+  auto found = page(ctx).doc->query(nodeAt(ctx, 0), str(ctx, 1), duk_get_boolean(ctx, 2));
+  if (!found) return duk_error(ctx, DUK_ERR_SYNTAX_ERROR, "'%s' is not a valid selector", str(ctx, 1).c_str());
+  pushIds(ctx, *found);
+  return 1;
+}
+
+duk_ret_t nRoot(duk_context* ctx) {
+  duk_push_int(ctx, page(ctx).doc->root()->id);
+  return 1;
+}
+duk_ret_t nHead(duk_context* ctx) {
+  duk_push_int(ctx, page(ctx).doc->head()->id);
+  return 1;
+}
+duk_ret_t nBody(duk_context* ctx) {
+  duk_push_int(ctx, page(ctx).doc->body()->id);
+  return 1;
+}
+
+duk_ret_t nGetTitle(duk_context* ctx) {
+  pushString(ctx, page(ctx).doc->title());
+  return 1;
+}
+
+duk_ret_t nSetTitle(duk_context* ctx) {
+  WebView::Page& p = page(ctx);
+  p.doc->setTitle(str(ctx, 0));
+  p.titleChanged();
+  return 0;
+}
+
+duk_ret_t nReadyState(duk_context* ctx) {
+  duk_push_string(ctx, page(ctx).readyState);
+  return 1;
+}
+
+duk_ret_t nTimer(duk_context* ctx) {
+  WebView::Page& p = page(ctx);
+  if (p.timers.size() >= kMaxTimers) return duk_error(ctx, DUK_ERR_RANGE_ERROR, "too many timers");
+  double ms = duk_get_number(ctx, 0);
+  if (!(ms >= 0)) ms = 0;
+  ms = std::min(ms, 1e10);
+  const bool repeats = duk_get_boolean(ctx, 1);
+  if (repeats) ms = std::max(ms, 1.0);  // an interval never spins the loop
+  const int id = p.nextTimer++;
+  p.addTimer(id, ms / 1000.0, repeats);
+  duk_push_int(ctx, id);
+  return 1;
+}
+
+duk_ret_t nClearTimer(duk_context* ctx) {
+  WebView::Page& p = page(ctx);
+  auto it = p.timers.find(duk_get_int(ctx, 0));
+  if (it != p.timers.end()) {
+    it->second->invalidate();
+    p.timers.erase(it);
+  }
+  return 0;
+}
+
+duk_ret_t nNavigate(duk_context* ctx) {
+  page(ctx).navigate(str(ctx, 0));
+  return 0;
+}
+
+duk_ret_t nBack(duk_context* ctx) {
+  page(ctx).back();
+  return 0;
+}
+
+duk_ret_t nHref(duk_context* ctx) {
+  pushString(ctx, "file://" + page(ctx).file);
+  return 1;
+}
+
+duk_ret_t nUserAgent(duk_context* ctx) {
+  pushString(ctx, page(ctx).userAgent());
+  return 1;
+}
+
+const duk_function_list_entry kNatives[] = {
+    {"log", nLog, 2},           {"report", nReport, 1},       {"kind", nKind, 1},
+    {"tag", nTag, 1},           {"parent", nParent, 1},       {"children", nChildren, 2},
+    {"getAttr", nGetAttr, 2},   {"setAttr", nSetAttr, 3},     {"removeAttr", nRemoveAttr, 2},
+    {"getText", nGetText, 1},   {"setText", nSetText, 2},     {"getHtml", nGetHtml, 1},
+    {"setHtml", nSetHtml, 2},   {"getStyle", nGetStyle, 2},   {"setStyle", nSetStyle, 3},
+    {"create", nCreate, 1},     {"createText", nCreateText, 1}, {"insert", nInsert, 3},
+    {"remove", nRemove, 2},     {"byId", nById, 1},           {"query", nQuery, 3},
+    {"root", nRoot, 0},         {"head", nHead, 0},           {"body", nBody, 0},
+    {"getTitle", nGetTitle, 0}, {"setTitle", nSetTitle, 1},   {"readyState", nReadyState, 0},
+    {"timer", nTimer, 2},       {"clearTimer", nClearTimer, 1}, {"navigate", nNavigate, 1},
+    {"back", nBack, 0},         {"href", nHref, 0},           {"userAgent", nUserAgent, 0},
+    {nullptr, nullptr, 0}};
+
+}  // namespace
+
+void installNatives(duk_context* ctx) {
+  duk_push_object(ctx);
+  duk_put_function_list(ctx, -1, kNatives);
+}
+
+}  // namespace web
+
+}  // namespace pf
