@@ -198,8 +198,9 @@ bool Runner::prepareBank(const std::string& base) {
     if (broken && std::string(page.dir) == "index") spec["kind"] = "traversal";
     auto answer = post(base + "/control", {{"package", spec}});
     if (!answer.contains("hash")) return false;
-    files.push_back({{"url", page.url}, {"version", page.version}, {"package", name},
-                     {"hash", answer["hash"]}, {"dir", page.dir}});
+    // A broken package: the index unsafe inside, the news page under a hash it does not have.
+    pf::Value hash = broken && std::string(page.dir) == "news" ? pf::Value(std::string(64, '0')) : answer["hash"];
+    files.push_back({{"url", page.url}, {"version", page.version}, {"package", name}, {"hash", hash}, {"dir", page.dir}});
   }
   std::vector<pf::Value> items{entry("1", "html|index.html", "2"), entry("2", "html|news.html", "1"),
                                entry("3", "html|quote.html", "1"), entry("4", "no-bar.html", "1"),

@@ -27,9 +27,11 @@ grep -q "page version: version v2" "$work/b/startup.log" || fail "v2 gone on the
 grep -q "page version: version v1" "$work/c/startup.log" || fail "a broken package changed the page"
 cmp -s "$work/c/home/Documents/release/index/main.js" "$(dirname "$0")/demo/bundle/index/main.js" || \
   fail "a broken package changed the page's files"
+[ -e "$work/c/home/Documents/release/news" ] && fail "a package under a wrong hash was installed"
 # The next good start installs it.
 "$client" --out "$work/c2" --keys "$work/keys" --home "$work/c/home" >"$work/c2.txt" || fail "good start after a broken one exited $?"
 grep -q "page version: version v2" "$work/c2/startup.log" || fail "the good start after a broken one did not install v2"
+[ -s "$work/c/home/Documents/release/news/news.html" ] || fail "the good start after a broken one did not install news"
 
 # A refused key negotiation exits 1 and shows why.
 set +e
