@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "BareMinizip.h"
 #include "app/PylUpdateManager.h"
 #include "container/LoggerUtil.h"
 #include "container/MwBusinessManager.h"
@@ -121,29 +122,6 @@ std::size_t collect(char* data, std::size_t size, std::size_t count, void* out) 
   return size * count;
 }
 
-bool bareUnpack(const fs::path& archive, const fs::path& out) {
-  unzFile zip = unzOpen64(archive.c_str());
-  if (!zip) return false;
-  std::vector<char> buffer(64 * 1024);
-  char name[1024];
-  bool ok = unzGoToFirstFile(zip) == UNZ_OK;
-  while (ok) {
-    unz_file_info64 info;
-    if (unzGetCurrentFileInfo64(zip, &info, name, sizeof name, nullptr, 0, nullptr, 0) != UNZ_OK ||
-        unzOpenCurrentFile(zip) != UNZ_OK)
-      break;
-    fs::path target = out / name;
-    fs::create_directories(target.parent_path());
-    std::ofstream file(target, std::ios::binary);
-    int n;
-    while ((n = unzReadCurrentFile(zip, buffer.data(), static_cast<unsigned>(buffer.size()))) > 0) file.write(buffer.data(), n);
-    unzCloseCurrentFile(zip);
-    ok = unzGoToNextFile(zip) == UNZ_OK;
-  }
-  unzClose(zip);
-  return true;
-}
-
 void BM_BareCurlAndMinizip(benchmark::State& state) {
   auto& b = bank();
   if (!b.ready) return state.SkipWithError("no bank");
@@ -163,7 +141,7 @@ void BM_BareCurlAndMinizip(benchmark::State& state) {
       curl_easy_perform(curl);
       const fs::path file = home / name;
       std::ofstream(file, std::ios::binary) << body;
-      if (name != "menu.xml") bareUnpack(file, home / fs::path(name).stem());
+      if (name != "menu.xml") bench::bareExtract(file, home / fs::path(name).stem());
     }
   }
   curl_easy_cleanup(curl);
