@@ -192,6 +192,10 @@ bool Runner::prepareBank(const std::string& base) {
   std::vector<Page> pages{{"html|index.html", "2", "index", demo / "bank/index"},
                           {"html|news.html", "1", "news", demo / "bank/news"},
                           {"html|quote.html", "1", "quote", demo / "bundle/quote"}};
+  const bool current = o_.scenario == "current";  // the bank has what the bundle has
+  if (current)
+    pages = {{"html|index.html", "1", "index", demo / "bundle/index"},
+             {"html|quote.html", "1", "quote", demo / "bundle/quote"}};
   for (const auto& page : pages) {
     std::string name = std::string(page.dir) + ".zip";
     pf::Value spec{{"name", name}, {"files", filesOf(page.source)}};
@@ -205,6 +209,7 @@ bool Runner::prepareBank(const std::string& base) {
   std::vector<pf::Value> items{entry("1", "html|index.html", "2"), entry("2", "html|news.html", "1"),
                                entry("3", "html|quote.html", "1"), entry("4", "no-bar.html", "1"),
                                entry("5", "image|logo.png", "1")};
+  if (current) items = {entry("1", "html|index.html", "1"), entry("3", "html|quote.html", "1")};
   pf::Value list = pf::Value::array();
   for (auto& i : items) list.push_back(i);
   pf::Value control{{"files", files}, {"needUpdate", "auto"}, {"manifest", {{"version", "2"}}}};

@@ -41,6 +41,11 @@ set -e
 [ "$code" -eq 1 ] || fail "handshake-fail exited $code"
 [ -s "$work/d/stopped.png" ] || fail "no stopped.png"
 
+# A bank that has what the bundle has: nothing to download.
+"$client" --out "$work/f" --keys "$work/keys" --scenario current >"$work/f.txt" || fail "current exited $?"
+grep -q "update: page download " "$work/f/startup.log" && fail "the current scenario downloaded pages"
+grep -q "page version: version v1" "$work/f/startup.log" || fail "the current scenario changed the page"
+
 # Two virtual runs draw the same screens.
 "$client" --out "$work/e" --keys "$work/keys" >"$work/e.txt" || fail "repeat start exited $?"
 for png in launch launch-animation first-page; do
