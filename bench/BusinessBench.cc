@@ -25,7 +25,7 @@ constexpr const char* kPath = "trade.do?act=quote";
 
 // The server and an open session (handshake done), made once.
 struct Bank {
-  fxtest::ChildProcess child{{fxtest::kPython, (fxtest::sourceDir() / "tests/container/peers/bank_server.py").string(),
+  fxtest::ChildProcess child{{fxtest::kPython, (fxtest::sourceDir() / "tools/bank_server.py").string(),
                               "--keys", (fxtest::sourceDir() / "tests/data/container/keys").string()}};
   std::string base;
   bool ready = false;

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "BareMinizip.h"
 #include "container/MwPackageInstaller.h"
 #include "support/TestSupport.h"
 
@@ -50,37 +51,11 @@ Package& package() {
   return instance;
 }
 
-// The baseline: minizip's own loop, no checks beyond what it does by itself.
-bool bareExtract(const fs::path& archive, const fs::path& out) {
-  unzFile zip = unzOpen64(archive.c_str());
-  if (!zip) return false;
-  std::vector<char> buffer(64 * 1024);
-  char name[1024];
-  bool ok = unzGoToFirstFile(zip) == UNZ_OK;
-  while (ok) {
-    unz_file_info64 info{};
-    ok = unzGetCurrentFileInfo64(zip, &info, name, sizeof name, nullptr, 0, nullptr, 0) == UNZ_OK;
-    if (!ok) break;
-    const fs::path target = out / name;
-    fs::create_directories(target.parent_path());
-    FILE* file = std::fopen(target.c_str(), "wb");
-    ok = file && unzOpenCurrentFile(zip) == UNZ_OK;
-    int n = 0;
-    while (ok && (n = unzReadCurrentFile(zip, buffer.data(), static_cast<unsigned>(buffer.size()))) > 0)
-      ok = std::fwrite(buffer.data(), 1, static_cast<std::size_t>(n), file) == static_cast<std::size_t>(n);
-    if (file) std::fclose(file);
-    ok = ok && n == 0 && unzCloseCurrentFile(zip) == UNZ_OK;
-    if (ok && unzGoToNextFile(zip) != UNZ_OK) break;
-  }
-  unzClose(zip);
-  return ok;
-}
-
 void BM_Unpack_BareMinizip(benchmark::State& state) {
   if (!package().ready) return state.SkipWithError("no package");
   const fs::path out = package().dir / "bare";
   for (auto _ : state) {
-    if (!bareExtract(package().archive, out)) return state.SkipWithError("extraction failed");
+    if (!bench::bareExtract(package().archive, out)) return state.SkipWithError("extraction failed");
     fs::remove_all(out);
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * 500 * 10 * 1024);

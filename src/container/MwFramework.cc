@@ -21,7 +21,8 @@
 namespace container {
 
 MwFramework::MwFramework() : listenerQueue_(pf::DispatchQueue::makeConcurrent("my.framework.delegateQueue")) {
-  // The built-in servlet that carries a page's business requests to the bank's server.
+  // The built-in servlets that exist here ("server.do"; the browser, storage and keyboard
+  // servlets are not built).
   MwServletManager::getInstance().registerServletWithName(kServerServletName, "MwServerServlet");
   pf::NotificationCenter::defaultCenter().addObserver(kSessionTimeoutNotification, {}, [](const pf::Notification&) {
     getInstance().notify(MwFrameworkDelegate::Operation::SessionTimeout,

@@ -1,5 +1,5 @@
 #pragma once
-// The loopback bank server (peers/bank_server.py) and a fixture that puts the container's shared
+// The loopback bank server (tools/bank_server.py) and a fixture that puts the container's shared
 // state back to a known start for every test.
 
 #include <gtest/gtest.h>
@@ -24,7 +24,7 @@ inline std::filesystem::path testKeys() { return fxtest::dataPath("container/key
 class BankServer {
  public:
   BankServer()
-      : child_({fxtest::kPython, (fxtest::sourceDir() / "tests/container/peers/bank_server.py").string(), "--keys",
+      : child_({fxtest::kPython, (fxtest::sourceDir() / "tools/bank_server.py").string(), "--keys",
                 testKeys().string()}) {
     auto line = child_.readLine(20000);
     if (line) port_ = std::stoi(*line);

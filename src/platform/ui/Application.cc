@@ -5,6 +5,7 @@
 
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Dispatch.h"
+#include "platform/foundation/RunLoop.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Screen.h"
 #include "platform/ui/UINotifications.h"
@@ -117,9 +118,54 @@ bool Application::openURLFromApplication(const std::string& sourceApplication, c
   return true;
 }
 
-void Application::enterBackground() { state_ = ApplicationState::Background; }
+void Application::tell(void (ApplicationDelegate::*call)(), const char* notification) {
+  if (auto delegate = delegate_) ((*delegate).*call)();
+  postUINotification(notification, this);
+}
 
-void Application::becomeActive() { state_ = ApplicationState::Active; }
+bool Application::launch(std::shared_ptr<ApplicationDelegate> delegate, const Value& options) {
+  delegate_ = std::move(delegate);
+  bool answer = true;
+  if (auto d = delegate_) answer = d->didFinishLaunchingWithOptions(options);
+  postUINotification(kApplicationDidFinishLaunchingNotification, this);
+  state_ = ApplicationState::Inactive;
+  becomeActive();
+  return answer;
+}
+
+int Application::main(std::shared_ptr<ApplicationDelegate> delegate, const Value& options) {
+  shared().launch(std::move(delegate), options);
+  RunLoop::main()->run();
+  return 0;
+}
+
+void Application::enterBackground() {
+  if (state_ == ApplicationState::Background) return;
+  if (state_ == ApplicationState::Active) tell(&ApplicationDelegate::applicationWillResignActive,
+                                               kApplicationWillResignActiveNotification);
+  state_ = ApplicationState::Background;
+  tell(&ApplicationDelegate::applicationDidEnterBackground, kApplicationDidEnterBackgroundNotification);
+}
+
+void Application::enterForeground() {
+  if (state_ != ApplicationState::Background) return;
+  becomeActive();
+}
+
+void Application::becomeActive() {
+  if (state_ == ApplicationState::Active) return;
+  if (state_ == ApplicationState::Background) {
+    state_ = ApplicationState::Inactive;
+    tell(&ApplicationDelegate::applicationWillEnterForeground, kApplicationWillEnterForegroundNotification);
+  }
+  state_ = ApplicationState::Active;
+  tell(&ApplicationDelegate::applicationDidBecomeActive, kApplicationDidBecomeActiveNotification);
+}
+
+void Application::terminate() {
+  tell(&ApplicationDelegate::applicationWillTerminate, kApplicationWillTerminateNotification);
+  RunLoop::main()->stop();
+}
 
 void Application::reset() {
   delegate_.reset();

@@ -26,6 +26,15 @@ inline bool isLandscape(InterfaceOrientation o) {
 
 inline constexpr const char* kApplicationDidChangeStatusBarOrientationNotification =
     "UIApplicationDidChangeStatusBarOrientationNotification";
+// The life cycle's notifications, posted (object: the application) right after the delegate's
+// matching call.
+inline constexpr const char* kApplicationDidFinishLaunchingNotification = "UIApplicationDidFinishLaunchingNotification";
+inline constexpr const char* kApplicationWillResignActiveNotification = "UIApplicationWillResignActiveNotification";
+inline constexpr const char* kApplicationDidEnterBackgroundNotification = "UIApplicationDidEnterBackgroundNotification";
+inline constexpr const char* kApplicationWillEnterForegroundNotification =
+    "UIApplicationWillEnterForegroundNotification";
+inline constexpr const char* kApplicationDidBecomeActiveNotification = "UIApplicationDidBecomeActiveNotification";
+inline constexpr const char* kApplicationWillTerminateNotification = "UIApplicationWillTerminateNotification";
 
 class ApplicationDelegate {
  public:
@@ -41,6 +50,15 @@ class ApplicationDelegate {
     return std::nullopt;
   }
   virtual std::optional<bool> handleOpenURL(const std::string& url) { return std::nullopt; }
+
+  // The life cycle, on the main thread. didFinishLaunchingWithOptions answers whether the launch
+  // went well (its answer is kept, not acted on, as on the phone).
+  virtual bool didFinishLaunchingWithOptions(const Value& options) { return true; }
+  virtual void applicationWillResignActive() {}
+  virtual void applicationDidEnterBackground() {}
+  virtual void applicationWillEnterForeground() {}
+  virtual void applicationDidBecomeActive() {}
+  virtual void applicationWillTerminate() {}
 };
 
 enum class ApplicationState { Active = 0, Inactive = 1, Background = 2 };
@@ -94,6 +112,18 @@ class Application {
 
   ApplicationState applicationState() const { return state_; }
 
+  // The life cycle's one road. launch: the delegate becomes the application's, hears
+  // didFinishLaunchingWithOptions (then the notification) and the application becomes active
+  // (applicationDidBecomeActive). Main thread; answers the delegate's launch answer.
+  bool launch(std::shared_ptr<ApplicationDelegate> delegate, const Value& options = Value());
+  // launch, then runs the main run loop until terminate(); answers 0.
+  static int main(std::shared_ptr<ApplicationDelegate> delegate, const Value& options = Value());
+  // Leaving for the background and coming back (the home button; other applications' URLs).
+  void enterBackground();
+  void enterForeground();
+  // applicationWillTerminate and its notification, then the main run loop stops.
+  void terminate();
+
   // The scheme of a URL text (lower case), or nullopt when the text does not parse as a URL:
   // an RFC 3986 scheme, ":", then printable ASCII only (anything else must be percent-escaped).
   static std::optional<std::string> schemeOfURL(const std::string& url);
@@ -118,9 +148,8 @@ class Application {
     URLHandler handler;
   };
   static std::string lowercaseScheme(std::string scheme);
-  // The state changes of leaving for another application and of coming back.
-  void enterBackground();
   void becomeActive();
+  void tell(void (ApplicationDelegate::*call)(), const char* notification);
 
   std::shared_ptr<ApplicationDelegate> delegate_;
   std::vector<Window*> windows_;

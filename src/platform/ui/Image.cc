@@ -12,6 +12,7 @@
 
 #include <jpeglib.h>
 
+#include "platform/foundation/Bundle.h"
 #include "platform/foundation/Log.h"
 #include "platform/ui/GraphicsContext.h"
 #include "platform/ui/Screen.h"
@@ -320,6 +321,7 @@ std::shared_ptr<Image> Image::named(const std::string& name) {
     if (it != n.images.end()) return it->second;
     dirs = n.dirs;
   }
+  dirs.push_back(Bundle::main()->bundlePath());
   std::filesystem::path asked(name);
   std::string stem = asked.has_extension() ? asked.stem().string() : name;
   std::vector<std::string> exts = asked.has_extension() ? std::vector<std::string>{asked.extension().string()}

@@ -42,8 +42,9 @@ class Image {
   // A file; a name ending in "@2x" or "@3x" before the extension gives that scale.
   static std::shared_ptr<Image> fromFile(const std::filesystem::path& path);
 
-  // Images by name: registered images first, then files in the search directories
-  // ("name@2x.png", "name.png", "name.jpg", also when the name carries its extension).
+  // Images by name: registered images first, then files in the search directories and then in the
+  // main bundle's folder ("name@2x.png", "name.png", "name.jpg", also when the name carries its
+  // extension). A found file is kept under its name.
   static std::shared_ptr<Image> named(const std::string& name);
   static void registerNamed(const std::string& name, std::shared_ptr<Image> image);
   static void addSearchDirectory(const std::filesystem::path& dir);

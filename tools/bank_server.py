@@ -20,7 +20,9 @@ GET  /stats                    {"requests": total, "acts": {act: count}, "crashe
                                "downloads": {name: count},
                                "handshakes": [{"path", "cookie"}]} of business requests
 GET  /ports                    {"probe": port accepting and closing, "closed": a port nobody listens on}
-GET  /mwframework/data/iphone/<name>   a page package or the menu file of the site (below)
+GET  /mwframework/data/iphone/<name>   a page package or the menu file of the site (below); the
+                               front-end server's /front/mwframework/data/iphone/<name> is the same
+
 POST /control                  JSON commands that shape the site, answered with JSON:
     {"package": {"name", "kind", "files": {path: text}}}  builds a zip with Python's zipfile;
         kind: good, traversal, absolute, backslash, symlink, bomb, badcrc, duplicate, encrypted,
@@ -28,13 +30,15 @@ POST /control                  JSON commands that shape the site, answered with 
     {"menu": {"items": [{"id", "url", "version"}]}}  the menu file served (keyed hash added)
     {"sign": {"name", "text"}}    answers {"text": the XML text with its keyed hash}
     {"files": [...]}              the file-list answer's "FILES"
-    {"needUpdate": 0|1}           the menu check's answer
+    {"needUpdate": 0|1|"auto"}    the menu check's answer ("auto": 1 unless the request's "hash"
+                                  is the upper-case MD5 of the menu file served)
     {"manifest": {...}}           the manifest act's "MANIFEST"
     {"handshake": "ok"|"refuse"}  a refusing key negotiation answers "RETCODE" "REFUSED"
     {"refusePath": prefix}        key negotiations under that path prefix are refused ("" none)
     {"crash": "ok"|"refuse"}      whether crash uploads are taken
     {"status": {name: code}}      answer a site file with that status instead
 
+The demo's business act "quote" with a "pair" answers {"pair", "bid", "ask"} (fixed prices).
 Start-up acts (docs/resources.md): "update" (manifest), "updateMenu" (menu check), "fileList",
 "PEMBCRLG" (crash report under "CRASHLOG"). The keyed file hash uses the key file
 "mwframework_license" of DIR (made on first use).
@@ -210,8 +214,10 @@ def menu_text(items):
 def make_package(kind, files):
     out = io.BytesIO()
     with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as zf:
-        for path, text in files.items():
-            zf.writestr(path, text)
+        for path, text in sorted(files.items()):  # fixed order and date: the same files, the same bytes
+            info = zipfile.ZipInfo(path, date_time=(2026, 1, 1, 0, 0, 0))
+            info.compress_type = zipfile.ZIP_DEFLATED
+            zf.writestr(info, text)
         if kind == "traversal":
             zf.writestr("../escaped.html", "outside")
         elif kind == "absolute":
@@ -321,7 +327,15 @@ class Bank:
         if act == "update":
             return {"RETCODE": "AAAAAAA", "RETMSG": "", "MANIFEST": self.manifest}
         if act == "updateMenu":
-            return {"RETCODE": "AAAAAAA", "RETMSG": "", "needUpdate": self.need_update}
+            need = self.need_update
+            if need == "auto":  # 1 when the client's hash is not the MD5 of the menu served
+                with self.lock:
+                    menu = self.site.get("menu.xml", b"")
+                asked = business.get("hash", "") if isinstance(business, dict) else ""
+                need = 0 if asked == hashlib.md5(menu).hexdigest().upper() else 1
+            return {"RETCODE": "AAAAAAA", "RETMSG": "", "needUpdate": need}
+        if act == "quote" and isinstance(business, dict) and "pair" in business:  # the demo's price
+            return {"RETCODE": "AAAAAAA", "RETMSG": "", "pair": business["pair"], "bid": "7.1012", "ask": "7.1046"}
         if act == "fileList":
             return {"RETCODE": "AAAAAAA", "RETMSG": "", "FILES": self.files}
         if act == "PEMBCRLG":
@@ -460,6 +474,8 @@ class Handler(BaseHTTPRequestHandler):
         if path == "/ports":
             self._send(200, json.dumps(PORTS).encode(), [("Content-Type", "application/json")])
             return
+        if path.startswith(FRONT_PREFIX):  # the front-end server serves the same site
+            path = path[len("/front"):]
         if path.startswith(SITE_PREFIX):
             name = path[len(SITE_PREFIX):]
             bank = self.bank
@@ -582,6 +598,7 @@ class Handler(BaseHTTPRequestHandler):
 
 
 SITE_PREFIX = "/mwframework/data/iphone/"
+FRONT_PREFIX = "/front" + SITE_PREFIX
 PORTS = {}
 
 

@@ -1,0 +1,265 @@
+#include "app/PylUpdateManager.h"
+
+#include <mutex>
+
+#include "app/FileController.h"
+#include "container/MwBusinessManager.h"
+#include "container/MwComPackage.h"
+#include "container/MwCommunicationHelper.h"
+#include "container/MwConfiguration.h"
+#include "container/MwDataPackage.h"
+#include "container/MwHttpTask.h"
+#include "container/MwXMLDocument.h"
+#include "platform/foundation/Dispatch.h"
+#include "platform/foundation/FileManager.h"
+#include "platform/foundation/Json.h"
+#include "platform/foundation/Log.h"
+#include "platform/foundation/Sandbox.h"
+#include "platform/foundation/Thread.h"
+
+namespace app {
+
+namespace {
+
+std::mutex sharedMutex;
+std::shared_ptr<PylUpdateManager>& sharedSlot() {
+  static std::shared_ptr<PylUpdateManager> shared;
+  return shared;
+}
+
+constexpr const char* kMenuPath = "mwframework/data/iphone/menu.xml";
+
+// Runs `call` on the main thread: at once there, else on the main queue.
+template <class F>
+void onMain(const std::shared_ptr<PylUpdateManager>& self, F call) {
+  if (pf::Thread::isMainThread()) {
+    call(*self);
+  } else {
+    pf::DispatchQueue::main()->async([self, call] { call(*self); });
+  }
+}
+
+}  // namespace
+
+std::shared_ptr<PylUpdateManager> PylUpdateManager::sharedInstance() {
+  std::lock_guard lock(sharedMutex);
+  auto& shared = sharedSlot();
+  if (!shared) shared = std::make_shared<PylUpdateManager>();
+  return shared;
+}
+
+void PylUpdateManager::resetForTesting() {
+  std::lock_guard lock(sharedMutex);
+  sharedSlot().reset();
+}
+
+const std::string& PylUpdateManager::menuDirPath() {
+  if (menuDirPath_.empty()) menuDirPath_ = pf::Sandbox::tmp().string() + "/pylvexTmp";
+  return menuDirPath_;
+}
+
+const std::string& PylUpdateManager::menuFilePath() {
+  if (menuFilePath_.empty()) menuFilePath_ = (std::filesystem::path(menuDirPath()) / "menu.xml").string();
+  return menuFilePath_;
+}
+
+void PylUpdateManager::benginLoading() {
+  completed_ = false;
+  checkMenuDirExist();
+  if (checkMenuFileExist()) {
+    sendRequestCommand();
+  } else {
+    downloadMenu();
+  }
+}
+
+void PylUpdateManager::completeLoading() {
+  if (completed_) return;
+  completed_ = true;
+  pf::logLine("update: complete");
+  if (auto d = delegate()) d->updateCompelete();
+}
+
+bool PylUpdateManager::checkMenuDirExist() {
+  if (pf::FileManager::fileExists(menuDirPath())) return true;
+  return pf::FileManager::createDirectory(menuDirPath(), false);
+}
+
+bool PylUpdateManager::checkMenuFileExist() {
+  return pf::FileManager::fileExists(menuFilePath()) && FileController::fileMD5(menuFilePath()).has_value();
+}
+
+void PylUpdateManager::sendRequestCommand() {
+  auto md5 = FileController::fileMD5(menuFilePath());
+  if (!md5) {  // gone or unreadable since it was looked at: as without a menu
+    downloadMenu();
+    return;
+  }
+  std::string hash = *md5;
+  for (auto& c : hash) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const pf::Value business{{"act", "jsonDic"}, {"hash", hash}};
+  const pf::Value options{{"abolishable", true}, {"preventable", false}, {"timeout", kMenuCheckTimeout}, {"data", business}};
+  pf::logLine("update: menu check hash=" + hash);
+  httpTask_ = container::MwCommunicationHelper::asynchBusinessTask("mwframework.do?act=updateMenu&hash=" + hash, options,
+                                                                  weak_from_this(), true);
+  if (httpTask_) {
+    httpTask_->setTag(kMenuCheckTag);
+  } else {
+    completeLoading();
+  }
+}
+
+void PylUpdateManager::onSuccessWithResult(const std::shared_ptr<container::MwComPackage>& result,
+                                           container::MwBaseTask& task) {
+  std::optional<pf::Value> answer;
+  if (result && result->getDataPackage()) {
+    if (const auto& business = result->getDataPackage()->getBusiness())
+      answer = pf::parseJson(std::string(business->begin(), business->end()));
+  }
+  auto self = shared_from_this();
+  onMain(self, [answer](PylUpdateManager& manager) {
+    if (!answer || !answer->is_object()) {
+      pf::logLine("update: menu check answered no dictionary");
+      manager.completeLoading();
+      return;
+    }
+    const pf::Value needUpdate = answer->contains("needUpdate") ? (*answer)["needUpdate"] : pf::Value();
+    pf::logLine("update: needUpdate=" + pf::description(needUpdate));
+    if (pf::integerValue(needUpdate) == 1) {
+      manager.downloadMenu();
+    } else {
+      manager.completeLoading();
+    }
+  });
+}
+
+void PylUpdateManager::onErrorWithMessage(const std::shared_ptr<container::MwComPackage>&, container::MwBaseTask&) {
+  pf::logLine("update: menu check failed");
+  onMain(shared_from_this(), [](PylUpdateManager& manager) { manager.completeLoading(); });
+}
+
+void PylUpdateManager::onCancelByTask(container::MwBaseTask&) {
+  pf::logLine("update: menu check cancelled");
+  onMain(shared_from_this(), [](PylUpdateManager& manager) { manager.completeLoading(); });
+}
+
+void PylUpdateManager::onTimeOutByTask(container::MwBaseTask&) {
+  pf::logLine("update: menu check timed out");
+  onMain(shared_from_this(), [](PylUpdateManager& manager) { manager.completeLoading(); });
+}
+
+void PylUpdateManager::downloadMenu() {
+  const auto destination = pf::Sandbox::home() / "Library" / "Caches" / "menu.xml";
+  if (pf::FileManager::fileExists(destination)) pf::FileManager::removeItem(destination);
+  auto front = container::MwConfiguration::getInstance().frontUrl();
+  auto url = front ? pf::Url::parse(*front + kMenuPath) : std::nullopt;
+  if (!url) {
+    pf::logLine("update: no front-end URL for the menu file");
+    compareMenuInsideList();
+    return;
+  }
+  pf::logLine("update: menu download " + url->absoluteString());
+  menuSession_ = appnet::TnqURLSessionManager::initWithSessionConfiguration(std::nullopt);
+  auto self = shared_from_this();
+  auto task = menuSession_->downloadTaskWithRequest(
+      pf::UrlRequest(*url), nullptr,
+      // Always the same file, whatever name the server suggests.
+      [destination](const pf::Url&, const std::optional<pf::UrlResponse>&) -> std::optional<pf::Url> {
+        std::filesystem::create_directories(destination.parent_path());
+        return pf::Url::fileUrl(destination);
+      },
+      [self](const std::optional<pf::UrlResponse>& response, const appnet::TnqResponseObject&, const std::optional<pf::Error>& error) {
+        onMain(self, [response, error](PylUpdateManager& manager) {
+          manager.takeDownloadedMenu(response, error);
+          if (manager.menuSession_) manager.menuSession_->invalidateSessionCancelingTasks(false);
+          manager.menuSession_.reset();
+          manager.compareMenuInsideList();
+        });
+      });
+  if (task) {
+    task->resume();
+  } else {
+    compareMenuInsideList();
+  }
+}
+
+void PylUpdateManager::takeDownloadedMenu(const std::optional<pf::UrlResponse>& response,
+                                          const std::optional<pf::Error>& error) {
+  const auto downloaded = pf::Sandbox::home() / "Library" / "Caches" / "menu.xml";
+  if (error || !response || response->statusCode() != 200) {
+    pf::logLine("update: menu download failed; the old menu stays");
+    return;
+  }
+  auto bytes = pf::FileManager::readFile(downloaded, nullptr, kMaxMenuBytes);
+  if (!bytes) {
+    pf::logLine("update: downloaded menu unreadable or too large; the old menu stays");
+    return;
+  }
+  std::string_view text(reinterpret_cast<const char*>(bytes->data()), bytes->size());
+  auto document = container::MwXMLDocument::initWithXMLString(text);
+  if (!document || !document->rootElement()) {
+    pf::logLine("update: downloaded menu is not XML; the old menu stays");
+    return;
+  }
+  if (!pf::FileManager::writeFile(menuFilePath(), *bytes, true)) pf::logLine("update: menu file not written");
+}
+
+std::vector<MenuXMLModel> PylUpdateManager::readMenuXML() {
+  auto bytes = pf::FileManager::readFile(menuFilePath(), nullptr, kMaxMenuBytes);
+  if (!bytes) return {};
+  return MenuXMLModel::parseMenu(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
+}
+
+void PylUpdateManager::compareMenuInsideList() {
+  auto models = readMenuXML();
+  downloadTags_ = 0;
+  downloadFailed_ = false;
+  openDownloads_.clear();
+  auto& business = container::MwBusinessManager::getInstance();
+  std::vector<std::string> marked;
+  for (const auto& model : models) {
+    if (model.type != "html") continue;
+    business.refreshBusinessWithHTMLUrl(model.intactUrl, model.version);
+    auto element = business.getElementByHTMLUrl(model.intactUrl);
+    if (!element || !element->attributeForName("update")) continue;
+    pf::logLine("update: mark " + element->attributeForName("update")->stringValue() + " " + model.intactUrl);
+    if (openDownloads_.insert(model.intactUrl).second) marked.push_back(model.intactUrl);
+  }
+  // The total is known before the first download starts.
+  downloadTags_ = static_cast<std::int64_t>(marked.size());
+  downloadCount_ = downloadTags_;
+  if (marked.empty()) {
+    completeLoading();
+    return;
+  }
+  for (const auto& url : marked) {
+    pf::logLine("update: page download " + url);
+    container::MwMenusManager::getInstance().updateTemplateWithUrl(url, weak_from_this());
+  }
+  if (auto d = delegate()) d->benginDownloadHTML();
+}
+
+void PylUpdateManager::didDownloadMenuCompletedWithResult(const pf::Value& result) {
+  if (!pf::Thread::isMainThread()) {
+    onMain(shared_from_this(), [result](PylUpdateManager& manager) { manager.didDownloadMenuCompletedWithResult(result); });
+    return;
+  }
+  if (downloadTags_ <= 0) return;  // no download open: a stray end
+  if (result.is_object() && result.contains("url") && result["url"].is_string()) {
+    if (openDownloads_.erase(result["url"].get<std::string>()) == 0) return;  // not one of this run's
+  }
+  pf::logLine("update: page download ended " + pf::description(result));
+  if (!result.is_object() || pf::integerValue(result.value("result", pf::Value(1))) != 0) downloadFailed_ = true;
+  --downloadTags_;
+  if (downloadTags_ == 0) {
+    completeLoading();
+    container::MwMenusManager::getInstance().saveMenusXMLFile();
+    // A page that did not install keeps its mark; without our menu copy the next start fetches
+    // the menu again and compares, so the page is tried again.
+    if (downloadFailed_) pf::FileManager::removeItem(menuFilePath());
+  }
+  if (auto d = delegate())
+    d->downloadProgress(static_cast<double>(downloadCount_ - downloadTags_) / static_cast<double>(downloadCount_));
+}
+
+}  // namespace app

@@ -1,0 +1,430 @@
+// fxclient: launches the application headless, as its entry does, against the loopback demo bank
+// (or --server), observes it and writes DIR/startup.log and PNGs of the window.
+//
+//   fxclient [--server URL] [--front URL] [--keys DIR] [--page NAME] [--time virtual|real]
+//            [--out DIR] [--home DIR] [--scenario NAME] [--timeout S]
+//
+// Exit 0: the first page is open; 1: the key negotiation failed; 2: the deadline passed.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/AppDelegate.h"
+#include "app/MwFrameWorkListener.h"
+#include "container/MwFramework.h"
+#include "container/MwJSWebview.h"
+#include "platform/foundation/Base64.h"
+#include "platform/foundation/Bundle.h"
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/FileManager.h"
+#include "platform/foundation/Json.h"
+#include "platform/foundation/Log.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/PropertyList.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/foundation/Sandbox.h"
+#include "platform/net/UrlConnection.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/Color.h"
+#include "platform/ui/Image.h"
+#include "platform/ui/Label.h"
+#include "platform/ui/Renderer.h"
+#include "platform/ui/Screen.h"
+#include "platform/ui/View.h"
+#include "widgets/PylProgressHUD.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Options {
+  std::string server, front, keys, page, time = "virtual", out = "out", home, scenario = "update";
+  double timeout = 60;
+};
+
+std::optional<Options> parseOptions(int argc, char** argv) {
+  Options o;
+  std::map<std::string, std::string*> texts{{"--server", &o.server}, {"--front", &o.front}, {"--keys", &o.keys},
+                                            {"--page", &o.page},     {"--time", &o.time},   {"--out", &o.out},
+                                            {"--home", &o.home},     {"--scenario", &o.scenario}};
+  for (int i = 1; i < argc; ++i) {
+    std::string name = argv[i];
+    if (i + 1 >= argc) return std::nullopt;
+    std::string value = argv[++i];
+    if (name == "--timeout") {
+      o.timeout = std::stod(value);
+    } else if (auto it = texts.find(name); it != texts.end()) {
+      *it->second = value;
+    } else {
+      return std::nullopt;
+    }
+  }
+  if (o.time != "virtual" && o.time != "real") return std::nullopt;
+  return o;
+}
+
+// The demo bank: tools/bank_server.py on a free loopback port.
+class DemoBank {
+ public:
+  explicit DemoBank(const std::string& keys) {
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(fds[1], 1);
+      close(fds[0]);
+      close(fds[1]);
+      std::string script = std::string(FX_TOOLS_DIR) + "/bank_server.py";
+      execl("/usr/bin/python3", "python3", script.c_str(), "--keys", keys.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(fds[1]);
+    std::string line;
+    char c;
+    pollfd p{fds[0], POLLIN, 0};
+    while (poll(&p, 1, 20000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n') line += c;
+    close(fds[0]);
+    if (!line.empty()) port_ = std::stoi(line);
+  }
+  ~DemoBank() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  int port() const { return port_; }
+
+ private:
+  pid_t pid_ = -1;
+  int port_ = 0;
+};
+
+pf::Value post(const std::string& url, const pf::Value& body) {
+  pf::UrlRequest request(*pf::Url::parse(url), 30);
+  request.setHttpMethod("POST");
+  request.setHttpBody(pf::toBytes(*pf::writeJson(body)));
+  auto result = pf::UrlConnection::sendSynchronousRequest(request);
+  auto parsed = pf::parseJson(std::string(result.data.begin(), result.data.end()));
+  return parsed ? *parsed : pf::Value();
+}
+
+// Every file below a folder as {relative path: text}.
+pf::Value filesOf(const fs::path& root) {
+  pf::Value files = pf::Value::object();
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    if (!entry.is_regular_file()) continue;
+    auto bytes = pf::FileManager::readFile(entry.path());
+    files[fs::relative(entry.path(), root).string()] = std::string(bytes->begin(), bytes->end());
+  }
+  return files;
+}
+
+pf::Value entry(const std::string& id, const std::string& url, const std::string& version) {
+  return {{"id", id}, {"url", url}, {"version", version}};
+}
+
+std::string menuText(const std::vector<pf::Value>& items) {
+  std::string body;
+  for (const auto& i : items)
+    body += "<item id=\"" + i["id"].get<std::string>() + "\" url=\"" + i["url"].get<std::string>() + "\" version=\"" +
+            i["version"].get<std::string>() + "\"/>";
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<menus>" + body + "</menus>\n";
+}
+
+class Runner {
+ public:
+  explicit Runner(Options options) : o_(std::move(options)), realStart_(std::chrono::steady_clock::now()) {}
+
+  int run();
+
+ private:
+  void step(const std::string& text) {
+    double real = std::chrono::duration<double>(std::chrono::steady_clock::now() - realStart_).count();
+    char prefix[64];
+    std::snprintf(prefix, sizeof prefix, "[v %8.3f | r %7.3f] ", pf::Clock::now() - virtualStart_, real);
+    log_ << prefix << text << "\n";
+    log_.flush();
+    std::cout << prefix << text << std::endl;
+  }
+  void snapshot(const std::string& name) {
+    auto image = pf::render::screen(1);
+    auto path = fs::path(o_.out) / (name + ".png");
+    if (image && image->writePNG(path)) step("snapshot " + path.string());
+  }
+  bool prepareBank(const std::string& base);
+  bool prepareBundle(const std::string& base, const std::string& front);
+  // Runs the main loop until done() holds; virtual time moves only while nothing else happens.
+  bool drive(const std::function<bool()>& done, double deadline);
+
+  Options o_;
+  std::chrono::steady_clock::time_point realStart_;
+  double virtualStart_ = 0;
+  std::ofstream log_;
+  std::unique_ptr<pf::VirtualTimeScope> time_;
+  pf::Value packages_ = pf::Value::object();
+};
+
+bool Runner::prepareBank(const std::string& base) {
+  const fs::path demo = fs::path(FX_TOOLS_DIR) / "demo";
+  pf::Value files = pf::Value::array();
+  struct Page {
+    const char* url;
+    const char* version;
+    const char* dir;
+    fs::path source;
+  };
+  const bool broken = o_.scenario == "broken-package";
+  std::vector<Page> pages{{"html|index.html", "2", "index", demo / "bank/index"},
+                          {"html|news.html", "1", "news", demo / "bank/news"},
+                          {"html|quote.html", "1", "quote", demo / "bundle/quote"}};
+  const bool current = o_.scenario == "current";  // the bank has what the bundle has
+  if (current)
+    pages = {{"html|index.html", "1", "index", demo / "bundle/index"},
+             {"html|quote.html", "1", "quote", demo / "bundle/quote"}};
+  for (const auto& page : pages) {
+    std::string name = std::string(page.dir) + ".zip";
+    pf::Value spec{{"name", name}, {"files", filesOf(page.source)}};
+    if (broken && std::string(page.dir) == "index") spec["kind"] = "traversal";
+    auto answer = post(base + "/control", {{"package", spec}});
+    if (!answer.contains("hash")) return false;
+    // A broken package: the index unsafe inside, the news page under a hash it does not have.
+    pf::Value hash = broken && std::string(page.dir) == "news" ? pf::Value(std::string(64, '0')) : answer["hash"];
+    files.push_back({{"url", page.url}, {"version", page.version}, {"package", name}, {"hash", hash}, {"dir", page.dir}});
+  }
+  std::vector<pf::Value> items{entry("1", "html|index.html", "2"), entry("2", "html|news.html", "1"),
+                               entry("3", "html|quote.html", "1"), entry("4", "no-bar.html", "1"),
+                               entry("5", "image|logo.png", "1")};
+  if (current) items = {entry("1", "html|index.html", "1"), entry("3", "html|quote.html", "1")};
+  pf::Value list = pf::Value::array();
+  for (auto& i : items) list.push_back(i);
+  pf::Value control{{"files", files}, {"needUpdate", "auto"}, {"manifest", {{"version", "2"}}}};
+  control["menu"] = pf::Value{{"items", list}};
+  control["handshake"] = o_.scenario == "handshake-fail" ? "refuse" : "ok";
+  if (o_.scenario == "menu-check-fail") control["status"] = pf::Value{{"menu.xml", 500}};
+  post(base + "/control", control);
+  return true;
+}
+
+bool Runner::prepareBundle(const std::string& base, const std::string& front) {
+  const fs::path bundle = fs::path(o_.out) / "bundle";
+  fs::remove_all(bundle);
+  fs::create_directories(bundle);
+  auto probe = pf::Url::parse(base);
+  const pf::Value plist{{"list", {base}},
+                        {"probe-hosts", {probe->host() + ":" + std::to_string(probe->port().value_or(80))}},
+                        {"front-url", front},
+                        {"parameters", {{"version", "1"}}}};
+  pf::FileManager::writeFile(bundle / "System.plist", *pf::writePropertyList(plist, pf::PropertyListFormat::Xml), true);
+  for (const char* key : {"mwframework.der", "mwframework_sign.der", "mwframework_license"}) {
+    std::error_code ec;
+    fs::copy_file(fs::path(o_.keys) / key, bundle / key, fs::copy_options::overwrite_existing, ec);
+  }
+  // Resource package v1: the bundle's pages, its menu and business file signed by the bank's key.
+  const fs::path demo = fs::path(FX_TOOLS_DIR) / "demo";
+  pf::Value files = filesOf(demo / "bundle");
+  files["menu.xml"] = post(base + "/control", {{"sign", {{"name", "menu.xml"},
+                                                        {"text", menuText({entry("1", "html|index.html", "1"),
+                                                                           entry("3", "html|quote.html", "1")})}}}})["text"];
+  files["business.xml"] = post(base + "/control",
+                               {{"sign", {{"name", "business.xml"},
+                                          {"text", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<business>"
+                                                   "<item url=\"html|index.html\" version=\"1\"/>"
+                                                   "<item url=\"html|quote.html\" version=\"1\"/></business>\n"}}}})["text"];
+  auto zip = post(base + "/control", {{"package", {{"name", "bundle-data.zip"}, {"files", files}}}});
+  if (!zip.contains("zip")) return false;
+  auto bytes = pf::base64DecodeStrict(zip["zip"].get<std::string>());
+  if (!bytes) return false;
+  pf::FileManager::writeFile(bundle / "data.zip", *bytes, true);
+  // The launch image: a red field with the product's name.
+  auto screen = pf::Screen::main()->bounds();
+  auto launch = pf::View::make(screen);
+  launch->setBackgroundColor(pf::Color{0.86, 0.18, 0.18, 1});
+  auto label = std::make_shared<pf::Label>(pf::Rect{0, screen.size.height / 2 - 20, screen.size.width, 40});
+  label->setText("FX Client");
+  label->setTextAlignment(pf::TextAlignment::Center);
+  label->setTextColor(pf::Color::whiteColor());
+  launch->addSubview(label);
+  auto image = pf::render::view(*launch, 2);
+  return image && image->writePNG(bundle / "launchImage@2x.png");
+}
+
+bool Runner::drive(const std::function<bool()>& done, double deadline) {
+  auto loop = pf::RunLoop::main();
+  int idleSlices = 0;
+  while (!done()) {
+    double real = std::chrono::duration<double>(std::chrono::steady_clock::now() - realStart_).count();
+    if (real > deadline) return false;
+    // Loopback answers come in real time and never meet a moved clock: virtual time steps only
+    // after a whole real second in which the main loop waited and nothing came.
+    if (loop->spinUntil(done, 0.05)) return true;
+    if (time_ && ++idleSlices >= 20) {
+      idleSlices = 0;
+      time_->advance(0.1);
+    }
+  }
+  return true;
+}
+
+int Runner::run() {
+  fs::create_directories(o_.out);
+  log_.open(fs::path(o_.out) / "startup.log", std::ios::trunc);
+  if (o_.keys.empty()) o_.keys = (fs::path(o_.out) / "keys").string();
+  fs::create_directories(o_.keys);
+
+  std::unique_ptr<DemoBank> bank;
+  std::string base = o_.server;
+  if (base.empty()) {
+    bank = std::make_unique<DemoBank>(fs::absolute(o_.keys).string());
+    if (!bank->port()) {
+      step("the demo bank did not start");
+      return 2;
+    }
+    base = "http://127.0.0.1:" + std::to_string(bank->port());
+    if (!prepareBank(base)) {
+      step("the demo bank did not take its content");
+      return 2;
+    }
+  }
+  std::string front = o_.front.empty() ? base + "/front/" : o_.front;
+  step("bank " + base + " front " + front + " scenario " + o_.scenario);
+  if (!prepareBundle(base, front)) {
+    step("the bundle could not be built");
+    return 2;
+  }
+  fs::path home = o_.home.empty() ? fs::path(o_.out) / "home" : fs::path(o_.home);
+  if (o_.home.empty()) fs::remove_all(home);
+  fs::create_directories(home);
+  pf::Sandbox::setHome(fs::absolute(home));
+  pf::Bundle::setMainPath(fs::absolute(fs::path(o_.out) / "bundle"));
+
+  if (o_.time == "virtual") time_ = std::make_unique<pf::VirtualTimeScope>();
+  virtualStart_ = pf::Clock::now();
+
+  // Observation only: the log, the notifications and the window.
+  pf::LogCapture capture;
+  std::size_t logged = 0;
+  int handshake = -1;
+  auto& center = pf::NotificationCenter::defaultCenter();
+  auto token = center.addObserver(app::kNotificationHandShakeResult, {}, [&](const pf::Notification& n) {
+    if (auto v = n.object.value(); v && v->is_object()) {
+      handshake = static_cast<int>(pf::integerValue(v->value("result", pf::Value())));
+      step("handshake " + pf::description(*v));
+    }
+  });
+  auto manifestToken = center.addObserver(app::kDidCheckManifestWithResultNotification, {}, [&](const pf::Notification& n) {
+    step("manifest check " + pf::description(n.object));
+  });
+  auto flushLog = [&] {
+    auto lines = capture.lines();
+    for (; logged < lines.size(); ++logged) step(lines[logged]);
+  };
+
+  auto delegate = std::make_shared<app::AppDelegate>();
+  pf::Application::shared().launch(delegate);
+  step("launched");
+  snapshot("launch");
+  auto webview = delegate->viewController()->webview();
+  bool downloadsShot = false, completeSeen = false;
+  auto pageOpen = [&] { return webview->currentPage() && webview->currentPage()->webView()->isLoaded(); };
+  bool ok = drive(
+      [&] {
+        flushLog();
+        if (!downloadsShot && logged > 0) {
+          for (const auto& line : capture.lines())
+            if (line.rfind("update: page download ", 0) == 0) {
+              downloadsShot = true;
+              snapshot("downloading");
+              break;
+            }
+        }
+        if (!completeSeen && webview->pageCount() > 0) completeSeen = true;
+        return handshake == 1 || completeSeen;
+      },
+      o_.timeout);
+  int code = 0;
+  if (!ok) {
+    step("deadline passed");
+    snapshot("stopped");
+    code = 2;
+  } else if (handshake == 1) {
+    drive([&] { return false; }, std::min(o_.timeout, std::chrono::duration<double>(std::chrono::steady_clock::now() - realStart_).count() + 1.0));
+    snapshot("stopped");
+    code = 1;
+  } else {
+    double start = pf::Clock::now();
+    if (time_) {
+      time_->advance(0.5);
+      pf::RunLoop::main()->spinUntil([] { return false; }, 0.05);
+    } else {
+      drive([&] { return pf::Clock::now() - start >= 0.5; }, o_.timeout);
+    }
+    snapshot("launch-animation");
+    if (!drive(pageOpen, o_.timeout)) {
+      step("deadline passed");
+      code = 2;
+    } else {
+      if (time_) {  // the rest of the launch animation
+        time_->advance(0.5);
+        pf::RunLoop::main()->spinUntil([&] { return !delegate->launchImageView()->superview(); }, 2);
+      } else {
+        drive([&] { return !delegate->launchImageView()->superview(); }, o_.timeout);
+      }
+      step("page loaded " + webview->currentPage()->webView()->currentPath());
+      // The page's bridge calls: its texts stop saying "waiting" once every call has answered.
+      auto page = webview->currentPage()->webView();
+      auto text = [&](const char* id) {
+        return page->evaluateScript(std::string("(function(){var e=document.getElementById('") + id +
+                                    "');return e?e.textContent:'';})()");
+      };
+      auto answered = [&] {
+        for (const char* id : {"quote", "store"})
+          if (text(id).find("waiting") != std::string::npos || text(id).rfind("store set", 0) == 0) return false;
+        return true;
+      };
+      if (!drive(answered, std::chrono::duration<double>(std::chrono::steady_clock::now() - realStart_).count() + 10))
+        step("bridge calls still open");
+      for (const char* id : {"version", "quote", "store"}) step(std::string("page ") + id + ": " + text(id));
+      snapshot("first-page");
+      if (!o_.page.empty()) {
+        webview->openUrl(o_.page);
+        drive([&] { return webview->pageCount() > 1 && pageOpen(); }, o_.timeout);
+        snapshot("page");
+      }
+    }
+  }
+  flushLog();
+  center.removeObserver(token);
+  center.removeObserver(manifestToken);
+  step("exit " + std::to_string(code));
+  return code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  auto options = parseOptions(argc, argv);
+  if (!options) {
+    std::cerr << "usage: fxclient [--server URL] [--front URL] [--keys DIR] [--page NAME] [--time virtual|real]\n"
+                 "                [--out DIR] [--home DIR] [--scenario NAME] [--timeout S]\n";
+    return 64;
+  }
+  Runner runner(*options);
+  int code = runner.run();
+  std::fflush(stdout);
+  std::_Exit(code);  // the framework's threads and queues live for the whole run
+}
