@@ -1,6 +1,7 @@
 #include "app/AppDelegate.h"
 
 #include "app/MwFrameWorkListener.h"
+#include "app/PylPlugin.h"
 #include "app/TnqShareManager.h"
 #include "container/MwConfiguration.h"
 #include "container/MwFramework.h"
@@ -84,6 +85,9 @@ bool AppDelegate::didFinishLaunchingWithOptions(const pf::Value&) {
   nav_ = pf::NavigationController::make(viewController_);
   window_->setRootViewController(nav_);
   nav_->setNavigationBarHidden(true);
+  // Plug-ins that open native screens push them on the application's navigation controller.
+  std::weak_ptr<pf::NavigationController> nav = nav_;
+  PylPlugin::setApplicationNavController([nav] { return nav.lock(); });
   window_->makeKeyAndVisible();
   window_->addSubview(launchImageView());
   widgets::PylProgressHUD::showHUDAddedTo(window_, true);

@@ -40,7 +40,7 @@ void PylGestureManger::setURL(const std::string& url) {
 void PylGestureManger::registNotification() {
   if (observer_) return;
   observer_ = pf::NotificationCenter::defaultCenter().addObserver(
-      kApplicationWillEnterForegroundNotification, {},
+      pf::kApplicationWillEnterForegroundNotification, {},
       [this](const pf::Notification& notification) { applicationWillEnterForeground(notification); });
 }
 

@@ -17,9 +17,6 @@ class MwWebview;
 
 namespace app {
 
-inline constexpr const char* kApplicationWillEnterForegroundNotification =
-    "UIApplicationWillEnterForegroundNotification";
-
 class PylGestureManger {
  public:
   static PylGestureManger& sharedInstance();

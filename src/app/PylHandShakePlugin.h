@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "app/MwFrameWorkListener.h"
 #include "app/PylPlugin.h"
 #include "platform/foundation/NotificationCenter.h"
 
@@ -16,7 +17,7 @@ class HandShakePlugin : public PylPlugin {
  public:
   // Posted by the application's framework listener with the key negotiation's result dictionary
   // ({"result": 0 or 1}) as its object; the same name carries other results as numbers.
-  static constexpr const char* kResultNotification = "NotificationHandShakeResult";
+  static constexpr const char* kResultNotification = kNotificationHandShakeResult;
 
   ~HandShakePlugin() override;
 

@@ -6,6 +6,7 @@
 #include "app/AppDelegate.h"
 #include "app/FileController.h"
 #include "app/MwFrameWorkListener.h"
+#include "app/PylPlugin.h"
 #include "app/PylUpdateManager.h"
 #include "app/TnqShareManager.h"
 #include "container/MwHttpTask.h"
@@ -123,6 +124,7 @@ TEST_F(AppStartupTest, LaunchShowsTheLaunchScreenThenUpdatesAndOpensTheFirstPage
   EXPECT_EQ(delegate->launchImageView()->superview(), window);
   EXPECT_TRUE(widgets::PylProgressHUD::HUDForView(window));
   EXPECT_TRUE(delegate->nav()->isNavigationBarHidden());
+  EXPECT_EQ(PylPlugin().navController(), delegate->nav()) << "plug-ins push native screens on it";
   EXPECT_TRUE(delegate->observesHandshake());
   EXPECT_TRUE(delegate->observesManifest());
   auto webview = delegate->viewController()->webview();

@@ -45,7 +45,7 @@ class GesturePluginTest : public ::testing::Test {
     pf::Sandbox::setHome({});
   }
   static void foreground() {
-    pf::NotificationCenter::defaultCenter().post(kApplicationWillEnterForegroundNotification);
+    pf::NotificationCenter::defaultCenter().post(pf::kApplicationWillEnterForegroundNotification);
     plugintest::pump();
   }
   static std::shared_ptr<container::MwWebview> lock() { return PylGestureManger::sharedInstance().gestureWebview(); }
