@@ -19,7 +19,7 @@ elseif(FX_FUZZ)
   message(WARNING "FX_FUZZ needs clang: the fuzz targets only replay their corpus")
 endif()
 # Seconds each fuzz target runs under libFuzzer in CTest (label "fuzz-run"), beyond its corpus.
-set(FX_FUZZ_SECONDS 15 CACHE STRING "Seconds of libFuzzer per fuzz target in CTest")
+set(FX_FUZZ_SECONDS 10 CACHE STRING "Seconds of libFuzzer per fuzz target in CTest")
 
 if(FX_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)

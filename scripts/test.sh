@@ -29,8 +29,8 @@ run_build build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFX_BENCH=ON
 if [ "${1:-}" != "--fast" ]; then
   # The sanitizer leg is built by clang with every library instrumented for libFuzzer: the tests run
   # under ASan and UBSan, each fuzz target replays its corpus, then fuzzes for FX_FUZZ_SECONDS
-  # (default 15 s; about 2 minutes per 10 targets on 2 cores).
+  # (default 10 s; about a minute per 10 targets on 2 cores).
   export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 LSAN_OPTIONS=suppressions=$top/tests/lsan.supp UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
   CC=clang CXX=clang++ run_build build/sanitize -DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS_DEBUG=-g -O1" "-DCMAKE_C_FLAGS_DEBUG=-g -O1" \
-    -DFX_SANITIZE=ON -DFX_FUZZ=ON -DFX_FUZZ_SECONDS="${FX_FUZZ_SECONDS:-15}" -DFX_BENCH=OFF
+    -DFX_SANITIZE=ON -DFX_FUZZ=ON -DFX_FUZZ_SECONDS="${FX_FUZZ_SECONDS:-10}" -DFX_BENCH=OFF
 fi
