@@ -337,6 +337,9 @@ int Runner::run() {
   auto delegate = std::make_shared<app::AppDelegate>();
   pf::Application::shared().launch(delegate);
   step("launched");
+  // The overlay on the launch image fades in over 0.3 s: the launch screen is taken once it stands
+  // (no exchange of the start-up times out that soon).
+  if (time_) time_->advance(0.3);
   snapshot("launch");
   auto webview = delegate->viewController()->webview();
   bool downloadsShot = false, completeSeen = false;
@@ -363,6 +366,7 @@ int Runner::run() {
     code = 2;
   } else if (handshake == 1) {
     drive([&] { return false; }, std::min(o_.timeout, std::chrono::duration<double>(std::chrono::steady_clock::now() - realStart_).count() + 1.0));
+    if (time_) time_->advance(0.5);  // the overlays' fades end before the screen is taken
     snapshot("stopped");
     code = 1;
   } else {
