@@ -37,6 +37,17 @@ class BankServer {
   int port_ = 0;
 };
 
+// A test suite whose tests share one bank server, started for the suite and stopped after it.
+class BankServerSuite : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { server = new BankServer(); }
+  static void TearDownTestSuite() {
+    delete server;
+    server = nullptr;
+  }
+  inline static BankServer* server = nullptr;
+};
+
 // Fresh container state: network 1, session state `session`, base URL of the server (or nothing),
 // the test keys, an empty cookie jar and no overlay.
 inline void resetContainer(const std::string& baseUrl, int networkState = 1, int sessionState = 4) {

@@ -17,13 +17,8 @@ namespace {
 
 using testing::BankServer;
 
-class BusinessRequestTest : public ::testing::Test {
+class BusinessRequestTest : public testing::BankServerSuite {
  protected:
-  static void SetUpTestSuite() { server = new BankServer(); }
-  static void TearDownTestSuite() {
-    delete server;
-    server = nullptr;
-  }
   void SetUp() override {
     ASSERT_TRUE(server->running());
     testing::resetContainer(server->baseUrl());
@@ -33,10 +28,8 @@ class BusinessRequestTest : public ::testing::Test {
     const pf::Value business{{"CLIENTRANDOM", pf::hexEncode(MwSessionManager::getInstance().getClientRandom())}};
     return MwCommunicationHelper::asynchBusinessRequest("mwframework.do?act=handshake" + script, business, kCryptRsa);
   }
-  static BankServer* server;
   pf::LogCapture log;  // the requests' debug lines stay out of the test output
 };
-BankServer* BusinessRequestTest::server = nullptr;
 
 pf::Value business(const std::shared_ptr<MwComPackage>& p) {
   if (!p) return nullptr;

@@ -44,13 +44,8 @@ std::string pattern(std::size_t size) {
   return s;
 }
 
-class HttpRequestTest : public ::testing::Test {
+class HttpRequestTest : public testing::BankServerSuite {
  protected:
-  static void SetUpTestSuite() { server = new BankServer(); }
-  static void TearDownTestSuite() {
-    delete server;
-    server = nullptr;
-  }
   void SetUp() override {
     ASSERT_TRUE(server->running());
     testing::resetContainer(server->baseUrl());
@@ -68,12 +63,10 @@ class HttpRequestTest : public ::testing::Test {
     }
     return n;
   }
-  static BankServer* server;
   pf::LogCapture log;  // the requests' debug lines stay out of the test output
   std::shared_ptr<MwRequestFactory> factory = MwRequestFactory::create();
   fxtest::TempDir dir;
 };
-BankServer* HttpRequestTest::server = nullptr;
 
 TEST_F(HttpRequestTest, DownloadReportsProgressFromTenToAHundred) {
   auto progress = std::make_shared<Progress>();

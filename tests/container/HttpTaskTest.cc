@@ -37,13 +37,8 @@ struct Listener : MwTaskListener {
   void onTimeOutByTask(MwBaseTask&) override { events.push_back("timeout"); }
 };
 
-class HttpTaskTest : public ::testing::Test {
+class HttpTaskTest : public testing::BankServerSuite {
  protected:
-  static void SetUpTestSuite() { server = new BankServer(); }
-  static void TearDownTestSuite() {
-    delete server;
-    server = nullptr;
-  }
   void SetUp() override {
     ASSERT_TRUE(server->running());
     testing::resetContainer(server->baseUrl());
@@ -62,11 +57,9 @@ class HttpTaskTest : public ::testing::Test {
     auto stats = pf::parseJson(*body);
     return stats ? (*stats)["acts"].value(act, 0) : -1;
   }
-  static BankServer* server;
   pf::LogCapture log;  // the requests' debug lines stay out of the test output
   std::shared_ptr<Listener> listener = std::make_shared<Listener>();
 };
-BankServer* HttpTaskTest::server = nullptr;
 
 TEST_F(HttpTaskTest, AnswerReachesTheListenerAfterTheRecordIsPosted) {
   testing::NotificationRecorder posted([&] { return listener->events.size(); });

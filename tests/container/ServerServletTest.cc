@@ -26,13 +26,8 @@ namespace {
 using testing::BankServer;
 using testing::PageTaskRecorder;
 
-class ServerServletTest : public ::testing::Test {
+class ServerServletTest : public testing::BankServerSuite {
  protected:
-  static void SetUpTestSuite() { server = new BankServer(); }
-  static void TearDownTestSuite() {
-    delete server;
-    server = nullptr;
-  }
   void SetUp() override {
     ASSERT_TRUE(server->running());
     testing::resetContainer(server->baseUrl(), 1, 1);
@@ -63,12 +58,10 @@ class ServerServletTest : public ::testing::Test {
     message.update(extra);
     return message;
   }
-  static BankServer* server;
   pf::LogCapture log;
   std::shared_ptr<PageTaskRecorder> recorder = std::make_shared<PageTaskRecorder>();
   std::vector<std::shared_ptr<MwServerServlet>> open;
 };
-BankServer* ServerServletTest::server = nullptr;
 
 TEST_F(ServerServletTest, BusinessAnswerReachesThePageThroughThreeDes) {
   auto servlet = call(command("trade.do?act=quote", {{"data", {{"PRODUCT", "USDCNY"}, {"MEMO", "买入"}}},

@@ -89,13 +89,8 @@ class RecordingListener : public MwFrameworkDelegate {
 };
 
 // A fresh home, application package and container state per test, against one bank server.
-class StartupFixture : public ::testing::Test {
+class StartupFixture : public testing::BankServerSuite {
  protected:
-  static void SetUpTestSuite() { server = new BankServer(); }
-  static void TearDownTestSuite() {
-    delete server;
-    server = nullptr;
-  }
 
   void SetUp() override {
     ASSERT_TRUE(server->running());
@@ -143,7 +138,6 @@ class StartupFixture : public ::testing::Test {
 
   static std::filesystem::path release() { return MwMenusManager::releasePath(); }
 
-  inline static BankServer* server = nullptr;
   fxtest::TempDir home;
   fxtest::TempDir bundle;
   int probePort = 0;
