@@ -198,9 +198,9 @@ bool Runner::prepareBank(const std::string& base) {
              {"html|quote.html", "1", "quote", demo / "bundle/quote"}};
   for (const auto& page : pages) {
     std::string name = std::string(page.dir) + ".zip";
-    pf::Value spec{{"name", name}, {"files", filesOf(page.source)}};
-    if (broken && std::string(page.dir) == "index") spec["kind"] = "traversal";
-    auto answer = post(base + "/control", {{"package", spec}});
+    pf::Value wanted{{"name", name}, {"files", filesOf(page.source)}};
+    if (broken && std::string(page.dir) == "index") wanted["kind"] = "traversal";
+    auto answer = post(base + "/control", {{"package", wanted}});
     if (!answer.contains("hash")) return false;
     // A broken package: the index unsafe inside, the news page under a hash it does not have.
     pf::Value hash = broken && std::string(page.dir) == "news" ? pf::Value(std::string(64, '0')) : answer["hash"];

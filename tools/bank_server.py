@@ -296,9 +296,9 @@ class Bank:
         answer = {}
         with self.lock:
             if "package" in command:
-                spec = command["package"]
-                data = make_package(spec.get("kind", "good"), spec.get("files", {}))
-                self.site[spec["name"]] = data
+                wanted = command["package"]
+                data = make_package(wanted.get("kind", "good"), wanted.get("files", {}))
+                self.site[wanted["name"]] = data
                 answer.update({"hash": hashlib.sha256(data).hexdigest().upper(), "size": len(data),
                                "zip": base64.b64encode(data).decode()})
             if "menu" in command:
