@@ -1,5 +1,7 @@
 #include "container/MwSessionManager.h"
 
+#include <utility>
+
 #include "container/MwHttpResponse.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/Value.h"
@@ -44,6 +46,12 @@ void MwSessionManager::resetForTesting() {
   auto& self = getInstance();
   std::lock_guard lock(self.mutex_);
   self.resetLocked();
+}
+
+void MwSessionManager::setClientRandomForTesting(pf::Bytes random) {
+  auto& self = getInstance();
+  std::lock_guard lock(self.mutex_);
+  self.clientRandom_ = std::move(random);
 }
 
 int MwSessionManager::getSessionState() const {

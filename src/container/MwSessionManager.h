@@ -51,6 +51,8 @@ class MwSessionManager {
 
   // Tests: a fresh manager (state 0, new client random, nothing else).
   static void resetForTesting();
+  // Tests and fuzzing: a fixed client random, so packets made ahead of time decrypt.
+  static void setClientRandomForTesting(pf::Bytes random);
 
  private:
   MwSessionManager();

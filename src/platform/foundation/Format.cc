@@ -276,4 +276,10 @@ class Formatter {
 
 std::string formatArgs(std::string_view fmt, std::span<const Arg> args) { return Formatter(fmt, args).run(); }
 
+// Never called at run time: only a literal format's check calls them, and that fails to compile.
+void formatNeedsMoreArguments() {}
+void formatArgumentDoesNotMatchItsConversion() {}
+void formatHasAnUnknownOrIncompleteConversion() {}
+void formatWidthOrPrecisionTooLarge() {}
+
 }  // namespace pf::format_detail
