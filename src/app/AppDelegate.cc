@@ -12,6 +12,7 @@
 #include "platform/ui/Image.h"
 #include "platform/ui/Screen.h"
 #include "widgets/PylProgressHUD.h"
+#include "platform/foundation/ThreadChecker.h"
 
 namespace app {
 
@@ -64,6 +65,7 @@ AppDelegate::~AppDelegate() {
 }
 
 bool AppDelegate::didFinishLaunchingWithOptions(const pf::Value&) {
+  PF_ASSERT_MAIN_THREAD();
   // The server base URL comes from the configuration unless one was set for this run.
   auto& server = container::MwServerConfiguration::getInstance();
   if (server.getServerBaseUrl().empty()) {
@@ -95,10 +97,12 @@ bool AppDelegate::didFinishLaunchingWithOptions(const pf::Value&) {
 }
 
 std::optional<bool> AppDelegate::handleOpenURL(const std::string& url) {
+  PF_ASSERT_MAIN_THREAD();
   return TnqShareManager::sharedInstance()->handleOpenURL(url);
 }
 
 std::optional<bool> AppDelegate::openURL(const std::string& url, const std::string&, const pf::Value&) {
+  PF_ASSERT_MAIN_THREAD();
   return TnqShareManager::sharedInstance()->handleOpenURL(url);
 }
 
@@ -163,6 +167,7 @@ void AppDelegate::didCheckManifestResult(const pf::Notification&) {
 }
 
 void AppDelegate::benginDownloadHTML() {
+  PF_ASSERT_MAIN_THREAD();
   if (!window_) return;  // not launched
   widgets::PylProgressHUD::hideHUDForView(window_, true);
   widgets::PylProgressHUD::showHUDAddedTo(window_, true);
@@ -173,6 +178,7 @@ void AppDelegate::downloadProgress(double) {
 }
 
 void AppDelegate::updateCompelete() {
+  PF_ASSERT_MAIN_THREAD();
   if (!window_) return;  // not launched
   removeLaunch();
   viewController_->benginWebview();
@@ -180,6 +186,7 @@ void AppDelegate::updateCompelete() {
 }
 
 void AppDelegate::removeLaunch() {
+  PF_ASSERT_MAIN_THREAD();
   auto forward = std::make_shared<LaunchAnimationDelegate>(weak_from_this());
   auto scale = launchMember("transform.scale", 1.0, 10.0);
   auto slide = launchMember("transform.translation.y", std::nullopt, 600.0);

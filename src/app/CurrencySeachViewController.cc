@@ -9,6 +9,7 @@
 #include "platform/ui/Button.h"
 #include "platform/ui/Image.h"
 #include "platform/ui/Label.h"
+#include "platform/foundation/ThreadChecker.h"
 
 namespace app {
 
@@ -65,6 +66,7 @@ std::shared_ptr<TnqSearchBar> CurrencySeachViewController::searchBar() {
 }
 
 void CurrencySeachViewController::viewDidLoad() {
+  PF_ASSERT_MAIN_THREAD();
   view()->setBackgroundColor(pf::Color::whiteColor());
   handledArray_ = allArray;
   tableDataSourceArray_ = handledArray_;
@@ -86,6 +88,7 @@ void CurrencySeachViewController::viewDidLoad() {
 // ---- search
 
 void CurrencySeachViewController::handleSearch(const std::string& text) {
+  PF_ASSERT_MAIN_THREAD();
   GroupList result;
   for (auto& group : allArray) {
     auto matches = std::make_shared<ProductList>();
@@ -129,6 +132,7 @@ void CurrencySeachViewController::scrollViewDidScroll(pf::ScrollView&) {
 // ---- actions
 
 void CurrencySeachViewController::touchBtnAction(pf::Control& sender) {
+  PF_ASSERT_MAIN_THREAD();
   auto section = boundIndex(sender, "section", tableDataSourceArray_.size());
   if (!section) return;
   auto& group = *tableDataSourceArray_[*section];
@@ -143,6 +147,7 @@ std::shared_ptr<ProductModel> CurrencySeachViewController::productAt(pf::IndexPa
 }
 
 void CurrencySeachViewController::chooseAction(pf::Control& sender) {
+  PF_ASSERT_MAIN_THREAD();
   auto section = boundIndex(sender, "section", tableDataSourceArray_.size());
   if (!section) return;
   auto row = boundIndex(sender, "row", tableDataSourceArray_[*section]->products->size());
@@ -154,6 +159,7 @@ void CurrencySeachViewController::chooseAction(pf::Control& sender) {
 }
 
 void CurrencySeachViewController::interestProduct(pf::IndexPath ip) {
+  PF_ASSERT_MAIN_THREAD();
   auto chosen = productAt(ip);
   if (!chosen) return;
   const std::string& name = tableDataSourceArray_[ip.section]->productName;

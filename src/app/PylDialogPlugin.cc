@@ -3,6 +3,7 @@
 #include "app/PylPluginArguments.h"
 #include "app/PylResult.h"
 #include "container/MwTask.h"
+#include "platform/foundation/ThreadChecker.h"
 
 namespace app {
 
@@ -23,6 +24,7 @@ std::optional<std::vector<std::string>> buttonsOf(const pf::Value& data) {
 }  // namespace
 
 bool PylDialogPlugin::handleRequest(const container::MwServletRequest& request) {
+  PF_ASSERT_MAIN_THREAD();
   task()->setTimeoutValue(0);
   if (request.getParameterValue() != "showAlert") {
     task()->successWithResult(pf::Value::object());

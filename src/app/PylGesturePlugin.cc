@@ -9,6 +9,7 @@
 #include "platform/ui/Application.h"
 #include "platform/ui/Screen.h"
 #include "platform/ui/Window.h"
+#include "platform/foundation/ThreadChecker.h"
 
 namespace app {
 
@@ -77,6 +78,7 @@ void PylGestureManger::removeGestureView() {
 }
 
 bool GesturePlugin::handleRequest(const container::MwServletRequest& request) {
+  PF_ASSERT_MAIN_THREAD();
   const std::string& op = request.getParameterValue();
   if (op == "hideGesture") {
     hideGesture();

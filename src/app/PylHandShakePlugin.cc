@@ -12,6 +12,7 @@
 #include "platform/foundation/Thread.h"
 #include "platform/net/CookieStorage.h"
 #include "platform/net/Url.h"
+#include "platform/foundation/ThreadChecker.h"
 
 namespace app {
 
@@ -46,6 +47,7 @@ std::string HandShakePlugin::environmentBaseUrl(std::int64_t envirType) {
 HandShakePlugin::~HandShakePlugin() { removeNotification(); }
 
 bool HandShakePlugin::handleRequest(const container::MwServletRequest& request) {
+  PF_ASSERT_MAIN_THREAD();
   registNotification();
   if (request.getParameterValue() == "changeHandShake") {
     task()->setTimeoutValue(0.0);

@@ -4,10 +4,12 @@
 #include "container/MwHttpRequestImp.h"
 #include "container/MwRequestFactory.h"
 #include "container/MwTask.h"
+#include "platform/foundation/ThreadChecker.h"
 
 namespace app {
 
 bool PylHttpEnginePlugin::handleRequest(const container::MwServletRequest& request) {
+  PF_ASSERT_MAIN_THREAD();
   if (request.getParameterValue() != "startWebnet") return false;
   task()->successWithResult(pf::Value{{"key", "YES"}});
   return true;

@@ -8,6 +8,7 @@
 #include "kline/KLineManager.h"
 #include "platform/foundation/Format.h"
 #include "platform/ui/ScrollView.h"
+#include "platform/foundation/ThreadChecker.h"
 
 namespace app {
 
@@ -46,6 +47,7 @@ pf::Value chartIdOf(const pf::Value& dict) {
 }  // namespace
 
 bool PylKLinePlugin::handleRequest(const container::MwServletRequest& request) {
+  PF_ASSERT_MAIN_THREAD();
   const std::string& action = request.getParameterValue();
   const pf::Value& data = request.getData();
   if (action == "create") {

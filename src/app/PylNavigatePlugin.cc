@@ -3,6 +3,7 @@
 #include "app/PylPluginArguments.h"
 #include "container/MwTask.h"
 #include "platform/ui/Application.h"
+#include "platform/foundation/ThreadChecker.h"
 
 namespace app {
 
@@ -11,6 +12,7 @@ bool NavigatePlugin::canOpen(const std::string& url) { return pf::Application::s
 void NavigatePlugin::openURL(const std::string& url) { pf::Application::shared().openURL(url); }
 
 bool NavigatePlugin::handleRequest(const container::MwServletRequest& request) {
+  PF_ASSERT_MAIN_THREAD();
   if (request.getParameterValue() == "opener") {
     const pf::Value& data = request.getData();
     const std::string scheme = PylPluginArguments::text(data, "IOS_URLScheme");

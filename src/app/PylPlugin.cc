@@ -4,6 +4,7 @@
 
 #include "container/MwJSWebview.h"
 #include "platform/ui/ViewController.h"
+#include "platform/foundation/ThreadChecker.h"
 
 namespace app {
 namespace {
@@ -17,10 +18,12 @@ std::function<std::shared_ptr<pf::NavigationController>()>& provider() {
 }  // namespace
 
 void PylPlugin::evalJS(const std::string& script) {
+  PF_ASSERT_MAIN_THREAD();
   if (auto webView = jsWebView()) webView->stringByEvaluatingJavaScriptFromString(script);
 }
 
 std::shared_ptr<pf::NavigationController> PylPlugin::navController() {
+  PF_ASSERT_MAIN_THREAD();
   if (auto stored = navController_.lock()) return stored;
   std::function<std::shared_ptr<pf::NavigationController>()> current;
   {

@@ -10,6 +10,7 @@
 #include "platform/ui/Renderer.h"
 #include "platform/ui/Screen.h"
 #include "platform/web/WebView.h"
+#include "platform/foundation/ThreadChecker.h"
 
 namespace app {
 
@@ -23,6 +24,7 @@ const std::string& ScreenPlugin::screenShotPath() {
 }
 
 bool ScreenPlugin::screenShot() {
+  PF_ASSERT_MAIN_THREAD();
   auto page = jsWebView();
   const std::string& path = screenShotPath();
   if (!page || path.empty()) return false;
@@ -41,6 +43,7 @@ bool ScreenPlugin::screenShot() {
 }
 
 bool ScreenPlugin::handleRequest(const container::MwServletRequest& request) {
+  PF_ASSERT_MAIN_THREAD();
   if (request.getParameterValue() == "screenShot") {
     const pf::Value answer = screenShot() ? pf::Value{{"success", "screenSuccess"}, {"filePath", screenShotPath()}}
                                           : pf::Value{{"success", "failure"}};

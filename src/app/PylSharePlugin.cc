@@ -4,10 +4,12 @@
 #include "app/PylResult.h"
 #include "app/TnqShareManager.h"
 #include "container/MwTask.h"
+#include "platform/foundation/ThreadChecker.h"
 
 namespace app {
 
 bool SharePlugin::handleRequest(const container::MwServletRequest& request) {
+  PF_ASSERT_MAIN_THREAD();
   if (request.getParameterValue() != "shareQxImage") {
     task()->successWithResult(pf::Value::object());
     return true;

@@ -2,6 +2,7 @@
 
 #include "app/PylResult.h"
 #include "container/MwTask.h"
+#include "platform/foundation/ThreadChecker.h"
 
 namespace app {
 
@@ -10,6 +11,7 @@ void PylSortPlugin::answerEmpty() {
 }
 
 bool PylSortPlugin::handleRequest(const container::MwServletRequest& request) {
+  PF_ASSERT_MAIN_THREAD();
   if (request.getParameterValue() != "callSortView") {
     answerEmpty();
     return true;

@@ -4,6 +4,7 @@
 #include "app/PylResult.h"
 #include "container/MwTask.h"
 #include "kvstore/KeyValueStoreLib.h"
+#include "platform/foundation/ThreadChecker.h"
 
 namespace app {
 
@@ -32,6 +33,7 @@ bool write(const std::shared_ptr<kvstore::KeyValueProtocol>& store, const pf::Va
 }  // namespace
 
 bool StorePlugin::handleRequest(const container::MwServletRequest& request) {
+  PF_ASSERT_MAIN_THREAD();
   const std::string& op = request.getParameterValue();
   const pf::Value& data = request.getData();
   auto stores = kvstore::KeyValueStoreLib::sharedInstance();

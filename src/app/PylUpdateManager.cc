@@ -16,6 +16,7 @@
 #include "platform/foundation/Log.h"
 #include "platform/foundation/Sandbox.h"
 #include "platform/foundation/Thread.h"
+#include "platform/foundation/ThreadChecker.h"
 
 namespace app {
 
@@ -64,6 +65,7 @@ const std::string& PylUpdateManager::menuFilePath() {
 }
 
 void PylUpdateManager::benginLoading() {
+  PF_ASSERT_MAIN_THREAD();
   completed_ = false;
   checkMenuDirExist();
   if (checkMenuFileExist()) {
@@ -90,6 +92,7 @@ bool PylUpdateManager::checkMenuFileExist() {
 }
 
 void PylUpdateManager::sendRequestCommand() {
+  PF_ASSERT_MAIN_THREAD();
   auto md5 = FileController::fileMD5(menuFilePath());
   if (!md5) {  // gone or unreadable since it was looked at: as without a menu
     downloadMenu();

@@ -8,6 +8,7 @@
 #include "appnet/TnqPushWebsocket.h"
 #include "container/MwJSWebview.h"
 #include "container/MwTask.h"
+#include "platform/foundation/ThreadChecker.h"
 
 namespace app {
 
@@ -22,6 +23,7 @@ pf::Value registered(const pf::Value& data, const char* key) {
 }  // namespace
 
 bool PylWebnetPlugin::handleRequest(const container::MwServletRequest& request) {
+  PF_ASSERT_MAIN_THREAD();
   const std::string& op = request.getParameterValue();
   const pf::Value& data = request.getData();
   task()->setTimeoutValue(0);

@@ -8,6 +8,7 @@
 #include "platform/foundation/ClassRegistry.h"
 #include "platform/ui/Image.h"
 #include "platform/ui/Label.h"
+#include "platform/foundation/ThreadChecker.h"
 
 namespace app {
 
@@ -113,6 +114,7 @@ std::shared_ptr<pf::Button> SortViewController::addButton() {
 }
 
 void SortViewController::viewDidLoad() {
+  PF_ASSERT_MAIN_THREAD();
   TnqStyle::redNavigationBarWithTitle(*this, "编辑自选");
   if (auto done = std::dynamic_pointer_cast<pf::Button>(view()->viewWithTag(TnqStyle::kRedBackButtonTag))) {
     done->setTitle("完成", pf::kControlStateNormal);
@@ -150,12 +152,14 @@ pf::Value SortViewController::resultArray() {
 }
 
 void SortViewController::backAction(pf::Control*) {
+  PF_ASSERT_MAIN_THREAD();
   auto keep = shared_from_this();
   if (auto d = delegate.lock()) d->sortComplete(resultArray());
   if (auto nav = navigationController()) nav->popViewController(true);
 }
 
 void SortViewController::addButtonAction(pf::Control&) {
+  PF_ASSERT_MAIN_THREAD();
   auto search = std::make_shared<CurrencySeachViewController>();
   search->allArray = showDataArray_;
   if (auto nav = navigationController()) nav->pushViewController(search, true);
@@ -171,6 +175,7 @@ std::shared_ptr<pf::BasicAnimation> SortViewController::rotateAnimation(double a
 }
 
 void SortViewController::touchBtnAction(pf::Control& sender) {
+  PF_ASSERT_MAIN_THREAD();
   auto section = boundIndex(sender, "section", showDataArray_.size());
   if (!section) return;
   auto& group = *showDataArray_[*section];
@@ -222,6 +227,7 @@ std::optional<pf::IndexPath> SortViewController::targetIndexPathForMove(pf::Tabl
 }
 
 void SortViewController::moveRowAtIndexPath(pf::TableView&, pf::IndexPath from, pf::IndexPath to) {
+  PF_ASSERT_MAIN_THREAD();
   if (from.section != to.section || from.row == to.row) return;
   if (from.section < 0 || from.section >= static_cast<int>(showDataArray_.size())) return;
   auto& favourites = *showDataArray_[from.section]->interstProducts;

@@ -4,6 +4,7 @@
 #include "platform/ui/Application.h"
 #include "platform/ui/Screen.h"
 #include "widgets/TnqColor.h"
+#include "platform/foundation/ThreadChecker.h"
 
 namespace app {
 
@@ -63,6 +64,7 @@ std::shared_ptr<pf::View> ViewController::loadingView() {
 }
 
 void ViewController::viewDidLoad() {
+  PF_ASSERT_MAIN_THREAD();
   pf::ViewController::viewDidLoad();
   initSubstrate();
   registerPluginClasses();
@@ -87,6 +89,7 @@ void ViewController::initSubstrate() {
 }
 
 void ViewController::viewWillLayoutSubviews() {
+  PF_ASSERT_MAIN_THREAD();
   pf::ViewController::viewWillLayoutSubviews();
   statusBarView()->setHidden(pf::Application::shared().statusBarFrame().size.height != kStatusBarHeight);
 }

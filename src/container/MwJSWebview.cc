@@ -1,6 +1,5 @@
 #include "container/MwJSWebview.h"
 
-#include <cassert>
 #include <cctype>
 #include <cmath>
 
@@ -15,6 +14,7 @@
 #include "platform/foundation/Thread.h"
 #include "platform/net/Url.h"
 #include "widgets/MwProgressHUD.h"
+#include "platform/foundation/ThreadChecker.h"
 
 namespace container {
 
@@ -34,6 +34,7 @@ MwJSWebview::~MwJSWebview() {
 void MwJSWebview::doJs(const std::string& script) { webView_->evaluateScript(script); }
 
 std::string MwJSWebview::stringByEvaluatingJavaScriptFromString(const std::string& script) {
+  PF_ASSERT_MAIN_THREAD();
   return webView_->evaluateScript(script);
 }
 
@@ -43,7 +44,7 @@ double MwJSWebview::taskTimeout(double waiting) {
 }
 
 bool MwJSWebview::onAsyncJsCommand(const MwServletRequest& request) {
-  assert(pf::Thread::isMainThread());
+  PF_ASSERT_MAIN_THREAD();
   const std::string& id = request.getRequestId();
   std::shared_ptr<MwServlet> servlet;
   if (auto kept = servlets_.find(id); kept != servlets_.end()) {
@@ -98,28 +99,33 @@ void MwJSWebview::answer(pf::Value result, const std::string& taskID) {
 }
 
 void MwJSWebview::onSuccessWithResult(const pf::Value& result, int, const std::string& taskID) {
+  PF_ASSERT_MAIN_THREAD();
   pf::Value copy = result;
   copy["result"] = kResultSuccess;
   answer(std::move(copy), taskID);
 }
 
 void MwJSWebview::onErrorWithResult(const pf::Value& result, int, const std::string& taskID) {
+  PF_ASSERT_MAIN_THREAD();
   answer(result, taskID);
 }
 
 void MwJSWebview::onCancelWithResult(const pf::Value& result, int, const std::string& taskID) {
+  PF_ASSERT_MAIN_THREAD();
   pf::Value copy = result;
   copy["result"] = kResultCancelled;
   answer(std::move(copy), taskID);
 }
 
 void MwJSWebview::onTimeOutWithResult(const pf::Value& result, int, const std::string& taskID) {
+  PF_ASSERT_MAIN_THREAD();
   pf::Value copy = result;
   copy["result"] = kResultTimedOut;
   answer(std::move(copy), taskID);
 }
 
 void MwJSWebview::unregisterNativeToJSRequest(const std::string& taskID) {
+  PF_ASSERT_MAIN_THREAD();
   endWaiting(taskID);
   auto it = servlets_.find(taskID);
   if (it != servlets_.end() && !it->second->continueFlag()) servlets_.erase(it);
@@ -135,6 +141,7 @@ void MwJSWebview::endWaiting(const std::string& taskID) {
 }
 
 void MwJSWebview::fetchQueue() {
+  PF_ASSERT_MAIN_THREAD();
   const std::string fetched = webView_->evaluateScript(std::string(kFetchQueueScript));
   bridge_->flushMessageQueue(fetched);
 }
@@ -172,6 +179,7 @@ bool MwJSWebview::isPagePath(std::string_view url) {
 }
 
 void MwJSWebview::closeOpenCalls() {
+  PF_ASSERT_MAIN_THREAD();
   // The next page numbers its calls afresh: calls of the page that goes must not take them.
   servlets_.clear();
   if (!waitingCalls_.empty()) {

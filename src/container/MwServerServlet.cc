@@ -6,10 +6,12 @@
 #include "container/MwFramework.h"
 #include "container/MwHttpTask.h"
 #include "container/MwTask.h"
+#include "platform/foundation/ThreadChecker.h"
 
 namespace container {
 
 bool MwServerServlet::handleRequest(const MwServletRequest& request) {
+  PF_ASSERT_MAIN_THREAD();
   auto& framework = MwFramework::getInstance();
   if (framework.getCurrentNetworkState() == 0) {
     fail({{"ERRMSG", kGateNoNetworkMessage}});

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "container/MwServletRequest.h"
+#include "platform/foundation/ThreadChecker.h"
 
 namespace container {
 
@@ -22,6 +23,7 @@ class MwServlet : public std::enable_shared_from_this<MwServlet> {
 
   // Stores the task, then handleRequest(request).
   bool handleRequestAndTask(const MwServletRequest& request, std::shared_ptr<MwTask> task) {
+    PF_ASSERT_MAIN_THREAD();
     task_ = std::move(task);
     return handleRequest(request);
   }

@@ -1,11 +1,11 @@
 #include "container/MwTask.h"
 
-#include <cassert>
 #include <cmath>
 
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Thread.h"
 #include "platform/foundation/Timer.h"
+#include "platform/foundation/ThreadChecker.h"
 
 namespace container {
 namespace {
@@ -30,7 +30,7 @@ MwTask::~MwTask() { stopTimer(); }
 void MwTask::successWithResult(const pf::Value& result) { successWithResult(result, true); }
 
 void MwTask::successWithResult(const pf::Value& result, bool /*isComplete*/) {
-  assert(pf::Thread::isMainThread());
+  PF_ASSERT_MAIN_THREAD();
   auto self = shared_from_this();  // the listener may let the servlet (and so this task) go
   if (!timedOut_) {
     pf::Value answer = answerDictionary(result);
@@ -42,7 +42,7 @@ void MwTask::successWithResult(const pf::Value& result, bool /*isComplete*/) {
 }
 
 void MwTask::error(const pf::Value& result) {
-  assert(pf::Thread::isMainThread());
+  PF_ASSERT_MAIN_THREAD();
   auto self = shared_from_this();
   if (!timedOut_) {
     pf::Value answer = answerDictionary(result);
@@ -55,7 +55,7 @@ void MwTask::error(const pf::Value& result) {
 }
 
 void MwTask::cancel() {
-  assert(pf::Thread::isMainThread());
+  PF_ASSERT_MAIN_THREAD();
   if (timedOut_ || cancelled_) return;
   auto self = shared_from_this();
   cancelled_ = true;
@@ -65,6 +65,7 @@ void MwTask::cancel() {
 }
 
 void MwTask::setTimeoutValue(double seconds) {
+  PF_ASSERT_MAIN_THREAD();
   timeoutValue_ = seconds;
   stopTimer();
   if (!(seconds > 0) || !std::isfinite(seconds) || seconds > kMaxTimeout) return;
@@ -92,6 +93,7 @@ void MwTask::stopTimer() {
 }
 
 void MwTask::unregister(bool force) {
+  PF_ASSERT_MAIN_THREAD();
   auto delegate = delegate_.lock();
   if (!delegate) return;
   if (force) {

@@ -3,6 +3,7 @@
 #include "container/LoggerUtil.h"
 #include "platform/foundation/Format.h"
 #include "platform/foundation/Json.h"
+#include "platform/foundation/ThreadChecker.h"
 
 namespace container {
 
@@ -34,6 +35,7 @@ std::vector<pf::Value> MwWebViewMiddleBridge::splitQueue(std::string_view fetche
 }
 
 std::size_t MwWebViewMiddleBridge::flushMessageQueue(std::string_view fetched) {
+  PF_ASSERT_MAIN_THREAD();
   std::size_t calls = 0;
   for (const auto& message : splitQueue(fetched)) {
     if (dispatchMessage(message)) ++calls;
@@ -42,6 +44,7 @@ std::size_t MwWebViewMiddleBridge::flushMessageQueue(std::string_view fetched) {
 }
 
 bool MwWebViewMiddleBridge::dispatchMessage(const pf::Value& message) {
+  PF_ASSERT_MAIN_THREAD();
   if (pf::valueForKey(message, "requestId")) {
     auto request = MwServletRequest::parse(message);
     if (!request) {

@@ -1,10 +1,10 @@
 #include "container/MwWebview.h"
 
-#include <cassert>
 
 #include "container/MwJSWebview.h"
 #include "platform/foundation/Sandbox.h"
 #include "platform/foundation/Thread.h"
+#include "platform/foundation/ThreadChecker.h"
 
 namespace container {
 
@@ -22,7 +22,7 @@ std::weak_ptr<pf::WebViewDelegate> MwWebview::weakDelegate() {
 }
 
 void MwWebview::openUrl(const std::string& path) {
-  assert(pf::Thread::isMainThread());
+  PF_ASSERT_MAIN_THREAD();
   auto page = MwJSWebview::make(pf::Rect{{0, 0}, bounds().size});
   page->setPageDelegate(weakDelegate());
   page->webView()->setPageRoot(pageRoot_);

@@ -3,6 +3,7 @@
 #include "platform/foundation/Format.h"
 #include "platform/foundation/Log.h"
 #include "widgets/TnqProgressHUD.h"
+#include "platform/foundation/ThreadChecker.h"
 
 namespace kline {
 
@@ -82,6 +83,7 @@ void KLineManager::parseURL() {
 }
 
 void KLineManager::benginWithURL(const std::string& url) {
+  PF_ASSERT_MAIN_THREAD();
   needRefresh = true;
   loadingData = true;
   kLineURL = url;
@@ -110,6 +112,7 @@ void KLineManager::benginWithURL(const std::string& url) {
 }
 
 void KLineManager::beginRefresh() {
+  PF_ASSERT_MAIN_THREAD();
   cancelRefreshTimer();
   if (!needRefresh) return;
   std::weak_ptr<KLineManager> weak = weak_from_this();
@@ -119,6 +122,7 @@ void KLineManager::beginRefresh() {
 }
 
 void KLineManager::cancelRefreshTimer() {
+  PF_ASSERT_MAIN_THREAD();
   if (refreshTimer && refreshTimer->isValid()) {
     refreshTimer->invalidate();
     refreshTimer.reset();
@@ -164,6 +168,7 @@ void KLineManager::mergeLatest(const TradeRows& rows) {
 }
 
 void KLineManager::closeKLine() {
+  PF_ASSERT_MAIN_THREAD();
   if (klineView) klineView->removeFromSuperview();
   needRefresh = false;
   cancelRefreshTimer();
@@ -183,12 +188,14 @@ void PylKLineManager::resetForTesting() {
 }
 
 std::shared_ptr<SavedKlineModel> PylKLineManager::create(const pf::Value& dict) {
+  PF_ASSERT_MAIN_THREAD();
   auto manager = KLineManager::make();
   manager->createKLineView(frameOf(dict));
   return addKLineManager(manager);
 }
 
 void PylKLineManager::layoutView(const pf::Value& dict) {
+  PF_ASSERT_MAIN_THREAD();
   auto view = getKLineViewById(stringOf(dict, "chartId"));
   if (!view) return;
   view->setFrame(frameOf(dict));
@@ -196,6 +203,7 @@ void PylKLineManager::layoutView(const pf::Value& dict) {
 }
 
 void PylKLineManager::start(const pf::Value& dict) {
+  PF_ASSERT_MAIN_THREAD();
   auto manager = getKLineManagerByViewId(stringOf(dict, "chartId"));
   if (!manager) return;
   if (dict.contains("available")) manager->available = stringOf(dict, "available");
@@ -203,18 +211,22 @@ void PylKLineManager::start(const pf::Value& dict) {
 }
 
 void PylKLineManager::show(const pf::Value& dict) {
+  PF_ASSERT_MAIN_THREAD();
   if (auto view = getKLineViewById(stringOf(dict, "chartId"))) view->setHidden(false);
 }
 
 void PylKLineManager::hide(const pf::Value& dict) {
+  PF_ASSERT_MAIN_THREAD();
   if (auto view = getKLineViewById(stringOf(dict, "chartId"))) view->setHidden(true);
 }
 
 std::shared_ptr<SavedKlineModel> PylKLineManager::dismiss(const pf::Value& dict) {
+  PF_ASSERT_MAIN_THREAD();
   return getSavedKlineModelById(stringOf(dict, "chartId"));
 }
 
 void PylKLineManager::removeKLineById(const std::string& chartId) {
+  PF_ASSERT_MAIN_THREAD();
   auto it = std::find_if(klineManagerPool.begin(), klineManagerPool.end(),
                          [&](const auto& record) { return record->moduleId == chartId; });
   if (it == klineManagerPool.end()) return;

@@ -11,6 +11,7 @@
 #include "platform/foundation/Log.h"
 #include "platform/ui/Screen.h"
 #include "widgets/TnqProgressHUD.h"
+#include "platform/foundation/ThreadChecker.h"
 
 namespace kline {
 
@@ -301,11 +302,13 @@ void TnqKLineView::layoutViews() {
 }
 
 void TnqKLineView::start() {
+  PF_ASSERT_MAIN_THREAD();
   initData();
   layoutViews();
 }
 
 void TnqKLineView::reloadData() {
+  PF_ASSERT_MAIN_THREAD();
   initData();
   layoutViews();
   if (offset.x == 0)
@@ -316,6 +319,7 @@ void TnqKLineView::reloadData() {
 }
 
 void TnqKLineView::drawLine(const TradeRows& rows) {
+  PF_ASSERT_MAIN_THREAD();
   dataArray = rows;
   initReady = false;
   startNumber = 0;
@@ -323,11 +327,13 @@ void TnqKLineView::drawLine(const TradeRows& rows) {
 }
 
 void TnqKLineView::setDataSource(const TradeRows& rows) {
+  PF_ASSERT_MAIN_THREAD();
   dataArray = rows;
   reloadData();
 }
 
 void TnqKLineView::begin() {
+  PF_ASSERT_MAIN_THREAD();
   double total = static_cast<double>(dataArray.size()) * slot();
   offset = total > mainView->frame().width() ? pf::Point{total - boxWidth, 0} : pf::Point{0, 0};
   mainView->setContentOffset(offset);
@@ -337,6 +343,7 @@ void TnqKLineView::begin() {
 }
 
 void TnqKLineView::startWithUrl(const std::string& url) {
+  PF_ASSERT_MAIN_THREAD();
   start();
   auto self = std::static_pointer_cast<TnqKLineView>(shared_from_this());
   widgets::TnqProgressHUD::showHUDAddedTo(self, true);
@@ -377,6 +384,7 @@ std::string TnqKLineView::formatPrice(double value) const {
 }
 
 void TnqKLineView::changeChooseDay() {
+  PF_ASSERT_MAIN_THREAD();
   if (!chooseDayModel) return;
   const TradeModel& row = *chooseDayModel;
   highLabel->setText("高:" + formatPrice(priceOf(row.high)));

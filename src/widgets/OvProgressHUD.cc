@@ -12,6 +12,7 @@
 #include "platform/ui/Layer.h"
 #include "platform/ui/Screen.h"
 #include "platform/ui/UINotifications.h"
+#include "platform/foundation/ThreadChecker.h"
 
 namespace widgets {
 
@@ -191,6 +192,7 @@ std::weak_ptr<OvProgressHUD> OvProgressHUD::weakSelf() {
 }
 
 void OvProgressHUD::setCancelBlock(OvCallback block) {
+  PF_ASSERT_MAIN_THREAD();
   cancelBlock_ = std::move(block);
   constexpr std::uint64_t traits = pf::kAccessibilityTraitButton | pf::kAccessibilityTraitAllowsDirectInteraction;
   if (cancelBlock_)
@@ -200,6 +202,7 @@ void OvProgressHUD::setCancelBlock(OvCallback block) {
 }
 
 void OvProgressHUD::setProgressCompletion(OvCallback completion) {
+  PF_ASSERT_MAIN_THREAD();
   if (!completion) {
     progressCompletion_ = nullptr;
     return;
@@ -220,6 +223,7 @@ OvProgressHUDOverlayView& OvProgressHUD::overlayView() {
 }
 
 void OvProgressHUD::setProgressStyle(std::int64_t style) {
+  PF_ASSERT_MAIN_THREAD();
   hud_->progressStyle = style;
   if (style == OvProgressHUDProgressStyleRadial || style == OvProgressHUDProgressStyleNoIndicator)
     accessibilityTraits |= pf::kAccessibilityTraitUpdatesFrequently;
@@ -228,6 +232,7 @@ void OvProgressHUD::setProgressStyle(std::int64_t style) {
 }
 
 void OvProgressHUD::setProgress(double value) {
+  PF_ASSERT_MAIN_THREAD();
   if (std::isnan(value)) value = 0;
   hud_->setProgress(value, true);
   const int percent = static_cast<int>(std::clamp(value, 0.0, 1.0) * 100);
@@ -356,6 +361,7 @@ void OvProgressHUD::buildHUD() {
 }
 
 void OvProgressHUD::show() {
+  PF_ASSERT_MAIN_THREAD();
   if (dismissDelayTimer_) {
     dismissDelayTimer_->invalidate();
     dismissDelayTimer_ = nullptr;
@@ -402,6 +408,7 @@ void OvProgressHUD::endConfirmation() {
 }
 
 void OvProgressHUD::dismiss() {
+  PF_ASSERT_MAIN_THREAD();
   if (!window_) return;
   endConfirmation();
   // The latest request wins over a waiting entry.
@@ -471,6 +478,7 @@ void OvProgressHUD::dismissWithCompletionState(std::int64_t state, std::optional
 }
 
 void OvProgressHUD::forceCleanup() {
+  PF_ASSERT_MAIN_THREAD();
   if (window_) {
     window_->setHidden(true);
     window_->setRootViewController(nullptr);
@@ -481,6 +489,7 @@ void OvProgressHUD::forceCleanup() {
 void OvProgressHUD::touchesEnded(const pf::Touch&) { dismiss(); }
 
 void OvProgressHUD::updateHUDAnimated(bool animated, std::function<void(bool)> completion) {
+  PF_ASSERT_MAIN_THREAD();
   if (dismissDelayTimer_) {
     dismissDelayTimer_->invalidate();
     dismissDelayTimer_ = nullptr;
@@ -511,6 +520,7 @@ void OvProgressHUD::updateMessageLabelsAnimated(bool animated) {
 // ---- taps
 
 void OvProgressHUD::handleTap() {
+  PF_ASSERT_MAIN_THREAD();
   if (cancelBlock_ && !confirmed_) {
     tempStatus_ = status();
     std::weak_ptr<OvProgressHUD> weak = weakSelf();

@@ -7,6 +7,7 @@
 #include "platform/foundation/Format.h"
 #include "platform/foundation/Log.h"
 #include "platform/ui/GraphicsContext.h"
+#include "platform/foundation/ThreadChecker.h"
 
 namespace widgets {
 
@@ -82,12 +83,14 @@ bool TnqGIFImageView::isGifImage(const pf::Bytes& data) {
 }
 
 std::shared_ptr<TnqGIFImageView> TnqGIFImageView::initWithGIFFile(const std::filesystem::path& path) {
+  PF_ASSERT_MAIN_THREAD();
   auto data = pf::FileManager::readFile(path);
   if (!data) return nullptr;
   return initWithGIFData(*data);
 }
 
 std::shared_ptr<TnqGIFImageView> TnqGIFImageView::initWithGIFData(const pf::Bytes& data) {
+  PF_ASSERT_MAIN_THREAD();
   if (data.size() < 4) return nullptr;
   auto view = std::make_shared<TnqGIFImageView>();
   if (isGifImage(data)) {

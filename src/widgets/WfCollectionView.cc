@@ -5,6 +5,7 @@
 #include <typeinfo>
 
 #include "platform/ui/Font.h"
+#include "platform/foundation/ThreadChecker.h"
 
 namespace widgets {
 
@@ -119,6 +120,7 @@ std::shared_ptr<WfCollectionView> WfCollectionView::make(const pf::Rect& frame) 
 WfCollectionView::~WfCollectionView() = default;
 
 void WfCollectionView::setLoadingView(std::shared_ptr<pf::View> view) {
+  PF_ASSERT_MAIN_THREAD();
   if (loadingView_) loadingView_->removeFromSuperview();
   loadingView_ = std::move(view);
   if (loadingView_) addSubview(loadingView_);
@@ -136,6 +138,7 @@ void WfCollectionView::layoutSubviews() {
 }
 
 std::shared_ptr<pf::View> WfCollectionView::dequeueReusableView() {
+  PF_ASSERT_MAIN_THREAD();
   if (pool_.empty()) return nullptr;
   auto view = std::move(pool_.back());
   pool_.pop_back();
@@ -143,6 +146,7 @@ std::shared_ptr<pf::View> WfCollectionView::dequeueReusableView() {
 }
 
 void WfCollectionView::enqueueReusableView(const std::shared_ptr<pf::View>& view) {
+  PF_ASSERT_MAIN_THREAD();
   if (!view) return;
   if (auto* cell = dynamic_cast<WfCollectionViewCell*>(view.get())) cell->prepareForReuse();
   view->setFrame(pf::Rect());
@@ -156,6 +160,7 @@ std::int64_t WfCollectionView::cellCount() {
 }
 
 void WfCollectionView::relayoutViews() {
+  PF_ASSERT_MAIN_THREAD();
   auto keep = shared_from_this();
   const bool portrait = isPortrait(orientation);
   // A count below 1 takes the other orientation's, else 1.
@@ -268,6 +273,7 @@ std::int64_t WfCollectionView::indexOfVisibleCell(const pf::View* cell) const {
 }
 
 void WfCollectionView::didSelectView(pf::GestureRecognizer& recognizer) {
+  PF_ASSERT_MAIN_THREAD();
   auto view = recognizer.view();
   std::int64_t index = indexOfVisibleCell(view.get());
   if (index < 0) return;

@@ -4,6 +4,7 @@
 #include "platform/ui/GraphicsContext.h"
 #include "platform/ui/Path.h"
 #include "platform/ui/Screen.h"
+#include "platform/foundation/ThreadChecker.h"
 
 namespace pf {
 
@@ -62,6 +63,7 @@ void Keyboard::hide() {
 }
 
 bool Keyboard::makeFirstResponder(View& view) {
+  PF_ASSERT_MAIN_THREAD();
   auto current = responder_.lock();
   if (current.get() == &view) return true;
   if (!view.canBecomeFirstResponder() || !view.window()) return false;
@@ -73,6 +75,7 @@ bool Keyboard::makeFirstResponder(View& view) {
 }
 
 bool Keyboard::resign(View& view) {
+  PF_ASSERT_MAIN_THREAD();
   auto current = responder_.lock();
   if (current.get() != &view) return false;
   responder_.reset();
@@ -82,6 +85,7 @@ bool Keyboard::resign(View& view) {
 }
 
 bool Keyboard::typeText(std::string_view utf8) {
+  PF_ASSERT_MAIN_THREAD();
   auto keep = responder_.lock();
   TextInput* in = input();
   if (!in || !isValidUtf8(utf8)) return false;
@@ -90,6 +94,7 @@ bool Keyboard::typeText(std::string_view utf8) {
 }
 
 bool Keyboard::deleteBackward() {
+  PF_ASSERT_MAIN_THREAD();
   auto keep = responder_.lock();
   TextInput* in = input();
   if (!in) return false;
@@ -98,6 +103,7 @@ bool Keyboard::deleteBackward() {
 }
 
 bool Keyboard::pressReturn() {
+  PF_ASSERT_MAIN_THREAD();
   auto keep = responder_.lock();
   TextInput* in = input();
   if (!in) return false;
@@ -106,6 +112,7 @@ bool Keyboard::pressReturn() {
 }
 
 void Keyboard::reset() {
+  PF_ASSERT_MAIN_THREAD();
   responder_.reset();
   hide();
 }

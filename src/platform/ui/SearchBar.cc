@@ -1,4 +1,5 @@
 #include "platform/ui/SearchBar.h"
+#include "platform/foundation/ThreadChecker.h"
 
 #include <algorithm>
 
@@ -47,11 +48,13 @@ SearchBar::SearchBar(const Rect& frame) : View(frame) {
 }
 
 void SearchBar::setSearchBarStyle(SearchBarStyle style) {
+  PF_ASSERT_MAIN_THREAD();
   style_ = style;
   background_->setHidden(style == SearchBarStyle::Minimal);
 }
 
 void SearchBar::setShowsCancelButton(bool shows) {
+  PF_ASSERT_MAIN_THREAD();
   if (shows == showsCancelButton()) return;
   if (shows) {
     cancel_ = Button::make();

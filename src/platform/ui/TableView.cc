@@ -7,6 +7,7 @@
 #include "platform/foundation/Error.h"
 #include "platform/foundation/Format.h"
 #include "platform/ui/GraphicsContext.h"
+#include "platform/foundation/ThreadChecker.h"
 
 namespace pf {
 
@@ -16,11 +17,13 @@ TableView::TableView(const Rect& frame, TableViewStyle style) : ScrollView(frame
 }
 
 void TableView::setDelegate(const std::shared_ptr<TableViewDelegate>& d) {
+  PF_ASSERT_MAIN_THREAD();
   tableDelegate_ = d;
   delegate = d;
 }
 
 void TableView::setTableFooterView(std::shared_ptr<View> footer) {
+  PF_ASSERT_MAIN_THREAD();
   if (footer_) footer_->removeFromSuperview();
   footer_ = std::move(footer);
   if (footer_) addSubview(footer_);
@@ -30,6 +33,7 @@ void TableView::setTableFooterView(std::shared_ptr<View> footer) {
 }
 
 void TableView::setEditing(bool editing, bool) {
+  PF_ASSERT_MAIN_THREAD();
   editing_ = editing;
   hideDeleteConfirmation();
   for (auto& [ip, cell] : visible_) configureEditing(*cell, ip);
@@ -38,10 +42,12 @@ void TableView::setEditing(bool editing, bool) {
 // ---- cells
 
 void TableView::registerClass(const std::string& className, const std::string& identifier) {
+  PF_ASSERT_MAIN_THREAD();
   registered_[identifier] = className;
 }
 
 std::shared_ptr<TableViewCell> TableView::dequeueReusableCellWithIdentifier(const std::string& identifier) {
+  PF_ASSERT_MAIN_THREAD();
   auto& pool = pool_[identifier];
   if (!pool.empty()) {
     auto cell = std::move(pool.back());
@@ -139,6 +145,7 @@ void TableView::rebuildGeometry() {
 }
 
 void TableView::reloadData() {
+  PF_ASSERT_MAIN_THREAD();
   reorder_.reset();
   hideDeleteConfirmation();
   for (auto& [_, cell] : visible_) recycle(cell);
@@ -224,12 +231,14 @@ std::optional<IndexPath> TableView::proposedIndexPath(double y) const {
 }
 
 std::shared_ptr<TableViewCell> TableView::cellForRowAtIndexPath(IndexPath ip) {
+  PF_ASSERT_MAIN_THREAD();
   layoutIfNeeded();
   auto it = visible_.find(ip);
   return it == visible_.end() ? nullptr : it->second;
 }
 
 std::vector<std::shared_ptr<TableViewCell>> TableView::visibleCells() {
+  PF_ASSERT_MAIN_THREAD();
   layoutIfNeeded();
   std::vector<std::shared_ptr<TableViewCell>> out;
   for (auto& [_, cell] : visible_) out.push_back(cell);
@@ -338,6 +347,7 @@ void TableView::hideDeleteConfirmation() {
 }
 
 void TableView::cellTapped(TableViewCell& cell) {
+  PF_ASSERT_MAIN_THREAD();
   bool wasConfirming = false;
   for (auto& [_, c] : visible_) wasConfirming |= c->showingDeleteConfirmation();
   if (wasConfirming) {
@@ -350,12 +360,14 @@ void TableView::cellTapped(TableViewCell& cell) {
 }
 
 void TableView::deleteControlTapped(TableViewCell& cell) {
+  PF_ASSERT_MAIN_THREAD();
   bool show = !cell.showingDeleteConfirmation();
   hideDeleteConfirmation();
   cell.setShowingDeleteConfirmation(show);
 }
 
 void TableView::deleteConfirmed(TableViewCell& cell) {
+  PF_ASSERT_MAIN_THREAD();
   auto keep = shared_from_this();
   auto ip = indexPathForCell(cell);
   cell.setShowingDeleteConfirmation(false);
@@ -364,6 +376,7 @@ void TableView::deleteConfirmed(TableViewCell& cell) {
 }
 
 void TableView::reorderBegan(TableViewCell& cell, Point p) {
+  PF_ASSERT_MAIN_THREAD();
   auto ip = indexPathForCell(cell);
   if (!ip || reorder_) return;
   hideDeleteConfirmation();
@@ -374,6 +387,7 @@ void TableView::reorderBegan(TableViewCell& cell, Point p) {
 }
 
 void TableView::reorderMoved(Point p) {
+  PF_ASSERT_MAIN_THREAD();
   if (!reorder_) return;
   double h = reorder_->cell->frame().height();
   reorder_->y = std::clamp(p.y - reorder_->grabOffset, 0.0, std::max(0.0, contentSize().height - h));
@@ -390,6 +404,7 @@ void TableView::reorderMoved(Point p) {
 }
 
 void TableView::reorderEnded() {
+  PF_ASSERT_MAIN_THREAD();
   if (!reorder_) return;
   auto keep = shared_from_this();
   Reorder r = *reorder_;
@@ -423,22 +438,26 @@ void TableView::reorderEnded() {
 // ---- updates
 
 void TableView::beginUpdates() {
+  PF_ASSERT_MAIN_THREAD();
   if (updateDepth_++ == 0) pending_.clear();
 }
 
 void TableView::endUpdates() {
+  PF_ASSERT_MAIN_THREAD();
   if (updateDepth_ == 0) return;
   if (--updateDepth_ > 0) return;
   applyUpdates(std::exchange(pending_, {}));
 }
 
 void TableView::insertRowsAtIndexPaths(const std::vector<IndexPath>& ips, TableViewRowAnimation animation) {
+  PF_ASSERT_MAIN_THREAD();
   beginUpdates();
   for (auto& ip : ips) pending_.push_back({true, ip, animation});
   endUpdates();
 }
 
 void TableView::deleteRowsAtIndexPaths(const std::vector<IndexPath>& ips, TableViewRowAnimation animation) {
+  PF_ASSERT_MAIN_THREAD();
   beginUpdates();
   for (auto& ip : ips) pending_.push_back({false, ip, animation});
   endUpdates();

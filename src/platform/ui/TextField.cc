@@ -5,6 +5,7 @@
 #include "platform/foundation/Text.h"
 #include "platform/ui/GraphicsContext.h"
 #include "platform/ui/Path.h"
+#include "platform/foundation/ThreadChecker.h"
 
 namespace pf {
 
@@ -76,32 +77,38 @@ TextField::TextField(const Rect& frame) : Control(frame) {
 }
 
 void TextField::setText(std::string text) {
+  PF_ASSERT_MAIN_THREAD();
   text_ = std::move(text);
   setNeedsLayout();
   layoutIfNeeded();
 }
 
 void TextField::setPlaceholder(std::string placeholder) {
+  PF_ASSERT_MAIN_THREAD();
   placeholder_ = std::move(placeholder);
   setNeedsLayout();
 }
 
 void TextField::setFont(Font font) {
+  PF_ASSERT_MAIN_THREAD();
   font_ = std::move(font);
   setNeedsLayout();
 }
 
 void TextField::setTextColor(Color color) {
+  PF_ASSERT_MAIN_THREAD();
   textColor_ = color;
   setNeedsLayout();
 }
 
 void TextField::setBorderStyle(TextBorderStyle style) {
+  PF_ASSERT_MAIN_THREAD();
   border_ = style;
   setNeedsDisplay();
 }
 
 void TextField::setShowsMagnifier(bool shows) {
+  PF_ASSERT_MAIN_THREAD();
   if (shows == showsMagnifier()) return;
   if (shows) {
     magnifier_ = std::make_shared<MagnifierGlyph>();
@@ -145,12 +152,14 @@ void TextField::textChanged() {
 }
 
 void TextField::insertText(const std::string& text) {
+  PF_ASSERT_MAIN_THREAD();
   if (text.empty()) return;
   text_ += text;
   textChanged();
 }
 
 void TextField::deleteBackward() {
+  PF_ASSERT_MAIN_THREAD();
   if (text_.empty()) return;
   text_ = withoutLastComposedCharacter(text_);
   textChanged();

@@ -2,10 +2,12 @@
 // node ids of the document, timers, navigation and the console.
 #include <algorithm>
 #include <cctype>
+#include <exception>
 #include <string>
 #include <vector>
 
 #include "platform/foundation/Log.h"
+#include "platform/foundation/ThreadChecker.h"
 #include "platform/web/Page.h"
 
 namespace pf {
@@ -252,18 +254,39 @@ duk_ret_t nUserAgent(duk_context* ctx) {
   return 1;
 }
 
+// Every native is entered through this guard, on the main thread: an exception of ours (a failed allocation, a
+// fault in the DOM code) is logged and becomes a script error instead of unwinding through the
+// engine's frames; the engine's own error unwinding (a duk_error, not a std::exception) passes.
+template <duk_c_function Native>
+duk_ret_t guarded(duk_context* ctx) {
+  PF_ASSERT_MAIN_THREAD();
+  std::exception_ptr engineUnwind;
+  duk_ret_t ret = callGuarded("a page native", duk_ret_t{DUK_RET_ERROR}, [&]() -> duk_ret_t {
+    try {
+      return Native(ctx);
+    } catch (const std::exception&) {
+      throw;
+    } catch (...) {
+      engineUnwind = std::current_exception();
+      return 0;
+    }
+  });
+  if (engineUnwind) std::rethrow_exception(engineUnwind);
+  return ret;
+}
+
 const duk_function_list_entry kNatives[] = {
-    {"log", nLog, 2},           {"report", nReport, 1},       {"kind", nKind, 1},
-    {"tag", nTag, 1},           {"parent", nParent, 1},       {"children", nChildren, 2},
-    {"getAttr", nGetAttr, 2},   {"setAttr", nSetAttr, 3},     {"removeAttr", nRemoveAttr, 2},
-    {"getText", nGetText, 1},   {"setText", nSetText, 2},     {"getHtml", nGetHtml, 1},
-    {"setHtml", nSetHtml, 2},   {"getStyle", nGetStyle, 2},   {"setStyle", nSetStyle, 3},
-    {"create", nCreate, 1},     {"createText", nCreateText, 1}, {"insert", nInsert, 3},
-    {"remove", nRemove, 2},     {"byId", nById, 1},           {"query", nQuery, 3},
-    {"root", nRoot, 0},         {"head", nHead, 0},           {"body", nBody, 0},
-    {"getTitle", nGetTitle, 0}, {"setTitle", nSetTitle, 1},   {"readyState", nReadyState, 0},
-    {"timer", nTimer, 2},       {"clearTimer", nClearTimer, 1}, {"navigate", nNavigate, 1},
-    {"back", nBack, 0},         {"href", nHref, 0},           {"userAgent", nUserAgent, 0},
+    {"log", guarded<nLog>, 2},           {"report", guarded<nReport>, 1},       {"kind", guarded<nKind>, 1},
+    {"tag", guarded<nTag>, 1},           {"parent", guarded<nParent>, 1},       {"children", guarded<nChildren>, 2},
+    {"getAttr", guarded<nGetAttr>, 2},   {"setAttr", guarded<nSetAttr>, 3},     {"removeAttr", guarded<nRemoveAttr>, 2},
+    {"getText", guarded<nGetText>, 1},   {"setText", guarded<nSetText>, 2},     {"getHtml", guarded<nGetHtml>, 1},
+    {"setHtml", guarded<nSetHtml>, 2},   {"getStyle", guarded<nGetStyle>, 2},   {"setStyle", guarded<nSetStyle>, 3},
+    {"create", guarded<nCreate>, 1},     {"createText", guarded<nCreateText>, 1}, {"insert", guarded<nInsert>, 3},
+    {"remove", guarded<nRemove>, 2},     {"byId", guarded<nById>, 1},           {"query", guarded<nQuery>, 3},
+    {"root", guarded<nRoot>, 0},         {"head", guarded<nHead>, 0},           {"body", guarded<nBody>, 0},
+    {"getTitle", guarded<nGetTitle>, 0}, {"setTitle", guarded<nSetTitle>, 1},   {"readyState", guarded<nReadyState>, 0},
+    {"timer", guarded<nTimer>, 2},       {"clearTimer", guarded<nClearTimer>, 1}, {"navigate", guarded<nNavigate>, 1},
+    {"back", guarded<nBack>, 0},         {"href", guarded<nHref>, 0},           {"userAgent", guarded<nUserAgent>, 0},
     {nullptr, nullptr, 0}};
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include "platform/web/WebView.h"
 
 #include <algorithm>
-#include <cassert>
 #include <filesystem>
 
 #include "platform/foundation/FileManager.h"
@@ -9,6 +8,7 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Text.h"
 #include "platform/foundation/Thread.h"
+#include "platform/foundation/ThreadChecker.h"
 #include "platform/foundation/Timer.h"
 #include "platform/net/UrlError.h"
 #include "platform/ui/GraphicsContext.h"
@@ -21,8 +21,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int kNoPermissionsToReadFile = -1102;
-
-void assertMainThread() { assert(Thread::isMainThread()); }
 
 Error loadError(int code, const std::string& url, const std::string& detail) {
   Value info = Value::object();
@@ -112,6 +110,7 @@ std::weak_ptr<WebView> WebView::weakSelf() {
 }
 
 void WebView::setPageRoot(const std::string& root) {
+  PF_ASSERT_MAIN_THREAD();
   pageRoot_ = root.empty() ? std::string() : fs::absolute(root).lexically_normal().string();
 }
 
@@ -161,7 +160,7 @@ void WebView::scheduleDrain() {
 }
 
 WebView::NativeCallScope::NativeCallScope(WebView& view) : view_(view.weakSelf()) {
-  assertMainThread();
+  PF_ASSERT_MAIN_THREAD();
   ++view.nativeCalls_;
 }
 
@@ -174,7 +173,7 @@ WebView::NativeCallScope::~NativeCallScope() {
 // ---- loading
 
 void WebView::loadFile(const std::string& path) {
-  assertMainThread();
+  PF_ASSERT_MAIN_THREAD();
   if (page_ && page_->engine && page_->engine->isRunning()) {
     deliver([this, w = weakSelf(), path] {
       if (w.lock()) loadNow(path);
@@ -284,7 +283,7 @@ void WebView::loadNow(const std::string& path) {
 // ---- scripts
 
 std::string WebView::evaluateScript(const std::string& script) {
-  assertMainThread();
+  PF_ASSERT_MAIN_THREAD();
   if (!page_ || !page_->engine) return {};
   if (page_->engine->isRunning()) {
     // Never inside one of the page's own native frames: it runs once that frame has returned.
@@ -315,6 +314,7 @@ void WebView::afterScript() {
 }
 
 double WebView::contentHeight() {
+  PF_ASSERT_MAIN_THREAD();
   if (!page_ || !page_->loaded) return 0;
   page_->ensureLayout(scrollView_->bounds().width());
   return page_->layout.height();
@@ -326,7 +326,7 @@ void WebView::layoutSubviews() {
 }
 
 bool WebView::tapContent(Point point) {
-  assertMainThread();
+  PF_ASSERT_MAIN_THREAD();
   if (!page_ || !page_->loaded) return false;
   page_->ensureLayout(scrollView_->bounds().width());
   const web::Node* node = page_->layout.elementAt(point);
