@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -30,6 +31,24 @@ cairo_surface_t* newSurface(int w, int h) {
   cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
   if (cairo_surface_status(s) != CAIRO_STATUS_SUCCESS) {
     cairo_surface_destroy(s);
+    return nullptr;
+  }
+  return s;
+}
+
+// A surface whose pixels are left as the allocator gives them, for callers that write every pixel
+// at once (cairo would otherwise clear the whole buffer first, a full extra pass over memory).
+cairo_surface_t* surfaceToOverwrite(int w, int h) {
+  if (!sizeAllowed(w, h)) return nullptr;
+  int stride = cairo_format_stride_for_width(CAIRO_FORMAT_ARGB32, w);
+  auto* pixels = static_cast<unsigned char*>(std::malloc(static_cast<std::size_t>(stride) * static_cast<std::size_t>(h)));
+  if (!pixels) return nullptr;
+  cairo_surface_t* s = cairo_image_surface_create_for_data(pixels, CAIRO_FORMAT_ARGB32, w, h, stride);
+  static const cairo_user_data_key_t kPixels{};
+  if (cairo_surface_status(s) != CAIRO_STATUS_SUCCESS ||
+      cairo_surface_set_user_data(s, &kPixels, pixels, std::free) != CAIRO_STATUS_SUCCESS) {
+    cairo_surface_destroy(s);
+    std::free(pixels);
     return nullptr;
   }
   return s;
@@ -427,14 +446,18 @@ void beginImageContext(Size size, bool opaque, double scale) {
   int h = static_cast<int>(std::ceil(size.height * scale - 1e-9));
   // An empty or refused size still gives a context (of one pixel) so that drawing stays harmless.
   if (!sizeAllowed(w, h)) w = h = 1;
-  b->surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
+  // An opaque context starts black: its pixels are written once, with no clearing pass before.
+  b->surface = opaque ? surfaceToOverwrite(w, h) : nullptr;
+  if (!b->surface) b->surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
   b->cr = cairo_create(b->surface);
   b->scale = scale;
-  cairo_scale(b->cr, scale, scale);
   if (opaque) {
+    cairo_set_operator(b->cr, CAIRO_OPERATOR_SOURCE);
     cairo_set_source_rgb(b->cr, 0, 0, 0);
     cairo_paint(b->cr);
+    cairo_set_operator(b->cr, CAIRO_OPERATOR_OVER);
   }
+  cairo_scale(b->cr, scale, scale);
   b->ctx = std::make_unique<GraphicsContext>(b->cr, size, scale);
   pushContext(b->ctx.get());
   tBitmaps.push_back(std::move(b));
@@ -445,7 +468,7 @@ std::shared_ptr<Image> imageFromCurrentImageContext() {
   auto& b = *tBitmaps.back();
   cairo_surface_flush(b.surface);
   int w = cairo_image_surface_get_width(b.surface), h = cairo_image_surface_get_height(b.surface);
-  cairo_surface_t* copy = newSurface(w, h);
+  cairo_surface_t* copy = surfaceToOverwrite(w, h);
   if (!copy) return nullptr;
   cairo_t* cr = cairo_create(copy);
   cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);

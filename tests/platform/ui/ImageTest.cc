@@ -7,6 +7,7 @@
 
 #include <jpeglib.h>
 
+#include "platform/ui/GraphicsContext.h"
 #include "platform/ui/Image.h"
 
 namespace {
@@ -136,6 +137,32 @@ TEST(Image, JpegDecodesOpaque) {
   EXPECT_EQ(img->pixel(4, 4).a, 1.0);
   data.resize(data.size() / 2);
   (void)pf::Image::fromData(data);  // truncated: no crash
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ImageContext, OpaqueStartsBlackAndSnapshotsKeepEveryPixel) {
+  // Several rounds, so that a buffer handed back by the allocator is reused.
+  for (int round = 0; round < 3; ++round) {
+    pf::ImageContext ic(pf::Size{37.5, 20.25}, true, 2);
+    ic.context().setFillColor(Color::rgb(1, 0, 0));
+    ic.context().fillRect(pf::Rect(10, 5, 4, 4));
+    auto snapshot = ic.image();
+    auto image = ic.takeImage();
+    ASSERT_TRUE(snapshot && image);
+    ASSERT_EQ(image->pixelWidth(), 75);
+    ASSERT_EQ(image->pixelHeight(), 41);
+    for (int y = 0; y < image->pixelHeight(); ++y) {
+      for (int x = 0; x < image->pixelWidth(); ++x) {
+        bool red = x >= 20 && x < 28 && y >= 10 && y < 18;
+        Color c = image->pixel(x, y);
+        ASSERT_TRUE(c.near(red ? Color::rgb(1, 0, 0) : Color::black()) && c.a == 1.0) << x << "," << y;
+        ASSERT_TRUE(snapshot->pixel(x, y).near(c)) << x << "," << y;
+      }
+    }
+  }
 }
 
 }  // namespace
