@@ -113,6 +113,14 @@ TEST(HttpOperation, CancelBeforeStartFinishesWithCancellationAndNoStartNotice) {
   auto& center = pf::NotificationCenter::defaultCenter();
   auto t1 = center.addObserver(kTnqNetworkingOperationDidStartNotification, {}, [&](const pf::Notification&) { ++starts; });
   auto t2 = center.addObserver(kTnqNetworkingOperationDidFinishNotification, {}, [&](const pf::Notification&) { ++finishes; });
+  struct Remove {  // the observers go even when an assertion ends the test early
+    pf::NotificationCenter& center;
+    decltype(t1) first, second;
+    ~Remove() {
+      center.removeObserver(first);
+      center.removeObserver(second);
+    }
+  } remove{center, t1, t2};
   auto manager = TnqHTTPRequestOperationManager::manager();
   Outcome outcome;
   auto op = manager->HTTPRequestOperationWithRequest(get(peer().http("/hello")), outcome.success(), outcome.failure());
@@ -123,14 +131,12 @@ TEST(HttpOperation, CancelBeforeStartFinishesWithCancellationAndNoStartNotice) {
   ASSERT_TRUE(outcome.error);
   EXPECT_EQ(outcome.error->code, pf::UrlErrorCode::kCancelled);
   EXPECT_EQ(outcome.error->domain, pf::kUrlErrorDomain);
-  ASSERT_TRUE(pf::RunLoop::main()->spinUntil([&] { return finishes.load() == 1; }));
+  ASSERT_TRUE(pf::RunLoop::main()->spinUntil([&] { return finishes.load() == 1; }, 20));
   EXPECT_EQ(starts.load(), 0);
   EXPECT_FALSE(op->responseData());
   // Invalid transitions are ignored.
   op->setState(TnqURLConnectionOperation::Ready);
   EXPECT_EQ(op->state(), TnqURLConnectionOperation::Finished);
-  center.removeObserver(t1);
-  center.removeObserver(t2);
 }
 
 TEST(HttpOperation, AnOutputStreamThatCannotWriteFailsTheLoad) {
