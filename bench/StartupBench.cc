@@ -26,19 +26,13 @@
 #include "platform/foundation/Sandbox.h"
 #include "platform/net/UrlConnection.h"
 #include "support/TestSupport.h"
+#include "DemoBankControl.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-pf::Value post(const std::string& url, const pf::Value& body) {
-  pf::UrlRequest request(*pf::Url::parse(url), 30);
-  request.setHttpMethod("POST");
-  request.setHttpBody(pf::toBytes(*pf::writeJson(body)));
-  auto result = pf::UrlConnection::sendSynchronousRequest(request);
-  auto parsed = pf::parseJson(std::string(result.data.begin(), result.data.end()));
-  return parsed ? *parsed : pf::Value();
-}
+pf::Value post(const std::string& url, const pf::Value& body) { return postToDemoBank(url, body); }
 
 struct Page {
   std::string url, package, dir, hash;

@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "DemoBankControl.h"
 #include "app/AppDelegate.h"
 #include "app/MwFrameWorkListener.h"
 #include "container/MwFramework.h"
@@ -114,14 +115,7 @@ class DemoBank {
   int port_ = 0;
 };
 
-pf::Value post(const std::string& url, const pf::Value& body) {
-  pf::UrlRequest request(*pf::Url::parse(url), 30);
-  request.setHttpMethod("POST");
-  request.setHttpBody(pf::toBytes(*pf::writeJson(body)));
-  auto result = pf::UrlConnection::sendSynchronousRequest(request);
-  auto parsed = pf::parseJson(std::string(result.data.begin(), result.data.end()));
-  return parsed ? *parsed : pf::Value();
-}
+pf::Value post(const std::string& url, const pf::Value& body) { return postToDemoBank(url, body); }
 
 // Every file below a folder as {relative path: text}.
 pf::Value filesOf(const fs::path& root) {

@@ -1,0 +1,17 @@
+#pragma once
+// Talking to the demo bank's control page: a JSON command posted, the JSON answer read back
+// (null when there is none).
+
+#include <string>
+
+#include "platform/foundation/Json.h"
+#include "platform/net/UrlConnection.h"
+
+inline pf::Value postToDemoBank(const std::string& url, const pf::Value& body) {
+  pf::UrlRequest request(*pf::Url::parse(url), 30);
+  request.setHttpMethod("POST");
+  request.setHttpBody(pf::toBytes(*pf::writeJson(body)));
+  auto result = pf::UrlConnection::sendSynchronousRequest(request);
+  auto parsed = pf::parseJson(std::string(result.data.begin(), result.data.end()));
+  return parsed ? *parsed : pf::Value();
+}
