@@ -339,8 +339,8 @@ void SqDatabase::releaseStatement(sqlite3_stmt* statement, const std::shared_ptr
 // The query and update cores
 
 sqlite3_stmt* SqDatabase::acquireStatement(std::string_view sql, std::shared_ptr<SqStatement>& cached,
-                                           pf::Error* outError) {
-  if (cachedStatements_) {
+                                           pf::Error* outError, bool mayCache) {
+  if (cachedStatements_ && mayCache) {
     cached = cachedStatementForQuery(sql);
     if (cached) {
       cached->reset();
@@ -397,8 +397,8 @@ std::shared_ptr<SqResultSet> SqDatabase::executeQueryCore(std::string_view sql, 
   return rs;
 }
 
-bool SqDatabase::executeUpdateCore(std::string_view sql, pf::Error* outError, std::span<const SqValue> array,
-                                   const SqDictionary* dictionary) {
+bool SqDatabase::updateCore(std::string_view sql, pf::Error* outError, std::span<const SqValue> array,
+                            const SqDictionary* dictionary, bool mayCache) {
   if (!databaseExists()) return false;
   if (isExecutingStatement_) {
     warnInUse();
@@ -408,7 +408,7 @@ bool SqDatabase::executeUpdateCore(std::string_view sql, pf::Error* outError, st
   if (traceExecution_) pf::logLine(description() + " executeUpdate: " + std::string(sql));
 
   std::shared_ptr<SqStatement> cached;
-  sqlite3_stmt* statement = acquireStatement(sql, cached, outError);
+  sqlite3_stmt* statement = acquireStatement(sql, cached, outError, mayCache);
   if (!statement) {
     isExecutingStatement_ = false;
     return false;
@@ -449,7 +449,7 @@ bool SqDatabase::executeUpdateCore(std::string_view sql, pf::Error* outError, st
                         "A executeUpdate is being called with a query string '" + std::string(sql) + "'");
   }
 
-  if (cachedStatements_ && !cached) {
+  if (cachedStatements_ && mayCache && !cached) {
     cached = std::make_shared<SqStatement>(statement);
     setCachedStatement(cached, sql);
   }

@@ -164,7 +164,9 @@ class SqDatabase : public std::enable_shared_from_this<SqDatabase> {
   // The update core. An update whose statement yields a row raises pf::Exception
   // (internal inconsistency); the connection stays usable.
   bool executeUpdateCore(std::string_view sql, pf::Error* outError, std::span<const SqValue> array,
-                         const SqDictionary* dictionary);
+                         const SqDictionary* dictionary) {
+    return updateCore(sql, outError, array, dictionary, true);
+  }
 
   // Binds one value at a 1-based parameter index. Without copy the engine reads text and bytes
   // from the caller's storage until the statement is stepped or reset.
@@ -270,10 +272,15 @@ class SqDatabase : public std::enable_shared_from_this<SqDatabase> {
   void logPrepareError(std::string_view sql);
   // The cached statement for the SQL (reset), or a newly prepared one; nullptr after a failed
   // prepare (logged, and described in outError when given).
-  sqlite3_stmt* acquireStatement(std::string_view sql, std::shared_ptr<SqStatement>& cached, pf::Error* outError);
+  sqlite3_stmt* acquireStatement(std::string_view sql, std::shared_ptr<SqStatement>& cached, pf::Error* outError,
+                                 bool mayCache = true);
   [[noreturn]] void crash(const std::string& text);
   void releaseStatement(sqlite3_stmt* statement, const std::shared_ptr<SqStatement>& cached);
   bool runSavePointStatement(std::string_view format, std::string_view name, pf::Error* outError);
+  // The update core; with `mayCache` false the statement neither comes from the cache nor goes
+  // into it (texts that are run once, such as those naming a savepoint).
+  bool updateCore(std::string_view sql, pf::Error* outError, std::span<const SqValue> array,
+                  const SqDictionary* dictionary, bool mayCache);
 
   template <class R, class... Args>
   R singleValue(std::string_view sql, R (*read)(SqResultSet&), const Args&... args) {

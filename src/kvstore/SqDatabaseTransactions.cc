@@ -86,7 +86,8 @@ bool SqDatabase::runSavePointStatement(std::string_view format, std::string_view
       sql.push_back(format[i]);
     }
   }
-  if (executeUpdate(sql)) return true;
+  // Each savepoint has a name of its own: its statements are not worth keeping in the cache.
+  if (updateCore(sql, nullptr, {}, nullptr, false)) return true;
   if (outError) *outError = lastError();
   return false;
 }

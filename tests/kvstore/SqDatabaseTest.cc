@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <limits>
+
 #include "kvstore/SqResultSet.h"
 #include "kvstore/SqStatement.h"
 #include "platform/foundation/Log.h"
@@ -234,6 +236,93 @@ TEST(SqDatabase, CachedStatementsAreReusedAndNeverSharedWhileInUse) {
   db->setShouldCacheStatements(false);
   EXPECT_EQ(db->cachedStatements(), nullptr);
   EXPECT_EQ(db->intForQuery("select count(*) from t"), 3);
+}
+
+// The statements kept for a text, or 0 when there are none.
+std::size_t cachedCount(const SqDatabase& db, std::string_view sql) {
+  const auto* cache = db.cachedStatements();
+  if (!cache) return 0;
+  auto it = cache->find(sql);
+  return it == cache->end() ? 0 : it->second.size();
+}
+
+TEST(SqDatabase, ACachedStatementServesAgainAfterEveryKindOfFailure) {
+  auto db = openMemory();
+  db->setShouldCacheStatements(true);
+  ASSERT_TRUE(db->executeUpdate("create table t (a NOT NULL UNIQUE)"));
+  pf::LogCapture log;
+
+  // A step that fails (a constraint) leaves the statement reset, in the cache, without bindings.
+  const char* insert = "insert into t values (?)";
+  ASSERT_TRUE(db->executeUpdate(insert, 1));
+  EXPECT_FALSE(db->executeUpdate(insert, 1));
+  EXPECT_FALSE(db->executeUpdate(insert, nullptr));
+  EXPECT_EQ(db->lastErrorCode(), SQLITE_CONSTRAINT);
+  EXPECT_FALSE(db->executeUpdate(insert));  // too few values: refused before the step
+  EXPECT_TRUE(log.contains("Error: the bind count (0) is not correct for the # of variables in the query (1)"));
+  EXPECT_TRUE(db->executeUpdate(insert, 2));
+  EXPECT_EQ(cachedCount(*db, insert), 1u);
+  EXPECT_EQ(db->cachedStatements()->find(insert)->second[0]->useCount(), 4);  // every run that stepped
+
+  // A query whose step fails closes its result set; the statement is handed out again.
+  const char* query = "select abs(?)";
+  auto failing = db->executeQuery(query, std::numeric_limits<std::int64_t>::min());
+  ASSERT_TRUE(failing);
+  EXPECT_FALSE(failing->next());
+  EXPECT_TRUE(log.contains("integer overflow"));
+  EXPECT_FALSE(db->hasOpenResultSets());
+  EXPECT_EQ(db->longForQuery(query, -5), 5);
+  EXPECT_EQ(db->executeQuery(query), nullptr);  // the bind count again, for a query
+  EXPECT_EQ(db->longForQuery(query, -6), 6);
+  EXPECT_EQ(cachedCount(*db, query), 1u);
+  EXPECT_FALSE(log.contains("currently in use"));
+}
+
+TEST(SqDatabase, CloseEmptiesTheCacheAndAReopenedConnectionPreparesAfresh) {
+  fxtest::TempDir dir;
+  auto db = SqDatabase::databaseWithPath((dir / "cache.db").string());
+  ASSERT_TRUE(db->open());
+  db->setShouldCacheStatements(true);
+  ASSERT_TRUE(db->executeUpdate("create table t (a)"));
+  ASSERT_TRUE(db->executeUpdate("insert into t values (?)", 1));
+  const char* query = "select a from t";
+  auto open = db->executeQuery(query);  // still reading when the connection closes
+  ASSERT_TRUE(open && open->next());
+  auto kept = open->statement();
+  EXPECT_TRUE(kept->inUse());
+
+  EXPECT_TRUE(db->close());
+  EXPECT_TRUE(db->shouldCacheStatements());
+  EXPECT_TRUE(db->cachedStatements()->empty());
+  EXPECT_EQ(kept->statement(), nullptr);  // finalized with the connection, not left to a later reuse
+  EXPECT_FALSE(kept->inUse());
+  EXPECT_FALSE(open->next());
+
+  ASSERT_TRUE(db->open());
+  ASSERT_TRUE(db->executeUpdate("insert into t values (?)", 2));
+  EXPECT_EQ(db->intForQuery("select count(*) from t"), 2);
+  auto again = db->executeQuery(query);
+  ASSERT_TRUE(again && again->next());
+  EXPECT_NE(again->statement(), kept);
+  again->close();
+  EXPECT_EQ(cachedCount(*db, query), 1u);
+}
+
+TEST(SqDatabase, SavePointStatementsStayOutOfTheCache) {
+  auto db = openMemory();
+  db->setShouldCacheStatements(true);
+  ASSERT_TRUE(db->executeUpdate("create table t (a)"));
+  for (int i = 0; i < 3; ++i) {
+    auto error = db->inSavePoint([&](bool* rollback) {
+      db->executeUpdate("insert into t values (?)", i);
+      *rollback = i == 1;
+    });
+    EXPECT_FALSE(error);
+  }
+  EXPECT_EQ(db->intForQuery("select count(*) from t"), 2);
+  for (const auto& [sql, statements] : *db->cachedStatements())
+    EXPECT_EQ(sql.find("savepoint"), std::string::npos) << sql;
+  EXPECT_EQ(cachedCount(*db, "insert into t values (?)"), 1u);
 }
 
 TEST(SqDatabase, CloseFinalizesLeakedStatementsAndOpenResultSets) {
