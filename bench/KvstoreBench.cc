@@ -67,6 +67,7 @@ class Dataset {
   ~Dataset() {
     sqlite3_finalize(getReused);
     sqlite3_finalize(putReused);
+    sqlite3_close(rawReusing);
     sqlite3_close(raw);
     store.reset();
     std::error_code ec;
@@ -82,7 +83,8 @@ class Dataset {
   pf::Value value;   // the stored string
   std::string json;  // its JSON text, as stored
   std::unique_ptr<TnqSqliteStore> store;
-  sqlite3* raw = nullptr;
+  sqlite3* raw = nullptr;         // the connection that prepares per call
+  sqlite3* rawReusing = nullptr;  // the connection of the reused statements
   sqlite3_stmt* getReused = nullptr;
   sqlite3_stmt* putReused = nullptr;
 
@@ -119,8 +121,12 @@ class Dataset {
     sqlite3_exec(raw, "commit", nullptr, nullptr, nullptr);
     // Let the population reach the disk now, not during the first measured fsyncs.
     ::sync();
-    sqlite3_prepare_v2(raw, kGetSql, -1, &getReused, nullptr);
-    sqlite3_prepare_v2(raw, kPutSql, -1, &putReused, nullptr);
+    // The reused statements get a connection of their own, as the store has: sharing one with the
+    // prepared-per-call road would hand them a page cache that the call before just warmed.
+    sqlite3_open(path.c_str(), &rawReusing);
+    sqlite3_busy_timeout(rawReusing, 2000);
+    sqlite3_prepare_v2(rawReusing, kGetSql, -1, &getReused, nullptr);
+    sqlite3_prepare_v2(rawReusing, kPutSql, -1, &putReused, nullptr);
   }
 
   std::string key_;

@@ -112,10 +112,17 @@ bool SqResultSet::columnIndexIsNull(int columnIdx) const {
 }
 
 std::optional<std::string> SqResultSet::stringForColumnIndex(int columnIdx) const {
+  auto text = textNoCopyForColumnIndex(columnIdx);
+  if (!text) return std::nullopt;
+  return std::string(*text);
+}
+
+std::optional<std::string_view> SqResultSet::textNoCopyForColumnIndex(int columnIdx) const {
   if (columnIdx < 0 || columnIndexIsNull(columnIdx)) return std::nullopt;
   const unsigned char* text = sqlite3_column_text(handle(), columnIdx);
   if (!text) return std::nullopt;
-  return std::string(reinterpret_cast<const char*>(text), static_cast<std::size_t>(sqlite3_column_bytes(handle(), columnIdx)));
+  return std::string_view(reinterpret_cast<const char*>(text),
+                          static_cast<std::size_t>(sqlite3_column_bytes(handle(), columnIdx)));
 }
 
 std::optional<double> SqResultSet::dateForColumnIndex(int columnIdx) const {

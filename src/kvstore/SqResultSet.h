@@ -59,6 +59,8 @@ class SqResultSet {
   bool columnIndexIsNull(int columnIdx) const;
   // The engine's text of the current row (valid until the next step, reset or close), or null.
   const char* UTF8StringForColumnIndex(int columnIdx) const;
+  // The same text with its length (embedded NULs included); nullopt for NULL.
+  std::optional<std::string_view> textNoCopyForColumnIndex(int columnIdx) const;
   // A number (64-bit integer or double), bytes, text, or the null object; never nil.
   SqValue objectForColumnIndex(int columnIdx) const;
 

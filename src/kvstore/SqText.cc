@@ -43,13 +43,17 @@ std::string sqLowercase(std::string_view text) {
 std::string sqQuoted(std::string_view text, char quote) {
   std::string out;
   out.reserve(text.size() + 2);
+  sqAppendQuoted(out, text, quote);
+  return out;
+}
+
+void sqAppendQuoted(std::string& out, std::string_view text, char quote) {
   out.push_back(quote);
   for (char c : text) {
     out.push_back(c);
     if (c == quote) out.push_back(quote);
   }
   out.push_back(quote);
-  return out;
 }
 
 }  // namespace kvstore

@@ -13,5 +13,7 @@ std::string sqLowercase(std::string_view text);
 // The text with every occurrence of `quote` doubled, between two `quote`s: a safe SQL literal
 // (quote ') or identifier (quote ").
 std::string sqQuoted(std::string_view text, char quote);
+// The same, appended to `out`.
+void sqAppendQuoted(std::string& out, std::string_view text, char quote);
 
 }  // namespace kvstore

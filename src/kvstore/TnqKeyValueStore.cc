@@ -1,6 +1,7 @@
 #include "kvstore/TnqKeyValueStore.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "kvstore/KeyValueJson.h"
 #include "kvstore/SqResultSet.h"
@@ -16,8 +17,25 @@ namespace {
 // Ids bound per statement of a deletion by id list (well below the engine's parameter limit).
 constexpr std::size_t kIdsPerStatement = 500;
 
-// The table name as a quoted identifier, so that any accepted name stays one name.
-std::string table(NullableString tableName) { return sqQuoted(tableName.text(), '"'); }
+// The statement text with the table name between head and tail, written as a quoted identifier
+// (quotes doubled) so that any accepted name stays one name.
+std::string statementText(std::string_view head, NullableString tableName, std::string_view tail = {}) {
+  const std::string_view name = tableName.text();
+  std::string sql;
+  sql.reserve(head.size() + name.size() + 2 + tail.size());
+  sql.append(head);
+  sqAppendQuoted(sql, name, '"');
+  sql.append(tail);
+  return sql;
+}
+
+// The number of "?" of a list delete for `count` ids: a power of two up to the chunk size, so that
+// lists of every length share a few statement texts (and so a few cached statements).
+std::size_t placeholderCount(std::size_t count) {
+  std::size_t slots = count == 0 ? 0 : 1;
+  while (slots < count) slots <<= 1;
+  return std::min(slots, kIdsPerStatement);
+}
 
 SqValue idValue(NullableString id) { return id ? SqValue::textView(id.text()) : SqValue(); }
 
@@ -74,10 +92,16 @@ void TnqKeyValueStore::setDbQueue(std::shared_ptr<SqDatabaseQueue> queue) {
   dbQueue_ = std::move(queue);
 }
 
-bool TnqKeyValueStore::inDatabase(const std::function<void(SqDatabase* db)>& work) {
+template <class Work>
+bool TnqKeyValueStore::inDatabase(Work&& work) {
   auto queue = dbQueue();
   if (!queue) return false;
-  queue->inDatabase(work);
+  queue->inDatabase([&](SqDatabase* db) {
+    // The store runs a handful of fixed statements per table: keep them prepared. A connection
+    // the queue reopened starts without a cache, so this is asked on every block.
+    if (db && !db->shouldCacheStatements()) db->setShouldCacheStatements(true);
+    work(db);
+  });
   return true;
 }
 
@@ -96,8 +120,9 @@ void TnqKeyValueStore::close() {
 
 void TnqKeyValueStore::createTableWithName(NullableString tableName) {
   if (!checkTableName(tableName)) return;
-  const std::string sql = "CREATE TABLE IF NOT EXISTS " + table(tableName) +
-                          " ( id TEXT NOT NULL, json TEXT NOT NULL, createdTime TEXT NOT NULL, PRIMARY KEY(id)) ";
+  const std::string sql = statementText(
+      "CREATE TABLE IF NOT EXISTS ", tableName,
+      " ( id TEXT NOT NULL, json TEXT NOT NULL, createdTime TEXT NOT NULL, PRIMARY KEY(id)) ");
   bool ok = false;
   inDatabase([&](SqDatabase* db) { ok = db && db->executeUpdate(sql); });
   if (!ok) pf::logLine("ERROR, failed to create table: " + tableName.description());
@@ -113,7 +138,7 @@ bool TnqKeyValueStore::isTableExists(NullableString tableName) {
 
 void TnqKeyValueStore::clearTable(NullableString tableName) {
   if (!checkTableName(tableName)) return;
-  const std::string sql = "DELETE from " + table(tableName);
+  const std::string sql = statementText("DELETE from ", tableName);
   bool ok = false;
   inDatabase([&](SqDatabase* db) { ok = db && db->executeUpdate(sql); });
   if (!ok) pf::logLine("ERROR, failed to clear table: " + tableName.description());
@@ -124,7 +149,7 @@ void TnqKeyValueStore::clearTable(NullableString tableName) {
 
 bool TnqKeyValueStore::putJsonText(const std::string& json, NullableString objectId, NullableString tableName) {
   const double now = pf::Clock::now();
-  const std::string sql = "REPLACE INTO " + table(tableName) + "(id,json,createdTime) values (?,?,?)";
+  const std::string sql = statementText("REPLACE INTO ", tableName, "(id,json,createdTime) values (?,?,?)");
   bool ok = false;
   inDatabase([&](SqDatabase* db) { ok = db && db->executeUpdate(sql, idValue(objectId), json, SqValue::date(now)); });
   if (!ok) pf::logLine("ERROR, failed to insert/replace into table: " + tableName.description());
@@ -172,28 +197,37 @@ bool TnqKeyValueStore::putNumber(const pf::Value* number, NullableString numberI
 // ---------------------------------------------------------------------------------------------
 // Reads
 
-std::optional<std::pair<std::string, std::optional<double>>> TnqKeyValueStore::readItem(NullableString objectId,
-                                                                                       NullableString tableName) {
-  const std::string sql = "SELECT json,createdTime from " + table(tableName) + " where id = ? limit 1";
-  std::optional<std::pair<std::string, std::optional<double>>> item;
+template <class Take>
+bool TnqKeyValueStore::readItem(NullableString objectId, NullableString tableName, Take&& take) {
+  const std::string sql = statementText("SELECT json,createdTime from ", tableName, " where id = ? limit 1");
+  bool found = false;
   inDatabase([&](SqDatabase* db) {
     if (!db) return;
     auto rs = db->executeQuery(sql, idValue(objectId));
     if (!rs) return;
+    // The columns by their place in the statement's own select list: no name lookup per read.
     if (rs->next()) {
-      if (auto text = rs->stringForColumn("json")) item.emplace(std::move(*text), rs->dateForColumn("createdTime"));
+      if (auto text = rs->textNoCopyForColumnIndex(0)) {
+        take(*text, std::as_const(*rs));
+        found = true;
+      }
     }
     rs->close();
   });
-  return item;
+  return found;
 }
 
 std::optional<TnqKeyValueModel> TnqKeyValueStore::getTnqKeyValueModelById(NullableString objectId,
                                                                          NullableString tableName) {
   if (!checkTableName(tableName)) return std::nullopt;
-  auto item = readItem(objectId, tableName);
-  if (!item) return std::nullopt;
-  auto value = decodeJson(item->first);
+  std::string json;
+  std::optional<double> date;
+  const bool found = readItem(objectId, tableName, [&](std::string_view text, const SqResultSet& row) {
+    json.assign(text);
+    date = row.dateForColumnIndex(1);
+  });
+  if (!found) return std::nullopt;
+  auto value = decodeJson(json);
   if (!value) {
     pf::logLine("ERROR, faild to prase to json");
     return std::nullopt;
@@ -201,7 +235,7 @@ std::optional<TnqKeyValueModel> TnqKeyValueStore::getTnqKeyValueModelById(Nullab
   TnqKeyValueModel model;
   if (objectId) model.modelId = std::string(objectId.text());
   model.modelObject = std::move(*value);
-  model.createdDate = item->second;
+  model.createdDate = date;
   return model;
 }
 
@@ -213,15 +247,18 @@ std::optional<pf::Value> TnqKeyValueStore::getObjectById(NullableString objectId
 
 std::optional<pf::Value> TnqKeyValueStore::firstElement(NullableString objectId, NullableString tableName) {
   if (!checkTableName(tableName)) return std::nullopt;
-  auto item = readItem(objectId, tableName);
-  if (!item) return std::nullopt;
-  if (plainStringElement(item->first)) {
-    std::string& text = item->first;  // ["..."]: the string is the text without its first and last two
-    text.resize(text.size() - 2);
-    text.erase(0, 2);
-    return pf::Value(std::move(text));
-  }
-  auto value = decodeJson(item->first);
+  // A plain ["..."] is copied without its brackets and quotes and needs no parser; anything else
+  // is copied whole and parsed after the queue is free again.
+  std::string text;
+  bool plain = false;
+  const bool found = readItem(objectId, tableName, [&](std::string_view json, const SqResultSet&) {
+    auto inner = plainStringElement(json);
+    plain = inner.has_value();
+    text.assign(plain ? *inner : json);
+  });
+  if (!found) return std::nullopt;
+  if (plain) return pf::Value(std::move(text));
+  auto value = decodeJson(text);
   if (!value) {
     pf::logLine("ERROR, faild to prase to json");
     return std::nullopt;
@@ -240,7 +277,7 @@ std::optional<pf::Value> TnqKeyValueStore::getNumberById(NullableString numberId
 
 std::optional<std::vector<TnqKeyValueModel>> TnqKeyValueStore::getAllItemsFromTable(NullableString tableName) {
   if (!checkTableName(tableName)) return std::nullopt;
-  const std::string sql = "SELECT * from " + table(tableName);
+  const std::string sql = statementText("SELECT * from ", tableName);
   std::vector<TnqKeyValueModel> items;
   std::vector<std::optional<std::string>> texts;
   inDatabase([&](SqDatabase* db) {
@@ -270,13 +307,13 @@ std::optional<std::vector<TnqKeyValueModel>> TnqKeyValueStore::getAllItemsFromTa
 
 std::uint64_t TnqKeyValueStore::getCountFromTabel(NullableString tableName) {
   if (!checkTableName(tableName)) return 0;
-  const std::string sql = "SELECT count(*) as num from " + table(tableName);
+  const std::string sql = statementText("SELECT count(*) as num from ", tableName);
   std::uint64_t count = 0;
   inDatabase([&](SqDatabase* db) {
     if (!db) return;
     auto rs = db->executeQuery(sql);
     if (!rs) return;
-    if (rs->next()) count = rs->unsignedLongLongIntForColumn("num");
+    if (rs->next()) count = rs->unsignedLongLongIntForColumnIndex(0);  // "num", the only column
     rs->close();
   });
   return count;
@@ -287,7 +324,7 @@ std::uint64_t TnqKeyValueStore::getCountFromTabel(NullableString tableName) {
 
 void TnqKeyValueStore::deleteObjectById(NullableString objectId, NullableString tableName) {
   if (!checkTableName(tableName)) return;
-  const std::string sql = "DELETE from " + table(tableName) + " where id = ?";
+  const std::string sql = statementText("DELETE from ", tableName, " where id = ?");
   bool ok = false;
   inDatabase([&](SqDatabase* db) { ok = db && db->executeUpdate(sql, idValue(objectId)); });
   if (!ok) pf::logLine("ERROR, failed to delete item from table: " + tableName.description());
@@ -295,18 +332,21 @@ void TnqKeyValueStore::deleteObjectById(NullableString objectId, NullableString 
 
 void TnqKeyValueStore::deleteObjectsByIdArray(const std::vector<std::string>& objectIds, NullableString tableName) {
   if (!checkTableName(tableName)) return;
-  const std::string prefix = "DELETE from " + table(tableName) + " where id in ( ";
+  const std::string prefix = statementText("DELETE from ", tableName, " where id in ( ");
   // One statement per chunk of ids, all inside one savepoint when there is more than one chunk.
+  // A chunk fills the slots beyond its own ids with its last id again, which deletes nothing more.
   auto deleteAll = [&](SqDatabase& db) {
     std::size_t start = 0;
     do {
       const std::size_t count = std::min(kIdsPerStatement, objectIds.size() - start);
+      const std::size_t slots = placeholderCount(count);
       std::string sql = prefix;
-      for (std::size_t i = 0; i < count; ++i) sql += i == 0 ? "?" : ",?";
+      for (std::size_t i = 0; i < slots; ++i) sql += i == 0 ? "?" : ",?";
       sql += " )";
       SqArguments ids;
-      ids.reserve(count);
-      for (std::size_t i = 0; i < count; ++i) ids.push_back(SqValue::textView(objectIds[start + i]));
+      ids.reserve(slots);
+      for (std::size_t i = 0; i < slots; ++i)
+        ids.push_back(SqValue::textView(objectIds[start + std::min(i, count - 1)]));
       if (!db.executeUpdateWithArgumentsInArray(sql, ids)) return false;
       start += count;
     } while (start < objectIds.size());
@@ -331,7 +371,7 @@ void TnqKeyValueStore::deleteObjectsByIdArray(const std::vector<std::string>& ob
 
 void TnqKeyValueStore::deleteObjectsByIdPrefix(NullableString objectIdPrefix, NullableString tableName) {
   if (!checkTableName(tableName)) return;
-  const std::string sql = "DELETE from " + table(tableName) + " where id like ? escape '\\'";
+  const std::string sql = statementText("DELETE from ", tableName, " where id like ? escape '\\'");
   bool ok = false;
   if (objectIdPrefix) {
     const std::string pattern = prefixPattern(objectIdPrefix.text());

@@ -75,13 +75,16 @@ class TnqKeyValueStore {
   void setDbQueue(std::shared_ptr<SqDatabaseQueue> queue);
 
  private:
-  // Runs the work on the queue; false when there is no queue. The work gets no connection when
-  // the queue could not reopen it.
-  bool inDatabase(const std::function<void(SqDatabase* db)>& work);
+  // Runs work(SqDatabase*) on the queue; false when there is no queue. The work gets no
+  // connection when the queue could not reopen it.
+  template <class Work>
+  bool inDatabase(Work&& work);
   bool putJsonText(const std::string& json, NullableString objectId, NullableString tableName);
-  // The stored text and time of the id, or nullopt when there is none (or the query failed).
-  std::optional<std::pair<std::string, std::optional<double>>> readItem(NullableString objectId,
-                                                                        NullableString tableName);
+  // Calls take(std::string_view json, const SqResultSet& row) on the queue while the id's row is
+  // current (the text is the engine's, valid for the call); false when there is no row (or the
+  // query failed).
+  template <class Take>
+  bool readItem(NullableString objectId, NullableString tableName, Take&& take);
   std::optional<pf::Value> firstElement(NullableString objectId, NullableString tableName);
 
   mutable std::mutex queueMutex_;

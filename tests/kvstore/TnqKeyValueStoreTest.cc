@@ -7,6 +7,7 @@
 
 #include "kvstore/KeyValueJson.h"
 #include "kvstore/SqResultSet.h"
+#include "kvstore/SqStatement.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Log.h"
 #include "support/TestSupport.h"
@@ -204,6 +205,55 @@ TEST_F(TnqKeyValueStoreTest, DeletesByIdListAndPrefix) {
   store->clearTable(kTable);
   EXPECT_EQ(store->getCountFromTabel(kTable), 0u);
   EXPECT_TRUE(log.lines().empty());
+}
+
+TEST_F(TnqKeyValueStoreTest, KeepsItsStatementsPreparedAcrossCallsAndReopens) {
+  const std::string get = "SELECT json,createdTime from \"tbl_KeyValue\" where id = ? limit 1";
+  // How often the cached get statement ran (-1 when the connection keeps no cache).
+  auto getRuns = [&] {
+    std::int64_t runs = -1;
+    store->dbQueue()->inDatabase([&](SqDatabase* db) {
+      if (!db->shouldCacheStatements()) return;
+      runs = 0;
+      auto it = db->cachedStatements()->find(get);
+      if (it == db->cachedStatements()->end()) return;
+      EXPECT_EQ(it->second.size(), 1u);
+      runs = it->second[0]->useCount();
+    });
+    return runs;
+  };
+  ASSERT_TRUE(store->putString(pf::Value("a"), "k", kTable));
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(store->getStringById("k", kTable), pf::Value("a"));
+  EXPECT_EQ(store->getNumberById("absent", kTable), std::nullopt);
+  EXPECT_EQ(getRuns(), 4);
+
+  store->dbQueue()->close();  // the queue reopens its connection for the next block
+  EXPECT_EQ(getRuns(), -1);
+  ASSERT_TRUE(store->putString(pf::Value("b"), "k", kTable));
+  EXPECT_EQ(store->getObjectById("k", kTable), pf::Value::array({"b"}));
+  EXPECT_EQ(getRuns(), 1);
+}
+
+TEST_F(TnqKeyValueStoreTest, IdListsOfEveryLengthShareAFewStatements) {
+  std::vector<std::string> all;
+  for (int i = 0; i < 40; ++i) all.push_back("id" + std::to_string(i));
+  pf::LogCapture log;
+  for (std::size_t length = 1; length <= all.size(); ++length) {
+    for (const auto& id : all) ASSERT_TRUE(store->putString(pf::Value(id), id, kTable));
+    std::vector<std::string> some(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(length));
+    store->deleteObjectsByIdArray(some, kTable);
+    ASSERT_EQ(store->getCountFromTabel(kTable), all.size() - length) << length;
+    EXPECT_EQ(store->getStringById(all[length - 1], kTable), std::nullopt);
+    if (length < all.size()) {
+      EXPECT_EQ(store->getStringById(all[length], kTable), pf::Value(all[length]));
+    }
+  }
+  EXPECT_TRUE(log.lines().empty());
+  std::size_t listDeletes = 0;
+  store->dbQueue()->inDatabase([&](SqDatabase* db) {
+    for (const auto& entry : *db->cachedStatements()) listDeletes += entry.first.find(" in ( ") != std::string::npos;
+  });
+  EXPECT_EQ(listDeletes, 7u);  // 1, 2, 4, 8, 16, 32 and 64 places
 }
 
 TEST_F(TnqKeyValueStoreTest, TwoStoresOnOneFileFromTwoThreads) {
