@@ -49,10 +49,10 @@ std::string sqQuoted(std::string_view text, char quote) {
 
 void sqAppendQuoted(std::string& out, std::string_view text, char quote) {
   out.push_back(quote);
-  for (char c : text) {
-    out.push_back(c);
-    if (c == quote) out.push_back(quote);
-  }
+  // Whole runs up to and including each quote, which is then written a second time.
+  for (std::size_t at; (at = text.find(quote)) != std::string_view::npos; text.remove_prefix(at + 1))
+    out.append(text.substr(0, at + 1)).push_back(quote);
+  out.append(text);
   out.push_back(quote);
 }
 

@@ -161,7 +161,7 @@ TEST_F(TnqKeyValueStoreTest, TableNamesAreCheckedAndQuoted) {
   EXPECT_TRUE(log.contains("ERROR, table name: (null) format error."));
   EXPECT_TRUE(log.contains("ERROR, table name: two words format error."));
   // Quotes, semicolons and keywords are names like any other.
-  for (const char* name : {"t\"x", "a;drop", "order", "tab\tname"}) {
+  for (const char* name : {"t\"x", "\"a\"\"b\"", "a;drop", "order", "tab\tname"}) {
     store->createTableWithName(name);
     EXPECT_TRUE(store->isTableExists(name)) << name;
     EXPECT_TRUE(store->putString(pf::Value(name), "k", name));
@@ -299,10 +299,12 @@ TEST(KeyValueJson, EncodesAndDecodesAsStored) {
   EXPECT_EQ(plainStringElement("[\"a\",\"b\"]"), std::nullopt);
   EXPECT_EQ(plainStringElement("[\"a\\/b\"]"), std::nullopt);
   // Long texts are checked in blocks: a byte that needs escaping is found wherever it is.
-  const std::string plain(100, 'p');
+  std::string plain(300, 'p');
+  plain[5] = ' ';
+  plain[200] = '~';
   EXPECT_EQ(plainStringElement("[\"" + plain + "\"]"), plain);
-  for (std::size_t at : {0, 17, 33, 70, 99})
-    for (char bad : {'"', '\\', '/', '\x7f', '\x1f', '\x80', '\xff'}) {
+  for (std::size_t at : {0, 17, 33, 63, 64, 100, 127, 191, 255, 270, 299})
+    for (char bad : {'"', '\\', '/', '\x7f', '\x1f', '\0', '\x80', '\xff'}) {
       std::string text = plain;
       text[at] = bad;
       EXPECT_EQ(plainStringElement("[\"" + text + "\"]"), std::nullopt) << at << " " << int(bad);
