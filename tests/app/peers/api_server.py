@@ -20,22 +20,18 @@ Control paths (never recorded):
   POST /_control/reset     forgets scripts and records (and releases held answers)
 """
 import base64
-import datetime
-import http.server
-import ipaddress
 import json
 import os
-import socketserver
-import ssl
 import sys
 import threading
-import time
 import urllib.parse
 
-from cryptography import x509
-from cryptography.hazmat.primitives import hashes, serialization
+from cryptography.hazmat.primitives import serialization
 from cryptography.hazmat.primitives.asymmetric import ec
-from cryptography.x509.oid import NameOID
+
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "support", "peers"))
+from loopback_server import QuietHandler, announce_and_wait, make_cert, serve, tls_context, write_certs, write_key  # noqa: E402
 
 LOCK = threading.Lock()
 SCRIPTS = {}
@@ -43,41 +39,16 @@ RECORDS = []
 RELEASE = threading.Event()
 
 
-def name(cn):
-    return x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, cn)])
-
-
-def make_cert(subject, issuer, key, issuer_key, ca):
-    now = datetime.datetime.now(datetime.timezone.utc)
-    builder = (x509.CertificateBuilder().subject_name(name(subject)).issuer_name(name(issuer))
-               .public_key(key.public_key()).serial_number(x509.random_serial_number())
-               .not_valid_before(now - datetime.timedelta(days=1)).not_valid_after(now + datetime.timedelta(days=30))
-               .add_extension(x509.BasicConstraints(ca=ca, path_length=None), critical=True))
-    if not ca or subject == issuer:
-        builder = builder.add_extension(x509.SubjectAlternativeName(
-            [x509.DNSName("localhost"), x509.IPAddress(ipaddress.ip_address("127.0.0.1"))]), critical=False)
-    return builder.sign(issuer_key, hashes.SHA256())
-
-
-def write_pair(d, stem, certs, key):
-    with open(os.path.join(d, stem + ".pem"), "wb") as f:
-        for c in certs:
-            f.write(c.public_bytes(serialization.Encoding.PEM))
-    with open(os.path.join(d, stem + ".key"), "wb") as f:
-        f.write(key.private_bytes(serialization.Encoding.PEM, serialization.PrivateFormat.PKCS8,
-                                  serialization.NoEncryption()))
-
-
 def make_pki(d):
     ca_key, leaf_key, self_key = (ec.generate_private_key(ec.SECP256R1()) for _ in range(3))
-    ca = make_cert("API Test CA", "API Test CA", ca_key, ca_key, True)
-    leaf = make_cert("localhost", "API Test CA", leaf_key, ca_key, False)
-    selfsigned = make_cert("localhost", "localhost", self_key, self_key, False)
+    ca = make_cert("API Test CA", "API Test CA", ca_key, ca_key, True, hosts=True)
+    leaf = make_cert("localhost", "API Test CA", leaf_key, ca_key, False, hosts=True)
+    selfsigned = make_cert("localhost", "localhost", self_key, self_key, False, hosts=True)
     for n, c in (("ca", ca), ("leaf", leaf), ("selfsigned", selfsigned)):
-        with open(os.path.join(d, n + ".der"), "wb") as f:
-            f.write(c.public_bytes(serialization.Encoding.DER))
-    write_pair(d, "chain", [leaf], leaf_key)
-    write_pair(d, "self", [selfsigned], self_key)
+        write_certs(os.path.join(d, n + ".der"), [c], serialization.Encoding.DER)
+    for stem, cert, key in (("chain", leaf, leaf_key), ("self", selfsigned, self_key)):
+        write_certs(os.path.join(d, stem + ".pem"), [cert])
+        write_key(os.path.join(d, stem + ".key"), key)
 
 
 def read_json(text):
@@ -97,21 +68,9 @@ def parsed(text):
     return form, value
 
 
-class Handler(http.server.BaseHTTPRequestHandler):
-    protocol_version = "HTTP/1.1"
-
-    def log_message(self, *args):
-        pass
-
+class Handler(QuietHandler):
     def read_body(self):
         return self.rfile.read(int(self.headers.get("Content-Length", "0") or 0))
-
-    def send(self, status, body, ctype="application/json"):
-        self.send_response(status)
-        self.send_header("Content-Type", ctype)
-        self.send_header("Content-Length", str(len(body)))
-        self.end_headers()
-        self.wfile.write(body)
 
     def control(self, path, body):
         global RELEASE
@@ -122,7 +81,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         elif path == "/_control/requests":
             with LOCK:
                 out = json.dumps(RECORDS).encode()
-            return self.send(200, out)
+            return self.send(200, out, "application/json")
         elif path == "/_control/release":
             RELEASE.set()
         elif path == "/_control/reset":
@@ -131,7 +90,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 RECORDS.clear()
             RELEASE.set()
             RELEASE = threading.Event()
-        self.send(200, b"{}")
+        self.send(200, b"{}", "application/json")
 
     def handle_any(self):
         split = urllib.parse.urlsplit(self.path)
@@ -177,37 +136,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
     do_GET = do_POST = handle_any
 
 
-class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
-    daemon_threads = True
-    allow_reuse_address = True
-
-
-def serve(context=None):
-    server = Server(("127.0.0.1", 0), Handler)
-    if context:
-        server.socket = context.wrap_socket(server.socket, server_side=True)
-    threading.Thread(target=server.serve_forever, daemon=True).start()
-    return server.server_address[1]
-
-
-def tls(d, stem):
-    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-    context.load_cert_chain(os.path.join(d, stem + ".pem"), os.path.join(d, stem + ".key"))
-    return context
-
-
 def main():
     d = sys.argv[1]
     make_pki(d)
-    print("HTTP %d" % serve(), flush=True)
-    print("SELF %d" % serve(tls(d, "self")), flush=True)
-    print("CHAIN %d" % serve(tls(d, "chain")), flush=True)
-    parent = os.getppid()
-    try:
-        while os.getppid() == parent:  # ends with the test process, however it ends
-            time.sleep(0.5)
-    except KeyboardInterrupt:
-        pass
+    announce_and_wait([("HTTP", serve(Handler)),
+                       ("SELF", serve(Handler, tls_context(os.path.join(d, "self.pem"), os.path.join(d, "self.key")))),
+                       ("CHAIN", serve(Handler, tls_context(os.path.join(d, "chain.pem"), os.path.join(d, "chain.key"))))])
 
 
 if __name__ == "__main__":

@@ -15,52 +15,22 @@ Paths:
                         stall=1 sends half, then waits for the client to go
   /download?size=N      N pattern bytes with a Content-Disposition file name
 """
-import datetime
 import email.parser
 import email.policy
-import http.server
-import ipaddress
 import json
 import os
-import socketserver
-import ssl
 import sys
-import threading
 import time
 import urllib.parse
 
-from cryptography import x509
-from cryptography.hazmat.primitives import hashes, serialization
+from cryptography.hazmat.primitives import serialization
 from cryptography.hazmat.primitives.asymmetric import ec
-from cryptography.x509.oid import NameOID
+
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "support", "peers"))
+from loopback_server import QuietHandler, announce_and_wait, make_cert, serve, tls_context, write_certs, write_key  # noqa: E402
 
 PATTERN = bytes((i * 7) & 0xFF for i in range(2000))
-
-
-def name(cn):
-    return x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, cn)])
-
-
-def make_cert(subject, issuer, key, issuer_key, ca, hosts=()):
-    now = datetime.datetime.utcnow()
-    builder = (x509.CertificateBuilder().subject_name(name(subject)).issuer_name(name(issuer))
-               .public_key(key.public_key()).serial_number(x509.random_serial_number())
-               .not_valid_before(now - datetime.timedelta(days=1)).not_valid_after(now + datetime.timedelta(days=30))
-               .add_extension(x509.BasicConstraints(ca=ca, path_length=None), critical=True))
-    if hosts:
-        builder = builder.add_extension(x509.SubjectAlternativeName(
-            [x509.DNSName("localhost"), x509.IPAddress(ipaddress.ip_address("127.0.0.1"))]), critical=False)
-    return builder.sign(issuer_key, hashes.SHA256())
-
-
-def pem(cert):
-    return cert.public_bytes(serialization.Encoding.PEM)
-
-
-def write_key(path, key):
-    with open(path, "wb") as f:
-        f.write(key.private_bytes(serialization.Encoding.PEM, serialization.PrivateFormat.PKCS8,
-                                  serialization.NoEncryption()))
 
 
 def make_pki(d):
@@ -70,22 +40,14 @@ def make_pki(d):
     leaf = make_cert("localhost", "Test Intermediate", leaf_key, int_key, False, hosts=True)
     selfsigned = make_cert("localhost", "localhost", self_key, self_key, False, hosts=True)
     for n, c in (("ca", ca), ("intermediate", inter), ("leaf", leaf), ("selfsigned", selfsigned)):
-        with open(os.path.join(d, n + ".der"), "wb") as f:
-            f.write(c.public_bytes(serialization.Encoding.DER))
-    with open(os.path.join(d, "chain.pem"), "wb") as f:
-        f.write(pem(leaf) + pem(inter))
+        write_certs(os.path.join(d, n + ".der"), [c], serialization.Encoding.DER)
+    write_certs(os.path.join(d, "chain.pem"), [leaf, inter])
     write_key(os.path.join(d, "leaf.key"), leaf_key)
-    with open(os.path.join(d, "self.pem"), "wb") as f:
-        f.write(pem(selfsigned))
+    write_certs(os.path.join(d, "self.pem"), [selfsigned])
     write_key(os.path.join(d, "self.key"), self_key)
 
 
-class Handler(http.server.BaseHTTPRequestHandler):
-    protocol_version = "HTTP/1.1"
-
-    def log_message(self, *args):
-        pass
-
+class Handler(QuietHandler):
     def body(self):
         if self.headers.get("Transfer-Encoding", "").lower() == "chunked":
             data = b""
@@ -97,16 +59,6 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 data += self.rfile.read(size)
                 self.rfile.readline()
         return self.rfile.read(int(self.headers.get("Content-Length", "0") or 0))
-
-    def send(self, code, data, ctype="text/plain", headers=()):
-        self.send_response(code)
-        self.send_header("Content-Type", ctype)
-        self.send_header("Content-Length", str(len(data)))
-        for k, v in headers:
-            self.send_header(k, v)
-        self.end_headers()
-        if self.command != "HEAD":
-            self.wfile.write(data)
 
     def handle_any(self):
         url = urllib.parse.urlsplit(self.path)
@@ -175,35 +127,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
     do_GET = do_POST = do_PUT = do_PATCH = do_DELETE = do_HEAD = handle_any
 
 
-class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
-    daemon_threads = True
-    allow_reuse_address = True
-
-
-def serve(context=None):
-    server = Server(("127.0.0.1", 0), Handler)
-    if context:
-        server.socket = context.wrap_socket(server.socket, server_side=True)
-    threading.Thread(target=server.serve_forever, daemon=True).start()
-    return server.server_address[1]
-
-
 def main():
     d = sys.argv[1]
     make_pki(d)
-    chain = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-    chain.load_cert_chain(os.path.join(d, "chain.pem"), os.path.join(d, "leaf.key"))
-    selfctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-    selfctx.load_cert_chain(os.path.join(d, "self.pem"), os.path.join(d, "self.key"))
-    print("HTTP %d" % serve(), flush=True)
-    print("CHAIN %d" % serve(chain), flush=True)
-    print("SELF %d" % serve(selfctx), flush=True)
-    parent = os.getppid()
-    try:
-        while os.getppid() == parent:  # ends with the test process, however it ends
-            time.sleep(0.5)
-    except KeyboardInterrupt:
-        pass
+    announce_and_wait([("HTTP", serve(Handler)),
+                       ("CHAIN", serve(Handler, tls_context(os.path.join(d, "chain.pem"), os.path.join(d, "leaf.key")))),
+                       ("SELF", serve(Handler, tls_context(os.path.join(d, "self.pem"), os.path.join(d, "self.key"))))])
 
 
 if __name__ == "__main__":
