@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <filesystem>
 #include <limits>
 
 #include "kvstore/SqResultSet.h"
@@ -238,6 +239,15 @@ TEST(SqDatabase, CachedStatementsAreReusedAndNeverSharedWhileInUse) {
   EXPECT_EQ(db->intForQuery("select count(*) from t"), 3);
 }
 
+// An opened file database with the statement cache on and an empty table t (a).
+std::shared_ptr<SqDatabase> openCachingFile(const std::filesystem::path& path) {
+  auto db = SqDatabase::databaseWithPath(path.string());
+  EXPECT_TRUE(db->open());
+  db->setShouldCacheStatements(true);
+  EXPECT_TRUE(db->executeUpdate("create table t (a)"));
+  return db;
+}
+
 // The statements kept for a text, or 0 when there are none.
 std::size_t cachedCount(const SqDatabase& db, std::string_view sql) {
   const auto* cache = db.cachedStatements();
@@ -280,10 +290,7 @@ TEST(SqDatabase, ACachedStatementServesAgainAfterEveryKindOfFailure) {
 
 TEST(SqDatabase, CloseEmptiesTheCacheAndAReopenedConnectionPreparesAfresh) {
   fxtest::TempDir dir;
-  auto db = SqDatabase::databaseWithPath((dir / "cache.db").string());
-  ASSERT_TRUE(db->open());
-  db->setShouldCacheStatements(true);
-  ASSERT_TRUE(db->executeUpdate("create table t (a)"));
+  auto db = openCachingFile(dir / "cache.db");
   ASSERT_TRUE(db->executeUpdate("insert into t values (?)", 1));
   const char* query = "select a from t";
   auto open = db->executeQuery(query);  // still reading when the connection closes
@@ -327,10 +334,7 @@ TEST(SqDatabase, SavePointStatementsStayOutOfTheCache) {
 
 TEST(SqDatabase, CloseFinalizesLeakedStatementsAndOpenResultSets) {
   fxtest::TempDir dir;
-  auto db = SqDatabase::databaseWithPath((dir / "c.db").string());
-  ASSERT_TRUE(db->open());
-  db->setShouldCacheStatements(true);
-  ASSERT_TRUE(db->executeUpdate("create table t (a)"));
+  auto db = openCachingFile(dir / "c.db");
   ASSERT_TRUE(db->executeUpdate("insert into t values (1), (2)"));
   auto rs = db->executeQuery("select a from t");
   ASSERT_TRUE(rs && rs->next());
