@@ -16,8 +16,8 @@ namespace appnet {
 
 namespace {
 
-// Bytes per read call; reading goes on while a read fills the whole chunk.
-constexpr std::size_t kReadChunk = 16384;
+// Bytes per read call (as much as a stream holds); reading goes on while a read fills the whole chunk.
+constexpr std::size_t kReadChunk = 65536;
 constexpr std::size_t kCompactThreshold = 4096;
 // A stream whose bytes arrive again within kBusyInterval is under load: before reading, the
 // network thread waits kGatherPause so that the peer's small frames gather into one read instead
@@ -108,6 +108,7 @@ TnqWebSocket::~TnqWebSocket() {
 void TnqWebSocket::setDelegate(std::weak_ptr<TnqWebSocketDelegate> delegate) {
   std::lock_guard lock(mutex_);
   delegate_ = std::move(delegate);
+  ++delegateGeneration_;
 }
 
 std::shared_ptr<TnqWebSocketDelegate> TnqWebSocket::delegate() const {
@@ -279,6 +280,7 @@ void TnqWebSocket::onStreamEvent(pf::SocketStream& stream, pf::StreamEvent event
         const long n = input.read(netReadBuffer_.data(), kReadChunk);
         if (n > 0) {
           std::lock_guard lock(inboxMutex_);
+          if (inbox_.empty() && inbox_.capacity() < inboxSpare_.capacity()) inbox_.swap(inboxSpare_);
           inbox_.insert(inbox_.end(), netReadBuffer_.data(), netReadBuffer_.data() + n);
           if (!inboxScheduled_) schedule = inboxScheduled_ = true;
         }
@@ -474,19 +476,28 @@ void TnqWebSocket::drainInbox() {
     bytes.swap(inbox_);
     inboxScheduled_ = false;
   }
-  appendReadBytes(std::move(bytes));
+  takeReadBytes(bytes);
+  // The storage goes back for the network thread to fill again.
+  std::lock_guard lock(inboxMutex_);
+  if (bytes.capacity() > inboxSpare_.capacity()) inboxSpare_.swap(bytes);
 }
 
-void TnqWebSocket::appendReadBytes(pf::Bytes bytes) {
+void TnqWebSocket::appendReadBytes(pf::Bytes bytes) { takeReadBytes(bytes); }
+
+void TnqWebSocket::takeReadBytes(pf::Bytes& bytes) {
   PF_ASSERT_ON(pf::ThreadChecker::queue(workQueue_));
   // Once reading has stopped (a fault, a close frame, the end) nothing more is kept.
-  if (bytes.empty() || readingStopped_ || readyState() == TnqReadyState::Closed) return;
+  if (bytes.empty() || readingStopped_ || readyState() == TnqReadyState::Closed) {
+    bytes.clear();
+    return;
+  }
   if (readBufferOffset_ == readBuffer_.size()) {
-    readBuffer_ = std::move(bytes);
+    readBuffer_.swap(bytes);
     readBufferOffset_ = 0;
   } else {
     readBuffer_.insert(readBuffer_.end(), bytes.begin(), bytes.end());
   }
+  bytes.clear();
   pumpScanner();
 }
 
@@ -514,6 +525,10 @@ bool TnqWebSocket::innerPumpScanner() {
   if (readingStopped_ || readyState() == TnqReadyState::Closed || consumers_.empty()) return false;
   const std::size_t available = readBuffer_.size() - readBufferOffset_;
   if (available == 0) return false;
+  if (frameHeaderPending_ && consumers_.size() == 1) {
+    const WholeFrame whole = readWholeDataFrame();
+    if (whole != WholeFrame::NotHere) return whole == WholeFrame::Read;
+  }
   auto consumer = consumers_.front();
   std::size_t taken = 0;
   if (consumer->consumer()) {
@@ -557,6 +572,43 @@ bool TnqWebSocket::innerPumpScanner() {
     consumerPool_.returnConsumer(consumer);
     handler(*this, std::move(bytes));
   }
+  didConsumeReadBytes(0);
+  return true;
+}
+
+TnqWebSocket::WholeFrame TnqWebSocket::readWholeDataFrame() {
+  // The common case of a server's stream: a final text or binary frame that starts a message,
+  // unmasked, wholly read. It becomes the message straight from the read buffer, without the
+  // header and payload reads. Anything else (a fragment, a control frame, a fault, a frame not
+  // yet whole) takes the general road, which also reports every fault.
+  const std::uint8_t* at = readBuffer_.data() + readBufferOffset_;
+  const std::size_t available = readBuffer_.size() - readBufferOffset_;
+  if (available < 2 || currentFrameCount_ != 0) return WholeFrame::NotHere;
+  ws::FrameHeader header = ws::parseHeaderStart(at[0], at[1]);
+  if (!header.fin || header.rsv || header.masked || (header.opcode != ws::kOpText && header.opcode != ws::kOpBinary))
+    return WholeFrame::NotHere;
+  const std::size_t headerLength = 2 + ws::extraHeaderLength(at[1]);
+  if (available < headerLength) return WholeFrame::NotHere;
+  ws::parseHeaderRest(header, at[1], std::span<const std::uint8_t>(at + 2, headerLength - 2));
+  if (header.payloadLength > maximumMessageSize_.load() || header.payloadLength > available - headerLength)
+    return WholeFrame::NotHere;
+  const std::uint8_t* payload = at + headerLength;
+  const std::size_t length = static_cast<std::size_t>(header.payloadLength);
+  if (header.opcode == ws::kOpText && !ws::isValidUtf8(std::span<const std::uint8_t>(payload, length))) {
+    closeForFault(ws::kCloseInvalidText, kInvalidText);
+    return WholeFrame::Stop;
+  }
+  // The header consumer stays at the front for the next frame, as readFrameNew would set it up.
+  if (header.opcode == ws::kOpText)
+    handleMessage(std::string(reinterpret_cast<const char*>(payload), length));
+  else
+    handleMessage(pf::Bytes(payload, payload + length));
+  didConsumeReadBytes(headerLength + length);
+  return WholeFrame::Read;
+}
+
+void TnqWebSocket::didConsumeReadBytes(std::size_t count) {
+  readBufferOffset_ += count;
   if (readBufferOffset_ == readBuffer_.size()) {
     readBuffer_.clear();
     readBufferOffset_ = 0;
@@ -564,7 +616,6 @@ bool TnqWebSocket::innerPumpScanner() {
     readBuffer_.erase(readBuffer_.begin(), readBuffer_.begin() + static_cast<long>(readBufferOffset_));
     readBufferOffset_ = 0;
   }
-  return true;
 }
 
 void TnqWebSocket::readFrameNew() {
@@ -580,9 +631,11 @@ void TnqWebSocket::readFrameNew() {
 void TnqWebSocket::readFrameContinue() {
   if ((currentFrameCount_ == 0) != (currentFrameOpcode_ == 0))
     throw pf::Exception(pf::kInternalInconsistencyException, "frame count and opcode disagree");
+  frameHeaderPending_ = true;
   addConsumerWithDataLength(
       2,
       [](TnqWebSocket& socket, pf::Bytes bytes) {
+        socket.frameHeaderPending_ = false;
         ws::FrameHeader header = ws::parseHeaderStart(bytes[0], bytes[1]);
         if (header.rsv) return socket.closeWithProtocolError("Server used RSV bits");
         if (!ws::isControlOpcode(header.opcode)) {
@@ -683,11 +736,7 @@ void TnqWebSocket::handleFrameWithData(pf::Bytes data, std::uint8_t opcode) {
   }
 }
 
-void TnqWebSocket::handleMessage(TnqWebSocketMessage message) {
-  deliver([message = std::move(message)](TnqWebSocketDelegate& d, const std::shared_ptr<TnqWebSocket>& s) {
-    d.webSocketDidReceiveMessage(s, message);
-  });
-}
+void TnqWebSocket::handleMessage(TnqWebSocketMessage message) { pendingDeliveries_.emplace_back(std::move(message)); }
 
 void TnqWebSocket::handlePing(pf::Bytes data) {
   // The answer goes back through the delegate queue so that it follows the callbacks before it.
@@ -899,7 +948,7 @@ void TnqWebSocket::deliver(DelegateCall callback) {
   // Calls made while the work queue handles one block go to the delegate queue together, in
   // order, as one block: a burst of messages costs one hop, not one per message.
   // Every work-queue block ends by flushing them (onWorkQueue).
-  pendingDeliveries_.push_back(std::move(callback));
+  pendingDeliveries_.emplace_back(std::move(callback));
 }
 
 void TnqWebSocket::flushDeliveries() {
@@ -913,9 +962,24 @@ void TnqWebSocket::flushDeliveries() {
   }
   auto self = shared_from_this();
   auto block = [self, calls = std::move(pendingDeliveries_)] {
+    // The delegate is looked up for every call: it may go away or change between them. The
+    // weak reference is read again only when setDelegate was called since.
+    std::weak_ptr<TnqWebSocketDelegate> weak;
+    std::uint64_t generation = 0;
+    bool known = false;
     for (const auto& call : calls) {
-      // The delegate is looked up for every call: it may go away or change between them.
-      if (auto d = self->delegate()) call(*d, self);
+      if (!known || self->delegateGeneration_.load() != generation) {
+        std::lock_guard lock(self->mutex_);
+        weak = self->delegate_;
+        generation = self->delegateGeneration_.load();
+        known = true;
+      }
+      const auto d = weak.lock();
+      if (!d) continue;
+      if (const auto* message = std::get_if<TnqWebSocketMessage>(&call))
+        d->webSocketDidReceiveMessage(self, *message);
+      else
+        std::get<DelegateCall>(call)(*d, self);
     }
   };
   pendingDeliveries_.clear();
