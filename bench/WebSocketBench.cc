@@ -8,6 +8,7 @@
 #include <benchmark/benchmark.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unicode/utf8.h>
 #include <unistd.h>
@@ -154,6 +155,14 @@ void BM_ReceiveReferenceNodeWs(benchmark::State& state) { referenceClient(state,
 
 void BM_ReceiveReferencePythonWebsockets(benchmark::State& state) { referenceClient(state, kPythonClient); }
 
+// CPU seconds (user and system) of this process, or of its reaped children.
+double cpuSeconds(int who) {
+  rusage usage{};
+  ::getrusage(who, &usage);
+  const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
 double median(std::vector<double> values) {
   std::sort(values.begin(), values.end());
   const std::size_t n = values.size();
@@ -161,21 +170,36 @@ double median(std::vector<double> values) {
 }
 
 // Each iteration runs Node's client and ours once, in turns (who goes first alternates). The
-// iteration time is ours; the counters hold both medians and their ratio.
+// iteration time is ours; the counters hold both medians and their ratio, and the CPU time each
+// client spent per message (ours: this process; Node's: the reaped client process).
 void BM_ReceiveRatioToNodeWs(benchmark::State& state) {
   const std::string url = server().url();
   auto queue = pf::DispatchQueue::makeSerial("com.tnq.bench.delegate");
   std::vector<double> ours;
   std::vector<double> node;
+  std::vector<double> oursCpu;
+  std::vector<double> nodeCpu;
+  const auto runOurs = [&] {
+    const double cpu = cpuSeconds(RUSAGE_SELF);
+    const double seconds = receiveWithTnqWebSocket(url, queue);
+    oursCpu.push_back(cpuSeconds(RUSAGE_SELF) - cpu);
+    return seconds;
+  };
+  const auto runNode = [&] {
+    const double cpu = cpuSeconds(RUSAGE_CHILDREN);
+    const double seconds = receiveWithReferenceClient(kNodeClient);
+    nodeCpu.push_back(cpuSeconds(RUSAGE_CHILDREN) - cpu);
+    return seconds;
+  };
   for (auto _ : state) {
     double mine = 0;
     double theirs = 0;
     if (ours.size() % 2 == 0) {
-      mine = receiveWithTnqWebSocket(url, queue);
-      theirs = receiveWithReferenceClient(kNodeClient);
+      mine = runOurs();
+      theirs = runNode();
     } else {
-      theirs = receiveWithReferenceClient(kNodeClient);
-      mine = receiveWithTnqWebSocket(url, queue);
+      theirs = runNode();
+      mine = runOurs();
     }
     if (mine < 0 || theirs < 0) {
       state.SkipWithError("a client ended early");
@@ -190,8 +214,14 @@ void BM_ReceiveRatioToNodeWs(benchmark::State& state) {
   state.counters["ours_ms"] = oursMedian * 1e3;
   state.counters["node_ms"] = nodeMedian * 1e3;
   state.counters["ratio"] = nodeMedian / oursMedian;
-  std::printf("Receiving %d texts of %d bytes: ours %.0f ms, Node's ws %.0f ms (medians of %zu turns): %.2f of Node's speed\n",
-              kMessages, kSize, oursMedian * 1e3, nodeMedian * 1e3, ours.size(), nodeMedian / oursMedian);
+  const double oursCpuPerMessage = median(oursCpu) / kMessages * 1e6;
+  const double nodeCpuPerMessage = median(nodeCpu) / kMessages * 1e6;
+  state.counters["ours_cpu_us"] = oursCpuPerMessage;
+  state.counters["node_cpu_us"] = nodeCpuPerMessage;
+  std::printf("Receiving %d texts of %d bytes: ours %.0f ms, Node's ws %.0f ms (medians of %zu turns): %.2f of Node's speed; "
+              "CPU per message: ours %.2f us, Node's %.2f us\n",
+              kMessages, kSize, oursMedian * 1e3, nodeMedian * 1e3, ours.size(), nodeMedian / oursMedian,
+              oursCpuPerMessage, nodeCpuPerMessage);
   state.SetItemsProcessed(state.iterations() * kMessages);
 }
 

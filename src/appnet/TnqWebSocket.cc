@@ -19,11 +19,15 @@ namespace {
 // Bytes per read call (as much as a stream holds); reading goes on while a read fills the whole chunk.
 constexpr std::size_t kReadChunk = 65536;
 constexpr std::size_t kCompactThreshold = 4096;
-// A stream whose bytes arrive again within kBusyInterval is under load: before reading, the
-// network thread waits kGatherPause so that the peer's small frames gather into one read instead
-// of each waking the thread (a wake-up the peer's sending pays for).
+// A stream whose bytes arrive again within kBusyInterval of the last read is under load: before
+// reading, the network thread waits so that the peer's small frames gather into one read instead
+// of each waking the thread (a wake-up the peer's sending pays for) and each costing a hop to the
+// work queue and one to the delegate queue. The wait starts at kFirstGatherPause and doubles
+// while the load lasts, up to kLongestGatherPause; a quiet kBusyInterval starts it afresh, so an
+// isolated message or a short burst is read at once or nearly so.
 constexpr auto kBusyInterval = std::chrono::microseconds(200);
-constexpr auto kGatherPause = std::chrono::microseconds(20);
+constexpr auto kFirstGatherPause = std::chrono::microseconds(20);
+constexpr auto kLongestGatherPause = std::chrono::microseconds(2000);
 constexpr const char* kInvalidText = "Text frames must be valid UTF-8";
 
 pf::Error makeError(const char* domain, std::int64_t code, const std::string& description) {
@@ -270,9 +274,12 @@ void TnqWebSocket::onStreamEvent(pf::SocketStream& stream, pf::StreamEvent event
       // The event promises bytes for the first read; later reads ask first (a read blocks when
       // nothing is there). Bytes go straight into the inbox; one drain is queued at a time, so a
       // work queue that falls behind takes many reads in one go.
-      const auto now = std::chrono::steady_clock::now();
-      if (now - lastBytesEvent_ < kBusyInterval) std::this_thread::sleep_for(kGatherPause);
-      lastBytesEvent_ = now;
+      if (std::chrono::steady_clock::now() - lastRead_ < kBusyInterval) {
+        std::this_thread::sleep_for(gatherPause_);
+        gatherPause_ = std::min(gatherPause_ * 2, std::chrono::microseconds(kLongestGatherPause));
+      } else {
+        gatherPause_ = kFirstGatherPause;
+      }
       std::optional<pf::Error> error;
       bool schedule = false;
       auto& input = *streams_.input;
@@ -289,6 +296,7 @@ void TnqWebSocket::onStreamEvent(pf::SocketStream& stream, pf::StreamEvent event
       }
       if (schedule) onWorkQueue([this] { drainInbox(); });
       if (error) onWorkQueue([this, error] { failWithError(*error); });
+      lastRead_ = std::chrono::steady_clock::now();
       break;
     }
     case pf::kStreamEventCanAcceptBytes:

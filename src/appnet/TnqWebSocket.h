@@ -224,7 +224,8 @@ class TnqWebSocket : public std::enable_shared_from_this<TnqWebSocket> {
 
   // ---- network thread only
   std::array<std::uint8_t, 65536> netReadBuffer_{};
-  std::chrono::steady_clock::time_point lastBytesEvent_{};
+  std::chrono::steady_clock::time_point lastRead_{};
+  std::chrono::microseconds gatherPause_{0};
   pf::Bytes outputBuffer_;
   std::size_t outputBufferOffset_ = 0;
   bool netCloseWhenFinishedWriting_ = false;
