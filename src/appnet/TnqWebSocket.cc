@@ -19,6 +19,9 @@ namespace {
 // Bytes per read call (as much as a stream holds); reading goes on while a read fills the whole chunk.
 constexpr std::size_t kReadChunk = 65536;
 constexpr std::size_t kCompactThreshold = 4096;
+// Drained read storage up to this size is kept for the next reads; a larger one (a big message)
+// is let go.
+constexpr std::size_t kKeptReadStorage = 1u << 20;
 // A stream whose bytes arrive again within kBusyInterval of the last read is under load: before
 // reading, the network thread waits so that the peer's small frames gather into one read instead
 // of each waking the thread (a wake-up the peer's sending pays for) and each costing a hop to the
@@ -486,6 +489,7 @@ void TnqWebSocket::drainInbox() {
   }
   takeReadBytes(bytes);
   // The storage goes back for the network thread to fill again.
+  if (bytes.capacity() > kKeptReadStorage) return;
   std::lock_guard lock(inboxMutex_);
   if (bytes.capacity() > inboxSpare_.capacity()) inboxSpare_.swap(bytes);
 }
