@@ -224,6 +224,8 @@ class TnqWebSocket : public std::enable_shared_from_this<TnqWebSocket> {
 
   // ---- network thread only
   std::array<std::uint8_t, 65536> netReadBuffer_{};
+  // The end of the last read, and the wait before the next one under load (set by the first read,
+  // which is never under load).
   std::chrono::steady_clock::time_point lastRead_{};
   std::chrono::microseconds gatherPause_{0};
   pf::Bytes outputBuffer_;
