@@ -1,15 +1,19 @@
 // Receiving 100,000 text messages of 1 KiB from a loopback Node `ws` server: our client against
 // the reference clients (Node's `ws`, Python's websockets) on the same server in the same run,
-// each timed from connecting to the last message. And the UTF-8 check against ICU's bare
-// U8_NEXT loop on quote-like text.
+// each timed from connecting to the last message. BM_ReceiveRatioToNodeWs alternates our client
+// and Node's, run by run, so that both meet the same load on the machine, and prints the ratio
+// of their speeds (Node's median time / ours: above 1, ours is faster). And the UTF-8 check
+// against ICU's bare U8_NEXT loop on quote-like text.
 
 #include <benchmark/benchmark.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unicode/utf8.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -92,48 +96,133 @@ struct Counter : appnet::TnqWebSocketDelegate {
   }
 };
 
+// Seconds from connecting to the last message, or a negative value when the connection ended early.
+double receiveWithTnqWebSocket(const std::string& url, const std::shared_ptr<pf::DispatchQueue>& queue) {
+  auto counter = std::make_shared<Counter>();
+  const auto start = std::chrono::steady_clock::now();
+  auto socket = appnet::TnqWebSocket::initWithURL(url);
+  socket->setDelegateDispatchQueue(queue);
+  socket->setDelegate(counter);
+  socket->open();
+  counter->done->wait();
+  const auto end = std::chrono::steady_clock::now();
+  // Wait for the close so that no socket work is left when the program ends.
+  socket->close();
+  counter->done->wait(5.0);
+  if (counter->received != kMessages) return -1;
+  return std::chrono::duration<double>(end - start).count();
+}
+
+// Seconds reported by a reference client, or a negative value when it failed.
+double receiveWithReferenceClient(std::vector<std::string> argv) {
+  argv.push_back(server().url());
+  argv.push_back(std::to_string(kMessages));
+  Child client(argv);
+  const std::string seconds = client.line();
+  return seconds.empty() ? -1 : std::stod(seconds);
+}
+
+const std::vector<std::string> kNodeClient{"/usr/bin/node", FX_PEERS_DIR "/ws_bench_client.js"};
+const std::vector<std::string> kPythonClient{"/usr/bin/python3", FX_PEERS_DIR "/ws_bench_client.py"};
+
 void BM_ReceiveTnqWebSocket(benchmark::State& state) {
   const std::string url = server().url();
   auto queue = pf::DispatchQueue::makeSerial("com.tnq.bench.delegate");
   for (auto _ : state) {
-    auto counter = std::make_shared<Counter>();
-    const auto start = std::chrono::steady_clock::now();
-    auto socket = appnet::TnqWebSocket::initWithURL(url);
-    socket->setDelegateDispatchQueue(queue);
-    socket->setDelegate(counter);
-    socket->open();
-    counter->done->wait();
-    const auto end = std::chrono::steady_clock::now();
-    if (counter->received != kMessages) state.SkipWithError("connection ended early");
-    state.SetIterationTime(std::chrono::duration<double>(end - start).count());
-    // Wait for the close so that no socket work is left when the program ends.
-    socket->close();
-    counter->done->wait(5.0);
+    const double seconds = receiveWithTnqWebSocket(url, queue);
+    if (seconds < 0) {
+      state.SkipWithError("connection ended early");
+      break;
+    }
+    state.SetIterationTime(seconds);
   }
   state.SetItemsProcessed(state.iterations() * kMessages);
 }
 
-void referenceClient(benchmark::State& state, std::vector<std::string> argv) {
-  argv.push_back(server().url());
-  argv.push_back(std::to_string(kMessages));
+void referenceClient(benchmark::State& state, const std::vector<std::string>& argv) {
   for (auto _ : state) {
-    Child client(argv);
-    const std::string seconds = client.line();
-    if (seconds.empty()) {
+    const double seconds = receiveWithReferenceClient(argv);
+    if (seconds < 0) {
       state.SkipWithError("reference client failed");
       break;
     }
-    state.SetIterationTime(std::stod(seconds));
+    state.SetIterationTime(seconds);
   }
   state.SetItemsProcessed(state.iterations() * kMessages);
 }
 
-void BM_ReceiveReferenceNodeWs(benchmark::State& state) {
-  referenceClient(state, {"/usr/bin/node", FX_PEERS_DIR "/ws_bench_client.js"});
+void BM_ReceiveReferenceNodeWs(benchmark::State& state) { referenceClient(state, kNodeClient); }
+
+void BM_ReceiveReferencePythonWebsockets(benchmark::State& state) { referenceClient(state, kPythonClient); }
+
+// CPU seconds (user and system) of this process, or of its reaped children.
+double cpuSeconds(int who) {
+  rusage usage{};
+  ::getrusage(who, &usage);
+  const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
-void BM_ReceiveReferencePythonWebsockets(benchmark::State& state) {
-  referenceClient(state, {"/usr/bin/python3", FX_PEERS_DIR "/ws_bench_client.py"});
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const std::size_t n = values.size();
+  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// Each iteration runs Node's client and ours once, in turns (who goes first alternates). The
+// iteration time is ours; the counters hold both medians and their ratio, and the CPU time each
+// client spent per message (ours: this process; Node's: the reaped client process).
+void BM_ReceiveRatioToNodeWs(benchmark::State& state) {
+  const std::string url = server().url();
+  auto queue = pf::DispatchQueue::makeSerial("com.tnq.bench.delegate");
+  std::vector<double> ours;
+  std::vector<double> node;
+  std::vector<double> oursCpu;
+  std::vector<double> nodeCpu;
+  const auto runOurs = [&] {
+    const double cpu = cpuSeconds(RUSAGE_SELF);
+    const double seconds = receiveWithTnqWebSocket(url, queue);
+    oursCpu.push_back(cpuSeconds(RUSAGE_SELF) - cpu);
+    return seconds;
+  };
+  const auto runNode = [&] {
+    const double cpu = cpuSeconds(RUSAGE_CHILDREN);
+    const double seconds = receiveWithReferenceClient(kNodeClient);
+    nodeCpu.push_back(cpuSeconds(RUSAGE_CHILDREN) - cpu);
+    return seconds;
+  };
+  for (auto _ : state) {
+    double mine = 0;
+    double theirs = 0;
+    if (ours.size() % 2 == 0) {
+      mine = runOurs();
+      theirs = runNode();
+    } else {
+      theirs = runNode();
+      mine = runOurs();
+    }
+    if (mine < 0 || theirs < 0) {
+      state.SkipWithError("a client ended early");
+      return;
+    }
+    ours.push_back(mine);
+    node.push_back(theirs);
+    state.SetIterationTime(mine);
+  }
+  const double oursMedian = median(ours);
+  const double nodeMedian = median(node);
+  state.counters["ours_ms"] = oursMedian * 1e3;
+  state.counters["node_ms"] = nodeMedian * 1e3;
+  state.counters["ratio"] = nodeMedian / oursMedian;
+  const double oursCpuPerMessage = median(oursCpu) / kMessages * 1e6;
+  const double nodeCpuPerMessage = median(nodeCpu) / kMessages * 1e6;
+  state.counters["ours_cpu_us"] = oursCpuPerMessage;
+  state.counters["node_cpu_us"] = nodeCpuPerMessage;
+  std::printf("Receiving %d texts of %d bytes: ours %.0f ms, Node's ws %.0f ms (medians of %zu turns): %.2f of Node's speed; "
+              "CPU per message: ours %.2f us, Node's %.2f us\n",
+              kMessages, kSize, oursMedian * 1e3, nodeMedian * 1e3, ours.size(), nodeMedian / oursMedian,
+              oursCpuPerMessage, nodeCpuPerMessage);
+  state.SetItemsProcessed(state.iterations() * kMessages);
 }
 
 // ---- UTF-8
@@ -179,6 +268,7 @@ void BM_Utf8IcuBareLoop(benchmark::State& state) {
 BENCHMARK(BM_ReceiveTnqWebSocket)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_ReceiveReferenceNodeWs)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_ReceiveReferencePythonWebsockets)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_ReceiveRatioToNodeWs)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(9);
 BENCHMARK(BM_Utf8ScanOurs);
 BENCHMARK(BM_Utf8IcuBareLoop);
 

@@ -16,14 +16,21 @@ namespace appnet {
 
 namespace {
 
-// Bytes per read call; reading goes on while a read fills the whole chunk.
-constexpr std::size_t kReadChunk = 16384;
+// Bytes per read call (as much as a stream holds); reading goes on while a read fills the whole chunk.
+constexpr std::size_t kReadChunk = 65536;
 constexpr std::size_t kCompactThreshold = 4096;
-// A stream whose bytes arrive again within kBusyInterval is under load: before reading, the
-// network thread waits kGatherPause so that the peer's small frames gather into one read instead
-// of each waking the thread (a wake-up the peer's sending pays for).
+// Drained read storage up to this size is kept for the next reads; a larger one (a big message)
+// is let go.
+constexpr std::size_t kKeptReadStorage = 1u << 20;
+// A stream whose bytes arrive again within kBusyInterval of the last read is under load: before
+// reading, the network thread waits so that the peer's small frames gather into one read instead
+// of each waking the thread (a wake-up the peer's sending pays for) and each costing a hop to the
+// work queue and one to the delegate queue. The wait starts at kFirstGatherPause and doubles
+// while the load lasts, up to kLongestGatherPause; a quiet kBusyInterval starts it afresh, so an
+// isolated message or a short burst is read at once or nearly so.
 constexpr auto kBusyInterval = std::chrono::microseconds(200);
-constexpr auto kGatherPause = std::chrono::microseconds(20);
+constexpr auto kFirstGatherPause = std::chrono::microseconds(20);
+constexpr auto kLongestGatherPause = std::chrono::microseconds(2000);
 constexpr const char* kInvalidText = "Text frames must be valid UTF-8";
 
 pf::Error makeError(const char* domain, std::int64_t code, const std::string& description) {
@@ -108,6 +115,7 @@ TnqWebSocket::~TnqWebSocket() {
 void TnqWebSocket::setDelegate(std::weak_ptr<TnqWebSocketDelegate> delegate) {
   std::lock_guard lock(mutex_);
   delegate_ = std::move(delegate);
+  ++delegateGeneration_;
 }
 
 std::shared_ptr<TnqWebSocketDelegate> TnqWebSocket::delegate() const {
@@ -269,9 +277,12 @@ void TnqWebSocket::onStreamEvent(pf::SocketStream& stream, pf::StreamEvent event
       // The event promises bytes for the first read; later reads ask first (a read blocks when
       // nothing is there). Bytes go straight into the inbox; one drain is queued at a time, so a
       // work queue that falls behind takes many reads in one go.
-      const auto now = std::chrono::steady_clock::now();
-      if (now - lastBytesEvent_ < kBusyInterval) std::this_thread::sleep_for(kGatherPause);
-      lastBytesEvent_ = now;
+      if (std::chrono::steady_clock::now() - lastRead_ < kBusyInterval) {
+        std::this_thread::sleep_for(gatherPause_);
+        gatherPause_ = std::min(gatherPause_ * 2, std::chrono::microseconds(kLongestGatherPause));
+      } else {
+        gatherPause_ = kFirstGatherPause;
+      }
       std::optional<pf::Error> error;
       bool schedule = false;
       auto& input = *streams_.input;
@@ -279,6 +290,7 @@ void TnqWebSocket::onStreamEvent(pf::SocketStream& stream, pf::StreamEvent event
         const long n = input.read(netReadBuffer_.data(), kReadChunk);
         if (n > 0) {
           std::lock_guard lock(inboxMutex_);
+          if (inbox_.empty() && inbox_.capacity() < inboxSpare_.capacity()) inbox_.swap(inboxSpare_);
           inbox_.insert(inbox_.end(), netReadBuffer_.data(), netReadBuffer_.data() + n);
           if (!inboxScheduled_) schedule = inboxScheduled_ = true;
         }
@@ -287,6 +299,7 @@ void TnqWebSocket::onStreamEvent(pf::SocketStream& stream, pf::StreamEvent event
       }
       if (schedule) onWorkQueue([this] { drainInbox(); });
       if (error) onWorkQueue([this, error] { failWithError(*error); });
+      lastRead_ = std::chrono::steady_clock::now();
       break;
     }
     case pf::kStreamEventCanAcceptBytes:
@@ -474,19 +487,29 @@ void TnqWebSocket::drainInbox() {
     bytes.swap(inbox_);
     inboxScheduled_ = false;
   }
-  appendReadBytes(std::move(bytes));
+  takeReadBytes(bytes);
+  // The storage goes back for the network thread to fill again.
+  if (bytes.capacity() > kKeptReadStorage) return;
+  std::lock_guard lock(inboxMutex_);
+  if (bytes.capacity() > inboxSpare_.capacity()) inboxSpare_.swap(bytes);
 }
 
-void TnqWebSocket::appendReadBytes(pf::Bytes bytes) {
+void TnqWebSocket::appendReadBytes(pf::Bytes bytes) { takeReadBytes(bytes); }
+
+void TnqWebSocket::takeReadBytes(pf::Bytes& bytes) {
   PF_ASSERT_ON(pf::ThreadChecker::queue(workQueue_));
   // Once reading has stopped (a fault, a close frame, the end) nothing more is kept.
-  if (bytes.empty() || readingStopped_ || readyState() == TnqReadyState::Closed) return;
+  if (bytes.empty() || readingStopped_ || readyState() == TnqReadyState::Closed) {
+    bytes.clear();
+    return;
+  }
   if (readBufferOffset_ == readBuffer_.size()) {
-    readBuffer_ = std::move(bytes);
+    readBuffer_.swap(bytes);
     readBufferOffset_ = 0;
   } else {
     readBuffer_.insert(readBuffer_.end(), bytes.begin(), bytes.end());
   }
+  bytes.clear();
   pumpScanner();
 }
 
@@ -514,6 +537,10 @@ bool TnqWebSocket::innerPumpScanner() {
   if (readingStopped_ || readyState() == TnqReadyState::Closed || consumers_.empty()) return false;
   const std::size_t available = readBuffer_.size() - readBufferOffset_;
   if (available == 0) return false;
+  if (frameHeaderPending_ && consumers_.size() == 1) {
+    const WholeFrame whole = readWholeDataFrame();
+    if (whole != WholeFrame::NotHere) return whole == WholeFrame::Read;
+  }
   auto consumer = consumers_.front();
   std::size_t taken = 0;
   if (consumer->consumer()) {
@@ -557,6 +584,43 @@ bool TnqWebSocket::innerPumpScanner() {
     consumerPool_.returnConsumer(consumer);
     handler(*this, std::move(bytes));
   }
+  didConsumeReadBytes(0);
+  return true;
+}
+
+TnqWebSocket::WholeFrame TnqWebSocket::readWholeDataFrame() {
+  // The common case of a server's stream: a final text or binary frame that starts a message,
+  // unmasked, wholly read. It becomes the message straight from the read buffer, without the
+  // header and payload reads. Anything else (a fragment, a control frame, a fault, a frame not
+  // yet whole) takes the general road, which also reports every fault.
+  const std::uint8_t* at = readBuffer_.data() + readBufferOffset_;
+  const std::size_t available = readBuffer_.size() - readBufferOffset_;
+  if (available < 2 || currentFrameCount_ != 0) return WholeFrame::NotHere;
+  ws::FrameHeader header = ws::parseHeaderStart(at[0], at[1]);
+  if (!header.fin || header.rsv || header.masked || (header.opcode != ws::kOpText && header.opcode != ws::kOpBinary))
+    return WholeFrame::NotHere;
+  const std::size_t headerLength = 2 + ws::extraHeaderLength(at[1]);
+  if (available < headerLength) return WholeFrame::NotHere;
+  ws::parseHeaderRest(header, at[1], std::span<const std::uint8_t>(at + 2, headerLength - 2));
+  if (header.payloadLength > maximumMessageSize_.load() || header.payloadLength > available - headerLength)
+    return WholeFrame::NotHere;
+  const std::uint8_t* payload = at + headerLength;
+  const std::size_t length = static_cast<std::size_t>(header.payloadLength);
+  if (header.opcode == ws::kOpText && !ws::isValidUtf8(std::span<const std::uint8_t>(payload, length))) {
+    closeForFault(ws::kCloseInvalidText, kInvalidText);
+    return WholeFrame::Stop;
+  }
+  // The header consumer stays at the front for the next frame, as readFrameNew would set it up.
+  if (header.opcode == ws::kOpText)
+    handleMessage(std::string(reinterpret_cast<const char*>(payload), length));
+  else
+    handleMessage(pf::Bytes(payload, payload + length));
+  didConsumeReadBytes(headerLength + length);
+  return WholeFrame::Read;
+}
+
+void TnqWebSocket::didConsumeReadBytes(std::size_t count) {
+  readBufferOffset_ += count;
   if (readBufferOffset_ == readBuffer_.size()) {
     readBuffer_.clear();
     readBufferOffset_ = 0;
@@ -564,7 +628,6 @@ bool TnqWebSocket::innerPumpScanner() {
     readBuffer_.erase(readBuffer_.begin(), readBuffer_.begin() + static_cast<long>(readBufferOffset_));
     readBufferOffset_ = 0;
   }
-  return true;
 }
 
 void TnqWebSocket::readFrameNew() {
@@ -580,9 +643,11 @@ void TnqWebSocket::readFrameNew() {
 void TnqWebSocket::readFrameContinue() {
   if ((currentFrameCount_ == 0) != (currentFrameOpcode_ == 0))
     throw pf::Exception(pf::kInternalInconsistencyException, "frame count and opcode disagree");
+  frameHeaderPending_ = true;
   addConsumerWithDataLength(
       2,
       [](TnqWebSocket& socket, pf::Bytes bytes) {
+        socket.frameHeaderPending_ = false;
         ws::FrameHeader header = ws::parseHeaderStart(bytes[0], bytes[1]);
         if (header.rsv) return socket.closeWithProtocolError("Server used RSV bits");
         if (!ws::isControlOpcode(header.opcode)) {
@@ -683,11 +748,7 @@ void TnqWebSocket::handleFrameWithData(pf::Bytes data, std::uint8_t opcode) {
   }
 }
 
-void TnqWebSocket::handleMessage(TnqWebSocketMessage message) {
-  deliver([message = std::move(message)](TnqWebSocketDelegate& d, const std::shared_ptr<TnqWebSocket>& s) {
-    d.webSocketDidReceiveMessage(s, message);
-  });
-}
+void TnqWebSocket::handleMessage(TnqWebSocketMessage message) { pendingDeliveries_.emplace_back(std::move(message)); }
 
 void TnqWebSocket::handlePing(pf::Bytes data) {
   // The answer goes back through the delegate queue so that it follows the callbacks before it.
@@ -899,7 +960,7 @@ void TnqWebSocket::deliver(DelegateCall callback) {
   // Calls made while the work queue handles one block go to the delegate queue together, in
   // order, as one block: a burst of messages costs one hop, not one per message.
   // Every work-queue block ends by flushing them (onWorkQueue).
-  pendingDeliveries_.push_back(std::move(callback));
+  pendingDeliveries_.emplace_back(std::move(callback));
 }
 
 void TnqWebSocket::flushDeliveries() {
@@ -913,9 +974,24 @@ void TnqWebSocket::flushDeliveries() {
   }
   auto self = shared_from_this();
   auto block = [self, calls = std::move(pendingDeliveries_)] {
+    // The delegate is looked up for every call: it may go away or change between them. The
+    // weak reference is read again only when setDelegate was called since.
+    std::weak_ptr<TnqWebSocketDelegate> weak;
+    std::uint64_t generation = 0;
+    bool known = false;
     for (const auto& call : calls) {
-      // The delegate is looked up for every call: it may go away or change between them.
-      if (auto d = self->delegate()) call(*d, self);
+      if (!known || self->delegateGeneration_.load() != generation) {
+        std::lock_guard lock(self->mutex_);
+        weak = self->delegate_;
+        generation = self->delegateGeneration_.load();
+        known = true;
+      }
+      const auto d = weak.lock();
+      if (!d) continue;
+      if (const auto* message = std::get_if<TnqWebSocketMessage>(&call))
+        d->webSocketDidReceiveMessage(self, *message);
+      else
+        std::get<DelegateCall>(call)(*d, self);
     }
   };
   pendingDeliveries_.clear();

@@ -144,8 +144,15 @@ class TnqWebSocket : public std::enable_shared_from_this<TnqWebSocket> {
   void httpHeadersDidFinish();
   void drainInbox();
   void appendReadBytes(pf::Bytes bytes);
+  // Takes `bytes` into the read buffer and reads on; leaves in `bytes` an empty buffer whose
+  // storage may be used again.
+  void takeReadBytes(pf::Bytes& bytes);
   void pumpScanner();
   bool innerPumpScanner();
+  enum class WholeFrame { NotHere, Read, Stop };
+  // A whole unfragmented text or binary frame at the front of the read buffer, read in one step.
+  WholeFrame readWholeDataFrame();
+  void didConsumeReadBytes(std::size_t count);
   void addConsumerWithScanner(TnqIOConsumer::Scanner scanner, TnqIOConsumer::Handler handler);
   void addConsumerWithDataLength(std::uint64_t length, TnqIOConsumer::Handler handler, bool readToCurrentFrame,
                                  bool unmaskBytes);
@@ -170,6 +177,8 @@ class TnqWebSocket : public std::enable_shared_from_this<TnqWebSocket> {
   void reportClose();
 
   using DelegateCall = std::function<void(TnqWebSocketDelegate&, const std::shared_ptr<TnqWebSocket>&)>;
+  // A received message, or any other delegate call.
+  using Delivery = std::variant<TnqWebSocketMessage, DelegateCall>;
   void deliver(DelegateCall callback);
   void flushDeliveries();
 
@@ -186,6 +195,8 @@ class TnqWebSocket : public std::enable_shared_from_this<TnqWebSocket> {
   // ---- settable before open (under mutex_)
   mutable std::mutex mutex_;
   std::weak_ptr<TnqWebSocketDelegate> delegate_;
+  // Counts setDelegate calls, so that delivering a batch looks the delegate up again only when it changed.
+  std::atomic<std::uint64_t> delegateGeneration_{0};
   std::shared_ptr<pf::DispatchQueue> delegateDispatchQueue_;
   std::shared_ptr<pf::OperationQueue> delegateOperationQueue_;
   std::vector<std::pair<std::string, std::string>> requestCookies_;
@@ -207,11 +218,16 @@ class TnqWebSocket : public std::enable_shared_from_this<TnqWebSocket> {
   // ---- bytes read on the network thread, waiting for the work queue
   std::mutex inboxMutex_;
   pf::Bytes inbox_;
+  // A drained buffer kept for the inbox to fill next, so that its storage is allocated once.
+  pf::Bytes inboxSpare_;
   bool inboxScheduled_ = false;
 
   // ---- network thread only
-  std::array<std::uint8_t, 16384> netReadBuffer_{};
-  std::chrono::steady_clock::time_point lastBytesEvent_{};
+  std::array<std::uint8_t, 65536> netReadBuffer_{};
+  // The end of the last read, and the wait before the next one under load (set by the first read,
+  // which is never under load).
+  std::chrono::steady_clock::time_point lastRead_{};
+  std::chrono::microseconds gatherPause_{0};
   pf::Bytes outputBuffer_;
   std::size_t outputBufferOffset_ = 0;
   bool netCloseWhenFinishedWriting_ = false;
@@ -222,6 +238,8 @@ class TnqWebSocket : public std::enable_shared_from_this<TnqWebSocket> {
   std::deque<std::shared_ptr<TnqIOConsumer>> consumers_;
   TnqIOConsumerPool consumerPool_{8};
   bool isPumping_ = false;
+  // The consumer at the front reads a frame header (set by readFrameContinue).
+  bool frameHeaderPending_ = false;
   bool readingStopped_ = false;
   bool closeWhenFinishedWriting_ = false;
   std::string secKey_;
@@ -237,7 +255,7 @@ class TnqWebSocket : public std::enable_shared_from_this<TnqWebSocket> {
   std::string closeReason_;
   // Set when the socket closes because of the peer's data (1002, 1007, 1009).
   std::optional<std::pair<int, std::string>> faultClose_;
-  std::vector<DelegateCall> pendingDeliveries_;
+  std::vector<Delivery> pendingDeliveries_;
 };
 
 }  // namespace appnet

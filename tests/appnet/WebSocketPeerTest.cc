@@ -167,6 +167,14 @@ TEST(WebSocketPeer, RawPeerHandshakeAndFramingFaults) {
       {"huge", 0, 1009, false, "Message too big", {}, 1009},
       {"toolong", 0, 1009, false, "Message too big", {}, 1009},
       {"eof", 0, 1001, false, "Stream end encountered", {}, 0},
+      // Whole frames read straight from the buffer, mixed with fragments and control frames, in
+      // one segment and in pieces of three bytes.
+      {"mixed", 0, 1000, true, "end", {"a", "bc", "<binary>", "\xc3\xa9", "", std::string(300, 'z')}, 1000},
+      {"mixeddribble", 0, 1000, true, "end", {"a", "bc", "<binary>", "\xc3\xa9", "", std::string(300, 'z')}, 1000},
+      // A fault in a whole frame after a good one; nothing after it is read.
+      {"badutf8after", 0, 1007, false, "Text frames must be valid UTF-8", {"ok"}, 1007},
+      {"toolongafter", 0, 1009, false, "Message too big", {"ok"}, 1009},
+      {"afterclose", 0, 1000, true, "x", {}, 1000},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -231,6 +239,55 @@ TEST(WebSocketPeer, RawPeerSeesMaskedFramesAndEndOfStreamIsReportedOnce) {
   ASSERT_TRUE(eof.waitEnd());
   spin([] { return false; }, 0.2);
   EXPECT_EQ(eof.rec->closeCount, 1);
+}
+
+// Messages that arrive together reach the delegate of the moment: one set, or let go, while
+// they are being delivered gets (or misses) the rest.
+TEST(WebSocketPeer, DelegateChangedOrReleasedWhileABurstIsDelivered) {
+  Peer peer(Peer::Kind::Python, "ws_raw_server.py");
+  struct Handover : Recorder {
+    std::weak_ptr<TnqWebSocket> socket;
+    std::shared_ptr<Recorder> next;
+    void webSocketDidReceiveMessage(const std::shared_ptr<TnqWebSocket>& s, const TnqWebSocketMessage& m) override {
+      Recorder::webSocketDidReceiveMessage(s, m);
+      if (messages.size() == 2) s->setDelegate(next);
+    }
+  };
+  auto next = std::make_shared<Recorder>();
+  auto first = std::make_shared<Handover>();
+  first->next = next;
+  auto socket = TnqWebSocket::initWithURL(peer.url("/case/mixed"));
+  socket->setDelegate(first);
+  socket->open();
+  ASSERT_TRUE(spin([&] { return next->ended(); }));
+  // The peer's ping comes after "a" and its answer waits for the callbacks before it: "bc" and
+  // the rest travel together.
+  ASSERT_EQ(first->messages.size(), 2u);
+  EXPECT_EQ(wstest::text(first->messages[1]), "bc");
+  EXPECT_EQ(next->messages.size(), 4u);
+  ASSERT_TRUE(next->closed);
+  EXPECT_EQ(next->closed->code, 1000);
+
+  // The only owner lets the delegate go at the first message: nothing more reaches it.
+  struct LetGo : Recorder {
+    std::shared_ptr<Recorder>* owner = nullptr;
+    int* count = nullptr;
+    void webSocketDidReceiveMessage(const std::shared_ptr<TnqWebSocket>&, const TnqWebSocketMessage&) override {
+      ++*count;
+      owner->reset();
+    }
+  };
+  int count = 0;
+  std::shared_ptr<Recorder> held = std::make_shared<LetGo>();
+  static_cast<LetGo&>(*held).owner = &held;
+  static_cast<LetGo&>(*held).count = &count;
+  auto quiet = TnqWebSocket::initWithURL(peer.url("/case/mixed"));
+  quiet->setDelegate(held);
+  quiet->open();
+  // The close frame follows the messages; their deliveries are on the main queue by then.
+  ASSERT_TRUE(spin([&] { return quiet->readyState() >= TnqReadyState::Closing; }));
+  spin([] { return false; }, 0.2);
+  EXPECT_EQ(count, 1);
 }
 
 TEST(WebSocketPeer, UpgradeRequestCarriesCredentialsCookiesProtocolsAndTheCallersFields) {

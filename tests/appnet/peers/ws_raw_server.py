@@ -37,6 +37,12 @@ def close(code, reason=b""):
     return frame(8, struct.pack(">H", code) + reason)
 
 
+# Whole frames, a fragmented message with a ping between its fragments, an empty text and one
+# with a 16-bit length, then a close.
+MIXED = (frame(1, b"a") + frame(1, b"b", fin=False) + frame(9, b"p") + frame(0, b"c") + frame(2, b"\x01")
+         + frame(1, "\u00e9".encode()) + frame(1, b"") + frame(1, b"z" * 300) + close(1000, b"end"))
+
+
 # name: (handshake kind, bytes after the handshake)
 CASES = {
     "ok": ("ok", frame(1, b"fine")),
@@ -72,6 +78,11 @@ CASES = {
     "eof": ("ok", b""),
     "hang": ("hang", b""),
     "headers": ("headers", frame(1, b"seen")),
+    "mixed": ("ok", MIXED),
+    "mixeddribble": ("dribbleframes", MIXED),
+    "badutf8after": ("ok", frame(1, b"ok") + frame(1, b"\xc3\x28") + frame(1, b"never")),
+    "toolongafter": ("ok", frame(1, b"ok") + frame(1, b"y" * 2000) + frame(1, b"never")),
+    "afterclose": ("ok", close(1000, b"x") + frame(1, b"never")),
 }
 
 
@@ -168,6 +179,12 @@ def serve(conn):
                 conn.sendall(answer[i:i + 1])
                 time.sleep(0.002)
             conn.sendall(after)
+        elif kind == "dribbleframes":
+            conn.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+            conn.sendall(answer)
+            for i in range(0, len(after), 3):
+                conn.sendall(after[i:i + 3])
+                time.sleep(0.001)
         else:
             conn.sendall(answer + after)
         if name == "eof":
