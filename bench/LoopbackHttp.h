@@ -1,7 +1,8 @@
 #pragma once
 // The loopback side of the HTTP benchmarks: a small keep-alive server in this process (one thread
-// per connection, every answer the same body: "hello" unless another is given) and the bare
-// libcurl multi baseline against it.
+// per connection, every answer the same body: "hello" unless another is given), the bare libcurl
+// multi baselines against it (throughput and round-trip latency), and the figures of a road as
+// ratios to the baseline measured earlier in the same run.
 
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
@@ -13,9 +14,12 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstddef>
 #include <cstdlib>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -127,6 +131,98 @@ class MemoryLine {
   double before_;
 };
 
+// Round trips timed one at a time, for the latency figures.
+inline constexpr int kLatencySamples = 5000;
+inline constexpr int kLatencyWarmUp = 200;
+
+// The baseline's figures of this run, by name ("rate/16", "p50", "p99").
+inline std::map<std::string, double>& baseline() {
+  static std::map<std::string, double> figures;
+  return figures;
+}
+
+// Reports `value` as counter `name` and, when the baseline has a figure `key`, the ratio
+// `name`_ratio = value / baseline (for a rate, above 1 is better; for a latency, below).
+inline void reportAgainstBaseline(benchmark::State& state, const std::string& name, const std::string& key,
+                                  double value) {
+  state.counters[name] = value;
+  auto found = baseline().find(key);
+  if (found != baseline().end() && found->second > 0) state.counters[name + "_ratio"] = value / found->second;
+}
+
+// Requests per second of the run, against the baseline's at the same number in flight.
+inline void reportRate(benchmark::State& state, std::int64_t requests, double seconds, bool isBaseline) {
+  const double rate = seconds > 0 ? static_cast<double>(requests) / seconds : 0;
+  const std::string key = "rate/" + std::to_string(state.range(0));
+  if (isBaseline) baseline()[key] = rate;
+  reportAgainstBaseline(state, "rate", key, rate);
+}
+
+// Round-trip times of one request at a time: p50 and p99 in microseconds, and (for a road) their
+// ratios to the baseline's.
+class LatencySamples {
+ public:
+  using Clock = std::chrono::steady_clock;
+  LatencySamples() { samples_.reserve(kLatencySamples); }
+  // Times one round trip; warm-up trips are not kept.
+  void add(Clock::time_point start, Clock::time_point end) {
+    if (++seen_ <= kLatencyWarmUp) return;
+    samples_.push_back(std::chrono::duration<double, std::micro>(end - start).count());
+  }
+  static int trips() { return kLatencyWarmUp + kLatencySamples; }
+  void report(benchmark::State& state, bool isBaseline) {
+    if (samples_.empty()) return;
+    std::sort(samples_.begin(), samples_.end());
+    auto at = [&](double q) { return samples_[std::min(samples_.size() - 1, static_cast<std::size_t>(q * samples_.size()))]; };
+    const double p50 = at(0.50), p99 = at(0.99);
+    if (isBaseline) {
+      baseline()["p50"] = p50;
+      baseline()["p99"] = p99;
+    }
+    reportAgainstBaseline(state, "p50_us", "p50", p50);
+    reportAgainstBaseline(state, "p99_us", "p99", p99);
+  }
+
+ private:
+  std::vector<double> samples_;
+  int seen_ = 0;
+};
+
+// Baseline latency: one easy handle, reused, one request at a time through a multi handle.
+inline void runBareCurlLatency(benchmark::State& state) {
+  std::string url = server().url();
+  std::size_t bytes = 0;
+  auto write = +[](char*, std::size_t size, std::size_t count, void* user) {
+    *static_cast<std::size_t*>(user) += size * count;
+    return size * count;
+  };
+  LatencySamples samples;
+  for (auto _ : state) {
+    CURLM* multi = curl_multi_init();
+    CURL* easy = curl_easy_init();
+    curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, write);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &bytes);
+    for (int i = 0; i < LatencySamples::trips(); ++i) {
+      const auto start = LatencySamples::Clock::now();
+      curl_multi_add_handle(multi, easy);
+      for (bool done = false; !done;) {
+        int running = 0;
+        curl_multi_perform(multi, &running);
+        int left = 0;
+        while (CURLMsg* msg = curl_multi_info_read(multi, &left)) done |= msg->msg == CURLMSG_DONE;
+        if (!done) curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
+      }
+      curl_multi_remove_handle(multi, easy);
+      samples.add(start, LatencySamples::Clock::now());
+    }
+    curl_easy_cleanup(easy);
+    curl_multi_cleanup(multi);
+  }
+  samples.report(state, true);
+  if (bytes != 5u * static_cast<std::size_t>(LatencySamples::trips() * state.iterations())) state.SkipWithError("short answers");
+}
+
 // Baseline: `inFlight` easy handles, each reused, driven by one multi handle on this thread.
 inline void runBareCurlMulti(benchmark::State& state) {
   const int inFlight = static_cast<int>(state.range(0));
@@ -137,6 +233,7 @@ inline void runBareCurlMulti(benchmark::State& state) {
     *static_cast<std::size_t*>(user) += size * count;
     return size * count;
   };
+  const auto began = LatencySamples::Clock::now();
   for (auto _ : state) {
     CURLM* multi = curl_multi_init();
     std::vector<CURL*> handles;
@@ -169,7 +266,9 @@ inline void runBareCurlMulti(benchmark::State& state) {
     for (CURL* easy : handles) curl_easy_cleanup(easy);
     curl_multi_cleanup(multi);
   }
+  const std::chrono::duration<double> took = LatencySamples::Clock::now() - began;
   state.SetItemsProcessed(state.iterations() * kRequests);
+  reportRate(state, state.iterations() * kRequests, took.count(), true);
   memory.report(state, state.iterations() * kRequests);
   if (bytes != 5u * kRequests * static_cast<std::size_t>(state.iterations())) state.SkipWithError("short answers");
 }

@@ -36,6 +36,9 @@ constexpr std::size_t kMaxHeaderFields = 500;
 constexpr std::size_t kEasyPoolSize = 64;
 
 std::atomic<std::uint64_t> nextLoadId{1};
+// On a loader thread during its pass: the event channels to hand to their executors when the pass
+// is over.
+thread_local std::vector<std::shared_ptr<LoadEventChannel>>* tLoaderPass = nullptr;
 // Evaluator keys live in their own range, apart from load ids and session keys.
 std::atomic<std::uint64_t> nextEvaluatorKey{1ull << 62};
 
@@ -309,6 +312,17 @@ void Loader::post(std::function<void()> command) {
   if (wake) curl_multi_wakeup(impl_->multi);
 }
 
+void Loader::flushChannels(std::vector<std::shared_ptr<LoadEventChannel>>& channels) {
+  for (auto& channel : channels) {
+    try {
+      channel->schedule();
+    } catch (...) {
+      logCurrentException("handing URL loading events over");
+    }
+  }
+  channels.clear();
+}
+
 bool Loader::isLoaderThread() const { return std::this_thread::get_id() == impl_->threadId; }
 
 void* Loader::acquireEasy() {
@@ -334,6 +348,8 @@ void Loader::recycleEasy(void* easy) {
 void Loader::run() {
   impl_->threadId = std::this_thread::get_id();
   std::vector<std::function<void()>> batch;
+  std::vector<std::shared_ptr<LoadEventChannel>> channels;
+  tLoaderPass = &channels;
   for (;;) {
     {
       std::lock_guard lock(impl_->mutex);
@@ -358,6 +374,7 @@ void Loader::run() {
       load->active_ = false;
       load->onHopDone(static_cast<int>(result));
     }
+    flushChannels(channels);
     int timeoutMs = 1000;
     if (!impl_->live.empty() && !Clock::isVirtual()) {
       impl_->scanTimeouts();
@@ -516,6 +533,8 @@ void Load::start() {
 void Load::cancel() {
   if (cancelled_.exchange(true)) return;
   detachClient();
+  // An ended load has let go of its transfer already: nothing to wake the loader for.
+  if (ended_.load(std::memory_order_acquire)) return;
   loader_.post([self = shared_from_this()] {
     self->finished_ = true;
     self->releaseHandle();
@@ -1143,6 +1162,7 @@ void Load::finish() {
   if (finished_) return;
   finished_ = true;
   releaseHandle();
+  ended_.store(true, std::memory_order_release);
   if (auto client = clientIfLive()) client->loadDidFinish(*this);
   detachClient();
 }
@@ -1151,6 +1171,7 @@ void Load::fail(const Error& error) {
   if (finished_) return;
   finished_ = true;
   releaseHandle();
+  ended_.store(true, std::memory_order_release);
   if (auto client = clientIfLive()) client->loadDidFail(*this, error);
   detachClient();
 }
@@ -1167,15 +1188,26 @@ bool LoadEventChannel::push(std::function<void()> event, std::size_t bytes) {
   bool below = true;
   {
     std::lock_guard lock(mutex_);
-    if (closed_) return true;
+    if (closed_.load(std::memory_order_relaxed)) return true;
     items_.push_back({std::move(event), bytes});
     pendingBytes_ += bytes;
     if (pendingBytes_ >= kHighWater) throttled_ = true;
     below = pendingBytes_ < kHighWater;
     if (!scheduled_) scheduled_ = schedule = true;
   }
-  if (schedule) executor_([self = shared_from_this()] { self->drain(); });
+  if (!schedule) return below;
+  if (tLoaderPass) {
+    // On the loader thread: handed to the executor once the loader's pass is over, with every
+    // other event of the pass (one wake-up of the receiving thread, not one per event).
+    tLoaderPass->push_back(shared_from_this());
+  } else {
+    this->schedule();
+  }
   return below;
+}
+
+void LoadEventChannel::schedule() {
+  executor_([self = shared_from_this()] { self->drain(); });
 }
 
 void LoadEventChannel::setOnDrained(std::function<void()> onDrained) {
@@ -1187,17 +1219,13 @@ void LoadEventChannel::close() {
   std::vector<Item> dropped;
   std::function<void()> drainedHook;
   std::lock_guard lock(mutex_);
-  closed_ = true;
+  closed_.store(true, std::memory_order_release);
   dropped.swap(items_);
-  head_ = 0;
   pendingBytes_ = 0;
   drainedHook.swap(onDrained_);
 }
 
-bool LoadEventChannel::isClosed() const {
-  std::lock_guard lock(mutex_);
-  return closed_;
-}
+bool LoadEventChannel::isClosed() const { return closed_.load(std::memory_order_acquire); }
 
 bool LoadEventChannel::isDelivering() const {
   std::lock_guard lock(mutex_);
@@ -1210,52 +1238,49 @@ std::size_t LoadEventChannel::pendingBytes() const {
 }
 
 void LoadEventChannel::drain() {
-  std::size_t budget;
+  // Everything queued so far runs in this call, taken under one lock; what arrives meanwhile gets
+  // the next call, so a busy channel cannot hold its executor for ever.
+  std::vector<Item> batch;
   {
     std::lock_guard lock(mutex_);
-    budget = items_.size() - head_;
-  }
-  while (budget-- > 0) {
-    Item item;
-    {
-      std::lock_guard lock(mutex_);
-      if (closed_ || head_ >= items_.size()) break;
-      item = std::move(items_[head_++]);
-      if (head_ == items_.size()) {
-        items_.clear();
-        head_ = 0;
-      }
-      deliveringThread_ = std::this_thread::get_id();
+    if (closed_.load(std::memory_order_relaxed)) {
+      scheduled_ = false;
+      return;
     }
+    batch.swap(items_);
+    deliveringThread_ = std::this_thread::get_id();
+  }
+  std::size_t delivered = 0;
+  for (auto& item : batch) {
+    if (closed_.load(std::memory_order_acquire)) break;
     try {
       item.event();
     } catch (...) {
       // One raising event must not stop the connection's later ones.
       logCurrentException("a URL loading event");
     }
-    std::function<void()> drained;
-    {
-      std::lock_guard lock(mutex_);
-      deliveringThread_ = {};
-      if (closed_) break;
-      pendingBytes_ -= std::min(pendingBytes_, item.bytes);
+    delivered += item.bytes;
+    item.event = nullptr;  // what the event holds goes now, not with the batch
+  }
+  std::function<void()> drained;
+  bool again = false;
+  {
+    std::lock_guard lock(mutex_);
+    deliveringThread_ = {};
+    if (closed_.load(std::memory_order_relaxed)) {
+      scheduled_ = false;
+    } else {
+      pendingBytes_ -= std::min(pendingBytes_, delivered);
       if (throttled_ && pendingBytes_ <= kHighWater / 4) {
         throttled_ = false;
         drained = onDrained_;
       }
-    }
-    if (drained) drained();
-  }
-  bool again = false;
-  {
-    std::lock_guard lock(mutex_);
-    if (closed_ || head_ >= items_.size()) {
-      scheduled_ = false;
-    } else {
-      again = true;
+      again = !items_.empty();
+      scheduled_ = again;
     }
   }
-  if (again) executor_([self = shared_from_this()] { self->drain(); });
+  if (drained) drained();
+  if (again) schedule();
 }
 
 }  // namespace pf
