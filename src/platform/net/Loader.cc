@@ -688,7 +688,6 @@ void Load::beginHop() {
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
   curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, LoadCallbacks::prerequest);
   curl_easy_setopt(easy, CURLOPT_PREREQDATA, this);
-  curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 64L * 1024);
 
   // Method and body.
   const bool hasBody = request_.httpBody().has_value() || request_.httpBodyStream() != nullptr;
