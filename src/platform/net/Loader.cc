@@ -2,6 +2,8 @@
 
 #include <curl/curl.h>
 #include <openssl/ssl.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -227,6 +229,19 @@ struct Loader::Impl {
   std::vector<std::function<void()>> commands;
   bool stopping = false;
   bool polling = false;  // the loader waits in curl_multi_poll (guarded by mutex)
+  // Wakes the loader from its poll: an eventfd among the poll's descriptors costs one write,
+  // less than libcurl's own wake-up over a socket pair.
+  int wakeFd = -1;
+
+  void wake() const {
+    if (wakeFd < 0) {
+      curl_multi_wakeup(multi);  // no eventfd to be had
+      return;
+    }
+    std::uint64_t one = 1;
+    ssize_t n = ::write(wakeFd, &one, sizeof one);
+    (void)n;
+  }
   std::thread::id threadId;
   std::vector<CURL*> easyPool;
   // Loads started and not yet ended (their handle in the multi or not).
@@ -278,6 +293,7 @@ Loader::Loader() : impl_(std::make_unique<Impl>()) {
   static std::once_flag globalInit;
   std::call_once(globalInit, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
   impl_->multi = curl_multi_init();
+  impl_->wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   curl_multi_setopt(impl_->multi, CURLMOPT_MAX_HOST_CONNECTIONS, 16L);
   // Keep idle connections for reuse even when few transfers are running at the moment.
   curl_multi_setopt(impl_->multi, CURLMOPT_MAXCONNECTS, 64L);
@@ -289,7 +305,7 @@ Loader::~Loader() {
     std::lock_guard lock(impl_->mutex);
     impl_->stopping = true;
   }
-  curl_multi_wakeup(impl_->multi);
+  impl_->wake();
   thread_.join();
   for (auto& [load, keep] : impl_->live) {
     if (load->active_) curl_multi_remove_handle(impl_->multi, static_cast<CURL*>(load->easy_));
@@ -298,6 +314,7 @@ Loader::~Loader() {
   impl_->live.clear();
   for (CURL* easy : impl_->easyPool) curl_easy_cleanup(easy);
   curl_multi_cleanup(impl_->multi);
+  if (impl_->wakeFd >= 0) ::close(impl_->wakeFd);
 }
 
 void Loader::post(std::function<void()> command) {
@@ -309,7 +326,7 @@ void Loader::post(std::function<void()> command) {
     wake = impl_->polling;
   }
   // A loader that is not waiting looks at its commands before it waits again.
-  if (wake) curl_multi_wakeup(impl_->multi);
+  if (wake) impl_->wake();
 }
 
 void Loader::flushChannels(std::vector<std::shared_ptr<LoadEventChannel>>& channels) {
@@ -386,7 +403,13 @@ void Loader::run() {
       if (!impl_->commands.empty() || impl_->stopping) continue;
       impl_->polling = true;
     }
-    curl_multi_poll(impl_->multi, nullptr, 0, timeoutMs, nullptr);
+    curl_waitfd wakeUp{impl_->wakeFd, CURL_WAIT_POLLIN, 0};
+    curl_multi_poll(impl_->multi, &wakeUp, impl_->wakeFd < 0 ? 0 : 1, timeoutMs, nullptr);
+    if (wakeUp.revents) {
+      std::uint64_t count;
+      ssize_t n = ::read(impl_->wakeFd, &count, sizeof count);
+      (void)n;
+    }
     std::lock_guard lock(impl_->mutex);
     impl_->polling = false;
   }
