@@ -244,6 +244,21 @@ struct Loader::Impl {
   }
   std::thread::id threadId;
   std::vector<CURL*> easyPool;
+  // Handles of loads that ended in this pass: made ready for reuse once the pass's events are
+  // handed over, so that the work does not stand between an answer and its delivery.
+  std::vector<CURL*> retired;
+
+  void recycleRetired() {
+    for (CURL* easy : retired) {
+      if (easyPool.size() < kEasyPoolSize) {
+        curl_easy_reset(easy);
+        easyPool.push_back(easy);
+      } else {
+        curl_easy_cleanup(easy);
+      }
+    }
+    retired.clear();
+  }
   // Loads started and not yet ended (their handle in the multi or not).
   std::unordered_map<Load*, std::shared_ptr<Load>> live;
   // When the next idle or total time-out may fall due (real time; see Load::checkTimeout).
@@ -312,6 +327,7 @@ Loader::~Loader() {
     load->active_ = false;
   }
   impl_->live.clear();
+  impl_->recycleRetired();
   for (CURL* easy : impl_->easyPool) curl_easy_cleanup(easy);
   curl_multi_cleanup(impl_->multi);
   if (impl_->wakeFd >= 0) ::close(impl_->wakeFd);
@@ -343,6 +359,7 @@ void Loader::flushChannels(std::vector<std::shared_ptr<LoadEventChannel>>& chann
 bool Loader::isLoaderThread() const { return std::this_thread::get_id() == impl_->threadId; }
 
 void* Loader::acquireEasy() {
+  if (impl_->easyPool.empty()) impl_->recycleRetired();
   if (!impl_->easyPool.empty()) {
     CURL* easy = impl_->easyPool.back();
     impl_->easyPool.pop_back();
@@ -353,13 +370,7 @@ void* Loader::acquireEasy() {
 
 void Loader::recycleEasy(void* easy) {
   if (!easy) return;
-  auto* handle = static_cast<CURL*>(easy);
-  if (impl_->easyPool.size() < kEasyPoolSize) {
-    curl_easy_reset(handle);
-    impl_->easyPool.push_back(handle);
-  } else {
-    curl_easy_cleanup(handle);
-  }
+  impl_->retired.push_back(static_cast<CURL*>(easy));
 }
 
 void Loader::run() {
@@ -392,6 +403,7 @@ void Loader::run() {
       load->onHopDone(static_cast<int>(result));
     }
     flushChannels(channels);
+    impl_->recycleRetired();
     int timeoutMs = 1000;
     if (!impl_->live.empty() && !Clock::isVirtual()) {
       impl_->scanTimeouts();
