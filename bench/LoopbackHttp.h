@@ -150,12 +150,33 @@ inline void reportAgainstBaseline(benchmark::State& state, const std::string& na
   if (found != baseline().end() && found->second > 0) state.counters[name + "_ratio"] = value / found->second;
 }
 
-// Requests per second of the run, against the baseline's at the same number in flight.
-inline void reportRate(benchmark::State& state, std::int64_t requests, double seconds, bool isBaseline) {
+// Voluntary context switches of the whole process (the server's threads included) since it was
+// made: a thread that goes to sleep and is woken again counts one.
+class ContextSwitches {
+ public:
+  ContextSwitches() : before_(count()) {}
+  double perRequest(std::int64_t requests) const {
+    return requests > 0 ? static_cast<double>(count() - before_) / static_cast<double>(requests) : 0;
+  }
+
+ private:
+  static long count() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_nvcsw;
+  }
+  long before_;
+};
+
+// Requests per second of the run, against the baseline's at the same number in flight, and the
+// voluntary context switches per request ("switches").
+inline void reportRate(benchmark::State& state, std::int64_t requests, double seconds, bool isBaseline,
+                       const ContextSwitches& switches) {
   const double rate = seconds > 0 ? static_cast<double>(requests) / seconds : 0;
   const std::string key = "rate/" + std::to_string(state.range(0));
   if (isBaseline) baseline()[key] = rate;
   reportAgainstBaseline(state, "rate", key, rate);
+  state.counters["switches"] = switches.perRequest(requests);
 }
 
 // Round-trip times of one request at a time, in microseconds.
@@ -261,6 +282,7 @@ inline void runBareCurlMulti(benchmark::State& state) {
     *static_cast<std::size_t*>(user) += size * count;
     return size * count;
   };
+  const ContextSwitches switches;
   const auto began = LatencySamples::Clock::now();
   for (auto _ : state) {
     CURLM* multi = curl_multi_init();
@@ -296,7 +318,7 @@ inline void runBareCurlMulti(benchmark::State& state) {
   }
   const std::chrono::duration<double> took = LatencySamples::Clock::now() - began;
   state.SetItemsProcessed(state.iterations() * kRequests);
-  reportRate(state, state.iterations() * kRequests, took.count(), true);
+  reportRate(state, state.iterations() * kRequests, took.count(), true, switches);
   memory.report(state, state.iterations() * kRequests);
   if (bytes != 5u * kRequests * static_cast<std::size_t>(state.iterations())) state.SkipWithError("short answers");
 }

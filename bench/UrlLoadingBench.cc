@@ -2,9 +2,9 @@
 // against the same small keep-alive server (in this process, one thread per connection).
 //
 // Reported: requests per second with one and sixteen in flight ("rate", and "rate_ratio" against
-// bare libcurl at the same number in flight; aim: at least 0.8), and the round trip of one request
-// at a time, taken in turns with bare libcurl's ("p50_ratio", "p99_ratio"; aim: p50 within 1.3x,
-// p99 within 2x).
+// bare libcurl at the same number in flight; aim: at least 0.8), voluntary context switches per
+// request ("switches"), and the round trip of one request at a time, taken in turns with bare
+// libcurl's ("p50_ratio", "p99_ratio"; aim: p50 within 1.3x, p99 within 2x).
 
 #include <benchmark/benchmark.h>
 
@@ -69,6 +69,7 @@ void BM_UrlConnection(benchmark::State& state) {
       loop->stop();
     }
   });
+  const bench::ContextSwitches switches;
   const auto began = bench::LatencySamples::Clock::now();
   for (auto _ : state) {
     started = done = 0;
@@ -82,7 +83,7 @@ void BM_UrlConnection(benchmark::State& state) {
   const std::chrono::duration<double> took = bench::LatencySamples::Clock::now() - began;
   loop->removeSource(idle, pf::kDefaultRunLoopMode);
   state.SetItemsProcessed(state.iterations() * kRequests);
-  bench::reportRate(state, state.iterations() * kRequests, took.count(), false);
+  bench::reportRate(state, state.iterations() * kRequests, took.count(), false, switches);
   if (counter->bytes != 5u * kRequests * static_cast<std::size_t>(state.iterations())) state.SkipWithError("short answers");
 }
 
