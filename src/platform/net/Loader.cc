@@ -346,14 +346,19 @@ void Loader::post(std::function<void()> command) {
 }
 
 void Loader::flushChannels(std::vector<std::shared_ptr<LoadEventChannel>>& channels) {
-  for (auto& channel : channels) {
-    try {
-      channel->schedule();
-    } catch (...) {
-      logCurrentException("handing URL loading events over");
+  // An executor that runs its block at once may push again meanwhile: those are handed over too.
+  std::vector<std::shared_ptr<LoadEventChannel>> handing;
+  while (!channels.empty()) {
+    handing.swap(channels);
+    for (auto& channel : handing) {
+      try {
+        channel->schedule();
+      } catch (...) {
+        logCurrentException("handing URL loading events over");
+      }
     }
+    handing.clear();
   }
-  channels.clear();
 }
 
 bool Loader::isLoaderThread() const { return std::this_thread::get_id() == impl_->threadId; }

@@ -42,11 +42,14 @@ struct HeldExecutor {
   }
 };
 
-// Runs `command` on the loader thread and waits until that pass is over.
+// Runs `command` on the loader thread and waits until that pass is over (a command posted from
+// a pass runs in the next one).
 void onLoaderThread(pf::Loader& loader, std::function<void()> command) {
   auto done = pf::DispatchSemaphore::make(0);
-  loader.post([&] { command(); });
-  loader.post([&] { done->signal(); });
+  loader.post([&] {
+    command();
+    loader.post([&] { done->signal(); });
+  });
   done->wait();
 }
 
@@ -73,6 +76,22 @@ TEST(LoadEventChannel, EventsOfOneLoaderPassReachTheExecutorAsOneHandOver) {
   EXPECT_EQ(held.count(), 1u);
   held.runAll();
   EXPECT_EQ(order.back(), "late");
+}
+
+TEST(LoadEventChannel, AnExecutorThatRunsAtOnceMayFeedAnotherChannelDuringTheHandOver) {
+  pf::Loader loader;
+  auto inline_ = [](std::function<void()> block) { block(); };
+  auto second = std::make_shared<LoadEventChannel>(inline_);
+  auto first = std::make_shared<LoadEventChannel>(inline_);
+  std::vector<std::string> order;
+  onLoaderThread(loader, [&] {
+    first->push([&] {
+      order.push_back("first");
+      second->push([&] { order.push_back("second"); });
+    });
+    EXPECT_TRUE(order.empty());
+  });
+  EXPECT_EQ(order, (std::vector<std::string>{"first", "second"}));
 }
 
 TEST(LoadEventChannel, CloseInsideAnEventStopsTheRestOfTheBatchAndARaisingEventDoesNot) {
