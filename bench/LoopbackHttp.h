@@ -1,7 +1,8 @@
 #pragma once
 // The loopback side of the HTTP benchmarks: a small keep-alive server in this process (one thread
-// per connection, every answer the same body: "hello" unless another is given) and the bare
-// libcurl multi baseline against it.
+// per connection, every answer the same body: "hello" unless another is given), the bare libcurl
+// multi baselines against it (throughput and round-trip latency), and the figures of a road as
+// ratios to the baseline measured earlier in the same run.
 
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
@@ -13,9 +14,12 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstddef>
 #include <cstdlib>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -127,6 +131,147 @@ class MemoryLine {
   double before_;
 };
 
+// Round trips timed one at a time, for the latency figures.
+inline constexpr int kLatencySamples = 5000;
+inline constexpr int kLatencyWarmUp = 200;
+
+// The baseline's figures of this run, by name ("rate/16").
+inline std::map<std::string, double>& baseline() {
+  static std::map<std::string, double> figures;
+  return figures;
+}
+
+// Reports `value` as counter `name` and, when the baseline has a figure `key`, the ratio
+// `name`_ratio = value / baseline (for a rate, above 1 is better; for a latency, below).
+inline void reportAgainstBaseline(benchmark::State& state, const std::string& name, const std::string& key,
+                                  double value) {
+  state.counters[name] = value;
+  auto found = baseline().find(key);
+  if (found != baseline().end() && found->second > 0) state.counters[name + "_ratio"] = value / found->second;
+}
+
+// Voluntary context switches of the whole process (the server's threads included) since it was
+// made: a thread that goes to sleep and is woken again counts one.
+class ContextSwitches {
+ public:
+  ContextSwitches() : before_(count()) {}
+  double perRequest(std::int64_t requests) const {
+    return requests > 0 ? static_cast<double>(count() - before_) / static_cast<double>(requests) : 0;
+  }
+
+ private:
+  static long count() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_nvcsw;
+  }
+  long before_;
+};
+
+// Requests per second of the run, against the baseline's at the same number in flight, and the
+// voluntary context switches per request ("switches").
+inline void reportRate(benchmark::State& state, std::int64_t requests, double seconds, bool isBaseline,
+                       const ContextSwitches& switches) {
+  const double rate = seconds > 0 ? static_cast<double>(requests) / seconds : 0;
+  const std::string key = "rate/" + std::to_string(state.range(0));
+  if (isBaseline) baseline()[key] = rate;
+  reportAgainstBaseline(state, "rate", key, rate);
+  state.counters["switches"] = switches.perRequest(requests);
+}
+
+// Round-trip times of one request at a time, in microseconds.
+class LatencySamples {
+ public:
+  using Clock = std::chrono::steady_clock;
+  LatencySamples() { samples_.reserve(kLatencySamples); }
+  // Times one round trip; warm-up trips are not kept.
+  void add(Clock::time_point start, Clock::time_point end) {
+    if (++seen_ <= kLatencyWarmUp) return;
+    samples_.push_back(std::chrono::duration<double, std::micro>(end - start).count());
+  }
+  static int trips() { return kLatencyWarmUp + kLatencySamples; }
+  double percentile(double q) {
+    if (samples_.empty()) return 0;
+    std::sort(samples_.begin(), samples_.end());
+    return samples_[std::min(samples_.size() - 1, static_cast<std::size_t>(q * static_cast<double>(samples_.size())))];
+  }
+
+ private:
+  std::vector<double> samples_;
+  int seen_ = 0;
+};
+
+// One request at a time through bare libcurl: one easy handle, reused, driven by a multi handle
+// on the calling thread.
+class BareCurlTrip {
+ public:
+  BareCurlTrip() : url_(server().url()), multi_(curl_multi_init()), easy_(curl_easy_init()) {
+    curl_easy_setopt(easy_, CURLOPT_URL, url_.c_str());
+    curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, +[](char*, std::size_t size, std::size_t count, void* user) {
+      *static_cast<std::size_t*>(user) += size * count;
+      return size * count;
+    });
+    curl_easy_setopt(easy_, CURLOPT_WRITEDATA, &bytes);
+  }
+  ~BareCurlTrip() {
+    curl_easy_cleanup(easy_);
+    curl_multi_cleanup(multi_);
+  }
+  BareCurlTrip(const BareCurlTrip&) = delete;
+  BareCurlTrip& operator=(const BareCurlTrip&) = delete;
+
+  void run() {
+    curl_multi_add_handle(multi_, easy_);
+    for (bool done = false; !done;) {
+      int running = 0;
+      curl_multi_perform(multi_, &running);
+      int left = 0;
+      while (CURLMsg* msg = curl_multi_info_read(multi_, &left)) done |= msg->msg == CURLMSG_DONE;
+      if (!done) curl_multi_poll(multi_, nullptr, 0, 1000, nullptr);
+    }
+    curl_multi_remove_handle(multi_, easy_);
+  }
+  std::size_t bytes = 0;
+
+ private:
+  std::string url_;
+  CURLM* multi_;
+  CURL* easy_;
+};
+
+// Round trips of one request at a time through a road and through bare libcurl, taken in turns
+// so that both meet the same load of the machine. Reports the road's p50 and p99 ("p50_us",
+// "p99_us"), bare libcurl's ("bare_p50_us", "bare_p99_us") and the ratios road / bare
+// ("p50_ratio", "p99_ratio"). `roadTrip` makes one round trip and answers false on a failure.
+template <class Trip>
+void runPairedLatency(benchmark::State& state, Trip&& roadTrip) {
+  LatencySamples road, bare;
+  BareCurlTrip bareTrip;
+  for (auto _ : state) {
+    for (int i = 0; i < LatencySamples::trips(); ++i) {
+      auto start = LatencySamples::Clock::now();
+      bareTrip.run();
+      bare.add(start, LatencySamples::Clock::now());
+      start = LatencySamples::Clock::now();
+      if (!roadTrip()) {
+        state.SkipWithError("a request failed");
+        return;
+      }
+      road.add(start, LatencySamples::Clock::now());
+    }
+  }
+  if (bareTrip.bytes != 5u * static_cast<std::size_t>(LatencySamples::trips() * state.iterations()))
+    state.SkipWithError("short answers");
+  const double p50 = road.percentile(0.50), p99 = road.percentile(0.99);
+  const double bareP50 = bare.percentile(0.50), bareP99 = bare.percentile(0.99);
+  state.counters["p50_us"] = p50;
+  state.counters["p99_us"] = p99;
+  state.counters["bare_p50_us"] = bareP50;
+  state.counters["bare_p99_us"] = bareP99;
+  if (bareP50 > 0) state.counters["p50_ratio"] = p50 / bareP50;
+  if (bareP99 > 0) state.counters["p99_ratio"] = p99 / bareP99;
+}
+
 // Baseline: `inFlight` easy handles, each reused, driven by one multi handle on this thread.
 inline void runBareCurlMulti(benchmark::State& state) {
   const int inFlight = static_cast<int>(state.range(0));
@@ -137,6 +282,8 @@ inline void runBareCurlMulti(benchmark::State& state) {
     *static_cast<std::size_t*>(user) += size * count;
     return size * count;
   };
+  const ContextSwitches switches;
+  const auto began = LatencySamples::Clock::now();
   for (auto _ : state) {
     CURLM* multi = curl_multi_init();
     std::vector<CURL*> handles;
@@ -169,7 +316,9 @@ inline void runBareCurlMulti(benchmark::State& state) {
     for (CURL* easy : handles) curl_easy_cleanup(easy);
     curl_multi_cleanup(multi);
   }
+  const std::chrono::duration<double> took = LatencySamples::Clock::now() - began;
   state.SetItemsProcessed(state.iterations() * kRequests);
+  reportRate(state, state.iterations() * kRequests, took.count(), true, switches);
   memory.report(state, state.iterations() * kRequests);
   if (bytes != 5u * kRequests * static_cast<std::size_t>(state.iterations())) state.SkipWithError("short answers");
 }

@@ -63,8 +63,9 @@ TnqResponseObject TnqHTTPRequestOperation::responseObject() {
   std::lock_guard lock(lock_);
   if (!serialized_ && isFinished() && !TnqURLConnectionOperation::error()) {
     serialized_ = true;
-    auto resp = response();
-    auto data = responseData();
+    // The kept response and bytes are read in place: the serializer copies what it keeps.
+    const auto& resp = responseLocked();
+    const auto& data = responseDataLocked();
     std::optional<pf::Error> serializerError;
     if (auto serializer = responseSerializer())
       responseObject_ = serializer->responseObject(resp ? &*resp : nullptr, data ? &*data : nullptr, &serializerError);

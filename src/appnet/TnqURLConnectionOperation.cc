@@ -1,6 +1,7 @@
 #include "appnet/TnqURLConnectionOperation.h"
 
 #include <cstdio>
+#include <utility>
 
 #include "platform/foundation/Format.h"
 #include "platform/foundation/NotificationCenter.h"
@@ -57,6 +58,10 @@ class MemoryOutputStream : public TnqURLOutputStream {
   std::optional<pf::Bytes> dataWrittenToMemory() const override {
     std::lock_guard lock(mutex_);
     return data_;
+  }
+  std::optional<pf::Bytes> takeDataWrittenToMemory() override {
+    std::lock_guard lock(mutex_);
+    return std::exchange(data_, {});
   }
 
  private:
@@ -371,7 +376,10 @@ std::optional<std::string> TnqURLConnectionOperation::responseString() {
 
 std::shared_ptr<TnqURLOutputStream> TnqURLConnectionOperation::outputStream() {
   std::lock_guard lock(lock_);
-  if (!outputStream_) outputStream_ = TnqURLOutputStream::toMemory();
+  if (!outputStream_) {
+    outputStream_ = TnqURLOutputStream::toMemory();
+    ownsOutputStream_ = true;
+  }
   return outputStream_;
 }
 
@@ -380,6 +388,7 @@ void TnqURLConnectionOperation::setOutputStream(std::shared_ptr<TnqURLOutputStre
   if (stream == outputStream_) return;
   if (outputStream_) outputStream_->close();
   outputStream_ = std::move(stream);
+  ownsOutputStream_ = false;
 }
 
 void TnqURLConnectionOperation::setInputStream(std::shared_ptr<pf::HttpBodyStream> stream) {
@@ -478,8 +487,10 @@ void TnqURLConnectionOperation::connectionDidReceiveResponse(pf::UrlConnection&,
   response_ = response;
 }
 
+// Runs under lock_ (the connection's delegate holds it), so the operation's state is read here
+// without taking it again for every piece of the body.
 void TnqURLConnectionOperation::connectionDidReceiveData(pf::UrlConnection& connection, const pf::Bytes& data) {
-  auto stream = outputStream();
+  const auto stream = outputStream_ ? outputStream_ : outputStream();
   std::size_t written = 0;
   while (written < data.size()) {
     std::optional<pf::Error> streamError = stream->streamError();
@@ -496,17 +507,14 @@ void TnqURLConnectionOperation::connectionDidReceiveData(pf::UrlConnection& conn
     written += static_cast<std::size_t>(n);
   }
   const std::int64_t length = static_cast<std::int64_t>(data.size());
-  ProgressBlock block;
-  std::int64_t expected = -1;
-  {
-    std::lock_guard lock(lock_);
-    block = downloadProgress_;
-    if (response_) expected = response_->expectedContentLength();
-  }
   // The count is kept here (atomically) so that it does not wait for a main queue that may be
   // busy; the progress block still runs on the main queue.
   const std::int64_t total = totalBytesRead_ += length;
-  if (block) pf::DispatchQueue::main()->async([block, length, total, expected] { block(length, total, expected); });
+  if (downloadProgress_) {
+    const std::int64_t expected = response_ ? response_->expectedContentLength() : -1;
+    pf::DispatchQueue::main()->async(
+        [block = downloadProgress_, length, total, expected] { block(length, total, expected); });
+  }
 }
 
 void TnqURLConnectionOperation::connectionDidFinishLoading(pf::UrlConnection&) {
@@ -515,7 +523,8 @@ void TnqURLConnectionOperation::connectionDidFinishLoading(pf::UrlConnection&) {
     std::lock_guard lock(lock_);
     auto stream = outputStream_;
     if (stream) {
-      responseData_ = stream->dataWrittenToMemory();
+      // A stream of the operation's own hands its bytes over; a caller's keeps them.
+      responseData_ = ownsOutputStream_ ? stream->takeDataWrittenToMemory() : stream->dataWrittenToMemory();
       stream->close();
       if (responseData_) outputStream_.reset();
     }

@@ -42,6 +42,9 @@ class TnqURLOutputStream {
   virtual std::optional<pf::Error> streamError() const = 0;
   // The bytes of a memory stream.
   virtual std::optional<pf::Bytes> dataWrittenToMemory() const { return std::nullopt; }
+  // The bytes of a memory stream, handed over without a copy where the stream can (it is left
+  // empty); used by the operation for a stream of its own when the load has finished.
+  virtual std::optional<pf::Bytes> takeDataWrittenToMemory() { return dataWrittenToMemory(); }
   // The write position of a file stream.
   virtual std::optional<std::uint64_t> fileCurrentOffset() const { return std::nullopt; }
 
@@ -142,6 +145,9 @@ class TnqURLConnectionOperation : public pf::Operation {
   // Ends the load with the error (the connection, if any, already cancelled).
   void connectionDidFailWithError(pf::UrlConnection* connection, const pf::Error& error);
   virtual std::shared_ptr<TnqURLConnectionOperation> makeCopy(pf::UrlRequest request) const;
+  // The response and its bytes as kept, without copies (lock_ held).
+  const std::optional<pf::UrlResponse>& responseLocked() const { return response_; }
+  const std::optional<pf::Bytes>& responseDataLocked() const { return responseData_; }
 
  private:
   class ConnectionDelegate;
@@ -172,6 +178,7 @@ class TnqURLConnectionOperation : public pf::Operation {
   std::optional<std::string> responseString_;
   TnqStringEncoding responseStringEncoding_ = 0;
   std::shared_ptr<TnqURLOutputStream> outputStream_;
+  bool ownsOutputStream_ = false;  // made by the operation: nobody else reads it
   std::shared_ptr<pf::UrlConnection> connection_;
   std::shared_ptr<ConnectionDelegate> connectionDelegate_;
   std::atomic<std::int64_t> totalBytesRead_{0};

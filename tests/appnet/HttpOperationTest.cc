@@ -165,6 +165,32 @@ TEST(HttpOperation, AnOutputStreamThatCannotWriteFailsTheLoad) {
   EXPECT_EQ(std::filesystem::file_size(dir / "body.bin"), 3000u);
 }
 
+TEST(HttpOperation, TheBodyIsHandedOverWholeAndACallersMemoryStreamKeepsItsBytes) {
+  // The operation's own memory stream hands its bytes to the response data.
+  auto own = TnqHTTPRequestOperation::make(get(peer().http("/download?size=70000")));
+  own->start();
+  own->waitUntilFinished();
+  ASSERT_FALSE(own->error());
+  ASSERT_TRUE(own->responseData());
+  EXPECT_EQ(own->responseData()->size(), 70000u);
+  EXPECT_EQ(own->totalBytesRead(), 70000);
+  auto object = TnqResponseBytes(own->responseObject());
+  ASSERT_TRUE(object);
+  EXPECT_EQ(*object, *own->responseData());
+
+  // A memory stream the caller set and still holds is read, not emptied.
+  auto stream = TnqURLOutputStream::toMemory();
+  auto theirs = TnqHTTPRequestOperation::make(get(peer().http("/download?size=3000")));
+  theirs->setOutputStream(stream);
+  theirs->start();
+  theirs->waitUntilFinished();
+  ASSERT_FALSE(theirs->error());
+  ASSERT_TRUE(stream->dataWrittenToMemory());
+  EXPECT_EQ(stream->dataWrittenToMemory()->size(), 3000u);
+  ASSERT_TRUE(theirs->responseData());
+  EXPECT_EQ(*theirs->responseData(), *stream->dataWrittenToMemory());
+}
+
 TEST(HttpOperation, PauseAsksForTheRestWithRangeAndIfRange) {
   auto op = TnqHTTPRequestOperation::make(get(peer().http("/range?stall=1")));
   bool done = false;

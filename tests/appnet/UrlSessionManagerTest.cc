@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
+#include <mutex>
 
 #include "appnet/TnqHTTPSessionManager.h"
 #include "peers/http_client_peer.h"
@@ -102,16 +104,25 @@ TEST(UrlSessionManager, AnnouncesResumeSuspendCompletionAndInvalidation) {
   auto manager = TnqURLSessionManager::manager();
   manager->setResponseSerializer(TnqHTTPResponseSerializer::serializer());
   auto& center = pf::NotificationCenter::defaultCenter();
-  int resumes = 0, rawResumes = 0, suspends = 0;
+  // Notices come on the session's delegate queue as well as on the test's thread.
+  std::atomic<int> resumes{0}, rawResumes{0}, suspends{0};
+  std::mutex completeMutex;
   pf::Value completeInfo;
-  bool invalidated = false;
+  auto completed = [&] {
+    std::lock_guard lock(completeMutex);
+    return completeInfo;
+  };
+  std::atomic<bool> invalidated{false};
   std::vector<pf::ObserverToken> tokens{
       center.addObserver(kTnqNetworkingTaskDidResumeNotification, {}, [&](const pf::Notification&) { ++resumes; }),
       center.addObserver(kTnqNSURLSessionTaskDidResumeNotification, {}, [&](const pf::Notification&) { ++rawResumes; }),
       center.addObserver(kTnqNetworkingTaskDidSuspendNotification, {}, [&](const pf::Notification&) { ++suspends; }),
       center.addObserver(kTnqNetworkingTaskDidCompleteNotification, {}, [&](const pf::Notification& n) {
         auto t = n.object.as<pf::UrlSessionTask>();
-        if (t && t->taskDescription() == manager->taskDescriptionForSessionTasks()) completeInfo = n.userInfo;
+        if (t && t->taskDescription() == manager->taskDescriptionForSessionTasks()) {
+          std::lock_guard lock(completeMutex);
+          completeInfo = n.userInfo;
+        }
       }),
       center.addObserver(kTnqNetworkingSessionDidInvalidateNotification, {}, [&](const pf::Notification&) { invalidated = true; })};
 
@@ -121,24 +132,25 @@ TEST(UrlSessionManager, AnnouncesResumeSuspendCompletionAndInvalidation) {
   task->suspend();  // already suspended: no notice
   task->resume();
   task->resume();  // already running: no notice
-  ASSERT_TRUE(spin([&] { return c.done && completeInfo.is_object(); }));
-  EXPECT_EQ(resumes, 1);
-  EXPECT_EQ(rawResumes, 1);
-  EXPECT_EQ(suspends, 0);
+  ASSERT_TRUE(spin([&] { return c.done && completed().is_object(); }));
+  EXPECT_EQ(resumes.load(), 1);
+  EXPECT_EQ(rawResumes.load(), 1);
+  EXPECT_EQ(suspends.load(), 0);
   ASSERT_TRUE(TnqResponseBytes(c.object));
   EXPECT_EQ(pf::toString(*TnqResponseBytes(c.object)), "hello");
-  EXPECT_TRUE(completeInfo.contains(kTnqNetworkingTaskDidCompleteResponseDataKey));
-  EXPECT_EQ(completeInfo[kTnqNetworkingTaskDidCompleteResponseSerializerKey], "TnqHTTPResponseSerializer");
+  const pf::Value info = completed();
+  EXPECT_TRUE(info.contains(kTnqNetworkingTaskDidCompleteResponseDataKey));
+  EXPECT_EQ(info[kTnqNetworkingTaskDidCompleteResponseSerializerKey], "TnqHTTPResponseSerializer");
 
   // A task made on the session directly is announced only under the raw name.
   auto foreign = manager->session->dataTask(pf::UrlRequest(pf::Url::parse(peer().http("/hello"))));
   foreign->resume();
-  EXPECT_EQ(rawResumes, 2);
+  EXPECT_EQ(rawResumes.load(), 2);
   pf::RunLoop::main()->spinUntil([] { return false; }, 0.3);  // nothing more may arrive
-  EXPECT_EQ(resumes, 1);
+  EXPECT_EQ(resumes.load(), 1);
 
   manager->invalidateSessionCancelingTasks(true);
-  ASSERT_TRUE(spin([&] { return invalidated; }));
+  ASSERT_TRUE(spin([&] { return invalidated.load(); }));
   for (auto t : tokens) center.removeObserver(t);
 }
 

@@ -36,6 +36,7 @@ class Pool {
 
   void submit(PoolTask* task) {
     bool spawn;
+    bool wake = false;
     {
       std::lock_guard lock(mutex_);
       task->next = nullptr;
@@ -46,10 +47,11 @@ class Pool {
       tail_ = task;
       ++queued_;
       spawn = needThreadLocked();
+      if (!spawn) wake = wakeIdleLocked();
     }
     if (spawn)
       std::thread([this] { work(); }).detach();
-    else
+    else if (wake)
       cv_.notify_one();
   }
 
@@ -60,6 +62,16 @@ class Pool {
   static constexpr int kMaxThreads = 512;
   // Idle threads beyond this many leave after a while.
   static constexpr int kKeptThreads = 8;
+
+  // Whether an idle thread is to be woken for the queued blocks. One at a time: the woken thread
+  // wakes the next if blocks are still waiting when it takes one, so a burst of short blocks does
+  // not wake every idle thread (most of which would find nothing left), and the submitting thread
+  // (a network or run-loop thread, often) pays for at most one wake-up.
+  bool wakeIdleLocked() {
+    if (idle_ == 0 || waking_ > 0 || !head_) return false;
+    ++waking_;
+    return true;
+  }
 
   bool needThreadLocked() {
     if (queued_ <= idle_ || threads_ >= kMaxThreads || threads_ - blocked_ >= kMaxRunning) return false;
@@ -91,6 +103,8 @@ class Pool {
         ++idle_;
         bool woken = cv_.wait_for(lock, std::chrono::seconds(20)) == std::cv_status::no_timeout;
         --idle_;
+        // Whoever comes out of the wait takes the place of the thread being woken.
+        if (waking_ > 0) --waking_;
         if (!woken && !head_ && threads_ > kKeptThreads) {
           --threads_;
           return;
@@ -100,7 +114,9 @@ class Pool {
       head_ = task->next;
       if (!head_) tail_ = nullptr;
       --queued_;
+      const bool wake = wakeIdleLocked();
       lock.unlock();
+      if (wake) cv_.notify_one();
       task->run();
       lock.lock();
     }
@@ -114,6 +130,7 @@ class Pool {
   int idle_ = 0;
   int threads_ = 0;
   int blocked_ = 0;
+  int waking_ = 0;  // idle threads notified and not yet out of their wait
 };
 
 // ---------------------------------------------------------------- virtual-time accounting

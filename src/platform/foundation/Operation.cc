@@ -44,7 +44,9 @@ struct OperationQueueImpl {
   int width() const {
     if (main) return 1;
     if (maxConcurrent > 0) return maxConcurrent;
-    return static_cast<int>(std::max(2u, std::thread::hardware_concurrency()));
+    // Asked once: the library reads a file for it.
+    static const int kDefaultWidth = static_cast<int>(std::max(2u, std::thread::hardware_concurrency()));
+    return kDefaultWidth;
   }
 
   static OperationQueueImpl& of(OperationQueue& q) { return *q.impl_; }

@@ -110,10 +110,16 @@ struct RunLoopImpl final : ClockParticipant {
 
   // ---- waking (mutex held)
   void wakeLocked() {
-    if (!waiting) return;
+    if (takeWaiter()) signalWakeFd();
+  }
+
+  // Whether the loop waits (it will not count as waiting any more): the caller then signals the
+  // wake descriptor once it has let go of the mutex, so the woken thread does not find it held.
+  bool takeWaiter() {
+    if (!waiting) return false;
     waiting = false;
     waitingFlag.store(false, std::memory_order_release);
-    signalWakeFd();
+    return true;
   }
 
   void signalWakeFd() {
@@ -125,9 +131,10 @@ struct RunLoopImpl final : ClockParticipant {
   }
 
   void drainWakeFd() {
+    // One read takes an eventfd's whole count.
     std::uint64_t value;
-    while (::read(wakeFd, &value, sizeof value) > 0) {
-    }
+    ssize_t n = ::read(wakeFd, &value, sizeof value);
+    (void)n;
     wakePending.store(false, std::memory_order_release);
   }
 
@@ -420,11 +427,12 @@ struct RunLoopImpl final : ClockParticipant {
     return m->liveTimers == 0 && m->aliveSources == 0 && !hasSignalledIn(m) && !hasPerformFor(m);
   }
 
-  void addPerform(PerformItem item) {
-    if (dead) return;
+  // Answers whether the caller must wake the loop (see takeWaiter).
+  [[nodiscard]] bool addPerform(PerformItem item) {
+    if (dead) return false;
     item.sequence = ++sequence;
     performs.push_back(std::move(item));
-    wakeLocked();
+    return takeWaiter();
   }
 
   static PerformItem makePerform(const void* target, std::string name, int order, std::function<void()> block,
@@ -925,12 +933,16 @@ void RunLoopSource::signal() {
   }
   if (!loop) return;
   auto& impl = *loop->impl_;
-  std::lock_guard lock(impl.mutex);
-  if (!state_->queuedAsSignalled && !state_->modes.empty() && state_->signalled.load()) {
-    state_->queuedAsSignalled = true;
-    impl.signalled.push_back(shared_from_this());
+  bool wake;
+  {
+    std::lock_guard lock(impl.mutex);
+    if (!state_->queuedAsSignalled && !state_->modes.empty() && state_->signalled.load()) {
+      state_->queuedAsSignalled = true;
+      impl.signalled.push_back(shared_from_this());
+    }
+    wake = impl.takeWaiter();
   }
-  impl.wakeLocked();
+  if (wake) impl.signalWakeFd();
 }
 
 bool RunLoopSource::isSignalled() const { return state_->signalled.load(); }
@@ -1121,15 +1133,23 @@ bool RunLoop::containsTimer(const std::shared_ptr<Timer>& timer, const RunLoopMo
 
 void RunLoop::perform(std::function<void()> block, const std::vector<RunLoopMode>& modes) {
   auto item = RunLoopImpl::makePerform(nullptr, {}, 0, std::move(block), modes);
-  std::lock_guard lock(impl_->mutex);
-  impl_->addPerform(std::move(item));
+  bool wake;
+  {
+    std::lock_guard lock(impl_->mutex);
+    wake = impl_->addPerform(std::move(item));
+  }
+  if (wake) impl_->signalWakeFd();
 }
 
 void RunLoop::performOrdered(const void* target, std::string name, int order, std::function<void()> block,
                              const std::vector<RunLoopMode>& modes) {
   auto item = RunLoopImpl::makePerform(target, std::move(name), order, std::move(block), modes);
-  std::lock_guard lock(impl_->mutex);
-  impl_->addPerform(std::move(item));
+  bool wake;
+  {
+    std::lock_guard lock(impl_->mutex);
+    wake = impl_->addPerform(std::move(item));
+  }
+  if (wake) impl_->signalWakeFd();
 }
 
 void RunLoop::performAfter(TimeInterval delay, const void* target, std::string name, std::function<void()> block,

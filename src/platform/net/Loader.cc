@@ -2,6 +2,8 @@
 
 #include <curl/curl.h>
 #include <openssl/ssl.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -36,6 +38,9 @@ constexpr std::size_t kMaxHeaderFields = 500;
 constexpr std::size_t kEasyPoolSize = 64;
 
 std::atomic<std::uint64_t> nextLoadId{1};
+// On a loader thread during its pass: the event channels to hand to their executors when the pass
+// is over.
+thread_local std::vector<std::shared_ptr<LoadEventChannel>>* tLoaderPass = nullptr;
 // Evaluator keys live in their own range, apart from load ids and session keys.
 std::atomic<std::uint64_t> nextEvaluatorKey{1ull << 62};
 
@@ -224,8 +229,36 @@ struct Loader::Impl {
   std::vector<std::function<void()>> commands;
   bool stopping = false;
   bool polling = false;  // the loader waits in curl_multi_poll (guarded by mutex)
+  // Wakes the loader from its poll: an eventfd among the poll's descriptors costs one write,
+  // less than libcurl's own wake-up over a socket pair.
+  int wakeFd = -1;
+
+  void wake() const {
+    if (wakeFd < 0) {
+      curl_multi_wakeup(multi);  // no eventfd to be had
+      return;
+    }
+    std::uint64_t one = 1;
+    ssize_t n = ::write(wakeFd, &one, sizeof one);
+    (void)n;
+  }
   std::thread::id threadId;
   std::vector<CURL*> easyPool;
+  // Handles of loads that ended in this pass: made ready for reuse once the pass's events are
+  // handed over, so that the work does not stand between an answer and its delivery.
+  std::vector<CURL*> retired;
+
+  void recycleRetired() {
+    for (CURL* easy : retired) {
+      if (easyPool.size() < kEasyPoolSize) {
+        curl_easy_reset(easy);
+        easyPool.push_back(easy);
+      } else {
+        curl_easy_cleanup(easy);
+      }
+    }
+    retired.clear();
+  }
   // Loads started and not yet ended (their handle in the multi or not).
   std::unordered_map<Load*, std::shared_ptr<Load>> live;
   // When the next idle or total time-out may fall due (real time; see Load::checkTimeout).
@@ -275,6 +308,7 @@ Loader::Loader() : impl_(std::make_unique<Impl>()) {
   static std::once_flag globalInit;
   std::call_once(globalInit, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
   impl_->multi = curl_multi_init();
+  impl_->wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   curl_multi_setopt(impl_->multi, CURLMOPT_MAX_HOST_CONNECTIONS, 16L);
   // Keep idle connections for reuse even when few transfers are running at the moment.
   curl_multi_setopt(impl_->multi, CURLMOPT_MAXCONNECTS, 64L);
@@ -286,15 +320,17 @@ Loader::~Loader() {
     std::lock_guard lock(impl_->mutex);
     impl_->stopping = true;
   }
-  curl_multi_wakeup(impl_->multi);
+  impl_->wake();
   thread_.join();
   for (auto& [load, keep] : impl_->live) {
     if (load->active_) curl_multi_remove_handle(impl_->multi, static_cast<CURL*>(load->easy_));
     load->active_ = false;
   }
   impl_->live.clear();
+  impl_->recycleRetired();
   for (CURL* easy : impl_->easyPool) curl_easy_cleanup(easy);
   curl_multi_cleanup(impl_->multi);
+  if (impl_->wakeFd >= 0) ::close(impl_->wakeFd);
 }
 
 void Loader::post(std::function<void()> command) {
@@ -306,12 +342,29 @@ void Loader::post(std::function<void()> command) {
     wake = impl_->polling;
   }
   // A loader that is not waiting looks at its commands before it waits again.
-  if (wake) curl_multi_wakeup(impl_->multi);
+  if (wake) impl_->wake();
+}
+
+void Loader::flushChannels(std::vector<std::shared_ptr<LoadEventChannel>>& channels) {
+  // An executor that runs its block at once may push again meanwhile: those are handed over too.
+  std::vector<std::shared_ptr<LoadEventChannel>> handing;
+  while (!channels.empty()) {
+    handing.swap(channels);
+    for (auto& channel : handing) {
+      try {
+        channel->schedule();
+      } catch (...) {
+        logCurrentException("handing URL loading events over");
+      }
+    }
+    handing.clear();
+  }
 }
 
 bool Loader::isLoaderThread() const { return std::this_thread::get_id() == impl_->threadId; }
 
 void* Loader::acquireEasy() {
+  if (impl_->easyPool.empty()) impl_->recycleRetired();
   if (!impl_->easyPool.empty()) {
     CURL* easy = impl_->easyPool.back();
     impl_->easyPool.pop_back();
@@ -322,18 +375,14 @@ void* Loader::acquireEasy() {
 
 void Loader::recycleEasy(void* easy) {
   if (!easy) return;
-  auto* handle = static_cast<CURL*>(easy);
-  if (impl_->easyPool.size() < kEasyPoolSize) {
-    curl_easy_reset(handle);
-    impl_->easyPool.push_back(handle);
-  } else {
-    curl_easy_cleanup(handle);
-  }
+  impl_->retired.push_back(static_cast<CURL*>(easy));
 }
 
 void Loader::run() {
   impl_->threadId = std::this_thread::get_id();
   std::vector<std::function<void()>> batch;
+  std::vector<std::shared_ptr<LoadEventChannel>> channels;
+  tLoaderPass = &channels;
   for (;;) {
     {
       std::lock_guard lock(impl_->mutex);
@@ -358,6 +407,8 @@ void Loader::run() {
       load->active_ = false;
       load->onHopDone(static_cast<int>(result));
     }
+    flushChannels(channels);
+    impl_->recycleRetired();
     int timeoutMs = 1000;
     if (!impl_->live.empty() && !Clock::isVirtual()) {
       impl_->scanTimeouts();
@@ -369,7 +420,13 @@ void Loader::run() {
       if (!impl_->commands.empty() || impl_->stopping) continue;
       impl_->polling = true;
     }
-    curl_multi_poll(impl_->multi, nullptr, 0, timeoutMs, nullptr);
+    curl_waitfd wakeUp{impl_->wakeFd, CURL_WAIT_POLLIN, 0};
+    curl_multi_poll(impl_->multi, &wakeUp, impl_->wakeFd < 0 ? 0 : 1, timeoutMs, nullptr);
+    if (wakeUp.revents) {
+      std::uint64_t count;
+      ssize_t n = ::read(impl_->wakeFd, &count, sizeof count);
+      (void)n;
+    }
     std::lock_guard lock(impl_->mutex);
     impl_->polling = false;
   }
@@ -516,6 +573,8 @@ void Load::start() {
 void Load::cancel() {
   if (cancelled_.exchange(true)) return;
   detachClient();
+  // An ended load has let go of its transfer already: nothing to wake the loader for.
+  if (ended_.load(std::memory_order_acquire)) return;
   loader_.post([self = shared_from_this()] {
     self->finished_ = true;
     self->releaseHandle();
@@ -669,7 +728,6 @@ void Load::beginHop() {
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
   curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, LoadCallbacks::prerequest);
   curl_easy_setopt(easy, CURLOPT_PREREQDATA, this);
-  curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 64L * 1024);
 
   // Method and body.
   const bool hasBody = request_.httpBody().has_value() || request_.httpBodyStream() != nullptr;
@@ -1143,6 +1201,7 @@ void Load::finish() {
   if (finished_) return;
   finished_ = true;
   releaseHandle();
+  ended_.store(true, std::memory_order_release);
   if (auto client = clientIfLive()) client->loadDidFinish(*this);
   detachClient();
 }
@@ -1151,6 +1210,7 @@ void Load::fail(const Error& error) {
   if (finished_) return;
   finished_ = true;
   releaseHandle();
+  ended_.store(true, std::memory_order_release);
   if (auto client = clientIfLive()) client->loadDidFail(*this, error);
   detachClient();
 }
@@ -1167,15 +1227,26 @@ bool LoadEventChannel::push(std::function<void()> event, std::size_t bytes) {
   bool below = true;
   {
     std::lock_guard lock(mutex_);
-    if (closed_) return true;
+    if (closed_.load(std::memory_order_relaxed)) return true;
     items_.push_back({std::move(event), bytes});
     pendingBytes_ += bytes;
     if (pendingBytes_ >= kHighWater) throttled_ = true;
     below = pendingBytes_ < kHighWater;
     if (!scheduled_) scheduled_ = schedule = true;
   }
-  if (schedule) executor_([self = shared_from_this()] { self->drain(); });
+  if (!schedule) return below;
+  if (tLoaderPass) {
+    // On the loader thread: handed to the executor once the loader's pass is over, with every
+    // other event of the pass (one wake-up of the receiving thread, not one per event).
+    tLoaderPass->push_back(shared_from_this());
+  } else {
+    this->schedule();
+  }
   return below;
+}
+
+void LoadEventChannel::schedule() {
+  executor_([self = shared_from_this()] { self->drain(); });
 }
 
 void LoadEventChannel::setOnDrained(std::function<void()> onDrained) {
@@ -1187,17 +1258,13 @@ void LoadEventChannel::close() {
   std::vector<Item> dropped;
   std::function<void()> drainedHook;
   std::lock_guard lock(mutex_);
-  closed_ = true;
+  closed_.store(true, std::memory_order_release);
   dropped.swap(items_);
-  head_ = 0;
   pendingBytes_ = 0;
   drainedHook.swap(onDrained_);
 }
 
-bool LoadEventChannel::isClosed() const {
-  std::lock_guard lock(mutex_);
-  return closed_;
-}
+bool LoadEventChannel::isClosed() const { return closed_.load(std::memory_order_acquire); }
 
 bool LoadEventChannel::isDelivering() const {
   std::lock_guard lock(mutex_);
@@ -1210,52 +1277,49 @@ std::size_t LoadEventChannel::pendingBytes() const {
 }
 
 void LoadEventChannel::drain() {
-  std::size_t budget;
+  // Everything queued so far runs in this call, taken under one lock; what arrives meanwhile gets
+  // the next call, so a busy channel cannot hold its executor for ever.
+  std::vector<Item> batch;
   {
     std::lock_guard lock(mutex_);
-    budget = items_.size() - head_;
-  }
-  while (budget-- > 0) {
-    Item item;
-    {
-      std::lock_guard lock(mutex_);
-      if (closed_ || head_ >= items_.size()) break;
-      item = std::move(items_[head_++]);
-      if (head_ == items_.size()) {
-        items_.clear();
-        head_ = 0;
-      }
-      deliveringThread_ = std::this_thread::get_id();
+    if (closed_.load(std::memory_order_relaxed)) {
+      scheduled_ = false;
+      return;
     }
+    batch.swap(items_);
+    deliveringThread_ = std::this_thread::get_id();
+  }
+  std::size_t delivered = 0;
+  for (auto& item : batch) {
+    if (closed_.load(std::memory_order_acquire)) break;
     try {
       item.event();
     } catch (...) {
       // One raising event must not stop the connection's later ones.
       logCurrentException("a URL loading event");
     }
-    std::function<void()> drained;
-    {
-      std::lock_guard lock(mutex_);
-      deliveringThread_ = {};
-      if (closed_) break;
-      pendingBytes_ -= std::min(pendingBytes_, item.bytes);
+    delivered += item.bytes;
+    item.event = nullptr;  // what the event holds goes now, not with the batch
+  }
+  std::function<void()> drained;
+  bool again = false;
+  {
+    std::lock_guard lock(mutex_);
+    deliveringThread_ = {};
+    if (closed_.load(std::memory_order_relaxed)) {
+      scheduled_ = false;
+    } else {
+      pendingBytes_ -= std::min(pendingBytes_, delivered);
       if (throttled_ && pendingBytes_ <= kHighWater / 4) {
         throttled_ = false;
         drained = onDrained_;
       }
-    }
-    if (drained) drained();
-  }
-  bool again = false;
-  {
-    std::lock_guard lock(mutex_);
-    if (closed_ || head_ >= items_.size()) {
-      scheduled_ = false;
-    } else {
-      again = true;
+      again = !items_.empty();
+      scheduled_ = again;
     }
   }
-  if (again) executor_([self = shared_from_this()] { self->drain(); });
+  if (drained) drained();
+  if (again) schedule();
 }
 
 }  // namespace pf

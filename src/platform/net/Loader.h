@@ -38,6 +38,7 @@
 namespace pf {
 
 class Load;
+class LoadEventChannel;
 class Loader;
 struct LoadCallbacks;
 
@@ -181,6 +182,7 @@ class Load : public std::enable_shared_from_this<Load> {
   const LoadOptions options_;
   std::atomic<bool> cancelled_{false};
   std::atomic<bool> started_{false};
+  std::atomic<bool> ended_{false};  // finished or failed, its transfer released
 
   mutable std::mutex clientMutex_;
   std::shared_ptr<LoadClient> client_;
@@ -230,6 +232,8 @@ class Loader {
   friend class Load;
   struct Impl;
   void run();
+  // Hands the channels that got events during a pass to their executors.
+  static void flushChannels(std::vector<std::shared_ptr<LoadEventChannel>>& channels);
   void* acquireEasy();
   void recycleEasy(void* easy);
 
@@ -262,7 +266,9 @@ class LoadEventChannel : public std::enable_shared_from_this<LoadEventChannel> {
   std::size_t pendingBytes() const;
 
  private:
+  friend class Loader;
   void drain();
+  void schedule();
 
   struct Item {
     std::function<void()> event;
@@ -271,10 +277,9 @@ class LoadEventChannel : public std::enable_shared_from_this<LoadEventChannel> {
   Executor executor_;
   mutable std::mutex mutex_;
   std::vector<Item> items_;
-  std::size_t head_ = 0;
   std::size_t pendingBytes_ = 0;
   bool scheduled_ = false;
-  bool closed_ = false;
+  std::atomic<bool> closed_{false};
   bool throttled_ = false;
   std::thread::id deliveringThread_;
   std::function<void()> onDrained_;

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <string>
 #include <thread>
 #include <mutex>
@@ -124,6 +125,32 @@ TEST(DispatchConcurrent, SyncReadsRunSideBySideWhileBarrierWritesRunAlone) {
     }
   });
   EXPECT_EQ(kDispatchDeadlockException, name);
+}
+
+TEST(DispatchConcurrent, ABurstOfBlocksWakesEnoughIdleThreadsToRunSideBySide) {
+  // Idle pool threads are woken one after another: a burst of blocks that can only finish
+  // together (waiting without a platform wait, so no thread is added for them) still all start.
+  constexpr int kBlocks = 6;
+  auto warm = DispatchGroup::make();
+  auto gate = DispatchSemaphore::make(0);
+  for (int i = 0; i < kBlocks; ++i) DispatchQueue::global()->async(warm, [&] { gate->wait(); });
+  for (int i = 0; i < kBlocks; ++i) gate->signal();
+  ASSERT_TRUE(warm->wait(30));  // now at least kBlocks threads are idle
+
+  std::mutex mutex;
+  std::condition_variable allStarted;
+  int started = 0;
+  bool together = true;
+  auto group = DispatchGroup::make();
+  for (int i = 0; i < kBlocks; ++i) {
+    DispatchQueue::global()->async(group, [&] {
+      std::unique_lock lock(mutex);
+      if (++started == kBlocks) allStarted.notify_all();
+      if (!allStarted.wait_for(lock, std::chrono::seconds(10), [&] { return started == kBlocks; })) together = false;
+    });
+  }
+  EXPECT_TRUE(group->wait(30));
+  EXPECT_TRUE(together);
 }
 
 TEST(DispatchQueueLife, AQueueMayBeReleasedFromInsideItsOwnBlock) {
