@@ -6,8 +6,7 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 bash scripts/install-deps.sh
-export CCACHE_BASEDIR="$top" CCACHE_NOHASHDIR=true
-export CCACHE_SLOPPINESS=pch_defines,time_macros,include_file_mtime,include_file_ctime
-cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+source scripts/build-env.sh
+cmake -S . -B build/release -G Ninja "${release_args[@]}" >/dev/null
 cmake --build build/release -j "$(nproc)" --target fxclient
 exec build/release/tools/fxclient --out out "$@"

@@ -8,8 +8,7 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 jobs=${FX_JOBS:-$(nproc)}
-export CCACHE_BASEDIR="$top" CCACHE_NOHASHDIR=true
-export CCACHE_SLOPPINESS=pch_defines,time_macros,include_file_mtime,include_file_ctime
+source scripts/build-env.sh
 
 CC=clang CXX=clang++ cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug \
   "-DCMAKE_CXX_FLAGS_DEBUG=-g -O1 -fsanitize=thread" "-DCMAKE_C_FLAGS_DEBUG=-g -O1 -fsanitize=thread" \
