@@ -261,6 +261,33 @@ void GraphicsContext::paint(const std::function<void(cairo_t*)>& op) {
   cairo_restore(cr_);
 }
 
+namespace {
+// Blend modes whose result, for one paint through a mask, equals composing the masked source
+// alone first and laying that down: the result moves linearly from the destination towards the
+// full blend as the coverage grows. The others (copy, clear, the Porter-Duff "in" and "out"
+// families, the saturating sums) touch pixels outside the source or clamp, and keep the group.
+bool composesStraight(BlendMode m) {
+  return m == BlendMode::Normal || (m >= BlendMode::Multiply && m <= BlendMode::Luminosity);
+}
+}  // namespace
+
+void GraphicsContext::paintSource(const std::function<void(cairo_t*)>& setup) {
+  auto once = [&](cairo_t* c) {
+    cairo_save(c);
+    setup(c);
+    cairo_paint(c);
+    cairo_restore(c);
+  };
+  const State& s = state();
+  if (!composesStraight(s.blend)) return paint(once);
+  if (s.shadow) drawShadow(once);
+  cairo_save(cr_);
+  setup(cr_);
+  cairo_set_operator(cr_, toCairo(s.blend));
+  cairo_paint_with_alpha(cr_, s.alpha);
+  cairo_restore(cr_);
+}
+
 void GraphicsContext::fillOrStroke(bool stroke, FillRule rule, bool preserve) {
   const State& s = state();
   cairo_path_t* path = cairo_copy_path(cr_);
@@ -379,8 +406,7 @@ void GraphicsContext::drawLinearGradient(const Gradient& g, Point start, Point e
   addStops(pat, g);
   bool before = options & kGradientDrawsBeforeStartLocation, after = options & kGradientDrawsAfterEndLocation;
   cairo_pattern_set_extend(pat, (before || after) ? CAIRO_EXTEND_PAD : CAIRO_EXTEND_NONE);
-  paint([&](cairo_t* c) {
-    cairo_save(c);
+  paintSource([&](cairo_t* c) {
     if (before != after) {
       // Only one side extends: clip away the half-plane of the other side.
       double dx = end.x - start.x, dy = end.y - start.y, len = std::hypot(dx, dy);
@@ -398,8 +424,6 @@ void GraphicsContext::drawLinearGradient(const Gradient& g, Point start, Point e
       }
     }
     cairo_set_source(c, pat);
-    cairo_paint(c);
-    cairo_restore(c);
   });
   cairo_pattern_destroy(pat);
 }
@@ -411,8 +435,7 @@ void GraphicsContext::drawRadialGradient(const Gradient& g, Point c0, double r0,
   addStops(pat, g);
   bool before = options & kGradientDrawsBeforeStartLocation, after = options & kGradientDrawsAfterEndLocation;
   cairo_pattern_set_extend(pat, (before || after) ? CAIRO_EXTEND_PAD : CAIRO_EXTEND_NONE);
-  paint([&](cairo_t* c) {
-    cairo_save(c);
+  paintSource([&](cairo_t* c) {
     if (before && !after) {
       cairo_arc(c, c1.x, c1.y, std::max(0.0, r1), 0, 2 * M_PI);
       cairo_clip(c);
@@ -423,8 +446,6 @@ void GraphicsContext::drawRadialGradient(const Gradient& g, Point c0, double r0,
       cairo_clip(c);
     }
     cairo_set_source(c, pat);
-    cairo_paint(c);
-    cairo_restore(c);
   });
   cairo_pattern_destroy(pat);
 }
@@ -435,16 +456,13 @@ void GraphicsContext::drawImage(const Image& image, const Rect& rect) {
   Rect r = rect.standardized();
   double pw = image.pixelWidth(), ph = image.pixelHeight();
   if (pw <= 0 || ph <= 0) return;
-  paint([&](cairo_t* c) {
-    cairo_save(c);
+  paintSource([&](cairo_t* c) {
     cairo_rectangle(c, r.x(), r.y(), r.width(), r.height());
     cairo_clip(c);
     cairo_translate(c, r.x(), r.y());
     cairo_scale(c, r.width() / pw, r.height() / ph);
     cairo_set_source_surface(c, src, 0, 0);
     cairo_pattern_set_extend(cairo_get_source(c), CAIRO_EXTEND_PAD);
-    cairo_paint(c);
-    cairo_restore(c);
   });
 }
 

@@ -129,8 +129,13 @@ class GraphicsContext {
   void endTransparencyLayer();
 
   // Runs a drawing operation with the state's alpha, blend mode and shadow applied to it as a
-  // whole; used by text and image drawing.
+  // whole; used by text drawing.
   void paint(const std::function<void(cairo_t*)>& op);
+  // One paint of a source: setup clips and sets the source on the cairo context it is given, and
+  // the source is then painted with the state's alpha, blend mode and shadow (gradients, images).
+  // Unlike paint, it needs no surface of its own when the blend mode allows composing straight
+  // into the target.
+  void paintSource(const std::function<void(cairo_t*)>& setup);
 
  private:
   struct State {

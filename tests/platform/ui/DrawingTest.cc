@@ -91,6 +91,50 @@ TEST(Drawing, LinearGradientRunsTopToBottom) {
   EXPECT_LT(img->pixel(5, 95).r, 0.1);
 }
 
+// A gradient or an image laid down with a blend mode or an alpha covers the clip's partly
+// covered pixels once: column 10 is half inside the clip.
+TEST(Drawing, BlendedGradientsAndImagesCoverClipEdgesOnce) {
+  auto image = [] {
+    pf::ImageContext ic({4, 4}, true, 1);
+    ic.context().setFillColor(Color::black());
+    ic.context().fillRect(Rect(0, 0, 4, 4));
+    return ic.takeImage();
+  }();
+  for (int kind = 0; kind < 3; ++kind) {
+    pf::ImageContext ic({20, 10}, true, 1);
+    auto& ctx = ic.context();
+    ctx.setFillColor(Color::white(1));
+    ctx.fillRect(Rect(0, 0, 20, 10));
+    ctx.clipToRect(Rect(0, 0, 10.5, 10));
+    if (kind == 0) {
+      ctx.setBlendMode(pf::BlendMode::Multiply);
+      ctx.drawLinearGradient(pf::Gradient::make({Color::black(), Color::black()}), {0, 0}, {0, 10});
+    } else if (kind == 1) {
+      ctx.setBlendMode(pf::BlendMode::Darken);
+      ctx.drawImage(*image, Rect(0, 0, 20, 10));
+    } else {
+      ctx.setAlpha(0.5);
+      ctx.drawRadialGradient(pf::Gradient::make({Color::black(), Color::black()}), {10, 5}, 0, {10, 5}, 40);
+    }
+    auto img = ic.takeImage();
+    double inside = kind == 2 ? 0.5 : 0.0, edge = kind == 2 ? 0.75 : 0.5;
+    EXPECT_NEAR(img->pixel(5, 5).r, inside, 0.01) << kind;
+    EXPECT_NEAR(img->pixel(10, 5).r, edge, 0.02) << kind;
+    EXPECT_NEAR(img->pixel(15, 5).r, 1.0, 0.01) << kind;
+  }
+}
+
+// Copy replaces what lies under the whole painted area, the clear parts of the source included.
+TEST(Drawing, CopyBlendPaintsTheSourceAlone) {
+  pf::ImageContext ic({10, 10}, false, 1);
+  auto& ctx = ic.context();
+  ctx.setFillColor(Color::red());
+  ctx.fillRect(Rect(0, 0, 10, 10));
+  ctx.setBlendMode(pf::BlendMode::Copy);
+  ctx.drawLinearGradient(pf::Gradient::make({Color::clear(), Color::clear()}), {0, 0}, {0, 10});
+  EXPECT_TRUE(ic.takeImage()->pixel(5, 5).isClear());
+}
+
 TEST(Drawing, ImageContextScaleAndPngRoundTrip) {
   pf::ImageContext ic({10, 5}, false, 2);
   ic.context().setFillColor(Color::rgb(0, 0, 1));
