@@ -66,6 +66,43 @@ GraphicsContext::GraphicsContext(cairo_t* cr, Size size, double scale) : cr_(cr)
 
 GraphicsContext::~GraphicsContext() = default;
 
+GraphicsContext::PathClip::PathClip(cairo_t* cr, FillRule r)
+    : path(cairo_copy_path(cr)),
+      rule(r == FillRule::EvenOdd ? CAIRO_FILL_RULE_EVEN_ODD : CAIRO_FILL_RULE_WINDING),
+      antialias(cairo_get_antialias(cr)) {
+  cairo_get_matrix(cr, &matrix);
+}
+
+GraphicsContext::PathClip::~PathClip() { cairo_path_destroy(path); }
+
+void GraphicsContext::PathClip::addTo(cairo_t* cr) const {
+  cairo_set_matrix(cr, &matrix);
+  cairo_new_path(cr);
+  cairo_append_path(cr, path);
+  cairo_set_fill_rule(cr, rule);
+  cairo_set_antialias(cr, antialias);
+}
+
+void GraphicsContext::applyPendingClip() {
+  if (!state().pendingClip) return;
+  auto clip = std::move(state().pendingClip);
+  state().pendingClip.reset();
+  // cairo keeps a clip in its saved state: the settings the clip borrows are put back by hand,
+  // and the path being built survives it.
+  cairo_path_t* current = cairo_copy_path(cr_);
+  cairo_matrix_t matrix;
+  cairo_get_matrix(cr_, &matrix);
+  cairo_fill_rule_t rule = cairo_get_fill_rule(cr_);
+  cairo_antialias_t antialias = cairo_get_antialias(cr_);
+  clip->addTo(cr_);
+  cairo_clip(cr_);
+  cairo_set_matrix(cr_, &matrix);
+  cairo_set_fill_rule(cr_, rule);
+  cairo_set_antialias(cr_, antialias);
+  cairo_append_path(cr_, current);
+  cairo_path_destroy(current);
+}
+
 void GraphicsContext::save() {
   cairo_save(cr_);
   stack_.push_back(state());
@@ -246,6 +283,7 @@ void GraphicsContext::drawShadow(const std::function<void(cairo_t*)>& op) {
 }
 
 void GraphicsContext::paint(const std::function<void(cairo_t*)>& op) {
+  applyPendingClip();
   const State& s = state();
   if (s.shadow) drawShadow(op);
   cairo_save(cr_);
@@ -280,36 +318,46 @@ void GraphicsContext::paintSource(const std::function<void(cairo_t*)>& setup) {
   };
   const State& s = state();
   if (!composesStraight(s.blend)) return paint(once);
+  if (s.shadow || s.alpha < 1.0) applyPendingClip();
   if (s.shadow) drawShadow(once);
   cairo_save(cr_);
   setup(cr_);
   cairo_set_operator(cr_, toCairo(s.blend));
-  cairo_paint_with_alpha(cr_, s.alpha);
+  if (const auto& clip = s.pendingClip) {
+    // Painting through the clip's path is filling it.
+    clip->addTo(cr_);
+    cairo_fill(cr_);
+  } else {
+    cairo_paint_with_alpha(cr_, s.alpha);
+  }
   cairo_restore(cr_);
 }
 
 void GraphicsContext::fillOrStroke(bool stroke, FillRule rule, bool preserve) {
+  applyPendingClip();
   const State& s = state();
-  cairo_path_t* path = cairo_copy_path(cr_);
-  auto draw = [&](cairo_t* c, bool withColor) {
-    cairo_new_path(c);
-    cairo_append_path(c, path);
-    if (withColor) setSource(c, stroke ? s.stroke : s.fill, s.alpha);
-    if (stroke) {
-      cairo_stroke(c);
-    } else {
-      cairo_set_fill_rule(c, rule == FillRule::EvenOdd ? CAIRO_FILL_RULE_EVEN_ODD : CAIRO_FILL_RULE_WINDING);
-      cairo_fill(c);
-    }
-  };
-  if (s.shadow) drawShadow([&](cairo_t* c) { draw(c, false); });
+  cairo_fill_rule_t fillRule = rule == FillRule::EvenOdd ? CAIRO_FILL_RULE_EVEN_ODD : CAIRO_FILL_RULE_WINDING;
+  if (s.shadow) {
+    cairo_path_t* path = cairo_copy_path(cr_);
+    drawShadow([&](cairo_t* c) {
+      cairo_new_path(c);
+      cairo_append_path(c, path);
+      cairo_set_fill_rule(c, fillRule);
+      stroke ? cairo_stroke(c) : cairo_fill(c);
+    });
+    cairo_path_destroy(path);
+  }
   cairo_save(cr_);
   cairo_set_operator(cr_, toCairo(s.blend));
-  draw(cr_, true);
+  setSource(cr_, stroke ? s.stroke : s.fill, s.alpha);
+  if (stroke) {
+    cairo_stroke_preserve(cr_);
+  } else {
+    cairo_set_fill_rule(cr_, fillRule);
+    cairo_fill_preserve(cr_);
+  }
   cairo_restore(cr_);
-  cairo_new_path(cr_);
-  if (preserve) cairo_append_path(cr_, path);
-  cairo_path_destroy(path);
+  if (!preserve) cairo_new_path(cr_);
 }
 
 void GraphicsContext::fillPath(FillRule rule) { fillOrStroke(false, rule, false); }
@@ -332,18 +380,21 @@ void GraphicsContext::drawPath(PathDrawingMode mode) {
 }
 
 void GraphicsContext::clip(FillRule rule) {
-  cairo_set_fill_rule(cr_, rule == FillRule::EvenOdd ? CAIRO_FILL_RULE_EVEN_ODD : CAIRO_FILL_RULE_WINDING);
-  cairo_clip(cr_);
+  applyPendingClip();  // one pending clip at a time
+  state().pendingClip = std::make_shared<const PathClip>(cr_, rule);
+  cairo_new_path(cr_);
   cairo_set_fill_rule(cr_, CAIRO_FILL_RULE_WINDING);
 }
 
 void GraphicsContext::clipToRect(const Rect& r) {
+  applyPendingClip();
   cairo_new_path(cr_);
   addRect(r);
   cairo_clip(cr_);
 }
 
-Rect GraphicsContext::clipBoundingBox() const {
+Rect GraphicsContext::clipBoundingBox() {
+  applyPendingClip();
   double x1 = 0, y1 = 0, x2 = 0, y2 = 0;
   cairo_clip_extents(cr_, &x1, &y1, &x2, &y2);
   return Rect(x1, y1, x2 - x1, y2 - y1);
@@ -362,6 +413,7 @@ void GraphicsContext::strokeRect(const Rect& r) {
 }
 
 void GraphicsContext::clearRect(const Rect& r) {
+  applyPendingClip();
   cairo_save(cr_);
   cairo_new_path(cr_);
   addRect(r);
@@ -467,6 +519,7 @@ void GraphicsContext::drawImage(const Image& image, const Rect& rect) {
 }
 
 void GraphicsContext::beginTransparencyLayer() {
+  applyPendingClip();
   layerStates_.push_back(state());
   save();
   state().alpha = 1;

@@ -102,7 +102,6 @@ void drawLayer(GraphicsContext& ctx, Layer& layer, bool applyOwnGeometry, std::s
   const LayerProps& p = presented.of(layer);
   if (invisible(p)) return;
   if (applyOwnGeometry && singular(p.transform.affine())) return;  // flattened to nothing
-  cairo_t* cr = ctx.cairo();
   ctx.save();
   if (applyOwnGeometry) {
     ctx.translate(p.position.x, p.position.y);
@@ -136,6 +135,7 @@ void drawLayer(GraphicsContext& ctx, Layer& layer, bool applyOwnGeometry, std::s
       ctx.restore();
       return;
     }
+    cairo_t* cr = ctx.cairo();
     clipToPixelsOf(cr, extent, ctx.ctm());
     cairo_push_group(cr);
   }
@@ -190,6 +190,7 @@ void drawLayer(GraphicsContext& ctx, Layer& layer, bool applyOwnGeometry, std::s
     ctx.strokePath();
   }
   if (group) {
+    cairo_t* cr = ctx.cairo();
     cairo_pop_group_to_source(cr);
     cairo_paint_with_alpha(cr, p.opacity);
   }

@@ -135,6 +135,36 @@ TEST(Drawing, CopyBlendPaintsTheSourceAlone) {
   EXPECT_TRUE(ic.takeImage()->pixel(5, 5).isClear());
 }
 
+// A clip to a path holds for everything drawn after it, whatever the drawing, until the state it
+// was set in is restored; the path being built when drawing starts is not lost to it.
+TEST(Drawing, PathClipsHoldUntilRestored) {
+  pf::ImageContext ic({40, 40}, false, 1);
+  auto& ctx = ic.context();
+  auto black = pf::Gradient::make({Color::black(), Color::black()});
+  ctx.save();
+  ctx.addRect(Rect(0, 0, 20, 40));
+  ctx.clip();
+  EXPECT_EQ(ctx.clipBoundingBox(), Rect(0, 0, 20, 40));
+  ctx.save();
+  ctx.drawLinearGradient(black, {0, 0}, {0, 10});
+  ctx.restore();
+  ctx.setFillColor(Color::red());
+  ctx.addRect(Rect(0, 10, 40, 10));
+  ctx.setShadow({0, 10}, 0, Color::blue());
+  ctx.fillPath();  // clipped, and so is its shadow
+  ctx.restore();
+  ctx.setFillColor(Color::green());
+  ctx.fillRect(Rect(0, 30, 40, 10));  // the clip is gone
+  auto img = ic.takeImage();
+  EXPECT_TRUE(img->pixel(5, 5).near(Color::black()));
+  EXPECT_TRUE(img->pixel(25, 5).isClear());
+  EXPECT_TRUE(img->pixel(5, 15).near(Color::red()));
+  EXPECT_TRUE(img->pixel(25, 15).isClear());
+  EXPECT_TRUE(img->pixel(5, 25).near(Color::blue()));
+  EXPECT_TRUE(img->pixel(25, 25).isClear());
+  EXPECT_TRUE(img->pixel(35, 35).near(Color::green()));
+}
+
 TEST(Drawing, ImageContextScaleAndPngRoundTrip) {
   pf::ImageContext ic({10, 5}, false, 2);
   ic.context().setFillColor(Color::rgb(0, 0, 1));
@@ -162,6 +192,12 @@ TEST(Text, MeasuresWithTheBundledFontTheSameEverywhere) {
   EXPECT_GT(wrapped.height, 2 * one.height);
   auto limited = pf::text::boundingSize("one two three four five six seven eight", f, {80, one.height * 2});
   EXPECT_LE(limited.height, one.height * 2 + 1);
+  // Measured again: the same sizes, each for its own font, width and text.
+  EXPECT_EQ(pf::text::size("Hello", f), one);
+  EXPECT_GT(pf::text::size("Hello", pf::Font::systemFont(32)).width, one.width);
+  EXPECT_LT(pf::text::size("Hell", f).width, one.width);
+  EXPECT_EQ(pf::text::boundingSize("one two three four five six seven eight", f, {80, 1000}), wrapped);
+  EXPECT_GT(pf::text::boundingSize("one two three four five six seven eight", f, {40, 1000}).height, wrapped.height);
 }
 
 }  // namespace
