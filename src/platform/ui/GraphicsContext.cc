@@ -401,9 +401,48 @@ Rect GraphicsContext::clipBoundingBox() {
 }
 
 void GraphicsContext::fillRect(const Rect& r) {
+  const State& s = state();
+  if (s.pendingClip && !s.shadow && composesStraight(s.blend) && covers(r, *s.pendingClip)) {
+    // Filling a rectangle that holds the whole clip is filling the clip's path: cairo would
+    // otherwise lay the rectangle down once more through a mask of the clip.
+    cairo_save(cr_);
+    s.pendingClip->addTo(cr_);
+    cairo_set_operator(cr_, toCairo(s.blend));
+    setSource(cr_, s.fill, s.alpha);
+    cairo_fill(cr_);
+    cairo_restore(cr_);
+    return;
+  }
   cairo_new_path(cr_);
   addRect(r);
   fillPath();
+}
+
+bool GraphicsContext::covers(const Rect& rect, const PathClip& clip) {
+  cairo_matrix_t m;
+  cairo_get_matrix(cr_, &m);
+  if (m.xy != 0 || m.yx != 0) return false;  // not a rectangle in device space
+  auto deviceBox = [this](double x0, double y0, double x1, double y1) {
+    double xs[4] = {x0, x1, x0, x1}, ys[4] = {y0, y0, y1, y1};
+    Rect box;
+    for (int i = 0; i < 4; ++i) {
+      cairo_user_to_device(cr_, &xs[i], &ys[i]);
+      Rect p(xs[i], ys[i], 0, 0);
+      box = i == 0 ? p : box.unionWith(p);
+    }
+    return box;
+  };
+  Rect r = rect.standardized();
+  Rect outer = deviceBox(r.minX(), r.minY(), r.maxX(), r.maxY());
+  cairo_save(cr_);
+  clip.addTo(cr_);
+  double x0, y0, x1, y1;
+  cairo_path_extents(cr_, &x0, &y0, &x1, &y1);
+  Rect inner = deviceBox(x0, y0, x1, y1);
+  cairo_new_path(cr_);
+  cairo_restore(cr_);
+  return outer.minX() <= inner.minX() && outer.minY() <= inner.minY() && outer.maxX() >= inner.maxX() &&
+         outer.maxY() >= inner.maxY();
 }
 
 void GraphicsContext::strokeRect(const Rect& r) {

@@ -174,6 +174,8 @@ class GraphicsContext {
   void fillOrStroke(bool stroke, FillRule rule, bool preserve);
   void drawShadow(const std::function<void(cairo_t*)>& op);
   void applyPendingClip();
+  // Whether rect (user space) holds all of the clip's path, as rectangles in device space.
+  bool covers(const Rect& rect, const PathClip& clip);
 
   cairo_t* cr_;
   Size size_;

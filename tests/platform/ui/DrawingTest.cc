@@ -165,6 +165,26 @@ TEST(Drawing, PathClipsHoldUntilRestored) {
   EXPECT_TRUE(img->pixel(35, 35).near(Color::green()));
 }
 
+// A rectangle filled under a path clip is cut to the path, whether or not it holds all of it.
+TEST(Drawing, RectanglesFillOnlyTheClippedPath) {
+  for (Rect fill : {Rect(0, 0, 40, 40), Rect(0, 0, 20, 40)}) {
+    pf::ImageContext ic({40, 40}, true, 1);
+    auto& ctx = ic.context();
+    ctx.setFillColor(Color::white(1));
+    ctx.fillRect(Rect(0, 0, 40, 40));
+    ctx.addEllipse(Rect(5, 5, 30, 30));
+    ctx.clip();
+    ctx.setBlendMode(pf::BlendMode::Multiply);
+    ctx.setFillColor(Color::white(0.5));
+    ctx.fillRect(fill);
+    auto img = ic.takeImage();
+    EXPECT_NEAR(img->pixel(10, 20).r, 0.5, 0.01);
+    EXPECT_NEAR(img->pixel(30, 20).r, fill.width() > 20 ? 0.5 : 1.0, 0.01);
+    EXPECT_NEAR(img->pixel(2, 2).r, 1.0, 0.01);
+    EXPECT_NEAR(img->pixel(38, 38).r, 1.0, 0.01);
+  }
+}
+
 TEST(Drawing, ImageContextScaleAndPngRoundTrip) {
   pf::ImageContext ic({10, 5}, false, 2);
   ic.context().setFillColor(Color::rgb(0, 0, 1));
