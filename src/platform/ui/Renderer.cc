@@ -176,8 +176,11 @@ void drawLayer(GraphicsContext& ctx, Layer& layer, bool applyOwnGeometry, std::s
   ctx.restore();
   if (!layer.sublayers().empty()) {
     auto& subs = drawingOrder(layer, depth);
+    struct Emptied {
+      std::vector<std::shared_ptr<Layer>>& list;
+      ~Emptied() { list.clear(); }  // also when a view's drawing raises
+    } emptied{subs};
     for (auto& s : subs) drawLayer(ctx, *s, true, depth + 1);
-    subs.clear();
   }
   ctx.restore();
   if (p.borderWidth > 0 && p.borderColor.a > 0) {
