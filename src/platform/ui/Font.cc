@@ -8,7 +8,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <cstring>
 #include <mutex>
+#include <unordered_map>
 
 #include "platform/foundation/Log.h"
 #include "platform/ui/GraphicsContext.h"
@@ -23,11 +25,49 @@ namespace {
 
 constexpr const char* kFamily = "WenQuanYi Micro Hei";
 
+// Sizes already measured, by what was measured: screens measure the same texts frame after frame.
+class MeasuredSizes {
+ public:
+  // The key of one measurement: its kind, the font, the constraint and the text.
+  static std::string key(char kind, const std::string& text, const Font& font, Size constraint = {},
+                         LineBreakMode mode = LineBreakMode::WordWrap) {
+    std::string k(1, kind);
+    k.reserve(1 + font.name.size() + 1 + 3 * sizeof(double) + 2 + text.size());
+    k += font.name;
+    k += '\0';
+    auto raw = [&k](const auto& v) {
+      char bytes[sizeof(v)];
+      std::memcpy(bytes, &v, sizeof(v));
+      k.append(bytes, sizeof(v));
+    };
+    raw(font.pointSize);
+    raw(constraint.width);
+    raw(constraint.height);
+    k += static_cast<char>(font.weight);
+    k += static_cast<char>(mode);
+    k += text;
+    return k;
+  }
+  const Size* find(const std::string& key) const {
+    auto it = sizes_.find(key);
+    return it == sizes_.end() ? nullptr : &it->second;
+  }
+  void put(std::string key, Size size) {
+    if (sizes_.size() >= kMaxEntries) sizes_.clear();  // a screen's texts fit many times over
+    sizes_.emplace(std::move(key), size);
+  }
+
+ private:
+  static constexpr std::size_t kMaxEntries = 2048;
+  std::unordered_map<std::string, Size> sizes_;
+};
+
 struct TextEngine {
   std::mutex mutex;
   std::string configPath;
   PangoFontMap* fontMap = nullptr;
   PangoContext* context = nullptr;
+  MeasuredSizes measured;
 };
 
 TextEngine*& engineInstance() {
@@ -183,13 +223,17 @@ Size size(const std::string& s, const Font& font) {
   TextEngine& e = engine();
   std::lock_guard lock(e.mutex);
   if (!e.context) return {0, 0};  // after exit
+  std::string key = MeasuredSizes::key('1', s, font);
+  if (const Size* known = e.measured.find(key)) return *known;
   PangoLayout* layout = makeLayout(e, s, font);
   pango_layout_set_single_paragraph_mode(layout, TRUE);
   PangoRectangle logical;
   pango_layout_get_extents(layout, nullptr, &logical);
   g_object_unref(layout);
-  return {std::ceil(static_cast<double>(logical.width) / PANGO_SCALE - 1e-9),
-          std::ceil(static_cast<double>(logical.height) / PANGO_SCALE - 1e-9)};
+  Size out{std::ceil(static_cast<double>(logical.width) / PANGO_SCALE - 1e-9),
+           std::ceil(static_cast<double>(logical.height) / PANGO_SCALE - 1e-9)};
+  e.measured.put(std::move(key), out);
+  return out;
 }
 
 Size boundingSizeExact(const std::string& s, const Font& font, Size constraint, LineBreakMode mode) {
@@ -197,12 +241,16 @@ Size boundingSizeExact(const std::string& s, const Font& font, Size constraint, 
   TextEngine& e = engine();
   std::lock_guard lock(e.mutex);
   if (!e.context) return {0, 0};  // after exit
-  PangoLayout* layout = makeLayout(e, s, font);
   // Every mode wraps when measuring (a truncating mode shortens only the last line that fits).
-  applyWrap(layout, constraint.width, mode == LineBreakMode::CharWrap ? LineBreakMode::CharWrap : LineBreakMode::WordWrap, 0);
+  LineBreakMode wrap = mode == LineBreakMode::CharWrap ? LineBreakMode::CharWrap : LineBreakMode::WordWrap;
+  std::string key = MeasuredSizes::key('w', s, font, constraint, wrap);
+  if (const Size* known = e.measured.find(key)) return *known;
+  PangoLayout* layout = makeLayout(e, s, font);
+  applyWrap(layout, constraint.width, wrap, 0);
   Size out = measuredSize(layout, 0, constraint.height > 0 ? constraint.height : 1e9);
   g_object_unref(layout);
   if (constraint.width > 0) out.width = std::min(out.width, constraint.width);
+  e.measured.put(std::move(key), out);
   return out;
 }
 

@@ -66,6 +66,43 @@ GraphicsContext::GraphicsContext(cairo_t* cr, Size size, double scale) : cr_(cr)
 
 GraphicsContext::~GraphicsContext() = default;
 
+GraphicsContext::PathClip::PathClip(cairo_t* cr, FillRule r)
+    : path(cairo_copy_path(cr)),
+      rule(r == FillRule::EvenOdd ? CAIRO_FILL_RULE_EVEN_ODD : CAIRO_FILL_RULE_WINDING),
+      antialias(cairo_get_antialias(cr)) {
+  cairo_get_matrix(cr, &matrix);
+}
+
+GraphicsContext::PathClip::~PathClip() { cairo_path_destroy(path); }
+
+void GraphicsContext::PathClip::addTo(cairo_t* cr) const {
+  cairo_set_matrix(cr, &matrix);
+  cairo_new_path(cr);
+  cairo_append_path(cr, path);
+  cairo_set_fill_rule(cr, rule);
+  cairo_set_antialias(cr, antialias);
+}
+
+void GraphicsContext::applyPendingClip() {
+  if (!state().pendingClip) return;
+  auto clip = std::move(state().pendingClip);
+  state().pendingClip.reset();
+  // cairo keeps a clip in its saved state: the settings the clip borrows are put back by hand,
+  // and the path being built survives it.
+  cairo_path_t* current = cairo_copy_path(cr_);
+  cairo_matrix_t matrix;
+  cairo_get_matrix(cr_, &matrix);
+  cairo_fill_rule_t rule = cairo_get_fill_rule(cr_);
+  cairo_antialias_t antialias = cairo_get_antialias(cr_);
+  clip->addTo(cr_);
+  cairo_clip(cr_);
+  cairo_set_matrix(cr_, &matrix);
+  cairo_set_fill_rule(cr_, rule);
+  cairo_set_antialias(cr_, antialias);
+  cairo_append_path(cr_, current);
+  cairo_path_destroy(current);
+}
+
 void GraphicsContext::save() {
   cairo_save(cr_);
   stack_.push_back(state());
@@ -246,6 +283,7 @@ void GraphicsContext::drawShadow(const std::function<void(cairo_t*)>& op) {
 }
 
 void GraphicsContext::paint(const std::function<void(cairo_t*)>& op) {
+  applyPendingClip();
   const State& s = state();
   if (s.shadow) drawShadow(op);
   cairo_save(cr_);
@@ -261,28 +299,65 @@ void GraphicsContext::paint(const std::function<void(cairo_t*)>& op) {
   cairo_restore(cr_);
 }
 
-void GraphicsContext::fillOrStroke(bool stroke, FillRule rule, bool preserve) {
-  const State& s = state();
-  cairo_path_t* path = cairo_copy_path(cr_);
-  auto draw = [&](cairo_t* c, bool withColor) {
-    cairo_new_path(c);
-    cairo_append_path(c, path);
-    if (withColor) setSource(c, stroke ? s.stroke : s.fill, s.alpha);
-    if (stroke) {
-      cairo_stroke(c);
-    } else {
-      cairo_set_fill_rule(c, rule == FillRule::EvenOdd ? CAIRO_FILL_RULE_EVEN_ODD : CAIRO_FILL_RULE_WINDING);
-      cairo_fill(c);
-    }
+namespace {
+// Blend modes whose result, for one paint through a mask, equals composing the masked source
+// alone first and laying that down: the result moves linearly from the destination towards the
+// full blend as the coverage grows. The others (copy, clear, the Porter-Duff "in" and "out"
+// families, the saturating sums) touch pixels outside the source or clamp, and keep the group.
+bool composesStraight(BlendMode m) {
+  return m == BlendMode::Normal || (m >= BlendMode::Multiply && m <= BlendMode::Luminosity);
+}
+}  // namespace
+
+void GraphicsContext::paintSource(const std::function<void(cairo_t*)>& setup) {
+  auto once = [&](cairo_t* c) {
+    cairo_save(c);
+    setup(c);
+    cairo_paint(c);
+    cairo_restore(c);
   };
-  if (s.shadow) drawShadow([&](cairo_t* c) { draw(c, false); });
+  const State& s = state();
+  if (!composesStraight(s.blend)) return paint(once);
+  if (s.shadow || s.alpha < 1.0) applyPendingClip();
+  if (s.shadow) drawShadow(once);
+  cairo_save(cr_);
+  setup(cr_);
+  cairo_set_operator(cr_, toCairo(s.blend));
+  if (const auto& clip = s.pendingClip) {
+    // Painting through the clip's path is filling it.
+    clip->addTo(cr_);
+    cairo_fill(cr_);
+  } else {
+    cairo_paint_with_alpha(cr_, s.alpha);
+  }
+  cairo_restore(cr_);
+}
+
+void GraphicsContext::fillOrStroke(bool stroke, FillRule rule, bool preserve) {
+  applyPendingClip();
+  const State& s = state();
+  cairo_fill_rule_t fillRule = rule == FillRule::EvenOdd ? CAIRO_FILL_RULE_EVEN_ODD : CAIRO_FILL_RULE_WINDING;
+  if (s.shadow) {
+    cairo_path_t* path = cairo_copy_path(cr_);
+    drawShadow([&](cairo_t* c) {
+      cairo_new_path(c);
+      cairo_append_path(c, path);
+      cairo_set_fill_rule(c, fillRule);
+      stroke ? cairo_stroke(c) : cairo_fill(c);
+    });
+    cairo_path_destroy(path);
+  }
   cairo_save(cr_);
   cairo_set_operator(cr_, toCairo(s.blend));
-  draw(cr_, true);
+  setSource(cr_, stroke ? s.stroke : s.fill, s.alpha);
+  if (stroke) {
+    cairo_stroke_preserve(cr_);
+  } else {
+    cairo_set_fill_rule(cr_, fillRule);
+    cairo_fill_preserve(cr_);
+  }
   cairo_restore(cr_);
-  cairo_new_path(cr_);
-  if (preserve) cairo_append_path(cr_, path);
-  cairo_path_destroy(path);
+  if (!preserve) cairo_new_path(cr_);
 }
 
 void GraphicsContext::fillPath(FillRule rule) { fillOrStroke(false, rule, false); }
@@ -305,27 +380,69 @@ void GraphicsContext::drawPath(PathDrawingMode mode) {
 }
 
 void GraphicsContext::clip(FillRule rule) {
-  cairo_set_fill_rule(cr_, rule == FillRule::EvenOdd ? CAIRO_FILL_RULE_EVEN_ODD : CAIRO_FILL_RULE_WINDING);
-  cairo_clip(cr_);
+  applyPendingClip();  // one pending clip at a time
+  state().pendingClip = std::make_shared<const PathClip>(cr_, rule);
+  cairo_new_path(cr_);
   cairo_set_fill_rule(cr_, CAIRO_FILL_RULE_WINDING);
 }
 
 void GraphicsContext::clipToRect(const Rect& r) {
+  applyPendingClip();
   cairo_new_path(cr_);
   addRect(r);
   cairo_clip(cr_);
 }
 
-Rect GraphicsContext::clipBoundingBox() const {
+Rect GraphicsContext::clipBoundingBox() {
+  applyPendingClip();
   double x1 = 0, y1 = 0, x2 = 0, y2 = 0;
   cairo_clip_extents(cr_, &x1, &y1, &x2, &y2);
   return Rect(x1, y1, x2 - x1, y2 - y1);
 }
 
 void GraphicsContext::fillRect(const Rect& r) {
+  const State& s = state();
+  if (s.pendingClip && !s.shadow && composesStraight(s.blend) && covers(r, *s.pendingClip)) {
+    // Filling a rectangle that holds the whole clip is filling the clip's path: cairo would
+    // otherwise lay the rectangle down once more through a mask of the clip.
+    cairo_save(cr_);
+    s.pendingClip->addTo(cr_);
+    cairo_set_operator(cr_, toCairo(s.blend));
+    setSource(cr_, s.fill, s.alpha);
+    cairo_fill(cr_);
+    cairo_restore(cr_);
+    return;
+  }
   cairo_new_path(cr_);
   addRect(r);
   fillPath();
+}
+
+bool GraphicsContext::covers(const Rect& rect, const PathClip& clip) {
+  cairo_matrix_t m;
+  cairo_get_matrix(cr_, &m);
+  if (m.xy != 0 || m.yx != 0) return false;  // not a rectangle in device space
+  auto deviceBox = [this](double x0, double y0, double x1, double y1) {
+    double xs[4] = {x0, x1, x0, x1}, ys[4] = {y0, y0, y1, y1};
+    Rect box;
+    for (int i = 0; i < 4; ++i) {
+      cairo_user_to_device(cr_, &xs[i], &ys[i]);
+      Rect p(xs[i], ys[i], 0, 0);
+      box = i == 0 ? p : box.unionWith(p);
+    }
+    return box;
+  };
+  Rect r = rect.standardized();
+  Rect outer = deviceBox(r.minX(), r.minY(), r.maxX(), r.maxY());
+  cairo_save(cr_);
+  clip.addTo(cr_);
+  double x0, y0, x1, y1;
+  cairo_path_extents(cr_, &x0, &y0, &x1, &y1);
+  Rect inner = deviceBox(x0, y0, x1, y1);
+  cairo_new_path(cr_);
+  cairo_restore(cr_);
+  return outer.minX() <= inner.minX() && outer.minY() <= inner.minY() && outer.maxX() >= inner.maxX() &&
+         outer.maxY() >= inner.maxY();
 }
 
 void GraphicsContext::strokeRect(const Rect& r) {
@@ -335,6 +452,7 @@ void GraphicsContext::strokeRect(const Rect& r) {
 }
 
 void GraphicsContext::clearRect(const Rect& r) {
+  applyPendingClip();
   cairo_save(cr_);
   cairo_new_path(cr_);
   addRect(r);
@@ -379,8 +497,7 @@ void GraphicsContext::drawLinearGradient(const Gradient& g, Point start, Point e
   addStops(pat, g);
   bool before = options & kGradientDrawsBeforeStartLocation, after = options & kGradientDrawsAfterEndLocation;
   cairo_pattern_set_extend(pat, (before || after) ? CAIRO_EXTEND_PAD : CAIRO_EXTEND_NONE);
-  paint([&](cairo_t* c) {
-    cairo_save(c);
+  paintSource([&](cairo_t* c) {
     if (before != after) {
       // Only one side extends: clip away the half-plane of the other side.
       double dx = end.x - start.x, dy = end.y - start.y, len = std::hypot(dx, dy);
@@ -398,8 +515,6 @@ void GraphicsContext::drawLinearGradient(const Gradient& g, Point start, Point e
       }
     }
     cairo_set_source(c, pat);
-    cairo_paint(c);
-    cairo_restore(c);
   });
   cairo_pattern_destroy(pat);
 }
@@ -411,8 +526,7 @@ void GraphicsContext::drawRadialGradient(const Gradient& g, Point c0, double r0,
   addStops(pat, g);
   bool before = options & kGradientDrawsBeforeStartLocation, after = options & kGradientDrawsAfterEndLocation;
   cairo_pattern_set_extend(pat, (before || after) ? CAIRO_EXTEND_PAD : CAIRO_EXTEND_NONE);
-  paint([&](cairo_t* c) {
-    cairo_save(c);
+  paintSource([&](cairo_t* c) {
     if (before && !after) {
       cairo_arc(c, c1.x, c1.y, std::max(0.0, r1), 0, 2 * M_PI);
       cairo_clip(c);
@@ -423,8 +537,6 @@ void GraphicsContext::drawRadialGradient(const Gradient& g, Point c0, double r0,
       cairo_clip(c);
     }
     cairo_set_source(c, pat);
-    cairo_paint(c);
-    cairo_restore(c);
   });
   cairo_pattern_destroy(pat);
 }
@@ -435,20 +547,18 @@ void GraphicsContext::drawImage(const Image& image, const Rect& rect) {
   Rect r = rect.standardized();
   double pw = image.pixelWidth(), ph = image.pixelHeight();
   if (pw <= 0 || ph <= 0) return;
-  paint([&](cairo_t* c) {
-    cairo_save(c);
+  paintSource([&](cairo_t* c) {
     cairo_rectangle(c, r.x(), r.y(), r.width(), r.height());
     cairo_clip(c);
     cairo_translate(c, r.x(), r.y());
     cairo_scale(c, r.width() / pw, r.height() / ph);
     cairo_set_source_surface(c, src, 0, 0);
     cairo_pattern_set_extend(cairo_get_source(c), CAIRO_EXTEND_PAD);
-    cairo_paint(c);
-    cairo_restore(c);
   });
 }
 
 void GraphicsContext::beginTransparencyLayer() {
+  applyPendingClip();
   layerStates_.push_back(state());
   save();
   state().alpha = 1;

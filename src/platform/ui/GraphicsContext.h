@@ -53,7 +53,11 @@ class GraphicsContext {
   GraphicsContext(const GraphicsContext&) = delete;
   GraphicsContext& operator=(const GraphicsContext&) = delete;
 
-  cairo_t* cairo() const { return cr_; }
+  // The cairo context, for drawing with cairo directly (every clip set so far applied to it).
+  cairo_t* cairo() {
+    applyPendingClip();
+    return cr_;
+  }
   Size size() const { return size_; }
   double scale() const { return scale_; }
 
@@ -110,7 +114,7 @@ class GraphicsContext {
   void clip(FillRule rule = FillRule::Winding);
   void clipToRect(const Rect& r);
   // The smallest rectangle of user space that holds the clip (what drawing can still reach).
-  Rect clipBoundingBox() const;
+  Rect clipBoundingBox();
   void fillRect(const Rect& r);
   void strokeRect(const Rect& r);
   void clearRect(const Rect& r);
@@ -129,10 +133,28 @@ class GraphicsContext {
   void endTransparencyLayer();
 
   // Runs a drawing operation with the state's alpha, blend mode and shadow applied to it as a
-  // whole; used by text and image drawing.
+  // whole; used by text drawing.
   void paint(const std::function<void(cairo_t*)>& op);
+  // One paint of a source: setup clips and sets the source on the cairo context it is given, and
+  // the source is then painted with the state's alpha, blend mode and shadow (gradients, images).
+  // Unlike paint, it needs no surface of its own when the blend mode allows composing straight
+  // into the target.
+  void paintSource(const std::function<void(cairo_t*)>& setup);
 
  private:
+  // A clip to a path, kept in user space with the matrix, fill rule and antialiasing it was set
+  // with, until something is drawn.
+  struct PathClip {
+    PathClip(cairo_t* cr, FillRule rule);
+    ~PathClip();
+    PathClip(const PathClip&) = delete;
+    PathClip& operator=(const PathClip&) = delete;
+    void addTo(cairo_t* cr) const;  // as the current path, in the space it was set in
+    cairo_path_t* path;
+    cairo_matrix_t matrix;
+    cairo_fill_rule_t rule;
+    cairo_antialias_t antialias;
+  };
   struct State {
     Color fill = Color::black();
     Color stroke = Color::black();
@@ -142,11 +164,18 @@ class GraphicsContext {
     Size shadowOffset;
     double shadowBlur = 0;
     Color shadowColor;
+    // The last path clip, not yet handed to cairo: a single paint of a source that follows fills
+    // the path instead, so cairo composes only the pixels the path covers (through a clip it
+    // would run the blend over every pixel of the clip's extents).
+    std::shared_ptr<const PathClip> pendingClip;
   };
   State& state() { return stack_.back(); }
   const State& state() const { return stack_.back(); }
   void fillOrStroke(bool stroke, FillRule rule, bool preserve);
   void drawShadow(const std::function<void(cairo_t*)>& op);
+  void applyPendingClip();
+  // Whether rect (user space) holds all of the clip's path, as rectangles in device space.
+  bool covers(const Rect& rect, const PathClip& clip);
 
   cairo_t* cr_;
   Size size_;

@@ -437,21 +437,27 @@ struct BitmapContext {
   double scale = 1;
 };
 thread_local std::vector<std::unique_ptr<BitmapContext>> tBitmaps;
-}  // namespace
 
-void beginImageContext(Size size, bool opaque, double scale) {
+void beginBitmap(Size size, bool opaque, double scale, BitmapStart start) {
   if (scale <= 0) scale = Screen::main()->scale();
   auto b = std::make_unique<BitmapContext>();
   int w = static_cast<int>(std::ceil(size.width * scale - 1e-9));
   int h = static_cast<int>(std::ceil(size.height * scale - 1e-9));
   // An empty or refused size still gives a context (of one pixel) so that drawing stays harmless.
-  if (!sizeAllowed(w, h)) w = h = 1;
+  bool undefined = start == BitmapStart::Undefined;
+  if (!sizeAllowed(w, h)) {
+    w = h = 1;
+    undefined = false;
+  }
   // An opaque context starts black: its pixels are written once, with no clearing pass before.
-  b->surface = opaque ? surfaceToOverwrite(w, h) : nullptr;
-  if (!b->surface) b->surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
+  b->surface = opaque || undefined ? surfaceToOverwrite(w, h) : nullptr;
+  if (!b->surface) {
+    b->surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
+    undefined = false;
+  }
   b->cr = cairo_create(b->surface);
   b->scale = scale;
-  if (opaque) {
+  if (opaque && !undefined) {
     cairo_set_operator(b->cr, CAIRO_OPERATOR_SOURCE);
     cairo_set_source_rgb(b->cr, 0, 0, 0);
     cairo_paint(b->cr);
@@ -462,6 +468,9 @@ void beginImageContext(Size size, bool opaque, double scale) {
   pushContext(b->ctx.get());
   tBitmaps.push_back(std::move(b));
 }
+}  // namespace
+
+void beginImageContext(Size size, bool opaque, double scale) { beginBitmap(size, opaque, scale, BitmapStart::Cleared); }
 
 std::shared_ptr<Image> imageFromCurrentImageContext() {
   if (tBitmaps.empty()) return nullptr;
@@ -488,7 +497,9 @@ void endImageContext() {
   tBitmaps.pop_back();
 }
 
-ImageContext::ImageContext(Size size, bool opaque, double scale) { beginImageContext(size, opaque, scale); }
+ImageContext::ImageContext(Size size, bool opaque, double scale, BitmapStart start) {
+  beginBitmap(size, opaque, scale, start);
+}
 ImageContext::~ImageContext() {
   if (!ended_) endImageContext();
 }

@@ -88,10 +88,14 @@ void beginImageContext(Size size, bool opaque, double scale);
 std::shared_ptr<Image> imageFromCurrentImageContext();
 void endImageContext();
 
+// What a new bitmap holds before anything is drawn: black when opaque, clear otherwise; or, for a
+// caller that paints every pixel itself, whatever the memory held (no pass over it first).
+enum class BitmapStart { Cleared, Undefined };
+
 // The same as an object: begin on construction, end on destruction.
 class ImageContext {
  public:
-  ImageContext(Size size, bool opaque, double scale);
+  ImageContext(Size size, bool opaque, double scale, BitmapStart start = BitmapStart::Cleared);
   ~ImageContext();
   ImageContext(const ImageContext&) = delete;
   ImageContext& operator=(const ImageContext&) = delete;

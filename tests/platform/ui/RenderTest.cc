@@ -74,6 +74,59 @@ TEST_F(Render, TransformsTurnAboutTheAnchorPointWithPresentationValues) {
   EXPECT_NEAR(img->pixel(15, 50).r, 0.5, 0.02);
 }
 
+// A faded layer is composed alone with all it draws: its shadow and a sublayer standing out of
+// its bounds fade with it; where its background and its sublayer overlap, only the sublayer shows.
+TEST_F(Render, FadedLayersComposeEverythingTheyDraw) {
+  auto w = pf::Window::make(Rect(0, 0, 100, 100));
+  w->setBackgroundColor(Color::white(1));
+  w->setHidden(false);
+  auto faded = pf::View::make(Rect(10, 10, 20, 20));
+  faded->setBackgroundColor(Color::red());
+  faded->setAlpha(0.5);
+  faded->layer().setShadowOpacity(1);
+  faded->layer().setShadowRadius(0);
+  faded->layer().setShadowOffset({0, 30});
+  auto child = pf::View::make(Rect(10, 10, 40, 10));  // half inside, half out
+  child->setBackgroundColor(Color::black());
+  faded->addSubview(child);
+  w->addSubview(faded);
+  auto img = pf::render::screen(1);
+  EXPECT_TRUE(img->pixel(15, 15).near(Color::rgb(1, 0.5, 0.5), 0.02));  // red at half
+  EXPECT_TRUE(img->pixel(25, 25).near(Color::white(0.5), 0.02));        // the child alone
+  EXPECT_TRUE(img->pixel(45, 25).near(Color::white(0.5), 0.02));        // out of the bounds
+  EXPECT_TRUE(img->pixel(15, 45).near(Color::white(0.5), 0.02));        // the shadow
+  EXPECT_TRUE(img->pixel(65, 25).near(Color::white(1)));
+}
+
+// A transform that flattens a layer to a line or a point leaves nothing to see.
+TEST_F(Render, FlattenedLayersDrawNothing) {
+  auto w = pf::Window::make(Rect(0, 0, 100, 100));
+  w->setBackgroundColor(Color::white(1));
+  w->setHidden(false);
+  auto v = pf::View::make(Rect(20, 20, 60, 60));
+  v->setBackgroundColor(Color::black());
+  w->addSubview(v);
+  v->setTransform(pf::AffineTransform::scale(0, 0));
+  EXPECT_TRUE(pf::render::screen(1)->pixel(50, 50).near(Color::white(1)));
+  v->setTransform(pf::AffineTransform::scale(1, 0));
+  EXPECT_TRUE(pf::render::screen(1)->pixel(50, 50).near(Color::white(1)));
+}
+
+// The screen is black where no window covers it, also after a frame where one did.
+TEST_F(Render, TheScreenIsBlackOutsideTheWindows) {
+  auto w = pf::Window::make(Rect(0, 0, 100, 100));
+  w->setBackgroundColor(Color::white(1));
+  w->setHidden(false);
+  EXPECT_TRUE(pf::render::screen(2)->pixel(199, 199).near(Color::white(1)));
+  w->setFrame(Rect(0, 0, 50, 100));
+  auto img = pf::render::screen(2);
+  EXPECT_TRUE(img->pixel(50, 100).near(Color::white(1)));
+  EXPECT_TRUE(img->pixel(150, 100).near(Color::black()));
+  w->setFrame(Rect(0, 0, 100, 100));
+  w->setBackgroundColor(Color::white(1, 0.5));
+  EXPECT_TRUE(pf::render::screen(2)->pixel(150, 100).near(Color::white(0.5)));
+}
+
 TEST_F(Render, LabelsDrawTheirText) {
   auto w = pf::Window::make(Rect(0, 0, 100, 100));
   w->setBackgroundColor(Color::white(1));
