@@ -12,6 +12,7 @@
 
 #include "platform/foundation/Log.h"
 #include "platform/ui/GraphicsContext.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 #ifndef FX_UI_FONTS_CONF
 #define FX_UI_FONTS_CONF "fonts.conf"
@@ -24,10 +25,10 @@ namespace {
 constexpr const char* kFamily = "WenQuanYi Micro Hei";
 
 struct TextEngine {
-  std::mutex mutex;
+  Mutex mutex;
   std::string configPath;
-  PangoFontMap* fontMap = nullptr;
-  PangoContext* context = nullptr;
+  PangoFontMap* fontMap PF_GUARDED_BY(mutex) = nullptr;
+  PangoContext* context PF_GUARDED_BY(mutex) = nullptr;
 };
 
 TextEngine*& engineInstance() {
@@ -38,6 +39,7 @@ TextEngine*& engineInstance() {
 TextEngine& engine() {
   static TextEngine* e = [] {
     auto* t = new TextEngine;
+    MutexLock lock(t->mutex);
     engineInstance() = t;
     const char* env = std::getenv("FX_FONTS_CONF");
     t->configPath = env && *env ? env : FX_UI_FONTS_CONF;
@@ -66,7 +68,7 @@ TextEngine& engine() {
     // Give fontconfig's and pango's font caches back at exit (leak checkers see them otherwise).
     std::atexit([] {
       TextEngine& e = *engineInstance();
-      std::lock_guard lock(e.mutex);
+      MutexLock lock(e.mutex);
       if (e.context) g_object_unref(e.context);
       if (e.fontMap) g_object_unref(e.fontMap);
       e.context = nullptr;
@@ -88,7 +90,7 @@ PangoFontDescription* describe(const Font& font) {
 }
 
 // A layout in the engine's context; caller holds the mutex and unrefs it.
-PangoLayout* makeLayout(TextEngine& e, const std::string& text, const Font& font) {
+PangoLayout* makeLayout(TextEngine& e, const std::string& text, const Font& font) PF_REQUIRES(e.mutex) {
   PangoLayout* layout = pango_layout_new(e.context);
   PangoFontDescription* d = describe(font);
   pango_layout_set_font_description(layout, d);
@@ -145,7 +147,7 @@ struct Metrics {
 
 Metrics metrics(const Font& font) {
   TextEngine& e = engine();
-  std::lock_guard lock(e.mutex);
+  MutexLock lock(e.mutex);
   if (!e.context) return {0, 0};  // after exit
   PangoFontDescription* d = describe(font);
   PangoFontMetrics* m = pango_context_get_metrics(e.context, d, nullptr);
@@ -181,7 +183,7 @@ std::string fontConfigPath() { return engine().configPath; }
 Size size(const std::string& s, const Font& font) {
   if (s.empty()) return {0, 0};
   TextEngine& e = engine();
-  std::lock_guard lock(e.mutex);
+  MutexLock lock(e.mutex);
   if (!e.context) return {0, 0};  // after exit
   PangoLayout* layout = makeLayout(e, s, font);
   pango_layout_set_single_paragraph_mode(layout, TRUE);
@@ -195,7 +197,7 @@ Size size(const std::string& s, const Font& font) {
 Size boundingSizeExact(const std::string& s, const Font& font, Size constraint, LineBreakMode mode) {
   if (s.empty()) return {0, 0};
   TextEngine& e = engine();
-  std::lock_guard lock(e.mutex);
+  MutexLock lock(e.mutex);
   if (!e.context) return {0, 0};  // after exit
   PangoLayout* layout = makeLayout(e, s, font);
   // Every mode wraps when measuring (a truncating mode shortens only the last line that fits).
@@ -215,7 +217,7 @@ Size draw(GraphicsContext& ctx, const std::string& s, const Font& font, const Re
           const DrawOptions& o) {
   if (s.empty()) return {0, 0};
   TextEngine& e = engine();
-  std::lock_guard lock(e.mutex);
+  MutexLock lock(e.mutex);
   if (!e.context) return {0, 0};  // after exit
   PangoLayout* layout = makeLayout(e, s, font);
   int maxLines = o.numberOfLines;
@@ -267,7 +269,7 @@ guint16 channel(double v) { return static_cast<guint16>(std::lround(std::clamp(v
 Paragraph::Paragraph(const std::string& s, const Font& font, double width, const std::vector<TextRun>& runs,
                      TextAlignment alignment) {
   TextEngine& e = engine();
-  std::lock_guard lock(e.mutex);
+  MutexLock lock(e.mutex);
   if (!e.context) return;  // after exit
   PangoLayout* layout = makeLayout(e, s, font);
   applyWrap(layout, width, LineBreakMode::WordWrap, 0);
@@ -304,7 +306,7 @@ Paragraph::Paragraph(const std::string& s, const Font& font, double width, const
 Paragraph::~Paragraph() {
   if (!layout_) return;
   TextEngine& e = engine();
-  std::lock_guard lock(e.mutex);
+  MutexLock lock(e.mutex);
   g_object_unref(static_cast<PangoLayout*>(layout_));
 }
 
@@ -312,7 +314,7 @@ void Paragraph::draw(GraphicsContext& ctx, Point origin, const Color& color) con
   if (!layout_) return;
   ctx.paint([&](cairo_t* cr) {
     TextEngine& e = engine();
-    std::lock_guard lock(e.mutex);
+    MutexLock lock(e.mutex);
     cairo_move_to(cr, origin.x, origin.y);
     setSource(cr, color);
     pango_cairo_show_layout(cr, static_cast<PangoLayout*>(layout_));
@@ -322,7 +324,7 @@ void Paragraph::draw(GraphicsContext& ctx, Point origin, const Color& color) con
 std::optional<std::size_t> Paragraph::indexAt(Point point) const {
   if (!layout_ || point.x < 0 || point.y < 0 || point.y > size_.height) return std::nullopt;
   TextEngine& e = engine();
-  std::lock_guard lock(e.mutex);
+  MutexLock lock(e.mutex);
   int index = 0, trailing = 0;
   if (!pango_layout_xy_to_index(static_cast<PangoLayout*>(layout_), static_cast<int>(point.x * PANGO_SCALE),
                                 static_cast<int>(point.y * PANGO_SCALE), &index, &trailing))
