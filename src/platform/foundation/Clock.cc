@@ -72,7 +72,8 @@ void waitForOthers() {
   while (anyBusy()) {
     UniqueLock lock(r.idleMutex);
     auto generation = r.idleGeneration;
-    if (r.idleCv.wait_until(lock.native(), std::min(limit, std::chrono::steady_clock::now() + std::chrono::milliseconds(2)),
+    auto until = std::min(limit, std::chrono::steady_clock::now() + std::chrono::milliseconds(2));
+    if (r.idleCv.wait_until(lock.native(), until,
                             [&]() PF_REQUIRES(r.idleMutex) { return r.idleGeneration != generation; }))
       continue;
     if (std::chrono::steady_clock::now() >= limit) {
