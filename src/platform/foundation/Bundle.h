@@ -13,8 +13,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/foundation/Value.h"
 #include "platform/foundation/ThreadAnnotations.h"
+#include "platform/foundation/Value.h"
 
 namespace pf {
 

@@ -18,8 +18,8 @@
 #include <typeinfo>
 #include <vector>
 
-#include "platform/foundation/Value.h"
 #include "platform/foundation/ThreadAnnotations.h"
+#include "platform/foundation/Value.h"
 
 namespace pf {
 

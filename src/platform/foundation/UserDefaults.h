@@ -11,8 +11,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/foundation/Value.h"
 #include "platform/foundation/ThreadAnnotations.h"
+#include "platform/foundation/Value.h"
 
 namespace pf {
 

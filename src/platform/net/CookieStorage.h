@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/net/Cookie.h"
 #include "platform/foundation/ThreadAnnotations.h"
+#include "platform/net/Cookie.h"
 
 namespace pf {
 

@@ -11,8 +11,8 @@
 #include <mutex>
 
 #include "platform/foundation/Log.h"
-#include "platform/ui/GraphicsContext.h"
 #include "platform/foundation/ThreadAnnotations.h"
+#include "platform/ui/GraphicsContext.h"
 
 #ifndef FX_UI_FONTS_CONF
 #define FX_UI_FONTS_CONF "fonts.conf"
