@@ -53,47 +53,31 @@
 
 namespace pf {
 
-// std::mutex as a capability.
-class PF_CAPABILITY("mutex") Mutex {
+// A std mutex type as a capability.
+template <class Native>
+class PF_CAPABILITY("mutex") BasicMutex {
  public:
-  using native_type = std::mutex;
+  using native_type = Native;
   void lock() PF_ACQUIRE() { m_.lock(); }
   void unlock() PF_RELEASE() { m_.unlock(); }
   bool try_lock() PF_TRY_ACQUIRE(true) { return m_.try_lock(); }
-  // The std::mutex itself, for code the analysis does not see (a std::unique_lock of its own).
-  std::mutex& native() { return m_; }
+  // The std mutex itself, for code the analysis does not see (a std::unique_lock of its own).
+  Native& native() { return m_; }
 
- private:
-  std::mutex m_;
+ protected:
+  Native m_;
 };
 
-// std::recursive_mutex as a capability. The analysis does not model re-entry: a function that takes
-// it while a caller may hold it is called through a public entry point, never inside one lock scope.
-class PF_CAPABILITY("mutex") RecursiveMutex {
- public:
-  using native_type = std::recursive_mutex;
-  void lock() PF_ACQUIRE() { m_.lock(); }
-  void unlock() PF_RELEASE() { m_.unlock(); }
-  bool try_lock() PF_TRY_ACQUIRE(true) { return m_.try_lock(); }
-  std::recursive_mutex& native() { return m_; }
+using Mutex = BasicMutex<std::mutex>;
+// The analysis does not model re-entry: a function that takes a recursive mutex while a caller
+// may hold it is called through a public entry point, never inside one lock scope.
+using RecursiveMutex = BasicMutex<std::recursive_mutex>;
 
- private:
-  std::recursive_mutex m_;
-};
-
-// std::shared_mutex as a capability: readers take it shared, writers exclusively.
-class PF_CAPABILITY("mutex") SharedMutex {
+// std::shared_mutex: readers take it shared, writers exclusively.
+class PF_CAPABILITY("mutex") SharedMutex : public BasicMutex<std::shared_mutex> {
  public:
-  using native_type = std::shared_mutex;
-  void lock() PF_ACQUIRE() { m_.lock(); }
-  void unlock() PF_RELEASE() { m_.unlock(); }
-  bool try_lock() PF_TRY_ACQUIRE(true) { return m_.try_lock(); }
   void lock_shared() PF_ACQUIRE_SHARED() { m_.lock_shared(); }
   void unlock_shared() PF_RELEASE_SHARED() { m_.unlock_shared(); }
-  std::shared_mutex& native() { return m_; }
-
- private:
-  std::shared_mutex m_;
 };
 
 // Holds the lock for its scope (std::lock_guard).
