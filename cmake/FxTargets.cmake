@@ -7,6 +7,11 @@ set(FX_WARNINGS -Wall -Wextra -Wno-unused-parameter -Wnon-virtual-dtor -Wimplici
 if(FX_WERROR)
   list(APPEND FX_WARNINGS -Werror)
 endif()
+# clang checks the lock annotations (platform/foundation/ThreadAnnotations.h): a guarded member
+# touched without its lock, or a lock-holding helper called without it, fails the build.
+if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+  list(APPEND FX_WARNINGS -Wthread-safety -Wthread-safety-beta -Werror=thread-safety)
+endif()
 
 # A fuzz build instruments every library for libFuzzer's coverage and always runs the sanitizers:
 # a target whose code is blind to the fuzzer or unwatched by a sanitizer finds nothing.

@@ -58,7 +58,7 @@ FileController& FileController::sharedInstance() {
 }
 
 std::string FileController::path(Slot slot) {
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   auto& kept = paths_[slot];
   if (!kept) {
     switch (slot) {
@@ -83,7 +83,7 @@ std::string FileController::libPath() { return sharedInstance().path(kLib); }
 
 void FileController::resetForTesting() {
   auto& shared = sharedInstance();
-  std::lock_guard lock(shared.mutex_);
+  pf::MutexLock lock(shared.mutex_);
   for (auto& kept : shared.paths_) kept.reset();
 }
 

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/net/Url.h"
 
 namespace app {
@@ -62,8 +63,8 @@ class FileController {
   FileController() = default;
   std::string path(Slot slot);
 
-  std::mutex mutex_;
-  std::optional<std::string> paths_[kSlotCount];
+  pf::Mutex mutex_;
+  std::optional<std::string> paths_[kSlotCount] PF_GUARDED_BY(mutex_);
 };
 
 // Resources of the application package as files of their own: none (every path is a folder).

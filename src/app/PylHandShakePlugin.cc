@@ -10,28 +10,29 @@
 #include "container/MwTask.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Thread.h"
+#include "platform/foundation/ThreadAnnotations.h"
+#include "platform/foundation/ThreadChecker.h"
 #include "platform/net/CookieStorage.h"
 #include "platform/net/Url.h"
-#include "platform/foundation/ThreadChecker.h"
 
 namespace app {
 
 namespace {
 
-std::mutex gHostMutex;
-std::string gFrontHost;
+pf::Mutex gHostMutex;
+std::string gFrontHost PF_GUARDED_BY(gHostMutex);
 
 }  // namespace
 
 void HandShakePlugin::setFrontHost(std::string host) {
-  std::lock_guard lock(gHostMutex);
+  pf::MutexLock lock(gHostMutex);
   gFrontHost = std::move(host);
 }
 
 std::string HandShakePlugin::environmentBaseUrl(std::int64_t envirType) {
   std::string host;
   {
-    std::lock_guard lock(gHostMutex);
+    pf::MutexLock lock(gHostMutex);
     host = gFrontHost;
   }
   if (host.empty()) {

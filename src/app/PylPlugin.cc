@@ -3,14 +3,15 @@
 #include <mutex>
 
 #include "container/MwJSWebview.h"
-#include "platform/ui/ViewController.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/foundation/ThreadChecker.h"
+#include "platform/ui/ViewController.h"
 
 namespace app {
 namespace {
 
-std::mutex providerMutex;
-std::function<std::shared_ptr<pf::NavigationController>()>& provider() {
+pf::Mutex providerMutex;
+std::function<std::shared_ptr<pf::NavigationController>()>& provider() PF_REQUIRES(providerMutex) {
   static std::function<std::shared_ptr<pf::NavigationController>()> p;
   return p;
 }
@@ -27,7 +28,7 @@ std::shared_ptr<pf::NavigationController> PylPlugin::navController() {
   if (auto stored = navController_.lock()) return stored;
   std::function<std::shared_ptr<pf::NavigationController>()> current;
   {
-    std::lock_guard lock(providerMutex);
+    pf::MutexLock lock(providerMutex);
     current = provider();
   }
   auto controller = current ? current() : nullptr;
@@ -36,7 +37,7 @@ std::shared_ptr<pf::NavigationController> PylPlugin::navController() {
 }
 
 void PylPlugin::setApplicationNavController(std::function<std::shared_ptr<pf::NavigationController>()> p) {
-  std::lock_guard lock(providerMutex);
+  pf::MutexLock lock(providerMutex);
   provider() = std::move(p);
 }
 

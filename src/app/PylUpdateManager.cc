@@ -16,14 +16,15 @@
 #include "platform/foundation/Log.h"
 #include "platform/foundation/Sandbox.h"
 #include "platform/foundation/Thread.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/foundation/ThreadChecker.h"
 
 namespace app {
 
 namespace {
 
-std::mutex sharedMutex;
-std::shared_ptr<PylUpdateManager>& sharedSlot() {
+pf::Mutex sharedMutex;
+std::shared_ptr<PylUpdateManager>& sharedSlot() PF_REQUIRES(sharedMutex) {
   static std::shared_ptr<PylUpdateManager> shared;
   return shared;
 }
@@ -43,14 +44,14 @@ void onMain(const std::shared_ptr<PylUpdateManager>& self, F call) {
 }  // namespace
 
 std::shared_ptr<PylUpdateManager> PylUpdateManager::sharedInstance() {
-  std::lock_guard lock(sharedMutex);
+  pf::MutexLock lock(sharedMutex);
   auto& shared = sharedSlot();
   if (!shared) shared = std::make_shared<PylUpdateManager>();
   return shared;
 }
 
 void PylUpdateManager::resetForTesting() {
-  std::lock_guard lock(sharedMutex);
+  pf::MutexLock lock(sharedMutex);
   sharedSlot().reset();
 }
 

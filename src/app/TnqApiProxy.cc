@@ -18,7 +18,7 @@ class BoundedMemoryStream : public appnet::TnqURLOutputStream {
   BoundedMemoryStream(std::optional<pf::Url> url, std::size_t limit) : url_(std::move(url)), limit_(limit) {}
 
   std::ptrdiff_t write(const std::uint8_t* bytes, std::size_t length) override {
-    std::lock_guard lock(mutex_);
+    pf::MutexLock lock(mutex_);
     if (error_) return -1;
     if (length > limit_ - data_.size()) {
       error_ = pf::makeUrlError(pf::UrlErrorCode::kDataLengthExceedsMaximum, url_,
@@ -29,20 +29,20 @@ class BoundedMemoryStream : public appnet::TnqURLOutputStream {
     return static_cast<std::ptrdiff_t>(length);
   }
   std::optional<pf::Error> streamError() const override {
-    std::lock_guard lock(mutex_);
+    pf::MutexLock lock(mutex_);
     return error_;
   }
   std::optional<pf::Bytes> dataWrittenToMemory() const override {
-    std::lock_guard lock(mutex_);
+    pf::MutexLock lock(mutex_);
     return data_;
   }
 
  private:
-  mutable std::mutex mutex_;
+  mutable pf::Mutex mutex_;
   const std::optional<pf::Url> url_;
   const std::size_t limit_;
-  pf::Bytes data_;
-  std::optional<pf::Error> error_;
+  pf::Bytes data_ PF_GUARDED_BY(mutex_);
+  std::optional<pf::Error> error_ PF_GUARDED_BY(mutex_);
 };
 
 std::shared_ptr<appnet::TnqURLOutputStream> boundedStream(const pf::UrlRequest& request) {
@@ -62,7 +62,7 @@ std::shared_ptr<TnqApiProxy> TnqApiProxy::sharedInstance() {
 void TnqApiProxy::resetSharedInstance() { gProxy.reset(); }
 
 std::shared_ptr<appnet::TnqHTTPRequestOperationManager> TnqApiProxy::tnqNetManager() {
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   if (!tnqNetManager_) {
     // Answers stay raw bytes; the security policy stays the default one (chain and host name
     // verified): a private server is trusted by pinning its certificate in this policy.
@@ -73,30 +73,30 @@ std::shared_ptr<appnet::TnqHTTPRequestOperationManager> TnqApiProxy::tnqNetManag
 }
 
 std::shared_ptr<container::MwRequestFactory> TnqApiProxy::networkFactory() {
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   if (!networkFactory_) networkFactory_ = container::MwRequestFactory::create();
   return networkFactory_;
 }
 
 std::int64_t TnqApiProxy::generateRequestId() {
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   if (!noteRequestId_ || *noteRequestId_ == std::numeric_limits<std::int64_t>::max()) noteRequestId_ = 1;
   else ++*noteRequestId_;
   return *noteRequestId_;
 }
 
 std::optional<std::int64_t> TnqApiProxy::noteRequestId() const {
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   return noteRequestId_;
 }
 
 void TnqApiProxy::setNoteRequestId(std::optional<std::int64_t> requestId) {
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   noteRequestId_ = requestId;
 }
 
 std::vector<std::int64_t> TnqApiProxy::runningRequestIds() const {
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   std::vector<std::int64_t> ids;
   for (const auto& [id, operation] : dispatchTable_) ids.push_back(id);
   return ids;
@@ -147,7 +147,7 @@ std::int64_t TnqApiProxy::callApiWithRequest(const pf::UrlRequest& request, Call
   const std::int64_t requestId = generateRequestId();
   auto operation = makeOperation(request, requestId, std::move(success), std::move(failure));
   {
-    std::lock_guard lock(mutex_);
+    pf::MutexLock lock(mutex_);
     dispatchTable_[requestId] = operation;
   }
   tnqNetManager()->operationQueue->addOperation(operation);
@@ -157,7 +157,7 @@ std::int64_t TnqApiProxy::callApiWithRequest(const pf::UrlRequest& request, Call
 void TnqApiProxy::handleSuccess(const std::shared_ptr<appnet::TnqHTTPRequestOperation>& operation,
                                 std::int64_t requestId, const Callback& success) {
   {
-    std::lock_guard lock(mutex_);
+    pf::MutexLock lock(mutex_);
     // A cancelled request's answer is dropped.
     if (dispatchTable_.erase(requestId) == 0) return;
   }
@@ -171,7 +171,7 @@ void TnqApiProxy::handleSuccess(const std::shared_ptr<appnet::TnqHTTPRequestOper
 void TnqApiProxy::handleFailure(const std::shared_ptr<appnet::TnqHTTPRequestOperation>& operation,
                                 std::int64_t requestId, const pf::Error& error, const Callback& failure) {
   {
-    std::lock_guard lock(mutex_);
+    pf::MutexLock lock(mutex_);
     dispatchTable_.erase(requestId);
   }
   std::optional<pf::UrlRequest> request;
@@ -189,7 +189,7 @@ void TnqApiProxy::handleFailure(const std::shared_ptr<appnet::TnqHTTPRequestOper
 void TnqApiProxy::cancelRequestWithRequestID(std::int64_t requestId) {
   std::shared_ptr<appnet::TnqHTTPRequestOperation> operation;
   {
-    std::lock_guard lock(mutex_);
+    pf::MutexLock lock(mutex_);
     auto found = dispatchTable_.find(requestId);
     if (found == dispatchTable_.end()) return;
     operation = std::move(found->second);

@@ -19,6 +19,7 @@
 #include "appnet/TnqHTTPRequestOperationManager.h"
 #include "container/MwHttpRequest.h"
 #include "container/MwRequestFactory.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 namespace app {
 
@@ -85,11 +86,11 @@ class TnqApiProxy : public std::enable_shared_from_this<TnqApiProxy> {
   void handleFailure(const std::shared_ptr<appnet::TnqHTTPRequestOperation>& operation, std::int64_t requestId,
                      const pf::Error& error, const Callback& failure);
 
-  mutable std::mutex mutex_;
-  std::optional<std::int64_t> noteRequestId_;
-  std::map<std::int64_t, std::shared_ptr<appnet::TnqHTTPRequestOperation>> dispatchTable_;
-  std::shared_ptr<appnet::TnqHTTPRequestOperationManager> tnqNetManager_;
-  std::shared_ptr<container::MwRequestFactory> networkFactory_;
+  mutable pf::Mutex mutex_;
+  std::optional<std::int64_t> noteRequestId_ PF_GUARDED_BY(mutex_);
+  std::map<std::int64_t, std::shared_ptr<appnet::TnqHTTPRequestOperation>> dispatchTable_ PF_GUARDED_BY(mutex_);
+  std::shared_ptr<appnet::TnqHTTPRequestOperationManager> tnqNetManager_ PF_GUARDED_BY(mutex_);
+  std::shared_ptr<container::MwRequestFactory> networkFactory_ PF_GUARDED_BY(mutex_);
 };
 
 }  // namespace app

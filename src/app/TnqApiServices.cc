@@ -68,7 +68,7 @@ std::shared_ptr<TnqServiceFactory> TnqServiceFactory::sharedInstance() {
 void TnqServiceFactory::resetSharedInstance() { gFactory.reset(); }
 
 std::shared_ptr<TnqServer> TnqServiceFactory::serviceWithIdentifier(const std::string& identifier) {
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   auto found = serviceStorage_.find(identifier);
   if (found != serviceStorage_.end()) return found->second;
   auto service = createServiceWithIdntifier(identifier);

@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/foundation/ThreadAnnotations.h"
+
 namespace app {
 
 // Service identifiers.
@@ -88,8 +90,8 @@ class TnqServiceFactory {
   static std::shared_ptr<TnqServer> createServiceWithIdntifier(const std::string& identifier);
 
  private:
-  std::mutex mutex_;
-  std::map<std::string, std::shared_ptr<TnqServer>> serviceStorage_;
+  pf::Mutex mutex_;
+  std::map<std::string, std::shared_ptr<TnqServer>> serviceStorage_ PF_GUARDED_BY(mutex_);
 };
 
 }  // namespace app

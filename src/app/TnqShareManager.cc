@@ -4,6 +4,7 @@
 
 #include "app/TnqExtension.h"
 #include "platform/foundation/FileManager.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/ui/Image.h"
 
 namespace app {
@@ -21,14 +22,14 @@ std::optional<std::string> textField(const pf::Value& dictionary, const char* ke
   return pf::stringValue(*v);
 }
 
-std::shared_ptr<TnqShareManager>& sharedSlot() {
-  static std::shared_ptr<TnqShareManager> instance;
-  return instance;
+pf::Mutex& sharedMutex() {
+  static pf::Mutex m;
+  return m;
 }
 
-std::mutex& sharedMutex() {
-  static std::mutex m;
-  return m;
+std::shared_ptr<TnqShareManager>& sharedSlot() PF_REQUIRES(sharedMutex()) {
+  static std::shared_ptr<TnqShareManager> instance;
+  return instance;
 }
 
 }  // namespace
@@ -80,14 +81,14 @@ void TnqQxHandler::onResp(const share::QxBaseResp& response) {
 }
 
 std::shared_ptr<TnqShareManager> TnqShareManager::sharedInstance() {
-  std::lock_guard lock(sharedMutex());
+  pf::MutexLock lock(sharedMutex());
   auto& slot = sharedSlot();
   if (!slot) slot = std::make_shared<TnqShareManager>();
   return slot;
 }
 
 void TnqShareManager::resetForTesting() {
-  std::lock_guard lock(sharedMutex());
+  pf::MutexLock lock(sharedMutex());
   sharedSlot().reset();
 }
 

@@ -231,7 +231,7 @@ void TnqMultipartBodyStream::open() {
 }
 
 std::optional<pf::Error> TnqMultipartBodyStream::streamError() const {
-  std::lock_guard lock(errorMutex_);
+  pf::MutexLock lock(errorMutex_);
   return streamError_;
 }
 
@@ -248,7 +248,7 @@ std::ptrdiff_t TnqMultipartBodyStream::read(std::uint8_t* buffer, std::size_t le
     }
     std::ptrdiff_t n = current_->read(buffer + total, length - total);
     if (n < 0) {
-      std::lock_guard lock(errorMutex_);
+      pf::MutexLock lock(errorMutex_);
       streamError_ = current_->error();
       // A short body would be taken for the whole one: the load fails instead.
       return -1;
@@ -264,7 +264,7 @@ bool TnqMultipartBodyStream::rewind() {
     if (!part->rewind()) return false;
   status_ = Status::NotOpen;
   {
-    std::lock_guard lock(errorMutex_);
+    pf::MutexLock lock(errorMutex_);
     streamError_.reset();
   }
   open();

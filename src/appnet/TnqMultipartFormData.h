@@ -16,6 +16,7 @@
 #include "appnet/TnqHTTPSupport.h"
 #include "platform/foundation/Bytes.h"
 #include "platform/foundation/Error.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/net/HttpBodyStream.h"
 #include "platform/net/HttpHeaders.h"
 #include "platform/net/UrlRequest.h"
@@ -128,8 +129,8 @@ class TnqMultipartBodyStream : public pf::HttpBodyStream {
   std::size_t next_ = 0;
   TnqHTTPBodyPart* current_ = nullptr;
   Status status_ = Status::NotOpen;
-  mutable std::mutex errorMutex_;
-  std::optional<pf::Error> streamError_;
+  mutable pf::Mutex errorMutex_;
+  std::optional<pf::Error> streamError_ PF_GUARDED_BY(errorMutex_);
 };
 
 class TnqStreamingMultipartFormData : public TnqMultipartFormData {

@@ -78,7 +78,7 @@ TnqNetworkReachabilityManager::~TnqNetworkReachabilityManager() {
 }
 
 TnqNetworkReachabilityStatus TnqNetworkReachabilityManager::networkReachabilityStatus() const {
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   return status_;
 }
 
@@ -93,12 +93,12 @@ bool TnqNetworkReachabilityManager::isReachableViaWiFi() const {
 }
 
 void TnqNetworkReachabilityManager::setReachabilityStatusChangeBlock(StatusBlock block) {
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   block_ = std::move(block);
 }
 
 void TnqNetworkReachabilityManager::setStatusChangeHook(StatusBlock hook) {
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   hook_ = std::move(hook);
 }
 
@@ -109,7 +109,7 @@ std::string TnqNetworkReachabilityManager::localizedNetworkReachabilityStatusStr
 void TnqNetworkReachabilityManager::report(TnqNetworkReachabilityStatus status) {
   StatusBlock hook, block;
   {
-    std::lock_guard lock(mutex_);
+    pf::MutexLock lock(mutex_);
     bool changed = status_ != status;
     status_ = status;
     if (changed) hook = hook_;

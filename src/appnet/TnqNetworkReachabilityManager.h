@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/net/Reachability.h"
 
 namespace appnet {
@@ -70,10 +71,10 @@ class TnqNetworkReachabilityManager : public std::enable_shared_from_this<TnqNet
 
   const std::shared_ptr<pf::NetworkReachability> reachability_;
   const std::uint64_t association_;
-  mutable std::mutex mutex_;
-  TnqNetworkReachabilityStatus status_ = TnqNetworkReachabilityStatus::Unknown;
-  StatusBlock block_;
-  StatusBlock hook_;
+  mutable pf::Mutex mutex_;
+  TnqNetworkReachabilityStatus status_ PF_GUARDED_BY(mutex_) = TnqNetworkReachabilityStatus::Unknown;
+  StatusBlock block_ PF_GUARDED_BY(mutex_);
+  StatusBlock hook_ PF_GUARDED_BY(mutex_);
 };
 
 }  // namespace appnet

@@ -5,14 +5,15 @@
 #include <mutex>
 
 #include "platform/foundation/Bundle.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/security/Certificate.h"
 
 namespace appnet {
 
 namespace {
 
-std::mutex gPinnedMutex;
-std::optional<std::vector<pf::Bytes>> gDefaultPinned;
+pf::Mutex gPinnedMutex;
+std::optional<std::vector<pf::Bytes>> gDefaultPinned PF_GUARDED_BY(gPinnedMutex);
 
 bool trustIsValid(pf::ServerTrust& trust) { return trust.evaluate().trusted(); }
 
@@ -29,7 +30,7 @@ std::optional<pf::Key> publicKeyForCertificate(const pf::Bytes& der) {
 }  // namespace
 
 const std::vector<pf::Bytes>& TnqSecurityPolicy::defaultPinnedCertificates() {
-  std::lock_guard lock(gPinnedMutex);
+  pf::MutexLock lock(gPinnedMutex);
   if (!gDefaultPinned) {
     std::vector<pf::Bytes> certificates;
     for (const auto& path : pf::Bundle::main()->pathsForResources("cer", ".")) {
@@ -43,7 +44,7 @@ const std::vector<pf::Bytes>& TnqSecurityPolicy::defaultPinnedCertificates() {
 }
 
 void TnqSecurityPolicy::resetDefaultPinnedCertificates() {
-  std::lock_guard lock(gPinnedMutex);
+  pf::MutexLock lock(gPinnedMutex);
   gDefaultPinned.reset();
 }
 

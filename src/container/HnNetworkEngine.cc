@@ -10,8 +10,8 @@ namespace {
 
 // Every engine, for the class-wide cancel by URL text.
 struct Registry {
-  std::mutex mutex;
-  std::vector<std::weak_ptr<HnNetworkEngine>> engines;
+  pf::Mutex mutex;
+  std::vector<std::weak_ptr<HnNetworkEngine>> engines PF_GUARDED_BY(mutex);
 };
 
 Registry& registry() {
@@ -24,7 +24,7 @@ Registry& registry() {
 std::shared_ptr<HnNetworkEngine> HnNetworkEngine::make(pf::HttpHeaders customHeaders) {
   std::shared_ptr<HnNetworkEngine> engine(new HnNetworkEngine(std::move(customHeaders)));
   auto& r = registry();
-  std::lock_guard lock(r.mutex);
+  pf::MutexLock lock(r.mutex);
   std::erase_if(r.engines, [](const auto& weak) { return weak.expired(); });
   r.engines.push_back(engine);
   return engine;
@@ -42,7 +42,7 @@ std::shared_ptr<HnNetworkOperation> HnNetworkEngine::operationWithURLString(cons
 void HnNetworkEngine::enqueueOperation(const std::shared_ptr<HnNetworkOperation>& operation) {
   if (!operation) return;
   {
-    std::lock_guard lock(mutex_);
+    pf::MutexLock lock(mutex_);
     operations_.push_back(operation);
   }
   std::weak_ptr<HnNetworkEngine> weak = weak_from_this();
@@ -54,12 +54,12 @@ void HnNetworkEngine::enqueueOperation(const std::shared_ptr<HnNetworkOperation>
 }
 
 void HnNetworkEngine::remove(const HnNetworkOperation* operation) {
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   std::erase_if(operations_, [operation](const auto& op) { return op.get() == operation; });
 }
 
 std::vector<std::shared_ptr<HnNetworkOperation>> HnNetworkEngine::liveOperations() const {
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   return operations_;
 }
 
@@ -71,7 +71,7 @@ void HnNetworkEngine::cancelOperationsContainingURLString(std::string_view text)
   std::vector<std::shared_ptr<HnNetworkEngine>> engines;
   {
     auto& r = registry();
-    std::lock_guard lock(r.mutex);
+    pf::MutexLock lock(r.mutex);
     for (const auto& weak : r.engines) {
       if (auto engine = weak.lock()) engines.push_back(engine);
     }
@@ -84,7 +84,7 @@ void HnNetworkEngine::cancelOperationsContainingURLString(std::string_view text)
 }
 
 std::size_t HnNetworkEngine::operationCount() const {
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   return operations_.size();
 }
 

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/foundation/Value.h"
 #include "platform/net/HttpHeaders.h"
 
@@ -39,8 +40,8 @@ class HnNetworkEngine : public std::enable_shared_from_this<HnNetworkEngine> {
   void remove(const HnNetworkOperation* operation);
 
   pf::HttpHeaders customHeaders_;
-  mutable std::mutex mutex_;
-  std::vector<std::shared_ptr<HnNetworkOperation>> operations_;
+  mutable pf::Mutex mutex_;
+  std::vector<std::shared_ptr<HnNetworkOperation>> operations_ PF_GUARDED_BY(mutex_);
 };
 
 }  // namespace container

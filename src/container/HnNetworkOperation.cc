@@ -85,28 +85,28 @@ void HnNetworkOperation::addHeaders(const pf::HttpHeaders& headers) {
 void HnNetworkOperation::addHeader(const std::string& name, const std::string& value) { request_.setValue(value, name); }
 
 void HnNetworkOperation::addCompletionHandler(CompletionHandler completion, ErrorHandler error) {
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   if (completion) completionHandlers_.push_back(std::move(completion));
   if (error) errorHandlers_.push_back(std::move(error));
 }
 
 void HnNetworkOperation::addDownloadStream(DownloadStream stream) {
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   if (stream) downloadStreams_.push_back(std::move(stream));
 }
 
 void HnNetworkOperation::onDownloadProgressChanged(std::function<void(double)> handler) {
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   if (handler) progressHandlers_.push_back(std::move(handler));
 }
 
 void HnNetworkOperation::onNotModified(std::function<void()> handler) {
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   if (handler) notModifiedHandlers_.push_back(std::move(handler));
 }
 
 void HnNetworkOperation::addEndObserver(std::function<void()> observer) {
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   if (observer) endObservers_.push_back(std::move(observer));
 }
 
@@ -139,7 +139,7 @@ void HnNetworkOperation::startOnMain() {
         [](pf::ServerTrust&, const std::string&) { return pf::ChallengeDisposition::UseCredential; });
   }
   {
-    std::lock_guard lock(mutex_);
+    pf::MutexLock lock(mutex_);
     if (isCancelled()) return;
     loader_ = loader;
   }
@@ -158,10 +158,12 @@ void HnNetworkOperation::didReceiveData(std::span<const std::uint8_t> bytes) {
   if (isCancelled()) return;
   std::vector<DownloadStream> streams;
   std::vector<std::function<void(double)>> progress;
+  std::shared_ptr<Loader> loader;
   {
-    std::lock_guard lock(mutex_);
+    pf::MutexLock lock(mutex_);
     streams = downloadStreams_;
     progress = progressHandlers_;
+    loader = loader_;
   }
   received_ += static_cast<std::int64_t>(bytes.size());
   if (streams.empty()) {
@@ -169,7 +171,7 @@ void HnNetworkOperation::didReceiveData(std::span<const std::uint8_t> bytes) {
   } else {
     for (auto& stream : streams) {
       if (!stream(bytes)) {
-        if (loader_ && loader_->connection) loader_->connection->cancel();
+        if (loader && loader->connection) loader->connection->cancel();
         didFail(pf::Error(kHnNetworkErrorDomain, -3000, {{pf::kLocalizedDescriptionKey, "The download could not be written"}}));
         return;
       }
@@ -188,14 +190,14 @@ void HnNetworkOperation::didFinish() {
   if (status >= 200 && status <= 299) {
     std::vector<CompletionHandler> handlers;
     {
-      std::lock_guard lock(mutex_);
+      pf::MutexLock lock(mutex_);
       handlers = completionHandlers_;
     }
     for (auto& handler : handlers) handler(*this);
   } else if (status == 304) {
     std::vector<std::function<void()>> handlers;
     {
-      std::lock_guard lock(mutex_);
+      pf::MutexLock lock(mutex_);
       handlers = notModifiedHandlers_;
     }
     for (auto& handler : handlers) handler();
@@ -217,7 +219,7 @@ void HnNetworkOperation::callErrorHandlers(const pf::Error& error) {
   error_ = error;
   std::vector<ErrorHandler> handlers;
   {
-    std::lock_guard lock(mutex_);
+    pf::MutexLock lock(mutex_);
     handlers = errorHandlers_;
   }
   for (auto& handler : handlers) handler(*this, error);
@@ -228,7 +230,7 @@ void HnNetworkOperation::finish() {
   executing_.store(false, std::memory_order_release);
   std::vector<std::function<void()>> observers;
   {
-    std::lock_guard lock(mutex_);
+    pf::MutexLock lock(mutex_);
     observers.swap(endObservers_);
   }
   dropHandlers();
@@ -244,7 +246,7 @@ void HnNetworkOperation::dropHandlers() {
   std::vector<std::function<void(double)>> progress;
   std::vector<std::function<void()>> notModified;
   {
-    std::lock_guard lock(mutex_);
+    pf::MutexLock lock(mutex_);
     completion.swap(completionHandlers_);
     errors.swap(errorHandlers_);
     streams.swap(downloadStreams_);
@@ -259,7 +261,7 @@ void HnNetworkOperation::cancel() {
   std::shared_ptr<Loader> loader;
   std::vector<std::function<void()>> observers;
   {
-    std::lock_guard lock(mutex_);
+    pf::MutexLock lock(mutex_);
     loader = loader_;
     observers.swap(endObservers_);
   }

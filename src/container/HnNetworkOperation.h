@@ -18,6 +18,7 @@
 
 #include "platform/foundation/Bytes.h"
 #include "platform/foundation/Error.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/net/HttpHeaders.h"
 #include "platform/net/UrlRequest.h"
 #include "platform/net/UrlResponse.h"
@@ -98,14 +99,14 @@ class HnNetworkOperation : public std::enable_shared_from_this<HnNetworkOperatio
   bool continueWithInvalidCertificate_ = false;
   std::string clientCertificate_;
 
-  mutable std::mutex mutex_;  // guards the handler lists and the loader against cancel()
-  std::vector<CompletionHandler> completionHandlers_;
-  std::vector<ErrorHandler> errorHandlers_;
-  std::vector<DownloadStream> downloadStreams_;
-  std::vector<std::function<void(double)>> progressHandlers_;
-  std::vector<std::function<void()>> notModifiedHandlers_;
-  std::vector<std::function<void()>> endObservers_;
-  std::shared_ptr<Loader> loader_;
+  mutable pf::Mutex mutex_;  // guards the handler lists and the loader against cancel()
+  std::vector<CompletionHandler> completionHandlers_ PF_GUARDED_BY(mutex_);
+  std::vector<ErrorHandler> errorHandlers_ PF_GUARDED_BY(mutex_);
+  std::vector<DownloadStream> downloadStreams_ PF_GUARDED_BY(mutex_);
+  std::vector<std::function<void(double)>> progressHandlers_ PF_GUARDED_BY(mutex_);
+  std::vector<std::function<void()>> notModifiedHandlers_ PF_GUARDED_BY(mutex_);
+  std::vector<std::function<void()>> endObservers_ PF_GUARDED_BY(mutex_);
+  std::shared_ptr<Loader> loader_ PF_GUARDED_BY(mutex_);
 
   std::atomic<bool> cancelled_{false};
   std::atomic<bool> executing_{false};

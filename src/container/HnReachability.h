@@ -16,6 +16,7 @@
 
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/net/Reachability.h"
 
 namespace container {
@@ -65,30 +66,30 @@ class BasicReachability : public std::enable_shared_from_this<Self> {
   BasicReachability& operator=(const BasicReachability&) = delete;
 
   Block reachableBlock() const {
-    std::lock_guard lock(mutex_);
+    pf::MutexLock lock(mutex_);
     return reachableBlock_;
   }
   void setReachableBlock(Block block) {
-    std::lock_guard lock(mutex_);
+    pf::MutexLock lock(mutex_);
     reachableBlock_ = std::move(block);
   }
   Block unreachableBlock() const {
-    std::lock_guard lock(mutex_);
+    pf::MutexLock lock(mutex_);
     return unreachableBlock_;
   }
   void setUnreachableBlock(Block block) {
-    std::lock_guard lock(mutex_);
+    pf::MutexLock lock(mutex_);
     unreachableBlock_ = std::move(block);
   }
   bool reachableOnWWAN() const { return reachableOnWWAN_.load(); }
   void setReachableOnWWAN(bool on) { reachableOnWWAN_ = on; }
   std::shared_ptr<pf::DispatchQueue> reachabilitySerialQueue() const {
-    std::lock_guard lock(mutex_);
+    pf::MutexLock lock(mutex_);
     return serialQueue_;
   }
   // The monitor itself while notifying, else null.
   std::shared_ptr<Self> reachabilityObject() const {
-    std::lock_guard lock(mutex_);
+    pf::MutexLock lock(mutex_);
     return self_;
   }
 
@@ -97,7 +98,7 @@ class BasicReachability : public std::enable_shared_from_this<Self> {
     auto self = this->shared_from_this();
     auto queue = pf::DispatchQueue::makeSerial("container.reachability");
     {
-      std::lock_guard lock(mutex_);
+      pf::MutexLock lock(mutex_);
       self_ = self;
       serialQueue_ = queue;
     }
@@ -110,7 +111,7 @@ class BasicReachability : public std::enable_shared_from_this<Self> {
       if (!ok) ref_->setCallback(nullptr);
     }
     if (!ok) {
-      std::lock_guard lock(mutex_);
+      pf::MutexLock lock(mutex_);
       serialQueue_.reset();
       self_.reset();
     }
@@ -124,7 +125,7 @@ class BasicReachability : public std::enable_shared_from_this<Self> {
     std::shared_ptr<Self> self;
     std::shared_ptr<pf::DispatchQueue> queue;
     {
-      std::lock_guard lock(mutex_);
+      pf::MutexLock lock(mutex_);
       queue.swap(serialQueue_);
       self.swap(self_);
     }
@@ -188,7 +189,7 @@ class BasicReachability : public std::enable_shared_from_this<Self> {
   const std::shared_ptr<pf::NetworkReachability>& ref() const { return ref_; }
   void clearBlocks() {
     Block a, b;
-    std::lock_guard lock(mutex_);
+    pf::MutexLock lock(mutex_);
     a.swap(reachableBlock_);
     b.swap(unreachableBlock_);
   }
@@ -200,9 +201,9 @@ class BasicReachability : public std::enable_shared_from_this<Self> {
   }
 
   const std::shared_ptr<pf::NetworkReachability> ref_;
-  mutable std::mutex mutex_;
-  Block reachableBlock_;
-  Block unreachableBlock_;
+  mutable pf::Mutex mutex_;
+  Block reachableBlock_ PF_GUARDED_BY(mutex_);
+  Block unreachableBlock_ PF_GUARDED_BY(mutex_);
   std::atomic<bool> reachableOnWWAN_{true};
   std::shared_ptr<pf::DispatchQueue> serialQueue_;
   std::shared_ptr<Self> self_;

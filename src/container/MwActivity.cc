@@ -1,14 +1,15 @@
 #include "container/MwActivity.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 namespace container {
 
 namespace {
 
 struct Overlay {
-  std::mutex mutex;
-  bool shown = false;
-  const MwActivityDelegate* identity = nullptr;
-  std::weak_ptr<MwActivityDelegate> delegate;
+  pf::Mutex mutex;
+  bool shown PF_GUARDED_BY(mutex) = false;
+  const MwActivityDelegate* identity PF_GUARDED_BY(mutex) = nullptr;
+  std::weak_ptr<MwActivityDelegate> delegate PF_GUARDED_BY(mutex);
 };
 
 Overlay& overlay() {
@@ -20,7 +21,7 @@ Overlay& overlay() {
 
 void MwActivity::show(const std::shared_ptr<MwActivityDelegate>& delegate) {
   auto& o = overlay();
-  std::lock_guard lock(o.mutex);
+  pf::MutexLock lock(o.mutex);
   o.shown = true;
   o.identity = delegate.get();
   o.delegate = delegate;
@@ -28,7 +29,7 @@ void MwActivity::show(const std::shared_ptr<MwActivityDelegate>& delegate) {
 
 void MwActivity::removeForDelegate(const MwActivityDelegate* delegate) {
   auto& o = overlay();
-  std::lock_guard lock(o.mutex);
+  pf::MutexLock lock(o.mutex);
   if (!o.shown || o.identity != delegate) return;
   o.shown = false;
   o.identity = nullptr;
@@ -37,13 +38,13 @@ void MwActivity::removeForDelegate(const MwActivityDelegate* delegate) {
 
 bool MwActivity::isShown() {
   auto& o = overlay();
-  std::lock_guard lock(o.mutex);
+  pf::MutexLock lock(o.mutex);
   return o.shown;
 }
 
 bool MwActivity::isDelegate(const MwActivityDelegate* delegate) {
   auto& o = overlay();
-  std::lock_guard lock(o.mutex);
+  pf::MutexLock lock(o.mutex);
   return o.shown && o.identity == delegate;
 }
 
@@ -51,7 +52,7 @@ void MwActivity::dismissByUser() {
   std::shared_ptr<MwActivityDelegate> delegate;
   {
     auto& o = overlay();
-    std::lock_guard lock(o.mutex);
+    pf::MutexLock lock(o.mutex);
     if (!o.shown) return;
     delegate = o.delegate.lock();
     o.shown = false;
@@ -63,7 +64,7 @@ void MwActivity::dismissByUser() {
 
 void MwActivity::resetForTesting() {
   auto& o = overlay();
-  std::lock_guard lock(o.mutex);
+  pf::MutexLock lock(o.mutex);
   o.shown = false;
   o.identity = nullptr;
   o.delegate.reset();

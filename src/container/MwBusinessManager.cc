@@ -73,7 +73,7 @@ bool MwBusinessManager::saveLocked() {
 
 void MwBusinessManager::refreshBusinessWithHTMLUrl(const std::string& url, const std::string& newVersion) {
   if (newVersion.empty()) return;
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   auto item = findLocked(url);
   if (!item) {
     item = findOrAddLocked(url);
@@ -94,12 +94,12 @@ void MwBusinessManager::refreshBusinessWithHTMLUrl(const std::string& url, const
 }
 
 std::optional<MwXMLElement> MwBusinessManager::getElementByHTMLUrl(const std::string& url) {
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   return findLocked(url);
 }
 
 std::optional<MwPackageFacts> MwBusinessManager::packageFacts(const std::string& url) {
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   auto item = findLocked(url);
   if (!item) return std::nullopt;
   MwPackageFacts facts;
@@ -112,7 +112,7 @@ std::optional<MwPackageFacts> MwBusinessManager::packageFacts(const std::string&
 }
 
 void MwBusinessManager::setPackageFacts(const std::string& url, const MwPackageFacts& facts) {
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   auto item = findOrAddLocked(url);
   item.addAttribute("package", facts.package);
   item.addAttribute("hash", facts.hash);
@@ -121,7 +121,7 @@ void MwBusinessManager::setPackageFacts(const std::string& url, const MwPackageF
 }
 
 void MwBusinessManager::clearUpdateMark(const std::string& url) {
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   auto item = findLocked(url);
   if (!item || !item->attributeForName("update")) return;
   item->removeAttributeForName("update");
@@ -129,13 +129,13 @@ void MwBusinessManager::clearUpdateMark(const std::string& url) {
 }
 
 bool MwBusinessManager::saveBusinessXMLFile() {
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   return saveLocked();
 }
 
 void MwBusinessManager::resetForTesting() {
   auto& self = getInstance();
-  std::lock_guard lock(self.mutex_);
+  pf::MutexLock lock(self.mutex_);
   self.document_.reset();
 }
 

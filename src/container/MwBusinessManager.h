@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "container/MwXMLDocument.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 namespace container {
 
@@ -54,13 +55,13 @@ class MwBusinessManager {
 
  private:
   MwBusinessManager() = default;
-  MwXMLElement rootLocked();
-  std::optional<MwXMLElement> findLocked(const std::string& url);
-  MwXMLElement findOrAddLocked(const std::string& url);
-  bool saveLocked();
+  MwXMLElement rootLocked() PF_REQUIRES(mutex_);
+  std::optional<MwXMLElement> findLocked(const std::string& url) PF_REQUIRES(mutex_);
+  MwXMLElement findOrAddLocked(const std::string& url) PF_REQUIRES(mutex_);
+  bool saveLocked() PF_REQUIRES(mutex_);
 
-  std::recursive_mutex mutex_;
-  std::shared_ptr<MwXMLDocument> document_;
+  pf::RecursiveMutex mutex_;
+  std::shared_ptr<MwXMLDocument> document_ PF_GUARDED_BY(mutex_);
 };
 
 // Reads a keyed XML file: nullptr when it is missing, unreadable, not verified or not XML.

@@ -25,7 +25,7 @@ void MwConfiguration::loadLocked() const {
 }
 
 std::optional<pf::Value> MwConfiguration::valueForKey(std::string_view key) const {
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   loadLocked();
   auto found = values_->find(std::string(key));
   if (found == values_->end()) return std::nullopt;
@@ -33,7 +33,7 @@ std::optional<pf::Value> MwConfiguration::valueForKey(std::string_view key) cons
 }
 
 void MwConfiguration::setValue(pf::Value value, std::string_view key) {
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   loadLocked();
   (*values_)[std::string(key)] = std::move(value);
 }
@@ -69,7 +69,7 @@ std::optional<std::string> MwConfiguration::frontUrl() const {
 
 void MwConfiguration::resetForTesting() {
   auto& self = getInstance();
-  std::lock_guard lock(self.mutex_);
+  pf::MutexLock lock(self.mutex_);
   self.values_.reset();
 }
 

@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/foundation/Value.h"
 
 namespace container {
@@ -42,9 +43,9 @@ class MwConfiguration {
 
  private:
   MwConfiguration() = default;
-  void loadLocked() const;
-  mutable std::mutex mutex_;
-  mutable std::optional<pf::Value> values_;
+  void loadLocked() const PF_REQUIRES(mutex_);
+  mutable pf::Mutex mutex_;
+  mutable std::optional<pf::Value> values_ PF_GUARDED_BY(mutex_);
 };
 
 }  // namespace container

@@ -42,7 +42,7 @@ void MwFramework::setSessionState(int state) { MwSessionManager::getInstance().s
 std::optional<std::string> MwFramework::getBindKey() const { return MwSessionManager::getInstance().getBindKey(); }
 
 pf::Value MwFramework::getSystemParameters() const {
-  std::lock_guard lock(valuesMutex_);
+  pf::MutexLock lock(valuesMutex_);
   return systemParameters_;
 }
 
@@ -114,24 +114,24 @@ void MwFramework::initialization() {
   notify(MwFrameworkDelegate::Operation::DataPrepared,
          [prepared](MwFrameworkDelegate& listener) { listener.didDataPreparedWithResult(prepared); });
   {
-    std::lock_guard lock(runningMutex_);
+    pf::MutexLock lock(runningMutex_);
     ++running_;
   }
   pf::Thread::detach([this] { runSequence(); }, "my.framework.startup");
 }
 
 void MwFramework::waitForStartupForTesting() {
-  auto idle = [this] { return running_ == 0; };
+  auto idle = [this]() PF_REQUIRES(runningMutex_) { return running_ == 0; };
   if (pf::Thread::isMainThread()) {
     // The sequence's requests answer through the main run loop: keep it turning.
     pf::RunLoop::main()->spinUntil([&] {
-      std::lock_guard lock(runningMutex_);
+      pf::MutexLock lock(runningMutex_);
       return idle();
     }, 120);
     return;
   }
-  std::unique_lock lock(runningMutex_);
-  runningChanged_.wait(lock, idle);
+  pf::UniqueLock lock(runningMutex_);
+  runningChanged_.wait(lock.native(), idle);
 }
 
 void MwFramework::resetForTesting() {
@@ -145,7 +145,7 @@ void MwFramework::resetForTesting() {
   self.manifestUpdate_ = 2;
   self.initState_ = 0;
   self.crashCollectOpen_ = false;
-  std::lock_guard lock(self.valuesMutex_);
+  pf::MutexLock lock(self.valuesMutex_);
   self.systemParameters_ = nullptr;
 }
 

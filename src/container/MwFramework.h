@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "platform/foundation/Dispatch.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/foundation/Value.h"
 
 namespace container {
@@ -113,13 +114,13 @@ class MwFramework {
   std::shared_ptr<pf::DispatchQueue> listenerQueue_;  // "my.framework.delegateQueue"
   std::vector<std::shared_ptr<MwFrameworkDelegate>> listeners_;  // on listenerQueue_
 
-  std::mutex sequenceMutex_;  // held by the running start-up sequence
-  std::mutex runningMutex_;
+  pf::Mutex sequenceMutex_;  // held by the running start-up sequence
+  pf::Mutex runningMutex_;
   std::condition_variable runningChanged_;
-  int running_ = 0;  // sequences started and not ended
+  int running_ PF_GUARDED_BY(runningMutex_) = 0;  // sequences started and not ended
 
-  mutable std::mutex valuesMutex_;
-  pf::Value systemParameters_;
+  mutable pf::Mutex valuesMutex_;
+  pf::Value systemParameters_ PF_GUARDED_BY(valuesMutex_);
   std::atomic<bool> crashCollectOpen_{false};
 };
 

@@ -1,6 +1,7 @@
 // The start-up network sequence of MwFramework: probe, key negotiation, manifest, then the menu
 // and file-list checks. Runs on a thread of its own; one sequence at a time.
 
+#include "container/LoggerUtil.h"
 #include "container/MwBusinessManager.h"
 #include "container/MwComPackage.h"
 #include "container/MwCommunicationHelper.h"
@@ -14,7 +15,6 @@
 #include "container/MwSessionManager.h"
 #include "container/MwStartupAnswers.h"
 #include "container/RlSocket.h"
-#include "container/LoggerUtil.h"
 #include "platform/foundation/Base64.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/Json.h"
@@ -22,6 +22,7 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Sandbox.h"
 #include "platform/foundation/Thread.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/net/Url.h"
 #include "platform/security/Digest.h"
@@ -151,12 +152,12 @@ void MwFramework::runSequence() {
   struct Ended {
     MwFramework& framework;
     ~Ended() {
-      std::lock_guard lock(framework.runningMutex_);
+      pf::MutexLock lock(framework.runningMutex_);
       --framework.running_;
       framework.runningChanged_.notify_all();
     }
   } ended{*this};
-  std::lock_guard sequence(sequenceMutex_);  // a second run waits for the first
+  pf::MutexLock sequence(sequenceMutex_);  // a second run waits for the first
   initState_ = 2;
 
   auto handshakeFailed = [this](const char* reason) {
@@ -189,7 +190,7 @@ void MwFramework::runSequence() {
   }
   session.setBindKey(*bindKey);
   {
-    std::lock_guard lock(valuesMutex_);
+    pf::MutexLock lock(valuesMutex_);
     systemParameters_ = answer.value("SYSPARAM", pf::Value());
   }
   if (session.getSessionState() < 4) session.setSessionState(4);

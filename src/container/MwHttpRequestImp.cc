@@ -128,32 +128,32 @@ void MwHttpRequestImp::addRequestHeader(const std::string& name, const std::stri
 }
 
 std::shared_ptr<HnNetworkOperation> MwHttpRequestImp::getHnNetworkOperation() const {
-  std::lock_guard lock(stateMutex_);
+  pf::MutexLock lock(stateMutex_);
   return httpOperation_;
 }
 
 std::shared_ptr<MwHttpResponse> MwHttpRequestImp::getResponse() const {
-  std::lock_guard lock(stateMutex_);
+  pf::MutexLock lock(stateMutex_);
   return httpResponse_;
 }
 
 std::vector<pf::Cookie> MwHttpRequestImp::getResponseCookies() const {
-  std::lock_guard lock(stateMutex_);
+  pf::MutexLock lock(stateMutex_);
   return responseCookies_;
 }
 
 pf::HttpHeaders MwHttpRequestImp::getResponseHeaders() const {
-  std::lock_guard lock(stateMutex_);
+  pf::MutexLock lock(stateMutex_);
   return responseHeaders_;
 }
 
 std::optional<pf::Bytes> MwHttpRequestImp::getResponseData() const {
-  std::lock_guard lock(stateMutex_);
+  pf::MutexLock lock(stateMutex_);
   return responseData_;
 }
 
 std::optional<std::string> MwHttpRequestImp::getResponseString() const {
-  std::lock_guard lock(stateMutex_);
+  pf::MutexLock lock(stateMutex_);
   if (!responseData_) return std::nullopt;
   return pf::toString(*responseData_);
 }
@@ -171,7 +171,7 @@ void MwHttpRequestImp::cancelOperation() {
 std::shared_ptr<HnNetworkOperation> MwHttpRequestImp::prepare(Way way) {
   if (!engine_) return nullptr;
   {
-    std::lock_guard lock(stateMutex_);
+    pf::MutexLock lock(stateMutex_);
     responseCookies_.clear();
     responseHeaders_.clear();
     responseData_.reset();
@@ -183,7 +183,7 @@ std::shared_ptr<HnNetworkOperation> MwHttpRequestImp::prepare(Way way) {
   const double timeout = (!file && timeout_ >= 1) ? static_cast<double>(timeout_) : 0.0;
   auto operation = engine_->operationWithURLString(requestUrl_, std::nullopt, file ? "GET" : requestMethod_, timeout);
   {
-    std::lock_guard lock(stateMutex_);
+    pf::MutexLock lock(stateMutex_);
     httpOperation_ = operation;
   }
   if (postData_) operation->setUploadStream(*postData_);
@@ -202,7 +202,7 @@ void MwHttpRequestImp::waitingRequestFinish(const std::shared_ptr<Exchange>& exc
 
 void MwHttpRequestImp::storeAnswer(const HnNetworkOperation& operation) {
   const auto& response = operation.readonlyResponse();
-  std::lock_guard lock(stateMutex_);
+  pf::MutexLock lock(stateMutex_);
   if (response) {
     responseHeaders_ = response->allHeaderFields();
     if (const auto& url = operation.readonlyRequest().url()) {
@@ -237,7 +237,7 @@ std::shared_ptr<MwHttpResponse> MwHttpRequestImp::dataRequest(Way way) {
   auto response = std::make_shared<MwHttpResponseImp>(*operation);
   MwSessionManager::getInstance().updateSession(this, response.get());
   {
-    std::lock_guard lock(stateMutex_);
+    pf::MutexLock lock(stateMutex_);
     httpResponse_ = response;
   }
   if (!exchange->succeeded.load()) {
@@ -246,14 +246,14 @@ std::shared_ptr<MwHttpResponse> MwHttpRequestImp::dataRequest(Way way) {
   }
   storeAnswer(*operation);
   if (const auto& body = response->getResponseData(); body && !body->empty()) {
-    std::lock_guard lock(stateMutex_);
+    pf::MutexLock lock(stateMutex_);
     responseData_ = *body;
   }
   return response;
 }
 
 std::shared_ptr<MwHttpResponse> MwHttpRequestImp::synchDataRequest() {
-  std::lock_guard lock(requestLock_);
+  pf::MutexLock lock(requestLock_);
   return dataRequest(Way::SynchData);
 }
 
@@ -267,7 +267,7 @@ void MwHttpRequestImp::asynchronousRequest(ResponseBlock block) {
       [self, block](HnNetworkOperation& op) {
         auto response = std::make_shared<MwHttpResponseImp>(op);
         {
-          std::lock_guard lock(self->stateMutex_);
+          pf::MutexLock lock(self->stateMutex_);
           self->httpResponse_ = response;
         }
         MwSessionManager::getInstance().updateSession(self.get(), response.get());
@@ -325,7 +325,7 @@ bool MwHttpRequestImp::fileRequest(const std::string& path, std::weak_ptr<MwFile
 }
 
 std::optional<pf::Bytes> MwHttpRequestImp::streamRequest() {
-  std::lock_guard lock(requestLock_);
+  pf::MutexLock lock(requestLock_);
   auto operation = prepare(Way::Stream);
   if (!operation) return std::nullopt;
   auto exchange = std::make_shared<Exchange>();
@@ -344,7 +344,7 @@ std::optional<pf::Bytes> MwHttpRequestImp::streamRequest() {
   MwSessionManager::getInstance().updateSession(this, response.get());
   const auto& body = response->getResponseData();
   if (!body || body->empty()) return std::nullopt;
-  std::lock_guard state(stateMutex_);
+  pf::MutexLock state(stateMutex_);
   responseData_ = *body;
   return *body;
 }

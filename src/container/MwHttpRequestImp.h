@@ -15,6 +15,7 @@
 
 #include "container/MwHttpRequest.h"
 #include "platform/foundation/Error.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/net/Cookie.h"
 #include "platform/net/HttpHeaders.h"
 
@@ -93,14 +94,14 @@ class MwHttpRequestImp : public MwHttpRequest, public std::enable_shared_from_th
   std::int64_t timeout_ = 0;
   std::atomic<std::int64_t> responseStatus_{-1};
 
-  mutable std::mutex stateMutex_;  // the answer fields and the operation, written on the main thread
-  std::shared_ptr<HnNetworkOperation> httpOperation_;
-  std::shared_ptr<MwHttpResponse> httpResponse_;
-  pf::HttpHeaders responseHeaders_;
-  std::vector<pf::Cookie> responseCookies_;
-  std::optional<pf::Bytes> responseData_;
+  mutable pf::Mutex stateMutex_;  // the answer fields and the operation, written on the main thread
+  std::shared_ptr<HnNetworkOperation> httpOperation_ PF_GUARDED_BY(stateMutex_);
+  std::shared_ptr<MwHttpResponse> httpResponse_ PF_GUARDED_BY(stateMutex_);
+  pf::HttpHeaders responseHeaders_ PF_GUARDED_BY(stateMutex_);
+  std::vector<pf::Cookie> responseCookies_ PF_GUARDED_BY(stateMutex_);
+  std::optional<pf::Bytes> responseData_ PF_GUARDED_BY(stateMutex_);
 
-  std::recursive_mutex requestLock_;  // held by synchDataRequest and streamRequest
+  pf::RecursiveMutex requestLock_;  // held by synchDataRequest and streamRequest
 };
 
 }  // namespace container

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "platform/foundation/Bundle.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 namespace container {
 
@@ -14,10 +15,10 @@ constexpr std::uintmax_t kMaxKeyFile = 64 * 1024;
 enum class Which { Consult, SignaturePublic, SignaturePrivate, List, Count };
 
 struct Store {
-  std::mutex mutex;
-  std::filesystem::path directory;  // empty: the application package
-  bool loaded[static_cast<int>(Which::Count)] = {};
-  std::optional<pf::Key> keys[static_cast<int>(Which::Count)];
+  pf::Mutex mutex;
+  std::filesystem::path directory PF_GUARDED_BY(mutex);  // empty: the application package
+  bool loaded[static_cast<int>(Which::Count)] PF_GUARDED_BY(mutex) = {};
+  std::optional<pf::Key> keys[static_cast<int>(Which::Count)] PF_GUARDED_BY(mutex);
 };
 
 Store& store() {
@@ -70,7 +71,7 @@ std::optional<pf::Key> load(Which which, const std::filesystem::path& directory)
 
 std::optional<pf::Key> get(Which which) {
   auto& s = store();
-  std::lock_guard lock(s.mutex);
+  pf::MutexLock lock(s.mutex);
   const int i = static_cast<int>(which);
   if (!s.loaded[i]) {
     s.keys[i] = load(which, s.directory);
@@ -88,7 +89,7 @@ std::optional<pf::Key> MwKeyStore::getListPublicKey() { return get(Which::List);
 
 void MwKeyStore::setKeyDirectoryForTesting(const std::filesystem::path& directory) {
   auto& s = store();
-  std::lock_guard lock(s.mutex);
+  pf::MutexLock lock(s.mutex);
   s.directory = directory;
   for (int i = 0; i < static_cast<int>(Which::Count); ++i) {
     s.loaded[i] = false;

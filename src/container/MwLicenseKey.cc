@@ -6,6 +6,7 @@
 #include "platform/foundation/Base64.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/FileManager.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/security/Digest.h"
 
 namespace container {
@@ -15,13 +16,13 @@ constexpr const char* kKeyFileName = "mwframework_license";
 constexpr std::uint64_t kMaxKeyFile = 64 * 1024;
 constexpr std::size_t kHashLength = 64;  // hex of SHA-256
 
-std::mutex directoryMutex;
-std::filesystem::path testDirectory;
+pf::Mutex directoryMutex;
+std::filesystem::path testDirectory PF_GUARDED_BY(directoryMutex);
 
 std::optional<pf::Bytes> keyFile() {
   std::filesystem::path path;
   {
-    std::lock_guard lock(directoryMutex);
+    pf::MutexLock lock(directoryMutex);
     path = testDirectory;
   }
   if (path.empty()) {
@@ -110,7 +111,7 @@ bool MwLicenseKey::verifyXMLText(const std::string& xmlText, std::string_view fi
 }
 
 void MwLicenseKey::setKeyDirectoryForTesting(const std::filesystem::path& directory) {
-  std::lock_guard lock(directoryMutex);
+  pf::MutexLock lock(directoryMutex);
   testDirectory = directory;
 }
 

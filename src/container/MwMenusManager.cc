@@ -50,13 +50,13 @@ std::filesystem::path MwMenusManager::menuFilePath() const { return releasePath(
 
 bool MwMenusManager::loadMenuFile() {
   auto document = readKeyedXMLFile(menuFilePath(), kMenuFileName);
-  std::lock_guard lock(menuMutex_);
+  pf::MutexLock lock(menuMutex_);
   menu_ = document;
   return menu_ != nullptr;
 }
 
 std::optional<MwXMLElement> MwMenusManager::menuRootElement() {
-  std::lock_guard lock(menuMutex_);
+  pf::MutexLock lock(menuMutex_);
   if (!menu_) return std::nullopt;
   return menu_->rootElement();
 }
@@ -69,7 +69,7 @@ bool MwMenusManager::replaceMenuWithVerifiedText(const std::string& text) {
 }
 
 bool MwMenusManager::saveMenusXMLFile() {
-  std::lock_guard lock(menuMutex_);
+  pf::MutexLock lock(menuMutex_);
   if (!menu_) return false;
   return writeKeyedXMLFile(menu_, menuFilePath(), kMenuFileName);
 }
@@ -137,7 +137,7 @@ void MwMenusManager::waitUntilIdleForTesting() {
 void MwMenusManager::resetForTesting() {
   auto& self = getInstance();
   self.waitUntilIdleForTesting();
-  std::lock_guard lock(self.menuMutex_);
+  pf::MutexLock lock(self.menuMutex_);
   self.menu_.reset();
 }
 

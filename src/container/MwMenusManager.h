@@ -19,6 +19,7 @@
 #include "container/MwXMLDocument.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Operation.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/foundation/Value.h"
 
 namespace container {
@@ -73,8 +74,8 @@ class MwMenusManager {
   std::shared_ptr<pf::OperationQueue> downloads_;
   std::map<std::string, std::vector<std::weak_ptr<MwMenuManagerDelegate>>> delegates_;  // on queue_
 
-  std::mutex menuMutex_;
-  std::shared_ptr<MwXMLDocument> menu_;
+  pf::Mutex menuMutex_;
+  std::shared_ptr<MwXMLDocument> menu_ PF_GUARDED_BY(menuMutex_);
 };
 
 }  // namespace container

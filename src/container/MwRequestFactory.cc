@@ -45,19 +45,19 @@ std::shared_ptr<MwHttpRequestImp> MwRequestFactory::createRequest(const std::str
 
 void MwRequestFactory::addHttpRequest(const std::shared_ptr<MwHttpRequest>& request) {
   if (!request) return;
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   requests_.push_back(request);
 }
 
 void MwRequestFactory::removeHttpRequest(const std::shared_ptr<MwHttpRequest>& request) {
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   requests_.erase(std::remove(requests_.begin(), requests_.end(), request), requests_.end());
 }
 
 void MwRequestFactory::cancelAllRequest() {
   std::vector<std::shared_ptr<MwHttpRequest>> requests;
   {
-    std::lock_guard lock(mutex_);
+    pf::MutexLock lock(mutex_);
     requests.swap(requests_);
   }
   for (auto it = requests.rbegin(); it != requests.rend(); ++it) {
@@ -67,7 +67,7 @@ void MwRequestFactory::cancelAllRequest() {
 }
 
 std::size_t MwRequestFactory::liveRequestCount() const {
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   return requests_.size();
 }
 

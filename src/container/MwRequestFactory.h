@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/foundation/Bytes.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/foundation/Value.h"
 
 namespace container {
@@ -44,8 +45,8 @@ class MwRequestFactory {
  private:
   MwRequestFactory();
   std::shared_ptr<HnNetworkEngine> engine_;
-  mutable std::mutex mutex_;
-  std::vector<std::shared_ptr<MwHttpRequest>> requests_;
+  mutable pf::Mutex mutex_;
+  std::vector<std::shared_ptr<MwHttpRequest>> requests_ PF_GUARDED_BY(mutex_);
 };
 
 }  // namespace container

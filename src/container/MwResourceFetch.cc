@@ -4,6 +4,7 @@
 
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/FileManager.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/net/UrlSession.h"
 
 namespace container {
@@ -46,7 +47,7 @@ class FetchDelegate : public pf::UrlSessionDelegate {
       fail(MwResourceFetch::makeError(kMwResourceInstall, "cannot keep the download"));
       return;
     }
-    std::lock_guard lock(mutex_);
+    pf::MutexLock lock(mutex_);
     saved_ = true;
   }
 
@@ -59,7 +60,7 @@ class FetchDelegate : public pf::UrlSessionDelegate {
   }
 
   bool result(pf::Error* error) {
-    std::lock_guard lock(mutex_);
+    pf::MutexLock lock(mutex_);
     if (error_) {
       if (error) *error = *error_;
       return false;
@@ -72,15 +73,15 @@ class FetchDelegate : public pf::UrlSessionDelegate {
 
  private:
   void fail(pf::Error error) {
-    std::lock_guard lock(mutex_);
+    pf::MutexLock lock(mutex_);
     if (!error_) error_ = std::move(error);
   }
 
   std::filesystem::path destination_;
   std::uint64_t maxBytes_;
-  std::mutex mutex_;
-  std::optional<pf::Error> error_;
-  bool saved_ = false;
+  pf::Mutex mutex_;
+  std::optional<pf::Error> error_ PF_GUARDED_BY(mutex_);
+  bool saved_ PF_GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace

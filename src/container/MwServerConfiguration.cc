@@ -8,20 +8,20 @@ MwServerConfiguration& MwServerConfiguration::getInstance() {
 }
 
 std::string MwServerConfiguration::getServerBaseUrl() const {
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   return baseUrl_;
 }
 
 void MwServerConfiguration::setServerBaseUrl(const std::string& url) {
   std::string value = url;
   if (!value.empty() && value.back() == '/') value.pop_back();
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   baseUrl_ = std::move(value);
 }
 
 void MwServerConfiguration::resetForTesting(const std::string& storedBaseUrl) {
   auto& self = getInstance();
-  std::lock_guard lock(self.mutex_);
+  pf::MutexLock lock(self.mutex_);
   self.baseUrl_ = storedBaseUrl;
 }
 

@@ -5,6 +5,8 @@
 #include <mutex>
 #include <string>
 
+#include "platform/foundation/ThreadAnnotations.h"
+
 namespace container {
 
 class MwServerConfiguration {
@@ -21,8 +23,8 @@ class MwServerConfiguration {
 
  private:
   MwServerConfiguration() = default;
-  mutable std::mutex mutex_;
-  std::string baseUrl_;
+  mutable pf::Mutex mutex_;
+  std::string baseUrl_ PF_GUARDED_BY(mutex_);
 };
 
 }  // namespace container

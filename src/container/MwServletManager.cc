@@ -14,18 +14,18 @@ MwServletManager& MwServletManager::getInstance() {
 
 bool MwServletManager::registerServletWithName(const std::string& name, const std::string& servletClass) {
   if (!MwServletClasses::shared().contains(servletClass)) return false;
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   servlets_[name] = servletClass;
   return true;
 }
 
 void MwServletManager::unregisterServletNamed(const std::string& name) {
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   servlets_.erase(name);
 }
 
 std::optional<std::string> MwServletManager::classNameForServlet(const std::string& name) const {
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   auto it = servlets_.find(name);
   if (it == servlets_.end()) return std::nullopt;
   return it->second;
@@ -43,7 +43,7 @@ std::shared_ptr<MwServlet> MwServletManager::getServletWithName(const std::strin
 
 void MwServletManager::resetForTesting() {
   auto& manager = getInstance();
-  std::lock_guard lock(manager.mutex_);
+  pf::MutexLock lock(manager.mutex_);
   manager.servlets_.clear();
 }
 

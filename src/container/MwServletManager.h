@@ -11,6 +11,7 @@
 
 #include "container/MwServlet.h"
 #include "platform/foundation/ClassRegistry.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 namespace container {
 
@@ -39,8 +40,8 @@ class MwServletManager {
 
  private:
   MwServletManager() = default;
-  mutable std::mutex mutex_;
-  std::map<std::string, std::string, std::less<>> servlets_;
+  mutable pf::Mutex mutex_;
+  std::map<std::string, std::string, std::less<>> servlets_ PF_GUARDED_BY(mutex_);
 };
 
 // Makes the container's own servlet classes known by name ("MwServerServlet"). Idempotent.

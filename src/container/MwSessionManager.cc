@@ -30,7 +30,10 @@ MwSessionManager& MwSessionManager::getInstance() {
   return instance;
 }
 
-MwSessionManager::MwSessionManager() { resetLocked(); }
+MwSessionManager::MwSessionManager() {
+  pf::MutexLock lock(mutex_);
+  resetLocked();
+}
 
 void MwSessionManager::resetLocked() {
   sessionState_ = 0;
@@ -44,18 +47,18 @@ void MwSessionManager::resetLocked() {
 
 void MwSessionManager::resetForTesting() {
   auto& self = getInstance();
-  std::lock_guard lock(self.mutex_);
+  pf::MutexLock lock(self.mutex_);
   self.resetLocked();
 }
 
 void MwSessionManager::setClientRandomForTesting(pf::Bytes random) {
   auto& self = getInstance();
-  std::lock_guard lock(self.mutex_);
+  pf::MutexLock lock(self.mutex_);
   self.clientRandom_ = std::move(random);
 }
 
 int MwSessionManager::getSessionState() const {
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   return sessionState_;
 }
 
@@ -71,7 +74,7 @@ std::vector<const char*> MwSessionManager::storeStateLocked(int state) {
 void MwSessionManager::setSessionState(int state) {
   std::vector<const char*> posts;
   {
-    std::lock_guard lock(mutex_);
+    pf::MutexLock lock(mutex_);
     posts = storeStateLocked(state);
   }
   post(posts);
@@ -81,7 +84,7 @@ void MwSessionManager::updateSession(const MwHttpRequest*, const MwHttpResponse*
   if (response == nullptr) return;
   std::vector<const char*> posts;
   {
-    std::lock_guard lock(mutex_);
+    pf::MutexLock lock(mutex_);
     if (const auto& id = response->getSessionId()) sessionId_ = *id;
     const pf::HttpHeaders& headers = response->getHeaders();
     if (!headers.empty()) {
@@ -106,7 +109,7 @@ void MwSessionManager::updateSession(const MwHttpRequest*, const MwHttpResponse*
 void MwSessionManager::emptyServerRandom() {
   std::vector<const char*> posts;
   {
-    std::lock_guard lock(mutex_);
+    pf::MutexLock lock(mutex_);
     serverDecryptRandom_.clear();
     serverEncryptRandom_.clear();
     clientRandom_ = pf::randomBytes(kClientRandomLength);
@@ -123,48 +126,48 @@ void MwSessionManager::post(const std::vector<const char*>& names) {
 }
 
 std::optional<std::string> MwSessionManager::getSessionId() const {
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   return sessionId_;
 }
 
 pf::Bytes MwSessionManager::getClientRandom() const {
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   return clientRandom_;
 }
 
 std::string MwSessionManager::getServerDecryptRandom() const {
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   return serverDecryptRandom_;
 }
 
 std::string MwSessionManager::getServerEncryptRandom() const {
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   return serverEncryptRandom_;
 }
 
 std::optional<std::string> MwSessionManager::getVerificationFlag() const {
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   return verificationFlag_;
 }
 
 std::optional<std::string> MwSessionManager::getBindKey() const {
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   return bindKey_;
 }
 
 void MwSessionManager::setBindKey(std::optional<std::string> key) {
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   bindKey_ = std::move(key);
 }
 
 std::optional<pf::Bytes> MwSessionManager::getEncryptKey() const {
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   if (serverEncryptRandom_.empty() || clientRandom_.empty()) return std::nullopt;
   return deriveKey(clientRandom_, pf::toBytes(serverEncryptRandom_));
 }
 
 std::optional<pf::Bytes> MwSessionManager::getDecryptKey() const {
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   if (serverDecryptRandom_.empty() || clientRandom_.empty()) return std::nullopt;
   return deriveKey(pf::toBytes(serverDecryptRandom_), clientRandom_);
 }

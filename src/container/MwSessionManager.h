@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/foundation/Bytes.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 namespace container {
 
@@ -56,19 +57,19 @@ class MwSessionManager {
 
  private:
   MwSessionManager();
-  void resetLocked();
+  void resetLocked() PF_REQUIRES(mutex_);
   // Stores the state and answers the notifications to post once the lock is released.
-  std::vector<const char*> storeStateLocked(int state);
+  std::vector<const char*> storeStateLocked(int state) PF_REQUIRES(mutex_);
   static void post(const std::vector<const char*>& names);
 
-  mutable std::recursive_mutex mutex_;
-  int sessionState_ = 0;
-  std::optional<std::string> sessionId_;
-  pf::Bytes clientRandom_;
-  std::string serverDecryptRandom_;
-  std::string serverEncryptRandom_;
-  std::optional<std::string> verificationFlag_;
-  std::optional<std::string> bindKey_;
+  mutable pf::RecursiveMutex mutex_;
+  int sessionState_ PF_GUARDED_BY(mutex_) = 0;
+  std::optional<std::string> sessionId_ PF_GUARDED_BY(mutex_);
+  pf::Bytes clientRandom_ PF_GUARDED_BY(mutex_);
+  std::string serverDecryptRandom_ PF_GUARDED_BY(mutex_);
+  std::string serverEncryptRandom_ PF_GUARDED_BY(mutex_);
+  std::optional<std::string> verificationFlag_ PF_GUARDED_BY(mutex_);
+  std::optional<std::string> bindKey_ PF_GUARDED_BY(mutex_);
 };
 
 }  // namespace container

@@ -71,7 +71,7 @@ KLineDataManager::~KLineDataManager() {
 }
 
 TradeRows KLineDataManager::tradeArray() const {
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   return tradeArray_;
 }
 
@@ -153,7 +153,7 @@ void KLineDataManager::decodeAndDeliver(std::uint64_t tag, const pf::Bytes& pack
 }
 
 std::optional<TradeRows> KLineDataManager::decode(const pf::Bytes& packet) {
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   return decodeLocked(packet);
 }
 
@@ -220,7 +220,9 @@ void KLineDataManager::fail(std::uint64_t tag) {
 TradeRow KLineDataManager::transformString(const std::string& text, std::int64_t index) {
   auto row = std::make_shared<TradeModel>();
   std::vector<std::string_view> parts = split(text, '#');
-  auto price = [&](std::int32_t delta) { return priceText(std::int64_t{delta} + basePrice, available_); };
+  auto price = [&](std::int32_t delta) PF_REQUIRES(mutex_) {
+    return priceText(std::int64_t{delta} + basePrice, available_);
+  };
   if (index == 0) {
     std::int32_t f[6] = {};
     scanFields(text, f, 6);
@@ -258,7 +260,7 @@ std::optional<std::string> KLineDataManager::sumAndAverage(const TradeRows& rows
 }
 
 std::optional<TradeRows> KLineDataManager::reformData(std::int64_t page) const {
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   if (tradeArray_.size() < 100) return tradeArray_;
   if (page < 0) return std::nullopt;
   std::uint64_t first = static_cast<std::uint64_t>(page) * 100;

@@ -19,6 +19,7 @@
 #include "kline/KLineHttpEngine.h"
 #include "kline/TradeModel.h"
 #include "platform/foundation/Bytes.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 namespace kline {
 
@@ -37,8 +38,14 @@ class KLineDataManager : public std::enable_shared_from_this<KLineDataManager> {
   std::string kLineURL;
   std::string currencyCode;
   std::string klineType;
-  std::int64_t available() const { return available_; }
-  void setAvailable(std::int64_t places) { available_ = clampAvailable(places); }
+  std::int64_t available() const {
+    pf::MutexLock lock(mutex_);
+    return available_;
+  }
+  void setAvailable(std::int64_t places) {
+    pf::MutexLock lock(mutex_);
+    available_ = clampAvailable(places);
+  }
   std::int32_t basePrice = 0;
   double baseTimestamp = 0;
 
@@ -61,12 +68,14 @@ class KLineDataManager : public std::enable_shared_from_this<KLineDataManager> {
   // Inflate, decode and turn into rows with moving averages; nil when the packet inflates to
   // nothing or fails. Sets basePrice, baseTimestamp and tradeArray. Takes the mutex.
   std::optional<TradeRows> decode(const pf::Bytes& packet);
-  // The same for a packet already inflated (no lock taken: the caller serialises).
-  TradeRows rowsOfPacket(const pf::Bytes& inflated);
+  // The same for a packet already inflated (no lock taken: the caller serialises, and the
+  // analysis is off because outside callers cannot name the lock).
+  TradeRows rowsOfPacket(const pf::Bytes& inflated) PF_NO_THREAD_SAFETY_ANALYSIS;
 
   // One record text as a row: index 0 is the first record of the series (base price and time),
   // any other a later one.
-  TradeRow transformString(const std::string& text, std::int64_t index);
+  // No lock taken, as rowsOfPacket.
+  TradeRow transformString(const std::string& text, std::int64_t index) PF_NO_THREAD_SAFETY_ANALYSIS;
   // The MA text of row i over n rows, or nil while fewer than n rows exist.
   static std::optional<std::string> sumAndAverage(const TradeRows& rows, std::size_t i, std::size_t n);
   // Rows of 100-row page p: all rows when fewer than 100; rows 100p..100p+99 when they exist;
@@ -78,12 +87,12 @@ class KLineDataManager : public std::enable_shared_from_this<KLineDataManager> {
   void deliver(std::uint64_t tag, std::optional<TradeRows> rows);
   void fail(std::uint64_t tag);
   void decodeAndDeliver(std::uint64_t tag, const pf::Bytes& packet);
-  std::optional<TradeRows> decodeLocked(const pf::Bytes& packet);
+  std::optional<TradeRows> decodeLocked(const pf::Bytes& packet) PF_REQUIRES(mutex_);
 
-  mutable std::mutex mutex_;  // decoding and the fields it writes
-  std::int64_t available_ = 4;
-  TradeRows tradeArray_;
-  Huffman huffman_;
+  mutable pf::Mutex mutex_;  // decoding and the fields it writes
+  std::int64_t available_ PF_GUARDED_BY(mutex_) = 4;
+  TradeRows tradeArray_ PF_GUARDED_BY(mutex_);
+  Huffman huffman_ PF_GUARDED_BY(mutex_);
   std::shared_ptr<KLineHttpsEngine> engine_;
   // Main thread only.
   Completion callback_;

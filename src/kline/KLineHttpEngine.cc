@@ -5,6 +5,7 @@
 #include "appnet/TnqHTTPSupport.h"
 #include "platform/foundation/Format.h"
 #include "platform/foundation/Log.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/foundation/Value.h"
 #include "platform/net/CookieStorage.h"
 #include "platform/net/UrlError.h"
@@ -20,8 +21,8 @@ pf::Error urlError(std::int64_t code, const std::string& text) {
   return pf::Error(kUrlErrorDomain, code, std::move(info));
 }
 
-std::mutex anchorsMutex;
-std::vector<pf::Certificate>& testAnchors() {
+pf::Mutex anchorsMutex;
+std::vector<pf::Certificate>& testAnchors() PF_REQUIRES(anchorsMutex) {
   static std::vector<pf::Certificate> anchors;
   return anchors;
 }
@@ -190,7 +191,7 @@ pf::Bytes KLineHttpEngine::postToAddr(const std::string& url, const pf::Bytes& b
 }
 
 void KLineHttpsEngine::setTestAnchors(std::vector<pf::Certificate> anchors) {
-  std::lock_guard lock(anchorsMutex);
+  pf::MutexLock lock(anchorsMutex);
   testAnchors() = std::move(anchors);
 }
 
@@ -210,7 +211,7 @@ void KLineHttpsEngine::didReceiveAuthenticationChallenge(
   auto trust = std::make_shared<pf::ServerTrust>(*space.serverTrust);
   trust->setPolicy(pf::TrustPolicy::sslServer(space.host));
   {
-    std::lock_guard lock(anchorsMutex);
+    pf::MutexLock lock(anchorsMutex);
     if (!testAnchors().empty()) trust->setAnchorCertificates(testAnchors());
   }
   if (!trust->evaluate().trusted()) {

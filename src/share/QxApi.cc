@@ -6,6 +6,7 @@
 
 #include "platform/foundation/Base64.h"
 #include "platform/foundation/PropertyList.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/security/Random.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Pasteboard.h"
@@ -14,9 +15,9 @@ namespace share {
 namespace {
 
 struct State {
-  std::mutex mutex;
-  std::string appId;
-  std::string pending;  // the transaction waiting for its answer
+  pf::Mutex mutex;
+  std::string appId PF_GUARDED_BY(mutex);
+  std::string pending PF_GUARDED_BY(mutex);  // the transaction waiting for its answer
 };
 
 State& state() {
@@ -86,14 +87,14 @@ std::string QxExchange::answerURL(const std::string& appId, const std::string& t
 bool QxApi::registerApp(const std::string& appId) {
   if (!isScheme(appId) || lowered(appId) == QxExchange::kPlatformScheme) return false;
   auto& s = state();
-  std::lock_guard lock(s.mutex);
+  pf::MutexLock lock(s.mutex);
   s.appId = appId;
   return true;
 }
 
 std::string QxApi::registeredAppId() {
   auto& s = state();
-  std::lock_guard lock(s.mutex);
+  pf::MutexLock lock(s.mutex);
   return s.appId;
 }
 
@@ -124,13 +125,13 @@ bool QxApi::sendReq(const QxBaseReq& request) {
   board->setData(std::move(*bytes), QxExchange::kRequestType);
   {
     auto& s = state();
-    std::lock_guard lock(s.mutex);
+    pf::MutexLock lock(s.mutex);
     s.pending = transaction;
   }
   if (pf::Application::shared().openURL(QxExchange::requestURL(appId, transaction))) return true;
   board->clear();
   auto& s = state();
-  std::lock_guard lock(s.mutex);
+  pf::MutexLock lock(s.mutex);
   if (s.pending == transaction) s.pending.clear();
   return false;
 }
@@ -139,7 +140,7 @@ bool QxApi::handleOpenURL(const std::string& url, const std::shared_ptr<QxApiDel
   std::string appId, pending;
   {
     auto& s = state();
-    std::lock_guard lock(s.mutex);
+    pf::MutexLock lock(s.mutex);
     appId = s.appId;
     pending = s.pending;
   }
@@ -150,7 +151,7 @@ bool QxApi::handleOpenURL(const std::string& url, const std::shared_ptr<QxApiDel
   if (!response) return false;
   {
     auto& s = state();
-    std::lock_guard lock(s.mutex);
+    pf::MutexLock lock(s.mutex);
     if (s.pending != pending) return false;
     s.pending.clear();
   }
@@ -161,7 +162,7 @@ bool QxApi::handleOpenURL(const std::string& url, const std::shared_ptr<QxApiDel
 
 void QxApi::resetForTesting() {
   auto& s = state();
-  std::lock_guard lock(s.mutex);
+  pf::MutexLock lock(s.mutex);
   s.appId.clear();
   s.pending.clear();
 }

@@ -8,11 +8,12 @@
 #include "platform/foundation/Format.h"
 #include "platform/foundation/SharedInstance.h"
 #include "platform/foundation/Thread.h"
+#include "platform/foundation/ThreadAnnotations.h"
+#include "platform/foundation/ThreadChecker.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Layer.h"
 #include "platform/ui/Screen.h"
 #include "platform/ui/UINotifications.h"
-#include "platform/foundation/ThreadChecker.h"
 
 namespace widgets {
 
@@ -29,8 +30,8 @@ constexpr double kProgressCompletionDelay = 0.33;
 pf::SharedInstance<OvProgressHUD> gShared;
 
 struct RandomSource {
-  std::mutex mutex;
-  std::function<std::uint32_t(std::uint32_t)> source;
+  pf::Mutex mutex;
+  std::function<std::uint32_t(std::uint32_t)> source PF_GUARDED_BY(mutex);
 };
 RandomSource& randomSource() {
   static RandomSource r;
@@ -175,7 +176,7 @@ void OvProgressHUD::resetSharedHUD() {
 std::uint32_t OvProgressHUD::randomUniform(std::uint32_t bound) {
   if (bound == 0) return 0;
   auto& r = randomSource();
-  std::lock_guard lock(r.mutex);
+  pf::MutexLock lock(r.mutex);
   if (r.source) return r.source(bound) % bound;
   static std::mt19937 engine{std::random_device{}()};
   return std::uniform_int_distribution<std::uint32_t>(0, bound - 1)(engine);
@@ -183,7 +184,7 @@ std::uint32_t OvProgressHUD::randomUniform(std::uint32_t bound) {
 
 void OvProgressHUD::setRandomSource(std::function<std::uint32_t(std::uint32_t)> source) {
   auto& r = randomSource();
-  std::lock_guard lock(r.mutex);
+  pf::MutexLock lock(r.mutex);
   r.source = std::move(source);
 }
 

@@ -59,18 +59,18 @@ ProgressHUD::~ProgressHUD() {
 
 #define HUD_GET(type, name, field)         \
   type ProgressHUD::name() const {         \
-    std::lock_guard lock(mutex_);          \
+    pf::MutexLock lock(mutex_);            \
     return field;                          \
   }
 #define HUD_SET(type, name, field)         \
   void ProgressHUD::name(type value) {     \
-    std::lock_guard lock(mutex_);          \
+    pf::MutexLock lock(mutex_);            \
     field = std::move(value);              \
   }
 #define HUD_SET_OBSERVED(type, name, field, key) \
   void ProgressHUD::name(type value) {           \
     {                                            \
-      std::lock_guard lock(mutex_);              \
+      pf::MutexLock lock(mutex_);                \
       field = std::move(value);                  \
     }                                            \
     observe(key);                                \
@@ -199,20 +199,20 @@ void ProgressHUD::setupLabels() {
   label_->setTextAlignment(pf::TextAlignment::Center);
   label_->setOpaque(false);
   label_->setBackgroundColor(Color::clear());
-  label_->setTextColor(white ? Color::whiteColor() : labelColor_);
-  label_->setFont(labelFont_);
-  label_->setText(labelText_);
+  label_->setTextColor(white ? Color::whiteColor() : labelColor());
+  label_->setFont(labelFont());
+  label_->setText(labelText());
   addSubview(label_);
 
   detailsLabel_ = pf::Label::make(bounds());
-  detailsLabel_->setFont(detailsLabelFont_);
+  detailsLabel_->setFont(detailsLabelFont());
   detailsLabel_->setAdjustsFontSizeToFitWidth(false);
   detailsLabel_->setTextAlignment(pf::TextAlignment::Center);
   detailsLabel_->setOpaque(false);
   detailsLabel_->setBackgroundColor(Color::clear());
-  detailsLabel_->setTextColor(white ? Color::whiteColor() : detailsLabelColor_);
+  detailsLabel_->setTextColor(white ? Color::whiteColor() : detailsLabelColor());
   detailsLabel_->setNumberOfLines(0);
-  detailsLabel_->setText(detailsLabelText_);
+  detailsLabel_->setText(detailsLabelText());
   addSubview(detailsLabel_);
 }
 
@@ -398,7 +398,7 @@ void ProgressHUD::done() {
   if (removeFromSuperViewOnHide()) removeFromSuperview();
   std::function<void()> completion;
   {
-    std::lock_guard lock(mutex_);
+    pf::MutexLock lock(mutex_);
     completion = std::move(completionBlock_);
     completionBlock_ = nullptr;
   }

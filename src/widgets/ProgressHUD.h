@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/foundation/Dispatch.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/foundation/Timer.h"
 #include "platform/ui/Font.h"
 #include "platform/ui/Label.h"
@@ -205,33 +206,33 @@ class ProgressHUD : public pf::View {
   double orientationAngle(bool& swap) const;
 
   const HUDKind kind_;
-  mutable std::recursive_mutex mutex_;  // the properties are atomic: tasks set them from their threads
+  mutable pf::RecursiveMutex mutex_;  // the properties are atomic: tasks set them from their threads
 
-  std::int64_t mode_ = kHUDModeIndeterminate;
-  std::int64_t animationType_ = kHUDAnimationFade;
-  std::string labelText_;
-  std::string detailsLabelText_;
-  float opacity_ = 0.8f;
-  pf::OptColor color_;
-  float xOffset_ = 0, yOffset_ = 0;
-  float margin_ = 20;
-  float cornerRadius_ = 10;
-  bool dimBackground_ = false;
-  float graceTime_ = 0;
-  float minShowTime_ = 0;
-  bool taskInProgress_ = false;
-  bool removeFromSuperViewOnHide_ = false;
-  pf::Font labelFont_ = pf::Font::boldSystemFont(16);
-  pf::Color labelColor_ = pf::Color::whiteColor();
-  pf::Font detailsLabelFont_ = pf::Font::boldSystemFont(12);
-  pf::Color detailsLabelColor_ = pf::Color::whiteColor();
-  pf::Color activityIndicatorColor_ = pf::Color::whiteColor();
-  float progress_ = 0;
-  pf::Size minSize_;
-  pf::Size size_;
-  bool square_ = false;
-  std::shared_ptr<pf::View> customView_;
-  std::function<void()> completionBlock_;
+  std::int64_t mode_ PF_GUARDED_BY(mutex_) = kHUDModeIndeterminate;
+  std::int64_t animationType_ PF_GUARDED_BY(mutex_) = kHUDAnimationFade;
+  std::string labelText_ PF_GUARDED_BY(mutex_);
+  std::string detailsLabelText_ PF_GUARDED_BY(mutex_);
+  float opacity_ PF_GUARDED_BY(mutex_) = 0.8f;
+  pf::OptColor color_ PF_GUARDED_BY(mutex_);
+  float xOffset_ PF_GUARDED_BY(mutex_) = 0, yOffset_ PF_GUARDED_BY(mutex_) = 0;
+  float margin_ PF_GUARDED_BY(mutex_) = 20;
+  float cornerRadius_ PF_GUARDED_BY(mutex_) = 10;
+  bool dimBackground_ PF_GUARDED_BY(mutex_) = false;
+  float graceTime_ PF_GUARDED_BY(mutex_) = 0;
+  float minShowTime_ PF_GUARDED_BY(mutex_) = 0;
+  bool taskInProgress_ PF_GUARDED_BY(mutex_) = false;
+  bool removeFromSuperViewOnHide_ PF_GUARDED_BY(mutex_) = false;
+  pf::Font labelFont_ PF_GUARDED_BY(mutex_) = pf::Font::boldSystemFont(16);
+  pf::Color labelColor_ PF_GUARDED_BY(mutex_) = pf::Color::whiteColor();
+  pf::Font detailsLabelFont_ PF_GUARDED_BY(mutex_) = pf::Font::boldSystemFont(12);
+  pf::Color detailsLabelColor_ PF_GUARDED_BY(mutex_) = pf::Color::whiteColor();
+  pf::Color activityIndicatorColor_ PF_GUARDED_BY(mutex_) = pf::Color::whiteColor();
+  float progress_ PF_GUARDED_BY(mutex_) = 0;
+  pf::Size minSize_ PF_GUARDED_BY(mutex_);
+  pf::Size size_ PF_GUARDED_BY(mutex_);
+  bool square_ PF_GUARDED_BY(mutex_) = false;
+  std::shared_ptr<pf::View> customView_ PF_GUARDED_BY(mutex_);
+  std::function<void()> completionBlock_ PF_GUARDED_BY(mutex_);
 
   std::shared_ptr<pf::View> indicator_;
   std::shared_ptr<pf::Timer> graceTimer_;

@@ -45,7 +45,7 @@ Bundle::Bundle(fs::path path) : path_(std::move(path)) {}
 
 std::vector<std::string> Bundle::preferredLocalizations() const {
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (!languages_.empty()) return languages_;
   }
   std::vector<std::string> languages;
@@ -56,7 +56,7 @@ std::vector<std::string> Bundle::preferredLocalizations() const {
 }
 
 void Bundle::setPreferredLocalizations(std::vector<std::string> languages) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   languages_ = std::move(languages);
   tables_.clear();
 }
@@ -94,7 +94,7 @@ std::vector<fs::path> Bundle::pathsForResources(std::string_view type, std::stri
 }
 
 const Value& Bundle::infoDictionary() const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   if (!info_) {
     info_ = Value::object();
     fs::path file = path_ / "Info.plist";
@@ -120,7 +120,7 @@ std::string Bundle::bundleIdentifier() const {
 
 const Value& Bundle::table(const std::string& name) const {
   auto languages = preferredLocalizations();
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   auto it = tables_.find(name);
   if (it != tables_.end()) return it->second;
   // Earlier languages win; every table found contributes the keys the others lack.

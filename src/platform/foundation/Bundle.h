@@ -13,6 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/foundation/Value.h"
 
 namespace pf {
@@ -56,10 +57,10 @@ class Bundle {
   const Value& table(const std::string& name) const;
 
   std::filesystem::path path_;
-  mutable std::mutex mutex_;
-  mutable std::optional<Value> info_;
-  mutable std::unordered_map<std::string, Value> tables_;
-  std::vector<std::string> languages_;
+  mutable Mutex mutex_;
+  mutable std::optional<Value> info_ PF_GUARDED_BY(mutex_);
+  mutable std::unordered_map<std::string, Value> tables_ PF_GUARDED_BY(mutex_);
+  std::vector<std::string> languages_ PF_GUARDED_BY(mutex_);
 };
 
 }  // namespace pf

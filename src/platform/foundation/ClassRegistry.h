@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/foundation/ThreadAnnotations.h"
+
 namespace pf {
 
 template <class Base>
@@ -27,7 +29,7 @@ class ClassRegistry {
 
   // Registers (or replaces) a factory under the name.
   void add(std::string name, Factory factory) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     factories_[std::move(name)] = std::move(factory);
   }
   // Registers the default constructor of T (a kind of Base) under the name.
@@ -38,14 +40,14 @@ class ClassRegistry {
   }
 
   bool contains(std::string_view name) const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return factories_.find(name) != factories_.end();
   }
   // A new instance of the class registered under the name, or null.
   std::shared_ptr<Base> make(std::string_view name) const {
     Factory factory;
     {
-      std::lock_guard lock(mutex_);
+      MutexLock lock(mutex_);
       auto it = factories_.find(name);
       if (it == factories_.end()) return nullptr;
       factory = it->second;
@@ -53,24 +55,24 @@ class ClassRegistry {
     return factory();
   }
   std::vector<std::string> names() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     std::vector<std::string> out;
     for (const auto& [name, _] : factories_) out.push_back(name);
     return out;
   }
   void remove(std::string_view name) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (auto it = factories_.find(name); it != factories_.end()) factories_.erase(it);
   }
   // Forgets every class (tests).
   void reset() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     factories_.clear();
   }
 
  private:
-  mutable std::mutex mutex_;
-  std::map<std::string, Factory, std::less<>> factories_;
+  mutable Mutex mutex_;
+  std::map<std::string, Factory, std::less<>> factories_ PF_GUARDED_BY(mutex_);
 };
 
 }  // namespace pf

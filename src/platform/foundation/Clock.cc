@@ -12,6 +12,7 @@
 #include "platform/foundation/ClockInternal.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/RunLoopInternal.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 namespace pf {
 namespace detail {
@@ -22,12 +23,12 @@ std::atomic<double> gVirtualNow{Clock::kVirtualStart};
 namespace {
 
 struct Registry {
-  std::mutex mutex;  // guards participants; held while advancing calls into them
-  std::vector<ClockParticipant*> participants;
-  std::mutex idleMutex;
+  Mutex mutex;  // held while advancing calls into the participants
+  std::vector<ClockParticipant*> participants PF_GUARDED_BY(mutex);
+  Mutex idleMutex;
   std::condition_variable idleCv;
-  std::uint64_t idleGeneration = 0;
-  std::recursive_mutex advanceMutex;
+  std::uint64_t idleGeneration PF_GUARDED_BY(idleMutex) = 0;
+  RecursiveMutex advanceMutex;  // one advance at a time
   std::atomic<long> advancing{0};
 };
 
@@ -41,7 +42,7 @@ constexpr auto kSettleLimit = std::chrono::seconds(2);
 
 bool anyBusy() {
   auto& r = registry();
-  std::lock_guard lock(r.mutex);
+  MutexLock lock(r.mutex);
   for (auto* p : r.participants)
     if (p->busy()) return true;
   return false;
@@ -49,13 +50,13 @@ bool anyBusy() {
 
 void kickAll() {
   auto& r = registry();
-  std::lock_guard lock(r.mutex);
+  MutexLock lock(r.mutex);
   for (auto* p : r.participants) p->kick();
 }
 
 double nextDeadlineAfter(double date) {
   auto& r = registry();
-  std::lock_guard lock(r.mutex);
+  MutexLock lock(r.mutex);
   double next = kForever;
   for (auto* p : r.participants) {
     double d = p->nextDeadline(date);
@@ -69,10 +70,11 @@ void waitForOthers() {
   auto& r = registry();
   auto limit = std::chrono::steady_clock::now() + kSettleLimit;
   while (anyBusy()) {
-    std::unique_lock lock(r.idleMutex);
+    UniqueLock lock(r.idleMutex);
     auto generation = r.idleGeneration;
-    if (r.idleCv.wait_until(lock, std::min(limit, std::chrono::steady_clock::now() + std::chrono::milliseconds(2)),
-                            [&] { return r.idleGeneration != generation; }))
+    auto until = std::min(limit, std::chrono::steady_clock::now() + std::chrono::milliseconds(2));
+    if (r.idleCv.wait_until(lock.native(), until,
+                            [&]() PF_REQUIRES(r.idleMutex) { return r.idleGeneration != generation; }))
       continue;
     if (std::chrono::steady_clock::now() >= limit) {
       logLine("Clock: advancing virtual time past work still running after 2 s of real time");
@@ -94,14 +96,14 @@ void settle() {
 
 void addClockParticipant(ClockParticipant* participant) {
   auto& r = registry();
-  std::lock_guard lock(r.mutex);
+  MutexLock lock(r.mutex);
   r.participants.push_back(participant);
 }
 
 void removeClockParticipant(ClockParticipant* participant) {
   auto& r = registry();
   {
-    std::lock_guard lock(r.mutex);
+    MutexLock lock(r.mutex);
     std::erase(r.participants, participant);
   }
   clockParticipantIdle();
@@ -111,7 +113,7 @@ void clockParticipantIdle() {
   if (!virtualClock()) return;
   auto& r = registry();
   {
-    std::lock_guard lock(r.idleMutex);
+    MutexLock lock(r.idleMutex);
     ++r.idleGeneration;
   }
   r.idleCv.notify_all();
@@ -204,7 +206,7 @@ void Clock::advance(TimeInterval seconds) {
 void Clock::advanceTo(double date) {
   if (!virtualClock()) return;
   auto& r = registry();
-  std::lock_guard guard(r.advanceMutex);
+  MutexLock guard(r.advanceMutex);
   struct Advancing {
     Registry& r;
     long previous;
@@ -236,17 +238,17 @@ class Sleeper final : public ClockParticipant {
   // Due and not yet gone: still on its way out of the sleep.
   bool busy() override { return gVirtualNow.load() >= deadline_; }
   void kick() override {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     cv_.notify_all();
   }
   void sleep() {
-    std::unique_lock lock(mutex_);
-    cv_.wait(lock, [&] { return !virtualClock() || gVirtualNow.load() >= deadline_; });
+    UniqueLock lock(mutex_);
+    cv_.wait(lock.native(), [&] { return !virtualClock() || gVirtualNow.load() >= deadline_; });
   }
 
  private:
   double deadline_;
-  std::mutex mutex_;
+  Mutex mutex_;
   std::condition_variable cv_;
 };
 
@@ -268,7 +270,7 @@ void Clock::sleepUntil(double date) {
     removeClockParticipant(&sleeper);
     return;
   }
-  std::mutex m;
+  std::mutex m;  // for the wait only: it guards nothing
   std::condition_variable cv;
   std::unique_lock lock(m);
   waitOnClock(lock, cv, date, [] { return false; });

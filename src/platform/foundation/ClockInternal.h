@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 namespace pf::detail {
 
@@ -73,7 +74,9 @@ class ClockWaiter final : public ClockParticipant {
  public:
   ClockWaiter(Mutex& mutex, Pred& pred, double deadline) : mutex_(mutex), pred_(pred), deadline_(deadline) {}
   double nextDeadline(double after) override { return deadline_ > after ? deadline_ : kForever; }
-  bool busy() override {
+  // Tries the waiter's lock and asks its condition under it: the analysis does not see a lock
+  // taken through a std::unique_lock of the native mutex.
+  bool busy() override PF_NO_THREAD_SAFETY_ANALYSIS {
     if (done_.load()) return false;
     if (gVirtualNow.load() >= deadline_) return true;
     std::unique_lock<Mutex> lock(mutex_, std::try_to_lock);
@@ -91,8 +94,10 @@ class ClockWaiter final : public ClockParticipant {
 
 // Waits on `cv` (with `lock` held) until `pred()` or the clock reaches `deadline` (a date;
 // infinity waits without limit). Virtual time included. Returns pred().
+// `pred` may require the waiter's lock: it is called with `lock` held, which the analysis cannot
+// tell from a std::unique_lock.
 template <class Lock, class Cv, class Pred>
-bool waitOnClock(Lock& lock, Cv& cv, double deadline, Pred pred) {
+bool waitOnClock(Lock& lock, Cv& cv, double deadline, Pred pred) PF_NO_THREAD_SAFETY_ANALYSIS {
   using namespace std::chrono;
   if (pred()) return true;
   if (!virtualClock()) {

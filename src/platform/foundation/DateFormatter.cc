@@ -8,12 +8,13 @@
 #include <cmath>
 
 #include "platform/foundation/Text.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 namespace pf {
 
 struct DateFormatter::Impl {
-  UDateFormat* format = nullptr;
-  std::mutex mutex;
+  UDateFormat* format = nullptr;  // set before any use; formatting and parsing hold the mutex
+  Mutex mutex;
   ~Impl() {
     if (format) udat_close(format);
   }
@@ -47,7 +48,7 @@ bool DateFormatter::isValid() const { return impl_->format != nullptr; }
 
 std::string DateFormatter::string(double seconds) const {
   if (!impl_->format || !std::isfinite(seconds)) return {};
-  std::lock_guard lock(impl_->mutex);
+  MutexLock lock(impl_->mutex);
   UChar buffer[256];
   UErrorCode status = U_ZERO_ERROR;
   int32_t n = udat_format(impl_->format, seconds * 1000.0, buffer, 256, nullptr, &status);
@@ -58,7 +59,7 @@ std::string DateFormatter::string(double seconds) const {
 std::optional<double> DateFormatter::date(std::string_view text) const {
   if (!impl_->format || text.empty() || text.size() > kMaxText || !isValidUtf8(text)) return std::nullopt;
   std::u16string units = toUtf16(text);
-  std::lock_guard lock(impl_->mutex);
+  MutexLock lock(impl_->mutex);
   UErrorCode status = U_ZERO_ERROR;
   int32_t position = 0;
   UDate millis = udat_parse(impl_->format, reinterpret_cast<const UChar*>(units.data()),

@@ -10,11 +10,11 @@
 namespace pf {
 namespace {
 
-std::mutex& captureMutex() {
-  static std::mutex m;
+Mutex& captureMutex() {
+  static Mutex m;
   return m;
 }
-LogCapture* gCapture = nullptr;
+LogCapture* gCapture PF_GUARDED_BY(captureMutex()) = nullptr;
 
 std::string processName() {
   char buf[256];
@@ -67,7 +67,7 @@ std::function<void(std::string_view)>& uncaughtObserver() {
 
 std::function<void(std::string_view line)> setUncaughtExceptionObserver(
     std::function<void(std::string_view line)> observer) {
-  std::lock_guard lock(captureMutex());
+  MutexLock lock(captureMutex());
   std::swap(uncaughtObserver(), observer);
   return observer;
 }
@@ -76,7 +76,7 @@ void logLine(std::string_view message) {
   bool echo = true;
   std::function<void(std::string_view)> observer;
   {
-    std::lock_guard lock(captureMutex());
+    MutexLock lock(captureMutex());
     if (gCapture) {
       gCapture->add(message);
       echo = gCapture->echo_;
@@ -89,35 +89,35 @@ void logLine(std::string_view message) {
 }
 
 LogCapture::LogCapture(bool echo) : echo_(echo) {
-  std::lock_guard lock(captureMutex());
+  MutexLock lock(captureMutex());
   previous_ = gCapture;
   gCapture = this;
 }
 
 LogCapture::~LogCapture() {
-  std::lock_guard lock(captureMutex());
+  MutexLock lock(captureMutex());
   gCapture = previous_;
 }
 
 void LogCapture::add(std::string_view message) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   lines_.emplace_back(message);
 }
 
 std::vector<std::string> LogCapture::lines() const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return lines_;
 }
 
 bool LogCapture::contains(std::string_view fragment) const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   for (const auto& l : lines_)
     if (l.find(fragment) != std::string::npos) return true;
   return false;
 }
 
 void LogCapture::clear() {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   lines_.clear();
 }
 

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/foundation/ThreadAnnotations.h"
+
 namespace pf {
 
 // Writes one message. Thread-safe.
@@ -56,8 +58,8 @@ class LogCapture {
 
   bool echo_;
   LogCapture* previous_;
-  mutable std::mutex mutex_;
-  std::vector<std::string> lines_;
+  mutable Mutex mutex_;
+  std::vector<std::string> lines_ PF_GUARDED_BY(mutex_);
 };
 
 }  // namespace pf

@@ -41,7 +41,7 @@ NotificationCenter& NotificationCenter::defaultCenter() {
 
 void NotificationCenter::resetDefaultCenter() {
   NotificationCenter& center = defaultCenter();
-  std::lock_guard lock(center.mutex_);
+  MutexLock lock(center.mutex_);
   for (auto& e : center.entries_) e->removed = true;
   center.entries_.clear();
 }
@@ -56,7 +56,7 @@ ObserverToken NotificationCenter::addEntry(const void* target, std::string name,
   entry->handler = std::move(handler);
   entry->queue = std::move(queue);
   entry->expired = std::move(expired);
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   entry->token = nextToken_++;
   entries_.push_back(entry);
   return entry->token;
@@ -73,7 +73,7 @@ ObserverToken NotificationCenter::addObserver(const void* target, std::string na
 }
 
 void NotificationCenter::removeObserver(ObserverToken token) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   std::erase_if(entries_, [&](const std::shared_ptr<Entry>& e) {
     if (e->token != token) return false;
     e->removed = true;
@@ -83,7 +83,7 @@ void NotificationCenter::removeObserver(ObserverToken token) {
 
 void NotificationCenter::removeObserver(const void* target, std::string_view name, const AnyObject& object) {
   if (!target) return;
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   std::erase_if(entries_, [&](const std::shared_ptr<Entry>& e) {
     if (e->target != target) return false;
     if (!name.empty() && e->name != name) return false;
@@ -100,7 +100,7 @@ void NotificationCenter::post(std::string name, AnyObject object, Value userInfo
 void NotificationCenter::post(const Notification& notification) {
   std::vector<std::shared_ptr<Entry>> matching;
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     // Observers whose target is gone are forgotten on the way.
     std::erase_if(entries_, [](const std::shared_ptr<Entry>& e) {
       if (!e->expired || !e->expired()) return false;
@@ -127,14 +127,14 @@ void NotificationCenter::post(const Notification& notification) {
 }
 
 bool NotificationCenter::hasObserversFor(std::string_view name) const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return std::any_of(entries_.begin(), entries_.end(), [&](const std::shared_ptr<Entry>& entry) {
     return !entry->removed && (entry->name.empty() || entry->name == name);
   });
 }
 
 std::size_t NotificationCenter::observerCount() const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return entries_.size();
 }
 

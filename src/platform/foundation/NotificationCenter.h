@@ -18,6 +18,7 @@
 #include <typeinfo>
 #include <vector>
 
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/foundation/Value.h"
 
 namespace pf {
@@ -123,9 +124,9 @@ class NotificationCenter {
   ObserverToken addEntry(const void* target, std::string name, AnyObject object, NotificationHandler handler,
                          std::shared_ptr<OperationQueue> queue, std::function<bool()> expired);
 
-  mutable std::mutex mutex_;
-  std::vector<std::shared_ptr<Entry>> entries_;
-  ObserverToken nextToken_ = 1;
+  mutable Mutex mutex_;
+  std::vector<std::shared_ptr<Entry>> entries_ PF_GUARDED_BY(mutex_);
+  ObserverToken nextToken_ PF_GUARDED_BY(mutex_) = 1;
 };
 
 }  // namespace pf

@@ -12,36 +12,36 @@ namespace pf {
 namespace detail {
 
 struct OperationState {
-  mutable std::recursive_mutex mutex;
+  mutable RecursiveMutex mutex;
   std::condition_variable_any cv;
-  std::string name;
-  bool executing = false;
-  bool finished = false;
-  bool cancelled = false;
-  bool started = false;
-  bool completed = false;  // the finishing steps started
-  bool released = false;   // waiters may go
-  std::vector<std::shared_ptr<Operation>> dependencies;
-  std::vector<std::weak_ptr<Operation>> dependents;
-  std::function<void()> completion;
-  std::vector<std::pair<std::uint64_t, Operation::Observer>> observers;
-  std::uint64_t nextToken = 1;
-  std::weak_ptr<OperationQueue> queue;
-  bool inQueue = false;
-  bool startedByQueue = false;
+  std::string name PF_GUARDED_BY(mutex);
+  bool executing PF_GUARDED_BY(mutex) = false;
+  bool finished PF_GUARDED_BY(mutex) = false;
+  bool cancelled PF_GUARDED_BY(mutex) = false;
+  bool started PF_GUARDED_BY(mutex) = false;
+  bool completed PF_GUARDED_BY(mutex) = false;  // the finishing steps started
+  bool released PF_GUARDED_BY(mutex) = false;   // waiters may go
+  std::vector<std::shared_ptr<Operation>> dependencies PF_GUARDED_BY(mutex);
+  std::vector<std::weak_ptr<Operation>> dependents PF_GUARDED_BY(mutex);
+  std::function<void()> completion PF_GUARDED_BY(mutex);
+  std::vector<std::pair<std::uint64_t, Operation::Observer>> observers PF_GUARDED_BY(mutex);
+  std::uint64_t nextToken PF_GUARDED_BY(mutex) = 1;
+  std::weak_ptr<OperationQueue> queue PF_GUARDED_BY(mutex);
+  bool inQueue PF_GUARDED_BY(mutex) = false;
+  bool startedByQueue PF_GUARDED_BY(mutex) = false;
 };
 
 struct OperationQueueImpl {
-  mutable std::mutex mutex;
+  mutable Mutex mutex;
   std::condition_variable cv;
-  std::string name;
-  int maxConcurrent = OperationQueue::kDefaultMaxConcurrentOperationCount;
-  bool suspended = false;
-  bool main = false;
-  int executing = 0;
-  std::vector<std::shared_ptr<Operation>> operations;
+  std::string name PF_GUARDED_BY(mutex);
+  int maxConcurrent PF_GUARDED_BY(mutex) = OperationQueue::kDefaultMaxConcurrentOperationCount;
+  bool suspended PF_GUARDED_BY(mutex) = false;
+  bool main PF_GUARDED_BY(mutex) = false;
+  int executing PF_GUARDED_BY(mutex) = 0;
+  std::vector<std::shared_ptr<Operation>> operations PF_GUARDED_BY(mutex);
 
-  int width() const {
+  int width() const PF_REQUIRES(mutex) {
     if (main) return 1;
     if (maxConcurrent > 0) return maxConcurrent;
     // Asked once: the library reads a file for it.
@@ -56,20 +56,22 @@ struct OperationQueueImpl {
   static void schedule(const std::shared_ptr<OperationQueue>& queue) {
     auto& impl = of(*queue);
     std::vector<std::shared_ptr<Operation>> start;
+    bool onMain;
     {
-      std::lock_guard lock(impl.mutex);
+      MutexLock lock(impl.mutex);
       if (impl.suspended) return;
+      onMain = impl.main;
       for (auto& op : impl.operations) {
         if (impl.executing >= impl.width()) break;
         auto& st = state(*op);
         bool take;
         {
-          std::lock_guard ol(st.mutex);
+          MutexLock ol(st.mutex);
           take = !st.startedByQueue;
         }
         if (!take || !op->isReady()) continue;
         {
-          std::lock_guard ol(st.mutex);
+          MutexLock ol(st.mutex);
           if (st.startedByQueue) continue;
           st.startedByQueue = true;
         }
@@ -77,7 +79,7 @@ struct OperationQueueImpl {
         start.push_back(op);
       }
     }
-    auto target = impl.main ? DispatchQueue::main() : DispatchQueue::global();
+    auto target = onMain ? DispatchQueue::main() : DispatchQueue::global();
     for (auto& op : start) {
       std::weak_ptr<OperationQueue> weak = queue;
       target->async([op, weak] {
@@ -95,12 +97,12 @@ struct OperationQueueImpl {
   static void finished(const std::shared_ptr<OperationQueue>& queue, const std::shared_ptr<Operation>& op) {
     auto& impl = of(*queue);
     {
-      std::lock_guard lock(impl.mutex);
+      MutexLock lock(impl.mutex);
       auto it = std::find(impl.operations.begin(), impl.operations.end(), op);
       if (it == impl.operations.end()) return;
       impl.operations.erase(it);
       auto& st = state(*op);
-      std::lock_guard ol(st.mutex);
+      MutexLock ol(st.mutex);
       if (st.startedByQueue) --impl.executing;
       st.inQueue = false;
     }
@@ -125,7 +127,7 @@ Operation::~Operation() = default;
 
 void Operation::start() {
   {
-    std::lock_guard lock(d_->mutex);
+    MutexLock lock(d_->mutex);
     if (d_->finished || d_->executing || d_->started)
       throw Exception(kInvalidArgumentException, "operation started while executing or finished");
     if (!d_->cancelled && !isReady()) throw Exception(kInvalidArgumentException, "operation started before it is ready");
@@ -148,7 +150,7 @@ void Operation::start() {
 }
 
 bool Operation::isReady() const {
-  std::lock_guard lock(d_->mutex);
+  MutexLock lock(d_->mutex);
   if (d_->cancelled) return true;
   for (auto& dep : d_->dependencies)
     if (!dep->isFinished()) return false;
@@ -156,28 +158,28 @@ bool Operation::isReady() const {
 }
 
 bool Operation::isExecuting() const {
-  std::lock_guard lock(d_->mutex);
+  MutexLock lock(d_->mutex);
   return d_->executing;
 }
 
 bool Operation::isFinished() const {
-  std::lock_guard lock(d_->mutex);
+  MutexLock lock(d_->mutex);
   return d_->finished;
 }
 
 bool Operation::isCancelled() const {
-  std::lock_guard lock(d_->mutex);
+  MutexLock lock(d_->mutex);
   return d_->cancelled;
 }
 
 void Operation::cancel() {
   {
-    std::lock_guard lock(d_->mutex);
+    MutexLock lock(d_->mutex);
     if (d_->cancelled || d_->finished) return;
   }
   willChange(OperationKey::Cancelled);
   {
-    std::lock_guard lock(d_->mutex);
+    MutexLock lock(d_->mutex);
     d_->cancelled = true;
   }
   didChange(OperationKey::Cancelled);
@@ -187,13 +189,13 @@ void Operation::cancel() {
 void Operation::addDependency(const std::shared_ptr<Operation>& operation) {
   if (!operation || operation.get() == this) return;
   {
-    std::lock_guard lock(d_->mutex);
+    MutexLock lock(d_->mutex);
     if (d_->started || d_->executing || d_->finished) return;
     if (std::find(d_->dependencies.begin(), d_->dependencies.end(), operation) != d_->dependencies.end()) return;
     d_->dependencies.push_back(operation);
   }
   {
-    std::lock_guard lock(operation->d_->mutex);
+    MutexLock lock(operation->d_->mutex);
     operation->d_->dependents.push_back(weak_from_this());
   }
   didChange(OperationKey::Ready);
@@ -201,13 +203,13 @@ void Operation::addDependency(const std::shared_ptr<Operation>& operation) {
 
 void Operation::removeDependency(const std::shared_ptr<Operation>& operation) {
   {
-    std::lock_guard lock(d_->mutex);
+    MutexLock lock(d_->mutex);
     auto it = std::find(d_->dependencies.begin(), d_->dependencies.end(), operation);
     if (it == d_->dependencies.end()) return;
     d_->dependencies.erase(it);
   }
   {
-    std::lock_guard lock(operation->d_->mutex);
+    MutexLock lock(operation->d_->mutex);
     std::erase_if(operation->d_->dependents, [this](auto& w) {
       auto p = w.lock();
       return !p || p.get() == this;
@@ -217,45 +219,45 @@ void Operation::removeDependency(const std::shared_ptr<Operation>& operation) {
 }
 
 std::vector<std::shared_ptr<Operation>> Operation::dependencies() const {
-  std::lock_guard lock(d_->mutex);
+  MutexLock lock(d_->mutex);
   return d_->dependencies;
 }
 
 void Operation::setCompletionBlock(std::function<void()> block) {
-  std::lock_guard lock(d_->mutex);
+  MutexLock lock(d_->mutex);
   if (d_->completed) return;
   d_->completion = std::move(block);
 }
 
 std::function<void()> Operation::completionBlock() const {
-  std::lock_guard lock(d_->mutex);
+  MutexLock lock(d_->mutex);
   return d_->completion;
 }
 
 void Operation::waitUntilFinished() {
-  std::unique_lock lock(d_->mutex);
-  detail::waitOnClock(lock, d_->cv, kForever, [&] { return d_->released; });
+  UniqueLock lock(d_->mutex);
+  detail::waitOnClock(lock.native(), d_->cv, kForever, [&]() PF_REQUIRES(d_->mutex) { return d_->released; });
 }
 
 std::string Operation::name() const {
-  std::lock_guard lock(d_->mutex);
+  MutexLock lock(d_->mutex);
   return d_->name;
 }
 
 void Operation::setName(std::string name) {
-  std::lock_guard lock(d_->mutex);
+  MutexLock lock(d_->mutex);
   d_->name = std::move(name);
 }
 
 std::uint64_t Operation::addObserver(Observer observer) {
-  std::lock_guard lock(d_->mutex);
+  MutexLock lock(d_->mutex);
   auto token = d_->nextToken++;
   d_->observers.emplace_back(token, std::move(observer));
   return token;
 }
 
 void Operation::removeObserver(std::uint64_t token) {
-  std::lock_guard lock(d_->mutex);
+  MutexLock lock(d_->mutex);
   std::erase_if(d_->observers, [token](auto& p) { return p.first == token; });
 }
 
@@ -267,7 +269,7 @@ void Operation::didChange(OperationKey key) {
   if (key == OperationKey::Ready) {
     std::shared_ptr<OperationQueue> queue;
     {
-      std::lock_guard lock(d_->mutex);
+      MutexLock lock(d_->mutex);
       if (d_->inQueue) queue = d_->queue.lock();
     }
     if (queue) OperationQueueImpl::schedule(queue);
@@ -276,12 +278,12 @@ void Operation::didChange(OperationKey key) {
 
 void Operation::setExecuting(bool executing) {
   {
-    std::lock_guard lock(d_->mutex);
+    MutexLock lock(d_->mutex);
     if (d_->executing == executing) return;
   }
   willChange(OperationKey::Executing);
   {
-    std::lock_guard lock(d_->mutex);
+    MutexLock lock(d_->mutex);
     d_->executing = executing;
   }
   didChange(OperationKey::Executing);
@@ -289,12 +291,12 @@ void Operation::setExecuting(bool executing) {
 
 void Operation::setFinished(bool finished) {
   {
-    std::lock_guard lock(d_->mutex);
+    MutexLock lock(d_->mutex);
     if (d_->finished == finished) return;
   }
   willChange(OperationKey::Finished);
   {
-    std::lock_guard lock(d_->mutex);
+    MutexLock lock(d_->mutex);
     d_->finished = finished;
   }
   didChange(OperationKey::Finished);
@@ -303,7 +305,7 @@ void Operation::setFinished(bool finished) {
 void Operation::notify(OperationKey key) {
   std::vector<Observer> observers;
   {
-    std::lock_guard lock(d_->mutex);
+    MutexLock lock(d_->mutex);
     for (auto& [token, observer] : d_->observers) observers.push_back(observer);
   }
   for (auto& observer : observers) observer(*this, key);
@@ -316,7 +318,7 @@ void Operation::completeIfFinished() {
   std::vector<std::shared_ptr<Operation>> dependents;
   std::shared_ptr<OperationQueue> queue;
   {
-    std::lock_guard lock(d_->mutex);
+    MutexLock lock(d_->mutex);
     if (d_->completed) return;
     d_->completed = true;
     d_->executing = false;
@@ -331,7 +333,7 @@ void Operation::completeIfFinished() {
   completion = nullptr;
   if (queue) OperationQueueImpl::finished(queue, self);
   {
-    std::lock_guard lock(d_->mutex);
+    MutexLock lock(d_->mutex);
     d_->released = true;
     d_->cv.notify_all();
   }
@@ -350,19 +352,19 @@ void BlockOperation::addExecutionBlock(std::function<void()> block) {
   if (!block) return;
   if (isExecuting() || isFinished())
     throw Exception(kInvalidArgumentException, "execution block added to an operation that has started");
-  std::lock_guard lock(blocksMutex_);
+  MutexLock lock(blocksMutex_);
   blocks_.push_back(std::move(block));
 }
 
 std::vector<std::function<void()>> BlockOperation::executionBlocks() const {
-  std::lock_guard lock(blocksMutex_);
+  MutexLock lock(blocksMutex_);
   return blocks_;
 }
 
 void BlockOperation::main() {
   std::vector<std::function<void()>> blocks;
   {
-    std::lock_guard lock(blocksMutex_);
+    MutexLock lock(blocksMutex_);
     blocks = blocks_;
   }
   for (auto& block : blocks) block();
@@ -375,6 +377,7 @@ OperationQueue::~OperationQueue() = default;
 
 std::shared_ptr<OperationQueue> OperationQueue::make(std::string name) {
   std::shared_ptr<OperationQueue> queue(new OperationQueue);
+  MutexLock lock(queue->impl_->mutex);
   queue->impl_->name = std::move(name);
   return queue;
 }
@@ -382,6 +385,7 @@ std::shared_ptr<OperationQueue> OperationQueue::make(std::string name) {
 std::shared_ptr<OperationQueue> OperationQueue::main() {
   static auto* holder = [] {
     auto* h = new std::shared_ptr<OperationQueue>(new OperationQueue);
+    MutexLock lock((*h)->impl_->mutex);
     (*h)->impl_->main = true;
     (*h)->impl_->maxConcurrent = 1;
     (*h)->impl_->name = "main";
@@ -396,7 +400,7 @@ void OperationQueue::addOperation(const std::shared_ptr<Operation>& operation) {
   if (!operation) return;
   {
     auto& st = OperationQueueImpl::state(*operation);
-    std::lock_guard ol(st.mutex);
+    MutexLock ol(st.mutex);
     if (st.inQueue) throw Exception(kInvalidArgumentException, "operation is already in a queue");
     if (st.executing || st.finished || st.started)
       throw Exception(kInvalidArgumentException, "operation is executing or finished and cannot be queued");
@@ -404,7 +408,7 @@ void OperationQueue::addOperation(const std::shared_ptr<Operation>& operation) {
     st.queue = weak_from_this();
   }
   {
-    std::lock_guard lock(impl_->mutex);
+    MutexLock lock(impl_->mutex);
     impl_->operations.push_back(operation);
   }
   OperationQueueImpl::schedule(shared_from_this());
@@ -420,18 +424,18 @@ void OperationQueue::addOperations(const std::vector<std::shared_ptr<Operation>>
 }
 
 std::vector<std::shared_ptr<Operation>> OperationQueue::operations() const {
-  std::lock_guard lock(impl_->mutex);
+  MutexLock lock(impl_->mutex);
   return impl_->operations;
 }
 
 std::size_t OperationQueue::operationCount() const {
-  std::lock_guard lock(impl_->mutex);
+  MutexLock lock(impl_->mutex);
   return impl_->operations.size();
 }
 
 void OperationQueue::setMaxConcurrentOperationCount(int count) {
   {
-    std::lock_guard lock(impl_->mutex);
+    MutexLock lock(impl_->mutex);
     if (impl_->main) return;
     impl_->maxConcurrent = count <= 0 ? kDefaultMaxConcurrentOperationCount : count;
   }
@@ -439,20 +443,20 @@ void OperationQueue::setMaxConcurrentOperationCount(int count) {
 }
 
 int OperationQueue::maxConcurrentOperationCount() const {
-  std::lock_guard lock(impl_->mutex);
+  MutexLock lock(impl_->mutex);
   return impl_->maxConcurrent;
 }
 
 void OperationQueue::setSuspended(bool suspended) {
   {
-    std::lock_guard lock(impl_->mutex);
+    MutexLock lock(impl_->mutex);
     impl_->suspended = suspended;
   }
   if (!suspended) OperationQueueImpl::schedule(shared_from_this());
 }
 
 bool OperationQueue::isSuspended() const {
-  std::lock_guard lock(impl_->mutex);
+  MutexLock lock(impl_->mutex);
   return impl_->suspended;
 }
 
@@ -461,17 +465,18 @@ void OperationQueue::cancelAllOperations() {
 }
 
 void OperationQueue::waitUntilAllOperationsAreFinished() {
-  std::unique_lock lock(impl_->mutex);
-  detail::waitOnClock(lock, impl_->cv, kForever, [&] { return impl_->operations.empty(); });
+  UniqueLock lock(impl_->mutex);
+  detail::waitOnClock(lock.native(), impl_->cv, kForever,
+                      [&]() PF_REQUIRES(impl_->mutex) { return impl_->operations.empty(); });
 }
 
 std::string OperationQueue::name() const {
-  std::lock_guard lock(impl_->mutex);
+  MutexLock lock(impl_->mutex);
   return impl_->name;
 }
 
 void OperationQueue::setName(std::string name) {
-  std::lock_guard lock(impl_->mutex);
+  MutexLock lock(impl_->mutex);
   impl_->name = std::move(name);
 }
 

@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/foundation/ThreadAnnotations.h"
+
 namespace pf {
 
 class OperationQueue;
@@ -103,8 +105,8 @@ class BlockOperation : public Operation {
   void main() override;
 
  private:
-  mutable std::mutex blocksMutex_;
-  std::vector<std::function<void()>> blocks_;
+  mutable Mutex blocksMutex_;
+  std::vector<std::function<void()>> blocks_ PF_GUARDED_BY(blocksMutex_);
 };
 
 class OperationQueue : public std::enable_shared_from_this<OperationQueue> {

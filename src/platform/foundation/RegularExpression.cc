@@ -43,7 +43,7 @@ RegularExpression::~RegularExpression() {
 }
 
 URegularExpression* RegularExpression::borrow() const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   if (!idle_.empty()) {
     URegularExpression* re = idle_.back();
     idle_.pop_back();
@@ -61,7 +61,7 @@ URegularExpression* RegularExpression::borrow() const {
 void RegularExpression::giveBack(URegularExpression* re) const {
   UErrorCode status = U_ZERO_ERROR;
   uregex_setText(re, u"", 0, &status);  // drop the reference to the caller's text
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   if (U_SUCCESS(status) && idle_.size() < kMaxIdleClones) {
     idle_.push_back(re);
     return;

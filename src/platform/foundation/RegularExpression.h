@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/foundation/ThreadAnnotations.h"
+
 struct URegularExpression;
 
 namespace pf {
@@ -41,8 +43,8 @@ class RegularExpression {
   void giveBack(URegularExpression* clone) const;
 
   URegularExpression* compiled_;  // never matched against: the source of the clones
-  mutable std::mutex mutex_;
-  mutable std::vector<URegularExpression*> idle_;
+  mutable Mutex mutex_;
+  mutable std::vector<URegularExpression*> idle_ PF_GUARDED_BY(mutex_);
 };
 
 }  // namespace pf

@@ -4,11 +4,13 @@
 #include <mutex>
 #include <system_error>
 
+#include "platform/foundation/ThreadAnnotations.h"
+
 namespace pf {
 namespace {
 
-std::mutex gMutex;
-std::filesystem::path gHome;  // empty until first use or setHome()
+Mutex gMutex;
+std::filesystem::path gHome PF_GUARDED_BY(gMutex);  // empty until first use or setHome()
 
 std::filesystem::path defaultHome() {
   if (const char* env = std::getenv(Sandbox::kHomeVariable); env && *env) return env;
@@ -27,7 +29,7 @@ void createLayout(const std::filesystem::path& home) {
 }  // namespace
 
 std::filesystem::path Sandbox::home() {
-  std::lock_guard lock(gMutex);
+  MutexLock lock(gMutex);
   if (gHome.empty()) {
     gHome = defaultHome();
     createLayout(gHome);
@@ -36,7 +38,7 @@ std::filesystem::path Sandbox::home() {
 }
 
 void Sandbox::setHome(const std::filesystem::path& path) {
-  std::lock_guard lock(gMutex);
+  MutexLock lock(gMutex);
   gHome = path.empty() ? defaultHome() : path;
   createLayout(gHome);
 }

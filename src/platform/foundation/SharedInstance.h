@@ -9,6 +9,8 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/foundation/ThreadAnnotations.h"
+
 namespace pf {
 
 template <class T>
@@ -21,7 +23,7 @@ class SharedInstance {
   // The shared object, made by `make` on the first call (or the first after a reset).
   template <class Make>
   std::shared_ptr<T> get(Make&& make) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (!instance_) instance_ = make();
     return instance_;
   }
@@ -29,7 +31,7 @@ class SharedInstance {
   // Replaces the shared object (nullptr: the next get makes a new one) and hands back the old one,
   // released by the caller after the lock, so its destructor may use the holder.
   std::shared_ptr<T> exchange(std::shared_ptr<T> instance) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     instance_.swap(instance);
     return instance;
   }
@@ -37,8 +39,8 @@ class SharedInstance {
   void reset() { exchange(nullptr); }
 
  private:
-  std::mutex mutex_;
-  std::shared_ptr<T> instance_;
+  Mutex mutex_;
+  std::shared_ptr<T> instance_ PF_GUARDED_BY(mutex_);
 };
 
 }  // namespace pf

@@ -11,23 +11,24 @@
 #include "platform/foundation/Error.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/RunLoopInternal.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 namespace pf {
 namespace detail {
 
 struct ThreadImpl {
-  mutable std::mutex mutex;
+  mutable Mutex mutex;
   std::condition_variable cv;
-  std::string name;
+  std::string name PF_GUARDED_BY(mutex);
   std::function<void()> body;
-  bool started = false;
-  bool executing = false;
-  bool finished = false;
-  bool cancelled = false;
+  bool started PF_GUARDED_BY(mutex) = false;
+  bool executing PF_GUARDED_BY(mutex) = false;
+  bool finished PF_GUARDED_BY(mutex) = false;
+  bool cancelled PF_GUARDED_BY(mutex) = false;
   bool main = false;
-  long tid = 0;
-  std::shared_ptr<RunLoop> loop;
-  std::shared_ptr<RunLoopSource> keepAlive;  // run-loop threads: signalled by cancel()
+  long tid PF_GUARDED_BY(mutex) = 0;
+  std::shared_ptr<RunLoop> loop PF_GUARDED_BY(mutex);
+  std::shared_ptr<RunLoopSource> keepAlive PF_GUARDED_BY(mutex);  // run-loop threads: signalled by cancel()
 };
 
 namespace {
@@ -48,6 +49,7 @@ Thread::~Thread() = default;
 std::shared_ptr<Thread> Thread::make(std::function<void()> body, std::string name) {
   std::shared_ptr<Thread> thread(new Thread);
   thread->impl_->body = std::move(body);
+  MutexLock lock(thread->impl_->mutex);
   thread->impl_->name = std::move(name);
   return thread;
 }
@@ -67,7 +69,7 @@ std::shared_ptr<Thread> Thread::makeRunLoopThread(std::string name) {
     auto loop = RunLoop::current();
     auto stopper = RunLoopSource::makeSignal([](RunLoopSource&) { RunLoop::current()->stop(); });
     {
-      std::lock_guard lock(self->impl_->mutex);
+      MutexLock lock(self->impl_->mutex);
       self->impl_->keepAlive = stopper;
     }
     loop->addSource(stopper, kDefaultRunLoopMode);
@@ -90,6 +92,7 @@ std::shared_ptr<Thread> Thread::current() {
     return slot;
   }
   std::shared_ptr<Thread> thread(new Thread);
+  MutexLock lock(thread->impl_->mutex);
   thread->impl_->started = thread->impl_->executing = true;
   thread->impl_->tid = detail::currentThreadId();
   slot = thread;
@@ -100,6 +103,7 @@ std::shared_ptr<Thread> Thread::mainThread() {
   static auto* main = [] {
     auto* holder = new std::shared_ptr<Thread>(new Thread);
     auto& impl = *(*holder)->impl_;
+    MutexLock lock(impl.mutex);
     impl.started = impl.executing = impl.main = true;
     impl.name = "main";
     impl.tid = static_cast<long>(::getpid());
@@ -112,7 +116,7 @@ bool Thread::isMainThread() { return detail::currentThreadId() == static_cast<lo
 
 void Thread::start() {
   {
-    std::lock_guard lock(impl_->mutex);
+    MutexLock lock(impl_->mutex);
     if (impl_->started) throw Exception(kInvalidArgumentException, "thread started twice");
     impl_->started = true;
     impl_->executing = true;
@@ -125,7 +129,7 @@ void Thread::start() {
     detail::tThread = self;
     std::function<void()> body;
     {
-      std::lock_guard lock(impl.mutex);
+      MutexLock lock(impl.mutex);
       impl.tid = detail::currentThreadId();
       if (!impl.name.empty()) detail::nameOsThread(impl.name);
       impl.loop = RunLoop::current();
@@ -142,14 +146,14 @@ void Thread::start() {
     body = nullptr;
     std::shared_ptr<RunLoop> loop;
     {
-      std::lock_guard lock(impl.mutex);
+      MutexLock lock(impl.mutex);
       loop = std::move(impl.loop);
       impl.keepAlive.reset();
     }
     detail::endCurrentRunLoop();
     loop.reset();
     {
-      std::lock_guard lock(impl.mutex);
+      MutexLock lock(impl.mutex);
       impl.executing = false;
       impl.finished = true;
     }
@@ -160,12 +164,12 @@ void Thread::start() {
 }
 
 std::string Thread::name() const {
-  std::lock_guard lock(impl_->mutex);
+  MutexLock lock(impl_->mutex);
   return impl_->name;
 }
 
 void Thread::setName(std::string name) {
-  std::lock_guard lock(impl_->mutex);
+  MutexLock lock(impl_->mutex);
   impl_->name = std::move(name);
   if (impl_->tid == detail::currentThreadId()) detail::nameOsThread(impl_->name);
 }
@@ -173,24 +177,24 @@ void Thread::setName(std::string name) {
 bool Thread::isMain() const { return impl_->main; }
 
 bool Thread::isExecuting() const {
-  std::lock_guard lock(impl_->mutex);
+  MutexLock lock(impl_->mutex);
   return impl_->executing;
 }
 
 bool Thread::isFinished() const {
-  std::lock_guard lock(impl_->mutex);
+  MutexLock lock(impl_->mutex);
   return impl_->finished;
 }
 
 bool Thread::isCancelled() const {
-  std::lock_guard lock(impl_->mutex);
+  MutexLock lock(impl_->mutex);
   return impl_->cancelled;
 }
 
 void Thread::cancel() {
   std::shared_ptr<RunLoopSource> stopper;
   {
-    std::lock_guard lock(impl_->mutex);
+    MutexLock lock(impl_->mutex);
     impl_->cancelled = true;
     stopper = impl_->keepAlive;
   }
@@ -198,18 +202,19 @@ void Thread::cancel() {
 }
 
 void Thread::join() {
-  std::unique_lock lock(impl_->mutex);
+  UniqueLock lock(impl_->mutex);
   if (!impl_->started || impl_->main) return;
   if (impl_->tid == detail::currentThreadId()) return;
-  detail::waitOnClock(lock, impl_->cv, kForever, [&] { return impl_->finished; });
+  detail::waitOnClock(lock.native(), impl_->cv, kForever, [&]() PF_REQUIRES(impl_->mutex) { return impl_->finished; });
 }
 
 std::shared_ptr<RunLoop> Thread::runLoop() const {
   if (impl_->main) return RunLoop::main();
-  std::unique_lock lock(impl_->mutex);
+  UniqueLock lock(impl_->mutex);
   if (!impl_->started) return nullptr;
   if (impl_->tid == detail::currentThreadId()) return RunLoop::current();
-  detail::waitOnClock(lock, impl_->cv, kForever, [&] { return impl_->loop || impl_->finished; });
+  detail::waitOnClock(lock.native(), impl_->cv, kForever,
+                      [&]() PF_REQUIRES(impl_->mutex) { return impl_->loop || impl_->finished; });
   return impl_->loop;
 }
 
@@ -217,10 +222,10 @@ namespace {
 
 // Signals the waiting caller when the performed block has run or was dropped with its run loop.
 struct PerformDone {
-  std::mutex mutex;
+  Mutex mutex;
   std::condition_variable cv;
-  bool done = false;
-  bool ran = false;
+  bool done PF_GUARDED_BY(mutex) = false;
+  bool ran = false;  // written before done, read after it
 };
 
 }  // namespace
@@ -240,7 +245,7 @@ bool Thread::perform(std::function<void()> block, bool waitUntilDone, const std:
   struct Signal {
     std::shared_ptr<PerformDone> done;
     ~Signal() {
-      std::lock_guard lock(done->mutex);
+      MutexLock lock(done->mutex);
       done->done = true;
       done->cv.notify_all();
     }
@@ -253,8 +258,8 @@ bool Thread::perform(std::function<void()> block, bool waitUntilDone, const std:
         signal.reset();
       },
       modes);
-  std::unique_lock lock(done->mutex);
-  detail::waitOnClock(lock, done->cv, kForever, [&] { return done->done; });
+  UniqueLock lock(done->mutex);
+  detail::waitOnClock(lock.native(), done->cv, kForever, [&]() PF_REQUIRES(done->mutex) { return done->done; });
   return done->ran;
 }
 

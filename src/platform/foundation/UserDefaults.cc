@@ -34,7 +34,7 @@ UserDefaults::UserDefaults(std::filesystem::path file) : file_(std::move(file)) 
 }
 
 std::optional<Value> UserDefaults::object(std::string_view key) const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   if (const Value* v = valueForKey(values_, key)) return *v;
   if (const Value* v = valueForKey(registered_, key)) return *v;
   return std::nullopt;
@@ -42,13 +42,13 @@ std::optional<Value> UserDefaults::object(std::string_view key) const {
 
 void UserDefaults::setObject(std::string_view key, Value value) {
   if (value.is_null()) return removeObject(key);
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   values_[std::string(key)] = std::move(value);
   persistLocked();
 }
 
 void UserDefaults::removeObject(std::string_view key) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   if (values_.erase(std::string(key)) > 0) persistLocked();
 }
 
@@ -77,19 +77,19 @@ double UserDefaults::doubleValue(std::string_view key) const {
 
 void UserDefaults::registerDefaults(const Value& dictionary) {
   if (!dictionary.is_object()) return;
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   for (const auto& [key, value] : dictionary.items()) registered_[key] = value;
 }
 
 Value UserDefaults::dictionaryRepresentation() const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   Value all = registered_;
   for (const auto& [key, value] : values_.items()) all[key] = value;
   return all;
 }
 
 bool UserDefaults::synchronize() {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return persistLocked();
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/foundation/Value.h"
 
 namespace pf {
@@ -48,12 +49,12 @@ class UserDefaults {
   const std::filesystem::path& file() const { return file_; }
 
  private:
-  bool persistLocked();
+  bool persistLocked() PF_REQUIRES(mutex_);
 
   std::filesystem::path file_;
-  mutable std::mutex mutex_;
-  Value values_ = Value::object();
-  Value registered_ = Value::object();
+  mutable Mutex mutex_;
+  Value values_ PF_GUARDED_BY(mutex_) = Value::object();
+  Value registered_ PF_GUARDED_BY(mutex_) = Value::object();
 };
 
 }  // namespace pf

@@ -18,7 +18,7 @@ double CookieStorage::now() {
 
 std::vector<Cookie> CookieStorage::cookies() const {
   double t = now();
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   std::erase_if(entries_, [&](const Entry& e) { return e.cookie.isExpired(t); });
   std::vector<Cookie> out;
   out.reserve(entries_.size());
@@ -30,7 +30,7 @@ std::vector<Cookie> CookieStorage::cookiesForUrl(const Url& url) const {
   double t = now();
   std::vector<const Entry*> hits;
   std::vector<Cookie> out;
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   std::erase_if(entries_, [&](const Entry& e) { return e.cookie.isExpired(t); });
   for (const auto& e : entries_) {
     if (e.cookie.matches(url)) hits.push_back(&e);
@@ -68,17 +68,17 @@ void CookieStorage::setLocked(const Cookie& cookie, double t) {
 
 void CookieStorage::setCookie(const Cookie& cookie) {
   double t = now();
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   setLocked(cookie, t);
 }
 
 void CookieStorage::deleteCookie(const Cookie& cookie) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   std::erase_if(entries_, [&](const Entry& e) { return e.cookie.sameIdentity(cookie); });
 }
 
 void CookieStorage::deleteAllCookies() {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   entries_.clear();
 }
 
@@ -86,7 +86,7 @@ void CookieStorage::storeFromResponse(const HttpHeaders& headers, const Url& url
   if (!headers.contains("Set-Cookie")) return;
   double t = now();
   auto cookies = cookiesFromResponseHeaders(headers, url, t);
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   for (const auto& c : cookies) setLocked(c, t);
 }
 

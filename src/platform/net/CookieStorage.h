@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/net/Cookie.h"
 
 namespace pf {
@@ -40,15 +41,15 @@ class CookieStorage {
 
  private:
   static double now();
-  void setLocked(const Cookie& cookie, double now);
+  void setLocked(const Cookie& cookie, double now) PF_REQUIRES(mutex_);
 
   struct Entry {
     Cookie cookie;
     std::uint64_t order;
   };
-  mutable std::mutex mutex_;
-  mutable std::vector<Entry> entries_;
-  std::uint64_t nextOrder_ = 0;
+  mutable Mutex mutex_;
+  mutable std::vector<Entry> entries_ PF_GUARDED_BY(mutex_);
+  std::uint64_t nextOrder_ PF_GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace pf

@@ -277,7 +277,7 @@ std::string ReachabilityTarget::description() const {
 }
 
 void FakeReachabilityProvider::setFlags(const std::string& description, std::optional<ReachabilityFlags> flags) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   flags_[description] = flags;
 }
 
@@ -289,21 +289,21 @@ void FakeReachabilityProvider::change(const std::string& description, std::optio
 void FakeReachabilityProvider::notifyChange() {
   std::function<void()> changed;
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     changed = changed_;
   }
   if (changed) changed();
 }
 
 std::optional<ReachabilityFlags> FakeReachabilityProvider::flags(const ReachabilityTarget& target) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   auto it = flags_.find(target.description());
   if (it == flags_.end()) it = flags_.find("*");
   return it == flags_.end() ? std::nullopt : it->second;
 }
 
 void FakeReachabilityProvider::setChangeHandler(std::function<void()> changed) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   changed_ = std::move(changed);
 }
 
@@ -311,9 +311,9 @@ void FakeReachabilityProvider::setChangeHandler(std::function<void()> changed) {
 // The process-wide registry of scheduled reachability objects.
 
 struct ReachabilityRegistry {
-  std::mutex mutex;
-  std::shared_ptr<ReachabilityProvider> provider;
-  std::vector<std::weak_ptr<NetworkReachability>> scheduled;
+  Mutex mutex;
+  std::shared_ptr<ReachabilityProvider> provider PF_GUARDED_BY(mutex);
+  std::vector<std::weak_ptr<NetworkReachability>> scheduled PF_GUARDED_BY(mutex);
 
   static ReachabilityRegistry& get() {
     static ReachabilityRegistry* registry = new ReachabilityRegistry();
@@ -321,7 +321,7 @@ struct ReachabilityRegistry {
   }
 
   std::shared_ptr<ReachabilityProvider> currentProvider() {
-    std::lock_guard lock(mutex);
+    MutexLock lock(mutex);
     if (!provider) provider = std::make_shared<KernelReachabilityProvider>();
     return provider;
   }
@@ -330,7 +330,7 @@ struct ReachabilityRegistry {
     std::shared_ptr<ReachabilityProvider> previous;
     bool watching;
     {
-      std::lock_guard lock(mutex);
+      MutexLock lock(mutex);
       previous = std::move(provider);
       provider = std::move(next);
       watching = !scheduled.empty();
@@ -344,7 +344,7 @@ struct ReachabilityRegistry {
   void add(const std::shared_ptr<NetworkReachability>& r) {
     bool first;
     {
-      std::lock_guard lock(mutex);
+      MutexLock lock(mutex);
       std::erase_if(scheduled, [](const auto& w) { return w.expired(); });
       first = scheduled.empty();
       scheduled.push_back(r);
@@ -355,7 +355,7 @@ struct ReachabilityRegistry {
   void remove(const NetworkReachability* r) {
     std::shared_ptr<ReachabilityProvider> stopping;
     {
-      std::lock_guard lock(mutex);
+      MutexLock lock(mutex);
       std::erase_if(scheduled, [r](const auto& w) {
         auto s = w.lock();
         return !s || s.get() == r;
@@ -368,7 +368,7 @@ struct ReachabilityRegistry {
   void changed() {
     std::vector<std::shared_ptr<NetworkReachability>> targets;
     {
-      std::lock_guard lock(mutex);
+      MutexLock lock(mutex);
       for (auto& w : scheduled) {
         if (auto s = w.lock()) targets.push_back(std::move(s));
       }
@@ -413,14 +413,14 @@ NetworkReachability::~NetworkReachability() { ReachabilityRegistry::get().remove
 std::optional<ReachabilityFlags> NetworkReachability::flags() const { return provider()->flags(target_); }
 
 bool NetworkReachability::setCallback(Callback callback) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   callback_ = callback ? std::make_shared<Callback>(std::move(callback)) : nullptr;
   ++generation_;
   return true;
 }
 
 bool NetworkReachability::setDispatchQueue(std::shared_ptr<DispatchQueue> queue) {
-  std::unique_lock lock(mutex_);
+  UniqueLock lock(mutex_);
   bool was = queue_ || runLoop_;
   if (!queue) {
     queue_.reset();
@@ -434,24 +434,28 @@ bool NetworkReachability::setDispatchQueue(std::shared_ptr<DispatchQueue> queue)
   queue_ = std::move(queue);
   runLoop_.reset();
   modes_.clear();
-  scheduled(lock, was);
+  ++generation_;
+  lock.unlock();
+  scheduled(was);
   return true;
 }
 
 bool NetworkReachability::scheduleWithRunLoop(std::shared_ptr<RunLoop> runLoop, const RunLoopMode& mode) {
-  std::unique_lock lock(mutex_);
+  UniqueLock lock(mutex_);
   if (!runLoop || !callback_) return false;
   bool was = queue_ || runLoop_;
   if (runLoop_ != runLoop) modes_.clear();
   runLoop_ = std::move(runLoop);
   if (std::find(modes_.begin(), modes_.end(), mode) == modes_.end()) modes_.push_back(mode);
   queue_.reset();
-  scheduled(lock, was);
+  ++generation_;
+  lock.unlock();
+  scheduled(was);
   return true;
 }
 
 bool NetworkReachability::unscheduleFromRunLoop(const std::shared_ptr<RunLoop>& runLoop, const RunLoopMode& mode) {
-  std::unique_lock lock(mutex_);
+  UniqueLock lock(mutex_);
   if (!runLoop || runLoop != runLoop_) return false;
   std::erase(modes_, mode);
   if (!modes_.empty()) return true;
@@ -462,14 +466,12 @@ bool NetworkReachability::unscheduleFromRunLoop(const std::shared_ptr<RunLoop>& 
   return true;
 }
 
-void NetworkReachability::scheduled(std::unique_lock<std::mutex>& lock, bool wasScheduled) {
-  ++generation_;
-  lock.unlock();
+void NetworkReachability::scheduled(bool wasScheduled) {
   if (!wasScheduled) {
     // Changes are measured from the flags at scheduling time.
     auto now = flags();
     {
-      std::lock_guard again(mutex_);
+      MutexLock again(mutex_);
       lastFlags_ = now;
     }
     ReachabilityRegistry::get().add(shared_from_this());
@@ -485,7 +487,7 @@ void NetworkReachability::checkForChange(bool force) {
   std::vector<RunLoopMode> modes;
   std::uint64_t generation;
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (!force && now == lastFlags_) return;
     lastFlags_ = now;
     callback = callback_;
@@ -502,7 +504,7 @@ void NetworkReachability::checkForChange(bool force) {
     if (!self) return;
     std::shared_ptr<Callback> current;
     {
-      std::lock_guard lock(self->mutex_);
+      MutexLock lock(self->mutex_);
       if (self->generation_ != generation) return;  // unscheduled or given another callback since
       current = self->callback_;
     }

@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "platform/foundation/RunLoop.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 namespace pf {
 
@@ -82,9 +83,9 @@ class FakeReachabilityProvider : public ReachabilityProvider {
   void setChangeHandler(std::function<void()> changed) override;
 
  private:
-  std::mutex mutex_;
-  std::map<std::string, std::optional<ReachabilityFlags>> flags_;
-  std::function<void()> changed_;
+  Mutex mutex_;
+  std::map<std::string, std::optional<ReachabilityFlags>> flags_ PF_GUARDED_BY(mutex_);
+  std::function<void()> changed_ PF_GUARDED_BY(mutex_);
 };
 
 class NetworkReachability : public std::enable_shared_from_this<NetworkReachability> {
@@ -119,18 +120,18 @@ class NetworkReachability : public std::enable_shared_from_this<NetworkReachabil
 
  private:
   explicit NetworkReachability(ReachabilityTarget target);
-  void scheduled(std::unique_lock<std::mutex>& lock, bool wasScheduled);
+  void scheduled(bool wasScheduled) PF_EXCLUDES(mutex_);
   void checkForChange(bool force);
   friend struct ReachabilityRegistry;
 
   const ReachabilityTarget target_;
-  mutable std::mutex mutex_;
-  std::shared_ptr<Callback> callback_;
-  std::shared_ptr<DispatchQueue> queue_;
-  std::shared_ptr<RunLoop> runLoop_;
-  std::vector<RunLoopMode> modes_;
-  std::uint64_t generation_ = 0;  // changes with every scheduling or callback change
-  std::optional<ReachabilityFlags> lastFlags_;
+  mutable Mutex mutex_;
+  std::shared_ptr<Callback> callback_ PF_GUARDED_BY(mutex_);
+  std::shared_ptr<DispatchQueue> queue_ PF_GUARDED_BY(mutex_);
+  std::shared_ptr<RunLoop> runLoop_ PF_GUARDED_BY(mutex_);
+  std::vector<RunLoopMode> modes_ PF_GUARDED_BY(mutex_);
+  std::uint64_t generation_ PF_GUARDED_BY(mutex_) = 0;  // changes with every scheduling or callback change
+  std::optional<ReachabilityFlags> lastFlags_ PF_GUARDED_BY(mutex_);
 };
 
 }  // namespace pf

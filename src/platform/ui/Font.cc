@@ -13,6 +13,7 @@
 #include <unordered_map>
 
 #include "platform/foundation/Log.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/ui/GraphicsContext.h"
 
 #ifndef FX_UI_FONTS_CONF
@@ -63,11 +64,11 @@ class MeasuredSizes {
 };
 
 struct TextEngine {
-  std::mutex mutex;
+  Mutex mutex;
   std::string configPath;
-  PangoFontMap* fontMap = nullptr;
-  PangoContext* context = nullptr;
-  MeasuredSizes measured;
+  PangoFontMap* fontMap PF_GUARDED_BY(mutex) = nullptr;
+  PangoContext* context PF_GUARDED_BY(mutex) = nullptr;
+  MeasuredSizes measured PF_GUARDED_BY(mutex);
 };
 
 TextEngine*& engineInstance() {
@@ -78,6 +79,7 @@ TextEngine*& engineInstance() {
 TextEngine& engine() {
   static TextEngine* e = [] {
     auto* t = new TextEngine;
+    MutexLock lock(t->mutex);
     engineInstance() = t;
     const char* env = std::getenv("FX_FONTS_CONF");
     t->configPath = env && *env ? env : FX_UI_FONTS_CONF;
@@ -106,7 +108,7 @@ TextEngine& engine() {
     // Give fontconfig's and pango's font caches back at exit (leak checkers see them otherwise).
     std::atexit([] {
       TextEngine& e = *engineInstance();
-      std::lock_guard lock(e.mutex);
+      MutexLock lock(e.mutex);
       if (e.context) g_object_unref(e.context);
       if (e.fontMap) g_object_unref(e.fontMap);
       e.context = nullptr;
@@ -128,7 +130,7 @@ PangoFontDescription* describe(const Font& font) {
 }
 
 // A layout in the engine's context; caller holds the mutex and unrefs it.
-PangoLayout* makeLayout(TextEngine& e, const std::string& text, const Font& font) {
+PangoLayout* makeLayout(TextEngine& e, const std::string& text, const Font& font) PF_REQUIRES(e.mutex) {
   PangoLayout* layout = pango_layout_new(e.context);
   PangoFontDescription* d = describe(font);
   pango_layout_set_font_description(layout, d);
@@ -185,7 +187,7 @@ struct Metrics {
 
 Metrics metrics(const Font& font) {
   TextEngine& e = engine();
-  std::lock_guard lock(e.mutex);
+  MutexLock lock(e.mutex);
   if (!e.context) return {0, 0};  // after exit
   PangoFontDescription* d = describe(font);
   PangoFontMetrics* m = pango_context_get_metrics(e.context, d, nullptr);
@@ -221,7 +223,7 @@ std::string fontConfigPath() { return engine().configPath; }
 Size size(const std::string& s, const Font& font) {
   if (s.empty()) return {0, 0};
   TextEngine& e = engine();
-  std::lock_guard lock(e.mutex);
+  MutexLock lock(e.mutex);
   if (!e.context) return {0, 0};  // after exit
   std::string key = MeasuredSizes::key('1', s, font);
   if (const Size* known = e.measured.find(key)) return *known;
@@ -239,7 +241,7 @@ Size size(const std::string& s, const Font& font) {
 Size boundingSizeExact(const std::string& s, const Font& font, Size constraint, LineBreakMode mode) {
   if (s.empty()) return {0, 0};
   TextEngine& e = engine();
-  std::lock_guard lock(e.mutex);
+  MutexLock lock(e.mutex);
   if (!e.context) return {0, 0};  // after exit
   // Every mode wraps when measuring (a truncating mode shortens only the last line that fits).
   LineBreakMode wrap = mode == LineBreakMode::CharWrap ? LineBreakMode::CharWrap : LineBreakMode::WordWrap;
@@ -263,7 +265,7 @@ Size draw(GraphicsContext& ctx, const std::string& s, const Font& font, const Re
           const DrawOptions& o) {
   if (s.empty()) return {0, 0};
   TextEngine& e = engine();
-  std::lock_guard lock(e.mutex);
+  MutexLock lock(e.mutex);
   if (!e.context) return {0, 0};  // after exit
   PangoLayout* layout = makeLayout(e, s, font);
   int maxLines = o.numberOfLines;
@@ -315,7 +317,7 @@ guint16 channel(double v) { return static_cast<guint16>(std::lround(std::clamp(v
 Paragraph::Paragraph(const std::string& s, const Font& font, double width, const std::vector<TextRun>& runs,
                      TextAlignment alignment) {
   TextEngine& e = engine();
-  std::lock_guard lock(e.mutex);
+  MutexLock lock(e.mutex);
   if (!e.context) return;  // after exit
   PangoLayout* layout = makeLayout(e, s, font);
   applyWrap(layout, width, LineBreakMode::WordWrap, 0);
@@ -352,7 +354,7 @@ Paragraph::Paragraph(const std::string& s, const Font& font, double width, const
 Paragraph::~Paragraph() {
   if (!layout_) return;
   TextEngine& e = engine();
-  std::lock_guard lock(e.mutex);
+  MutexLock lock(e.mutex);
   g_object_unref(static_cast<PangoLayout*>(layout_));
 }
 
@@ -360,7 +362,7 @@ void Paragraph::draw(GraphicsContext& ctx, Point origin, const Color& color) con
   if (!layout_) return;
   ctx.paint([&](cairo_t* cr) {
     TextEngine& e = engine();
-    std::lock_guard lock(e.mutex);
+    MutexLock lock(e.mutex);
     cairo_move_to(cr, origin.x, origin.y);
     setSource(cr, color);
     pango_cairo_show_layout(cr, static_cast<PangoLayout*>(layout_));
@@ -370,7 +372,7 @@ void Paragraph::draw(GraphicsContext& ctx, Point origin, const Color& color) con
 std::optional<std::size_t> Paragraph::indexAt(Point point) const {
   if (!layout_ || point.x < 0 || point.y < 0 || point.y > size_.height) return std::nullopt;
   TextEngine& e = engine();
-  std::lock_guard lock(e.mutex);
+  MutexLock lock(e.mutex);
   int index = 0, trailing = 0;
   if (!pango_layout_xy_to_index(static_cast<PangoLayout*>(layout_), static_cast<int>(point.x * PANGO_SCALE),
                                 static_cast<int>(point.y * PANGO_SCALE), &index, &trailing))

@@ -6,8 +6,8 @@ namespace pf {
 namespace {
 
 struct Registry {
-  std::mutex mutex;
-  std::unordered_map<std::string, std::shared_ptr<Pasteboard>> boards;
+  Mutex mutex;
+  std::unordered_map<std::string, std::shared_ptr<Pasteboard>> boards PF_GUARDED_BY(mutex);
 };
 
 Registry& registry() {
@@ -21,7 +21,7 @@ std::shared_ptr<Pasteboard> Pasteboard::general() { return withName(kGeneralName
 
 std::shared_ptr<Pasteboard> Pasteboard::withName(const std::string& name, bool create) {
   auto& r = registry();
-  std::lock_guard lock(r.mutex);
+  MutexLock lock(r.mutex);
   auto it = r.boards.find(name);
   if (it != r.boards.end()) return it->second;
   if (!create) return nullptr;
@@ -32,44 +32,44 @@ std::shared_ptr<Pasteboard> Pasteboard::withName(const std::string& name, bool c
 
 void Pasteboard::remove(const std::string& name) {
   auto& r = registry();
-  std::lock_guard lock(r.mutex);
+  MutexLock lock(r.mutex);
   r.boards.erase(name);
 }
 
 void Pasteboard::resetAll() {
   auto& r = registry();
-  std::lock_guard lock(r.mutex);
+  MutexLock lock(r.mutex);
   r.boards.clear();
 }
 
 void Pasteboard::setData(Bytes data, const std::string& type) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   items_[type] = std::move(data);
   ++changeCount_;
 }
 
 std::optional<Bytes> Pasteboard::dataForType(const std::string& type) const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   auto it = items_.find(type);
   if (it == items_.end()) return std::nullopt;
   return it->second;
 }
 
 std::vector<std::string> Pasteboard::types() const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   std::vector<std::string> out;
   for (const auto& [type, data] : items_) out.push_back(type);
   return out;
 }
 
 void Pasteboard::clear() {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   items_.clear();
   ++changeCount_;
 }
 
 long Pasteboard::changeCount() const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return changeCount_;
 }
 

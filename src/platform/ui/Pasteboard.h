@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/foundation/Bytes.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 namespace pf {
 
@@ -38,9 +39,9 @@ class Pasteboard {
 
  private:
   std::string name_;
-  mutable std::mutex mutex_;
-  std::map<std::string, Bytes> items_;
-  long changeCount_ = 0;
+  mutable Mutex mutex_;
+  std::map<std::string, Bytes> items_ PF_GUARDED_BY(mutex_);
+  long changeCount_ PF_GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace pf

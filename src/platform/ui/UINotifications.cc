@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 namespace pf {
 
@@ -15,8 +16,8 @@ struct Observation {
 };
 
 struct AccessibilityLog {
-  std::mutex mutex;
-  std::vector<AccessibilityPost> posts;
+  Mutex mutex;
+  std::vector<AccessibilityPost> posts PF_GUARDED_BY(mutex);
 };
 AccessibilityLog& accessibilityLog() {
   static AccessibilityLog log;
@@ -41,19 +42,19 @@ UIObservation observeUINotification(const std::string& name, std::function<void(
 
 void postAccessibilityNotification(const std::string& notification, std::optional<std::string> argument) {
   auto& log = accessibilityLog();
-  std::lock_guard lock(log.mutex);
+  MutexLock lock(log.mutex);
   log.posts.push_back({notification, std::move(argument)});
 }
 
 std::vector<AccessibilityPost> accessibilityPosts() {
   auto& log = accessibilityLog();
-  std::lock_guard lock(log.mutex);
+  MutexLock lock(log.mutex);
   return log.posts;
 }
 
 void clearAccessibilityPosts() {
   auto& log = accessibilityLog();
-  std::lock_guard lock(log.mutex);
+  MutexLock lock(log.mutex);
   log.posts.clear();
 }
 
