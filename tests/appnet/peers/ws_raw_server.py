@@ -15,6 +15,15 @@ import threading
 import time
 
 GUID = b"258EAFA5-E914-47DA-95CA-C5AB0DC85B11"
+_say_lock = threading.Lock()
+
+
+def say(line):
+    """One whole line on stdout: connections run on threads of their own, and print() writes the
+    text and its newline apart, so two threads' lines could run into one."""
+    with _say_lock:
+        sys.stdout.write(line + "\n")
+        sys.stdout.flush()
 
 
 def frame(opcode, payload=b"", fin=True, rsv=0, mask=None, length=None):
@@ -114,17 +123,17 @@ def read_frames(conn, name):
             payload = data[at:at + n]
             if masked:
                 payload = bytes(b ^ key[i % 4] for i, b in enumerate(payload))
-                print("%s %d %s" % (name, data[0] & 0x0F, payload.hex()), flush=True)
+                say("%s %d %s" % (name, data[0] & 0x0F, payload.hex()))
             else:
-                print("%s UNMASKED" % name, flush=True)
+                say("%s UNMASKED" % name)
             opcode = data[0] & 0x0F
             data = data[at + n:]
             if opcode == 8:
-                print("%s EOF" % name, flush=True)
+                say("%s EOF" % name)
                 return
         chunk = conn.recv(65536)
         if not chunk:
-            print("%s EOF" % name, flush=True)
+            say("%s EOF" % name)
             return
         data += chunk
 
@@ -161,8 +170,8 @@ def serve(conn):
             return
         if kind == "headers":
             for line in lines[:-2]:
-                print("headers> " + line, flush=True)
-            print("headers> END", flush=True)
+                say("headers> " + line)
+            say("headers> END")
             conn.sendall((ok + "Sec-WebSocket-Accept: " + accept + "\r\nSec-WebSocket-Protocol: superchat\r\n\r\n").encode() + after)
             read_frames(conn, name)
             return
