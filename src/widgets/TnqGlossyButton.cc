@@ -42,6 +42,41 @@ void clipTo(GraphicsContext& ctx, const Path& p, pf::FillRule rule = pf::FillRul
   ctx.clip(rule);
 }
 
+// r on whole device pixels under the context's matrix: grown to the pixels it touches, or shrunk
+// to those it holds. Null when the matrix turns or skews space, or when nothing is left.
+Rect onDevicePixels(GraphicsContext& ctx, const Rect& r, bool grow) {
+  pf::AffineTransform m = ctx.ctm();
+  if (m.b != 0 || m.c != 0 || m.a == 0 || m.d == 0 || r.isEmpty()) return Rect::null();
+  constexpr double slack = 1e-6;  // rounding noise of the matrix
+  auto snap = [&](double a, double t, double lo, double hi, double& out0, double& out1) {
+    double d0 = a * lo + t, d1 = a * hi + t;
+    if (d0 > d1) std::swap(d0, d1);
+    d0 = grow ? std::floor(d0 + slack) : std::ceil(d0 - slack);
+    d1 = grow ? std::ceil(d1 - slack) : std::floor(d1 + slack);
+    if (d1 <= d0) return false;
+    out0 = (d0 - t) / a;
+    out1 = (d1 - t) / a;
+    if (out0 > out1) std::swap(out0, out1);
+    return true;
+  };
+  double x0, x1, y0, y1;
+  if (!snap(m.a, m.tx, r.minX(), r.maxX(), x0, x1) || !snap(m.d, m.ty, r.minY(), r.maxY(), y0, y1)) return Rect::null();
+  return Rect(x0, y0, x1 - x0, y1 - y0);
+}
+
+// The frame that outline minus hole leaves (top, bottom, left, right), on whole device pixels so
+// that every pixel falls in exactly one band. One null band (no clip) when the hole is unknown
+// or too small.
+std::vector<Rect> bandsAround(GraphicsContext& ctx, const Rect& outline, const Rect& hole) {
+  Rect o = onDevicePixels(ctx, outline, true);
+  Rect h = onDevicePixels(ctx, hole.intersection(outline), false);
+  if (o.isNull() || h.isNull()) return {Rect::null()};
+  return {Rect(o.minX(), o.minY(), o.width(), h.minY() - o.minY()),
+          Rect(o.minX(), h.maxY(), o.width(), o.maxY() - h.maxY()),
+          Rect(o.minX(), h.minY(), h.minX() - o.minX(), h.height()),
+          Rect(h.maxX(), h.minY(), o.maxX() - h.maxX(), h.height())};
+}
+
 // The main screen's scale, read once.
 double screenScale() {
   static const double scale = pf::Screen::main()->scale();
@@ -97,6 +132,16 @@ Path TnqGlossyButton::pathForButton(double t) const {
   if (r.isNull()) return Path();
   return Path::roundedRect(r, std::max(buttonCornerRadius - t, 0.0));
 }
+
+Rect TnqGlossyButton::ringHole(double width) const {
+  // The rounded rectangle inset by width holds every point more than width from the sides and
+  // more than the corner radius from the top and bottom.
+  Rect r = pf::insetRect(bounds(), buttonInsets).insetBy(width, std::max(width, buttonCornerRadius));
+  return r.isEmpty() ? Rect::null() : r;
+}
+
+Rect TnqNavigationButton::ringHole(double) const { return Rect::null(); }
+Rect TnqBadgeButton::ringHole(double) const { return Rect::null(); }
 
 double TnqGlossyButton::rimOffset(double borderWidth) { return std::clamp(borderWidth * 0.25, 0.5, 2.0); }
 
@@ -179,9 +224,17 @@ void TnqGlossyButton::strokeButton(GraphicsContext& ctx, const Color& color, boo
       fillPath(ctx, shape, color);
       Path ring = shape;
       ring.addPath(pathForButton(1.0));
-      clipTo(ctx, ring, pf::FillRule::EvenOdd);
       ctx.setBlendMode(pf::BlendMode::Overlay);
-      vertical(ctx, greys({0.25, 1.0}), all);
+      Gradient rim = greys({0.25, 1.0});
+      // cairo runs a blend over the whole extents of what it fills, and a ring's extents are
+      // the whole button: the ring is painted band by band around its hole instead.
+      for (const Rect& band : bandsAround(ctx, pf::insetRect(all, buttonInsets), ringHole(1.0))) {
+        ctx.save();
+        if (!band.isNull()) ctx.clipToRect(band);
+        clipTo(ctx, ring, pf::FillRule::EvenOdd);
+        vertical(ctx, rim, all);
+        ctx.restore();
+      }
       break;
     }
     case 4: {

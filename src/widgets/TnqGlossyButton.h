@@ -41,6 +41,9 @@ class TnqGlossyButton : public pf::Button {
 
   // The shape inset by t.
   virtual pf::Path pathForButton(double inset) const;
+  // A rectangle inside the shape inset by width (so outside the ring between the shape and that
+  // inset), or null when unknown: a subclass that changes the shape overrides both.
+  virtual pf::Rect ringHole(double width) const;
 
   void drawRect(const pf::Rect& rect) override;
   void strokeButton(pf::GraphicsContext& ctx, const pf::Color& color, bool selected);
@@ -66,6 +69,7 @@ class TnqNavigationButton : public TnqGlossyButton {
   // round(0.3 x height): the depth of the arrow.
   double arrowDepth() const;
   pf::Path pathForButton(double inset) const override;
+  pf::Rect ringHole(double width) const override;
   pf::Rect titleRectForContentRect(const pf::Rect& contentRect) const override;
 };
 
@@ -78,6 +82,7 @@ class TnqBadgeButton : public TnqGlossyButton {
   int numberOfEdges = 24;
   double innerRadiusRatio = 0.75;
   pf::Path pathForButton(double inset) const override;
+  pf::Rect ringHole(double width) const override;
 };
 
 // Label colours for any button: white (or black) normally, light (or dark) grey when highlighted

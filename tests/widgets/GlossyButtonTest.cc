@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <memory>
 
 #include "platform/ui/Renderer.h"
 #include "widgets/TnqGlossyButton.h"
@@ -49,6 +51,49 @@ TEST(GlossyButton, HalfOpacityLeavesTheTitleOpaque) {
   double best = 0;
   for (int x = 0; x < 400; ++x) best = std::max(best, img->pixel(x, 40).a);
   EXPECT_GT(best, 0.95);
+}
+
+// The same button with no hole known: its rim is painted through the whole ring at once.
+class WholeRingButton : public TnqGlossyButton {
+ public:
+  using TnqGlossyButton::TnqGlossyButton;
+  pf::Rect ringHole(double) const override { return pf::Rect::null(); }
+};
+
+// The rim painted band by band must lay down exactly the pixels of the whole ring: no seam where
+// two bands meet, nothing lost at the corners, on whole pixels or between them.
+TEST(GlossyButton, BandedRimMatchesTheWholeRing) {
+  struct Case {
+    double scale, radius, inset;
+    Rect frame;
+  };
+  const Case cases[] = {
+      {2, 4, 0, Rect(0, 0, 120, 44)},     {1, 4, 0, Rect(0, 0, 120, 44)},   {3, 8, 0.3, Rect(0, 0, 90.5, 31)},
+      {1.5, 0, 0.25, Rect(0, 0, 60, 20)}, {2, 30, 0, Rect(0, 0, 80, 40)},   {2, 0.5, 1.7, Rect(0, 0, 50, 9)},
+  };
+  for (const Case& c : cases) {
+    auto banded = TnqGlossyButton::make(c.frame);
+    auto whole = std::make_shared<WholeRingButton>(c.frame);
+    for (TnqGlossyButton* b : {banded.get(), static_cast<TnqGlossyButton*>(whole.get())}) {
+      b->tintColor = widgets::doneButtonColor();
+      b->strokeType = 3;
+      b->extraShadingType = 1;
+      b->buttonCornerRadius = c.radius;
+      b->buttonInsets = pf::EdgeInsets{c.inset, c.inset, c.inset, c.inset};
+    }
+    auto a = pf::render::view(*banded, c.scale), e = pf::render::view(*whole, c.scale);
+    ASSERT_TRUE(a && e);
+    ASSERT_EQ(a->pixelWidth(), e->pixelWidth());
+    ASSERT_EQ(a->pixelHeight(), e->pixelHeight());
+    int differing = 0;
+    for (int y = 0; y < a->pixelHeight(); ++y)
+      for (int x = 0; x < a->pixelWidth(); ++x) {
+        Color p = a->pixel(x, y), q = e->pixel(x, y);
+        double d = std::max({std::fabs(p.r - q.r), std::fabs(p.g - q.g), std::fabs(p.b - q.b), std::fabs(p.a - q.a)});
+        if (d > 1.5 / 255) ++differing;
+      }
+    EXPECT_EQ(differing, 0) << "scale " << c.scale << ", radius " << c.radius << ", inset " << c.inset;
+  }
 }
 
 TEST(GlossyButton, ShapesAndSettings) {
