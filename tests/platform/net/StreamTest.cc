@@ -286,11 +286,15 @@ TEST_F(StreamTest, EventsOnOneThreadWhileAnotherReadsAndWrites) {
     echoed += back;
   }
   EXPECT_EQ(echoed.size(), std::string("tick 0\n").size() * 10 + std::string("tick 10\n").size() * 40);
+  // The owner may take each round's space before the network thread reports it; after the last
+  // write the report comes.
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (spaceEvents == 0 && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
   EXPECT_GE(spaceEvents.load(), 1);
   // Left alone, the owner hears of new bytes from the network thread.
   int before = bytesEvents;
   ASSERT_TRUE(fxtest::writeAll(peer, "last\n"));
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (bytesEvents == before && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
   EXPECT_GT(bytesEvents.load(), before);
   network->perform(
