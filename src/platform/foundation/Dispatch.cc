@@ -38,7 +38,7 @@ class Pool {
     bool spawn;
     bool wake = false;
     {
-      std::lock_guard lock(mutex_);
+      MutexLock lock(mutex_);
       task->next = nullptr;
       if (tail_)
         tail_->next = task;
@@ -67,13 +67,13 @@ class Pool {
   // wakes the next if blocks are still waiting when it takes one, so a burst of short blocks does
   // not wake every idle thread (most of which would find nothing left), and the submitting thread
   // (a network or run-loop thread, often) pays for at most one wake-up.
-  bool wakeIdleLocked() {
+  bool wakeIdleLocked() PF_REQUIRES(mutex_) {
     if (idle_ == 0 || waking_ > 0 || !head_) return false;
     ++waking_;
     return true;
   }
 
-  bool needThreadLocked() {
+  bool needThreadLocked() PF_REQUIRES(mutex_) {
     if (queued_ <= idle_ || threads_ >= kMaxThreads || threads_ - blocked_ >= kMaxRunning) return false;
     ++threads_;
     return true;
@@ -84,7 +84,7 @@ class Pool {
   void blocking(bool blocking) {
     bool spawn = false;
     {
-      std::lock_guard lock(mutex_);
+      MutexLock lock(mutex_);
       if (blocking) {
         ++blocked_;
         spawn = needThreadLocked();
@@ -97,11 +97,11 @@ class Pool {
 
   void work() {
     tBlockingHook = &Pool::blockingHook;
-    std::unique_lock lock(mutex_);
+    UniqueLock lock(mutex_);
     for (;;) {
       while (!head_) {
         ++idle_;
-        bool woken = cv_.wait_for(lock, std::chrono::seconds(20)) == std::cv_status::no_timeout;
+        bool woken = cv_.wait_for(lock.native(), std::chrono::seconds(20)) == std::cv_status::no_timeout;
         --idle_;
         // Whoever comes out of the wait takes the place of the thread being woken.
         if (waking_ > 0) --waking_;
@@ -122,15 +122,15 @@ class Pool {
     }
   }
 
-  std::mutex mutex_;
+  Mutex mutex_;
   std::condition_variable cv_;
-  PoolTask* head_ = nullptr;
-  PoolTask* tail_ = nullptr;
-  int queued_ = 0;
-  int idle_ = 0;
-  int threads_ = 0;
-  int blocked_ = 0;
-  int waking_ = 0;  // idle threads notified and not yet out of their wait
+  PoolTask* head_ PF_GUARDED_BY(mutex_) = nullptr;
+  PoolTask* tail_ PF_GUARDED_BY(mutex_) = nullptr;
+  int queued_ PF_GUARDED_BY(mutex_) = 0;
+  int idle_ PF_GUARDED_BY(mutex_) = 0;
+  int threads_ PF_GUARDED_BY(mutex_) = 0;
+  int blocked_ PF_GUARDED_BY(mutex_) = 0;
+  int waking_ PF_GUARDED_BY(mutex_) = 0;  // idle threads notified and not yet out of their wait
 };
 
 // ---------------------------------------------------------------- virtual-time accounting
@@ -179,20 +179,20 @@ void runGuarded(const std::function<void()>& block, const char* where) {
 
 // Handed from a queue to a thread waiting in sync().
 struct SyncWait {
-  std::mutex mutex;
+  Mutex mutex;
   std::condition_variable cv;
-  bool go = false;
+  bool go PF_GUARDED_BY(mutex) = false;
   std::function<void()> const* block = nullptr;  // main queue: run by the main thread
   std::exception_ptr error;
 
   void release() {
-    std::lock_guard lock(mutex);
+    MutexLock lock(mutex);
     go = true;
     cv.notify_all();
   }
   void await() {
-    std::unique_lock lock(mutex);
-    waitOnClock(lock, cv, kForever, [&] { return go; });
+    UniqueLock lock(mutex);
+    waitOnClock(lock.native(), cv, kForever, [&]() PF_REQUIRES(mutex) { return go; });
   }
 };
 
@@ -225,22 +225,22 @@ struct QueueImpl : PoolTask {
   bool global = false;
   std::string label;
 
-  std::mutex mutex;
-  std::deque<Item> items;
-  std::vector<std::pair<const void*, std::shared_ptr<void>>> specifics;
+  Mutex mutex;
+  std::deque<Item> items PF_GUARDED_BY(mutex);
+  std::vector<std::pair<const void*, std::shared_ptr<void>>> specifics PF_GUARDED_BY(mutex);
 
   // Serial: a drainer or a sync caller owns the queue.
-  bool owned = false;
-  std::shared_ptr<DispatchQueue> keepAlive;
-  std::deque<Item> batch;  // the drainer's items taken from `items`
+  bool owned PF_GUARDED_BY(mutex) = false;
+  std::shared_ptr<DispatchQueue> keepAlive PF_GUARDED_BY(mutex);
+  std::deque<Item> batch;  // the drainer's items taken from `items` (the owner's alone)
 
   // Concurrent.
-  int running = 0;
-  bool barrierRunning = false;
+  int running PF_GUARDED_BY(mutex) = 0;
+  bool barrierRunning PF_GUARDED_BY(mutex) = false;
 
   // Main.
   std::shared_ptr<RunLoopSource> mainSource;
-  bool mainSignalled = false;
+  bool mainSignalled PF_GUARDED_BY(mutex) = false;
 
   bool onStack() const {
     for (Frame* f = tFrames; f; f = f->outer)
@@ -252,7 +252,7 @@ struct QueueImpl : PoolTask {
   void serialAsync(Item item) {
     bool schedule = false;
     {
-      std::lock_guard lock(mutex);
+      MutexLock lock(mutex);
       items.push_back(std::move(item));
       if (!owned) {
         owned = true;
@@ -263,20 +263,20 @@ struct QueueImpl : PoolTask {
     if (schedule) Pool::shared().submit(this);
   }
 
-  // Ownership ends: hand it to the next sync waiter, a new drain, or nobody.
-  void releaseOwnership(std::unique_lock<std::mutex>& lock) {
+  // Ownership ends: hand it to the next sync waiter, a new drain (true: submit the queue once
+  // the lock is given up), or nobody.
+  bool releaseOwnershipLocked() PF_REQUIRES(mutex) {
     if (items.empty()) {
       owned = false;
-      return;
+      return false;
     }
     if (!keepAlive) keepAlive = self->shared_from_this();
-    lock.unlock();
-    Pool::shared().submit(this);
+    return true;
   }
 
   void run() override {  // serial drain on a pool thread
     std::shared_ptr<DispatchQueue> keep;
-    std::unique_lock lock(mutex);
+    UniqueLock lock(mutex);
     keep = std::move(keepAlive);
     FrameScope scope(this);
     int handled = 0;
@@ -326,7 +326,7 @@ struct QueueImpl : PoolTask {
                       "dispatch sync onto the serial queue \"" + label + "\" from its own block would deadlock");
     auto keep = self->shared_from_this();
     {
-      std::unique_lock lock(mutex);
+      UniqueLock lock(mutex);
       if (!owned) {
         owned = true;
       } else {
@@ -339,8 +339,12 @@ struct QueueImpl : PoolTask {
     struct Release {
       QueueImpl& q;
       ~Release() {
-        std::unique_lock lock(q.mutex);
-        q.releaseOwnership(lock);
+        bool submit;
+        {
+          MutexLock lock(q.mutex);
+          submit = q.releaseOwnershipLocked();
+        }
+        if (submit) Pool::shared().submit(&q);
       }
     } release{*this};
     FrameScope scope(this);
@@ -366,7 +370,7 @@ struct QueueImpl : PoolTask {
   void concurrentAsync(Item item) {
     if (global) item.barrier = false;
     {
-      std::lock_guard lock(mutex);
+      MutexLock lock(mutex);
       if (item.barrier) {
         if (running > 0 || barrierRunning || !items.empty()) {
           items.push_back(std::move(item));
@@ -389,7 +393,7 @@ struct QueueImpl : PoolTask {
   void concurrentDone(bool wasBarrier) {
     std::vector<Item> start;
     {
-      std::lock_guard lock(mutex);
+      MutexLock lock(mutex);
       --running;
       if (wasBarrier) barrierRunning = false;
       while (!items.empty() && !barrierRunning) {
@@ -415,7 +419,7 @@ struct QueueImpl : PoolTask {
   void concurrentSync(const std::function<void()>& block, bool barrier) {
     if (global) barrier = false;
     {
-      std::unique_lock lock(mutex);
+      UniqueLock lock(mutex);
       bool now = barrier ? (running == 0 && !barrierRunning && items.empty()) : (!barrierRunning && items.empty());
       if (now) {
         ++running;
@@ -444,7 +448,7 @@ struct QueueImpl : PoolTask {
   void mainAsync(Item item) {
     bool signal = false;
     {
-      std::lock_guard lock(mutex);
+      MutexLock lock(mutex);
       items.push_back(std::move(item));
       if (!mainSignalled) {
         mainSignalled = true;
@@ -459,7 +463,7 @@ struct QueueImpl : PoolTask {
   void mainDrain() {
     std::size_t count;
     {
-      std::lock_guard lock(mutex);
+      MutexLock lock(mutex);
       mainSignalled = false;
       count = items.size();
     }
@@ -468,7 +472,7 @@ struct QueueImpl : PoolTask {
       Item item;
       bool signal = false;
       {
-        std::lock_guard lock(mutex);
+        MutexLock lock(mutex);
         if (items.empty()) break;
         item = std::move(items.front());
         items.pop_front();
@@ -489,7 +493,7 @@ struct QueueImpl : PoolTask {
     }
     bool again = false;
     {
-      std::lock_guard lock(mutex);
+      MutexLock lock(mutex);
       if (!items.empty() && !mainSignalled) {
         mainSignalled = true;
         again = true;
@@ -543,7 +547,7 @@ class AfterScheduler final : public ClockParticipant {
 
   void add(double date, std::shared_ptr<DispatchQueue> queue, std::function<void()> block) {
     {
-      std::lock_guard lock(mutex_);
+      MutexLock lock(mutex_);
       heap_.push_back(Entry{date, ++sequence_, std::move(queue), std::move(block)});
       std::push_heap(heap_.begin(), heap_.end());
     }
@@ -551,7 +555,7 @@ class AfterScheduler final : public ClockParticipant {
   }
 
   double nextDeadline(double after) override {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     double next = kForever;
     for (auto& e : heap_)
       if (e.date > after && e.date < next) next = e.date;
@@ -578,7 +582,7 @@ class AfterScheduler final : public ClockParticipant {
   void postDue() {
     std::vector<Entry> due;
     {
-      std::lock_guard lock(mutex_);
+      MutexLock lock(mutex_);
       double now = Clock::now();
       while (!heap_.empty() && heap_.front().date <= now) {
         std::pop_heap(heap_.begin(), heap_.end());
@@ -593,37 +597,38 @@ class AfterScheduler final : public ClockParticipant {
     for (;;) {
       // In virtual time only the advancing thread posts (kick), so that it knows what it posted.
       if (!virtualClock()) postDue();
-      std::unique_lock lock(mutex_);
+      UniqueLock lock(mutex_);
       double next = heap_.empty() ? kForever : heap_.front().date;
       if (virtualClock() || next == kForever) {
-        cv_.wait_for(lock, std::chrono::seconds(1));
+        cv_.wait_for(lock.native(), std::chrono::seconds(1));
       } else {
         double left = next - Clock::now();
-        if (left > 0) cv_.wait_for(lock, std::chrono::duration<double>(std::min(left, 1.0)));
+        if (left > 0) cv_.wait_for(lock.native(), std::chrono::duration<double>(std::min(left, 1.0)));
       }
     }
   }
 
-  std::mutex mutex_;
+  Mutex mutex_;
   std::condition_variable cv_;
-  std::vector<Entry> heap_;  // max-heap by Entry::operator<, i.e. earliest first
-  std::uint64_t sequence_ = 0;
+  std::vector<Entry> heap_ PF_GUARDED_BY(mutex_);  // max-heap by Entry::operator<, i.e. earliest first
+  std::uint64_t sequence_ PF_GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace
 
 struct GroupImpl {
-  std::mutex mutex;
+  Mutex mutex;
   std::condition_variable cv;
-  long count = 0;
-  std::vector<std::pair<std::shared_ptr<DispatchQueue>, std::function<void()>>> notifies;
+  long count PF_GUARDED_BY(mutex) = 0;
+  std::vector<std::pair<std::shared_ptr<DispatchQueue>, std::function<void()>>> notifies PF_GUARDED_BY(mutex);
 };
 
 struct SemaphoreImpl {
-  std::mutex mutex;
+  explicit SemaphoreImpl(long initial) : value(initial) {}
+  Mutex mutex;
   std::condition_variable cv;
-  long value = 0;
-  long waiters = 0;
+  long value PF_GUARDED_BY(mutex);
+  long waiters PF_GUARDED_BY(mutex) = 0;
 };
 
 }  // namespace detail
@@ -753,7 +758,7 @@ void DispatchQueue::async(const std::shared_ptr<DispatchGroup>& group, std::func
 }
 
 void DispatchQueue::setSpecific(const void* key, std::shared_ptr<void> value) {
-  std::lock_guard lock(impl_->mutex);
+  MutexLock lock(impl_->mutex);
   auto& specifics = impl_->specifics;
   auto it = std::find_if(specifics.begin(), specifics.end(), [&](auto& p) { return p.first == key; });
   if (it != specifics.end()) {
@@ -767,7 +772,7 @@ void DispatchQueue::setSpecific(const void* key, std::shared_ptr<void> value) {
 }
 
 std::shared_ptr<void> DispatchQueue::getSpecific(const void* key) const {
-  std::lock_guard lock(impl_->mutex);
+  MutexLock lock(impl_->mutex);
   for (auto& [k, v] : impl_->specifics)
     if (k == key) return v;
   return nullptr;
@@ -787,14 +792,14 @@ DispatchGroup::~DispatchGroup() = default;
 std::shared_ptr<DispatchGroup> DispatchGroup::make() { return std::shared_ptr<DispatchGroup>(new DispatchGroup); }
 
 void DispatchGroup::enter() {
-  std::lock_guard lock(impl_->mutex);
+  MutexLock lock(impl_->mutex);
   ++impl_->count;
 }
 
 void DispatchGroup::leave() {
   std::vector<std::pair<std::shared_ptr<DispatchQueue>, std::function<void()>>> notifies;
   {
-    std::lock_guard lock(impl_->mutex);
+    MutexLock lock(impl_->mutex);
     if (impl_->count <= 0)
       throw Exception(kInternalInconsistencyException, "dispatch group left more often than entered");
     if (--impl_->count > 0) return;
@@ -805,15 +810,16 @@ void DispatchGroup::leave() {
 }
 
 bool DispatchGroup::wait(TimeInterval timeout) {
-  std::unique_lock lock(impl_->mutex);
+  UniqueLock lock(impl_->mutex);
   double deadline = timeout == kForever ? kForever : Clock::now() + std::max(0.0, timeout);
-  return detail::waitOnClock(lock, impl_->cv, deadline, [&] { return impl_->count == 0; });
+  return detail::waitOnClock(lock.native(), impl_->cv, deadline,
+                             [&]() PF_REQUIRES(impl_->mutex) { return impl_->count == 0; });
 }
 
 void DispatchGroup::notify(const std::shared_ptr<DispatchQueue>& queue, std::function<void()> block) {
   if (!queue || !block) return;
   {
-    std::lock_guard lock(impl_->mutex);
+    MutexLock lock(impl_->mutex);
     if (impl_->count > 0) {
       impl_->notifies.emplace_back(queue, std::move(block));
       return;
@@ -824,9 +830,7 @@ void DispatchGroup::notify(const std::shared_ptr<DispatchQueue>& queue, std::fun
 
 // ---------------------------------------------------------------- DispatchSemaphore
 
-DispatchSemaphore::DispatchSemaphore(long value) : impl_(std::make_unique<detail::SemaphoreImpl>()) {
-  impl_->value = value;
-}
+DispatchSemaphore::DispatchSemaphore(long value) : impl_(std::make_unique<detail::SemaphoreImpl>(value)) {}
 DispatchSemaphore::~DispatchSemaphore() = default;
 
 std::shared_ptr<DispatchSemaphore> DispatchSemaphore::make(long value) {
@@ -834,21 +838,22 @@ std::shared_ptr<DispatchSemaphore> DispatchSemaphore::make(long value) {
 }
 
 bool DispatchSemaphore::wait(TimeInterval timeout) {
-  std::unique_lock lock(impl_->mutex);
+  UniqueLock lock(impl_->mutex);
   if (impl_->value > 0) {
     --impl_->value;
     return true;
   }
   double deadline = timeout == kForever ? kForever : Clock::now() + std::max(0.0, timeout);
   ++impl_->waiters;
-  bool got = detail::waitOnClock(lock, impl_->cv, deadline, [&] { return impl_->value > 0; });
+  bool got = detail::waitOnClock(lock.native(), impl_->cv, deadline,
+                                 [&]() PF_REQUIRES(impl_->mutex) { return impl_->value > 0; });
   --impl_->waiters;
   if (got) --impl_->value;
   return got;
 }
 
 bool DispatchSemaphore::signal() {
-  std::lock_guard lock(impl_->mutex);
+  MutexLock lock(impl_->mutex);
   ++impl_->value;
   bool woke = impl_->waiters > 0;
   if (woke) impl_->cv.notify_one();

@@ -72,21 +72,22 @@ struct RunLoopImpl final : ClockParticipant {
   long ownerTid;
   bool isMain;
 
-  mutable std::mutex mutex;
-  std::unordered_map<std::string, std::unique_ptr<Mode>> modes;
-  mutable Mode* lastMode = nullptr;  // the last one looked up (a loop mostly uses one or two)
-  std::vector<std::string> commonModes{kDefaultRunLoopMode};
-  std::vector<std::shared_ptr<Timer>> commonTimers;
-  std::vector<std::shared_ptr<RunLoopSource>> commonSources;
-  std::vector<PerformItem> performs;
-  std::vector<std::shared_ptr<Timer>> delayedPerforms;
-  std::vector<std::shared_ptr<RunLoopSource>> signalled;
-  std::uint64_t sequence = 0;
-  std::uint64_t nestGeneration = 0;
-  Frame* top = nullptr;
-  int depth = 0;
-  bool waiting = false;
-  bool dead = false;
+  mutable Mutex mutex;
+  std::unordered_map<std::string, std::unique_ptr<Mode>> modes PF_GUARDED_BY(mutex);
+  // The last one looked up (a loop mostly uses one or two).
+  mutable Mode* lastMode PF_GUARDED_BY(mutex) = nullptr;
+  std::vector<std::string> commonModes PF_GUARDED_BY(mutex){kDefaultRunLoopMode};
+  std::vector<std::shared_ptr<Timer>> commonTimers PF_GUARDED_BY(mutex);
+  std::vector<std::shared_ptr<RunLoopSource>> commonSources PF_GUARDED_BY(mutex);
+  std::vector<PerformItem> performs PF_GUARDED_BY(mutex);
+  std::vector<std::shared_ptr<Timer>> delayedPerforms PF_GUARDED_BY(mutex);
+  std::vector<std::shared_ptr<RunLoopSource>> signalled PF_GUARDED_BY(mutex);
+  std::uint64_t sequence PF_GUARDED_BY(mutex) = 0;
+  std::uint64_t nestGeneration PF_GUARDED_BY(mutex) = 0;
+  Frame* top PF_GUARDED_BY(mutex) = nullptr;
+  int depth PF_GUARDED_BY(mutex) = 0;
+  bool waiting PF_GUARDED_BY(mutex) = false;
+  bool dead PF_GUARDED_BY(mutex) = false;
 
   int wakeFd = -1;
   std::atomic<bool> wakePending{false};
@@ -109,13 +110,13 @@ struct RunLoopImpl final : ClockParticipant {
   static RunLoopImpl& of(const RunLoop& loop) { return *loop.impl_; }
 
   // ---- waking (mutex held)
-  void wakeLocked() {
+  void wakeLocked() PF_REQUIRES(mutex) {
     if (takeWaiter()) signalWakeFd();
   }
 
   // Whether the loop waits (it will not count as waiting any more): the caller then signals the
   // wake descriptor once it has let go of the mutex, so the woken thread does not find it held.
-  bool takeWaiter() {
+  bool takeWaiter() PF_REQUIRES(mutex) {
     if (!waiting) return false;
     waiting = false;
     waitingFlag.store(false, std::memory_order_release);
@@ -139,7 +140,7 @@ struct RunLoopImpl final : ClockParticipant {
   }
 
   // ---- modes (mutex held)
-  Mode* findMode(const std::string& name) const {
+  Mode* findMode(const std::string& name) const PF_REQUIRES(mutex) {
     if (lastMode && lastMode->name == name) return lastMode;
     auto it = modes.find(name);
     if (it == modes.end()) return nullptr;
@@ -147,7 +148,7 @@ struct RunLoopImpl final : ClockParticipant {
     return lastMode;
   }
 
-  Mode* mode(const std::string& name) {
+  Mode* mode(const std::string& name) PF_REQUIRES(mutex) {
     if (auto* m = findMode(name)) return m;
     auto m = std::make_unique<Mode>();
     m->name = name;
@@ -162,17 +163,17 @@ struct RunLoopImpl final : ClockParticipant {
     return raw;
   }
 
-  bool isCommon(const std::string& name) const {
+  bool isCommon(const std::string& name) const PF_REQUIRES(mutex) {
     return std::find(commonModes.begin(), commonModes.end(), name) != commonModes.end();
   }
 
   // ---- sources (mutex held)
-  void updateInterest(Mode* m, int fd) {
+  void updateInterest(Mode* m, int fd) PF_REQUIRES(mutex) {
     auto it = m->fds.find(fd);
     std::uint32_t want = 0;
     if (it != m->fds.end()) {
       for (auto& s : it->second.sources) {
-        std::lock_guard lock(s->state_->mutex);
+        MutexLock lock(s->state_->mutex);
         if (s->state_->valid.load()) want |= toEpoll(s->state_->events);
       }
     }
@@ -199,7 +200,7 @@ struct RunLoopImpl final : ClockParticipant {
     }
   }
 
-  void addSourceToMode(const std::shared_ptr<RunLoopSource>& source, Mode* m) {
+  void addSourceToMode(const std::shared_ptr<RunLoopSource>& source, Mode* m) PF_REQUIRES(mutex) {
     auto& st = *source->state_;
     if (contains(st.modes, m)) return;
     st.modes.push_back(m);
@@ -217,7 +218,7 @@ struct RunLoopImpl final : ClockParticipant {
     if (!onOwnerThread()) wakeLocked();
   }
 
-  void removeSourceFromMode(const std::shared_ptr<RunLoopSource>& source, Mode* m) {
+  void removeSourceFromMode(const std::shared_ptr<RunLoopSource>& source, Mode* m) PF_REQUIRES(mutex) {
     auto& st = *source->state_;
     auto it = std::find(st.modes.begin(), st.modes.end(), m);
     if (it == st.modes.end()) return;
@@ -232,18 +233,18 @@ struct RunLoopImpl final : ClockParticipant {
     }
   }
 
-  void releaseSourceIfUnscheduled(const std::shared_ptr<RunLoopSource>& source) {
+  void releaseSourceIfUnscheduled(const std::shared_ptr<RunLoopSource>& source) PF_REQUIRES(mutex) {
     auto& st = *source->state_;
     if (!st.modes.empty() || st.inCommonModes) return;
     if (st.queuedAsSignalled) {
       st.queuedAsSignalled = false;
       std::erase(signalled, source);
     }
-    std::lock_guard lock(st.mutex);
+    MutexLock lock(st.mutex);
     st.loop.reset();
   }
 
-  void removeSourceEverywhere(const std::shared_ptr<RunLoopSource>& source) {
+  void removeSourceEverywhere(const std::shared_ptr<RunLoopSource>& source) PF_REQUIRES(mutex) {
     auto& st = *source->state_;
     if (st.inCommonModes) {
       st.inCommonModes = false;
@@ -296,7 +297,7 @@ struct RunLoopImpl final : ClockParticipant {
       siftDown(m, i);
   }
 
-  void heapInsert(Mode* m, Timer& timer, double date, TimerState::Slot& slot) {
+  void heapInsert(Mode* m, Timer& timer, double date, TimerState::Slot& slot) PF_REQUIRES(mutex) {
     m->heap.push_back(TimerEntry{date, ++sequence, &timer, &slot.index});
     siftUp(m, m->heap.size() - 1);
   }
@@ -318,7 +319,7 @@ struct RunLoopImpl final : ClockParticipant {
     return timer->state_->fireDate.load(std::memory_order_relaxed);
   }
 
-  void addTimerToMode(const std::shared_ptr<Timer>& timer, Mode* m, double fireDate) {
+  void addTimerToMode(const std::shared_ptr<Timer>& timer, Mode* m, double fireDate) PF_REQUIRES(mutex) {
     auto& st = *timer->state_;
     if (st.slotOf(m)) return;
     auto& slot = st.addSlot(m);
@@ -328,7 +329,7 @@ struct RunLoopImpl final : ClockParticipant {
     if (!onOwnerThread()) wakeLocked();
   }
 
-  void removeTimerFromMode(Timer& timer, Mode* m) {
+  void removeTimerFromMode(Timer& timer, Mode* m) PF_REQUIRES(mutex) {
     auto& st = *timer.state_;
     std::size_t index;
     if (!st.removeSlot(m, index)) return;
@@ -350,7 +351,7 @@ struct RunLoopImpl final : ClockParticipant {
     auto& st = *timer.state_;
     if (st.scheduled() || st.inCommonModes) return nullptr;
     {
-      std::lock_guard lock(st.mutex);
+      MutexLock lock(st.mutex);
       st.loop.reset();
       st.owner.store(nullptr, std::memory_order_relaxed);
       if (callback && st.callback && st.calling.load() == 0) *callback = std::exchange(st.callback, nullptr);
@@ -358,7 +359,7 @@ struct RunLoopImpl final : ClockParticipant {
     return std::move(st.retained);
   }
 
-  [[nodiscard]] std::shared_ptr<Timer> removeTimerEverywhere(Timer& timer, Timer::Callback* callback) {
+  [[nodiscard]] std::shared_ptr<Timer> removeTimerEverywhere(Timer& timer, Timer::Callback* callback) PF_REQUIRES(mutex) {
     auto& st = *timer.state_;
     if (st.inCommonModes) {
       st.inCommonModes = false;
@@ -369,10 +370,10 @@ struct RunLoopImpl final : ClockParticipant {
   }
 
   // A new fire date for a scheduled timer: its entry in every mode moves (or comes back).
-  void reschedule(Timer& timer, double date) {
+  void reschedule(Timer& timer, double date) PF_REQUIRES(mutex) {
     auto& st = *timer.state_;
     ++st.generation;
-    st.forEachSlot([&](TimerState::Slot& slot) {
+    st.forEachSlot([&](TimerState::Slot& slot) PF_REQUIRES(mutex) {
       Mode* m = slot.mode;
       if (slot.index == kNotInHeap) {
         heapInsert(m, timer, date, slot);
@@ -387,7 +388,7 @@ struct RunLoopImpl final : ClockParticipant {
   }
 
   // setFireDate on a timer of this loop: false when it is not one.
-  bool rearm(Timer& timer, double date) {
+  bool rearm(Timer& timer, double date) PF_REQUIRES(mutex) {
     if (!owns(timer)) return false;
     timer.state_->fireDate.store(date, std::memory_order_relaxed);
     if (timer.isValid()) reschedule(timer, date);
@@ -405,30 +406,30 @@ struct RunLoopImpl final : ClockParticipant {
   }
 
   // ---- performs (mutex held)
-  bool performMatches(const PerformItem& item, const Mode* m) const {
+  bool performMatches(const PerformItem& item, const Mode* m) const PF_REQUIRES(mutex) {
     if ((item.flags & kInDefault) && m->name == kDefaultRunLoopMode) return true;
     if ((item.flags & kInCommon) && isCommon(m->name)) return true;
     return std::find(item.modes.begin(), item.modes.end(), m->name) != item.modes.end();
   }
 
-  bool hasPerformFor(const Mode* m) const {
+  bool hasPerformFor(const Mode* m) const PF_REQUIRES(mutex) {
     for (auto& p : performs)
       if (performMatches(p, m)) return true;
     return false;
   }
 
-  bool hasSignalledIn(const Mode* m) const {
+  bool hasSignalledIn(const Mode* m) const PF_REQUIRES(mutex) {
     for (auto& s : signalled)
       if (contains(s->state_->modes, m)) return true;
     return false;
   }
 
-  bool isEmpty(const Mode* m) const {
+  bool isEmpty(const Mode* m) const PF_REQUIRES(mutex) {
     return m->liveTimers == 0 && m->aliveSources == 0 && !hasSignalledIn(m) && !hasPerformFor(m);
   }
 
   // Answers whether the caller must wake the loop (see takeWaiter).
-  [[nodiscard]] bool addPerform(PerformItem item) {
+  [[nodiscard]] bool addPerform(PerformItem item) PF_REQUIRES(mutex) {
     if (dead) return false;
     item.sequence = ++sequence;
     performs.push_back(std::move(item));
@@ -450,17 +451,19 @@ struct RunLoopImpl final : ClockParticipant {
   }
 
   // ---- running (owner thread)
+  // Gives the lock up around `f` and takes it back, through the caller's lock (the analysis cannot
+  // follow a lock given up and taken again in a helper's local object).
   template <class F>
-  void unlocked(std::unique_lock<std::mutex>& lock, F&& f) {
+  void unlocked(UniqueLock<Mutex>& lock, F&& f) PF_REQUIRES(mutex) PF_NO_THREAD_SAFETY_ANALYSIS {
     lock.unlock();
     struct Relock {
-      std::unique_lock<std::mutex>& l;
-      ~Relock() { l.lock(); }
+      UniqueLock<Mutex>& l;
+      ~Relock() PF_NO_THREAD_SAFETY_ANALYSIS { l.lock(); }
     } relock{lock};
     f();
   }
 
-  bool runPerforms(std::unique_lock<std::mutex>& lock, Mode* m) {
+  bool runPerforms(UniqueLock<Mutex>& lock, Mode* m) PF_REQUIRES(mutex) {
     if (performs.empty()) return false;
     std::vector<PerformItem> batch;
     for (auto it = performs.begin(); it != performs.end();) {
@@ -496,9 +499,9 @@ struct RunLoopImpl final : ClockParticipant {
     std::uint64_t sequence;
     std::size_t index;
   };
-  std::vector<DueKey> dueKeys;  // scratch of fireTimers (used before any callback runs)
+  std::vector<DueKey> dueKeys PF_GUARDED_BY(mutex);  // scratch of fireTimers (used before any callback runs)
 
-  bool fireTimers(std::unique_lock<std::mutex>& lock, Mode* m) {
+  bool fireTimers(UniqueLock<Mutex>& lock, Mode* m) PF_REQUIRES(mutex) {
     if (m->heap.empty()) return false;
     double now = Clock::now();
     if (m->heap.front().date > now) return false;
@@ -542,7 +545,8 @@ struct RunLoopImpl final : ClockParticipant {
       Mode* m;
       std::vector<Due>& due;
       std::size_t& k;
-      ~Requeue() {
+      // Runs as fireTimers unwinds, with its lock held.
+      ~Requeue() PF_NO_THREAD_SAFETY_ANALYSIS {
         if (!std::uncaught_exceptions()) return;
         for (std::size_t j = k + 1; j < due.size(); ++j) {
           auto& timer = due[j].timer;
@@ -593,7 +597,7 @@ struct RunLoopImpl final : ClockParticipant {
     return fired;
   }
 
-  bool fireSignals(std::unique_lock<std::mutex>& lock, Mode* m) {
+  bool fireSignals(UniqueLock<Mutex>& lock, Mode* m) PF_REQUIRES(mutex) {
     if (signalled.empty()) return false;
     std::vector<std::shared_ptr<RunLoopSource>> batch;
     for (auto it = signalled.begin(); it != signalled.end();) {
@@ -613,7 +617,8 @@ struct RunLoopImpl final : ClockParticipant {
       RunLoopImpl& impl;
       std::vector<std::shared_ptr<RunLoopSource>>& batch;
       std::size_t& k;
-      ~Requeue() {
+      // Runs as fireSignals unwinds, with its lock held.
+      ~Requeue() PF_NO_THREAD_SAFETY_ANALYSIS {
         if (!std::uncaught_exceptions()) return;
         for (std::size_t j = k + 1; j < batch.size(); ++j) {
           auto& st = *batch[j]->state_;
@@ -631,7 +636,7 @@ struct RunLoopImpl final : ClockParticipant {
       st.signalled.store(false);
       std::shared_ptr<RunLoopSource::SignalCallback> callback;
       {
-        std::lock_guard sl(st.mutex);
+        MutexLock sl(st.mutex);
         callback = st.signalCallback;
       }
       if (!callback || !*callback) continue;
@@ -641,7 +646,7 @@ struct RunLoopImpl final : ClockParticipant {
     return handled;
   }
 
-  bool handleFd(std::unique_lock<std::mutex>& lock, Mode* m, int fd, std::uint32_t bits) {
+  bool handleFd(UniqueLock<Mutex>& lock, Mode* m, int fd, std::uint32_t bits) PF_REQUIRES(mutex) {
     auto it = m->fds.find(fd);
     if (it == m->fds.end()) return false;
     std::uint32_t events = fromEpoll(bits);
@@ -653,7 +658,7 @@ struct RunLoopImpl final : ClockParticipant {
       std::shared_ptr<RunLoopSource::FdCallback> callback;
       std::uint32_t interest;
       {
-        std::lock_guard sl(st.mutex);
+        MutexLock sl(st.mutex);
         callback = st.fdCallback;
         interest = st.events;
       }
@@ -683,7 +688,7 @@ struct RunLoopImpl final : ClockParticipant {
                     double realSlice = -1) {
     if (!onOwnerThread())
       throw Exception(kInternalInconsistencyException, "a run loop can only be run by its own thread");
-    std::unique_lock lock(mutex);
+    UniqueLock lock(mutex);
     if (dead || name == kRunLoopCommonModes) return RunLoopResult::Finished;
     Mode* m = mode(name);
     if (isEmpty(m)) return RunLoopResult::Finished;
@@ -695,7 +700,8 @@ struct RunLoopImpl final : ClockParticipant {
     struct Pop {
       RunLoopImpl& impl;
       Frame& frame;
-      ~Pop() {
+      // Runs as run() returns, with its lock held.
+      ~Pop() PF_NO_THREAD_SAFETY_ANALYSIS {
         impl.top = frame.outer;
         --impl.depth;
         impl.depthFlag.store(impl.depth, std::memory_order_release);
@@ -762,7 +768,7 @@ struct RunLoopImpl final : ClockParticipant {
 
   // ---- participant
   double nextDeadline(double after) override {
-    std::lock_guard lock(mutex);
+    MutexLock lock(mutex);
     double next = kForever;
     if (dead) return next;
     for (auto& [name, m] : modes) {
@@ -781,7 +787,7 @@ struct RunLoopImpl final : ClockParticipant {
   }
 
   void kick() override {
-    std::lock_guard lock(mutex);
+    MutexLock lock(mutex);
     wakeLocked();
   }
 
@@ -791,7 +797,7 @@ struct RunLoopImpl final : ClockParticipant {
     std::vector<std::shared_ptr<RunLoopSource>> sources;
     std::vector<PerformItem> dropped;
     {
-      std::lock_guard lock(mutex);
+      MutexLock lock(mutex);
       dead = true;
       for (auto& [name, m] : modes) {
         for (auto& e : m->heap) timers.push_back(e.timer->state_->retained);
@@ -807,7 +813,7 @@ struct RunLoopImpl final : ClockParticipant {
     }
     for (auto& t : timers) t->invalidate();
     for (auto& s : sources) s->invalidate();
-    std::lock_guard lock(mutex);
+    MutexLock lock(mutex);
     commonTimers.clear();
     commonSources.clear();
     lastMode = nullptr;
@@ -853,7 +859,7 @@ bool runCurrentLoopDueWork() {
   auto& impl = RunLoopImpl::of(*loop);
   std::string mode;
   {
-    std::lock_guard lock(impl.mutex);
+    MutexLock lock(impl.mutex);
     mode = impl.top ? impl.top->mode->name : kDefaultRunLoopMode;
   }
   bool did = false;
@@ -864,7 +870,7 @@ bool runCurrentLoopDueWork() {
 bool removeInvalidatedTimer(RunLoop& loop, Timer& timer, std::shared_ptr<Timer>& retained,
                             Timer::Callback& callback) {
   auto& impl = RunLoopImpl::of(loop);
-  std::lock_guard lock(impl.mutex);
+  MutexLock lock(impl.mutex);
   if (!impl.owns(timer)) return false;
   retained = impl.removeTimerEverywhere(timer, &callback);
   return true;
@@ -872,7 +878,7 @@ bool removeInvalidatedTimer(RunLoop& loop, Timer& timer, std::shared_ptr<Timer>&
 
 bool rescheduleTimer(RunLoop& loop, Timer& timer, double date) {
   auto& impl = RunLoopImpl::of(loop);
-  std::lock_guard lock(impl.mutex);
+  MutexLock lock(impl.mutex);
   return impl.rearm(timer, date);
 }
 
@@ -887,16 +893,15 @@ std::shared_ptr<RunLoopSource> RunLoopSource::makeFd(int fd, std::uint32_t event
   if (fd < 0) throw Exception(kInvalidArgumentException, "run loop source: invalid file descriptor");
   std::shared_ptr<RunLoopSource> source(new RunLoopSource);
   source->fd_ = fd;
-  source->state_ = std::make_shared<detail::SourceMembership>();
-  source->state_->events = events & (kRunLoopRead | kRunLoopWrite);
-  source->state_->fdCallback = std::make_shared<FdCallback>(std::move(callback));
+  source->state_ = std::make_shared<detail::SourceMembership>(events & (kRunLoopRead | kRunLoopWrite),
+                                                              std::make_shared<FdCallback>(std::move(callback)), nullptr);
   return source;
 }
 
 std::shared_ptr<RunLoopSource> RunLoopSource::makeSignal(SignalCallback callback) {
   std::shared_ptr<RunLoopSource> source(new RunLoopSource);
-  source->state_ = std::make_shared<detail::SourceMembership>();
-  source->state_->signalCallback = std::make_shared<SignalCallback>(std::move(callback));
+  source->state_ = std::make_shared<detail::SourceMembership>(
+      0, nullptr, std::make_shared<SignalCallback>(std::move(callback)));
   return source;
 }
 
@@ -906,20 +911,20 @@ void RunLoopSource::setEvents(std::uint32_t events) {
   events &= (kRunLoopRead | kRunLoopWrite);
   std::shared_ptr<RunLoop> loop;
   {
-    std::lock_guard lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     if (state_->events == events) return;
     state_->events = events;
     loop = state_->loop.lock();
   }
   if (!loop || fd_ < 0) return;
   auto& impl = *loop->impl_;
-  std::lock_guard lock(impl.mutex);
+  MutexLock lock(impl.mutex);
   for (auto* m : state_->modes) impl.updateInterest(m, fd_);
   if (!impl.onOwnerThread()) impl.wakeLocked();
 }
 
 std::uint32_t RunLoopSource::events() const {
-  std::lock_guard lock(state_->mutex);
+  MutexLock lock(state_->mutex);
   return state_->events;
 }
 
@@ -928,14 +933,14 @@ void RunLoopSource::signal() {
   state_->signalled.store(true, std::memory_order_release);
   std::shared_ptr<RunLoop> loop;
   {
-    std::lock_guard lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     loop = state_->loop.lock();
   }
   if (!loop) return;
   auto& impl = *loop->impl_;
   bool wake;
   {
-    std::lock_guard lock(impl.mutex);
+    MutexLock lock(impl.mutex);
     if (!state_->queuedAsSignalled && !state_->modes.empty() && state_->signalled.load()) {
       state_->queuedAsSignalled = true;
       impl.signalled.push_back(shared_from_this());
@@ -953,14 +958,14 @@ void RunLoopSource::invalidate() {
   std::shared_ptr<FdCallback> fdCallback;
   std::shared_ptr<SignalCallback> signalCallback;
   {
-    std::lock_guard lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     loop = state_->loop.lock();
     fdCallback = std::move(state_->fdCallback);
     signalCallback = std::move(state_->signalCallback);
   }
   if (loop) {
     auto& impl = *loop->impl_;
-    std::lock_guard lock(impl.mutex);
+    MutexLock lock(impl.mutex);
     impl.removeSourceEverywhere(shared_from_this());
   }
 }
@@ -1000,7 +1005,7 @@ bool RunLoop::isCurrent() const { return impl_->onOwnerThread(); }
 
 void RunLoop::addCommonMode(const RunLoopMode& mode) {
   if (mode == kRunLoopCommonModes) return;
-  std::lock_guard lock(impl_->mutex);
+  MutexLock lock(impl_->mutex);
   if (impl_->isCommon(mode)) return;
   impl_->commonModes.push_back(mode);
   auto* m = impl_->mode(mode);
@@ -1009,12 +1014,12 @@ void RunLoop::addCommonMode(const RunLoopMode& mode) {
 }
 
 std::vector<RunLoopMode> RunLoop::commonModes() const {
-  std::lock_guard lock(impl_->mutex);
+  MutexLock lock(impl_->mutex);
   return impl_->commonModes;
 }
 
 std::optional<RunLoopMode> RunLoop::currentMode() const {
-  std::lock_guard lock(impl_->mutex);
+  MutexLock lock(impl_->mutex);
   if (!impl_->top) return std::nullopt;
   return impl_->top->mode->name;
 }
@@ -1022,10 +1027,10 @@ std::optional<RunLoopMode> RunLoop::currentMode() const {
 void RunLoop::addSource(const std::shared_ptr<RunLoopSource>& source, const RunLoopMode& mode) {
   if (!source || !source->isValid()) return;
   auto& impl = *impl_;
-  std::lock_guard lock(impl.mutex);
+  MutexLock lock(impl.mutex);
   if (impl.dead) return;
   {
-    std::lock_guard sl(source->state_->mutex);
+    MutexLock sl(source->state_->mutex);
     auto owner = source->state_->loop.lock();
     if (owner && owner.get() != this)
       throw Exception(kInvalidArgumentException, "run loop source is already scheduled on another run loop");
@@ -1044,9 +1049,9 @@ void RunLoop::addSource(const std::shared_ptr<RunLoopSource>& source, const RunL
 void RunLoop::removeSource(const std::shared_ptr<RunLoopSource>& source, const RunLoopMode& mode) {
   if (!source) return;
   auto& impl = *impl_;
-  std::lock_guard lock(impl.mutex);
+  MutexLock lock(impl.mutex);
   {
-    std::lock_guard sl(source->state_->mutex);
+    MutexLock sl(source->state_->mutex);
     if (source->state_->loop.lock().get() != this) return;
   }
   if (mode == kRunLoopCommonModes) {
@@ -1063,7 +1068,7 @@ void RunLoop::removeSource(const std::shared_ptr<RunLoopSource>& source, const R
 
 bool RunLoop::containsSource(const std::shared_ptr<RunLoopSource>& source, const RunLoopMode& mode) const {
   if (!source) return false;
-  std::lock_guard lock(impl_->mutex);
+  MutexLock lock(impl_->mutex);
   if (mode == kRunLoopCommonModes) return source->state_->inCommonModes;
   auto* m = impl_->findMode(mode);
   return m && detail::contains(source->state_->modes, m);
@@ -1072,12 +1077,12 @@ bool RunLoop::containsSource(const std::shared_ptr<RunLoopSource>& source, const
 void RunLoop::addTimer(const std::shared_ptr<Timer>& timer, const RunLoopMode& mode) {
   if (!timer || !timer->isValid()) return;
   auto& impl = *impl_;
-  std::lock_guard lock(impl.mutex);
+  MutexLock lock(impl.mutex);
   if (impl.dead) return;
   double fireDate;
   {
     auto& st = *timer->state_;
-    std::lock_guard tl(st.mutex);
+    MutexLock tl(st.mutex);
     // Without an owner (the usual case) there is no loop to look at.
     auto owner = st.owner.load(std::memory_order_relaxed) ? st.loop.lock() : nullptr;
     if (owner && owner.get() != this)
@@ -1101,9 +1106,9 @@ void RunLoop::addTimer(const std::shared_ptr<Timer>& timer, const RunLoopMode& m
 void RunLoop::removeTimer(const std::shared_ptr<Timer>& timer, const RunLoopMode& mode) {
   if (!timer) return;
   auto& impl = *impl_;
-  std::lock_guard lock(impl.mutex);
+  MutexLock lock(impl.mutex);
   {
-    std::lock_guard tl(timer->state_->mutex);
+    MutexLock tl(timer->state_->mutex);
     if (timer->state_->loop.lock().get() != this) return;
   }
   if (mode == kRunLoopCommonModes) {
@@ -1121,9 +1126,9 @@ void RunLoop::removeTimer(const std::shared_ptr<Timer>& timer, const RunLoopMode
 
 bool RunLoop::containsTimer(const std::shared_ptr<Timer>& timer, const RunLoopMode& mode) const {
   if (!timer) return false;
-  std::lock_guard lock(impl_->mutex);
+  MutexLock lock(impl_->mutex);
   {
-    std::lock_guard tl(timer->state_->mutex);
+    MutexLock tl(timer->state_->mutex);
     if (timer->state_->loop.lock().get() != this) return false;
   }
   if (mode == kRunLoopCommonModes) return timer->state_->inCommonModes;
@@ -1135,7 +1140,7 @@ void RunLoop::perform(std::function<void()> block, const std::vector<RunLoopMode
   auto item = RunLoopImpl::makePerform(nullptr, {}, 0, std::move(block), modes);
   bool wake;
   {
-    std::lock_guard lock(impl_->mutex);
+    MutexLock lock(impl_->mutex);
     wake = impl_->addPerform(std::move(item));
   }
   if (wake) impl_->signalWakeFd();
@@ -1146,7 +1151,7 @@ void RunLoop::performOrdered(const void* target, std::string name, int order, st
   auto item = RunLoopImpl::makePerform(target, std::move(name), order, std::move(block), modes);
   bool wake;
   {
-    std::lock_guard lock(impl_->mutex);
+    MutexLock lock(impl_->mutex);
     wake = impl_->addPerform(std::move(item));
   }
   if (wake) impl_->signalWakeFd();
@@ -1159,7 +1164,7 @@ void RunLoop::performAfter(TimeInterval delay, const void* target, std::string n
   timer->state_->target = target;
   timer->state_->name = std::move(name);
   {
-    std::lock_guard lock(impl_->mutex);
+    MutexLock lock(impl_->mutex);
     if (impl_->dead) return;
     std::erase_if(impl_->delayedPerforms, [](auto& t) { return !t->isValid(); });
     impl_->delayedPerforms.push_back(timer);
@@ -1171,8 +1176,8 @@ void RunLoop::cancelPerforms(const void* target) {
   std::vector<std::shared_ptr<Timer>> cancelled;
   std::vector<detail::PerformItem> dropped;
   {
-    std::lock_guard lock(impl_->mutex);
     auto& impl = *impl_;
+    MutexLock lock(impl.mutex);
     for (auto it = impl.performs.begin(); it != impl.performs.end();) {
       if (it->target == target && target) {
         dropped.push_back(std::move(*it));
@@ -1194,8 +1199,8 @@ void RunLoop::cancelPerforms(const void* target, std::string_view name) {
   std::vector<std::shared_ptr<Timer>> cancelled;
   std::vector<detail::PerformItem> dropped;
   {
-    std::lock_guard lock(impl_->mutex);
     auto& impl = *impl_;
+    MutexLock lock(impl.mutex);
     for (auto it = impl.performs.begin(); it != impl.performs.end();) {
       if (target && it->target == target && it->name == name) {
         dropped.push_back(std::move(*it));
@@ -1249,7 +1254,7 @@ bool RunLoop::spinUntil(const std::function<bool()>& done, TimeInterval realLimi
 }
 
 void RunLoop::stop() {
-  std::lock_guard lock(impl_->mutex);
+  MutexLock lock(impl_->mutex);
   if (impl_->top) impl_->top->stopped = true;
   if (!impl_->onOwnerThread()) impl_->signalWakeFd();
 }

@@ -45,8 +45,8 @@ struct TimerState {
   // timer invalid and no call in progress.
   Timer::Callback callback;
 
-  std::mutex mutex;                  // guards loop, and the release of callback
-  std::weak_ptr<RunLoop> loop;       // set while in at least one mode
+  Mutex mutex;  // guards loop, and the release of callback
+  std::weak_ptr<RunLoop> loop PF_GUARDED_BY(mutex);  // set while in at least one mode
   std::atomic<const RunLoop*> owner{nullptr};  // the same loop, for identity checks only
   std::list<Slot> more;
   bool inCommonModes = false;
@@ -61,8 +61,9 @@ struct TimerState {
       if (slot.mode == m) return &slot;
     return nullptr;
   }
+  // `f` may require the caller's lock, which the analysis does not see here.
   template <class F>
-  void forEachSlot(F&& f) {
+  void forEachSlot(F&& f) PF_NO_THREAD_SAFETY_ANALYSIS {
     if (home.mode) f(home);
     for (auto& slot : more) f(slot);
   }
@@ -117,11 +118,15 @@ class TimerCall {
 };
 
 struct SourceMembership {
-  std::mutex mutex;                  // guards loop, callbacks, events
-  std::weak_ptr<RunLoop> loop;
-  std::uint32_t events = 0;
-  std::shared_ptr<RunLoopSource::FdCallback> fdCallback;
-  std::shared_ptr<RunLoopSource::SignalCallback> signalCallback;
+  SourceMembership(std::uint32_t interest, std::shared_ptr<RunLoopSource::FdCallback> onFd,
+                   std::shared_ptr<RunLoopSource::SignalCallback> onSignal)
+      : events(interest), fdCallback(std::move(onFd)), signalCallback(std::move(onSignal)) {}
+
+  Mutex mutex;
+  std::weak_ptr<RunLoop> loop PF_GUARDED_BY(mutex);
+  std::uint32_t events PF_GUARDED_BY(mutex);
+  std::shared_ptr<RunLoopSource::FdCallback> fdCallback PF_GUARDED_BY(mutex);
+  std::shared_ptr<RunLoopSource::SignalCallback> signalCallback PF_GUARDED_BY(mutex);
   std::atomic<bool> valid{true};
   std::atomic<bool> signalled{false};
   // Loop-guarded:

@@ -35,7 +35,7 @@ TimerCall::~TimerCall() {
   if (st_.calling.fetch_sub(1) != 1 || st_.valid.load()) return;
   Timer::Callback released;
   {
-    std::lock_guard lock(st_.mutex);
+    MutexLock lock(st_.mutex);
     if (st_.calling.load() == 0) released = std::exchange(st_.callback, nullptr);
   }
   // `released` (and whatever it holds) goes here, outside every lock.
@@ -85,7 +85,7 @@ void Timer::invalidate() {
     return;
   std::shared_ptr<RunLoop> loop;
   {
-    std::lock_guard lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     loop = state_->loop.lock();
     // While a call is in progress the callback stays; the last call to return releases it.
     if (state_->calling.load() == 0) callback = std::exchange(state_->callback, nullptr);
@@ -106,7 +106,7 @@ void Timer::setFireDate(double date) {
     return;
   std::shared_ptr<RunLoop> loop;
   {
-    std::lock_guard lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     state_->fireDate.store(date, std::memory_order_relaxed);
     loop = state_->loop.lock();
   }
@@ -114,7 +114,7 @@ void Timer::setFireDate(double date) {
 }
 
 std::shared_ptr<RunLoop> Timer::runLoop() const {
-  std::lock_guard lock(state_->mutex);
+  MutexLock lock(state_->mutex);
   return state_->loop.lock();
 }
 

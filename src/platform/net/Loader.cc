@@ -141,14 +141,14 @@ int urlErrorCodeFor(CURLcode code, long osErrno) {
 // would fail every handshake, so it is skipped, with one log line per state of the file.
 bool isClientIdentity(const std::string& path) {
   constexpr std::uintmax_t kMaxIdentityFile = 1u << 20;
-  static std::mutex mutex;
-  static std::map<std::string, std::pair<std::string, bool>> known;  // path -> (size and time, verdict)
+  static Mutex mutex;
+  static std::map<std::string, std::pair<std::string, bool>> known PF_GUARDED_BY(mutex);  // path -> (size and time, verdict)
   std::error_code error;
   const auto size = std::filesystem::file_size(path, error);
   const auto time = error ? std::filesystem::file_time_type{} : std::filesystem::last_write_time(path, error);
   const std::string stamp =
       error ? std::string("missing") : std::to_string(size) + "@" + std::to_string(time.time_since_epoch().count());
-  std::lock_guard lock(mutex);
+  MutexLock lock(mutex);
   auto found = known.find(path);
   if (found != known.end() && found->second.first == stamp) return found->second.second;
   std::string pem;
@@ -225,10 +225,10 @@ ConnectionTrust* connectionTrustOf(SSL* ssl) {
 
 struct Loader::Impl {
   CURLM* multi = nullptr;
-  std::mutex mutex;
-  std::vector<std::function<void()>> commands;
-  bool stopping = false;
-  bool polling = false;  // the loader waits in curl_multi_poll (guarded by mutex)
+  Mutex mutex;
+  std::vector<std::function<void()>> commands PF_GUARDED_BY(mutex);
+  bool stopping PF_GUARDED_BY(mutex) = false;
+  bool polling PF_GUARDED_BY(mutex) = false;  // the loader waits in curl_multi_poll
   // Wakes the loader from its poll: an eventfd among the poll's descriptors costs one write,
   // less than libcurl's own wake-up over a socket pair.
   int wakeFd = -1;
@@ -317,7 +317,7 @@ Loader::Loader() : impl_(std::make_unique<Impl>()) {
 
 Loader::~Loader() {
   {
-    std::lock_guard lock(impl_->mutex);
+    MutexLock lock(impl_->mutex);
     impl_->stopping = true;
   }
   impl_->wake();
@@ -336,7 +336,7 @@ Loader::~Loader() {
 void Loader::post(std::function<void()> command) {
   bool wake;
   {
-    std::lock_guard lock(impl_->mutex);
+    MutexLock lock(impl_->mutex);
     if (impl_->stopping) return;
     impl_->commands.push_back(std::move(command));
     wake = impl_->polling;
@@ -385,7 +385,7 @@ void Loader::run() {
   tLoaderPass = &channels;
   for (;;) {
     {
-      std::lock_guard lock(impl_->mutex);
+      MutexLock lock(impl_->mutex);
       if (impl_->stopping) return;
       batch.swap(impl_->commands);
     }
@@ -416,7 +416,7 @@ void Loader::run() {
       timeoutMs = static_cast<int>(std::clamp(wait * 1000.0 + 1.0, 0.0, 1000.0));
     }
     {
-      std::lock_guard lock(impl_->mutex);
+      MutexLock lock(impl_->mutex);
       if (!impl_->commands.empty() || impl_->stopping) continue;
       impl_->polling = true;
     }
@@ -427,7 +427,7 @@ void Loader::run() {
       ssize_t n = ::read(impl_->wakeFd, &count, sizeof count);
       (void)n;
     }
-    std::lock_guard lock(impl_->mutex);
+    MutexLock lock(impl_->mutex);
     impl_->polling = false;
   }
 }
@@ -552,13 +552,13 @@ Load::~Load() {
 }
 
 std::shared_ptr<LoadClient> Load::clientIfLive() const {
-  std::lock_guard lock(clientMutex_);
+  MutexLock lock(clientMutex_);
   return client_;
 }
 
 void Load::detachClient() {
   std::shared_ptr<LoadClient> dropped;
-  std::lock_guard lock(clientMutex_);
+  MutexLock lock(clientMutex_);
   dropped.swap(client_);
 }
 
@@ -1226,7 +1226,7 @@ bool LoadEventChannel::push(std::function<void()> event, std::size_t bytes) {
   bool schedule = false;
   bool below = true;
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (closed_.load(std::memory_order_relaxed)) return true;
     items_.push_back({std::move(event), bytes});
     pendingBytes_ += bytes;
@@ -1250,14 +1250,14 @@ void LoadEventChannel::schedule() {
 }
 
 void LoadEventChannel::setOnDrained(std::function<void()> onDrained) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   onDrained_ = std::move(onDrained);
 }
 
 void LoadEventChannel::close() {
   std::vector<Item> dropped;
   std::function<void()> drainedHook;
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   closed_.store(true, std::memory_order_release);
   dropped.swap(items_);
   pendingBytes_ = 0;
@@ -1267,12 +1267,12 @@ void LoadEventChannel::close() {
 bool LoadEventChannel::isClosed() const { return closed_.load(std::memory_order_acquire); }
 
 bool LoadEventChannel::isDelivering() const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return deliveringThread_ == std::this_thread::get_id();
 }
 
 std::size_t LoadEventChannel::pendingBytes() const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return pendingBytes_;
 }
 
@@ -1281,7 +1281,7 @@ void LoadEventChannel::drain() {
   // the next call, so a busy channel cannot hold its executor for ever.
   std::vector<Item> batch;
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (closed_.load(std::memory_order_relaxed)) {
       scheduled_ = false;
       return;
@@ -1304,7 +1304,7 @@ void LoadEventChannel::drain() {
   std::function<void()> drained;
   bool again = false;
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     deliveringThread_ = {};
     if (closed_.load(std::memory_order_relaxed)) {
       scheduled_ = false;

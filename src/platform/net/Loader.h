@@ -31,6 +31,7 @@
 
 #include "platform/foundation/Bytes.h"
 #include "platform/foundation/Error.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/net/UrlAuthenticationChallenge.h"
 #include "platform/net/UrlRequest.h"
 #include "platform/net/UrlResponse.h"
@@ -184,8 +185,8 @@ class Load : public std::enable_shared_from_this<Load> {
   std::atomic<bool> started_{false};
   std::atomic<bool> ended_{false};  // finished or failed, its transfer released
 
-  mutable std::mutex clientMutex_;
-  std::shared_ptr<LoadClient> client_;
+  mutable Mutex clientMutex_;
+  std::shared_ptr<LoadClient> client_ PF_GUARDED_BY(clientMutex_);
 
   // Loader thread only from here on.
   UrlRequest request_;
@@ -275,14 +276,14 @@ class LoadEventChannel : public std::enable_shared_from_this<LoadEventChannel> {
     std::size_t bytes;
   };
   Executor executor_;
-  mutable std::mutex mutex_;
-  std::vector<Item> items_;
-  std::size_t pendingBytes_ = 0;
-  bool scheduled_ = false;
+  mutable Mutex mutex_;
+  std::vector<Item> items_ PF_GUARDED_BY(mutex_);
+  std::size_t pendingBytes_ PF_GUARDED_BY(mutex_) = 0;
+  bool scheduled_ PF_GUARDED_BY(mutex_) = false;
   std::atomic<bool> closed_{false};
-  bool throttled_ = false;
-  std::thread::id deliveringThread_;
-  std::function<void()> onDrained_;
+  bool throttled_ PF_GUARDED_BY(mutex_) = false;
+  std::thread::id deliveringThread_ PF_GUARDED_BY(mutex_);
+  std::function<void()> onDrained_ PF_GUARDED_BY(mutex_);
 };
 
 }  // namespace pf

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstring>
 #include <thread>
+#include <utility>
 
 #include "platform/foundation/Dispatch.h"
 #include "platform/net/HttpHeaders.h"
@@ -200,28 +201,32 @@ std::optional<ReachabilityFlags> defaultRouteFlags() {
   return best;
 }
 
-class KernelReachabilityProvider final : public ReachabilityProvider {
+// The thread that waits for routing changes, with the pipe that stops it.
+class RouteWatcher {
  public:
-  ~KernelReachabilityProvider() override { stop(); }
-
-  std::optional<ReachabilityFlags> flags(const ReachabilityTarget& target) override {
-    if (target.isGeneral()) return defaultRouteFlags();
-    return routeFlags(*target.address);
+  RouteWatcher() = default;
+  RouteWatcher(RouteWatcher&& other) noexcept
+      : thread_(std::move(other.thread_)), stopPipe_{std::exchange(other.stopPipe_[0], -1), std::exchange(other.stopPipe_[1], -1)} {}
+  RouteWatcher& operator=(RouteWatcher&& other) noexcept {
+    std::swap(thread_, other.thread_);
+    std::swap(stopPipe_, other.stopPipe_);
+    return *this;
   }
+  ~RouteWatcher() { stop(); }
 
-  void setChangeHandler(std::function<void()> changed) override {
-    stop();
-    if (!changed) return;
+  // An empty watcher when the routing socket cannot be opened.
+  static RouteWatcher start(std::function<void()> changed) {
+    RouteWatcher w;
     int fd = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
-    if (fd < 0) return;
+    if (fd < 0) return w;
     sockaddr_nl local{};
     local.nl_family = AF_NETLINK;
     local.nl_groups = RTMGRP_LINK | RTMGRP_IPV4_IFADDR | RTMGRP_IPV6_IFADDR | RTMGRP_IPV4_ROUTE | RTMGRP_IPV6_ROUTE;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 || ::pipe2(stopPipe_, O_CLOEXEC) != 0) {
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 || ::pipe2(w.stopPipe_, O_CLOEXEC) != 0) {
       ::close(fd);
-      return;
+      return w;
     }
-    thread_ = std::thread([fd, stopFd = stopPipe_[0], changed = std::move(changed)] {
+    w.thread_ = std::thread([fd, stopFd = w.stopPipe_[0], changed = std::move(changed)] {
       std::vector<char> buffer(16 * 1024);
       for (;;) {
         pollfd fds[2] = {{fd, POLLIN, 0}, {stopFd, POLLIN, 0}};
@@ -236,9 +241,9 @@ class KernelReachabilityProvider final : public ReachabilityProvider {
       }
       ::close(fd);
     });
+    return w;
   }
 
- private:
   void stop() {
     if (!thread_.joinable()) return;
     char byte = 1;
@@ -252,10 +257,45 @@ class KernelReachabilityProvider final : public ReachabilityProvider {
     thread_.join();
     ::close(stopPipe_[0]);
     ::close(stopPipe_[1]);
+    stopPipe_[0] = stopPipe_[1] = -1;
   }
 
+ private:
   std::thread thread_;
   int stopPipe_[2] = {-1, -1};
+};
+
+// Handlers are set from any thread (a test's tear-down on a pool thread, the main thread...): the
+// watcher is swapped under the lock and stopped outside it, since its thread may be inside the
+// handler, which may set the handler again.
+class KernelReachabilityProvider final : public ReachabilityProvider {
+ public:
+  ~KernelReachabilityProvider() override { take().stop(); }
+
+  std::optional<ReachabilityFlags> flags(const ReachabilityTarget& target) override {
+    if (target.isGeneral()) return defaultRouteFlags();
+    return routeFlags(*target.address);
+  }
+
+  void setChangeHandler(std::function<void()> changed) override {
+    take().stop();
+    if (!changed) return;
+    RouteWatcher next = RouteWatcher::start(std::move(changed));
+    {
+      MutexLock lock(mutex_);
+      std::swap(watcher_, next);
+    }
+    next.stop();  // one another caller started meanwhile
+  }
+
+ private:
+  RouteWatcher take() PF_EXCLUDES(mutex_) {
+    MutexLock lock(mutex_);
+    return std::exchange(watcher_, RouteWatcher());
+  }
+
+  Mutex mutex_;
+  RouteWatcher watcher_ PF_GUARDED_BY(mutex_);
 };
 
 }  // namespace

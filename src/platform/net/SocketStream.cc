@@ -12,6 +12,7 @@
 #include <mutex>
 
 #include "platform/foundation/Error.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/net/PeerTrust.h"
 
 namespace pf {
@@ -59,66 +60,68 @@ struct Half {
 // The resolver's answer travels through here: the resolver's thread stores it and signals the
 // source, which the run loop then runs.
 struct ResolveMailbox {
-  std::mutex mutex;
-  std::optional<ResolveResult> result;
-  std::shared_ptr<RunLoopSource> source;
+  Mutex mutex;
+  std::optional<ResolveResult> result PF_GUARDED_BY(mutex);
+  std::shared_ptr<RunLoopSource> source;  // set before the resolver is asked
 };
 
 struct StreamCore : std::enable_shared_from_this<StreamCore> {
   // Guards everything below. Held by every call on the pair and every run-loop callback, released
   // while a client callback runs and while a blocking read or write waits, so that a pair driven
   // by one thread's run loop may be read and written from another thread.
-  std::recursive_mutex mutex;
-  using Lock = std::lock_guard<std::recursive_mutex>;
+  RecursiveMutex mutex;
+  using Lock = MutexLock<RecursiveMutex>;
 
   enum class Phase { Idle, Resolving, Connecting, Connected, Failed };
   enum class Tls { Off, Handshaking, On };
 
+  // Fixed before the pair is handed out.
   std::string host;
   std::uint16_t port = 0;
-  std::shared_ptr<HostResolver> resolver;
+  std::shared_ptr<HostResolver> resolver PF_GUARDED_BY(mutex);
 
-  int fd = -1;
-  bool ownsFd = false;
-  bool tornDown = false;
-  Phase phase = Phase::Idle;
-  std::vector<SocketAddress> candidates;
-  std::size_t nextCandidate = 0;
-  int lastConnectErrno = 0;
-  StreamError error;
+  int fd PF_GUARDED_BY(mutex) = -1;
+  bool ownsFd PF_GUARDED_BY(mutex) = false;
+  bool tornDown PF_GUARDED_BY(mutex) = false;
+  Phase phase PF_GUARDED_BY(mutex) = Phase::Idle;
+  std::vector<SocketAddress> candidates PF_GUARDED_BY(mutex);
+  std::size_t nextCandidate PF_GUARDED_BY(mutex) = 0;
+  int lastConnectErrno PF_GUARDED_BY(mutex) = 0;
+  StreamError error PF_GUARDED_BY(mutex);
 
-  Half halves[2];  // read, write
-  std::shared_ptr<RunLoop> runLoop;
-  std::vector<RunLoopMode> sourceModes;  // where the descriptor and resolver sources are
-  std::shared_ptr<RunLoopSource> fdSource;
-  std::shared_ptr<ResolveMailbox> mailbox;
+  Half halves[2] PF_GUARDED_BY(mutex);  // read, write
+  std::shared_ptr<RunLoop> runLoop PF_GUARDED_BY(mutex);
+  std::vector<RunLoopMode> sourceModes PF_GUARDED_BY(mutex);  // where the descriptor and resolver sources are
+  std::shared_ptr<RunLoopSource> fdSource PF_GUARDED_BY(mutex);
+  std::shared_ptr<ResolveMailbox> mailbox PF_GUARDED_BY(mutex);
 
-  std::optional<TlsSettings> tlsSettings;
-  std::unique_ptr<TlsSession> tls;
-  Tls tlsState = Tls::Off;
-  TlsSession::Want tlsWant = TlsSession::Want::Nothing;
-  bool tlsReadWantsWrite = false;
+  std::optional<TlsSettings> tlsSettings PF_GUARDED_BY(mutex);
+  std::unique_ptr<TlsSession> tls PF_GUARDED_BY(mutex);
+  Tls tlsState PF_GUARDED_BY(mutex) = Tls::Off;
+  TlsSession::Want tlsWant PF_GUARDED_BY(mutex) = TlsSession::Want::Nothing;
+  bool tlsReadWantsWrite PF_GUARDED_BY(mutex) = false;
   // Bytes taken from the descriptor (under TLS: decrypted) and not yet read: [inBegin, inEnd).
-  Bytes inbound;
-  std::size_t inBegin = 0;
-  std::size_t inEnd = 0;
-  bool readEof = false;  // the peer finished sending
-  bool dispatching = false;  // inside a run-loop callback: queued events are delivered at its end
+  Bytes inbound PF_GUARDED_BY(mutex);
+  std::size_t inBegin PF_GUARDED_BY(mutex) = 0;
+  std::size_t inEnd PF_GUARDED_BY(mutex) = 0;
+  bool readEof PF_GUARDED_BY(mutex) = false;  // the peer finished sending
+  // Inside a run-loop callback: queued events are delivered at its end.
+  bool dispatching PF_GUARDED_BY(mutex) = false;
 
   // Waits for the descriptor without holding the lock.
-  void waitFor(int descriptor, short events) {
+  void waitFor(int descriptor, short events) PF_REQUIRES(mutex) {
     mutex.unlock();
     pollFor(descriptor, events);
     mutex.lock();
   }
 
-  Half& readHalf() { return halves[0]; }
-  Half& writeHalf() { return halves[1]; }
-  Half& half(bool isRead) { return halves[isRead ? 0 : 1]; }
-  std::size_t plainAvailable() const { return inEnd - inBegin; }
+  Half& readHalf() PF_REQUIRES(mutex) { return halves[0]; }
+  Half& writeHalf() PF_REQUIRES(mutex) { return halves[1]; }
+  Half& half(bool isRead) PF_REQUIRES(mutex) { return halves[isRead ? 0 : 1]; }
+  std::size_t plainAvailable() const PF_REQUIRES(mutex) { return inEnd - inBegin; }
 
   // Room at the end of the inbound buffer (0: full).
-  std::size_t makeRoom() {
+  std::size_t makeRoom() PF_REQUIRES(mutex) {
     if (inbound.empty()) inbound.resize(kInboundSize);
     if (inBegin == inEnd) {
       inBegin = inEnd = 0;
@@ -130,9 +133,10 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
     return inbound.size() - inEnd;
   }
 
-  ~StreamCore() { teardown(); }
+  // The last reference is gone: no other thread can reach the core.
+  ~StreamCore() PF_NO_THREAD_SAFETY_ANALYSIS { teardown(); }
 
-  void init(std::weak_ptr<StreamCore> weak) {
+  void init(std::weak_ptr<StreamCore> weak) PF_REQUIRES(mutex) {
     for (int i = 0; i < 2; ++i) {
       halves[i].signal = RunLoopSource::makeSignal([weak, i](RunLoopSource&) {
         if (auto core = weak.lock()) {
@@ -146,7 +150,7 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
 
   // ---- events
 
-  void post(Half& h, unsigned event) {
+  void post(Half& h, unsigned event) PF_REQUIRES(mutex) {
     if (h.finished()) return;
     if (!(h.mask & event)) return;
     if (event == kStreamEventHasBytesAvailable || event == kStreamEventCanAcceptBytes) h.armed = false;
@@ -155,7 +159,7 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
     if (!dispatching) h.signal->signal();
   }
 
-  void deliver(Half& h) {
+  void deliver(Half& h) PF_REQUIRES(mutex) {
     auto self = shared_from_this();
     static constexpr unsigned kOrder[] = {kStreamEventOpenCompleted, kStreamEventHasBytesAvailable,
                                           kStreamEventCanAcceptBytes, kStreamEventErrorOccurred,
@@ -181,7 +185,7 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
   }
 
   // Ends a run-loop callback: delivers what it queued where the loop's mode allows, else later.
-  void flush() {
+  void flush() PF_REQUIRES(mutex) {
     dispatching = false;
     std::optional<RunLoopMode> mode = runLoop ? runLoop->currentMode() : std::nullopt;
     for (Half& h : halves) {
@@ -194,8 +198,9 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
     }
   }
 
+  // `work` requires the lock, which the analysis cannot match to this object's here.
   template <class F>
-  void dispatch(F&& work) {
+  void dispatch(F&& work) PF_REQUIRES(mutex) PF_NO_THREAD_SAFETY_ANALYSIS {
     auto self = shared_from_this();
     bool outer = !dispatching;
     dispatching = true;
@@ -208,7 +213,7 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
     }
   }
 
-  void fail(StreamError reason) {
+  void fail(StreamError reason) PF_REQUIRES(mutex) {
     if (phase == Phase::Failed) return;
     error = reason;
     phase = Phase::Failed;
@@ -222,7 +227,7 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
 
   // ---- run loop
 
-  std::uint32_t interest() {
+  std::uint32_t interest() PF_REQUIRES(mutex) {
     if (fd < 0 || tornDown) return 0;
     if (phase == Phase::Connecting) return kRunLoopWrite;
     if (phase != Phase::Connected) return 0;
@@ -241,21 +246,21 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
     return events;
   }
 
-  void updateInterest() {
+  void updateInterest() PF_REQUIRES(mutex) {
     if (fdSource) fdSource->setEvents(interest());
   }
 
-  void addSources(const RunLoopMode& mode) {
+  void addSources(const RunLoopMode& mode) PF_REQUIRES(mutex) {
     if (fdSource) runLoop->addSource(fdSource, mode);
     if (mailbox) runLoop->addSource(mailbox->source, mode);
   }
 
-  void removeSources(const RunLoopMode& mode) {
+  void removeSources(const RunLoopMode& mode) PF_REQUIRES(mutex) {
     if (fdSource) runLoop->removeSource(fdSource, mode);
     if (mailbox) runLoop->removeSource(mailbox->source, mode);
   }
 
-  void schedule(Half& h, const std::shared_ptr<RunLoop>& loop, const RunLoopMode& mode) {
+  void schedule(Half& h, const std::shared_ptr<RunLoop>& loop, const RunLoopMode& mode) PF_REQUIRES(mutex) {
     if (!loop) return;
     if (runLoop && runLoop != loop) {
       throw Exception(kInternalInconsistencyException, "A socket stream pair is scheduled on one run loop at a time");
@@ -270,12 +275,12 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
     }
     if (h.queued) h.signal->signal();
     if (mailbox) {
-      std::lock_guard lock(mailbox->mutex);
+      MutexLock lock(mailbox->mutex);
       if (mailbox->result) mailbox->source->signal();
     }
   }
 
-  void unschedule(Half& h, const std::shared_ptr<RunLoop>& loop, const RunLoopMode& mode) {
+  void unschedule(Half& h, const std::shared_ptr<RunLoop>& loop, const RunLoopMode& mode) PF_REQUIRES(mutex) {
     if (!loop || loop != runLoop || !h.scheduledIn(mode)) return;
     h.modes.erase(std::find(h.modes.begin(), h.modes.end(), mode));
     runLoop->removeSource(h.signal, mode);
@@ -287,7 +292,7 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
     if (halves[0].modes.empty() && halves[1].modes.empty()) runLoop.reset();
   }
 
-  void setFd(int newFd) {
+  void setFd(int newFd) PF_REQUIRES(mutex) {
     if (fdSource) fdSource->invalidate();
     fdSource.reset();
     fd = newFd;
@@ -296,7 +301,7 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
     fdSource = RunLoopSource::makeFd(fd, 0, [weak](RunLoopSource&, std::uint32_t events) {
       if (auto core = weak.lock()) {
         Lock lock(core->mutex);
-        core->dispatch([&] { core->onDescriptor(events); });
+        core->dispatch([&]() PF_REQUIRES(core->mutex) { core->onDescriptor(events); });
       }
     });
     for (const auto& mode : sourceModes) runLoop->addSource(fdSource, mode);
@@ -304,7 +309,7 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
 
   // ---- connecting
 
-  void start() {
+  void start() PF_REQUIRES(mutex) {
     if (fd >= 0) {
       setFd(fd);
       connected();
@@ -316,22 +321,22 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
     mailbox->source = RunLoopSource::makeSignal([weak](RunLoopSource&) {
       if (auto core = weak.lock()) {
         Lock lock(core->mutex);
-        core->dispatch([&] { core->onResolved(); });
+        core->dispatch([&]() PF_REQUIRES(core->mutex) { core->onResolved(); });
       }
     });
     for (const auto& mode : sourceModes) runLoop->addSource(mailbox->source, mode);
     if (!resolver) resolver = HostResolver::shared();
     resolver->resolve(host, port, ResolveHints{}, [box = mailbox](ResolveResult result) {
-      std::lock_guard lock(box->mutex);
+      MutexLock lock(box->mutex);
       box->result = std::move(result);
       box->source->signal();
     });
   }
 
-  void onResolved() {
+  void onResolved() PF_REQUIRES(mutex) {
     std::optional<ResolveResult> result;
     {
-      std::lock_guard lock(mailbox->mutex);
+      MutexLock lock(mailbox->mutex);
       result.swap(mailbox->result);
     }
     if (!result || phase != Phase::Resolving) return;
@@ -345,7 +350,7 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
     tryNextCandidate();
   }
 
-  void tryNextCandidate() {
+  void tryNextCandidate() PF_REQUIRES(mutex) {
     while (nextCandidate < candidates.size()) {
       const SocketAddress& address = candidates[nextCandidate++];
       int s = ::socket(address.family(), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
@@ -370,7 +375,7 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
     fail(StreamError::posix(lastConnectErrno ? lastConnectErrno : ECONNREFUSED));
   }
 
-  void finishConnect() {
+  void finishConnect() PF_REQUIRES(mutex) {
     int socketError = 0;
     socklen_t length = sizeof socketError;
     if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &socketError, &length) != 0) socketError = errno;
@@ -386,7 +391,7 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
     tryNextCandidate();
   }
 
-  void connected() {
+  void connected() PF_REQUIRES(mutex) {
     phase = Phase::Connected;
     for (Half& h : halves) {
       if (h.status != StreamStatus::Opening) continue;
@@ -405,7 +410,7 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
 
   // ---- TLS
 
-  bool startTls(StreamError* reason) {
+  bool startTls(StreamError* reason) PF_REQUIRES(mutex) {
     std::string name = tlsSettings->peerName.value_or(host);
     // Bytes already read ahead belong to the TLS conversation (a client's hello that came with the
     // last clear-text bytes); anything else fails the handshake rather than pass for secure.
@@ -429,7 +434,7 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
     return true;
   }
 
-  void driveHandshake() {
+  void driveHandshake() PF_REQUIRES(mutex) {
     StreamError reason;
     if (tls->handshake(&tlsWant, &reason)) {
       tlsState = Tls::On;
@@ -446,7 +451,7 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
   }
 
   // Blocks until the handshake is over; false when it failed.
-  bool finishHandshake() {
+  bool finishHandshake() PF_REQUIRES(mutex) {
     while (tlsState == Tls::Handshaking && phase == Phase::Connected) {
       waitFor(fd, tlsWant == TlsSession::Want::Write ? POLLOUT : POLLIN);
       if (tornDown) return false;
@@ -457,7 +462,7 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
 
   // Takes what the descriptor holds (decrypted under TLS) into the inbound buffer, then posts what
   // follows from it.
-  void pump() {
+  void pump() PF_REQUIRES(mutex) {
     if (tornDown) return;
     tlsReadWantsWrite = false;
     while (!readEof) {
@@ -493,7 +498,7 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
     postReadState();
   }
 
-  void postReadState() {
+  void postReadState() PF_REQUIRES(mutex) {
     Half& r = readHalf();
     if (!r.open()) return;
     if (plainAvailable() > 0) {
@@ -506,7 +511,7 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
 
   // ---- readiness
 
-  void onDescriptor(std::uint32_t events) {
+  void onDescriptor(std::uint32_t events) PF_REQUIRES(mutex) {
     if (tornDown) return;
     if (phase == Phase::Connecting) {
       finishConnect();
@@ -522,13 +527,13 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
     if (phase == Phase::Connected && ((events & kRunLoopWrite) || trouble)) onWritable();
   }
 
-  void onReadable() {
+  void onReadable() PF_REQUIRES(mutex) {
     Half& r = readHalf();
     if (!r.armed) ++r.idle;
     if (r.open()) pump();
   }
 
-  void onWritable() {
+  void onWritable() PF_REQUIRES(mutex) {
     if (tlsReadWantsWrite) pump();
     Half& w = writeHalf();
     if (!w.armed) ++w.idle;
@@ -537,7 +542,7 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
 
   // ---- reading and writing (called by the stream's owner, never from inside an event)
 
-  long read(std::uint8_t* buffer, std::size_t length) {
+  long read(std::uint8_t* buffer, std::size_t length) PF_REQUIRES(mutex) {
     auto self = shared_from_this();
     Half& r = readHalf();
     if (r.status == StreamStatus::AtEnd) return 0;
@@ -551,7 +556,7 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
     return result;
   }
 
-  long readBuffered(std::uint8_t* buffer, std::size_t length) {
+  long readBuffered(std::uint8_t* buffer, std::size_t length) PF_REQUIRES(mutex) {
     for (;;) {
       if (plainAvailable() > 0) {
         std::size_t n = std::min(length, plainAvailable());
@@ -575,7 +580,7 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
     }
   }
 
-  long write(const std::uint8_t* buffer, std::size_t length) {
+  long write(const std::uint8_t* buffer, std::size_t length) PF_REQUIRES(mutex) {
     auto self = shared_from_this();
     Half& w = writeHalf();
     if (!w.open() || phase != Phase::Connected) return -1;
@@ -619,14 +624,14 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
     return result;
   }
 
-  bool hasBytesAvailable() {
+  bool hasBytesAvailable() PF_REQUIRES(mutex) {
     Half& r = readHalf();
     if (!r.open() || phase != Phase::Connected || tlsState == Tls::Handshaking) return false;
     if (plainAvailable() == 0 && !readEof) pump();
     return plainAvailable() > 0;
   }
 
-  bool hasSpaceAvailable() {
+  bool hasSpaceAvailable() PF_REQUIRES(mutex) {
     Half& w = writeHalf();
     if (!w.open() || phase != Phase::Connected || tlsState == Tls::Handshaking) return false;
     pollfd p{fd, POLLOUT, 0};
@@ -635,7 +640,7 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
 
   // ---- opening and closing
 
-  bool open(Half& h) {
+  bool open(Half& h) PF_REQUIRES(mutex) {
     if (h.status != StreamStatus::NotOpen || tornDown) return false;
     h.status = StreamStatus::Opening;
     switch (phase) {
@@ -658,7 +663,7 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
     return true;
   }
 
-  void close(Half& h) {
+  void close(Half& h) PF_REQUIRES(mutex) {
     if (h.status == StreamStatus::Closed) return;
     h.status = StreamStatus::Closed;
     h.queued = 0;
@@ -669,14 +674,14 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
     }
   }
 
-  void gone(Half& h) {
+  void gone(Half& h) PF_REQUIRES(mutex) {
     close(h);
     h.stream = nullptr;
     h.client = nullptr;
     if (h.signal) h.signal->invalidate();
   }
 
-  void teardown() {
+  void teardown() PF_REQUIRES(mutex) {
     if (tornDown) return;
     tornDown = true;
     if (tls) {
@@ -692,7 +697,7 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
     inBegin = inEnd = 0;
   }
 
-  bool setTlsSettings(const TlsSettings& settings) {
+  bool setTlsSettings(const TlsSettings& settings) PF_REQUIRES(mutex) {
     if (tlsSettings) return *tlsSettings == settings;
     if (tornDown || phase == Phase::Failed) return false;
     tlsSettings = settings;
@@ -713,6 +718,7 @@ struct StreamCore : std::enable_shared_from_this<StreamCore> {
 
 SocketStream::SocketStream(std::shared_ptr<detail::StreamCore> core, bool isRead)
     : core_(std::move(core)), isRead_(isRead) {
+  detail::StreamCore::Lock lock(core_->mutex);
   core_->half(isRead_).stream = this;
 }
 
@@ -722,7 +728,10 @@ SocketStream::~SocketStream() {
 }
 
 StreamPair SocketStream::makePair(const std::shared_ptr<detail::StreamCore>& core) {
-  core->init(core);
+  {
+    detail::StreamCore::Lock lock(core->mutex);
+    core->init(core);
+  }
   StreamPair pair;
   pair.input.reset(new ReadStream(core, true));
   pair.output.reset(new WriteStream(core, false));
@@ -734,22 +743,28 @@ StreamPair SocketStream::pairToHost(const std::string& host, std::uint16_t port,
   auto core = std::make_shared<detail::StreamCore>();
   core->host = host;
   core->port = port;
-  core->resolver = std::move(resolver);
-  core->ownsFd = true;
+  {
+    detail::StreamCore::Lock lock(core->mutex);
+    core->resolver = std::move(resolver);
+    core->ownsFd = true;
+  }
   return makePair(core);
 }
 
 StreamPair SocketStream::pairWithSocket(int fd) {
   auto core = std::make_shared<detail::StreamCore>();
-  if (fd >= 0) {
-    int flags = ::fcntl(fd, F_GETFL);
-    if (flags >= 0) ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
-    core->fd = fd;
-  } else {
-    core->phase = detail::StreamCore::Phase::Failed;
-    core->error = StreamError::posix(EBADF);
+  {
+    detail::StreamCore::Lock lock(core->mutex);
+    if (fd >= 0) {
+      int flags = ::fcntl(fd, F_GETFL);
+      if (flags >= 0) ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+      core->fd = fd;
+    } else {
+      core->phase = detail::StreamCore::Phase::Failed;
+      core->error = StreamError::posix(EBADF);
+    }
+    core->ownsFd = false;
   }
-  core->ownsFd = false;
   return makePair(core);
 }
 

@@ -24,7 +24,7 @@ class UrlConnection::Client final : public LoadClient {
     post([loadRef, redirect, proposed = std::move(proposed)](UrlConnection& c, UrlConnectionDelegate& d) mutable {
       std::optional<UrlRequest> next = d.willSendRequest(c, std::move(proposed), redirect);
       if (next) {
-        std::lock_guard lock(c.mutex_);
+        MutexLock lock(c.mutex_);
         c.current_ = *next;
       }
       loadRef->continueRedirect(std::move(next));
@@ -105,7 +105,7 @@ std::shared_ptr<UrlConnection> UrlConnection::start(UrlRequest request, std::sha
 }
 
 void UrlConnection::scheduleInRunLoop(std::shared_ptr<RunLoop> runLoop, const RunLoopMode& mode) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   if (started_ || !runLoop) return;
   if (runLoop_ != runLoop) modes_.clear();
   runLoop_ = std::move(runLoop);
@@ -114,36 +114,36 @@ void UrlConnection::scheduleInRunLoop(std::shared_ptr<RunLoop> runLoop, const Ru
 }
 
 void UrlConnection::setDelegateQueue(std::shared_ptr<OperationQueue> queue) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   if (started_) return;
   queue_ = std::move(queue);
 }
 
 void UrlConnection::setServerTrustEvaluator(ServerTrustEvaluator evaluator) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   if (started_) return;
   evaluator_ = evaluator ? std::make_shared<const KeyedServerTrustEvaluator>(std::move(evaluator)) : nullptr;
 }
 
 void UrlConnection::setClientCertificate(std::string pemPath) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   if (!started_) clientCertificate_ = std::move(pemPath);
 }
 
 std::shared_ptr<UrlConnectionDelegate> UrlConnection::delegate() const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return delegate_;
 }
 
 UrlRequest UrlConnection::currentRequest() const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return current_ ? *current_ : original_;
 }
 
 void UrlConnection::start() {
   std::shared_ptr<Load> load;
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (started_ || !delegate_) return;
     started_ = true;
     LoadEventChannel::Executor executor;
@@ -188,7 +188,7 @@ void UrlConnection::cancel() {
   std::shared_ptr<UrlConnection> self;
   std::shared_ptr<LoadEventChannel> channel;
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     load = load_;
     channel = channel_;
     delegate.swap(delegate_);
@@ -201,7 +201,7 @@ void UrlConnection::cancel() {
 void UrlConnection::end() {
   std::shared_ptr<UrlConnection> self;
   std::shared_ptr<UrlConnectionDelegate> delegate;
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   // The delegate call in progress holds its own reference; the caller's frame holds the
   // connection's.
   self.swap(self_);
@@ -244,20 +244,20 @@ class Collector final : public LoadClient {
 
 UrlConnection::Result UrlConnection::sendSynchronousRequest(const UrlRequest& request, Loader* loader) {
   struct Wait {
-    std::mutex mutex;
+    Mutex mutex;
     std::condition_variable cv;
-    std::optional<Result> result;
+    std::optional<Result> result PF_GUARDED_BY(mutex);
   };
   auto wait = std::make_shared<Wait>();
   auto client = std::make_shared<Collector>([wait](Result&& r) {
-    std::lock_guard lock(wait->mutex);
+    MutexLock lock(wait->mutex);
     wait->result = std::move(r);
     wait->cv.notify_all();
   });
   auto load = Load::make(request, LoadOptions{}, client, loader);
   load->start();
-  std::unique_lock lock(wait->mutex);
-  wait->cv.wait(lock, [&] { return wait->result.has_value(); });
+  UniqueLock lock(wait->mutex);
+  wait->cv.wait(lock.native(), [&]() PF_REQUIRES(wait->mutex) { return wait->result.has_value(); });
   return std::move(*wait->result);
 }
 

@@ -31,6 +31,7 @@
 #include "platform/foundation/Bytes.h"
 #include "platform/foundation/Error.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/net/Loader.h"
 #include "platform/net/UrlAuthenticationChallenge.h"
 #include "platform/net/UrlRequest.h"
@@ -93,7 +94,10 @@ class UrlConnection : public std::enable_shared_from_this<UrlConnection> {
   // Before start(): a PEM file with a client certificate and its key, offered when asked.
   void setClientCertificate(std::string pemPath);
   // Before start(): the loader to use (the shared one by default).
-  void setLoader(Loader* loader) { loader_ = loader; }
+  void setLoader(Loader* loader) {
+    MutexLock lock(mutex_);
+    loader_ = loader;
+  }
 
   // Starts loading (once; when nothing was scheduled, in the current run loop's default mode).
   void start();
@@ -125,19 +129,19 @@ class UrlConnection : public std::enable_shared_from_this<UrlConnection> {
   void end();
 
   const UrlRequest original_;
-  mutable std::mutex mutex_;
-  std::optional<UrlRequest> current_;  // after a redirect
-  std::shared_ptr<UrlConnectionDelegate> delegate_;
-  std::shared_ptr<UrlConnection> self_;  // alive while loading
-  std::shared_ptr<RunLoop> runLoop_;
-  std::vector<RunLoopMode> modes_;
-  std::shared_ptr<OperationQueue> queue_;
-  std::shared_ptr<const KeyedServerTrustEvaluator> evaluator_;
-  std::optional<std::string> clientCertificate_;
-  Loader* loader_ = nullptr;
-  std::shared_ptr<LoadEventChannel> channel_;
-  std::shared_ptr<Load> load_;
-  bool started_ = false;
+  mutable Mutex mutex_;
+  std::optional<UrlRequest> current_ PF_GUARDED_BY(mutex_);  // after a redirect
+  std::shared_ptr<UrlConnectionDelegate> delegate_ PF_GUARDED_BY(mutex_);
+  std::shared_ptr<UrlConnection> self_ PF_GUARDED_BY(mutex_);  // alive while loading
+  std::shared_ptr<RunLoop> runLoop_ PF_GUARDED_BY(mutex_);
+  std::vector<RunLoopMode> modes_ PF_GUARDED_BY(mutex_);
+  std::shared_ptr<OperationQueue> queue_ PF_GUARDED_BY(mutex_);
+  std::shared_ptr<const KeyedServerTrustEvaluator> evaluator_ PF_GUARDED_BY(mutex_);
+  std::optional<std::string> clientCertificate_ PF_GUARDED_BY(mutex_);
+  Loader* loader_ PF_GUARDED_BY(mutex_) = nullptr;
+  std::shared_ptr<LoadEventChannel> channel_ PF_GUARDED_BY(mutex_);
+  std::shared_ptr<Load> load_ PF_GUARDED_BY(mutex_);
+  bool started_ PF_GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace pf

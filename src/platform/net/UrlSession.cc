@@ -16,13 +16,13 @@ namespace {
 
 std::atomic<std::uint64_t> nextSessionKey{1};
 
-std::mutex observerMutex;
-std::shared_ptr<UrlSessionTask::LifecycleObserver> lifecycleObserver;
+Mutex observerMutex;
+std::shared_ptr<UrlSessionTask::LifecycleObserver> lifecycleObserver PF_GUARDED_BY(observerMutex);
 
 void tellObserver(UrlSessionTask& task, bool resumed, UrlSessionTaskState before) {
   std::shared_ptr<UrlSessionTask::LifecycleObserver> observer;
   {
-    std::lock_guard lock(observerMutex);
+    MutexLock lock(observerMutex);
     observer = lifecycleObserver;
   }
   if (observer && *observer) (*observer)(task, resumed, before);
@@ -85,7 +85,7 @@ class UrlSessionTask::Client final : public LoadClient, public std::enable_share
       d.taskWillPerformHttpRedirection(s, *task, response, std::move(proposed),
                                        [task, loadRef](std::optional<UrlRequest> next) {
                                          if (next) {
-                                           std::lock_guard lock(task->mutex_);
+                                           MutexLock lock(task->mutex_);
                                            task->current_ = *next;
                                          }
                                          loadRef->continueRedirect(std::move(next));
@@ -113,7 +113,7 @@ class UrlSessionTask::Client final : public LoadClient, public std::enable_share
 
   void loadDidReceiveResponse(Load& load, const UrlResponse& response) override {
     {
-      std::lock_guard lock(task_->mutex_);
+      MutexLock lock(task_->mutex_);
       task_->response_ = response;
     }
     task_->expectedToReceive_ = response.expectedContentLength();
@@ -209,8 +209,8 @@ class UrlSessionTask::Client final : public LoadClient, public std::enable_share
       return;
     }
     {
-      std::lock_guard lock(dataTask->mutex_);
-      std::lock_guard lock2(downloadTask->mutex_);
+      MutexLock lock(dataTask->mutex_);
+      MutexLock lock2(downloadTask->mutex_);
       downloadTask->current_ = dataTask->current_;
       downloadTask->response_ = dataTask->response_;
       downloadTask->state_ = dataTask->state_;
@@ -307,38 +307,38 @@ UrlSessionTask::UrlSessionTask(Kind kind, std::uint64_t identifier, UrlRequest r
 UrlSessionTask::~UrlSessionTask() = default;
 
 UrlRequest UrlSessionTask::currentRequest() const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return current_;
 }
 
 std::optional<UrlResponse> UrlSessionTask::response() const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return response_;
 }
 
 UrlSessionTaskState UrlSessionTask::state() const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return state_;
 }
 
 std::optional<Error> UrlSessionTask::error() const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return error_;
 }
 
 std::string UrlSessionTask::taskDescription() const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return description_;
 }
 
 void UrlSessionTask::setTaskDescription(std::string description) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   description_ = std::move(description);
 }
 
 void UrlSessionTask::setLifecycleObserver(LifecycleObserver observer) {
   auto holder = observer ? std::make_shared<LifecycleObserver>(std::move(observer)) : nullptr;
-  std::lock_guard lock(observerMutex);
+  MutexLock lock(observerMutex);
   lifecycleObserver = std::move(holder);
 }
 
@@ -347,7 +347,7 @@ void UrlSessionTask::resume() {
   bool start = false;
   std::shared_ptr<Load> load;
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     before = state_;
     if (state_ == UrlSessionTaskState::Suspended) {
       state_ = UrlSessionTaskState::Running;
@@ -370,7 +370,7 @@ void UrlSessionTask::suspend() {
   UrlSessionTaskState before;
   std::shared_ptr<Load> load;
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     before = state_;
     if (state_ == UrlSessionTaskState::Running) {
       state_ = UrlSessionTaskState::Suspended;
@@ -384,7 +384,7 @@ void UrlSessionTask::suspend() {
 void UrlSessionTask::cancel() {
   std::shared_ptr<Load> load;
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (state_ == UrlSessionTaskState::Canceling || state_ == UrlSessionTaskState::Completed) return;
     state_ = UrlSessionTaskState::Canceling;
     load = load_;
@@ -414,7 +414,7 @@ std::shared_ptr<UrlSession> UrlSession::make(UrlSessionConfiguration configurati
     if (!s) return;
     std::vector<std::weak_ptr<Load>> held;
     {
-      std::lock_guard lock(s->mutex_);
+      MutexLock lock(s->mutex_);
       held.swap(s->heldLoads_);
     }
     for (auto& w : held) {
@@ -436,27 +436,27 @@ UrlSession::UrlSession(UrlSessionConfiguration configuration, std::shared_ptr<Ur
 UrlSession::~UrlSession() { channel_->close(); }
 
 std::shared_ptr<UrlSessionDelegate> UrlSession::delegate() const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return delegate_;
 }
 
 std::string UrlSession::sessionDescription() const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return description_;
 }
 
 void UrlSession::setSessionDescription(std::string description) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   description_ = std::move(description);
 }
 
 void UrlSession::setServerTrustEvaluator(ServerTrustEvaluator evaluator) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   evaluator_ = evaluator ? std::make_shared<const KeyedServerTrustEvaluator>(std::move(evaluator)) : nullptr;
 }
 
 void UrlSession::setLoader(Loader* loader) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   loader_ = loader;
 }
 
@@ -470,12 +470,12 @@ bool UrlSession::deliver(std::function<void(UrlSession&, UrlSessionDelegate&)> c
 }
 
 void UrlSession::holdLoad(const std::shared_ptr<Load>& load) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   heldLoads_.push_back(load);
 }
 
 std::shared_ptr<UrlSessionTask> UrlSession::makeTask(UrlSessionTask::Kind kind, UrlRequest request) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   if (invalidated_) {
     throw Exception(kGenericException, "Task created in a session that has been invalidated");
   }
@@ -504,7 +504,10 @@ std::shared_ptr<UrlSessionTask> UrlSession::uploadTask(UrlRequest request, const
   if (stream) request.setHttpBodyStream(std::move(stream));
   auto task = makeTask(UrlSessionTask::Kind::Upload, std::move(request));
   task->expectedToSend_ = size;
-  task->bodyUnreadable_ = unreadable;
+  {
+    MutexLock lock(task->mutex_);
+    task->bodyUnreadable_ = unreadable;
+  }
   return task;
 }
 
@@ -522,7 +525,12 @@ std::shared_ptr<UrlSessionTask> UrlSession::downloadTask(UrlRequest request) {
 
 void UrlSession::startTask(const std::shared_ptr<UrlSessionTask>& task) {
   UrlRequest request = task->original_;
-  if (task->bodyUnreadable_) {
+  bool unreadable;
+  {
+    MutexLock lock(task->mutex_);
+    unreadable = task->bodyUnreadable_;
+  }
+  if (unreadable) {
     completeTask(task, makeUrlError(UrlErrorCode::kFileDoesNotExist, request.url(), "the file to upload cannot be read"));
     return;
   }
@@ -533,7 +541,7 @@ void UrlSession::startTask(const std::shared_ptr<UrlSessionTask>& task) {
   std::shared_ptr<UrlSessionDelegate> delegate;
   Loader* loader;
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     delegate = delegate_;
     loader = loader_;
     if (evaluator_) {
@@ -557,7 +565,7 @@ void UrlSession::startTask(const std::shared_ptr<UrlSessionTask>& task) {
   auto load = Load::make(std::move(request), std::move(options), std::move(client), &chosen);
   bool suspended;
   {
-    std::lock_guard lock(task->mutex_);
+    MutexLock lock(task->mutex_);
     if (task->state_ == UrlSessionTaskState::Canceling || task->state_ == UrlSessionTaskState::Completed) return;
     task->load_ = load;
     suspended = task->state_ == UrlSessionTaskState::Suspended;
@@ -570,7 +578,7 @@ void UrlSession::completeTask(const std::shared_ptr<UrlSessionTask>& task, std::
   if (task->ended_.exchange(true)) return;
   channel_->push([self = shared_from_this(), task, error = std::move(error)] {
     {
-      std::lock_guard lock(task->mutex_);
+      MutexLock lock(task->mutex_);
       task->state_ = UrlSessionTaskState::Completed;
       task->error_ = error;
       task->load_.reset();
@@ -582,7 +590,7 @@ void UrlSession::completeTask(const std::shared_ptr<UrlSessionTask>& task, std::
 
 void UrlSession::taskEnded(std::uint64_t identifier) {
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     tasks_.erase(identifier);
   }
   invalidateIfDone();
@@ -590,14 +598,14 @@ void UrlSession::taskEnded(std::uint64_t identifier) {
 
 void UrlSession::invalidateIfDone() {
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (!invalidated_ || !tasks_.empty() || invalidNotified_) return;
     invalidNotified_ = true;
   }
   channel_->push([self = shared_from_this()] {
     std::shared_ptr<UrlSessionDelegate> delegate;
     {
-      std::lock_guard lock(self->mutex_);
+      MutexLock lock(self->mutex_);
       delegate.swap(self->delegate_);
     }
     if (delegate) delegate->didBecomeInvalid(*self, std::nullopt);
@@ -611,7 +619,7 @@ void UrlSession::getTasks(std::function<void(std::vector<std::shared_ptr<UrlSess
   channel_->push([self = shared_from_this(), completion = std::move(completion)] {
     std::vector<std::shared_ptr<UrlSessionTask>> data, upload, download;
     {
-      std::lock_guard lock(self->mutex_);
+      MutexLock lock(self->mutex_);
       for (auto& [id, task] : self->tasks_) {
         switch (task->kind()) {
           case UrlSessionTask::Kind::Data: data.push_back(task); break;
@@ -627,10 +635,10 @@ void UrlSession::getTasks(std::function<void(std::vector<std::shared_ptr<UrlSess
 void UrlSession::finishTasksAndInvalidate() {
   std::vector<std::shared_ptr<UrlSessionTask>> unstarted;
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     invalidated_ = true;
     for (auto& [id, task] : tasks_) {
-      std::lock_guard taskLock(task->mutex_);
+      MutexLock taskLock(task->mutex_);
       if (!task->started_) unstarted.push_back(task);
     }
   }
@@ -642,7 +650,7 @@ void UrlSession::finishTasksAndInvalidate() {
 void UrlSession::invalidateAndCancel() {
   std::vector<std::shared_ptr<UrlSessionTask>> all;
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     invalidated_ = true;
     for (auto& [id, task] : tasks_) all.push_back(task);
   }

@@ -32,6 +32,7 @@
 
 #include "platform/foundation/Bytes.h"
 #include "platform/foundation/Error.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/net/Loader.h"
 #include "platform/net/UrlAuthenticationChallenge.h"
 #include "platform/net/UrlRequest.h"
@@ -157,15 +158,15 @@ class UrlSessionTask : public std::enable_shared_from_this<UrlSessionTask> {
   const std::uint64_t identifier_;
   const UrlRequest original_;
   const std::weak_ptr<UrlSession> session_;
-  mutable std::mutex mutex_;
-  UrlRequest current_;
-  std::optional<UrlResponse> response_;
-  UrlSessionTaskState state_ = UrlSessionTaskState::Suspended;
-  std::optional<Error> error_;
-  std::string description_;
-  std::shared_ptr<Load> load_;
-  bool started_ = false;
-  bool bodyUnreadable_ = false;  // an upload whose file cannot be read
+  mutable Mutex mutex_;
+  UrlRequest current_ PF_GUARDED_BY(mutex_);
+  std::optional<UrlResponse> response_ PF_GUARDED_BY(mutex_);
+  UrlSessionTaskState state_ PF_GUARDED_BY(mutex_) = UrlSessionTaskState::Suspended;
+  std::optional<Error> error_ PF_GUARDED_BY(mutex_);
+  std::string description_ PF_GUARDED_BY(mutex_);
+  std::shared_ptr<Load> load_ PF_GUARDED_BY(mutex_);
+  bool started_ PF_GUARDED_BY(mutex_) = false;
+  bool bodyUnreadable_ PF_GUARDED_BY(mutex_) = false;  // an upload whose file cannot be read
   std::atomic<bool> cancelRequested_{false};  // no delegate call but the completion
   std::atomic<bool> ended_{false};            // taskDidComplete has been queued
   std::atomic<std::int64_t> bytesSent_{0};
@@ -233,16 +234,16 @@ class UrlSession : public std::enable_shared_from_this<UrlSession> {
   const std::shared_ptr<OperationQueue> queue_;
   std::shared_ptr<LoadEventChannel> channel_;
   const std::uint64_t trustKey_;
-  mutable std::mutex mutex_;
-  std::shared_ptr<UrlSessionDelegate> delegate_;
-  std::string description_;
-  std::shared_ptr<const KeyedServerTrustEvaluator> evaluator_;
-  Loader* loader_ = nullptr;
-  std::map<std::uint64_t, std::shared_ptr<UrlSessionTask>> tasks_;
-  std::vector<std::weak_ptr<Load>> heldLoads_;
-  std::uint64_t nextIdentifier_ = 1;
-  bool invalidated_ = false;
-  bool invalidNotified_ = false;
+  mutable Mutex mutex_;
+  std::shared_ptr<UrlSessionDelegate> delegate_ PF_GUARDED_BY(mutex_);
+  std::string description_ PF_GUARDED_BY(mutex_);
+  std::shared_ptr<const KeyedServerTrustEvaluator> evaluator_ PF_GUARDED_BY(mutex_);
+  Loader* loader_ PF_GUARDED_BY(mutex_) = nullptr;
+  std::map<std::uint64_t, std::shared_ptr<UrlSessionTask>> tasks_ PF_GUARDED_BY(mutex_);
+  std::vector<std::weak_ptr<Load>> heldLoads_ PF_GUARDED_BY(mutex_);
+  std::uint64_t nextIdentifier_ PF_GUARDED_BY(mutex_) = 1;
+  bool invalidated_ PF_GUARDED_BY(mutex_) = false;
+  bool invalidNotified_ PF_GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace pf
