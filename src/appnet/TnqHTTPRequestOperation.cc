@@ -43,7 +43,7 @@ TnqHTTPRequestOperation::TnqHTTPRequestOperation(pf::UrlRequest request)
     : TnqURLConnectionOperation(std::move(request)) {}
 
 std::shared_ptr<TnqHTTPResponseSerializer> TnqHTTPRequestOperation::responseSerializer() const {
-  std::lock_guard lock(lock_);
+  pf::MutexLock lock(lock_);
   // The default raw serializer is made on first use (operations made by a manager get the
   // manager's at once).
   if (!serializer_ && !serializerSet_) serializer_ = TnqHTTPResponseSerializer::serializer();
@@ -51,7 +51,7 @@ std::shared_ptr<TnqHTTPResponseSerializer> TnqHTTPRequestOperation::responseSeri
 }
 
 void TnqHTTPRequestOperation::setResponseSerializer(std::shared_ptr<TnqHTTPResponseSerializer> serializer) {
-  std::lock_guard lock(lock_);
+  pf::MutexLock lock(lock_);
   serializer_ = std::move(serializer);
   serializerSet_ = true;
   responseObject_ = {};
@@ -60,7 +60,7 @@ void TnqHTTPRequestOperation::setResponseSerializer(std::shared_ptr<TnqHTTPRespo
 }
 
 TnqResponseObject TnqHTTPRequestOperation::responseObject() {
-  std::lock_guard lock(lock_);
+  pf::MutexLock lock(lock_);
   if (!serialized_ && isFinished() && !TnqURLConnectionOperation::error()) {
     serialized_ = true;
     // The kept response and bytes are read in place: the serializer copies what it keeps.
@@ -75,12 +75,12 @@ TnqResponseObject TnqHTTPRequestOperation::responseObject() {
 }
 
 std::optional<pf::Error> TnqHTTPRequestOperation::responseSerializationError() const {
-  std::lock_guard lock(lock_);
+  pf::MutexLock lock(lock_);
   return serializationError_;
 }
 
 std::optional<pf::Error> TnqHTTPRequestOperation::error() const {
-  std::lock_guard lock(lock_);
+  pf::MutexLock lock(lock_);
   if (serializationError_) return serializationError_;
   return TnqURLConnectionOperation::error();
 }
@@ -90,7 +90,7 @@ std::optional<pf::Error> TnqHTTPRequestOperation::error() const {
 // without changing where the serializer or the caller's blocks run.
 void TnqHTTPRequestOperation::setCompletionBlockWithSuccess(Success success, Failure failure) {
   std::weak_ptr<TnqHTTPRequestOperation> weak = std::static_pointer_cast<TnqHTTPRequestOperation>(shared_from_this());
-  std::lock_guard lock(lock_);
+  pf::MutexLock lock(lock_);
   pf::Operation::setCompletionBlock([weak, success = std::move(success), failure = std::move(failure)] {
     auto operation = weak.lock();
     if (!operation) return;
@@ -116,7 +116,7 @@ void TnqHTTPRequestOperation::setCompletionBlockWithSuccess(Success success, Fai
 
 void TnqHTTPRequestOperation::pause() {
   TnqURLConnectionOperation::pause();
-  std::lock_guard lock(lock_);
+  pf::MutexLock lock(lock_);
   auto stream = outputStream();
   std::uint64_t offset = 0;
   if (auto fileOffset = stream->fileCurrentOffset()) offset = *fileOffset;
@@ -154,7 +154,7 @@ void TnqHTTPRequestOperation::connectionDidReceiveResponse(pf::UrlConnection& co
 
 void TnqHTTPRequestOperation::encodeWithCoder(pf::Value& coder) {
   TnqURLConnectionOperation::encodeWithCoder(coder);
-  std::lock_guard lock(lock_);
+  pf::MutexLock lock(lock_);
   if (auto serializer = responseSerializer()) coder["responseSerializer"] = serializer->archive();
 }
 

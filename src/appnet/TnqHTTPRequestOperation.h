@@ -41,7 +41,8 @@ class TnqHTTPRequestOperation : public TnqURLConnectionOperation {
 
  protected:
   std::shared_ptr<TnqURLConnectionOperation> makeCopy(pf::UrlRequest request) const override;
-  void connectionDidReceiveResponse(pf::UrlConnection& connection, const pf::UrlResponse& response) override;
+  void connectionDidReceiveResponse(pf::UrlConnection& connection, const pf::UrlResponse& response) override
+      PF_REQUIRES(lock_);
 
  private:
   mutable std::shared_ptr<TnqHTTPResponseSerializer> serializer_;

@@ -50,23 +50,23 @@ bool transitionIsValid(std::int64_t from, std::int64_t to, bool cancelled) {
 class MemoryOutputStream : public TnqURLOutputStream {
  public:
   std::ptrdiff_t write(const std::uint8_t* bytes, std::size_t length) override {
-    std::lock_guard lock(mutex_);
+    pf::MutexLock lock(mutex_);
     data_.insert(data_.end(), bytes, bytes + length);
     return static_cast<std::ptrdiff_t>(length);
   }
   std::optional<pf::Error> streamError() const override { return std::nullopt; }
   std::optional<pf::Bytes> dataWrittenToMemory() const override {
-    std::lock_guard lock(mutex_);
+    pf::MutexLock lock(mutex_);
     return data_;
   }
   std::optional<pf::Bytes> takeDataWrittenToMemory() override {
-    std::lock_guard lock(mutex_);
+    pf::MutexLock lock(mutex_);
     return std::exchange(data_, {});
   }
 
  private:
-  mutable std::mutex mutex_;
-  pf::Bytes data_;
+  mutable pf::Mutex mutex_;
+  pf::Bytes data_ PF_GUARDED_BY(mutex_);
 };
 
 class FileOutputStream : public TnqURLOutputStream {
@@ -74,20 +74,20 @@ class FileOutputStream : public TnqURLOutputStream {
   FileOutputStream(std::filesystem::path path, bool append) : path_(std::move(path)), append_(append) {}
   ~FileOutputStream() override { close(); }
   void open() override {
-    std::lock_guard lock(mutex_);
+    pf::MutexLock lock(mutex_);
     if (file_ || error_) return;
     file_ = std::fopen(path_.c_str(), append_ ? "ab" : "wb");
     if (!file_) error_ = pf::posixError(errno, path_.string());
     else offset_ = append_ ? static_cast<std::uint64_t>(std::ftell(file_)) : 0;
   }
   void close() override {
-    std::lock_guard lock(mutex_);
+    pf::MutexLock lock(mutex_);
     if (file_ && std::fclose(file_) != 0 && !error_) error_ = pf::posixError(errno, path_.string());
     file_ = nullptr;
   }
   std::ptrdiff_t write(const std::uint8_t* bytes, std::size_t length) override {
     open();
-    std::lock_guard lock(mutex_);
+    pf::MutexLock lock(mutex_);
     if (!file_) return -1;
     std::size_t n = std::fwrite(bytes, 1, length, file_);
     if (n < length && std::ferror(file_)) {
@@ -98,21 +98,21 @@ class FileOutputStream : public TnqURLOutputStream {
     return static_cast<std::ptrdiff_t>(n);
   }
   std::optional<pf::Error> streamError() const override {
-    std::lock_guard lock(mutex_);
+    pf::MutexLock lock(mutex_);
     return error_;
   }
   std::optional<std::uint64_t> fileCurrentOffset() const override {
-    std::lock_guard lock(mutex_);
+    pf::MutexLock lock(mutex_);
     return offset_;
   }
 
  private:
-  mutable std::mutex mutex_;
-  std::filesystem::path path_;
-  bool append_;
-  std::FILE* file_ = nullptr;
-  std::uint64_t offset_ = 0;
-  std::optional<pf::Error> error_;
+  mutable pf::Mutex mutex_;
+  const std::filesystem::path path_;
+  const bool append_;
+  std::FILE* file_ PF_GUARDED_BY(mutex_) = nullptr;
+  std::uint64_t offset_ PF_GUARDED_BY(mutex_) = 0;
+  std::optional<pf::Error> error_ PF_GUARDED_BY(mutex_);
 };
 
 std::shared_ptr<pf::DispatchGroup> urlOperationCompletionGroup() {
@@ -160,25 +160,25 @@ class TnqURLConnectionOperation::ConnectionDelegate : public pf::UrlConnectionDe
   }
   void didReceiveResponse(pf::UrlConnection& connection, const pf::UrlResponse& response) override {
     PF_ASSERT_ON(pf::ThreadChecker::thread(networkRequestThread()));
-    std::lock_guard lock(op_->lock_);
+    pf::MutexLock lock(op_->lock_);
     if (live) op_->connectionDidReceiveResponse(connection, response);
   }
   void didReceiveData(pf::UrlConnection& connection, const pf::Bytes& data) override {
     PF_ASSERT_ON(pf::ThreadChecker::thread(networkRequestThread()));
-    std::lock_guard lock(op_->lock_);
+    pf::MutexLock lock(op_->lock_);
     if (live) op_->connectionDidReceiveData(connection, data);
   }
   void didFinishLoading(pf::UrlConnection& connection) override {
     PF_ASSERT_ON(pf::ThreadChecker::thread(networkRequestThread()));
     {
-      std::lock_guard lock(op_->lock_);
+      pf::MutexLock lock(op_->lock_);
       if (!live) return;
     }
     op_->connectionDidFinishLoading(connection);
   }
   void didFailWithError(pf::UrlConnection& connection, const pf::Error& error) override {
     PF_ASSERT_ON(pf::ThreadChecker::thread(networkRequestThread()));
-    std::lock_guard lock(op_->lock_);
+    pf::MutexLock lock(op_->lock_);
     if (live) op_->connectionDidFailWithError(&connection, error);
   }
 
@@ -213,7 +213,7 @@ TnqURLConnectionOperation::State TnqURLConnectionOperation::state() const { retu
 bool TnqURLConnectionOperation::isReady() const { return state() == Ready && pf::Operation::isReady(); }
 
 void TnqURLConnectionOperation::setState(State state) {
-  std::lock_guard lock(stateMutex_);
+  pf::MutexLock lock(stateMutex_);
   const State old = state_.load();
   if (!transitionIsValid(old, state, isCancelled())) return;
   auto newKey = operationKeyForState(state), oldKey = operationKeyForState(old);
@@ -225,7 +225,7 @@ void TnqURLConnectionOperation::setState(State state) {
 }
 
 void TnqURLConnectionOperation::start() {
-  std::lock_guard lock(lock_);
+  pf::MutexLock lock(lock_);
   auto thread = networkRequestThread();
   auto strong = self();
   if (isCancelled()) {
@@ -240,7 +240,7 @@ void TnqURLConnectionOperation::start() {
 
 void TnqURLConnectionOperation::operationDidStart() {
   {
-    std::lock_guard lock(lock_);
+    pf::MutexLock lock(lock_);
     if (!isCancelled()) {
       if (!request_.url()) {
         // Nothing to load: end at once instead of staying executing for ever.
@@ -259,7 +259,7 @@ void TnqURLConnectionOperation::operationDidStart() {
 }
 
 void TnqURLConnectionOperation::cancel() {
-  std::lock_guard lock(lock_);
+  pf::MutexLock lock(lock_);
   if (isFinished() || isCancelled()) return;
   pf::Operation::cancel();
   if (isExecuting()) {
@@ -269,7 +269,7 @@ void TnqURLConnectionOperation::cancel() {
 }
 
 void TnqURLConnectionOperation::cancelConnection() {
-  std::lock_guard lock(lock_);
+  pf::MutexLock lock(lock_);
   pf::Error error = pf::makeUrlError(pf::UrlErrorCode::kCancelled, request_.url());
   if (isFinished()) return;
   if (connection_) {
@@ -297,7 +297,7 @@ void TnqURLConnectionOperation::postOnMain(const std::string& name) {
 
 void TnqURLConnectionOperation::pause() {
   if (isPaused() || isFinished() || isCancelled()) return;
-  std::lock_guard lock(lock_);
+  pf::MutexLock lock(lock_);
   if (isExecuting()) {
     // The running connection is let go at once (a resume may start the next one before the
     // network thread comes round) and cancelled there.
@@ -313,7 +313,7 @@ void TnqURLConnectionOperation::pause() {
 }
 
 void TnqURLConnectionOperation::operationDidPause() {
-  std::lock_guard lock(lock_);
+  pf::MutexLock lock(lock_);
   if (connection_) connection_->cancel();
   connection_.reset();
   if (connectionDelegate_) connectionDelegate_->live = false;
@@ -322,7 +322,7 @@ void TnqURLConnectionOperation::operationDidPause() {
 
 void TnqURLConnectionOperation::resume() {
   if (!isPaused()) return;
-  std::lock_guard lock(lock_);
+  pf::MutexLock lock(lock_);
   setState(Ready);
   start();
 }
@@ -330,34 +330,34 @@ void TnqURLConnectionOperation::resume() {
 // ---- properties
 
 pf::UrlRequest TnqURLConnectionOperation::request() const {
-  std::lock_guard lock(lock_);
+  pf::MutexLock lock(lock_);
   return request_;
 }
 
 void TnqURLConnectionOperation::setRequest(pf::UrlRequest request) {
-  std::lock_guard lock(lock_);
+  pf::MutexLock lock(lock_);
   request_ = std::move(request);
 }
 
 std::optional<pf::UrlResponse> TnqURLConnectionOperation::response() const {
-  std::lock_guard lock(lock_);
+  pf::MutexLock lock(lock_);
   return response_;
 }
 
 std::optional<pf::Error> TnqURLConnectionOperation::error() const {
-  std::lock_guard lock(lock_);
+  pf::MutexLock lock(lock_);
   return error_;
 }
 
 std::optional<pf::Bytes> TnqURLConnectionOperation::responseData() const {
-  std::lock_guard lock(lock_);
+  pf::MutexLock lock(lock_);
   return responseData_;
 }
 
 std::int64_t TnqURLConnectionOperation::totalBytesRead() const { return totalBytesRead_.load(); }
 
 TnqStringEncoding TnqURLConnectionOperation::responseStringEncoding() {
-  std::lock_guard lock(lock_);
+  pf::MutexLock lock(lock_);
   if (responseStringEncoding_ == 0 && response_) {
     TnqStringEncoding encoding = kTnqUTF8StringEncoding;
     if (const auto& name = response_->textEncodingName())
@@ -368,14 +368,14 @@ TnqStringEncoding TnqURLConnectionOperation::responseStringEncoding() {
 }
 
 std::optional<std::string> TnqURLConnectionOperation::responseString() {
-  std::lock_guard lock(lock_);
+  pf::MutexLock lock(lock_);
   if (!responseString_ && response_ && responseData_)
     responseString_ = TnqDecodeText(*responseData_, responseStringEncoding());
   return responseString_;
 }
 
 std::shared_ptr<TnqURLOutputStream> TnqURLConnectionOperation::outputStream() {
-  std::lock_guard lock(lock_);
+  pf::MutexLock lock(lock_);
   if (!outputStream_) {
     outputStream_ = TnqURLOutputStream::toMemory();
     ownsOutputStream_ = true;
@@ -384,7 +384,7 @@ std::shared_ptr<TnqURLOutputStream> TnqURLConnectionOperation::outputStream() {
 }
 
 void TnqURLConnectionOperation::setOutputStream(std::shared_ptr<TnqURLOutputStream> stream) {
-  std::lock_guard lock(lock_);
+  pf::MutexLock lock(lock_);
   if (stream == outputStream_) return;
   if (outputStream_) outputStream_->close();
   outputStream_ = std::move(stream);
@@ -392,32 +392,32 @@ void TnqURLConnectionOperation::setOutputStream(std::shared_ptr<TnqURLOutputStre
 }
 
 void TnqURLConnectionOperation::setInputStream(std::shared_ptr<pf::HttpBodyStream> stream) {
-  std::lock_guard lock(lock_);
+  pf::MutexLock lock(lock_);
   request_.setHttpBodyStream(std::move(stream));
 }
 
 void TnqURLConnectionOperation::setUploadProgressBlock(ProgressBlock block) {
-  std::lock_guard lock(lock_);
+  pf::MutexLock lock(lock_);
   uploadProgress_ = std::move(block);
 }
 
 void TnqURLConnectionOperation::setDownloadProgressBlock(ProgressBlock block) {
-  std::lock_guard lock(lock_);
+  pf::MutexLock lock(lock_);
   downloadProgress_ = std::move(block);
 }
 
 void TnqURLConnectionOperation::setWillSendRequestForAuthenticationChallengeBlock(AuthenticationChallengeBlock block) {
-  std::lock_guard lock(lock_);
+  pf::MutexLock lock(lock_);
   authenticationChallenge_ = std::move(block);
 }
 
 void TnqURLConnectionOperation::setRedirectResponseBlock(RedirectResponseBlock block) {
-  std::lock_guard lock(lock_);
+  pf::MutexLock lock(lock_);
   redirectResponse_ = std::move(block);
 }
 
 void TnqURLConnectionOperation::setCompletionBlock(std::function<void()> block) {
-  std::lock_guard lock(lock_);
+  pf::MutexLock lock(lock_);
   if (!block) {
     pf::Operation::setCompletionBlock(nullptr);
     return;
@@ -439,7 +439,7 @@ void TnqURLConnectionOperation::connectionDidReceiveChallenge(
     pf::UrlConnection& connection, const std::shared_ptr<pf::UrlAuthenticationChallenge>& challenge) {
   AuthenticationChallengeBlock block;
   {
-    std::lock_guard lock(lock_);
+    pf::MutexLock lock(lock_);
     block = authenticationChallenge_;
   }
   if (block) {
@@ -466,7 +466,7 @@ std::optional<pf::UrlRequest> TnqURLConnectionOperation::connectionWillSendReque
                                                                                    const pf::UrlResponse& redirect) {
   RedirectResponseBlock block;
   {
-    std::lock_guard lock(lock_);
+    pf::MutexLock lock(lock_);
     block = redirectResponse_;
   }
   if (block) return block(connection, request, redirect);
@@ -477,7 +477,7 @@ void TnqURLConnectionOperation::connectionDidSendBodyData(std::int64_t written, 
                                                           std::int64_t expected) {
   ProgressBlock block;
   {
-    std::lock_guard lock(lock_);
+    pf::MutexLock lock(lock_);
     block = uploadProgress_;
   }
   if (block) pf::DispatchQueue::main()->async([block, written, total, expected] { block(written, total, expected); });
@@ -520,7 +520,7 @@ void TnqURLConnectionOperation::connectionDidReceiveData(pf::UrlConnection& conn
 void TnqURLConnectionOperation::connectionDidFinishLoading(pf::UrlConnection&) {
   std::shared_ptr<ConnectionDelegate> delegate;  // released after the lock
   {
-    std::lock_guard lock(lock_);
+    pf::MutexLock lock(lock_);
     auto stream = outputStream_;
     if (stream) {
       // A stream of the operation's own hands its bytes over; a caller's keeps them.
@@ -535,7 +535,7 @@ void TnqURLConnectionOperation::connectionDidFinishLoading(pf::UrlConnection&) {
 }
 
 void TnqURLConnectionOperation::connectionDidFailWithError(pf::UrlConnection*, const pf::Error& error) {
-  std::lock_guard lock(lock_);
+  pf::MutexLock lock(lock_);
   if (isFinished()) return;
   error_ = error;
   if (outputStream_) {
@@ -592,7 +592,7 @@ std::vector<std::shared_ptr<pf::Operation>> TnqURLConnectionOperation::batchOfRe
 // ---- description, archiving, copying
 
 std::string TnqURLConnectionOperation::description() const {
-  std::lock_guard lock(lock_);
+  pf::MutexLock lock(lock_);
   return pf::format("<%@: %@, state: %@, cancelled: %@ request: %@, response: %@>", className(),
                     TnqAddressText(this), std::string(keyForState(state_.load())),
                     std::string(isCancelled() ? "YES" : "NO"),
@@ -649,7 +649,7 @@ std::optional<pf::UrlResponse> TnqURLConnectionOperation::unarchiveResponse(cons
 
 void TnqURLConnectionOperation::encodeWithCoder(pf::Value& coder) {
   pause();
-  std::lock_guard lock(lock_);
+  pf::MutexLock lock(lock_);
   coder[kTnqArchiveClassKey] = className();
   coder["request"] = archiveRequest(request_);
   const State state = state_.load();
@@ -661,7 +661,7 @@ void TnqURLConnectionOperation::encodeWithCoder(pf::Value& coder) {
 }
 
 void TnqURLConnectionOperation::initWithCoder(const pf::Value& coder) {
-  std::lock_guard lock(lock_);
+  pf::MutexLock lock(lock_);
   if (const pf::Value* s = pf::valueForKey(coder, "state"); s && s->is_number())
     setState(static_cast<State>(pf::integerValue(*s)));
   response_ = unarchiveResponse(pf::valueForKey(coder, "response"));
@@ -684,7 +684,8 @@ std::shared_ptr<TnqURLConnectionOperation> TnqURLConnectionOperation::makeCopy(p
 }
 
 void TnqURLConnectionOperation::copyInto(TnqURLConnectionOperation& copy) const {
-  std::lock_guard lock(lock_);
+  pf::MutexLock lock(lock_);
+  pf::MutexLock copyLock(copy.lock_);  // a fresh copy nobody else holds yet: never contended
   copy.uploadProgress_ = uploadProgress_;
   copy.downloadProgress_ = downloadProgress_;
   copy.authenticationChallenge_ = authenticationChallenge_;

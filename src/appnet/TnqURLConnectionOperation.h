@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -21,6 +20,7 @@
 #include "platform/foundation/Operation.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Thread.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/net/UrlConnection.h"
 #include "platform/net/UrlRequest.h"
 #include "platform/net/UrlResponse.h"
@@ -138,16 +138,17 @@ class TnqURLConnectionOperation : public pf::Operation {
   static std::optional<pf::UrlResponse> unarchiveResponse(const pf::Value* value);
 
  protected:
-  mutable std::recursive_mutex lock_;
+  mutable pf::RecursiveMutex lock_;
   void copyInto(TnqURLConnectionOperation& copy) const;
   // The response has arrived (network thread, under the lock).
-  virtual void connectionDidReceiveResponse(pf::UrlConnection& connection, const pf::UrlResponse& response);
+  virtual void connectionDidReceiveResponse(pf::UrlConnection& connection, const pf::UrlResponse& response)
+      PF_REQUIRES(lock_);
   // Ends the load with the error (the connection, if any, already cancelled).
   void connectionDidFailWithError(pf::UrlConnection* connection, const pf::Error& error);
   virtual std::shared_ptr<TnqURLConnectionOperation> makeCopy(pf::UrlRequest request) const;
   // The response and its bytes as kept, without copies (lock_ held).
-  const std::optional<pf::UrlResponse>& responseLocked() const { return response_; }
-  const std::optional<pf::Bytes>& responseDataLocked() const { return responseData_; }
+  const std::optional<pf::UrlResponse>& responseLocked() const PF_REQUIRES(lock_) { return response_; }
+  const std::optional<pf::Bytes>& responseDataLocked() const PF_REQUIRES(lock_) { return responseData_; }
 
  private:
   class ConnectionDelegate;
@@ -164,28 +165,29 @@ class TnqURLConnectionOperation : public pf::Operation {
   std::optional<pf::UrlRequest> connectionWillSendRequest(pf::UrlConnection& connection, pf::UrlRequest request,
                                                           const pf::UrlResponse& redirect);
   void connectionDidSendBodyData(std::int64_t written, std::int64_t total, std::int64_t expected);
-  void connectionDidReceiveData(pf::UrlConnection& connection, const pf::Bytes& data);
+  // Called with lock_ held (the connection's delegate takes it).
+  void connectionDidReceiveData(pf::UrlConnection& connection, const pf::Bytes& data) PF_REQUIRES(lock_);
   void connectionDidFinishLoading(pf::UrlConnection& connection);
 
   // Read without the lock (the operation queue asks while it holds its own lock); changes are
   // serialised by stateMutex_.
   std::atomic<State> state_{Ready};
-  std::mutex stateMutex_;
-  pf::UrlRequest request_;
-  std::optional<pf::UrlResponse> response_;
-  std::optional<pf::Error> error_;
-  std::optional<pf::Bytes> responseData_;
-  std::optional<std::string> responseString_;
-  TnqStringEncoding responseStringEncoding_ = 0;
-  std::shared_ptr<TnqURLOutputStream> outputStream_;
-  bool ownsOutputStream_ = false;  // made by the operation: nobody else reads it
-  std::shared_ptr<pf::UrlConnection> connection_;
-  std::shared_ptr<ConnectionDelegate> connectionDelegate_;
+  pf::Mutex stateMutex_;
+  pf::UrlRequest request_ PF_GUARDED_BY(lock_);
+  std::optional<pf::UrlResponse> response_ PF_GUARDED_BY(lock_);
+  std::optional<pf::Error> error_ PF_GUARDED_BY(lock_);
+  std::optional<pf::Bytes> responseData_ PF_GUARDED_BY(lock_);
+  std::optional<std::string> responseString_ PF_GUARDED_BY(lock_);
+  TnqStringEncoding responseStringEncoding_ PF_GUARDED_BY(lock_) = 0;
+  std::shared_ptr<TnqURLOutputStream> outputStream_ PF_GUARDED_BY(lock_);
+  bool ownsOutputStream_ PF_GUARDED_BY(lock_) = false;  // made by the operation: nobody else reads it
+  std::shared_ptr<pf::UrlConnection> connection_ PF_GUARDED_BY(lock_);
+  std::shared_ptr<ConnectionDelegate> connectionDelegate_ PF_GUARDED_BY(lock_);
   std::atomic<std::int64_t> totalBytesRead_{0};
-  ProgressBlock uploadProgress_;
-  ProgressBlock downloadProgress_;
-  AuthenticationChallengeBlock authenticationChallenge_;
-  RedirectResponseBlock redirectResponse_;
+  ProgressBlock uploadProgress_ PF_GUARDED_BY(lock_);
+  ProgressBlock downloadProgress_ PF_GUARDED_BY(lock_);
+  AuthenticationChallengeBlock authenticationChallenge_ PF_GUARDED_BY(lock_);
+  RedirectResponseBlock redirectResponse_ PF_GUARDED_BY(lock_);
 };
 
 }  // namespace appnet

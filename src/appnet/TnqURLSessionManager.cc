@@ -190,37 +190,37 @@ void TnqURLSessionManager::taskLifecycle(const pf::Notification& notification, b
 }
 
 std::shared_ptr<TnqHTTPResponseSerializer> TnqURLSessionManager::responseSerializer() const {
-  std::lock_guard lock(lock_);
+  pf::MutexLock lock(lock_);
   return responseSerializer_;
 }
 
 void TnqURLSessionManager::setResponseSerializer(std::shared_ptr<TnqHTTPResponseSerializer> serializer) {
-  std::lock_guard lock(lock_);
+  pf::MutexLock lock(lock_);
   responseSerializer_ = std::move(serializer);
 }
 
 // ---- records
 
 std::shared_ptr<TnqURLSessionManagerTaskDelegate> TnqURLSessionManager::delegateForTask(const pf::UrlSessionTask& task) const {
-  std::lock_guard lock(lock_);
+  pf::MutexLock lock(lock_);
   auto it = records_.find(task.taskIdentifier());
   return it == records_.end() ? nullptr : it->second;
 }
 
 void TnqURLSessionManager::setDelegate(std::shared_ptr<TnqURLSessionManagerTaskDelegate> delegate, pf::UrlSessionTask& task) {
-  std::lock_guard lock(lock_);
+  pf::MutexLock lock(lock_);
   const bool fillingOnly = fillingOnly_ && std::this_thread::get_id() == fillingThread_;
   if (fillingOnly) records_.emplace(task.taskIdentifier(), std::move(delegate));
   else records_[task.taskIdentifier()] = std::move(delegate);
 }
 
 void TnqURLSessionManager::removeDelegateForTask(const pf::UrlSessionTask& task) {
-  std::lock_guard lock(lock_);
+  pf::MutexLock lock(lock_);
   records_.erase(task.taskIdentifier());
 }
 
 void TnqURLSessionManager::removeAllDelegates() {
-  std::lock_guard lock(lock_);
+  pf::MutexLock lock(lock_);
   records_.clear();
 }
 

@@ -10,7 +10,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -23,6 +22,7 @@
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/Operation.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/net/UrlSession.h"
 
 namespace appnet {
@@ -201,9 +201,10 @@ class TnqURLSessionManager : public pf::UrlSessionDelegate, public std::enable_s
   void taskLifecycle(const pf::Notification& notification, bool resumed);
   std::vector<TnqSessionTask> tasksOfKind(int which) const;
 
-  mutable std::mutex lock_;  // ".networking.session.manager.lock": the record dictionary
-  std::map<std::uint64_t, std::shared_ptr<TnqURLSessionManagerTaskDelegate>> records_;
-  std::shared_ptr<TnqHTTPResponseSerializer> responseSerializer_ = TnqJSONResponseSerializer::serializer();
+  mutable pf::Mutex lock_;  // ".networking.session.manager.lock": the record dictionary
+  std::map<std::uint64_t, std::shared_ptr<TnqURLSessionManagerTaskDelegate>> records_ PF_GUARDED_BY(lock_);
+  std::shared_ptr<TnqHTTPResponseSerializer> responseSerializer_ PF_GUARDED_BY(lock_) =
+      TnqJSONResponseSerializer::serializer();
   std::vector<pf::ObserverToken> observers_;
   // Set while the records of the session's earlier tasks are made (on the delegate queue).
   std::atomic<bool> fillingOnly_{false};

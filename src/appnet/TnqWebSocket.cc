@@ -83,7 +83,10 @@ std::shared_ptr<TnqWebSocket> TnqWebSocket::initWithURL(const std::string& url, 
 void TnqWebSocket::commonInit() {
   workQueue_ = pf::DispatchQueue::makeSerial("com.tnq.websocket.work");
   workQueue_->setSpecific(this, std::shared_ptr<void>(workQueue_.get(), [](void*) {}));
-  delegateDispatchQueue_ = pf::DispatchQueue::main();
+  {
+    pf::MutexLock lock(mutex_);
+    delegateDispatchQueue_ = pf::DispatchQueue::main();
+  }
   streams_ = pf::SocketStream::pairToHost(url_.host, url_.effectivePort());
   std::weak_ptr<TnqWebSocket> weak = weak_from_this();
   auto client = [weak](pf::SocketStream& stream, pf::StreamEvent event) {
@@ -113,52 +116,52 @@ TnqWebSocket::~TnqWebSocket() {
 // ---------------------------------------------------------------- properties
 
 void TnqWebSocket::setDelegate(std::weak_ptr<TnqWebSocketDelegate> delegate) {
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   delegate_ = std::move(delegate);
   ++delegateGeneration_;
 }
 
 std::shared_ptr<TnqWebSocketDelegate> TnqWebSocket::delegate() const {
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   return delegate_.lock();
 }
 
 void TnqWebSocket::setDelegateDispatchQueue(std::shared_ptr<pf::DispatchQueue> queue) {
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   delegateDispatchQueue_ = queue ? std::move(queue) : pf::DispatchQueue::main();
 }
 
 void TnqWebSocket::setDelegateOperationQueue(std::shared_ptr<pf::OperationQueue> queue) {
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   delegateOperationQueue_ = std::move(queue);
 }
 
 void TnqWebSocket::setRequestCookies(std::vector<std::pair<std::string, std::string>> cookies) {
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   requestCookies_ = std::move(cookies);
 }
 
 void TnqWebSocket::setMaximumMessageSize(std::uint64_t bytes) { maximumMessageSize_ = bytes; }
 
 void TnqWebSocket::setReadyStateObserver(std::function<void(TnqReadyState)> observer) {
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   readyStateObserver_ = std::move(observer);
 }
 
 std::string TnqWebSocket::protocol() const {
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   return protocol_;
 }
 
 std::optional<WsHandshakeResponse> TnqWebSocket::receivedHTTPHeaders() const {
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   return receivedHTTPHeaders_;
 }
 
 void TnqWebSocket::scheduleInRunLoop(const std::shared_ptr<pf::RunLoop>& runLoop, const pf::RunLoopMode& mode) {
   bool started;
   {
-    std::lock_guard lock(mutex_);
+    pf::MutexLock lock(mutex_);
     scheduledRunloops_.insert({runLoop, mode});
     started = opened_;
   }
@@ -173,7 +176,7 @@ void TnqWebSocket::scheduleInRunLoop(const std::shared_ptr<pf::RunLoop>& runLoop
 
 void TnqWebSocket::unscheduleFromRunLoop(const std::shared_ptr<pf::RunLoop>& runLoop, const pf::RunLoopMode& mode) {
   {
-    std::lock_guard lock(mutex_);
+    pf::MutexLock lock(mutex_);
     scheduledRunloops_.erase({runLoop, mode});
   }
   auto streams = streams_;
@@ -189,7 +192,7 @@ void TnqWebSocket::open() {
   std::shared_ptr<pf::RunLoop> loop;
   std::vector<std::pair<std::shared_ptr<pf::RunLoop>, pf::RunLoopMode>> pairs;
   {
-    std::lock_guard lock(mutex_);
+    pf::MutexLock lock(mutex_);
     if (opened_) throw pf::Exception(pf::kInternalInconsistencyException, "a WebSocket is opened once");
     opened_ = true;
     selfRetain_ = shared_from_this();
@@ -289,7 +292,7 @@ void TnqWebSocket::onStreamEvent(pf::SocketStream& stream, pf::StreamEvent event
       for (bool first = true; first || input.hasBytesAvailable(); first = false) {
         const long n = input.read(netReadBuffer_.data(), kReadChunk);
         if (n > 0) {
-          std::lock_guard lock(inboxMutex_);
+          pf::MutexLock lock(inboxMutex_);
           if (inbox_.empty() && inbox_.capacity() < inboxSpare_.capacity()) inbox_.swap(inboxSpare_);
           inbox_.insert(inbox_.end(), netReadBuffer_.data(), netReadBuffer_.data() + n);
           if (!inboxScheduled_) schedule = inboxScheduled_ = true;
@@ -377,7 +380,7 @@ void TnqWebSocket::netPumpWriting() {
 void TnqWebSocket::netCloseStreams() {
   std::vector<std::pair<std::shared_ptr<pf::RunLoop>, pf::RunLoopMode>> pairs;
   {
-    std::lock_guard lock(mutex_);
+    pf::MutexLock lock(mutex_);
     pairs.assign(scheduledRunloops_.begin(), scheduledRunloops_.end());
   }
   for (pf::SocketStream* s : {static_cast<pf::SocketStream*>(streams_.input.get()),
@@ -397,7 +400,7 @@ void TnqWebSocket::didConnect() {
   secKey_ = pf::base64Encode(pf::randomBytes(16));
   std::vector<std::pair<std::string, std::string>> cookies;
   {
-    std::lock_guard lock(mutex_);
+    pf::MutexLock lock(mutex_);
     cookies = requestCookies_;
   }
   std::string cookieLine;
@@ -438,7 +441,7 @@ void TnqWebSocket::readHTTPHeader() {
           return;
         }
         {
-          std::lock_guard lock(socket.mutex_);
+          pf::MutexLock lock(socket.mutex_);
           socket.receivedHTTPHeaders_ = std::move(*response);
         }
         socket.httpHeadersDidFinish();
@@ -450,7 +453,7 @@ void TnqWebSocket::httpHeadersDidFinish() {
   if (readyState() != TnqReadyState::Connecting) return;
   WsHandshakeResponse response;
   {
-    std::lock_guard lock(mutex_);
+    pf::MutexLock lock(mutex_);
     response = *receivedHTTPHeaders_;
   }
   if (response.statusCode >= 400) {
@@ -470,7 +473,7 @@ void TnqWebSocket::httpHeadersDidFinish() {
       failWithError(makeError(kTnqWebSocketErrorDomain, 2133, "Server specified Sec-WebSocket-Protocol that wasn't requested"));
       return;
     }
-    std::lock_guard lock(mutex_);
+    pf::MutexLock lock(mutex_);
     protocol_ = *chosen;
   }
   setReadyState(TnqReadyState::Open);
@@ -483,14 +486,14 @@ void TnqWebSocket::httpHeadersDidFinish() {
 void TnqWebSocket::drainInbox() {
   pf::Bytes bytes;
   {
-    std::lock_guard lock(inboxMutex_);
+    pf::MutexLock lock(inboxMutex_);
     bytes.swap(inbox_);
     inboxScheduled_ = false;
   }
   takeReadBytes(bytes);
   // The storage goes back for the network thread to fill again.
   if (bytes.capacity() > kKeptReadStorage) return;
-  std::lock_guard lock(inboxMutex_);
+  pf::MutexLock lock(inboxMutex_);
   if (bytes.capacity() > inboxSpare_.capacity()) inboxSpare_.swap(bytes);
 }
 
@@ -760,7 +763,7 @@ void TnqWebSocket::handlePing(pf::Bytes data) {
   std::shared_ptr<pf::OperationQueue> operationQueue;
   std::shared_ptr<pf::DispatchQueue> dispatchQueue;
   {
-    std::lock_guard lock(mutex_);
+    pf::MutexLock lock(mutex_);
     operationQueue = delegateOperationQueue_;
     dispatchQueue = delegateDispatchQueue_;
   }
@@ -795,7 +798,7 @@ void TnqWebSocket::writeData(pf::Bytes bytes) {
   std::weak_ptr<TnqWebSocket> weak = weak_from_this();
   std::shared_ptr<pf::RunLoop> loop;
   {
-    std::lock_guard lock(mutex_);
+    pf::MutexLock lock(mutex_);
     loop = scheduledRunloops_.empty() ? Tnq_networkRunLoop() : scheduledRunloops_.begin()->first;
   }
   loop->perform([weak, bytes = std::move(bytes)]() mutable {
@@ -868,7 +871,7 @@ void TnqWebSocket::closeConnection() {
   std::weak_ptr<TnqWebSocket> weak = weak_from_this();
   std::shared_ptr<pf::RunLoop> loop;
   {
-    std::lock_guard lock(mutex_);
+    pf::MutexLock lock(mutex_);
     loop = scheduledRunloops_.empty() ? Tnq_networkRunLoop() : scheduledRunloops_.begin()->first;
   }
   loop->perform([weak] {
@@ -923,7 +926,7 @@ void TnqWebSocket::setReadyState(TnqReadyState state) {
   if (state <= current) return;
   std::function<void(TnqReadyState)> observer;
   {
-    std::lock_guard lock(mutex_);
+    pf::MutexLock lock(mutex_);
     observer = readyStateObserver_;
   }
   if (observer) observer(state);
@@ -932,7 +935,7 @@ void TnqWebSocket::setReadyState(TnqReadyState state) {
 void TnqWebSocket::scheduleCleanup() {
   std::shared_ptr<pf::RunLoop> loop;
   {
-    std::lock_guard lock(mutex_);
+    pf::MutexLock lock(mutex_);
     if (cleanupScheduled_) return;
     cleanupScheduled_ = true;
     loop = scheduledRunloops_.empty() ? Tnq_networkRunLoop() : scheduledRunloops_.begin()->first;
@@ -948,7 +951,7 @@ void TnqWebSocket::scheduleCleanup() {
     self->netCloseStreams();
     self->onWorkQueue([self, undecided] {
       if (undecided && self->closeWhenFinishedWriting_) self->reportClose();
-      std::lock_guard lock(self->mutex_);
+      pf::MutexLock lock(self->mutex_);
       self->selfRetain_.reset();
     });
   });
@@ -968,7 +971,7 @@ void TnqWebSocket::flushDeliveries() {
   std::shared_ptr<pf::OperationQueue> operationQueue;
   std::shared_ptr<pf::DispatchQueue> dispatchQueue;
   {
-    std::lock_guard lock(mutex_);
+    pf::MutexLock lock(mutex_);
     operationQueue = delegateOperationQueue_;
     dispatchQueue = delegateDispatchQueue_;
   }
@@ -981,7 +984,7 @@ void TnqWebSocket::flushDeliveries() {
     bool known = false;
     for (const auto& call : calls) {
       if (!known || self->delegateGeneration_.load() != generation) {
-        std::lock_guard lock(self->mutex_);
+        pf::MutexLock lock(self->mutex_);
         weak = self->delegate_;
         generation = self->delegateGeneration_.load();
         known = true;

@@ -14,7 +14,6 @@
 #include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -30,6 +29,7 @@
 #include "platform/foundation/Error.h"
 #include "platform/foundation/Operation.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/net/SocketStream.h"
 #include "platform/security/Certificate.h"
 
@@ -193,20 +193,20 @@ class TnqWebSocket : public std::enable_shared_from_this<TnqWebSocket> {
   pf::StreamPair streams_;
 
   // ---- settable before open (under mutex_)
-  mutable std::mutex mutex_;
-  std::weak_ptr<TnqWebSocketDelegate> delegate_;
+  mutable pf::Mutex mutex_;
+  std::weak_ptr<TnqWebSocketDelegate> delegate_ PF_GUARDED_BY(mutex_);
   // Counts setDelegate calls, so that delivering a batch looks the delegate up again only when it changed.
   std::atomic<std::uint64_t> delegateGeneration_{0};
-  std::shared_ptr<pf::DispatchQueue> delegateDispatchQueue_;
-  std::shared_ptr<pf::OperationQueue> delegateOperationQueue_;
-  std::vector<std::pair<std::string, std::string>> requestCookies_;
-  std::set<std::pair<std::shared_ptr<pf::RunLoop>, pf::RunLoopMode>> scheduledRunloops_;
-  std::function<void(TnqReadyState)> readyStateObserver_;
-  std::string protocol_;
-  std::optional<WsHandshakeResponse> receivedHTTPHeaders_;
-  bool cleanupScheduled_ = false;
-  bool opened_ = false;
-  std::shared_ptr<TnqWebSocket> selfRetain_;
+  std::shared_ptr<pf::DispatchQueue> delegateDispatchQueue_ PF_GUARDED_BY(mutex_);
+  std::shared_ptr<pf::OperationQueue> delegateOperationQueue_ PF_GUARDED_BY(mutex_);
+  std::vector<std::pair<std::string, std::string>> requestCookies_ PF_GUARDED_BY(mutex_);
+  std::set<std::pair<std::shared_ptr<pf::RunLoop>, pf::RunLoopMode>> scheduledRunloops_ PF_GUARDED_BY(mutex_);
+  std::function<void(TnqReadyState)> readyStateObserver_ PF_GUARDED_BY(mutex_);
+  std::string protocol_ PF_GUARDED_BY(mutex_);
+  std::optional<WsHandshakeResponse> receivedHTTPHeaders_ PF_GUARDED_BY(mutex_);
+  bool cleanupScheduled_ PF_GUARDED_BY(mutex_) = false;
+  bool opened_ PF_GUARDED_BY(mutex_) = false;
+  std::shared_ptr<TnqWebSocket> selfRetain_ PF_GUARDED_BY(mutex_);
 
   // ---- shared between the threads
   std::atomic<TnqReadyState> readyState_{TnqReadyState::Connecting};
@@ -216,11 +216,11 @@ class TnqWebSocket : public std::enable_shared_from_this<TnqWebSocket> {
   std::atomic<std::uint64_t> maximumMessageSize_{kDefaultMaximumMessageSize};
 
   // ---- bytes read on the network thread, waiting for the work queue
-  std::mutex inboxMutex_;
-  pf::Bytes inbox_;
+  pf::Mutex inboxMutex_;
+  pf::Bytes inbox_ PF_GUARDED_BY(inboxMutex_);
   // A drained buffer kept for the inbox to fill next, so that its storage is allocated once.
-  pf::Bytes inboxSpare_;
-  bool inboxScheduled_ = false;
+  pf::Bytes inboxSpare_ PF_GUARDED_BY(inboxMutex_);
+  bool inboxScheduled_ PF_GUARDED_BY(inboxMutex_) = false;
 
   // ---- network thread only
   std::array<std::uint8_t, 65536> netReadBuffer_{};

@@ -61,12 +61,12 @@ std::string SqDatabasePool::description() const {
 }
 
 std::optional<std::string> SqDatabasePool::path() const {
-  std::lock_guard lock(pathMutex_);
+  pf::MutexLock lock(pathMutex_);
   return path_;
 }
 
 void SqDatabasePool::setPath(std::optional<std::string> path) {
-  std::lock_guard lock(pathMutex_);
+  pf::MutexLock lock(pathMutex_);
   path_ = std::move(path);
 }
 

@@ -5,7 +5,6 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -81,8 +80,8 @@ class SqDatabasePool : public std::enable_shared_from_this<SqDatabasePool> {
  private:
   bool beginTransaction(bool deferred, const TransactionBlock& block);
 
-  mutable std::mutex pathMutex_;
-  std::optional<std::string> path_;
+  mutable pf::Mutex pathMutex_;
+  std::optional<std::string> path_ PF_GUARDED_BY(pathMutex_);
   std::shared_ptr<pf::DispatchQueue> lockQueue_;
   std::vector<std::shared_ptr<SqDatabase>> databaseInPool_;
   std::vector<std::shared_ptr<SqDatabase>> databaseOutPool_;

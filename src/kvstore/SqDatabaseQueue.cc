@@ -48,12 +48,12 @@ std::string SqDatabaseQueue::description() const {
 }
 
 std::optional<std::string> SqDatabaseQueue::path() const {
-  std::lock_guard lock(pathMutex_);
+  pf::MutexLock lock(pathMutex_);
   return path_;
 }
 
 void SqDatabaseQueue::setPath(std::optional<std::string> path) {
-  std::lock_guard lock(pathMutex_);
+  pf::MutexLock lock(pathMutex_);
   path_ = std::move(path);
 }
 

@@ -4,12 +4,12 @@
 // savepoints.
 
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
 #include "kvstore/SqDatabase.h"
 #include "platform/foundation/Error.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 namespace pf {
 class DispatchQueue;
@@ -62,8 +62,8 @@ class SqDatabaseQueue : public std::enable_shared_from_this<SqDatabaseQueue> {
   // The connection, reopened when it was closed; none (and a log line) when that fails.
   SqDatabase* database();
 
-  mutable std::mutex pathMutex_;
-  std::optional<std::string> path_;
+  mutable pf::Mutex pathMutex_;
+  std::optional<std::string> path_ PF_GUARDED_BY(pathMutex_);
   std::shared_ptr<pf::DispatchQueue> queue_;
   std::shared_ptr<SqDatabase> db_;
   int openFlags_;

@@ -49,7 +49,7 @@ bool SqResultSet::hasAnotherRow() const { return parentDB_ && parentDB_->lastErr
 void SqResultSet::close() {
   std::shared_ptr<SqStatement> statement;
   {
-    std::lock_guard lock(mutex_);
+    pf::MutexLock lock(mutex_);
     statement = std::move(statement_);
     statement_.reset();
   }
@@ -210,22 +210,22 @@ void SqResultSet::kvcMagic(
 }
 
 std::string SqResultSet::query() const {
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   return query_;
 }
 
 void SqResultSet::setQuery(std::string query) {
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   query_ = std::move(query);
 }
 
 std::shared_ptr<SqStatement> SqResultSet::statement() const {
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   return statement_;
 }
 
 void SqResultSet::setStatement(std::shared_ptr<SqStatement> statement) {
-  std::lock_guard lock(mutex_);
+  pf::MutexLock lock(mutex_);
   statement_ = std::move(statement);
 }
 

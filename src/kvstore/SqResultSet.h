@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -14,6 +13,7 @@
 
 #include "kvstore/SqValue.h"
 #include "platform/foundation/Bytes.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 struct sqlite3_stmt;
 
@@ -107,13 +107,15 @@ class SqResultSet {
   void setStatement(std::shared_ptr<SqStatement> statement);
 
  private:
-  // The statement's engine handle (none once the statement or this set is closed).
-  sqlite3_stmt* handle() const;
+  // The statement's engine handle (none once the statement or this set is closed). Read without
+  // the lock on every column read: only the cursor's own thread changes the statement (close,
+  // setStatement); the lock serves the accessors other threads call.
+  sqlite3_stmt* handle() const PF_NO_THREAD_SAFETY_ANALYSIS;
 
   std::shared_ptr<SqDatabase> parentDB_;
-  mutable std::mutex mutex_;  // guards statement_ and query_ for the thread-safe accessors
-  std::shared_ptr<SqStatement> statement_;
-  std::string query_;
+  mutable pf::Mutex mutex_;  // for the thread-safe accessors
+  std::shared_ptr<SqStatement> statement_ PF_GUARDED_BY(mutex_);
+  std::string query_ PF_GUARDED_BY(mutex_);
   std::optional<std::unordered_map<std::string, int>> columnNameToIndexMap_;
 };
 

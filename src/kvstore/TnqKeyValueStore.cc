@@ -83,12 +83,12 @@ TnqKeyValueStore::TnqKeyValueStore(Private, std::string dbPath) {
 TnqKeyValueStore::~TnqKeyValueStore() { close(); }
 
 std::shared_ptr<SqDatabaseQueue> TnqKeyValueStore::dbQueue() const {
-  std::lock_guard lock(queueMutex_);
+  pf::MutexLock lock(queueMutex_);
   return dbQueue_;
 }
 
 void TnqKeyValueStore::setDbQueue(std::shared_ptr<SqDatabaseQueue> queue) {
-  std::lock_guard lock(queueMutex_);
+  pf::MutexLock lock(queueMutex_);
   dbQueue_ = std::move(queue);
 }
 
@@ -108,7 +108,7 @@ bool TnqKeyValueStore::inDatabase(Work&& work) {
 void TnqKeyValueStore::close() {
   std::shared_ptr<SqDatabaseQueue> queue;
   {
-    std::lock_guard lock(queueMutex_);
+    pf::MutexLock lock(queueMutex_);
     queue = std::move(dbQueue_);
     dbQueue_.reset();
   }

@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,6 +13,7 @@
 #include "kvstore/NullableString.h"
 #include "kvstore/SqDatabaseQueue.h"
 #include "kvstore/TnqKeyValueModel.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/foundation/Value.h"
 
 namespace kvstore {
@@ -87,8 +87,8 @@ class TnqKeyValueStore {
   bool readItem(NullableString objectId, NullableString tableName, Take&& take);
   std::optional<pf::Value> firstElement(NullableString objectId, NullableString tableName);
 
-  mutable std::mutex queueMutex_;
-  std::shared_ptr<SqDatabaseQueue> dbQueue_;
+  mutable pf::Mutex queueMutex_;
+  std::shared_ptr<SqDatabaseQueue> dbQueue_ PF_GUARDED_BY(queueMutex_);
 };
 
 }  // namespace kvstore

@@ -9,12 +9,12 @@
 #include <cstring>
 #include <fstream>
 #include <map>
-#include <mutex>
 
 #include <jpeglib.h>
 
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Log.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/ui/GraphicsContext.h"
 #include "platform/ui/Screen.h"
 
@@ -320,9 +320,9 @@ std::shared_ptr<Image> Image::fromFile(const std::filesystem::path& path) {
 
 namespace {
 struct NamedImages {
-  std::mutex mutex;
-  std::map<std::string, std::shared_ptr<Image>> images;
-  std::vector<std::filesystem::path> dirs;
+  Mutex mutex;
+  std::map<std::string, std::shared_ptr<Image>> images PF_GUARDED_BY(mutex);
+  std::vector<std::filesystem::path> dirs PF_GUARDED_BY(mutex);
 };
 NamedImages& namedImages() {
   static NamedImages n;
@@ -335,7 +335,7 @@ std::shared_ptr<Image> Image::named(const std::string& name) {
   auto& n = namedImages();
   std::vector<std::filesystem::path> dirs;
   {
-    std::lock_guard lock(n.mutex);
+    MutexLock lock(n.mutex);
     auto it = n.images.find(name);
     if (it != n.images.end()) return it->second;
     dirs = n.dirs;
@@ -353,7 +353,7 @@ std::shared_ptr<Image> Image::named(const std::string& name) {
         if (!std::filesystem::is_regular_file(p, ec)) continue;
         auto image = fromFile(p);
         if (!image) continue;
-        std::lock_guard lock(n.mutex);
+        MutexLock lock(n.mutex);
         n.images[name] = image;
         return image;
       }
@@ -364,19 +364,19 @@ std::shared_ptr<Image> Image::named(const std::string& name) {
 
 void Image::registerNamed(const std::string& name, std::shared_ptr<Image> image) {
   auto& n = namedImages();
-  std::lock_guard lock(n.mutex);
+  MutexLock lock(n.mutex);
   n.images[name] = std::move(image);
 }
 
 void Image::addSearchDirectory(const std::filesystem::path& dir) {
   auto& n = namedImages();
-  std::lock_guard lock(n.mutex);
+  MutexLock lock(n.mutex);
   n.dirs.push_back(dir);
 }
 
 void Image::resetNamed() {
   auto& n = namedImages();
-  std::lock_guard lock(n.mutex);
+  MutexLock lock(n.mutex);
   n.images.clear();
   n.dirs.clear();
 }
