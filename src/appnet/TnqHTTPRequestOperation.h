@@ -45,13 +45,13 @@ class TnqHTTPRequestOperation : public TnqURLConnectionOperation {
       PF_REQUIRES(lock_);
 
  private:
-  mutable std::shared_ptr<TnqHTTPResponseSerializer> serializer_;
-  bool serializerSet_ = false;
-  TnqResponseObject responseObject_;
-  std::optional<pf::Error> serializationError_;
-  bool serialized_ = false;
+  mutable std::shared_ptr<TnqHTTPResponseSerializer> serializer_ PF_GUARDED_BY(lock_);
+  bool serializerSet_ PF_GUARDED_BY(lock_) = false;
+  TnqResponseObject responseObject_ PF_GUARDED_BY(lock_);
+  std::optional<pf::Error> serializationError_ PF_GUARDED_BY(lock_);
+  bool serialized_ PF_GUARDED_BY(lock_) = false;
   // The offset of a resumed exchange, whose answer must be a 206 starting there.
-  std::optional<std::uint64_t> resumeOffset_;
+  std::optional<std::uint64_t> resumeOffset_ PF_GUARDED_BY(lock_);
 };
 
 }  // namespace appnet
