@@ -51,27 +51,26 @@ void roundedRect(cairo_t* cr, double x, double y, double w, double h, double r) 
 
 // The button's rim highlight (an overlay gradient through a one-point ring) and its gloss (a
 // lighten gradient over the upper half).
+// Fills the current path with a vertical grey gradient from `top` to `bottom` through `op`.
+void fillWithGrey(cairo_t* cr, double y0, double y1, double top, double bottom, cairo_operator_t op) {
+  cairo_pattern_t* pattern = cairo_pattern_create_linear(0, y0, 0, y1);
+  cairo_pattern_add_color_stop_rgb(pattern, 0, top, top, top);
+  cairo_pattern_add_color_stop_rgb(pattern, 1, bottom, bottom, bottom);
+  cairo_set_source(cr, pattern);
+  cairo_set_operator(cr, op);
+  cairo_fill(cr);
+  cairo_pattern_destroy(pattern);
+}
+
 void buttonShading(cairo_t* cr) {
   cairo_save(cr);
   roundedRect(cr, 40, 560, 295, 44, 4);
   roundedRect(cr, 41, 561, 293, 42, 3);
   cairo_set_fill_rule(cr, CAIRO_FILL_RULE_EVEN_ODD);
-  cairo_pattern_t* rim = cairo_pattern_create_linear(0, 560, 0, 604);
-  cairo_pattern_add_color_stop_rgb(rim, 0, 0.25, 0.25, 0.25);
-  cairo_pattern_add_color_stop_rgb(rim, 1, 1, 1, 1);
-  cairo_set_source(cr, rim);
-  cairo_set_operator(cr, CAIRO_OPERATOR_OVERLAY);
-  cairo_fill(cr);
-  cairo_pattern_destroy(rim);
+  fillWithGrey(cr, 560, 604, 0.25, 1, CAIRO_OPERATOR_OVERLAY);
   cairo_set_fill_rule(cr, CAIRO_FILL_RULE_WINDING);
   roundedRect(cr, 42, 562, 291, 20, 3);
-  cairo_pattern_t* gloss = cairo_pattern_create_linear(0, 562, 0, 590);
-  cairo_pattern_add_color_stop_rgb(gloss, 0, 0.8, 0.8, 0.8);
-  cairo_pattern_add_color_stop_rgb(gloss, 1, 0.55, 0.55, 0.55);
-  cairo_set_source(cr, gloss);
-  cairo_set_operator(cr, CAIRO_OPERATOR_LIGHTEN);
-  cairo_fill(cr);
-  cairo_pattern_destroy(gloss);
+  fillWithGrey(cr, 562, 590, 0.8, 0.55, CAIRO_OPERATOR_LIGHTEN);
   cairo_restore(cr);
 }
 
