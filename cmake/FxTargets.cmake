@@ -100,7 +100,8 @@ function(fx_fuzz)
     # New inputs go to a scratch folder in the build tree, never into the checked-in corpus.
     set(scratch ${CMAKE_BINARY_DIR}/fuzz-scratch/${A_NAME})
     file(MAKE_DIRECTORY ${scratch})
-    add_test(NAME ${A_NAME}_run COMMAND ${A_NAME} -max_total_time=${FX_FUZZ_SECONDS} -timeout=10
+    # A fixed seed: a CI run explores the same inputs each time, so a finding reproduces.
+    add_test(NAME ${A_NAME}_run COMMAND ${A_NAME} -seed=1 -max_total_time=${FX_FUZZ_SECONDS} -timeout=10
              -rss_limit_mb=2048 -print_final_stats=1 ${A_ARGS} ${scratch} ${corpus})
     set_tests_properties(${A_NAME}_run PROPERTIES TIMEOUT 600 LABELS fuzz-run ENVIRONMENT "${environment}")
   else()

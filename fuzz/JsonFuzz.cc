@@ -27,8 +27,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   again.allowFragments = true;
   auto reread = pf::parseJson(*written, again);
   if (!reread) std::abort();
-  // Sorting the keys changes their order, nothing else.
-  if (!writeOptions.sortedKeys && pf::writeJson(*reread, writeOptions) != written) std::abort();
+  // Sorting the keys changes their order, nothing else. A second writing may differ only where the
+  // values still compare equal: negative zero is written "-0", which reads back as the integer 0.
+  if (!writeOptions.sortedKeys && pf::writeJson(*reread, writeOptions) != written && !(*reread == *value))
+    std::abort();
   (void)pf::description(*value);
   return 0;
 }
