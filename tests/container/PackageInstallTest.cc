@@ -167,7 +167,7 @@ TEST_F(PackageInstallTest, OnlyAWholeWellFormedArchiveInstallsThroughEitherRoad)
   };
   const std::vector<Case> cases = {
       // The end record and the central directory disagree, or the directory hides an entry.
-      {"undercount", {}}, {"overcount", {}}, {"directory-size", {}}, {"hidden-first-entry", {}},
+      {"undercount", {}}, {"overcount", {}}, {"zip64-undercount", {}}, {"directory-size", {}}, {"hidden-first-entry", {}},
       {"many-undercounted", {}},
       // No file at all.
       {"empty", {}}, {"folders-only", {}},

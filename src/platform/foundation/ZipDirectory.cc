@@ -54,7 +54,8 @@ constexpr char32_t kCp437High[128] = {
 // A little-endian field of `width` bytes at `at` (the caller has checked the length).
 std::uint64_t le(std::string_view bytes, std::size_t at, int width) {
   std::uint64_t value = 0;
-  for (int i = width - 1; i >= 0; --i) value = (value << 8) | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(i)]);
+  for (int i = width - 1; i >= 0; --i)
+    value = (value << 8) | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(i)]);
   return value;
 }
 
@@ -189,15 +190,18 @@ std::optional<Directory> locateDirectory(const ArchiveFile& file, Error* error) 
 std::optional<std::uint64_t> checkLocalHeader(const ArchiveFile& file, std::uint64_t directoryOffset,
                                               std::string_view rawName, ZipRecord& record, Error* error) {
   const std::uint64_t offset = record.localHeaderOffset;
-  if (offset > directoryOffset || directoryOffset - offset < kLocalSize) return corrupt(error, "local header out of place");
+  if (offset > directoryOffset || directoryOffset - offset < kLocalSize)
+    return corrupt(error, "local header out of place");
   const auto head = file.read(offset, kLocalSize);
   if (!head || le(*head, 0, 4) != kLocalSignature) return corrupt(error, "no local header at an entry's offset");
   const auto flags = static_cast<std::uint16_t>(le(*head, 6, 2));
   const std::uint64_t nameLength = le(*head, 26, 2), extraLength = le(*head, 28, 2);
-  if (directoryOffset - offset - kLocalSize < nameLength + extraLength) return corrupt(error, "local header out of place");
+  if (directoryOffset - offset - kLocalSize < nameLength + extraLength)
+    return corrupt(error, "local header out of place");
   const auto variable = file.read(offset + kLocalSize, nameLength + extraLength);
   if (!variable) return corrupt(error, "unreadable local header");
-  if (std::string_view(*variable).substr(0, nameLength) != rawName) return corrupt(error, "local header names another entry");
+  if (std::string_view(*variable).substr(0, nameLength) != rawName)
+    return corrupt(error, "local header names another entry");
   if (le(*head, 8, 2) != record.method) return corrupt(error, "local header's method differs");
   if ((flags ^ record.flags) & kEncryptedFlag) return corrupt(error, "local header's encryption differs");
   const std::string_view extra = std::string_view(*variable).substr(nameLength);
@@ -218,7 +222,8 @@ std::optional<std::uint64_t> checkLocalHeader(const ArchiveFile& file, std::uint
         return corrupt(error, "local header lacks its zip64 sizes");
       }
     }
-    if (le(*head, 14, 4) != record.crc || compressed != record.compressedSize || uncompressed != record.uncompressedSize)
+    if (le(*head, 14, 4) != record.crc || compressed != record.compressedSize ||
+        uncompressed != record.uncompressedSize)
       return corrupt(error, "local header's sizes differ from the central directory");
     return dataEnd;
   }

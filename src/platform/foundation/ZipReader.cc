@@ -71,8 +71,10 @@ std::string entryPath(const std::string& name) {
 // The form under which names that differ only in case are the same (simple Unicode case folding).
 std::string folded(std::string_view text) {
   std::string out;
-  for (std::size_t pos = 0; pos < text.size();)
-    appendUtf8(out, static_cast<char32_t>(u_foldCase(static_cast<UChar32>(decodeUtf8(text, pos)), U_FOLD_CASE_DEFAULT)));
+  for (std::size_t pos = 0; pos < text.size();) {
+    const auto c = static_cast<UChar32>(decodeUtf8(text, pos));
+    appendUtf8(out, static_cast<char32_t>(u_foldCase(c, U_FOLD_CASE_DEFAULT)));
+  }
   return out;
 }
 
@@ -219,14 +221,16 @@ bool readEntryData(int archive, const ZipRecord& record, std::uint64_t& unpacked
     } while (stream.avail_in > 0 || stream.avail_out == 0);
   }
   if (!ended) return zipFailure(error, kZipCorrupt, "entry data ends early");
-  if (size != record.uncompressedSize || crc != record.crc) return zipFailure(error, kZipCorrupt, "entry fails its check");
+  if (size != record.uncompressedSize || crc != record.crc)
+    return zipFailure(error, kZipCorrupt, "entry fails its check");
   return true;
 }
 
 bool extractFile(int archive, int folder, const std::string& leaf, const ZipRecord& record, std::uint64_t& unpacked,
                  const ZipLimits& limits, Error* error) {
   Fd out(::openat(folder, leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
-  if (out.get() < 0) return zipFailure(error, kZipWriteFailed, std::string("cannot create entry: ") + std::strerror(errno));
+  if (out.get() < 0)
+    return zipFailure(error, kZipWriteFailed, std::string("cannot create entry: ") + std::strerror(errno));
   return readEntryData(archive, record, unpacked, limits, error, [&](const std::uint8_t* bytes, std::size_t n) {
     if (FileManager::writeAll(out.get(), {bytes, n})) return true;
     return zipFailure(error, kZipWriteFailed, std::string("cannot write entry: ") + std::strerror(errno));

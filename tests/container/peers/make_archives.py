@@ -141,6 +141,7 @@ def cases():
     three = lambda: [Entry("index.html", "index"), Entry("a.html", "a"), Entry("b.html", "b")]
     yield "undercount", write(three(), count=2)
     yield "overcount", write(three(), count=4)
+    yield "zip64-undercount", write(three(), zip64=True, count=2)
     yield "directory-size", write(three(), directory_size_delta=-1)
     yield "hidden-first-entry", write(three(), skip_central=1)
     many = [Entry("m/%d" % i, b"", STORED) for i in range(10001)]

@@ -23,6 +23,7 @@ TEST(ZipReaderTest, EveryFaultRefusesTheArchiveForItsOwnReason) {
   const Case cases[] = {
       {"undercount", kZipCorrupt, "counts 2 entries, the central directory holds 3"},
       {"overcount", kZipCorrupt, "counts 4 entries"},
+      {"zip64-undercount", kZipCorrupt, "counts 2 entries, the central directory holds 3"},
       {"directory-size", kZipCorrupt, "does not end where the end record begins"},
       {"hidden-first-entry", kZipCorrupt, "bytes before the first entry"},
       {"many-undercounted", kZipTooManyEntries, "too many"},
