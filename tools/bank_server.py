@@ -27,6 +27,7 @@ POST /control                  JSON commands that shape the site, answered with 
     {"package": {"name", "kind", "files": {path: text}}}  builds a zip with Python's zipfile;
         kind: good, traversal, absolute, backslash, symlink, bomb, badcrc, duplicate, encrypted,
         many (10,001 entries); answers {"hash": upper SHA-256, "size", "zip": Base64 of the bytes}
+    {"package": {"name", "zip": Base64}}  serves those bytes as they are (same answer)
     {"menu": {"items": [{"id", "url", "version"}]}}  the menu file served (keyed hash added)
     {"sign": {"name", "text"}}    answers {"text": the XML text with its keyed hash}
     {"files": [...]}              the file-list answer's "FILES"
@@ -297,7 +298,8 @@ class Bank:
         with self.lock:
             if "package" in command:
                 wanted = command["package"]
-                data = make_package(wanted.get("kind", "good"), wanted.get("files", {}))
+                data = (base64.b64decode(wanted["zip"]) if "zip" in wanted  # served as it is
+                        else make_package(wanted.get("kind", "good"), wanted.get("files", {})))
                 self.site[wanted["name"]] = data
                 answer.update({"hash": hashlib.sha256(data).hexdigest().upper(), "size": len(data),
                                "zip": base64.b64encode(data).decode()})

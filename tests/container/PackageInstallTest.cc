@@ -1,10 +1,11 @@
-// Resource and page packages made by Python's zipfile: installed through staging and one swap,
-// hostile ones refused with the old tree left byte for byte, one download per page for every
-// delegate waiting on it.
+// Resource and page packages made by Python's zipfile or record by record: installed through
+// staging and one swap, hostile ones refused with the old tree left byte for byte, one download per
+// page for every delegate waiting on it.
 
 #include <gtest/gtest.h>
 
 #include "StartupSupport.h"
+#include "container/peers/TestArchives.h"
 #include "container/MwPackageInstaller.h"
 #include "container/MwResourceFetch.h"
 #include "platform/foundation/Base64.h"
@@ -156,17 +157,80 @@ TEST_F(PackageInstallTest, DownloadsAboveTheLimitAreRefusedAndLeaveTheDestinatio
   EXPECT_EQ(error.code, kMwResourceBadUrl);
 }
 
-TEST_F(PackageInstallTest, ZipReaderRefusesUnsafeNamesBeforeWritingAnything) {
-  for (const char* bad : {"", "/a", "a/../b", "..", "a\\b", "a//b", "./a", "a/./b", "/"})
-    EXPECT_FALSE(pf::ZipReader::isSafeEntryName(bad)) << bad;
-  for (const char* good : {"a", "a/b.html", "dir/", "..a", "a..", "中文/页.html"})
-    EXPECT_TRUE(pf::ZipReader::isSafeEntryName(good)) << good;
-  // Not an archive at all.
-  fxtest::TempDir scratch;
-  ASSERT_TRUE(pf::FileManager::writeFile(scratch / "x.zip", std::string_view("PK not really"), false));
-  pf::Error error;
-  EXPECT_FALSE(pf::ZipReader::unpack(scratch / "x.zip", scratch.path(), {}, &error));
-  EXPECT_EQ(error.code, pf::kZipNotAnArchive);
+// Each archive of make_archives.py goes through both roads: served by the bank server as a page
+// package (download, hash, install) and given as the application package's resource package.
+TEST_F(PackageInstallTest, OnlyAWholeWellFormedArchiveInstallsThroughEitherRoad) {
+  using Tree = std::map<std::string, std::string>;
+  struct Case {
+    const char* kind;
+    Tree files;  // empty: refused
+  };
+  const std::vector<Case> cases = {
+      // The end record and the central directory disagree, or the directory hides an entry.
+      {"undercount", {}}, {"overcount", {}}, {"zip64-undercount", {}}, {"directory-size", {}}, {"hidden-first-entry", {}},
+      {"many-undercounted", {}},
+      // No file at all.
+      {"empty", {}}, {"folders-only", {}},
+      // Names: not UTF-8 under the UTF-8 flag, equal ignoring case, a drive or a colon.
+      {"flagged-not-utf8", {}}, {"flagged-overlong", {}}, {"case-duplicate", {}}, {"case-folder", {}},
+      {"drive", {}}, {"colon", {}},
+      // Records that do not hold together.
+      {"overlap", {}}, {"folder-data", {}}, {"comment-past-end", {}}, {"prefix", {}}, {"prefix-shifted", {}},
+      {"local-name", {}}, {"local-method", {}}, {"local-size", {}}, {"descriptor-crc", {}},
+      // Well-formed.
+      {"zip64", {{"index.html", "sixty-four"}, {"js/", ""}, {"js/app.js", std::string(1000, 'x')}}},
+      {"python-zip64", {{"index.html", "forced"}, {"img/", ""}, {"img/a.txt", std::string(300, 'b')}}},
+      {"max-comment", {{"index.html", "commented"}}},
+      {"legacy-names", {{"café.html", "cp437"}, {"中文.html", "plain utf-8"}, {"页/", ""}, {"页/新.html", "flagged"}}},
+      {"descriptors", {{"index.html", "streamed index"}, {"js/", ""}, {"js/app.js", "streamed app"}}},
+      {"folders", {{"d/", ""}, {"d/x.html", "in d"}, {"e/", ""}}},
+  };
+  auto& menus = MwMenusManager::getInstance();
+  auto defaults = pf::UserDefaults::standard();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.kind);
+    const bool good = !c.files.empty();
+    const auto bytes = *pf::FileManager::readFile(fxtest::testArchive(c.kind));
+
+    // The page package road.
+    const std::string url = std::string("html|") + c.kind + "/index.html";
+    const std::string package = std::string(c.kind) + ".zip";
+    auto made = testing::control(*server, {{"package", {{"name", package}, {"zip", pf::base64Encode(bytes)}}}});
+    ASSERT_EQ(made.value("size", 0u), bytes.size());
+    pf::FileManager::removeItem(release() / "trade");
+    writeOldTree();
+    listPage(url, package, made["hash"]);
+    auto before = testing::snapshot(home.path());
+    EXPECT_EQ(menus.downloadAndInstall(url), good ? 0 : 1);
+    EXPECT_EQ(marked(url), !good);
+    if (good) {
+      EXPECT_EQ(testing::snapshot(release() / "trade"), c.files);
+      const auto names = *pf::FileManager::contentsOfDirectory(release());
+      for (const auto& name : names) EXPECT_NE(name.front(), '.') << name;
+      EXPECT_EQ(testing::snapshot(pf::Sandbox::tmp()), Tree{});
+    } else {
+      EXPECT_EQ(testing::snapshot(home.path()), before);
+    }
+
+    // The resource package road.
+    pf::FileManager::removeItem(release());
+    pf::FileManager::removeItem(pf::Sandbox::documents() / "backup");
+    ASSERT_TRUE(pf::FileManager::createDirectory(release(), true));
+    ASSERT_TRUE(pf::FileManager::writeFile(release() / "index.html", std::string_view("old index"), true));
+    defaults->setObject(kZipMD5DefaultsKey, "old");
+    defaults->synchronize();
+    ASSERT_TRUE(pf::FileManager::writeFile(bundle / "data.zip", bytes, true));
+    before = testing::snapshot(home.path());
+    MwFramework::getInstance().unpackResources();
+    if (good) {
+      EXPECT_EQ(testing::snapshot(release()), c.files);
+      EXPECT_EQ(testing::snapshot(pf::Sandbox::documents() / "backup"), (Tree{{"index.html", "old index"}}));
+      EXPECT_EQ(defaults->string(kZipMD5DefaultsKey), pf::hexEncode(pf::md5(bytes)));
+    } else {
+      EXPECT_EQ(testing::snapshot(home.path()), before);
+      EXPECT_EQ(defaults->string(kZipMD5DefaultsKey), "old");
+    }
+  }
 }
 
 }  // namespace

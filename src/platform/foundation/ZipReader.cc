@@ -2,32 +2,28 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unicode/uchar.h>
 #include <unistd.h>
-#include <unzip.h>
 #include <zlib.h>
 
-#include <array>
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
-#include <memory>
+#include <optional>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "platform/foundation/FileManager.h"
+#include "platform/foundation/Text.h"
 
 namespace pf {
 namespace {
 
 constexpr std::size_t kMaxNameLength = 4096;
+constexpr std::size_t kChunk = 64 * 1024;
 constexpr unsigned kUnixHost = 3;
-
-bool fail(Error* error, std::int64_t code, const std::string& reason) {
-  if (error) *error = Error(kZipErrorDomain, code, {{kLocalizedDescriptionKey, reason}});
-  return false;
-}
-
-struct UnzClose {
-  void operator()(void* file) const { unzClose(file); }
-};
-using UnzHandle = std::unique_ptr<void, UnzClose>;
+constexpr std::uint16_t kEncryptedFlags = 0x0001 | 0x0040;  // encrypted, strongly encrypted
+constexpr std::uint16_t kStored = 0;
 
 class Fd {
  public:
@@ -65,46 +61,81 @@ std::vector<std::string> components(const std::string& name) {
   return out;
 }
 
-// Walks the archive's central directory once, checking every entry; `visit` sees each checked entry
-// while the archive stands on it. False (with *error) at the first refusal.
-template <class Visit>
-bool walk(unzFile zip, const ZipLimits& limits, Error* error, Visit&& visit) {
-  unz_global_info64 global{};
-  if (unzGetGlobalInfo64(zip, &global) != UNZ_OK) return fail(error, kZipNotAnArchive, "unreadable central directory");
-  if (global.number_entry > limits.maxEntries) return fail(error, kZipTooManyEntries, "too many entries");
-  std::unordered_set<std::string> seen;
-  std::uint64_t declared = 0;
-  std::array<char, kMaxNameLength + 1> nameBuffer{};
-  int status = unzGoToFirstFile(zip);
-  for (std::uint64_t index = 0; index < global.number_entry; ++index) {
-    if (status != UNZ_OK) return fail(error, kZipNotAnArchive, "unreadable entry");
-    unz_file_info64 info{};
-    if (unzGetCurrentFileInfo64(zip, &info, nameBuffer.data(), nameBuffer.size(), nullptr, 0, nullptr, 0) != UNZ_OK)
-      return fail(error, kZipNotAnArchive, "unreadable entry");
-    if (info.size_filename > kMaxNameLength) return fail(error, kZipBadEntryName, "entry name too long");
-    std::string name(nameBuffer.data(), info.size_filename);
-    if (!ZipReader::isSafeEntryName(name)) return fail(error, kZipBadEntryName, "unsafe entry name");
-    const unsigned mode = static_cast<unsigned>(info.external_fa >> 16);
-    if ((info.version >> 8) == kUnixHost && S_ISLNK(mode)) return fail(error, kZipSymbolicLink, "symbolic link entry");
-    if (info.flag & 1u) return fail(error, kZipEncrypted, "encrypted entry");
-    const bool isDirectory = name.back() == '/';
-    if (!isDirectory && info.compression_method != 0 && info.compression_method != Z_DEFLATED)
-      return fail(error, kZipCorrupt, "unknown compression method");
-    std::string key = isDirectory ? name.substr(0, name.size() - 1) : name;
-    if (!seen.insert(std::move(key)).second) return fail(error, kZipDuplicateEntry, "duplicate entry");
-    declared += info.uncompressed_size;
-    if (info.uncompressed_size > limits.maxUnpackedBytes || declared > limits.maxUnpackedBytes)
-      return fail(error, kZipTooLarge, "archive too large");
-    if (!visit(ZipEntry{std::move(name), info.uncompressed_size, isDirectory}, info)) return false;
-    status = unzGoToNextFile(zip);
+bool isDirectoryName(const std::string& name) { return !name.empty() && name.back() == '/'; }
+
+// The path of an entry without a folder's trailing "/".
+std::string entryPath(const std::string& name) {
+  return isDirectoryName(name) ? name.substr(0, name.size() - 1) : name;
+}
+
+// The form under which names that differ only in case are the same (simple Unicode case folding).
+std::string folded(std::string_view text) {
+  std::string out;
+  for (std::size_t pos = 0; pos < text.size();) {
+    const auto c = static_cast<UChar32>(decodeUtf8(text, pos));
+    appendUtf8(out, static_cast<char32_t>(u_foldCase(c, U_FOLD_CASE_DEFAULT)));
   }
+  return out;
+}
+
+// Every record is checked before anything is written: names, kinds, methods, duplicates ignoring
+// case (of the named entries and the folders their paths imply), at least one file, the limits.
+bool checkRecords(const std::vector<ZipRecord>& records, const ZipLimits& limits, Error* error) {
+  std::unordered_map<std::string, std::string> folders;  // folded path -> its one spelling
+  std::unordered_set<std::string> files;                 // folded paths
+  std::unordered_set<std::string> namedFolders;          // folded paths of folder entries
+  std::uint64_t declared = 0;
+  std::size_t fileCount = 0;
+  for (const auto& record : records) {
+    if (!ZipReader::isSafeEntryName(record.name)) return zipFailure(error, kZipBadEntryName, "unsafe entry name");
+    const unsigned mode = record.externalAttributes >> 16;
+    if ((record.versionMadeBy >> 8) == kUnixHost && S_ISLNK(mode))
+      return zipFailure(error, kZipSymbolicLink, "symbolic link entry");
+    if (record.flags & kEncryptedFlags) return zipFailure(error, kZipEncrypted, "encrypted entry");
+    const bool isDirectory = isDirectoryName(record.name);
+    if (isDirectory) {
+      if (record.uncompressedSize != 0 || (record.method == kStored && record.compressedSize != 0))
+        return zipFailure(error, kZipCorrupt, "folder entry carries data");
+    } else {
+      if (record.method != kStored && record.method != Z_DEFLATED)
+        return zipFailure(error, kZipCorrupt, "unknown compression method");
+      if (record.method == kStored && record.compressedSize != record.uncompressedSize)
+        return zipFailure(error, kZipCorrupt, "stored entry's sizes differ");
+      ++fileCount;
+    }
+    const auto parts = components(entryPath(record.name));
+    std::string spelled, key;
+    for (std::size_t i = 0; i + (isDirectory ? 0 : 1) < parts.size(); ++i) {
+      spelled += parts[i];
+      key += folded(parts[i]);
+      const auto [known, added] = folders.emplace(key, spelled);
+      if ((!added && known->second != spelled) || files.count(key))
+        return zipFailure(error, kZipDuplicateEntry, "duplicate entry");
+      spelled += '/';
+      key += '/';
+    }
+    const std::string path = folded(entryPath(record.name));
+    if (isDirectory ? !namedFolders.insert(path).second : (folders.count(path) || !files.insert(path).second))
+      return zipFailure(error, kZipDuplicateEntry, "duplicate entry");
+    declared += record.uncompressedSize;
+    if (record.uncompressedSize > limits.maxUnpackedBytes || declared > limits.maxUnpackedBytes)
+      return zipFailure(error, kZipTooLarge, "archive too large");
+  }
+  if (fileCount == 0) return zipFailure(error, kZipNoFiles, "no file in the archive");
   return true;
 }
 
-UnzHandle openArchive(const std::filesystem::path& archive, Error* error) {
-  UnzHandle zip(unzOpen64(archive.c_str()));
-  if (!zip) fail(error, kZipNotAnArchive, "not a zip archive");
-  return zip;
+// The archive open, its structure read and every record checked.
+std::optional<std::pair<Fd, std::vector<ZipRecord>>> openChecked(const std::filesystem::path& archive,
+                                                                 const ZipLimits& limits, Error* error) {
+  Fd file(::open(archive.c_str(), O_RDONLY | O_CLOEXEC));
+  if (file.get() < 0) {
+    zipFailure(error, kZipNotAnArchive, "unreadable archive");
+    return std::nullopt;
+  }
+  auto records = readZipDirectory(file.get(), limits.maxEntries, error);
+  if (!records || !checkRecords(*records, limits, error)) return std::nullopt;
+  return std::make_pair(std::move(file), std::move(*records));
 }
 
 // The folder of an entry below the destination, made as needed; the last one is kept open.
@@ -135,50 +166,82 @@ class FolderWalker {
   std::string cachedKey_;
 };
 
-bool extractCurrent(unzFile zip, int folder, const std::string& leaf, const unz_file_info64& info,
-                    std::uint64_t& unpacked, const ZipLimits& limits, Error* error) {
-  Fd out(::openat(folder, leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
-  if (out.get() < 0) return fail(error, kZipWriteFailed, std::string("cannot create entry: ") + std::strerror(errno));
-  if (unzOpenCurrentFile(zip) != UNZ_OK) return fail(error, kZipCorrupt, "unreadable entry data");
-  std::array<std::uint8_t, 64 * 1024> buffer{};
-  uLong crc = crc32(0L, Z_NULL, 0);
+// Reads one entry's data (inflating deflated data) and hands every piece to `sink`, counting the
+// bytes against the declared size and the limit as they come; then checks size and CRC-32.
+template <class Sink>
+bool readEntryData(int archive, const ZipRecord& record, std::uint64_t& unpacked, const ZipLimits& limits,
+                   Error* error, Sink&& sink) {
+  const bool inflating = record.method == Z_DEFLATED;
+  z_stream stream{};
+  if (inflating && inflateInit2(&stream, -MAX_WBITS) != Z_OK) return zipFailure(error, kZipCorrupt, "cannot inflate");
+  struct End {
+    z_stream* stream;
+    ~End() {
+      if (stream) inflateEnd(stream);
+    }
+  } end{inflating ? &stream : nullptr};
+
+  std::vector<std::uint8_t> input(kChunk), output(inflating ? kChunk : 0);
   std::uint64_t size = 0;
-  bool ok = true;
-  for (;;) {
-    int n = unzReadCurrentFile(zip, buffer.data(), static_cast<unsigned>(buffer.size()));
-    if (n < 0) {
-      ok = fail(error, kZipCorrupt, "bad entry data");
-      break;
+  uLong crc = crc32(0L, Z_NULL, 0);
+  auto emit = [&](const std::uint8_t* bytes, std::size_t n) {
+    size += n;
+    unpacked += n;
+    if (size > record.uncompressedSize) return zipFailure(error, kZipCorrupt, "entry longer than declared");
+    if (unpacked > limits.maxUnpackedBytes) return zipFailure(error, kZipTooLarge, "archive too large");
+    crc = crc32(crc, bytes, static_cast<uInt>(n));
+    return sink(bytes, n);
+  };
+  bool ended = !inflating;
+  std::uint64_t offset = record.dataOffset, remaining = record.compressedSize;
+  while (remaining > 0 && !(inflating && ended)) {
+    const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, kChunk));
+    if (!readZipBytes(archive, offset, input.data(), n)) return zipFailure(error, kZipCorrupt, "unreadable entry data");
+    offset += n;
+    remaining -= n;
+    if (!inflating) {
+      if (!emit(input.data(), n)) return false;
+      continue;
     }
-    if (n == 0) break;
-    size += static_cast<std::uint64_t>(n);
-    unpacked += static_cast<std::uint64_t>(n);
-    if (size > info.uncompressed_size) {
-      ok = fail(error, kZipCorrupt, "entry longer than declared");
-      break;
-    }
-    if (unpacked > limits.maxUnpackedBytes) {
-      ok = fail(error, kZipTooLarge, "archive too large");
-      break;
-    }
-    crc = crc32(crc, buffer.data(), static_cast<uInt>(n));
-    if (!FileManager::writeAll(out.get(), {buffer.data(), static_cast<std::size_t>(n)})) {
-      ok = fail(error, kZipWriteFailed, std::string("cannot write entry: ") + std::strerror(errno));
-      break;
-    }
+    stream.next_in = input.data();
+    stream.avail_in = static_cast<uInt>(n);
+    do {
+      stream.next_out = output.data();
+      stream.avail_out = static_cast<uInt>(output.size());
+      const int status = inflate(&stream, Z_NO_FLUSH);
+      if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR)
+        return zipFailure(error, kZipCorrupt, "bad entry data");
+      const std::size_t produced = output.size() - stream.avail_out;
+      if (produced && !emit(output.data(), produced)) return false;
+      if (status == Z_STREAM_END) {
+        ended = true;
+        break;
+      }
+      if (status == Z_BUF_ERROR) break;  // wants more input
+    } while (stream.avail_in > 0 || stream.avail_out == 0);
   }
-  const int closed = unzCloseCurrentFile(zip);
-  if (!ok) return false;
-  if (closed != UNZ_OK || crc != info.crc || size != info.uncompressed_size)
-    return fail(error, kZipCorrupt, "entry fails its check");
+  if (!ended) return zipFailure(error, kZipCorrupt, "entry data ends early");
+  if (size != record.uncompressedSize || crc != record.crc)
+    return zipFailure(error, kZipCorrupt, "entry fails its check");
   return true;
+}
+
+bool extractFile(int archive, int folder, const std::string& leaf, const ZipRecord& record, std::uint64_t& unpacked,
+                 const ZipLimits& limits, Error* error) {
+  Fd out(::openat(folder, leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+  if (out.get() < 0)
+    return zipFailure(error, kZipWriteFailed, std::string("cannot create entry: ") + std::strerror(errno));
+  return readEntryData(archive, record, unpacked, limits, error, [&](const std::uint8_t* bytes, std::size_t n) {
+    if (FileManager::writeAll(out.get(), {bytes, n})) return true;
+    return zipFailure(error, kZipWriteFailed, std::string("cannot write entry: ") + std::strerror(errno));
+  });
 }
 
 }  // namespace
 
 bool ZipReader::isSafeEntryName(const std::string& name) {
-  if (name.empty() || name.front() == '/' || name.find('\\') != std::string::npos ||
-      name.find('\0') != std::string::npos)
+  if (name.empty() || name.size() > kMaxNameLength || name.front() == '/' || !isValidUtf8(name) ||
+      name.find_first_of(std::string("\\:\0", 3)) != std::string::npos)
     return false;
   auto parts = components(name);
   if (name.back() == '/') parts.pop_back();  // a folder entry's trailing slash
@@ -189,36 +252,39 @@ bool ZipReader::isSafeEntryName(const std::string& name) {
 }
 
 std::vector<ZipEntry> ZipReader::entries(const Path& archive, const ZipLimits& limits, Error* error) {
-  auto zip = openArchive(archive, error);
-  if (!zip) return {};
+  auto opened = openChecked(archive, limits, error);
+  if (!opened) return {};
   std::vector<ZipEntry> out;
-  if (!walk(zip.get(), limits, error, [&](ZipEntry entry, const unz_file_info64&) {
-        out.push_back(std::move(entry));
-        return true;
-      }))
-    return {};
+  for (auto& record : opened->second) {
+    const bool isDirectory = isDirectoryName(record.name);
+    out.push_back({std::move(record.name), record.uncompressedSize, isDirectory});
+  }
   return out;
 }
 
 bool ZipReader::unpack(const Path& archive, const Path& destination, const ZipLimits& limits, Error* error) {
-  auto zip = openArchive(archive, error);
-  if (!zip) return false;
-  // First pass: every name and flag is checked before anything is written.
-  if (!walk(zip.get(), limits, error, [](const ZipEntry&, const unz_file_info64&) { return true; })) return false;
+  auto opened = openChecked(archive, limits, error);
+  if (!opened) return false;
+  const int file = opened->first.get();
   Fd root(::open(destination.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  if (root.get() < 0) return fail(error, kZipWriteFailed, "destination is not a folder");
+  if (root.get() < 0) return zipFailure(error, kZipWriteFailed, "destination is not a folder");
   FolderWalker folders(root.get());
   std::uint64_t unpacked = 0;
-  return walk(zip.get(), limits, error, [&](const ZipEntry& entry, const unz_file_info64& info) {
-    auto parts = components(entry.isDirectory ? entry.name.substr(0, entry.name.size() - 1) : entry.name);
-    if (entry.isDirectory) {
-      if (folders.folder(parts, parts.size()) < 0) return fail(error, kZipWriteFailed, "cannot create folder");
-      return true;
+  for (const auto& record : opened->second) {
+    const auto parts = components(entryPath(record.name));
+    if (isDirectoryName(record.name)) {
+      if (folders.folder(parts, parts.size()) < 0) return zipFailure(error, kZipWriteFailed, "cannot create folder");
+      // A deflated folder entry's data must inflate to nothing.
+      if (record.compressedSize > 0 &&
+          !readEntryData(file, record, unpacked, limits, error, [](const std::uint8_t*, std::size_t) { return true; }))
+        return false;
+      continue;
     }
-    int folder = folders.folder(parts, parts.size() - 1);
-    if (folder < 0) return fail(error, kZipWriteFailed, "cannot create folder");
-    return extractCurrent(zip.get(), folder, parts.back(), info, unpacked, limits, error);
-  });
+    const int folder = folders.folder(parts, parts.size() - 1);
+    if (folder < 0) return zipFailure(error, kZipWriteFailed, "cannot create folder");
+    if (!extractFile(file, folder, parts.back(), record, unpacked, limits, error)) return false;
+  }
+  return true;
 }
 
 }  // namespace pf

@@ -1,12 +1,15 @@
 #pragma once
-// The one zip reader (over minizip): lists and checks an archive, then unpacks all of it into an
-// empty folder. Every entry is checked before the first byte is written, and the whole archive is
-// refused for any entry that is absolute, has an empty, "." or ".." component, a backslash or a NUL
-// in its name, is a symbolic link, is encrypted, appears twice, or would pass the limits. While
-// unpacking, bytes are counted as they inflate (declared sizes are not trusted) and every entry's
-// CRC-32 is checked. Files are made with openat(O_EXCL | O_NOFOLLOW) below the destination's
-// descriptor, so nothing is ever written outside it. On a refusal the destination may hold a part
-// of the archive: callers unpack into a fresh staging folder and throw it away on failure.
+// The one zip reader: lists and checks an archive, then unpacks all of it into an empty folder.
+// The archive's structure is read first and trusted in no single record (ZipDirectory.h); then
+// every entry is checked before the first byte is written, and the whole archive is refused for
+// an entry name that breaks the name rule (isSafeEntryName), a symbolic link, an encrypted entry,
+// a method other than stored or deflated, a folder entry carrying data, two names equal ignoring
+// case (a folder "a/" and a file "a" included), no file entry at all, or more entries or declared
+// bytes than the limits allow. While unpacking, bytes are counted as they inflate (declared sizes
+// are not trusted) and every entry's CRC-32 is checked. Files are made with
+// openat(O_EXCL | O_NOFOLLOW) below the destination's descriptor, so nothing is ever written
+// outside it. On a refusal the destination may hold a part of the archive: callers unpack into a
+// fresh staging folder and throw it away on failure.
 
 #include <cstdint>
 #include <filesystem>
@@ -14,23 +17,9 @@
 #include <vector>
 
 #include "platform/foundation/Error.h"
+#include "platform/foundation/ZipDirectory.h"
 
 namespace pf {
-
-inline constexpr const char* kZipErrorDomain = "ZipErrorDomain";
-
-// Error codes (domain kZipErrorDomain; the reason is the localized description).
-enum ZipErrorCode : std::int64_t {
-  kZipNotAnArchive = 1,    // unreadable or not a zip archive
-  kZipBadEntryName = 2,    // absolute, "..", ".", empty component, backslash or NUL
-  kZipSymbolicLink = 3,
-  kZipEncrypted = 4,
-  kZipDuplicateEntry = 5,
-  kZipTooManyEntries = 6,
-  kZipTooLarge = 7,        // more unpacked bytes than allowed
-  kZipCorrupt = 8,         // bad CRC, bad deflate data, size differs from the directory
-  kZipWriteFailed = 9,     // the destination could not be written
-};
 
 struct ZipLimits {
   std::uint64_t maxEntries = 10000;
@@ -38,7 +27,7 @@ struct ZipLimits {
 };
 
 struct ZipEntry {
-  std::string name;          // as stored (folders end in "/")
+  std::string name;          // decoded to UTF-8 (folders end in "/")
   std::uint64_t size = 0;    // declared uncompressed size
   bool isDirectory = false;
 };
@@ -48,13 +37,16 @@ class ZipReader {
   using Path = std::filesystem::path;
 
   // The checked entry list, in archive order; empty with *error set when the archive is refused.
+  // The entries' data is not read: CRC and inflated sizes are checked by unpack.
   static std::vector<ZipEntry> entries(const Path& archive, const ZipLimits& limits, Error* error = nullptr);
 
   // Unpacks every entry into `destination`, an existing folder. False with *error set on refusal.
   static bool unpack(const Path& archive, const Path& destination, const ZipLimits& limits = {},
                      Error* error = nullptr);
 
-  // The rule for one entry name (exposed for the checks of callers and tests).
+  // The rule for one (decoded) entry name: valid UTF-8 of 1 to 4096 bytes, not starting with "/",
+  // without a backslash, NUL or colon, and without an empty, "." or ".." component (a folder's
+  // one trailing "/" aside).
   static bool isSafeEntryName(const std::string& name);
 };
 
