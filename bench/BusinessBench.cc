@@ -7,7 +7,8 @@
 //   with the bank's own answer to the same packet, captured once: the same bytes and headers
 //   reach the client, so the ratio is the container's own cost.
 // Each row also reports this process's CPU time per request ("cpu_us"; the Python bank's is not in
-// it, the native peer's is, in both rows alike).
+// it, the native peer's is, in both rows alike) and its voluntary context switches per request
+// ("switches": thread hand-offs, the native peer's threads included).
 #include <sys/resource.h>
 
 #include "LoopbackHttp.h"
@@ -128,21 +129,23 @@ double cpuSeconds() {
   return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
-void reportRequests(benchmark::State& state, double cpuBefore) {
+void reportRequests(benchmark::State& state, double cpuBefore, const bench::ContextSwitches& switches) {
   const double n = static_cast<double>(state.iterations());
   state.counters["requests/s"] = benchmark::Counter(n, benchmark::Counter::kIsRate);
   state.counters["cpu_us"] = n > 0 ? (cpuSeconds() - cpuBefore) / n * 1e6 : 0;
+  state.counters["switches"] = switches.perRequest(state.iterations());
 }
 
 void BM_Business_CommunicationHelper(benchmark::State& state, bool nativePeer) {
   if (!peers().ready) return state.SkipWithError("no bank server");
   MwServerConfiguration::getInstance().setServerBaseUrl(peers().base(nativePeer));
   const double cpu = cpuSeconds();
+  const bench::ContextSwitches switches;
   for (auto _ : state) {
     auto answer = MwCommunicationHelper::synchBusinessRequest(kPath, kOrder);
     if (!answer || !answer->businessObject()) return state.SkipWithError("no answer");
   }
-  reportRequests(state, cpu);
+  reportRequests(state, cpu, switches);
 }
 
 void BM_Business_BareUrlConnection(benchmark::State& state, bool nativePeer) {
@@ -150,9 +153,10 @@ void BM_Business_BareUrlConnection(benchmark::State& state, bool nativePeer) {
   // The very bytes the helper sends: one 3DES packet of the same order.
   BarePoster poster(peers().base(nativePeer));
   const double cpu = cpuSeconds();
+  const bench::ContextSwitches switches;
   for (auto _ : state)
     if (!poster.post()) return state.SkipWithError("no answer");
-  reportRequests(state, cpu);
+  reportRequests(state, cpu, switches);
 }
 
 }  // namespace
