@@ -26,7 +26,8 @@
 // - A ratio whose rows did not run (a filter) prints nothing; one whose row failed prints "failed".
 // - The aggregates-only flags (--benchmark_report_aggregates_only,
 //   --benchmark_display_aggregates_only) hide the repetitions from the display only: the ratios
-//   still see them. Rows must not ask for aggregates only, nor fix their repetitions, in code.
+//   still see them (and a --benchmark_out file gets every run). Rows must not ask for aggregates
+//   only, nor fix their repetitions, in code.
 //
 // A program with a main() of its own registers its rows and ratios (fxbench::addRatio) and then
 // returns fxbench::runBenchmarks(argc, argv).
@@ -35,6 +36,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -303,6 +305,7 @@ inline int runBenchmarks(int argc, char** argv) {
   CollectingReporter reporter(benchmark::CreateDefaultDisplayReporter(), aggregatesOnly);
   benchmark::RunSpecifiedBenchmarks(&reporter);
   std::fflush(stdout);
+  std::setlocale(LC_NUMERIC, "C");  // "0.55" whatever locale a row chose
   FILE* out = console ? stdout : stderr;
   bool first = true;
   for (const Ratio& ratio : declaredRatios()) {
