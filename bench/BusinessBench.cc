@@ -89,7 +89,7 @@ struct Peers {
   fxtest::ChildProcess child{{fxtest::kPython, (fxtest::sourceDir() / "tools/bank_server.py").string(),
                               "--keys", (fxtest::sourceDir() / "tests/data/container/keys").string()}};
   std::string bankBase;
-  std::unique_ptr<bench::LoopbackServer> native;
+  bench::LoopbackServer* native = nullptr;  // never torn down, as bench::server()
   bool ready = false;
 
   Peers() {
@@ -109,7 +109,7 @@ struct Peers {
     if (!captured) return;
     std::string headers;
     if (auto state = captured->headers.value("sessionState")) headers += "sessionState: " + *state + "\r\n";
-    native = std::make_unique<bench::LoopbackServer>(
+    native = new bench::LoopbackServer(
         std::string(captured->body.begin(), captured->body.end()),
         captured->headers.value("Content-Type").value_or("application/json; charset=utf-8"), headers);
     ready = true;
