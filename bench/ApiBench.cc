@@ -7,10 +7,8 @@
 //   BM_ApiProxyPost         TnqApiProxy callPostWithParams with a small dictionary, the answer
 //                           parsed into a TnqURLResponse
 //   BM_LoginManager         TnqLoginManager loadData (parameters, proxy, answer check, delegate)
-// Each row runs three times; the figure to watch is the ratio of the medians proxy / raw at the
-// same number in flight (aim: at least 0.85).
-
-#include <benchmark/benchmark.h>
+// The figures to watch are the ratios proxy / raw at the same number in flight (aim: at least
+// 0.85), printed after the rows from the medians of their repetitions (--benchmark_repetitions).
 
 #include <cstdlib>
 #include <functional>
@@ -120,8 +118,18 @@ void BM_LoginManager(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_OperationManagerRaw)->Arg(1)->Arg(16)->Iterations(1)->Repetitions(3)->ReportAggregatesOnly(true)->UseRealTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ApiProxyPost)->Arg(1)->Arg(16)->Iterations(1)->Repetitions(3)->ReportAggregatesOnly(true)->UseRealTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_LoginManager)->Arg(1)->Arg(16)->Iterations(1)->Repetitions(3)->ReportAggregatesOnly(true)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OperationManagerRaw)->Arg(1)->Arg(16)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ApiProxyPost)->Arg(1)->Arg(16)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LoginManager)->Arg(1)->Arg(16)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 
-BENCHMARK_MAIN();
+FX_BENCH_RATIOS([] {
+  for (std::string inFlight : {"1", "16"}) {
+    fxbench::addRatio("API proxy / raw operations, " + inFlight + " in flight", fxbench::rate("BM_ApiProxyPost/" + inFlight),
+                      fxbench::rate("BM_OperationManagerRaw/" + inFlight), fxbench::atLeast(0.85));
+    fxbench::addRatio("API login manager / raw operations, " + inFlight + " in flight",
+                      fxbench::rate("BM_LoginManager/" + inFlight), fxbench::rate("BM_OperationManagerRaw/" + inFlight));
+  }
+  return true;
+}());
+
+FX_BENCH_MAIN();

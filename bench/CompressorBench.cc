@@ -1,9 +1,9 @@
 // gzip of a 1 MiB response body: HnDataCompressor against bare zlib deflate in the same run.
-#include <benchmark/benchmark.h>
 #include <zlib.h>
 
 #include <random>
 
+#include "Ratios.h"
 #include "container/HnDataCompressor.h"
 
 namespace {
@@ -56,4 +56,6 @@ void BM_Gzip_BareZlib(benchmark::State& state) {
 
 BENCHMARK(BM_Gzip_BareZlib)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Gzip_HnDataCompressor)->Unit(benchmark::kMillisecond);
-BENCHMARK_MAIN();
+FX_BENCH_RATIO("gzip: HnDataCompressor / bare zlib deflate", fxbench::rate("BM_Gzip_HnDataCompressor"),
+               fxbench::rate("BM_Gzip_BareZlib"));
+FX_BENCH_MAIN();

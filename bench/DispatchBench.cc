@@ -1,8 +1,6 @@
 // Dispatch queues, main-queue hops and timers against a plain baseline in the same run: a queue
 // of std::function guarded by a mutex and a condition variable, drained by a std::thread (or by
 // the benchmark thread standing in for the main thread), and a mutex-guarded min-heap of timers.
-#include <benchmark/benchmark.h>
-
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -13,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "Ratios.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/RunLoop.h"
@@ -273,4 +272,16 @@ BENCHMARK(BM_TimerFire_Baseline)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_TimerFire_RunLoop)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_TimerRearm_Baseline)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_TimerRearm_RunLoop)->Unit(benchmark::kMicrosecond);
-BENCHMARK_MAIN();
+
+FX_BENCH_RATIO("dispatch: serial queue async / mutex-and-condition queue", fxbench::rate("BM_SerialAsync_DispatchQueue"),
+               fxbench::rate("BM_SerialAsync_Baseline"), fxbench::atLeast(0.5));
+FX_BENCH_RATIO("dispatch: main-queue hops / mutex-and-condition queue", fxbench::rate("BM_MainHop_MainQueue"),
+               fxbench::rate("BM_MainHop_Baseline"), fxbench::atLeast(0.5));
+FX_BENCH_RATIO("dispatch: main-queue round trips / mutex-and-condition queues",
+               fxbench::rate("BM_RoundTrip_DispatchMainQueue"), fxbench::rate("BM_RoundTrip_Baseline"),
+               fxbench::atLeast(0.5));
+FX_BENCH_RATIO("timers: make, schedule and fire / mutex-guarded heap", fxbench::rate("BM_TimerFire_RunLoop"),
+               fxbench::rate("BM_TimerFire_Baseline"), fxbench::atLeast(0.5));
+FX_BENCH_RATIO("timers: re-arm and fire / mutex-guarded heap", fxbench::rate("BM_TimerRearm_RunLoop"),
+               fxbench::rate("BM_TimerRearm_Baseline"), fxbench::atLeast(0.5));
+FX_BENCH_MAIN();

@@ -1,10 +1,9 @@
 // The platform JSON reader and writer against nlohmann's own parse() and dump() (the baseline) in
 // the same run, on a rate list of about 256 KiB; and format() against snprintf.
-#include <benchmark/benchmark.h>
-
 #include <cstdio>
 #include <random>
 
+#include "Ratios.h"
 #include "platform/foundation/Format.h"
 #include "platform/foundation/Json.h"
 
@@ -73,4 +72,10 @@ BENCHMARK(BM_JsonWrite_Platform);
 BENCHMARK(BM_JsonWrite_NlohmannBaseline);
 BENCHMARK(BM_Format_Platform);
 BENCHMARK(BM_Format_SnprintfBaseline);
-BENCHMARK_MAIN();
+FX_BENCH_RATIO("JSON read: pf::parseJson / nlohmann parse", fxbench::rate("BM_JsonRead_Platform"),
+               fxbench::rate("BM_JsonRead_NlohmannBaseline"));
+FX_BENCH_RATIO("JSON write: pf::writeJson / nlohmann dump", fxbench::rate("BM_JsonWrite_Platform"),
+               fxbench::rate("BM_JsonWrite_NlohmannBaseline"));
+FX_BENCH_RATIO("format: pf::format / snprintf", fxbench::rate("BM_Format_Platform"),
+               fxbench::rate("BM_Format_SnprintfBaseline"));
+FX_BENCH_MAIN();

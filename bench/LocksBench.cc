@@ -1,12 +1,11 @@
 // The annotated lock types against the std ones they wrap (the baseline) in the same run: an
 // uncontended lock and unlock around a guarded counter, the same contended by two threads, and a
 // condition-variable hand-off between two threads through pf::UniqueLock.
-#include <benchmark/benchmark.h>
-
 #include <condition_variable>
 #include <mutex>
 #include <thread>
 
+#include "Ratios.h"
 #include "platform/foundation/ThreadAnnotations.h"
 
 namespace {
@@ -138,4 +137,11 @@ BENCHMARK(BM_Lock_Contended_StdBaseline)->Threads(2);
 BENCHMARK(BM_HandOff_Pf)->UseRealTime();
 BENCHMARK(BM_HandOff_StdBaseline)->UseRealTime();
 
-BENCHMARK_MAIN();
+FX_BENCH_RATIO("locks: pf::Mutex / std::mutex, uncontended", fxbench::rate("BM_Lock_Uncontended_Pf"),
+               fxbench::rate("BM_Lock_Uncontended_StdBaseline"), fxbench::about(1));
+FX_BENCH_RATIO("locks: pf::Mutex / std::mutex, two threads", fxbench::rate("BM_Lock_Contended_Pf"),
+               fxbench::rate("BM_Lock_Contended_StdBaseline"), fxbench::about(1));
+FX_BENCH_RATIO("locks: pf::UniqueLock / std::unique_lock, condition hand-off", fxbench::rate("BM_HandOff_Pf"),
+               fxbench::rate("BM_HandOff_StdBaseline"), fxbench::about(1));
+
+FX_BENCH_MAIN();

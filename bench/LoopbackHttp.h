@@ -1,8 +1,9 @@
 #pragma once
 // The loopback side of the HTTP benchmarks: a small keep-alive server in this process (one thread
 // per connection, every answer the same body: "hello" unless another is given), the bare libcurl
-// multi baselines against it (throughput and round-trip latency), and the figures of a road as
-// ratios to the baseline measured earlier in the same run.
+// multi baselines against it (throughput and round-trip latency), and the figures of a road (rate,
+// context switches, memory, round trips). The ratios between roads are declared in each program
+// (Ratios.h).
 
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
@@ -19,20 +20,23 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstdint>
-#include <map>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
 
+#include "Ratios.h"
+
 namespace bench {
 
-// A minimal HTTP/1.1 keep-alive server answering every request with the same body.
+// A minimal HTTP/1.1 keep-alive server answering every request with the same body (and the
+// header lines `extraHeaders`, each ending in CRLF).
 class LoopbackServer {
  public:
-  explicit LoopbackServer(const std::string& body = "hello", const std::string& contentType = "text/plain")
+  explicit LoopbackServer(const std::string& body = "hello", const std::string& contentType = "text/plain",
+                          const std::string& extraHeaders = "")
       : answer_("HTTP/1.1 200 OK\r\nContent-Type: " + contentType + "\r\nContent-Length: " +
-                std::to_string(body.size()) + "\r\n\r\n" + body) {
+                std::to_string(body.size()) + "\r\n" + extraHeaders + "\r\n" + body) {
     listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     int on = 1;
     ::setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
@@ -135,21 +139,6 @@ class MemoryLine {
 inline constexpr int kLatencySamples = 5000;
 inline constexpr int kLatencyWarmUp = 200;
 
-// The baseline's figures of this run, by name ("rate/16").
-inline std::map<std::string, double>& baseline() {
-  static std::map<std::string, double> figures;
-  return figures;
-}
-
-// Reports `value` as counter `name` and, when the baseline has a figure `key`, the ratio
-// `name`_ratio = value / baseline (for a rate, above 1 is better; for a latency, below).
-inline void reportAgainstBaseline(benchmark::State& state, const std::string& name, const std::string& key,
-                                  double value) {
-  state.counters[name] = value;
-  auto found = baseline().find(key);
-  if (found != baseline().end() && found->second > 0) state.counters[name + "_ratio"] = value / found->second;
-}
-
 // Voluntary context switches of the whole process (the server's threads included) since it was
 // made: a thread that goes to sleep and is woken again counts one.
 class ContextSwitches {
@@ -168,14 +157,11 @@ class ContextSwitches {
   long before_;
 };
 
-// Requests per second of the run, against the baseline's at the same number in flight, and the
-// voluntary context switches per request ("switches").
-inline void reportRate(benchmark::State& state, std::int64_t requests, double seconds, bool isBaseline,
+// Requests per second of the run ("rate") and the voluntary context switches per request
+// ("switches").
+inline void reportRate(benchmark::State& state, std::int64_t requests, double seconds,
                        const ContextSwitches& switches) {
-  const double rate = seconds > 0 ? static_cast<double>(requests) / seconds : 0;
-  const std::string key = "rate/" + std::to_string(state.range(0));
-  if (isBaseline) baseline()[key] = rate;
-  reportAgainstBaseline(state, "rate", key, rate);
+  state.counters["rate"] = seconds > 0 ? static_cast<double>(requests) / seconds : 0;
   state.counters["switches"] = switches.perRequest(requests);
 }
 
@@ -241,8 +227,8 @@ class BareCurlTrip {
 
 // Round trips of one request at a time through a road and through bare libcurl, taken in turns
 // so that both meet the same load of the machine. Reports the road's p50 and p99 ("p50_us",
-// "p99_us"), bare libcurl's ("bare_p50_us", "bare_p99_us") and the ratios road / bare
-// ("p50_ratio", "p99_ratio"). `roadTrip` makes one round trip and answers false on a failure.
+// "p99_us") and bare libcurl's ("bare_p50_us", "bare_p99_us"); latencyRatios() declares their
+// ratios. `roadTrip` makes one round trip and answers false on a failure.
 template <class Trip>
 void runPairedLatency(benchmark::State& state, Trip&& roadTrip) {
   LatencySamples road, bare;
@@ -268,8 +254,25 @@ void runPairedLatency(benchmark::State& state, Trip&& roadTrip) {
   state.counters["p99_us"] = p99;
   state.counters["bare_p50_us"] = bareP50;
   state.counters["bare_p99_us"] = bareP99;
-  if (bareP50 > 0) state.counters["p50_ratio"] = p50 / bareP50;
-  if (bareP99 > 0) state.counters["p99_ratio"] = p99 / bareP99;
+}
+
+// The ratios of a road's one-at-a-time round trips (row `row`, run by runPairedLatency) to bare
+// libcurl's: p50 and p99, road / bare (below 1 is faster).
+inline bool latencyRatios(const std::string& road, const std::string& row) {
+  fxbench::addRatio(road + ": round trip p50 / bare libcurl's", fxbench::counter(row, "p50_us"),
+                    fxbench::counter(row, "bare_p50_us"), fxbench::atMost(1.3));
+  return fxbench::addRatio(road + ": round trip p99 / bare libcurl's", fxbench::counter(row, "p99_us"),
+                           fxbench::counter(row, "bare_p99_us"), fxbench::atMost(2));
+}
+
+// The ratios of a road's requests per second (rows `row`/1 and `row`/16) to bare libcurl's at the
+// same number in flight.
+inline bool rateRatios(const std::string& road, const std::string& row, double aim) {
+  for (const char* inFlight : {"1", "16"})
+    fxbench::addRatio(road + ": requests/s / bare libcurl's, " + inFlight + " in flight",
+                      fxbench::rate(row + "/" + inFlight), fxbench::rate("BM_BareCurlMulti/" + std::string(inFlight)),
+                      fxbench::atLeast(aim));
+  return true;
 }
 
 // Baseline: `inFlight` easy handles, each reused, driven by one multi handle on this thread.
@@ -318,7 +321,7 @@ inline void runBareCurlMulti(benchmark::State& state) {
   }
   const std::chrono::duration<double> took = LatencySamples::Clock::now() - began;
   state.SetItemsProcessed(state.iterations() * kRequests);
-  reportRate(state, state.iterations() * kRequests, took.count(), true, switches);
+  reportRate(state, state.iterations() * kRequests, took.count(), switches);
   memory.report(state, state.iterations() * kRequests);
   if (bytes != 5u * kRequests * static_cast<std::size_t>(state.iterations())) state.SkipWithError("short answers");
 }

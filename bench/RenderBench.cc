@@ -1,40 +1,25 @@
 // Frames per second of a 375 by 667 screen at scale 2 with a progress overlay and a glossy
-// button, rendered through the view tree, against bare cairo drawing the same shapes. The bare
-// rows report "ratio": their time per frame over the rendered frame's, measured earlier in the
-// same run (the rendered frame's fps over theirs). The second bare row adds the button's rim
-// highlight and gloss, which the first leaves out.
-#include <benchmark/benchmark.h>
+// button, rendered through the view tree, against bare cairo drawing the same shapes. The second
+// bare row adds the button's rim highlight and gloss, which the first leaves out. The ratios are
+// the rendered frame's rate over each bare row's.
 #include <cairo.h>
 
-#include <chrono>
 #include <cmath>
 
+#include "Ratios.h"
 #include "WidgetScenes.h"
 #include "platform/foundation/Clock.h"
 #include "platform/ui/Renderer.h"
 
 namespace {
 
-double gRenderedSecondsPerFrame = 0;
-
-// Every row carries the counter (the table and CSV reporters want the same columns in each row): 1
-// for the rendered frame itself, 0 when it did not run before.
-void reportRatio(benchmark::State& state, double seconds) {
-  bool known = gRenderedSecondsPerFrame > 0 && state.iterations() > 0;
-  state.counters["ratio"] = known ? seconds / static_cast<double>(state.iterations()) / gRenderedSecondsPerFrame : 0;
-}
-
 void BM_RenderScreenWithOverlayAndButton(benchmark::State& state) {
   pf::VirtualTimeScope time;
   auto window = scenes::buildBenchScreen();
-  auto start = std::chrono::steady_clock::now();
   for (auto _ : state) {
     auto image = pf::render::screen(2);
     benchmark::DoNotOptimize(image);
   }
-  std::chrono::duration<double> spent = std::chrono::steady_clock::now() - start;
-  if (state.iterations() > 0) gRenderedSecondsPerFrame = spent.count() / static_cast<double>(state.iterations());
-  state.counters["ratio"] = 1;
   state.counters["fps"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
   window->setHidden(true);
 }
@@ -77,7 +62,6 @@ void buttonShading(cairo_t* cr) {
 // The same shapes with cairo alone: page, header, overlay box, spinner spokes, button gradient
 // and border (the text is left out: it is the same pango call in both).
 void bareCairoSameShapes(benchmark::State& state, bool withButtonShading) {
-  auto start = std::chrono::steady_clock::now();
   for (auto _ : state) {
     cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 750, 1334);
     cairo_t* cr = cairo_create(s);
@@ -118,9 +102,7 @@ void bareCairoSameShapes(benchmark::State& state, bool withButtonShading) {
     benchmark::DoNotOptimize(cairo_image_surface_get_data(s));
     cairo_surface_destroy(s);
   }
-  std::chrono::duration<double> spent = std::chrono::steady_clock::now() - start;
   state.counters["fps"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
-  reportRatio(state, spent.count());
 }
 
 void BM_BareCairoSameShapes(benchmark::State& state) { bareCairoSameShapes(state, false); }
@@ -129,6 +111,13 @@ BENCHMARK(BM_BareCairoSameShapes)->Unit(benchmark::kMillisecond);
 void BM_BareCairoSameShapesWithButtonShading(benchmark::State& state) { bareCairoSameShapes(state, true); }
 BENCHMARK(BM_BareCairoSameShapesWithButtonShading)->Unit(benchmark::kMillisecond);
 
+FX_BENCH_RATIO("render: screen with overlay and button / bare cairo, same shapes",
+               fxbench::rate("BM_RenderScreenWithOverlayAndButton"), fxbench::rate("BM_BareCairoSameShapes"),
+               fxbench::atLeast(0.6));
+FX_BENCH_RATIO("render: screen with overlay and button / bare cairo with the button's shading",
+               fxbench::rate("BM_RenderScreenWithOverlayAndButton"),
+               fxbench::rate("BM_BareCairoSameShapesWithButtonShading"), fxbench::atLeast(0.6));
+
 }  // namespace
 
-BENCHMARK_MAIN();
+FX_BENCH_MAIN();

@@ -2,7 +2,6 @@
 // the same packets from a plain socket, in the same run. A writer thread sends as fast as the
 // kernel takes the bytes.
 
-#include <benchmark/benchmark.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -12,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "Ratios.h"
 #include "container/RlSocket.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/net/SocketAddress.h"
@@ -103,4 +103,6 @@ void BM_RlSocketFixedLengthReads(benchmark::State& state) {
 
 BENCHMARK(BM_BlockingRecvBaseline)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_RlSocketFixedLengthReads)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_MAIN();
+FX_BENCH_RATIO("RlSocket 4 KiB reads / blocking recv", fxbench::rate("BM_RlSocketFixedLengthReads"),
+               fxbench::rate("BM_BlockingRecvBaseline"), fxbench::atLeast(0.5));
+FX_BENCH_MAIN();

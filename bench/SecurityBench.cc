@@ -1,11 +1,11 @@
 // The security layer against bare OpenSSL EVP in the same run: raw RSA blocks (1024 and 2048
 // bits, both key classes) and the 3DES-CBC + Base64 of a 1 KiB business packet.
-#include <benchmark/benchmark.h>
 #include <openssl/evp.h>
 #include <openssl/rsa.h>
 
 #include <map>
 
+#include "Ratios.h"
 #include "container/MwRSA.h"
 #include "platform/foundation/Base64.h"
 #include "platform/security/Cipher.h"
@@ -118,4 +118,16 @@ BENCHMARK(BM_DesCbcBase64_Ours);
 BENCHMARK(BM_RawRsa_BareEvp)->ArgsProduct({{1024, 2048}, {0, 1}});
 BENCHMARK(BM_RawRsa_Ours)->ArgsProduct({{1024, 2048}, {0, 1}});
 BENCHMARK(BM_MwRSA_Encrypt1KiB)->Arg(1024)->Arg(2048);
-BENCHMARK_MAIN();
+FX_BENCH_RATIO("3DES-CBC + Base64 of 1 KiB: ours / bare EVP", fxbench::rate("BM_DesCbcBase64_Ours"),
+               fxbench::rate("BM_DesCbcBase64_BareEvp"), fxbench::atLeast(0.9));
+FX_BENCH_RATIOS([] {
+  for (const char* bits : {"1024", "2048"})
+    for (const char* key : {"0", "1"}) {
+      const std::string args = std::string(bits) + "/" + key;
+      fxbench::addRatio(std::string("raw RSA ") + bits + (key[0] == '1' ? " private" : " public") + ": ours / bare EVP",
+                        fxbench::rate("BM_RawRsa_Ours/" + args), fxbench::rate("BM_RawRsa_BareEvp/" + args),
+                        fxbench::atLeast(0.9));
+    }
+  return true;
+}());
+FX_BENCH_MAIN();

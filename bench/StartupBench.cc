@@ -1,8 +1,7 @@
 // One update run of the application against the loopback bank (the menu fetched from the front-end
 // server, two page packages marked, downloaded, checked and installed, the business and menu files
-// saved) next to bare libcurl fetching the same three files and bare minizip unpacking the two
-// packages, in the same run.
-#include <benchmark/benchmark.h>
+// saved) against bare libcurl fetching the same three files and bare minizip unpacking the two
+// packages, taken in turns in the same run.
 #include <curl/curl.h>
 #include <unzip.h>
 
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "BareMinizip.h"
+#include "Ratios.h"
 #include "app/PylUpdateManager.h"
 #include "container/LoggerUtil.h"
 #include "container/MwBusinessManager.h"
@@ -86,29 +86,25 @@ class Done : public app::PylUpdateDelegate {
   bool complete = false;
 };
 
-void BM_UpdateRun(benchmark::State& state) {
-  auto& b = bank();
-  if (!b.ready) return state.SkipWithError("no bank");
-  pf::LogCapture quiet;
-  for (auto _ : state) {
-    state.PauseTiming();
-    fxtest::TempDir home;
-    pf::Sandbox::setHome(home.path());
-    container::MwBusinessManager::resetForTesting();
-    app::PylUpdateManager::resetForTesting();
-    for (const auto& page : b.pages)
-      container::MwBusinessManager::getInstance().setPackageFacts(page.url, {page.package, page.hash, page.dir});
-    auto done = std::make_shared<Done>();
-    auto manager = app::PylUpdateManager::sharedInstance();
-    manager->setDelegate(done);
-    state.ResumeTiming();
+// One update run in a fresh home folder: the seconds from benginLoading to updateCompelete with
+// every download ended, or -1 when the pages were not installed.
+double updateRun(const Bank& b) {
+  fxtest::TempDir home;
+  pf::Sandbox::setHome(home.path());
+  container::MwBusinessManager::resetForTesting();
+  app::PylUpdateManager::resetForTesting();
+  for (const auto& page : b.pages)
+    container::MwBusinessManager::getInstance().setPackageFacts(page.url, {page.package, page.hash, page.dir});
+  auto done = std::make_shared<Done>();
+  auto manager = app::PylUpdateManager::sharedInstance();
+  manager->setDelegate(done);
+  const double seconds = fxbench::secondsOf([&] {
     manager->benginLoading();
     pf::RunLoop::main()->spinUntil([&] { return done->complete && manager->downloadTags() == 0; }, 30);
-    state.PauseTiming();
-    if (!done->complete || !fs::exists(home / "Documents/release/news/news0.html")) state.SkipWithError("not installed");
-    container::MwMenusManager::getInstance().waitUntilIdleForTesting();
-    state.ResumeTiming();
-  }
+  });
+  const bool installed = done->complete && fs::exists(home / "Documents/release/news/news0.html");
+  container::MwMenusManager::getInstance().waitUntilIdleForTesting();
+  return installed ? seconds : -1;
 }
 
 std::size_t collect(char* data, std::size_t size, std::size_t count, void* out) {
@@ -116,14 +112,12 @@ std::size_t collect(char* data, std::size_t size, std::size_t count, void* out) 
   return size * count;
 }
 
-void BM_BareCurlAndMinizip(benchmark::State& state) {
-  auto& b = bank();
-  if (!b.ready) return state.SkipWithError("no bank");
-  CURL* curl = curl_easy_init();
-  for (auto _ : state) {
-    state.PauseTiming();
-    fxtest::TempDir home;
-    state.ResumeTiming();
+// The same three files fetched with bare libcurl into a fresh folder, the two packages unpacked
+// there with bare minizip: the seconds it took, or -1 on a failure.
+double bareRun(const Bank& b, CURL* curl) {
+  fxtest::TempDir home;
+  bool ok = true;
+  const double seconds = fxbench::secondsOf([&] {
     std::vector<std::string> names{"menu.xml"};
     for (const auto& page : b.pages) names.push_back(page.package);
     for (const auto& name : names) {
@@ -132,17 +126,43 @@ void BM_BareCurlAndMinizip(benchmark::State& state) {
       curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
       curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collect);
       curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
-      curl_easy_perform(curl);
+      ok = ok && curl_easy_perform(curl) == CURLE_OK;
       const fs::path file = home / name;
       std::ofstream(file, std::ios::binary) << body;
-      if (name != "menu.xml") bench::bareExtract(file, home / fs::path(name).stem());
+      if (name != "menu.xml") ok = ok && bench::bareExtract(file, home / fs::path(name).stem());
     }
-  }
-  curl_easy_cleanup(curl);
+  });
+  return ok ? seconds : -1;
 }
 
-BENCHMARK(BM_UpdateRun)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_BareCurlAndMinizip)->Unit(benchmark::kMillisecond);
+// Each iteration is one turn: an update run and the bare fetch and unpack, who goes first
+// alternating, each in a fresh home folder, so both meet the same state of the machine and of the
+// file system.
+void BM_UpdateRunAgainstBareCurlAndMinizipInTurns(benchmark::State& state) {
+  auto& b = bank();
+  if (!b.ready) return state.SkipWithError("no bank");
+  pf::LogCapture quiet;
+  CURL* curl = curl_easy_init();
+  fxbench::Turns turns("update", "bare");
+  for (auto _ : state) {
+    if (!turns.take([&] { return updateRun(b); }, [&] { return bareRun(b, curl); })) {
+      state.SkipWithError("a road failed");
+      break;
+    }
+    state.SetIterationTime(turns.lastOursSeconds());
+  }
+  curl_easy_cleanup(curl);
+  pf::Sandbox::setHome({});
+  turns.report(state);
+}
+
+// Ten turns a repetition: five with each road first.
+BENCHMARK(BM_UpdateRunAgainstBareCurlAndMinizipInTurns)->Iterations(10)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+FX_BENCH_RATIO("start-up: update run / bare libcurl and minizip (in turns)",
+               fxbench::counterRate("BM_UpdateRunAgainstBareCurlAndMinizipInTurns", "update_ms"),
+               fxbench::counterRate("BM_UpdateRunAgainstBareCurlAndMinizipInTurns", "bare_ms"), fxbench::atLeast(0.5));
 
 }  // namespace
-BENCHMARK_MAIN();
+
+FX_BENCH_MAIN();

@@ -1,8 +1,7 @@
 // The app's JSON helpers on the texts they carry most: changeToString of a push delivery and of
 // an eight-row bridge answer against nlohmann's dump(2), and JSONOBJ of the same texts against
 // Value::parse, in the same run. The figure is the ratio of each pair's throughput.
-#include <benchmark/benchmark.h>
-
+#include "Ratios.h"
 #include "app/TnqDataExtension.h"
 #include "app/TnqStringExtension.h"
 #include "platform/foundation/Value.h"
@@ -58,4 +57,15 @@ BENCHMARK(BM_ChangeToString_Dump2Baseline)->Arg(0)->Arg(1);
 BENCHMARK(BM_JSONOBJ)->Arg(0)->Arg(1);
 BENCHMARK(BM_JSONOBJ_ParseBaseline)->Arg(0)->Arg(1);
 
-BENCHMARK_MAIN();
+FX_BENCH_RATIOS([] {
+  for (const char* which : {"0", "1"}) {
+    const std::string what = which[0] == '0' ? "push delivery" : "8-row answer";
+    fxbench::addRatio("changeToString / dump(2), " + what, fxbench::rate(std::string("BM_ChangeToString/") + which),
+                      fxbench::rate(std::string("BM_ChangeToString_Dump2Baseline/") + which), fxbench::atLeast(0.7));
+    fxbench::addRatio("JSONOBJ / Value::parse, " + what, fxbench::rate(std::string("BM_JSONOBJ/") + which),
+                      fxbench::rate(std::string("BM_JSONOBJ_ParseBaseline/") + which), fxbench::atLeast(0.7));
+  }
+  return true;
+}());
+
+FX_BENCH_MAIN();

@@ -1,11 +1,10 @@
 // Receiving 100,000 text messages of 1 KiB from a loopback Node `ws` server: our client against
 // the reference clients (Node's `ws`, Python's websockets) on the same server in the same run,
-// each timed from connecting to the last message. BM_ReceiveRatioToNodeWs alternates our client
-// and Node's, run by run, so that both meet the same load on the machine, and prints the ratio
-// of their speeds (Node's median time / ours: above 1, ours is faster). And the UTF-8 check
-// against ICU's bare U8_NEXT loop on quote-like text.
+// each timed from connecting to the last message. BM_ReceiveInTurnsWithNodeWs alternates our
+// client and Node's, run by run, so that both meet the same load on the machine; the ratio of
+// their speeds (Node's median time / ours: above 1, ours is faster) prints after the rows. And the
+// UTF-8 check against ICU's bare U8_NEXT loop on quote-like text.
 
-#include <benchmark/benchmark.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -13,13 +12,13 @@
 #include <unicode/utf8.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "Ratios.h"
 #include "appnet/TnqWebSocket.h"
 #include "appnet/WebSocketFrame.h"
 #include "platform/foundation/Dispatch.h"
@@ -163,20 +162,13 @@ double cpuSeconds(int who) {
   return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const std::size_t n = values.size();
-  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
-// Each iteration runs Node's client and ours once, in turns (who goes first alternates). The
-// iteration time is ours; the counters hold both medians and their ratio, and the CPU time each
-// client spent per message (ours: this process; Node's: the reaped client process).
-void BM_ReceiveRatioToNodeWs(benchmark::State& state) {
+// Each iteration is one turn: our client and Node's, who goes first alternating. The iteration
+// time is ours; the counters hold both medians ("ours_ms", "node_ms") and the CPU time each client
+// spent per message (ours: this process; Node's: the reaped client process).
+void BM_ReceiveInTurnsWithNodeWs(benchmark::State& state) {
   const std::string url = server().url();
   auto queue = pf::DispatchQueue::makeSerial("com.tnq.bench.delegate");
-  std::vector<double> ours;
-  std::vector<double> node;
+  fxbench::Turns turns("ours", "node");
   std::vector<double> oursCpu;
   std::vector<double> nodeCpu;
   const auto runOurs = [&] {
@@ -192,36 +184,15 @@ void BM_ReceiveRatioToNodeWs(benchmark::State& state) {
     return seconds;
   };
   for (auto _ : state) {
-    double mine = 0;
-    double theirs = 0;
-    if (ours.size() % 2 == 0) {
-      mine = runOurs();
-      theirs = runNode();
-    } else {
-      theirs = runNode();
-      mine = runOurs();
-    }
-    if (mine < 0 || theirs < 0) {
+    if (!turns.take(runOurs, runNode)) {
       state.SkipWithError("a client ended early");
       return;
     }
-    ours.push_back(mine);
-    node.push_back(theirs);
-    state.SetIterationTime(mine);
+    state.SetIterationTime(turns.lastOursSeconds());
   }
-  const double oursMedian = median(ours);
-  const double nodeMedian = median(node);
-  state.counters["ours_ms"] = oursMedian * 1e3;
-  state.counters["node_ms"] = nodeMedian * 1e3;
-  state.counters["ratio"] = nodeMedian / oursMedian;
-  const double oursCpuPerMessage = median(oursCpu) / kMessages * 1e6;
-  const double nodeCpuPerMessage = median(nodeCpu) / kMessages * 1e6;
-  state.counters["ours_cpu_us"] = oursCpuPerMessage;
-  state.counters["node_cpu_us"] = nodeCpuPerMessage;
-  std::printf("Receiving %d texts of %d bytes: ours %.0f ms, Node's ws %.0f ms (medians of %zu turns): %.2f of Node's speed; "
-              "CPU per message: ours %.2f us, Node's %.2f us\n",
-              kMessages, kSize, oursMedian * 1e3, nodeMedian * 1e3, ours.size(), nodeMedian / oursMedian,
-              oursCpuPerMessage, nodeCpuPerMessage);
+  turns.report(state);
+  state.counters["ours_cpu_us"] = fxbench::median(oursCpu) / kMessages * 1e6;
+  state.counters["node_cpu_us"] = fxbench::median(nodeCpu) / kMessages * 1e6;
   state.SetItemsProcessed(state.iterations() * kMessages);
 }
 
@@ -268,8 +239,17 @@ void BM_Utf8IcuBareLoop(benchmark::State& state) {
 BENCHMARK(BM_ReceiveTnqWebSocket)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_ReceiveReferenceNodeWs)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_ReceiveReferencePythonWebsockets)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK(BM_ReceiveRatioToNodeWs)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(9);
+// Five turns a repetition (three with ours first).
+BENCHMARK(BM_ReceiveInTurnsWithNodeWs)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_Utf8ScanOurs);
 BENCHMARK(BM_Utf8IcuBareLoop);
 
-BENCHMARK_MAIN();
+FX_BENCH_RATIO("WebSocket: receiving, ours / Node's ws (in turns)",
+               fxbench::counterRate("BM_ReceiveInTurnsWithNodeWs", "ours_ms"),
+               fxbench::counterRate("BM_ReceiveInTurnsWithNodeWs", "node_ms"), fxbench::atLeast(1));
+FX_BENCH_RATIO("WebSocket: receiving, ours / Python's websockets", fxbench::rate("BM_ReceiveTnqWebSocket"),
+               fxbench::rate("BM_ReceiveReferencePythonWebsockets"), fxbench::atLeast(1));
+FX_BENCH_RATIO("WebSocket: UTF-8 check / ICU's bare U8_NEXT loop", fxbench::rate("BM_Utf8ScanOurs"),
+               fxbench::rate("BM_Utf8IcuBareLoop"));
+
+FX_BENCH_MAIN();

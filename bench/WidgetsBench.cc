@@ -2,13 +2,12 @@
 // - reloadData of 10,000 cells in 3 columns against a bare loop placing the same rectangles;
 // - a layout pass after a one-screen scroll at 10,000 cells against the same at 100 cells;
 // - a GIF view made from a 100-frame 200 by 200 GIF against the platform's own frame decoder.
-#include <benchmark/benchmark.h>
-
 #include <algorithm>
 #include <cmath>
 #include <vector>
 
 #include "GifTestSupport.h"
+#include "Ratios.h"
 #include "platform/foundation/Clock.h"
 #include "platform/ui/Image.h"
 #include "widgets/TnqGIFImageView.h"
@@ -111,6 +110,16 @@ void BM_PlatformDecodeGifFrames(benchmark::State& state) {
 }
 BENCHMARK(BM_PlatformDecodeGifFrames)->Unit(benchmark::kMillisecond);
 
+// Times over times: how many times the baseline's cost.
+FX_BENCH_RATIO("waterfall reloadData of 10,000 cells, time / bare placement loop's",
+               fxbench::seconds("BM_ReloadData/10000"), fxbench::seconds("BM_BareLoopPlacingRects/10000"),
+               fxbench::atMost(3));
+FX_BENCH_RATIO("waterfall layout after a scroll, time at 10,000 cells / at 100",
+               fxbench::seconds("BM_LayoutAfterScroll/10000"), fxbench::seconds("BM_LayoutAfterScroll/100"),
+               fxbench::about(1));
+FX_BENCH_RATIO("GIF view of 100 frames, time / pf::decodeGifFrames'", fxbench::seconds("BM_GIFImageView"),
+               fxbench::seconds("BM_PlatformDecodeGifFrames"), fxbench::atMost(3));
+
 }  // namespace
 
-BENCHMARK_MAIN();
+FX_BENCH_MAIN();

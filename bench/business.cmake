@@ -1,1 +1,1 @@
-fx_bench(NAME bench_business SOURCES ${CMAKE_CURRENT_LIST_DIR}/BusinessBench.cc DEPS container fx_testsupport)
+fx_bench(NAME bench_business SOURCES ${CMAKE_CURRENT_LIST_DIR}/BusinessBench.cc DEPS container fx_testsupport PkgConfig::CURL)

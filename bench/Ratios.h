@@ -1,0 +1,386 @@
+#pragma once
+// The figures of the benchmarks: ratios between rows, computed from the medians of their
+// repetitions, and two roads timed in turns inside one row. Every program in bench/ ends with
+// FX_BENCH_MAIN() in place of BENCHMARK_MAIN() and declares its ratios beside its rows:
+//
+//   FX_BENCH_RATIO("URL facade / bare libcurl, 1 in flight", fxbench::rate("BM_UrlConnection/1"),
+//                  fxbench::rate("BM_BareCurlMulti/1"), fxbench::atLeast(0.8));
+//
+// After the rows have run, each ratio prints one line (to standard error when the display format
+// is JSON or CSV):
+//
+//   ratio  0.55  min 0.50  max 0.61  n 3  aim >= 0.8 missed   URL facade / bare libcurl, 1 in flight
+//
+// - The value is the median of the numerator's figure over its repetitions
+//   (--benchmark_repetitions=N) divided by the median of the denominator's. Min and max are the
+//   smallest and largest of the repetitions' own ratios: the k-th repetition of one row against the
+//   k-th of the other, in the order they ran. The rows may run in any order
+//   (--benchmark_enable_random_interleaving=true runs their repetitions in turns).
+// - A row is its function name and arguments as the table shows them ("BM_Fetch/16",
+//   "get/store/tmpfs/rows:10000/bytes:16"), without the suffixes the library adds (iterations:,
+//   repeats:, real_time, threads:).
+// - A figure is the row's rate (iterations per second of real time, or of the manual time a row
+//   sets), its seconds per iteration, one of its counters, or the rate a time counter stands for
+//   (1 / the counter). Two roads timed in turns inside one row (Turns, below) are two counters of
+//   that row, and the ratio names the same row twice.
+// - A ratio whose rows did not run (a filter) prints nothing; one whose row failed prints "failed".
+// - The aggregates-only flags (--benchmark_report_aggregates_only,
+//   --benchmark_display_aggregates_only) hide the repetitions from the display only: the ratios
+//   still see them (and a --benchmark_out file gets every run). Rows must not ask for aggregates
+//   only, nor fix their repetitions, in code.
+//
+// A program with a main() of its own registers its rows and ratios (fxbench::addRatio) and then
+// returns fxbench::runBenchmarks(argc, argv).
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace fxbench {
+
+// The median of `values` (0 when there are none).
+inline double median(std::vector<double> values) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  const std::size_t n = values.size();
+  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// What is read off a row's repetition.
+struct Figure {
+  enum class Kind { Rate, Seconds, Counter, CounterRate };
+  std::string row;
+  Kind kind = Kind::Rate;
+  std::string counter;
+};
+
+// Iterations per second of the row's real (or manual) time.
+inline Figure rate(std::string row) { return {std::move(row), Figure::Kind::Rate, {}}; }
+// Seconds per iteration of the row's real (or manual) time.
+inline Figure seconds(std::string row) { return {std::move(row), Figure::Kind::Seconds, {}}; }
+// A counter of the row, as reported.
+inline Figure counter(std::string row, std::string name) {
+  return {std::move(row), Figure::Kind::Counter, std::move(name)};
+}
+// 1 / a counter of the row: the rate that a time counter ("install_ms") stands for.
+inline Figure counterRate(std::string row, std::string name) {
+  return {std::move(row), Figure::Kind::CounterRate, std::move(name)};
+}
+
+// The value a ratio should reach, shown beside it.
+struct Aim {
+  enum class Kind { None, AtLeast, AtMost, About };
+  Kind kind = Kind::None;
+  double value = 0;
+};
+inline Aim atLeast(double value) { return {Aim::Kind::AtLeast, value}; }
+inline Aim atMost(double value) { return {Aim::Kind::AtMost, value}; }
+// Shown without a verdict ("aim ~1"): the two rows should cost the same.
+inline Aim about(double value) { return {Aim::Kind::About, value}; }
+inline Aim noAim() { return {}; }
+
+struct Ratio {
+  std::string name;
+  Figure numerator;
+  Figure denominator;
+  Aim aim;
+};
+
+// A ratio's outcome over the repetitions that ran.
+struct Outcome {
+  bool ran = false;     // both rows ran
+  bool failed = false;  // a row reported an error, or a figure was missing or not positive
+  double value = 0;
+  double min = 0;
+  double max = 0;
+  std::size_t repetitions = 0;
+};
+
+// The figures of every row of a run, and the ratios computed from them.
+class RatioTable {
+ public:
+  using Run = benchmark::BenchmarkReporter::Run;
+
+  // The row a run belongs to: its function name and arguments.
+  static std::string rowOf(const Run& run) {
+    return run.run_name.args.empty() ? run.run_name.function_name
+                                     : run.run_name.function_name + "/" + run.run_name.args;
+  }
+
+  // Keeps a repetition's figures (aggregates are left out: ratios come from the repetitions).
+  void add(const Run& run) {
+    if (run.run_type != Run::RT_Iteration) return;
+    Row& row = rows_[rowOf(run)];
+    if (run.error_occurred || run.iterations <= 0) {
+      row.failed = true;
+      return;
+    }
+    Repetition r;
+    r.seconds = run.real_accumulated_time / static_cast<double>(run.iterations);
+    for (const auto& [name, value] : run.counters) r.counters[name] = value.value;
+    row.repetitions.push_back(std::move(r));
+  }
+
+  Outcome compute(const Ratio& ratio) const {
+    Outcome out;
+    const Row* top = find(ratio.numerator.row);
+    const Row* bottom = find(ratio.denominator.row);
+    if (!top || !bottom) return out;
+    out.ran = true;
+    std::vector<double> a, b;
+    if (top->failed || bottom->failed || !figures(*top, ratio.numerator, &a) ||
+        !figures(*bottom, ratio.denominator, &b) || a.empty() || b.empty()) {
+      out.failed = true;
+      return out;
+    }
+    out.value = median(a) / median(b);
+    out.repetitions = std::min(a.size(), b.size());
+    out.min = out.max = a[0] / b[0];
+    for (std::size_t k = 1; k < out.repetitions; ++k) {
+      out.min = std::min(out.min, a[k] / b[k]);
+      out.max = std::max(out.max, a[k] / b[k]);
+    }
+    return out;
+  }
+
+  // The line printed for a ratio, or "" when its rows did not run.
+  std::string line(const Ratio& ratio) const {
+    const Outcome o = compute(ratio);
+    if (!o.ran) return {};
+    char text[512];
+    if (o.failed) {
+      std::snprintf(text, sizeof text, "ratio  failed%36s%s", "", ratio.name.c_str());
+      return text;
+    }
+    std::string aim;
+    char buffer[64];
+    if (ratio.aim.kind == Aim::Kind::About) {
+      std::snprintf(buffer, sizeof buffer, "aim ~%g", ratio.aim.value);
+      aim = buffer;
+    } else if (ratio.aim.kind != Aim::Kind::None) {
+      const bool atLeast = ratio.aim.kind == Aim::Kind::AtLeast;
+      const bool met = atLeast ? o.value >= ratio.aim.value : o.value <= ratio.aim.value;
+      std::snprintf(buffer, sizeof buffer, "aim %s %g %s", atLeast ? ">=" : "<=", ratio.aim.value,
+                    met ? "met" : "missed");
+      aim = buffer;
+    }
+    std::snprintf(text, sizeof text, "ratio  %5.2f  min %5.2f  max %5.2f  n %zu  %-20s  %s", o.value, o.min, o.max,
+                  o.repetitions, aim.c_str(), ratio.name.c_str());
+    return text;
+  }
+
+ private:
+  struct Repetition {
+    double seconds = 0;
+    std::map<std::string, double> counters;
+  };
+  struct Row {
+    bool failed = false;
+    std::vector<Repetition> repetitions;
+  };
+
+  const Row* find(const std::string& name) const {
+    auto it = rows_.find(name);
+    return it == rows_.end() ? nullptr : &it->second;
+  }
+
+  // The figure of each repetition of `row`; false when one is missing or not positive.
+  static bool figures(const Row& row, const Figure& figure, std::vector<double>* out) {
+    for (const Repetition& r : row.repetitions) {
+      double value = r.seconds;
+      if (figure.kind == Figure::Kind::Counter || figure.kind == Figure::Kind::CounterRate) {
+        auto it = r.counters.find(figure.counter);
+        if (it == r.counters.end()) return false;
+        value = it->second;
+      }
+      if (!(value > 0)) return false;
+      if (figure.kind == Figure::Kind::Rate || figure.kind == Figure::Kind::CounterRate) value = 1 / value;
+      out->push_back(value);
+    }
+    return true;
+  }
+
+  std::map<std::string, Row> rows_;
+};
+
+// The ratios the program declared.
+inline std::vector<Ratio>& declaredRatios() {
+  static std::vector<Ratio> ratios;
+  return ratios;
+}
+
+inline bool addRatio(std::string name, Figure numerator, Figure denominator, Aim aim = {}) {
+  declaredRatios().push_back({std::move(name), std::move(numerator), std::move(denominator), aim});
+  return true;
+}
+
+// Hands every run to the table and the display reporter the library's flags chose; with an
+// aggregates-only flag the display gets only the aggregates of repeated rows.
+class CollectingReporter : public benchmark::BenchmarkReporter {
+ public:
+  CollectingReporter(benchmark::BenchmarkReporter* display, bool aggregatesOnly)
+      : display_(display), aggregatesOnly_(aggregatesOnly) {}
+
+  bool ReportContext(const Context& context) override { return display_->ReportContext(context); }
+  void ReportRuns(const std::vector<Run>& runs) override {
+    std::vector<Run> shown;
+    for (const Run& run : runs) {
+      table.add(run);
+      if (!aggregatesOnly_ || run.run_type != Run::RT_Iteration || run.repetitions <= 1) shown.push_back(run);
+    }
+    if (!shown.empty()) display_->ReportRuns(shown);
+  }
+  void Finalize() override { display_->Finalize(); }
+
+  RatioTable table;
+
+ private:
+  benchmark::BenchmarkReporter* display_;
+  bool aggregatesOnly_;
+};
+
+namespace detail {
+
+// Whether a flag's value (after "=", or the whole environment value) means true, as the library reads it.
+inline bool truthy(const char* value) {
+  if (!value || !*value) return true;
+  for (const char* no : {"0", "false", "False", "FALSE", "no", "No", "NO", "n", "N", "f", "F", "off", "Off", "OFF"})
+    if (std::strcmp(value, no) == 0) return false;
+  return true;
+}
+
+// Removes `--<flag>` and `--<flag>=value` from the arguments (and its environment variable);
+// answers whether the last one said true.
+inline bool takeBoolFlag(int* argc, char** argv, const char* flag, const char* environment) {
+  bool on = false;
+  if (const char* value = std::getenv(environment)) {
+    on = truthy(value);
+    ::unsetenv(environment);
+  }
+  const std::string name = std::string("--") + flag;
+  int kept = 1;
+  for (int i = 1; i < *argc; ++i) {
+    const char* arg = argv[i];
+    if (std::strncmp(arg, name.c_str(), name.size()) == 0 && (arg[name.size()] == '\0' || arg[name.size()] == '=')) {
+      on = arg[name.size()] == '\0' || truthy(arg + name.size() + 1);
+      continue;
+    }
+    argv[kept++] = argv[i];
+  }
+  *argc = kept;
+  argv[kept] = nullptr;
+  return on;
+}
+
+// Whether the display format is the console's (the ratio lines then follow the table on stdout).
+inline bool consoleFormat(int argc, char** argv) {
+  std::string format = std::getenv("BENCHMARK_FORMAT") ? std::getenv("BENCHMARK_FORMAT") : "console";
+  for (int i = 1; i < argc; ++i)
+    if (std::strncmp(argv[i], "--benchmark_format=", 19) == 0) format = argv[i] + 19;
+  return format == "console";
+}
+
+}  // namespace detail
+
+// Runs the benchmarks the flags select and prints the declared ratios; the program's exit status.
+inline int runBenchmarks(int argc, char** argv) {
+  bool aggregatesOnly = detail::takeBoolFlag(&argc, argv, "benchmark_report_aggregates_only",
+                                             "BENCHMARK_REPORT_AGGREGATES_ONLY");
+  aggregatesOnly |= detail::takeBoolFlag(&argc, argv, "benchmark_display_aggregates_only",
+                                         "BENCHMARK_DISPLAY_AGGREGATES_ONLY");
+  const bool console = detail::consoleFormat(argc, argv);
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  CollectingReporter reporter(benchmark::CreateDefaultDisplayReporter(), aggregatesOnly);
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  std::fflush(stdout);
+  std::setlocale(LC_NUMERIC, "C");  // "0.55" whatever locale a row chose
+  FILE* out = console ? stdout : stderr;
+  bool first = true;
+  for (const Ratio& ratio : declaredRatios()) {
+    const std::string line = reporter.table.line(ratio);
+    if (line.empty()) continue;
+    if (first) std::fputc('\n', out);
+    first = false;
+    std::fprintf(out, "%s\n", line.c_str());
+  }
+  std::fflush(out);
+  benchmark::Shutdown();
+  return 0;
+}
+
+// Two roads timed in turns inside one row, for what drifts while a program runs (a shared
+// machine's load, a file system's churn): each take() runs both once, the one that goes first
+// alternating, so both meet the same conditions. Each road times its own part (set-up it should
+// not pay for left out) and answers its seconds, or a negative number when it failed.
+class Turns {
+ public:
+  // The counters report() sets are "<ours>_ms" and "<base>_ms".
+  Turns(std::string ours, std::string base) : oursName_(std::move(ours)), baseName_(std::move(base)) {}
+
+  template <class Ours, class Base>
+  bool take(Ours&& ours, Base&& base) {
+    double a = 0, b = 0;
+    if (ours_.size() % 2 == 0) {
+      a = ours();
+      b = base();
+    } else {
+      b = base();
+      a = ours();
+    }
+    if (a < 0 || b < 0) return false;
+    ours_.push_back(a);
+    base_.push_back(b);
+    return true;
+  }
+
+  // Our road's time in the last turn (a row's manual iteration time).
+  double lastOursSeconds() const { return ours_.empty() ? 0 : ours_.back(); }
+  double oursSeconds() const { return median(ours_); }
+  double baseSeconds() const { return median(base_); }
+  std::size_t turns() const { return ours_.size(); }
+
+  // Sets the row's counters to the medians of the turns, in milliseconds.
+  void report(benchmark::State& state) const {
+    state.counters[oursName_ + "_ms"] = oursSeconds() * 1e3;
+    state.counters[baseName_ + "_ms"] = baseSeconds() * 1e3;
+  }
+
+ private:
+  std::string oursName_, baseName_;
+  std::vector<double> ours_, base_;
+};
+
+// Seconds spent in `work`.
+template <class Work>
+double secondsOf(Work&& work) {
+  const auto start = std::chrono::steady_clock::now();
+  work();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+}  // namespace fxbench
+
+#define FX_BENCH_CONCAT_(a, b) a##b
+#define FX_BENCH_CONCAT(a, b) FX_BENCH_CONCAT_(a, b)
+// Declares a ratio (name, numerator figure, denominator figure[, aim]) printed after the run.
+#define FX_BENCH_RATIO(...) \
+  [[maybe_unused]] static const bool FX_BENCH_CONCAT(fxBenchRatio_, __COUNTER__) = ::fxbench::addRatio(__VA_ARGS__)
+// Runs an expression that declares several ratios (fxbench::addRatio) when the program starts.
+#define FX_BENCH_RATIOS(declare) \
+  [[maybe_unused]] static const bool FX_BENCH_CONCAT(fxBenchRatios_, __COUNTER__) = (declare)
+// The program's main(): runs the selected rows, then prints the declared ratios.
+#define FX_BENCH_MAIN()                                                                \
+  int main(int argc, char** argv) { return ::fxbench::runBenchmarks(argc, argv); } \
+  int main(int, char**)
