@@ -28,13 +28,25 @@ pf::Value valueOf(const pf::Value& data, const char* key) {
   return v ? *v : pf::Value();
 }
 
-// {"l", "t", "w", "h"} of the page's edges: widths as the text of the integer differences.
+// A page number (its integer part) or a difference of two, in floating point (no 64-bit
+// overflow) and cut to the page's reach.
+double onPage(double points) {
+  return std::clamp(points, -PylKLinePlugin::kMaxPageCoordinate, PylKLinePlugin::kMaxPageCoordinate);
+}
+
+double edgeOf(const pf::Value& data, const char* key) { return onPage(static_cast<double>(integerOf(data, key))); }
+
+// {"l", "t", "w", "h"} of the page's edges: the left and top edges' integer parts, widths as the
+// text of the integer differences.
 pf::Value frameOf(const pf::Value& data) {
+  const double left = edgeOf(data, "left"), top = edgeOf(data, "top");
+  const double width = onPage(static_cast<double>(integerOf(data, "right")) - static_cast<double>(integerOf(data, "left")));
+  const double height = onPage(static_cast<double>(integerOf(data, "bottom")) - static_cast<double>(integerOf(data, "top")));
   pf::Value dict = pf::Value::object();
-  dict["l"] = valueOf(data, "left");
-  dict["t"] = valueOf(data, "top");
-  dict["w"] = pf::format("%ld", static_cast<long>(integerOf(data, "right") - integerOf(data, "left")));
-  dict["h"] = pf::format("%ld", static_cast<long>(integerOf(data, "bottom") - integerOf(data, "top")));
+  dict["l"] = static_cast<long>(left);
+  dict["t"] = static_cast<long>(top);
+  dict["w"] = pf::format("%ld", static_cast<long>(width));
+  dict["h"] = pf::format("%ld", static_cast<long>(height));
   return dict;
 }
 
