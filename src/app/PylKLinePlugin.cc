@@ -7,6 +7,7 @@
 #include "container/MwTask.h"
 #include "kline/KLineManager.h"
 #include "platform/foundation/Format.h"
+#include "platform/foundation/Log.h"
 #include "platform/ui/ScrollView.h"
 #include "platform/foundation/ThreadChecker.h"
 
@@ -88,12 +89,17 @@ bool PylKLinePlugin::handleRequest(const container::MwServletRequest& request) {
 }
 
 void PylKLinePlugin::createKline(const pf::Value& dict) {
-  auto record = kline::PylKLineManager::sharedInstance().create(dict);
-  if (auto page = jsWebView()) {
-    auto scroll = page->scrollView();
-    std::int64_t z = std::clamp<std::int64_t>(integerOf(dict, "z"), 0, static_cast<std::int64_t>(scroll->subviews().size()));
-    scroll->insertSubview(record->kline, static_cast<std::size_t>(z));
+  auto page = jsWebView();
+  if (!page) {
+    // The page has gone: a chart made now would stay in the pool with nobody to dismiss it.
+    pf::logLine("chart.do: create for a page that has gone; no chart made");
+    if (task()) task()->error(pf::Value::object());
+    return;
   }
+  auto record = kline::PylKLineManager::sharedInstance().create(dict);
+  auto scroll = page->scrollView();
+  std::int64_t z = std::clamp<std::int64_t>(integerOf(dict, "z"), 0, static_cast<std::int64_t>(scroll->subviews().size()));
+  scroll->insertSubview(record->kline, static_cast<std::size_t>(z));
   answer(pf::Value{{"chartId", record->moduleId}});
 }
 

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "PluginPageSupport.h"
 #include "app/PylKLinePlugin.h"
 #include "app/PylPluginHandle.h"
 #include "container/MwJSWebview.h"
@@ -123,6 +124,22 @@ TEST_F(ChartPluginTest, ExtremeEdgesMakeAClampedFrame) {
     EXPECT_EQ(chart->frame(), c.frame) << c.edges;
     call("dismiss", "{chartId: '" + id + "'}");
   }
+}
+
+// A "create" that arrives after its page has gone makes no chart: nothing would ever dismiss it.
+TEST_F(ChartPluginTest, NoChartOutlivesAGonePage) {
+  auto plugin = std::make_shared<PylKLinePlugin>();
+  auto gone = container::MwJSWebview::make(pf::Rect(0, 0, 375, 667));
+  plugin->awareAboutJSWebView(gone);
+  gone.reset();
+  plugintest::DirectCall late(*plugin, "chart.do", "create",
+                              pf::Value{{"left", 0}, {"top", 0}, {"right", 100}, {"bottom", 100}, {"zaxis", 0}});
+  EXPECT_TRUE(kline::PylKLineManager::sharedInstance().klineManagerPool.empty());
+  EXPECT_EQ(late.recorder->kinds(), std::vector<std::string>{"error"}) << "the call ends";
+
+  // The next chart of a living page is the first one.
+  EXPECT_EQ(call("create", "{left: 0, top: 0, right: 10, bottom: 10}")["data"]["chartId"], "klineId+++1");
+  EXPECT_EQ(kline::PylKLineManager::sharedInstance().klineManagerPool.size(), 1u);
 }
 
 }  // namespace
