@@ -154,8 +154,9 @@ void CurrencySeachViewController::chooseAction(pf::Control& sender) {
   if (!row) return;
   auto product = productAt({*section, *row});
   if (auto* button = dynamic_cast<pf::Button*>(&sender)) showChosen(*button, true);
-  product->isInterested = true;
+  // Added before it is marked: the product is among those that are not favourites yet.
   interestProduct({*section, *row});
+  product->isInterested = true;
 }
 
 void CurrencySeachViewController::interestProduct(pf::IndexPath ip) {
@@ -167,7 +168,8 @@ void CurrencySeachViewController::interestProduct(pf::IndexPath ip) {
     if (group->productName != name) continue;
     for (auto& product : *group->products) {
       bool same = chosen->currencyCode.empty() ? product == chosen : product->currencyCode == chosen->currencyCode;
-      if (!same) continue;
+      // A favourite already stands among the group's favourites: never twice.
+      if (!same || product->isInterested) continue;
       product->isInterested = true;
       group->interstProducts->push_back(ProductModel::favouriteOf(product));
     }

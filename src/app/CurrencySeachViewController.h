@@ -38,6 +38,8 @@ class CurrencySeachViewController : public pf::ViewController,
   void resetSearch();
   void touchBtnAction(pf::Control& sender);
   void chooseAction(pf::Control& sender);
+  // Marks every product of the chosen one's code in the groups of its name and appends a copy to
+  // the group's favourites, skipping those that are favourites already.
   void interestProduct(pf::IndexPath indexPath);
 
   // ---- search bar and scrolling

@@ -13,6 +13,7 @@
 
 namespace container {
 class MwWebview;
+class MwWebviewStatusDelegate;
 }
 
 namespace app {
@@ -25,8 +26,14 @@ class PylGestureManger {
 
   // Keeps the address and (re)starts observing the returns to the foreground.
   void setURL(const std::string& url);
+  // The page tree the lock page is opened from (Documents/release).
+  static std::string pageRoot();
+  // Whether the address names a page inside the page tree: what registration accepts.
+  static bool isLockPage(const std::string& url);
   void applicationWillEnterForeground(const pf::Notification& notification);
-  // Lays the lock page over the application delegate's window (nothing when one is shown).
+  // Lays the lock page over the application delegate's window (nothing when one is shown). When
+  // the page then fails to load, the lock is taken away again (and logged): it would cover the
+  // window with nothing to end it. The lock stays armed.
   void openGestureView();
   // Takes the lock page away; the view is let go only after the current main-queue turn, so a
   // call of the lock page itself completes.
@@ -44,8 +51,11 @@ class PylGestureManger {
  private:
   PylGestureManger() = default;
 
+  void lockPageFailed(const std::shared_ptr<container::MwWebview>& view);
+
   bool needGesture_ = false;
   std::shared_ptr<container::MwWebview> gestureWebview_;
+  std::shared_ptr<container::MwWebviewStatusDelegate> loadWatcher_;  // of gestureWebview_
   std::string gestureURL_;
   pf::ObserverToken observer_ = 0;
 };

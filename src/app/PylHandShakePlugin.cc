@@ -1,48 +1,37 @@
 #include "app/PylHandShakePlugin.h"
 
-#include <mutex>
+#include <optional>
 
 #include "app/PylPluginArguments.h"
 #include "app/PylResult.h"
+#include "container/MwConfiguration.h"
 #include "container/MwFramework.h"
 #include "container/MwServerConfiguration.h"
 #include "container/MwSessionManager.h"
 #include "container/MwTask.h"
 #include "platform/foundation/Dispatch.h"
+#include "platform/foundation/Log.h"
 #include "platform/foundation/Thread.h"
-#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/foundation/ThreadChecker.h"
 #include "platform/net/CookieStorage.h"
 #include "platform/net/Url.h"
 
 namespace app {
 
-namespace {
-
-pf::Mutex gHostMutex;
-std::string gFrontHost PF_GUARDED_BY(gHostMutex);
-
-}  // namespace
-
-void HandShakePlugin::setFrontHost(std::string host) {
-  pf::MutexLock lock(gHostMutex);
-  gFrontHost = std::move(host);
-}
-
 std::string HandShakePlugin::environmentBaseUrl(std::int64_t envirType) {
-  std::string host;
-  {
-    pf::MutexLock lock(gHostMutex);
-    host = gFrontHost;
-  }
-  if (host.empty()) {
-    if (const auto url = pf::Url::parse(container::MwServerConfiguration::getInstance().getServerBaseUrl());
-        url && !url->host().empty()) {
-      host = url->scheme() + "://" + url->host();
-      if (url->port()) host += ":" + std::to_string(*url->port());
-    }
-  }
-  return host + (envirType == 1 ? "/front/" : "/mnfront/");
+  const char* path = envirType == 1 ? "/front/" : "/mnfront/";
+  // The path replaces whatever the URL had, by URL resolution: scheme, user, host and port stay
+  // as written.
+  auto on = [path](const std::string& text) -> std::optional<std::string> {
+    const auto base = pf::Url::parse(text);
+    if (!base || !base->isHttp()) return std::nullopt;
+    const auto url = pf::Url::parse(path, *base);
+    if (!url) return std::nullopt;
+    return url->absoluteString();
+  };
+  if (const auto front = container::MwConfiguration::getInstance().frontUrl())
+    if (auto url = on(*front)) return *url;
+  return on(container::MwServerConfiguration::getInstance().getServerBaseUrl()).value_or(std::string());
 }
 
 HandShakePlugin::~HandShakePlugin() { removeNotification(); }
@@ -61,8 +50,15 @@ bool HandShakePlugin::handleRequest(const container::MwServletRequest& request) 
 }
 
 void HandShakePlugin::benginHandShake(const pf::Value& envirType) {
+  const std::string base = environmentBaseUrl(pf::integerValue(envirType));
+  if (base.empty()) {
+    // No front-end host is known: switching would leave the client on no server at all.
+    pf::logLine("handshakemanager: no front-end host to switch to");
+    answer(false);
+    return;
+  }
   pf::CookieStorage::shared().deleteAllCookies();
-  container::MwServerConfiguration::getInstance().setServerBaseUrl(environmentBaseUrl(pf::integerValue(envirType)));
+  container::MwServerConfiguration::getInstance().setServerBaseUrl(base);
   container::MwSessionManager::getInstance().emptyServerRandom();
   container::MwFramework::getInstance().initialization();
 }
@@ -72,11 +68,15 @@ void HandShakePlugin::handShakeResult(const pf::Notification& notification) {
   if (!object || !object->is_object()) return;
   const std::int64_t result = pf::integerValue(object->value("result", pf::Value()));
   if (result != 0 && result != 1) return;
-  PylResult answer(pf::Value{{"success", result == 0 ? "success" : "failure"}});
+  answer(result == 0);
+}
+
+void HandShakePlugin::answer(bool success) {
+  PylResult result(pf::Value{{"success", success ? "success" : "failure"}});
   setContinueFlag(false);
   // The call is answered once: a later negotiation is not this call's.
   removeNotification();
-  if (task()) task()->successWithResult(answer.getSuccessResult());
+  if (task()) task()->successWithResult(result.getSuccessResult());
 }
 
 void HandShakePlugin::registNotification() {

@@ -29,13 +29,16 @@ class HandShakePlugin : public PylPlugin {
   void registNotification();
   void removeNotification();
 
-  // The scheme and authority of both environments ("https://host:port"). Unset (""), they are
-  // those of the server base URL in force.
-  static void setFrontHost(std::string host);
-  // The base URL of the environment: "<host>/front/" for 1, "<host>/mnfront/" otherwise.
+  // The base URL of the environment: the path "/front/" for 1, "/mnfront/" otherwise, on the
+  // front-end host: the scheme and authority (as written: an IPv6 literal stays bracketed with its
+  // zone id) of the configuration's "front-url" where it is set, else of the server base URL in
+  // force. "" when neither gives one.
   static std::string environmentBaseUrl(std::int64_t envirType);
 
  private:
+  // Answers the waiting page once and stops listening.
+  void answer(bool success);
+
   pf::ObserverToken observer_ = 0;
 };
 

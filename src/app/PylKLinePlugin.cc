@@ -7,6 +7,7 @@
 #include "container/MwTask.h"
 #include "kline/KLineManager.h"
 #include "platform/foundation/Format.h"
+#include "platform/foundation/Log.h"
 #include "platform/ui/ScrollView.h"
 #include "platform/foundation/ThreadChecker.h"
 
@@ -28,13 +29,25 @@ pf::Value valueOf(const pf::Value& data, const char* key) {
   return v ? *v : pf::Value();
 }
 
-// {"l", "t", "w", "h"} of the page's edges: widths as the text of the integer differences.
+// A page number (its integer part) or a difference of two, in floating point (no 64-bit
+// overflow) and cut to the page's reach.
+double onPage(double points) {
+  return std::clamp(points, -PylKLinePlugin::kMaxPageCoordinate, PylKLinePlugin::kMaxPageCoordinate);
+}
+
+double edgeOf(const pf::Value& data, const char* key) { return onPage(static_cast<double>(integerOf(data, key))); }
+
+// {"l", "t", "w", "h"} of the page's edges: the left and top edges' integer parts, widths as the
+// text of the integer differences.
 pf::Value frameOf(const pf::Value& data) {
+  const double left = edgeOf(data, "left"), top = edgeOf(data, "top");
+  const double width = onPage(static_cast<double>(integerOf(data, "right")) - static_cast<double>(integerOf(data, "left")));
+  const double height = onPage(static_cast<double>(integerOf(data, "bottom")) - static_cast<double>(integerOf(data, "top")));
   pf::Value dict = pf::Value::object();
-  dict["l"] = valueOf(data, "left");
-  dict["t"] = valueOf(data, "top");
-  dict["w"] = pf::format("%ld", static_cast<long>(integerOf(data, "right") - integerOf(data, "left")));
-  dict["h"] = pf::format("%ld", static_cast<long>(integerOf(data, "bottom") - integerOf(data, "top")));
+  dict["l"] = static_cast<long>(left);
+  dict["t"] = static_cast<long>(top);
+  dict["w"] = pf::format("%ld", static_cast<long>(width));
+  dict["h"] = pf::format("%ld", static_cast<long>(height));
   return dict;
 }
 
@@ -76,12 +89,17 @@ bool PylKLinePlugin::handleRequest(const container::MwServletRequest& request) {
 }
 
 void PylKLinePlugin::createKline(const pf::Value& dict) {
-  auto record = kline::PylKLineManager::sharedInstance().create(dict);
-  if (auto page = jsWebView()) {
-    auto scroll = page->scrollView();
-    std::int64_t z = std::clamp<std::int64_t>(integerOf(dict, "z"), 0, static_cast<std::int64_t>(scroll->subviews().size()));
-    scroll->insertSubview(record->kline, static_cast<std::size_t>(z));
+  auto page = jsWebView();
+  if (!page) {
+    // The page has gone: a chart made now would stay in the pool with nobody to dismiss it.
+    pf::logLine("chart.do: create for a page that has gone; no chart made");
+    if (task()) task()->error(pf::Value::object());
+    return;
   }
+  auto record = kline::PylKLineManager::sharedInstance().create(dict);
+  auto scroll = page->scrollView();
+  std::int64_t z = std::clamp<std::int64_t>(integerOf(dict, "z"), 0, static_cast<std::int64_t>(scroll->subviews().size()));
+  scroll->insertSubview(record->kline, static_cast<std::size_t>(z));
   answer(pf::Value{{"chartId", record->moduleId}});
 }
 

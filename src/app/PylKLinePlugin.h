@@ -10,6 +10,9 @@ namespace app {
 
 class PylKLinePlugin : public PylPlugin {
  public:
+  // Page edges and sides are cut to this many points either way: no page reaches further.
+  static constexpr double kMaxPageCoordinate = 1e6;
+
   // Answers nothing for an unknown operation; false for "create", true otherwise.
   bool handleRequest(const container::MwServletRequest& request) override;
 

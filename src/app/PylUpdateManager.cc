@@ -221,14 +221,19 @@ void PylUpdateManager::compareMenuInsideList() {
   openDownloads_.clear();
   auto& business = container::MwBusinessManager::getInstance();
   std::vector<std::string> marked;
-  for (const auto& model : models) {
-    if (model.type != "html") continue;
-    business.refreshBusinessWithHTMLUrl(model.intactUrl, model.version);
-    auto element = business.getElementByHTMLUrl(model.intactUrl);
-    if (!element || !element->attributeForName("update")) continue;
-    pf::logLine("update: mark " + element->attributeForName("update")->stringValue() + " " + model.intactUrl);
-    if (openDownloads_.insert(model.intactUrl).second) marked.push_back(model.intactUrl);
-  }
+  // One write (and signing) of the business file for the whole menu, not one per changed page.
+  business.performBatch([&] {
+    for (const auto& model : models) {
+      if (model.type != "html") continue;
+      business.refreshBusinessWithHTMLUrl(model.intactUrl, model.version);
+      auto element = business.getElementByHTMLUrl(model.intactUrl);
+      if (!element) continue;
+      auto mark = element->attributeForName("update");
+      if (!mark) continue;
+      pf::logLine("update: mark " + mark->stringValue() + " " + model.intactUrl);
+      if (openDownloads_.insert(model.intactUrl).second) marked.push_back(model.intactUrl);
+    }
+  });
   // The total is known before the first download starts.
   downloadTags_ = static_cast<std::int64_t>(marked.size());
   downloadCount_ = downloadTags_;

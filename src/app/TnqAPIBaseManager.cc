@@ -76,10 +76,11 @@ void TnqAPIBaseManager::apiCallBack(const Response& response) {
 }
 
 void TnqAPIBaseManager::successedOnCallingAPI(const Response& response) {
-  if (response->content) fetchedRawData = response->content;
-  else if (response->responseData) fetchedRawData = pf::makeData(*response->responseData);
+  if (response && response->content) fetchedRawData = response->content;
+  else if (response && response->responseData) fetchedRawData = pf::makeData(*response->responseData);
   else fetchedRawData.reset();
-  removeRequestIdWithRequestId(response->requestId);
+  // No response: id 0, which matches nothing.
+  removeRequestIdWithRequestId(response ? response->requestId : 0);
   auto judge = validator.lock();
   if (judge && judge->managerIsCorrectWithCallBackData(*this, fetchedRawData)) {
     beforePerformSuccessWithResponse(response);

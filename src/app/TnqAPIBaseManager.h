@@ -111,7 +111,8 @@ class TnqAPIBaseManager : public std::enable_shared_from_this<TnqAPIBaseManager>
 
   std::optional<pf::Value> reformParams(const std::optional<pf::Value>& params);
   void apiCallBack(const Response& response);
-  void successedOnCallingAPI(const Response& response);
+  // Either road takes a null response (as a call refused before it was sent has none).
+  void successedOnCallingAPI(const Response& responseOrNull);
   void failureOnCallingAPI(const Response& responseOrNull, std::uint64_t errorType);
 
   void beforePerformSuccessWithResponse(const Response& response);

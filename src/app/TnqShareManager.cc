@@ -55,8 +55,10 @@ TnqShareOutcome TnqQxHandler::sendContent(const std::shared_ptr<TnqShareModel>& 
 TnqShareOutcome TnqQxHandler::sendImageContent(const TnqQxShareModel& model) {
   auto message = share::QxMediaMessage::message();
   std::string path = model.imageFilePath.value_or(std::string());
-  // Read once, within the platform's bound: the image object carries these very bytes.
-  auto bytes = path.empty() ? std::nullopt : pf::FileManager::readFile(path, nullptr, share::QxExchange::kMaxRequestBytes);
+  // Read once, within the platform's bound: the image object carries these very bytes. The path
+  // comes from a page: only a regular file is read, so a FIFO or a device cannot stall the app.
+  auto bytes = path.empty() ? std::nullopt
+                            : pf::FileManager::readRegularFile(path, nullptr, share::QxExchange::kMaxRequestBytes);
   auto image = bytes ? pf::Image::fromData(*bytes) : nullptr;
   if (!image) return TnqShareOutcome::Refused;  // nothing to show, or not an image
   auto thumb = TnqExtension::scaleToSize(*image, {kThumbSide, kThumbSide});

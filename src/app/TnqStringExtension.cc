@@ -119,7 +119,8 @@ std::string tnqQueryStringFromDictionary(const pf::Value& dictionary, bool encod
 std::string tnqQueryStringFromArray(const pf::Value& array, bool encoding) {
   std::vector<std::string> pairs;
   if (!array.is_array()) return {};
-  auto usable = [](const pf::Value& v) { return v.is_string() || v.is_number(); };
+  // The platform's numbers include its booleans (written 1 and 0).
+  auto usable = [](const pf::Value& v) { return v.is_string() || v.is_number() || v.is_boolean(); };
   for (std::size_t i = 0; i + 1 < array.size(); i += 2) {
     const pf::Value& key = array[i];
     const pf::Value& value = array[i + 1];

@@ -36,8 +36,8 @@ std::vector<std::string> tnqAllURLs(std::string_view text);
 
 // "key=value" pairs joined by "&", in the dictionary's order; values URL-encoded when asked.
 std::string tnqQueryStringFromDictionary(const pf::Value& dictionary, bool encoding = true);
-// The array read as key, value, key, value...: numbers become their text, pairs holding another
-// type are skipped.
+// The array read as key, value, key, value...: numbers (booleans among them, as 1 and 0) become
+// their text, pairs holding another type are skipped.
 std::string tnqQueryStringFromArray(const pf::Value& array, bool encoding = true);
 // Keys and values in turn, up to the first missing one, as a dictionary's query string.
 std::string tnqQueryStringFromKeyValue(const std::vector<std::optional<std::string>>& keyValues);

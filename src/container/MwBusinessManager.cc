@@ -44,31 +44,73 @@ std::filesystem::path MwBusinessManager::filePath() const { return pf::Sandbox::
 
 MwXMLElement MwBusinessManager::rootLocked() {
   if (!document_) {
+    index_.reset();
     document_ = readKeyedXMLFile(filePath(), kBusinessFileName);
     if (!document_) document_ = MwXMLDocument::initWithRootName(kRootName);
   }
   return *document_->rootElement();
 }
 
-std::optional<MwXMLElement> MwBusinessManager::findLocked(const std::string& url) {
-  for (auto& item : rootLocked().children()) {
-    if (item.name() != kItemName) continue;
-    auto attribute = item.attributeForName("url");
-    if (attribute && attribute->stringValue() == url) return item;
+std::unordered_map<std::string, MwXMLElement>& MwBusinessManager::indexLocked() {
+  auto root = rootLocked();
+  if (!index_) {
+    index_.emplace();
+    for (auto& item : root.children()) {
+      if (item.name() != kItemName) continue;
+      if (auto url = item.attributeForName("url")) index_->emplace(url->stringValue(), item);  // the first stays
+    }
   }
-  return std::nullopt;
+  return *index_;
+}
+
+std::optional<MwXMLElement> MwBusinessManager::findLocked(const std::string& url) {
+  auto& index = indexLocked();
+  auto found = index.find(url);
+  if (found == index.end()) return std::nullopt;
+  auto attribute = found->second.attributeForName("url");
+  if (!attribute || attribute->stringValue() != url) {
+    // An element handed out had its url changed: read the tree again.
+    index_.reset();
+    auto& fresh = indexLocked();
+    found = fresh.find(url);
+    if (found == fresh.end()) return std::nullopt;
+  }
+  return found->second;
 }
 
 MwXMLElement MwBusinessManager::findOrAddLocked(const std::string& url) {
   if (auto found = findLocked(url)) return *found;
   auto item = rootLocked().addChild(kItemName);
   item.addAttribute("url", url);
+  indexLocked().emplace(url, item);
   return item;
 }
 
 bool MwBusinessManager::saveLocked() {
   rootLocked();
+  if (batchDepth_ > 0) {
+    unsaved_ = true;
+    return true;
+  }
   return writeKeyedXMLFile(document_, filePath(), kBusinessFileName);
+}
+
+void MwBusinessManager::performBatch(const std::function<void()>& changes) {
+  pf::MutexLock lock(mutex_);
+  ++batchDepth_;
+  try {
+    changes();
+  } catch (...) {
+    endBatchLocked();  // what changed is still written
+    throw;
+  }
+  endBatchLocked();
+}
+
+void MwBusinessManager::endBatchLocked() {
+  if (--batchDepth_ > 0 || !unsaved_) return;
+  unsaved_ = false;
+  saveLocked();
 }
 
 void MwBusinessManager::refreshBusinessWithHTMLUrl(const std::string& url, const std::string& newVersion) {
@@ -137,6 +179,8 @@ void MwBusinessManager::resetForTesting() {
   auto& self = getInstance();
   pf::MutexLock lock(self.mutex_);
   self.document_.reset();
+  self.index_.reset();
+  self.unsaved_ = false;
 }
 
 }  // namespace container

@@ -3,14 +3,18 @@
 // its "version", the update mark "update" ("i" new, "u" updated) and the package facts the file
 // list gave ("package", "hash", "dir"; see docs/resources.md). The file carries the keyed file
 // hash; a file that does not read or verify counts as absent. Every change is written at once,
-// atomically. Thread-safe; elements handed out are for the calling thread's immediate use.
+// atomically, unless a batch holds the writes back to its end. Pages are found through an index
+// by url (the first item of each url). Thread-safe; elements handed out are for the calling
+// thread's immediate use (read them, or change other attributes than "url").
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "container/MwXMLDocument.h"
 #include "platform/foundation/ThreadAnnotations.h"
@@ -49,6 +53,11 @@ class MwBusinessManager {
   // Writes the file with its keyed hash (atomically); false when it cannot be written.
   bool saveBusinessXMLFile();
 
+  // Runs `changes` (calls of this manager, on this thread) with the writes they cause held back:
+  // the file is written and signed once at the end, when something changed, rather than once per
+  // change. Other threads wait for the batch. A batch inside a batch writes with the outer one.
+  void performBatch(const std::function<void()>& changes);
+
   std::filesystem::path filePath() const;
   // Tests: forget the tree; the next use reads the file again.
   static void resetForTesting();
@@ -56,12 +65,20 @@ class MwBusinessManager {
  private:
   MwBusinessManager() = default;
   MwXMLElement rootLocked() PF_REQUIRES(mutex_);
+  // The index by url, built from the tree on first use.
+  std::unordered_map<std::string, MwXMLElement>& indexLocked() PF_REQUIRES(mutex_);
   std::optional<MwXMLElement> findLocked(const std::string& url) PF_REQUIRES(mutex_);
   MwXMLElement findOrAddLocked(const std::string& url) PF_REQUIRES(mutex_);
+  // Writes the file, or, inside a batch, notes that it must be written.
   bool saveLocked() PF_REQUIRES(mutex_);
+  // Leaves a batch; the outermost one writes what it held back.
+  void endBatchLocked() PF_REQUIRES(mutex_);
 
   pf::RecursiveMutex mutex_;
   std::shared_ptr<MwXMLDocument> document_ PF_GUARDED_BY(mutex_);
+  std::optional<std::unordered_map<std::string, MwXMLElement>> index_ PF_GUARDED_BY(mutex_);
+  int batchDepth_ PF_GUARDED_BY(mutex_) = 0;
+  bool unsaved_ PF_GUARDED_BY(mutex_) = false;  // a batch held a write back
 };
 
 // Reads a keyed XML file: nullptr when it is missing, unreadable, not verified or not XML.

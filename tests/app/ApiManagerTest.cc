@@ -211,4 +211,14 @@ TEST_F(ApiManager, AnswersRecordsAndCleaning) {
   EXPECT_FALSE(push->fetchedRawData);
   EXPECT_FALSE(push->errorMessage);
   EXPECT_EQ(push->errorType, TnqAPIBaseManager::None);
+
+  // No answer record at all is a wrong answer on the success road, as on the failure road a
+  // refused call: nothing kept, nothing removed, the delegate told.
+  observer->events.clear();
+  push->successedOnCallingAPI(nullptr);
+  EXPECT_EQ(push->errorType, TnqAPIBaseManager::WrongAnswer);
+  EXPECT_FALSE(push->fetchedRawData);
+  EXPECT_EQ(observer->events, (std::vector<std::string>{"beforeFail(none)", "failed:2", "afterFail"}));
+  push->failureOnCallingAPI(nullptr, TnqAPIBaseManager::CallFailed);
+  EXPECT_EQ(push->errorType, TnqAPIBaseManager::CallFailed);
 }

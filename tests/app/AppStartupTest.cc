@@ -2,6 +2,8 @@
 // handshake and manifest results, the menu and page update, and the first page.
 
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 #include "app/AppDelegate.h"
 #include "app/FileController.h"
@@ -287,6 +289,83 @@ TEST_F(AppStartupTest, AnUnreadableMenuCountsAsAbsentAndStrayEndsAreIgnored) {
   manager->completeLoading();
   EXPECT_EQ(delegate->calls, (std::vector<std::string>{"complete"}));
   EXPECT_EQ(manager->downloadTags(), 0);
+}
+
+// Counts the atomic writes of a file: each writes a temporary file beside it (".<name>.XXXXXX",
+// a new name every time) and renames it over the file.
+class AtomicWriteWatch {
+ public:
+  explicit AtomicWriteWatch(const std::filesystem::path& file)
+      : fd_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)), prefix_("." + file.filename().string() + ".") {
+    if (fd_ >= 0) ::inotify_add_watch(fd_, file.parent_path().c_str(), IN_MOVED_FROM);
+  }
+  ~AtomicWriteWatch() { ::close(fd_); }
+  int count() {
+    alignas(inotify_event) char buffer[4096];
+    for (ssize_t n; (n = ::read(fd_, buffer, sizeof buffer)) > 0;) {
+      for (char* at = buffer; at < buffer + n;) {
+        const auto* event = reinterpret_cast<const inotify_event*>(at);
+        if (event->len > 0 && std::string_view(event->name).starts_with(prefix_)) ++count_;
+        at += sizeof(inotify_event) + event->len;
+      }
+    }
+    return count_;
+  }
+
+ private:
+  int fd_;
+  std::string prefix_;
+  int count_ = 0;
+};
+
+// One comparison writes (and signs) the business file once, however many pages it marks, and
+// the file holds what refreshing the pages one by one gives.
+TEST_F(AppStartupTest, AComparisonWritesTheBusinessFileOnce) {
+  auto& business = container::MwBusinessManager::getInstance();
+  std::string menu = "<menus>";
+  auto entry = [&](int id, const std::string& url, const std::string& version) {
+    menu += "<menu id=\"" + std::to_string(id) + "\" url=\"" + url + "\" version=\"" + version + "\"/>";
+  };
+  for (int i = 0; i < 60; ++i) {
+    const std::string url = "html|p" + std::to_string(i) + ".html";
+    if (i >= 20) {  // known pages: 20 to 39 change, 40 to 59 stay
+      business.refreshBusinessWithHTMLUrl(url, "1");
+      business.clearUpdateMark(url);
+    }
+    entry(i, url, i < 40 ? "2" : "1.0");
+  }
+  entry(60, "html|p3.html", "2");     // listed twice
+  entry(61, "html|blank.html", "");   // no version
+  entry(62, "image|logo.png", "1");   // no page
+  menu += "</menus>";
+  writeLocalMenu(menu);
+  const auto before = *pf::FileManager::readFile(business.filePath());
+
+  auto delegate = std::make_shared<RecordingUpdateDelegate>();
+  auto manager = PylUpdateManager::sharedInstance();
+  manager->setDelegate(delegate);
+  AtomicWriteWatch writes(business.filePath());
+  manager->compareMenuInsideList();
+  EXPECT_EQ(writes.count(), 1);
+  EXPECT_EQ(manager->downloadCount(), 40);
+  ASSERT_TRUE(pf::RunLoop::main()->spinUntil([&] { return delegate->completed() && manager->downloadTags() == 0; }, 30));
+  container::MwMenusManager::getInstance().waitUntilIdleForTesting();
+  EXPECT_EQ(delegate->calls.front(), "begin");
+  EXPECT_EQ(delegate->calls.back(), "1.00");
+  const auto compared = *pf::FileManager::readFile(business.filePath());
+
+  // The same pages refreshed one by one from the same file.
+  ASSERT_TRUE(pf::FileManager::writeFile(business.filePath(), before, true));
+  container::MwBusinessManager::resetForTesting();
+  for (const auto& model : MenuXMLModel::parseMenu(menu))
+    if (model.type == "html") business.refreshBusinessWithHTMLUrl(model.intactUrl, model.version);
+  EXPECT_EQ(compared, *pf::FileManager::readFile(business.filePath()));
+
+  container::MwBusinessManager::resetForTesting();  // the file verifies and reads back
+  EXPECT_EQ(business.getElementByHTMLUrl("html|p5.html")->attributeForName("update")->stringValue(), "i");
+  EXPECT_EQ(business.getElementByHTMLUrl("html|p25.html")->attributeForName("update")->stringValue(), "u");
+  EXPECT_FALSE(business.getElementByHTMLUrl("html|p45.html")->attributeForName("update"));
+  EXPECT_FALSE(business.getElementByHTMLUrl("html|blank.html"));
 }
 
 TEST_F(AppStartupTest, UrlsTheMessagingPlatformDoesNotKnowAreRefusedByBothEntries) {

@@ -6,6 +6,7 @@
 #include "PluginPageSupport.h"
 #include "app/PylGesturePlugin.h"
 #include "container/MwWebview.h"
+#include "platform/foundation/FileManager.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/Sandbox.h"
 #include "platform/ui/Application.h"
@@ -120,6 +121,47 @@ TEST_F(GesturePluginTest, RegistrationWithoutAPageAddressChangesNothing) {
   EXPECT_EQ(PylGestureManger::sharedInstance().gestureURL(), "");
   foreground();
   EXPECT_FALSE(lock());
+}
+
+// Only a page that exists inside the page tree arms the lock; a lock page that does not load when
+// shown is taken away again, so nothing covers the window for good.
+TEST_F(GesturePluginTest, OnlyAnExistingPageOfThePageTreeArmsTheLock) {
+  const auto release = home.path() / "Documents/release";
+  ASSERT_TRUE(pf::FileManager::writeFile(home.path() / "Documents/outside.html", "<html><title>Out</title></html>", true));
+  std::filesystem::create_symlink(home.path() / "Documents/outside.html", release / "link.html");
+  std::filesystem::create_directories(release / "folder.html");
+  for (const std::string& url : std::vector<std::string>{"missing.html", "../outside.html", "sub/../../outside.html", "link.html", "folder.html",
+                                (home.path() / "Documents/outside.html").string(), "/etc/hostname", "lock.html?x=1",
+                                "../../../../../../../../etc/passwd", ".", "/"}) {
+    auto answer = page.call("gesture.do", "registerGesture", pf::Value{{"gestureURL", url}}.dump());
+    ASSERT_EQ(answer.size(), 1u) << url;
+    EXPECT_EQ(answer[0]["result"], 100) << url;
+  }
+  EXPECT_FALSE(PylGestureManger::sharedInstance().needGesture());
+  foreground();
+  EXPECT_FALSE(lock());
+  EXPECT_EQ(windowViews(), 0u);
+
+  // A page of the tree, reached through a folder and back, is accepted.
+  auto armed = page.call("gesture.do", "registerGesture", "{gestureURL: 'sub/../lock.html'}");
+  ASSERT_EQ(armed.size(), 1u);
+  EXPECT_EQ(armed[0]["result"], 0);
+
+  // The page goes before the lock shows: the lock is taken away and the failure logged.
+  ASSERT_TRUE(pf::FileManager::removeItem(release / "lock.html"));
+  foreground();
+  EXPECT_FALSE(lock());
+  EXPECT_EQ(windowViews(), 0u);
+  EXPECT_TRUE(quiet.contains("lock page")) << "logged";
+  EXPECT_TRUE(PylGestureManger::sharedInstance().needGesture()) << "still armed: the next return tries again";
+
+  // Back again: it shows, and a later failed navigation of the shown lock page leaves it shown.
+  ASSERT_TRUE(pf::FileManager::writeFile(release / "lock.html", "<html><title>Lock</title></html>", true));
+  foreground();
+  ASSERT_TRUE(lock());
+  lock()->currentPage()->webView()->loadFile((release / "gone.html").string());
+  plugintest::pump();
+  EXPECT_TRUE(lock());
 }
 
 TEST_F(GesturePluginTest, OlderSystemsSwapTheScreenSides) {

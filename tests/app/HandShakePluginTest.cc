@@ -7,6 +7,7 @@
 #include "PluginPageSupport.h"
 #include "app/PylHandShakePlugin.h"
 #include "container/StartupSupport.h"
+#include "platform/net/Url.h"
 
 namespace app {
 namespace {
@@ -26,7 +27,6 @@ class HandShakePluginTest : public container::testing::StartupFixture {
   void SetUp() override {
     StartupFixture::SetUp();
     plugintest::registerBuiltInPlugins();
-    HandShakePlugin::setFrontHost("");
   }
   void TearDown() override {
     container::MwFramework::getInstance().waitForStartupForTesting();
@@ -85,14 +85,57 @@ TEST_F(HandShakePluginTest, SwitchNegotiatesAnewWithoutOldCookies) {
   EXPECT_FALSE(unknown[0].contains("data"));
 }
 
+// The environments keep the front-end host as written (an IPv6 literal bracketed, its zone id
+// with it), taken from the configuration's "front-url" where it is set.
+TEST_F(HandShakePluginTest, EnvironmentsKeepTheHostAsWritten) {
+  struct Case {
+    std::string base, front, mnfront;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"https://[2001:db8::1]:8443/", "https://[2001:db8::1]:8443/front/", "https://[2001:db8::1]:8443/mnfront/"},
+           {"https://[2001:db8::1]/mnfront", "https://[2001:db8::1]/front/", "https://[2001:db8::1]/mnfront/"},
+           {"http://[fe80::1%25eth0]:8080/front/x?y=1#z", "http://[fe80::1%25eth0]:8080/front/",
+            "http://[fe80::1%25eth0]:8080/mnfront/"},
+           {"http://[::ffff:127.0.0.1]:1", "http://[::ffff:127.0.0.1]:1/front/", "http://[::ffff:127.0.0.1]:1/mnfront/"},
+           {"https://fx.example/deep/path?q=1", "https://fx.example/front/", "https://fx.example/mnfront/"}}) {
+    container::MwServerConfiguration::getInstance().setServerBaseUrl(c.base);
+    EXPECT_EQ(HandShakePlugin::environmentBaseUrl(1), c.front) << c.base;
+    EXPECT_EQ(HandShakePlugin::environmentBaseUrl(7), c.mnfront) << c.base;
+  }
+  auto& configuration = container::MwConfiguration::getInstance();
+  configuration.setValue("https://[2001:db8::2]:9443/front/", "front-url");
+  EXPECT_EQ(HandShakePlugin::environmentBaseUrl(1), "https://[2001:db8::2]:9443/front/");
+  EXPECT_EQ(HandShakePlugin::environmentBaseUrl(0), "https://[2001:db8::2]:9443/mnfront/");
+
+  // A switch from a page: the loopback bank under its IPv6 name refuses the connection, the
+  // negotiation fails, and the base URL in force is the bracketed one, which still parses.
+  const std::string port = std::to_string(*pf::Url::parse(server->baseUrl())->port());
+  configuration.setValue("http://[::1]:" + port + "/front/", "front-url");
+  auto reposter = std::make_shared<HandShakeReposter>();
+  container::MwFramework::getInstance().addListener(reposter);
+  PluginPage page;
+  page.call("handshakemanager.do", "changeHandShake", "{envirType: 1}");
+  ASSERT_TRUE(waitForAnswers(page, 1));
+  const std::string inForce = container::MwServerConfiguration::getInstance().getServerBaseUrl();
+  EXPECT_EQ(inForce, "http://[::1]:" + port + "/front");
+  ASSERT_TRUE(pf::Url::parse(inForce));
+  EXPECT_EQ(pf::Url::parse(inForce)->host(), "::1");
+
+  // Neither a configured nor a current host: nothing to switch to, the call fails at once and
+  // the base URL stays.
+  configuration.setValue("not a url", "front-url");
+  container::MwServerConfiguration::getInstance().setServerBaseUrl("");
+  auto stranded = page.call("handshakemanager.do", "changeHandShake", "{envirType: 1}");
+  ASSERT_EQ(stranded.size(), 1u);
+  EXPECT_EQ(stranded[0]["data"], (pf::Value{{"success", "failure"}}));
+  EXPECT_EQ(container::MwServerConfiguration::getInstance().getServerBaseUrl(), "");
+}
+
 TEST_F(HandShakePluginTest, OnlyDictionariesWithResultZeroOrOneAnswer) {
   for (const auto& [type, path] : std::vector<std::pair<pf::Value, std::string>>{
            {1, "/front/"}, {"1", "/front/"}, {" 1", "/front/"}, {0, "/mnfront/"}, {"0", "/mnfront/"},
            {2, "/mnfront/"}, {"abc", "/mnfront/"}, {nullptr, "/mnfront/"}, {pf::Value::array({1}), "/mnfront/"}})
     EXPECT_EQ(HandShakePlugin::environmentBaseUrl(pf::integerValue(type)), server->baseUrl() + path) << type.dump();
-  HandShakePlugin::setFrontHost("https://fx.example:8443");
-  EXPECT_EQ(HandShakePlugin::environmentBaseUrl(1), "https://fx.example:8443/front/");
-  HandShakePlugin::setFrontHost("");
 
   // No framework listener reposts here: the results below are the only ones.
   auto plugin = std::make_shared<HandShakePlugin>();

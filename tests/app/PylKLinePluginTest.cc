@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "PluginPageSupport.h"
+#include "app/PylKLinePlugin.h"
 #include "app/PylPluginHandle.h"
 #include "container/MwJSWebview.h"
 #include "container/MwServletManager.h"
@@ -93,6 +95,51 @@ TEST_F(ChartPluginTest, ChartsLiveInThePageScrollView) {
   // Another word answers nothing: its call stays open until its time-out.
   EXPECT_TRUE(call("spin", "{}").is_null());
   EXPECT_EQ(page->openCallCount(), 1u);
+}
+
+// Edges no page has (the ends of the 64-bit range, as numbers or texts, and doubles beyond it)
+// make a frame within the page's reach: never a wrapped width, and never undefined arithmetic.
+// (A frame of negative sides stands as the same rectangle with positive ones.)
+TEST_F(ChartPluginTest, ExtremeEdgesMakeAClampedFrame) {
+  const double m = PylKLinePlugin::kMaxPageCoordinate;
+  struct Case {
+    std::string edges;
+    pf::Rect frame;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"left: -9223372036854775808, top: 0, right: 9223372036854775807, bottom: 10", {-m, 0, m, 10}},
+           {"left: '-9223372036854775808', top: '-9223372036854775808', right: '9223372036854775807', "
+            "bottom: '9223372036854775807'",
+            {-m, -m, m, m}},
+           {"left: 9223372036854775807, top: 1e308, right: -9223372036854775808, bottom: -1e308", {0, 0, m, m}},
+           {"left: '99999999999999999999999', top: 5, right: 12, bottom: 'x'", {0, 0, m, 5}},
+           {"left: 10.7, top: 20, right: '310.2', bottom: 220", {10, 20, 300, 200}}}) {
+    pf::Value created = call("create", "{" + c.edges + ", zaxis: 1}");
+    ASSERT_TRUE(created["data"].contains("chartId")) << c.edges;
+    const std::string id = created["data"]["chartId"].get<std::string>();
+    auto chart = kline::PylKLineManager::sharedInstance().getKLineViewById(id);
+    ASSERT_TRUE(chart) << c.edges;
+    EXPECT_EQ(chart->frame(), c.frame) << c.edges;
+    call("relayout", "{" + c.edges + ", chartId: '" + id + "'}");
+    EXPECT_EQ(chart->frame(), c.frame) << c.edges;
+    call("dismiss", "{chartId: '" + id + "'}");
+  }
+}
+
+// A "create" that arrives after its page has gone makes no chart: nothing would ever dismiss it.
+TEST_F(ChartPluginTest, NoChartOutlivesAGonePage) {
+  auto plugin = std::make_shared<PylKLinePlugin>();
+  auto gone = container::MwJSWebview::make(pf::Rect(0, 0, 375, 667));
+  plugin->awareAboutJSWebView(gone);
+  gone.reset();
+  plugintest::DirectCall late(*plugin, "chart.do", "create",
+                              pf::Value{{"left", 0}, {"top", 0}, {"right", 100}, {"bottom", 100}, {"zaxis", 0}});
+  EXPECT_TRUE(kline::PylKLineManager::sharedInstance().klineManagerPool.empty());
+  EXPECT_EQ(late.recorder->kinds(), std::vector<std::string>{"error"}) << "the call ends";
+
+  // The next chart of a living page is the first one.
+  EXPECT_EQ(call("create", "{left: 0, top: 0, right: 10, bottom: 10}")["data"]["chartId"], "klineId+++1");
+  EXPECT_EQ(kline::PylKLineManager::sharedInstance().klineManagerPool.size(), 1u);
 }
 
 }  // namespace

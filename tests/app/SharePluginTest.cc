@@ -1,11 +1,21 @@
 // "shareoperation.do" from a real page: the screenshot reaches the messaging platform's
 // application, whose answer comes back through the application's open-URL entry to the page.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <fstream>
+#include <thread>
 
 #include "PluginPageSupport.h"
 #include "app/PylSharePlugin.h"
 #include "app/TnqShareManager.h"
+#include "platform/foundation/FileManager.h"
 #include "platform/foundation/Log.h"
 #include "platform/ui/Image.h"
 #include "platform/ui/Pasteboard.h"
@@ -91,6 +101,55 @@ TEST_F(SharePluginTest, UnknownOperationsAndUnreadableFiles) {
   EXPECT_TRUE(call.recorder->answers.empty());
   EXPECT_TRUE(plugin->continueFlag());
   EXPECT_EQ(call.task->timeoutValue(), 0);
+}
+
+// A page's "filePath" may name a FIFO or a device: nothing is read from it and the call fails at
+// once. Should a read block on the FIFO, a writer feeds it a real picture, so the test ends and
+// the share that should not have happened shows.
+TEST_F(SharePluginTest, OnlyRegularFilesAreShared) {
+  sharetest::QxPlatformApp platform(0);
+  const auto fifo = dir.path() / "pipe.png";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const auto picture = *pf::FileManager::readFile(dir.path() / "shot.png");
+  std::atomic<bool> over{false};
+  std::thread feeder([&] {
+    sigset_t pipeSignal;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
+    while (!over) {
+      // Opens only while a reader holds the other end.
+      int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+      if (fd >= 0) {
+        (void)pf::FileManager::writeAll(fd, picture);
+        ::close(fd);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  });
+  for (const std::string& path : {fifo.string(), std::string("/dev/zero"), std::string("/dev/null"),
+                                  (dir.path() / "../" / dir.path().filename() / "pipe.png").string()}) {
+    auto answers = page.call("shareoperation.do", "shareQxImage", "{shareType: 1, filePath: '" + path + "'}");
+    ASSERT_EQ(answers.size(), 1u) << path;
+    EXPECT_EQ(answers[0]["data"], (pf::Value{{"resultCode", share::kQxErrCodeSentFail}, {"content", "分享失败"}})) << path;
+  }
+  over = true;
+  feeder.join();
+  EXPECT_TRUE(platform.requests.empty()) << "nothing reached the platform";
+  EXPECT_EQ(page.page->openCallCount(), 0u);
+
+  // A regular file still shares, and one over the platform's bound does not.
+  auto shared = page.call("shareoperation.do", "shareQxImage", shareArgs("1"));
+  ASSERT_TRUE(waitForAnswers(5));
+  EXPECT_EQ(page.answersFrom(4)[0]["data"]["resultCode"], 0);
+  {
+    std::ofstream big(dir.path() / "big.png", std::ios::binary);
+    big << std::string(share::QxExchange::kMaxRequestBytes + 1, 'x');
+  }
+  auto tooLarge = page.call("shareoperation.do", "shareQxImage",
+                            "{shareType: 1, filePath: '" + (dir.path() / "big.png").string() + "'}");
+  ASSERT_EQ(tooLarge.size(), 1u);
+  EXPECT_EQ(tooLarge[0]["data"]["resultCode"], share::kQxErrCodeSentFail);
 }
 
 }  // namespace

@@ -50,6 +50,9 @@ TEST(TnqQueries, BuildingFromDictionariesArraysAndKeyValues) {
   EXPECT_EQ(tnqQueryStringFromDictionary(dict, false), "b=1 2&a=&=中");
   Value array = Value::array({"k", 5, "skip", Value::array(), 7, "v w", "odd"});
   EXPECT_EQ(tnqQueryStringFromArray(array), "k=5&7=v%20w");
+  // Booleans are numbers on the platform (1 and 0); null, containers and data are skipped.
+  EXPECT_EQ(tnqQueryStringFromArray(Value::array({"on", true, false, "off", "n", nullptr, "o", Value::object(), "x", 1.5})),
+            "on=1&0=off&x=1.5");
   EXPECT_EQ(tnqQueryStringFromKeyValue({"a", "1", "b", std::nullopt, "c", "3"}), "a=1");
 
   EXPECT_EQ(tnqURLByAppendingDictionary("http://h/p", {{"x", "1"}}), "http://h/p?x=1");

@@ -267,6 +267,36 @@ TEST_F(WatchList, SearchTypeChooseClearAndGoBack) {
   EXPECT_EQ(products(groups[2]), (std::vector<std::string>{"DXY 美元指数=1", "USD/CNH 美元离岸=1"}));
 }
 
+// Choosing a product adds every product of its code in the groups of its name, but never one
+// that is a favourite already: no favourite comes back twice.
+TEST_F(WatchList, ChoosingAddsNoFavouriteTwice) {
+  call("callSortView", pf::parseJson(R"json([
+    {"name": "外汇", "data": [
+      {"product": "USD 美元", "isInterest": "1", "currencyCode": "USD"},
+      {"product": "USD 美元现钞", "isInterest": "0", "currencyCode": "USD"},
+      {"product": "EUR 欧元", "isInterest": "0", "currencyCode": "EUR"}]},
+    {"name": "外汇", "data": [
+      {"product": "USD 美元(二)", "isInterest": "1", "currencyCode": "USD"},
+      {"product": "USD 美元现钞(二)", "isInterest": "0", "currencyCode": "USD"}]}])json").value());
+  tap(*sortScreen()->addButton());
+  auto search = searchScreen();
+  ASSERT_TRUE(search);
+  window->layoutIfNeeded();
+  auto table = search->tableView();
+  auto button = std::static_pointer_cast<pf::Button>(table->cellForRowAtIndexPath({0, 1})->contentView()->viewWithTag(100));
+  ASSERT_TRUE(button->isEnabled());
+  tap(*button);
+  tap(*search->view()->viewWithTag(app::TnqStyle::kRedBackButtonTag));
+  window->layoutIfNeeded();
+  auto sortTable = sortScreen()->mainTableView();
+  EXPECT_EQ(rowTexts(*sortTable, 0), (std::vector<std::string>{"USD 美元", "USD 美元现钞"}));
+  EXPECT_EQ(rowTexts(*sortTable, 1), (std::vector<std::string>{"USD 美元(二)", "USD 美元现钞(二)"}));
+  done();
+  const Value& groups = page->answers.at(0)["data"];
+  EXPECT_EQ(products(groups[0]), (std::vector<std::string>{"USD 美元=1", "USD 美元现钞=1", "EUR 欧元=0"}));
+  EXPECT_EQ(products(groups[1]), (std::vector<std::string>{"USD 美元(二)=1", "USD 美元现钞(二)=1"}));
+}
+
 TEST_F(WatchList, DoneWithoutADelegateClosesTheScreenWithoutAnAnswer) {
   open();
   ASSERT_TRUE(sortScreen());

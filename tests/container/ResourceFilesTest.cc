@@ -103,6 +103,52 @@ TEST_F(ResourceFilesTest, BusinessRefreshMarksNewAndChangedPagesAndKeepsTheMarks
   EXPECT_FALSE(business.getElementByHTMLUrl("html|a.html"));
 }
 
+// A batch holds the writes of its changes back to its end, when the file is written once; the
+// pages are found by url, the first item of a url as in the file.
+TEST_F(ResourceFilesTest, ABatchWritesTheBusinessFileOnceAtItsEnd) {
+  auto& business = MwBusinessManager::getInstance();
+  const auto text = MwLicenseKey::signXMLText(
+      "<?xml version=\"1.0\"?>\n<business><item url=\"html|a.html\" version=\"1\"/><other url=\"html|b.html\"/>"
+      "<item url=\"html|a.html\" version=\"7\"/><item version=\"3\"/><item url=\"\" version=\"4\"/></business>\n",
+      kBusinessFileName);
+  ASSERT_TRUE(text);
+  ASSERT_TRUE(pf::FileManager::createDirectory(release(), true));
+  ASSERT_TRUE(pf::FileManager::writeFile(business.filePath(), *text, true));
+  MwBusinessManager::resetForTesting();
+  EXPECT_EQ(attribute("html|a.html", "version"), "1") << "the first item of the url";
+  EXPECT_FALSE(attribute("html|b.html", "version")) << "only items";
+  EXPECT_EQ(attribute("", "version"), "4");
+
+  const auto before = *pf::FileManager::readFile(business.filePath());
+  business.performBatch([&] {
+    business.refreshBusinessWithHTMLUrl("html|a.html", "2");
+    business.performBatch([&] { business.refreshBusinessWithHTMLUrl("html|new.html", "1"); });
+    business.setPackageFacts("html|new.html", {"new.zip", "AB", "new"});
+    business.clearUpdateMark("html|a.html");
+    EXPECT_EQ(*pf::FileManager::readFile(business.filePath()), before) << "not written inside the batch";
+    EXPECT_EQ(attribute("html|new.html", "update"), "i") << "but changed";
+  });
+  EXPECT_NE(*pf::FileManager::readFile(business.filePath()), before);
+  MwBusinessManager::resetForTesting();
+  EXPECT_EQ(attribute("html|a.html", "version"), "2");
+  EXPECT_FALSE(attribute("html|a.html", "update"));
+  EXPECT_EQ(business.packageFacts("html|new.html")->package, "new.zip");
+
+  // A change that raises still has what changed before it written.
+  EXPECT_THROW(business.performBatch([&] {
+    business.refreshBusinessWithHTMLUrl("html|c.html", "5");
+    throw std::runtime_error("stop");
+  }),
+               std::runtime_error);
+  MwBusinessManager::resetForTesting();
+  EXPECT_EQ(attribute("html|c.html", "update"), "i");
+
+  // An element whose url was changed in hand is looked up afresh.
+  business.getElementByHTMLUrl("html|a.html")->addAttribute("url", "html|moved.html");
+  EXPECT_EQ(attribute("html|a.html", "version"), "7");
+  EXPECT_EQ(attribute("html|moved.html", "version"), "2");
+}
+
 TEST_F(ResourceFilesTest, KeyedFileHashAgreesWithPythonAndATamperedMenuCountsAsAbsent) {
   const std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!-- menu -->\n<menus v=\"1\"><item id=\"1\" "
                            "url=\"html|trade/order.html\" version=\"1.0\"/><item id=\"2\" url=\"html|中文.html\"/></menus>\n";

@@ -205,20 +205,11 @@ std::optional<std::vector<std::string>> FileManager::subpathsOfDirectory(const P
   return out;
 }
 
-std::optional<Bytes> FileManager::readFile(const Path& path, Error* error, std::uint64_t maxBytes) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    int e = errno;
-    failWith(error, readCode(e), path, e, "Could not open");
-    return std::nullopt;
-  }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    int e = S_ISDIR(st.st_mode) ? EISDIR : errno;
-    ::close(fd);
-    failWith(error, kFileReadUnknownError, path, e, "Could not read");
-    return std::nullopt;
-  }
+namespace {
+
+// The rest of an open file (closed in every case), refused past maxBytes.
+std::optional<Bytes> readOpenFile(int fd, const struct stat& st, const fs::path& path, Error* error,
+                                  std::uint64_t maxBytes) {
   Bytes out;
   if (st.st_size > 0) out.reserve(std::min<std::uint64_t>(static_cast<std::uint64_t>(st.st_size), maxBytes));
   std::uint8_t buffer[65536];
@@ -241,6 +232,48 @@ std::optional<Bytes> FileManager::readFile(const Path& path, Error* error, std::
   }
   ::close(fd);
   return out;
+}
+
+}  // namespace
+
+std::optional<Bytes> FileManager::readFile(const Path& path, Error* error, std::uint64_t maxBytes) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    int e = errno;
+    failWith(error, readCode(e), path, e, "Could not open");
+    return std::nullopt;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    int e = S_ISDIR(st.st_mode) ? EISDIR : errno;
+    ::close(fd);
+    failWith(error, kFileReadUnknownError, path, e, "Could not read");
+    return std::nullopt;
+  }
+  return readOpenFile(fd, st, path, error, maxBytes);
+}
+
+std::optional<Bytes> FileManager::readRegularFile(const Path& path, Error* error, std::uint64_t maxBytes) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    int e = errno;
+    failWith(error, readCode(e), path, e, "Could not open");
+    return std::nullopt;
+  }
+  struct stat st {};
+  const bool known = ::fstat(fd, &st) == 0;
+  if (!known || !S_ISREG(st.st_mode)) {
+    int e = known ? EINVAL : errno;
+    ::close(fd);
+    failWith(error, kFileReadUnknownError, path, e, "Not a regular file");
+    return std::nullopt;
+  }
+  if (static_cast<std::uint64_t>(st.st_size) > maxBytes) {
+    ::close(fd);
+    failWith(error, kFileReadTooLargeError, path, EFBIG, "Too large to read");
+    return std::nullopt;
+  }
+  return readOpenFile(fd, st, path, error, maxBytes);
 }
 
 bool FileManager::writeFile(const Path& path, std::string_view contents, bool atomically, Error* error) {

@@ -81,6 +81,11 @@ class FileManager {
   // The whole file, refused when it is larger than maxBytes.
   static std::optional<Bytes> readFile(const Path& path, Error* error = nullptr,
                                        std::uint64_t maxBytes = kDefaultMaxRead);
+  // The same for a path from outside (a page, a peer) that must name a plain file: opened without
+  // blocking, so a FIFO or a device cannot stall the caller, and refused unless that very
+  // descriptor is a regular file of at most maxBytes.
+  static std::optional<Bytes> readRegularFile(const Path& path, Error* error = nullptr,
+                                              std::uint64_t maxBytes = kDefaultMaxRead);
   // Atomically: into a temporary file of the same folder, flushed, then renamed over the target,
   // so that readers see the old or the new contents, never a part.
   static bool writeFile(const Path& path, const Bytes& contents, bool atomically, Error* error = nullptr);

@@ -172,6 +172,14 @@ WebView::NativeCallScope::~NativeCallScope() {
 
 // ---- loading
 
+bool WebView::isPageInTree(const std::string& root, const std::string& path) {
+  std::error_code ec;
+  const fs::path tree = fs::absolute(root, ec).lexically_normal();
+  if (ec || root.empty()) return false;
+  const fs::path file = fs::absolute(path, ec).lexically_normal();
+  return !ec && isInside(tree, file) && fs::is_regular_file(file, ec);
+}
+
 void WebView::loadFile(const std::string& path) {
   PF_ASSERT_MAIN_THREAD();
   if (page_ && page_->engine && page_->engine->isRunning()) {

@@ -60,6 +60,9 @@ class WebView : public View {
   // each file given to loadFile.
   void setPageRoot(const std::string& root);
   const std::string& pageRoot() const { return pageRoot_; }
+  // Whether loadFile(path) under the page tree `root` finds a page: a regular file inside the
+  // tree, symbolic links followed (whether it reads is found out by loading it).
+  static bool isPageInTree(const std::string& root, const std::string& path);
 
   // Loads an HTML file: title, user script, the page's scripts in document order, then onload.
   // Runs at once (queued while a script of this view is running); the delegate hears
