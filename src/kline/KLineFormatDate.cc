@@ -14,9 +14,10 @@ namespace kline::KLineFormatDate {
 
 namespace {
 
-// Formatters of this thread by pattern, for the zone generation they were made in.
-const pf::DateFormatter& formatter(const std::string& pattern) {
-  thread_local std::map<std::string, std::unique_ptr<pf::DateFormatter>> cache;
+// Formatters of this thread by pattern, for the zone generation and locale they were made in.
+// Machine formatters (server times) take the POSIX locale, the others the current one.
+const pf::DateFormatter& formatter(const std::string& pattern, bool machine = false) {
+  thread_local std::map<std::pair<std::string, bool>, std::unique_ptr<pf::DateFormatter>> cache;
   thread_local unsigned generation = ~0u;
   thread_local std::string locale;
   unsigned now = pf::defaultTimeZoneGeneration();
@@ -26,8 +27,8 @@ const pf::DateFormatter& formatter(const std::string& pattern) {
     generation = now;
     locale = current;
   }
-  auto& slot = cache[pattern];
-  if (!slot) slot = std::make_unique<pf::DateFormatter>(pattern, locale);
+  auto& slot = cache[{pattern, machine}];
+  if (!slot) slot = machine ? std::make_unique<pf::DateFormatter>(pattern) : std::make_unique<pf::DateFormatter>(pattern, locale);
   return *slot;
 }
 
@@ -127,12 +128,12 @@ class FastLongDates {
 
 }  // namespace
 
-std::optional<double> getDate(std::string_view text) { return formatter(kCompact).date(text); }
+std::optional<double> getDate(std::string_view text) { return formatter(kCompact, true).date(text); }
 
 std::optional<std::string> changeDate(std::string_view text) {
   std::optional<double> date = getDate(text);
   if (!date) return std::nullopt;
-  return formatter(kLong).string(*date);
+  return formatLocal(*date, kLong);
 }
 
 std::string formatLocal(double date, const std::string& pattern) {

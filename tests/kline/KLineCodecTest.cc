@@ -115,6 +115,31 @@ TEST(KLineCodec, RowsOfTheHandWorkedSeries) {
             "timestamp = 1767317400.000000,MA5 = (null),MA10 = (null),MA20 = (null)");
 }
 
+// Server times are Gregorian with ASCII digits whatever the user's calendar; the row's date
+// texts follow the user's locale.
+TEST(KLineCodec, ServerTimesReadTheSameUnderEveryCalendar) {
+  klinetest::ZoneScope zone("Asia/Shanghai");
+  const pf::Bytes packet = klinetest::deflateBytes(klinetest::packetOf({"654#0#0#12#-7#30#20260102093000", "1#2#-3#4#1h"}));
+  for (const char* user : {"th_TH", "fa_IR", "ar_EG"}) {
+    SCOPED_TRACE(user);
+    klinetest::LocaleScope locale(user);
+    EXPECT_EQ(KLineFormatDate::getDate("20260102093000"), 1767317400.0);
+    auto m = KLineDataManager::make();
+    auto rows = m->decode(packet);
+    ASSERT_TRUE(rows);
+    ASSERT_EQ(rows->size(), 2u);
+    EXPECT_EQ((*rows)[0]->timestamp, 1767317400.0);
+    EXPECT_EQ((*rows)[1]->timestamp, 1767317400.0 + 3600);
+    EXPECT_EQ(m->baseTimestamp, 1767317400.0);
+    pf::DateFormatter shown("yyyy-MM-dd HH:mm:ss", pf::currentLocaleIdentifier());
+    EXPECT_EQ((*rows)[0]->date, shown.string(1767317400.0));
+    EXPECT_EQ((*rows)[1]->date, shown.string(1767317400.0 + 3600));
+    EXPECT_EQ(KLineFormatDate::changeDate("20260102093000"), shown.string(1767317400.0));
+  }
+  klinetest::LocaleScope thai("th_TH");
+  EXPECT_EQ(KLineFormatDate::getDateDayString(1767317400.0), "2569-01-02");
+}
+
 TEST(KLineCodec, OddRecordsStillMakeRows) {
   auto m = KLineDataManager::make();
   // Fields that do not match read 0; a first record without a time has none; offsets without
