@@ -145,31 +145,50 @@ void KLineDataManager::getKLineData(const std::string& url, Completion complete,
 void KLineDataManager::parseData(const pf::Bytes& packet) { decodeAndDeliver(requestTag_, packet); }
 
 void KLineDataManager::decodeAndDeliver(std::uint64_t tag, const pf::Bytes& packet) {
-  std::optional<TradeRows> rows = decode(packet);
-  if (rows)
-    deliver(tag, std::move(rows));
+  std::optional<Decoded> decoded;
+  {
+    pf::MutexLock lock(mutex_);
+    decoded = decodeLocked(packet);
+  }
+  if (decoded)
+    deliver(tag, std::move(*decoded));
   else
     fail(tag);
 }
 
 std::optional<TradeRows> KLineDataManager::decode(const pf::Bytes& packet) {
-  pf::MutexLock lock(mutex_);
-  return decodeLocked(packet);
+  std::optional<Decoded> decoded;
+  {
+    pf::MutexLock lock(mutex_);
+    decoded = decodeLocked(packet);
+  }
+  if (!decoded) return std::nullopt;
+  commit(*decoded);
+  return std::move(decoded->rows);
 }
 
-std::optional<TradeRows> KLineDataManager::decodeLocked(const pf::Bytes& packet) {
+std::optional<KLineDataManager::Decoded> KLineDataManager::decodeLocked(const pf::Bytes& packet) {
   std::optional<pf::Bytes> inflated = unCompressGzip(packet);
   if (!inflated || inflated->empty()) return std::nullopt;
-  TradeRows rows = rowsOfPacket(*inflated);
-  tradeArray_ = rows;
-  return rows;
+  return rowsOf(*inflated);
 }
 
-TradeRows KLineDataManager::rowsOfPacket(const pf::Bytes& inflated) {
+void KLineDataManager::commit(const Decoded& decoded) {
+  pf::MutexLock lock(mutex_);
+  tradeArray_ = decoded.rows;
+  basePrice = decoded.basePrice;
+  baseTimestamp = decoded.baseTimestamp;
+}
+
+TradeRows KLineDataManager::rowsOfPacket(const pf::Bytes& inflated) { return rowsOf(inflated).rows; }
+
+KLineDataManager::Decoded KLineDataManager::rowsOf(const pf::Bytes& inflated) {
   const std::vector<std::string>& texts = huffman_.uncompress(inflated);
-  TradeRows rows;
+  Decoded out;
+  TradeRows& rows = out.rows;
   rows.reserve(texts.size());
-  for (std::size_t i = 0; i < texts.size(); ++i) rows.push_back(transformString(texts[i], static_cast<std::int64_t>(i)));
+  for (std::size_t i = 0; i < texts.size(); ++i)
+    rows.push_back(makeRow(texts[i], static_cast<std::int64_t>(i), out.basePrice, out.baseTimestamp));
   // Every close read once; the same sums as sumAndAverage.
   std::vector<float> closes(rows.size());
   for (std::size_t i = 0; i < rows.size(); ++i) closes[i] = floatValueOf(rows[i]->close);
@@ -184,22 +203,24 @@ TradeRows KLineDataManager::rowsOfPacket(const pf::Bytes& inflated) {
     rows[i]->MA10 = average(i, 10);
     rows[i]->MA20 = average(i, 20);
   }
-  return rows;
+  return out;
 }
 
-void KLineDataManager::deliver(std::uint64_t tag, std::optional<TradeRows> rows) {
+void KLineDataManager::deliver(std::uint64_t tag, Decoded decoded) {
   if (!isMain()) {
     std::weak_ptr<KLineDataManager> weak = weak_from_this();
-    pf::DispatchQueue::main()->async([weak, tag, rows = std::move(rows)]() mutable {
-      if (auto self = weak.lock()) self->deliver(tag, std::move(rows));
+    pf::DispatchQueue::main()->async([weak, tag, decoded = std::move(decoded)]() mutable {
+      if (auto self = weak.lock()) self->deliver(tag, std::move(decoded));
     });
     return;
   }
-  if (tag != requestTag_ || !callback_) return;  // an answer to an older request
+  if (tag != requestTag_) return;  // an answer to an older request changes nothing
+  commit(decoded);
+  if (!callback_) return;
   Completion complete = std::move(callback_);
   callback_ = nullptr;
   failureCallback_ = nullptr;
-  complete(*rows);
+  complete(decoded.rows);
 }
 
 void KLineDataManager::fail(std::uint64_t tag) {
@@ -218,15 +239,19 @@ void KLineDataManager::fail(std::uint64_t tag) {
 }
 
 TradeRow KLineDataManager::transformString(const std::string& text, std::int64_t index) {
+  return makeRow(text, index, basePrice, baseTimestamp);
+}
+
+TradeRow KLineDataManager::makeRow(std::string_view text, std::int64_t index, std::int32_t& base, double& baseTime) {
   auto row = std::make_shared<TradeModel>();
   std::vector<std::string_view> parts = split(text, '#');
   auto price = [&](std::int32_t delta) PF_REQUIRES(mutex_) {
-    return priceText(std::int64_t{delta} + basePrice, available_);
+    return priceText(std::int64_t{delta} + base, available_);
   };
   if (index == 0) {
     std::int32_t f[6] = {};
     scanFields(text, f, 6);
-    basePrice = f[0];
+    base = f[0];
     row->open = price(f[2]);
     row->close = price(f[3]);
     row->low = price(f[4]);
@@ -235,7 +260,7 @@ TradeRow KLineDataManager::transformString(const std::string& text, std::int64_t
     std::optional<double> date = KLineFormatDate::getDate(time);
     row->timestamp = date.value_or(0);
     row->date = KLineFormatDate::changeDate(time);
-    baseTimestamp = row->timestamp;
+    baseTime = row->timestamp;
   } else {
     std::int32_t f[4] = {};
     scanFields(text, f, 4);
@@ -244,7 +269,7 @@ TradeRow KLineDataManager::transformString(const std::string& text, std::int64_t
     row->low = price(f[2]);
     row->high = price(f[3]);
     std::string_view offset = parts.size() > 4 ? parts.back() : std::string_view();
-    row->timestamp = baseTimestamp + static_cast<double>(TradeModel::getTime(offset));
+    row->timestamp = baseTime + static_cast<double>(TradeModel::getTime(offset));
     // Formatting the instant straight into the long layout gives the same text as the compact
     // layout parsed back and rewritten, at a third of the cost.
     row->date = KLineFormatDate::formatLocal(row->timestamp, "yyyy-MM-dd HH:mm:ss");
