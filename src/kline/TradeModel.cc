@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "kline/KLineFormatDate.h"
+#include "platform/foundation/FixedText.h"
 
 namespace kline {
 
@@ -71,11 +72,7 @@ std::int64_t integerValueOf(std::string_view text) {
   return negative ? -static_cast<std::int64_t>(v) : static_cast<std::int64_t>(v);
 }
 
-std::string priceText(double value) {
-  char buffer[512];  // "%f" of the largest double needs 316 characters
-  int n = std::snprintf(buffer, sizeof buffer, "%f", value);
-  return std::string(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
-}
+std::string priceText(double value) { return pf::fixedText(value); }
 
 std::string priceText(std::int64_t units, std::int64_t places) {
   static constexpr std::int64_t kPow10[] = {1, 10, 100, 1000, 10000, 100000, 1000000};
