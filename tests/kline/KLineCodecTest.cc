@@ -206,5 +206,15 @@ TEST(KLineCodec, FastTextsMatchTheGeneralOnes) {
       ASSERT_EQ(KLineFormatDate::formatLocal(t, "yyyy-MM-dd HH:mm:ss"), icu.string(t)) << zone << " " << t;
     for (double t : {-11676096000.0 - 1, -1.5, 0.0, 253402214399.0, 253402300800.0, 1e15})
       EXPECT_EQ(KLineFormatDate::formatLocal(t, "yyyy-MM-dd HH:mm:ss"), icu.string(t)) << zone << " " << t;
+    // Second by second across the spring and autumn changes, forwards and backwards, and
+    // instants far apart in turn.
+    for (double change : {1774746000.0, 1792890000.0}) {
+      for (double t = change - 5400; t < change + 5400; t += 0.5)
+        ASSERT_EQ(KLineFormatDate::formatLocal(t, "yyyy-MM-dd HH:mm:ss"), icu.string(t)) << zone << " " << t;
+      for (double t = change + 5400; t > change - 5400; t -= 1)
+        ASSERT_EQ(KLineFormatDate::formatLocal(t, "yyyy-MM-dd HH:mm:ss"), icu.string(t)) << zone << " " << t;
+    }
+    for (double t : {-2208988800.0, 1774746000.0, -1e9, 1792890000.0 - 1, 4102444800.0, 1774746000.0 - 0.5})
+      EXPECT_EQ(KLineFormatDate::formatLocal(t, "yyyy-MM-dd HH:mm:ss"), icu.string(t)) << zone << " " << t;
   }
 }
