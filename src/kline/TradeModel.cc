@@ -66,8 +66,10 @@ std::int64_t integerValueOf(std::string_view text) {
   std::uint64_t v = 0;
   constexpr std::uint64_t kMax = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
   for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    v = v * 10 + static_cast<std::uint64_t>(text[i] - '0');
-    if (v > kMax) return negative ? std::numeric_limits<std::int64_t>::min() : std::numeric_limits<std::int64_t>::max();
+    const auto digit = static_cast<std::uint64_t>(text[i] - '0');
+    if (v > (kMax - digit) / 10)  // checked before the step, which could wrap past 2^64
+      return negative ? std::numeric_limits<std::int64_t>::min() : std::numeric_limits<std::int64_t>::max();
+    v = v * 10 + digit;
   }
   return negative ? -static_cast<std::int64_t>(v) : static_cast<std::int64_t>(v);
 }

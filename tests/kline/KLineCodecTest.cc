@@ -80,6 +80,12 @@ TEST(KLineCodec, OffsetsAndDates) {
   EXPECT_EQ(TradeModel::getTime("1d2h3m4s"), 93784);
   EXPECT_EQ(TradeModel::getTime(""), 0);
   EXPECT_EQ(TradeModel::getTime("xh"), 0);
+  // Integers past 64 bits saturate, however far past.
+  EXPECT_EQ(integerValueOf("9223372036854775807"), INT64_MAX);
+  EXPECT_EQ(integerValueOf("9223372036854775808"), INT64_MAX);
+  EXPECT_EQ(integerValueOf("20000000000000000000"), INT64_MAX);
+  EXPECT_EQ(integerValueOf("-20000000000000000000"), INT64_MIN);
+  EXPECT_EQ(integerValueOf(" -42x"), -42);
   EXPECT_EQ(KLineFormatDate::changeDate("20260102093000"), "2026-01-02 09:30:00");
   EXPECT_EQ(KLineFormatDate::getDate("20260102093000"), 1767317400.0);
   EXPECT_FALSE(KLineFormatDate::getDate("2026-01-02"));
