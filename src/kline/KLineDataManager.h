@@ -66,10 +66,10 @@ class KLineDataManager : public std::enable_shared_from_this<KLineDataManager> {
   // Decodes a packet and delivers the rows (or the failure) for the current request.
   void parseData(const pf::Bytes& packet);
 
-  // Inflate, decode and turn into rows with moving averages; nil when the packet inflates to
-  // nothing or fails. The rows, their base price and time become the manager's (the caller has
-  // them at once). Takes the mutex.
-  std::optional<TradeRows> decode(const pf::Bytes& packet);
+  // Inflate, decode and turn into rows with moving averages; null when the packet inflates to
+  // nothing or fails. The rows (shared, not copied), their base price and time become the
+  // manager's (the caller has them at once). Takes the mutex.
+  std::shared_ptr<const TradeRows> decode(const pf::Bytes& packet);
   // The rows of a packet already inflated; changes nothing of the manager's but its decoder's
   // scratch (no lock taken: the caller serialises, and the analysis is off because outside
   // callers cannot name the lock).
@@ -88,7 +88,7 @@ class KLineDataManager : public std::enable_shared_from_this<KLineDataManager> {
  private:
   // What one decode made: kept aside until it is delivered.
   struct Decoded {
-    TradeRows rows;
+    std::shared_ptr<const TradeRows> rows;
     std::int32_t basePrice = 0;
     double baseTimestamp = 0;
   };
@@ -106,7 +106,7 @@ class KLineDataManager : public std::enable_shared_from_this<KLineDataManager> {
 
   mutable pf::Mutex mutex_;  // decoding and the fields it writes
   std::int64_t available_ PF_GUARDED_BY(mutex_) = 4;
-  TradeRows tradeArray_ PF_GUARDED_BY(mutex_);
+  std::shared_ptr<const TradeRows> tradeArray_ PF_GUARDED_BY(mutex_) = std::make_shared<const TradeRows>();
   Huffman huffman_ PF_GUARDED_BY(mutex_);
   std::shared_ptr<KLineHttpsEngine> engine_;
   // Main thread only.

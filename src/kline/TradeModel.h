@@ -50,8 +50,7 @@ inline float floatValueOf(const std::optional<std::string>& text) { return text 
 std::int64_t integerValueOf(std::string_view text);
 // "%f" of a double (pf::fixedText: the same text, made without printf).
 std::string priceText(double value);
-// "%f" of units / 10^places computed in double precision (the same text, made without printf
-// where the quotient's digits are exact).
+// "%f" of units / 10^places computed in double precision.
 std::string priceText(std::int64_t units, std::int64_t places);
 // "{x, y}".
 std::string pointText(pf::Point p);

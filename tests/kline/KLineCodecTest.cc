@@ -80,6 +80,16 @@ TEST(KLineCodec, OffsetsAndDates) {
   EXPECT_EQ(TradeModel::getTime("1d2h3m4s"), 93784);
   EXPECT_EQ(TradeModel::getTime(""), 0);
   EXPECT_EQ(TradeModel::getTime("xh"), 0);
+  // Texts out of the usual order or form read as the general rule reads them.
+  EXPECT_EQ(TradeModel::getTime("1h30"), 3600);
+  EXPECT_EQ(TradeModel::getTime("5"), 0);
+  EXPECT_EQ(TradeModel::getTime("1h2d"), 86400);
+  EXPECT_EQ(TradeModel::getTime("1d1d"), 86400);
+  EXPECT_EQ(TradeModel::getTime("30m1h"), 108000);
+  EXPECT_EQ(TradeModel::getTime("-5m7s"), -293);
+  EXPECT_EQ(TradeModel::getTime("2h 3m"), 7380);
+  EXPECT_EQ(TradeModel::getTime("999999999999999999d"), static_cast<std::int64_t>(999999999999999999ull * 86400ull));
+  EXPECT_EQ(TradeModel::getTime("99999999999999999999d1s"), static_cast<std::int64_t>(9223372036854775807ull * 86400ull + 1));
   // Integers past 64 bits saturate, however far past.
   EXPECT_EQ(integerValueOf("9223372036854775807"), INT64_MAX);
   EXPECT_EQ(integerValueOf("9223372036854775808"), INT64_MAX);
