@@ -64,24 +64,13 @@ char* shortTextBefore(char* end, double value) {
 
 }  // namespace
 
-std::size_t writeFixedText(double value, char* out) {
-  char buffer[32];
-  char* end = buffer + sizeof buffer;
-  if (const char* first = shortTextBefore(end, value)) {
-    const auto n = static_cast<std::size_t>(end - first);
-    std::memcpy(out, first, n);
-    return n;
-  }
-  auto result = std::to_chars(out, out + kFixedTextCapacity, value, std::chars_format::fixed, 6);
-  return static_cast<std::size_t>(result.ptr - out);
-}
-
 std::string fixedText(double value) {
   char buffer[32];
   char* end = buffer + sizeof buffer;
   if (const char* first = shortTextBefore(end, value)) return std::string(first, static_cast<std::size_t>(end - first));
-  char text[kFixedTextCapacity];
-  return std::string(text, writeFixedText(value, text));
+  char text[320];  // "-", 309 digits, the point and six decimals
+  auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 6);
+  return std::string(text, result.ptr);
 }
 
 }  // namespace pf
