@@ -1,14 +1,27 @@
-// (1) A 50,000-record rate series: bare zlib inflate of the packet, against the prefix-code
-//     stage alone and the whole decode to rows with averages (report both as multiples of it).
+// (1) A 50,000-record rate series: its whole decode to rows with averages against the
+//     like-for-like baseline (bare zlib inflate, a bare table-driven pass over the prefix code and
+//     the split of every record at "#", no model objects); bare inflate alone and our prefix-code
+//     stage alone are shown beside them.
 // (2) A 375 by 300 chart frame at scale 2 after a one-candle scroll step, through the view
 //     tree, against bare cairo and pango-cairo drawing the same candles, average segments,
 //     dashes and texts.
+//
+// After the table, each ratio is printed as the median of one row's seconds per iteration over
+// the repetitions, divided by the other row's median, with the smallest and largest ratio of
+// the repetitions taken pairwise. Run with repetitions, in turns:
+//   bench_kline --benchmark_repetitions=9 --benchmark_enable_random_interleaving=true
 #include <benchmark/benchmark.h>
 #include <cairo.h>
 #include <pango/pangocairo.h>
 #include <zlib.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
 
 #include "ChartScenes.h"
 #include "kline/KLineCodec.h"
@@ -40,22 +53,100 @@ const Series& series() {
   return s;
 }
 
+// Bare zlib inflate of the series into `out` (room for all of it); the bytes produced.
+std::size_t bareInflate(const Series& s, pf::Bytes& out) {
+  z_stream zs{};
+  inflateInit2(&zs, 47);
+  zs.next_in = const_cast<Bytef*>(s.compressed.data());
+  zs.avail_in = static_cast<uInt>(s.compressed.size());
+  zs.next_out = out.data();
+  zs.avail_out = static_cast<uInt>(out.size());
+  inflate(&zs, Z_FINISH);
+  const std::size_t size = zs.total_out;
+  inflateEnd(&zs);
+  return size;
+}
+
 void BM_BareZlibInflate(benchmark::State& state) {
   const Series& s = series();
   pf::Bytes out(s.inflated.size());
   for (auto _ : state) {
-    z_stream zs{};
-    inflateInit2(&zs, 47);
-    zs.next_in = const_cast<Bytef*>(s.compressed.data());
-    zs.avail_in = static_cast<uInt>(s.compressed.size());
-    zs.next_out = out.data();
-    zs.avail_out = static_cast<uInt>(out.size());
-    inflate(&zs, Z_FINISH);
-    inflateEnd(&zs);
+    bareInflate(s, out);
     benchmark::DoNotOptimize(out.data());
   }
 }
 BENCHMARK(BM_BareZlibInflate)->Unit(benchmark::kMillisecond);
+
+// The baseline's own decoding table, from the test-side code table (SeriesEncoder.h): for every
+// 7-bit window, the symbol and length of the one code that is its prefix.
+struct BareTable {
+  std::array<char, 128> symbol{};
+  std::array<std::uint8_t, 128> length{};
+  BareTable() {
+    for (char c : std::string_view("ligayzjeoqx8p5w1k2c4r3v#un$thfbsmd-0679")) {
+      const std::string code = klinetest::codeOf(c);
+      const auto value = static_cast<unsigned>(std::stoul(code, nullptr, 2));
+      const auto bits = static_cast<unsigned>(code.size());
+      for (unsigned w = value << (7 - bits); w < (value + 1) << (7 - bits); ++w) {
+        symbol[w] = c;
+        length[w] = static_cast<std::uint8_t>(bits);
+      }
+    }
+  }
+};
+
+// Inflate, then every record: its symbols into one reused buffer through the window table (the
+// last few bits by the same table on a zero-padded window, kept only while the code fits), then
+// the record split at "#" into field views.
+void BM_LikeForLikeBaseline(benchmark::State& state) {
+  static const BareTable table;
+  const Series& s = series();
+  pf::Bytes out(s.inflated.size());
+  std::string text;
+  std::vector<std::string_view> fields;
+  std::size_t fieldCount = 0;
+  for (auto _ : state) {
+    const std::size_t size = bareInflate(s, out);
+    auto be32 = [&](std::size_t at) {
+      return (std::uint32_t{out[at]} << 24) | (std::uint32_t{out[at + 1]} << 16) | (std::uint32_t{out[at + 2]} << 8) |
+             out[at + 3];
+    };
+    const std::uint32_t records = be32(0);
+    std::size_t at = 4;
+    for (std::uint32_t r = 0; r < records && at + 8 <= size; ++r) {
+      const std::uint64_t bits = be32(at + 4);
+      const std::size_t bytes = static_cast<std::size_t>((bits + 7) / 8);
+      const std::uint8_t* data = out.data() + at + 8;
+      if (text.size() < bits / 4 + 1) text.resize(static_cast<std::size_t>(bits / 4 + 1));
+      char* end = text.data();
+      for (std::uint64_t pos = 0; pos < bits;) {
+        const std::size_t b = static_cast<std::size_t>(pos >> 3);
+        unsigned pair = static_cast<unsigned>(data[b]) << 8;
+        if (b + 1 < bytes) pair |= data[b + 1];
+        const unsigned window = (pair >> (9 - (pos & 7))) & 0x7fu;
+        if (table.length[window] > bits - pos) break;
+        *end++ = table.symbol[window];
+        pos += table.length[window];
+      }
+      fields.clear();
+      std::string_view rest(text.data(), static_cast<std::size_t>(end - text.data()));
+      for (std::size_t hash; (hash = rest.find('#')) != std::string_view::npos; rest.remove_prefix(hash + 1))
+        fields.push_back(rest.substr(0, hash));
+      fields.push_back(rest);
+      fieldCount += fields.size();
+      at += 8 + bytes;
+    }
+    benchmark::DoNotOptimize(fieldCount);
+  }
+  // It must have decoded what the decoder decodes.
+  std::size_t expected = 0;
+  kline::Huffman decoder;
+  for (const std::string& record : decoder.uncompress(s.inflated))
+    expected += static_cast<std::size_t>(std::count(record.begin(), record.end(), '#')) + 1;
+  if (fieldCount != expected * static_cast<std::size_t>(state.iterations()))
+    state.SkipWithError("the baseline read other fields than the decoder");
+}
+BENCHMARK(BM_LikeForLikeBaseline)->Unit(benchmark::kMillisecond);
 
 void BM_PrefixCodeStage(benchmark::State& state) {
   const Series& s = series();
@@ -175,5 +266,70 @@ void BM_BareCairoSameChart(benchmark::State& state) {
 }
 BENCHMARK(BM_BareCairoSameChart)->Unit(benchmark::kMillisecond);
 
+// ---- ratios of medians
+
+struct RatioLine {
+  const char* name;
+  const char* numerator;    // row whose seconds per iteration are divided...
+  const char* denominator;  // ...by this row's
+  double aim;               // at most this (0: none)
+};
+constexpr RatioLine kRatios[] = {
+    {"whole decode / like-for-like baseline", "BM_PacketToRows", "BM_LikeForLikeBaseline", 5.0},
+    {"like-for-like baseline / bare inflate", "BM_LikeForLikeBaseline", "BM_BareZlibInflate", 0},
+    {"whole decode / bare inflate", "BM_PacketToRows", "BM_BareZlibInflate", 0},
+    {"chart frame / bare cairo", "BM_ChartFrameAfterScroll", "BM_BareCairoSameChart", 0},
+};
+
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  const std::size_t n = v.size();
+  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+// The console table as usual; every repetition's seconds per iteration kept by row.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& run : runs)
+      if (run.run_type == Run::RT_Iteration && !run.error_occurred && run.iterations > 0)
+        seconds_[run.run_name.function_name].push_back(run.real_accumulated_time /
+                                                        static_cast<double>(run.iterations));
+  }
+
+  void printRatios() const {
+    for (const RatioLine& r : kRatios) {
+      auto top = seconds_.find(r.numerator), bottom = seconds_.find(r.denominator);
+      if (top == seconds_.end() || bottom == seconds_.end()) continue;
+      const std::vector<double>& a = top->second;
+      const std::vector<double>& b = bottom->second;
+      const std::size_t n = std::min(a.size(), b.size());
+      double lo = a[0] / b[0], hi = lo;
+      for (std::size_t k = 1; k < n; ++k) {
+        lo = std::min(lo, a[k] / b[k]);
+        hi = std::max(hi, a[k] / b[k]);
+      }
+      const double value = median(a) / median(b);
+      char aim[48] = "";
+      if (r.aim > 0) std::snprintf(aim, sizeof aim, "aim <= %g %s", r.aim, value <= r.aim ? "met" : "missed");
+      std::printf("ratio  %6.2f  min %6.2f  max %6.2f  n %zu  %-18s  %s\n", value, lo, hi, n, aim, r.name);
+    }
+  }
+
+ private:
+  std::map<std::string, std::vector<double>> seconds_;
+};
+
 }  // namespace
-BENCHMARK_MAIN();
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  std::printf("\n");
+  reporter.printRatios();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -95,9 +95,10 @@ int matchShort(unsigned bits, int k, char& symbol) {
   return 0;
 }
 
-// Decodes the first `count` bits of data (which holds ceil(count / 8) bytes) into out; stops
-// where nothing matches.
-void decodeBits(const std::uint8_t* data, std::uint64_t count, std::string& out) {
+// Decodes the first `count` bits of data (which holds ceil(count / 8) bytes) to `out`, which has
+// room for count / 4 symbols (no code is shorter than 4 bits); stops where nothing matches.
+// Answers the end of the symbols written.
+char* decodeBits(const std::uint8_t* data, std::uint64_t count, char* out) {
   const Tables& t = tables();
   const std::uint64_t bytes = (count + 7) / 8;
   // The 7 bits from position pos (bits past the data read as 0).
@@ -107,11 +108,10 @@ void decodeBits(const std::uint8_t* data, std::uint64_t count, std::string& out)
     if (b + 1 < bytes) pair |= data[b + 1];
     return (pair >> (9 - (pos & 7))) & 0x7fu;
   };
-  out.reserve(count / 4);
   std::uint64_t pos = 0;
   while (count - pos >= 7) {
     unsigned w = window(pos);
-    out.push_back(t.windowSymbol[w]);
+    *out++ = t.windowSymbol[w];
     pos += t.windowLength[w];  // the code is complete: every window matches
   }
   while (pos < count) {
@@ -120,10 +120,13 @@ void decodeBits(const std::uint8_t* data, std::uint64_t count, std::string& out)
     char symbol = 0;
     int used = matchShort(w, k, symbol);
     if (!used) break;
-    out.push_back(symbol);
+    *out++ = symbol;
     pos += static_cast<std::uint64_t>(used);
   }
+  return out;
 }
+
+constexpr std::size_t kKeptScratch = 64 << 10;
 
 std::uint32_t be32(const std::uint8_t* p) {
   return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
@@ -131,22 +134,30 @@ std::uint32_t be32(const std::uint8_t* p) {
 
 }  // namespace
 
-const std::vector<std::string>& Huffman::uncompress(const pf::Bytes& data) {
-  dataArray_.clear();
-  if (data.size() < 4) return dataArray_;  // no whole count
+std::size_t Huffman::forEachRecord(const pf::Bytes& data,
+                                   const std::function<void(std::string_view, std::size_t)>& record) {
+  if (data.size() < 4) return 0;  // no whole count
   std::uint32_t n = be32(data.data());
   std::size_t at = 4;
+  std::size_t decoded = 0;
   for (std::uint32_t r = 0; r < std::min(n, kMaxRecords); ++r) {
     if (data.size() - at < 8) break;
     std::uint64_t bits = be32(data.data() + at + 4);
     std::uint64_t bytes = (bits + 7) / 8;
     if (data.size() - at - 8 < bytes) break;
-    std::string text;
-    decodeBits(data.data() + at + 8, bits, text);
-    if (text.empty()) break;
-    dataArray_.push_back(std::move(text));
+    if (scratch_.size() < bits / 4) scratch_.resize(static_cast<std::size_t>(bits / 4));
+    char* end = decodeBits(data.data() + at + 8, bits, scratch_.data());
+    if (end == scratch_.data()) break;
+    record(std::string_view(scratch_.data(), static_cast<std::size_t>(end - scratch_.data())), decoded++);
     at += 8 + static_cast<std::size_t>(bytes);
   }
+  if (scratch_.size() > kKeptScratch) std::string().swap(scratch_);  // a hostile record's room is not kept
+  return decoded;
+}
+
+const std::vector<std::string>& Huffman::uncompress(const pf::Bytes& data) {
+  dataArray_.clear();
+  forEachRecord(data, [this](std::string_view text, std::size_t) { dataArray_.emplace_back(text); });
   return dataArray_;
 }
 

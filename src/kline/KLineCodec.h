@@ -8,6 +8,7 @@
 // Each record decodes to a '#'-separated text (see KLineDataManager for its fields).
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -46,6 +47,9 @@ class Huffman {
   // nothing, and at the end of the data (a record that claims more bytes than are left ends it).
   // The texts are dataArray(), kept until the next call.
   const std::vector<std::string>& uncompress(const pf::Bytes& data);
+  // The same records one by one, without keeping them: `record` gets each text (valid during
+  // the call) and its index; answers how many there were. dataArray() is left as it was.
+  std::size_t forEachRecord(const pf::Bytes& data, const std::function<void(std::string_view, std::size_t)>& record);
 
   // Every symbol of a bit text, until the rest matches no code.
   std::string getCode(std::string_view bits) const;
@@ -58,6 +62,7 @@ class Huffman {
 
  private:
   std::vector<std::string> dataArray_;
+  std::string scratch_;  // the record being decoded
 };
 
 }  // namespace kline

@@ -1,5 +1,7 @@
 #include "kline/KLineDataManager.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 
@@ -29,17 +31,44 @@ std::vector<std::string_view> split(std::string_view text, char separator) {
   }
 }
 
+// How many "#"-separated components a record has, and its last one.
+struct Components {
+  std::size_t count;
+  std::string_view last;
+};
+Components componentsOf(std::string_view text) {
+  std::size_t hash = text.rfind('#');
+  if (hash == std::string_view::npos) return {1, text};
+  return {static_cast<std::size_t>(std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(hash), '#')) + 2,
+          text.substr(hash + 1)};
+}
+
+// A close price text as a single-precision number (the text is ours: "%f" digits).
+float closeValueOf(const std::string& text) {
+  float value = 0;
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size()) return floatValueOf(text);
+  return value;
+}
+
 // Reads "%d#" `count` times as scanf would: fields that do not match keep 0.
 void scanFields(std::string_view text, std::int32_t* fields, int count) {
   std::size_t i = 0;
   for (int f = 0; f < count; ++f) {
     while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n')) ++i;
-    std::size_t start = i;
+    const std::size_t start = i;
     if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
-    std::size_t digits = i;
+    const std::size_t digits = i;
     while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
     if (i == digits) return;
-    fields[f] = static_cast<std::int32_t>(static_cast<std::uint32_t>(integerValueOf(text.substr(start, i - start))));
+    std::int64_t value = 0;
+    if (i - digits <= 18) {  // cannot pass 64 bits
+      for (std::size_t k = digits; k < i; ++k) value = value * 10 + (text[k] - '0');
+      if (text[start] == '-') value = -value;
+    } else {
+      value = integerValueOf(text.substr(start, i - start));  // saturated
+    }
+    fields[f] = static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
     if (i >= text.size() || text[i] != '#') return;
     ++i;
   }
@@ -64,6 +93,8 @@ void forEachQueryPair(const std::string& url, Fn&& fn) {
 
 bool isMain() { return pf::Thread::isMainThread(); }
 
+constexpr const char* kLongDate = "yyyy-MM-dd HH:mm:ss";
+
 }  // namespace
 
 KLineDataManager::~KLineDataManager() {
@@ -72,7 +103,7 @@ KLineDataManager::~KLineDataManager() {
 
 TradeRows KLineDataManager::tradeArray() const {
   pf::MutexLock lock(mutex_);
-  return tradeArray_;
+  return *tradeArray_;
 }
 
 std::shared_ptr<KLineHttpsEngine> KLineDataManager::engine() {
@@ -145,61 +176,83 @@ void KLineDataManager::getKLineData(const std::string& url, Completion complete,
 void KLineDataManager::parseData(const pf::Bytes& packet) { decodeAndDeliver(requestTag_, packet); }
 
 void KLineDataManager::decodeAndDeliver(std::uint64_t tag, const pf::Bytes& packet) {
-  std::optional<TradeRows> rows = decode(packet);
-  if (rows)
-    deliver(tag, std::move(rows));
+  std::optional<Decoded> decoded;
+  {
+    pf::MutexLock lock(mutex_);
+    decoded = decodeLocked(packet);
+  }
+  if (decoded)
+    deliver(tag, std::move(*decoded));
   else
     fail(tag);
 }
 
-std::optional<TradeRows> KLineDataManager::decode(const pf::Bytes& packet) {
-  pf::MutexLock lock(mutex_);
-  return decodeLocked(packet);
+std::shared_ptr<const TradeRows> KLineDataManager::decode(const pf::Bytes& packet) {
+  std::optional<Decoded> decoded;
+  {
+    pf::MutexLock lock(mutex_);
+    decoded = decodeLocked(packet);
+  }
+  if (!decoded) return nullptr;
+  commit(*decoded);
+  return std::move(decoded->rows);
 }
 
-std::optional<TradeRows> KLineDataManager::decodeLocked(const pf::Bytes& packet) {
+std::optional<KLineDataManager::Decoded> KLineDataManager::decodeLocked(const pf::Bytes& packet) {
   std::optional<pf::Bytes> inflated = unCompressGzip(packet);
   if (!inflated || inflated->empty()) return std::nullopt;
-  TradeRows rows = rowsOfPacket(*inflated);
-  tradeArray_ = rows;
-  return rows;
+  return rowsOf(*inflated);
 }
 
-TradeRows KLineDataManager::rowsOfPacket(const pf::Bytes& inflated) {
-  const std::vector<std::string>& texts = huffman_.uncompress(inflated);
-  TradeRows rows;
-  rows.reserve(texts.size());
-  for (std::size_t i = 0; i < texts.size(); ++i) rows.push_back(transformString(texts[i], static_cast<std::int64_t>(i)));
-  // Every close read once; the same sums as sumAndAverage.
-  std::vector<float> closes(rows.size());
-  for (std::size_t i = 0; i < rows.size(); ++i) closes[i] = floatValueOf(rows[i]->close);
+void KLineDataManager::commit(const Decoded& decoded) {
+  pf::MutexLock lock(mutex_);
+  tradeArray_ = decoded.rows;
+  basePrice = decoded.basePrice;
+  baseTimestamp = decoded.baseTimestamp;
+}
+
+TradeRows KLineDataManager::rowsOfPacket(const pf::Bytes& inflated) { return *rowsOf(inflated).rows; }
+
+KLineDataManager::Decoded KLineDataManager::rowsOf(const pf::Bytes& inflated) {
+  Decoded out;
+  auto rows = std::make_shared<TradeRows>();
+  std::vector<float> closes;
+  huffman_.forEachRecord(inflated, [&](std::string_view text, std::size_t i) {
+    rows->push_back(makeRow(text, static_cast<std::int64_t>(i), out.basePrice, out.baseTimestamp));
+    closes.push_back(closeValueOf(rows->back()->close));
+  });
+  // The same sums as sumAndAverage, each close read once.
   auto average = [&](std::size_t i, std::size_t n) -> std::optional<std::string> {
     if (i + 1 < n) return std::nullopt;
     double sum = 0;
     for (std::size_t j = i + 1 - n; j <= i; ++j) sum += static_cast<double>(closes[j]);
     return priceText(sum / static_cast<double>(n));
   };
-  for (std::size_t i = 0; i < rows.size(); ++i) {
-    rows[i]->MA5 = average(i, 5);
-    rows[i]->MA10 = average(i, 10);
-    rows[i]->MA20 = average(i, 20);
+  for (std::size_t i = 0; i < rows->size(); ++i) {
+    TradeModel& row = *(*rows)[i];
+    row.MA5 = average(i, 5);
+    row.MA10 = average(i, 10);
+    row.MA20 = average(i, 20);
   }
-  return rows;
+  out.rows = std::move(rows);
+  return out;
 }
 
-void KLineDataManager::deliver(std::uint64_t tag, std::optional<TradeRows> rows) {
+void KLineDataManager::deliver(std::uint64_t tag, Decoded decoded) {
   if (!isMain()) {
     std::weak_ptr<KLineDataManager> weak = weak_from_this();
-    pf::DispatchQueue::main()->async([weak, tag, rows = std::move(rows)]() mutable {
-      if (auto self = weak.lock()) self->deliver(tag, std::move(rows));
+    pf::DispatchQueue::main()->async([weak, tag, decoded = std::move(decoded)]() mutable {
+      if (auto self = weak.lock()) self->deliver(tag, std::move(decoded));
     });
     return;
   }
-  if (tag != requestTag_ || !callback_) return;  // an answer to an older request
+  if (tag != requestTag_) return;  // an answer to an older request changes nothing
+  commit(decoded);
+  if (!callback_) return;
   Completion complete = std::move(callback_);
   callback_ = nullptr;
   failureCallback_ = nullptr;
-  complete(*rows);
+  complete(*decoded.rows);
 }
 
 void KLineDataManager::fail(std::uint64_t tag) {
@@ -218,24 +271,27 @@ void KLineDataManager::fail(std::uint64_t tag) {
 }
 
 TradeRow KLineDataManager::transformString(const std::string& text, std::int64_t index) {
+  return makeRow(text, index, basePrice, baseTimestamp);
+}
+
+TradeRow KLineDataManager::makeRow(std::string_view text, std::int64_t index, std::int32_t& base, double& baseTime) {
   auto row = std::make_shared<TradeModel>();
-  std::vector<std::string_view> parts = split(text, '#');
+  const Components parts = componentsOf(text);
   auto price = [&](std::int32_t delta) PF_REQUIRES(mutex_) {
-    return priceText(std::int64_t{delta} + basePrice, available_);
+    return priceText(std::int64_t{delta} + base, available_);
   };
   if (index == 0) {
     std::int32_t f[6] = {};
     scanFields(text, f, 6);
-    basePrice = f[0];
+    base = f[0];
     row->open = price(f[2]);
     row->close = price(f[3]);
     row->low = price(f[4]);
     row->high = price(f[5]);
-    std::string_view time = parts.size() > 6 ? parts.back() : std::string_view();
-    std::optional<double> date = KLineFormatDate::getDate(time);
+    std::optional<double> date = KLineFormatDate::getDate(parts.count > 6 ? parts.last : std::string_view());
     row->timestamp = date.value_or(0);
-    row->date = KLineFormatDate::changeDate(time);
-    baseTimestamp = row->timestamp;
+    if (date) row->date = KLineFormatDate::formatLocal(*date, kLongDate);
+    baseTime = row->timestamp;
   } else {
     std::int32_t f[4] = {};
     scanFields(text, f, 4);
@@ -243,11 +299,10 @@ TradeRow KLineDataManager::transformString(const std::string& text, std::int64_t
     row->close = price(f[1]);
     row->low = price(f[2]);
     row->high = price(f[3]);
-    std::string_view offset = parts.size() > 4 ? parts.back() : std::string_view();
-    row->timestamp = baseTimestamp + static_cast<double>(TradeModel::getTime(offset));
+    row->timestamp = baseTime + static_cast<double>(TradeModel::getTime(parts.count > 4 ? parts.last : std::string_view()));
     // Formatting the instant straight into the long layout gives the same text as the compact
     // layout parsed back and rewritten, at a third of the cost.
-    row->date = KLineFormatDate::formatLocal(row->timestamp, "yyyy-MM-dd HH:mm:ss");
+    row->date = KLineFormatDate::formatLocal(row->timestamp, kLongDate);
   }
   return row;
 }
@@ -261,12 +316,12 @@ std::optional<std::string> KLineDataManager::sumAndAverage(const TradeRows& rows
 
 std::optional<TradeRows> KLineDataManager::reformData(std::int64_t page) const {
   pf::MutexLock lock(mutex_);
-  if (tradeArray_.size() < 100) return tradeArray_;
+  const TradeRows& rows = *tradeArray_;
+  if (rows.size() < 100) return rows;
   if (page < 0) return std::nullopt;
   std::uint64_t first = static_cast<std::uint64_t>(page) * 100;
-  if (page > (1ll << 40) || tradeArray_.size() < first + 100) return std::nullopt;
-  return TradeRows(tradeArray_.begin() + static_cast<std::ptrdiff_t>(first),
-                   tradeArray_.begin() + static_cast<std::ptrdiff_t>(first + 100));
+  if (page > (1ll << 40) || rows.size() < first + 100) return std::nullopt;
+  return TradeRows(rows.begin() + static_cast<std::ptrdiff_t>(first), rows.begin() + static_cast<std::ptrdiff_t>(first + 100));
 }
 
 }  // namespace kline

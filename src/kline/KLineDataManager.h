@@ -46,10 +46,11 @@ class KLineDataManager : public std::enable_shared_from_this<KLineDataManager> {
     pf::MutexLock lock(mutex_);
     available_ = clampAvailable(places);
   }
+  // Base price and time of the rows delivered last (or of transformString's last first record).
   std::int32_t basePrice = 0;
   double baseTimestamp = 0;
 
-  // Rows of the last successful decode.
+  // Rows of the last decode delivered (an answer dropped for a newer request leaves them).
   TradeRows tradeArray() const;
 
   Huffman& huffmanManager() { return huffman_; }
@@ -65,15 +66,17 @@ class KLineDataManager : public std::enable_shared_from_this<KLineDataManager> {
   // Decodes a packet and delivers the rows (or the failure) for the current request.
   void parseData(const pf::Bytes& packet);
 
-  // Inflate, decode and turn into rows with moving averages; nil when the packet inflates to
-  // nothing or fails. Sets basePrice, baseTimestamp and tradeArray. Takes the mutex.
-  std::optional<TradeRows> decode(const pf::Bytes& packet);
-  // The same for a packet already inflated (no lock taken: the caller serialises, and the
-  // analysis is off because outside callers cannot name the lock).
+  // Inflate, decode and turn into rows with moving averages; null when the packet inflates to
+  // nothing or fails. The rows (shared, not copied), their base price and time become the
+  // manager's (the caller has them at once). Takes the mutex.
+  std::shared_ptr<const TradeRows> decode(const pf::Bytes& packet);
+  // The rows of a packet already inflated; changes nothing of the manager's but its decoder's
+  // scratch (no lock taken: the caller serialises, and the analysis is off because outside
+  // callers cannot name the lock).
   TradeRows rowsOfPacket(const pf::Bytes& inflated) PF_NO_THREAD_SAFETY_ANALYSIS;
 
-  // One record text as a row: index 0 is the first record of the series (base price and time),
-  // any other a later one.
+  // One record text as a row: index 0 is the first record of the series and sets basePrice and
+  // baseTimestamp, any other a later one read against them.
   // No lock taken, as rowsOfPacket.
   TradeRow transformString(const std::string& text, std::int64_t index) PF_NO_THREAD_SAFETY_ANALYSIS;
   // The MA text of row i over n rows, or nil while fewer than n rows exist.
@@ -83,15 +86,27 @@ class KLineDataManager : public std::enable_shared_from_this<KLineDataManager> {
   std::optional<TradeRows> reformData(std::int64_t page) const;
 
  private:
+  // What one decode made: kept aside until it is delivered.
+  struct Decoded {
+    std::shared_ptr<const TradeRows> rows;
+    std::int32_t basePrice = 0;
+    double baseTimestamp = 0;
+  };
+
   KLineDataManager() = default;
-  void deliver(std::uint64_t tag, std::optional<TradeRows> rows);
+  void deliver(std::uint64_t tag, Decoded decoded);
   void fail(std::uint64_t tag);
   void decodeAndDeliver(std::uint64_t tag, const pf::Bytes& packet);
-  std::optional<TradeRows> decodeLocked(const pf::Bytes& packet) PF_REQUIRES(mutex_);
+  std::optional<Decoded> decodeLocked(const pf::Bytes& packet) PF_REQUIRES(mutex_);
+  Decoded rowsOf(const pf::Bytes& inflated) PF_REQUIRES(mutex_);
+  void commit(const Decoded& decoded);
+  // One record as a row against a series base (set by index 0, read by the others).
+  TradeRow makeRow(std::string_view text, std::int64_t index, std::int32_t& basePrice, double& baseTimestamp)
+      PF_NO_THREAD_SAFETY_ANALYSIS;
 
   mutable pf::Mutex mutex_;  // decoding and the fields it writes
   std::int64_t available_ PF_GUARDED_BY(mutex_) = 4;
-  TradeRows tradeArray_ PF_GUARDED_BY(mutex_);
+  std::shared_ptr<const TradeRows> tradeArray_ PF_GUARDED_BY(mutex_) = std::make_shared<const TradeRows>();
   Huffman huffman_ PF_GUARDED_BY(mutex_);
   std::shared_ptr<KLineHttpsEngine> engine_;
   // Main thread only.

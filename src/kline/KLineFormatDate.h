@@ -1,8 +1,8 @@
 #pragma once
 // Date texts of the charts, in the local time zone. The text operations use the current
-// locale's identifier; parsing uses a formatter with default settings (which also means the
-// current locale). Formatters are kept per thread and pattern; they are made again when the
-// default time zone changes.
+// locale's identifier; server times ("yyyyMMddHHmmss") are read as machine texts (Gregorian,
+// ASCII digits) whatever the user's calendar. Formatters are kept per thread and pattern; they
+// are made again when the default time zone or the locale changes.
 
 #include <optional>
 #include <string>
@@ -10,9 +10,10 @@
 
 namespace kline::KLineFormatDate {
 
-// "yyyyMMddHHmmss" -> "yyyy-MM-dd HH:mm:ss"; nil when the text does not parse.
+// Server time "yyyyMMddHHmmss" -> "yyyy-MM-dd HH:mm:ss" in the current locale; nil when the
+// text does not parse.
 std::optional<std::string> changeDate(std::string_view text);
-// "yyyyMMddHHmmss" -> seconds since 1970; nil when the text does not parse.
+// Server time "yyyyMMddHHmmss" -> seconds since 1970; nil when the text does not parse.
 std::optional<double> getDate(std::string_view text);
 
 std::string getDateString(double date);      // "yyyyMMddHHmmss"

@@ -313,7 +313,7 @@ void TnqKLineView::reloadData() {
   layoutViews();
   if (offset.x == 0)
     offset = {std::max(0.0, static_cast<double>(dataArray.size()) * slot() - mainView->frame().width()), 0};
-  mainView->setContentOffset(offset);
+  setOwnContentOffset(offset);
   L::setX(*kline, offset.x);
   updateLine();
 }
@@ -336,7 +336,7 @@ void TnqKLineView::begin() {
   PF_ASSERT_MAIN_THREAD();
   double total = static_cast<double>(dataArray.size()) * slot();
   offset = total > mainView->frame().width() ? pf::Point{total - boxWidth, 0} : pf::Point{0, 0};
-  mainView->setContentOffset(offset);
+  setOwnContentOffset(offset);
   L::setX(*kline, offset.x);
   updateLine();
   initReady = true;
@@ -552,7 +552,7 @@ void TnqKLineView::updateLine() {
     if (f > static_cast<double>(n - k)) f = static_cast<double>(n - k);
     start = static_cast<std::int64_t>(f);
     end = static_cast<std::int64_t>((offset.x + boxWidth) / s + 1.0);
-    mainView->setContentOffset(offset);
+    setOwnContentOffset(offset);
   } else {
     start = 0;
     end = n;
@@ -589,9 +589,9 @@ void TnqKLineView::zoomLine() {
   start = std::clamp<std::int64_t>(start, 0, end);
   measure(start, end);
   if (c > n)
-    mainView->setContentOffset({0, 0});
+    setOwnContentOffset({0, 0});
   else
-    mainView->setContentOffset({static_cast<double>(end) * s - boxWidth + kLinePadding, 0});
+    setOwnContentOffset({static_cast<double>(end) * s - boxWidth + kLinePadding, 0});
   offset = mainView->contentOffset();
   L::setX(*kline, offset.x);
   finishRedraw(start, end);
@@ -648,7 +648,7 @@ void TnqKLineView::scrollViewDidScroll(pf::ScrollView& scrollView) {
   for (auto& v : std::initializer_list<std::shared_ptr<pf::View>>{verticalLine, horizontalLine, longPressDateLabel,
                                                                   longPressDataLabel})
     v->setHidden(true);
-  if (!initReady) return;
+  if (!initReady || settingOwnOffset_) return;
   const double x = scrollView.contentOffset().x;
   if (x <= 0) {
     offset = {0, 0};
@@ -661,11 +661,18 @@ void TnqKLineView::scrollViewDidScroll(pf::ScrollView& scrollView) {
   }
   scrollDistance = x - offset.x;
   if (scrollDistance > 0)
-    scrollView.setContentOffset({offset.x + kLineWidth + kLinePadding, 0});
+    setOwnContentOffset({offset.x + kLineWidth + kLinePadding, 0});
   else if (scrollDistance < 0)
-    scrollView.setContentOffset({offset.x - kLinePadding - kLineWidth, 0});
+    setOwnContentOffset({offset.x - kLinePadding - kLineWidth, 0});
   offset = scrollView.contentOffset();
   updateLine();
+}
+
+void TnqKLineView::setOwnContentOffset(pf::Point target) {
+  bool outer = settingOwnOffset_;
+  settingOwnOffset_ = true;
+  mainView->setContentOffset(target);
+  settingOwnOffset_ = outer;
 }
 
 void TnqKLineView::scrollViewDidEndDragging(pf::ScrollView&, bool) {}

@@ -136,12 +136,16 @@ class TnqKLineView : public pf::View, public pf::ScrollViewDelegate {
   void measure(std::int64_t start, std::int64_t end);
   std::vector<PointsModel> visibleSlice(std::int64_t start, std::int64_t end) const;
   void finishRedraw(std::int64_t start, std::int64_t end);
+  // Moves the content without the move counting as the user's scroll (the scroll handling
+  // hides the cross-hair and nothing else).
+  void setOwnContentOffset(pf::Point target);
   std::shared_ptr<pf::Label> label(double size, pf::TextAlignment alignment, bool grey = true);
 
   std::int64_t klineType_ = 0;
   std::int64_t available_ = 4;
   std::shared_ptr<KLineDataManager> klineManager_;
   std::shared_ptr<pf::View> bottomVolumeView_;
+  bool settingOwnOffset_ = false;
 };
 
 }  // namespace kline

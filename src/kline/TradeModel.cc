@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "kline/KLineFormatDate.h"
+#include "platform/foundation/FixedText.h"
 
 namespace kline {
 
@@ -23,7 +24,36 @@ std::string TradeModel::description() const {
          ",MA10 = " + orNull(MA10) + ",MA20 = " + orNull(MA20);
 }
 
+namespace {
+
+// Seconds of an offset written the usual way: digit runs of at most 18 digits, each followed by
+// its unit, the units in the order d, h, m, s, each at most once (a run at the end without a
+// unit counts nothing). Nil for any other text. The general reading gives the same sum for
+// these texts.
+std::optional<std::int64_t> plainOffset(std::string_view text) {
+  static constexpr std::string_view kUnits = "dhms";
+  static constexpr std::uint64_t kSeconds[] = {86400, 3600, 60, 1};
+  std::uint64_t sum = 0;  // wraps as the general reading does
+  std::size_t i = 0, nextUnit = 0;
+  while (i < text.size()) {
+    const std::size_t digits = i;
+    std::uint64_t value = 0;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9' && i - digits < 18)
+      value = value * 10 + static_cast<std::uint64_t>(text[i++] - '0');
+    if (i == digits || (i < text.size() && text[i] >= '0' && text[i] <= '9')) return std::nullopt;
+    if (i == text.size()) break;
+    const std::size_t unit = kUnits.find(text[i++], nextUnit);
+    if (unit == std::string_view::npos) return std::nullopt;
+    sum += value * kSeconds[unit];
+    nextUnit = unit + 1;
+  }
+  return static_cast<std::int64_t>(sum);
+}
+
+}  // namespace
+
 std::int64_t TradeModel::getTime(std::string_view text) {
+  if (std::optional<std::int64_t> plain = plainOffset(text)) return *plain;
   static constexpr struct {
     char unit;
     std::int64_t seconds;
@@ -65,38 +95,21 @@ std::int64_t integerValueOf(std::string_view text) {
   std::uint64_t v = 0;
   constexpr std::uint64_t kMax = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
   for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    v = v * 10 + static_cast<std::uint64_t>(text[i] - '0');
-    if (v > kMax) return negative ? std::numeric_limits<std::int64_t>::min() : std::numeric_limits<std::int64_t>::max();
+    const auto digit = static_cast<std::uint64_t>(text[i] - '0');
+    if (v > (kMax - digit) / 10)  // checked before the step, which could wrap past 2^64
+      return negative ? std::numeric_limits<std::int64_t>::min() : std::numeric_limits<std::int64_t>::max();
+    v = v * 10 + digit;
   }
   return negative ? -static_cast<std::int64_t>(v) : static_cast<std::int64_t>(v);
 }
 
-std::string priceText(double value) {
-  char buffer[512];  // "%f" of the largest double needs 316 characters
-  int n = std::snprintf(buffer, sizeof buffer, "%f", value);
-  return std::string(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
-}
+std::string priceText(double value) { return pf::fixedText(value); }
 
 std::string priceText(std::int64_t units, std::int64_t places) {
-  static constexpr std::int64_t kPow10[] = {1, 10, 100, 1000, 10000, 100000, 1000000};
-  // Below 10^8 in size with at most six places, the double nearest the quotient lies within
-  // 1e-8 of it, so "%f" prints the quotient's own digits.
-  if (places < 0 || places > 6 || units <= -(kPow10[6] * 100 * kPow10[places]) ||
-      units >= kPow10[6] * 100 * kPow10[places])
-    return priceText(static_cast<double>(units) / std::pow(10.0, static_cast<double>(places)));
-  std::uint64_t magnitude = units < 0 ? static_cast<std::uint64_t>(-units) : static_cast<std::uint64_t>(units);
-  std::uint64_t scaled = magnitude * static_cast<std::uint64_t>(kPow10[6 - places]);  // millionths
-  char buffer[32];
-  char* end = buffer + sizeof buffer;
-  char* p = end;
-  for (int i = 0; i < 6; ++i, scaled /= 10) *--p = static_cast<char>('0' + scaled % 10);
-  *--p = '.';
-  do {
-    *--p = static_cast<char>('0' + scaled % 10);
-    scaled /= 10;
-  } while (scaled);
-  if (units < 0) *--p = '-';
-  return std::string(p, static_cast<std::size_t>(end - p));
+  // Exact powers of ten for the places the charts allow.
+  static constexpr double kPow10[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10};
+  const double scale = places >= 0 && places <= 10 ? kPow10[places] : std::pow(10.0, static_cast<double>(places));
+  return priceText(static_cast<double>(units) / scale);
 }
 
 std::string pointText(pf::Point p) {

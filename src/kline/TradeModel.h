@@ -48,10 +48,9 @@ inline float floatValueOf(const std::string& text) { return floatValueOf(std::st
 inline float floatValueOf(const std::optional<std::string>& text) { return text ? floatValueOf(std::string_view(*text)) : 0.0f; }
 // Leading integer of a text (optional sign; no digits reads 0), saturated to 64 bits.
 std::int64_t integerValueOf(std::string_view text);
-// "%f" of a double.
+// "%f" of a double (pf::fixedText: the same text, made without printf).
 std::string priceText(double value);
-// "%f" of units / 10^places computed in double precision (the same text, made without printf
-// where the quotient's digits are exact).
+// "%f" of units / 10^places computed in double precision.
 std::string priceText(std::int64_t units, std::int64_t places);
 // "{x, y}".
 std::string pointText(pf::Point p);

@@ -80,6 +80,22 @@ TEST(KLineCodec, OffsetsAndDates) {
   EXPECT_EQ(TradeModel::getTime("1d2h3m4s"), 93784);
   EXPECT_EQ(TradeModel::getTime(""), 0);
   EXPECT_EQ(TradeModel::getTime("xh"), 0);
+  // Texts out of the usual order or form read as the general rule reads them.
+  EXPECT_EQ(TradeModel::getTime("1h30"), 3600);
+  EXPECT_EQ(TradeModel::getTime("5"), 0);
+  EXPECT_EQ(TradeModel::getTime("1h2d"), 86400);
+  EXPECT_EQ(TradeModel::getTime("1d1d"), 86400);
+  EXPECT_EQ(TradeModel::getTime("30m1h"), 108000);
+  EXPECT_EQ(TradeModel::getTime("-5m7s"), -293);
+  EXPECT_EQ(TradeModel::getTime("2h 3m"), 7380);
+  EXPECT_EQ(TradeModel::getTime("999999999999999999d"), static_cast<std::int64_t>(999999999999999999ull * 86400ull));
+  EXPECT_EQ(TradeModel::getTime("99999999999999999999d1s"), static_cast<std::int64_t>(9223372036854775807ull * 86400ull + 1));
+  // Integers past 64 bits saturate, however far past.
+  EXPECT_EQ(integerValueOf("9223372036854775807"), INT64_MAX);
+  EXPECT_EQ(integerValueOf("9223372036854775808"), INT64_MAX);
+  EXPECT_EQ(integerValueOf("20000000000000000000"), INT64_MAX);
+  EXPECT_EQ(integerValueOf("-20000000000000000000"), INT64_MIN);
+  EXPECT_EQ(integerValueOf(" -42x"), -42);
   EXPECT_EQ(KLineFormatDate::changeDate("20260102093000"), "2026-01-02 09:30:00");
   EXPECT_EQ(KLineFormatDate::getDate("20260102093000"), 1767317400.0);
   EXPECT_FALSE(KLineFormatDate::getDate("2026-01-02"));
@@ -113,6 +129,31 @@ TEST(KLineCodec, RowsOfTheHandWorkedSeries) {
   EXPECT_EQ(r0.description(),
             "trade high = 6.840000,open = 6.540000 , close = 6.660000,low = 6.470000,date = 2026-01-02 09:30:00,"
             "timestamp = 1767317400.000000,MA5 = (null),MA10 = (null),MA20 = (null)");
+}
+
+// Server times are Gregorian with ASCII digits whatever the user's calendar; the row's date
+// texts follow the user's locale.
+TEST(KLineCodec, ServerTimesReadTheSameUnderEveryCalendar) {
+  klinetest::ZoneScope zone("Asia/Shanghai");
+  const pf::Bytes packet = klinetest::deflateBytes(klinetest::packetOf({"654#0#0#12#-7#30#20260102093000", "1#2#-3#4#1h"}));
+  for (const char* user : {"th_TH", "fa_IR", "ar_EG"}) {
+    SCOPED_TRACE(user);
+    klinetest::LocaleScope locale(user);
+    EXPECT_EQ(KLineFormatDate::getDate("20260102093000"), 1767317400.0);
+    auto m = KLineDataManager::make();
+    auto rows = m->decode(packet);
+    ASSERT_TRUE(rows);
+    ASSERT_EQ(rows->size(), 2u);
+    EXPECT_EQ((*rows)[0]->timestamp, 1767317400.0);
+    EXPECT_EQ((*rows)[1]->timestamp, 1767317400.0 + 3600);
+    EXPECT_EQ(m->baseTimestamp, 1767317400.0);
+    pf::DateFormatter shown("yyyy-MM-dd HH:mm:ss", pf::currentLocaleIdentifier());
+    EXPECT_EQ((*rows)[0]->date, shown.string(1767317400.0));
+    EXPECT_EQ((*rows)[1]->date, shown.string(1767317400.0 + 3600));
+    EXPECT_EQ(KLineFormatDate::changeDate("20260102093000"), shown.string(1767317400.0));
+  }
+  klinetest::LocaleScope thai("th_TH");
+  EXPECT_EQ(KLineFormatDate::getDateDayString(1767317400.0), "2569-01-02");
 }
 
 TEST(KLineCodec, OddRecordsStillMakeRows) {
@@ -180,6 +221,16 @@ TEST(KLineCodec, FastTextsMatchTheGeneralOnes) {
     for (double t = 1767225600.0 - 86400 * 3; t < 1767225600.0 + 86400 * 365; t += 3613.7)
       ASSERT_EQ(KLineFormatDate::formatLocal(t, "yyyy-MM-dd HH:mm:ss"), icu.string(t)) << zone << " " << t;
     for (double t : {-11676096000.0 - 1, -1.5, 0.0, 253402214399.0, 253402300800.0, 1e15})
+      EXPECT_EQ(KLineFormatDate::formatLocal(t, "yyyy-MM-dd HH:mm:ss"), icu.string(t)) << zone << " " << t;
+    // Second by second across the spring and autumn changes, forwards and backwards, and
+    // instants far apart in turn.
+    for (double change : {1774746000.0, 1792890000.0}) {
+      for (double t = change - 5400; t < change + 5400; t += 0.5)
+        ASSERT_EQ(KLineFormatDate::formatLocal(t, "yyyy-MM-dd HH:mm:ss"), icu.string(t)) << zone << " " << t;
+      for (double t = change + 5400; t > change - 5400; t -= 1)
+        ASSERT_EQ(KLineFormatDate::formatLocal(t, "yyyy-MM-dd HH:mm:ss"), icu.string(t)) << zone << " " << t;
+    }
+    for (double t : {-2208988800.0, 1774746000.0, -1e9, 1792890000.0 - 1, 4102444800.0, 1774746000.0 - 0.5})
       EXPECT_EQ(KLineFormatDate::formatLocal(t, "yyyy-MM-dd HH:mm:ss"), icu.string(t)) << zone << " " << t;
   }
 }

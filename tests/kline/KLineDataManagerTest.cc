@@ -163,12 +163,34 @@ TEST(KLineDataManager, ErrorAnswersFail) {
 TEST(KLineDataManager, ANewRequestCancelsTheRunningOne) {
   auto& server = SeriesServer::shared();
   auto m = KLineDataManager::make();
-  Outcome first, second;
-  m->getKLineData(server.http("/slow/getGZipRateRange.shtml"), first.complete(), first.failure());
-  m->getKLineData(server.http("/fx/getGZipRateRange.shtml"), second.complete(), second.failure());
+  // A request still loading is cancelled: its connection is let go at once.
+  Outcome slow, second;
+  m->getKLineData(server.http("/slow/getGZipRateRange.shtml"), slow.complete(), slow.failure());
+  std::weak_ptr<pf::UrlConnection> running = m->engine()->connection();
+  ASSERT_FALSE(running.expired());
+  m->getKLineData(server.http("/fx/getLastRateRange.shtml"), second.complete(), second.failure());
+  EXPECT_TRUE(running.expired());
   ASSERT_TRUE(waitFor(second));
   EXPECT_EQ(second.completions, 1);
-  EXPECT_FALSE(pf::RunLoop::main()->spinUntil([&] { return first.done(); }, 0.3));
+  EXPECT_EQ(second.rows.size(), 4u);
+
+  // A request whose answer has arrived and is being decoded when the next one is made: only
+  // the next one's rows are heard, and only they become the manager's.
+  Outcome history, refresh;
+  m->getKLineData(server.http("/fx/getGZipRateRange.shtml"), history.complete(), history.failure());
+  auto engine = m->engine();
+  auto arrived = std::move(engine->successCallBack);
+  engine->successCallBack = [&, arrived](const pf::Bytes& body) {
+    arrived(body);  // the decode is on its way
+    m->getKLineData(server.http("/fx/getLastRateRange.shtml"), refresh.complete(), refresh.failure());
+  };
+  ASSERT_TRUE(waitFor(refresh));
+  pf::RunLoop::main()->spinUntil([] { return false; }, 0.3);
+  EXPECT_EQ(history.completions + history.failures, 0);
+  EXPECT_EQ(refresh.completions, 1);
+  EXPECT_EQ(refresh.rows.size(), 4u);
+  EXPECT_EQ(m->tradeArray().size(), 4u);
+  EXPECT_FALSE(slow.done());
 }
 
 TEST(KLineDataManager, AnswersOfAnOlderRequestAreDropped) {
@@ -183,12 +205,17 @@ TEST(KLineDataManager, AnswersOfAnOlderRequestAreDropped) {
   // A newer request from the package is answered at once; the network load goes on...
   m->getKLineData("local://x?type=1", local.complete(), local.failure());
   EXPECT_EQ(local.completions, 1);
-  // ...and its rows, decoded later, reach nobody.
+  const double localTime = m->baseTimestamp;
+  EXPECT_EQ(m->basePrice, 100);
+  // ...and its rows, decoded later, reach nobody and leave the manager's rows and base alone.
   ASSERT_TRUE(pf::RunLoop::main()->spinUntil([&] { return !m->engine()->connection(); }, 20));
   pf::RunLoop::main()->spinUntil([] { return false; }, 0.3);
   EXPECT_EQ(network.completions + network.failures, 0);
   EXPECT_EQ(local.completions, 1);
   EXPECT_EQ(local.rows.size(), 1u);
+  EXPECT_EQ(m->tradeArray().size(), 1u);
+  EXPECT_EQ(m->basePrice, 100);
+  EXPECT_EQ(m->baseTimestamp, localTime);
   pf::Bundle::setMainPath({});
 }
 

@@ -58,4 +58,16 @@ class ZoneScope {
   ~ZoneScope() { pf::setDefaultTimeZone("Asia/Shanghai"); }
 };
 
+// Makes another locale the user's for a test and restores the one before.
+class LocaleScope {
+ public:
+  explicit LocaleScope(const std::string& identifier) : before_(pf::currentLocaleIdentifier()) {
+    EXPECT_TRUE(pf::setCurrentLocaleIdentifier(identifier));
+  }
+  ~LocaleScope() { pf::setCurrentLocaleIdentifier(before_); }
+
+ private:
+  std::string before_;
+};
+
 }  // namespace klinetest

@@ -143,6 +143,35 @@ TEST(KLineView, PinchStaysWithinItsBoundsAndReloadResetsIt) {
   EXPECT_EQ(v->kLineWidth, 10.0);
 }
 
+// The redraws a pinch queued run after it ended: each keeps the window's right end, and the
+// offsets they set are not taken for the user's scrolls.
+TEST(KLineView, LateZoomRedrawsKeepTheNewestRowsInView) {
+  auto v = chart();
+  v->drawLine(chartscenes::series(100));
+  for (int i = 0; i < 60; ++i) v->pinchGesture->injectPinch(pf::GestureState::Changed, 0.5);
+  v->pinchGesture->injectPinch(pf::GestureState::Ended, 0.5);
+  EXPECT_TRUE(v->initReady);
+  drainMainQueue();
+  const double s = v->slot();
+  ASSERT_NEAR(s, 4.5, 1e-9);
+  // 67 slots fit (300 / 4.5 = 66.7, plus one): rows 33..99, the last ending at the box's edge.
+  const std::int64_t end = 100, c = static_cast<std::int64_t>(300 / s) + 1;
+  EXPECT_EQ(v->oldIndex, end);
+  EXPECT_DOUBLE_EQ(v->mainView->contentOffset().x, end * s - 300 + v->kLinePadding);
+  EXPECT_EQ(v->offset, v->mainView->contentOffset());
+  EXPECT_EQ(v->kline->frame().x(), v->offset.x);
+  ASSERT_EQ(v->kline->points.size(), static_cast<std::size_t>(c));
+  EXPECT_EQ(v->kline->points.front().data, v->dataArray[end - c]);
+  EXPECT_EQ(v->kline->points.back().data, v->dataArray[99]);
+  // Candles cover the box from edge to edge.
+  EXPECT_LT(v->kline->points.front().open.x, s);
+  EXPECT_GT(v->kline->points.back().open.x, 300 - s);
+  // A real scroll afterwards still moves the window by one slot.
+  double before = v->offset.x;
+  v->mainView->dragBy(-2, 0);
+  EXPECT_DOUBLE_EQ(v->offset.x, before - s);
+}
+
 TEST(KLineView, HeaderAxisAndFormats) {
   klinetest::ZoneScope zone("Asia/Shanghai");
   auto v = chart();

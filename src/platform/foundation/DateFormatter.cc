@@ -73,6 +73,14 @@ std::string currentLocaleIdentifier() {
   return id ? std::string(id) : std::string("en_US_POSIX");
 }
 
+bool setCurrentLocaleIdentifier(const std::string& identifier) {
+  if (identifier.empty() || identifier.size() > ULOC_FULLNAME_CAPACITY || identifier.find('\0') != std::string::npos)
+    return false;
+  UErrorCode status = U_ZERO_ERROR;
+  uloc_setDefault(identifier.c_str(), &status);
+  return U_SUCCESS(status);
+}
+
 namespace {
 std::atomic<unsigned> zoneGeneration{0};
 }

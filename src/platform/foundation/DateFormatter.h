@@ -1,8 +1,10 @@
 #pragma once
 // Dates are seconds since 1970-01-01 00:00 UTC as a double (the current date is pf::Clock::now()).
 // DateFormatter formats and parses them with an ICU pattern ("yyyy/MM/dd HH:mm:ss:SSS"), a locale
-// ("en_US_POSIX" for machine texts, the default) and a time zone ("GMT", "Asia/Shanghai"; empty
-// for the system's). Parsing is strict and must consume the whole text. Thread-safe.
+// and a time zone ("GMT", "Asia/Shanghai"; empty for the process's default). The default locale,
+// "en_US_POSIX", is the one for machine texts (server times, logs, stored dates): Gregorian
+// calendar and ASCII digits whatever the user's locale; texts for the user take
+// currentLocaleIdentifier(). Parsing is strict and must consume the whole text. Thread-safe.
 
 #include <memory>
 #include <mutex>
@@ -34,6 +36,10 @@ class DateFormatter {
 
 // The identifier of the current locale (ICU's default, which it takes from the environment).
 std::string currentLocaleIdentifier();
+// Makes another locale the current one ("th_TH", "fa_IR"), as a user who chose it would have:
+// tests run the user-facing texts under it. Formatters made before keep theirs. Not to be called
+// while other threads format. False for an empty or overlong identifier.
+bool setCurrentLocaleIdentifier(const std::string& identifier);
 // Sets the process-wide default time zone that formatters without a zone of their own use (ICU
 // reads the system's once and keeps it): tests fix one so that local dates are the same on every
 // machine. Formatters made before the change keep the zone they were made with.

@@ -180,6 +180,23 @@ TEST(DateFormatter, FormatsAndParsesMachineTexts) {
   EXPECT_FALSE(DateFormatter("yyyy", "en_US_POSIX", "No/Such_Zone_").date("x"));
 }
 
+// Machine texts read and write the same under a user's Buddhist or Persian calendar and
+// Persian digits; texts for the user follow the locale.
+TEST(DateFormatter, MachineTextsIgnoreTheUsersCalendarAndDigits) {
+  const std::string before = currentLocaleIdentifier();
+  for (const char* user : {"th_TH", "fa_IR"}) {
+    ASSERT_TRUE(setCurrentLocaleIdentifier(user));
+    EXPECT_EQ(currentLocaleIdentifier(), user);
+    DateFormatter server("yyyyMMddHHmmss", "en_US_POSIX", "Asia/Shanghai");
+    EXPECT_EQ(server.date("20260102093000"), 1767317400.0) << user;
+    EXPECT_EQ(server.string(1767317400.0), "20260102093000") << user;
+    DateFormatter shown("yyyy", currentLocaleIdentifier(), "Asia/Shanghai");
+    EXPECT_EQ(shown.string(1767317400.0), std::string(user) == "th_TH" ? "2569" : "\u06f1\u06f4\u06f0\u06f4");
+  }
+  EXPECT_FALSE(setCurrentLocaleIdentifier(""));
+  ASSERT_TRUE(setCurrentLocaleIdentifier(before));
+}
+
 struct Plugin {
   virtual ~Plugin() = default;
   virtual std::string name() const = 0;
