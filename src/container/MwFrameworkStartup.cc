@@ -139,10 +139,12 @@ int runFileList() {
   auto files = MwStartupAnswers::fileList(businessAnswer(kFileListAct, pf::Value{{"DEVICE", "iphone"}}, kCrypt3Des));
   if (!files) return 1;
   auto& business = MwBusinessManager::getInstance();
-  for (const auto& file : *files) {
-    business.refreshBusinessWithHTMLUrl(file.url, file.version);
-    if (file.facts) business.setPackageFacts(file.url, *file.facts);
-  }
+  business.performBatch([&] {  // one write of the business file for the whole list
+    for (const auto& file : *files) {
+      business.refreshBusinessWithHTMLUrl(file.url, file.version);
+      if (file.facts) business.setPackageFacts(file.url, *file.facts);
+    }
+  });
   return 0;
 }
 
