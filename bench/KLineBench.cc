@@ -6,9 +6,7 @@
 //     tree, against bare cairo and pango-cairo drawing the same candles, average segments,
 //     dashes and texts.
 //
-// After the table, each ratio is printed as the median of one row's seconds per iteration over
-// the repetitions, divided by the other row's median, with the smallest and largest ratio of
-// the repetitions taken pairwise. Run with repetitions, in turns:
+// Ratios of the rows' medians (Ratios.h). Run with repetitions, in turns:
 //   bench_kline --benchmark_repetitions=9 --benchmark_enable_random_interleaving=true
 #include <benchmark/benchmark.h>
 #include <cairo.h>
@@ -24,6 +22,7 @@
 #include <vector>
 
 #include "ChartScenes.h"
+#include "Ratios.h"
 #include "kline/KLineCodec.h"
 #include "kline/KLineDataManager.h"
 #include "kline/SeriesEncoder.h"
@@ -268,68 +267,15 @@ BENCHMARK(BM_BareCairoSameChart)->Unit(benchmark::kMillisecond);
 
 // ---- ratios of medians
 
-struct RatioLine {
-  const char* name;
-  const char* numerator;    // row whose seconds per iteration are divided...
-  const char* denominator;  // ...by this row's
-  double aim;               // at most this (0: none)
-};
-constexpr RatioLine kRatios[] = {
-    {"whole decode / like-for-like baseline", "BM_PacketToRows", "BM_LikeForLikeBaseline", 5.0},
-    {"like-for-like baseline / bare inflate", "BM_LikeForLikeBaseline", "BM_BareZlibInflate", 0},
-    {"whole decode / bare inflate", "BM_PacketToRows", "BM_BareZlibInflate", 0},
-    {"chart frame / bare cairo", "BM_ChartFrameAfterScroll", "BM_BareCairoSameChart", 0},
-};
-
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  const std::size_t n = v.size();
-  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
-// The console table as usual; every repetition's seconds per iteration kept by row.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs)
-      if (run.run_type == Run::RT_Iteration && !run.error_occurred && run.iterations > 0)
-        seconds_[run.run_name.function_name].push_back(run.real_accumulated_time /
-                                                        static_cast<double>(run.iterations));
-  }
-
-  void printRatios() const {
-    for (const RatioLine& r : kRatios) {
-      auto top = seconds_.find(r.numerator), bottom = seconds_.find(r.denominator);
-      if (top == seconds_.end() || bottom == seconds_.end()) continue;
-      const std::vector<double>& a = top->second;
-      const std::vector<double>& b = bottom->second;
-      const std::size_t n = std::min(a.size(), b.size());
-      double lo = a[0] / b[0], hi = lo;
-      for (std::size_t k = 1; k < n; ++k) {
-        lo = std::min(lo, a[k] / b[k]);
-        hi = std::max(hi, a[k] / b[k]);
-      }
-      const double value = median(a) / median(b);
-      char aim[48] = "";
-      if (r.aim > 0) std::snprintf(aim, sizeof aim, "aim <= %g %s", r.aim, value <= r.aim ? "met" : "missed");
-      std::printf("ratio  %6.2f  min %6.2f  max %6.2f  n %zu  %-18s  %s\n", value, lo, hi, n, aim, r.name);
-    }
-  }
-
- private:
-  std::map<std::string, std::vector<double>> seconds_;
-};
+FX_BENCH_RATIO("whole decode / like-for-like baseline", fxbench::seconds("BM_PacketToRows"),
+               fxbench::seconds("BM_LikeForLikeBaseline"), fxbench::atMost(5));
+FX_BENCH_RATIO("like-for-like baseline / bare inflate", fxbench::seconds("BM_LikeForLikeBaseline"),
+               fxbench::seconds("BM_BareZlibInflate"), fxbench::noAim());
+FX_BENCH_RATIO("whole decode / bare inflate", fxbench::seconds("BM_PacketToRows"),
+               fxbench::seconds("BM_BareZlibInflate"), fxbench::noAim());
+FX_BENCH_RATIO("chart frame / bare cairo", fxbench::seconds("BM_ChartFrameAfterScroll"),
+               fxbench::seconds("BM_BareCairoSameChart"), fxbench::noAim());
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  std::printf("\n");
-  reporter.printRatios();
-  benchmark::Shutdown();
-  return 0;
-}
+FX_BENCH_MAIN();
