@@ -4,7 +4,8 @@
 //   fxclient [--server URL] [--front URL] [--keys DIR] [--page NAME] [--time virtual|real]
 //            [--out DIR] [--home DIR] [--scenario NAME] [--timeout S]
 //
-// Exit 0: the first page is open; 1: the key negotiation failed; 2: the deadline passed.
+// Exit 0: the first page is open; 1: the key negotiation failed; 2: the deadline passed; 4: the
+// --page did not open; 64: bad options (the usage is printed).
 
 #include <fcntl.h>
 #include <poll.h>
@@ -12,8 +13,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -22,6 +26,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "DemoBankControl.h"
@@ -47,6 +52,7 @@
 #include "platform/ui/Renderer.h"
 #include "platform/ui/Screen.h"
 #include "platform/ui/View.h"
+#include "share/QxApi.h"
 #include "widgets/PylProgressHUD.h"
 
 namespace fs = std::filesystem;
@@ -56,7 +62,27 @@ namespace {
 struct Options {
   std::string server, front, keys, page, time = "virtual", out = "out", home, scenario = "update";
   double timeout = 60;
+  bool help = false;
 };
+
+const char* const kScenarios[] = {"update", "current", "broken-package", "menu-check-fail", "handshake-fail"};
+
+constexpr const char* kUsage =
+    "usage: fxclient [--server URL] [--front URL] [--keys DIR] [--page NAME] [--time virtual|real]\n"
+    "                [--out DIR] [--home DIR] [--scenario NAME] [--timeout S]\n"
+    "  --scenario  update (default), current, broken-package, menu-check-fail, handshake-fail\n"
+    "  --timeout   the real-time deadline in seconds (default 60)\n"
+    "exit 0: the first page is open; 1: the key negotiation failed; 2: the deadline passed;\n"
+    "     4: the --page did not open; 64: bad options\n";
+
+// A whole decimal number of seconds above 0 and at most a day; anything else is refused.
+std::optional<double> parseSeconds(const std::string& text) {
+  if (text.empty() || std::isspace(static_cast<unsigned char>(text.front()))) return std::nullopt;
+  char* end = nullptr;
+  const double value = std::strtod(text.c_str(), &end);
+  if (end != text.c_str() + text.size() || !std::isfinite(value) || value <= 0 || value > 86400) return std::nullopt;
+  return value;
+}
 
 std::optional<Options> parseOptions(int argc, char** argv) {
   Options o;
@@ -65,10 +91,16 @@ std::optional<Options> parseOptions(int argc, char** argv) {
                                             {"--home", &o.home},     {"--scenario", &o.scenario}};
   for (int i = 1; i < argc; ++i) {
     std::string name = argv[i];
+    if (name == "--help" || name == "-h") {
+      o.help = true;
+      continue;
+    }
     if (i + 1 >= argc) return std::nullopt;
     std::string value = argv[++i];
     if (name == "--timeout") {
-      o.timeout = std::stod(value);
+      auto seconds = parseSeconds(value);
+      if (!seconds) return std::nullopt;
+      o.timeout = *seconds;
     } else if (auto it = texts.find(name); it != texts.end()) {
       *it->second = value;
     } else {
@@ -76,6 +108,8 @@ std::optional<Options> parseOptions(int argc, char** argv) {
     }
   }
   if (o.time != "virtual" && o.time != "real") return std::nullopt;
+  if (std::find(std::begin(kScenarios), std::end(kScenarios), o.scenario) == std::end(kScenarios)) return std::nullopt;
+  if (o.out.empty()) return std::nullopt;
   return o;
 }
 
@@ -117,6 +151,9 @@ class DemoBank {
 
 pf::Value post(const std::string& url, const pf::Value& body) { return postToDemoBank(url, body); }
 
+// The progress overlay's fade-in on the launch image.
+constexpr double kOverlayFadeIn = 0.3;
+
 // Every file below a folder as {relative path: text}.
 pf::Value filesOf(const fs::path& root) {
   pf::Value files = pf::Value::object();
@@ -140,6 +177,36 @@ std::string menuText(const std::vector<pf::Value>& items) {
   return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<menus>" + body + "</menus>\n";
 }
 
+// Watches one page's load for the runner and passes every call on to the page's own delegate.
+class PageLoadWatch : public pf::WebViewDelegate {
+ public:
+  explicit PageLoadWatch(std::weak_ptr<pf::WebViewDelegate> next) : next_(std::move(next)) {}
+  std::optional<pf::Error> failure;
+  bool finished = false;
+
+  bool webViewShouldStartLoad(pf::WebView& view, const std::string& url) override {
+    auto next = next_.lock();
+    return !next || next->webViewShouldStartLoad(view, url);
+  }
+  void webViewDidFinishLoad(pf::WebView& view) override {
+    finished = true;
+    if (auto next = next_.lock()) next->webViewDidFinishLoad(view);
+  }
+  void webViewDidFailLoad(pf::WebView& view, const pf::Error& error) override {
+    failure = error;
+    if (auto next = next_.lock()) next->webViewDidFailLoad(view, error);
+  }
+  void webViewDidSetTitle(pf::WebView& view, const std::string& title) override {
+    if (auto next = next_.lock()) next->webViewDidSetTitle(view, title);
+  }
+  void webViewDidRequestBack(pf::WebView& view) override {
+    if (auto next = next_.lock()) next->webViewDidRequestBack(view);
+  }
+
+ private:
+  std::weak_ptr<pf::WebViewDelegate> next_;
+};
+
 class Runner {
  public:
   explicit Runner(Options options) : o_(std::move(options)), realStart_(std::chrono::steady_clock::now()) {}
@@ -161,6 +228,9 @@ class Runner {
     if (image && image->writePNG(path)) step("snapshot " + path.string());
   }
   bool prepareBank(const std::string& base);
+  // Opens --page on top of the first page: 0 once it has loaded (page.png), else 4 with the
+  // page host's error in the log (or 2 at the deadline).
+  int openPage(const std::shared_ptr<container::MwWebview>& webview);
   bool prepareBundle(const std::string& base, const std::string& front);
   // Runs the main loop until done() holds; virtual time moves only while nothing else happens.
   bool drive(const std::function<bool()>& done, double deadline);
@@ -209,7 +279,10 @@ bool Runner::prepareBank(const std::string& base) {
   pf::Value control{{"files", files}, {"needUpdate", "auto"}, {"manifest", {{"version", "2"}}}};
   control["menu"] = pf::Value{{"items", list}};
   control["handshake"] = o_.scenario == "handshake-fail" ? "refuse" : "ok";
-  if (o_.scenario == "menu-check-fail") control["status"] = pf::Value{{"menu.xml", 500}};
+  if (o_.scenario == "menu-check-fail") {  // the menu check itself fails, and the menu file with it
+    control["actStatus"] = pf::Value{{"updateMenu", 500}};
+    control["status"] = pf::Value{{"menu.xml", 500}};
+  }
   post(base + "/control", control);
   return true;
 }
@@ -228,9 +301,14 @@ bool Runner::prepareBundle(const std::string& base, const std::string& front) {
     std::error_code ec;
     fs::copy_file(fs::path(o_.keys) / key, bundle / key, fs::copy_options::overwrite_existing, ec);
   }
-  // Resource package v1: the bundle's pages, its menu and business file signed by the bank's key.
+  // The application's own Info.plist (its URL schemes), then resource package v1: the bundle's
+  // pages, its menu and business file signed by the bank's key.
   const fs::path demo = fs::path(FX_TOOLS_DIR) / "demo";
+  std::error_code copied;
+  fs::copy_file(demo / "bundle/Info.plist", bundle / "Info.plist", fs::copy_options::overwrite_existing, copied);
+  if (copied) return false;
   pf::Value files = filesOf(demo / "bundle");
+  files.erase("Info.plist");
   files["menu.xml"] = post(base + "/control", {{"sign", {{"name", "menu.xml"},
                                                         {"text", menuText({entry("1", "html|index.html", "1"),
                                                                            entry("3", "html|quote.html", "1")})}}}})["text"];
@@ -244,17 +322,45 @@ bool Runner::prepareBundle(const std::string& base, const std::string& front) {
   auto bytes = pf::base64DecodeStrict(zip["zip"].get<std::string>());
   if (!bytes) return false;
   pf::FileManager::writeFile(bundle / "data.zip", *bytes, true);
-  // The launch image: a red field with the product's name.
+  // The launch image: a red field with the product's name above the middle, where the progress
+  // overlay stands.
   auto screen = pf::Screen::main()->bounds();
   auto launch = pf::View::make(screen);
   launch->setBackgroundColor(pf::Color{0.86, 0.18, 0.18, 1});
-  auto label = std::make_shared<pf::Label>(pf::Rect{0, screen.size.height / 2 - 20, screen.size.width, 40});
-  label->setText("FX Client");
-  label->setTextAlignment(pf::TextAlignment::Center);
-  label->setTextColor(pf::Color::whiteColor());
-  launch->addSubview(label);
+  const double top = screen.size.height * 0.28;
+  auto title = std::make_shared<pf::Label>(pf::Rect{0, top, screen.size.width, 40});
+  title->setText("FX Client");
+  title->setFont(pf::Font::boldSystemFont(30));
+  auto subtitle = std::make_shared<pf::Label>(pf::Rect{0, top + 44, screen.size.width, 24});
+  subtitle->setText("外汇交易");
+  subtitle->setFont(pf::Font::systemFont(17));
+  for (const auto& label : {title, subtitle}) {
+    label->setTextAlignment(pf::TextAlignment::Center);
+    label->setTextColor(pf::Color::whiteColor());
+    launch->addSubview(label);
+  }
   auto image = pf::render::view(*launch, 2);
   return image && image->writePNG(bundle / "launchImage@2x.png");
+}
+
+int Runner::openPage(const std::shared_ptr<container::MwWebview>& webview) {
+  webview->openUrl(o_.page);
+  // The page host tells its delegate on a later pass: the watch is in place before it does.
+  auto page = webview->currentPage();
+  auto watch = std::make_shared<PageLoadWatch>(std::static_pointer_cast<pf::WebViewDelegate>(webview));
+  page->setPageDelegate(watch);
+  if (!drive([&] { return watch->finished || watch->failure.has_value(); }, o_.timeout)) {
+    step("deadline passed");
+    return 2;
+  }
+  if (watch->failure) {
+    step("page " + o_.page + " did not open: " + watch->failure->domain + " " + std::to_string(watch->failure->code) +
+         " " + watch->failure->localizedDescription());
+    return 4;
+  }
+  step("page loaded " + page->webView()->currentPath());
+  snapshot("page");
+  return 0;
 }
 
 bool Runner::drive(const std::function<bool()>& done, double deadline) {
@@ -275,6 +381,9 @@ bool Runner::drive(const std::function<bool()>& done, double deadline) {
 }
 
 int Runner::run() {
+  // The clock is chosen before the first line, so every line's virtual time counts from the start.
+  if (o_.time == "virtual") time_ = std::make_unique<pf::VirtualTimeScope>();
+  virtualStart_ = pf::Clock::now();
   fs::create_directories(o_.out);
   log_.open(fs::path(o_.out) / "startup.log", std::ios::trunc);
   if (o_.keys.empty()) o_.keys = (fs::path(o_.out) / "keys").string();
@@ -306,18 +415,18 @@ int Runner::run() {
   pf::Sandbox::setHome(fs::absolute(home));
   pf::Bundle::setMainPath(fs::absolute(fs::path(o_.out) / "bundle"));
 
-  if (o_.time == "virtual") time_ = std::make_unique<pf::VirtualTimeScope>();
-  virtualStart_ = pf::Clock::now();
-
   // Observation only: the log, the notifications and the window.
   pf::LogCapture capture;
   std::size_t logged = 0;
   int handshake = -1;
   auto& center = pf::NotificationCenter::defaultCenter();
   auto token = center.addObserver(app::kNotificationHandShakeResult, {}, [&](const pf::Notification& n) {
-    if (auto v = n.object.value(); v && v->is_object()) {
+    auto v = n.object.value();
+    if (v && v->is_object()) {
       handshake = static_cast<int>(pf::integerValue(v->value("result", pf::Value())));
-      step("handshake " + pf::description(*v));
+      step("handshake " + std::to_string(handshake));
+    } else if (v && v->is_number()) {  // the same name carries the container's menu check
+      step("menu check " + pf::description(*v));
     }
   });
   auto manifestToken = center.addObserver(app::kDidCheckManifestWithResultNotification, {}, [&](const pf::Notification& n) {
@@ -331,9 +440,18 @@ int Runner::run() {
   auto delegate = std::make_shared<app::AppDelegate>();
   pf::Application::shared().launch(delegate);
   step("launched");
+  // The messaging platform answers on the registration identifier's scheme: only a scheme the
+  // bundle declares as ours ever comes back.
+  const std::string answerScheme = share::QxApi::registeredAppId();
+  step("share answer scheme " + answerScheme +
+       (pf::Application::shared().isOwnURLScheme(answerScheme) ? ": one of ours" : ": not declared by the bundle"));
   // The overlay on the launch image fades in over 0.3 s: the launch screen is taken once it stands
-  // (no exchange of the start-up times out that soon).
-  if (time_) time_->advance(0.3);
+  // (no exchange of the start-up times out that soon). In real time the loopback bank answers
+  // sooner than that: the main loop waits meanwhile, so its answers are taken after the shot.
+  if (time_)
+    time_->advance(kOverlayFadeIn);
+  else
+    std::this_thread::sleep_for(std::chrono::duration<double>(kOverlayFadeIn));
   snapshot("launch");
   auto webview = delegate->viewController()->webview();
   bool downloadsShot = false, completeSeen = false;
@@ -398,11 +516,7 @@ int Runner::run() {
         step("bridge calls still open");
       for (const char* id : {"version", "quote", "store"}) step(std::string("page ") + id + ": " + text(id));
       snapshot("first-page");
-      if (!o_.page.empty()) {
-        webview->openUrl(o_.page);
-        drive([&] { return webview->pageCount() > 1 && pageOpen(); }, o_.timeout);
-        snapshot("page");
-      }
+      if (!o_.page.empty()) code = openPage(webview);
     }
   }
   flushLog();
@@ -417,9 +531,12 @@ int Runner::run() {
 int main(int argc, char** argv) {
   auto options = parseOptions(argc, argv);
   if (!options) {
-    std::cerr << "usage: fxclient [--server URL] [--front URL] [--keys DIR] [--page NAME] [--time virtual|real]\n"
-                 "                [--out DIR] [--home DIR] [--scenario NAME] [--timeout S]\n";
+    std::cerr << kUsage;
     return 64;
+  }
+  if (options->help) {
+    std::cout << kUsage;
+    return 0;
   }
   Runner runner(*options);
   int code = runner.run();

@@ -37,6 +37,7 @@ POST /control                  JSON commands that shape the site, answered with 
     {"refusePath": prefix}        key negotiations under that path prefix are refused ("" none)
     {"crash": "ok"|"refuse"}      whether crash uploads are taken
     {"status": {name: code}}      answer a site file with that status instead
+    {"actStatus": {act: code}}    answer every business request of that act with that status
 
 The demo's business act "quote" with a "pair" answers {"pair", "bid", "ask"} (fixed prices).
 Start-up acts (docs/resources.md): "update" (manifest), "updateMenu" (menu check), "fileList",
@@ -281,6 +282,7 @@ class Bank:
         self.handshakes = []
         self.crash = "ok"
         self.crashes = []
+        self.act_status = {}  # act -> HTTP status answered instead of the business answer
 
     def count(self, act):
         with self.lock:
@@ -320,6 +322,8 @@ class Bank:
                 self.crash = command["crash"]
             if "status" in command:
                 self.site_status.update(command["status"])
+            if "actStatus" in command:
+                self.act_status.update(command["actStatus"])
         return answer
 
     def act_answer(self, act, business):
@@ -533,6 +537,11 @@ class Handler(BaseHTTPRequestHandler):
         act = query.get("act", path.strip("/"))
         self.bank.count(act)
         if self._pre_script(query):
+            return
+        with self.bank.lock:
+            refused = int(self.bank.act_status.get(act, 200))
+        if refused != 200:
+            self._send(refused, ("status %d" % refused).encode(), [("Content-Type", "text/plain")])
             return
         headers = [("Content-Type", "application/json; charset=utf-8")]
         sid = self._session_id()
