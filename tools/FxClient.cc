@@ -1,11 +1,13 @@
 // fxclient: launches the application headless, as its entry does, against the loopback demo bank
 // (or --server), observes it and writes DIR/startup.log and PNGs of the window.
 //
-//   fxclient [--server URL] [--front URL] [--keys DIR] [--page NAME] [--time virtual|real]
+//   fxclient [--tour] [--server URL] [--front URL] [--keys DIR] [--page NAME] [--time virtual|real]
 //            [--out DIR] [--home DIR] [--scenario NAME] [--timeout S]
 //
-// Exit 0: the first page is open; 1: the key negotiation failed; 2: the deadline passed; 4: the
-// --page did not open; 64: bad options (the usage is printed).
+// With --tour it goes on through the bank's pages and every plug-in they call (FxTour.cc).
+// Exit 0: the first page is open (and every tour step saw what it expects); 1: the key
+// negotiation failed; 2: the deadline passed; 3: a tour step failed; 4: the --page did not open;
+// 64: bad options (the usage is printed).
 
 #include <fcntl.h>
 #include <poll.h>
@@ -30,10 +32,13 @@
 #include <vector>
 
 #include "DemoBankControl.h"
+#include "FxTour.h"
 #include "app/AppDelegate.h"
 #include "app/MwFrameWorkListener.h"
 #include "container/MwFramework.h"
 #include "container/MwJSWebview.h"
+#include "kline/TnqKLineView.h"
+#include "platform/foundation/DateFormatter.h"
 #include "platform/foundation/Base64.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Clock.h"
@@ -63,17 +68,20 @@ struct Options {
   std::string server, front, keys, page, time = "virtual", out = "out", home, scenario = "update";
   double timeout = 60;
   bool help = false;
+  bool tour = false;
 };
 
 const char* const kScenarios[] = {"update", "current", "broken-package", "menu-check-fail", "handshake-fail"};
 
 constexpr const char* kUsage =
-    "usage: fxclient [--server URL] [--front URL] [--keys DIR] [--page NAME] [--time virtual|real]\n"
+    "usage: fxclient [--tour] [--server URL] [--front URL] [--keys DIR] [--page NAME] [--time virtual|real]\n"
     "                [--out DIR] [--home DIR] [--scenario NAME] [--timeout S]\n"
+    "  --tour      after the start-up, tours the bank's pages and every plug-in (tour-NN-*.png)\n"
     "  --scenario  update (default), current, broken-package, menu-check-fail, handshake-fail\n"
     "  --timeout   the real-time deadline in seconds (default 60)\n"
-    "exit 0: the first page is open; 1: the key negotiation failed; 2: the deadline passed;\n"
-    "     4: the --page did not open; 64: bad options\n";
+    "exit 0: the first page is open (and every tour step saw what it expects); 1: the key\n"
+    "     negotiation failed; 2: the deadline passed; 3: a tour step failed; 4: the --page did not\n"
+    "     open; 64: bad options\n";
 
 // A whole decimal number of seconds above 0 and at most a day; anything else is refused.
 std::optional<double> parseSeconds(const std::string& text) {
@@ -93,6 +101,10 @@ std::optional<Options> parseOptions(int argc, char** argv) {
     std::string name = argv[i];
     if (name == "--help" || name == "-h") {
       o.help = true;
+      continue;
+    }
+    if (name == "--tour") {
+      o.tour = true;
       continue;
     }
     if (i + 1 >= argc) return std::nullopt;
@@ -153,6 +165,10 @@ pf::Value post(const std::string& url, const pf::Value& body) { return postToDem
 
 // The progress overlay's fade-in on the launch image.
 constexpr double kOverlayFadeIn = 0.3;
+// Virtual time moves by steps this long when the tour lets it pass.
+constexpr double kTimeStep = 0.1;
+// The demo device's time zone.
+constexpr const char* kDeviceTimeZone = "Asia/Shanghai";
 
 // Every file below a folder as {relative path: text}.
 pf::Value filesOf(const fs::path& root) {
@@ -207,11 +223,37 @@ class PageLoadWatch : public pf::WebViewDelegate {
   std::weak_ptr<pf::WebViewDelegate> next_;
 };
 
-class Runner {
+class Runner : public fxtour::Driver {
  public:
   explicit Runner(Options options) : o_(std::move(options)), realStart_(std::chrono::steady_clock::now()) {}
 
   int run();
+
+  // ---- the tour's driver
+  void log(const std::string& line) override {
+    flushLog();
+    step(line);
+  }
+  std::vector<std::string> logLines() override {
+    flushLog();
+    return capture_ ? capture_->lines() : std::vector<std::string>();
+  }
+  bool snapshot(const std::string& name) override {
+    flushLog();
+    auto image = pf::render::screen(1);
+    auto path = fs::path(o_.out) / (name + ".png");
+    if (!image || !image->writePNG(path)) return false;
+    step("snapshot " + path.string());
+    return true;
+  }
+  bool waitFor(const std::function<bool()>& done, double realSeconds) override {
+    const bool held = pf::RunLoop::main()->spinUntil(done, realSeconds);
+    flushLog();
+    return held;
+  }
+  void advance(double seconds) override;
+  pf::Value bankGet(const std::string& path) override;
+  pf::Value bankControl(const pf::Value& command) override { return post(base_ + "/control", command); }
 
  private:
   void step(const std::string& text) {
@@ -222,10 +264,14 @@ class Runner {
     log_.flush();
     std::cout << prefix << text << std::endl;
   }
-  void snapshot(const std::string& name) {
-    auto image = pf::render::screen(1);
-    auto path = fs::path(o_.out) / (name + ".png");
-    if (image && image->writePNG(path)) step("snapshot " + path.string());
+  // The application's log lines captured since the last call go into the log.
+  void flushLog() {
+    if (!capture_) return;
+    auto lines = capture_->lines();
+    for (; logged_ < lines.size(); ++logged_) step(lines[logged_]);
+  }
+  double realElapsed() const {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - realStart_).count();
   }
   bool prepareBank(const std::string& base);
   // Opens --page on top of the first page: 0 once it has loaded (page.png), else 4 with the
@@ -234,13 +280,19 @@ class Runner {
   bool prepareBundle(const std::string& base, const std::string& front);
   // Runs the main loop until done() holds; virtual time moves only while nothing else happens.
   bool drive(const std::function<bool()>& done, double deadline);
+  // Waits until the first page's start is over: its texts stop saying "waiting" once its bridge
+  // calls have answered, a page that tells its readiness ("homeReady") is ready, and every chart
+  // laid over it has its rows.
+  bool firstPageSettled(container::MwJSWebview& page);
 
   Options o_;
   std::chrono::steady_clock::time_point realStart_;
   double virtualStart_ = 0;
   std::ofstream log_;
   std::unique_ptr<pf::VirtualTimeScope> time_;
-  pf::Value packages_ = pf::Value::object();
+  std::unique_ptr<pf::LogCapture> capture_;
+  std::size_t logged_ = 0;
+  std::string base_;
 };
 
 bool Runner::prepareBank(const std::string& base) {
@@ -255,6 +307,7 @@ bool Runner::prepareBank(const std::string& base) {
   const bool broken = o_.scenario == "broken-package";
   std::vector<Page> pages{{"html|index.html", "2", "index", demo / "bank/index"},
                           {"html|news.html", "1", "news", demo / "bank/news"},
+                          {"html|lock.html", "1", "lock", demo / "bank/lock"},
                           {"html|quote.html", "1", "quote", demo / "bundle/quote"}};
   const bool current = o_.scenario == "current";  // the bank has what the bundle has
   if (current)
@@ -272,7 +325,7 @@ bool Runner::prepareBank(const std::string& base) {
   }
   std::vector<pf::Value> items{entry("1", "html|index.html", "2"), entry("2", "html|news.html", "1"),
                                entry("3", "html|quote.html", "1"), entry("4", "no-bar.html", "1"),
-                               entry("5", "image|logo.png", "1")};
+                               entry("5", "image|logo.png", "1"),  entry("6", "html|lock.html", "1")};
   if (current) items = {entry("1", "html|index.html", "1"), entry("3", "html|quote.html", "1")};
   pf::Value list = pf::Value::array();
   for (auto& i : items) list.push_back(i);
@@ -300,6 +353,12 @@ bool Runner::prepareBundle(const std::string& base, const std::string& front) {
   for (const char* key : {"mwframework.der", "mwframework_sign.der", "mwframework_license"}) {
     std::error_code ec;
     fs::copy_file(fs::path(o_.keys) / key, bundle / key, fs::copy_options::overwrite_existing, ec);
+  }
+  // The application's images (the native screens' icons), as its bundle carries them.
+  for (const auto& image : fs::directory_iterator(FX_APP_IMAGES)) {
+    std::error_code ec;
+    if (image.path().extension() == ".png")
+      fs::copy_file(image.path(), bundle / image.path().filename(), fs::copy_options::overwrite_existing, ec);
   }
   // The application's own Info.plist (its URL schemes), then resource package v1: the bundle's
   // pages, its menu and business file signed by the bank's key.
@@ -380,32 +439,69 @@ bool Runner::drive(const std::function<bool()>& done, double deadline) {
   return true;
 }
 
+void Runner::advance(double seconds) {
+  if (!time_) {  // real time: the clock moves by itself meanwhile
+    const double until = pf::Clock::now() + seconds;
+    drive([&] { return pf::Clock::now() >= until; }, realElapsed() + seconds + 10);
+    return;
+  }
+  // Short steps with the loopback peers' answers (a pong, a chart's rows) taken between them, so
+  // no time-out of the client fires for an answer that is already on its way.
+  for (double left = seconds; left > 1e-9; left -= kTimeStep) {
+    time_->advance(std::min(kTimeStep, left));
+    pf::RunLoop::main()->spinUntil([] { return false; }, 0.005);
+  }
+  flushLog();
+}
+
+pf::Value Runner::bankGet(const std::string& path) {
+  pf::UrlRequest request(*pf::Url::parse(base_ + path), 30);
+  auto result = pf::UrlConnection::sendSynchronousRequest(request);
+  auto parsed = pf::parseJson(std::string(result.data.begin(), result.data.end()));
+  return parsed ? *parsed : pf::Value();
+}
+
+bool Runner::firstPageSettled(container::MwJSWebview& page) {
+  auto text = [&](const char* id) {
+    return page.stringByEvaluatingJavaScriptFromString(std::string("(function(){var e=document.getElementById('") + id +
+                                                       "');return e?e.textContent:'';})()");
+  };
+  for (const char* id : {"quote", "store"})
+    if (text(id).find("waiting") != std::string::npos || text(id).rfind("store set", 0) == 0) return false;
+  if (page.stringByEvaluatingJavaScriptFromString("String(window.homeReady)") == "false") return false;
+  for (const auto& view : page.scrollView()->subviews())
+    if (auto chart = std::dynamic_pointer_cast<kline::TnqKLineView>(view); chart && chart->dataArray.empty()) return false;
+  return true;
+}
+
 int Runner::run() {
   // The clock is chosen before the first line, so every line's virtual time counts from the start.
   if (o_.time == "virtual") time_ = std::make_unique<pf::VirtualTimeScope>();
   virtualStart_ = pf::Clock::now();
+  // The demo device's time zone (the bank's series are dated in it), whatever the machine's.
+  pf::setDefaultTimeZone(kDeviceTimeZone);
   fs::create_directories(o_.out);
   log_.open(fs::path(o_.out) / "startup.log", std::ios::trunc);
   if (o_.keys.empty()) o_.keys = (fs::path(o_.out) / "keys").string();
   fs::create_directories(o_.keys);
 
   std::unique_ptr<DemoBank> bank;
-  std::string base = o_.server;
-  if (base.empty()) {
+  base_ = o_.server;
+  if (base_.empty()) {
     bank = std::make_unique<DemoBank>(fs::absolute(o_.keys).string());
     if (!bank->port()) {
       step("the demo bank did not start");
       return 2;
     }
-    base = "http://127.0.0.1:" + std::to_string(bank->port());
-    if (!prepareBank(base)) {
+    base_ = "http://127.0.0.1:" + std::to_string(bank->port());
+    if (!prepareBank(base_)) {
       step("the demo bank did not take its content");
       return 2;
     }
   }
-  std::string front = o_.front.empty() ? base + "/front/" : o_.front;
-  step("bank " + base + " front " + front + " scenario " + o_.scenario);
-  if (!prepareBundle(base, front)) {
+  std::string front = o_.front.empty() ? base_ + "/front/" : o_.front;
+  step("bank " + base_ + " front " + front + " scenario " + o_.scenario);
+  if (!prepareBundle(base_, front)) {
     step("the bundle could not be built");
     return 2;
   }
@@ -416,8 +512,7 @@ int Runner::run() {
   pf::Bundle::setMainPath(fs::absolute(fs::path(o_.out) / "bundle"));
 
   // Observation only: the log, the notifications and the window.
-  pf::LogCapture capture;
-  std::size_t logged = 0;
+  capture_ = std::make_unique<pf::LogCapture>();
   int handshake = -1;
   auto& center = pf::NotificationCenter::defaultCenter();
   auto token = center.addObserver(app::kNotificationHandShakeResult, {}, [&](const pf::Notification& n) {
@@ -432,10 +527,6 @@ int Runner::run() {
   auto manifestToken = center.addObserver(app::kDidCheckManifestWithResultNotification, {}, [&](const pf::Notification& n) {
     step("manifest check " + pf::description(n.object));
   });
-  auto flushLog = [&] {
-    auto lines = capture.lines();
-    for (; logged < lines.size(); ++logged) step(lines[logged]);
-  };
 
   auto delegate = std::make_shared<app::AppDelegate>();
   pf::Application::shared().launch(delegate);
@@ -459,8 +550,8 @@ int Runner::run() {
   bool ok = drive(
       [&] {
         flushLog();
-        if (!downloadsShot && logged > 0) {
-          for (const auto& line : capture.lines())
+        if (!downloadsShot && logged_ > 0) {
+          for (const auto& line : capture_->lines())
             if (line.rfind("update: page download ", 0) == 0) {
               downloadsShot = true;
               snapshot("downloading");
@@ -477,7 +568,7 @@ int Runner::run() {
     snapshot("stopped");
     code = 2;
   } else if (handshake == 1) {
-    drive([&] { return false; }, std::min(o_.timeout, std::chrono::duration<double>(std::chrono::steady_clock::now() - realStart_).count() + 1.0));
+    drive([&] { return false; }, std::min(o_.timeout, realElapsed() + 1.0));
     if (time_) time_->advance(0.5);  // the overlays' fades end before the screen is taken
     snapshot("stopped");
     code = 1;
@@ -500,23 +591,16 @@ int Runner::run() {
       } else {
         drive([&] { return !delegate->launchImageView()->superview(); }, o_.timeout);
       }
-      step("page loaded " + webview->currentPage()->webView()->currentPath());
-      // The page's bridge calls: its texts stop saying "waiting" once every call has answered.
-      auto page = webview->currentPage()->webView();
-      auto text = [&](const char* id) {
-        return page->evaluateScript(std::string("(function(){var e=document.getElementById('") + id +
-                                    "');return e?e.textContent:'';})()");
-      };
-      auto answered = [&] {
-        for (const char* id : {"quote", "store"})
-          if (text(id).find("waiting") != std::string::npos || text(id).rfind("store set", 0) == 0) return false;
-        return true;
-      };
-      if (!drive(answered, std::chrono::duration<double>(std::chrono::steady_clock::now() - realStart_).count() + 10))
-        step("bridge calls still open");
-      for (const char* id : {"version", "quote", "store"}) step(std::string("page ") + id + ": " + text(id));
+      auto page = webview->currentPage();
+      step("page loaded " + page->webView()->currentPath());
+      if (!waitFor([&] { return firstPageSettled(*page); }, 10)) step("the first page's start is not over");
+      for (const char* id : {"version", "quote", "store"})
+        step(std::string("page ") + id + ": " +
+             page->stringByEvaluatingJavaScriptFromString(std::string("(function(){var e=document.getElementById('") +
+                                                          id + "');return e?e.textContent:'';})()"));
       snapshot("first-page");
       if (!o_.page.empty()) code = openPage(webview);
+      if (code == 0 && o_.tour) code = fxtour::run(*this, delegate);
     }
   }
   flushLog();

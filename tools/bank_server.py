@@ -46,7 +46,8 @@ The demo's business act "quote" with a "pair" answers {"pair", "bid", "ask"} (fi
 The demo market (tools/demo_market.py; its push server starts on first use):
 GET  /kline/getGZipRateRange.shtml?code=C   the day series of pair C as a gzip rate-series packet
 GET  /kline/getLastRateRange.shtml?code=C   its refresh: the last day again and one new day
-GET  /market                   {"push": {"url", "series", "subscriptions", "open"},
+GET  /market                   {"push": {"url", "series", "sent", "subscriptions", "open",
+                               "quotes": {code: the current series' quote}},
                                "charts": {code: {"rows", "first", "last", "refreshed", "available"}},
                                "chartRequests": {file name: count}}
 POST /control {"pushNext": true}  sends the next quote series to every push subscription; answers

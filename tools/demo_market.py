@@ -8,7 +8,8 @@ screens are the same in every run.
 - Push: a WebSocket server (Python websockets) where "/ws/<code>/<code>/..." subscribes to pairs.
   Each subscription gets the current quote series of its pairs at once, and every open
   subscription gets the next series when next_series() is called. A quote is the text
-  {"code", "bid", "ask", "series"}.
+  {"code", "bid", "ask", "series"}. facts() tells the current series, its quotes and how many
+  texts were sent.
 - Charts: one day series per pair (200 weekdays up to the last day before the series' end date),
   its refresh (the last day again and one new day), as rate-series packets.
 """
@@ -81,6 +82,7 @@ class Push:
     def __init__(self):
         self.series = 1
         self.subscriptions = 0
+        self.sent = 0  # quote texts sent, to every subscription together
         self._open = []  # (websocket, codes)
         self._loop = asyncio.new_event_loop()
         started = threading.Event()
@@ -102,6 +104,7 @@ class Push:
             try:
                 await socket.send(quote(code, series))
                 sent += 1
+                self.sent += 1
             except websockets.ConnectionClosed:
                 break
         return sent
@@ -128,8 +131,9 @@ class Push:
         return {"series": self.series, "pushed": sent, "subscribers": len(self._open)}
 
     async def _facts(self):
-        return {"url": "ws://127.0.0.1:%d" % self.port, "series": self.series,
-                "subscriptions": self.subscriptions, "open": len(self._open)}
+        return {"url": "ws://127.0.0.1:%d" % self.port, "series": self.series, "sent": self.sent,
+                "subscriptions": self.subscriptions, "open": len(self._open),
+                "quotes": {p[1]: json.loads(quote(p[1], self.series)) for p in PAIRS}}
 
     def next_series(self):
         """Sends the next series to every open subscription; answers {"series", "pushed", "subscribers"}."""
