@@ -128,6 +128,12 @@ class Tour {
     expect(window != nullptr, "no window under the finger at " + describe(p));
     window->tapAt(Point{p.x - window->frame().x(), p.y - window->frame().y()});
   }
+  // A rectangle of the view on the screen.
+  static Rect screenRect(const pf::View& view, const Rect& r) {
+    Rect out = view.convertRect(r, nullptr);
+    if (auto window = view.window()) out.origin = Point{out.x() + window->frame().x(), out.y() + window->frame().y()};
+    return out;
+  }
   // A view's centre on the screen, where a finger aims at it.
   static Point centreOf(const pf::View& view) {
     Point p = view.convertPoint(view.bounds().center(), nullptr);
@@ -323,6 +329,12 @@ void Tour::home() {
              std::to_string(static_cast<long long>(series["first"].get<double>())) + " to " +
              std::to_string(static_cast<long long>(series["last"].get<double>())));
   expect(!c->kline->points.empty(), "the chart draws no candles");
+  // Where the checks of the pictures look.
+  auto web = page()->webView();
+  auto board = web->elementFrame("board");
+  expect(board.has_value(), "the page has no board");
+  seen_ = "chart at " + describe(screenRect(*web, *slot)) + ", board at " + describe(screenRect(*web, *board)) +
+          " on the screen";
 }
 
 void Tour::quotes() {

@@ -7,3 +7,6 @@ target_compile_definitions(fxclient PRIVATE FX_TOOLS_DIR="${CMAKE_CURRENT_LIST_D
 target_link_libraries(fxclient PRIVATE app)
 add_test(NAME fxclient_scenarios
          COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/fxclient_check.sh $<TARGET_FILE:fxclient> ${CMAKE_CURRENT_BINARY_DIR}/fxclient_check)
+# The tour: every step must see what it expects, and its pictures are probed by what they show.
+add_test(NAME fxclient_tour
+         COMMAND /usr/bin/python3 ${CMAKE_CURRENT_LIST_DIR}/tour_check.py $<TARGET_FILE:fxclient> ${CMAKE_CURRENT_BINARY_DIR}/fxclient_tour)
