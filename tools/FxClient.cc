@@ -481,6 +481,9 @@ int Runner::run() {
   // The demo device's time zone (the bank's series are dated in it), whatever the machine's.
   pf::setDefaultTimeZone(kDeviceTimeZone);
   fs::create_directories(o_.out);
+  // The pictures of an earlier run go: every one left is this run's.
+  for (const auto& file : fs::directory_iterator(o_.out))
+    if (file.path().extension() == ".png") fs::remove(file.path());
   log_.open(fs::path(o_.out) / "startup.log", std::ios::trunc);
   if (o_.keys.empty()) o_.keys = (fs::path(o_.out) / "keys").string();
   fs::create_directories(o_.keys);
