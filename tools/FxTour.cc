@@ -14,7 +14,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
 #include <optional>
 #include <sstream>
 
@@ -28,7 +27,6 @@
 #include "container/MwWebview.h"
 #include "kline/KLineDrawing.h"
 #include "kline/TnqKLineView.h"
-#include "platform/foundation/FileManager.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Button.h"
@@ -46,7 +44,6 @@ namespace fxtour {
 
 namespace {
 
-namespace fs = std::filesystem;
 using pf::Point;
 using pf::Rect;
 using Texts = std::vector<std::string>;
@@ -54,7 +51,7 @@ using Texts = std::vector<std::string>;
 constexpr double kStepLimit = 15;        // real seconds a step waits for what it expects
 constexpr double kAnimations = 0.5;      // virtual seconds for animations to end before a shot
 constexpr double kChartRefresh = 5.0;    // the charts ask for new rows this often
-const char* const kBoard0[] = {"USD/CNY", "EUR/CNY", "EUR/USD", "XAU/USD"};
+const char* const kFavourites[] = {"USD/CNY", "EUR/CNY", "EUR/USD", "XAU/USD"};
 
 std::string join(const Texts& texts, const char* separator = ", ") {
   std::string out;
@@ -222,24 +219,21 @@ class Tour {
       if (auto c = std::dynamic_pointer_cast<kline::TnqKLineView>(v)) return c;
     return nullptr;
   }
+  // The text a row shows: the search screen's label, else the cell's own.
+  static std::string cellText(pf::TableViewCell& cell) {
+    auto label = std::dynamic_pointer_cast<pf::Label>(cell.contentView()->viewWithTag(101));
+    return label ? label->text() : cell.textLabel()->text();
+  }
   static Texts rowTexts(pf::TableView& table, int section) {
     Texts out;
-    for (int r = 0; r < table.numberOfRowsInSection(section); ++r) {
-      auto cell = table.cellForRowAtIndexPath({section, r});
-      if (!cell) continue;
-      auto label = std::dynamic_pointer_cast<pf::Label>(cell->contentView()->viewWithTag(101));
-      out.push_back(label ? label->text() : cell->textLabel()->text());
-    }
+    for (int r = 0; r < table.numberOfRowsInSection(section); ++r)
+      if (auto cell = table.cellForRowAtIndexPath({section, r})) out.push_back(cellText(*cell));
     return out;
   }
   static std::shared_ptr<pf::TableViewCell> cellNamed(pf::TableView& table, const std::string& name) {
     for (int s = 0; s < table.numberOfSections(); ++s)
-      for (int r = 0; r < table.numberOfRowsInSection(s); ++r) {
-        auto cell = table.cellForRowAtIndexPath({s, r});
-        if (!cell) continue;
-        auto label = std::dynamic_pointer_cast<pf::Label>(cell->contentView()->viewWithTag(101));
-        if ((label ? label->text() : cell->textLabel()->text()) == name) return cell;
-      }
+      for (int r = 0; r < table.numberOfRowsInSection(s); ++r)
+        if (auto cell = table.cellForRowAtIndexPath({s, r}); cell && cellText(*cell) == name) return cell;
     return nullptr;
   }
   std::shared_ptr<container::MwWebview> lockView() const {
@@ -287,7 +281,6 @@ class Tour {
   Driver& d_;
   std::shared_ptr<app::AppDelegate> app_;
   pf::Value facts_;               // GET /market at the start
-  std::size_t stepLogStart_ = 0;  // the log's length when the current step began
   std::string seen_;              // what the current step saw, for its "ok" line
 };
 
@@ -308,9 +301,10 @@ void Tour::expectBoard(const Texts& names, const std::string& why) {
 void Tour::home() {
   auto c = chart();
   expect(c != nullptr, "no chart in the page");
-  expectBoard({std::begin(kBoard0), std::end(kBoard0)}, "first quotes");
+  expectBoard({std::begin(kFavourites), std::end(kFavourites)}, "first quotes");
+  // The page subscribes to every pair of the market and hears one quote of each.
   const int subscribed = std::atoi(eval("state.subscribed").c_str());
-  expect(subscribed == 10 && pushes() == subscribed,
+  expect(subscribed == static_cast<int>(facts_["push"]["quotes"].size()) && pushes() == subscribed,
          "pushed quotes: " + std::to_string(pushes()) + " for " + std::to_string(subscribed) + " pairs subscribed");
   auto slot = page()->webView()->elementFrame("chart-slot");
   expect(slot.has_value(), "the page has no chart slot");
@@ -344,7 +338,7 @@ void Tour::quotes() {
   expect(sent > 0, "the bank pushed nothing: " + pf::description(answer));
   await([&] { return pushes() >= before + sent; },
         [&] { return "the page got " + std::to_string(pushes() - before) + " of " + std::to_string(sent) + " quotes"; });
-  expectBoard({std::begin(kBoard0), std::end(kBoard0)}, "second quotes");
+  expectBoard({std::begin(kFavourites), std::end(kFavourites)}, "second quotes");
   for (const auto& row : boardRows())
     expect(row.find("▲") != std::string::npos || row.find("▼") != std::string::npos, "no change marked in " + row);
   expect(eval("state.last") == "XAUUSD", "the last change marked is " + eval("state.last"));
@@ -684,7 +678,6 @@ int Tour::run() {
     char heading[32];
     std::snprintf(heading, sizeof heading, "step %02d ", number);
     d_.log(std::string(heading) + step.name + ": expects " + step.expects);
-    stepLogStart_ = d_.logLines().size();
     seen_.clear();
     std::string outcome;
     try {

@@ -197,6 +197,7 @@ TEST_F(PageRender, AnElementsFrameIsWhereATapReachesIt) {
 
   EXPECT_FALSE(view->elementFrame("gone")) << "an element that is not drawn has no frame";
   EXPECT_FALSE(view->elementFrame("nobody"));
+  EXPECT_FALSE(view->elementFrame(""));
   view->evaluateScript("document.getElementById('box').style.display = 'none'");
   EXPECT_FALSE(view->elementFrame("box")) << "the layout is brought up to date first";
 }
