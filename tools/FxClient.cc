@@ -580,6 +580,8 @@ int Runner::run() {
     if (time_) {
       time_->advance(0.5);
       pf::RunLoop::main()->spinUntil([] { return false; }, 0.05);
+      // The page behind the animation is taken once its start is over (the clock stands meanwhile).
+      if (pageOpen()) waitFor([&] { return firstPageSettled(*webview->currentPage()); }, 10);
     } else {
       drive([&] { return pf::Clock::now() - start >= 0.5; }, o_.timeout);
     }
