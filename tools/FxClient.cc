@@ -120,6 +120,13 @@ std::optional<Options> parseOptions(int argc, char** argv) {
     }
   }
   if (o.time != "virtual" && o.time != "real") return std::nullopt;
+  // A bank named on the command line is an http(s) URL with a host.
+  for (const std::string* url : {&o.server, &o.front}) {
+    if (url->empty()) continue;
+    auto parsed = pf::Url::parse(*url);
+    if (!parsed || (parsed->scheme() != "http" && parsed->scheme() != "https") || parsed->host().empty())
+      return std::nullopt;
+  }
   if (std::find(std::begin(kScenarios), std::end(kScenarios), o.scenario) == std::end(kScenarios)) return std::nullopt;
   if (o.out.empty()) return std::nullopt;
   return o;

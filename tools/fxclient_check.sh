@@ -23,7 +23,8 @@ run() {
 logged() { grep -qF -- "$2" "$work/$1/startup.log"; }
 
 # Bad options get the usage and 64, before anything starts.
-for bad in "--timeout abc" "--timeout 0" "--timeout inf" "--scenario bogus" "--time later" "--out" "--colour red"; do
+for bad in "--timeout abc" "--timeout 0" "--timeout inf" "--scenario bogus" "--time later" "--out" "--colour red" \
+           "--server notaurl" "--front ftp://127.0.0.1/"; do
   set +e
   # shellcheck disable=SC2086
   "$client" $bad --out "$work/bad" >"$work/bad.txt" 2>&1
