@@ -1,10 +1,13 @@
 // fxclient: launches the application headless, as its entry does, against the loopback demo bank
 // (or --server), observes it and writes DIR/startup.log and PNGs of the window.
 //
-//   fxclient [--server URL] [--front URL] [--keys DIR] [--page NAME] [--time virtual|real]
+//   fxclient [--tour] [--server URL] [--front URL] [--keys DIR] [--page NAME] [--time virtual|real]
 //            [--out DIR] [--home DIR] [--scenario NAME] [--timeout S]
 //
-// Exit 0: the first page is open; 1: the key negotiation failed; 2: the deadline passed.
+// With --tour it goes on through the bank's pages and every plug-in they call (FxTour.cc).
+// Exit 0: the first page is open (and every tour step saw what it expects); 1: the key
+// negotiation failed; 2: the deadline passed; 3: a tour step failed; 4: the --page did not open;
+// 64: bad options (the usage is printed).
 
 #include <fcntl.h>
 #include <poll.h>
@@ -12,8 +15,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -22,13 +28,17 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "DemoBankControl.h"
+#include "FxTour.h"
 #include "app/AppDelegate.h"
 #include "app/MwFrameWorkListener.h"
 #include "container/MwFramework.h"
 #include "container/MwJSWebview.h"
+#include "kline/TnqKLineView.h"
+#include "platform/foundation/DateFormatter.h"
 #include "platform/foundation/Base64.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Clock.h"
@@ -47,6 +57,7 @@
 #include "platform/ui/Renderer.h"
 #include "platform/ui/Screen.h"
 #include "platform/ui/View.h"
+#include "share/QxApi.h"
 #include "widgets/PylProgressHUD.h"
 
 namespace fs = std::filesystem;
@@ -56,7 +67,30 @@ namespace {
 struct Options {
   std::string server, front, keys, page, time = "virtual", out = "out", home, scenario = "update";
   double timeout = 60;
+  bool help = false;
+  bool tour = false;
 };
+
+const char* const kScenarios[] = {"update", "current", "broken-package", "menu-check-fail", "handshake-fail"};
+
+constexpr const char* kUsage =
+    "usage: fxclient [--tour] [--server URL] [--front URL] [--keys DIR] [--page NAME] [--time virtual|real]\n"
+    "                [--out DIR] [--home DIR] [--scenario NAME] [--timeout S]\n"
+    "  --tour      after the start-up, tours the bank's pages and every plug-in (tour-NN-*.png)\n"
+    "  --scenario  update (default), current, broken-package, menu-check-fail, handshake-fail\n"
+    "  --timeout   the real-time deadline in seconds (default 60)\n"
+    "exit 0: the first page is open (and every tour step saw what it expects); 1: the key\n"
+    "     negotiation failed; 2: the deadline passed; 3: a tour step failed; 4: the --page did not\n"
+    "     open; 64: bad options\n";
+
+// A whole decimal number of seconds above 0 and at most a day; anything else is refused.
+std::optional<double> parseSeconds(const std::string& text) {
+  if (text.empty() || std::isspace(static_cast<unsigned char>(text.front()))) return std::nullopt;
+  char* end = nullptr;
+  const double value = std::strtod(text.c_str(), &end);
+  if (end != text.c_str() + text.size() || !std::isfinite(value) || value <= 0 || value > 86400) return std::nullopt;
+  return value;
+}
 
 std::optional<Options> parseOptions(int argc, char** argv) {
   Options o;
@@ -65,10 +99,20 @@ std::optional<Options> parseOptions(int argc, char** argv) {
                                             {"--home", &o.home},     {"--scenario", &o.scenario}};
   for (int i = 1; i < argc; ++i) {
     std::string name = argv[i];
+    if (name == "--help" || name == "-h") {
+      o.help = true;
+      continue;
+    }
+    if (name == "--tour") {
+      o.tour = true;
+      continue;
+    }
     if (i + 1 >= argc) return std::nullopt;
     std::string value = argv[++i];
     if (name == "--timeout") {
-      o.timeout = std::stod(value);
+      auto seconds = parseSeconds(value);
+      if (!seconds) return std::nullopt;
+      o.timeout = *seconds;
     } else if (auto it = texts.find(name); it != texts.end()) {
       *it->second = value;
     } else {
@@ -76,6 +120,15 @@ std::optional<Options> parseOptions(int argc, char** argv) {
     }
   }
   if (o.time != "virtual" && o.time != "real") return std::nullopt;
+  // A bank named on the command line is an http(s) URL with a host.
+  for (const std::string* url : {&o.server, &o.front}) {
+    if (url->empty()) continue;
+    auto parsed = pf::Url::parse(*url);
+    if (!parsed || (parsed->scheme() != "http" && parsed->scheme() != "https") || parsed->host().empty())
+      return std::nullopt;
+  }
+  if (std::find(std::begin(kScenarios), std::end(kScenarios), o.scenario) == std::end(kScenarios)) return std::nullopt;
+  if (o.out.empty()) return std::nullopt;
   return o;
 }
 
@@ -117,6 +170,13 @@ class DemoBank {
 
 pf::Value post(const std::string& url, const pf::Value& body) { return postToDemoBank(url, body); }
 
+// The progress overlay's fade-in on the launch image.
+constexpr double kOverlayFadeIn = 0.3;
+// Virtual time moves by steps this long when the tour lets it pass.
+constexpr double kTimeStep = 0.1;
+// The demo device's time zone.
+constexpr const char* kDeviceTimeZone = "Asia/Shanghai";
+
 // Every file below a folder as {relative path: text}.
 pf::Value filesOf(const fs::path& root) {
   pf::Value files = pf::Value::object();
@@ -140,11 +200,67 @@ std::string menuText(const std::vector<pf::Value>& items) {
   return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<menus>" + body + "</menus>\n";
 }
 
-class Runner {
+// Watches one page's load for the runner and passes every call on to the page's own delegate.
+class PageLoadWatch : public pf::WebViewDelegate {
+ public:
+  explicit PageLoadWatch(std::weak_ptr<pf::WebViewDelegate> next) : next_(std::move(next)) {}
+  std::optional<pf::Error> failure;
+  bool finished = false;
+
+  bool webViewShouldStartLoad(pf::WebView& view, const std::string& url) override {
+    auto next = next_.lock();
+    return !next || next->webViewShouldStartLoad(view, url);
+  }
+  void webViewDidFinishLoad(pf::WebView& view) override {
+    finished = true;
+    if (auto next = next_.lock()) next->webViewDidFinishLoad(view);
+  }
+  void webViewDidFailLoad(pf::WebView& view, const pf::Error& error) override {
+    failure = error;
+    if (auto next = next_.lock()) next->webViewDidFailLoad(view, error);
+  }
+  void webViewDidSetTitle(pf::WebView& view, const std::string& title) override {
+    if (auto next = next_.lock()) next->webViewDidSetTitle(view, title);
+  }
+  void webViewDidRequestBack(pf::WebView& view) override {
+    if (auto next = next_.lock()) next->webViewDidRequestBack(view);
+  }
+
+ private:
+  std::weak_ptr<pf::WebViewDelegate> next_;
+};
+
+class Runner : public fxtour::Driver {
  public:
   explicit Runner(Options options) : o_(std::move(options)), realStart_(std::chrono::steady_clock::now()) {}
 
   int run();
+
+  // ---- the tour's driver
+  void log(const std::string& line) override {
+    flushLog();
+    step(line);
+  }
+  std::vector<std::string> logLines() override {
+    flushLog();
+    return capture_ ? capture_->lines() : std::vector<std::string>();
+  }
+  bool snapshot(const std::string& name) override {
+    flushLog();
+    auto image = pf::render::screen(1);
+    auto path = fs::path(o_.out) / (name + ".png");
+    if (!image || !image->writePNG(path)) return false;
+    step("snapshot " + path.string());
+    return true;
+  }
+  bool waitFor(const std::function<bool()>& done, double realSeconds) override {
+    const bool held = pf::RunLoop::main()->spinUntil(done, realSeconds);
+    flushLog();
+    return held;
+  }
+  void advance(double seconds) override;
+  pf::Value bankGet(const std::string& path) override;
+  pf::Value bankControl(const pf::Value& command) override { return post(base_ + "/control", command); }
 
  private:
   void step(const std::string& text) {
@@ -155,22 +271,35 @@ class Runner {
     log_.flush();
     std::cout << prefix << text << std::endl;
   }
-  void snapshot(const std::string& name) {
-    auto image = pf::render::screen(1);
-    auto path = fs::path(o_.out) / (name + ".png");
-    if (image && image->writePNG(path)) step("snapshot " + path.string());
+  // The application's log lines captured since the last call go into the log.
+  void flushLog() {
+    if (!capture_) return;
+    auto lines = capture_->lines();
+    for (; logged_ < lines.size(); ++logged_) step(lines[logged_]);
+  }
+  double realElapsed() const {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - realStart_).count();
   }
   bool prepareBank(const std::string& base);
+  // Opens --page on top of the first page: 0 once it has loaded (page.png), else 4 with the
+  // page host's error in the log (or 2 at the deadline).
+  int openPage(const std::shared_ptr<container::MwWebview>& webview);
   bool prepareBundle(const std::string& base, const std::string& front);
   // Runs the main loop until done() holds; virtual time moves only while nothing else happens.
   bool drive(const std::function<bool()>& done, double deadline);
+  // Waits until the first page's start is over: its texts stop saying "waiting" once its bridge
+  // calls have answered, a page that tells its readiness ("homeReady") is ready, and every chart
+  // laid over it has its rows.
+  bool firstPageSettled(container::MwJSWebview& page);
 
   Options o_;
   std::chrono::steady_clock::time_point realStart_;
   double virtualStart_ = 0;
   std::ofstream log_;
   std::unique_ptr<pf::VirtualTimeScope> time_;
-  pf::Value packages_ = pf::Value::object();
+  std::unique_ptr<pf::LogCapture> capture_;
+  std::size_t logged_ = 0;
+  std::string base_;
 };
 
 bool Runner::prepareBank(const std::string& base) {
@@ -185,6 +314,7 @@ bool Runner::prepareBank(const std::string& base) {
   const bool broken = o_.scenario == "broken-package";
   std::vector<Page> pages{{"html|index.html", "2", "index", demo / "bank/index"},
                           {"html|news.html", "1", "news", demo / "bank/news"},
+                          {"html|lock.html", "1", "lock", demo / "bank/lock"},
                           {"html|quote.html", "1", "quote", demo / "bundle/quote"}};
   const bool current = o_.scenario == "current";  // the bank has what the bundle has
   if (current)
@@ -202,14 +332,17 @@ bool Runner::prepareBank(const std::string& base) {
   }
   std::vector<pf::Value> items{entry("1", "html|index.html", "2"), entry("2", "html|news.html", "1"),
                                entry("3", "html|quote.html", "1"), entry("4", "no-bar.html", "1"),
-                               entry("5", "image|logo.png", "1")};
+                               entry("5", "image|logo.png", "1"),  entry("6", "html|lock.html", "1")};
   if (current) items = {entry("1", "html|index.html", "1"), entry("3", "html|quote.html", "1")};
   pf::Value list = pf::Value::array();
   for (auto& i : items) list.push_back(i);
   pf::Value control{{"files", files}, {"needUpdate", "auto"}, {"manifest", {{"version", "2"}}}};
   control["menu"] = pf::Value{{"items", list}};
   control["handshake"] = o_.scenario == "handshake-fail" ? "refuse" : "ok";
-  if (o_.scenario == "menu-check-fail") control["status"] = pf::Value{{"menu.xml", 500}};
+  if (o_.scenario == "menu-check-fail") {  // the menu check itself fails, and the menu file with it
+    control["actStatus"] = pf::Value{{"updateMenu", 500}};
+    control["status"] = pf::Value{{"menu.xml", 500}};
+  }
   post(base + "/control", control);
   return true;
 }
@@ -228,9 +361,20 @@ bool Runner::prepareBundle(const std::string& base, const std::string& front) {
     std::error_code ec;
     fs::copy_file(fs::path(o_.keys) / key, bundle / key, fs::copy_options::overwrite_existing, ec);
   }
-  // Resource package v1: the bundle's pages, its menu and business file signed by the bank's key.
+  // The application's images (the native screens' icons), as its bundle carries them.
+  for (const auto& image : fs::directory_iterator(FX_APP_IMAGES)) {
+    std::error_code ec;
+    if (image.path().extension() == ".png")
+      fs::copy_file(image.path(), bundle / image.path().filename(), fs::copy_options::overwrite_existing, ec);
+  }
+  // The application's own Info.plist (its URL schemes), then resource package v1: the bundle's
+  // pages, its menu and business file signed by the bank's key.
   const fs::path demo = fs::path(FX_TOOLS_DIR) / "demo";
+  std::error_code copied;
+  fs::copy_file(demo / "bundle/Info.plist", bundle / "Info.plist", fs::copy_options::overwrite_existing, copied);
+  if (copied) return false;
   pf::Value files = filesOf(demo / "bundle");
+  files.erase("Info.plist");
   files["menu.xml"] = post(base + "/control", {{"sign", {{"name", "menu.xml"},
                                                         {"text", menuText({entry("1", "html|index.html", "1"),
                                                                            entry("3", "html|quote.html", "1")})}}}})["text"];
@@ -244,17 +388,45 @@ bool Runner::prepareBundle(const std::string& base, const std::string& front) {
   auto bytes = pf::base64DecodeStrict(zip["zip"].get<std::string>());
   if (!bytes) return false;
   pf::FileManager::writeFile(bundle / "data.zip", *bytes, true);
-  // The launch image: a red field with the product's name.
+  // The launch image: a red field with the product's name above the middle, where the progress
+  // overlay stands.
   auto screen = pf::Screen::main()->bounds();
   auto launch = pf::View::make(screen);
   launch->setBackgroundColor(pf::Color{0.86, 0.18, 0.18, 1});
-  auto label = std::make_shared<pf::Label>(pf::Rect{0, screen.size.height / 2 - 20, screen.size.width, 40});
-  label->setText("FX Client");
-  label->setTextAlignment(pf::TextAlignment::Center);
-  label->setTextColor(pf::Color::whiteColor());
-  launch->addSubview(label);
+  const double top = screen.size.height * 0.28;
+  auto title = std::make_shared<pf::Label>(pf::Rect{0, top, screen.size.width, 40});
+  title->setText("FX Client");
+  title->setFont(pf::Font::boldSystemFont(30));
+  auto subtitle = std::make_shared<pf::Label>(pf::Rect{0, top + 44, screen.size.width, 24});
+  subtitle->setText("外汇交易");
+  subtitle->setFont(pf::Font::systemFont(17));
+  for (const auto& label : {title, subtitle}) {
+    label->setTextAlignment(pf::TextAlignment::Center);
+    label->setTextColor(pf::Color::whiteColor());
+    launch->addSubview(label);
+  }
   auto image = pf::render::view(*launch, 2);
   return image && image->writePNG(bundle / "launchImage@2x.png");
+}
+
+int Runner::openPage(const std::shared_ptr<container::MwWebview>& webview) {
+  webview->openUrl(o_.page);
+  // The page host tells its delegate on a later pass: the watch is in place before it does.
+  auto page = webview->currentPage();
+  auto watch = std::make_shared<PageLoadWatch>(std::static_pointer_cast<pf::WebViewDelegate>(webview));
+  page->setPageDelegate(watch);
+  if (!drive([&] { return watch->finished || watch->failure.has_value(); }, o_.timeout)) {
+    step("deadline passed");
+    return 2;
+  }
+  if (watch->failure) {
+    step("page " + o_.page + " did not open: " + watch->failure->domain + " " + std::to_string(watch->failure->code) +
+         " " + watch->failure->localizedDescription());
+    return 4;
+  }
+  step("page loaded " + page->webView()->currentPath());
+  snapshot("page");
+  return 0;
 }
 
 bool Runner::drive(const std::function<bool()>& done, double deadline) {
@@ -274,29 +446,72 @@ bool Runner::drive(const std::function<bool()>& done, double deadline) {
   return true;
 }
 
+void Runner::advance(double seconds) {
+  if (!time_) {  // real time: the clock moves by itself meanwhile
+    const double until = pf::Clock::now() + seconds;
+    drive([&] { return pf::Clock::now() >= until; }, realElapsed() + seconds + 10);
+    return;
+  }
+  // Short steps with the loopback peers' answers (a pong, a chart's rows) taken between them, so
+  // no time-out of the client fires for an answer that is already on its way.
+  for (double left = seconds; left > 1e-9; left -= kTimeStep) {
+    time_->advance(std::min(kTimeStep, left));
+    pf::RunLoop::main()->spinUntil([] { return false; }, 0.005);
+  }
+  flushLog();
+}
+
+pf::Value Runner::bankGet(const std::string& path) {
+  pf::UrlRequest request(*pf::Url::parse(base_ + path), 30);
+  auto result = pf::UrlConnection::sendSynchronousRequest(request);
+  auto parsed = pf::parseJson(std::string(result.data.begin(), result.data.end()));
+  return parsed ? *parsed : pf::Value();
+}
+
+bool Runner::firstPageSettled(container::MwJSWebview& page) {
+  auto text = [&](const char* id) {
+    return page.stringByEvaluatingJavaScriptFromString(std::string("(function(){var e=document.getElementById('") + id +
+                                                       "');return e?e.textContent:'';})()");
+  };
+  for (const char* id : {"quote", "store"})
+    if (text(id).find("waiting") != std::string::npos || text(id).rfind("store set", 0) == 0) return false;
+  if (page.stringByEvaluatingJavaScriptFromString("String(window.homeReady)") == "false") return false;
+  for (const auto& view : page.scrollView()->subviews())
+    if (auto chart = std::dynamic_pointer_cast<kline::TnqKLineView>(view); chart && chart->dataArray.empty()) return false;
+  return true;
+}
+
 int Runner::run() {
+  // The clock is chosen before the first line, so every line's virtual time counts from the start.
+  if (o_.time == "virtual") time_ = std::make_unique<pf::VirtualTimeScope>();
+  virtualStart_ = pf::Clock::now();
+  // The demo device's time zone (the bank's series are dated in it), whatever the machine's.
+  pf::setDefaultTimeZone(kDeviceTimeZone);
   fs::create_directories(o_.out);
+  // The pictures of an earlier run go: every one left is this run's.
+  for (const auto& file : fs::directory_iterator(o_.out))
+    if (file.path().extension() == ".png") fs::remove(file.path());
   log_.open(fs::path(o_.out) / "startup.log", std::ios::trunc);
   if (o_.keys.empty()) o_.keys = (fs::path(o_.out) / "keys").string();
   fs::create_directories(o_.keys);
 
   std::unique_ptr<DemoBank> bank;
-  std::string base = o_.server;
-  if (base.empty()) {
+  base_ = o_.server;
+  if (base_.empty()) {
     bank = std::make_unique<DemoBank>(fs::absolute(o_.keys).string());
     if (!bank->port()) {
       step("the demo bank did not start");
       return 2;
     }
-    base = "http://127.0.0.1:" + std::to_string(bank->port());
-    if (!prepareBank(base)) {
+    base_ = "http://127.0.0.1:" + std::to_string(bank->port());
+    if (!prepareBank(base_)) {
       step("the demo bank did not take its content");
       return 2;
     }
   }
-  std::string front = o_.front.empty() ? base + "/front/" : o_.front;
-  step("bank " + base + " front " + front + " scenario " + o_.scenario);
-  if (!prepareBundle(base, front)) {
+  std::string front = o_.front.empty() ? base_ + "/front/" : o_.front;
+  step("bank " + base_ + " front " + front + " scenario " + o_.scenario);
+  if (!prepareBundle(base_, front)) {
     step("the bundle could not be built");
     return 2;
   }
@@ -306,34 +521,38 @@ int Runner::run() {
   pf::Sandbox::setHome(fs::absolute(home));
   pf::Bundle::setMainPath(fs::absolute(fs::path(o_.out) / "bundle"));
 
-  if (o_.time == "virtual") time_ = std::make_unique<pf::VirtualTimeScope>();
-  virtualStart_ = pf::Clock::now();
-
   // Observation only: the log, the notifications and the window.
-  pf::LogCapture capture;
-  std::size_t logged = 0;
+  capture_ = std::make_unique<pf::LogCapture>();
   int handshake = -1;
   auto& center = pf::NotificationCenter::defaultCenter();
   auto token = center.addObserver(app::kNotificationHandShakeResult, {}, [&](const pf::Notification& n) {
-    if (auto v = n.object.value(); v && v->is_object()) {
+    auto v = n.object.value();
+    if (v && v->is_object()) {
       handshake = static_cast<int>(pf::integerValue(v->value("result", pf::Value())));
-      step("handshake " + pf::description(*v));
+      step("handshake " + std::to_string(handshake));
+    } else if (v && v->is_number()) {  // the same name carries the container's menu check
+      step("menu check " + pf::description(*v));
     }
   });
   auto manifestToken = center.addObserver(app::kDidCheckManifestWithResultNotification, {}, [&](const pf::Notification& n) {
     step("manifest check " + pf::description(n.object));
   });
-  auto flushLog = [&] {
-    auto lines = capture.lines();
-    for (; logged < lines.size(); ++logged) step(lines[logged]);
-  };
 
   auto delegate = std::make_shared<app::AppDelegate>();
   pf::Application::shared().launch(delegate);
   step("launched");
+  // The messaging platform answers on the registration identifier's scheme: only a scheme the
+  // bundle declares as ours ever comes back.
+  const std::string answerScheme = share::QxApi::registeredAppId();
+  step("share answer scheme " + answerScheme +
+       (pf::Application::shared().isOwnURLScheme(answerScheme) ? ": one of ours" : ": not declared by the bundle"));
   // The overlay on the launch image fades in over 0.3 s: the launch screen is taken once it stands
-  // (no exchange of the start-up times out that soon).
-  if (time_) time_->advance(0.3);
+  // (no exchange of the start-up times out that soon). In real time the loopback bank answers
+  // sooner than that: the main loop waits meanwhile, so its answers are taken after the shot.
+  if (time_)
+    time_->advance(kOverlayFadeIn);
+  else
+    std::this_thread::sleep_for(std::chrono::duration<double>(kOverlayFadeIn));
   snapshot("launch");
   auto webview = delegate->viewController()->webview();
   bool downloadsShot = false, completeSeen = false;
@@ -341,8 +560,8 @@ int Runner::run() {
   bool ok = drive(
       [&] {
         flushLog();
-        if (!downloadsShot && logged > 0) {
-          for (const auto& line : capture.lines())
+        if (!downloadsShot && logged_ > 0) {
+          for (const auto& line : capture_->lines())
             if (line.rfind("update: page download ", 0) == 0) {
               downloadsShot = true;
               snapshot("downloading");
@@ -359,7 +578,7 @@ int Runner::run() {
     snapshot("stopped");
     code = 2;
   } else if (handshake == 1) {
-    drive([&] { return false; }, std::min(o_.timeout, std::chrono::duration<double>(std::chrono::steady_clock::now() - realStart_).count() + 1.0));
+    drive([&] { return false; }, std::min(o_.timeout, realElapsed() + 1.0));
     if (time_) time_->advance(0.5);  // the overlays' fades end before the screen is taken
     snapshot("stopped");
     code = 1;
@@ -368,6 +587,8 @@ int Runner::run() {
     if (time_) {
       time_->advance(0.5);
       pf::RunLoop::main()->spinUntil([] { return false; }, 0.05);
+      // The page behind the animation is taken once its start is over (the clock stands meanwhile).
+      if (pageOpen()) waitFor([&] { return firstPageSettled(*webview->currentPage()); }, 10);
     } else {
       drive([&] { return pf::Clock::now() - start >= 0.5; }, o_.timeout);
     }
@@ -382,27 +603,16 @@ int Runner::run() {
       } else {
         drive([&] { return !delegate->launchImageView()->superview(); }, o_.timeout);
       }
-      step("page loaded " + webview->currentPage()->webView()->currentPath());
-      // The page's bridge calls: its texts stop saying "waiting" once every call has answered.
-      auto page = webview->currentPage()->webView();
-      auto text = [&](const char* id) {
-        return page->evaluateScript(std::string("(function(){var e=document.getElementById('") + id +
-                                    "');return e?e.textContent:'';})()");
-      };
-      auto answered = [&] {
-        for (const char* id : {"quote", "store"})
-          if (text(id).find("waiting") != std::string::npos || text(id).rfind("store set", 0) == 0) return false;
-        return true;
-      };
-      if (!drive(answered, std::chrono::duration<double>(std::chrono::steady_clock::now() - realStart_).count() + 10))
-        step("bridge calls still open");
-      for (const char* id : {"version", "quote", "store"}) step(std::string("page ") + id + ": " + text(id));
+      auto page = webview->currentPage();
+      step("page loaded " + page->webView()->currentPath());
+      if (!waitFor([&] { return firstPageSettled(*page); }, 10)) step("the first page's start is not over");
+      for (const char* id : {"version", "quote", "store"})
+        step(std::string("page ") + id + ": " +
+             page->stringByEvaluatingJavaScriptFromString(std::string("(function(){var e=document.getElementById('") +
+                                                          id + "');return e?e.textContent:'';})()"));
       snapshot("first-page");
-      if (!o_.page.empty()) {
-        webview->openUrl(o_.page);
-        drive([&] { return webview->pageCount() > 1 && pageOpen(); }, o_.timeout);
-        snapshot("page");
-      }
+      if (!o_.page.empty()) code = openPage(webview);
+      if (code == 0 && o_.tour) code = fxtour::run(*this, delegate);
     }
   }
   flushLog();
@@ -417,9 +627,12 @@ int Runner::run() {
 int main(int argc, char** argv) {
   auto options = parseOptions(argc, argv);
   if (!options) {
-    std::cerr << "usage: fxclient [--server URL] [--front URL] [--keys DIR] [--page NAME] [--time virtual|real]\n"
-                 "                [--out DIR] [--home DIR] [--scenario NAME] [--timeout S]\n";
+    std::cerr << kUsage;
     return 64;
+  }
+  if (options->help) {
+    std::cout << kUsage;
+    return 0;
   }
   Runner runner(*options);
   int code = runner.run();

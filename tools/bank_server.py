@@ -38,8 +38,21 @@ POST /control                  JSON commands that shape the site, answered with 
     {"refusePath": prefix}        key negotiations under that path prefix are refused ("" none)
     {"crash": "ok"|"refuse"}      whether crash uploads are taken
     {"status": {name: code}}      answer a site file with that status instead
+    {"actStatus": {act: code}}    answer every business request of that act with that status
 
-The demo's business act "quote" with a "pair" answers {"pair", "bid", "ask"} (fixed prices).
+The demo's business act "quote" with a "pair" answers {"pair", "bid", "ask"} (fixed prices); the act
+"watchList" answers the demo market's watch list {"groups", "push": the push server's URL, "chart":
+{"code", "name", "url": the history URL of its day series}} (tools/demo_market.py).
+
+The demo market (tools/demo_market.py; its push server starts on first use):
+GET  /kline/getGZipRateRange.shtml?code=C   the day series of pair C as a gzip rate-series packet
+GET  /kline/getLastRateRange.shtml?code=C   its refresh: the last day again and one new day
+GET  /market                   {"push": {"url", "series", "sent", "subscriptions", "open",
+                               "quotes": {code: the current series' quote}},
+                               "charts": {code: {"rows", "first", "last", "refreshed", "available"}},
+                               "chartRequests": {file name: count}}
+POST /control {"pushNext": true}  sends the next quote series to every push subscription; answers
+                               {"push": {"series", "pushed", "subscribers"}}
 Start-up acts (docs/resources.md): "update" (manifest), "updateMenu" (menu check), "fileList",
 "PEMBCRLG" (crash report under "CRASHLOG"). The keyed file hash uses the key file
 "mwframework_license" of DIR (made on first use).
@@ -67,6 +80,9 @@ import threading
 import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from urllib.parse import parse_qs, urlsplit
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import demo_market  # noqa: E402 - beside this file
 
 from cryptography.hazmat.primitives import padding, serialization
 from cryptography.hazmat.primitives.asymmetric import rsa
@@ -282,6 +298,9 @@ class Bank:
         self.handshakes = []
         self.crash = "ok"
         self.crashes = []
+        self.act_status = {}  # act -> HTTP status answered instead of the business answer
+        self.push = None  # the demo market's push server, started on first use
+        self.chart_requests = {}
 
     def count(self, act):
         with self.lock:
@@ -292,6 +311,36 @@ class Bank:
         with self.lock:
             return {"requests": self.requests, "acts": dict(self.acts), "crashes": list(self.crashes),
                     "downloads": dict(self.downloads), "handshakes": list(self.handshakes)}
+
+    def push_server(self):
+        with self.lock:
+            if self.push is None:
+                self.push = demo_market.Push()
+            return self.push
+
+    def market(self):
+        with self.lock:
+            requests = dict(self.chart_requests)
+        return {"push": self.push_server().facts(), "chartRequests": requests,
+                "charts": {code: demo_market.series_facts(code) for _, code, *_ in demo_market.PAIRS}}
+
+    def chart_packet(self, name, code):
+        """The day series (or its refresh) of a pair, or None for an unknown pair."""
+        if not demo_market.pair(code):
+            return None
+        with self.lock:
+            self.chart_requests[name] = self.chart_requests.get(name, 0) + 1
+        if name == "getLastRateRange.shtml":
+            return demo_market.refresh_packet(code)
+        return demo_market.history_packet(code)
+
+    def watch_list(self, host):
+        code, name = "USDCNY", "USD/CNY"
+        return {"RETCODE": "AAAAAAA", "RETMSG": "", "groups": demo_market.watch_list(),
+                "push": "ws://127.0.0.1:%d" % self.push_server().port,
+                "chart": {"code": code, "name": name,
+                          "url": "http://%s/kline/getGZipRateRange.shtml?code=%s&type=6&available=%d"
+                                 % (host, code, demo_market.AVAILABLE)}}
 
     def control(self, command):
         answer = {}
@@ -322,6 +371,10 @@ class Bank:
                 self.crash = command["crash"]
             if "status" in command:
                 self.site_status.update(command["status"])
+            if "actStatus" in command:
+                self.act_status.update(command["actStatus"])
+        if command.get("pushNext"):
+            answer["push"] = self.push_server().next_series()
         return answer
 
     def act_answer(self, act, business):
@@ -494,6 +547,16 @@ class Handler(BaseHTTPRequestHandler):
         if path == "/stats":
             self._send(200, json.dumps(self.bank.stats()).encode(), [("Content-Type", "application/json")])
             return
+        if path == "/market":
+            self._send(200, json.dumps(self.bank.market()).encode(), [("Content-Type", "application/json")])
+            return
+        if path.startswith("/kline/"):
+            packet = self.bank.chart_packet(path[len("/kline/"):], query.get("code", ""))
+            if packet is None:
+                self._send(404, b"no such series", [("Content-Type", "text/plain")])
+            else:
+                self._send(200, packet, [("Content-Type", "application/octet-stream")])
+            return
         if self._pre_script(query):
             return
         if path == "/vcode":
@@ -536,6 +599,11 @@ class Handler(BaseHTTPRequestHandler):
         self.bank.count(act)
         if self._pre_script(query):
             return
+        with self.bank.lock:
+            refused = int(self.bank.act_status.get(act, 200))
+        if refused != 200:
+            self._send(refused, ("status %d" % refused).encode(), [("Content-Type", "text/plain")])
+            return
         headers = [("Content-Type", "application/json; charset=utf-8")]
         sid = self._session_id()
         bank = self.bank
@@ -577,6 +645,8 @@ class Handler(BaseHTTPRequestHandler):
                 headers.append(("Set-Cookie", "JSESSIONID=%s:node1; Path=/" % sid))
             answer.update({"UUIDKEY": "UUID-" + sid, "SYSPARAM": {"version": "1.0"}})
             del answer["ECHO"]
+        elif session is not None and act == "watchList":
+            answer = bank.watch_list(self.headers.get("Host") or "127.0.0.1")
         elif session is not None:
             special = bank.act_answer(act, business)
             if special is not None:

@@ -14,9 +14,9 @@
 
 namespace klinetest {
 
-inline std::string peerScript() { return (fxtest::sourceDir() / "tests/kline/peers/series.py").string(); }
+inline std::string peerScript() { return (fxtest::sourceDir() / "tools/kline_series.py").string(); }
 
-// The Python peer's series (see series.py "rows").
+// The Python peer's series (see tools/kline_series.py "rows").
 inline pf::Value pythonSeries(int seed, int count, const std::string& zone, int available) {
   fxtest::ChildProcess child({fxtest::kPython, peerScript(), "rows", std::to_string(seed), std::to_string(count), zone,
                               std::to_string(available)});

@@ -1,5 +1,5 @@
 #pragma once
-// The series peer serving over loopback HTTP and HTTPS (peers/series.py "serve"), started once
+// The series peer serving over loopback HTTP and HTTPS (tools/kline_series.py "serve"), started once
 // per test executable; its certificate chain ends in ca.der.
 
 #include <fstream>

@@ -328,6 +328,17 @@ double WebView::contentHeight() {
   return page_->layout.height();
 }
 
+std::optional<Rect> WebView::elementFrame(std::string_view elementId) {
+  PF_ASSERT_MAIN_THREAD();
+  if (!page_ || !page_->loaded) return std::nullopt;
+  const web::Node* node = page_->doc->elementById(elementId);
+  if (!node) return std::nullopt;
+  page_->ensureLayout(scrollView_->bounds().width());
+  const Rect frame = page_->layout.frameOf(node);
+  if (frame.isEmpty()) return std::nullopt;
+  return pageView_->convertRect(frame, this);
+}
+
 void WebView::layoutSubviews() {
   View::layoutSubviews();
   if (page_ && page_->loaded && page_->laidOutWidth != scrollView_->bounds().width()) afterScript();

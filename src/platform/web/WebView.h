@@ -16,7 +16,9 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/foundation/Error.h"
 #include "platform/ui/ScrollView.h"
@@ -95,6 +97,10 @@ class WebView : public View {
 
   // The laid-out height of the page content (points), after any pending layout.
   double contentHeight();
+  // Where the element with the id is drawn, in this view's coordinates, after any pending layout:
+  // its first box (for an inline element, the paragraph it is in). What a finger aims at; nullopt
+  // when no loaded page has the element or it has no box.
+  std::optional<Rect> elementFrame(std::string_view elementId);
   void layoutSubviews() override;
 
   struct Page;  // one loaded page (internal)

@@ -164,6 +164,44 @@ TEST_F(PageRender, NativeViewsInTheScrollViewScrollWithThePage) {
   EXPECT_EQ(view->evaluateScript("tapped"), "1");
 }
 
+TEST_F(PageRender, AnElementsFrameIsWhereATapReachesIt) {
+  std::string body = "<p>first</p><div id='box' style='background: #ff0000; padding: 12px 20px; margin: 0 40px'>"
+                     "<span id='word'>inside</span></div><p id='gone' style='display: none'>x</p>";
+  for (int i = 0; i < 30; ++i) body += "<p>Line " + std::to_string(i) + "</p>";
+  body += "<div id='far' style='padding: 10px'>far</div>"
+          "<script>var hits = []; document.body.onclick = function (e) { hits.push(e.target.id); };</script>";
+  load(body);
+  auto frame = view->elementFrame("box");
+  ASSERT_TRUE(frame);
+  EXPECT_EQ(frame->x(), 48);  // body margin 8 + 40
+  EXPECT_EQ(frame->width(), 320 - 16 - 80);
+  auto img = pf::render::view(*view, 1);
+  EXPECT_TRUE(img->colorAt({frame->x() + 1, frame->y() + 1}).near(Color::red(), 0.02));
+  EXPECT_FALSE(img->colorAt({frame->x() - 1, frame->y() - 1}).near(Color::red(), 0.02));
+  window->tapAt({frame->x() + 4, frame->midY()});
+  // An inline element answers the paragraph it lies in.
+  auto word = view->elementFrame("word");
+  ASSERT_TRUE(word);
+  EXPECT_TRUE(frame->contains(word->center()));
+
+  // Below the screen, then scrolled into sight: the frame follows the page.
+  auto far = view->elementFrame("far");
+  ASSERT_TRUE(far);
+  EXPECT_GT(far->y(), 480);
+  view->scrollView()->setContentOffset({0, far->y() - 100});
+  auto scrolled = view->elementFrame("far");
+  ASSERT_TRUE(scrolled);
+  EXPECT_EQ(scrolled->y(), 100);
+  window->tapAt(scrolled->center());
+  EXPECT_EQ(view->evaluateScript("hits.join()"), "box,far");
+
+  EXPECT_FALSE(view->elementFrame("gone")) << "an element that is not drawn has no frame";
+  EXPECT_FALSE(view->elementFrame("nobody"));
+  EXPECT_FALSE(view->elementFrame(""));
+  view->evaluateScript("document.getElementById('box').style.display = 'none'");
+  EXPECT_FALSE(view->elementFrame("box")) << "the layout is brought up to date first";
+}
+
 TEST_F(PageRender, TheBodysBackgroundCoversTheWholePage) {
   load("<p>short</p>");
   view->evaluateScript("document.body.style.backgroundColor = '#00ff00'");

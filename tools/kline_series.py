@@ -2,12 +2,12 @@
 """Rate-series peer of the chart tests: packets made and read by Python, not by our code.
 
 usage:
-  series.py rows SEED COUNT ZONE AVAILABLE
+  kline_series.py rows SEED COUNT ZONE AVAILABLE
       Prints one JSON line: {"gzip", "zlib", "gnu": base64 packets (Python's gzip, zlib, GNU gzip),
       "refresh": base64 gzip packet of the 5 rows after the series, "rows": [...], "refreshRows": [...]}.
       Rows: {"open","close","low","high","date","timestamp","MA5","MA10","MA20"} as the client
       should decode them in ZONE with AVAILABLE decimal places.
-  series.py serve DIR SEED COUNT
+  kline_series.py serve DIR SEED COUNT
       Serves the series on 127.0.0.1 over HTTP and HTTPS (certificates made in DIR by the HTTP
       client peer's PKI: ca.der anchors leaf for localhost/127.0.0.1); prints "HTTP <port>" and
       "HTTPS <port>". Paths (any directory): .../getGZipRateRange.shtml (the series),
@@ -124,7 +124,7 @@ def rows_main(seed, count, zone, available):
 
 
 def serve_main(directory, seed, count):
-    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "appnet", "peers"))
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "appnet", "peers"))
     import http_client_server
     http_client_server.make_pki(directory)
     texts, _ = series(seed, count, "Asia/Shanghai", 4, extra=3)

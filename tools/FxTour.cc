@@ -1,0 +1,713 @@
+// The demo tour. Once the start-up has opened the bank's home page, the runner uses the client the
+// way a customer would and the way the product drives it: pages call plug-ins by name through the
+// bridge, against the demo bank. It touches the screen where a finger would (at the element's
+// drawn position through the window's touch road, never by calling the page's scripts), types on
+// the on-screen keyboard, injects the chart's long press and pinch, and sends the application to
+// the background and back. What it reads to judge a step (page texts, views, the bank's facts) it
+// only reads.
+//
+// Every step states what it expects, waits for it (real time, the clock standing), writes
+// tour-NN-<name>.png and a line "step NN <name>: ok" or "... FAILED: <what it saw>".
+
+#include "FxTour.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <optional>
+#include <sstream>
+
+#include "app/AppDelegate.h"
+#include "app/CurrencySeachViewController.h"
+#include "app/PylGesturePlugin.h"
+#include "app/SortViewController.h"
+#include "app/TnqSearchBar.h"
+#include "app/TnqStyle.h"
+#include "container/MwJSWebview.h"
+#include "container/MwWebview.h"
+#include "kline/KLineDrawing.h"
+#include "kline/TnqKLineView.h"
+#include "platform/ui/AlertView.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/Button.h"
+#include "platform/ui/Image.h"
+#include "platform/ui/Keyboard.h"
+#include "platform/ui/Label.h"
+#include "platform/ui/Screen.h"
+#include "platform/ui/TableView.h"
+#include "platform/ui/TableViewCell.h"
+#include "platform/ui/ViewController.h"
+#include "platform/ui/Window.h"
+#include "share/QxApi.h"
+
+namespace fxtour {
+
+namespace {
+
+using pf::Point;
+using pf::Rect;
+using Texts = std::vector<std::string>;
+
+constexpr double kStepLimit = 15;        // real seconds a step waits for what it expects
+constexpr double kAnimations = 0.5;      // virtual seconds for animations to end before a shot
+constexpr double kChartRefresh = 5.0;    // the charts ask for new rows this often
+const char* const kFavourites[] = {"USD/CNY", "EUR/CNY", "EUR/USD", "XAU/USD"};
+
+std::string join(const Texts& texts, const char* separator = ", ") {
+  std::string out;
+  for (const auto& t : texts) out += (out.empty() ? "" : separator) + t;
+  return out;
+}
+
+// A failed expectation: what was seen instead.
+struct Unexpected {
+  std::string seen;
+};
+
+void expect(bool holds, const std::string& seen) {
+  if (!holds) throw Unexpected{seen};
+}
+
+class Tour {
+ public:
+  Tour(Driver& driver, std::shared_ptr<app::AppDelegate> delegate) : d_(driver), app_(std::move(delegate)) {}
+  int run();
+
+ private:
+  struct Step {
+    const char* name;
+    const char* expects;
+    void (Tour::*body)();
+  };
+
+  // ---- the pages
+  std::shared_ptr<container::MwJSWebview> page() const {
+    auto webview = app_->viewController()->webview();
+    return webview ? webview->currentPage() : nullptr;
+  }
+  std::string eval(const std::string& script) const {
+    auto p = page();
+    return p ? p->stringByEvaluatingJavaScriptFromString(script) : "";
+  }
+  std::string text(const std::string& id) const {
+    return eval("(function(){var e=document.getElementById('" + id + "');return e?e.textContent:'';})()");
+  }
+  std::string currentPath() const {
+    auto p = page();
+    return p && p->webView()->isLoaded() ? p->webView()->currentPath() : "";
+  }
+  // The board's rows as drawn texts (no-break spaces made plain).
+  Texts boardRows() const {
+    std::string all = eval(
+        "(function(){var b=document.getElementById('board');if(!b)return '';var r=[];"
+        "for(var i=0;i<b.children.length;i++)r.push(b.children[i].textContent);return r.join('\\n');})()");
+    Texts rows;
+    std::string row;
+    std::istringstream in(all);
+    while (std::getline(in, row)) {
+      for (std::size_t at; (at = row.find("\xc2\xa0")) != std::string::npos;) row.replace(at, 2, " ");
+      if (!row.empty()) rows.push_back(row);
+    }
+    return rows;
+  }
+  int pushes() const { return std::atoi(eval("state.pushes").c_str()); }
+
+  // ---- the finger
+  // The window a finger at this screen point touches: the highest visible one holding it.
+  std::shared_ptr<pf::Window> windowAt(Point p) const {
+    std::shared_ptr<pf::Window> top;
+    for (const auto& w : pf::Application::shared().visibleWindows())
+      if (w->frame().contains(p)) top = w;
+    return top;
+  }
+  void tapScreen(Point p) {
+    auto window = windowAt(p);
+    expect(window != nullptr, "no window under the finger at " + describe(p));
+    window->tapAt(Point{p.x - window->frame().x(), p.y - window->frame().y()});
+  }
+  // A rectangle of the view on the screen.
+  static Rect screenRect(const pf::View& view, const Rect& r) {
+    Rect out = view.convertRect(r, nullptr);
+    if (auto window = view.window()) out.origin = Point{out.x() + window->frame().x(), out.y() + window->frame().y()};
+    return out;
+  }
+  // A view's centre on the screen, where a finger aims at it.
+  static Point centreOf(const pf::View& view) {
+    Point p = view.convertPoint(view.bounds().center(), nullptr);
+    auto window = view.window();
+    return window ? Point{p.x + window->frame().x(), p.y + window->frame().y()} : p;
+  }
+  void tapView(const std::shared_ptr<pf::View>& view, const std::string& what) {
+    expect(view && view->window(), what + " is not on the screen");
+    view->window()->layoutIfNeeded();
+    tapScreen(centreOf(*view));
+  }
+  // A tap on a page element where it is drawn.
+  void tapElement(pf::WebView& web, const std::string& id) {
+    auto frame = web.elementFrame(id);
+    expect(frame.has_value(), "the page has no element #" + id);
+    expect(web.bounds().contains(frame->center()), "#" + id + " lies outside the page's view");
+    Point p = web.convertPoint(frame->center(), nullptr);
+    auto window = web.window();
+    expect(window != nullptr, "the page is not on the screen");
+    p = Point{p.x + window->frame().x(), p.y + window->frame().y()};
+    auto over = windowAt(p);
+    if (over != window) {
+      char level[32];
+      std::snprintf(level, sizeof level, "%g", over ? over->windowLevel() : 0.0);
+      throw Unexpected{std::string("a window of level ") + level + " lies over #" + id +
+                       (over && over == pf::Keyboard::shared().window() ? " (the keyboard)" : "")};
+    }
+    tapScreen(p);
+  }
+  void tapElement(const std::string& id) {
+    auto p = page();
+    expect(p != nullptr, "no page is open");
+    tapElement(*p->webView(), id);
+  }
+  // A finger pressing at `from`, moving to `to` in steps, lifting there.
+  void drag(Point from, Point to) {
+    auto window = windowAt(from);
+    expect(window != nullptr, "no window under the finger");
+    const Point origin = window->frame().origin;
+    auto at = [&](double f) {
+      return Point{from.x + (to.x - from.x) * f - origin.x, from.y + (to.y - from.y) * f - origin.y};
+    };
+    window->touchDown(at(0));
+    for (int i = 1; i <= 12; ++i) window->touchMove(at(i / 12.0));
+    window->touchUp(at(1));
+  }
+  static std::string describe(Point p) {
+    char out[48];
+    std::snprintf(out, sizeof out, "(%.1f, %.1f)", p.x, p.y);
+    return out;
+  }
+  static std::string describe(const Rect& r) {
+    char out[96];
+    std::snprintf(out, sizeof out, "(%.1f, %.1f) %.1fx%.1f", r.x(), r.y(), r.width(), r.height());
+    return out;
+  }
+
+  // ---- waiting
+  // Every chart load asked for has come back (the data manager logs each request and each answer).
+  bool chartsSettled() {
+    int asked = 0, answered = 0;
+    for (const auto& line : d_.logLines()) {
+      if (line.rfind("url -----------------", 0) == 0) ++asked;
+      else if ((line.size() > 6 && line.front() == '<' && line.find(" rows>") != std::string::npos) || line == "请求失败")
+        ++answered;
+    }
+    return answered >= asked;
+  }
+  void settle() { d_.waitFor([&] { return chartsSettled(); }, kStepLimit); }
+  // Waits for the condition; a step whose condition never comes fails with what `seen` says.
+  void await(const std::function<bool()>& done, const std::function<std::string()>& seen) {
+    if (!d_.waitFor(done, kStepLimit)) throw Unexpected{seen()};
+  }
+  // The clock moves (timers, animations, the charts' refresh), the loopback answers come in.
+  void pass(double seconds) {
+    d_.advance(seconds);
+    settle();
+  }
+
+  // ---- screens
+  std::shared_ptr<pf::ViewController> top() const { return app_->nav()->topViewController(); }
+  std::shared_ptr<kline::TnqKLineView> chart() const {
+    auto p = page();
+    if (!p) return nullptr;
+    for (const auto& v : p->scrollView()->subviews())
+      if (auto c = std::dynamic_pointer_cast<kline::TnqKLineView>(v)) return c;
+    return nullptr;
+  }
+  // The text a row shows: the search screen's label, else the cell's own.
+  static std::string cellText(pf::TableViewCell& cell) {
+    auto label = std::dynamic_pointer_cast<pf::Label>(cell.contentView()->viewWithTag(101));
+    return label ? label->text() : cell.textLabel()->text();
+  }
+  static Texts rowTexts(pf::TableView& table, int section) {
+    Texts out;
+    for (int r = 0; r < table.numberOfRowsInSection(section); ++r)
+      if (auto cell = table.cellForRowAtIndexPath({section, r})) out.push_back(cellText(*cell));
+    return out;
+  }
+  static std::shared_ptr<pf::TableViewCell> cellNamed(pf::TableView& table, const std::string& name) {
+    for (int s = 0; s < table.numberOfSections(); ++s)
+      for (int r = 0; r < table.numberOfRowsInSection(s); ++r)
+        if (auto cell = table.cellForRowAtIndexPath({s, r}); cell && cellText(*cell) == name) return cell;
+    return nullptr;
+  }
+  std::shared_ptr<container::MwWebview> lockView() const {
+    auto window = app_->mainWindow();
+    if (!window) return nullptr;
+    for (const auto& v : window->subviews())
+      if (auto w = std::dynamic_pointer_cast<container::MwWebview>(v)) return w;
+    return nullptr;
+  }
+  // The bank's facts: what it served and pushed.
+  pf::Value market() { return d_.bankGet("/market"); }
+  std::int64_t pushedTexts() { return pf::integerValue(market()["push"]["sent"]); }
+  // The quote the bank pushed last for a pair, as the board shows it: "买 <bid> 卖 <ask>".
+  std::string quoteText(const pf::Value& quotes, const std::string& code) {
+    if (!quotes.is_object() || !quotes.contains(code) || !quotes[code].is_object()) return "(no quote for " + code + ")";
+    const pf::Value& q = quotes[code];
+    return "买 " + q.value("bid", std::string()) + "   卖 " + q.value("ask", std::string());
+  }
+  void expectBoard(const Texts& names, const std::string& why);
+
+  // ---- the steps
+  void home();
+  void quotes();
+  void chartRefresh();
+  void crossHair();
+  void pinch();
+  void watchList();
+  void search();
+  void searchAdd();
+  void watchListBack();
+  void reorder();
+  void boardOrder();
+  void alert();
+  void alertAnswer();
+  void screenshot();
+  void share();
+  void environment();
+  void store();
+  void lockArmed();
+  void lock();
+  void unlock();
+  void news();
+  void homeAgain();
+
+  Driver& d_;
+  std::shared_ptr<app::AppDelegate> app_;
+  pf::Value facts_;               // GET /market at the start
+  std::string seen_;              // what the current step saw, for its "ok" line
+};
+
+// The board shows these pairs in this order, each with the bank's last quote.
+void Tour::expectBoard(const Texts& names, const std::string& why) {
+  const pf::Value quotes = market()["push"]["quotes"];
+  Texts rows = boardRows();
+  expect(rows.size() == names.size(), why + ": the board has " + std::to_string(rows.size()) + " rows: " + join(rows, " | "));
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    std::string code = names[i];
+    code.erase(std::remove(code.begin(), code.end(), '/'), code.end());
+    expect(rows[i].rfind(names[i], 0) == 0, why + ": row " + std::to_string(i + 1) + " is " + rows[i]);
+    const std::string wanted = quoteText(quotes, code);
+    expect(rows[i].find(wanted) != std::string::npos, why + ": row " + rows[i] + " does not show " + wanted);
+  }
+}
+
+void Tour::home() {
+  auto c = chart();
+  expect(c != nullptr, "no chart in the page");
+  expectBoard({std::begin(kFavourites), std::end(kFavourites)}, "first quotes");
+  // The page subscribes to every pair of the market and hears one quote of each.
+  const int subscribed = std::atoi(eval("state.subscribed").c_str());
+  expect(subscribed == static_cast<int>(facts_["push"]["quotes"].size()) && pushes() == subscribed,
+         "pushed quotes: " + std::to_string(pushes()) + " for " + std::to_string(subscribed) + " pairs subscribed");
+  auto slot = page()->webView()->elementFrame("chart-slot");
+  expect(slot.has_value(), "the page has no chart slot");
+  const Rect laid = c->superview()->convertRect(c->frame(), page()->webView().get());
+  auto near = [](double a, double b) { return std::abs(a - b) < 0.5; };
+  expect(near(laid.x(), slot->x()) && near(laid.y(), slot->y()) && near(laid.width(), slot->width()) &&
+             near(laid.height(), slot->height()),
+         "the chart stands at " + describe(laid) + ", its slot at " + describe(*slot));
+  pf::Value& series = facts_["charts"]["USDCNY"];  // missing facts read as null
+  expect(c->dataArray.size() == static_cast<std::size_t>(pf::integerValue(series["rows"])),
+         "the chart has " + std::to_string(c->dataArray.size()) + " rows");
+  // The rows are dated as the bank dated them, whatever the device's calendar.
+  const auto first = static_cast<long long>(c->dataArray.front()->timestamp);
+  const auto last = static_cast<long long>(c->dataArray.back()->timestamp);
+  const auto bankFirst = static_cast<long long>(pf::doubleValue(series["first"]));
+  const auto bankLast = static_cast<long long>(pf::doubleValue(series["last"]));
+  expect(first == bankFirst && last == bankLast,
+         "the chart's rows run from " + std::to_string(first) + " to " + std::to_string(last) + ", the bank's from " +
+             std::to_string(bankFirst) + " to " + std::to_string(bankLast));
+  expect(!c->kline->points.empty(), "the chart draws no candles");
+  // Where the checks of the pictures look.
+  auto web = page()->webView();
+  auto board = web->elementFrame("board");
+  expect(board.has_value(), "the page has no board");
+  seen_ = "chart at " + describe(screenRect(*web, *slot)) + ", board at " + describe(screenRect(*web, *board)) +
+          " on the screen";
+}
+
+void Tour::quotes() {
+  const int before = pushes();
+  pf::Value answer = d_.bankControl({{"pushNext", true}});
+  const int sent = static_cast<int>(pf::integerValue(answer["push"]["pushed"]));
+  expect(sent > 0, "the bank pushed nothing: " + pf::description(answer));
+  await([&] { return pushes() >= before + sent; },
+        [&] { return "the page got " + std::to_string(pushes() - before) + " of " + std::to_string(sent) + " quotes"; });
+  expectBoard({std::begin(kFavourites), std::end(kFavourites)}, "second quotes");
+  for (const auto& row : boardRows())
+    expect(row.find("▲") != std::string::npos || row.find("▼") != std::string::npos, "no change marked in " + row);
+  expect(eval("state.last") == "XAUUSD", "the last change marked is " + eval("state.last"));
+}
+
+void Tour::chartRefresh() {
+  auto c = chart();
+  expect(c != nullptr, "no chart in the page");
+  const std::size_t rows = c->dataArray.size();
+  pass(kChartRefresh);
+  await([&] { return c->dataArray.size() > rows; },
+        [&] { return "the chart still has " + std::to_string(c->dataArray.size()) + " rows"; });
+  pf::Value& series = facts_["charts"]["USDCNY"];  // missing facts read as null
+  expect(c->dataArray.size() == rows + 1, "the refresh brought " + std::to_string(c->dataArray.size() - rows) + " rows");
+  expect(c->dataArray.back()->timestamp == pf::doubleValue(series["refreshed"]),
+         "the new row is dated " + std::to_string(static_cast<long long>(c->dataArray.back()->timestamp)));
+  pf::Value requests = market()["chartRequests"];
+  expect(pf::integerValue(requests["getLastRateRange.shtml"]) >= 1, "the bank served no refresh");
+}
+
+void Tour::crossHair() {
+  auto c = chart();
+  expect(c != nullptr, "no chart in the page");
+  // A finger held on a candle three quarters across the price area.
+  const Rect area = c->mainView->bounds();
+  Point at = c->mainView->convertPoint(Point{area.x() + area.width() * 0.75, area.y() + area.height() * 0.5}, nullptr);
+  auto press = c->longPressGestureRecognizer;
+  press->setLocationInWindow(at);
+  press->injectState(pf::GestureState::Began);
+  press->injectState(pf::GestureState::Ended);
+  settle();
+  expect(!c->verticalLine->isHidden() && !c->horizontalLine->isHidden(), "no cross-hair");
+  const std::string date = c->longPressDateLabel->text();
+  expect(!date.empty() && c->chooseDayModel && c->getTimeWithKlineType(c->chooseDayModel->timestamp) == date,
+         "the cross-hair's date is \"" + date + "\"");
+  expect(c->chooseDayLabel->text().find(date) != std::string::npos,
+         "the header shows " + c->chooseDayLabel->text() + ", the cross-hair " + date);
+  expect(!c->longPressDataLabel->text().empty(), "the cross-hair shows no price");
+}
+
+void Tour::pinch() {
+  auto c = chart();
+  expect(c != nullptr, "no chart in the page");
+  const double width = c->kLineWidth;
+  const auto newest = c->dataArray.back();
+  // Two fingers closing: more days come into sight. The change notifications come faster than the
+  // chart redraws, as they do under a quick hand.
+  auto pinch = c->pinchGesture;
+  pinch->injectPinch(pf::GestureState::Began, 1.0);
+  for (int i = 0; i < 30; ++i) pinch->injectPinch(pf::GestureState::Changed, 0.6);
+  pinch->injectPinch(pf::GestureState::Ended, 0.6);
+  settle();
+  d_.waitFor([] { return false; }, 0.05);  // the queued redraws
+  expect(c->kLineWidth < width - 1, "the candles are " + std::to_string(c->kLineWidth) + " wide, were " +
+                                        std::to_string(width));
+  // The zoomed window keeps its right end on the newest day and is full of candles.
+  const auto& points = c->kline->points;
+  expect(!points.empty(), "no candles after the pinch");
+  expect(points.back().data == newest, "the window ends on " + points.back().data->date.value_or("?") + ", not on " +
+                                           newest->date.value_or("?"));
+  const double box = c->kline->bounds().width();
+  expect(points.size() + 1 >= static_cast<std::size_t>(box / (c->kLineWidth + c->kLinePadding)),
+         std::to_string(points.size()) + " candles drawn across " + std::to_string(static_cast<int>(box)) + " points");
+  const double left = points.front().open.x, right = points.back().open.x;
+  expect(left < box * 0.1 && right > box * 0.9,
+         "candles only between x " + std::to_string(static_cast<int>(left)) + " and " +
+             std::to_string(static_cast<int>(right)) + " of " + std::to_string(static_cast<int>(box)));
+}
+
+void Tour::watchList() {
+  tapElement("act-watch");
+  await([&] { return std::dynamic_pointer_cast<app::SortViewController>(top()) != nullptr; },
+        [] { return std::string("the watch list did not open"); });
+  pass(kAnimations);
+  auto screen = std::dynamic_pointer_cast<app::SortViewController>(top());
+  auto table = screen->mainTableView();
+  expect(table->numberOfSections() == 3, std::to_string(table->numberOfSections()) + " groups");
+  expect(rowTexts(*table, 0) == Texts{"USD/CNY 美元人民币", "EUR/CNY 欧元人民币"}, "first group: " + join(rowTexts(*table, 0)));
+  expect(rowTexts(*table, 1) == Texts{"EUR/USD 欧元美元"}, "second group: " + join(rowTexts(*table, 1)));
+  expect(table->numberOfRowsInSection(2) == 0, "the closed group shows rows");
+}
+
+void Tour::search() {
+  auto sort = std::dynamic_pointer_cast<app::SortViewController>(top());
+  expect(sort != nullptr, "not on the watch list");
+  tapView(sort->addButton(), "the add button");
+  await([&] { return std::dynamic_pointer_cast<app::CurrencySeachViewController>(top()) != nullptr; },
+        [] { return std::string("the currency search did not open"); });
+  auto screen = std::dynamic_pointer_cast<app::CurrencySeachViewController>(top());
+  screen->view()->layoutIfNeeded();
+  tapView(screen->searchBar()->textField(), "the search field");
+  expect(pf::Keyboard::shared().isVisible(), "no keyboard after a tap on the search field");
+  for (const char* key : {"u", "s", "d"}) expect(pf::Keyboard::shared().typeText(key), std::string("the key ") + key + " went nowhere");
+  pass(kAnimations);
+  auto table = screen->tableView();
+  Texts shown;
+  for (int s = 0; s < table->numberOfSections(); ++s)
+    for (const auto& t : rowTexts(*table, s)) shown.push_back(t);
+  expect(shown == Texts{"USD/CNY 美元人民币", "EUR/USD 欧元美元", "USD/JPY 美元日元", "GBP/USD 英镑美元", "AUD/USD 澳元美元"},
+         "the list shows " + join(shown));
+  expect(screen->searchBar()->textField()->text() == "usd", "the field holds \"" + screen->searchBar()->textField()->text() + "\"");
+}
+
+void Tour::searchAdd() {
+  auto screen = std::dynamic_pointer_cast<app::CurrencySeachViewController>(top());
+  expect(screen != nullptr, "not on the currency search");
+  auto cell = cellNamed(*screen->tableView(), "USD/JPY 美元日元");
+  expect(cell != nullptr, "no USD/JPY row");
+  auto button = std::dynamic_pointer_cast<pf::Button>(cell->contentView()->viewWithTag(100));
+  expect(button && button->isEnabled(), "USD/JPY cannot be chosen");
+  tapView(button, "USD/JPY's add button");
+  pass(kAnimations);
+  expect(!button->isEnabled(), "USD/JPY's button is still enabled");
+}
+
+void Tour::watchListBack() {
+  auto screen = std::dynamic_pointer_cast<app::CurrencySeachViewController>(top());
+  expect(screen != nullptr, "not on the currency search");
+  tapView(screen->view()->viewWithTag(app::TnqStyle::kRedBackButtonTag), "the back button");
+  screen.reset();
+  await([&] { return std::dynamic_pointer_cast<app::SortViewController>(top()) != nullptr; },
+        [] { return std::string("the watch list did not come back"); });
+  pass(kAnimations);
+  auto sort = std::dynamic_pointer_cast<app::SortViewController>(top());
+  expect(rowTexts(*sort->mainTableView(), 1) == Texts{"EUR/USD 欧元美元", "USD/JPY 美元日元"},
+         "second group: " + join(rowTexts(*sort->mainTableView(), 1)));
+  expect(!pf::Keyboard::shared().isVisible(), "the keyboard is still on the screen after leaving the search");
+}
+
+void Tour::reorder() {
+  auto sort = std::dynamic_pointer_cast<app::SortViewController>(top());
+  expect(sort != nullptr, "not on the watch list");
+  auto table = sort->mainTableView();
+  auto cell = table->cellForRowAtIndexPath({0, 1});
+  expect(cell && cell->reorderControl(), "EUR/CNY has no reorder control");
+  // The row's grip, dragged one row up.
+  const Point grip = centreOf(*cell->reorderControl());
+  drag(grip, Point{grip.x, grip.y - table->rectForRowAtIndexPath({0, 1}).height()});
+  pass(kAnimations);
+  expect(rowTexts(*table, 0) == Texts{"EUR/CNY 欧元人民币", "USD/CNY 美元人民币"}, "first group: " + join(rowTexts(*table, 0)));
+}
+
+void Tour::boardOrder() {
+  auto sort = std::dynamic_pointer_cast<app::SortViewController>(top());
+  expect(sort != nullptr, "not on the watch list");
+  tapView(sort->view()->viewWithTag(app::TnqStyle::kRedBackButtonTag), "完成");
+  sort.reset();
+  await([&] { return text("res-watch").rfind("已更新", 0) == 0; },
+        [&] { return "the page shows \"" + text("res-watch") + "\""; });
+  pass(kAnimations);
+  expect(top() == app_->nav()->viewControllers().front(), "the watch list is still open");
+  expectBoard({"EUR/CNY", "USD/CNY", "EUR/USD", "USD/JPY", "XAU/USD"}, "the new order");
+  expect(text("res-watch") == "已更新，自选 5 个", "the page shows \"" + text("res-watch") + "\"");
+}
+
+void Tour::alert() {
+  tapElement("act-alert");
+  await([] { return !pf::Application::shared().visibleAlerts().empty(); }, [] { return std::string("no alert"); });
+  pass(kAnimations);
+  auto shown = pf::Application::shared().visibleAlerts().back();
+  expect(shown->title == "到价提醒", "the alert is titled " + shown->title);
+  expect(shown->numberOfButtons() == 2 && shown->buttonTitleAtIndex(0) == "取消" && shown->buttonTitleAtIndex(1) == "提醒我",
+         "the alert has " + std::to_string(shown->numberOfButtons()) + " buttons");
+}
+
+void Tour::alertAnswer() {
+  auto alerts = pf::Application::shared().visibleAlerts();
+  expect(!alerts.empty(), "no alert");
+  auto shown = alerts.back();
+  // Where the second button is drawn: the middle of the points the alert gives to it.
+  std::optional<Rect> box;
+  const Rect bounds = shown->bounds();
+  for (double y = 0; y < bounds.height(); y += 2)
+    for (double x = 0; x < bounds.width(); x += 2)
+      if (shown->buttonIndexAtPoint({x, y}) == 1) box = box ? box->unionWith(Rect(x, y, 2, 2)) : Rect(x, y, 2, 2);
+  expect(box.has_value(), "the alert draws no second button");
+  Point p = shown->convertPoint(box->center(), nullptr);
+  auto window = shown->window();
+  tapScreen(window ? Point{p.x + window->frame().x(), p.y + window->frame().y()} : p);
+  await([&] { return text("res-alert").rfind("选择了", 0) == 0; }, [&] { return "the page shows \"" + text("res-alert") + "\""; });
+  pass(kAnimations);
+  expect(text("res-alert") == "选择了第 1 个按钮（提醒我）", "the page shows \"" + text("res-alert") + "\"");
+  expect(pf::Application::shared().visibleAlerts().empty(), "the alert is still up");
+}
+
+void Tour::screenshot() {
+  tapElement("act-shot");
+  await([&] { return text("res-shot").rfind("已保存", 0) == 0 || text("res-shot") == "截屏失败"; },
+        [&] { return "the page shows \"" + text("res-shot") + "\""; });
+  expect(text("res-shot") == "已保存 screenShot.png", "the page shows \"" + text("res-shot") + "\"");
+  const std::string file = eval("state.shot");
+  auto image = pf::Image::fromFile(file);
+  expect(image != nullptr, "no picture at " + file);
+  // The page's web view at the screen's scale.
+  const double scale = pf::Screen::main()->scale();
+  const auto size = image->size();
+  const Rect page = this->page()->webView()->bounds();
+  expect(size.width == page.width() * scale && size.height == page.height() * scale,
+         "the picture is " + describe(Rect(0, 0, size.width, size.height)) + " pixels, the page " + describe(page) +
+             " points at scale " + std::to_string(scale));
+}
+
+void Tour::share() {
+  tapElement("act-share");
+  await([&] { return text("res-share").find("（") != std::string::npos; }, [&] { return "the page shows \"" + text("res-share") + "\""; });
+  // Headless there is no messaging platform to share to: the share fails at once and says so.
+  expect(text("res-share") == "分享失败（-3）", "the page shows \"" + text("res-share") + "\"");
+  const std::string scheme = share::QxApi::registeredAppId();
+  expect(pf::Application::shared().isOwnURLScheme(scheme), "the platform's answers on " + scheme + " could not come back");
+}
+
+void Tour::environment() {
+  const std::size_t before = d_.bankGet("/stats")["handshakes"].size();
+  tapElement("act-envir");
+  await([&] { return text("res-envir").find("握手") != std::string::npos; },
+        [&] { return "the page shows \"" + text("res-envir") + "\""; });
+  expect(text("res-envir") == "当前：第二环境，握手成功", "the page shows \"" + text("res-envir") + "\"");
+  const pf::Value handshakes = d_.bankGet("/stats")["handshakes"];
+  expect(handshakes.size() > before, "the bank saw no new key negotiation");
+  const std::string path = handshakes.back().value("path", std::string());
+  expect(path.rfind("/mnfront/", 0) == 0, "the new key negotiation went to " + path);
+}
+
+void Tour::store() {
+  tapElement("act-store");
+  await([&] { return text("res-store").rfind("已记录", 0) == 0 || text("res-store") == "保存失败"; },
+        [&] { return "the page shows \"" + text("res-store") + "\""; });
+  expect(text("res-store") == "已记录第 1 次", "the page shows \"" + text("res-store") + "\"");
+}
+
+void Tour::lockArmed() {
+  tapElement("act-lock");
+  await([&] { return text("res-lock") != "未开启"; }, [&] { return "the page shows \"" + text("res-lock") + "\""; });
+  expect(text("res-lock") == "已开启：回到前台时锁定", "the page shows \"" + text("res-lock") + "\"");
+  expect(lockView() == nullptr, "the lock shows before the application has left");
+}
+
+void Tour::lock() {
+  expect(app::PylGestureManger::sharedInstance().needGesture(), "the lock is not armed");
+  pf::Application::shared().enterBackground();
+  pass(1.0);
+  pf::Application::shared().enterForeground();
+  await([&] {
+    auto view = lockView();
+    return view && view->currentPage() && view->currentPage()->webView()->isLoaded();
+  }, [] { return std::string("no lock page over the window"); });
+  pass(kAnimations);
+  auto view = lockView();
+  expect(app_->mainWindow()->subviews().back() == view, "the lock page is not the topmost view");
+  expect(view->frame() == pf::Screen::main()->bounds(), "the lock page does not cover the screen");
+  expect(view->currentPage()->webView()->title() == "Lock", "the lock shows " + view->currentPage()->webView()->title());
+}
+
+void Tour::unlock() {
+  auto view = lockView();
+  expect(view && view->currentPage(), "no lock page");
+  tapElement(*view->currentPage()->webView(), "unlock");
+  view.reset();
+  await([&] { return lockView() == nullptr; }, [] { return std::string("the lock page stays"); });
+  pass(kAnimations);
+  expect(currentPath().find("index.html") != std::string::npos, "the home page is not there: " + currentPath());
+}
+
+void Tour::news() {
+  tapElement("act-news");
+  await([&] { return currentPath().find("news/news.html") != std::string::npos; },
+        [&] { return "the page is " + currentPath(); });
+  settle();
+  pass(kAnimations);
+  expect(chart() == nullptr, "the home page's chart stays over the news");
+  // The home page has gone: what the bank pushes now reaches no page.
+  const std::size_t logged = d_.logLines().size();
+  d_.bankControl({{"pushNext", true}});
+  d_.waitFor([] { return false; }, 0.5);
+  const auto lines = d_.logLines();
+  for (std::size_t i = logged; i < lines.size(); ++i)
+    expect(lines[i].find("MOWebData") == std::string::npos, "a push still reached the news page: " + lines[i]);
+}
+
+void Tour::homeAgain() {
+  // Every quote the bank pushes from now on goes to this one client, for the home page.
+  const std::int64_t sentBefore = pushedTexts();
+  tapElement("back");
+  await([&] {
+    return currentPath().find("index.html") != std::string::npos && eval("state.chartShown") == "true" && chart() &&
+           !chart()->dataArray.empty();
+  }, [&] { return "the home page did not come back: " + currentPath(); });
+  settle();
+  // One more quote series: the page has one subscription, so it gets each quote once.
+  d_.bankControl({{"pushNext", true}});
+  const std::int64_t sent = pushedTexts() - sentBefore;
+  await([&] { return pushes() >= sent; },
+        [&] { return "the page got " + std::to_string(pushes()) + " of " + std::to_string(sent) + " quotes pushed since it opened"; });
+  d_.waitFor([] { return false; }, 0.3);  // a second delivery would come now
+  pass(kAnimations);
+  seen_ = std::to_string(sent) + " quotes pushed, " + std::to_string(pushes()) + " delivered";
+  expect(pushes() == sent, "the page got " + std::to_string(pushes()) + " deliveries of " + std::to_string(sent) +
+                               " quotes pushed since it opened");
+  expectBoard({"EUR/CNY", "USD/CNY", "EUR/USD", "USD/JPY", "XAU/USD"}, "the kept order");
+  expect(chart()->dataArray.size() >= 200, "the chart has " + std::to_string(chart()->dataArray.size()) + " rows");
+}
+
+int Tour::run() {
+  static const Step kSteps[] = {
+      {"home", "the board shows the bank's first quotes of 4 favourites; the chart has 200 day candles over its slot",
+       &Tour::home},
+      {"quotes", "the bank's next quotes reach the board, each change marked", &Tour::quotes},
+      {"chart-refresh", "5 s later the chart asks for new rows and appends the new day", &Tour::chartRefresh},
+      {"crosshair", "a long press on the chart shows the cross-hair on a candle and its prices", &Tour::crossHair},
+      {"pinch", "a pinch brings more days into sight, the window still full and ending on the newest day",
+       &Tour::pinch},
+      {"watchlist", "编辑自选 opens the watch list: 3 groups with their favourites", &Tour::watchList},
+      {"search", "+ opens the currency search; \"usd\" typed on the keyboard filters it", &Tour::search},
+      {"search-add", "+ on USD/JPY makes it a favourite", &Tour::searchAdd},
+      {"watchlist-back", "back on the watch list: USD/JPY among the favourites, no keyboard", &Tour::watchListBack},
+      {"reorder", "EUR/CNY dragged above USD/CNY", &Tour::reorder},
+      {"board-order", "完成 returns the list: the board shows the new order", &Tour::boardOrder},
+      {"alert", "到价提醒 shows a native alert with two buttons", &Tour::alert},
+      {"alert-answer", "the second button answers 1 to the page", &Tour::alertAnswer},
+      {"screenshot", "截屏 saves a picture of the page", &Tour::screenshot},
+      {"share", "分享截屏 fails headless with (-3, 分享失败) and the page says so", &Tour::share},
+      {"environment", "切换环境 negotiates keys with the second environment", &Tour::environment},
+      {"store", "本地存储 counts the visit in the store", &Tour::store},
+      {"lock-armed", "手势锁屏 arms the lock; nothing shows yet", &Tour::lockArmed},
+      {"lock", "back from the background: the lock page covers the window", &Tour::lock},
+      {"unlock", "解锁 on the lock page removes it", &Tour::unlock},
+      {"news", "财经新闻 opens the news; the chart goes with the home page and no push reaches the news", &Tour::news},
+      {"home-again", "back home: the kept order, each pushed quote delivered once", &Tour::homeAgain},
+  };
+  facts_ = market();
+  Texts failed;
+  int number = 0;
+  for (const Step& step : kSteps) {
+    ++number;
+    char tag[64];
+    std::snprintf(tag, sizeof tag, "tour-%02d-%s", number, step.name);
+    char heading[32];
+    std::snprintf(heading, sizeof heading, "step %02d ", number);
+    d_.log(std::string(heading) + step.name + ": expects " + step.expects);
+    seen_.clear();
+    std::string outcome;
+    try {
+      (this->*step.body)();
+    } catch (const Unexpected& u) {
+      outcome = u.seen;
+    } catch (const std::exception& e) {  // an answer of another shape than the step reads
+      outcome = std::string("the step could not read what it saw: ") + e.what();
+    }
+    settle();
+    d_.snapshot(tag);
+    if (outcome.empty()) {
+      d_.log(std::string(heading) + step.name + ": ok" + (seen_.empty() ? "" : " (" + seen_ + ")"));
+    } else {
+      d_.log(std::string(heading) + step.name + ": FAILED: " + outcome);
+      failed.push_back(std::string(heading) + step.name);
+    }
+  }
+  if (failed.empty()) {
+    d_.log("tour: every step saw what it expects");
+    return 0;
+  }
+  d_.log("tour failed at " + failed.front() + (failed.size() > 1 ? " (also " + join({failed.begin() + 1, failed.end()}) + ")" : ""));
+  return kTourFailed;
+}
+
+}  // namespace
+
+int run(Driver& driver, const std::shared_ptr<app::AppDelegate>& delegate) { return Tour(driver, delegate).run(); }
+
+}  // namespace fxtour
