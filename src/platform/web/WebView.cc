@@ -202,6 +202,7 @@ std::optional<std::string> readText(const fs::path& file, Error* error) {
 }  // namespace
 
 void WebView::loadNow(const std::string& path) {
+  auto self = weakSelf().lock();  // the delegate told of the closing page may let go of this view
   fs::path file = fs::absolute(path).lexically_normal();
   fs::path root = pageRoot_.empty() ? file.parent_path() : fs::path(pageRoot_);
   if (!isInside(root, file)) {
@@ -221,10 +222,14 @@ void WebView::loadNow(const std::string& path) {
   page->doc = web::Document::parse(*html);
   html->clear();
   // The old page goes (its timers with it) before the new one runs a line.
+  const bool closing = page_ != nullptr;
   page_.reset();
   auto* content = static_cast<PageContentView*>(pageView_.get());
   content->layout = nullptr;
   scrollView_->setContentOffset(Point{0, 0});
+  if (closing) {
+    if (auto d = delegate_.lock()) d->webViewDidClosePage(*this);
+  }
   page_ = std::move(page);
   Page& p = *page_;
   const std::uint64_t generation = p.generation;

@@ -28,8 +28,10 @@ namespace pf {
 class WebView;
 class PageContentView;
 
-class WebViewDelegate {  // held weakly by the web view; every call on the main thread, on a later pass
+class WebViewDelegate {  // held weakly by the web view; every call on the main thread
  public:
+  // Every call but webViewDidClosePage comes on a later main-loop pass, never from inside
+  // loadFile or a script.
   virtual ~WebViewDelegate() = default;
   // The page asks to go to `url` (window.location, a link). A page path (no scheme, resolved
   // against the current page, inside the page tree) loads in this web view when this returns
@@ -39,6 +41,10 @@ class WebViewDelegate {  // held weakly by the web view; every call on the main 
   virtual void webViewDidFailLoad(WebView& view, const Error& error) {}   // the page cannot open
   virtual void webViewDidSetTitle(WebView& view, const std::string& title) {}
   virtual void webViewDidRequestBack(WebView& view) {}                    // history.back()
+  // The loaded page has gone: another page replaces it. Called at once, from inside the load,
+  // before the next page runs a line (nothing of the old page runs any more, and no page is
+  // loaded during the call: evaluating script answers ""). Must not load a page.
+  virtual void webViewDidClosePage(WebView& view) {}
 };
 
 class WebView : public View {

@@ -98,6 +98,7 @@ TEST_F(PageTest, NavigationReachesTheDelegateOnALaterPass) {
   load("<a id='link' href='sub/next.html'>go</a>");
   pump();
   delegate->finished.clear();
+  EXPECT_TRUE(delegate->closed.empty()) << "the first page replaces none";
 
   eval("window.location = 'mwpagebridge://queuehasmessage'");
   EXPECT_TRUE(delegate->requests.empty());  // never from inside the script
@@ -116,6 +117,7 @@ TEST_F(PageTest, NavigationReachesTheDelegateOnALaterPass) {
   EXPECT_EQ(view->currentPath(), (dir / "sub/next.html").string());
   EXPECT_EQ(eval("here"), "next");
   EXPECT_EQ(view->title(), "Next");
+  EXPECT_EQ(delegate->closed, std::vector<std::string>{""}) << "told at once that the old page has gone";
   pump();
   EXPECT_EQ(delegate->finished.size(), 1u);
 
@@ -129,6 +131,7 @@ TEST_F(PageTest, NavigationReachesTheDelegateOnALaterPass) {
   ASSERT_EQ(delegate->failures.size(), 2u);
   EXPECT_EQ(delegate->failures[1].code, -1100);
   EXPECT_EQ(eval("here"), "next");
+  EXPECT_EQ(delegate->closed.size(), 1u) << "a page that cannot open closes none";
 
   // A javascript: URL runs in the page and asks nobody.
   const auto asked = delegate->requests.size();
