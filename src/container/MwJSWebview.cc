@@ -17,6 +17,24 @@
 
 namespace container {
 
+namespace {
+
+// The bridge's calls into the page, compiled once per page. They look the page's bridge up at every
+// call, as the script texts "MwPageBridge._fetchQueue()" and "MwUI.Bridge.sendMessage(...)" would.
+const pf::WebView::Function& fetchQueueFunction() {
+  static const pf::WebView::Function function(
+      "function () { return " + std::string(kFetchQueueFunction) + "(); }", "page bridge");
+  return function;
+}
+
+const pf::WebView::Function& answerFunction() {
+  static const pf::WebView::Function function(
+      "function (answer) { " + std::string(kAnswerFunction) + "(answer); }", "page bridge");
+  return function;
+}
+
+}  // namespace
+
 // One page load as its page tasks see it: it passes their answers and ends on to the web view. When
 // the page goes the web view makes a new one, so the tasks of the old page reach nobody (the next
 // page reuses their request ids).
@@ -112,23 +130,19 @@ bool MwJSWebview::onAsyncJsCommand(const MwServletRequest& request) {
   }
 }
 
-std::optional<std::string> MwJSWebview::answerScript(const pf::Value& answer) {
-  pf::JsonWriteOptions options;
-  options.escapeLineSeparators = true;
-  auto json = pf::writeJson(answer, options);
-  if (!json) return std::nullopt;
-  return pf::format("javascript:%@(%@)", kAnswerFunction, *json);
-}
+std::optional<std::string> MwJSWebview::answerJson(const pf::Value& answer) { return pf::writeJson(answer); }
 
 void MwJSWebview::answer(pf::Value result, const std::string& taskID) {
   if (!result.is_object()) result = pf::Value::object();
   result["responseId"] = taskID;
-  auto script = answerScript(result);
-  if (!script) {
+  auto json = answerJson(result);
+  if (!json) {
     LoggerUtil::debug(pf::format("the answer to %@ is no JSON: an error goes instead", taskID));
-    script = answerScript({{"result", kResultError}, {"responseId", taskID}});
+    json = answerJson({{"result", kResultError}, {"responseId", taskID}});
   }
-  webView_->evaluateScript(*script);
+  std::vector<std::string> arguments;
+  arguments.push_back(std::move(*json));
+  webView_->callFunction(answerFunction(), std::move(arguments));
 }
 
 void MwJSWebview::onSuccessWithResult(const pf::Value& result, int, const std::string& taskID) {
@@ -175,7 +189,7 @@ void MwJSWebview::endWaiting(const std::string& taskID) {
 
 void MwJSWebview::fetchQueue() {
   PF_ASSERT_MAIN_THREAD();
-  const std::string fetched = webView_->evaluateScript(std::string(kFetchQueueScript));
+  const std::string fetched = webView_->callFunction(fetchQueueFunction());
   bridge_->flushMessageQueue(fetched);
 }
 

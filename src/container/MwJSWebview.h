@@ -7,8 +7,9 @@
 // navigation the web view fetches the queue ("MwPageBridge._fetchQueue();"), the bridge sorts it and
 // every call reaches onAsyncJsCommand: the servlet kept under the request id, or a new one from the
 // registry, gets the web view and a page task (type 1, the request id, the waiting time: 100 s when
-// none or no sensible one was given). Answers go back as
-// "javascript:MwUI.Bridge.sendMessage(<answer JSON>)" with "result" and "responseId" set.
+// none or no sensible one was given). Answers go back to the page's MwUI.Bridge.sendMessage with
+// "result" and "responseId" set. The fetch and the answer are functions compiled once per page and
+// called with arguments (the answer as JSON text the engine decodes), never script text per call.
 //
 // Page loads: a page task answers only the page load it was made for. When another page loads in
 // the web view (navigation, reload, loadFile) or the web view goes, the open calls of the page that
@@ -77,9 +78,9 @@ class MwJSWebview : public pf::WebViewDelegate,
   std::size_t openCallCount() const { return servlets_.size(); }
   bool isShowingOverlay() const { return !waitingCalls_.empty(); }
 
-  // The answer script of a dictionary: "javascript:MwUI.Bridge.sendMessage(<JSON>)", U+2028 and
-  // U+2029 escaped; nullopt when the dictionary cannot be written as JSON.
-  static std::optional<std::string> answerScript(const pf::Value& answer);
+  // The answer as the page's answer function receives it: compact JSON text; nullopt when the
+  // dictionary cannot be written as JSON.
+  static std::optional<std::string> answerJson(const pf::Value& answer);
   // The waiting time of a call as its task's time-out.
   static double taskTimeout(double waiting);
 

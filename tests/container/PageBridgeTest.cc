@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "container/MwJSWebview.h"
 #include "container/MwServlet.h"
 #include "container/MwServletManager.h"
@@ -24,10 +26,13 @@
 namespace container {
 namespace {
 
-// Answers its arguments back at once.
+// Answers its arguments back at once (with `extra` beside them when set).
 struct EchoServlet : MwServlet {
+  static inline pf::Value extra;
   bool handleRequest(const MwServletRequest& request) override {
-    task()->successWithResult({{"data", {{"action", request.getParameterValue()}, {"args", request.getData()}}}});
+    pf::Value data{{"action", request.getParameterValue()}, {"args", request.getData()}};
+    if (!extra.is_null()) data["extra"] = extra;
+    task()->successWithResult({{"data", data}});
     return true;
   }
 };
@@ -199,16 +204,25 @@ TEST_F(PageBridgeTest, NothingOfThePageRunsInsideANativeCall) {
   EXPECT_EQ(answerCount(), 1);
 }
 
-TEST_F(PageBridgeTest, AnswersCarryLineSeparatorsAndEvaluationResults) {
-  auto script = MwJSWebview::answerScript({{"data", "a\u2028b\u2029c"}, {"result", 0}, {"responseId", "r"}});
-  ASSERT_TRUE(script);
-  EXPECT_EQ(script->rfind("javascript:MwUI.Bridge.sendMessage({", 0), 0u);
-  EXPECT_EQ(script->find("\u2028"), std::string::npos);
-  EXPECT_EQ(script->find("\u2029"), std::string::npos);
-
-  eval("call('echo.do', 'x', 'line\\u2028sep\\u2029end', {})");
+TEST_F(PageBridgeTest, AnswersCarryAnyTextAndEvaluationResults) {
+  // Separators, quotes, an end tag and a character beyond U+FFFF reach the page as sent, the last
+  // as two code units, as a script's own text has it.
+  const std::string text = "line\u2028sep\u2029end \"q\" '</script>' \xF0\x9F\x92\xB1";
+  eval("call('echo.do', 'x', " + pf::writeJson(pf::Value(text), {.allowFragments = true, .escapeLineSeparators = true}).value() + ", {})");
   pump();
-  EXPECT_EQ(eval("answers[0].data.args"), "line\u2028sep\u2029end");
+  ASSERT_EQ(answerCount(), 1);
+  EXPECT_EQ(eval("answers[0].data.args"), text);
+  EXPECT_EQ(eval("var a = answers[0].data.args; a.length + ' ' + a.charCodeAt(a.length - 2).toString(16)"),
+            "31 d83d");
+
+  // An answer that cannot be written as JSON reaches the page as an error.
+  EchoServlet::extra = std::nan("");
+  eval("call('echo.do', 'y', {}, {})");
+  pump();
+  EchoServlet::extra = nullptr;
+  ASSERT_EQ(answerCount(), 2);
+  EXPECT_EQ(lastAnswer(), (pf::Value{{"result", 100}, {"responseId", "mwpb2"}}));
+  EXPECT_EQ(MwJSWebview::answerJson({{"n", HUGE_VAL}}), std::nullopt);
 
   EXPECT_EQ(eval("1 + 2"), "3");
   EXPECT_EQ(eval("undefined"), "");

@@ -1,6 +1,7 @@
 #include "platform/web/WebView.h"
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 
 #include "platform/foundation/FileManager.h"
@@ -299,6 +300,26 @@ std::string WebView::evaluateScript(const std::string& script) {
   }
   std::string text;
   if (!page_->engine->run(script, page_->name + " (evaluated)", &text)) text.clear();
+  afterScript();
+  return web::wellFormedUtf8(text);
+}
+
+WebView::Function::Function(std::string source, std::string name) : source_(std::move(source)), name_(std::move(name)) {
+  static std::atomic<unsigned> slots{0};
+  slot_ = slots++;
+}
+
+std::string WebView::callFunction(const Function& function, std::vector<std::string> jsonArguments) {
+  PF_ASSERT_MAIN_THREAD();
+  if (!page_ || !page_->engine) return {};
+  if (page_->engine->isRunning()) {
+    queue_.push_back([this, w = weakSelf(), function, jsonArguments = std::move(jsonArguments)]() mutable {
+      if (w.lock()) callFunction(function, std::move(jsonArguments));
+    });
+    return {};
+  }
+  std::string text;
+  if (!page_->engine->callKept(function.slot_, function.source_, function.name_, jsonArguments, &text)) text.clear();
   afterScript();
   return web::wellFormedUtf8(text);
 }

@@ -17,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/foundation/Error.h"
 #include "platform/ui/ScrollView.h"
@@ -77,6 +78,23 @@ class WebView : public View {
   // from inside one of the page's own native frames it answers "" and the script is queued to run
   // once that frame has returned.
   std::string evaluateScript(const std::string& script);
+
+  // A script function the native side calls again and again (the page bridge's): its source, a
+  // function expression run in the page's global scope, is compiled once per page, at its first
+  // call, and kept with the page out of the page's reach.
+  class Function {
+   public:
+    Function(std::string source, std::string name);  // name: the file name of its errors
+
+   private:
+    friend class WebView;
+    std::string source_;
+    std::string name_;
+    unsigned slot_;
+  };
+  // Calls the function with its arguments, each a JSON text the engine decodes (no script text is
+  // compiled for them). Answers, and waits for a running script, as evaluateScript.
+  std::string callFunction(const Function& function, std::vector<std::string> jsonArguments = {});
 
   std::shared_ptr<ScrollView> scrollView() const { return scrollView_; }
   std::string title() const;

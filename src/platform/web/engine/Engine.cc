@@ -176,6 +176,80 @@ bool Engine::run(std::string_view code, const std::string& fileName, std::string
   return true;
 }
 
+namespace {
+
+// A JSON text as the engine reads it: a character beyond U+FFFF (only ever inside a string) is
+// written as its escaped surrogate pair, so that it becomes two code units as in script text.
+std::string_view engineJson(std::string_view json, std::string& scratch) {
+  std::size_t i = 0;
+  while (i < json.size() && static_cast<unsigned char>(json[i]) < 0xF0) ++i;
+  if (i == json.size()) return json;
+  scratch.assign(json.substr(0, i));
+  static constexpr char kHex[] = "0123456789abcdef";
+  auto escape = [&](unsigned unit) {
+    scratch += "\\u";
+    for (int shift = 12; shift >= 0; shift -= 4) scratch += kHex[(unit >> shift) & 0xF];
+  };
+  while (i < json.size()) {
+    const auto lead = static_cast<unsigned char>(json[i]);
+    if (lead >= 0xF0 && lead <= 0xF4 && i + 3 < json.size()) {
+      const char32_t c = ((lead & 0x07u) << 18) | ((static_cast<unsigned char>(json[i + 1]) & 0x3Fu) << 12) |
+                         ((static_cast<unsigned char>(json[i + 2]) & 0x3Fu) << 6) |
+                         (static_cast<unsigned char>(json[i + 3]) & 0x3Fu);
+      escape(0xD800 + ((c - 0x10000) >> 10));
+      escape(0xDC00 + ((c - 0x10000) & 0x3FF));
+      i += 4;
+    } else {
+      scratch += json[i++];
+    }
+  }
+  return scratch;
+}
+
+struct KeptCall {
+  unsigned slot;
+  std::string_view source;
+  const std::string* fileName;
+  const std::vector<std::string>* arguments;
+};
+
+// [] -> [result]; runs inside a protected call, so the engine's errors unwind to it.
+duk_ret_t callKeptFunction(duk_context* ctx, void* udata) {
+  const auto& call = *static_cast<const KeptCall*>(udata);
+  duk_push_heap_stash(ctx);
+  if (!duk_get_prop_index(ctx, -1, call.slot)) {
+    duk_pop(ctx);
+    duk_push_lstring(ctx, call.fileName->data(), call.fileName->size());
+    duk_compile_lstring_filename(ctx, DUK_COMPILE_FUNCTION, call.source.data(), call.source.size());
+    duk_dup_top(ctx);
+    duk_put_prop_index(ctx, -3, call.slot);
+  }
+  duk_remove(ctx, -2);
+  std::string scratch;
+  for (const auto& argument : *call.arguments) {
+    const std::string_view json = engineJson(argument, scratch);
+    duk_push_lstring(ctx, json.data(), json.size());
+    duk_json_decode(ctx, -1);
+  }
+  duk_call(ctx, static_cast<duk_idx_t>(call.arguments->size()));
+  return 1;
+}
+
+}  // namespace
+
+bool Engine::callKept(unsigned slot, std::string_view source, const std::string& fileName,
+                      const std::vector<std::string>& jsonArguments, std::string* text) {
+  Entry entry(*this);
+  KeptCall call{slot, source, &fileName, &jsonArguments};
+  if (duk_safe_call(ctx_, callKeptFunction, &call, 0, 1) != DUK_EXEC_SUCCESS) {
+    reportError("script error");
+    return false;
+  }
+  if (text) *text = duk_is_undefined(ctx_, -1) ? std::string() : safeText(ctx_, -1);
+  duk_pop(ctx_);
+  return true;
+}
+
 bool Engine::call(int nargs) {
   Entry entry(*this);
   if (duk_pcall(ctx_, nargs) != DUK_EXEC_SUCCESS) {

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "duktape.h"
 #include "platform/web/ScriptLimits.h"
@@ -32,6 +33,12 @@ class Engine {
   // Compiles and runs a program. On success with wantText, *text is the completion value as text
   // ("" for undefined). Returns false (logged) for a syntax error, a thrown error or a time-out.
   bool run(std::string_view code, const std::string& fileName, std::string* text = nullptr);
+  // Calls the function kept in the heap's stash under `slot` with the arguments, each a JSON text
+  // decoded by the engine (characters beyond U+FFFF become surrogate pairs, as in script text).
+  // An empty slot is first filled by compiling `source`, a function expression, in the global
+  // scope (script cannot reach the stash). Results and errors as in run.
+  bool callKept(unsigned slot, std::string_view source, const std::string& fileName,
+                const std::vector<std::string>& jsonArguments, std::string* text = nullptr);
   // Calls the function below `nargs` arguments on the value stack (this = undefined) and pops
   // them and the function. Returns false (logged) when it throws.
   bool call(int nargs);
