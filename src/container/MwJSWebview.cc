@@ -130,19 +130,14 @@ bool MwJSWebview::onAsyncJsCommand(const MwServletRequest& request) {
   }
 }
 
-std::optional<std::string> MwJSWebview::answerJson(const pf::Value& answer) { return pf::writeJson(answer); }
-
 void MwJSWebview::answer(pf::Value result, const std::string& taskID) {
   if (!result.is_object()) result = pf::Value::object();
   result["responseId"] = taskID;
-  auto json = answerJson(result);
-  if (!json) {
-    LoggerUtil::debug(pf::format("the answer to %@ is no JSON: an error goes instead", taskID));
-    json = answerJson({{"result", kResultError}, {"responseId", taskID}});
+  if (!webView_->callFunction(answerFunction(), {&result, 1})) {
+    LoggerUtil::debug(pf::format("the answer to %@ has no JSON form: an error goes instead", taskID));
+    const pf::Value error{{"result", kResultError}, {"responseId", taskID}};
+    webView_->callFunction(answerFunction(), {&error, 1});
   }
-  std::vector<std::string> arguments;
-  arguments.push_back(std::move(*json));
-  webView_->callFunction(answerFunction(), std::move(arguments));
 }
 
 void MwJSWebview::onSuccessWithResult(const pf::Value& result, int, const std::string& taskID) {
@@ -189,7 +184,7 @@ void MwJSWebview::endWaiting(const std::string& taskID) {
 
 void MwJSWebview::fetchQueue() {
   PF_ASSERT_MAIN_THREAD();
-  const std::string fetched = webView_->callFunction(fetchQueueFunction());
+  const std::string fetched = webView_->callFunction(fetchQueueFunction()).value_or(std::string());
   bridge_->flushMessageQueue(fetched);
 }
 

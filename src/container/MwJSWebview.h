@@ -78,9 +78,6 @@ class MwJSWebview : public pf::WebViewDelegate,
   std::size_t openCallCount() const { return servlets_.size(); }
   bool isShowingOverlay() const { return !waitingCalls_.empty(); }
 
-  // The answer as the page's answer function receives it: compact JSON text; nullopt when the
-  // dictionary cannot be written as JSON.
-  static std::optional<std::string> answerJson(const pf::Value& answer);
   // The waiting time of a call as its task's time-out.
   static double taskTimeout(double waiting);
 

@@ -62,6 +62,9 @@ std::optional<fs::path> resolvePagePath(const std::string& url, const fs::path& 
   return out.lexically_normal();
 }
 
+// Text leaving the engine, made well-formed (its own bytes when they are already).
+std::string wellFormed(std::string text) { return isValidUtf8(text) ? text : web::wellFormedUtf8(text); }
+
 }  // namespace
 
 // The view that shows the laid-out page inside the scroll view and takes its taps.
@@ -301,7 +304,7 @@ std::string WebView::evaluateScript(const std::string& script) {
   std::string text;
   if (!page_->engine->run(script, page_->name + " (evaluated)", &text)) text.clear();
   afterScript();
-  return web::wellFormedUtf8(text);
+  return wellFormed(std::move(text));
 }
 
 WebView::Function::Function(std::string source, std::string name) : source_(std::move(source)), name_(std::move(name)) {
@@ -309,19 +312,22 @@ WebView::Function::Function(std::string source, std::string name) : source_(std:
   slot_ = slots++;
 }
 
-std::string WebView::callFunction(const Function& function, std::vector<std::string> jsonArguments) {
+std::optional<std::string> WebView::callFunction(const Function& function, std::span<const Value> arguments) {
   PF_ASSERT_MAIN_THREAD();
-  if (!page_ || !page_->engine) return {};
+  if (!page_ || !page_->engine) return std::string();
   if (page_->engine->isRunning()) {
-    queue_.push_back([this, w = weakSelf(), function, jsonArguments = std::move(jsonArguments)]() mutable {
-      if (w.lock()) callFunction(function, std::move(jsonArguments));
+    // Checked now, so that the caller hears of an argument that cannot go.
+    if (!std::all_of(arguments.begin(), arguments.end(), web::Engine::hasJsonForm)) return std::nullopt;
+    queue_.push_back([this, w = weakSelf(), function, kept = std::vector<Value>(arguments.begin(), arguments.end())] {
+      if (w.lock()) callFunction(function, kept);
     });
-    return {};
+    return std::string();
   }
   std::string text;
-  if (!page_->engine->callKept(function.slot_, function.source_, function.name_, jsonArguments, &text)) text.clear();
+  const auto result = page_->engine->callKept(function.slot_, function.source_, function.name_, arguments, &text);
+  if (result == web::Engine::CallResult::kRefused) return std::nullopt;
   afterScript();
-  return web::wellFormedUtf8(text);
+  return wellFormed(std::move(text));
 }
 
 void WebView::afterScript() {
@@ -410,11 +416,11 @@ void WebView::addPageTimer(Page& p, int id, double seconds, bool repeats) {
     Page& page = *v->page_;
     if (!repeats) page.timers.erase(id);
     if (!page.queuedTimers.insert(id).second) return;  // an interval whose last firing still waits
-    v->deliver([w, generation, id] {
+    v->deliver([w, generation, id, repeats] {
       auto v2 = w.lock();
       if (!v2 || !v2->page_ || v2->page_->generation != generation) return;
       v2->page_->queuedTimers.erase(id);
-      v2->page_->callHook("fire", id, true);
+      web::fireTimer(*v2->page_, id, repeats);
       v2->afterScript();
     });
   });

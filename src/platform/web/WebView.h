@@ -16,10 +16,13 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "platform/foundation/Error.h"
+#include "platform/foundation/Value.h"
 #include "platform/ui/ScrollView.h"
 #include "platform/ui/View.h"
 #include "platform/web/ScriptLimits.h"
@@ -92,9 +95,11 @@ class WebView : public View {
     std::string name_;
     unsigned slot_;
   };
-  // Calls the function with its arguments, each a JSON text the engine decodes (no script text is
-  // compiled for them). Answers, and waits for a running script, as evaluateScript.
-  std::string callFunction(const Function& function, std::vector<std::string> jsonArguments = {});
+  // Calls the function with the arguments, handed to the page as JSON.parse would make them from
+  // their JSON text (no script text is compiled or read for them). Answers, and waits for a running
+  // script, as evaluateScript; nullopt, with nothing run, when an argument has no JSON text (a
+  // number that is not finite, binary data, text that is not UTF-8, nesting beyond 512 levels).
+  std::optional<std::string> callFunction(const Function& function, std::span<const Value> arguments = {});
 
   std::shared_ptr<ScrollView> scrollView() const { return scrollView_; }
   std::string title() const;

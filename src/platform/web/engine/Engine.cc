@@ -6,6 +6,8 @@
 #include <new>
 
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/Json.h"
+#include "platform/foundation/Text.h"
 #include "platform/foundation/Log.h"
 
 // The engine's configuration hooks (see engine/duk_overrides.h.in).
@@ -58,7 +60,8 @@ duk_ret_t describeError(duk_context* ctx, void*) {
 
 std::string safeText(duk_context* ctx, duk_idx_t idx) {
   duk_size_t len = 0;
-  const char* s = duk_safe_to_lstring(ctx, idx, &len);
+  const bool text = duk_is_string(ctx, idx) && !duk_is_symbol(ctx, idx);
+  const char* s = text ? duk_get_lstring(ctx, idx, &len) : duk_safe_to_lstring(ctx, idx, &len);
   return s ? std::string(s, len) : std::string();
 }
 
@@ -178,81 +181,149 @@ bool Engine::run(std::string_view code, const std::string& fileName, std::string
 
 namespace {
 
-// A JSON text as the engine reads it: a character beyond U+FFFF (only ever inside a string) is
-// written as its escaped surrogate pair, so that it becomes two code units as in script text.
-std::string_view engineJson(std::string_view json, std::string& scratch) {
+// Text as the engine keeps it: characters beyond U+FFFF as surrogate pairs in their 3-byte forms,
+// as the engine's own reader makes them from script or JSON text.
+std::string_view engineText(const std::string& text, std::string& scratch) {
   std::size_t i = 0;
-  while (i < json.size() && static_cast<unsigned char>(json[i]) < 0xF0) ++i;
-  if (i == json.size()) return json;
-  scratch.assign(json.substr(0, i));
-  static constexpr char kHex[] = "0123456789abcdef";
-  auto escape = [&](unsigned unit) {
-    scratch += "\\u";
-    for (int shift = 12; shift >= 0; shift -= 4) scratch += kHex[(unit >> shift) & 0xF];
-  };
-  while (i < json.size()) {
-    const auto lead = static_cast<unsigned char>(json[i]);
-    if (lead >= 0xF0 && lead <= 0xF4 && i + 3 < json.size()) {
-      const char32_t c = ((lead & 0x07u) << 18) | ((static_cast<unsigned char>(json[i + 1]) & 0x3Fu) << 12) |
-                         ((static_cast<unsigned char>(json[i + 2]) & 0x3Fu) << 6) |
-                         (static_cast<unsigned char>(json[i + 3]) & 0x3Fu);
-      escape(0xD800 + ((c - 0x10000) >> 10));
-      escape(0xDC00 + ((c - 0x10000) & 0x3FF));
-      i += 4;
-    } else {
-      scratch += json[i++];
+  while (i < text.size() && static_cast<unsigned char>(text[i]) < 0xF0) ++i;
+  if (i == text.size()) return text;
+  scratch.assign(text, 0, i);
+  while (i < text.size()) {
+    if (static_cast<unsigned char>(text[i]) < 0xF0) {
+      scratch += text[i++];
+      continue;
+    }
+    const char32_t c = decodeUtf8(text, i) - 0x10000;
+    for (const char32_t unit : {0xD800 + (c >> 10), 0xDC00 + (c & 0x3FF)}) {
+      scratch += static_cast<char>(0xE0 | (unit >> 12));
+      scratch += static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
+      scratch += static_cast<char>(0x80 | (unit & 0x3F));
     }
   }
   return scratch;
 }
 
 struct KeptCall {
+  void*& function;  // the kept function's heap object, once compiled
   unsigned slot;
   std::string_view source;
   const std::string* fileName;
-  const std::vector<std::string>* arguments;
+  std::span<const Value> arguments;
+  bool refused = false;
 };
+
+void pushText(duk_context* ctx, const std::string& text, std::string& scratch) {
+  const std::string_view kept = engineText(text, scratch);
+  duk_push_lstring(ctx, kept.data(), kept.size());
+}
+
+// Pushes the value as JSON.parse makes it from the value's JSON text: members and items are
+// defined as own properties, so no setter a page put on a prototype runs. False (with what it
+// pushed left on the stack) for a value that has no JSON text.
+bool pushValue(duk_context* ctx, const Value& value, std::string& scratch, std::size_t depth = 0) {
+  constexpr duk_uint_t kOwn = DUK_DEFPROP_HAVE_VALUE | DUK_DEFPROP_SET_WEC;
+  switch (value.type()) {
+    case Value::value_t::null: duk_push_null(ctx); return true;
+    case Value::value_t::boolean: duk_push_boolean(ctx, value.get<bool>()); return true;
+    case Value::value_t::number_integer: duk_push_number(ctx, static_cast<double>(value.get<std::int64_t>())); return true;
+    case Value::value_t::number_unsigned: duk_push_number(ctx, static_cast<double>(value.get<std::uint64_t>())); return true;
+    case Value::value_t::number_float: {
+      const double d = value.get<double>();
+      if (!std::isfinite(d)) return false;
+      duk_push_number(ctx, d);
+      return true;
+    }
+    case Value::value_t::string: {
+      const auto& text = value.get_ref<const std::string&>();
+      if (!isValidUtf8(text)) return false;
+      pushText(ctx, text, scratch);
+      return true;
+    }
+    case Value::value_t::array: {
+      if (depth >= Engine::kMaxDepth) return false;
+      duk_require_stack(ctx, 3);
+      const duk_idx_t array = duk_push_array(ctx);
+      duk_uarridx_t index = 0;
+      for (const auto& item : value) {
+        duk_push_uint(ctx, index++);
+        if (!pushValue(ctx, item, scratch, depth + 1)) return false;
+        duk_def_prop(ctx, array, kOwn);
+      }
+      return true;
+    }
+    case Value::value_t::object: {
+      if (depth >= Engine::kMaxDepth) return false;
+      duk_require_stack(ctx, 3);
+      const duk_idx_t object = duk_push_object(ctx);
+      for (const auto& [key, member] : value.get_ref<const Value::object_t&>()) {
+        if (!isValidUtf8(key)) return false;
+        pushText(ctx, key, scratch);
+        if (!pushValue(ctx, member, scratch, depth + 1)) return false;
+        duk_def_prop(ctx, object, kOwn);
+      }
+      return true;
+    }
+    default: return false;  // binary data, a discarded value
+  }
+}
 
 // [] -> [result]; runs inside a protected call, so the engine's errors unwind to it.
 duk_ret_t callKeptFunction(duk_context* ctx, void* udata) {
-  const auto& call = *static_cast<const KeptCall*>(udata);
-  duk_push_heap_stash(ctx);
-  if (!duk_get_prop_index(ctx, -1, call.slot)) {
-    duk_pop(ctx);
+  auto& call = *static_cast<KeptCall*>(udata);
+  if (call.function) {
+    duk_push_heapptr(ctx, call.function);
+  } else {
     duk_push_lstring(ctx, call.fileName->data(), call.fileName->size());
     duk_compile_lstring_filename(ctx, DUK_COMPILE_FUNCTION, call.source.data(), call.source.size());
-    duk_dup_top(ctx);
-    duk_put_prop_index(ctx, -3, call.slot);
+    // The stash keeps it reachable for the heap's life; the pointer finds it.
+    duk_push_heap_stash(ctx);
+    duk_dup(ctx, -2);
+    duk_put_prop_index(ctx, -2, call.slot);
+    duk_pop(ctx);
+    call.function = duk_get_heapptr(ctx, -1);
   }
-  duk_remove(ctx, -2);
   std::string scratch;
-  for (const auto& argument : *call.arguments) {
-    const std::string_view json = engineJson(argument, scratch);
-    duk_push_lstring(ctx, json.data(), json.size());
-    duk_json_decode(ctx, -1);
+  for (const auto& argument : call.arguments) {
+    if (!pushValue(ctx, argument, scratch)) {
+      call.refused = true;
+      return DUK_RET_TYPE_ERROR;
+    }
   }
-  duk_call(ctx, static_cast<duk_idx_t>(call.arguments->size()));
+  duk_call(ctx, static_cast<duk_idx_t>(call.arguments.size()));
   return 1;
 }
 
 }  // namespace
 
-bool Engine::callKept(unsigned slot, std::string_view source, const std::string& fileName,
-                      const std::vector<std::string>& jsonArguments, std::string* text) {
+bool Engine::hasJsonForm(const Value& value) {
+  // The same walk as the call's, into a scratch heap would cost more than the writer's check.
+  JsonWriteOptions options;
+  options.allowFragments = true;
+  options.maxDepth = kMaxDepth;
+  return writeJson(value, options).has_value();
+}
+
+Engine::CallResult Engine::callKept(unsigned slot, std::string_view source, const std::string& fileName,
+                                    std::span<const Value> arguments, std::string* text) {
   Entry entry(*this);
-  KeptCall call{slot, source, &fileName, &jsonArguments};
+  if (kept_.size() <= slot) kept_.resize(slot + 1, nullptr);
+  KeptCall call{kept_[slot], slot, source, &fileName, arguments};
   if (duk_safe_call(ctx_, callKeptFunction, &call, 0, 1) != DUK_EXEC_SUCCESS) {
+    if (call.refused) {
+      duk_pop(ctx_);
+      return CallResult::kRefused;
+    }
     reportError("script error");
-    return false;
+    return CallResult::kFailed;
   }
   if (text) *text = duk_is_undefined(ctx_, -1) ? std::string() : safeText(ctx_, -1);
   duk_pop(ctx_);
-  return true;
+  return CallResult::kDone;
 }
 
-bool Engine::call(int nargs) {
+bool Engine::safeCall(duk_safe_call_function fn, void* udata) {
   Entry entry(*this);
-  if (duk_pcall(ctx_, nargs) != DUK_EXEC_SUCCESS) {
+  if (duk_safe_call(ctx_, fn, udata, 0, 1) != DUK_EXEC_SUCCESS) {
     reportError("script error");
     return false;
   }
