@@ -1,7 +1,7 @@
 #include "container/MwJSWebview.h"
 
-#include <utility>
 #include <cmath>
+#include <utility>
 
 #include "container/LoggerUtil.h"
 #include "container/MwPageBridgeScript.h"
@@ -9,7 +9,6 @@
 #include "container/MwServletManager.h"
 #include "container/MwTask.h"
 #include "platform/foundation/Format.h"
-#include "platform/foundation/Json.h"
 #include "platform/foundation/Thread.h"
 #include "platform/net/Url.h"
 #include "widgets/MwProgressHUD.h"

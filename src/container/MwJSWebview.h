@@ -9,7 +9,7 @@
 // registry, gets the web view and a page task (type 1, the request id, the waiting time: 100 s when
 // none or no sensible one was given). Answers go back to the page's MwUI.Bridge.sendMessage with
 // "result" and "responseId" set. The fetch and the answer are functions compiled once per page and
-// called with arguments (the answer as JSON text the engine decodes), never script text per call.
+// called with arguments (the answer built straight into the page's engine), never script text per call.
 //
 // Page loads: a page task answers only the page load it was made for. When another page loads in
 // the web view (navigation, reload, loadFile) or the web view goes, the open calls of the page that

@@ -349,7 +349,7 @@ namespace {
 struct TimerFiring {
   int id;
   bool repeats;
-  const std::string* codeName;
+  const std::string* pageName;
 };
 
 // [] -> [completion]; inside a protected call, as looking the callback up may fail (a full heap).
@@ -361,7 +361,8 @@ duk_ret_t fireTimerCallback(duk_context* ctx, void* udata) {
   if (!firing.repeats) duk_del_prop_index(ctx, -2, key);
   duk_remove(ctx, -2);
   if (duk_is_string(ctx, -1)) {  // code text: global code, as an indirect eval runs it
-    duk_push_lstring(ctx, firing.codeName->data(), firing.codeName->size());
+    const std::string fileName = *firing.pageName + " (timer)";
+    duk_push_lstring(ctx, fileName.data(), fileName.size());
     duk_compile(ctx, 0);
     duk_push_global_object(ctx);
     duk_call_method(ctx, 0);
@@ -386,8 +387,7 @@ duk_ret_t fireTimerCallback(duk_context* ctx, void* udata) {
 }  // namespace
 
 void fireTimer(WebView::Page& p, int id, bool repeats) {
-  const std::string codeName = p.name + " (timer)";
-  TimerFiring firing{id, repeats, &codeName};
+  TimerFiring firing{id, repeats, &p.name};
   p.engine->safeCall(fireTimerCallback, &firing);
 }
 

@@ -96,6 +96,12 @@ TEST_F(PageTest, DateAndTimersRunOnTheClock) {
   EXPECT_EQ(eval("seen.join()"), "true,true");
   EXPECT_TRUE(failures.contains("timer failed"));
   EXPECT_EQ(eval("setTimeout.length + ' ' + setInterval.length + ' ' + typeof setTimeout(function () {})"), "2 2 number");
+  // A page that asks too much: thousands of arguments, more timers than a page may hold.
+  eval("var many = -1; setTimeout.apply(null, [function () { many = arguments.length; }, 0].concat(new Array(5000)));"
+       "var refused = ''; try { for (var i = 0; i < 20000; i++) setTimeout(function () {}, 1e9); }"
+       "catch (e) { refused = e.name; }");
+  time.advance(0.001);
+  EXPECT_EQ(eval("many + ' ' + refused"), "5000 RangeError");
 
   // A new page drops the old page's timers.
   eval("setTimeout(function () { console.log('old page'); }, 100)");

@@ -296,7 +296,7 @@ duk_ret_t callKeptFunction(duk_context* ctx, void* udata) {
 }  // namespace
 
 bool Engine::hasJsonForm(const Value& value) {
-  // The same walk as the call's, into a scratch heap would cost more than the writer's check.
+  // Exactly what pushValue refuses: the JSON writer's own checks.
   JsonWriteOptions options;
   options.allowFragments = true;
   options.maxDepth = kMaxDepth;
@@ -307,8 +307,11 @@ Engine::CallResult Engine::callKept(unsigned slot, std::string_view source, cons
                                     std::span<const Value> arguments, std::string* text) {
   Entry entry(*this);
   if (kept_.size() <= slot) kept_.resize(slot + 1, nullptr);
-  KeptCall call{kept_[slot], slot, source, &fileName, arguments};
-  if (duk_safe_call(ctx_, callKeptFunction, &call, 0, 1) != DUK_EXEC_SUCCESS) {
+  void* function = kept_[slot];
+  KeptCall call{function, slot, source, &fileName, arguments};
+  const bool ran = duk_safe_call(ctx_, callKeptFunction, &call, 0, 1) == DUK_EXEC_SUCCESS;
+  kept_[slot] = function;  // compiled at the first call, whatever the call did then
+  if (!ran) {
     if (call.refused) {
       duk_pop(ctx_);
       return CallResult::kRefused;
