@@ -4,7 +4,7 @@
 // open. Main thread only (asserted in debug builds).
 //
 // A page call: the page queues a message and asks for "mwpagebridge://queuehasmessage"; on that
-// navigation the web view fetches the queue ("MwPageBridge._fetchQueue();"), the bridge sorts it and
+// navigation the web view fetches the queue (MwPageBridge._fetchQueue()), the bridge sorts it and
 // every call reaches onAsyncJsCommand: the servlet kept under the request id, or a new one from the
 // registry, gets the web view and a page task (type 1, the request id, the waiting time: 100 s when
 // none or no sensible one was given). Answers go back to the page's MwUI.Bridge.sendMessage with

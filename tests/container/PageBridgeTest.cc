@@ -208,7 +208,8 @@ TEST_F(PageBridgeTest, AnswersCarryAnyTextAndEvaluationResults) {
   // Separators, quotes, an end tag and a character beyond U+FFFF reach the page as sent, the last
   // as two code units, as a script's own text has it.
   const std::string text = "line\u2028sep\u2029end \"q\" '</script>' \xF0\x9F\x92\xB1";
-  eval("call('echo.do', 'x', " + pf::writeJson(pf::Value(text), {.allowFragments = true, .escapeLineSeparators = true}).value() + ", {})");
+  const auto literal = pf::writeJson(pf::Value(text), {.allowFragments = true, .escapeLineSeparators = true});
+  eval("call('echo.do', 'x', " + literal.value() + ", {})");
   pump();
   ASSERT_EQ(answerCount(), 1);
   EXPECT_EQ(eval("answers[0].data.args"), text);

@@ -88,14 +88,15 @@ TEST_F(PageTest, DateAndTimersRunOnTheClock) {
 
   // Callbacks run with the window as this, strict or not, and a failing one does not stop the next.
   LogCapture failures;
-  eval("var seen = [], self = this; setTimeout.length + ' ' + setInterval.length;"
-       "setTimeout(function () { 'use strict'; seen.push(this === self); }, 0);"
+  eval("var seen = [], win = this;"
+       "setTimeout(function () { 'use strict'; seen.push(this === win); }, 0);"
        "setTimeout(function () { throw new Error('timer failed'); }, 0);"
-       "setTimeout(function () { seen.push(this === self); clearTimeout(12345); clearTimeout('x'); }, 0);");
+       "setTimeout(function () { seen.push(this === win); clearTimeout(12345); clearTimeout('x'); }, 0);");
   time.advance(0.001);
   EXPECT_EQ(eval("seen.join()"), "true,true");
   EXPECT_TRUE(failures.contains("timer failed"));
-  EXPECT_EQ(eval("setTimeout.length + ' ' + setInterval.length + ' ' + typeof setTimeout(function () {})"), "2 2 number");
+  EXPECT_EQ(eval("setTimeout.length + ' ' + setInterval.length + ' ' + typeof setTimeout(function () {})"),
+            "2 2 number");
   // A page that asks too much: thousands of arguments, more timers than a page may hold.
   eval("var many = -1; setTimeout.apply(null, [function () { many = arguments.length; }, 0].concat(new Array(5000)));"
        "var refused = ''; try { for (var i = 0; i < 20000; i++) setTimeout(function () {}, 1e9); }"

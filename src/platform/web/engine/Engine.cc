@@ -225,8 +225,12 @@ bool pushValue(duk_context* ctx, const Value& value, std::string& scratch, std::
   switch (value.type()) {
     case Value::value_t::null: duk_push_null(ctx); return true;
     case Value::value_t::boolean: duk_push_boolean(ctx, value.get<bool>()); return true;
-    case Value::value_t::number_integer: duk_push_number(ctx, static_cast<double>(value.get<std::int64_t>())); return true;
-    case Value::value_t::number_unsigned: duk_push_number(ctx, static_cast<double>(value.get<std::uint64_t>())); return true;
+    case Value::value_t::number_integer:
+      duk_push_number(ctx, static_cast<double>(value.get<std::int64_t>()));
+      return true;
+    case Value::value_t::number_unsigned:
+      duk_push_number(ctx, static_cast<double>(value.get<std::uint64_t>()));
+      return true;
     case Value::value_t::number_float: {
       const double d = value.get<double>();
       if (!std::isfinite(d)) return false;
