@@ -1,6 +1,7 @@
 #include "app/PylWebnetPlugin.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "app/PylPluginArguments.h"
 #include "app/PylResult.h"
@@ -38,6 +39,7 @@ bool PylWebnetPlugin::handleRequest(const container::MwServletRequest& request) 
   if (op == "registerSelf") {
     setContinueFlag(true);
     servletId_ = hub->addListener(std::dynamic_pointer_cast<PylWebnetPlugin>(shared_from_this()));
+    hub_ = hub;
     task()->successWithResult(
         PylResult(pf::Value{{"moduleId", servletId_}, {"wdata", "registerSuccess"}}, true).getSuccessResult(), false);
     return false;
@@ -66,6 +68,12 @@ void PylWebnetPlugin::receiveMessage(const std::string& text) {
 void PylWebnetPlugin::sendCloseSign() {
   setContinueFlag(false);
   if (task()) task()->successWithResult(PylResult(pf::Value{{"wdata", "closeServlet"}}).getSuccessResult());
+}
+
+void PylWebnetPlugin::pageDidGo() {
+  // Its close sign answers a task that reaches no page any more.
+  const std::string id = std::exchange(servletId_, std::string());
+  if (auto hub = hub_.lock(); hub && !id.empty()) hub->removeListenerById(id);
 }
 
 void PylWebnetPlugin::keepTask(const std::shared_ptr<container::MwTask>& task) {

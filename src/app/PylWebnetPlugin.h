@@ -11,6 +11,10 @@
 #include "app/PylPlugin.h"
 #include "appnet/WebnetLibDelegate.h"
 
+namespace appnet {
+class TnqPushWebsocket;
+}
+
 namespace container {
 class MwTask;
 }
@@ -35,8 +39,13 @@ class PylWebnetPlugin : public PylPlugin, public appnet::WebnetLibDelegate {
   void removeTaskById(const std::string& taskID);
   const std::vector<std::shared_ptr<container::MwTask>>& taskArray() const { return taskArray_; }
 
+ protected:
+  // The subscribing page has gone: the hub lets go of this listener.
+  void pageDidGo() override;
+
  private:
   std::string servletId_;
+  std::weak_ptr<appnet::TnqPushWebsocket> hub_;  // the hub this instance listens to
   std::vector<std::shared_ptr<container::MwTask>> taskArray_;
 };
 

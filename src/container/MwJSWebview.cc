@@ -1,7 +1,7 @@
 #include "container/MwJSWebview.h"
 
-#include <cctype>
 #include <cmath>
+#include <utility>
 
 #include "container/LoggerUtil.h"
 #include "container/MwPageBridgeScript.h"
@@ -9,8 +9,6 @@
 #include "container/MwServletManager.h"
 #include "container/MwTask.h"
 #include "platform/foundation/Format.h"
-#include "platform/foundation/Json.h"
-#include "platform/foundation/Text.h"
 #include "platform/foundation/Thread.h"
 #include "platform/net/Url.h"
 #include "widgets/MwProgressHUD.h"
@@ -18,17 +16,69 @@
 
 namespace container {
 
+namespace {
+
+// The bridge's calls into the page, compiled once per page. They look the page's bridge up at every
+// call, as the script texts "MwPageBridge._fetchQueue()" and "MwUI.Bridge.sendMessage(...)" would.
+const pf::WebView::Function& fetchQueueFunction() {
+  static const pf::WebView::Function function(
+      "function () { return " + std::string(kFetchQueueFunction) + "(); }", "page bridge");
+  return function;
+}
+
+const pf::WebView::Function& answerFunction() {
+  static const pf::WebView::Function function(
+      "function (answer) { " + std::string(kAnswerFunction) + "(answer); }", "page bridge");
+  return function;
+}
+
+}  // namespace
+
+// One page load as its page tasks see it: it passes their answers and ends on to the web view. When
+// the page goes the web view makes a new one, so the tasks of the old page reach nobody (the next
+// page reuses their request ids).
+class MwJSWebview::PageLoad final : public MwJSTaskListener, public MwJSTaskDelegate {
+ public:
+  explicit PageLoad(std::weak_ptr<MwJSWebview> view) : view_(std::move(view)) {}
+
+  void onSuccessWithResult(const pf::Value& result, int type, const std::string& taskID) override {
+    if (auto view = view_.lock()) view->onSuccessWithResult(result, type, taskID);
+  }
+  void onErrorWithResult(const pf::Value& result, int type, const std::string& taskID) override {
+    if (auto view = view_.lock()) view->onErrorWithResult(result, type, taskID);
+  }
+  void onCancelWithResult(const pf::Value& result, int type, const std::string& taskID) override {
+    if (auto view = view_.lock()) view->onCancelWithResult(result, type, taskID);
+  }
+  void onTimeOutWithResult(const pf::Value& result, int type, const std::string& taskID) override {
+    if (auto view = view_.lock()) view->onTimeOutWithResult(result, type, taskID);
+  }
+  void unregisterNativeToJSRequest(const std::string& taskID) override {
+    if (auto view = view_.lock()) view->unregisterNativeToJSRequest(taskID);
+  }
+  void endNativeToJSRequest(const std::string& taskID) override {
+    if (auto view = view_.lock()) view->endNativeToJSRequest(taskID);
+  }
+
+ private:
+  std::weak_ptr<MwJSWebview> view_;
+};
+
 std::shared_ptr<MwJSWebview> MwJSWebview::make(const pf::Rect& frame) {
   auto view = std::shared_ptr<MwJSWebview>(new MwJSWebview());
   view->webView_ = pf::WebView::make(frame);
   view->webView_->setUserScript(pageBridgeScript());
   view->webView_->setDelegate(std::weak_ptr<pf::WebViewDelegate>(view));
   view->bridge_ = std::make_unique<MwWebViewMiddleBridge>(*view);
+  view->pageLoad_ = std::make_shared<PageLoad>(view);
   return view;
 }
 
 MwJSWebview::~MwJSWebview() {
+  // The web view goes with its page: the calls still open end as they would for another page.
+  pageLoad_.reset();
   if (!waitingCalls_.empty()) widgets::MwProgressHUD::hideHUDForView(webView_, false);
+  for (const auto& [id, servlet] : std::exchange(servlets_, {})) servlet->endWithPage();
 }
 
 void MwJSWebview::doJs(const std::string& script) { webView_->evaluateScript(script); }
@@ -64,8 +114,8 @@ bool MwJSWebview::onAsyncJsCommand(const MwServletRequest& request) {
     widgets::MwProgressHUD::showHUDAddedTo(webView_, false);
   }
   servlet->awareAboutJSWebView(self);
-  auto task = MwTask::make(kTaskTypePageCall, id, std::weak_ptr<MwJSTaskListener>(self),
-                           std::weak_ptr<MwJSTaskDelegate>(self));
+  auto task = MwTask::make(kTaskTypePageCall, id, std::weak_ptr<MwJSTaskListener>(pageLoad_),
+                           std::weak_ptr<MwJSTaskDelegate>(pageLoad_));
   task->setTimeoutValue(taskTimeout(request.getTimeout()));
   pf::WebView::NativeCallScope inCall(*webView_);
   try {
@@ -79,23 +129,14 @@ bool MwJSWebview::onAsyncJsCommand(const MwServletRequest& request) {
   }
 }
 
-std::optional<std::string> MwJSWebview::answerScript(const pf::Value& answer) {
-  pf::JsonWriteOptions options;
-  options.escapeLineSeparators = true;
-  auto json = pf::writeJson(answer, options);
-  if (!json) return std::nullopt;
-  return pf::format("javascript:%@(%@)", kAnswerFunction, *json);
-}
-
 void MwJSWebview::answer(pf::Value result, const std::string& taskID) {
   if (!result.is_object()) result = pf::Value::object();
   result["responseId"] = taskID;
-  auto script = answerScript(result);
-  if (!script) {
-    LoggerUtil::debug(pf::format("the answer to %@ is no JSON: an error goes instead", taskID));
-    script = answerScript({{"result", kResultError}, {"responseId", taskID}});
+  if (!webView_->callFunction(answerFunction(), {&result, 1})) {
+    LoggerUtil::debug(pf::format("the answer to %@ has no JSON form: an error goes instead", taskID));
+    const pf::Value error{{"result", kResultError}, {"responseId", taskID}};
+    webView_->callFunction(answerFunction(), {&error, 1});
   }
-  webView_->evaluateScript(*script);
 }
 
 void MwJSWebview::onSuccessWithResult(const pf::Value& result, int, const std::string& taskID) {
@@ -142,7 +183,7 @@ void MwJSWebview::endWaiting(const std::string& taskID) {
 
 void MwJSWebview::fetchQueue() {
   PF_ASSERT_MAIN_THREAD();
-  const std::string fetched = webView_->evaluateScript(std::string(kFetchQueueScript));
+  const std::string fetched = webView_->callFunction(fetchQueueFunction()).value_or(std::string());
   bridge_->flushMessageQueue(fetched);
 }
 
@@ -160,32 +201,21 @@ bool MwJSWebview::webViewShouldStartLoad(pf::WebView& view, const std::string& u
     }
     return false;
   }
-  bool go = true;
-  if (auto delegate = pageDelegate_.lock()) go = delegate->webViewShouldStartLoad(view, url);
-  if (go && isPagePath(url)) closeOpenCalls();
-  return go;
-}
-
-bool MwJSWebview::isPagePath(std::string_view url) {
-  // "scheme:" is letters, digits, "+", "-", "." after a letter; a page path has none, or "file:".
-  std::size_t i = 0;
-  if (i < url.size() && std::isalpha(static_cast<unsigned char>(url[i]))) {
-    while (++i < url.size() && (std::isalnum(static_cast<unsigned char>(url[i])) || url[i] == '+' ||
-                                 url[i] == '-' || url[i] == '.')) {
-    }
-    if (i < url.size() && url[i] == ':') return pf::equalsIgnoringCase(url.substr(0, i), "file");
-  }
+  if (auto delegate = pageDelegate_.lock()) return delegate->webViewShouldStartLoad(view, url);
   return true;
 }
 
+void MwJSWebview::webViewDidClosePage(pf::WebView&) { closeOpenCalls(); }
+
 void MwJSWebview::closeOpenCalls() {
   PF_ASSERT_MAIN_THREAD();
-  // The next page numbers its calls afresh: calls of the page that goes must not take them.
-  servlets_.clear();
+  // The next page numbers its calls afresh: nothing of the page that went may reach it.
+  pageLoad_ = std::make_shared<PageLoad>(weak_from_this());
   if (!waitingCalls_.empty()) {
     waitingCalls_.clear();
     widgets::MwProgressHUD::hideHUDForView(webView_, false);
   }
+  for (const auto& [id, servlet] : std::exchange(servlets_, {})) servlet->endWithPage();
 }
 
 void MwJSWebview::webViewDidFinishLoad(pf::WebView& view) {

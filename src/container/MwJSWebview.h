@@ -4,13 +4,17 @@
 // open. Main thread only (asserted in debug builds).
 //
 // A page call: the page queues a message and asks for "mwpagebridge://queuehasmessage"; on that
-// navigation the web view fetches the queue ("MwPageBridge._fetchQueue();"), the bridge sorts it and
+// navigation the web view fetches the queue (MwPageBridge._fetchQueue()), the bridge sorts it and
 // every call reaches onAsyncJsCommand: the servlet kept under the request id, or a new one from the
 // registry, gets the web view and a page task (type 1, the request id, the waiting time: 100 s when
-// none or no sensible one was given). Answers go back as
-// "javascript:MwUI.Bridge.sendMessage(<answer JSON>)" with "result" and "responseId" set. When the
-// page navigates to another page, its open calls are dropped (their answers would reach nobody).
-// See docs/bridge.md.
+// none or no sensible one was given). Answers go back to the page's MwUI.Bridge.sendMessage with
+// "result" and "responseId" set. The fetch and the answer are functions compiled once per page and
+// called with arguments (the answer built straight into the page's engine), never script text per call.
+//
+// Page loads: a page task answers only the page load it was made for. When another page loads in
+// the web view (navigation, reload, loadFile) or the web view goes, the open calls of the page that
+// went are dropped, their servlets are ended (MwServlet::endWithPage) and their tasks answer nobody:
+// the next page numbers its calls afresh. See docs/bridge.md.
 
 #include <map>
 #include <memory>
@@ -68,31 +72,29 @@ class MwJSWebview : public pf::WebViewDelegate,
   void webViewDidFailLoad(pf::WebView& view, const pf::Error& error) override;
   void webViewDidSetTitle(pf::WebView& view, const std::string& title) override;
   void webViewDidRequestBack(pf::WebView& view) override;
+  void webViewDidClosePage(pf::WebView& view) override;
 
   // Calls kept open (answered or not) and whether the overlay is up.
   std::size_t openCallCount() const { return servlets_.size(); }
   bool isShowingOverlay() const { return !waitingCalls_.empty(); }
 
-  // The answer script of a dictionary: "javascript:MwUI.Bridge.sendMessage(<JSON>)", U+2028 and
-  // U+2029 escaped; nullopt when the dictionary cannot be written as JSON.
-  static std::optional<std::string> answerScript(const pf::Value& answer);
   // The waiting time of a call as its task's time-out.
   static double taskTimeout(double waiting);
 
   static constexpr double kDefaultWaiting = 100;
 
-  // A URL the page host loads as a page: no scheme, or "file:".
-  static bool isPagePath(std::string_view url);
-
  private:
+  class PageLoad;
   MwJSWebview() = default;
   void answer(pf::Value result, const std::string& taskID);
   void endWaiting(const std::string& taskID);
   void fetchQueue();
-  // Before another page loads: every open call of the page is dropped.
+  // The page has gone: its open calls are dropped and their servlets ended.
   void closeOpenCalls();
 
   std::shared_ptr<pf::WebView> webView_;
+  // The current page load: the listener and delegate of its page tasks (held weakly by them).
+  std::shared_ptr<PageLoad> pageLoad_;
   std::unique_ptr<MwWebViewMiddleBridge> bridge_;
   std::weak_ptr<pf::WebViewDelegate> pageDelegate_;
   std::map<std::string, std::shared_ptr<MwServlet>, std::less<>> servlets_;

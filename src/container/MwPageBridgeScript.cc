@@ -11,6 +11,7 @@ const std::string& pageBridgeScript() {
   var asked = false;
   var callbacks = {};
   var nextId = 1;
+  var location = global.location;  // the page host's, which no page can replace
 
   global.MwPageBridge = {
     // Queues one message and asks the native side to fetch the queue (once per batch).
@@ -19,7 +20,7 @@ const std::string& pageBridgeScript() {
       queue.push(text.indexOf(SEP) < 0 ? text : text.split(SEP).join(ESCAPED_SEP));
       if (!asked) {
         asked = true;
-        global.location.href = 'mwpagebridge://queuehasmessage';
+        location.href = 'mwpagebridge://queuehasmessage';
       }
     },
     // Every queued message, joined by the separator; the queue is emptied.

@@ -34,6 +34,20 @@ class MwServlet : public std::enable_shared_from_this<MwServlet> {
   bool continueFlag() const { return continueFlag_; }
   void setContinueFlag(bool value) { continueFlag_ = value; }
 
+  // The page of this call has gone (another page loaded in its web view, or the web view went) and
+  // the web view has dropped the call: the servlet lets go of the web view and its continue flag,
+  // then pageDidGo() ends what it keeps for the page elsewhere. Its task answers nobody any more.
+  void endWithPage() {
+    PF_ASSERT_MAIN_THREAD();
+    jsWebView_.reset();
+    continueFlag_ = false;
+    pageDidGo();
+  }
+
+ protected:
+  // See endWithPage; the base has nothing to end.
+  virtual void pageDidGo() {}
+
  private:
   std::weak_ptr<MwJSWebview> jsWebView_;
   std::shared_ptr<MwTask> task_;

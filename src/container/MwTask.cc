@@ -10,8 +10,9 @@
 namespace container {
 namespace {
 
-pf::Value answerDictionary(const pf::Value& result) {
-  return result.is_object() ? result : pf::Value::object();
+// The answer's dictionary: an empty one for null or a non-dictionary.
+void makeDictionary(pf::Value& result) {
+  if (!result.is_object()) result = pf::Value::object();
 }
 
 }  // namespace
@@ -27,29 +28,29 @@ MwTask::MwTask(int type, std::string taskID, std::weak_ptr<MwJSTaskListener> lis
 
 MwTask::~MwTask() { stopTimer(); }
 
-void MwTask::successWithResult(const pf::Value& result) { successWithResult(result, true); }
+void MwTask::successWithResult(pf::Value result) { successWithResult(std::move(result), true); }
 
-void MwTask::successWithResult(const pf::Value& result, bool /*isComplete*/) {
+void MwTask::successWithResult(pf::Value result, bool /*isComplete*/) {
   PF_ASSERT_MAIN_THREAD();
   auto self = shared_from_this();  // the listener may let the servlet (and so this task) go
   if (!timedOut_) {
-    pf::Value answer = answerDictionary(result);
-    answer["result"] = kResultSuccess;
+    makeDictionary(result);
+    result["result"] = kResultSuccess;
     stopTimer();
-    if (auto listener = listener_.lock()) listener->onSuccessWithResult(answer, type_, taskID_);
+    if (auto listener = listener_.lock()) listener->onSuccessWithResult(result, type_, taskID_);
   }
   unregister(false);
 }
 
-void MwTask::error(const pf::Value& result) {
+void MwTask::error(pf::Value result) {
   PF_ASSERT_MAIN_THREAD();
   auto self = shared_from_this();
   if (!timedOut_) {
-    pf::Value answer = answerDictionary(result);
-    const pf::Value* own = pf::valueForKey(answer, "result");
-    if (!own || !own->is_number() || pf::integerValue(*own) == 0) answer["result"] = kResultError;
+    makeDictionary(result);
+    const pf::Value* own = pf::valueForKey(result, "result");
+    if (!own || !own->is_number() || pf::integerValue(*own) == 0) result["result"] = kResultError;
     stopTimer();
-    if (auto listener = listener_.lock()) listener->onErrorWithResult(answer, type_, taskID_);
+    if (auto listener = listener_.lock()) listener->onErrorWithResult(result, type_, taskID_);
   }
   unregister(false);
 }

@@ -32,14 +32,14 @@ class MwTask : public std::enable_shared_from_this<MwTask> {
   MwTask& operator=(const MwTask&) = delete;
 
   // successWithResult(result, true).
-  void successWithResult(const pf::Value& result);
+  void successWithResult(pf::Value result);
   // Unless timed out: the dictionary (empty for null or a non-dictionary) with "result" 0 goes to the
   // listener and the time-out timer stops. In every case the delegate then unregisters the call.
   // isComplete is not looked at.
-  void successWithResult(const pf::Value& result, bool isComplete);
+  void successWithResult(pf::Value result, bool isComplete);
   // Unless timed out: the dictionary with "result" 100 (a non-zero "result" of its own is kept) goes to
   // the listener; the call ends like a success.
-  void error(const pf::Value& result);
+  void error(pf::Value result);
   // Unless timed out or cancelled: {"result": 200} to the listener; the call ends.
   void cancel();
 

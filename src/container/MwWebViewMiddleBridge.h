@@ -19,7 +19,7 @@ namespace container {
 inline constexpr std::string_view kBridgeScheme = "mwpagebridge";
 inline constexpr std::string_view kBridgeQueueHost = "queuehasmessage";
 inline constexpr std::string_view kBridgeSeparator = "__mwpb_sep__";
-inline constexpr std::string_view kFetchQueueScript = "MwPageBridge._fetchQueue();";
+inline constexpr std::string_view kFetchQueueFunction = "MwPageBridge._fetchQueue";
 
 class MwWebViewMiddleBridgeDelegate {
  public:

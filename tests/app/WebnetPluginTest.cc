@@ -115,6 +115,52 @@ TEST_F(WebnetPluginTest, SubjectsMissingOrOneTextAndUnknownOperations) {
   EXPECT_EQ(answer[0]["data"], (pf::Value{{"moduleId", ""}}));
 }
 
+TEST_F(WebnetPluginTest, APageThatGoesEndsItsSubscription) {
+  auto hub = appnet::TnqPushWebsocket::sharedInstance();
+  PluginPage setup, page;
+  setup.call("webnet.do", "setup", "{server: '" + server() + "', subjects: ['A']}");
+  ASSERT_TRUE(waitFor([&] { return hub->isConnected(); }));
+  auto before = page.call("webnet.do", "registerSelf", "{}");
+  ASSERT_EQ(before.size(), 1u);
+  const std::string oldId = before[0]["data"]["moduleId"];
+
+  // The page reloads and subscribes again: its new call has the old call's id.
+  page.eval("location.reload()");
+  plugintest::pump();
+  ASSERT_EQ(page.answerCount(), 0u) << "the page has reloaded";
+  auto after = page.call("webnet.do", "registerSelf", "{}");
+  ASSERT_EQ(after.size(), 1u);
+  const std::string newId = after[0]["data"]["moduleId"];
+  EXPECT_EQ(after[0]["responseId"], before[0]["responseId"]);
+  EXPECT_EQ(hub->servletArray().size(), 1u) << "the hub let go of the page that went";
+
+  Pusher pusher(server() + "/push");
+  ASSERT_TRUE(pusher.waitOpen());
+  ASSERT_TRUE(pusher.socket->send(std::string("once")));
+  ASSERT_TRUE(waitFor([&] { return !page.pushed().empty(); }));
+  plugintest::pump();
+  ASSERT_EQ(page.pushed().size(), 1u) << "one delivery";
+  EXPECT_EQ(page.pushed()[0], (pf::Value{{"moduleId", newId}, {"wdata", "once"}}));
+
+  // Unregistering the old id reaches nothing of the page but its own answer...
+  auto unregistered = page.call("webnet.do", "unregisterSelf", "{moduleId: '" + oldId + "'}");
+  ASSERT_EQ(unregistered.size(), 1u);
+  EXPECT_EQ(unregistered[0]["data"], (pf::Value{{"moduleId", oldId}}));
+  // ...and the new subscription keeps its callback: its close still reaches it.
+  unregistered = page.call("webnet.do", "unregisterSelf", "{moduleId: '" + newId + "'}");
+  ASSERT_EQ(unregistered.size(), 2u);
+  EXPECT_EQ(unregistered[0]["data"], (pf::Value{{"wdata", "closeServlet"}}));
+  EXPECT_EQ(unregistered[0]["responseId"], after[0]["responseId"]);
+
+  // A subscribing page whose web view goes leaves no listener behind.
+  {
+    PluginPage gone;
+    ASSERT_EQ(gone.call("webnet.do", "registerSelf", "{}").size(), 1u);
+    EXPECT_EQ(hub->servletArray().size(), 1u);
+  }
+  EXPECT_TRUE(hub->servletArray().empty());
+}
+
 TEST(PylWebnetPlugin, DirectCallsAnswerThroughTheirTask) {
   appnet::TnqPushWebsocket::resetSharedInstance();
   auto plugin = std::make_shared<PylWebnetPlugin>();

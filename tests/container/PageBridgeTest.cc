@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "container/MwJSWebview.h"
 #include "container/MwServlet.h"
 #include "container/MwServletManager.h"
@@ -24,10 +26,13 @@
 namespace container {
 namespace {
 
-// Answers its arguments back at once.
+// Answers its arguments back at once (with `extra` beside them when set).
 struct EchoServlet : MwServlet {
+  static inline pf::Value extra;
   bool handleRequest(const MwServletRequest& request) override {
-    task()->successWithResult({{"data", {{"action", request.getParameterValue()}, {"args", request.getData()}}}});
+    pf::Value data{{"action", request.getParameterValue()}, {"args", request.getData()}};
+    if (!extra.is_null()) data["extra"] = extra;
+    task()->successWithResult({{"data", data}});
     return true;
   }
 };
@@ -36,12 +41,14 @@ struct EchoServlet : MwServlet {
 struct LaterServlet : MwServlet {
   static inline std::weak_ptr<LaterServlet> latest;
   static inline bool stopTimeout = true;
+  int ended = 0;  // times told that its page has gone
   bool handleRequest(const MwServletRequest&) override {
     if (stopTimeout) task()->setTimeoutValue(0);
     setContinueFlag(true);
     latest = std::static_pointer_cast<LaterServlet>(shared_from_this());
     return false;
   }
+  void pageDidGo() override { ++ended; }
 };
 
 // Turns the main loop inside its call, as a blocking request does.
@@ -197,16 +204,25 @@ TEST_F(PageBridgeTest, NothingOfThePageRunsInsideANativeCall) {
   EXPECT_EQ(answerCount(), 1);
 }
 
-TEST_F(PageBridgeTest, AnswersCarryLineSeparatorsAndEvaluationResults) {
-  auto script = MwJSWebview::answerScript({{"data", "a\u2028b\u2029c"}, {"result", 0}, {"responseId", "r"}});
-  ASSERT_TRUE(script);
-  EXPECT_EQ(script->rfind("javascript:MwUI.Bridge.sendMessage({", 0), 0u);
-  EXPECT_EQ(script->find("\u2028"), std::string::npos);
-  EXPECT_EQ(script->find("\u2029"), std::string::npos);
-
-  eval("call('echo.do', 'x', 'line\\u2028sep\\u2029end', {})");
+TEST_F(PageBridgeTest, AnswersCarryAnyTextAndEvaluationResults) {
+  // Separators, quotes, an end tag and a character beyond U+FFFF reach the page as sent, the last
+  // as two code units, as a script's own text has it.
+  const std::string text = "line\u2028sep\u2029end \"q\" '</script>' \xF0\x9F\x92\xB1";
+  const auto literal = pf::writeJson(pf::Value(text), {.allowFragments = true, .escapeLineSeparators = true});
+  eval("call('echo.do', 'x', " + literal.value() + ", {})");
   pump();
-  EXPECT_EQ(eval("answers[0].data.args"), "line\u2028sep\u2029end");
+  ASSERT_EQ(answerCount(), 1);
+  EXPECT_EQ(eval("answers[0].data.args"), text);
+  EXPECT_EQ(eval("var a = answers[0].data.args; a.length + ' ' + a.charCodeAt(a.length - 2).toString(16)"),
+            "31 d83d");
+
+  // An answer that cannot be written as JSON reaches the page as an error.
+  EchoServlet::extra = std::nan("");
+  eval("call('echo.do', 'y', {}, {})");
+  pump();
+  EchoServlet::extra = nullptr;
+  ASSERT_EQ(answerCount(), 2);
+  EXPECT_EQ(lastAnswer(), (pf::Value{{"result", 100}, {"responseId", "mwpb2"}}));
 
   EXPECT_EQ(eval("1 + 2"), "3");
   EXPECT_EQ(eval("undefined"), "");
@@ -226,26 +242,54 @@ TEST_F(PageBridgeTest, AnswerAfterThePageHasGoneIsDropped) {
   servlet->task()->successWithResult({{"data", 1}});  // no crash, nobody to hear it
 }
 
-TEST_F(PageBridgeTest, ANewPageDropsTheCallsOfTheOldOne) {
+TEST_F(PageBridgeTest, APageThatGoesEndsItsCallsAndItsTasksReachNoLaterPage) {
   eval("call('later.do', 'x', {}, {waiting: true})");
   pump();
-  auto kept = LaterServlet::latest.lock();
-  ASSERT_TRUE(kept);
+  auto old = LaterServlet::latest.lock();
+  ASSERT_TRUE(old);
   ASSERT_EQ(page->openCallCount(), 1u);
+  eval("location.href = 'missing.html'");
+  pump();
+  EXPECT_EQ(page->openCallCount(), 1u) << "a page that cannot open leaves the current one as it was";
+  EXPECT_EQ(old->ended, 0);
   eval("location.href = 'bridge.html'");
   pump();
   EXPECT_EQ(page->openCallCount(), 0u);
   EXPECT_FALSE(widgets::MwProgressHUD::HUDForView(page->webView()));
-  // The new page's first call has the old call's id; it reaches its own servlet.
-  eval("call('echo.do', 'fresh', {}, {})");
-  pump();
-  EXPECT_EQ(eval("answers[0].data.action + ' ' + answers[0].responseId"), "fresh mwpb1");
+  EXPECT_EQ(old->ended, 1);
+  EXPECT_FALSE(old->jsWebView());
+  EXPECT_FALSE(old->continueFlag());
 
-  EXPECT_TRUE(MwJSWebview::isPagePath("next.html?x=1"));
-  EXPECT_TRUE(MwJSWebview::isPagePath("/abs/page.html"));
-  EXPECT_TRUE(MwJSWebview::isPagePath("FILE:///tmp/a.html"));
-  EXPECT_FALSE(MwJSWebview::isPagePath("https://bank.example/"));
-  EXPECT_FALSE(MwJSWebview::isPagePath("tel:95555"));
+  // The new page's first call has the old call's id; the old task neither answers nor ends it.
+  EXPECT_EQ(eval("call('later.do', 'fresh', {}, {})"), "mwpb1");
+  pump();
+  auto fresh = LaterServlet::latest.lock();
+  ASSERT_TRUE(fresh);
+  ASSERT_NE(fresh, old);
+  old->task()->successWithResult({{"data", "stale"}});
+  old->task()->cancel();
+  EXPECT_EQ(answerCount(), 0) << "an answer made for the page that went reaches the next one";
+  EXPECT_EQ(page->openCallCount(), 1u);
+  fresh->setContinueFlag(false);
+  fresh->task()->successWithResult({{"data", "fresh"}});
+  EXPECT_EQ(eval("answers[0].data + ' ' + answers[0].responseId"), "fresh mwpb1");
+  EXPECT_EQ(fresh->ended, 0);
+
+  // A page loaded by native code, and a web view that goes, end the calls left open as well.
+  eval("call('later.do', 'native', {}, {})");
+  pump();
+  auto third = LaterServlet::latest.lock();
+  ASSERT_TRUE(third);
+  page->webView()->loadFile((pages / "bridge.html").string());
+  EXPECT_EQ(third->ended, 1);
+  EXPECT_EQ(page->openCallCount(), 0u);
+  eval("call('later.do', 'last', {}, {})");
+  pump();
+  auto last = LaterServlet::latest.lock();
+  ASSERT_TRUE(last);
+  page.reset();
+  EXPECT_EQ(last->ended, 1);
+  EXPECT_FALSE(last->jsWebView());
 }
 
 TEST_F(PageBridgeTest, QueueMessagesThatAreNoCallsAreDropped) {

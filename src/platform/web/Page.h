@@ -19,8 +19,11 @@ namespace pf {
 
 namespace web {
 extern const char kPagePrelude[];
-// Pushes the natives object the prelude is called with.
+// Pushes the natives object the prelude is called with (and makes the page's timer table).
 void installNatives(duk_context* ctx);
+// Runs the callback of the page's timer `id`, unless it was cleared; a timer that does not
+// repeat is forgotten first.
+void fireTimer(WebView::Page& page, int id, bool repeats);
 inline constexpr std::uint64_t kNoVersion = ~std::uint64_t{0};
 }  // namespace web
 

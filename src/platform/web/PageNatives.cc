@@ -2,8 +2,10 @@
 // node ids of the document, timers, navigation and the console.
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <exception>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/foundation/Log.h"
@@ -15,6 +17,9 @@ namespace web {
 namespace {
 
 constexpr std::size_t kMaxTimers = 10000;  // per page
+
+template <duk_c_function Native>
+duk_ret_t guarded(duk_context* ctx);
 
 // The page of a native call; past the time budget the call throws instead (a loop over natives
 // that do much each would otherwise meet the budget only at the engine's next interrupt).
@@ -210,24 +215,54 @@ duk_ret_t nReadyState(duk_context* ctx) {
   return 1;
 }
 
-duk_ret_t nTimer(duk_context* ctx) {
+// The callbacks of a page's timers, kept in the global stash under "timers" by timer id: the
+// function, the code text, or an array of the function and its arguments.
+void pushTimerCallbacks(duk_context* ctx) {
+  duk_push_global_stash(ctx);
+  duk_get_prop_string(ctx, -1, "timers");
+  duk_remove(ctx, -2);
+}
+
+// setTimeout and setInterval (magic 1): (callback or code text, delay in ms, arguments...) -> id.
+duk_ret_t nSchedule(duk_context* ctx) {
   WebView::Page& p = page(ctx);
-  if (p.timers.size() >= kMaxTimers) return duk_error(ctx, DUK_ERR_RANGE_ERROR, "too many timers");
-  double ms = duk_get_number(ctx, 0);
+  const duk_idx_t given = duk_get_top(ctx);
+  const bool repeats = duk_get_current_magic(ctx) != 0;
+  if (given == 0) duk_push_undefined(ctx);
+  if (!duk_is_callable(ctx, 0)) duk_to_string(ctx, 0);  // code, run as global code when due
+  double ms = given > 1 ? duk_to_number(ctx, 1) : 0;
   if (!(ms >= 0)) ms = 0;
   ms = std::min(ms, 1e10);
-  const bool repeats = duk_get_boolean(ctx, 1);
   if (repeats) ms = std::max(ms, 1.0);  // an interval never spins the loop
+  if (p.timers.size() >= kMaxTimers) return duk_error(ctx, DUK_ERR_RANGE_ERROR, "too many timers");
   const int id = p.nextTimer++;
+  pushTimerCallbacks(ctx);
+  if (given > 2) {
+    const duk_idx_t call = duk_push_array(ctx);
+    duk_dup(ctx, 0);
+    duk_put_prop_index(ctx, call, 0);
+    for (duk_idx_t i = 2; i < given; ++i) {
+      duk_dup(ctx, i);
+      duk_put_prop_index(ctx, call, static_cast<duk_uarridx_t>(i - 1));
+    }
+  } else {
+    duk_dup(ctx, 0);
+  }
+  duk_put_prop_index(ctx, -2, static_cast<duk_uarridx_t>(id));
   p.addTimer(id, ms / 1000.0, repeats);
   duk_push_int(ctx, id);
   return 1;
 }
 
+// clearTimeout and clearInterval (id).
 duk_ret_t nClearTimer(duk_context* ctx) {
   WebView::Page& p = page(ctx);
-  auto it = p.timers.find(duk_get_int(ctx, 0));
-  if (it != p.timers.end()) {
+  const double number = duk_to_number(ctx, 0);
+  if (!(number >= 1 && number < p.nextTimer) || number != std::floor(number)) return 0;
+  const int id = static_cast<int>(number);
+  pushTimerCallbacks(ctx);
+  duk_del_prop_index(ctx, -1, static_cast<duk_uarridx_t>(id));
+  if (auto it = p.timers.find(id); it != p.timers.end()) {
     it->second->invalidate();
     p.timers.erase(it);
   }
@@ -285,15 +320,75 @@ const duk_function_list_entry kNatives[] = {
     {"remove", guarded<nRemove>, 2},     {"byId", guarded<nById>, 1},           {"query", guarded<nQuery>, 3},
     {"root", guarded<nRoot>, 0},         {"head", guarded<nHead>, 0},           {"body", guarded<nBody>, 0},
     {"getTitle", guarded<nGetTitle>, 0}, {"setTitle", guarded<nSetTitle>, 1},   {"readyState", guarded<nReadyState>, 0},
-    {"timer", guarded<nTimer>, 2},       {"clearTimer", guarded<nClearTimer>, 1}, {"navigate", guarded<nNavigate>, 1},
+    {"clearTimer", guarded<nClearTimer>, 1}, {"navigate", guarded<nNavigate>, 1},
     {"back", guarded<nBack>, 0},         {"href", guarded<nHref>, 0},           {"userAgent", guarded<nUserAgent>, 0},
     {nullptr, nullptr, 0}};
 
 }  // namespace
 
 void installNatives(duk_context* ctx) {
+  duk_push_global_stash(ctx);
+  duk_push_object(ctx);
+  duk_put_prop_string(ctx, -2, "timers");
+  duk_pop(ctx);
   duk_push_object(ctx);
   duk_put_function_list(ctx, -1, kNatives);
+  // setTimeout and setInterval take any number of arguments; their length is the usual 2.
+  for (const auto& [name, repeats] : {std::pair{"setTimeout", 0}, std::pair{"setInterval", 1}}) {
+    duk_push_c_function(ctx, guarded<nSchedule>, DUK_VARARGS);
+    duk_set_magic(ctx, -1, repeats);
+    duk_push_string(ctx, "length");
+    duk_push_int(ctx, 2);
+    duk_def_prop(ctx, -3, DUK_DEFPROP_HAVE_VALUE | DUK_DEFPROP_FORCE);
+    duk_put_prop_string(ctx, -2, name);
+  }
+}
+
+namespace {
+
+struct TimerFiring {
+  int id;
+  bool repeats;
+  const std::string* pageName;
+};
+
+// [] -> [completion]; inside a protected call, as looking the callback up may fail (a full heap).
+duk_ret_t fireTimerCallback(duk_context* ctx, void* udata) {
+  const auto& firing = *static_cast<const TimerFiring*>(udata);
+  const auto key = static_cast<duk_uarridx_t>(firing.id);
+  pushTimerCallbacks(ctx);
+  if (!duk_get_prop_index(ctx, -1, key)) return 1;  // cleared meanwhile
+  if (!firing.repeats) duk_del_prop_index(ctx, -2, key);
+  duk_remove(ctx, -2);
+  if (duk_is_string(ctx, -1)) {  // code text: global code, as an indirect eval runs it
+    const std::string fileName = *firing.pageName + " (timer)";
+    duk_push_lstring(ctx, fileName.data(), fileName.size());
+    duk_compile(ctx, 0);
+    duk_push_global_object(ctx);
+    duk_call_method(ctx, 0);
+    return 1;
+  }
+  duk_idx_t nargs = 0;
+  if (duk_is_array(ctx, -1)) {  // [call] -> [fn global args...]
+    const duk_idx_t call = duk_get_top_index(ctx);
+    nargs = static_cast<duk_idx_t>(duk_get_length(ctx, call)) - 1;
+    duk_require_stack(ctx, nargs + 2);
+    duk_get_prop_index(ctx, call, 0);
+    duk_push_global_object(ctx);
+    for (duk_idx_t i = 1; i <= nargs; ++i) duk_get_prop_index(ctx, call, static_cast<duk_uarridx_t>(i));
+    duk_remove(ctx, call);
+  } else {
+    duk_push_global_object(ctx);
+  }
+  duk_call_method(ctx, nargs);
+  return 1;
+}
+
+}  // namespace
+
+void fireTimer(WebView::Page& p, int id, bool repeats) {
+  TimerFiring firing{id, repeats, &p.name};
+  p.engine->safeCall(fireTimerCallback, &firing);
 }
 
 }  // namespace web

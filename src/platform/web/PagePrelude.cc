@@ -1,7 +1,7 @@
 // The page's window, document, element wrappers, console, timers, location and history, written
-// in script over the natives of PageScript.cc. It runs once per page before any other script, as
-// a function of the natives object, and answers the hooks the web view calls (timer firing,
-// clicks, load).
+// in script over the natives of PageNatives.cc (timers are natives whole). It runs once per page
+// before any other script, as a function of the natives object, and answers the hooks the web
+// view calls (clicks, load).
 
 namespace pf::web {
 
@@ -9,14 +9,14 @@ extern const char kPagePrelude[] = R"JS(function (N, global) {
 'use strict';
 var wrappers = {};
 var listeners = {};          // key ('w' window, 'd' document, node id) -> {type: [fn]}
-var timers = {};
 
 function report(e) { N.report(e); }
 // A javascript: URL runs its code in the page, as a link of that kind does; any other URL is a
-// navigation for the view.
+// navigation for the view. (The first letter is looked at before the pattern is made: the page
+// bridge navigates for every call.)
 function go(url) {
   url = String(url);
-  if (/^javascript:/i.test(url)) {
+  if ((url.charCodeAt(0) | 32) === 106 && /^javascript:/i.test(url)) {
     var code = url.slice(11);
     try { code = decodeURIComponent(code); } catch (e) {}
     (0, eval)(code);
@@ -238,14 +238,6 @@ var console = {};
   console[level] = function () { N.log(level, text(arguments)); };
 });
 
-function schedule(fn, ms, args, repeat) {
-  if (typeof fn !== 'function') { var code = String(fn); fn = function () { (0, eval)(code); }; }
-  var id = N.timer(Number(ms) || 0, repeat);
-  timers[id] = { fn: fn, args: Array.prototype.slice.call(args, 2), repeat: repeat };
-  return id;
-}
-function clear(id) { id = Number(id); if (timers[id]) { delete timers[id]; N.clearTimer(id); } }
-
 function define(name, value) {
   Object.defineProperty(global, name, { value: value, writable: true, configurable: true, enumerable: false });
 }
@@ -256,10 +248,10 @@ define('navigator', navigator);
 define('history', history);
 define('console', console);
 define('Node', Node);
-define('setTimeout', function (fn, ms) { return schedule(fn, ms, arguments, false); });
-define('setInterval', function (fn, ms) { return schedule(fn, ms, arguments, true); });
-define('clearTimeout', clear);
-define('clearInterval', clear);
+define('setTimeout', N.setTimeout);
+define('setInterval', N.setInterval);
+define('clearTimeout', N.clearTimer);
+define('clearInterval', N.clearTimer);
 define('addEventListener', function (type, fn) { addListener('w', String(type), fn); });
 define('removeEventListener', function (type, fn) { removeListener('w', String(type), fn); });
 define('alert', function (msg) { N.log('alert', String(msg)); });
@@ -270,12 +262,6 @@ Object.defineProperty(global, 'location', {
 });
 
 return {
-  fire: function (id) {
-    var t = timers[id];
-    if (!t) return;
-    if (!t.repeat) delete timers[id];
-    t.fn.apply(global, t.args);
-  },
   click: function (id) { dispatchClick(id); },
   load: function () {
     var ev = makeEvent('DOMContentLoaded', document);

@@ -1,6 +1,7 @@
 #include "platform/web/WebView.h"
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 
 #include "platform/foundation/FileManager.h"
@@ -60,6 +61,9 @@ std::optional<fs::path> resolvePagePath(const std::string& url, const fs::path& 
   fs::path out = fileUrl ? fs::path(target) : target.front() == '/' ? root / target.substr(1) : folder / target;
   return out.lexically_normal();
 }
+
+// Text leaving the engine, made well-formed (its own bytes when they are already).
+std::string wellFormed(std::string text) { return isValidUtf8(text) ? text : web::wellFormedUtf8(text); }
 
 }  // namespace
 
@@ -210,6 +214,7 @@ std::optional<std::string> readText(const fs::path& file, Error* error) {
 }  // namespace
 
 void WebView::loadNow(const std::string& path) {
+  auto self = weakSelf().lock();  // the delegate told of the closing page may let go of this view
   fs::path file = fs::absolute(path).lexically_normal();
   fs::path root = pageRoot_.empty() ? file.parent_path() : fs::path(pageRoot_);
   if (!isInside(root, file)) {
@@ -229,10 +234,14 @@ void WebView::loadNow(const std::string& path) {
   page->doc = web::Document::parse(*html);
   html->clear();
   // The old page goes (its timers with it) before the new one runs a line.
+  const bool closing = page_ != nullptr;
   page_.reset();
   auto* content = static_cast<PageContentView*>(pageView_.get());
   content->layout = nullptr;
   scrollView_->setContentOffset(Point{0, 0});
+  if (closing) {
+    if (auto d = delegate_.lock()) d->webViewDidClosePage(*this);
+  }
   page_ = std::move(page);
   Page& p = *page_;
   const std::uint64_t generation = p.generation;
@@ -303,7 +312,30 @@ std::string WebView::evaluateScript(const std::string& script) {
   std::string text;
   if (!page_->engine->run(script, page_->name + " (evaluated)", &text)) text.clear();
   afterScript();
-  return web::wellFormedUtf8(text);
+  return wellFormed(std::move(text));
+}
+
+WebView::Function::Function(std::string source, std::string name) : source_(std::move(source)), name_(std::move(name)) {
+  static std::atomic<unsigned> slots{0};
+  slot_ = slots++;
+}
+
+std::optional<std::string> WebView::callFunction(const Function& function, std::span<const Value> arguments) {
+  PF_ASSERT_MAIN_THREAD();
+  if (!page_ || !page_->engine) return std::string();
+  if (page_->engine->isRunning()) {
+    // Checked now, so that the caller hears of an argument that cannot go.
+    if (!std::all_of(arguments.begin(), arguments.end(), web::Engine::hasJsonForm)) return std::nullopt;
+    queue_.push_back([this, w = weakSelf(), function, kept = std::vector<Value>(arguments.begin(), arguments.end())] {
+      if (w.lock()) callFunction(function, kept);
+    });
+    return std::string();
+  }
+  std::string text;
+  const auto result = page_->engine->callKept(function.slot_, function.source_, function.name_, arguments, &text);
+  if (result == web::Engine::CallResult::kRefused) return std::nullopt;
+  afterScript();
+  return wellFormed(std::move(text));
 }
 
 void WebView::afterScript() {
@@ -403,11 +435,11 @@ void WebView::addPageTimer(Page& p, int id, double seconds, bool repeats) {
     Page& page = *v->page_;
     if (!repeats) page.timers.erase(id);
     if (!page.queuedTimers.insert(id).second) return;  // an interval whose last firing still waits
-    v->deliver([w, generation, id] {
+    v->deliver([w, generation, id, repeats] {
       auto v2 = w.lock();
       if (!v2 || !v2->page_ || v2->page_->generation != generation) return;
       v2->page_->queuedTimers.erase(id);
-      v2->page_->callHook("fire", id, true);
+      web::fireTimer(*v2->page_, id, repeats);
       v2->afterScript();
     });
   });

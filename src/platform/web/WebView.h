@@ -17,10 +17,13 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/foundation/Error.h"
+#include "platform/foundation/Value.h"
 #include "platform/ui/ScrollView.h"
 #include "platform/ui/View.h"
 #include "platform/web/ScriptLimits.h"
@@ -30,8 +33,10 @@ namespace pf {
 class WebView;
 class PageContentView;
 
-class WebViewDelegate {  // held weakly by the web view; every call on the main thread, on a later pass
+class WebViewDelegate {  // held weakly by the web view; every call on the main thread
  public:
+  // Every call but webViewDidClosePage comes on a later main-loop pass, never from inside
+  // loadFile or a script.
   virtual ~WebViewDelegate() = default;
   // The page asks to go to `url` (window.location, a link). A page path (no scheme, resolved
   // against the current page, inside the page tree) loads in this web view when this returns
@@ -41,6 +46,10 @@ class WebViewDelegate {  // held weakly by the web view; every call on the main 
   virtual void webViewDidFailLoad(WebView& view, const Error& error) {}   // the page cannot open
   virtual void webViewDidSetTitle(WebView& view, const std::string& title) {}
   virtual void webViewDidRequestBack(WebView& view) {}                    // history.back()
+  // The loaded page has gone: another page replaces it. Called at once, from inside the load,
+  // before the next page runs a line (nothing of the old page runs any more, and no page is
+  // loaded during the call: evaluating script answers ""). Must not load a page.
+  virtual void webViewDidClosePage(WebView& view) {}
 };
 
 class WebView : public View {
@@ -76,6 +85,25 @@ class WebView : public View {
   // from inside one of the page's own native frames it answers "" and the script is queued to run
   // once that frame has returned.
   std::string evaluateScript(const std::string& script);
+
+  // A script function the native side calls again and again (the page bridge's): its source, a
+  // function expression run in the page's global scope, is compiled once per page, at its first
+  // call, and kept with the page out of the page's reach.
+  class Function {
+   public:
+    Function(std::string source, std::string name);  // name: the file name of its errors
+
+   private:
+    friend class WebView;
+    std::string source_;
+    std::string name_;
+    unsigned slot_;
+  };
+  // Calls the function with the arguments, handed to the page as JSON.parse would make them from
+  // their JSON text (no script text is compiled or read for them). Answers, and waits for a running
+  // script, as evaluateScript; nullopt, with nothing run, when an argument has no JSON text (a
+  // number that is not finite, binary data, text that is not UTF-8, nesting beyond 512 levels).
+  std::optional<std::string> callFunction(const Function& function, std::span<const Value> arguments = {});
 
   std::shared_ptr<ScrollView> scrollView() const { return scrollView_; }
   std::string title() const;

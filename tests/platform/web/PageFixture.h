@@ -25,9 +25,11 @@ struct RecordingDelegate : pf::WebViewDelegate {
   void webViewDidFailLoad(pf::WebView&, const pf::Error& e) override { failures.push_back(e); }
   void webViewDidSetTitle(pf::WebView&, const std::string& t) override { titles.push_back(t); }
   void webViewDidRequestBack(pf::WebView&) override { ++backs; }
+  // What an evaluation answers while the delegate hears of it (no page is loaded then).
+  void webViewDidClosePage(pf::WebView& v) override { closed.push_back(v.evaluateScript("'still here'")); }
 
   bool allowLoads = true;
-  std::vector<std::string> requests, finished, titles;
+  std::vector<std::string> requests, finished, titles, closed;
   std::vector<pf::Error> failures;
   int backs = 0;
 };

@@ -1,4 +1,5 @@
 #include <cmath>
+#include <vector>
 
 #include "PageFixture.h"
 #include "platform/foundation/Timer.h"
@@ -85,6 +86,24 @@ TEST_F(PageTest, DateAndTimersRunOnTheClock) {
   EXPECT_EQ(eval("Date.now() - start"), "2501");
   EXPECT_EQ(eval("new Date(0).toISOString()"), "1970-01-01T00:00:00.000Z");
 
+  // Callbacks run with the window as this, strict or not, and a failing one does not stop the next.
+  LogCapture failures;
+  eval("var seen = [], win = this;"
+       "setTimeout(function () { 'use strict'; seen.push(this === win); }, 0);"
+       "setTimeout(function () { throw new Error('timer failed'); }, 0);"
+       "setTimeout(function () { seen.push(this === win); clearTimeout(12345); clearTimeout('x'); }, 0);");
+  time.advance(0.001);
+  EXPECT_EQ(eval("seen.join()"), "true,true");
+  EXPECT_TRUE(failures.contains("timer failed"));
+  EXPECT_EQ(eval("setTimeout.length + ' ' + setInterval.length + ' ' + typeof setTimeout(function () {})"),
+            "2 2 number");
+  // A page that asks too much: thousands of arguments, more timers than a page may hold.
+  eval("var many = -1; setTimeout.apply(null, [function () { many = arguments.length; }, 0].concat(new Array(5000)));"
+       "var refused = ''; try { for (var i = 0; i < 20000; i++) setTimeout(function () {}, 1e9); }"
+       "catch (e) { refused = e.name; }");
+  time.advance(0.001);
+  EXPECT_EQ(eval("many + ' ' + refused"), "5000 RangeError");
+
   // A new page drops the old page's timers.
   eval("setTimeout(function () { console.log('old page'); }, 100)");
   LogCapture log;
@@ -98,6 +117,7 @@ TEST_F(PageTest, NavigationReachesTheDelegateOnALaterPass) {
   load("<a id='link' href='sub/next.html'>go</a>");
   pump();
   delegate->finished.clear();
+  EXPECT_TRUE(delegate->closed.empty()) << "the first page replaces none";
 
   eval("window.location = 'mwpagebridge://queuehasmessage'");
   EXPECT_TRUE(delegate->requests.empty());  // never from inside the script
@@ -116,6 +136,7 @@ TEST_F(PageTest, NavigationReachesTheDelegateOnALaterPass) {
   EXPECT_EQ(view->currentPath(), (dir / "sub/next.html").string());
   EXPECT_EQ(eval("here"), "next");
   EXPECT_EQ(view->title(), "Next");
+  EXPECT_EQ(delegate->closed, std::vector<std::string>{""}) << "told at once that the old page has gone";
   pump();
   EXPECT_EQ(delegate->finished.size(), 1u);
 
@@ -129,6 +150,7 @@ TEST_F(PageTest, NavigationReachesTheDelegateOnALaterPass) {
   ASSERT_EQ(delegate->failures.size(), 2u);
   EXPECT_EQ(delegate->failures[1].code, -1100);
   EXPECT_EQ(eval("here"), "next");
+  EXPECT_EQ(delegate->closed.size(), 1u) << "a page that cannot open closes none";
 
   // A javascript: URL runs in the page and asks nobody.
   const auto asked = delegate->requests.size();
@@ -221,6 +243,55 @@ TEST_F(PageTest, NothingComesDueInsideANativeCall) {
   EXPECT_EQ(delegate->backs, 0);
   EXPECT_EQ(delegate->requests.size(), 1u);
   EXPECT_EQ(delegate->titles.back(), "T");
+}
+
+TEST_F(PageTest, KeptFunctionsTakeValuesAsJsonTextWouldGiveThem) {
+  load("<script>var got = {length: 0}; var realObject = Object.prototype, realArray = Array.prototype;"
+       "var protoOf = Object.getPrototypeOf, isArray = Array.isArray, hits = 0;"
+       "Object.defineProperty(Object.prototype, 'code', {set: function () { hits++; }, configurable: true});"
+       "Object.defineProperty(Array.prototype, '0', {set: function () { hits++; }, configurable: true});"
+       "Object = function () {}; Array = function () {};</script>");
+  const pf::WebView::Function keep("function (a, b) { got[got.length++] = a; got[got.length++] = b; return typeof a; }",
+                                   "kept");
+  const pf::Value answer{{"code", "USD"},
+                         {"__proto__", {{"x", 1}}},
+                         {"list", {1, "two", nullptr, true}},
+                         {"negative", -0.0},
+                         {"big", 9007199254740993ULL},
+                         {"price", 7.1234},
+                         {"text", std::string("a\u2028b\0c\xF0\x9F\x92\xB1", 11)}};
+  const std::vector<pf::Value> arguments{answer, "plain"};
+  EXPECT_EQ(view->callFunction(keep, arguments), "object");
+  EXPECT_EQ(eval("hits"), "0") << "members are the object's own, as JSON.parse makes them";
+  EXPECT_EQ(eval("got[0].code + ' ' + got[1]"), "USD plain");
+  EXPECT_EQ(eval("protoOf(got[0]) === realObject && got[0].hasOwnProperty('__proto__') && got[0].__proto__.x"), "1");
+  EXPECT_EQ(eval("isArray(got[0].list) && protoOf(got[0].list) === realArray && JSON.stringify(got[0].list)"),
+            R"([1,"two",null,true])");
+  EXPECT_EQ(eval("1 / got[0].negative + ' ' + got[0].big + ' ' + (got[0].price === 7.1234)"),
+            "-Infinity 9007199254740992 true");
+  // A character beyond U+FFFF is two code units, as in script text.
+  EXPECT_EQ(eval("var t = got[0].text; t.length + ' ' + t.charCodeAt(3) + ' ' + t.charCodeAt(5).toString(16)"),
+            "7 0 d83d");
+  EXPECT_EQ(eval("got[0].text"), std::string("a\u2028b\0c\xF0\x9F\x92\xB1", 11));
+
+  // What has no JSON text is refused, and nothing runs.
+  pf::Value deep = pf::Value::array();
+  for (int i = 0; i < 600; ++i) deep = pf::Value::array({deep});
+  for (const pf::Value& refused : {pf::Value(std::nan("")), pf::Value(HUGE_VAL), pf::Value::binary({1, 2}),
+                                   pf::Value("\xFF"), pf::Value{{"\xFF", 1}}, pf::Value{{"ok", {1, NAN}}}, deep}) {
+    const std::vector<pf::Value> one{refused};
+    EXPECT_EQ(view->callFunction(keep, one), std::nullopt);
+  }
+  EXPECT_EQ(eval("got.length"), "2");
+
+  // A function that throws is logged and answers ""; each page compiles its own.
+  LogCapture log;
+  const pf::WebView::Function throwing("function () { throw new Error('kept failed'); }", "kept");
+  EXPECT_EQ(view->callFunction(throwing), "");
+  EXPECT_TRUE(log.contains("kept:1: Error: kept failed"));
+  load("<script>var got = {length: 0};</script>", "other.html");
+  EXPECT_EQ(view->callFunction(keep), "undefined");
+  EXPECT_EQ(eval("got.length"), "2");
 }
 
 struct ChainingDelegate : RecordingDelegate {

@@ -6,6 +6,8 @@
 #include <new>
 
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/Json.h"
+#include "platform/foundation/Text.h"
 #include "platform/foundation/Log.h"
 
 // The engine's configuration hooks (see engine/duk_overrides.h.in).
@@ -58,7 +60,8 @@ duk_ret_t describeError(duk_context* ctx, void*) {
 
 std::string safeText(duk_context* ctx, duk_idx_t idx) {
   duk_size_t len = 0;
-  const char* s = duk_safe_to_lstring(ctx, idx, &len);
+  const bool text = duk_is_string(ctx, idx) && !duk_is_symbol(ctx, idx);
+  const char* s = text ? duk_get_lstring(ctx, idx, &len) : duk_safe_to_lstring(ctx, idx, &len);
   return s ? std::string(s, len) : std::string();
 }
 
@@ -176,9 +179,158 @@ bool Engine::run(std::string_view code, const std::string& fileName, std::string
   return true;
 }
 
-bool Engine::call(int nargs) {
+namespace {
+
+// Text as the engine keeps it: characters beyond U+FFFF as surrogate pairs in their 3-byte forms,
+// as the engine's own reader makes them from script or JSON text.
+std::string_view engineText(const std::string& text, std::string& scratch) {
+  std::size_t i = 0;
+  while (i < text.size() && static_cast<unsigned char>(text[i]) < 0xF0) ++i;
+  if (i == text.size()) return text;
+  scratch.assign(text, 0, i);
+  while (i < text.size()) {
+    if (static_cast<unsigned char>(text[i]) < 0xF0) {
+      scratch += text[i++];
+      continue;
+    }
+    const char32_t c = decodeUtf8(text, i) - 0x10000;
+    for (const char32_t unit : {0xD800 + (c >> 10), 0xDC00 + (c & 0x3FF)}) {
+      scratch += static_cast<char>(0xE0 | (unit >> 12));
+      scratch += static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
+      scratch += static_cast<char>(0x80 | (unit & 0x3F));
+    }
+  }
+  return scratch;
+}
+
+struct KeptCall {
+  void*& function;  // the kept function's heap object, once compiled
+  unsigned slot;
+  std::string_view source;
+  const std::string* fileName;
+  std::span<const Value> arguments;
+  bool refused = false;
+};
+
+void pushText(duk_context* ctx, const std::string& text, std::string& scratch) {
+  const std::string_view kept = engineText(text, scratch);
+  duk_push_lstring(ctx, kept.data(), kept.size());
+}
+
+// Pushes the value as JSON.parse makes it from the value's JSON text: members and items are
+// defined as own properties, so no setter a page put on a prototype runs. False (with what it
+// pushed left on the stack) for a value that has no JSON text.
+bool pushValue(duk_context* ctx, const Value& value, std::string& scratch, std::size_t depth = 0) {
+  constexpr duk_uint_t kOwn = DUK_DEFPROP_HAVE_VALUE | DUK_DEFPROP_SET_WEC;
+  switch (value.type()) {
+    case Value::value_t::null: duk_push_null(ctx); return true;
+    case Value::value_t::boolean: duk_push_boolean(ctx, value.get<bool>()); return true;
+    case Value::value_t::number_integer:
+      duk_push_number(ctx, static_cast<double>(value.get<std::int64_t>()));
+      return true;
+    case Value::value_t::number_unsigned:
+      duk_push_number(ctx, static_cast<double>(value.get<std::uint64_t>()));
+      return true;
+    case Value::value_t::number_float: {
+      const double d = value.get<double>();
+      if (!std::isfinite(d)) return false;
+      duk_push_number(ctx, d);
+      return true;
+    }
+    case Value::value_t::string: {
+      const auto& text = value.get_ref<const std::string&>();
+      if (!isValidUtf8(text)) return false;
+      pushText(ctx, text, scratch);
+      return true;
+    }
+    case Value::value_t::array: {
+      if (depth >= Engine::kMaxDepth) return false;
+      duk_require_stack(ctx, 3);
+      const duk_idx_t array = duk_push_array(ctx);
+      duk_uarridx_t index = 0;
+      for (const auto& item : value) {
+        duk_push_uint(ctx, index++);
+        if (!pushValue(ctx, item, scratch, depth + 1)) return false;
+        duk_def_prop(ctx, array, kOwn);
+      }
+      return true;
+    }
+    case Value::value_t::object: {
+      if (depth >= Engine::kMaxDepth) return false;
+      duk_require_stack(ctx, 3);
+      const duk_idx_t object = duk_push_object(ctx);
+      for (const auto& [key, member] : value.get_ref<const Value::object_t&>()) {
+        if (!isValidUtf8(key)) return false;
+        pushText(ctx, key, scratch);
+        if (!pushValue(ctx, member, scratch, depth + 1)) return false;
+        duk_def_prop(ctx, object, kOwn);
+      }
+      return true;
+    }
+    default: return false;  // binary data, a discarded value
+  }
+}
+
+// [] -> [result]; runs inside a protected call, so the engine's errors unwind to it.
+duk_ret_t callKeptFunction(duk_context* ctx, void* udata) {
+  auto& call = *static_cast<KeptCall*>(udata);
+  if (call.function) {
+    duk_push_heapptr(ctx, call.function);
+  } else {
+    duk_push_lstring(ctx, call.fileName->data(), call.fileName->size());
+    duk_compile_lstring_filename(ctx, DUK_COMPILE_FUNCTION, call.source.data(), call.source.size());
+    // The stash keeps it reachable for the heap's life; the pointer finds it.
+    duk_push_heap_stash(ctx);
+    duk_dup(ctx, -2);
+    duk_put_prop_index(ctx, -2, call.slot);
+    duk_pop(ctx);
+    call.function = duk_get_heapptr(ctx, -1);
+  }
+  std::string scratch;
+  for (const auto& argument : call.arguments) {
+    if (!pushValue(ctx, argument, scratch)) {
+      call.refused = true;
+      return DUK_RET_TYPE_ERROR;
+    }
+  }
+  duk_call(ctx, static_cast<duk_idx_t>(call.arguments.size()));
+  return 1;
+}
+
+}  // namespace
+
+bool Engine::hasJsonForm(const Value& value) {
+  // Exactly what pushValue refuses: the JSON writer's own checks.
+  JsonWriteOptions options;
+  options.allowFragments = true;
+  options.maxDepth = kMaxDepth;
+  return writeJson(value, options).has_value();
+}
+
+Engine::CallResult Engine::callKept(unsigned slot, std::string_view source, const std::string& fileName,
+                                    std::span<const Value> arguments, std::string* text) {
   Entry entry(*this);
-  if (duk_pcall(ctx_, nargs) != DUK_EXEC_SUCCESS) {
+  if (kept_.size() <= slot) kept_.resize(slot + 1, nullptr);
+  void* function = kept_[slot];
+  KeptCall call{function, slot, source, &fileName, arguments};
+  const bool ran = duk_safe_call(ctx_, callKeptFunction, &call, 0, 1) == DUK_EXEC_SUCCESS;
+  kept_[slot] = function;  // compiled at the first call, whatever the call did then
+  if (!ran) {
+    if (call.refused) {
+      duk_pop(ctx_);
+      return CallResult::kRefused;
+    }
+    reportError("script error");
+    return CallResult::kFailed;
+  }
+  if (text) *text = duk_is_undefined(ctx_, -1) ? std::string() : safeText(ctx_, -1);
+  duk_pop(ctx_);
+  return CallResult::kDone;
+}
+
+bool Engine::safeCall(duk_safe_call_function fn, void* udata) {
+  Entry entry(*this);
+  if (duk_safe_call(ctx_, fn, udata, 0, 1) != DUK_EXEC_SUCCESS) {
     reportError("script error");
     return false;
   }

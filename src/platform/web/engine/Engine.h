@@ -8,9 +8,12 @@
 #include <chrono>
 #include <cstddef>
 #include <string>
+#include <span>
 #include <string_view>
+#include <vector>
 
 #include "duktape.h"
+#include "platform/foundation/Value.h"
 #include "platform/web/ScriptLimits.h"
 
 namespace pf::web {
@@ -32,9 +35,22 @@ class Engine {
   // Compiles and runs a program. On success with wantText, *text is the completion value as text
   // ("" for undefined). Returns false (logged) for a syntax error, a thrown error or a time-out.
   bool run(std::string_view code, const std::string& fileName, std::string* text = nullptr);
-  // Calls the function below `nargs` arguments on the value stack (this = undefined) and pops
-  // them and the function. Returns false (logged) when it throws.
-  bool call(int nargs);
+  // Calls the function kept in the heap's stash under `slot` with the arguments made values of the
+  // engine's own, as JSON.parse makes them from their JSON text (members defined as own properties,
+  // characters beyond U+FFFF as surrogate pairs). An empty slot is first filled by compiling
+  // `source`, a function expression, in the global scope (script cannot reach the stash). Results
+  // and errors as in run; kRefused, with nothing run, when an argument has no JSON text (see
+  // hasJsonForm).
+  enum class CallResult { kDone, kFailed, kRefused };
+  CallResult callKept(unsigned slot, std::string_view source, const std::string& fileName,
+                      std::span<const Value> arguments, std::string* text = nullptr);
+  // Whether the value can be written as JSON text (a fragment allowed): no number that is not
+  // finite, no binary data, every text UTF-8, at most kMaxDepth levels.
+  static bool hasJsonForm(const Value& value);
+  static constexpr std::size_t kMaxDepth = 512;
+  // Runs fn (which leaves one value) in a protected call and drops its value. Returns false
+  // (logged) when it throws.
+  bool safeCall(duk_safe_call_function fn, void* udata);
   // Calls method `name` of the object at `objIndex` with the `nargs` values on top (popped).
   bool callMethod(duk_idx_t objIndex, const char* name, int nargs);
 
@@ -65,6 +81,7 @@ class Engine {
   std::string name_;
   duk_context* ctx_ = nullptr;
   int depth_ = 0;
+  std::vector<void*> kept_;  // callKept's functions by slot (heap objects the stash keeps)
   bool refuseAllocation();
 
   std::chrono::steady_clock::time_point deadline_;
