@@ -342,6 +342,15 @@ std::string Document::innerHtml(const Node* node) const {
 
 namespace {
 
+// Copies the attributes of the libxml2 element `from` onto `to`, names in lower case.
+void copyAttributes(Document& doc, xmlNode* from, Node* to) {
+  for (xmlAttr* a = from->properties; a; a = a->next) {
+    xmlChar* value = xmlNodeListGetString(from->doc, a->children, 1);
+    doc.setAttribute(to, lowerAscii(reinterpret_cast<const char*>(a->name)), value ? reinterpret_cast<const char*>(value) : "");
+    if (value) xmlFree(value);
+  }
+}
+
 // Copies the libxml2 subtree under `from` as children of `to`.
 void copyChildren(Document& doc, xmlNode* from, Node* to, std::size_t depth) {
   if (depth > kMaxDepth) return;
@@ -350,11 +359,7 @@ void copyChildren(Document& doc, xmlNode* from, Node* to, std::size_t depth) {
     if (x->type == XML_ELEMENT_NODE) {
       n = doc.createElement(reinterpret_cast<const char*>(x->name));
       if (!n) return;
-      for (xmlAttr* a = x->properties; a; a = a->next) {
-        xmlChar* value = xmlNodeListGetString(x->doc, a->children, 1);
-        doc.setAttribute(n, lowerAscii(reinterpret_cast<const char*>(a->name)), value ? reinterpret_cast<const char*>(value) : "");
-        if (value) xmlFree(value);
-      }
+      copyAttributes(doc, x, n);
       if (!doc.insertChild(to, n)) continue;
       copyChildren(doc, x, n, depth + 1);
     } else if (x->type == XML_TEXT_NODE || x->type == XML_CDATA_SECTION_NODE) {
@@ -381,14 +386,12 @@ std::unique_ptr<Document> Document::parse(std::string_view html) {
   if (!x) return doc;
   xmlNode* root = xmlDocGetRootElement(x);
   if (root && xmlStrcasecmp(root->name, reinterpret_cast<const xmlChar*>("html")) == 0) {
-    for (xmlAttr* a = root->properties; a; a = a->next) {
-      xmlChar* value = xmlNodeListGetString(x, a->children, 1);
-      doc->setAttribute(doc->root_, lowerAscii(reinterpret_cast<const char*>(a->name)),
-                        value ? reinterpret_cast<const char*>(value) : "");
-      if (value) xmlFree(value);
-    }
+    copyAttributes(*doc, root, doc->root_);
     if (xmlNode* head = findChild(root, "head")) copyChildren(*doc, head, doc->head_, 2);
-    if (xmlNode* body = findChild(root, "body")) copyChildren(*doc, body, doc->body_, 2);
+    if (xmlNode* body = findChild(root, "body")) {
+      copyAttributes(*doc, body, doc->body_);
+      copyChildren(*doc, body, doc->body_, 2);
+    }
     // Anything else at the top (a frameset, stray text) goes into the body.
     for (xmlNode* c = root->children; c; c = c->next) {
       if (c->type != XML_ELEMENT_NODE || (xmlStrcasecmp(c->name, reinterpret_cast<const xmlChar*>("head")) &&

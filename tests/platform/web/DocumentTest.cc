@@ -45,9 +45,11 @@ TEST(PageText, CssColoursAndLengths) {
 TEST(PageDocument, ReadsWhateverTheParserRecovers) {
   auto doc = Document::parse(R"(<!DOCTYPE html><html lang="zh"><head><title>A</title>
       <script type="module">no</script><script type="text/javascript">one</script></head>
-      <body><p>first<p>second <b>bold</div><script src="x.js"></script></body></html>)");
+      <body style="margin:0" class="dark"><p>first<p>second <b>bold</div><script src="x.js"></script></body></html>)");
   EXPECT_EQ(doc->title(), "A");
   EXPECT_EQ(doc->attribute(doc->root(), "LANG"), "zh");
+  EXPECT_EQ(doc->attribute(doc->body(), "style"), "margin:0");
+  EXPECT_EQ(doc->attribute(doc->body(), "class"), "dark");
   auto scripts = doc->scripts();
   ASSERT_EQ(scripts.size(), 2u);
   EXPECT_EQ(scripts[0].text, "one");
