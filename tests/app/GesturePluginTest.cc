@@ -77,7 +77,10 @@ TEST_F(GesturePluginTest, LockShowsOnReturnCoversTheWindowAndGoesWithItsOwnPage)
 
   // The render shows the lock page, not the window beneath it.
   auto screen = pf::render::screen();
-  EXPECT_GT(screen->colorAt(pf::Point(370, 660)).g, 0.9) << "the page, not the red window beneath";
+  const auto corner = screen->colorAt(pf::Point(370, 660));
+  EXPECT_NEAR(corner.r, 0x20 / 255.0, 0.02) << "the page's own background, not the red window beneath";
+  EXPECT_NEAR(corner.g, 0x30 / 255.0, 0.02);
+  EXPECT_NEAR(corner.b, 0x40 / 255.0, 0.02);
   EXPECT_LT(screen->colorAt(pf::Point(60, 50)).r, 0.95) << "the page's button";
 
   // A tap on the page's button: the page itself hides the lock while nothing else holds it.
