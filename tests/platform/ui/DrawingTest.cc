@@ -1,3 +1,4 @@
+#include <fontconfig/fontconfig.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -218,6 +219,30 @@ TEST(Text, MeasuresWithTheBundledFontTheSameEverywhere) {
   EXPECT_LT(pf::text::size("Hell", f).width, one.width);
   EXPECT_EQ(pf::text::boundingSize("one two three four five six seven eight", f, {80, 1000}), wrapped);
   EXPECT_GT(pf::text::boundingSize("one two three four five six seven eight", f, {40, 1000}).height, wrapped.height);
+}
+
+// Every text is drawn in the bundled font; what it lacks (the Persian digits dates take under that
+// locale) falls to the one fallback font, never to an empty box.
+TEST(Text, TheBundledFontComesFirstAndTheFallbackCoversPersianDigits) {
+  FcConfig* config = FcConfigCreate();
+  ASSERT_TRUE(FcConfigParseAndLoad(config, reinterpret_cast<const FcChar8*>(pf::text::fontConfigPath().c_str()), FcTrue));
+  ASSERT_TRUE(FcConfigBuildFonts(config));
+  FcPattern* pattern = FcNameParse(reinterpret_cast<const FcChar8*>("sans"));
+  FcConfigSubstitute(config, pattern, FcMatchPattern);
+  FcDefaultSubstitute(pattern);
+  FcResult result;
+  FcCharSet* covered = nullptr;
+  FcFontSet* fonts = FcFontSort(config, pattern, FcTrue, &covered, &result);
+  ASSERT_TRUE(fonts && fonts->nfont > 0);
+  FcChar8* family = nullptr;
+  ASSERT_EQ(FcPatternGetString(fonts->fonts[0], FC_FAMILY, 0, &family), FcResultMatch);
+  EXPECT_STREQ(reinterpret_cast<const char*>(family), "WenQuanYi Micro Hei");
+  for (FcChar32 c : {FcChar32{0x6F0}, FcChar32{0x6F9}, FcChar32{0x660}, FcChar32{0x66B}, FcChar32{0x5E74}})
+    EXPECT_TRUE(FcCharSetHasChar(covered, c)) << std::hex << c;
+  FcCharSetDestroy(covered);
+  FcFontSetDestroy(fonts);
+  FcPatternDestroy(pattern);
+  FcConfigDestroy(config);
 }
 
 }  // namespace
