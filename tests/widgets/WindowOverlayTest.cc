@@ -293,6 +293,24 @@ TEST_F(WindowOverlay, TwoTapCancelAndItsReset) {
   EXPECT_TRUE(hud()->hudWindow());
 }
 
+TEST_F(WindowOverlay, ADragAcrossTheOverlayDismissesIt) {
+  int cancels = 0;
+  Ov::showWithTitle("Quote", "Waiting", [&] { ++cancels; });
+  advance(2);
+  auto window = hud()->hudWindow();
+  ASSERT_TRUE(window);
+  window->touchDown(Point{10, 10});
+  window->touchMove(Point{15, 12});  // within the slop: nothing yet
+  EXPECT_FALSE(running("dismiss"));
+  window->touchMove(Point{120, 200});
+  window->touchUp(Point{160, 300});
+  EXPECT_FALSE(hud()->isConfirmed());  // not a tap: no cancel asked for
+  EXPECT_EQ(cancels, 0);
+  EXPECT_TRUE(running("dismiss"));
+  advance(2);
+  EXPECT_FALSE(hud()->hudWindow());
+}
+
 TEST_F(WindowOverlay, WhereTheBoxStands) {
   Ov::showWithStatus("Loading");
   advance(2);
