@@ -214,6 +214,25 @@ TEST(GIFImageView, ExtensionsAreSkippedByTheirBlocks) {
   EXPECT_TRUE(near(view->animationImages()[1]->pixel(1, 1), kRedPixel));
 }
 
+// A frame whose data codes fewer pixels than its rectangle leaves the rest of the canvas alone.
+TEST(GIFImageView, AShortFrameLeavesTheCanvasAsItWas) {
+  pf::VirtualTimeScope time;
+  GifWriter g;
+  g.screen(2, 2, {giftest::kRed, giftest::kGreen, giftest::kBlue});
+  g.control(1, 10);
+  g.filled(0, 0, 2, 2, 1);
+  g.control(1, 10);
+  g.image(0, 0, 2, 2, {2, 2});  // the first row only
+  g.trailer();
+  auto view = TnqGIFImageView::initWithGIFData(g.bytes);
+  ASSERT_TRUE(view);
+  const auto& composed = view->animationImages();
+  ASSERT_EQ(composed.size(), 2u);
+  EXPECT_TRUE(near(composed[1]->pixel(1, 0), pf::Color::rgb(0, 0, 1)));
+  EXPECT_TRUE(near(composed[1]->pixel(0, 1), kGreenPixel)) << "not palette entry 0";
+  EXPECT_TRUE(near(composed[1]->pixel(1, 1), kGreenPixel));
+}
+
 TEST(GIFImageView, StillImagesAndRefusals) {
   pf::VirtualTimeScope time;
   EXPECT_FALSE(TnqGIFImageView::initWithGIFData(pf::Bytes{'G', 'I', 'F'}));

@@ -199,6 +199,7 @@ std::vector<GifFrame> decodeGifFrames(const Bytes& data, int maxFrames) {
   gcb.TransparentColor = NO_TRANSPARENT_COLOR;
   bool haveGcb = false;
   std::vector<GifPixelType> pixels;
+  std::vector<char> coded;
   long long budget = kMaxGifPixels;  // frame areas decoded and full-screen frames kept
   GifRecordType type;
   while (static_cast<int>(frames.size()) < maxFrames && DGifGetRecordType(gif, &type) == GIF_OK &&
@@ -227,23 +228,28 @@ std::vector<GifFrame> decodeGifFrames(const Bytes& data, int maxFrames) {
     long long area = static_cast<long long>(d.Width) * d.Height;
     if (!map || d.Width <= 0 || d.Height <= 0 || !sizeAllowed(d.Width, d.Height) || (budget -= area) < 0) break;
     pixels.assign(static_cast<std::size_t>(area), 0);
+    coded.assign(static_cast<std::size_t>(d.Height), 0);
     bool ok = true;
+    auto readRow = [&](int y) {
+      if (DGifGetLine(gif, pixels.data() + static_cast<std::size_t>(y) * d.Width, d.Width) != GIF_OK) return false;
+      coded[static_cast<std::size_t>(y)] = 1;
+      return true;
+    };
     if (d.Interlace) {
       static const int offsets[] = {0, 4, 2, 1}, jumps[] = {8, 8, 4, 2};
       for (int pass = 0; pass < 4 && ok; ++pass)
-        for (int y = offsets[pass]; y < d.Height && ok; y += jumps[pass])
-          ok = DGifGetLine(gif, pixels.data() + static_cast<std::size_t>(y) * d.Width, d.Width) == GIF_OK;
+        for (int y = offsets[pass]; y < d.Height && ok; y += jumps[pass]) ok = readRow(y);
     } else {
-      for (int y = 0; y < d.Height && ok; ++y)
-        ok = DGifGetLine(gif, pixels.data() + static_cast<std::size_t>(y) * d.Width, d.Width) == GIF_OK;
+      for (int y = 0; y < d.Height && ok; ++y) ok = readRow(y);
     }
     int disposal = haveGcb ? gcb.DisposalMode : 0;
     if (disposal == DISPOSE_PREVIOUS) saved = canvas;
     int transparent = haveGcb ? gcb.TransparentColor : NO_TRANSPARENT_COLOR;
-    // A truncated frame still shows the lines read so far (the rest stays transparent).
+    // A truncated frame shows the rows read so far; the rows it does not code leave the canvas
+    // as it was.
     for (int y = 0; y < d.Height; ++y) {
       int cy = d.Top + y;
-      if (cy < 0 || cy >= sh) continue;
+      if (cy < 0 || cy >= sh || !coded[static_cast<std::size_t>(y)]) continue;
       for (int x = 0; x < d.Width; ++x) {
         int cx = d.Left + x;
         if (cx < 0 || cx >= sw) continue;

@@ -7,6 +7,7 @@
 
 #include <jpeglib.h>
 
+#include "GifTestSupport.h"
 #include "platform/ui/GraphicsContext.h"
 #include "platform/ui/Image.h"
 
@@ -87,6 +88,22 @@ TEST(Image, GifFramesAreComposedWithDisposalTransparencyAndInterlacing) {
   ASSERT_TRUE(still);
   EXPECT_EQ(still->pixelWidth(), 4);
   EXPECT_TRUE(still->pixel(2, 2).near(Color::rgb(0, 0, 1)));
+}
+
+// The rows a frame's data does not code leave the canvas as it was.
+TEST(Image, ShortGifFramesPaintOnlyWhatTheyCode) {
+  giftest::GifWriter g;
+  g.screen(2, 2, {giftest::kRed, giftest::kGreen, giftest::kBlue});
+  g.control(1, 10);
+  g.filled(0, 0, 2, 2, 1);
+  g.control(1, 10);
+  g.image(0, 0, 2, 2, {2, 2});  // the first row only: decoding ends there
+  g.trailer();
+  auto frames = pf::decodeGifFrames(g.bytes);
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_TRUE(frames[1].image->pixel(0, 0).near(Color::rgb(0, 0, 1)));
+  EXPECT_TRUE(frames[1].image->pixel(0, 1).near(Color::rgb(0, 1, 0)));  // not palette entry 0
+  EXPECT_TRUE(frames[1].image->pixel(1, 1).near(Color::rgb(0, 1, 0)));
 }
 
 TEST(Image, BadAndOversizedInputIsRefused) {
