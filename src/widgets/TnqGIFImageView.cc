@@ -233,6 +233,7 @@ void TnqGIFImageView::GIFReadDescriptor(Reader& r) {
 void TnqGIFImageView::loadImageData() {
   setImage(nullptr);
   setAnimationImages({});
+  pixelsSpent_ = 0;
   if (frames_.empty()) return;
   // The canvas is the logical screen every cut frame carries.
   const pf::Bytes& first = frames_.front()->data;
@@ -240,22 +241,30 @@ void TnqGIFImageView::loadImageData() {
   const int w = le16(first.data() + 6), h = le16(first.data() + 8);
   if (!screenAllowed(w, h)) return;
   const pf::Rect canvasRect(0, 0, w, h);
+  const long long screenPixels = static_cast<long long>(w) * h;
 
   std::vector<std::shared_ptr<pf::Image>> composed;
   double duration = 0;
-  long long budget = pf::kMaxGifPixels;
+  // One budget for decoding and composing every frame.
+  pf::GifBudget budget;
+  const char* stopped = nullptr;
   {
     pf::ImageContext canvas(pf::Size{static_cast<double>(w), static_cast<double>(h)}, false, 1);
     pf::GraphicsContext& ctx = canvas.context();
+    budget.take(screenPixels);
     for (auto& frame : frames_) {
-      if ((budget -= static_cast<long long>(w) * h) < 0) {
-        pf::logLine(pf::format("TnqGIFImageView: composition stopped after %lu of %lu frames (pixel budget)",
-                               static_cast<unsigned long>(composed.size()),
-                               static_cast<unsigned long>(frames_.size())));
+      if (static_cast<long long>(composed.size() + 1) * screenPixels > pf::kMaxGifPixels) {
+        stopped = "pixel budget";
         break;
       }
       const int disposal = frame->disposalMethod;
-      auto image = pf::Image::fromData(frame->data);
+      auto decoded = pf::decodeGifFrames(frame->data, 1, budget);
+      // Drawing the frame and keeping the canvas: two screens of work.
+      if (budget.spent() || !budget.take(2 * screenPixels)) {
+        stopped = "decoding budget";
+        break;
+      }
+      auto image = decoded.empty() ? nullptr : decoded.front().image;
       std::shared_ptr<pf::Image> before;
       if (image) {
         if (disposal == 3) before = pf::imageFromCurrentImageContext();
@@ -277,6 +286,11 @@ void TnqGIFImageView::loadImageData() {
       }
     }
   }
+  pixelsSpent_ = budget.pixelsTaken();
+  if (stopped)
+    pf::logLine(pf::format("TnqGIFImageView: composition stopped after %lu of %lu frames (%s)",
+                           static_cast<unsigned long>(composed.size()), static_cast<unsigned long>(frames_.size()),
+                           stopped));
   if (composed.empty()) return;
   setImage(composed.front());
   setAnimationImages(composed);

@@ -6,8 +6,9 @@
 // frames' delays. Data that is not a GIF, or a GIF without a frame, shows as a still image.
 //
 // Bounded: the logical screen within the platform's image limits, at most pf::kMaxGifFrames
-// frames, composed frames times screen pixels within pf::kMaxGifPixels (composition stops there,
-// logged), and one frame image decoded at a time. Main thread; all work runs while it is made.
+// frames, composed frames times screen pixels within pf::kMaxGifPixels, one frame image decoded
+// at a time, and one pf::GifBudget (pixels and time) for decoding and composing all of them;
+// frames past either are dropped (one log line). Main thread; all work runs while it is made.
 
 #include <cstdint>
 #include <filesystem>
@@ -57,6 +58,9 @@ class TnqGIFImageView : public pf::ImageView {
   // The platform's image of that GIF, nullptr past the end or when it does not decode.
   std::shared_ptr<pf::Image> getFrameAsImageAtIndex(std::int32_t index) const;
 
+  // The pixels the last composition allocated, decoded and composed (its budget's spending).
+  long long pixelsSpent() const { return pixelsSpent_; }
+
  private:
   // Block walk over the data being decoded.
   struct Reader;
@@ -68,6 +72,7 @@ class TnqGIFImageView : public pf::ImageView {
   TnqGIFFrameList frames_;
   // Made by the latest graphic control extension, waiting for its image.
   std::shared_ptr<TnqGIFFrame> pending_;
+  long long pixelsSpent_ = 0;
 };
 
 }  // namespace widgets

@@ -233,6 +233,29 @@ TEST(GIFImageView, AShortFrameLeavesTheCanvasAsItWas) {
   EXPECT_TRUE(near(composed[1]->pixel(1, 1), kGreenPixel));
 }
 
+// A small file of many frames that each claim a huge rectangle on a one-pixel screen: every frame
+// is clipped to the screen before anything is allocated, and one budget counts all of them.
+TEST(GIFImageView, HugeFramesOnATinyScreenCostTheScreenNotTheirRectangles) {
+  pf::VirtualTimeScope time;
+  GifWriter g;
+  g.screen(1, 1, {giftest::kRed, giftest::kGreen});
+  for (int i = 0; i < 1000; ++i) {
+    g.control(1, 0);
+    g.image(0, 0, 6000, 6000, {1});
+  }
+  g.trailer();
+  EXPECT_LT(g.bytes.size(), 24u * 1000);
+  auto view = TnqGIFImageView::initWithGIFData(g.bytes);
+  ASSERT_TRUE(view);
+  EXPECT_EQ(view->GIF_frames().size(), 1000u);
+  EXPECT_EQ(view->animationImages().size(), 1000u);
+  EXPECT_NEAR(view->animationDuration(), 100, 1e-9);
+  // Per frame: the one-pixel screen and visible part, a row buffer and the one row that shows,
+  // not 6000 x 6000.
+  EXPECT_LT(view->pixelsSpent(), 1000LL * 3 * 6000);
+  EXPECT_GT(view->pixelsSpent(), 1000LL * 6000);
+}
+
 TEST(GIFImageView, StillImagesAndRefusals) {
   pf::VirtualTimeScope time;
   EXPECT_FALSE(TnqGIFImageView::initWithGIFData(pf::Bytes{'G', 'I', 'F'}));
