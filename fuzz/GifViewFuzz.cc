@@ -16,7 +16,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const auto& frames = view->GIF_frames();
   if (frames.size() > static_cast<std::size_t>(pf::kMaxGifFrames)) std::abort();
-  if (view->animationImages().size() > frames.size()) std::abort();
+  const auto& composed = view->animationImages();
+  if (composed.size() > frames.size()) std::abort();
+  if (!composed.empty() &&
+      static_cast<long long>(composed.size()) * composed[0]->pixelWidth() * composed[0]->pixelHeight() >
+          widgets::kMaxGifViewPixels)
+    std::abort();
   // The budget may be overdrawn by the one request it refuses: a screen or a row at most.
   if (view->pixelsSpent() > pf::kMaxGifPixels + pf::kMaxImagePixels + pf::kMaxImageSide) std::abort();
   for (const auto& frame : frames) {

@@ -23,7 +23,8 @@ constexpr std::size_t kDescriptorSize = 9;
 int le16(const std::uint8_t* p) { return p[0] | (p[1] << 8); }
 
 bool screenAllowed(long long w, long long h) {
-  return w > 0 && h > 0 && w <= pf::kMaxImageSide && h <= pf::kMaxImageSide && w * h <= pf::kMaxImagePixels;
+  return w > 0 && h > 0 && w <= pf::kMaxImageSide && h <= pf::kMaxImageSide && w * h <= pf::kMaxImagePixels &&
+         w * h <= kMaxGifViewPixels;
 }
 
 }  // namespace
@@ -253,8 +254,8 @@ void TnqGIFImageView::loadImageData() {
     pf::GraphicsContext& ctx = canvas.context();
     budget.take(screenPixels);
     for (auto& frame : frames_) {
-      if (static_cast<long long>(composed.size() + 1) * screenPixels > pf::kMaxGifPixels) {
-        stopped = "pixel budget";
+      if (static_cast<long long>(composed.size() + 1) * screenPixels > kMaxGifViewPixels) {
+        stopped = "memory bound";
         break;
       }
       const int disposal = frame->disposalMethod;

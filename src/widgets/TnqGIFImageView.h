@@ -5,10 +5,10 @@
 // canvas of the logical screen by their disposal methods and plays the composed images with the
 // frames' delays. Data that is not a GIF, or a GIF without a frame, shows as a still image.
 //
-// Bounded: the logical screen within the platform's image limits, at most pf::kMaxGifFrames
-// frames, composed frames times screen pixels within pf::kMaxGifPixels, one frame image decoded
-// at a time, and one pf::GifBudget (pixels and time) for decoding and composing all of them;
-// frames past either are dropped (one log line). Main thread; all work runs while it is made.
+// Bounded: the logical screen within the platform's image limits and kMaxGifViewPixels, at most
+// pf::kMaxGifFrames frames, one frame image decoded at a time, and one pf::GifBudget (pixels and
+// time) for decoding and composing all of them; frames past the budget or past kMaxGifViewPixels
+// composed pixels are dropped (one log line). Main thread; all work runs while it is made.
 
 #include <cstdint>
 #include <filesystem>
@@ -35,6 +35,9 @@ struct TnqGIFFrame {
   pf::Rect area;
 };
 using TnqGIFFrameList = std::vector<std::shared_ptr<TnqGIFFrame>>;
+
+// Composed pixels one view keeps: a phone screen's animation (about 128 MB).
+inline constexpr long long kMaxGifViewPixels = 32LL * 1000 * 1000;
 
 class TnqGIFImageView : public pf::ImageView {
  public:

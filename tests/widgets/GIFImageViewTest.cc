@@ -9,6 +9,7 @@
 #include "GifTestSupport.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/FileManager.h"
+#include "platform/foundation/Log.h"
 #include "platform/ui/Image.h"
 #include "support/TestSupport.h"
 #include "widgets/TnqGIFImageView.h"
@@ -254,6 +255,33 @@ TEST(GIFImageView, HugeFramesOnATinyScreenCostTheScreenNotTheirRectangles) {
   // not 6000 x 6000.
   EXPECT_LT(view->pixelsSpent(), 1000LL * 3 * 6000);
   EXPECT_GT(view->pixelsSpent(), 1000LL * 6000);
+}
+
+// Composed frames stop at the view's bound, with one log line; a screen over it is no animation.
+TEST(GIFImageView, ComposedFramesStayWithinTheViewsBound) {
+  pf::VirtualTimeScope time;
+  const int side = 2000;  // 4 M pixels a frame: eight frames fit
+  GifWriter g;
+  g.screen(side, side, {giftest::kRed, giftest::kGreen});
+  for (int i = 0; i < 20; ++i) {
+    g.control(1, 10);
+    g.filled(i, 0, 1, 1, 1);
+  }
+  g.trailer();
+  EXPECT_LT(g.bytes.size(), 600u);
+  pf::LogCapture log;
+  auto view = TnqGIFImageView::initWithGIFData(g.bytes);
+  ASSERT_TRUE(view);
+  EXPECT_EQ(view->GIF_frames().size(), 20u);
+  ASSERT_EQ(view->animationImages().size(), 8u);  // 32 M pixels
+  EXPECT_NEAR(view->animationDuration(), 0.8, 1e-9);
+  EXPECT_TRUE(near(view->animationImages().back()->pixel(7, 0), kGreenPixel));
+  ASSERT_EQ(log.lines().size(), 1u);
+  EXPECT_TRUE(log.contains("composition stopped after 8 of 20 frames"));
+
+  auto tooBig = TnqGIFImageView::getGifFrames(oneFrame(6000, 6000, 10, 1));
+  ASSERT_TRUE(tooBig);
+  EXPECT_TRUE(tooBig->empty());
 }
 
 TEST(GIFImageView, StillImagesAndRefusals) {
