@@ -25,9 +25,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The budget may be overdrawn by the one request it refuses: a screen or a row at most.
   if (view->pixelsSpent() > pf::kMaxGifPixels + pf::kMaxImagePixels + pf::kMaxImageSide) std::abort();
   for (const auto& frame : frames) {
-    // Every cut frame is a whole GIF: signature, screen, its control block and the trailer.
+    // Every cut frame is a whole GIF: signature, screen, a control block (its own or a neutral
+    // one) and the trailer.
     if (frame->data.size() < 6 + 7 + 8 + 10 + 1 || frame->data.back() != 0x3B) std::abort();
     if (!widgets::TnqGIFImageView::isGifImage(frame->data)) std::abort();
+    if (frame->header.size() != 8 || frame->header[0] != 0x21 || frame->header[1] != 0xF9) std::abort();
   }
   if (!frames.empty()) (void)view->getFrameAsImageAtIndex(static_cast<std::int32_t>(frames.size() - 1));
   return 0;

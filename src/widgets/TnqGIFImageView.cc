@@ -27,6 +27,9 @@ bool screenAllowed(long long w, long long h) {
          w * h <= kMaxGifViewPixels;
 }
 
+// The control block of an image that has none of its own: no disposal, no delay, no transparency.
+const pf::Bytes kNoControl = {kExtensionIntroducer, kControlLabel, 0x04, 0, 0, 0, 0, 0};
+
 }  // namespace
 
 // A read position over the file; every read is checked against the end.
@@ -132,6 +135,7 @@ std::shared_ptr<pf::Image> TnqGIFImageView::getFrameAsImageAtIndex(std::int32_t 
 void TnqGIFImageView::decodeGIF(const pf::Bytes& data) {
   frames_.clear();
   pending_.reset();
+  sawControl_ = false;
   Reader r(data);
   if (!r.skipBytes(6)) return;
   auto screen = r.getBytes(kScreenSize);
@@ -154,8 +158,9 @@ void TnqGIFImageView::decodeGIF(const pf::Bytes& data) {
     else if (*b == kImageSeparator)
       GIFReadDescriptor(r);
   }
-  // A control extension with no image after it makes no frame.
+  // A control extension with no image after it makes no frame; a file without any is a still image.
   pending_.reset();
+  if (!sawControl_) frames_.clear();
 }
 
 void TnqGIFImageView::GIFReadExtensions(Reader& r) {
@@ -175,6 +180,7 @@ void TnqGIFImageView::GIFReadExtensions(Reader& r) {
     frame->delay = le16(p + 1);
     frame->header = {kExtensionIntroducer, kControlLabel, 0x04, p[0], p[1], p[2], p[3], 0x00};
     pending_ = std::move(frame);
+    sawControl_ = true;
     // A missing terminator starts further sub-blocks, passed over like any others.
     r.subBlocks(p[4], nullptr);
     return;
@@ -202,30 +208,30 @@ void TnqGIFImageView::GIFReadDescriptor(Reader& r) {
     }
     table = *local;
   }
-  // An image with no control extension waiting is read over.
+  // An image with no control extension waiting is a frame of its own with a neutral one (common
+  // encoders write a first frame that way).
   std::shared_ptr<TnqGIFFrame> frame = std::move(pending_);
   pending_.reset();
+  if (!frame) {
+    frame = std::make_shared<TnqGIFFrame>();
+    frame->header = kNoControl;
+  }
+  frame->area = pf::Rect(le16(d), le16(d + 2), le16(d + 4), le16(d + 6));
   pf::Bytes out;
-  if (frame) {
-    frame->area = pf::Rect(le16(d), le16(d + 2), le16(d + 4), le16(d + 6));
-    const char* signature = "GIF89a";
-    out.assign(signature, signature + 6);
-    out.insert(out.end(), r.screen.begin(), r.screen.end());
-    bool hasTable = !table.empty();
-    out[6 + 4] = static_cast<std::uint8_t>((r.screen[4] & 0x70) |
-                                           (hasTable ? (0x80 | (sorted ? 0x08 : 0) | size) : 0));
-    out.insert(out.end(), table.begin(), table.end());
-    out.insert(out.end(), frame->header.begin(), frame->header.end());
-    out.push_back(kImageSeparator);
-    out.insert(out.end(), d, d + 8);
-    out.push_back(packed & 0x40);
+  const char* signature = "GIF89a";
+  out.assign(signature, signature + 6);
+  out.insert(out.end(), r.screen.begin(), r.screen.end());
+  bool hasTable = !table.empty();
+  out[6 + 4] = static_cast<std::uint8_t>((r.screen[4] & 0x70) | (hasTable ? (0x80 | (sorted ? 0x08 : 0) | size) : 0));
+  out.insert(out.end(), table.begin(), table.end());
+  out.insert(out.end(), frame->header.begin(), frame->header.end());
+  out.push_back(kImageSeparator);
+  out.insert(out.end(), d, d + 8);
+  out.push_back(packed & 0x40);
+  if (auto minCodeSize = r.byte()) {
+    out.push_back(*minCodeSize);
+    if (auto first = r.byte()) r.subBlocks(*first, &out);
   }
-  auto minCodeSize = r.byte();
-  if (minCodeSize) {
-    if (frame) out.push_back(*minCodeSize);
-    if (auto first = r.byte()) r.subBlocks(*first, frame ? &out : nullptr);
-  }
-  if (!frame) return;
   out.push_back(kTrailer);
   frame->data = std::move(out);
   frames_.push_back(std::move(frame));

@@ -3,7 +3,9 @@
 // single-image GIF per frame (the file's logical screen, a colour table, the frame's graphic
 // control extension and its image), lets the platform decode each of those, composes them on a
 // canvas of the logical screen by their disposal methods and plays the composed images with the
-// frames' delays. Data that is not a GIF, or a GIF without a frame, shows as a still image.
+// frames' delays. An image without a control extension of its own is a frame with delay 0 (it
+// plays as 10); data that is not a GIF, or a GIF without any control extension, shows as a still
+// image.
 //
 // Bounded: the logical screen within the platform's image limits and kMaxGifViewPixels, at most
 // pf::kMaxGifFrames frames, one frame image decoded at a time, and one pf::GifBudget (pixels and
@@ -75,6 +77,7 @@ class TnqGIFImageView : public pf::ImageView {
   TnqGIFFrameList frames_;
   // Made by the latest graphic control extension, waiting for its image.
   std::shared_ptr<TnqGIFFrame> pending_;
+  bool sawControl_ = false;
   long long pixelsSpent_ = 0;
 };
 

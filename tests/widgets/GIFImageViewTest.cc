@@ -201,8 +201,7 @@ TEST(GIFImageView, ExtensionsAreSkippedByTheirBlocks) {
   g.comment(std::string("ab\0;cd\xF9\x04", 8));
   g.control(1, 10);
   g.filled(0, 0, 2, 2, 0);
-  // An image without a control block is read over; a control block without an image makes none.
-  g.filled(0, 0, 2, 2, 1);
+  // A control block without an image makes no frame.
   g.control(1, 10);
   g.filled(0, 0, 1, 1, 1);
   g.control(1, 40);
@@ -213,6 +212,34 @@ TEST(GIFImageView, ExtensionsAreSkippedByTheirBlocks) {
   EXPECT_EQ(view->GIF_frames()[1]->area, pf::Rect(0, 0, 1, 1));
   EXPECT_NEAR(view->animationDuration(), 0.2, 1e-9);
   EXPECT_TRUE(near(view->animationImages()[1]->pixel(1, 1), kRedPixel));
+}
+
+TEST(GIFImageView, AnImageWithoutItsOwnControlBlockIsAFrameWithDelayZero) {
+  pf::VirtualTimeScope time;
+  GifWriter g;
+  g.screen(2, 2, {giftest::kRed, giftest::kGreen});
+  g.filled(0, 0, 2, 2, 0);  // the first frame, as common encoders write it
+  g.control(1, 20);
+  g.filled(0, 0, 1, 1, 1);
+  g.filled(1, 1, 1, 1, 1);  // and one between two others
+  g.control(1, 30);
+  g.filled(1, 0, 1, 1, 1);
+  g.trailer();
+  auto view = TnqGIFImageView::initWithGIFData(g.bytes);
+  ASSERT_TRUE(view);
+  const auto& frames = view->GIF_frames();
+  ASSERT_EQ(frames.size(), 4u);
+  EXPECT_EQ(frames[0]->header, (pf::Bytes{0x21, 0xF9, 0x04, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(frames[0]->disposalMethod, 0);
+  EXPECT_EQ(frames[0]->delay, 10);  // 0 plays as 10
+  EXPECT_EQ(frames[2]->area, pf::Rect(1, 1, 1, 1));
+  EXPECT_NEAR(view->animationDuration(), (10 + 20 + 10 + 30) / 100.0, 1e-9);
+  const auto& composed = view->animationImages();
+  ASSERT_EQ(composed.size(), 4u);
+  EXPECT_TRUE(near(composed[0]->pixel(1, 1), kRedPixel));
+  EXPECT_TRUE(near(composed[2]->pixel(1, 1), kGreenPixel));
+  EXPECT_TRUE(near(composed[3]->pixel(0, 1), kRedPixel));
+  EXPECT_TRUE(near(composed[3]->pixel(1, 0), kGreenPixel));
 }
 
 // A frame whose data codes fewer pixels than its rectangle leaves the rest of the canvas alone.
@@ -366,7 +393,7 @@ TEST(GIFImageView, MatchesThePeersComposition) {
     files.emplace_back(name, count);
   }
   ASSERT_EQ(peer.wait(), 0);
-  ASSERT_EQ(files.size(), 4u);
+  ASSERT_EQ(files.size(), 5u);
   for (const auto& [name, count] : files) {
     auto view = TnqGIFImageView::initWithGIFFile(dir / (name + ".gif"));
     ASSERT_TRUE(view) << name;
