@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The test command: installs what is missing, configures, builds and runs every test, once in a
-# normal build and once under AddressSanitizer and UndefinedBehaviorSanitizer.
-#   scripts/test.sh            both builds
+# normal build and once under AddressSanitizer and UndefinedBehaviorSanitizer, then the threaded
+# test executables under ThreadSanitizer.
+#   scripts/test.sh            all three
 #   scripts/test.sh --fast     the normal build only
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -32,4 +33,8 @@ if [ "${1:-}" != "--fast" ]; then
   CC=clang CXX=clang++ run_build build/sanitize -DCMAKE_BUILD_TYPE=Debug \
     "-DCMAKE_CXX_FLAGS_DEBUG=-gline-tables-only -O1" "-DCMAKE_C_FLAGS_DEBUG=-gline-tables-only -O1" \
     -DFX_SANITIZE=ON -DFX_FUZZ=ON -DFX_FUZZ_SECONDS="${FX_FUZZ_SECONDS:-10}" -DFX_BENCH=OFF
+  # The executables whose code runs on several threads (run loops, queues, sockets, the store,
+  # the container's requests) under ThreadSanitizer, in build/tsan.
+  FX_JOBS=$jobs bash scripts/tsan.sh platform_foundation_tests platform_net_tests appnet_tests kvstore_tests \
+    container_tests
 fi

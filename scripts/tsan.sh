@@ -11,7 +11,8 @@ jobs=${FX_JOBS:-$(nproc)}
 source scripts/build-env.sh
 
 CC=clang CXX=clang++ cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug \
-  "-DCMAKE_CXX_FLAGS_DEBUG=-g -O1 -fsanitize=thread" "-DCMAKE_C_FLAGS_DEBUG=-g -O1 -fsanitize=thread" \
+  "-DCMAKE_CXX_FLAGS_DEBUG=-gline-tables-only -O1 -fsanitize=thread" \
+  "-DCMAKE_C_FLAGS_DEBUG=-gline-tables-only -O1 -fsanitize=thread" \
   -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread -DFX_BENCH=OFF -DFX_SANITIZE=OFF >/dev/null
 if [ $# -gt 0 ]; then
   cmake --build build/tsan -j "$jobs" --target "$@"

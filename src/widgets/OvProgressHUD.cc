@@ -318,6 +318,9 @@ void OvProgressHUD::showWithTitle(std::optional<std::string> title, std::optiona
   confirmationMessage_ = confirmation && !confirmation->empty() ? *confirmation : std::string("Cancel?");
   // An exit waiting for the entry makes this a fresh show, which drops it.
   if (visible_ && window_ && !hud_->layer().animationForKey(kDismissKey) && !queuedDismissAnimation) {
+    // The box takes the new images (or none) as a show would give them.
+    hud_->image = image;
+    hud_->animationImages = animationImages;
     updateHUDAnimated(true);
     return;
   }

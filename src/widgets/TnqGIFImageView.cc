@@ -23,8 +23,12 @@ constexpr std::size_t kDescriptorSize = 9;
 int le16(const std::uint8_t* p) { return p[0] | (p[1] << 8); }
 
 bool screenAllowed(long long w, long long h) {
-  return w > 0 && h > 0 && w <= pf::kMaxImageSide && h <= pf::kMaxImageSide && w * h <= pf::kMaxImagePixels;
+  return w > 0 && h > 0 && w <= pf::kMaxImageSide && h <= pf::kMaxImageSide && w * h <= pf::kMaxImagePixels &&
+         w * h <= kMaxGifViewPixels;
 }
+
+// The control block of an image that has none of its own: no disposal, no delay, no transparency.
+const pf::Bytes kNoControl = {kExtensionIntroducer, kControlLabel, 0x04, 0, 0, 0, 0, 0};
 
 }  // namespace
 
@@ -131,6 +135,7 @@ std::shared_ptr<pf::Image> TnqGIFImageView::getFrameAsImageAtIndex(std::int32_t 
 void TnqGIFImageView::decodeGIF(const pf::Bytes& data) {
   frames_.clear();
   pending_.reset();
+  sawControl_ = false;
   Reader r(data);
   if (!r.skipBytes(6)) return;
   auto screen = r.getBytes(kScreenSize);
@@ -153,8 +158,9 @@ void TnqGIFImageView::decodeGIF(const pf::Bytes& data) {
     else if (*b == kImageSeparator)
       GIFReadDescriptor(r);
   }
-  // A control extension with no image after it makes no frame.
+  // A control extension with no image after it makes no frame; a file without any is a still image.
   pending_.reset();
+  if (!sawControl_) frames_.clear();
 }
 
 void TnqGIFImageView::GIFReadExtensions(Reader& r) {
@@ -174,6 +180,7 @@ void TnqGIFImageView::GIFReadExtensions(Reader& r) {
     frame->delay = le16(p + 1);
     frame->header = {kExtensionIntroducer, kControlLabel, 0x04, p[0], p[1], p[2], p[3], 0x00};
     pending_ = std::move(frame);
+    sawControl_ = true;
     // A missing terminator starts further sub-blocks, passed over like any others.
     r.subBlocks(p[4], nullptr);
     return;
@@ -201,30 +208,30 @@ void TnqGIFImageView::GIFReadDescriptor(Reader& r) {
     }
     table = *local;
   }
-  // An image with no control extension waiting is read over.
+  // An image with no control extension waiting is a frame of its own with a neutral one (common
+  // encoders write a first frame that way).
   std::shared_ptr<TnqGIFFrame> frame = std::move(pending_);
   pending_.reset();
+  if (!frame) {
+    frame = std::make_shared<TnqGIFFrame>();
+    frame->header = kNoControl;
+  }
+  frame->area = pf::Rect(le16(d), le16(d + 2), le16(d + 4), le16(d + 6));
   pf::Bytes out;
-  if (frame) {
-    frame->area = pf::Rect(le16(d), le16(d + 2), le16(d + 4), le16(d + 6));
-    const char* signature = "GIF89a";
-    out.assign(signature, signature + 6);
-    out.insert(out.end(), r.screen.begin(), r.screen.end());
-    bool hasTable = !table.empty();
-    out[6 + 4] = static_cast<std::uint8_t>((r.screen[4] & 0x70) |
-                                           (hasTable ? (0x80 | (sorted ? 0x08 : 0) | size) : 0));
-    out.insert(out.end(), table.begin(), table.end());
-    out.insert(out.end(), frame->header.begin(), frame->header.end());
-    out.push_back(kImageSeparator);
-    out.insert(out.end(), d, d + 8);
-    out.push_back(packed & 0x40);
+  const char* signature = "GIF89a";
+  out.assign(signature, signature + 6);
+  out.insert(out.end(), r.screen.begin(), r.screen.end());
+  bool hasTable = !table.empty();
+  out[6 + 4] = static_cast<std::uint8_t>((r.screen[4] & 0x70) | (hasTable ? (0x80 | (sorted ? 0x08 : 0) | size) : 0));
+  out.insert(out.end(), table.begin(), table.end());
+  out.insert(out.end(), frame->header.begin(), frame->header.end());
+  out.push_back(kImageSeparator);
+  out.insert(out.end(), d, d + 8);
+  out.push_back(packed & 0x40);
+  if (auto minCodeSize = r.byte()) {
+    out.push_back(*minCodeSize);
+    if (auto first = r.byte()) r.subBlocks(*first, &out);
   }
-  auto minCodeSize = r.byte();
-  if (minCodeSize) {
-    if (frame) out.push_back(*minCodeSize);
-    if (auto first = r.byte()) r.subBlocks(*first, frame ? &out : nullptr);
-  }
-  if (!frame) return;
   out.push_back(kTrailer);
   frame->data = std::move(out);
   frames_.push_back(std::move(frame));
@@ -233,6 +240,7 @@ void TnqGIFImageView::GIFReadDescriptor(Reader& r) {
 void TnqGIFImageView::loadImageData() {
   setImage(nullptr);
   setAnimationImages({});
+  pixelsSpent_ = 0;
   if (frames_.empty()) return;
   // The canvas is the logical screen every cut frame carries.
   const pf::Bytes& first = frames_.front()->data;
@@ -240,22 +248,30 @@ void TnqGIFImageView::loadImageData() {
   const int w = le16(first.data() + 6), h = le16(first.data() + 8);
   if (!screenAllowed(w, h)) return;
   const pf::Rect canvasRect(0, 0, w, h);
+  const long long screenPixels = static_cast<long long>(w) * h;
 
   std::vector<std::shared_ptr<pf::Image>> composed;
   double duration = 0;
-  long long budget = pf::kMaxGifPixels;
+  // One budget for decoding and composing every frame.
+  pf::GifBudget budget;
+  const char* stopped = nullptr;
   {
     pf::ImageContext canvas(pf::Size{static_cast<double>(w), static_cast<double>(h)}, false, 1);
     pf::GraphicsContext& ctx = canvas.context();
+    budget.take(screenPixels);
     for (auto& frame : frames_) {
-      if ((budget -= static_cast<long long>(w) * h) < 0) {
-        pf::logLine(pf::format("TnqGIFImageView: composition stopped after %lu of %lu frames (pixel budget)",
-                               static_cast<unsigned long>(composed.size()),
-                               static_cast<unsigned long>(frames_.size())));
+      if (static_cast<long long>(composed.size() + 1) * screenPixels > kMaxGifViewPixels) {
+        stopped = "memory bound";
         break;
       }
       const int disposal = frame->disposalMethod;
-      auto image = pf::Image::fromData(frame->data);
+      auto decoded = pf::decodeGifFrames(frame->data, 1, budget);
+      // Drawing the frame and keeping the canvas (and the canvas before it, for disposal 3).
+      if (budget.spent() || !budget.take((disposal == 3 ? 3 : 2) * screenPixels)) {
+        stopped = "decoding budget";
+        break;
+      }
+      auto image = decoded.empty() ? nullptr : decoded.front().image;
       std::shared_ptr<pf::Image> before;
       if (image) {
         if (disposal == 3) before = pf::imageFromCurrentImageContext();
@@ -277,6 +293,11 @@ void TnqGIFImageView::loadImageData() {
       }
     }
   }
+  pixelsSpent_ = budget.pixelsTaken();
+  if (stopped)
+    pf::logLine(pf::format("TnqGIFImageView: composition stopped after %lu of %lu frames (%s)",
+                           static_cast<unsigned long>(composed.size()), static_cast<unsigned long>(frames_.size()),
+                           stopped));
   if (composed.empty()) return;
   setImage(composed.front());
   setAnimationImages(composed);

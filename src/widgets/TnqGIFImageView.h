@@ -3,11 +3,14 @@
 // single-image GIF per frame (the file's logical screen, a colour table, the frame's graphic
 // control extension and its image), lets the platform decode each of those, composes them on a
 // canvas of the logical screen by their disposal methods and plays the composed images with the
-// frames' delays. Data that is not a GIF, or a GIF without a frame, shows as a still image.
+// frames' delays. An image without a control extension of its own is a frame with delay 0 (it
+// plays as 10); data that is not a GIF, or a GIF without any control extension, shows as a still
+// image.
 //
-// Bounded: the logical screen within the platform's image limits, at most pf::kMaxGifFrames
-// frames, composed frames times screen pixels within pf::kMaxGifPixels (composition stops there,
-// logged), and one frame image decoded at a time. Main thread; all work runs while it is made.
+// Bounded: the logical screen within the platform's image limits and kMaxGifViewPixels, at most
+// pf::kMaxGifFrames frames, one frame image decoded at a time, and one pf::GifBudget (pixels and
+// time) for decoding and composing all of them; frames past the budget or past kMaxGifViewPixels
+// composed pixels are dropped (one log line). Main thread; all work runs while it is made.
 
 #include <cstdint>
 #include <filesystem>
@@ -35,6 +38,9 @@ struct TnqGIFFrame {
 };
 using TnqGIFFrameList = std::vector<std::shared_ptr<TnqGIFFrame>>;
 
+// Composed pixels one view keeps: a phone screen's animation (about 128 MB).
+inline constexpr long long kMaxGifViewPixels = 32LL * 1000 * 1000;
+
 class TnqGIFImageView : public pf::ImageView {
  public:
   TnqGIFImageView();
@@ -57,6 +63,9 @@ class TnqGIFImageView : public pf::ImageView {
   // The platform's image of that GIF, nullptr past the end or when it does not decode.
   std::shared_ptr<pf::Image> getFrameAsImageAtIndex(std::int32_t index) const;
 
+  // The pixels the last composition allocated, decoded and composed (its budget's spending).
+  long long pixelsSpent() const { return pixelsSpent_; }
+
  private:
   // Block walk over the data being decoded.
   struct Reader;
@@ -68,6 +77,8 @@ class TnqGIFImageView : public pf::ImageView {
   TnqGIFFrameList frames_;
   // Made by the latest graphic control extension, waiting for its image.
   std::shared_ptr<TnqGIFFrame> pending_;
+  bool sawControl_ = false;
+  long long pixelsSpent_ = 0;
 };
 
 }  // namespace widgets

@@ -9,6 +9,7 @@
 #include "GifTestSupport.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/FileManager.h"
+#include "platform/foundation/Log.h"
 #include "platform/ui/Image.h"
 #include "support/TestSupport.h"
 #include "widgets/TnqGIFImageView.h"
@@ -200,8 +201,7 @@ TEST(GIFImageView, ExtensionsAreSkippedByTheirBlocks) {
   g.comment(std::string("ab\0;cd\xF9\x04", 8));
   g.control(1, 10);
   g.filled(0, 0, 2, 2, 0);
-  // An image without a control block is read over; a control block without an image makes none.
-  g.filled(0, 0, 2, 2, 1);
+  // A control block without an image makes no frame.
   g.control(1, 10);
   g.filled(0, 0, 1, 1, 1);
   g.control(1, 40);
@@ -212,6 +212,103 @@ TEST(GIFImageView, ExtensionsAreSkippedByTheirBlocks) {
   EXPECT_EQ(view->GIF_frames()[1]->area, pf::Rect(0, 0, 1, 1));
   EXPECT_NEAR(view->animationDuration(), 0.2, 1e-9);
   EXPECT_TRUE(near(view->animationImages()[1]->pixel(1, 1), kRedPixel));
+}
+
+TEST(GIFImageView, AnImageWithoutItsOwnControlBlockIsAFrameWithDelayZero) {
+  pf::VirtualTimeScope time;
+  GifWriter g;
+  g.screen(2, 2, {giftest::kRed, giftest::kGreen});
+  g.filled(0, 0, 2, 2, 0);  // the first frame, as common encoders write it
+  g.control(1, 20);
+  g.filled(0, 0, 1, 1, 1);
+  g.filled(1, 1, 1, 1, 1);  // and one between two others
+  g.control(1, 30);
+  g.filled(1, 0, 1, 1, 1);
+  g.trailer();
+  auto view = TnqGIFImageView::initWithGIFData(g.bytes);
+  ASSERT_TRUE(view);
+  const auto& frames = view->GIF_frames();
+  ASSERT_EQ(frames.size(), 4u);
+  EXPECT_EQ(frames[0]->header, (pf::Bytes{0x21, 0xF9, 0x04, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(frames[0]->disposalMethod, 0);
+  EXPECT_EQ(frames[0]->delay, 10);  // 0 plays as 10
+  EXPECT_EQ(frames[2]->area, pf::Rect(1, 1, 1, 1));
+  EXPECT_NEAR(view->animationDuration(), (10 + 20 + 10 + 30) / 100.0, 1e-9);
+  const auto& composed = view->animationImages();
+  ASSERT_EQ(composed.size(), 4u);
+  EXPECT_TRUE(near(composed[0]->pixel(1, 1), kRedPixel));
+  EXPECT_TRUE(near(composed[2]->pixel(1, 1), kGreenPixel));
+  EXPECT_TRUE(near(composed[3]->pixel(0, 1), kRedPixel));
+  EXPECT_TRUE(near(composed[3]->pixel(1, 0), kGreenPixel));
+}
+
+// A frame whose data codes fewer pixels than its rectangle leaves the rest of the canvas alone.
+TEST(GIFImageView, AShortFrameLeavesTheCanvasAsItWas) {
+  pf::VirtualTimeScope time;
+  GifWriter g;
+  g.screen(2, 2, {giftest::kRed, giftest::kGreen, giftest::kBlue});
+  g.control(1, 10);
+  g.filled(0, 0, 2, 2, 1);
+  g.control(1, 10);
+  g.image(0, 0, 2, 2, {2, 2});  // the first row only
+  g.trailer();
+  auto view = TnqGIFImageView::initWithGIFData(g.bytes);
+  ASSERT_TRUE(view);
+  const auto& composed = view->animationImages();
+  ASSERT_EQ(composed.size(), 2u);
+  EXPECT_TRUE(near(composed[1]->pixel(1, 0), pf::Color::rgb(0, 0, 1)));
+  EXPECT_TRUE(near(composed[1]->pixel(0, 1), kGreenPixel)) << "not palette entry 0";
+  EXPECT_TRUE(near(composed[1]->pixel(1, 1), kGreenPixel));
+}
+
+// A small file of many frames that each claim a huge rectangle on a one-pixel screen: every frame
+// is clipped to the screen before anything is allocated, and one budget counts all of them.
+TEST(GIFImageView, HugeFramesOnATinyScreenCostTheScreenNotTheirRectangles) {
+  pf::VirtualTimeScope time;
+  GifWriter g;
+  g.screen(1, 1, {giftest::kRed, giftest::kGreen});
+  for (int i = 0; i < 1000; ++i) {
+    g.control(1, 0);
+    g.image(0, 0, 6000, 6000, {1});
+  }
+  g.trailer();
+  EXPECT_LT(g.bytes.size(), 24u * 1000);
+  auto view = TnqGIFImageView::initWithGIFData(g.bytes);
+  ASSERT_TRUE(view);
+  EXPECT_EQ(view->GIF_frames().size(), 1000u);
+  EXPECT_EQ(view->animationImages().size(), 1000u);
+  EXPECT_NEAR(view->animationDuration(), 100, 1e-9);
+  // Per frame: the one-pixel screen and visible part, a row buffer and the one row that shows,
+  // not 6000 x 6000.
+  EXPECT_LT(view->pixelsSpent(), 1000LL * 3 * 6000);
+  EXPECT_GT(view->pixelsSpent(), 1000LL * 6000);
+}
+
+// Composed frames stop at the view's bound, with one log line; a screen over it is no animation.
+TEST(GIFImageView, ComposedFramesStayWithinTheViewsBound) {
+  pf::VirtualTimeScope time;
+  const int side = 2000;  // 4 M pixels a frame: eight frames fit
+  GifWriter g;
+  g.screen(side, side, {giftest::kRed, giftest::kGreen});
+  for (int i = 0; i < 20; ++i) {
+    g.control(1, 10);
+    g.filled(i, 0, 1, 1, 1);
+  }
+  g.trailer();
+  EXPECT_LT(g.bytes.size(), 600u);
+  pf::LogCapture log;
+  auto view = TnqGIFImageView::initWithGIFData(g.bytes);
+  ASSERT_TRUE(view);
+  EXPECT_EQ(view->GIF_frames().size(), 20u);
+  ASSERT_EQ(view->animationImages().size(), 8u);  // 32 M pixels
+  EXPECT_NEAR(view->animationDuration(), 0.8, 1e-9);
+  EXPECT_TRUE(near(view->animationImages().back()->pixel(7, 0), kGreenPixel));
+  ASSERT_EQ(log.lines().size(), 1u);
+  EXPECT_TRUE(log.contains("composition stopped after 8 of 20 frames"));
+
+  auto tooBig = TnqGIFImageView::getGifFrames(oneFrame(6000, 6000, 10, 1));
+  ASSERT_TRUE(tooBig);
+  EXPECT_TRUE(tooBig->empty());
 }
 
 TEST(GIFImageView, StillImagesAndRefusals) {
@@ -296,7 +393,7 @@ TEST(GIFImageView, MatchesThePeersComposition) {
     files.emplace_back(name, count);
   }
   ASSERT_EQ(peer.wait(), 0);
-  ASSERT_EQ(files.size(), 4u);
+  ASSERT_EQ(files.size(), 5u);
   for (const auto& [name, count] : files) {
     auto view = TnqGIFImageView::initWithGIFFile(dir / (name + ".gif"));
     ASSERT_TRUE(view) << name;

@@ -17,6 +17,7 @@ namespace {
 
 using pf::Point;
 using pf::Rect;
+using widgets::OvImages;
 using widgets::OvProgressHUD;
 namespace Ov = widgets::OvProgressHUDClass;
 
@@ -291,6 +292,52 @@ TEST_F(WindowOverlay, TwoTapCancelAndItsReset) {
   tapOverlay();
   EXPECT_FALSE(hud()->isConfirmed());
   EXPECT_TRUE(hud()->hudWindow());
+}
+
+TEST_F(WindowOverlay, ADragAcrossTheOverlayDismissesIt) {
+  int cancels = 0;
+  Ov::showWithTitle("Quote", "Waiting", [&] { ++cancels; });
+  advance(2);
+  auto window = hud()->hudWindow();
+  ASSERT_TRUE(window);
+  window->touchDown(Point{10, 10});
+  window->touchMove(Point{15, 12});  // within the slop: nothing yet
+  EXPECT_FALSE(running("dismiss"));
+  window->touchMove(Point{120, 200});
+  window->touchUp(Point{160, 300});
+  EXPECT_FALSE(hud()->isConfirmed());  // not a tap: no cancel asked for
+  EXPECT_EQ(cancels, 0);
+  EXPECT_TRUE(running("dismiss"));
+  advance(2);
+  EXPECT_FALSE(hud()->hudWindow());
+}
+
+TEST_F(WindowOverlay, AnUpdateInPlaceTakesTheNewImages) {
+  OvImages frames = {pf::Image::blank(20, 20), pf::Image::blank(20, 20)};
+  Ov::showWithTitle("Quote", "Loading", frames);
+  advance(2);
+  widgets::OvHud& box = hud()->hud();
+  EXPECT_TRUE(box.imageView().isAnimating());
+  EXPECT_NEAR(box.contentAreaFrame.width(), 100, 1);  // made integral at a half-point x
+
+  // A visible box is updated in place, and the update carries no images: the ring alone shows.
+  Ov::showProgressWithStyle(1, "Quote", "Half");
+  advance(1);
+  EXPECT_TRUE(box.animationImages.empty());
+  EXPECT_FALSE(box.image);
+  EXPECT_TRUE(box.imageView().isHidden());
+  EXPECT_FALSE(box.radialProgressView().isHidden());
+  EXPECT_NEAR(box.contentAreaFrame.width(), 40, 1);
+  EXPECT_NEAR(box.contentAreaFrame.height(), 40, 1);
+
+  // And back to one still image.
+  auto still = pf::Image::blank(20, 20);
+  Ov::showWithTitle("Quote", "Done", OvImages{still});
+  advance(1);
+  EXPECT_EQ(box.image, still);
+  EXPECT_FALSE(box.imageView().isHidden());
+  EXPECT_TRUE(box.radialProgressView().isHidden());
+  EXPECT_NEAR(box.contentAreaFrame.width(), 100, 1);
 }
 
 TEST_F(WindowOverlay, WhereTheBoxStands) {

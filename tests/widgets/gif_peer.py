@@ -59,3 +59,5 @@ write("comment", squares(3, 32, 32, BASE), duration=70, disposal=1, transparency
 local = squares(3, 36, 28, BASE)
 local[1] = squares(2, 36, 28, OTHER)[1]
 write("local", local, duration=40, disposal=1, transparency=0, loop=0)
+# The first frame without a control extension (delay 0, no transparency), as Pillow writes it.
+write("firstbare", squares(3, 30, 20, BASE), duration=[0, 100, 100], loop=0)

@@ -24,9 +24,11 @@ namespace pf {
 
 using RunLoopMode = std::string;
 
-inline const RunLoopMode kDefaultRunLoopMode{"DefaultRunLoopMode"};
+// The mode names are never destroyed: threads that live for the whole process (the network
+// threads) may still name a mode while the main thread runs the static destructors at exit.
+inline const RunLoopMode& kDefaultRunLoopMode = *new RunLoopMode("DefaultRunLoopMode");
 // Pseudo-mode naming the loop's set of common modes.
-inline const RunLoopMode kRunLoopCommonModes{"RunLoopCommonModes"};
+inline const RunLoopMode& kRunLoopCommonModes = *new RunLoopMode("RunLoopCommonModes");
 
 class RunLoop;
 class Timer;

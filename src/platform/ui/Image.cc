@@ -13,6 +13,7 @@
 #include <jpeglib.h>
 
 #include "platform/foundation/Bundle.h"
+#include "platform/foundation/Clock.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/ThreadAnnotations.h"
 #include "platform/ui/GraphicsContext.h"
@@ -182,24 +183,49 @@ cairo_surface_t* surfaceFromCanvas(const std::vector<std::uint32_t>& canvas, int
 
 }  // namespace
 
+GifBudget::GifBudget(long long pixels, double seconds) : left_(pixels), deadline_(Clock::monotonic() + seconds) {}
+
+bool GifBudget::inTime() {
+  sinceClock_ = 0;
+  if (!spent_ && Clock::monotonic() >= deadline_) spent_ = true;
+  return !spent_;
+}
+
+bool GifBudget::take(long long pixels) {
+  if (spent_) return false;
+  pixels = std::max(0LL, pixels);
+  taken_ += pixels;
+  left_ -= pixels;
+  if (left_ < 0) spent_ = true;
+  // Requests count as a pixel each, so narrow rows read the clock too.
+  if ((sinceClock_ += pixels + 1) >= kClockEvery) inTime();
+  return !spent_;
+}
+
 std::vector<GifFrame> decodeGifFrames(const Bytes& data, int maxFrames) {
+  GifBudget budget;
+  return decodeGifFrames(data, maxFrames, budget);
+}
+
+std::vector<GifFrame> decodeGifFrames(const Bytes& data, int maxFrames, GifBudget& budget) {
   std::vector<GifFrame> frames;
-  if (data.size() < 13 || std::memcmp(data.data(), "GIF8", 4) != 0) return frames;
+  if (maxFrames <= 0 || data.size() < 13 || std::memcmp(data.data(), "GIF8", 4) != 0) return frames;
   GifReader reader{&data, 0};
   int error = 0;
   GifFileType* gif = DGifOpen(&reader, readGif, &error);
   if (!gif) return frames;
   const int sw = gif->SWidth, sh = gif->SHeight;
-  if (!sizeAllowed(sw, sh)) {
+  const long long screen = static_cast<long long>(sw) * sh;
+  if (!sizeAllowed(sw, sh) || !budget.inTime() || !budget.take(screen)) {
     DGifCloseFile(gif, &error);
     return frames;
   }
-  std::vector<std::uint32_t> canvas(static_cast<std::size_t>(sw) * sh, 0), saved;
+  std::vector<std::uint32_t> canvas(static_cast<std::size_t>(screen), 0), saved;
   GraphicsControlBlock gcb{};
   gcb.TransparentColor = NO_TRANSPARENT_COLOR;
   bool haveGcb = false;
-  std::vector<GifPixelType> pixels;
-  long long budget = kMaxGifPixels;  // frame areas decoded and full-screen frames kept
+  std::vector<GifPixelType> row, visible;
+  std::vector<char> coded;
   GifRecordType type;
   while (static_cast<int>(frames.size()) < maxFrames && DGifGetRecordType(gif, &type) == GIF_OK &&
          type != TERMINATE_RECORD_TYPE) {
@@ -224,43 +250,70 @@ std::vector<GifFrame> decodeGifFrames(const Bytes& data, int maxFrames) {
     if (DGifGetImageDesc(gif) != GIF_OK) break;
     const GifImageDesc& d = gif->Image;
     ColorMapObject* map = d.ColorMap ? d.ColorMap : gif->SColorMap;
-    long long area = static_cast<long long>(d.Width) * d.Height;
-    if (!map || d.Width <= 0 || d.Height <= 0 || !sizeAllowed(d.Width, d.Height) || (budget -= area) < 0) break;
-    pixels.assign(static_cast<std::size_t>(area), 0);
-    bool ok = true;
+    if (!map || d.Width <= 0 || d.Height <= 0 || !sizeAllowed(d.Width, d.Height)) break;
+    // Only the part of the frame on the screen is kept; rows are decoded one at a time into a
+    // row of the frame's width, every one of them paid for.
+    const int left = std::clamp(d.Left, 0, sw), top = std::clamp(d.Top, 0, sh);
+    const int right = static_cast<int>(std::clamp<long long>(static_cast<long long>(d.Left) + d.Width, left, sw));
+    const int bottom = static_cast<int>(std::clamp<long long>(static_cast<long long>(d.Top) + d.Height, top, sh));
+    const int vw = right - left, vh = bottom - top;
+    if (!budget.inTime() || !budget.take(static_cast<long long>(vw) * vh + d.Width)) break;
+    visible.assign(static_cast<std::size_t>(vw) * static_cast<std::size_t>(vh), 0);
+    coded.assign(static_cast<std::size_t>(vh), 0);
+    row.resize(static_cast<std::size_t>(d.Width));
+    int codedRows = 0;
+    bool ok = true, overBudget = false;
+    auto readRow = [&](int y) {
+      if (!budget.take(d.Width)) {
+        overBudget = true;
+        return false;
+      }
+      if (DGifGetLine(gif, row.data(), d.Width) != GIF_OK) return false;
+      const int vy = d.Top + y - top;
+      if (vy >= 0 && vy < vh && !coded[static_cast<std::size_t>(vy)]) {
+        if (vw > 0)
+          std::memcpy(visible.data() + static_cast<std::size_t>(vy) * vw, row.data() + (left - d.Left),
+                      static_cast<std::size_t>(vw));
+        coded[static_cast<std::size_t>(vy)] = 1;
+        ++codedRows;
+      }
+      return true;
+    };
+    // The last frame asked for stops reading once every row it shows is in.
+    const bool last = static_cast<int>(frames.size()) + 1 == maxFrames;
+    auto shown = [&] { return last && codedRows == vh; };
     if (d.Interlace) {
       static const int offsets[] = {0, 4, 2, 1}, jumps[] = {8, 8, 4, 2};
-      for (int pass = 0; pass < 4 && ok; ++pass)
-        for (int y = offsets[pass]; y < d.Height && ok; y += jumps[pass])
-          ok = DGifGetLine(gif, pixels.data() + static_cast<std::size_t>(y) * d.Width, d.Width) == GIF_OK;
+      for (int pass = 0; pass < 4 && ok && !shown(); ++pass)
+        for (int y = offsets[pass]; y < d.Height && ok && !shown(); y += jumps[pass]) ok = readRow(y);
     } else {
-      for (int y = 0; y < d.Height && ok; ++y)
-        ok = DGifGetLine(gif, pixels.data() + static_cast<std::size_t>(y) * d.Width, d.Width) == GIF_OK;
+      for (int y = 0; y < d.Height && ok && !shown(); ++y) ok = readRow(y);
     }
+    if (overBudget) break;
     int disposal = haveGcb ? gcb.DisposalMode : 0;
-    if (disposal == DISPOSE_PREVIOUS) saved = canvas;
+    if (disposal == DISPOSE_PREVIOUS) {
+      if (!budget.take(screen)) break;
+      saved = canvas;
+    }
     int transparent = haveGcb ? gcb.TransparentColor : NO_TRANSPARENT_COLOR;
-    // A truncated frame still shows the lines read so far (the rest stays transparent).
-    for (int y = 0; y < d.Height; ++y) {
-      int cy = d.Top + y;
-      if (cy < 0 || cy >= sh) continue;
-      for (int x = 0; x < d.Width; ++x) {
-        int cx = d.Left + x;
-        if (cx < 0 || cx >= sw) continue;
-        int idx = pixels[static_cast<std::size_t>(y) * d.Width + x];
+    // A truncated frame shows the rows read so far; the rows it does not code leave the canvas
+    // as it was.
+    for (int vy = 0; vy < vh; ++vy) {
+      if (!coded[static_cast<std::size_t>(vy)]) continue;
+      for (int vx = 0; vx < vw; ++vx) {
+        int idx = visible[static_cast<std::size_t>(vy) * vw + vx];
         if (idx == transparent || idx >= map->ColorCount) continue;
         const GifColorType& c = map->Colors[idx];
-        canvas[static_cast<std::size_t>(cy) * sw + cx] = premultiply(c.Red, c.Green, c.Blue, 255);
+        canvas[static_cast<std::size_t>(top + vy) * sw + left + vx] = premultiply(c.Red, c.Green, c.Blue, 255);
       }
     }
-    if ((budget -= static_cast<long long>(sw) * sh) < 0) break;
+    if (!budget.take(screen)) break;
     cairo_surface_t* s = surfaceFromCanvas(canvas, sw, sh);
     if (!s) break;
     frames.push_back({std::make_shared<Image>(s, 1.0), haveGcb ? gcb.DelayTime : 0, disposal});
     if (disposal == DISPOSE_BACKGROUND) {
-      for (int y = std::max(0, d.Top); y < std::min(sh, d.Top + d.Height); ++y)
-        for (int x = std::max(0, d.Left); x < std::min(sw, d.Left + d.Width); ++x)
-          canvas[static_cast<std::size_t>(y) * sw + x] = 0;
+      for (int y = top; y < bottom; ++y)
+        std::fill_n(canvas.begin() + static_cast<std::ptrdiff_t>(static_cast<std::size_t>(y) * sw + left), vw, 0u);
     } else if (disposal == DISPOSE_PREVIOUS && !saved.empty()) {
       canvas.swap(saved);
     }

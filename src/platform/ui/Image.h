@@ -24,8 +24,11 @@ class GraphicsContext;
 inline constexpr int kMaxImageSide = 16384;
 inline constexpr long long kMaxImagePixels = 40LL * 1000 * 1000;
 inline constexpr int kMaxGifFrames = 1000;
-// Pixels a GIF may cost across its frames: every full-screen frame kept and every frame area decoded.
+// What decoding one GIF (or all the frames of one GIF view) may cost: pixels allocated or decoded
+// (screens, the visible parts of frames, every decoded row, every full-screen frame kept) and
+// seconds on the clock.
 inline constexpr long long kMaxGifPixels = kMaxImagePixels * 4;
+inline constexpr double kMaxGifSeconds = 2;
 
 class Image {
  public:
@@ -78,9 +81,33 @@ struct GifFrame {
   int delayCentiseconds = 0;
   int disposal = 0;
 };
-// Every frame (at most maxFrames, and no more than kMaxGifPixels allow); an empty list when the data
-// is not a readable GIF.
+// One budget of GIF decoding, shared by every decode it is handed to.
+class GifBudget {
+ public:
+  explicit GifBudget(long long pixels = kMaxGifPixels, double seconds = kMaxGifSeconds);
+  // Takes pixels of work; false, now and from then on, once the pixels or the time are spent (the
+  // clock is read every kClockEvery pixels).
+  bool take(long long pixels);
+  // Reads the clock: false, now and from then on, once the time is spent.
+  bool inTime();
+  bool spent() const { return spent_; }
+  // The pixels taken so far (including a refused request's).
+  long long pixelsTaken() const { return taken_; }
+
+ private:
+  static constexpr long long kClockEvery = 1 << 16;
+  long long left_;
+  long long taken_ = 0;
+  long long sinceClock_ = 0;
+  double deadline_;
+  bool spent_ = false;
+};
+
+// Every frame (at most maxFrames, and no more than the budget allows); an empty list when the data
+// is not a readable GIF. Only the part of a frame on the logical screen is kept, and rows that the
+// data does not code leave the canvas as it was.
 std::vector<GifFrame> decodeGifFrames(const Bytes& data, int maxFrames = kMaxGifFrames);
+std::vector<GifFrame> decodeGifFrames(const Bytes& data, int maxFrames, GifBudget& budget);
 
 // Bitmap image contexts, a per-thread stack like the drawing contexts (each begin pushes its
 // drawing context as the current one). A scale of 0 takes the main screen's scale.

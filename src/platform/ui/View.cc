@@ -110,8 +110,11 @@ std::shared_ptr<Window> View::window() const {
 
 void View::moveToWindow(Window* oldWindow, Window* newWindow) {
   if (oldWindow == newWindow) return;
+  // A first responder that leaves its window resigns, and its keyboard goes with it.
+  if (oldWindow && isFirstResponder()) resignFirstResponder();
   willMoveToWindow(newWindow);
-  for (auto& s : subviews_) s->moveToWindow(oldWindow, newWindow);
+  auto children = subviews_;  // a resigning responder's actions may change the tree
+  for (auto& s : children) s->moveToWindow(oldWindow, newWindow);
   didMoveToWindow();
 }
 
@@ -130,8 +133,12 @@ void View::insertSubview(const std::shared_ptr<View>& view, std::size_t index) {
     index = std::min(index, subviews_.size());
     subviews_.insert(subviews_.begin() + static_cast<std::ptrdiff_t>(index), keep);
   } else {
-    if (view->superview_) view->removeFromSuperview();
-    view->willMoveToSuperview(this);
+    // A move between superviews changes the window only when the windows differ: a first
+    // responder moved within its window stays one.
+    if (view->superview_)
+      view->detachFromSuperview(this);
+    else
+      view->willMoveToSuperview(this);
     index = std::min(index, subviews_.size());
     subviews_.insert(subviews_.begin() + static_cast<std::ptrdiff_t>(index), keep);
     view->superview_ = this;
@@ -164,16 +171,21 @@ void View::removeFromSuperview() {
   PF_ASSERT_MAIN_THREAD();
   if (!superview_) return;
   auto keep = shared_from_this();
-  View* parent = superview_;
   Window* oldWindow = windowRaw();
+  detachFromSuperview(nullptr);
+  moveToWindow(oldWindow, nullptr);
+  didMoveToSuperview();
+}
+
+void View::detachFromSuperview(View* newSuperview) {
+  auto keep = shared_from_this();
+  View* parent = superview_;
   parent->willRemoveSubview(this);
-  willMoveToSuperview(nullptr);
+  willMoveToSuperview(newSuperview);
   auto& list = parent->subviews_;
   list.erase(std::remove(list.begin(), list.end(), keep), list.end());
   superview_ = nullptr;
   layer_->removeFromSuperlayer();
-  moveToWindow(oldWindow, nullptr);
-  didMoveToSuperview();
 }
 
 void View::bringSubviewToFront(const View* view) {

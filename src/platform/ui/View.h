@@ -241,6 +241,9 @@ class View : public LayerDelegate, public std::enable_shared_from_this<View> {
   void init(const Rect& frame);
   void resizeSubviews(Size oldSize);
   void moveToWindow(Window* oldWindow, Window* newWindow);
+  // Takes the view out of its superview on its way to newSuperview (or none): the removal and
+  // will-move hooks, without the window's.
+  void detachFromSuperview(View* newSuperview);
   Window* windowRaw() const;
 
   std::shared_ptr<Layer> layer_;

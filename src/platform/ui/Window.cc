@@ -60,6 +60,7 @@ void Window::touchDown(Point point) {
     for (auto& g : v->gestureRecognizers()) {
       auto tap = std::dynamic_pointer_cast<TapGestureRecognizer>(g);
       if (tap && tap->isEnabled() && tap->shouldReceiveTouch(*hit)) {
+        tap->injectState(GestureState::Possible);  // a new touch sequence, whatever the last one did
         t.recognizer = tap;
         break;
       }
@@ -74,7 +75,7 @@ void Window::touchDown(Point point) {
       break;
     }
   touch_ = t;
-  if (t.recognizer) return;
+  // While a tap recognizer only may recognise, the views hear the touch as well.
   if (t.control) {
     t.control->setHighlighted(true);
     t.control->sendActionsForControlEvents(kControlEventTouchDown);
@@ -94,13 +95,16 @@ void Window::touchMove(Point point) {
   }
   double dx = point.x - t.start.x, dy = point.y - t.start.y;
   if (dx * dx + dy * dy >= kTouchSlop * kTouchSlop) {
-    touch_.moved = true;
+    if (t.recognizer) {  // no tap any more: the touch stays with the views
+      t.recognizer->injectState(GestureState::Failed);
+      touch_.recognizer.reset();
+    }
     if (t.scroller && t.scroller->touchesShouldCancelInContentView(*t.hit)) {
       touch_.scrolling = true;
       if (t.control) {
         t.control->setHighlighted(false);
         t.control->sendActionsForControlEvents(kControlEventTouchCancel);
-      } else if (!t.recognizer) {
+      } else {
         t.hit->touchesCancelled(touchIn(*t.hit, point));
       }
       t.scroller->beginTouchDrag();
@@ -108,7 +112,6 @@ void Window::touchMove(Point point) {
       return;
     }
   }
-  if (t.recognizer) return;
   if (t.control) {
     t.control->setHighlighted(t.control->pointInside(t.control->convertPointFrom(point, this)));
   } else {
@@ -122,11 +125,22 @@ void Window::touchUp(Point point) {
   if (t.scrolling) {
     t.scroller->endTouchDrag();
   } else if (t.recognizer) {
+    // A recognised tap cancels the touch in the views (unless the recognizer lets them have it);
+    // a lift beyond the slop, or a tap the delegate refuses, ends it there.
     double dx = point.x - t.start.x, dy = point.y - t.start.y;
-    if (!t.moved && dx * dx + dy * dy < kTouchSlop * kTouchSlop) {
+    bool recognised = false;
+    if (dx * dx + dy * dy < kTouchSlop * kTouchSlop) {
       t.recognizer->setLocationInWindow(point);
       t.recognizer->injectState(GestureState::Ended);
+      recognised = t.recognizer->isEnabled() && t.recognizer->viewRaw() &&
+                   t.recognizer->state() != GestureState::Failed;
+    } else {
+      t.recognizer->injectState(GestureState::Failed);
     }
+    if (recognised && t.recognizer->cancelsTouchesInView)
+      t.hit->touchesCancelled(touchIn(*t.hit, point));
+    else
+      t.hit->touchesEnded(touchIn(*t.hit, point));
   } else if (t.control) {
     bool inside = t.control->pointInside(t.control->convertPointFrom(point, this));
     t.control->setHighlighted(false);
@@ -144,7 +158,8 @@ void Window::touchCancel() {
   } else if (t.control) {
     t.control->setHighlighted(false);
     t.control->sendActionsForControlEvents(kControlEventTouchCancel);
-  } else if (!t.recognizer) {
+  } else {
+    if (t.recognizer) t.recognizer->injectState(GestureState::Failed);
     t.hit->touchesCancelled(touchIn(*t.hit, t.last));
   }
 }

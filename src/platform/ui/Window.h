@@ -40,11 +40,14 @@ class Window : public View {
   // The one road of injected touches: one finger, in window coordinates. The touch belongs to the
   // view hit at touch-down. On its way up from that view, the nearest enabled tap recognizer
   // (asked through its delegate) recognises a tap when the finger lifts without having moved
-  // kTouchSlop; else the nearest enabled control tracks the touch (highlighted while the finger is
-  // inside, touch-up inside or outside at the end; a disabled control passes the touch on); else the
-  // hit view gets touchesBegan/Moved/Ended/Cancelled, which views pass up to their superviews. A
-  // touch that moves kTouchSlop points inside a scroll view that lets it go is taken over for
-  // scrolling: the control or view hears a cancel and the content follows the finger.
+  // kTouchSlop, and fails once it has; else the nearest enabled control tracks the touch
+  // (highlighted while the finger is inside, touch-up inside or outside at the end; a disabled
+  // control passes the touch on). Without a control the hit view gets touchesBegan/Moved/Ended/
+  // Cancelled, which views pass up to their superviews, also while a tap recognizer watches: a
+  // recognised tap ends the touch there as cancelled (unless cancelsTouchesInView is off), a
+  // failed one as ended. A touch that moves kTouchSlop points inside a scroll view that lets it
+  // go is taken over for scrolling: the control or view hears a cancel and the content follows
+  // the finger.
   static constexpr double kTouchSlop = 10;
   void touchDown(Point point);
   void touchMove(Point point);
@@ -62,7 +65,6 @@ class Window : public View {
     std::shared_ptr<ScrollView> scroller;
     Point start;
     Point last;
-    bool moved = false;
     bool scrolling = false;
   };
   Touch touchIn(const View& view, Point point) const;

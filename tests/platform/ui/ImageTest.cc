@@ -7,6 +7,8 @@
 
 #include <jpeglib.h>
 
+#include "GifTestSupport.h"
+#include "platform/foundation/Clock.h"
 #include "platform/ui/GraphicsContext.h"
 #include "platform/ui/Image.h"
 
@@ -87,6 +89,63 @@ TEST(Image, GifFramesAreComposedWithDisposalTransparencyAndInterlacing) {
   ASSERT_TRUE(still);
   EXPECT_EQ(still->pixelWidth(), 4);
   EXPECT_TRUE(still->pixel(2, 2).near(Color::rgb(0, 0, 1)));
+}
+
+TEST(Image, OneGifBudgetCountsEveryDecodeItIsHanded) {
+  pf::VirtualTimeScope time;
+  GifFrameSpec frame{0, 0, 4, 4, false, DISPOSE_DO_NOT, -1, std::vector<GifPixelType>(16, 1)};
+  Bytes gif = makeGif({frame});
+  // One decode: the screen, the frame's visible part, its row buffer, its rows and the frame kept.
+  const long long once = 16 + 16 + 4 + 16 + 16;
+  pf::GifBudget budget(once * 2 - 1);
+  EXPECT_EQ(pf::decodeGifFrames(gif, 1, budget).size(), 1u);
+  EXPECT_EQ(budget.pixelsTaken(), once);
+  EXPECT_TRUE(pf::decodeGifFrames(gif, 1, budget).empty());
+  EXPECT_TRUE(budget.spent());
+  EXPECT_TRUE(pf::decodeGifFrames(gif, 1, budget).empty());
+
+  pf::GifBudget timed(pf::kMaxGifPixels, 1);
+  EXPECT_EQ(pf::decodeGifFrames(gif, 1, timed).size(), 1u);
+  time.advance(1);
+  EXPECT_TRUE(pf::decodeGifFrames(gif, 1, timed).empty());
+  EXPECT_FALSE(timed.take(1));
+}
+
+// A frame is clipped to the logical screen before anything is allocated for it, and the rows its
+// data does not code leave the canvas as it was.
+TEST(Image, GifFramesAreClippedToTheScreenAndShortFramesPaintOnlyWhatTheyCode) {
+  giftest::GifWriter g;
+  g.screen(2, 2, {giftest::kRed, giftest::kGreen, giftest::kBlue});
+  g.control(1, 10);
+  g.filled(0, 0, 2, 2, 1);
+  g.control(1, 10);
+  g.image(0, 0, 2, 2, {2, 2});  // the first row only: decoding ends there
+  g.trailer();
+  auto frames = pf::decodeGifFrames(g.bytes);
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_TRUE(frames[1].image->pixel(0, 0).near(Color::rgb(0, 0, 1)));
+  EXPECT_TRUE(frames[1].image->pixel(0, 1).near(Color::rgb(0, 1, 0)));  // not palette entry 0
+  EXPECT_TRUE(frames[1].image->pixel(1, 1).near(Color::rgb(0, 1, 0)));
+
+  // A frame 6000 tall with one pixel on a 2 x 2 screen: every row is decoded (a later frame
+  // follows), none of them kept but that pixel.
+  giftest::GifWriter tall;
+  tall.screen(2, 2, {giftest::kRed, giftest::kGreen});
+  tall.control(1, 10);
+  tall.image(1, 1, 1, 6000, std::vector<int>(6000, 1));
+  tall.control(1, 10);
+  tall.filled(0, 0, 1, 1, 1);
+  tall.trailer();
+  pf::GifBudget budget;
+  auto both = pf::decodeGifFrames(tall.bytes, pf::kMaxGifFrames, budget);
+  ASSERT_EQ(both.size(), 2u);
+  EXPECT_TRUE(both[0].image->pixel(1, 1).near(Color::rgb(0, 1, 0)));
+  EXPECT_TRUE(both[0].image->pixel(0, 1).isClear());
+  EXPECT_EQ(budget.pixelsTaken(), 4 + (1 + 1) + 6000 + 4 + (1 + 1) + 1 + 4);
+  // The only frame asked for stops once its visible row is in.
+  pf::GifBudget first;
+  ASSERT_EQ(pf::decodeGifFrames(tall.bytes, 1, first).size(), 1u);
+  EXPECT_EQ(first.pixelsTaken(), 4 + (1 + 1) + 1 + 4);
 }
 
 TEST(Image, BadAndOversizedInputIsRefused) {

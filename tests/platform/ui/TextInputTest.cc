@@ -4,6 +4,7 @@
 #include "platform/ui/Keyboard.h"
 #include "platform/ui/Screen.h"
 #include "platform/ui/SearchBar.h"
+#include "platform/ui/TextField.h"
 #include "platform/ui/Window.h"
 
 using namespace pf;
@@ -75,6 +76,40 @@ TEST_F(TextInput, TypingReachesTheFirstResponderOnlyWhileTheKeyboardIsUp) {
   EXPECT_TRUE(window->endEditing(true));
   EXPECT_FALSE(keyboard.isVisible());
   EXPECT_FALSE(keyboard.deleteBackward());
+}
+
+TEST_F(TextInput, AFirstResponderThatLeavesItsWindowResignsAndTakesTheKeyboard) {
+  auto& keyboard = Keyboard::shared();
+  auto screen = std::make_shared<View>(window->bounds());
+  window->addSubview(screen);
+  auto field = TextField::make(Rect(20, 100, 200, 30));
+  screen->addSubview(field);
+  int ended = 0;
+  field->addTarget([&](Control&) { ++ended; }, kControlEventEditingDidEnd);
+  ASSERT_TRUE(field->becomeFirstResponder());
+  ASSERT_TRUE(keyboard.typeText("eu"));
+
+  screen->removeFromSuperview();  // the field goes with its screen
+  EXPECT_FALSE(field->isFirstResponder());
+  EXPECT_EQ(keyboard.firstResponder(), nullptr);
+  EXPECT_FALSE(keyboard.isVisible());
+  EXPECT_EQ(ended, 1);
+  EXPECT_FALSE(keyboard.typeText("r"));
+  EXPECT_EQ(field->text(), "eu");
+  window->addSubview(screen);  // coming back does not bring the keyboard back
+  EXPECT_FALSE(keyboard.isVisible());
+
+  // Moving to another window resigns too; a move within the window keeps the responder.
+  ASSERT_TRUE(field->becomeFirstResponder());
+  auto other = std::make_shared<View>(window->bounds());
+  window->addSubview(other);
+  other->addSubview(field);
+  EXPECT_TRUE(field->isFirstResponder());
+  auto second = Window::make(Screen::main()->bounds());
+  second->addSubview(field);
+  EXPECT_FALSE(field->isFirstResponder());
+  EXPECT_FALSE(keyboard.isVisible());
+  EXPECT_EQ(ended, 2);
 }
 
 TEST_F(TextInput, TheCancelButtonReportsAndDisabledFieldsRefuseFocus) {

@@ -87,20 +87,60 @@ TEST_F(Touches, AScrollViewTakesOverATouchThatMovesTenPoints) {
   EXPECT_DOUBLE_EQ(scroller->contentOffset().y, 0);
 }
 
-TEST_F(Touches, ATapRecognizerTakesTapsButNotDragsAndAControlComesFirst) {
+TEST_F(Touches, ATapRecognizerTakesTapsButADragEndsInTheViewsAndAControlComesFirst) {
   int taps = 0;
   auto tap = std::make_shared<TapGestureRecognizer>([&](GestureRecognizer&) { ++taps; });
   root->addGestureRecognizer(tap);
   control(Rect(10, 10, 100, 40), *root);
+  // A tap: the view hears the touch begin, and the recognised tap cancels it there.
   window->tapAt({200, 200});
+  EXPECT_EQ(taps, 1);
+  EXPECT_EQ(root->events, (std::vector<std::string>{"began 200,200", "cancelled 200,200"}));
+  // A drag: the recognizer fails past the slop and the touch ends in the view.
+  root->events.clear();
   window->touchDown({200, 200});
+  window->touchMove({205, 200});
+  EXPECT_EQ(tap->state(), GestureState::Possible);
   window->touchMove({240, 200});
-  window->touchUp({240, 200});
+  EXPECT_EQ(tap->state(), GestureState::Failed);
+  window->touchMove({200, 200});  // back near the start: still no tap
+  window->touchUp({200, 200});
   EXPECT_EQ(taps, 1);
-  EXPECT_TRUE(root->events.empty());
+  EXPECT_EQ(root->events, (std::vector<std::string>{"began 200,200", "moved 205,200", "moved 240,200",
+                                                     "moved 200,200", "ended 200,200"}));
+  // A lift beyond the slop without a move in between fails as well; the next tap counts again.
+  root->events.clear();
+  window->touchDown({200, 200});
+  window->touchUp({200, 260});
+  EXPECT_EQ(root->events, (std::vector<std::string>{"began 200,200", "ended 200,260"}));
+  window->tapAt({100, 300});
+  EXPECT_EQ(taps, 2);
+  // A recognizer that leaves the touch to the views ends it there after the tap.
+  root->events.clear();
+  tap->cancelsTouchesInView = false;
+  window->tapAt({100, 300});
+  EXPECT_EQ(taps, 3);
+  EXPECT_EQ(root->events, (std::vector<std::string>{"began 100,300", "ended 100,300"}));
+
   window->tapAt({20, 20});
-  EXPECT_EQ(taps, 1);
+  EXPECT_EQ(taps, 3);
   EXPECT_EQ(actions, (std::vector<std::string>{"down", "inside"}));
+}
+
+TEST_F(Touches, ADragThatAScrollViewTakesFailsTheTapAndCancelsTheView) {
+  auto scroller = ScrollView::make(Rect(0, 100, 320, 200));
+  scroller->setContentSize({320, 1000});
+  root->addSubview(scroller);
+  auto content = std::make_shared<Recorder>(Rect(0, 0, 320, 200));
+  scroller->addSubview(content);
+  int taps = 0;
+  content->addGestureRecognizer(std::make_shared<TapGestureRecognizer>([&](GestureRecognizer&) { ++taps; }));
+  window->touchDown({100, 150});
+  window->touchMove({100, 130});
+  window->touchUp({100, 130});
+  EXPECT_EQ(taps, 0);
+  EXPECT_DOUBLE_EQ(scroller->contentOffset().y, 20);
+  EXPECT_EQ(content->events, (std::vector<std::string>{"began 100,50", "cancelled 100,30"}));
 }
 
 }  // namespace
