@@ -1,6 +1,7 @@
 #include "platform/ui/Keyboard.h"
 
 #include "platform/foundation/Text.h"
+#include "platform/ui/Font.h"
 #include "platform/ui/GraphicsContext.h"
 #include "platform/ui/Path.h"
 #include "platform/ui/Screen.h"
@@ -21,18 +22,28 @@ class KeyboardPanel : public Window {
     Rect b = bounds();
     ctx->setFillColor(Color::rgb(0.82, 0.835, 0.86));
     ctx->fillRect(b);
-    const int keys[] = {10, 9, 7};
+    static constexpr std::string_view kRows[] = {"qwertyuiop", "asdfghjkl", "zxcvbnm"};
     double gap = 6, keyWidth = (b.width() - gap * 11) / 10, keyHeight = 42, top = 10;
-    ctx->setFillColor(Color::whiteColor());
+    const Font font = Font::systemFont(20);
+    auto key = [&](const Rect& r, const std::string& label) {
+      ctx->setFillColor(Color::whiteColor());
+      ctx->addPath(Path::roundedRect(r, 5));
+      ctx->fillPath();
+      text::DrawOptions caption;
+      caption.alignment = TextAlignment::Center;
+      caption.numberOfLines = 1;
+      const double y = r.minY() + (r.height() - font.lineHeight()) / 2;
+      text::draw(*ctx, label, font, Rect(r.minX(), y, r.width(), font.lineHeight()), caption);
+    };
     for (int row = 0; row < 3; ++row) {
-      double x = (b.width() - keys[row] * keyWidth - (keys[row] - 1) * gap) / 2;
-      for (int k = 0; k < keys[row]; ++k) {
-        ctx->addPath(Path::roundedRect(Rect(x + k * (keyWidth + gap), top + row * (keyHeight + 12), keyWidth, keyHeight), 5));
-        ctx->fillPath();
-      }
+      const auto letters = kRows[row];
+      const double n = static_cast<double>(letters.size());
+      double x = (b.width() - n * keyWidth - (n - 1) * gap) / 2;
+      for (std::size_t k = 0; k < letters.size(); ++k)
+        key(Rect(x + static_cast<double>(k) * (keyWidth + gap), top + row * (keyHeight + 12), keyWidth, keyHeight),
+            std::string(1, letters[k]));
     }
-    ctx->addPath(Path::roundedRect(Rect(b.width() * 0.25, top + 3 * (keyHeight + 12), b.width() * 0.5, keyHeight), 5));
-    ctx->fillPath();
+    key(Rect(b.width() * 0.25, top + 3 * (keyHeight + 12), b.width() * 0.5, keyHeight), "space");
   }
 };
 
