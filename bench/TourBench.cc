@@ -7,12 +7,11 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
-#include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "Ratios.h"
 #include "support/TestSupport.h"
 
 extern char** environ;
@@ -45,46 +44,24 @@ double runClient(const fxtest::TempDir& work, bool tour) {
   return code == 0 || (tour && code == 3) ? seconds : -1;
 }
 
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const std::size_t n = values.size();
-  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
 // Each iteration runs the start-up alone and the whole tour once, in turns; the iteration time is
-// the tour's. The counters and the printed line give both medians, their ratio and the ratio's
-// range over the turns.
+// the tour's, the counters the medians of both.
 void BM_TourOverStartup(benchmark::State& state) {
   fxtest::TempDir work;
-  std::vector<double> startups, tours, ratios;
-  bool tourFirst = false;
+  fxbench::Turns turns("tour", "startup");
   for (auto _ : state) {
-    double startup = 0, tour = 0;
-    if (tourFirst) {
-      tour = runClient(work, true);
-      startup = runClient(work, false);
-    } else {
-      startup = runClient(work, false);
-      tour = runClient(work, true);
-    }
-    tourFirst = !tourFirst;
-    if (startup <= 0 || tour <= 0) return state.SkipWithError("fxclient did not run through");
-    state.SetIterationTime(tour);
-    startups.push_back(startup);
-    tours.push_back(tour);
-    ratios.push_back(tour / startup);
+    if (!turns.take([&] { return runClient(work, true); }, [&] { return runClient(work, false); }))
+      return state.SkipWithError("fxclient did not run through");
+    state.SetIterationTime(turns.lastOursSeconds());
   }
-  const double ratio = median(tours) / median(startups);
-  state.counters["startup_ms"] = median(startups) * 1e3;
-  state.counters["tour_ms"] = median(tours) * 1e3;
-  state.counters["ratio"] = ratio;
-  std::printf("The whole tour %.0f ms, the start-up alone %.0f ms (medians of %zu turns): %.2f times the start-up "
-              "(min %.2f, max %.2f)\n",
-              median(tours) * 1e3, median(startups) * 1e3, tours.size(), ratio,
-              *std::min_element(ratios.begin(), ratios.end()), *std::max_element(ratios.begin(), ratios.end()));
+  turns.report(state);
 }
 
 BENCHMARK(BM_TourOverStartup)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 
+FX_BENCH_RATIO("tour: the whole tour, time / the start-up alone's (in turns, report only)",
+               fxbench::counter("BM_TourOverStartup", "tour_ms"), fxbench::counter("BM_TourOverStartup", "startup_ms"),
+               fxbench::noAim());
+
 }  // namespace
-BENCHMARK_MAIN();
+FX_BENCH_MAIN();
