@@ -305,6 +305,13 @@ std::string trimWith(std::string_view text, Pred isTrimmed) {
 std::string lowercaseText(std::string_view text) { return mapCase(text, false); }
 std::string uppercaseText(std::string_view text) { return mapCase(text, true); }
 
+std::string caseFoldedText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t pos = 0; pos < text.size();) appendUtf8(out, foldCase(decodeUtf8(text, pos)));
+  return out;
+}
+
 bool isWhitespace(char32_t c) {
   return c == '\t' || u_charType(static_cast<UChar32>(c)) == U_SPACE_SEPARATOR;
 }

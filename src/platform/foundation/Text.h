@@ -75,6 +75,9 @@ bool hasSuffix(std::string_view text, std::string_view suffix);
 
 std::string lowercaseText(std::string_view text);  // full Unicode mapping, root locale
 std::string uppercaseText(std::string_view text);
+// The text under simple Unicode case folding: the form in which texts equal ignoring case (as
+// kCaseInsensitive compares them) are the same bytes.
+std::string caseFoldedText(std::string_view text);
 
 // The platform's white space and newline set: Unicode Z* categories, U+0009 to U+000D, U+0085.
 bool isWhitespaceOrNewline(char32_t c);

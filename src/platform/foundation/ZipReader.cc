@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unicode/uchar.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -68,16 +67,6 @@ std::string entryPath(const std::string& name) {
   return isDirectoryName(name) ? name.substr(0, name.size() - 1) : name;
 }
 
-// The form under which names that differ only in case are the same (simple Unicode case folding).
-std::string folded(std::string_view text) {
-  std::string out;
-  for (std::size_t pos = 0; pos < text.size();) {
-    const auto c = static_cast<UChar32>(decodeUtf8(text, pos));
-    appendUtf8(out, static_cast<char32_t>(u_foldCase(c, U_FOLD_CASE_DEFAULT)));
-  }
-  return out;
-}
-
 // Every record is checked before anything is written: names, kinds, methods, duplicates ignoring
 // case (of the named entries and the folders their paths imply), at least one file, the limits.
 bool checkRecords(const std::vector<ZipRecord>& records, const ZipLimits& limits, Error* error) {
@@ -107,14 +96,14 @@ bool checkRecords(const std::vector<ZipRecord>& records, const ZipLimits& limits
     std::string spelled, key;
     for (std::size_t i = 0; i + (isDirectory ? 0 : 1) < parts.size(); ++i) {
       spelled += parts[i];
-      key += folded(parts[i]);
+      key += caseFoldedText(parts[i]);
       const auto [known, added] = folders.emplace(key, spelled);
       if ((!added && known->second != spelled) || files.count(key))
         return zipFailure(error, kZipDuplicateEntry, "duplicate entry");
       spelled += '/';
       key += '/';
     }
-    const std::string path = folded(entryPath(record.name));
+    const std::string path = caseFoldedText(entryPath(record.name));
     if (isDirectory ? !namedFolders.insert(path).second : (folders.count(path) || !files.insert(path).second))
       return zipFailure(error, kZipDuplicateEntry, "duplicate entry");
     declared += record.uncompressedSize;
