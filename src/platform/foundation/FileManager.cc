@@ -234,27 +234,11 @@ std::optional<Bytes> readOpenFile(int fd, const struct stat& st, const fs::path&
   return out;
 }
 
-}  // namespace
-
-std::optional<Bytes> FileManager::readFile(const Path& path, Error* error, std::uint64_t maxBytes) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    int e = errno;
-    failWith(error, readCode(e), path, e, "Could not open");
-    return std::nullopt;
-  }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    int e = S_ISDIR(st.st_mode) ? EISDIR : errno;
-    ::close(fd);
-    failWith(error, kFileReadUnknownError, path, e, "Could not read");
-    return std::nullopt;
-  }
-  return readOpenFile(fd, st, path, error, maxBytes);
-}
-
-std::optional<Bytes> FileManager::readRegularFile(const Path& path, Error* error, std::uint64_t maxBytes) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+// The whole file at `path`. A regular-only read opens without blocking (a FIFO or a device cannot
+// stall it) and refuses anything but a regular file of at most maxBytes before reading a byte.
+std::optional<Bytes> readPath(const fs::path& path, Error* error, std::uint64_t maxBytes, bool regularOnly) {
+  const int flags = O_RDONLY | O_CLOEXEC | (regularOnly ? O_NONBLOCK | O_NOCTTY : 0);
+  int fd = ::open(path.c_str(), flags);
   if (fd < 0) {
     int e = errno;
     failWith(error, readCode(e), path, e, "Could not open");
@@ -262,18 +246,28 @@ std::optional<Bytes> FileManager::readRegularFile(const Path& path, Error* error
   }
   struct stat st {};
   const bool known = ::fstat(fd, &st) == 0;
-  if (!known || !S_ISREG(st.st_mode)) {
-    int e = known ? EINVAL : errno;
+  if (!known || (regularOnly ? !S_ISREG(st.st_mode) : S_ISDIR(st.st_mode))) {
+    const int e = !known ? errno : regularOnly ? EINVAL : EISDIR;
     ::close(fd);
-    failWith(error, kFileReadUnknownError, path, e, "Not a regular file");
+    failWith(error, kFileReadUnknownError, path, e, regularOnly ? "Not a regular file" : "Could not read");
     return std::nullopt;
   }
-  if (static_cast<std::uint64_t>(st.st_size) > maxBytes) {
+  if (regularOnly && static_cast<std::uint64_t>(st.st_size) > maxBytes) {
     ::close(fd);
     failWith(error, kFileReadTooLargeError, path, EFBIG, "Too large to read");
     return std::nullopt;
   }
   return readOpenFile(fd, st, path, error, maxBytes);
+}
+
+}  // namespace
+
+std::optional<Bytes> FileManager::readFile(const Path& path, Error* error, std::uint64_t maxBytes) {
+  return readPath(path, error, maxBytes, false);
+}
+
+std::optional<Bytes> FileManager::readRegularFile(const Path& path, Error* error, std::uint64_t maxBytes) {
+  return readPath(path, error, maxBytes, true);
 }
 
 bool FileManager::writeFile(const Path& path, std::string_view contents, bool atomically, Error* error) {
