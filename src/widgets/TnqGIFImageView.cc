@@ -267,7 +267,7 @@ void TnqGIFImageView::loadImageData() {
       const int disposal = frame->disposalMethod;
       auto decoded = pf::decodeGifFrames(frame->data, 1, budget);
       // Drawing the frame and keeping the canvas (and the canvas before it, for disposal 3).
-      if (budget.spent() || !budget.take((disposal == 3 ? 3 : 2) * screenPixels)) {
+      if (!budget.take((disposal == 3 ? 3 : 2) * screenPixels)) {
         stopped = "decoding budget";
         break;
       }
