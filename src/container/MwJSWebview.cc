@@ -77,8 +77,7 @@ std::shared_ptr<MwJSWebview> MwJSWebview::make(const pf::Rect& frame) {
 MwJSWebview::~MwJSWebview() {
   // The web view goes with its page: the calls still open end as they would for another page.
   pageLoad_.reset();
-  if (!waitingCalls_.empty()) widgets::MwProgressHUD::hideHUDForView(webView_, false);
-  for (const auto& [id, servlet] : std::exchange(servlets_, {})) servlet->endWithPage();
+  endPageCalls();
 }
 
 void MwJSWebview::doJs(const std::string& script) { webView_->evaluateScript(script); }
@@ -211,6 +210,10 @@ void MwJSWebview::closeOpenCalls() {
   PF_ASSERT_MAIN_THREAD();
   // The next page numbers its calls afresh: nothing of the page that went may reach it.
   pageLoad_ = std::make_shared<PageLoad>(weak_from_this());
+  endPageCalls();
+}
+
+void MwJSWebview::endPageCalls() {
   if (!waitingCalls_.empty()) {
     waitingCalls_.clear();
     widgets::MwProgressHUD::hideHUDForView(webView_, false);

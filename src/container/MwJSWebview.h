@@ -91,6 +91,9 @@ class MwJSWebview : public pf::WebViewDelegate,
   void fetchQueue();
   // The page has gone: its open calls are dropped and their servlets ended.
   void closeOpenCalls();
+  // The overlay of the waiting calls goes and every kept servlet is ended (closeOpenCalls, and the
+  // web view's end).
+  void endPageCalls();
 
   std::shared_ptr<pf::WebView> webView_;
   // The current page load: the listener and delegate of its page tasks (held weakly by them).
