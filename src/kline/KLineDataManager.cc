@@ -61,14 +61,7 @@ void scanFields(std::string_view text, std::int32_t* fields, int count) {
     const std::size_t digits = i;
     while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
     if (i == digits) return;
-    std::int64_t value = 0;
-    if (i - digits <= 18) {  // cannot pass 64 bits
-      for (std::size_t k = digits; k < i; ++k) value = value * 10 + (text[k] - '0');
-      if (text[start] == '-') value = -value;
-    } else {
-      value = integerValueOf(text.substr(start, i - start));  // saturated
-    }
-    fields[f] = static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
+    fields[f] = static_cast<std::int32_t>(static_cast<std::uint32_t>(integerValueOf(text.substr(start, i - start))));
     if (i >= text.size() || text[i] != '#') return;
     ++i;
   }

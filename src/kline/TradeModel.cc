@@ -24,36 +24,7 @@ std::string TradeModel::description() const {
          ",MA10 = " + orNull(MA10) + ",MA20 = " + orNull(MA20);
 }
 
-namespace {
-
-// Seconds of an offset written the usual way: digit runs of at most 18 digits, each followed by
-// its unit, the units in the order d, h, m, s, each at most once (a run at the end without a
-// unit counts nothing). Nil for any other text. The general reading gives the same sum for
-// these texts.
-std::optional<std::int64_t> plainOffset(std::string_view text) {
-  static constexpr std::string_view kUnits = "dhms";
-  static constexpr std::uint64_t kSeconds[] = {86400, 3600, 60, 1};
-  std::uint64_t sum = 0;  // wraps as the general reading does
-  std::size_t i = 0, nextUnit = 0;
-  while (i < text.size()) {
-    const std::size_t digits = i;
-    std::uint64_t value = 0;
-    while (i < text.size() && text[i] >= '0' && text[i] <= '9' && i - digits < 18)
-      value = value * 10 + static_cast<std::uint64_t>(text[i++] - '0');
-    if (i == digits || (i < text.size() && text[i] >= '0' && text[i] <= '9')) return std::nullopt;
-    if (i == text.size()) break;
-    const std::size_t unit = kUnits.find(text[i++], nextUnit);
-    if (unit == std::string_view::npos) return std::nullopt;
-    sum += value * kSeconds[unit];
-    nextUnit = unit + 1;
-  }
-  return static_cast<std::int64_t>(sum);
-}
-
-}  // namespace
-
 std::int64_t TradeModel::getTime(std::string_view text) {
-  if (std::optional<std::int64_t> plain = plainOffset(text)) return *plain;
   static constexpr struct {
     char unit;
     std::int64_t seconds;
