@@ -69,7 +69,7 @@ inline double median(std::vector<double> values) {
 
 // What is read off a row's repetition.
 struct Figure {
-  enum class Kind { Rate, Seconds, Counter, CounterRate };
+  enum class Kind { Rate, Seconds, Counter, CounterRate, One };
   std::string row;
   Kind kind = Kind::Rate;
   std::string counter;
@@ -87,6 +87,9 @@ inline Figure counter(std::string row, std::string name) {
 inline Figure counterRate(std::string row, std::string name) {
   return {std::move(row), Figure::Kind::CounterRate, std::move(name)};
 }
+// 1 in every repetition of the numerator's row: the denominator of a counter that is a ratio
+// already (Turns' "<ours>_rate_over_<base>").
+inline Figure one() { return {{}, Figure::Kind::One, {}}; }
 
 // The value a ratio should reach, shown beside it.
 struct Aim {
@@ -153,8 +156,10 @@ class RatioTable {
   Outcome compute(const Ratio& ratio) const {
     Outcome out;
     std::string why;
+    const bool overOne = ratio.denominator.kind == Figure::Kind::One;
+    if (ratio.numerator.kind == Figure::Kind::One) why = "1 is a denominator only";
     const Row* top = find(ratio.numerator.row, &why);
-    const Row* bottom = find(ratio.denominator.row, &why);
+    const Row* bottom = overOne ? top : find(ratio.denominator.row, &why);
     if (!why.empty()) {
       out.failed = true;
       out.why = why;
@@ -189,7 +194,8 @@ class RatioTable {
     };
     std::vector<double> a, b;
     out.why = read(*top, ratio.numerator, &a);
-    if (out.why.empty()) out.why = read(*bottom, ratio.denominator, &b);
+    if (out.why.empty() && overOne) b.assign(a.size(), 1.0);
+    if (out.why.empty() && !overOne) out.why = read(*bottom, ratio.denominator, &b);
     if (!out.why.empty()) {
       out.failed = true;
       return out;
@@ -445,7 +451,10 @@ inline int runBenchmarks(int argc, char** argv) {
 // not pay for left out) and answers its seconds, or a negative number when it failed.
 class Turns {
  public:
-  // The counters report() sets are "<ours>_ms" and "<base>_ms".
+  // The counters report() sets are "<ours>_ms" and "<base>_ms", the medians of each road's
+  // turns, and "<ours>_rate_over_<base>", the median of the turns' own ratios of our rate to the
+  // base's: the steadier figure when the machine's speed changes from one turn to the next
+  // (declare it over fxbench::one()).
   Turns(std::string ours, std::string base) : oursName_(std::move(ours)), baseName_(std::move(base)) {}
 
   template <class Ours, class Base>
@@ -468,12 +477,22 @@ class Turns {
   double lastOursSeconds() const { return ours_.empty() ? 0 : ours_.back(); }
   double oursSeconds() const { return median(ours_); }
   double baseSeconds() const { return median(base_); }
+  // The median over the turns of the base's time over ours (0 when a turn took no time).
+  double rateOverBase() const {
+    std::vector<double> ratios;
+    for (std::size_t i = 0; i < ours_.size(); ++i) {
+      if (!(ours_[i] > 0)) return 0;
+      ratios.push_back(base_[i] / ours_[i]);
+    }
+    return median(ratios);
+  }
   std::size_t turns() const { return ours_.size(); }
 
-  // Sets the row's counters to the medians of the turns, in milliseconds.
+  // Sets the row's counters: the medians of the turns, in milliseconds, and of their ratios.
   void report(benchmark::State& state) const {
     state.counters[oursName_ + "_ms"] = oursSeconds() * 1e3;
     state.counters[baseName_ + "_ms"] = baseSeconds() * 1e3;
+    state.counters[oursName_ + "_rate_over_" + baseName_] = rateOverBase();
   }
 
  private:

@@ -198,8 +198,30 @@ TEST(BenchRatios, TurnsAlternateWhoGoesFirstAndReportMedians) {
   EXPECT_EQ(order, "obboobbo");
   EXPECT_DOUBLE_EQ(turns.oursSeconds(), 2.5);  // ours took 1, 2, 3, 4 s
   EXPECT_DOUBLE_EQ(turns.baseSeconds(), 0.5);
+  EXPECT_DOUBLE_EQ(turns.rateOverBase(), (0.5 / 2 + 0.5 / 3) / 2);
   EXPECT_FALSE(turns.take([] { return -1.0; }, [] { return 1.0; }));
   EXPECT_EQ(turns.turns(), 4u);
+}
+
+// The load of a shared machine comes and goes between turns: the base met it in one turn of four
+// and the machine was slower for the last two. The roads' medians then say 2 s against 3.3 s; the
+// turns' own ratios say 1.1 three times out of four.
+TEST(BenchRatios, TurnsReportTheMedianOfTheirOwnRatios) {
+  fxbench::Turns turns("ours", "base");
+  const double ours[] = {1, 1, 3, 3}, base[] = {1.1, 3.3, 3.3, 3.3};
+  for (int i = 0; i < 4; ++i) turns.take([&] { return ours[i]; }, [&] { return base[i]; });
+  EXPECT_DOUBLE_EQ(turns.baseSeconds() / turns.oursSeconds(), 1.65);
+  EXPECT_DOUBLE_EQ(turns.rateOverBase(), 1.1);
+  fxbench::RatioTable table;
+  table.add(repetition("BM_Turns", "", 1, {{"ours_rate_over_base", 1.1}}));
+  table.add(repetition("BM_Turns", "", 1, {{"ours_rate_over_base", 0.9}}));
+  table.add(repetition("BM_Turns", "", 1, {{"ours_rate_over_base", 1.0}}));
+  const fxbench::Outcome o = table.compute({"paired", fxbench::counter("BM_Turns", "ours_rate_over_base"), fxbench::one(), {}});
+  EXPECT_DOUBLE_EQ(o.value, 1.0);
+  EXPECT_DOUBLE_EQ(o.min, 0.9);
+  EXPECT_DOUBLE_EQ(o.max, 1.1);
+  EXPECT_EQ(o.repetitions, 3u);
+  EXPECT_TRUE(table.compute({"upside down", fxbench::one(), fxbench::rate("BM_Turns"), {}}).failed);
 }
 
 // The library reads its environment variables when it is loaded, so a program of rows and ratios
