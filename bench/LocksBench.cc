@@ -5,6 +5,7 @@
 // machine code but for its place in memory: their ratios should read 1.
 #include <barrier>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -56,45 +57,71 @@ void BM_Lock_Uncontended_InTurns(benchmark::State& state) {
   turns.report(state);
 }
 
-// Two threads add to one counter at once: this thread and a partner that joins each road's share
-// through a barrier, so a road's time runs from both starting to both having finished.
+// A partner thread that joins this one for each road's share of a turn: both start together
+// through a barrier, each does its part, and the share's time runs until both have finished.
+class Partner {
+ public:
+  // `part(pf)`: the partner's part of a share of the pf road (true) or the std one.
+  explicit Partner(std::function<void(bool)> part)
+      : thread_([this, part = std::move(part)] {
+          for (;;) {
+            together_.arrive_and_wait();
+            if (stop_) return;
+            part(pf_);
+            together_.arrive_and_wait();
+          }
+        }) {}
+  ~Partner() {
+    stop_ = true;
+    together_.arrive_and_wait();
+    thread_.join();
+  }
+  Partner(const Partner&) = delete;
+  Partner& operator=(const Partner&) = delete;
+
+  // This thread's part of a share; its seconds.
+  double share(bool pf, const std::function<void()>& mine) {
+    pf_ = pf;
+    together_.arrive_and_wait();
+    const double seconds = fxbench::secondsOf([&] {
+      mine();
+      together_.arrive_and_wait();
+    });
+    return seconds;
+  }
+
+ private:
+  std::barrier<> together_{2};
+  bool pf_ = false;    // written before the barrier that starts a share, read after it
+  bool stop_ = false;  // likewise
+  std::thread thread_;
+};
+
+// The pf road and the std one in turns, on two threads: this one does `mine` to the road's
+// object, the partner `theirs`.
+template <class Pf, class Std, class Mine, class Theirs>
+void withPartnerInTurns(benchmark::State& state, Pf& pf, Std& plain, Mine mine, Theirs theirs) {
+  Partner partner([&](bool isPf) {
+    if (isPf)
+      theirs(pf);
+    else
+      theirs(plain);
+  });
+  fxbench::Turns turns("pf", "std");
+  for (auto _ : state) {
+    turns.take([&] { return partner.share(true, [&] { mine(pf); }); },
+               [&] { return partner.share(false, [&] { mine(plain); }); });
+    state.SetIterationTime(turns.lastOursSeconds());
+  }
+  turns.report(state);
+}
+
+// Two threads add to one counter at once.
 void BM_Lock_Contended_InTurns(benchmark::State& state) {
   PfCounter pf;
   StdCounter plain;
-  std::barrier<> together(2);
-  enum class Road { Pf, Std, Stop };
-  Road road = Road::Stop;  // written before the first barrier of a share, read after it
-  std::thread partner([&] {
-    for (;;) {
-      together.arrive_and_wait();
-      if (road == Road::Stop) return;
-      if (road == Road::Pf)
-        addMany(pf);
-      else
-        addMany(plain);
-      together.arrive_and_wait();
-    }
-  });
-  const auto share = [&](Road which) {
-    road = which;
-    return fxbench::secondsOf([&] {
-      together.arrive_and_wait();
-      if (which == Road::Pf)
-        addMany(pf);
-      else
-        addMany(plain);
-      together.arrive_and_wait();
-    });
-  };
-  fxbench::Turns turns("pf", "std");
-  for (auto _ : state) {
-    turns.take([&] { return share(Road::Pf); }, [&] { return share(Road::Std); });
-    state.SetIterationTime(turns.lastOursSeconds());
-  }
-  road = Road::Stop;
-  together.arrive_and_wait();
-  partner.join();
-  turns.report(state);
+  const auto add = [](auto& counter) { addMany(counter); };
+  withPartnerInTurns(state, pf, plain, add, add);
 }
 
 // A ping-pong of one flag between this thread and a partner thread.
@@ -134,55 +161,29 @@ struct StdHandOff {
   }
 };
 
-// Both hand-offs with one partner thread, which answers the passes of one road's share at a
-// time: the two roads meet the same pair of threads wherever the scheduler put them.
+template <class HandOff>
+void answerMany(HandOff& h) {
+  for (int i = 0; i < kHandOffs; ++i) {
+    h.wait(1);
+    h.pass(0);
+  }
+}
+
+template <class HandOff>
+void askMany(HandOff& h) {
+  for (int i = 0; i < kHandOffs; ++i) {
+    h.pass(1);
+    h.wait(0);
+  }
+}
+
+// Both hand-offs with one partner thread: the two roads meet the same pair of threads wherever
+// the scheduler put them.
 void BM_HandOff_InTurns(benchmark::State& state) {
   PfHandOff pf;
   StdHandOff plain;
-  std::barrier<> together(2);
-  enum class Road { Pf, Std, Stop };
-  Road road = Road::Stop;  // written before the barrier that starts a share, read after it
-  const auto answer = [](auto& h) {
-    for (int i = 0; i < kHandOffs; ++i) {
-      h.wait(1);
-      h.pass(0);
-    }
-  };
-  const auto ask = [](auto& h) {
-    for (int i = 0; i < kHandOffs; ++i) {
-      h.pass(1);
-      h.wait(0);
-    }
-  };
-  std::thread partner([&] {
-    for (;;) {
-      together.arrive_and_wait();
-      if (road == Road::Stop) return;
-      if (road == Road::Pf)
-        answer(pf);
-      else
-        answer(plain);
-    }
-  });
-  const auto share = [&](Road which) {
-    road = which;
-    together.arrive_and_wait();
-    return fxbench::secondsOf([&] {
-      if (which == Road::Pf)
-        ask(pf);
-      else
-        ask(plain);
-    });
-  };
-  fxbench::Turns turns("pf", "std");
-  for (auto _ : state) {
-    turns.take([&] { return share(Road::Pf); }, [&] { return share(Road::Std); });
-    state.SetIterationTime(turns.lastOursSeconds());
-  }
-  road = Road::Stop;
-  together.arrive_and_wait();
-  partner.join();
-  turns.report(state);
+  withPartnerInTurns(
+      state, pf, plain, [](auto& h) { askMany(h); }, [](auto& h) { answerMany(h); });
 }
 
 }  // namespace
