@@ -24,9 +24,9 @@
 // - A figure is the row's rate (iterations per second of real time, or of the manual time a row
 //   sets), its seconds per iteration, one of its counters, or the rate a time counter stands for
 //   (1 / the counter). Two roads timed in turns inside one row (Turns, below) are two counters of
-//   that row, and the ratio names the same row twice. A ratio of two rows' seconds is a ratio of
-//   times and says "time" in its name (one that does not is shown failed): every other ratio reads
-//   as one of rates.
+//   that row, and the ratio names the same row twice. A ratio reads as one of rates (above 1: ours
+//   is faster) unless its name says what else it divides: "time" for times (one of two rows'
+//   seconds that does not say so is shown failed), or another quantity (memory).
 // - A ratio whose rows the filter (--benchmark_filter, judged on the row's name) left out prints
 //   nothing; one whose row did not run though the filter selected it prints "missing" (a row named
 //   wrongly, or not registered); one whose row failed prints "failed". Either makes the program's
