@@ -126,8 +126,6 @@ BENCHMARK(BM_BarePangoSameTexts)->Unit(benchmark::kMillisecond);
 FX_BENCH_RATIO("page of 200 paragraphs laid out and rendered / bare pango",
                fxbench::rate("BM_PageLayoutAndRender"), fxbench::rate("BM_BarePangoSameTexts"),
                fxbench::atLeast(0.5));
-FX_BENCH_RATIO("page echo round trips / bare duktape native calls", fxbench::rate("BM_PageEchoRoundTrip"),
-               fxbench::rate("BM_BareDuktapeNativeCall"), fxbench::atLeast(0.5));
 
 }  // namespace
 

@@ -1,12 +1,18 @@
 // Page calls: a page calls an echo servlet through the bridge and gets the answer in its callback
-// (queue, navigation pass, fetch, servlet, task, answer evaluated in the page), against bare duktape
-// calling a native function with the same JSON and handing the parsed result to a callback.
+// (queue, navigation pass, fetch, servlet, task, answer evaluated in the page), against two bare
+// duktape calls of a native function with the same arguments, answering {data: arguments}:
+// - one that passes JSON text both ways (the page stringifies, the native side decodes and
+//   encodes, the page parses the answer), as a bridge built on texts does;
+// - the floor of any bridge: the page's object handed to the native function, which builds the
+//   answer as JSON.parse would make it (fresh objects, no text) and hands it back.
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
+#include "Ratios.h"
 #include "container/LoggerUtil.h"
 #include "container/MwJSWebview.h"
 #include "container/MwServlet.h"
@@ -18,6 +24,9 @@
 namespace {
 
 const char* const kArguments = "{code: 'USDCNY', price: 7.1234, side: 'buy', memo: '买入'}";
+
+// Longest wait for one answer before the row gives up.
+constexpr std::chrono::seconds kAnswerLimit{10};
 
 struct EchoServlet : container::MwServlet {
   static inline long long answered = 0;
@@ -44,42 +53,100 @@ void BM_PageEchoRoundTrip(benchmark::State& state) {
   auto loop = pf::RunLoop::main();
   // Each answer's callback makes the next call from a page timer, as pages call from their events.
   page->doJs("ask()");
+  bool lost = false;
   for (auto _ : state) {
     const long long before = EchoServlet::answered;
-    while (EchoServlet::answered == before) loop->runInMode(pf::kDefaultRunLoopMode, 0);
+    const auto limit = std::chrono::steady_clock::now() + kAnswerLimit;
+    while (EchoServlet::answered == before && !lost) {
+      loop->runInMode(pf::kDefaultRunLoopMode, 0);
+      lost = std::chrono::steady_clock::now() > limit;
+    }
+    if (lost) break;
   }
-  if (page->stringByEvaluatingJavaScriptFromString("String(got)") != std::to_string(state.iterations()))
+  if (lost)
+    state.SkipWithError("an answer did not come");
+  else if (page->stringByEvaluatingJavaScriptFromString("String(got)") != std::to_string(state.iterations()))
     state.SkipWithError("answers went missing");
   state.counters["calls/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
   container::MwServletManager::getInstance().unregisterServletNamed("echo.do");
 }
 BENCHMARK(BM_PageEchoRoundTrip);
 
-duk_ret_t nativeEcho(duk_context* ctx) {
+// The arguments as JSON text, decoded and answered as text.
+duk_ret_t nativeEchoText(duk_context* ctx) {
   duk_json_decode(ctx, 0);
-  duk_json_encode(ctx, 0);
+  duk_push_object(ctx);
+  duk_dup(ctx, 0);
+  duk_put_prop_string(ctx, -2, "data");
+  duk_json_encode(ctx, -1);
   return 1;
 }
 
-void BM_BareDuktapeNativeCall(benchmark::State& state) {
+// A fresh copy of the value at `from` pushed on the stack: objects and arrays rebuilt property by
+// property, as JSON.parse would make them.
+void pushCopy(duk_context* ctx, duk_idx_t from) {
+  from = duk_normalize_index(ctx, from);
+  if (!duk_is_object(ctx, from) || duk_is_function(ctx, from)) {
+    duk_dup(ctx, from);
+    return;
+  }
+  const bool array = duk_is_array(ctx, from);
+  if (array)
+    duk_push_array(ctx);
+  else
+    duk_push_object(ctx);
+  duk_enum(ctx, from, DUK_ENUM_OWN_PROPERTIES_ONLY);
+  while (duk_next(ctx, -1, 1)) {  // container, enumerator, key, value
+    pushCopy(ctx, -1);
+    duk_remove(ctx, -2);     // container, enumerator, key, copy
+    duk_put_prop(ctx, -4);
+  }
+  duk_pop(ctx);  // the enumerator
+}
+
+// The page's object itself, answered as {data: a copy of it}.
+duk_ret_t nativeEchoObject(duk_context* ctx) {
+  duk_push_object(ctx);
+  pushCopy(ctx, 0);
+  duk_put_prop_string(ctx, -2, "data");
+  return 1;
+}
+
+// The page asks `ask()` once per iteration; the answer's callback counts it.
+void runBareCalls(benchmark::State& state, duk_c_function native, const char* call) {
   duk_context* ctx = duk_create_heap_default();
-  duk_push_c_function(ctx, nativeEcho, 1);
+  duk_push_c_function(ctx, native, 1);
   duk_put_global_string(ctx, "nativeEcho");
   const std::string setup = std::string("var got = 0, last = null;"
-                                        "function done(a) { got++; last = a.code; }"
-                                        "function ask() { done(JSON.parse(nativeEcho(JSON.stringify(") +
-                            kArguments + ")))); }";
-  duk_peval_string_noresult(ctx, setup.c_str());
+                                        "function done(a) { got++; last = a.data.code; }"
+                                        "function ask() { done(") +
+                            call + "); }";
+  if (duk_peval_string_noresult(ctx, setup.c_str()) != 0) state.SkipWithError("the page did not load");
   for (auto _ : state) {
     duk_get_global_string(ctx, "ask");
     duk_pcall(ctx, 0);
     duk_pop(ctx);
   }
-  duk_get_global_string(ctx, "got");
+  duk_peval_string(ctx, "last === 'USDCNY' ? got : -1");
   if (duk_get_number(ctx, -1) != static_cast<double>(state.iterations())) state.SkipWithError("calls went missing");
   state.counters["calls/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
   duk_destroy_heap(ctx);
 }
-BENCHMARK(BM_BareDuktapeNativeCall);
+
+void BM_BareDuktapeJsonTextCall(benchmark::State& state) {
+  runBareCalls(state, nativeEchoText, (std::string("JSON.parse(nativeEcho(JSON.stringify(") + kArguments + ")))").c_str());
+}
+BENCHMARK(BM_BareDuktapeJsonTextCall);
+
+void BM_BareDuktapeObjectCall(benchmark::State& state) {
+  runBareCalls(state, nativeEchoObject, (std::string("nativeEcho(") + kArguments + ")").c_str());
+}
+BENCHMARK(BM_BareDuktapeObjectCall);
+
+FX_BENCH_RATIO("page echo round trips / bare duktape native calls passing JSON text",
+               fxbench::rate("BM_PageEchoRoundTrip"), fxbench::rate("BM_BareDuktapeJsonTextCall"),
+               fxbench::atLeast(0.5));
+FX_BENCH_RATIO("page echo round trips / bare duktape native calls passing the object (floor)",
+               fxbench::rate("BM_PageEchoRoundTrip"), fxbench::rate("BM_BareDuktapeObjectCall"));
 
 }  // namespace

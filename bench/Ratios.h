@@ -18,16 +18,23 @@
 //   (--benchmark_enable_random_interleaving=true runs their repetitions in turns).
 // - A row is its function name and arguments as the table shows them ("BM_Fetch/16",
 //   "get/store/tmpfs/rows:10000/bytes:16"), without the suffixes the library adds (iterations:,
-//   repeats:, real_time, threads:).
+//   repeats:, real_time), but for "threads:N" when one function runs with several thread counts
+//   ("BM_Lock/threads:2"): those rows stay apart, and a name without the count stands for the only
+//   count its function ran with.
 // - A figure is the row's rate (iterations per second of real time, or of the manual time a row
 //   sets), its seconds per iteration, one of its counters, or the rate a time counter stands for
 //   (1 / the counter). Two roads timed in turns inside one row (Turns, below) are two counters of
-//   that row, and the ratio names the same row twice.
-// - A ratio whose rows did not run (a filter) prints nothing; one whose row failed prints "failed".
+//   that row, and the ratio names the same row twice. A ratio reads as one of rates (above 1: ours
+//   is faster) unless its name says what else it divides: "time" for times (one of two rows'
+//   seconds that does not say so is shown failed), or another quantity (memory).
+// - A ratio whose rows the filter (--benchmark_filter, judged on the row's name) left out prints
+//   nothing; one whose row did not run though the filter selected it prints "missing" (a row named
+//   wrongly, or not registered); one whose row failed prints "failed". Either makes the program's
+//   exit status 1.
 // - The aggregates-only flags (--benchmark_report_aggregates_only,
-//   --benchmark_display_aggregates_only) hide the repetitions from the display only: the ratios
-//   still see them (and a --benchmark_out file gets every run). Rows must not ask for aggregates
-//   only, nor fix their repetitions, in code.
+//   --benchmark_display_aggregates_only, or their environment variables) hide the repetitions from
+//   the display only: the ratios still see them (and a --benchmark_out file gets every run). Rows
+//   must not ask for aggregates only, nor fix their repetitions, in code.
 //
 // A program with a main() of its own registers its rows and ratios (fxbench::addRatio) and then
 // returns fxbench::runBenchmarks(argc, argv).
@@ -37,12 +44,15 @@
 #include <algorithm>
 #include <chrono>
 #include <clocale>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
+#include <regex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -59,7 +69,7 @@ inline double median(std::vector<double> values) {
 
 // What is read off a row's repetition.
 struct Figure {
-  enum class Kind { Rate, Seconds, Counter, CounterRate };
+  enum class Kind { Rate, Seconds, Counter, CounterRate, One };
   std::string row;
   Kind kind = Kind::Rate;
   std::string counter;
@@ -77,17 +87,22 @@ inline Figure counter(std::string row, std::string name) {
 inline Figure counterRate(std::string row, std::string name) {
   return {std::move(row), Figure::Kind::CounterRate, std::move(name)};
 }
+// 1 in every repetition of the numerator's row: the denominator of a counter that is a ratio
+// already (Turns' "<ours>_rate_over_<base>").
+inline Figure one() { return {{}, Figure::Kind::One, {}}; }
 
 // The value a ratio should reach, shown beside it.
 struct Aim {
   enum class Kind { None, AtLeast, AtMost, About };
   Kind kind = Kind::None;
   double value = 0;
+  double within = 0;  // About: the share of `value` the ratio may stray by (0: no verdict)
 };
 inline Aim atLeast(double value) { return {Aim::Kind::AtLeast, value}; }
 inline Aim atMost(double value) { return {Aim::Kind::AtMost, value}; }
-// Shown without a verdict ("aim ~1"): the two rows should cost the same.
-inline Aim about(double value) { return {Aim::Kind::About, value}; }
+// The two rows should cost the same: "aim ~1", without a verdict; with `within` (0.05: 5%), met
+// when the ratio is that close ("aim ~1 within 5% met").
+inline Aim about(double value, double within = 0) { return {Aim::Kind::About, value, within}; }
 inline Aim noAim() { return {}; }
 
 struct Ratio {
@@ -99,8 +114,10 @@ struct Ratio {
 
 // A ratio's outcome over the repetitions that ran.
 struct Outcome {
-  bool ran = false;     // both rows ran
-  bool failed = false;  // a row reported an error, or a figure was missing or not positive
+  bool ran = false;      // both rows ran
+  bool failed = false;   // a row reported an error, or a figure was missing or not positive
+  bool missing = false;  // a row the filter selected did not run
+  std::string why;       // what failed or is missing
   double value = 0;
   double min = 0;
   double max = 0;
@@ -118,10 +135,14 @@ class RatioTable {
                                      : run.run_name.function_name + "/" + run.run_name.args;
   }
 
+  // The rows the filter selects (the library's --benchmark_filter: a regular expression searched
+  // in the name, "-" before it selecting what it does not match; empty or "all" selects all).
+  void setFilter(std::string filter) { filter_ = std::move(filter); }
+
   // Keeps a repetition's figures (aggregates are left out: ratios come from the repetitions).
   void add(const Run& run) {
     if (run.run_type != Run::RT_Iteration) return;
-    Row& row = rows_[rowOf(run)];
+    Row& row = rows_[rowOf(run) + kThreads + std::to_string(run.threads)];
     if (run.error_occurred || run.iterations <= 0) {
       row.failed = true;
       return;
@@ -134,13 +155,48 @@ class RatioTable {
 
   Outcome compute(const Ratio& ratio) const {
     Outcome out;
-    const Row* top = find(ratio.numerator.row);
-    const Row* bottom = find(ratio.denominator.row);
-    if (!top || !bottom) return out;
+    std::string why;
+    const bool overOne = ratio.denominator.kind == Figure::Kind::One;
+    if (ratio.numerator.kind == Figure::Kind::One) why = "1 is a denominator only";
+    const Row* top = find(ratio.numerator.row, &why);
+    const Row* bottom = overOne ? top : find(ratio.denominator.row, &why);
+    if (!why.empty()) {
+      out.failed = true;
+      out.why = why;
+      return out;
+    }
+    if (!top || !bottom) {
+      std::vector<std::string> absent;
+      for (const Figure* figure : {&ratio.numerator, &ratio.denominator})
+        if (!(figure == &ratio.numerator ? top : bottom)) absent.push_back(figure->row);
+      for (const std::string& row : absent)
+        if (!selected(row)) return out;  // the filter left it out
+      out.missing = true;
+      out.why = "no row \"" + absent[0] + "\"";
+      if (absent.size() == 2 && absent[1] != absent[0]) out.why += " nor \"" + absent[1] + "\"";
+      return out;
+    }
     out.ran = true;
+    if (ratio.numerator.kind == Figure::Kind::Seconds && ratio.denominator.kind == Figure::Kind::Seconds &&
+        ratio.name.find("time") == std::string::npos) {
+      out.failed = true;
+      out.why = "a ratio of times says \"time\" in its name";
+      return out;
+    }
+    // Why a row's figures cannot be read, or "" when `values` holds them.
+    const auto read = [](const Row& row, const Figure& figure, std::vector<double>* values) -> std::string {
+      if (row.failed) return "\"" + figure.row + "\" failed";
+      if (!figures(row, figure, values))
+        return figure.counter.empty() ? "\"" + figure.row + "\" took no time"
+                                      : "\"" + figure.row + "\" has no positive \"" + figure.counter + "\"";
+      if (values->empty()) return "\"" + figure.row + "\" has no repetitions";
+      return {};
+    };
     std::vector<double> a, b;
-    if (top->failed || bottom->failed || !figures(*top, ratio.numerator, &a) ||
-        !figures(*bottom, ratio.denominator, &b) || a.empty() || b.empty()) {
+    out.why = read(*top, ratio.numerator, &a);
+    if (out.why.empty() && overOne) b.assign(a.size(), 1.0);
+    if (out.why.empty() && !overOne) out.why = read(*bottom, ratio.denominator, &b);
+    if (!out.why.empty()) {
       out.failed = true;
       return out;
     }
@@ -154,18 +210,24 @@ class RatioTable {
     return out;
   }
 
-  // The line printed for a ratio, or "" when its rows did not run.
+  // The line printed for a ratio, or "" when the filter left its rows out.
   std::string line(const Ratio& ratio) const {
     const Outcome o = compute(ratio);
-    if (!o.ran) return {};
-    char text[512];
-    if (o.failed) {
-      std::snprintf(text, sizeof text, "ratio  failed%36s%s", "", ratio.name.c_str());
+    char text[1024];
+    if (o.failed || o.missing) {
+      std::snprintf(text, sizeof text, "ratio  %-7s%33s%s  (%s)", o.failed ? "failed" : "missing", "",
+                    ratio.name.c_str(), o.why.c_str());
       return text;
     }
+    if (!o.ran) return {};
     std::string aim;
     char buffer[64];
-    if (ratio.aim.kind == Aim::Kind::About) {
+    if (ratio.aim.kind == Aim::Kind::About && ratio.aim.within > 0) {
+      const bool met = std::abs(o.value - ratio.aim.value) <= ratio.aim.within * ratio.aim.value;
+      std::snprintf(buffer, sizeof buffer, "aim ~%g within %g%% %s", ratio.aim.value, ratio.aim.within * 100,
+                    met ? "met" : "missed");
+      aim = buffer;
+    } else if (ratio.aim.kind == Aim::Kind::About) {
       std::snprintf(buffer, sizeof buffer, "aim ~%g", ratio.aim.value);
       aim = buffer;
     } else if (ratio.aim.kind != Aim::Kind::None) {
@@ -181,6 +243,8 @@ class RatioTable {
   }
 
  private:
+  static constexpr const char* kThreads = "/threads:";
+
   struct Repetition {
     double seconds = 0;
     std::map<std::string, double> counters;
@@ -190,9 +254,40 @@ class RatioTable {
     std::vector<Repetition> repetitions;
   };
 
-  const Row* find(const std::string& name) const {
-    auto it = rows_.find(name);
-    return it == rows_.end() ? nullptr : &it->second;
+  // The row of a name: with its thread count, that row; without, the only count its function ran
+  // with (several set `why`).
+  const Row* find(const std::string& name, std::string* why) const {
+    const std::size_t at = name.rfind(kThreads);
+    const bool counted = at != std::string::npos && at + std::strlen(kThreads) < name.size() &&
+                         name.find_first_not_of("0123456789", at + std::strlen(kThreads)) == std::string::npos;
+    if (counted) {
+      auto it = rows_.find(name);
+      return it == rows_.end() ? nullptr : &it->second;
+    }
+    const std::string prefix = name + kThreads;
+    const Row* found = nullptr;
+    for (auto it = rows_.lower_bound(prefix); it != rows_.end() && it->first.compare(0, prefix.size(), prefix) == 0;
+         ++it) {
+      if (it->first.find('/', prefix.size()) != std::string::npos) continue;
+      if (found) {
+        *why = "\"" + name + "\" ran with several thread counts: name one, \"" + prefix + "N\"";
+        return nullptr;
+      }
+      found = &it->second;
+    }
+    return found;
+  }
+
+  bool selected(const std::string& row) const {
+    std::string spec = filter_;
+    if (spec.empty() || spec == "all") return true;
+    const bool negative = spec[0] == '-';
+    if (negative) spec.erase(0, 1);
+    try {
+      return std::regex_search(row, std::regex(spec, std::regex::extended | std::regex::nosubs)) != negative;
+    } catch (const std::regex_error&) {
+      return false;  // the library refuses it too, and runs nothing
+    }
   }
 
   // The figure of each repetition of `row`; false when one is missing or not positive.
@@ -211,6 +306,7 @@ class RatioTable {
     return true;
   }
 
+  std::string filter_;
   std::map<std::string, Row> rows_;
 };
 
@@ -283,41 +379,70 @@ inline bool takeBoolFlag(int* argc, char** argv, const char* flag, const char* e
   return on;
 }
 
+// The value of `--<flag>=value` (the last one; "" for a bare `--<flag>`), else of its environment
+// variable, else nothing.
+inline std::optional<std::string> flagValue(int argc, char** argv, const char* flag, const char* environment) {
+  std::optional<std::string> value;
+  if (const char* text = std::getenv(environment)) value = text;
+  const std::string name = std::string("--") + flag;
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (std::strncmp(arg, name.c_str(), name.size()) != 0) continue;
+    if (arg[name.size()] == '\0') value = "";
+    if (arg[name.size()] == '=') value = arg + name.size() + 1;
+  }
+  return value;
+}
+
 // Whether the display format is the console's (the ratio lines then follow the table on stdout).
 inline bool consoleFormat(int argc, char** argv) {
-  std::string format = std::getenv("BENCHMARK_FORMAT") ? std::getenv("BENCHMARK_FORMAT") : "console";
-  for (int i = 1; i < argc; ++i)
-    if (std::strncmp(argv[i], "--benchmark_format=", 19) == 0) format = argv[i] + 19;
-  return format == "console";
+  return flagValue(argc, argv, "benchmark_format", "BENCHMARK_FORMAT").value_or("console") == "console";
 }
 
 }  // namespace detail
 
-// Runs the benchmarks the flags select and prints the declared ratios; the program's exit status.
+// Runs the benchmarks the flags select and prints the declared ratios; the program's exit status
+// (1 when a ratio failed or is missing).
 inline int runBenchmarks(int argc, char** argv) {
   bool aggregatesOnly = detail::takeBoolFlag(&argc, argv, "benchmark_report_aggregates_only",
                                              "BENCHMARK_REPORT_AGGREGATES_ONLY");
   aggregatesOnly |= detail::takeBoolFlag(&argc, argv, "benchmark_display_aggregates_only",
                                          "BENCHMARK_DISPLAY_AGGREGATES_ONLY");
   const bool console = detail::consoleFormat(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  const std::optional<std::string> listing =
+      detail::flagValue(argc, argv, "benchmark_list_tests", "BENCHMARK_LIST_TESTS");
+  // The library read the aggregates-only variables when it was loaded: the flags say false
+  // explicitly, so that the repetitions reach the ratios.
+  static std::string reportAll = "--benchmark_report_aggregates_only=false",
+                     displayAll = "--benchmark_display_aggregates_only=false";
+  std::vector<char*> args(argv, argv + argc);
+  args.push_back(reportAll.data());
+  args.push_back(displayAll.data());
+  args.push_back(nullptr);
+  int count = argc + 2;
+  benchmark::Initialize(&count, args.data());
+  if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
   CollectingReporter reporter(benchmark::CreateDefaultDisplayReporter(), aggregatesOnly);
   benchmark::RunSpecifiedBenchmarks(&reporter);
   std::fflush(stdout);
+  if (listing && detail::truthy(listing->c_str())) return 0;  // nothing ran
+  reporter.table.setFilter(benchmark::GetBenchmarkFilter());
   std::setlocale(LC_NUMERIC, "C");  // "0.55" whatever locale a row chose
   FILE* out = console ? stdout : stderr;
   bool first = true;
+  int status = 0;
   for (const Ratio& ratio : declaredRatios()) {
     const std::string line = reporter.table.line(ratio);
     if (line.empty()) continue;
     if (first) std::fputc('\n', out);
     first = false;
     std::fprintf(out, "%s\n", line.c_str());
+    const Outcome outcome = reporter.table.compute(ratio);
+    if (outcome.failed || outcome.missing) status = 1;
   }
   std::fflush(out);
   benchmark::Shutdown();
-  return 0;
+  return status;
 }
 
 // Two roads timed in turns inside one row, for what drifts while a program runs (a shared
@@ -326,7 +451,10 @@ inline int runBenchmarks(int argc, char** argv) {
 // not pay for left out) and answers its seconds, or a negative number when it failed.
 class Turns {
  public:
-  // The counters report() sets are "<ours>_ms" and "<base>_ms".
+  // The counters report() sets are "<ours>_ms" and "<base>_ms", the medians of each road's
+  // turns, and "<ours>_rate_over_<base>", the median of the turns' own ratios of our rate to the
+  // base's: the steadier figure when the machine's speed changes from one turn to the next
+  // (declare it over fxbench::one()).
   Turns(std::string ours, std::string base) : oursName_(std::move(ours)), baseName_(std::move(base)) {}
 
   template <class Ours, class Base>
@@ -349,12 +477,22 @@ class Turns {
   double lastOursSeconds() const { return ours_.empty() ? 0 : ours_.back(); }
   double oursSeconds() const { return median(ours_); }
   double baseSeconds() const { return median(base_); }
+  // The median over the turns of the base's time over ours (0 when a turn took no time).
+  double rateOverBase() const {
+    std::vector<double> ratios;
+    for (std::size_t i = 0; i < ours_.size(); ++i) {
+      if (!(ours_[i] > 0)) return 0;
+      ratios.push_back(base_[i] / ours_[i]);
+    }
+    return median(ratios);
+  }
   std::size_t turns() const { return ours_.size(); }
 
-  // Sets the row's counters to the medians of the turns, in milliseconds.
+  // Sets the row's counters: the medians of the turns, in milliseconds, and of their ratios.
   void report(benchmark::State& state) const {
     state.counters[oursName_ + "_ms"] = oursSeconds() * 1e3;
     state.counters[baseName_ + "_ms"] = baseSeconds() * 1e3;
+    state.counters[oursName_ + "_rate_over_" + baseName_] = rateOverBase();
   }
 
  private:

@@ -2,10 +2,12 @@
 // the repetitions' own ratios, figures from counters, aggregates-only display, and turns.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "Ratios.h"
+#include "support/TestSupport.h"
 
 namespace {
 
@@ -53,14 +55,12 @@ TEST(BenchRatios, RatioOfMediansWithMinAndMaxOfTheRepetitionsInAnyOrder) {
 
 TEST(BenchRatios, AggregatesAreLeftOutAndRowsThatDidNotRunOrFailedAreShown) {
   fxbench::RatioTable table;
-  const fxbench::Ratio ratio{"a / b", fxbench::seconds("BM_A"), fxbench::seconds("BM_B"), fxbench::atMost(2)};
+  const fxbench::Ratio ratio{"a / b, time", fxbench::seconds("BM_A"), fxbench::seconds("BM_B"), fxbench::atMost(2)};
   table.add(repetition("BM_A", "", 3));
   BenchRun aggregate = repetition("BM_A", "", 1000);
   aggregate.run_type = BenchRun::RT_Aggregate;
   aggregate.aggregate_name = "median";
   table.add(aggregate);
-  EXPECT_FALSE(table.compute(ratio).ran);  // BM_B was filtered out: no line
-  EXPECT_EQ(table.line(ratio), "");
   table.add(repetition("BM_B", "", 2));
   EXPECT_DOUBLE_EQ(table.compute(ratio).value, 1.5);
   EXPECT_NE(table.line(ratio).find("aim <= 2 met"), std::string::npos);
@@ -69,6 +69,76 @@ TEST(BenchRatios, AggregatesAreLeftOutAndRowsThatDidNotRunOrFailedAreShown) {
   table.add(failed);
   EXPECT_TRUE(table.compute(ratio).failed);
   EXPECT_NE(table.line(ratio).find("failed"), std::string::npos);
+  EXPECT_NE(table.line(ratio).find("\"BM_B\" failed"), std::string::npos) << table.line(ratio);
+}
+
+TEST(BenchRatios, ARowThatDidNotRunIsMissingUnlessTheFilterLeftItOut) {
+  fxbench::RatioTable table;
+  const fxbench::Ratio misnamed{"ours / bare", fxbench::rate("BM_Ours/16"), fxbench::rate("BM_Bare/61"), {}};
+  table.add(repetition("BM_Ours", "16", 1));
+  table.add(repetition("BM_Bare", "16", 1));
+  for (const char* filter : {"", "all", "BM_", "/16|/61", "-BM_Fetch"}) {
+    table.setFilter(filter);
+    const fxbench::Outcome o = table.compute(misnamed);
+    EXPECT_TRUE(o.missing) << filter;
+    EXPECT_FALSE(o.failed);
+    EXPECT_EQ(table.line(misnamed), "ratio  missing" + std::string(33, ' ') + "ours / bare  (no row \"BM_Bare/61\")");
+  }
+  for (const char* filter : {"BM_Ours", "/16$", "-Bare", "-/61"}) {
+    table.setFilter(filter);
+    EXPECT_FALSE(table.compute(misnamed).missing) << filter;
+    EXPECT_EQ(table.line(misnamed), "") << filter;
+  }
+  table.setFilter("");
+  const fxbench::Ratio neither{"x / y", fxbench::rate("BM_X"), fxbench::rate("BM_Y"), {}};
+  EXPECT_NE(table.line(neither).find("(no row \"BM_X\" nor \"BM_Y\")"), std::string::npos) << table.line(neither);
+}
+
+TEST(BenchRatios, RowsOfOneFunctionWithSeveralThreadCountsStayApart) {
+  fxbench::RatioTable table;
+  const auto withThreads = [](double seconds, int threads) {
+    BenchRun run = repetition("BM_Lock", "", seconds);
+    run.run_name.threads = "threads:" + std::to_string(threads);
+    run.threads = threads;
+    return run;
+  };
+  for (int i = 0; i < 3; ++i) {
+    table.add(withThreads(1, 1));
+    table.add(withThreads(4, 2));
+  }
+  const fxbench::Outcome two = table.compute({"two / one", fxbench::rate("BM_Lock/threads:2"), fxbench::rate("BM_Lock/threads:1"), {}});
+  EXPECT_DOUBLE_EQ(two.value, 0.25);
+  EXPECT_EQ(two.repetitions, 3u);
+  const fxbench::Ratio unnamed{"lock / lock", fxbench::rate("BM_Lock"), fxbench::rate("BM_Lock/threads:1"), {}};
+  EXPECT_TRUE(table.compute(unnamed).failed);
+  EXPECT_NE(table.line(unnamed).find("several thread counts"), std::string::npos) << table.line(unnamed);
+  // One count alone: the name without it is that row.
+  BenchRun other = withThreads(2, 2);
+  other.run_name.function_name = "BM_Other";
+  table.add(other);
+  EXPECT_DOUBLE_EQ(table.compute({"other / one", fxbench::rate("BM_Other"), fxbench::rate("BM_Lock/threads:1"), {}}).value, 0.5);
+  EXPECT_TRUE(table.compute({"x", fxbench::rate("BM_Other/threads:3"), fxbench::rate("BM_Other"), {}}).missing);
+}
+
+TEST(BenchRatios, AnAboutAimWithAMarginGivesAVerdict) {
+  fxbench::RatioTable table;
+  table.add(repetition("BM_A", "", 1));
+  table.add(repetition("BM_B", "", 1.04));  // A's rate is 1.04 times B's
+  const auto aim = [&](fxbench::Aim a) { return table.line({"a / b", fxbench::rate("BM_A"), fxbench::rate("BM_B"), a}); };
+  EXPECT_NE(aim(fxbench::about(1, 0.05)).find("aim ~1 within 5% met "), std::string::npos) << aim(fxbench::about(1, 0.05));
+  EXPECT_NE(aim(fxbench::about(1, 0.03)).find("aim ~1 within 3% missed "), std::string::npos);
+  EXPECT_NE(aim(fxbench::about(1)).find("aim ~1 "), std::string::npos);
+  EXPECT_EQ(aim(fxbench::about(1)).find("met"), std::string::npos);
+}
+
+TEST(BenchRatios, ARatioOfTimesSaysTimeInItsName) {
+  fxbench::RatioTable table;
+  table.add(repetition("BM_A", "", 2));
+  table.add(repetition("BM_B", "", 1));
+  const fxbench::Outcome asRate = table.compute({"a / b", fxbench::seconds("BM_A"), fxbench::seconds("BM_B"), {}});
+  EXPECT_TRUE(asRate.failed);
+  EXPECT_EQ(asRate.why, "a ratio of times says \"time\" in its name");
+  EXPECT_DOUBLE_EQ(table.compute({"a, time / b's", fxbench::seconds("BM_A"), fxbench::seconds("BM_B"), {}}).value, 2);
 }
 
 TEST(BenchRatios, TurnsOfOneRowAreTwoCountersAndATimeCounterReadsAsARate) {
@@ -114,7 +184,7 @@ TEST(BenchRatios, AggregatesOnlyHidesRepetitionsFromTheDisplayButNotFromTheRatio
   reporter.ReportRuns({median});
   EXPECT_EQ(display.shown, 1);
   reporter.ReportRuns({repetition("BM_B", "", 1)});
-  const fxbench::Outcome o = reporter.table.compute({"a / b", fxbench::seconds("BM_A"), fxbench::seconds("BM_B"), {}});
+  const fxbench::Outcome o = reporter.table.compute({"a / b, time", fxbench::seconds("BM_A"), fxbench::seconds("BM_B"), {}});
   EXPECT_DOUBLE_EQ(o.value, 2.0);
   EXPECT_EQ(o.repetitions, 1u);
 }
@@ -128,8 +198,68 @@ TEST(BenchRatios, TurnsAlternateWhoGoesFirstAndReportMedians) {
   EXPECT_EQ(order, "obboobbo");
   EXPECT_DOUBLE_EQ(turns.oursSeconds(), 2.5);  // ours took 1, 2, 3, 4 s
   EXPECT_DOUBLE_EQ(turns.baseSeconds(), 0.5);
+  EXPECT_DOUBLE_EQ(turns.rateOverBase(), (0.5 / 2 + 0.5 / 3) / 2);
   EXPECT_FALSE(turns.take([] { return -1.0; }, [] { return 1.0; }));
   EXPECT_EQ(turns.turns(), 4u);
+}
+
+// The load of a shared machine comes and goes between turns: the base met it in one turn of four
+// and the machine was slower for the last two. The roads' medians then say 2 s against 3.3 s; the
+// turns' own ratios say 1.1 three times out of four.
+TEST(BenchRatios, TurnsReportTheMedianOfTheirOwnRatios) {
+  fxbench::Turns turns("ours", "base");
+  const double ours[] = {1, 1, 3, 3}, base[] = {1.1, 3.3, 3.3, 3.3};
+  for (int i = 0; i < 4; ++i) turns.take([&] { return ours[i]; }, [&] { return base[i]; });
+  EXPECT_DOUBLE_EQ(turns.baseSeconds() / turns.oursSeconds(), 1.65);
+  EXPECT_DOUBLE_EQ(turns.rateOverBase(), 1.1);
+  fxbench::RatioTable table;
+  table.add(repetition("BM_Turns", "", 1, {{"ours_rate_over_base", 1.1}}));
+  table.add(repetition("BM_Turns", "", 1, {{"ours_rate_over_base", 0.9}}));
+  table.add(repetition("BM_Turns", "", 1, {{"ours_rate_over_base", 1.0}}));
+  const fxbench::Outcome o = table.compute({"paired", fxbench::counter("BM_Turns", "ours_rate_over_base"), fxbench::one(), {}});
+  EXPECT_DOUBLE_EQ(o.value, 1.0);
+  EXPECT_DOUBLE_EQ(o.min, 0.9);
+  EXPECT_DOUBLE_EQ(o.max, 1.1);
+  EXPECT_EQ(o.repetitions, 3u);
+  EXPECT_TRUE(table.compute({"upside down", fxbench::one(), fxbench::rate("BM_Turns"), {}}).failed);
+}
+
+// The library reads its environment variables when it is loaded, so a program of rows and ratios
+// runs in a child process (this test again) with the variable set; it prints its ratio lines.
+TEST(BenchRatios, TheAggregatesOnlyEnvironmentKeepsTheRatiosAndAMissingRowFailsTheProgram) {
+  if (std::getenv("FX_RATIOS_PROGRAM")) {
+    const auto spin = [](benchmark::State& state) {
+      for (auto _ : state) benchmark::DoNotOptimize(state.iterations() * 3);
+    };
+    benchmark::RegisterBenchmark("BM_Spin", spin)->Threads(1)->Threads(2);
+    benchmark::RegisterBenchmark("BM_Other", spin);
+    fxbench::addRatio("two threads / one", fxbench::rate("BM_Spin/threads:2"), fxbench::rate("BM_Spin/threads:1"));
+    fxbench::addRatio("other / one thread", fxbench::rate("BM_Other"), fxbench::rate("BM_Spin/threads:1"));
+    fxbench::addRatio("other / a row never registered", fxbench::rate("BM_Other"), fxbench::rate("BM_Gone"));
+    std::freopen("/dev/null", "w", stderr);  // the library's context lines
+    std::string a0 = "ratios", a1 = "--benchmark_repetitions=3", a2 = "--benchmark_min_time=0.001";
+    char* argv[] = {a0.data(), a1.data(), a2.data(), nullptr};
+    std::exit(fxbench::runBenchmarks(3, argv));
+  }
+  for (const char* variable : {"BENCHMARK_REPORT_AGGREGATES_ONLY=true", "BENCHMARK_DISPLAY_AGGREGATES_ONLY=1"}) {
+    const std::string test = testing::UnitTest::GetInstance()->current_test_info()->name();
+    fxtest::ChildProcess program({"/proc/self/exe", "--gtest_filter=BenchRatios." + test},
+                                 {variable, "FX_RATIOS_PROGRAM=1"});
+    std::vector<std::string> ratios;
+    bool repetitionShown = false;
+    while (auto line = program.readLine(60000)) {
+      if (line->rfind("ratio ", 0) == 0) ratios.push_back(*line);
+      // Aggregates only still hides the repetitions from the display.
+      repetitionShown |= line->rfind("BM_Other/repeats:3 ", 0) == 0;
+    }
+    EXPECT_EQ(program.wait(), 1) << variable;
+    ASSERT_EQ(ratios.size(), 3u) << variable;
+    EXPECT_NE(ratios[0].find("n 3"), std::string::npos) << ratios[0];
+    EXPECT_NE(ratios[0].find("two threads / one"), std::string::npos) << ratios[0];
+    EXPECT_NE(ratios[1].find("n 3"), std::string::npos) << ratios[1];
+    EXPECT_NE(ratios[2].find("missing"), std::string::npos) << ratios[2];
+    EXPECT_FALSE(repetitionShown) << variable;
+  }
 }
 
 }  // namespace

@@ -18,9 +18,10 @@ extern char** environ;
 
 namespace {
 
-// Seconds of one fxclient run, or a negative number when it could not run or stopped short of
-// what it was asked (the tour's failed steps still count: it went through them all).
-double runClient(const fxtest::TempDir& work, bool tour) {
+// Seconds of one fxclient run, or a negative number when it could not run or did not end well (a
+// failed tour step fails the run: a tour that stops short is not the tour measured). `failure`
+// says what went wrong.
+double runClient(const fxtest::TempDir& work, bool tour, std::string* failure) {
   const std::string out = (work.path() / (tour ? "tour" : "startup")).string();
   const std::string keys = (work.path() / "keys").string();
   std::vector<std::string> args{FX_FXCLIENT, "--out", out, "--keys", keys};
@@ -36,12 +37,22 @@ double runClient(const fxtest::TempDir& work, bool tour) {
   pid_t pid = 0;
   const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) return -1;
+  const std::string what = tour ? "the tour" : "the start-up";
+  if (spawned != 0) {
+    *failure = what + ": fxclient did not start";
+    return -1;
+  }
   int status = 0;
-  if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+  if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) {
+    *failure = what + ": fxclient did not exit";
+    return -1;
+  }
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  const int code = WEXITSTATUS(status);
-  return code == 0 || (tour && code == 3) ? seconds : -1;
+  if (WEXITSTATUS(status) != 0) {
+    *failure = what + ": fxclient's exit status " + std::to_string(WEXITSTATUS(status));
+    return -1;
+  }
+  return seconds;
 }
 
 // Each iteration runs the start-up alone and the whole tour once, in turns; the iteration time is
@@ -49,9 +60,10 @@ double runClient(const fxtest::TempDir& work, bool tour) {
 void BM_TourOverStartup(benchmark::State& state) {
   fxtest::TempDir work;
   fxbench::Turns turns("tour", "startup");
+  std::string failure;
   for (auto _ : state) {
-    if (!turns.take([&] { return runClient(work, true); }, [&] { return runClient(work, false); }))
-      return state.SkipWithError("fxclient did not run through");
+    if (!turns.take([&] { return runClient(work, true, &failure); }, [&] { return runClient(work, false, &failure); }))
+      return state.SkipWithError(failure.c_str());
     state.SetIterationTime(turns.lastOursSeconds());
   }
   turns.report(state);
