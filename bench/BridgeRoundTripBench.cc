@@ -3,8 +3,8 @@
 // duktape calls of a native function with the same arguments, answering {data: arguments}:
 // - one that passes JSON text both ways (the page stringifies, the native side decodes and
 //   encodes, the page parses the answer), as a bridge built on texts does;
-// - the floor of any bridge: the page's object handed to the native function, which builds the
-//   answer as JSON.parse would make it (fresh objects, no text) and hands it back.
+// - the floor of any bridge: the page's object handed to the native function, read into a native
+//   value (no text), and the answer built from native values as JSON.parse would make it.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -20,6 +20,7 @@
 #include "container/MwTask.h"
 #include "duktape.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/foundation/Value.h"
 
 namespace {
 
@@ -82,33 +83,69 @@ duk_ret_t nativeEchoText(duk_context* ctx) {
   return 1;
 }
 
-// A fresh copy of the value at `from` pushed on the stack: objects and arrays rebuilt property by
-// property, as JSON.parse would make them.
-void pushCopy(duk_context* ctx, duk_idx_t from) {
+// The value at `from` read into a native value, as a bridge's native side must see its arguments:
+// objects and arrays member by member, no text.
+pf::Value readValue(duk_context* ctx, duk_idx_t from) {
   from = duk_normalize_index(ctx, from);
-  if (!duk_is_object(ctx, from) || duk_is_function(ctx, from)) {
-    duk_dup(ctx, from);
-    return;
+  if (duk_is_boolean(ctx, from)) return duk_get_boolean(ctx, from) != 0;
+  if (duk_is_number(ctx, from)) return duk_get_number(ctx, from);
+  if (duk_is_string(ctx, from)) {
+    duk_size_t size = 0;
+    const char* text = duk_get_lstring(ctx, from, &size);
+    return std::string(text, size);
   }
-  const bool array = duk_is_array(ctx, from);
-  if (array)
-    duk_push_array(ctx);
-  else
-    duk_push_object(ctx);
+  if (!duk_is_object(ctx, from) || duk_is_function(ctx, from)) return nullptr;
+  pf::Value value = duk_is_array(ctx, from) ? pf::Value::array() : pf::Value::object();
   duk_enum(ctx, from, DUK_ENUM_OWN_PROPERTIES_ONLY);
-  while (duk_next(ctx, -1, 1)) {  // container, enumerator, key, value
-    pushCopy(ctx, -1);
-    duk_remove(ctx, -2);     // container, enumerator, key, copy
-    duk_put_prop(ctx, -4);
+  while (duk_next(ctx, -1, 1)) {  // enumerator, key, value
+    if (value.is_array())
+      value.push_back(readValue(ctx, -1));
+    else
+      value[duk_get_string(ctx, -2)] = readValue(ctx, -1);
+    duk_pop_2(ctx);
   }
   duk_pop(ctx);  // the enumerator
+  return value;
 }
 
-// The page's object itself, answered as {data: a copy of it}.
+// A native value pushed as JSON.parse would make it: fresh objects and arrays, no text.
+void pushValue(duk_context* ctx, const pf::Value& value) {
+  switch (value.type()) {
+    case pf::Value::value_t::boolean: duk_push_boolean(ctx, value.get<bool>()); return;
+    case pf::Value::value_t::number_integer:
+    case pf::Value::value_t::number_unsigned:
+    case pf::Value::value_t::number_float: duk_push_number(ctx, value.get<double>()); return;
+    case pf::Value::value_t::string: {
+      const auto& text = value.get_ref<const std::string&>();
+      duk_push_lstring(ctx, text.data(), text.size());
+      return;
+    }
+    case pf::Value::value_t::array: {
+      const duk_idx_t array = duk_push_array(ctx);
+      duk_uarridx_t index = 0;
+      for (const auto& item : value) {
+        pushValue(ctx, item);
+        duk_put_prop_index(ctx, array, index++);
+      }
+      return;
+    }
+    case pf::Value::value_t::object: {
+      const duk_idx_t object = duk_push_object(ctx);
+      for (const auto& [key, item] : value.items()) {
+        pushValue(ctx, item);
+        duk_put_prop_lstring(ctx, object, key.data(), key.size());
+      }
+      return;
+    }
+    default: duk_push_null(ctx); return;
+  }
+}
+
+// The page's object read into a native value and answered, as native values, with {data: it}.
 duk_ret_t nativeEchoObject(duk_context* ctx) {
-  duk_push_object(ctx);
-  pushCopy(ctx, 0);
-  duk_put_prop_string(ctx, -2, "data");
+  pf::Value answer = pf::Value::object();
+  answer["data"] = readValue(ctx, 0);
+  pushValue(ctx, answer);
   return 1;
 }
 
