@@ -7,6 +7,7 @@
 #include <exception>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/Log.h"
@@ -77,17 +78,22 @@ bool isFolder(const std::filesystem::path& path) {
   return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// The staging folders an install of `target` makes are ".<name>.stage-XXXXXX" beside it.
-std::string stagingPrefix(const std::filesystem::path& target) { return "." + target.filename().string() + ".stage-"; }
+// The staging folder of an install of `target`: ".<name>.stage-" and six characters of mkdtemp.
+std::string stagingPattern(const std::filesystem::path& target) { return "." + target.filename().string() + ".stage-XXXXXX"; }
 
-// Removes the staging folders of earlier installs of `target` that never finished.
-bool removeLeftovers(const std::filesystem::path& target, pf::Error* error) {
-  const auto parent = target.parent_path();
-  const auto names = pf::FileManager::contentsOfDirectory(parent, error);
+bool isStagingName(std::string_view name) {
+  constexpr std::string_view kMark = ".stage-";
+  return name.size() > 1 + kMark.size() + 6 && name.front() == '.' &&
+         name.substr(name.size() - 6 - kMark.size(), kMark.size()) == kMark;
+}
+
+// Removes the staging folders that earlier installs into this folder left: installs run one at a
+// time, so any there now belongs to one that never finished.
+bool removeLeftovers(const std::filesystem::path& folder, pf::Error* error) {
+  const auto names = pf::FileManager::contentsOfDirectory(folder, error);
   if (!names) return false;
-  const std::string prefix = stagingPrefix(target);
   for (const auto& name : *names)
-    if (name.starts_with(prefix)) removeTree(parent / name);
+    if (isStagingName(name)) removeTree(folder / name);
   return true;
 }
 
@@ -102,10 +108,10 @@ bool runSteps(const std::filesystem::path& archive, const std::filesystem::path&
               Progress& progress) {
   const auto parent = target.parent_path();
   if (!beginStep(Step::Prepare, error) || !pf::FileManager::createDirectory(parent, true, error)) return false;
-  if (!beginStep(Step::CleanUp, error) || !removeLeftovers(target, error)) return false;
+  if (!beginStep(Step::CleanUp, error) || !removeLeftovers(parent, error)) return false;
 
   if (!beginStep(Step::Stage, error)) return false;
-  std::string pattern = (parent / (stagingPrefix(target) + "XXXXXX")).string();
+  std::string pattern = (parent / stagingPattern(target)).string();
   if (!::mkdtemp(pattern.data())) {
     if (error) *error = pf::posixError(errno, "staging folder");
     return false;

@@ -4,8 +4,9 @@
 // one exchange step (the folder that holds it flushed after), so readers see the old tree or the
 // new one, never a mix, also after a power loss. Every road ends one of two ways, exceptions
 // included: the new tree in place (true), or the target byte for byte as it was and an error
-// (false); the staging folder is gone either way. Staging folders an interrupted earlier install
-// left beside the target (".<name>.stage-*") are removed first. Installs run one at a time.
+// (false); the staging folder is gone either way. Staging folders that interrupted earlier
+// installs left beside the target (".<name>.stage-XXXXXX") are removed first. Installs run one at
+// a time.
 
 #include <filesystem>
 #include <functional>
@@ -27,7 +28,7 @@ class MwPackageInstaller {
   // The steps of an install, in order.
   enum class Step {
     Prepare,      // the folder that holds the target
-    CleanUp,      // staging folders an earlier install left
+    CleanUp,      // staging folders earlier installs left
     Stage,        // a fresh staging folder
     Unpack,       // the archive into it
     Sync,         // the new tree flushed to disk

@@ -376,18 +376,18 @@ TEST_F(PackageInstallTest, NewTreesReachTheDiskBeforeTheSwapAndTheSwapAfterIt) {
   EXPECT_TRUE(flushedInOrder(sync.calls(), release(), ".trade.stage-"));
 }
 
-// Sets or clears a file's immutable attribute (which even the superuser cannot unlink past).
-bool setImmutable(const std::filesystem::path& path, bool on) {
-  pf::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+// Sets or clears the immutable attribute of an open file (which even the superuser cannot unlink
+// past), wherever it has moved meanwhile.
+bool setImmutable(int fd, bool on) {
   int flags = 0;
-  if (fd.get() < 0 || ::ioctl(fd.get(), FS_IOC_GETFLAGS, &flags) != 0) return false;
+  if (::ioctl(fd, FS_IOC_GETFLAGS, &flags) != 0) return false;
   flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
-  return ::ioctl(fd.get(), FS_IOC_SETFLAGS, &flags) == 0;
+  return ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
 }
 
-// A staging folder an interrupted install left (deep, as an archive may make it) goes at the next
-// install of that folder, and only of that folder. A removal that fails is logged, and what it
-// left goes at the install after.
+// Staging folders that interrupted installs left beside the target (deep, as an archive may make
+// them) go at the next install there; other hidden names stay. A removal that fails is logged, and
+// what it left goes at the install after.
 TEST_F(PackageInstallTest, StagingFoldersLeftBehindGoAtTheNextInstall) {
   writeOldTree();
   std::filesystem::path deep = release() / ".trade.stage-K1LLED";
@@ -395,19 +395,22 @@ TEST_F(PackageInstallTest, StagingFoldersLeftBehindGoAtTheNextInstall) {
   ASSERT_TRUE(pf::FileManager::createDirectory(deep, true));
   ASSERT_TRUE(pf::FileManager::writeFile(deep / "page.html", std::string_view("half"), false));
   ASSERT_TRUE(pf::FileManager::createDirectory(release() / ".other.stage-K1LLED", true));
+  ASSERT_TRUE(pf::FileManager::writeFile(release() / ".trade.stage-kept", std::string_view("mine"), false));
   const std::string url = "html|trade/order.html";
   auto first = makePackage("trade.zip", "good", {{"order.html", "first"}});
   listPage(url, "trade.zip", first["hash"]);
   EXPECT_EQ(MwMenusManager::getInstance().downloadAndInstall(url), 0);
-  EXPECT_EQ(hidden(release()), std::vector<std::string>{".other.stage-K1LLED"});
+  EXPECT_EQ(hidden(release()), std::vector<std::string>{".trade.stage-kept"});
   EXPECT_EQ(testing::snapshot(release() / "trade"), (Tree{{"order.html", "first"}}));
 
-  const auto pinned = release() / "trade" / "order.html";
-  if (!setImmutable(pinned, true)) GTEST_SKIP() << "no immutable files on this file system";
-  struct Unpin {
-    std::filesystem::path path;
-    ~Unpin() { setImmutable(path, false); }
-  } unpin{pinned};
+  // The tree the next install replaces holds a file that cannot be removed.
+  struct Pin {
+    pf::UniqueFd fd;
+    ~Pin() {
+      if (fd.get() >= 0) setImmutable(fd.get(), false);
+    }
+  } pin{pf::UniqueFd(::open((release() / "trade" / "order.html").c_str(), O_RDONLY | O_CLOEXEC))};
+  if (!setImmutable(pin.fd.get(), true)) GTEST_SKIP() << "no immutable files on this file system";
   auto second = makePackage("trade.zip", "good", {{"order.html", "second"}});
   listPage(url, "trade.zip", second["hash"]);
   {
@@ -418,12 +421,11 @@ TEST_F(PackageInstallTest, StagingFoldersLeftBehindGoAtTheNextInstall) {
   EXPECT_EQ(testing::snapshot(release() / "trade"), (Tree{{"order.html", "second"}}));
   ASSERT_EQ(hidden(release()).size(), 2u);  // the old tree's staging folder stays
 
-  auto leftover = release() / hidden(release())[1];
-  ASSERT_TRUE(setImmutable(leftover / "order.html", false));
+  ASSERT_TRUE(setImmutable(pin.fd.get(), false));
   auto third = makePackage("trade.zip", "good", {{"order.html", "third"}});
   listPage(url, "trade.zip", third["hash"]);
   EXPECT_EQ(MwMenusManager::getInstance().downloadAndInstall(url), 0);
-  EXPECT_EQ(hidden(release()), std::vector<std::string>{".other.stage-K1LLED"});
+  EXPECT_EQ(hidden(release()), std::vector<std::string>{".trade.stage-kept"});
   EXPECT_EQ(testing::snapshot(release() / "trade"), (Tree{{"order.html", "third"}}));
 }
 
