@@ -79,7 +79,9 @@ bool isFolder(const std::filesystem::path& path) {
 }
 
 // The staging folder of an install of `target`: ".<name>.stage-" and six characters of mkdtemp.
-std::string stagingPattern(const std::filesystem::path& target) { return "." + target.filename().string() + ".stage-XXXXXX"; }
+std::string stagingPattern(const std::filesystem::path& target) {
+  return "." + target.filename().string() + ".stage-XXXXXX";
+}
 
 bool isStagingName(std::string_view name) {
   constexpr std::string_view kMark = ".stage-";

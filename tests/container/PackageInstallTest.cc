@@ -227,13 +227,15 @@ TEST_F(PackageInstallTest, OnlyAWholeWellFormedArchiveInstallsThroughEitherRoad)
       // Within the limits; names from the Unicode path field; an empty deflated file; bytes
       // between entries; a descriptor entry whose local header holds other values.
       {"deep-64", deepTree(63, {{'a', "x.html", "deep"}})},
-      {"unicode-path", {{"页面/", ""}, {"页面/首页.html", "unicode"}, {"╛╔.html", "stale"}, {"v2.html", "version 2"}}},
+      {"unicode-path",
+       {{"页面/", ""}, {"页面/首页.html", "unicode"}, {"╛╔.html", "stale"}, {"v2.html", "version 2"}}},
       {"empty-deflated", {{"index.html", "i"}, {"empty.txt", ""}}},
       {"gaps", {{"index.html", "gapped"}, {"js/", ""}, {"js/app.js", "gapped app"}}},
       {"descriptor-local-other", {{"index.html", "described"}}},
   };
   std::vector<std::tuple<char, std::string, std::string>> turns;
-  for (int i = 0; i < 200; ++i) turns.emplace_back("ab"[i % 2], "f" + std::to_string(i) + ".html", "file " + std::to_string(i));
+  for (int i = 0; i < 200; ++i)
+    turns.emplace_back("ab"[i % 2], "f" + std::to_string(i) + ".html", "file " + std::to_string(i));
   cases.push_back({"alternating", deepTree(62, turns)});
   auto& menus = MwMenusManager::getInstance();
   auto defaults = pf::UserDefaults::standard();
@@ -299,7 +301,8 @@ TEST_F(PackageInstallTest, EveryStepThatFailsOrRaisesEndsWithTheOldTreeOrTheNewO
         if (at != step) return true;
         if (fault == Fault::RaisesBadAlloc) throw std::bad_alloc();
         if (fault == Fault::RaisesFileSystemError)
-          throw std::filesystem::filesystem_error("symlink_status", std::make_error_code(std::errc::too_many_symbolic_link_levels));
+          throw std::filesystem::filesystem_error("symlink_status",
+                                                  std::make_error_code(std::errc::too_many_symbolic_link_levels));
         return false;
       });
       const bool stands = step > Step::Swap;

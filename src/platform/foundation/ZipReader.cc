@@ -140,7 +140,7 @@ bool checkRecords(const std::vector<ZipRecord>& records, const ZipLimits& limits
 
 // The archive open, its structure read and every record checked.
 std::optional<std::pair<UniqueFd, std::vector<ZipRecord>>> openChecked(const std::filesystem::path& archive,
-                                                                 const ZipLimits& limits, Error* error) {
+                                                                       const ZipLimits& limits, Error* error) {
   UniqueFd file(::open(archive.c_str(), O_RDONLY | O_CLOEXEC));
   if (file.get() < 0) {
     zipFailure(error, kZipNotAnArchive, "unreadable archive");

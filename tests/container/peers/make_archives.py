@@ -219,7 +219,8 @@ def cases():
                                                                                  zlib.crc32(b"a.html")) + b"\xff\xfe")])
     # A deflated file without any data bytes; one folder spelled in NFC and in NFD.
     yield "empty-deflated", write([Entry("index.html", "i"), Entry("empty.txt", b"", local={"payload": b""})])
-    yield "normalization-duplicate", write([Entry("caf\u00e9.html", "composed"), Entry("cafe\u0301.html", "decomposed")])
+    yield "normalization-duplicate", write([Entry("caf\u00e9.html", "composed"),
+                                            Entry("cafe\u0301.html", "decomposed")])
     yield "normalization-folder", write([Entry("caf\u00e9/a.html", "a"), Entry("cafe\u0301/b.html", "b")])
     # Bytes between entries, and a descriptor entry whose local header holds other CRC and sizes.
     yield "gaps", write([Entry("index.html", "gapped"), Entry("js/app.js", "gapped app")], gap=b"\0" * 7)

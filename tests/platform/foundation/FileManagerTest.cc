@@ -122,7 +122,8 @@ TEST(FileManager, RemovesTreesDeeperThanTheDescriptorLimit) {
   fxtest::TempDir dir;
   ASSERT_TRUE(FileManager::writeFile(dir / "outside", std::string_view("stays"), false));
   ASSERT_TRUE(FileManager::createDirectory(dir / "tree" / "wide", true));
-  for (int i = 0; i < 50; ++i) ASSERT_TRUE(FileManager::createDirectory(dir / "tree" / "wide" / std::to_string(i), false));
+  for (int i = 0; i < 50; ++i)
+    ASSERT_TRUE(FileManager::createDirectory(dir / "tree" / "wide" / std::to_string(i), false));
   UniqueFd level(::open((dir / "tree").c_str(), O_RDONLY | O_DIRECTORY));
   for (int depth = 0; depth < 300 && level.get() >= 0; ++depth) {
     ASSERT_EQ(::mkdirat(level.get(), "d", 0755), 0);

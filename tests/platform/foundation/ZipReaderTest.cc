@@ -117,23 +117,6 @@ TEST(ZipReaderTest, WellFormedArchivesOfOtherToolsAreReadWithDecodedNames) {
   EXPECT_EQ(error.code, kZipTooManyEntries);
 }
 
-// Files that take turns between two deep folders land each in its own folder, and a folder named
-// again after others keeps what it holds.
-TEST(ZipReaderTest, EntriesTakingTurnsBetweenDeepFoldersLandInTheirFolders) {
-  fxtest::TempDir out;
-  Error error;
-  ASSERT_TRUE(ZipReader::unpack(archive("alternating"), out.path(), {}, &error)) << error.localizedDescription();
-  std::string a, b;
-  for (int i = 0; i < 62; ++i) a += "a/", b += "b/";
-  for (int i = 0; i < 200; ++i) {
-    const auto path = out / ((i % 2 ? b : a) + "f" + std::to_string(i) + ".html");
-    const std::string text = "file " + std::to_string(i);
-    EXPECT_EQ(FileManager::readFile(path), Bytes(text.begin(), text.end())) << i;
-  }
-  EXPECT_EQ(FileManager::contentsOfDirectory(out / a)->size(), 100u);
-  EXPECT_EQ(FileManager::contentsOfDirectory(out / b)->size(), 100u);
-}
-
 TEST(ZipReaderTest, NamesDecodeToUtf8AndFollowOneRule) {
   // An overlong "." is refused with the UTF-8 flag and read as CP437 without it; never as ".".
   EXPECT_EQ(decodeZipEntryName("\xC0\xAE", 0x800), std::nullopt);
