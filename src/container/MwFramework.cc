@@ -11,6 +11,7 @@
 #include "platform/foundation/Base64.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/FileManager.h"
+#include "platform/foundation/Log.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Sandbox.h"
@@ -67,7 +68,9 @@ void MwFramework::notify(MwFrameworkDelegate::Operation operation, std::function
 
 // ---------------------------------------------------------------- resource package
 
-void MwFramework::unpackResources() {
+namespace {
+
+void installResourcePackage() {
   auto archive = pf::Bundle::main()->pathForResource("data", "zip");
   if (!archive) {
     LoggerUtil::debug("no resource package in the application package");
@@ -92,6 +95,16 @@ void MwFramework::unpackResources() {
   // Only after the swap: a failed install is tried again on the next start.
   defaults->setObject(kZipMD5DefaultsKey, md5);
   defaults->synchronize();
+}
+
+}  // namespace
+
+void MwFramework::unpackResources() {
+  // The start-up goes on whatever the install raises; the next start tries again.
+  pf::callGuarded("unpacking the resource package", 0, [] {
+    installResourcePackage();
+    return 0;
+  });
 }
 
 // ---------------------------------------------------------------- crash collection

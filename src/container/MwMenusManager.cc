@@ -7,6 +7,7 @@
 #include "container/MwServerConfiguration.h"
 #include "container/LoggerUtil.h"
 #include "platform/foundation/FileManager.h"
+#include "platform/foundation/Log.h"
 #include "platform/foundation/Sandbox.h"
 #include "platform/security/Digest.h"
 #include "platform/foundation/Base64.h"
@@ -81,7 +82,10 @@ void MwMenusManager::updateTemplateWithUrl(const std::string& url, std::weak_ptr
     const bool running = !waiting.empty();
     waiting.push_back(delegate);
     if (running) return;
-    downloads_->addOperation([this, url] { finish(url, downloadAndInstall(url)); });
+    // Every waiting delegate hears, whatever the download raises.
+    downloads_->addOperation([this, url] {
+      finish(url, pf::callGuarded("a page package download", 1, [&] { return downloadAndInstall(url); }));
+    });
   });
 }
 

@@ -1,41 +1,175 @@
 #include "container/MwPackageInstaller.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdlib>
+#include <exception>
+#include <mutex>
+#include <string>
+#include <string_view>
 
 #include "platform/foundation/FileManager.h"
+#include "platform/foundation/Log.h"
 
 namespace container {
+namespace {
 
-bool MwPackageInstaller::install(const Path& archive, const Path& target, const Path& previous,
-                                 const pf::ZipLimits& limits, pf::Error* error) {
-  const Path parent = target.parent_path();
-  if (!pf::FileManager::createDirectory(parent, true, error)) return false;
-  std::string pattern = (parent / ("." + target.filename().string() + ".stage-XXXXXX")).string();
+using Step = MwPackageInstaller::Step;
+
+std::mutex& installMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+std::mutex& hookMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+std::function<bool(Step)>& stepHook() {
+  static std::function<bool(Step)> hook;
+  return hook;
+}
+
+// Runs the test hook before a step; false (with *error set) when it fails the step.
+bool beginStep(Step step, pf::Error* error) {
+  std::function<bool(Step)> hook;
+  {
+    std::lock_guard lock(hookMutex());
+    hook = stepHook();
+  }
+  if (!hook || hook(step)) return true;
+  if (error) *error = pf::posixError(EIO, "package install step " + std::to_string(static_cast<int>(step)));
+  return false;
+}
+
+// Removes a tree the install made or replaced; a failure is logged (what is left of a staging
+// folder goes at the next install). Never raises.
+void removeTree(const std::filesystem::path& path) noexcept {
+  try {
+    pf::Error error;
+    if (!pf::FileManager::removeItem(path, &error) && error.code != pf::kFileNoSuchFileError)
+      pf::logLine("package install: could not remove " + path.string() + ": " + error.localizedDescription());
+  } catch (...) {
+    pf::logCurrentException("package install: removing " + path.string());
+  }
+}
+
+// Logs the exception being handled and sets *error (when given) to say it. Never raises.
+void noteException(pf::Error* error) noexcept {
+  try {
+    std::string what = "unknown exception";
+    try {
+      throw;
+    } catch (const std::exception& e) {
+      what = e.what();
+    } catch (...) {
+    }
+    pf::logLine("package install: " + what);
+    if (error) *error = pf::posixError(ECANCELED, "package install: " + what);
+  } catch (...) {
+    if (error) error->code = ECANCELED;
+  }
+}
+
+bool isFolder(const std::filesystem::path& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The staging folder of an install of `target`: ".<name>.stage-" and six characters of mkdtemp.
+std::string stagingPattern(const std::filesystem::path& target) {
+  return "." + target.filename().string() + ".stage-XXXXXX";
+}
+
+bool isStagingName(std::string_view name) {
+  constexpr std::string_view kMark = ".stage-";
+  return name.size() > 1 + kMark.size() + 6 && name.front() == '.' &&
+         name.substr(name.size() - 6 - kMark.size(), kMark.size()) == kMark;
+}
+
+// Removes the staging folders that earlier installs into this folder left: installs run one at a
+// time, so any there now belongs to one that never finished.
+bool removeLeftovers(const std::filesystem::path& folder, pf::Error* error) {
+  const auto names = pf::FileManager::contentsOfDirectory(folder, error);
+  if (!names) return false;
+  for (const auto& name : *names)
+    if (isStagingName(name)) removeTree(folder / name);
+  return true;
+}
+
+// Where an install is: the staging folder once made, and whether the new tree is in place.
+struct Progress {
+  std::filesystem::path staging;
+  bool swapped = false;
+};
+
+bool runSteps(const std::filesystem::path& archive, const std::filesystem::path& target,
+              const std::filesystem::path& previous, const pf::ZipLimits& limits, pf::Error* error,
+              Progress& progress) {
+  const auto parent = target.parent_path();
+  if (!beginStep(Step::Prepare, error) || !pf::FileManager::createDirectory(parent, true, error)) return false;
+  if (!beginStep(Step::CleanUp, error) || !removeLeftovers(parent, error)) return false;
+
+  if (!beginStep(Step::Stage, error)) return false;
+  std::string pattern = (parent / stagingPattern(target)).string();
   if (!::mkdtemp(pattern.data())) {
     if (error) *error = pf::posixError(errno, "staging folder");
     return false;
   }
-  const Path staging = pattern;
-  if (!pf::ZipReader::unpack(archive, staging, limits, error)) {
-    pf::FileManager::removeItem(staging);
-    return false;
-  }
-  const bool replacing = std::filesystem::is_directory(std::filesystem::symlink_status(target));
+  progress.staging = pattern;
+  const auto& staging = progress.staging;
+  if (!beginStep(Step::Unpack, error) || !pf::ZipReader::unpack(archive, staging, limits, error)) return false;
+  if (!beginStep(Step::Sync, error) || !pf::FileManager::syncFileSystem(staging, error)) return false;
+
+  if (!beginStep(Step::Swap, error)) return false;
+  const bool replacing = isFolder(target);
   if (replacing ? !pf::FileManager::exchangeItems(staging, target, error)
-                : !pf::FileManager::moveItem(staging, target, error)) {
-    pf::FileManager::removeItem(staging);
+                : !pf::FileManager::moveItem(staging, target, error))
     return false;
-  }
+  progress.swapped = true;
+  // From here on the new tree is in place: what fails is logged, and the install stands.
+  pf::Error later;
+  if (!beginStep(Step::Publish, &later) || !pf::FileManager::syncFolder(parent, &later))
+    pf::logLine("package install: could not flush " + parent.string() + ": " + later.localizedDescription());
   if (!replacing) return true;
   // The staging path now holds the old tree.
-  if (previous.empty()) {
-    pf::FileManager::removeItem(staging);
+  if (!beginStep(Step::KeepPrevious, &later)) {
+    pf::logLine("package install: old tree not kept: " + later.localizedDescription());
     return true;
   }
-  if (pf::FileManager::fileExists(previous) || std::filesystem::is_symlink(previous))
-    pf::FileManager::removeItem(previous);
-  if (!pf::FileManager::moveItem(staging, previous)) pf::FileManager::removeItem(staging);
+  if (previous.empty()) return true;
+  removeTree(previous);  // an earlier one
+  if (pf::FileManager::moveItem(staging, previous, &later)) {
+    pf::FileManager::syncFolder(previous.parent_path());
+  } else {
+    pf::logLine("package install: old tree not kept: " + later.localizedDescription());
+  }
   return true;
+}
+
+}  // namespace
+
+bool MwPackageInstaller::install(const Path& archive, const Path& target, const Path& previous,
+                                 const pf::ZipLimits& limits, pf::Error* error) {
+  std::lock_guard lock(installMutex());
+  Progress progress;
+  bool installed = false;
+  try {
+    installed = runSteps(archive, target, previous, limits, error, progress);
+  } catch (...) {
+    installed = progress.swapped;
+    noteException(installed ? nullptr : error);
+  }
+  // The staging path holds the unused new tree, or the old one that was not kept, or nothing.
+  if (!progress.staging.empty()) removeTree(progress.staging);
+  return installed;
+}
+
+void MwPackageInstaller::setStepHookForTesting(std::function<bool(Step)> hook) {
+  std::lock_guard lock(hookMutex());
+  stepHook() = std::move(hook);
 }
 
 }  // namespace container

@@ -2,6 +2,10 @@
 // staging and one swap, hostile ones refused with the old tree left byte for byte, one download per
 // page for every delegate waiting on it.
 
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+
 #include <gtest/gtest.h>
 
 #include "StartupSupport.h"
@@ -9,7 +13,9 @@
 #include "container/MwPackageInstaller.h"
 #include "container/MwResourceFetch.h"
 #include "platform/foundation/Base64.h"
+#include "platform/foundation/Log.h"
 #include "platform/security/Digest.h"
+#include "support/SyncCalls.h"
 
 namespace container {
 namespace {
@@ -37,7 +43,38 @@ class PackageInstallTest : public testing::StartupFixture {
     auto item = MwBusinessManager::getInstance().getElementByHTMLUrl(url);
     return item && item->attributeForName("update");
   }
+  // The names in a folder that start with "." (staging folders left behind).
+  static std::vector<std::string> hidden(const std::filesystem::path& folder) {
+    std::vector<std::string> out;
+    for (const auto& name : pf::FileManager::contentsOfDirectory(folder).value_or(std::vector<std::string>{}))
+      if (name.front() == '.') out.push_back(name);
+    return out;
+  }
+  // The resource package's road from a fresh start: an old page tree, "zipMD5" of another package.
+  void prepareResourceRoad(const pf::Bytes& package) {
+    pf::FileManager::removeItem(release());
+    pf::FileManager::removeItem(pf::Sandbox::documents() / "backup");
+    ASSERT_TRUE(pf::FileManager::createDirectory(release(), true));
+    ASSERT_TRUE(pf::FileManager::writeFile(release() / "index.html", std::string_view("old index"), true));
+    pf::UserDefaults::standard()->setObject(kZipMD5DefaultsKey, "old");
+    pf::UserDefaults::standard()->synchronize();
+    ASSERT_TRUE(pf::FileManager::writeFile(bundle / "data.zip", package, true));
+  }
 };
+
+using Tree = std::map<std::string, std::string>;
+
+// Each file (folder letter, name, text) at the end of a chain of `levels` folders named by its
+// letter.
+Tree deepTree(int levels, const std::vector<std::tuple<char, std::string, std::string>>& files) {
+  Tree tree;
+  for (const auto& [letter, leaf, text] : files) {
+    std::string path;
+    for (int i = 0; i < levels; ++i) tree[path += std::string(1, letter) + "/"] = "";
+    tree[path + leaf] = text;
+  }
+  return tree;
+}
 
 class Waiter : public MwMenuManagerDelegate {
  public:
@@ -73,8 +110,7 @@ TEST_F(PackageInstallTest, AChangedPagePackageIsDownloadedOnceAndSwappedInForEve
             (std::map<std::string, std::string>{{"order.html", "new order"}, {"js/", ""}, {"js/app.js", "let a = 1;"}}));
   EXPECT_FALSE(marked(url));
   // No staging folder stays behind; the cleared mark is in the file, which still verifies.
-  const auto names = *pf::FileManager::contentsOfDirectory(release());
-  for (const auto& name : names) EXPECT_NE(name.front(), '.') << name;
+  EXPECT_EQ(hidden(release()), std::vector<std::string>{});
   MwBusinessManager::resetForTesting();
   ASSERT_TRUE(MwBusinessManager::getInstance().getElementByHTMLUrl(url));
   EXPECT_FALSE(marked(url));
@@ -160,12 +196,11 @@ TEST_F(PackageInstallTest, DownloadsAboveTheLimitAreRefusedAndLeaveTheDestinatio
 // Each archive of make_archives.py goes through both roads: served by the bank server as a page
 // package (download, hash, install) and given as the application package's resource package.
 TEST_F(PackageInstallTest, OnlyAWholeWellFormedArchiveInstallsThroughEitherRoad) {
-  using Tree = std::map<std::string, std::string>;
   struct Case {
     const char* kind;
     Tree files;  // empty: refused
   };
-  const std::vector<Case> cases = {
+  std::vector<Case> cases = {
       // The end record and the central directory disagree, or the directory hides an entry.
       {"undercount", {}}, {"overcount", {}}, {"zip64-undercount", {}}, {"directory-size", {}}, {"hidden-first-entry", {}},
       {"many-undercounted", {}},
@@ -184,7 +219,24 @@ TEST_F(PackageInstallTest, OnlyAWholeWellFormedArchiveInstallsThroughEitherRoad)
       {"legacy-names", {{"café.html", "cp437"}, {"中文.html", "plain utf-8"}, {"页/", ""}, {"页/新.html", "flagged"}}},
       {"descriptors", {{"index.html", "streamed index"}, {"js/", ""}, {"js/app.js", "streamed app"}}},
       {"folders", {{"d/", ""}, {"d/x.html", "in d"}, {"e/", ""}}},
+      // Names too deep, folders past the entry limit, names that break a rule or meet another
+      // through the Unicode path field or once normalized.
+      {"deep-65", {}}, {"deep-names", {}}, {"folder-flood", {}},
+      {"unicode-path-traversal", {}}, {"unicode-path-case", {}}, {"unicode-path-not-utf8", {}},
+      {"normalization-duplicate", {}}, {"normalization-folder", {}},
+      // Within the limits; names from the Unicode path field; an empty deflated file; bytes
+      // between entries; a descriptor entry whose local header holds other values.
+      {"deep-64", deepTree(63, {{'a', "x.html", "deep"}})},
+      {"unicode-path",
+       {{"页面/", ""}, {"页面/首页.html", "unicode"}, {"╛╔.html", "stale"}, {"v2.html", "version 2"}}},
+      {"empty-deflated", {{"index.html", "i"}, {"empty.txt", ""}}},
+      {"gaps", {{"index.html", "gapped"}, {"js/", ""}, {"js/app.js", "gapped app"}}},
+      {"descriptor-local-other", {{"index.html", "described"}}},
   };
+  std::vector<std::tuple<char, std::string, std::string>> turns;
+  for (int i = 0; i < 200; ++i)
+    turns.emplace_back("ab"[i % 2], "f" + std::to_string(i) + ".html", "file " + std::to_string(i));
+  cases.push_back({"alternating", deepTree(62, turns)});
   auto& menus = MwMenusManager::getInstance();
   auto defaults = pf::UserDefaults::standard();
   for (const auto& c : cases) {
@@ -205,25 +257,19 @@ TEST_F(PackageInstallTest, OnlyAWholeWellFormedArchiveInstallsThroughEitherRoad)
     EXPECT_EQ(marked(url), !good);
     if (good) {
       EXPECT_EQ(testing::snapshot(release() / "trade"), c.files);
-      const auto names = *pf::FileManager::contentsOfDirectory(release());
-      for (const auto& name : names) EXPECT_NE(name.front(), '.') << name;
+      EXPECT_EQ(hidden(release()), std::vector<std::string>{});
       EXPECT_EQ(testing::snapshot(pf::Sandbox::tmp()), Tree{});
     } else {
       EXPECT_EQ(testing::snapshot(home.path()), before);
     }
 
     // The resource package road.
-    pf::FileManager::removeItem(release());
-    pf::FileManager::removeItem(pf::Sandbox::documents() / "backup");
-    ASSERT_TRUE(pf::FileManager::createDirectory(release(), true));
-    ASSERT_TRUE(pf::FileManager::writeFile(release() / "index.html", std::string_view("old index"), true));
-    defaults->setObject(kZipMD5DefaultsKey, "old");
-    defaults->synchronize();
-    ASSERT_TRUE(pf::FileManager::writeFile(bundle / "data.zip", bytes, true));
+    prepareResourceRoad(bytes);
     before = testing::snapshot(home.path());
     MwFramework::getInstance().unpackResources();
     if (good) {
       EXPECT_EQ(testing::snapshot(release()), c.files);
+      EXPECT_EQ(hidden(pf::Sandbox::documents()), std::vector<std::string>{});
       EXPECT_EQ(testing::snapshot(pf::Sandbox::documents() / "backup"), (Tree{{"index.html", "old index"}}));
       EXPECT_EQ(defaults->string(kZipMD5DefaultsKey), pf::hexEncode(pf::md5(bytes)));
     } else {
@@ -231,6 +277,159 @@ TEST_F(PackageInstallTest, OnlyAWholeWellFormedArchiveInstallsThroughEitherRoad)
       EXPECT_EQ(defaults->string(kZipMD5DefaultsKey), "old");
     }
   }
+}
+
+// Each step of an install fails as a failing system call would, or raises (out of memory, a file
+// system error), through both roads. Up to the swap the home stays byte for byte and the caller
+// hears of the failure (the page's waiting delegate with result 1); after it the new tree stands.
+// No staging folder is left either way.
+TEST_F(PackageInstallTest, EveryStepThatFailsOrRaisesEndsWithTheOldTreeOrTheNewOneAndNoStaging) {
+  using Step = MwPackageInstaller::Step;
+  struct Unhook {
+    ~Unhook() { MwPackageInstaller::setStepHookForTesting({}); }
+  } unhook;
+  enum class Fault { Fails, RaisesBadAlloc, RaisesFileSystemError };
+  const std::string url = "html|trade/order.html";
+  auto made = makePackage("trade.zip", "good", {{"order.html", "new order"}});
+  auto& menus = MwMenusManager::getInstance();
+  auto defaults = pf::UserDefaults::standard();
+  for (const Step step : {Step::Prepare, Step::CleanUp, Step::Stage, Step::Unpack, Step::Sync, Step::Swap,
+                          Step::Publish, Step::KeepPrevious}) {
+    for (const Fault fault : {Fault::Fails, Fault::RaisesBadAlloc, Fault::RaisesFileSystemError}) {
+      SCOPED_TRACE(std::to_string(static_cast<int>(step)) + "/" + std::to_string(static_cast<int>(fault)));
+      MwPackageInstaller::setStepHookForTesting([step, fault](Step at) {
+        if (at != step) return true;
+        if (fault == Fault::RaisesBadAlloc) throw std::bad_alloc();
+        if (fault == Fault::RaisesFileSystemError)
+          throw std::filesystem::filesystem_error("symlink_status",
+                                                  std::make_error_code(std::errc::too_many_symbolic_link_levels));
+        return false;
+      });
+      const bool stands = step > Step::Swap;
+      pf::LogCapture log;
+
+      pf::FileManager::removeItem(release() / "trade");
+      writeOldTree();
+      listPage(url, "trade.zip", made["hash"]);
+      auto before = testing::snapshot(home.path());
+      auto waiter = std::make_shared<Waiter>();
+      menus.updateTemplateWithUrl(url, waiter);
+      ASSERT_TRUE(pf::RunLoop::main()->spinUntil([&] { return !waiter->results.empty(); }, 30));
+      EXPECT_EQ(waiter->results, (std::vector<pf::Value>{{{"url", url}, {"result", stands ? 0 : 1}}}));
+      if (stands) {
+        EXPECT_EQ(testing::snapshot(release() / "trade"), (Tree{{"order.html", "new order"}}));
+        EXPECT_FALSE(marked(url));
+      } else {
+        EXPECT_EQ(testing::snapshot(home.path()), before);
+        EXPECT_TRUE(marked(url));
+      }
+      EXPECT_EQ(hidden(release()), std::vector<std::string>{});
+
+      prepareResourceRoad(zipBytes(made));
+      before = testing::snapshot(home.path());
+      MwFramework::getInstance().unpackResources();
+      if (stands) {
+        EXPECT_EQ(testing::snapshot(release()), (Tree{{"order.html", "new order"}}));
+        EXPECT_EQ(defaults->string(kZipMD5DefaultsKey), pf::hexEncode(pf::md5(zipBytes(made))));
+      } else {
+        EXPECT_EQ(testing::snapshot(home.path()), before);
+        EXPECT_EQ(defaults->string(kZipMD5DefaultsKey), "old");
+      }
+      EXPECT_EQ(hidden(pf::Sandbox::documents()), std::vector<std::string>{});
+      if (fault != Fault::Fails) {
+        EXPECT_TRUE(log.contains("package install: ")) << ::testing::PrintToString(log.lines());
+      }
+    }
+  }
+}
+
+// The new tree is on disk before it is swapped in (one flush of its file system while it still has
+// its staging name), and the swap after it (the folder that holds it), through both roads.
+TEST_F(PackageInstallTest, NewTreesReachTheDiskBeforeTheSwapAndTheSwapAfterIt) {
+  auto made = makePackage("trade.zip", "good", {{"order.html", "new order"}});
+  // Where the staging folder's flush stands among the calls, and whether the folder is flushed after.
+  auto flushedInOrder = [](const std::vector<fxtest::SyncCall>& calls, const std::filesystem::path& folder,
+                           const std::string& staging) {
+    const auto canonical = std::filesystem::canonical(folder);
+    auto at = std::find_if(calls.begin(), calls.end(), [&](const fxtest::SyncCall& call) {
+      return call.kind == "syncfs" && call.path.parent_path() == canonical &&
+             call.path.filename().string().starts_with(staging);
+    });
+    return at != calls.end() && std::find(at, calls.end(), fxtest::SyncCall{"fsync", canonical}) != calls.end();
+  };
+
+  writeOldTree();
+  const std::string url = "html|trade/order.html";
+  listPage(url, "trade.zip", made["hash"]);
+  {
+    fxtest::SyncCalls sync;
+    ASSERT_EQ(MwMenusManager::getInstance().downloadAndInstall(url), 0);
+    EXPECT_TRUE(flushedInOrder(sync.calls(), release(), ".trade.stage-"));
+  }
+  prepareResourceRoad(zipBytes(made));
+  {
+    fxtest::SyncCalls sync;
+    MwFramework::getInstance().unpackResources();
+    EXPECT_TRUE(flushedInOrder(sync.calls(), pf::Sandbox::documents(), ".release.stage-"));
+    EXPECT_EQ(testing::snapshot(pf::Sandbox::documents() / "backup"), (Tree{{"index.html", "old index"}}));
+  }
+  // The installer's own flushes, with nothing written after it.
+  fxtest::SyncCalls sync;
+  ASSERT_TRUE(MwPackageInstaller::install(fxtest::testArchive("gaps"), release() / "trade"));
+  EXPECT_TRUE(flushedInOrder(sync.calls(), release(), ".trade.stage-"));
+}
+
+// Sets or clears the immutable attribute of an open file (which even the superuser cannot unlink
+// past), wherever it has moved meanwhile.
+bool setImmutable(int fd, bool on) {
+  int flags = 0;
+  if (::ioctl(fd, FS_IOC_GETFLAGS, &flags) != 0) return false;
+  flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+  return ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+}
+
+// Staging folders that interrupted installs left beside the target (deep, as an archive may make
+// them) go at the next install there; other hidden names stay. A removal that fails is logged, and
+// what it left goes at the install after.
+TEST_F(PackageInstallTest, StagingFoldersLeftBehindGoAtTheNextInstall) {
+  writeOldTree();
+  std::filesystem::path deep = release() / ".trade.stage-K1LLED";
+  for (int i = 0; i < 100; ++i) deep /= "d";
+  ASSERT_TRUE(pf::FileManager::createDirectory(deep, true));
+  ASSERT_TRUE(pf::FileManager::writeFile(deep / "page.html", std::string_view("half"), false));
+  ASSERT_TRUE(pf::FileManager::createDirectory(release() / ".other.stage-K1LLED", true));
+  ASSERT_TRUE(pf::FileManager::writeFile(release() / ".trade.stage-kept", std::string_view("mine"), false));
+  const std::string url = "html|trade/order.html";
+  auto first = makePackage("trade.zip", "good", {{"order.html", "first"}});
+  listPage(url, "trade.zip", first["hash"]);
+  EXPECT_EQ(MwMenusManager::getInstance().downloadAndInstall(url), 0);
+  EXPECT_EQ(hidden(release()), std::vector<std::string>{".trade.stage-kept"});
+  EXPECT_EQ(testing::snapshot(release() / "trade"), (Tree{{"order.html", "first"}}));
+
+  // The tree the next install replaces holds a file that cannot be removed.
+  struct Pin {
+    pf::UniqueFd fd;
+    ~Pin() {
+      if (fd.get() >= 0) setImmutable(fd.get(), false);
+    }
+  } pin{pf::UniqueFd(::open((release() / "trade" / "order.html").c_str(), O_RDONLY | O_CLOEXEC))};
+  if (!setImmutable(pin.fd.get(), true)) GTEST_SKIP() << "no immutable files on this file system";
+  auto second = makePackage("trade.zip", "good", {{"order.html", "second"}});
+  listPage(url, "trade.zip", second["hash"]);
+  {
+    pf::LogCapture log;
+    EXPECT_EQ(MwMenusManager::getInstance().downloadAndInstall(url), 0);
+    EXPECT_TRUE(log.contains("package install: could not remove")) << ::testing::PrintToString(log.lines());
+  }
+  EXPECT_EQ(testing::snapshot(release() / "trade"), (Tree{{"order.html", "second"}}));
+  ASSERT_EQ(hidden(release()).size(), 2u);  // the old tree's staging folder stays
+
+  ASSERT_TRUE(setImmutable(pin.fd.get(), false));
+  auto third = makePackage("trade.zip", "good", {{"order.html", "third"}});
+  listPage(url, "trade.zip", third["hash"]);
+  EXPECT_EQ(MwMenusManager::getInstance().downloadAndInstall(url), 0);
+  EXPECT_EQ(hidden(release()), std::vector<std::string>{".trade.stage-kept"});
+  EXPECT_EQ(testing::snapshot(release() / "trade"), (Tree{{"order.html", "third"}}));
 }
 
 }  // namespace

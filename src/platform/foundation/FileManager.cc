@@ -47,6 +47,80 @@ double toSeconds(const struct timespec& ts) { return static_cast<double>(ts.tv_s
 std::string userAttributeName(std::string_view name) { return "user." + std::string(name); }
 
 
+// Removes the folder `name` below `parentFd` with everything in it, at any depth: it descends
+// one folder at a time and climbs back through "..", checked to be the folder it came from, so it
+// holds at most three descriptors of its own; what it keeps is the names of the folders still to
+// remove on its way down. Answers 0, or the errno of the first failure (ESTALE when a folder was
+// moved while it was being emptied).
+int removeTree(int parentFd, const std::string& name) {
+  struct Level {
+    dev_t device = 0;
+    ino_t inode = 0;
+    std::string name;                  // its name in the level above
+    std::vector<std::string> folders;  // its folders still to remove
+  };
+  std::vector<Level> levels;
+  // Opens a folder of the current level, removes everything in it but folders, and keeps those.
+  auto enter = [&levels](int above, const std::string& child, UniqueFd& current) -> int {
+    UniqueFd opened(::openat(above, child.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st {};
+    if (opened.get() < 0 || ::fstat(opened.get(), &st) != 0) return errno;
+    Level level{st.st_dev, st.st_ino, child, {}};
+    std::vector<std::string> others;
+    const int copy = ::fcntl(opened.get(), F_DUPFD_CLOEXEC, 0);
+    DIR* dir = copy < 0 ? nullptr : ::fdopendir(copy);
+    if (!dir) {
+      const int e = errno;
+      if (copy >= 0) ::close(copy);
+      return e;
+    }
+    for (;;) {
+      errno = 0;
+      const struct dirent* entry = ::readdir(dir);
+      if (!entry) break;
+      const std::string_view entryName = entry->d_name;
+      if (entryName == "." || entryName == "..") continue;
+      bool folder = entry->d_type == DT_DIR;
+      if (entry->d_type == DT_UNKNOWN) {
+        struct stat child {};
+        folder = ::fstatat(opened.get(), entry->d_name, &child, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(child.st_mode);
+      }
+      (folder ? level.folders : others).emplace_back(entryName);
+    }
+    const int listed = errno;
+    ::closedir(dir);
+    if (listed) return listed;
+    for (const auto& other : others)
+      if (::unlinkat(opened.get(), other.c_str(), 0) != 0 && errno != ENOENT) return errno;
+    levels.push_back(std::move(level));
+    current = std::move(opened);
+    return 0;
+  };
+
+  UniqueFd current;
+  if (const int e = enter(parentFd, name, current)) return e;
+  for (;;) {
+    Level& level = levels.back();
+    if (!level.folders.empty()) {
+      const std::string child = std::move(level.folders.back());
+      level.folders.pop_back();
+      if (const int e = enter(current.get(), child, current)) return e;
+      continue;
+    }
+    if (levels.size() == 1) break;
+    const std::string emptied = std::move(level.name);
+    levels.pop_back();
+    UniqueFd up(::openat(current.get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    struct stat st {};
+    if (up.get() < 0 || ::fstat(up.get(), &st) != 0) return errno;
+    if (st.st_dev != levels.back().device || st.st_ino != levels.back().inode) return ESTALE;
+    current = std::move(up);
+    if (::unlinkat(current.get(), emptied.c_str(), AT_REMOVEDIR) != 0) return errno;
+  }
+  current.reset();
+  return ::unlinkat(parentFd, name.c_str(), AT_REMOVEDIR) == 0 ? 0 : errno;
+}
+
 void collectSubpaths(const fs::path& root, const std::string& prefix, std::vector<std::string>& out, int depth) {
   if (depth > 256) return;  // a loop of bind mounts or an absurd tree: stop descending
   auto names = FileManager::contentsOfDirectory(root);
@@ -102,14 +176,25 @@ bool FileManager::createFileIfAbsent(const Path& path, Error* error) {
   return true;
 }
 
+void UniqueFd::reset() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
 bool FileManager::removeItem(const Path& path, Error* error) {
   struct stat st {};
   if (path.empty() || ::lstat(path.c_str(), &st) != 0)
     return failWith(error, kFileNoSuchFileError, path, ENOENT, "Could not remove");
-  std::error_code ec;
-  fs::remove_all(path, ec);
-  if (!ec) return true;
-  return failWith(error, writeCode(ec.value()), path, ec.value(), "Could not remove");
+  if (!S_ISDIR(st.st_mode)) {
+    if (::unlink(path.c_str()) == 0) return true;
+    const int e = errno;
+    return failWith(error, writeCode(e), path, e, "Could not remove");
+  }
+  const Path folder = path.has_filename() ? path : path.parent_path();  // "a/b/" is "a/b"
+  const Path above = folder.has_parent_path() ? folder.parent_path() : Path(".");
+  UniqueFd parent(::open(above.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  const int e = parent.get() < 0 ? errno : removeTree(parent.get(), folder.filename().string());
+  return e == 0 || failWith(error, writeCode(e), path, e, "Could not remove");
 }
 
 bool FileManager::moveItem(const Path& from, const Path& to, Error* error) {
@@ -313,7 +398,24 @@ bool FileManager::writeFile(const Path& path, const Bytes& contents, bool atomic
     ::unlink(pattern.c_str());
     return failWith(error, writeCode(e), path, e, "Could not write");
   }
+  // Readers see the new contents already; a folder that cannot be flushed only leaves them to
+  // the kernel's own write-back.
+  syncFolder(dir);
   return true;
+}
+
+bool FileManager::syncFolder(const Path& folder, Error* error) {
+  UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (fd.get() >= 0 && ::fsync(fd.get()) == 0) return true;
+  const int e = errno;
+  return failWith(error, writeCode(e), folder, e, "Could not flush");
+}
+
+bool FileManager::syncFileSystem(const Path& path, Error* error) {
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  if (fd.get() >= 0 && ::syncfs(fd.get()) == 0) return true;
+  const int e = errno;
+  return failWith(error, writeCode(e), path, e, "Could not flush");
 }
 
 bool FileManager::setExtendedAttribute(const Path& path, std::string_view name, const Bytes& value, Error* error) {

@@ -11,6 +11,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/foundation/Bytes.h"
@@ -30,6 +31,28 @@ inline constexpr std::int64_t kFileWriteOutOfSpaceError = 640;
 inline constexpr const char* kFilePathErrorKey = "NSFilePath";
 
 enum class FileType { Regular, Directory, SymbolicLink, Other };
+
+// An open file descriptor, closed when it goes.
+class UniqueFd {
+ public:
+  explicit UniqueFd(int fd = -1) : fd_(fd) {}
+  ~UniqueFd() { reset(); }
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept {
+    if (this != &other) {
+      reset();
+      fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+  }
+  int get() const { return fd_; }
+  void reset();
+
+ private:
+  int fd_;
+};
 
 struct FileAttributes {
   FileType type = FileType::Other;
@@ -58,7 +81,8 @@ class FileManager {
   // Creates an empty file only when nothing stands at the path (O_CREAT|O_EXCL): an existing
   // file is never truncated. False with 516 when something exists there.
   static bool createFileIfAbsent(const Path& path, Error* error = nullptr);
-  // Removes a file or a folder with everything in it.
+  // Removes a file or a folder with everything in it, at any depth with a fixed number of
+  // descriptors (at most four). Symbolic links are removed, never followed.
   static bool removeItem(const Path& path, Error* error = nullptr);
   // Both fail with 516 when the destination exists. Moving across file systems copies.
   static bool moveItem(const Path& from, const Path& to, Error* error = nullptr);
@@ -87,12 +111,21 @@ class FileManager {
   static std::optional<Bytes> readRegularFile(const Path& path, Error* error = nullptr,
                                               std::uint64_t maxBytes = kDefaultMaxRead);
   // Atomically: into a temporary file of the same folder, flushed, then renamed over the target,
-  // so that readers see the old or the new contents, never a part.
+  // so that readers see the old or the new contents, never a part; the folder is flushed after
+  // the rename, so the new contents also survive a power loss.
   static bool writeFile(const Path& path, const Bytes& contents, bool atomically, Error* error = nullptr);
   static bool writeFile(const Path& path, std::string_view contents, bool atomically, Error* error = nullptr);
   // Writes every byte to an open descriptor, going on after interruptions; false (errno set) on
   // failure.
   static bool writeAll(int fd, std::span<const std::uint8_t> bytes);
+
+  // Flushes a folder's own entries to disk (fsync): the names made, renamed or removed in it
+  // survive a power loss.
+  static bool syncFolder(const Path& folder, Error* error = nullptr);
+  // Flushes everything written so far on the file system that holds `path` (syncfs): one call for
+  // a whole tree of new files and folders, where a flush of each file would cost a disk round trip
+  // apiece.
+  static bool syncFileSystem(const Path& path, Error* error = nullptr);
 
   // Extended attributes; Linux keeps user attributes under "user.", which is added to the name.
   static bool setExtendedAttribute(const Path& path, std::string_view name, const Bytes& value,

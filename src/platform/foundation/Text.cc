@@ -1,6 +1,7 @@
 #include "platform/foundation/Text.h"
 
 #include <unicode/uchar.h>
+#include <unicode/unorm2.h>
 #include <unicode/ustring.h>
 #include <unicode/utrans.h>
 
@@ -310,6 +311,36 @@ std::string caseFoldedText(std::string_view text) {
   out.reserve(text.size());
   for (std::size_t pos = 0; pos < text.size();) appendUtf8(out, foldCase(decodeUtf8(text, pos)));
   return out;
+}
+
+namespace {
+
+// The canonical decomposition of UTF-16 text; the text as it is when ICU cannot give it.
+std::u16string decomposed(const std::u16string& text) {
+  UErrorCode status = U_ZERO_ERROR;
+  const UNormalizer2* nfd = unorm2_getNFDInstance(&status);
+  if (U_FAILURE(status) || text.size() > static_cast<std::size_t>(INT32_MAX / 4)) return text;
+  const auto length = static_cast<int32_t>(text.size());
+  std::u16string out(text.size() + text.size() / 2 + 8, u'\0');
+  int32_t written = unorm2_normalize(nfd, text.data(), length, out.data(), static_cast<int32_t>(out.size()), &status);
+  if (status == U_BUFFER_OVERFLOW_ERROR) {
+    status = U_ZERO_ERROR;
+    out.assign(static_cast<std::size_t>(written), u'\0');
+    written = unorm2_normalize(nfd, text.data(), length, out.data(), written, &status);
+  }
+  if (U_FAILURE(status)) return text;
+  out.resize(static_cast<std::size_t>(written));
+  return out;
+}
+
+}  // namespace
+
+std::string canonicalFoldedText(std::string_view text) {
+  if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+    return caseFoldedText(text);  // ASCII has nothing to decompose
+  std::u16string units = decomposed(toUtf16(text));
+  const std::string folded = caseFoldedText(fromUtf16(units));
+  return fromUtf16(decomposed(toUtf16(folded)));
 }
 
 bool isWhitespace(char32_t c) {

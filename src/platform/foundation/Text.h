@@ -78,6 +78,10 @@ std::string uppercaseText(std::string_view text);
 // The text under simple Unicode case folding: the form in which texts equal ignoring case (as
 // kCaseInsensitive compares them) are the same bytes.
 std::string caseFoldedText(std::string_view text);
+// The text case-folded as above and canonically decomposed (NFD) before and after: texts equal
+// ignoring case and Unicode normalization ("é" as one character or as "e" and a combining accent)
+// are the same bytes. Malformed UTF-8 bytes become U+FFFD.
+std::string canonicalFoldedText(std::string_view text);
 
 // The platform's white space and newline set: Unicode Z* categories, U+0009 to U+000D, U+0085.
 bool isWhitespaceOrNewline(char32_t c);

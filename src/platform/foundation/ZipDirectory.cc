@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -25,6 +26,7 @@ constexpr std::uint64_t kLocatorSize = 20;
 constexpr std::uint64_t kZip64EndSize = 56;
 constexpr std::uint64_t kMaxComment = 65535;
 constexpr std::uint16_t kZip64ExtraId = 0x0001;
+constexpr std::uint16_t kUnicodePathExtraId = 0x7075;
 constexpr std::uint16_t kEncryptedFlag = 0x0001;
 constexpr std::uint16_t kDescriptorFlag = 0x0008;
 constexpr std::uint16_t kUtf8Flag = 0x0800;
@@ -94,6 +96,17 @@ std::optional<std::string_view> extraField(std::string_view extra, std::uint16_t
     at += 4 + length;
   }
   return std::nullopt;
+}
+
+// The name the Unicode path extra field gives, when the field is of version 1 and was written for
+// these very name bytes (its CRC-32 is theirs); nullopt otherwise.
+std::optional<std::string_view> unicodePath(std::string_view extra, std::string_view rawName) {
+  const auto data = extraField(extra, kUnicodePathExtraId);
+  if (!data || data->size() < 5 || static_cast<unsigned char>((*data)[0]) != 1) return std::nullopt;
+  const auto crc = crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(rawName.data()),
+                         static_cast<uInt>(rawName.size()));
+  if (le(*data, 1, 4) != crc) return std::nullopt;
+  return data->substr(5);
 }
 
 // A field of a central record that the zip64 extra field replaces when it holds its placeholder.
@@ -318,12 +331,20 @@ std::optional<std::vector<ZipRecord>> readZipDirectory(int fd, std::uint64_t max
                        {&disk, kMax16, 4}}))
       return corrupt(error, "entry lacks its zip64 fields");
     if (disk != 0) return corrupt(error, "archive spans several disks");
-    auto name = decodeZipEntryName(rawName, record.flags);
-    if (!name) {
-      zipFailure(error, kZipBadEntryName, "entry name is not valid UTF-8");
-      return std::nullopt;
+    if (const auto spelled = unicodePath(extra, rawName)) {
+      if (!isValidUtf8(*spelled)) {
+        zipFailure(error, kZipBadEntryName, "entry's Unicode path is not valid UTF-8");
+        return std::nullopt;
+      }
+      record.name = std::string(*spelled);
+    } else {
+      auto name = decodeZipEntryName(rawName, record.flags);
+      if (!name) {
+        zipFailure(error, kZipBadEntryName, "entry name is not valid UTF-8");
+        return std::nullopt;
+      }
+      record.name = std::move(*name);
     }
-    record.name = std::move(*name);
     const auto end = checkLocalHeader(file, directory->offset, rawName, record, error);
     if (!end) return std::nullopt;
     ranges.push_back({record.localHeaderOffset, *end});

@@ -7,7 +7,8 @@
 // the end records begin. Each entry's local header must repeat its name and method and carry its
 // CRC and sizes (or be followed by a data descriptor that does); entries must not overlap, the
 // first must start the file, and none may reach into the central directory. Sizes and offsets of
-// 0xFFFFFFFF are read from the zip64 extra field.
+// 0xFFFFFFFF are read from the zip64 extra field. A name is taken from the Unicode path extra
+// field (0x7075) when that field is of version 1 and carries the CRC-32 of the name bytes.
 
 #include <cstdint>
 #include <optional>
@@ -37,7 +38,7 @@ enum ZipErrorCode : std::int64_t {
 
 // One entry of the central directory, checked against its local header.
 struct ZipRecord {
-  std::string name;  // decoded to UTF-8 (decodeZipEntryName); folders end in "/"
+  std::string name;  // UTF-8: the Unicode path field's, or decodeZipEntryName's; folders end in "/"
   std::uint16_t versionMadeBy = 0;
   std::uint16_t flags = 0;
   std::uint16_t method = 0;

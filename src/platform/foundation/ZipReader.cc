@@ -24,30 +24,6 @@ constexpr unsigned kUnixHost = 3;
 constexpr std::uint16_t kEncryptedFlags = 0x0001 | 0x0040;  // encrypted, strongly encrypted
 constexpr std::uint16_t kStored = 0;
 
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() { reset(); }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  Fd& operator=(Fd&& other) noexcept {
-    if (this != &other) {
-      reset();
-      fd_ = std::exchange(other.fd_, -1);
-    }
-    return *this;
-  }
-  int get() const { return fd_; }
-  void reset() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-
- private:
-  int fd_;
-};
-
 std::vector<std::string> components(const std::string& name) {
   std::vector<std::string> out;
   std::size_t start = 0;
@@ -67,12 +43,69 @@ std::string entryPath(const std::string& name) {
   return isDirectoryName(name) ? name.substr(0, name.size() - 1) : name;
 }
 
+// The folders and files that the names make, each kept once under its parent folder by its
+// folded component (never by its whole path): checking takes memory and time linear in the names.
+class NameTree {
+ public:
+  // Adds an entry's path (its components); false with *error set when it makes a duplicate or
+  // passes the entry limit.
+  bool add(const std::vector<std::string>& parts, bool isDirectory, const ZipLimits& limits, Error* error) {
+    std::uint64_t parent = 0;  // the destination
+    const std::size_t folderCount = isDirectory ? parts.size() : parts.size() - 1;
+    for (std::size_t i = 0; i < folderCount; ++i) {
+      Key key{parent, canonicalFoldedText(parts[i])};
+      auto found = folders_.find(key);
+      if (found == folders_.end()) {
+        if (files_.count(key)) return duplicate(error);
+        if (!count(limits, error)) return false;
+        found = folders_.emplace(std::move(key), Folder{made_, parts[i]}).first;
+      } else if (found->second.spelled != parts[i]) {
+        return duplicate(error);  // one folder spelled two ways
+      }
+      parent = found->second.id;
+    }
+    if (isDirectory) {
+      if (!namedFolders_.insert(parent).second) return duplicate(error);
+      return true;
+    }
+    Key key{parent, canonicalFoldedText(parts.back())};
+    if (folders_.count(key) || !files_.insert(std::move(key)).second) return duplicate(error);
+    return count(limits, error);
+  }
+
+ private:
+  struct Key {
+    std::uint64_t parent;
+    std::string folded;
+    bool operator==(const Key&) const = default;
+  };
+  struct KeyHash {
+    std::size_t operator()(const Key& key) const {
+      return std::hash<std::string>()(key.folded) ^ static_cast<std::size_t>(key.parent * 0x9E3779B97F4A7C15ull);
+    }
+  };
+  struct Folder {
+    std::uint64_t id;
+    std::string spelled;
+  };
+
+  static bool duplicate(Error* error) { return zipFailure(error, kZipDuplicateEntry, "duplicate entry"); }
+  bool count(const ZipLimits& limits, Error* error) {
+    if (++made_ > limits.maxEntries) return zipFailure(error, kZipTooManyEntries, "too many entries and folders");
+    return true;
+  }
+
+  std::unordered_map<Key, Folder, KeyHash> folders_;
+  std::unordered_set<Key, KeyHash> files_;
+  std::unordered_set<std::uint64_t> namedFolders_;  // folders a folder entry names
+  std::uint64_t made_ = 0;                           // files and folders so far (a folder's id)
+};
+
 // Every record is checked before anything is written: names, kinds, methods, duplicates ignoring
-// case (of the named entries and the folders their paths imply), at least one file, the limits.
+// case and normalization (of the named entries and the folders their paths imply), at least one
+// file, the limits.
 bool checkRecords(const std::vector<ZipRecord>& records, const ZipLimits& limits, Error* error) {
-  std::unordered_map<std::string, std::string> folders;  // folded path -> its one spelling
-  std::unordered_set<std::string> files;                 // folded paths
-  std::unordered_set<std::string> namedFolders;          // folded paths of folder entries
+  NameTree tree;
   std::uint64_t declared = 0;
   std::size_t fileCount = 0;
   for (const auto& record : records) {
@@ -93,19 +126,10 @@ bool checkRecords(const std::vector<ZipRecord>& records, const ZipLimits& limits
       ++fileCount;
     }
     const auto parts = components(entryPath(record.name));
-    std::string spelled, key;
-    for (std::size_t i = 0; i + (isDirectory ? 0 : 1) < parts.size(); ++i) {
-      spelled += parts[i];
-      key += caseFoldedText(parts[i]);
-      const auto [known, added] = folders.emplace(key, spelled);
-      if ((!added && known->second != spelled) || files.count(key))
-        return zipFailure(error, kZipDuplicateEntry, "duplicate entry");
-      spelled += '/';
-      key += '/';
-    }
-    const std::string path = caseFoldedText(entryPath(record.name));
-    if (isDirectory ? !namedFolders.insert(path).second : (folders.count(path) || !files.insert(path).second))
-      return zipFailure(error, kZipDuplicateEntry, "duplicate entry");
+    if (parts.size() > limits.maxNameComponents)
+      return zipFailure(error, kZipBadEntryName,
+                        "entry name has more than " + std::to_string(limits.maxNameComponents) + " components");
+    if (!tree.add(parts, isDirectory, limits, error)) return false;
     declared += record.uncompressedSize;
     if (record.uncompressedSize > limits.maxUnpackedBytes || declared > limits.maxUnpackedBytes)
       return zipFailure(error, kZipTooLarge, "archive too large");
@@ -115,9 +139,9 @@ bool checkRecords(const std::vector<ZipRecord>& records, const ZipLimits& limits
 }
 
 // The archive open, its structure read and every record checked.
-std::optional<std::pair<Fd, std::vector<ZipRecord>>> openChecked(const std::filesystem::path& archive,
-                                                                 const ZipLimits& limits, Error* error) {
-  Fd file(::open(archive.c_str(), O_RDONLY | O_CLOEXEC));
+std::optional<std::pair<UniqueFd, std::vector<ZipRecord>>> openChecked(const std::filesystem::path& archive,
+                                                                       const ZipLimits& limits, Error* error) {
+  UniqueFd file(::open(archive.c_str(), O_RDONLY | O_CLOEXEC));
   if (file.get() < 0) {
     zipFailure(error, kZipNotAnArchive, "unreadable archive");
     return std::nullopt;
@@ -127,32 +151,35 @@ std::optional<std::pair<Fd, std::vector<ZipRecord>>> openChecked(const std::file
   return std::make_pair(std::move(file), std::move(*records));
 }
 
-// The folder of an entry below the destination, made as needed; the last one is kept open.
+// The folder of an entry below the destination, made as needed. The folders of the last entry
+// stay open, one descriptor a level (at most the name component limit): the next entry walks only
+// the levels where its folder differs.
 class FolderWalker {
  public:
   explicit FolderWalker(int root) : root_(root) {}
 
-  // The descriptor of the folder made of `parts` (all but the leaf); -1 on failure.
+  // The descriptor of the folder made of the first `count` of `parts`; -1 on failure.
   int folder(const std::vector<std::string>& parts, std::size_t count) {
-    std::string key;
-    for (std::size_t i = 0; i < count; ++i) key += parts[i] + "/";
-    if (count == 0) return root_;
-    if (key == cachedKey_ && cached_.get() >= 0) return cached_.get();
-    Fd current(::fcntl(root_, F_DUPFD_CLOEXEC, 0));
-    for (std::size_t i = 0; i < count && current.get() >= 0; ++i) {
-      if (::mkdirat(current.get(), parts[i].c_str(), 0755) != 0 && errno != EEXIST) return -1;
-      current = Fd(::openat(current.get(), parts[i].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    std::size_t same = 0;
+    while (same < count && same < names_.size() && names_[same] == parts[same]) ++same;
+    names_.resize(same);
+    open_.resize(same);
+    while (names_.size() < count) {
+      const int parent = open_.empty() ? root_ : open_.back().get();
+      const std::string& name = parts[names_.size()];
+      if (::mkdirat(parent, name.c_str(), 0755) != 0 && errno != EEXIST) return -1;
+      UniqueFd next(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+      if (next.get() < 0) return -1;
+      open_.push_back(std::move(next));
+      names_.push_back(name);
     }
-    if (current.get() < 0) return -1;
-    cached_ = std::move(current);
-    cachedKey_ = std::move(key);
-    return cached_.get();
+    return open_.empty() ? root_ : open_.back().get();
   }
 
  private:
   int root_;
-  Fd cached_;
-  std::string cachedKey_;
+  std::vector<UniqueFd> open_;            // the current folder's levels
+  std::vector<std::string> names_;  // their names
 };
 
 // Reads one entry's data (inflating deflated data) and hands every piece to `sink`, counting the
@@ -181,7 +208,8 @@ bool readEntryData(int archive, const ZipRecord& record, std::uint64_t& unpacked
     crc = crc32(crc, bytes, static_cast<uInt>(n));
     return sink(bytes, n);
   };
-  bool ended = !inflating;
+  // A deflated entry without any data bytes holds nothing, as other readers take it.
+  bool ended = !inflating || record.compressedSize == 0;
   std::uint64_t offset = record.dataOffset, remaining = record.compressedSize;
   while (remaining > 0 && !(inflating && ended)) {
     const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, kChunk));
@@ -217,7 +245,7 @@ bool readEntryData(int archive, const ZipRecord& record, std::uint64_t& unpacked
 
 bool extractFile(int archive, int folder, const std::string& leaf, const ZipRecord& record, std::uint64_t& unpacked,
                  const ZipLimits& limits, Error* error) {
-  Fd out(::openat(folder, leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+  UniqueFd out(::openat(folder, leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
   if (out.get() < 0)
     return zipFailure(error, kZipWriteFailed, std::string("cannot create entry: ") + std::strerror(errno));
   return readEntryData(archive, record, unpacked, limits, error, [&](const std::uint8_t* bytes, std::size_t n) {
@@ -255,7 +283,7 @@ bool ZipReader::unpack(const Path& archive, const Path& destination, const ZipLi
   auto opened = openChecked(archive, limits, error);
   if (!opened) return false;
   const int file = opened->first.get();
-  Fd root(::open(destination.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  UniqueFd root(::open(destination.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (root.get() < 0) return zipFailure(error, kZipWriteFailed, "destination is not a folder");
   FolderWalker folders(root.get());
   std::uint64_t unpacked = 0;

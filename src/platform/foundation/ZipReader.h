@@ -2,12 +2,14 @@
 // The one zip reader: lists and checks an archive, then unpacks all of it into an empty folder.
 // The archive's structure is read first and trusted in no single record (ZipDirectory.h); then
 // every entry is checked before the first byte is written, and the whole archive is refused for
-// an entry name that breaks the name rule (isSafeEntryName), a symbolic link, an encrypted entry,
-// a method other than stored or deflated, a folder entry carrying data, two names equal ignoring
-// case (a folder "a/" and a file "a" included), no file entry at all, or more entries or declared
-// bytes than the limits allow. While unpacking, bytes are counted as they inflate (declared sizes
-// are not trusted) and every entry's CRC-32 is checked. Files are made with
-// openat(O_EXCL | O_NOFOLLOW) below the destination's descriptor, so nothing is ever written
+// an entry name that breaks the name rule (isSafeEntryName) or has more components than the
+// limit, a symbolic link, an encrypted entry, a method other than stored or deflated, a folder
+// entry carrying data, two names equal ignoring case and Unicode normalization (a folder "a/" and
+// a file "a" included), no file entry at all, or more files and folders (implied ones included)
+// or declared bytes than the limits allow. Checking takes memory and time linear in the central
+// directory. While unpacking, bytes are counted as they inflate (declared sizes are not trusted)
+// and every entry's CRC-32 is checked; a deflated file without data bytes is empty. Files are made
+// with openat(O_EXCL | O_NOFOLLOW) below the destination's descriptor, so nothing is ever written
 // outside it. On a refusal the destination may hold a part of the archive: callers unpack into a
 // fresh staging folder and throw it away on failure.
 
@@ -21,9 +23,14 @@
 
 namespace pf {
 
+// What one archive may hold (docs/resources.md, "Zip archives").
 struct ZipLimits {
+  // Records of the central directory, and also the files and folders the names make: each file,
+  // and each folder once, whether a folder entry names it or only a path implies it.
   std::uint64_t maxEntries = 10000;
   std::uint64_t maxUnpackedBytes = 128ull << 20;
+  // Components of one name ("a/b/c.html" has 3): page trees are a few levels deep.
+  std::uint64_t maxNameComponents = 64;
 };
 
 struct ZipEntry {

@@ -22,13 +22,17 @@ DATE = (2026, 1, 1, 0, 0, 0)
 class Entry:
     """One entry; `local` overrides fields of its local header only (name, method, csize, crc)."""
 
-    def __init__(self, name, data=b"", method=DEFLATED, flags=0, descriptor=False, local=None, descriptor_crc=None):
+    def __init__(self, name, data=b"", method=DEFLATED, flags=0, descriptor=False, local=None, descriptor_crc=None,
+                 extra=b""):
         self.name = name if isinstance(name, bytes) else name.encode("utf-8")
         self.data = data if isinstance(data, bytes) else data.encode("utf-8")
         self.method, self.flags, self.descriptor = method, flags, descriptor
         self.local = local or {}
         self.descriptor_crc = descriptor_crc
-        if method == DEFLATED:
+        self.extra = extra  # extra fields of both headers
+        if self.local.get("payload") is not None:
+            self.payload = self.local["payload"]
+        elif method == DEFLATED:
             packer = zlib.compressobj(9, zlib.DEFLATED, -15)
             self.payload = packer.compress(self.data) + packer.flush()
         else:
@@ -37,30 +41,32 @@ class Entry:
 
 
 def write(entries, start=0, comment=b"", count=None, directory_size_delta=0, skip_central=0, zip64=False,
-          comment_length=None):
-    """The archive's bytes; offsets count from `start` (bytes the caller puts before it)."""
+          comment_length=None, gap=b""):
+    """The archive's bytes; offsets count from `start` (bytes the caller puts before it); `gap`
+    stands after each entry."""
     out, central = bytearray(), bytearray()
     for e in entries:
         e.offset = start + len(out)
         flags = e.flags | (DESCRIPTOR_FLAG if e.descriptor else 0)
         name = e.local.get("name", e.name)
         crc, csize, usize = e.local.get("crc", e.crc), e.local.get("csize", len(e.payload)), len(e.data)
-        extra = b""
+        extra = e.extra
         if zip64:
-            extra = struct.pack("<HHQQ", 1, 16, usize, csize)
+            extra += struct.pack("<HHQQ", 1, 16, usize, csize)
             csize = usize = 0xFFFFFFFF
         if e.descriptor:
-            crc = csize = usize = 0
+            crc, csize, usize = e.local.get("crc", 0), e.local.get("csize", 0), e.local.get("usize", 0)
         out += struct.pack("<IHHHHHIIIHH", LOCAL, 45 if zip64 else 20, flags, e.local.get("method", e.method),
                            0, 0x5C21, crc, csize, usize, len(name), len(extra)) + name + extra + e.payload
         if e.descriptor:
             out += struct.pack("<IIII", DESCRIPTOR, e.descriptor_crc if e.descriptor_crc is not None else e.crc,
                                len(e.payload), len(e.data))
+        out += gap
     for e in entries:
         flags = e.flags | (DESCRIPTOR_FLAG if e.descriptor else 0)
-        csize, usize, offset, extra = len(e.payload), len(e.data), e.offset, b""
+        csize, usize, offset, extra = len(e.payload), len(e.data), e.offset, e.extra
         if zip64:
-            extra = struct.pack("<HHQQQ", 1, 24, usize, csize, offset)
+            extra += struct.pack("<HHQQQ", 1, 24, usize, csize, offset)
             csize = usize = offset = 0xFFFFFFFF
         central += struct.pack("<IHHHHHHIIIHHHHHII", CENTRAL, (3 << 8) | 45, 45 if zip64 else 20, flags, e.method,
                                0, 0x5C21, e.crc, csize, usize, len(e.name), len(extra), 0, 0, 0,
@@ -137,6 +143,24 @@ def nested_overlap():
             struct.pack("<IHHHHIIH", END, 0, 0, 2, 2, len(central), local_end, 0))
 
 
+def unicode_path(text, raw, version=1, crc=None):
+    """A Unicode path extra field (0x7075) giving `text` for the raw name bytes `raw`."""
+    data = struct.pack("<BI", version, zlib.crc32(raw) if crc is None else crc) + text.encode("utf-8")
+    return struct.pack("<HH", 0x7075, len(data)) + data
+
+
+def legacy(text, unicode_text=None, **field):
+    """An entry named in GBK without the UTF-8 flag, carrying its UTF-8 spelling in the Unicode
+    path field (or `unicode_text` instead)."""
+    raw = text.encode("gbk")
+    spelled = text if unicode_text is None else unicode_text
+    return lambda data: Entry(raw, data, extra=unicode_path(spelled, raw, **field))
+
+
+def deep(levels, leaf="x.html", folder="a"):
+    return "/".join([folder] * levels + [leaf])
+
+
 def cases():
     three = lambda: [Entry("index.html", "index"), Entry("a.html", "a"), Entry("b.html", "b")]
     yield "undercount", write(three(), count=2)
@@ -172,6 +196,36 @@ def cases():
     yield "descriptors", descriptor_archive()
     yield "python-zip64", python_bytes([("index.html", "forced"), ("img/a.txt", "b" * 300)], force_zip64=True)
     yield "folders", python_bytes([("d/x.html", "in d")], folders=("d/", "e/"))
+    # Names and folders against the limits: 64 components install, 65 do not; the folders names
+    # imply count with the entries.
+    yield "deep-64", python_bytes([(deep(63), "deep")])
+    yield "deep-65", python_bytes([("index.html", "i"), (deep(64), "too deep")])
+    yield "folder-flood", write([Entry("/".join("f%d_%d" % (i, j) for j in range(60)) + "/x", b"", STORED)
+                                 for i in range(170)])
+    # 200 names of 2,047 components (4,095 bytes) each, and 200 names as long in one component.
+    yield "deep-names", write([Entry("%03d/" % i + deep(2045, "a"), b"", STORED) for i in range(200)])
+    yield "flat-names", write([Entry("%03d" % i + "a" * 4092, b"", STORED) for i in range(200)])
+    # Files taking turns between two folders 63 levels deep.
+    yield "alternating", write([Entry(deep(62, "f%d.html" % i, "ab"[i % 2]), "file %d" % i, STORED)
+                                for i in range(200)])
+    # The Unicode path field: GBK names with their UTF-8 spelling; a field written for other
+    # bytes, or of another version, is not taken; the spelling it gives meets every name rule.
+    yield "unicode-path", write([legacy("页面/首页.html")("unicode"), legacy("旧.html", "新.html", crc=1)("stale"),
+                                 legacy("v2.html", "version.html", version=2)("version 2")])
+    yield "unicode-path-traversal", write([Entry("index.html", "i"), legacy("a.html", "../evil.html")("evil")])
+    yield "unicode-path-case", write([Entry("index.html", "i"), legacy("b.html", "INDEX.html")("shadow")])
+    yield "unicode-path-not-utf8", write([Entry("index.html", "i"),
+                                          Entry("a.html", "x", extra=struct.pack("<HHBI", 0x7075, 7, 1,
+                                                                                 zlib.crc32(b"a.html")) + b"\xff\xfe")])
+    # A deflated file without any data bytes; one folder spelled in NFC and in NFD.
+    yield "empty-deflated", write([Entry("index.html", "i"), Entry("empty.txt", b"", local={"payload": b""})])
+    yield "normalization-duplicate", write([Entry("caf\u00e9.html", "composed"),
+                                            Entry("cafe\u0301.html", "decomposed")])
+    yield "normalization-folder", write([Entry("caf\u00e9/a.html", "a"), Entry("cafe\u0301/b.html", "b")])
+    # Bytes between entries, and a descriptor entry whose local header holds other CRC and sizes.
+    yield "gaps", write([Entry("index.html", "gapped"), Entry("js/app.js", "gapped app")], gap=b"\0" * 7)
+    yield "descriptor-local-other", write([Entry("index.html", "described", descriptor=True,
+                                                 local={"crc": 0x1234, "csize": 5, "usize": 9})])
 
 
 def main():

@@ -1,9 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/Sandbox.h"
+#include "support/SyncCalls.h"
 #include "support/TestSupport.h"
 
 namespace pf {
@@ -86,6 +91,67 @@ TEST(FileManager, AtomicWritesReplaceWholeAndLeaveNoTemporaries) {
   EXPECT_FALSE(FileManager::readFile(file, &error, 3));
   EXPECT_EQ(error.code, kFileReadTooLargeError);
   EXPECT_FALSE(FileManager::readFile(dir.path(), &error));
+}
+
+// Atomic writes flush the temporary file under its own name, then, after the rename, the folder
+// that now names it.
+TEST(FileManager, AtomicWritesFlushTheFileThenTheFolderAfterTheRename) {
+  fxtest::TempDir dir;
+  const auto folder = std::filesystem::canonical(dir.path());
+  fxtest::SyncCalls sync;
+  ASSERT_TRUE(FileManager::writeFile(dir / "data.bin", std::string_view("kept"), true));
+  const auto calls = sync.calls();
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(calls[0].kind, "fsync");
+  EXPECT_EQ(calls[0].path.parent_path(), folder);
+  EXPECT_TRUE(calls[0].path.filename().string().starts_with(".data.bin.")) << calls[0].path;
+  EXPECT_EQ(calls[1], (fxtest::SyncCall{"fsync", folder}));
+
+  EXPECT_TRUE(FileManager::syncFolder(dir.path()));
+  EXPECT_TRUE(FileManager::syncFileSystem(dir / "data.bin"));
+  EXPECT_EQ(sync.calls().back(), (fxtest::SyncCall{"syncfs", folder / "data.bin"}));
+  Error error;
+  EXPECT_FALSE(FileManager::syncFolder(dir / "missing", &error));
+  EXPECT_EQ(error.code, kFileNoSuchFileError);
+}
+
+// A tree far deeper than the descriptors a process may hold goes whole, with a wide level, files
+// at every depth and a link out of it, whose target stays. Removed in a child limited to 16
+// descriptors.
+TEST(FileManager, RemovesTreesDeeperThanTheDescriptorLimit) {
+  fxtest::TempDir dir;
+  ASSERT_TRUE(FileManager::writeFile(dir / "outside", std::string_view("stays"), false));
+  ASSERT_TRUE(FileManager::createDirectory(dir / "tree" / "wide", true));
+  for (int i = 0; i < 50; ++i)
+    ASSERT_TRUE(FileManager::createDirectory(dir / "tree" / "wide" / std::to_string(i), false));
+  UniqueFd level(::open((dir / "tree").c_str(), O_RDONLY | O_DIRECTORY));
+  for (int depth = 0; depth < 300 && level.get() >= 0; ++depth) {
+    ASSERT_EQ(::mkdirat(level.get(), "d", 0755), 0);
+    UniqueFd file(::openat(level.get(), "f", O_WRONLY | O_CREAT, 0644));
+    ASSERT_GE(file.get(), 0);
+    ASSERT_EQ(::symlinkat((dir / "outside").c_str(), level.get(), "link"), 0);
+    level = UniqueFd(::openat(level.get(), "d", O_RDONLY | O_DIRECTORY));
+  }
+  ASSERT_GE(level.get(), 0);
+  level.reset();
+
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::close_range(3, ~0U, 0);
+    const rlimit few{16, 16};
+    ::setrlimit(RLIMIT_NOFILE, &few);
+    ::_exit(FileManager::removeItem(dir / "tree") ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_FALSE(FileManager::fileExists(dir / "tree"));
+  EXPECT_EQ(toString(*FileManager::readFile(dir / "outside")), "stays");
+  // A link goes as a link, its target stays.
+  ASSERT_EQ(::symlink(dir.path().c_str(), (dir / "up").c_str()), 0);
+  EXPECT_TRUE(FileManager::removeItem(dir / "up"));
+  EXPECT_TRUE(FileManager::fileExists(dir / "outside"));
 }
 
 TEST(FileManager, AttributesAndExtendedAttributes) {

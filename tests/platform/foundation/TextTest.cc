@@ -36,6 +36,11 @@ TEST(TextCompare, LiteralCaseInsensitiveAndNumeric) {
   // A supplementary character sorts below U+FFxx, as its surrogates do.
   EXPECT_LT(compareText("\U0001F600", "\uFF01"), 0);
   EXPECT_TRUE(equalsIgnoringCase("GeT", "get"));
+  // Equal ignoring case and normalization: composed or not, a sign or its letter.
+  EXPECT_EQ(canonicalFoldedText("Caf\u00e9"), canonicalFoldedText("CAFE\u0301"));
+  EXPECT_EQ(canonicalFoldedText("\u212B"), canonicalFoldedText("a\u030A"));
+  EXPECT_NE(canonicalFoldedText("cafe"), canonicalFoldedText("caf\u00e9"));
+  EXPECT_EQ(canonicalFoldedText("ABC"), "abc");
 }
 
 TEST(TextSearch, RangesAndOptions) {

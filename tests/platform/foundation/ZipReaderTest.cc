@@ -44,6 +44,17 @@ TEST(ZipReaderTest, EveryFaultRefusesTheArchiveForItsOwnReason) {
       {"local-method", kZipCorrupt, "method differs"},
       {"local-size", kZipCorrupt, "sizes differ"},
       {"descriptor-crc", kZipCorrupt, "data descriptor differs"},
+      // Deep names and folder floods, refused before anything is made.
+      {"deep-65", kZipBadEntryName, "more than 64 components"},
+      {"deep-names", kZipBadEntryName, "more than 64 components"},
+      {"folder-flood", kZipTooManyEntries, "too many entries and folders"},
+      // The Unicode path field's name meets every rule; it must be UTF-8.
+      {"unicode-path-traversal", kZipBadEntryName, "unsafe"},
+      {"unicode-path-case", kZipDuplicateEntry, "duplicate"},
+      {"unicode-path-not-utf8", kZipBadEntryName, "Unicode path is not valid UTF-8"},
+      // Names equal once composed alike, as files and as folders.
+      {"normalization-duplicate", kZipDuplicateEntry, "duplicate"},
+      {"normalization-folder", kZipDuplicateEntry, "duplicate"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.kind);
@@ -70,6 +81,11 @@ TEST(ZipReaderTest, WellFormedArchivesOfOtherToolsAreReadWithDecodedNames) {
       {"legacy-names", {"café.html", "中文.html", "页/新.html"}},
       {"descriptors", {"index.html", "js/app.js"}},
       {"folders", {"d/", "e/", "d/x.html"}},
+      // The Unicode path field's name where it was written for the name bytes (of version 1).
+      {"unicode-path", {"页面/首页.html", "╛╔.html", "v2.html"}},
+      {"empty-deflated", {"index.html", "empty.txt"}},
+      {"gaps", {"index.html", "js/app.js"}},
+      {"descriptor-local-other", {"index.html"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.kind);
@@ -84,11 +100,20 @@ TEST(ZipReaderTest, WellFormedArchivesOfOtherToolsAreReadWithDecodedNames) {
   fxtest::TempDir out;
   ASSERT_TRUE(ZipReader::unpack(archive("zip64"), out.path()));
   EXPECT_EQ(FileManager::readFile(out / "js/app.js")->size(), 1000u);
-  // The entry limit counts the entries present.
+  fxtest::TempDir empty;
+  ASSERT_TRUE(ZipReader::unpack(archive("empty-deflated"), empty.path()));
+  EXPECT_EQ(FileManager::readFile(empty / "empty.txt"), Bytes{});
+  // The entry limit counts the entries present, and the folders names imply with them.
   ZipLimits two;
   two.maxEntries = 2;
   Error error;
   EXPECT_TRUE(ZipReader::entries(archive("legacy-names"), two, &error).empty());
+  EXPECT_EQ(error.code, kZipTooManyEntries);
+  ZipLimits sixtyFour;
+  sixtyFour.maxEntries = 64;
+  EXPECT_EQ(ZipReader::entries(archive("deep-64"), sixtyFour, &error).size(), 1u);
+  sixtyFour.maxEntries = 63;
+  EXPECT_TRUE(ZipReader::entries(archive("deep-64"), sixtyFour, &error).empty());
   EXPECT_EQ(error.code, kZipTooManyEntries);
 }
 
