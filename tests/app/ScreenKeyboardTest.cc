@@ -70,4 +70,30 @@ TEST_F(ScreenKeyboard, GoingBackWhileTypingTakesTheKeyboardAway) {
   EXPECT_TRUE(shown.size() == 1 && shown[0] == window);
 }
 
+// A screen presented over the search screen covers it: the typing there ends, and the keyboard
+// does not come back when the presented screen goes.
+TEST_F(ScreenKeyboard, APresentationOverTheSearchScreenTakesTheKeyboardAway) {
+  auto watchList = std::dynamic_pointer_cast<app::SortViewController>(nav->topViewController());
+  tap(*watchList->addButton());
+  auto search = std::dynamic_pointer_cast<app::CurrencySeachViewController>(nav->topViewController());
+  ASSERT_TRUE(search);
+  auto bar = search->searchBar();
+  tap(*bar->textField());
+  auto& keyboard = pf::Keyboard::shared();
+  ASSERT_TRUE(keyboard.isVisible());
+  ASSERT_TRUE(keyboard.typeText("us"));
+
+  auto modal = std::make_shared<pf::ViewController>();
+  search->presentViewController(modal, false);
+  EXPECT_FALSE(keyboard.isVisible());
+  EXPECT_EQ(keyboard.firstResponder(), nullptr);
+  EXPECT_FALSE(keyboard.typeText("d"));
+  EXPECT_EQ(bar->text(), "us");
+  search->dismissViewController(false);
+  EXPECT_FALSE(keyboard.isVisible());
+  // The field takes the keyboard again when tapped.
+  tap(*bar->textField());
+  EXPECT_TRUE(keyboard.isVisible());
+}
+
 }  // namespace
