@@ -1,7 +1,11 @@
 #pragma once
 // Hand-made GIF files for the tests, fuzz seeds and benchmarks: exact blocks where a test needs
-// them, pixels packed with a clear code before each so any index list encodes.
+// them, pixels packed with a clear code before each so any index list encodes; large screens
+// written by giflib's encoder.
 
+#include <gif_lib.h>
+
+#include <algorithm>
 #include <cstdint>
 #include <initializer_list>
 #include <string>
@@ -113,6 +117,41 @@ inline pf::Bytes movingSquare(int size, int frames, int disposal = 1) {
   }
   g.trailer();
   return g.bytes;
+}
+
+// A w x h GIF of full frames written by giflib's encoder (red, green, blue and white; each frame
+// kept, delay 10): frame k paints row y with colour (y / 100 + k) % 4.
+inline pf::Bytes fullFrames(int w, int h, int frames) {
+  pf::Bytes out;
+  int error = 0;
+  GifFileType* gif = EGifOpen(&out, [](GifFileType* g, const GifByteType* bytes, int n) {
+    auto* sink = static_cast<pf::Bytes*>(g->UserData);
+    sink->insert(sink->end(), bytes, bytes + n);
+    return n;
+  }, &error);
+  if (!gif) return {};
+  EGifSetGifVersion(gif, true);
+  GifColorType colours[4] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 255}};
+  ColorMapObject* map = GifMakeMapObject(4, colours);
+  EGifPutScreenDesc(gif, w, h, 2, 0, map);
+  std::vector<GifPixelType> row(static_cast<std::size_t>(w));
+  for (int k = 0; k < frames; ++k) {
+    GraphicsControlBlock gcb{};
+    gcb.DisposalMode = 1;
+    gcb.DelayTime = 10;
+    gcb.TransparentColor = NO_TRANSPARENT_COLOR;
+    GifByteType ext[4];
+    EGifGCBToExtension(&gcb, ext);
+    EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, 4, ext);
+    EGifPutImageDesc(gif, 0, 0, w, h, false, nullptr);
+    for (int y = 0; y < h; ++y) {
+      std::fill(row.begin(), row.end(), static_cast<GifPixelType>((y / 100 + k) % 4));
+      EGifPutLine(gif, row.data(), w);
+    }
+  }
+  GifFreeMapObject(map);
+  EGifCloseFile(gif, &error);
+  return out;
 }
 
 }  // namespace giftest
