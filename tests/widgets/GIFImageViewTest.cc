@@ -171,35 +171,18 @@ TEST(GIFImageView, ColourTablesAndInterlaceInTheCutFrames) {
 TEST(GIFImageView, InterlacedFramesFromGiflib) {
   pf::VirtualTimeScope time;
   const int w = 6, h = 11;
-  pf::Bytes out;
-  int error = 0;
-  GifFileType* gif = EGifOpen(&out, [](GifFileType* g, const GifByteType* bytes, int n) {
-    auto* sink = static_cast<pf::Bytes*>(g->UserData);
-    sink->insert(sink->end(), bytes, bytes + n);
-    return n;
-  }, &error);
-  ASSERT_TRUE(gif);
-  EGifSetGifVersion(gif, true);
-  GifColorType colours[4] = {{255, 255, 255}, {255, 0, 0}, {0, 255, 0}, {0, 0, 255}};
-  ColorMapObject* map = GifMakeMapObject(4, colours);
-  ASSERT_EQ(EGifPutScreenDesc(gif, w, h, 2, 0, map), GIF_OK);
-  GraphicsControlBlock gcb{};
-  gcb.DisposalMode = 1;
-  gcb.DelayTime = 7;
-  gcb.TransparentColor = NO_TRANSPARENT_COLOR;
-  GifByteType ext[4];
-  EGifGCBToExtension(&gcb, ext);
-  ASSERT_EQ(EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, 4, ext), GIF_OK);
-  ASSERT_EQ(EGifPutImageDesc(gif, 0, 0, w, h, true, nullptr), GIF_OK);
+  const GifColorType colours[4] = {{255, 255, 255}, {255, 0, 0}, {0, 255, 0}, {0, 0, 255}};
+  giftest::GiflibWriter gif(w, h, colours);
+  gif.frame(1, 7, 0, 0, w, h, true);
   // The encoder takes the rows in the order of the four interlace passes.
   const int starts[] = {0, 4, 2, 1}, steps[] = {8, 8, 4, 2};
   for (int pass = 0; pass < 4; ++pass)
     for (int y = starts[pass]; y < h; y += steps[pass]) {
       std::vector<GifPixelType> row(w, static_cast<GifPixelType>(1 + y % 3));
-      ASSERT_EQ(EGifPutLine(gif, row.data(), w), GIF_OK);
+      gif.line(row);
     }
-  GifFreeMapObject(map);
-  ASSERT_EQ(EGifCloseFile(gif, &error), GIF_OK);
+  const pf::Bytes out = gif.finish();
+  ASSERT_FALSE(out.empty());
 
   auto view = TnqGIFImageView::initWithGIFData(out);
   ASSERT_TRUE(view);
