@@ -22,8 +22,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       static_cast<long long>(composed.size()) * composed[0]->pixelWidth() * composed[0]->pixelHeight() >
           widgets::kMaxGifViewPixels)
     std::abort();
-  // The budget may be overdrawn by the one request it refuses: a screen or a row at most.
-  if (view->pixelsSpent() > pf::kMaxGifPixels + pf::kMaxImagePixels + pf::kMaxImageSide) std::abort();
+  // Two budgets (the first frame's and the others'), each overdrawn at most by the one request it
+  // refuses: a screen or a row.
+  if (view->pixelsSpent() > 2 * (pf::kMaxGifPixels + pf::kMaxImagePixels + pf::kMaxImageSide)) std::abort();
   for (const auto& frame : frames) {
     // Every cut frame is a whole GIF: signature, screen, a control block (its own or a neutral
     // one) and the trailer.

@@ -12,7 +12,8 @@ usage:
       client peer's PKI: ca.der anchors leaf for localhost/127.0.0.1); prints "HTTP <port>" and
       "HTTPS <port>". Paths (any directory): .../getGZipRateRange.shtml (the series),
       .../getLastRateRange.shtml (the refresh packet), /slow/... (waits 3 s first), /missing (404),
-      /drop (closes without answering), /huge (17 MiB). No Content-Encoding header is sent: the
+      /drop (closes without answering), /huge (17 MiB), /count (how many series and refresh
+      packets were asked for so far, as decimal text). No Content-Encoding header is sent: the
       body is the packet itself. Ends when its parent process ends.
 """
 import base64
@@ -130,6 +131,8 @@ def serve_main(directory, seed, count):
     texts, _ = series(seed, count, "Asia/Shanghai", 4, extra=3)
     history = gzip.compress(packet(texts[:count]))
     refresh = gzip.compress(packet(texts[:1] + texts[count:]))
+    asked = [0]
+    asked_lock = threading.Lock()
 
     class Handler(http.server.BaseHTTPRequestHandler):
         protocol_version = "HTTP/1.1"
@@ -153,6 +156,12 @@ def serve_main(directory, seed, count):
                 return
             if path == "/huge":
                 return self.answer(200, b"\0" * (17 << 20))
+            if path == "/count":
+                with asked_lock:
+                    return self.answer(200, str(asked[0]).encode())
+            if path.endswith("RateRange.shtml"):
+                with asked_lock:
+                    asked[0] += 1
             if path.endswith("getGZipRateRange.shtml"):
                 return self.answer(200, history)
             if path.endswith("getLastRateRange.shtml"):

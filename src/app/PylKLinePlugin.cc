@@ -1,6 +1,7 @@
 #include "app/PylKLinePlugin.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "app/PylResult.h"
 #include "container/MwJSWebview.h"
@@ -57,6 +58,13 @@ pf::Value chartIdOf(const pf::Value& dict) {
   return answer;
 }
 
+// What "dismiss" does with a chart id: the chart leaves the page, its refresh stops and it leaves
+// the pool. An id no chart has changes nothing.
+void dismissChart(const pf::Value& dict) {
+  auto& charts = kline::PylKLineManager::sharedInstance();
+  if (auto record = charts.dismiss(dict)) charts.removeKLineById(record->moduleId);
+}
+
 }  // namespace
 
 bool PylKLinePlugin::handleRequest(const container::MwServletRequest& request) {
@@ -91,7 +99,7 @@ bool PylKLinePlugin::handleRequest(const container::MwServletRequest& request) {
 void PylKLinePlugin::createKline(const pf::Value& dict) {
   auto page = jsWebView();
   if (!page) {
-    // The page has gone: a chart made now would stay in the pool with nobody to dismiss it.
+    // The page has gone: a chart belongs to a page, and a chart made now would have none to go with.
     pf::logLine("chart.do: create for a page that has gone; no chart made");
     if (task()) task()->error(pf::Value::object());
     return;
@@ -100,6 +108,8 @@ void PylKLinePlugin::createKline(const pf::Value& dict) {
   auto scroll = page->scrollView();
   std::int64_t z = std::clamp<std::int64_t>(integerOf(dict, "z"), 0, static_cast<std::int64_t>(scroll->subviews().size()));
   scroll->insertSubview(record->kline, static_cast<std::size_t>(z));
+  charts_.push_back(record->moduleId);
+  page->keepUntilPageGoes(shared_from_this());
   answer(pf::Value{{"chartId", record->moduleId}});
 }
 
@@ -124,9 +134,12 @@ void PylKLinePlugin::hide(const pf::Value& dict) {
 }
 
 void PylKLinePlugin::dismiss(const pf::Value& dict) {
-  auto& charts = kline::PylKLineManager::sharedInstance();
-  if (auto record = charts.dismiss(dict)) charts.removeKLineById(record->moduleId);
+  dismissChart(dict);
   answer(chartIdOf(dict));
+}
+
+void PylKLinePlugin::pageDidGo() {
+  for (const std::string& id : std::exchange(charts_, {})) dismissChart(pf::Value{{"chartId", id}});
 }
 
 void PylKLinePlugin::answer(pf::Value data) {

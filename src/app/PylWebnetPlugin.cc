@@ -40,8 +40,9 @@ bool PylWebnetPlugin::handleRequest(const container::MwServletRequest& request) 
     setContinueFlag(true);
     servletId_ = hub->addListener(std::dynamic_pointer_cast<PylWebnetPlugin>(shared_from_this()));
     hub_ = hub;
-    task()->successWithResult(
-        PylResult(pf::Value{{"moduleId", servletId_}, {"wdata", "registerSuccess"}}, true).getSuccessResult(), false);
+    // The registration nests under "data" of the answer's data: the page reads answer.data.data.
+    const pf::Value registration{{"moduleId", servletId_}, {"wdata", "registerSuccess"}};
+    task()->successWithResult(PylResult(pf::Value{{"data", registration}}, true).getSuccessResult(), false);
     return false;
   }
   if (op == "unregisterSelf") {

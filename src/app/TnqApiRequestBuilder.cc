@@ -14,8 +14,12 @@ pf::SharedInstance<TnqRequestBuilder> gRequestBuilder;
 pf::SharedInstance<TnqCommonParamsBuilder> gCommonParamsBuilder;
 
 // Inside the JSON of a query or a form body "&", "+" and "#" are escaped as well, so that a query
-// or form decoder reads back exactly the text sent.
-constexpr std::string_view kEscapedInValues = "&+#";
+// or form decoder reads back exactly the text sent; so are "[" and "]", which a query may not hold.
+constexpr std::string_view kEscapedInValues = "&+#[]";
+
+// The URL of a service's method keeps the reserved characters, "[" and "]" (an IPv6 host) among
+// them, which the legacy escaping's older legal set lacks.
+std::string escapedUrl(const std::string& url) { return pf::addPercentEscapes(url, "[]"); }
 
 std::optional<std::string> prettyJson(const pf::Value& params) {
   pf::JsonWriteOptions options;
@@ -51,7 +55,7 @@ std::optional<pf::UrlRequest> TnqRequestBuilder::buildGetRequestWithServiceIdent
     const std::string& methodName) const {
   auto url = methodUrl(serviceIdentifier, methodName);
   if (!url) return std::nullopt;
-  std::string text = pf::addPercentEscapes(*url);
+  std::string text = escapedUrl(*url);
   if (requestParams) {
     auto json = prettyJson(*requestParams);
     if (!json) return std::nullopt;
@@ -67,7 +71,7 @@ std::optional<pf::UrlRequest> TnqRequestBuilder::buildPostRequestWithServiceIden
     const std::string& methodName) const {
   auto url = methodUrl(serviceIdentifier, methodName);
   if (!url) return std::nullopt;
-  auto request = makeRequest(pf::addPercentEscapes(*url), requestParams);
+  auto request = makeRequest(escapedUrl(*url), requestParams);
   if (!request) return std::nullopt;
   if (requestParams) {
     auto body = TnqCommonParamsBuilder::paramPostWithServerIdentify(serviceIdentifier, *requestParams);

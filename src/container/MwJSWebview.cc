@@ -1,5 +1,6 @@
 #include "container/MwJSWebview.h"
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -213,12 +214,21 @@ void MwJSWebview::closeOpenCalls() {
   endPageCalls();
 }
 
+void MwJSWebview::keepUntilPageGoes(std::shared_ptr<MwServlet> servlet) {
+  PF_ASSERT_MAIN_THREAD();
+  if (servlet && std::find(pageServlets_.begin(), pageServlets_.end(), servlet) == pageServlets_.end())
+    pageServlets_.push_back(std::move(servlet));
+}
+
 void MwJSWebview::endPageCalls() {
   if (!waitingCalls_.empty()) {
     waitingCalls_.clear();
     widgets::MwProgressHUD::hideHUDForView(webView_, false);
   }
-  for (const auto& [id, servlet] : std::exchange(servlets_, {})) servlet->endWithPage();
+  std::vector<std::shared_ptr<MwServlet>> ending = std::exchange(pageServlets_, {});
+  for (const auto& [id, servlet] : std::exchange(servlets_, {}))
+    if (std::find(ending.begin(), ending.end(), servlet) == ending.end()) ending.push_back(servlet);
+  for (const auto& servlet : ending) servlet->endWithPage();
 }
 
 void MwJSWebview::webViewDidFinishLoad(pf::WebView& view) {

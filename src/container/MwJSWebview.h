@@ -14,13 +14,16 @@
 // Page loads: a page task answers only the page load it was made for. When another page loads in
 // the web view (navigation, reload, loadFile) or the web view goes, the open calls of the page that
 // went are dropped, their servlets are ended (MwServlet::endWithPage) and their tasks answer nobody:
-// the next page numbers its calls afresh. See docs/bridge.md.
+// the next page numbers its calls afresh. A servlet that made something for the page that outlives
+// its call (a chart over the page) is kept with the page (keepUntilPageGoes) and ended with it the
+// same way. See docs/bridge.md.
 
 #include <map>
 #include <memory>
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "container/MwJSTaskListener.h"
 #include "container/MwWebViewMiddleBridge.h"
@@ -74,6 +77,10 @@ class MwJSWebview : public pf::WebViewDelegate,
   void webViewDidRequestBack(pf::WebView& view) override;
   void webViewDidClosePage(pf::WebView& view) override;
 
+  // Ends the servlet (MwServlet::endWithPage) when the current page goes, with its open calls,
+  // though it keeps no call open: what it made for the page goes with the page.
+  void keepUntilPageGoes(std::shared_ptr<MwServlet> servlet);
+
   // Calls kept open (answered or not) and whether the overlay is up.
   std::size_t openCallCount() const { return servlets_.size(); }
   bool isShowingOverlay() const { return !waitingCalls_.empty(); }
@@ -101,6 +108,8 @@ class MwJSWebview : public pf::WebViewDelegate,
   std::unique_ptr<MwWebViewMiddleBridge> bridge_;
   std::weak_ptr<pf::WebViewDelegate> pageDelegate_;
   std::map<std::string, std::shared_ptr<MwServlet>, std::less<>> servlets_;
+  // Servlets ended with the current page (keepUntilPageGoes).
+  std::vector<std::shared_ptr<MwServlet>> pageServlets_;
   std::set<std::string, std::less<>> waitingCalls_;
 };
 

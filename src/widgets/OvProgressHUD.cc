@@ -316,8 +316,7 @@ void OvProgressHUD::showWithTitle(std::optional<std::string> title, std::optiona
   setTitle(std::move(title));
   setStatus(std::move(status));
   confirmationMessage_ = confirmation && !confirmation->empty() ? *confirmation : std::string("Cancel?");
-  // An exit waiting for the entry makes this a fresh show, which drops it.
-  if (visible_ && window_ && !hud_->layer().animationForKey(kDismissKey) && !queuedDismissAnimation) {
+  if (showsInPlace()) {
     // The box takes the new images (or none) as a show would give them.
     hud_->image = image;
     hud_->animationImages = animationImages;
@@ -325,6 +324,12 @@ void OvProgressHUD::showWithTitle(std::optional<std::string> title, std::optiona
     return;
   }
   show();
+}
+
+bool OvProgressHUD::showsInPlace() const {
+  // Any moment of a dismissal (an exit waiting for the entry, the box's exit, the backdrop's fade
+  // after it) makes a presentation a fresh show, which wins over the dismissal.
+  return visible_ && window_ && !leaving_ && !hud_->layer().animationForKey(kDismissKey);
 }
 
 void OvProgressHUD::buildHUDWindow() {
@@ -371,6 +376,7 @@ void OvProgressHUD::show() {
     dismissDelayTimer_ = nullptr;
   }
   ++presentations_;
+  leaving_ = false;
   // The latest request wins over a waiting exit.
   queuedDismissAnimation = nullptr;
   pf::Transaction::begin();
@@ -417,6 +423,7 @@ void OvProgressHUD::dismiss() {
   endConfirmation();
   // The latest request wins over a waiting entry.
   queuedShowAnimation = nullptr;
+  leaving_ = true;
   const std::int64_t style = presentationStyle;
   const bool animated = style >= OvProgressHUDPresentationStyleDrop && style <= OvProgressHUDPresentationStyleFade;
   if (animated) {
@@ -427,6 +434,7 @@ void OvProgressHUD::dismiss() {
     removeFromSuperview();
     visible_ = false;
     hud_->visible = false;
+    leaving_ = false;
     window_->setHidden(true);
     window_ = nullptr;
   }
@@ -445,6 +453,7 @@ void OvProgressHUD::dismiss() {
                       self->hud_->completionState = OvProgressHUDCompletionStateNone;
                       self->visible_ = false;
                       self->hud_->visible = false;
+                      self->leaving_ = false;
                       if (self->window_) self->window_->setHidden(true);
                       self->window_ = nullptr;
                       pf::postAccessibilityNotification(pf::kAccessibilityScreenChangedNotification, std::nullopt);
@@ -988,7 +997,7 @@ void updateProgress(double progress, std::optional<std::string> status, std::opt
     hud->setProgress(progress);
     if (status) hud->setStatus(std::move(status));
     if (title) hud->setTitle(std::move(title));
-    if (hud->isVisible() && hud->hudWindow()) {
+    if (hud->showsInPlace()) {
       std::weak_ptr<OvProgressHUD> weak = hud;
       const bool complete = !std::isnan(progress) && progress >= 1;
       hud->updateHUDAnimated(true, [weak, complete](bool) {

@@ -89,6 +89,9 @@ class OvProgressHUD : public pf::View, public OvHudDelegate {
   OvImages animationImages;
   const std::optional<std::string>& tempStatus() const { return tempStatus_; }
   bool hasDismissDelayTimer() const { return dismissDelayTimer_ != nullptr; }
+  // Up and not being dismissed: a presentation or a progress updates the box in place; at any
+  // moment of a dismissal it is a fresh show.
+  bool showsInPlace() const;
 
   // ---- properties of the box and backdrop
   std::int64_t progressStyle() const { return hud_->progressStyle; }
@@ -187,6 +190,8 @@ class OvProgressHUD : public pf::View, public OvHudDelegate {
   std::shared_ptr<pf::TapGestureRecognizer> tap_;
   // Counts presentations: a dismissal's backdrop fade cut short by a newer show leaves the window.
   std::uint64_t presentations_ = 0;
+  // A dismissal is the latest request and has not yet dropped the window.
+  bool leaving_ = false;
 };
 
 // The class operations: each acts on OvProgressHUD::sharedHUD() on the main thread.

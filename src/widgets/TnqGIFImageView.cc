@@ -1,6 +1,7 @@
 #include "widgets/TnqGIFImageView.h"
 
 #include <cstring>
+#include <optional>
 #include <span>
 
 #include "platform/foundation/FileManager.h"
@@ -243,57 +244,92 @@ void TnqGIFImageView::loadImageData() {
   pixelsSpent_ = 0;
   if (frames_.empty()) return;
   // The canvas is the logical screen every cut frame carries.
-  const pf::Bytes& first = frames_.front()->data;
-  if (first.size() < 6 + kScreenSize) return;
-  const int w = le16(first.data() + 6), h = le16(first.data() + 8);
+  const pf::Bytes& firstData = frames_.front()->data;
+  if (firstData.size() < 6 + kScreenSize) return;
+  const int w = le16(firstData.data() + 6), h = le16(firstData.data() + 8);
   if (!screenAllowed(w, h)) return;
   const pf::Rect canvasRect(0, 0, w, h);
   const long long screenPixels = static_cast<long long>(w) * h;
 
   std::vector<std::shared_ptr<pf::Image>> composed;
   double duration = 0;
-  // One budget for decoding and composing every frame.
-  pf::GifBudget budget;
+  // The first frame is decoded as the platform's still image is, on a budget of its own, so a file
+  // whose still image shows shows at least its first frame; the others share one budget, which
+  // counts what their decoding takes and what the composition holds besides the frames kept (the
+  // canvas, the canvas saved for a restoring frame). The frames kept are bounded by
+  // kMaxGifViewPixels.
+  pf::GifBudget firstBudget, budget;
   const char* stopped = nullptr;
-  {
-    pf::ImageContext canvas(pf::Size{static_cast<double>(w), static_cast<double>(h)}, false, 1);
-    pf::GraphicsContext& ctx = canvas.context();
-    budget.take(screenPixels);
-    for (auto& frame : frames_) {
-      if (static_cast<long long>(composed.size() + 1) * screenPixels > kMaxGifViewPixels) {
-        stopped = "memory bound";
-        break;
-      }
-      const int disposal = frame->disposalMethod;
-      auto decoded = pf::decodeGifFrames(frame->data, 1, budget);
-      // Drawing the frame and keeping the canvas (and the canvas before it, for disposal 3).
-      if (!budget.take((disposal == 3 ? 3 : 2) * screenPixels)) {
+  // From the second frame on: the canvas, in the state the frame before left it.
+  std::optional<pf::ImageContext> canvas;
+  bool firstDecoded = false;
+  // After a frame has been drawn (when it decoded): its disposal clears its area, or restores the
+  // canvas saved before it.
+  auto dispose = [&](const TnqGIFFrame& frame, const std::shared_ptr<pf::Image>& before) {
+    if (frame.disposalMethod != 2 && frame.disposalMethod != 3) return;
+    pf::GraphicsContext& ctx = canvas->context();
+    ctx.save();
+    ctx.clipToRect(frame.area);
+    ctx.clearRect(frame.area);
+    if (before) ctx.drawImage(*before, canvasRect);
+    ctx.restore();
+  };
+  for (std::size_t i = 0; i < frames_.size(); ++i) {
+    TnqGIFFrame& frame = *frames_[i];
+    if (static_cast<long long>(composed.size() + 1) * screenPixels > kMaxGifViewPixels) {
+      stopped = "memory bound";
+      break;
+    }
+    if (i == 1) {
+      if (!budget.take(screenPixels)) {
         stopped = "decoding budget";
         break;
       }
-      auto image = decoded.empty() ? nullptr : decoded.front().image;
-      std::shared_ptr<pf::Image> before;
-      if (image) {
-        if (disposal == 3) before = pf::imageFromCurrentImageContext();
-        ctx.save();
-        if (disposal >= 1 && disposal <= 3) ctx.clipToRect(frame->area);
-        ctx.drawImage(*image, canvasRect);
-        ctx.restore();
-      }
-      if (frame->delay <= 0) frame->delay = 10;
-      duration += frame->delay;
-      composed.push_back(pf::imageFromCurrentImageContext());
-      if (!image) continue;  // an undecodable frame leaves the canvas as it was
-      if (disposal == 2 || disposal == 3) {
-        ctx.save();
-        ctx.clipToRect(frame->area);
-        ctx.clearRect(frame->area);
-        if (before) ctx.drawImage(*before, canvasRect);
-        ctx.restore();
+      // The first frame on the clear canvas is what the decoder composed; a restoring first frame
+      // leaves the canvas clear (nothing was before it).
+      canvas.emplace(pf::Size{static_cast<double>(w), static_cast<double>(h)}, false, 1);
+      if (firstDecoded) {
+        canvas->context().drawImage(*composed.front(), canvasRect);
+        dispose(*frames_.front(), nullptr);
       }
     }
+    pf::GifBudget& decoding = i == 0 ? firstBudget : budget;
+    auto decoded = pf::decodeGifFrames(frame.data, 1, decoding);
+    const int disposal = frame.disposalMethod;
+    const bool drawn = !decoded.empty();
+    if ((!drawn && decoding.spent()) || (i > 0 && drawn && disposal == 3 && !decoding.take(screenPixels))) {
+      stopped = "decoding budget";
+      break;
+    }
+    if (i == 0) {
+      // Kept as decoded: no canvas yet, and no copy (an undecodable frame shows the clear screen).
+      auto shown = drawn ? decoded.front().image : pf::Image::blank(w, h);
+      if (!shown) break;
+      firstDecoded = drawn;
+      composed.push_back(std::move(shown));
+    } else {
+      std::shared_ptr<pf::Image> before;
+      if (drawn) {
+        pf::GraphicsContext& ctx = canvas->context();
+        if (disposal == 3) before = canvas->image();
+        ctx.save();
+        if (disposal >= 1 && disposal <= 3) ctx.clipToRect(frame.area);
+        ctx.drawImage(*decoded.front().image, canvasRect);
+        ctx.restore();
+        decoded.clear();
+      }
+      // The last frame takes the canvas itself; the others a copy of it.
+      const bool last = i + 1 == frames_.size();
+      auto shown = last ? canvas->takeImage() : canvas->image();
+      if (!shown) break;
+      composed.push_back(std::move(shown));
+      // An undecodable frame leaves the canvas as it was.
+      if (!last && drawn) dispose(frame, before);
+    }
+    if (frame.delay <= 0) frame.delay = 10;
+    duration += frame.delay;
   }
-  pixelsSpent_ = budget.pixelsTaken();
+  pixelsSpent_ = firstBudget.pixelsTaken() + budget.pixelsTaken();
   if (stopped)
     pf::logLine(pf::format("TnqGIFImageView: composition stopped after %lu of %lu frames (%s)",
                            static_cast<unsigned long>(composed.size()), static_cast<unsigned long>(frames_.size()),

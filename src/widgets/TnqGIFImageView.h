@@ -8,9 +8,13 @@
 // image.
 //
 // Bounded: the logical screen within the platform's image limits and kMaxGifViewPixels, at most
-// pf::kMaxGifFrames frames, one frame image decoded at a time, and one pf::GifBudget (pixels and
-// time) for decoding and composing all of them; frames past the budget or past kMaxGifViewPixels
-// composed pixels are dropped (one log line). Main thread; all work runs while it is made.
+// pf::kMaxGifFrames frames, one frame image decoded at a time. The first frame is decoded on a
+// pf::GifBudget of its own, as the platform's still image is, so the view shows at least that
+// frame whenever the still image would; the others share one budget (pixels and real time) for
+// their decoding and for what composing them holds besides the frames kept; frames past that budget
+// or past kMaxGifViewPixels composed pixels are dropped (one log line). The first frame is kept as
+// decoded and the canvas is made only for a second one, so a one-frame file costs what its still
+// image costs. Main thread; all work runs while it is made.
 
 #include <cstdint>
 #include <filesystem>
@@ -38,7 +42,8 @@ struct TnqGIFFrame {
 };
 using TnqGIFFrameList = std::vector<std::shared_ptr<TnqGIFFrame>>;
 
-// Composed pixels one view keeps: a phone screen's animation (about 128 MB).
+// Composed pixels one view keeps (128 MB at 4 bytes a pixel): a phone screen's animation. What
+// composing them takes at its peak besides is measured by bench_gifmemory.
 inline constexpr long long kMaxGifViewPixels = 32LL * 1000 * 1000;
 
 class TnqGIFImageView : public pf::ImageView {
@@ -63,7 +68,7 @@ class TnqGIFImageView : public pf::ImageView {
   // The platform's image of that GIF, nullptr past the end or when it does not decode.
   std::shared_ptr<pf::Image> getFrameAsImageAtIndex(std::int32_t index) const;
 
-  // The pixels the last composition allocated, decoded and composed (its budget's spending).
+  // The pixels the last composition's budgets were charged (the first frame's and the others').
   long long pixelsSpent() const { return pixelsSpent_; }
 
  private:

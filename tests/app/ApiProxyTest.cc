@@ -79,6 +79,28 @@ TEST_F(ApiProxy, GetAndPostWireOfBothServices) {
   }
 }
 
+// An IPv6 base URL keeps its brackets: GET and POST calls reach the peer on ::1 and read back
+// exactly, brackets inside the JSON escaped as other characters of its values.
+TEST_F(ApiProxy, IPv6BaseUrlReachesThePeer) {
+  useServer(Scheme::Http6);
+  Answers answers;
+  const pf::Value params{{"pairs", pf::Value::array({"USD", "[JPY]"})}};
+  EXPECT_EQ(proxy()->callGetWithParams(params, "serviceInfo", "/get.action", answers.success(), answers.failure()), 1);
+  EXPECT_EQ(proxy()->callPostWithParams(params, "serviceTradePre", "/post.action", answers.success(),
+                                        answers.failure()), 2);
+  ASSERT_TRUE(answers.waitFor(2));
+  EXPECT_EQ(answers.successes.size(), 2u);
+  for (const auto& r : answers.successes) EXPECT_EQ(r->request->url()->host(), "::1");
+  auto records = apiPeer().requests();
+  ASSERT_EQ(records.size(), 2u);
+  std::map<std::string, pf::Value> byPath;
+  for (const auto& r : records) byPath[r["path"].get<std::string>()] = r;
+  EXPECT_EQ(byPath["/info/get.action"]["query_json"], params);
+  EXPECT_EQ(byPath["/info/get.action"]["target"].get<std::string>().find('['), std::string::npos);
+  EXPECT_EQ(byPath["/autdTradePre/post.action"]["form_json"], params);
+  EXPECT_EQ(body(byPath["/autdTradePre/post.action"]).find('['), std::string::npos);
+}
+
 TEST_F(ApiProxy, ParametersWithReservedAndForeignCharactersReadBackExactly) {
   const pf::Value params{{"blank", "a b"},       {"quote", "say \"hi\" 'x'"}, {"lines", "one\ntwo\r\nthree"},
                          {"amp", "a&b=c"},       {"plus", "1+1"},             {"hash", "#tag?x"},

@@ -9,7 +9,9 @@
 #include "container/MwJSWebview.h"
 #include "container/MwServletManager.h"
 #include "kline/KLineManager.h"
+#include "kline/SeriesServer.h"
 #include "platform/foundation/Bundle.h"
+#include "platform/foundation/Clock.h"
 #include "platform/foundation/Json.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/RunLoop.h"
@@ -123,6 +125,80 @@ TEST_F(ChartPluginTest, ExtremeEdgesMakeAClampedFrame) {
     call("relayout", "{" + c.edges + ", chartId: '" + id + "'}");
     EXPECT_EQ(chart->frame(), c.frame) << c.edges;
     call("dismiss", "{chartId: '" + id + "'}");
+  }
+}
+
+// A chart belongs to the page load that created it. When that page goes (a reload, a link, another
+// file, the web view's end) its charts leave the page and the pool, and their refresh asks the
+// server nothing more however long the clock runs.
+TEST_F(ChartPluginTest, ChartsGoWithTheirPage) {
+  auto& server = klinetest::SeriesServer::shared();
+  const auto pages = fxtest::dataPath("container/pages");
+  const std::string url = server.http("/fx/getGZipRateRange.shtml?code=USD&type=4");
+  pf::VirtualTimeScope time;
+  auto& charts = kline::PylKLineManager::sharedInstance();
+  auto spin = [](const std::function<bool()>& done) { return pf::RunLoop::main()->spinUntil(done, 20); };
+  auto chartViewsOnPage = [](const std::shared_ptr<pf::ScrollView>& scroll) {
+    std::size_t n = 0;
+    for (const auto& view : scroll->subviews()) n += view->className() == "TnqKLineView";
+    return n;
+  };
+  const std::vector<std::string> ways = {"reload", "link", "loadFile", "web view"};
+  for (const std::string& way : ways) {
+    SCOPED_TRACE(way);
+    std::vector<std::weak_ptr<kline::KLineManager>> managers;
+    std::vector<std::shared_ptr<pf::View>> views;
+    for (int i = 0; i < 2; ++i) {
+      const pf::Value id = call("create", "{left: 0, top: 0, right: 300, bottom: 200, zaxis: 1}")["data"]["chartId"];
+      ASSERT_TRUE(id.is_string());
+      call("start", "{chartId: '" + id.get<std::string>() + "', url: '" + url + "'}");
+      auto manager = charts.getKLineManagerByViewId(id.get<std::string>());
+      ASSERT_TRUE(manager);
+      ASSERT_TRUE(spin([&] { return !manager->loadingData; }));
+      managers.push_back(manager);
+      views.push_back(manager->klineView);
+    }
+    auto scroll = page->scrollView();
+    ASSERT_EQ(chartViewsOnPage(scroll), 2u);
+    // While the page lives, each chart asks every 5 seconds.
+    const int living = server.asked();
+    log.clear();
+    time.advance(5);
+    ASSERT_TRUE(spin([&] { return server.asked() >= living + 2; }));
+    EXPECT_TRUE(log.contains("getLastRateRange"));
+
+    if (way == "reload") {
+      page->stringByEvaluatingJavaScriptFromString("location.reload()");
+    } else if (way == "link") {
+      page->stringByEvaluatingJavaScriptFromString(
+          "var a = document.createElement('a'); a.href = 'second.html'; document.body.appendChild(a); a.click()");
+    } else if (way == "loadFile") {
+      page->webView()->loadFile((pages / "second.html").string());
+    } else {
+      page.reset();
+    }
+    for (int i = 0; i < 6; ++i) pf::RunLoop::main()->runInMode(pf::kDefaultRunLoopMode, 0);
+    if (page) {
+      EXPECT_EQ(std::filesystem::path(page->webView()->currentPath()).filename(),
+                way == "reload" ? "bridge.html" : "second.html");
+    }
+
+    EXPECT_TRUE(charts.klineManagerPool.empty());
+    EXPECT_EQ(chartViewsOnPage(scroll), 0u);
+    for (const auto& view : views) EXPECT_FALSE(view->superview());
+    for (const auto& manager : managers) EXPECT_TRUE(manager.expired()) << "nothing is left to ask";
+    log.clear();
+    const int gone = server.asked();
+    for (int period = 0; period < 6; ++period) {
+      time.advance(5);
+      for (int i = 0; i < 6; ++i) pf::RunLoop::main()->runInMode(pf::kDefaultRunLoopMode, 0);
+    }
+    EXPECT_FALSE(log.contains("RateRange")) << "no refresh was asked for";
+    EXPECT_EQ(server.asked(), gone);
+
+    if (!page) break;
+    page->webView()->loadFile((pages / "bridge.html").string());
+    ASSERT_TRUE(page->webView()->isLoaded());
   }
 }
 

@@ -41,18 +41,24 @@ class ScreenKeyboard : public ::testing::Test {
     window->layoutIfNeeded();
     window->tapAt(v.convertPoint(v.bounds().center(), nullptr));
   }
+  // Opens the search screen from the watch list and types the text into its bar.
+  std::shared_ptr<app::CurrencySeachViewController> typeOnTheSearchScreen(const std::string& text) {
+    auto watchList = std::dynamic_pointer_cast<app::SortViewController>(nav->topViewController());
+    tap(*watchList->addButton());
+    auto search = std::dynamic_pointer_cast<app::CurrencySeachViewController>(nav->topViewController());
+    if (!search) return nullptr;
+    tap(*search->searchBar()->textField());
+    if (!pf::Keyboard::shared().isVisible() || !pf::Keyboard::shared().typeText(text)) return nullptr;
+    return search;
+  }
 };
 
 TEST_F(ScreenKeyboard, GoingBackWhileTypingTakesTheKeyboardAway) {
-  auto watchList = std::dynamic_pointer_cast<app::SortViewController>(nav->topViewController());
-  tap(*watchList->addButton());
-  auto search = std::dynamic_pointer_cast<app::CurrencySeachViewController>(nav->topViewController());
+  auto watchList = nav->topViewController();
+  auto search = typeOnTheSearchScreen("eu");
   ASSERT_TRUE(search);
   auto bar = search->searchBar();
-  tap(*bar->textField());
   auto& keyboard = pf::Keyboard::shared();
-  ASSERT_TRUE(keyboard.isVisible());
-  ASSERT_TRUE(keyboard.typeText("eu"));
 
   tap(*search->view()->viewWithTag(app::TnqStyle::kRedBackButtonTag));
   ASSERT_EQ(nav->topViewController(), watchList);
@@ -68,6 +74,27 @@ TEST_F(ScreenKeyboard, GoingBackWhileTypingTakesTheKeyboardAway) {
   auto shown = pf::Application::shared().visibleWindows();
   EXPECT_EQ(shown.size(), 1u);
   EXPECT_TRUE(shown.size() == 1 && shown[0] == window);
+}
+
+// A screen presented over the search screen covers it: the typing there ends, and the keyboard
+// does not come back when the presented screen goes.
+TEST_F(ScreenKeyboard, APresentationOverTheSearchScreenTakesTheKeyboardAway) {
+  auto search = typeOnTheSearchScreen("us");
+  ASSERT_TRUE(search);
+  auto bar = search->searchBar();
+  auto& keyboard = pf::Keyboard::shared();
+
+  auto modal = std::make_shared<pf::ViewController>();
+  search->presentViewController(modal, false);
+  EXPECT_FALSE(keyboard.isVisible());
+  EXPECT_EQ(keyboard.firstResponder(), nullptr);
+  EXPECT_FALSE(keyboard.typeText("d"));
+  EXPECT_EQ(bar->text(), "us");
+  search->dismissViewController(false);
+  EXPECT_FALSE(keyboard.isVisible());
+  // The field takes the keyboard again when tapped.
+  tap(*bar->textField());
+  EXPECT_TRUE(keyboard.isVisible());
 }
 
 }  // namespace

@@ -56,9 +56,10 @@ TEST_F(WebnetPluginTest, TwoPagesReceiveEveryPushedTextUntilOneUnregisters) {
   auto b = second.call("webnet.do", "registerSelf", "{}");
   ASSERT_EQ(a.size(), 1u);
   ASSERT_EQ(b.size(), 1u);
-  const std::string idA = a[0]["data"]["moduleId"], idB = b[0]["data"]["moduleId"];
+  // The registration comes nested: the page reads answer.data.data.
+  const std::string idA = a[0]["data"]["data"]["moduleId"], idB = b[0]["data"]["data"]["moduleId"];
   EXPECT_NE(idA, idB);
-  EXPECT_EQ(a[0]["data"]["wdata"], "registerSuccess");
+  EXPECT_EQ(a[0]["data"], (pf::Value{{"data", {{"moduleId", idA}, {"wdata", "registerSuccess"}}}}));
   EXPECT_EQ(a[0]["continue"], true);
   EXPECT_EQ(first.page->openCallCount(), 1u) << "the subscribing call stays open";
 
@@ -122,7 +123,7 @@ TEST_F(WebnetPluginTest, APageThatGoesEndsItsSubscription) {
   ASSERT_TRUE(waitFor([&] { return hub->isConnected(); }));
   auto before = page.call("webnet.do", "registerSelf", "{}");
   ASSERT_EQ(before.size(), 1u);
-  const std::string oldId = before[0]["data"]["moduleId"];
+  const std::string oldId = before[0]["data"]["data"]["moduleId"];
 
   // The page reloads and subscribes again: its new call has the old call's id.
   page.eval("location.reload()");
@@ -130,7 +131,7 @@ TEST_F(WebnetPluginTest, APageThatGoesEndsItsSubscription) {
   ASSERT_EQ(page.answerCount(), 0u) << "the page has reloaded";
   auto after = page.call("webnet.do", "registerSelf", "{}");
   ASSERT_EQ(after.size(), 1u);
-  const std::string newId = after[0]["data"]["moduleId"];
+  const std::string newId = after[0]["data"]["data"]["moduleId"];
   EXPECT_EQ(after[0]["responseId"], before[0]["responseId"]);
   EXPECT_EQ(hub->servletArray().size(), 1u) << "the hub let go of the page that went";
 
@@ -169,7 +170,7 @@ TEST(PylWebnetPlugin, DirectCallsAnswerThroughTheirTask) {
   EXPECT_EQ(reg.task->timeoutValue(), 0);
   EXPECT_TRUE(plugin->continueFlag());
   ASSERT_EQ(reg.data().size(), 1u);
-  EXPECT_EQ(reg.data()[0]["moduleId"], plugin->servletId());
+  EXPECT_EQ(reg.data()[0], (pf::Value{{"data", {{"moduleId", plugin->servletId()}, {"wdata", "registerSuccess"}}}}));
 
   // A text reaching a plug-in whose page has gone is dropped; the close still answers.
   plugin->receiveMessage("lost");

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "kline/KLineHttpEngine.h"
 #include "kline/KLineTestSupport.h"
 #include "platform/security/Certificate.h"
 
@@ -22,6 +23,11 @@ class SeriesServer {
   }
   std::string http(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(http_) + path; }
   std::string https(const std::string& path) const { return "https://127.0.0.1:" + std::to_string(https_) + path; }
+  // How many series and refresh packets the peer was asked for so far (every test of the run).
+  int asked() const {
+    const pf::Bytes count = kline::KLineHttpEngine::getToAddr(http("/count"), std::nullopt);
+    return std::stoi("0" + std::string(count.begin(), count.end()));
+  }
   pf::Certificate anchor() const {
     std::ifstream in(dir_.path() / "ca.der", std::ios::binary);
     pf::Bytes der((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

@@ -108,6 +108,26 @@ TEST(GIFImageView, DisposalClearsOrRestoresTheFrameArea) {
   EXPECT_TRUE(near(frames[1]->pixel(1, 1), kRedPixel));
   EXPECT_TRUE(near(frames[2]->pixel(1, 1), kWhitePixel)) << "disposal 3 brings back the canvas before the frame";
   EXPECT_TRUE(near(frames[2]->pixel(3, 3), kGreenPixel));
+
+  // The first frame's disposal holds too: its area is cleared, or the clear screen comes back,
+  // before the second frame is drawn; kept, it stays under the second.
+  for (int disposal : {1, 2, 3}) {
+    GifWriter g;
+    g.screen(4, 4, {giftest::kWhite, giftest::kRed, giftest::kGreen, giftest::kBlue});
+    g.control(disposal, 10);
+    g.filled(0, 0, 2, 4, 1);
+    g.control(1, 10);
+    g.filled(2, 2, 2, 2, 2);
+    g.trailer();
+    auto view = TnqGIFImageView::initWithGIFData(g.bytes);
+    ASSERT_TRUE(view);
+    frames = view->animationImages();
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_TRUE(near(frames[0]->pixel(0, 3), kRedPixel));
+    EXPECT_TRUE(near(frames[0]->pixel(3, 3), kClear));
+    EXPECT_TRUE(near(frames[1]->pixel(0, 3), disposal == 1 ? kRedPixel : kClear)) << disposal;
+    EXPECT_TRUE(near(frames[1]->pixel(3, 3), kGreenPixel));
+  }
 }
 
 TEST(GIFImageView, ColourTablesAndInterlaceInTheCutFrames) {
@@ -151,35 +171,18 @@ TEST(GIFImageView, ColourTablesAndInterlaceInTheCutFrames) {
 TEST(GIFImageView, InterlacedFramesFromGiflib) {
   pf::VirtualTimeScope time;
   const int w = 6, h = 11;
-  pf::Bytes out;
-  int error = 0;
-  GifFileType* gif = EGifOpen(&out, [](GifFileType* g, const GifByteType* bytes, int n) {
-    auto* sink = static_cast<pf::Bytes*>(g->UserData);
-    sink->insert(sink->end(), bytes, bytes + n);
-    return n;
-  }, &error);
-  ASSERT_TRUE(gif);
-  EGifSetGifVersion(gif, true);
-  GifColorType colours[4] = {{255, 255, 255}, {255, 0, 0}, {0, 255, 0}, {0, 0, 255}};
-  ColorMapObject* map = GifMakeMapObject(4, colours);
-  ASSERT_EQ(EGifPutScreenDesc(gif, w, h, 2, 0, map), GIF_OK);
-  GraphicsControlBlock gcb{};
-  gcb.DisposalMode = 1;
-  gcb.DelayTime = 7;
-  gcb.TransparentColor = NO_TRANSPARENT_COLOR;
-  GifByteType ext[4];
-  EGifGCBToExtension(&gcb, ext);
-  ASSERT_EQ(EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, 4, ext), GIF_OK);
-  ASSERT_EQ(EGifPutImageDesc(gif, 0, 0, w, h, true, nullptr), GIF_OK);
+  const GifColorType colours[4] = {{255, 255, 255}, {255, 0, 0}, {0, 255, 0}, {0, 0, 255}};
+  giftest::GiflibWriter gif(w, h, colours);
+  gif.frame(1, 7, 0, 0, w, h, true);
   // The encoder takes the rows in the order of the four interlace passes.
   const int starts[] = {0, 4, 2, 1}, steps[] = {8, 8, 4, 2};
   for (int pass = 0; pass < 4; ++pass)
     for (int y = starts[pass]; y < h; y += steps[pass]) {
       std::vector<GifPixelType> row(w, static_cast<GifPixelType>(1 + y % 3));
-      ASSERT_EQ(EGifPutLine(gif, row.data(), w), GIF_OK);
+      gif.line(row);
     }
-  GifFreeMapObject(map);
-  ASSERT_EQ(EGifCloseFile(gif, &error), GIF_OK);
+  const pf::Bytes out = gif.finish();
+  ASSERT_FALSE(out.empty());
 
   auto view = TnqGIFImageView::initWithGIFData(out);
   ASSERT_TRUE(view);
@@ -309,6 +312,36 @@ TEST(GIFImageView, ComposedFramesStayWithinTheViewsBound) {
   auto tooBig = TnqGIFImageView::getGifFrames(oneFrame(6000, 6000, 10, 1));
   ASSERT_TRUE(tooBig);
   EXPECT_TRUE(tooBig->empty());
+}
+
+// A large screen shows at least its first frame whenever the platform's still image of the file
+// shows, and composing is charged what it holds: three full 3000 x 3000 frames (27 M pixels kept)
+// all compose.
+TEST(GIFImageView, LargeScreensComposeWhatTheirBoundsHold) {
+  pf::VirtualTimeScope time;
+  pf::LogCapture log;
+  const pf::Color blue = pf::Color::rgb(0, 0, 1);
+  {
+    const pf::Bytes one = giftest::fullFrames(5000, 5000, 1);
+    // (Where the machine is too slow to decode it within the still image's time, neither shows.)
+    if (pf::Image::fromData(one)) {
+      auto view = TnqGIFImageView::initWithGIFData(one);
+      ASSERT_TRUE(view);
+      EXPECT_EQ(view->animationImages().size(), 1u);
+      EXPECT_TRUE(view->image() && view->image()->pixelWidth() == 5000 &&
+                  near(view->image()->pixel(4999, 4999), kGreenPixel));  // row 4999: (49 + 0) % 4
+    }
+  }
+  {
+    auto view = TnqGIFImageView::initWithGIFData(giftest::fullFrames(3000, 3000, 3));
+    ASSERT_TRUE(view);
+    const auto& composed = view->animationImages();
+    ASSERT_EQ(composed.size(), 3u);
+    EXPECT_TRUE(near(composed[0]->pixel(2999, 0), kRedPixel));
+    EXPECT_TRUE(near(composed[1]->pixel(0, 2999), blue));          // (29 + 1) % 4
+    EXPECT_TRUE(near(composed[2]->pixel(1500, 1500), kGreenPixel));  // (15 + 2) % 4
+  }
+  EXPECT_TRUE(log.lines().empty());
 }
 
 TEST(GIFImageView, StillImagesAndRefusals) {

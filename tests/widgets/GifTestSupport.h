@@ -1,7 +1,11 @@
 #pragma once
 // Hand-made GIF files for the tests, fuzz seeds and benchmarks: exact blocks where a test needs
-// them, pixels packed with a clear code before each so any index list encodes.
+// them, pixels packed with a clear code before each so any index list encodes; large screens
+// written by giflib's encoder.
 
+#include <gif_lib.h>
+
+#include <algorithm>
 #include <cstdint>
 #include <initializer_list>
 #include <string>
@@ -113,6 +117,73 @@ inline pf::Bytes movingSquare(int size, int frames, int disposal = 1) {
   }
   g.trailer();
   return g.bytes;
+}
+
+// giflib's own encoder: a screen with a four-colour table, then frames of lines.
+class GiflibWriter {
+ public:
+  GiflibWriter(int w, int h, const GifColorType (&colours)[4]) {
+    gif_ = EGifOpen(&bytes_, [](GifFileType* g, const GifByteType* data, int n) {
+      auto* sink = static_cast<pf::Bytes*>(g->UserData);
+      sink->insert(sink->end(), data, data + n);
+      return n;
+    }, &error_);
+    if (!gif_) return;
+    EGifSetGifVersion(gif_, true);
+    ColorMapObject* map = GifMakeMapObject(4, colours);
+    ok_ = EGifPutScreenDesc(gif_, w, h, 2, 0, map) == GIF_OK;
+    GifFreeMapObject(map);
+  }
+  ~GiflibWriter() {
+    if (gif_) EGifCloseFile(gif_, &error_);
+  }
+  GiflibWriter(const GiflibWriter&) = delete;
+  GiflibWriter& operator=(const GiflibWriter&) = delete;
+
+  // A control extension (no transparency) and an image descriptor; its lines follow, in the order
+  // of the interlace passes for an interlaced frame.
+  void frame(int disposal, int delay, int left, int top, int w, int h, bool interlaced = false) {
+    GraphicsControlBlock gcb{};
+    gcb.DisposalMode = disposal;
+    gcb.DelayTime = delay;
+    gcb.TransparentColor = NO_TRANSPARENT_COLOR;
+    GifByteType ext[4];
+    EGifGCBToExtension(&gcb, ext);
+    ok_ = ok_ && EGifPutExtension(gif_, GRAPHICS_EXT_FUNC_CODE, 4, ext) == GIF_OK &&
+          EGifPutImageDesc(gif_, left, top, w, h, interlaced, nullptr) == GIF_OK;
+  }
+  void line(std::vector<GifPixelType>& row) {
+    ok_ = ok_ && EGifPutLine(gif_, row.data(), static_cast<int>(row.size())) == GIF_OK;
+  }
+  // The file, or nothing when giflib refused a part of it.
+  pf::Bytes finish() {
+    if (!gif_) return {};
+    const bool closed = EGifCloseFile(gif_, &error_) == GIF_OK;
+    gif_ = nullptr;
+    return ok_ && closed ? bytes_ : pf::Bytes();
+  }
+
+ private:
+  pf::Bytes bytes_;
+  GifFileType* gif_ = nullptr;
+  int error_ = 0;
+  bool ok_ = false;
+};
+
+// A w x h GIF of full frames written by giflib's encoder (red, green, blue and white; each frame
+// kept, delay 10): frame k paints row y with colour (y / 100 + k) % 4.
+inline pf::Bytes fullFrames(int w, int h, int frames) {
+  const GifColorType colours[4] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 255}};
+  GiflibWriter gif(w, h, colours);
+  std::vector<GifPixelType> row(static_cast<std::size_t>(w));
+  for (int k = 0; k < frames; ++k) {
+    gif.frame(1, 10, 0, 0, w, h);
+    for (int y = 0; y < h; ++y) {
+      std::fill(row.begin(), row.end(), static_cast<GifPixelType>((y / 100 + k) % 4));
+      gif.line(row);
+    }
+  }
+  return gif.finish();
 }
 
 }  // namespace giftest

@@ -171,6 +171,51 @@ TEST_F(WindowOverlay, TheLatestRequestWins) {
   EXPECT_TRUE(hud()->hudWindow());
 }
 
+// A presentation at any moment of an exit wins over it: during the box's exit, in the gap where
+// the box has left and the backdrop still fades, and after the window went. Both presenting roads
+// (a show and a progress update) are asked, for every style.
+TEST_F(WindowOverlay, APresentationAtAnyMomentOfAnExitShows) {
+  const double exits[] = {0.75, 0.35, 0.35, 0.75, 0.75, 0.75, 0.55, 0};
+  for (std::int64_t style = 0; style <= 7; ++style) {
+    // The backdrop fades 0.75 s (style 0 after 0.35 s; style 7 at once).
+    const double backdrop = style == 7 ? 0 : style == 0 ? 1.1 : 0.75;
+    std::vector<double> moments = {0, exits[style] / 2, backdrop + 0.3};
+    if (backdrop - exits[style] > 0.1) {
+      moments.push_back(exits[style] + 0.05);
+      moments.push_back((exits[style] + backdrop) / 2);
+      moments.push_back(backdrop - 0.05);
+    }
+    for (double moment : moments) {
+      for (bool progress : {false, true}) {
+        SCOPED_TRACE(::testing::Message() << "style " << style << " at " << moment << (progress ? " progress" : " show"));
+        Ov::setPresentationStyle(style);
+        Ov::showWithStatus("First");
+        advance(2);
+        Ov::dismiss();
+        advance(moment);
+        if (progress)
+          Ov::updateProgress(0.5, std::string("Again"));
+        else
+          Ov::showWithStatus("Again");
+        advance(3);
+        auto window = hud()->hudWindow();
+        EXPECT_TRUE(window && !window->isHidden());
+        EXPECT_TRUE(hud()->isVisible());
+        EXPECT_EQ(hud()->hud().superviewRaw(), hud().get());
+        EXPECT_FALSE(box().hasAnimations());
+        EXPECT_NEAR(box().presentationProps().opacity, 1, 1e-6);
+        const Point centre = hud()->windowCenterForHUDAnchor(box().anchorPoint());
+        EXPECT_NEAR(box().presentationProps().position.y, centre.y, 1e-6);
+        EXPECT_NEAR(hud()->overlayView().layer().presentationProps().opacity, 1, 1e-6);
+        EXPECT_EQ(hud()->hud().statusLabel().text(), "Again");
+        Ov::dismiss();
+        advance(2);
+        EXPECT_FALSE(hud()->hudWindow());
+      }
+    }
+  }
+}
+
 TEST_F(WindowOverlay, DelayedDismissals) {
   Ov::showWithTitle("Order", "Sending");
   advance(2);

@@ -7,6 +7,7 @@
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/ui/AlertView.h"
+#include "platform/ui/Keyboard.h"
 #include "platform/ui/Screen.h"
 #include "platform/ui/UINotifications.h"
 #include "platform/ui/Window.h"
@@ -193,6 +194,7 @@ void Application::unregisterWindow(Window* window) {
 
 void Application::setKeyWindow(Window* window) {
   keyWindow_ = window ? std::static_pointer_cast<Window>(window->weak_from_this().lock()) : nullptr;
+  Keyboard::shared().windowsDidChange();
 }
 
 void Application::alertShown(std::shared_ptr<AlertView> alert) { alerts_.push_back(std::move(alert)); }

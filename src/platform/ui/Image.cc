@@ -13,7 +13,6 @@
 #include <jpeglib.h>
 
 #include "platform/foundation/Bundle.h"
-#include "platform/foundation/Clock.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/ThreadAnnotations.h"
 #include "platform/ui/GraphicsContext.h"
@@ -183,11 +182,15 @@ cairo_surface_t* surfaceFromCanvas(const std::vector<std::uint32_t>& canvas, int
 
 }  // namespace
 
-GifBudget::GifBudget(long long pixels, double seconds) : left_(pixels), deadline_(Clock::monotonic() + seconds) {}
+GifBudget::GifBudget(long long pixels, double seconds)
+    : left_(pixels),
+      deadline_(std::chrono::steady_clock::now() +
+                std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                    std::chrono::duration<double>(seconds > 0 ? std::min(seconds, 86400.0) : 0.0))) {}
 
 bool GifBudget::inTime() {
   sinceClock_ = 0;
-  if (!spent_ && Clock::monotonic() >= deadline_) spent_ = true;
+  if (!spent_ && std::chrono::steady_clock::now() >= deadline_) spent_ = true;
   return !spent_;
 }
 

@@ -8,6 +8,7 @@
 
 #include <cairo.h>
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -24,9 +25,9 @@ class GraphicsContext;
 inline constexpr int kMaxImageSide = 16384;
 inline constexpr long long kMaxImagePixels = 40LL * 1000 * 1000;
 inline constexpr int kMaxGifFrames = 1000;
-// What decoding one GIF (or all the frames of one GIF view) may cost: pixels allocated or decoded
-// (screens, the visible parts of frames, every decoded row, every full-screen frame kept) and
-// seconds on the clock.
+// What decoding one GIF may cost: pixels allocated or decoded (screens, the visible parts of
+// frames, every decoded row, every full-screen frame kept) and seconds of real time (work takes
+// real time whatever the clock of the process says: a virtual clock stands still meanwhile).
 inline constexpr long long kMaxGifPixels = kMaxImagePixels * 4;
 inline constexpr double kMaxGifSeconds = 2;
 
@@ -99,7 +100,7 @@ class GifBudget {
   long long left_;
   long long taken_ = 0;
   long long sinceClock_ = 0;
-  double deadline_;
+  std::chrono::steady_clock::time_point deadline_;
   bool spent_ = false;
 };
 

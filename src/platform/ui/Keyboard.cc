@@ -50,8 +50,8 @@ class KeyboardPanel : public Window {
 }  // namespace
 
 Keyboard& Keyboard::shared() {
-  static Keyboard keyboard;
-  return keyboard;
+  static Keyboard* keyboard = new Keyboard();  // windows may go as late as the process's end
+  return *keyboard;
 }
 
 TextInput* Keyboard::input() const {
@@ -59,18 +59,44 @@ TextInput* Keyboard::input() const {
   return view ? dynamic_cast<TextInput*>(view.get()) : nullptr;
 }
 
+TextInput* Keyboard::served() const {
+  auto view = responder_.lock();
+  TextInput* in = input();
+  if (!in) return nullptr;
+  auto window = view->window();
+  return window && window->isKeyWindow() && !window->isHidden() ? in : nullptr;
+}
+
+void Keyboard::windowsDidChange() {
+  if (served())
+    show();
+  else
+    hide();
+}
+
+void Keyboard::windowWillGo(Window& window) {
+  PF_ASSERT_MAIN_THREAD();
+  if (&window == window_.get()) return;
+  if (auto view = responder_.lock(); view && view->isDescendantOf(&window)) {
+    resign(*view);
+    return;
+  }
+  windowsDidChange();
+}
+
+// The panel is in place (or gone) before it is shown (or hidden): showing and hiding a window tell
+// the keyboard again.
 void Keyboard::show() {
   if (window_) return;
   Rect screen = Screen::main()->bounds();
-  window_ = std::make_shared<KeyboardPanel>(Rect(0, screen.height() - kHeight, screen.width(), kHeight));
-  window_->setWindowLevel(kWindowLevel);
-  window_->setHidden(false);
+  auto panel = std::make_shared<KeyboardPanel>(Rect(0, screen.height() - kHeight, screen.width(), kHeight));
+  panel->setWindowLevel(kWindowLevel);
+  window_ = panel;
+  panel->setHidden(false);
 }
 
 void Keyboard::hide() {
-  if (!window_) return;
-  window_->setHidden(true);
-  window_.reset();
+  if (auto panel = std::move(window_)) panel->setHidden(true);
 }
 
 bool Keyboard::makeFirstResponder(View& view) {
@@ -80,7 +106,7 @@ bool Keyboard::makeFirstResponder(View& view) {
   if (!view.canBecomeFirstResponder() || !view.window()) return false;
   if (current && !resign(*current)) return false;
   responder_ = view.shared_from_this();
-  if (input()) show();
+  windowsDidChange();
   view.didBecomeFirstResponder();
   return true;
 }
@@ -98,7 +124,7 @@ bool Keyboard::resign(View& view) {
 bool Keyboard::typeText(std::string_view utf8) {
   PF_ASSERT_MAIN_THREAD();
   auto keep = responder_.lock();
-  TextInput* in = input();
+  TextInput* in = window_ ? served() : nullptr;
   if (!in || !isValidUtf8(utf8)) return false;
   in->insertText(std::string(utf8));
   return true;
@@ -107,7 +133,7 @@ bool Keyboard::typeText(std::string_view utf8) {
 bool Keyboard::deleteBackward() {
   PF_ASSERT_MAIN_THREAD();
   auto keep = responder_.lock();
-  TextInput* in = input();
+  TextInput* in = window_ ? served() : nullptr;
   if (!in) return false;
   in->deleteBackward();
   return true;
@@ -116,7 +142,7 @@ bool Keyboard::deleteBackward() {
 bool Keyboard::pressReturn() {
   PF_ASSERT_MAIN_THREAD();
   auto keep = responder_.lock();
-  TextInput* in = input();
+  TextInput* in = window_ ? served() : nullptr;
   if (!in) return false;
   in->returnKeyPressed();
   return true;

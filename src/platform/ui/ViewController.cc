@@ -53,6 +53,8 @@ void ViewController::presentViewController(std::shared_ptr<ViewController> contr
   if (!window) window = Application::shared().keyWindow();
   controller->viewWillAppear(animated);
   if (window) {
+    // The presented view covers the window: editing under it ends, and the keyboard goes.
+    window->endEditing(true);
     auto v = controller->view();
     v->setFrame(window->bounds());
     window->addSubview(v);

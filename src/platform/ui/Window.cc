@@ -6,6 +6,7 @@
 #include "platform/ui/Application.h"
 #include "platform/ui/Control.h"
 #include "platform/ui/GestureRecognizer.h"
+#include "platform/ui/Keyboard.h"
 #include "platform/ui/ScrollView.h"
 #include "platform/ui/ViewController.h"
 
@@ -16,7 +17,10 @@ Window::Window(const Rect& frame) : View(frame) {
   Application::shared().registerWindow(this);
 }
 
-Window::~Window() { Application::shared().unregisterWindow(this); }
+Window::~Window() {
+  Application::shared().unregisterWindow(this);
+  Keyboard::shared().windowWillGo(*this);
+}
 
 std::shared_ptr<Window> Window::make(const Rect& frame) { return std::make_shared<Window>(frame); }
 
@@ -44,6 +48,7 @@ bool Window::isKeyWindow() const { return Application::shared().keyWindow().get(
 void Window::setHidden(bool hidden) {
   View::setHidden(hidden);
   if (!hidden) setNeedsLayout();
+  Keyboard::shared().windowsDidChange();
 }
 
 Touch Window::touchIn(const View& view, Point point) const { return Touch{view.convertPointFrom(point, this), 1}; }

@@ -1,6 +1,7 @@
 #pragma once
 // The loopback REST peer of the API layer tests (peers/api_server.py), started once per test
-// executable: plain HTTP, HTTPS self-signed and HTTPS under a test CA, with scripted answers and
+// executable: plain HTTP, HTTPS self-signed, HTTPS under a test CA and plain HTTP on the IPv6
+// loopback, with scripted answers and
 // a record of every request as Python's form and JSON decoders read it.
 
 #include <fstream>
@@ -18,7 +19,7 @@ namespace fxtest {
 
 class ApiPeer {
  public:
-  enum class Scheme { Http, SelfSigned, Chain };
+  enum class Scheme { Http, SelfSigned, Chain, Http6 };
 
   static ApiPeer& shared() {
     static ApiPeer peer;
@@ -29,6 +30,7 @@ class ApiPeer {
     switch (scheme) {
       case Scheme::SelfSigned: return "https://127.0.0.1:" + std::to_string(self_);
       case Scheme::Chain: return "https://127.0.0.1:" + std::to_string(chain_);
+      case Scheme::Http6: return "http://[::1]:" + std::to_string(http6_);
       default: return "http://127.0.0.1:" + std::to_string(http_);
     }
   }
@@ -53,13 +55,14 @@ class ApiPeer {
   ApiPeer() {
     child_ = std::make_unique<ChildProcess>(
         std::vector<std::string>{kPython, (sourceDir() / "tests/app/peers/api_server.py").string(), dir_.path().string()});
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 4; ++i) {
       auto line = child_->readLine(30000);
       if (!line) throw std::runtime_error("the REST peer did not start");
       auto port = [&](const char* tag) { return std::stoi(line->substr(std::string(tag).size() + 1)); };
       if (line->rfind("HTTP ", 0) == 0) http_ = port("HTTP");
       if (line->rfind("SELF ", 0) == 0) self_ = port("SELF");
       if (line->rfind("CHAIN ", 0) == 0) chain_ = port("CHAIN");
+      if (line->rfind("HTTP6 ", 0) == 0) http6_ = port("HTTP6");
     }
   }
 
@@ -76,7 +79,7 @@ class ApiPeer {
 
   TempDir dir_;
   std::unique_ptr<ChildProcess> child_;
-  int http_ = 0, self_ = 0, chain_ = 0;
+  int http_ = 0, self_ = 0, chain_ = 0, http6_ = 0;
 };
 
 }  // namespace fxtest

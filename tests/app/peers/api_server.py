@@ -4,7 +4,8 @@
 usage: api_server.py DIR
 Makes a test PKI in DIR (ca.der, leaf.der, selfsigned.der) and serves the same handler on
 127.0.0.1 over plain HTTP, HTTPS with a self-signed certificate and HTTPS with a leaf under the
-test CA (both for localhost and 127.0.0.1). Prints "HTTP <port>", "SELF <port>", "CHAIN <port>".
+test CA (both for localhost and 127.0.0.1), and over plain HTTP on ::1. Prints "HTTP <port>",
+"SELF <port>", "CHAIN <port>", "HTTP6 <port>". Every server shares the scripts and records.
 
 Service paths ("/info/...", "/autdTradePre/...", any other path alike) are recorded and answered
 as scripted for their method and path; without a script: 200, {"success":1}, application/json.
@@ -141,7 +142,8 @@ def main():
     make_pki(d)
     announce_and_wait([("HTTP", serve(Handler)),
                        ("SELF", serve(Handler, tls_context(os.path.join(d, "self.pem"), os.path.join(d, "self.key")))),
-                       ("CHAIN", serve(Handler, tls_context(os.path.join(d, "chain.pem"), os.path.join(d, "chain.key"))))])
+                       ("CHAIN", serve(Handler, tls_context(os.path.join(d, "chain.pem"), os.path.join(d, "chain.key")))),
+                       ("HTTP6", serve(Handler, host="::1"))])
 
 
 if __name__ == "__main__":

@@ -2,6 +2,7 @@
 
 #include <gif_lib.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -104,11 +105,16 @@ TEST(Image, OneGifBudgetCountsEveryDecodeItIsHanded) {
   EXPECT_TRUE(budget.spent());
   EXPECT_TRUE(pf::decodeGifFrames(gif, 1, budget).empty());
 
-  pf::GifBudget timed(pf::kMaxGifPixels, 1);
+  // Its time is real time: the virtual clock moving on spends none of it, and a budget of no time
+  // (or of a time that is no number) is spent at once.
+  pf::GifBudget timed(pf::kMaxGifPixels, 60);
+  time.advance(120);
   EXPECT_EQ(pf::decodeGifFrames(gif, 1, timed).size(), 1u);
-  time.advance(1);
-  EXPECT_TRUE(pf::decodeGifFrames(gif, 1, timed).empty());
-  EXPECT_FALSE(timed.take(1));
+  for (double seconds : {0.0, -1.0, std::nan("")}) {
+    pf::GifBudget none(pf::kMaxGifPixels, seconds);
+    EXPECT_TRUE(pf::decodeGifFrames(gif, 1, none).empty());
+    EXPECT_FALSE(none.take(1));
+  }
 }
 
 // A frame is clipped to the logical screen before anything is allocated for it, and the rows its

@@ -112,6 +112,54 @@ TEST_F(TextInput, AFirstResponderThatLeavesItsWindowResignsAndTakesTheKeyboard) 
   EXPECT_EQ(ended, 2);
 }
 
+// The keyboard is up only while its responder sits in the key window, shown: another key window or
+// a hidden one takes it away until the window is key and shown again; a window that goes takes
+// its responder along.
+TEST_F(TextInput, TheKeyboardFollowsTheKeyWindowOfItsResponder) {
+  auto& keyboard = Keyboard::shared();
+  auto holder = Window::make(Screen::main()->bounds());
+  holder->makeKeyAndVisible();
+  auto field = TextField::make(Rect(20, 100, 200, 30));
+  holder->addSubview(field);
+  int ended = 0;
+  field->addTarget([&](Control&) { ++ended; }, kControlEventEditingDidEnd);
+  ASSERT_TRUE(field->becomeFirstResponder());
+  ASSERT_TRUE(keyboard.isVisible());
+
+  window->makeKey();
+  EXPECT_FALSE(keyboard.isVisible());
+  EXPECT_FALSE(keyboard.typeText("x")) << "no keyboard, no typing";
+  EXPECT_TRUE(field->isFirstResponder());
+  holder->makeKey();
+  EXPECT_TRUE(keyboard.isVisible());
+  holder->setHidden(true);
+  EXPECT_FALSE(keyboard.isVisible());
+  holder->setHidden(false);
+  ASSERT_TRUE(keyboard.isVisible());
+  EXPECT_TRUE(keyboard.typeText("eu"));
+
+  holder.reset();  // the field lives on, its window does not
+  EXPECT_FALSE(field->isFirstResponder());
+  EXPECT_EQ(keyboard.firstResponder(), nullptr);
+  EXPECT_FALSE(keyboard.isVisible());
+  EXPECT_EQ(keyboard.window(), nullptr);
+  EXPECT_EQ(ended, 1);
+  EXPECT_FALSE(keyboard.typeText("r"));
+  EXPECT_EQ(field->text(), "eu");
+  for (const auto& shown : Application::shared().visibleWindows()) EXPECT_EQ(shown, window);
+
+  // A responder whose window and view go together leaves no keyboard either.
+  auto gone = Window::make(Screen::main()->bounds());
+  gone->makeKeyAndVisible();
+  auto lone = TextField::make(Rect(20, 100, 200, 30));
+  gone->addSubview(lone);
+  ASSERT_TRUE(lone->becomeFirstResponder());
+  lone.reset();
+  gone.reset();
+  EXPECT_FALSE(keyboard.isVisible());
+  EXPECT_EQ(keyboard.firstResponder(), nullptr);
+}
+
 TEST_F(TextInput, TheCancelButtonReportsAndDisabledFieldsRefuseFocus) {
   bar->setShowsCancelButton(true);
   window->layoutIfNeeded();

@@ -1,6 +1,6 @@
 """What the loopback HTTP peers of the tests share.
 
-A quiet HTTP/1.1 handler base, a threaded server on a free port of 127.0.0.1 (plain or TLS), test
+A quiet HTTP/1.1 handler base, a threaded server on a free port of 127.0.0.1 or ::1 (plain or TLS), test
 certificates, and the start-up protocol: one line "TAG <port>" per server on stdout, then the peer
 lives as long as the test process that started it.
 
@@ -13,6 +13,7 @@ import datetime
 import http.server
 import ipaddress
 import os
+import socket
 import socketserver
 import ssl
 import threading
@@ -46,9 +47,14 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
     allow_reuse_address = True
 
 
-def serve(handler, context=None):
-    """Serves the handler class on a thread, over TLS with the context when given; the port."""
-    server = Server(("127.0.0.1", 0), handler)
+class Server6(Server):
+    address_family = socket.AF_INET6
+
+
+def serve(handler, context=None, host="127.0.0.1"):
+    """Serves the handler class on a thread at the loopback host (IPv6 for "::1"), over TLS with
+    the context when given; the port."""
+    server = (Server6 if ":" in host else Server)((host, 0), handler)
     if context:
         server.socket = context.wrap_socket(server.socket, server_side=True)
     threading.Thread(target=server.serve_forever, daemon=True).start()

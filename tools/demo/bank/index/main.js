@@ -136,7 +136,7 @@ window.homeReady = false;
 function subscribe(pushServer, codes) {
   // Listening first: the quotes the bank sends on subscription must find the page registered.
   call("webnet.do", "registerSelf", {}, function (answer) {
-    var data = answer.data || {};
+    var data = (answer.data && answer.data.data) || {};
     if (data.wdata === "registerSuccess") {
       state.moduleId = data.moduleId;
       state.subscribed = codes.length;
