@@ -1,14 +1,14 @@
 #pragma once
 // Talking to the demo bank's control page: a JSON command posted, the JSON answer read back
-// (null when there is none).
+// (null when there is none, also when `timeout` seconds pass first).
 
 #include <string>
 
 #include "platform/foundation/Json.h"
 #include "platform/net/UrlConnection.h"
 
-inline pf::Value postToDemoBank(const std::string& url, const pf::Value& body) {
-  pf::UrlRequest request(*pf::Url::parse(url), 30);
+inline pf::Value postToDemoBank(const std::string& url, const pf::Value& body, double timeout = 30) {
+  pf::UrlRequest request(*pf::Url::parse(url), timeout);
   request.setHttpMethod("POST");
   request.setHttpBody(pf::toBytes(*pf::writeJson(body)));
   auto result = pf::UrlConnection::sendSynchronousRequest(request);
