@@ -610,12 +610,7 @@ void Runner::advance(double seconds) {
   flushLog();
 }
 
-pf::Value Runner::bankGet(const std::string& path) {
-  pf::UrlRequest request(*pf::Url::parse(base_ + path), requestLimit());
-  auto result = pf::UrlConnection::sendSynchronousRequest(request);
-  auto parsed = pf::parseJson(std::string(result.data.begin(), result.data.end()));
-  return parsed ? *parsed : pf::Value();
-}
+pf::Value Runner::bankGet(const std::string& path) { return getFromDemoBank(base_ + path, requestLimit()); }
 
 bool Runner::firstPageSettled(container::MwJSWebview& page) {
   auto text = [&](const char* id) {

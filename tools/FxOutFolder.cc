@@ -100,10 +100,10 @@ int OutFolder::claim(const fs::path& dir, bool byDefault, const std::vector<fs::
   names_.clear();
   for (const auto& name : listed) {
     const fs::path entry = dir / name;
-    const bool kept = name == "keys" || std::any_of(keep.begin(), keep.end(), [&](const fs::path& k) {
-                        return !k.empty() && within(k, entry);
-                      });
-    if (kept) {
+    // What the user named is the user's from now on: kept, and no longer listed.
+    if (std::any_of(keep.begin(), keep.end(), [&](const fs::path& k) { return !k.empty() && within(k, entry); }))
+      continue;
+    if (name == "keys") {  // reused by every run
       if (fs::exists(fs::symlink_status(entry, ec))) names_.push_back(name);
       continue;
     }

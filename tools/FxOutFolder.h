@@ -3,8 +3,8 @@
 // (".fxclient-made", one name a line), and the next run deletes only what that mark lists: a
 // folder it did not make is never emptied. A folder holding something without a mark is refused,
 // unless it is the default folder holding only names the runner writes (made before there was a
-// mark). Folders the user named (--home, --keys) are never deleted, nor the runner's own keys,
-// which every run reuses.
+// mark). Folders the user named (--home, --keys) are never deleted (and leave the mark: they are
+// the user's from then on), nor the runner's own keys, which every run reuses.
 
 #include <filesystem>
 #include <string>

@@ -71,6 +71,17 @@ struct Unexpected {
   std::string seen;
 };
 
+// How many quotes the bank's answer to "pushNext" says it pushed.
+std::int64_t pushedBy(const pf::Value& answer) {
+  if (!answer.is_object() || !answer.contains("push") || !answer["push"].is_object()) return 0;
+  return pf::integerValue(answer["push"].value("pushed", pf::Value()));
+}
+
+// The bank's answer as the log tells it.
+std::string told(const pf::Value& answer) {
+  return answer.is_null() ? std::string("no answer") : pf::writeJson(answer).value_or("?");
+}
+
 // Whether one price is below another, both written with the same decimal places (whatever the
 // locale's numbers).
 bool priceBelow(const std::string& a, const std::string& b) { return a.size() != b.size() ? a.size() < b.size() : a < b; }
@@ -402,9 +413,9 @@ void Tour::home() {
 
 void Tour::quotes() {
   const int before = pushes();
-  pf::Value answer = d_.bankControl({{"pushNext", true}});
-  const int sent = static_cast<int>(pf::integerValue(answer["push"]["pushed"]));
-  expect(sent > 0, "the bank pushed nothing: " + pf::description(answer));
+  const pf::Value answer = d_.bankControl({{"pushNext", true}});
+  const int sent = static_cast<int>(pushedBy(answer));
+  expect(sent > 0, "the bank pushed nothing: " + told(answer));
   await([&] { return pushes() >= before + sent; },
         [&] { return "the page got " + std::to_string(pushes() - before) + " of " + std::to_string(sent) + " quotes"; });
   expectBoard({std::begin(kFavourites), std::end(kFavourites)}, "second quotes");
@@ -434,11 +445,12 @@ void Tour::crossHair() {
   const pf::Value rows = d_.bankGet("/market/series?code=USDCNY")["rows"];
   expect(rows.is_array() && !rows.empty(), "the bank told no series");
   // The visible window as a person reads it: the day under the chart's left end, then a candle
-  // per day, left to right.
+  // per day, left to right. (The device writes the bank's days in its own calendar.)
+  auto shown = [&](const pf::Value& row) { return c->getTimeWithKlineType(pf::doubleValue(row.value("time", pf::Value()))); };
   const std::string firstShown = c->benginDateLabel->text();
   std::optional<std::size_t> first;
   for (std::size_t i = 0; i < rows.size() && !first; ++i)
-    if (rows[i].value("date", std::string()) == firstShown) first = i;
+    if (shown(rows[i]) == firstShown) first = i;
   expect(first.has_value(), "the chart begins on \"" + firstShown + "\", a day the bank's series does not have");
   const auto& drawn = c->kline->points;
   expect(!drawn.empty(), "the chart draws no candles");
@@ -451,7 +463,7 @@ void Tour::crossHair() {
     if (std::abs(centre(drawn[i]) - aim) < std::abs(centre(drawn[k]) - aim)) k = i;
   expect(*first + k < rows.size(), "the chart draws more days than the bank's series has");
   const pf::Value& row = rows[*first + k];
-  const std::string day = row.value("date", std::string());
+  const std::string day = shown(row);
   const Point finger{centre(drawn[k]), area.y() + area.height() * 0.5};
   longPress(finger, kLongPress);
   settle();
@@ -482,7 +494,7 @@ void Tour::crossHair() {
            "the header shows " + text + ", the bank's " + key + " of " + day + " is " + wanted);
   }
   expect(!c->longPressDataLabel->text().empty(), "the cross-hair shows no price");
-  seen_ = "the finger on " + day + ", the bank's day " + std::to_string(*first + k + 1) + " of " + std::to_string(rows.size());
+  seen_ = "the finger on " + row.value("date", std::string()) + ", the bank's day " + std::to_string(*first + k + 1) + " of " + std::to_string(rows.size());
 }
 
 void Tour::pinch() {
@@ -746,8 +758,8 @@ void Tour::news() {
   // The home page has gone: what the bank pushes now reaches no page.
   const std::size_t logged = d_.logLines().size();
   const pf::Value answer = d_.bankControl({{"pushNext", true}});
-  const std::int64_t sent = pf::integerValue(answer["push"]["pushed"]);
-  expect(sent > 0, "the bank pushed nothing while the news was open: " + pf::description(answer));
+  const std::int64_t sent = pushedBy(answer);
+  expect(sent > 0, "the bank pushed nothing while the news was open: " + told(answer));
   d_.waitFor([] { return false; }, 0.5);
   const auto lines = d_.logLines();
   for (std::size_t i = logged; i < lines.size(); ++i)
@@ -776,6 +788,9 @@ void Tour::homeAgain() {
                                " quotes pushed since it opened");
   expectBoard({"EUR/CNY", "USD/CNY", "EUR/USD", "USD/JPY", "XAU/USD"}, "the kept order");
   expect(chart()->dataArray.size() >= 200, "the chart has " + std::to_string(chart()->dataArray.size()) + " rows");
+  // The page tells the client's state as it is: the second environment, the lock armed.
+  expect(text("res-envir") == "当前：第二环境", "the page shows \"" + text("res-envir") + "\" on the second environment");
+  expect(text("res-lock") == "已开启：回到前台时锁定", "the page shows \"" + text("res-lock") + "\" with the lock armed");
 }
 
 int Tour::run() {
@@ -803,7 +818,8 @@ int Tour::run() {
       {"lock", "back from the background: the lock page covers the window", &Tour::lock},
       {"unlock", "解锁 on the lock page removes it", &Tour::unlock},
       {"news", "财经新闻 opens the news; the chart goes with the home page and no push reaches the news", &Tour::news},
-      {"home-again", "back home: the kept order, each pushed quote delivered once", &Tour::homeAgain},
+      {"home-again", "back home: the kept order, each pushed quote delivered once, the environment and the lock as they are",
+       &Tour::homeAgain},
   };
   facts_ = market();
   Texts failed;
