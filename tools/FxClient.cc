@@ -478,8 +478,10 @@ bool Runner::prepareBank(const std::string& base) {
 
 int Runner::prepareBundle(const std::string& base, const std::string& front) {
   const fs::path bundle = fs::path(o_.out) / "bundle";
+  // (An earlier run's bundle went with the folder's mark.)
   std::error_code ec;
-  if (!out_.note("bundle") || (fs::remove_all(bundle, ec), ec) || (fs::create_directories(bundle, ec), ec)) {
+  if (out_.note("bundle")) fs::create_directories(bundle, ec);
+  if (ec || !fs::is_directory(bundle)) {
     say("the bundle " + bundle.string() + " cannot be made" + (ec ? ": " + ec.message() : ""));
     return kExitCannotWrite;
   }
