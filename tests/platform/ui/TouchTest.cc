@@ -45,6 +45,13 @@ struct Touches : ::testing::Test {
     parent.addSubview(c);
     return c;
   }
+  // A scroll view across the window's middle, holding content of that size.
+  std::shared_ptr<ScrollView> scroller(Size content) {
+    auto s = ScrollView::make(Rect(0, 100, 320, 200));
+    s->setContentSize(content);
+    root->addSubview(s);
+    return s;
+  }
 };
 
 TEST_F(Touches, ControlsTrackTheFingerAndDisabledOnesPassTheTouchUp) {
@@ -68,9 +75,7 @@ TEST_F(Touches, ControlsTrackTheFingerAndDisabledOnesPassTheTouchUp) {
 }
 
 TEST_F(Touches, AScrollViewTakesOverATouchThatMovesTenPoints) {
-  auto scroller = ScrollView::make(Rect(0, 100, 320, 200));
-  scroller->setContentSize({320, 1000});
-  root->addSubview(scroller);
+  auto scroller = this->scroller({320, 1000});
   auto c = control(Rect(0, 0, 320, 44), *scroller);
   window->touchDown({100, 120});
   window->touchMove({100, 115});  // within the slop: still the control's
@@ -130,9 +135,7 @@ TEST_F(Touches, ATapRecognizerTakesTapsButADragEndsInTheViewsAndAControlComesFir
 }
 
 TEST_F(Touches, ADragThatAScrollViewTakesFailsTheTapAndCancelsTheView) {
-  auto scroller = ScrollView::make(Rect(0, 100, 320, 200));
-  scroller->setContentSize({320, 1000});
-  root->addSubview(scroller);
+  auto scroller = this->scroller({320, 1000});
   auto content = std::make_shared<Recorder>(Rect(0, 0, 320, 200));
   scroller->addSubview(content);
   int taps = 0;
@@ -224,9 +227,7 @@ TEST_F(Touches, ALongPressBeginsOnceTheFingerRestsAndThenHasTheTouch) {
 }
 
 TEST_F(Touches, ASecondFingerInsideAPinchRecognizersViewPinchesAndOthersGoNowhere) {
-  auto scroller = ScrollView::make(Rect(0, 100, 320, 200));
-  scroller->setContentSize({1000, 200});
-  root->addSubview(scroller);
+  auto scroller = this->scroller({1000, 200});
   auto content = std::make_shared<Recorder>(Rect(0, 0, 1000, 200));
   scroller->addSubview(content);
   auto heard = std::make_shared<Heard>();
