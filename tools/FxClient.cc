@@ -494,8 +494,9 @@ int Runner::prepareBundle(const std::string& base, const std::string& front) {
                         {"probe-hosts", {probe->host() + ":" + std::to_string(probe->port().value_or(80))}},
                         {"front-url", front},
                         {"parameters", {{"version", "1"}}}};
-  if (!written(bundle / "System.plist", pf::FileManager::writeFile(bundle / "System.plist",
-                                                                    *pf::writePropertyList(plist, pf::PropertyListFormat::Xml), true)))
+  if (!written(bundle / "System.plist",
+               pf::FileManager::writeFile(bundle / "System.plist",
+                                          *pf::writePropertyList(plist, pf::PropertyListFormat::Xml), true)))
     return kExitCannotWrite;
   for (const char* key : {"mwframework.der", "mwframework_sign.der", "mwframework_license"}) {
     fs::copy_file(fs::path(o_.keys) / key, bundle / key, fs::copy_options::overwrite_existing, ec);
@@ -507,7 +508,8 @@ int Runner::prepareBundle(const std::string& base, const std::string& front) {
   // The application's images (the native screens' icons), as its bundle carries them.
   for (const auto& image : fs::directory_iterator(FX_APP_IMAGES)) {
     if (image.path().extension() == ".png" &&
-        !fs::copy_file(image.path(), bundle / image.path().filename(), fs::copy_options::overwrite_existing, ec) && ec) {
+        !fs::copy_file(image.path(), bundle / image.path().filename(), fs::copy_options::overwrite_existing, ec) &&
+        ec) {
       say("the bundle's " + image.path().filename().string() + " cannot be written: " + ec.message());
       return kExitCannotWrite;
     }
@@ -526,19 +528,24 @@ int Runner::prepareBundle(const std::string& base, const std::string& front) {
     pf::Value answer = postToDemoBank(base + "/control", {{"sign", {{"name", name}, {"text", text}}}}, requestLimit());
     return answer.contains("text") && answer["text"].is_string() ? answer["text"] : pf::Value();
   };
-  files["menu.xml"] = signedText("menu.xml", menuText({entry("1", "html|index.html", "1"), entry("3", "html|quote.html", "1")}));
-  files["business.xml"] = signedText("business.xml", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<business>"
-                                                     "<item url=\"html|index.html\" version=\"1\"/>"
-                                                     "<item url=\"html|quote.html\" version=\"1\"/></business>\n");
-  auto zip = postToDemoBank(base + "/control", {{"package", {{"name", "bundle-data.zip"}, {"files", files}}}}, requestLimit());
-  auto bytes = zip.contains("zip") && zip["zip"].is_string() && files["menu.xml"].is_string() && files["business.xml"].is_string()
+  files["menu.xml"] =
+      signedText("menu.xml", menuText({entry("1", "html|index.html", "1"), entry("3", "html|quote.html", "1")}));
+  files["business.xml"] = signedText("business.xml",
+                                     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<business>"
+                                     "<item url=\"html|index.html\" version=\"1\"/>"
+                                     "<item url=\"html|quote.html\" version=\"1\"/></business>\n");
+  auto zip =
+      postToDemoBank(base + "/control", {{"package", {{"name", "bundle-data.zip"}, {"files", files}}}}, requestLimit());
+  auto bytes = zip.contains("zip") && zip["zip"].is_string() && files["menu.xml"].is_string() &&
+                       files["business.xml"].is_string()
                    ? pf::base64DecodeStrict(zip["zip"].get<std::string>())
                    : std::nullopt;
   if (!bytes) {
     say("the bank did not sign and package the bundle's resources");
     return kExitBankFailed;
   }
-  if (!written(bundle / "data.zip", pf::FileManager::writeFile(bundle / "data.zip", *bytes, true))) return kExitCannotWrite;
+  if (!written(bundle / "data.zip", pf::FileManager::writeFile(bundle / "data.zip", *bytes, true)))
+    return kExitCannotWrite;
   // The launch image: a red field with the product's name above the middle, where the progress
   // overlay stands.
   auto screen = pf::Screen::main()->bounds();
@@ -557,7 +564,9 @@ int Runner::prepareBundle(const std::string& base, const std::string& front) {
     launch->addSubview(label);
   }
   auto image = pf::render::view(*launch, 2);
-  return written(bundle / "launchImage@2x.png", image && image->writePNG(bundle / "launchImage@2x.png")) ? 0 : kExitCannotWrite;
+  return written(bundle / "launchImage@2x.png", image && image->writePNG(bundle / "launchImage@2x.png"))
+             ? 0
+             : kExitCannotWrite;
 }
 
 int Runner::openPage(const std::shared_ptr<container::MwWebview>& webview) {
@@ -572,7 +581,7 @@ int Runner::openPage(const std::shared_ptr<container::MwWebview>& webview) {
   }
   if (watch->failure) {
     say("page " + o_.page + " did not open: " + watch->failure->domain + " " + std::to_string(watch->failure->code) +
-         " " + watch->failure->localizedDescription());
+        " " + watch->failure->localizedDescription());
     return kExitPageFailed;
   }
   say("page loaded " + page->webView()->currentPath());
@@ -675,9 +684,9 @@ int Runner::startAndTour() {
       say("menu check " + pf::description(*v));
     }
   });
-  auto manifestToken = center.addObserver(app::kDidCheckManifestWithResultNotification, {}, [&](const pf::Notification& n) {
-    say("manifest check " + pf::description(n.object));
-  });
+  auto manifestToken =
+      center.addObserver(app::kDidCheckManifestWithResultNotification, {},
+                         [&](const pf::Notification& n) { say("manifest check " + pf::description(n.object)); });
 
   auto delegate = std::make_shared<app::AppDelegate>();
   pf::Application::shared().launch(delegate);
@@ -751,8 +760,8 @@ int Runner::startAndTour() {
       if (!waitFor([&] { return firstPageSettled(*page); }, 10)) say("the first page's start is not over");
       for (const char* id : {"version", "quote", "store"})
         say(std::string("page ") + id + ": " +
-             page->stringByEvaluatingJavaScriptFromString(std::string("(function(){var e=document.getElementById('") +
-                                                          id + "');return e?e.textContent:'';})()"));
+            page->stringByEvaluatingJavaScriptFromString(std::string("(function(){var e=document.getElementById('") +
+                                                         id + "');return e?e.textContent:'';})()"));
       startupShot("first-page");
       if (!o_.page.empty()) code = openPage(webview);
       if (code == kExitOk && o_.tour) {

@@ -76,8 +76,8 @@ int OutFolder::claim(const fs::path& dir, bool byDefault, const std::vector<fs::
         return kBadFolderOption;
       }
       if (!marked && !(byDefault && isRunnerName(name))) {
-        why = "--out " + dir.string() + " holds " + name + ", which this runner did not make (the folder has no " + kMark +
-              "); choose an empty or new folder";
+        why = "--out " + dir.string() + " holds " + name + ", which this runner did not make (the folder has no " +
+              kMark + "); choose an empty or new folder";
         return kBadFolderOption;
       }
       present.push_back(name);

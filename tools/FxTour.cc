@@ -84,7 +84,9 @@ std::string told(const pf::Value& answer) {
 
 // Whether one price is below another, both written with the same decimal places (whatever the
 // locale's numbers).
-bool priceBelow(const std::string& a, const std::string& b) { return a.size() != b.size() ? a.size() < b.size() : a < b; }
+bool priceBelow(const std::string& a, const std::string& b) {
+  return a.size() != b.size() ? a.size() < b.size() : a < b;
+}
 
 // Pixels of a picture inside a rectangle (in points) for which test(colour) holds.
 int countPixels(const pf::Image& image, const Rect& area, const std::function<bool(const pf::Color&)>& test) {
@@ -113,7 +115,9 @@ const pf::Color& fallingColour() {
   static const pf::Color colour = kline::ColorHelper::helperColorWithHexString(kline::kFallingColor, 1);
   return colour;
 }
-bool isCandle(const pf::Color& c) { return colourDistance(c, risingColour()) < 0.1 || colourDistance(c, fallingColour()) < 0.1; }
+bool isCandle(const pf::Color& c) {
+  return colourDistance(c, risingColour()) < 0.1 || colourDistance(c, fallingColour()) < 0.1;
+}
 
 void expect(bool holds, const std::string& seen) {
   if (!holds) throw Unexpected{seen};
@@ -446,7 +450,9 @@ void Tour::crossHair() {
   expect(rows.is_array() && !rows.empty(), "the bank told no series");
   // The visible window as a person reads it: the day under the chart's left end, then a candle
   // per day, left to right. (The device writes the bank's days in its own calendar.)
-  auto shown = [&](const pf::Value& row) { return c->getTimeWithKlineType(pf::doubleValue(row.value("time", pf::Value()))); };
+  auto shown = [&](const pf::Value& row) {
+    return c->getTimeWithKlineType(pf::doubleValue(row.value("time", pf::Value())));
+  };
   const std::string firstShown = c->benginDateLabel->text();
   std::optional<std::size_t> first;
   for (std::size_t i = 0; i < rows.size() && !first; ++i)
@@ -484,7 +490,8 @@ void Tour::crossHair() {
                       day + " is " + (rising ? "rising" : "falling"));
   expect(c->longPressDateLabel->text() == day,
          "the cross-hair says " + c->longPressDateLabel->text() + ", the candle under the finger is the bank's " + day);
-  expect(c->chooseDayLabel->text() == day, "the header shows " + c->chooseDayLabel->text() + ", the finger is on " + day);
+  expect(c->chooseDayLabel->text() == day,
+         "the header shows " + c->chooseDayLabel->text() + ", the finger is on " + day);
   const std::pair<const std::shared_ptr<pf::Label>&, const char*> prices[] = {
       {c->highLabel, "high"}, {c->openLabel, "open"}, {c->closeLabel, "close"}, {c->lowLabel, "low"}};
   for (const auto& [label, key] : prices) {
@@ -494,7 +501,8 @@ void Tour::crossHair() {
            "the header shows " + text + ", the bank's " + key + " of " + day + " is " + wanted);
   }
   expect(!c->longPressDataLabel->text().empty(), "the cross-hair shows no price");
-  seen_ = "the finger on " + row.value("date", std::string()) + ", the bank's day " + std::to_string(*first + k + 1) + " of " + std::to_string(rows.size());
+  seen_ = "the finger on " + row.value("date", std::string()) + ", the bank's day " + std::to_string(*first + k + 1) +
+          " of " + std::to_string(rows.size());
 }
 
 void Tour::pinch() {
@@ -678,11 +686,12 @@ void Tour::screenshot() {
         const pf::Color seen = screen->pixel(x, y);
         if (std::string(what) == "chart" && isCandle(seen)) ++candles;
         differing += colourDistance(seen, image->pixel(x - static_cast<int>(origin.x * scale),
-                                                        y - static_cast<int>(origin.y * scale))) > 0.25;
+                                                       y - static_cast<int>(origin.y * scale))) > 0.25;
         ++total;
       }
-    expect(total > 0 && differing * 50 <= total, "the picture's " + std::string(what) + " differs from the window's in " +
-                                                    std::to_string(differing) + " of " + std::to_string(total) + " pixels");
+    expect(total > 0 && differing * 50 <= total, "the picture's " + std::string(what) +
+                                                     " differs from the window's in " + std::to_string(differing) +
+                                                     " of " + std::to_string(total) + " pixels");
   }
   expect(candles >= 100, "the window's chart shows " + std::to_string(candles) + " candle pixels");
 }
@@ -789,8 +798,10 @@ void Tour::homeAgain() {
   expectBoard({"EUR/CNY", "USD/CNY", "EUR/USD", "USD/JPY", "XAU/USD"}, "the kept order");
   expect(chart()->dataArray.size() >= 200, "the chart has " + std::to_string(chart()->dataArray.size()) + " rows");
   // The page tells the client's state as it is: the second environment, the lock armed.
-  expect(text("res-envir") == "当前：第二环境", "the page shows \"" + text("res-envir") + "\" on the second environment");
-  expect(text("res-lock") == "已开启：回到前台时锁定", "the page shows \"" + text("res-lock") + "\" with the lock armed");
+  expect(text("res-envir") == "当前：第二环境",
+         "the page shows \"" + text("res-envir") + "\" on the second environment");
+  expect(text("res-lock") == "已开启：回到前台时锁定",
+         "the page shows \"" + text("res-lock") + "\" with the lock armed");
 }
 
 int Tour::run() {
@@ -818,7 +829,8 @@ int Tour::run() {
       {"lock", "back from the background: the lock page covers the window", &Tour::lock},
       {"unlock", "解锁 on the lock page removes it", &Tour::unlock},
       {"news", "财经新闻 opens the news; the chart goes with the home page and no push reaches the news", &Tour::news},
-      {"home-again", "back home: the kept order, each pushed quote delivered once, the environment and the lock as they are",
+      {"home-again",
+       "back home: the kept order, each pushed quote delivered once, the environment and the lock as they are",
        &Tour::homeAgain},
   };
   facts_ = market();
@@ -848,7 +860,8 @@ int Tour::run() {
       outcome = std::string("the step could not read what it saw: ") + e.what();
     }
     settle();
-    if (!d_.snapshot(tag)) outcome += std::string(outcome.empty() ? "" : "; ") + "the picture " + tag + ".png could not be written";
+    if (!d_.snapshot(tag))
+      outcome += std::string(outcome.empty() ? "" : "; ") + "the picture " + tag + ".png could not be written";
     if (outcome.empty()) {
       d_.log(std::string(heading) + step.name + ": ok" + (seen_.empty() ? "" : " (" + seen_ + ")"));
     } else {

@@ -105,7 +105,8 @@ void Window::touchDown(Point point, int finger) {
     }
   t.press = nearestRecognizer<LongPressGestureRecognizer>(*hit);
   t.pinch = nearestRecognizer<PinchGestureRecognizer>(*hit);
-  for (const auto& g : {std::static_pointer_cast<GestureRecognizer>(t.press), std::static_pointer_cast<GestureRecognizer>(t.pinch)})
+  for (const auto& g :
+       {std::static_pointer_cast<GestureRecognizer>(t.press), std::static_pointer_cast<GestureRecognizer>(t.pinch)})
     if (g) g->injectState(GestureState::Possible);
   if (t.press) {
     std::weak_ptr<View> weak = weak_from_this();

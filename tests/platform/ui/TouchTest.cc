@@ -165,7 +165,9 @@ struct Heard {
 };
 
 // Lets the main loop run the timers that are due at the clock's time.
-void runDueTimers() { RunLoop::main()->spinUntil([] { return false; }, 0.01); }
+void runDueTimers() {
+  RunLoop::main()->spinUntil([] { return false; }, 0.01);
+}
 
 TEST_F(Touches, ALongPressBeginsOnceTheFingerRestsAndThenHasTheTouch) {
   VirtualTimeScope time;
@@ -254,8 +256,8 @@ TEST_F(Touches, ASecondFingerInsideAPinchRecognizersViewPinchesAndOthersGoNowher
   window->touchUp({125, 200});
   window->touchMove({300, 200}, 1);
   window->touchUp({300, 200}, 1);
-  EXPECT_EQ(heard->events, (std::vector<std::string>{"began x0.50 125,200", "changed x0.25 137,200",
-                                                     "ended x0.25 137,200"}));
+  EXPECT_EQ(heard->events,
+            (std::vector<std::string>{"began x0.50 125,200", "changed x0.25 137,200", "ended x0.25 137,200"}));
   EXPECT_EQ(content->events, (std::vector<std::string>{"began 100,100", "cancelled 100,100"}));
   EXPECT_FALSE(window->isTracking());
   EXPECT_DOUBLE_EQ(scroller->contentOffset().x, 0);
