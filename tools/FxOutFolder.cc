@@ -100,8 +100,10 @@ int OutFolder::claim(const fs::path& dir, bool byDefault, const std::vector<fs::
   names_.clear();
   for (const auto& name : listed) {
     const fs::path entry = dir / name;
-    // What the user named is the user's from now on: kept, and no longer listed.
-    if (std::any_of(keep.begin(), keep.end(), [&](const fs::path& k) { return !k.empty() && within(k, entry); }))
+    // What the user named, and what lies in it or holds it, is the user's from now on: kept, and
+    // no longer listed.
+    if (std::any_of(keep.begin(), keep.end(),
+                    [&](const fs::path& k) { return !k.empty() && (within(k, entry) || within(entry, k)); }))
       continue;
     if (name == "keys") {  // reused by every run
       if (fs::exists(fs::symlink_status(entry, ec))) names_.push_back(name);
