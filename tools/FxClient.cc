@@ -4,18 +4,20 @@
 //   fxclient [--tour] [--server URL] [--front URL] [--keys DIR] [--page NAME] [--time virtual|real]
 //            [--out DIR] [--home DIR] [--scenario NAME] [--timeout S]
 //
-// With --tour it goes on through the bank's pages and every plug-in they call (FxTour.cc).
-// Exit 0: the first page is open (and every tour step saw what it expects); 1: the key
-// negotiation failed; 2: the deadline passed; 3: a tour step failed; 4: the --page did not open;
-// 64: bad options (the usage is printed).
+// With --tour it goes on through the bank's pages and every plug-in they call (FxTour.cc). The
+// terminal gets the run's milestones and the tour's steps with their verdicts; startup.log gets
+// everything. The demo bank is the runner's child and ends with it, however the runner ends.
+// Exit codes: see kUsage.
 
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -32,6 +34,7 @@
 #include <vector>
 
 #include "DemoBankControl.h"
+#include "FxOutFolder.h"
 #include "FxTour.h"
 #include "app/AppDelegate.h"
 #include "app/MwFrameWorkListener.h"
@@ -69,7 +72,22 @@ struct Options {
   double timeout = 60;
   bool help = false;
   bool tour = false;
+  bool outGiven = false;
 };
+
+// What the exit code says.
+enum Exit : int {
+  kExitOk = 0,
+  kExitHandshakeFailed = 1,
+  kExitDeadline = 2,
+  kExitTourFailed = fxtour::kTourFailed,
+  kExitPageFailed = 4,
+  kExitBankFailed = 5,
+  kExitBadOptions = 64,
+  kExitInternal = 70,
+  kExitCannotWrite = fxrun::kCannotWrite,
+};
+static_assert(fxrun::kBadFolderOption == kExitBadOptions);
 
 const char* const kScenarios[] = {"update", "current", "broken-package", "menu-check-fail", "handshake-fail"};
 
@@ -78,10 +96,15 @@ constexpr const char* kUsage =
     "                [--out DIR] [--home DIR] [--scenario NAME] [--timeout S]\n"
     "  --tour      after the start-up, tours the bank's pages and every plug-in (tour-NN-*.png)\n"
     "  --scenario  update (default), current, broken-package, menu-check-fail, handshake-fail\n"
-    "  --timeout   the real-time deadline in seconds (default 60)\n"
+    "  --timeout   the real-time deadline of the whole run in seconds (default 60)\n"
+    "  --out       where startup.log and the PNGs go (default out); only what an earlier run listed\n"
+    "              in its mark (.fxclient-made) is deleted there\n"
     "exit 0: the first page is open (and every tour step saw what it expects); 1: the key\n"
     "     negotiation failed; 2: the deadline passed; 3: a tour step failed; 4: the --page did not\n"
-    "     open; 64: bad options\n";
+    "     open; 5: the demo bank could not be started or set up; 64: bad options (also a file given\n"
+    "     as a folder, or an out folder this runner did not make); 70: an internal error; 73: a\n"
+    "     folder, the log or a picture could not be made or written; killed by a signal: the demo\n"
+    "     bank ends too\n";
 
 // A whole decimal number of seconds above 0 and at most a day; anything else is refused.
 std::optional<double> parseSeconds(const std::string& text) {
@@ -115,6 +138,7 @@ std::optional<Options> parseOptions(int argc, char** argv) {
       o.timeout = *seconds;
     } else if (auto it = texts.find(name); it != texts.end()) {
       *it->second = value;
+      if (name == "--out") o.outGiven = true;
     } else {
       return std::nullopt;
     }
@@ -132,43 +156,87 @@ std::optional<Options> parseOptions(int argc, char** argv) {
   return o;
 }
 
-// The demo bank: tools/bank_server.py on a free loopback port.
+// The tour goes through the pages the update scenario installs, from the first page: another
+// scenario, or another page opened first, would leave it nothing to tour.
+std::optional<std::string> tourRefusal(const Options& o) {
+  if (!o.tour) return std::nullopt;
+  if (o.scenario != "update")
+    return "--tour tours the pages the \"update\" scenario installs; it does not go with --scenario " + o.scenario;
+  if (!o.page.empty()) return "--tour starts from the bank's home page; it does not go with --page";
+  return std::nullopt;
+}
+
+// The demo bank's process, for the signal handler: it goes when the runner goes.
+std::atomic<pid_t> gBankProcess{0};
+static_assert(std::atomic<pid_t>::is_always_lock_free);
+
+void endBank(pid_t pid) {
+  kill(pid, SIGKILL);  // the demo bank keeps nothing worth a clean end
+  while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+  }
+}
+
+// A signal that ends the runner ends its bank first, then the runner as the signal would.
+extern "C" void endWithSignal(int signal) {
+  if (pid_t bank = gBankProcess.exchange(0); bank > 0) endBank(bank);
+  ::signal(signal, SIG_DFL);
+  raise(signal);
+}
+
+void endBankOnSignals() {
+  struct sigaction action {};
+  action.sa_handler = endWithSignal;
+  sigemptyset(&action.sa_mask);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+}
+
+// The demo bank: tools/bank_server.py on a free loopback port, a child that dies with the runner
+// (when the runner is killed too: the kernel ends it).
 class DemoBank {
  public:
-  explicit DemoBank(const std::string& keys) {
+  DemoBank(const std::string& keys, double seconds) {
     int fds[2];
-    if (pipe(fds) != 0) return;
+    if (pipe2(fds, O_CLOEXEC) != 0) return;
+    const std::string script = std::string(FX_TOOLS_DIR) + "/bank_server.py";
+    const pid_t runner = getpid();
     pid_ = fork();
-    if (pid_ == 0) {
+    if (pid_ == 0) {  // only async-signal-safe calls until exec
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
+      if (getppid() != runner) _exit(1);  // the runner went before the request took hold
       dup2(fds[1], 1);
-      close(fds[0]);
-      close(fds[1]);
-      std::string script = std::string(FX_TOOLS_DIR) + "/bank_server.py";
       execl("/usr/bin/python3", "python3", script.c_str(), "--keys", keys.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
     close(fds[1]);
+    if (pid_ < 0) {
+      close(fds[0]);
+      return;
+    }
+    gBankProcess = pid_;
     std::string line;
     char c;
     pollfd p{fds[0], POLLIN, 0};
-    while (poll(&p, 1, 20000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n') line += c;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    for (;;) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+      if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
+      if (read(fds[0], &c, 1) != 1 || c == '\n') break;
+      line += c;
+    }
     close(fds[0]);
-    if (!line.empty()) port_ = std::stoi(line);
+    if (!line.empty() && line.size() < 6 && std::all_of(line.begin(), line.end(), ::isdigit)) port_ = std::stoi(line);
   }
   ~DemoBank() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
+    if (pid_ > 0 && gBankProcess.exchange(0) == pid_) endBank(pid_);
   }
+  DemoBank(const DemoBank&) = delete;
+  DemoBank& operator=(const DemoBank&) = delete;
   int port() const { return port_; }
 
  private:
   pid_t pid_ = -1;
   int port_ = 0;
 };
-
-pf::Value post(const std::string& url, const pf::Value& body) { return postToDemoBank(url, body); }
 
 // The progress overlay's fade-in on the launch image.
 constexpr double kOverlayFadeIn = 0.3;
@@ -183,6 +251,7 @@ pf::Value filesOf(const fs::path& root) {
   for (const auto& entry : fs::recursive_directory_iterator(root)) {
     if (!entry.is_regular_file()) continue;
     auto bytes = pf::FileManager::readFile(entry.path());
+    if (!bytes) throw std::runtime_error("the demo file " + entry.path().string() + " cannot be read");
     files[fs::relative(entry.path(), root).string()] = std::string(bytes->begin(), bytes->end());
   }
   return files;
@@ -239,7 +308,7 @@ class Runner : public fxtour::Driver {
   // ---- the tour's driver
   void log(const std::string& line) override {
     flushLog();
-    step(line);
+    say(line);
   }
   std::vector<std::string> logLines() override {
     flushLog();
@@ -247,30 +316,38 @@ class Runner : public fxtour::Driver {
   }
   bool snapshot(const std::string& name) override {
     flushLog();
-    auto image = pf::render::screen(1);
     auto path = fs::path(o_.out) / (name + ".png");
-    if (!image || !image->writePNG(path)) return false;
+    auto image = pf::render::screen(1);
+    if (!out_.note(path.filename().string()) || !image || !image->writePNG(path)) {
+      say("the picture " + path.string() + " could not be written");
+      return false;
+    }
     step("snapshot " + path.string());
     return true;
   }
   bool waitFor(const std::function<bool()>& done, double realSeconds) override {
-    const bool held = pf::RunLoop::main()->spinUntil(done, realSeconds);
+    const bool held = pf::RunLoop::main()->spinUntil(done, std::max(0.0, std::min(realSeconds, timeLeft())));
     flushLog();
     return held;
   }
   void advance(double seconds) override;
+  bool expired() const override { return timeLeft() <= 0; }
   pf::Value bankGet(const std::string& path) override;
-  pf::Value bankControl(const pf::Value& command) override { return post(base_ + "/control", command); }
+  pf::Value bankControl(const pf::Value& command) override {
+    return postToDemoBank(base_ + "/control", command, requestLimit());
+  }
 
  private:
-  void step(const std::string& text) {
+  // A line of the log; said lines go to the terminal as well.
+  void step(const std::string& text, bool said = false) {
     double real = std::chrono::duration<double>(std::chrono::steady_clock::now() - realStart_).count();
     char prefix[64];
     std::snprintf(prefix, sizeof prefix, "[v %8.3f | r %7.3f] ", pf::Clock::now() - virtualStart_, real);
     log_ << prefix << text << "\n";
     log_.flush();
-    std::cout << prefix << text << std::endl;
+    if (said) std::cout << prefix << text << std::endl;
   }
+  void say(const std::string& text) { step(text, true); }
   // The application's log lines captured since the last call go into the log.
   void flushLog() {
     if (!capture_) return;
@@ -280,27 +357,80 @@ class Runner : public fxtour::Driver {
   double realElapsed() const {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - realStart_).count();
   }
+  // Real seconds left before the deadline of the whole run.
+  double timeLeft() const { return o_.timeout - realElapsed(); }
+  // How long one request to the demo bank may take: never past the deadline.
+  double requestLimit() const { return std::clamp(timeLeft(), 0.05, 30.0); }
+  // Checks the folder options and takes the out folder, before anything starts: 0 or an exit code
+  // (the reason is on stderr).
+  int prepareFolders();
+  // A snapshot of the start-up; a picture that cannot be written makes the run's end 73.
+  void startupShot(const std::string& name) {
+    if (!snapshot(name)) pictureLost_ = true;
+  }
   bool prepareBank(const std::string& base);
   // Opens --page on top of the first page: 0 once it has loaded (page.png), else 4 with the
   // page host's error in the log (or 2 at the deadline).
   int openPage(const std::shared_ptr<container::MwWebview>& webview);
-  bool prepareBundle(const std::string& base, const std::string& front);
+  // Builds DIR/bundle: 0, or 5 when the bank does not sign or package it, 73 when it cannot be
+  // written.
+  int prepareBundle(const std::string& base, const std::string& front);
   // Runs the main loop until done() holds; virtual time moves only while nothing else happens.
   bool drive(const std::function<bool()>& done, double deadline);
   // Waits until the first page's start is over: its texts stop saying "waiting" once its bridge
   // calls have answered, a page that tells its readiness ("homeReady") is ready, and every chart
   // laid over it has its rows.
   bool firstPageSettled(container::MwJSWebview& page);
+  int startAndTour();
 
   Options o_;
   std::chrono::steady_clock::time_point realStart_;
   double virtualStart_ = 0;
   std::ofstream log_;
+  fxrun::OutFolder out_;
+  fs::path home_;
+  bool pictureLost_ = false;
   std::unique_ptr<pf::VirtualTimeScope> time_;
   std::unique_ptr<pf::LogCapture> capture_;
   std::size_t logged_ = 0;
   std::string base_;
 };
+
+int Runner::prepareFolders() {
+  std::string why;
+  auto refuse = [&](int code) {
+    std::cerr << "fxclient: " << why << "\n";
+    return code;
+  };
+  // A file where a folder is wanted is refused before anything is made or deleted.
+  for (const auto& [dir, option] : {std::pair{o_.out, "--out"}, {o_.keys, "--keys"}, {o_.home, "--home"}})
+    if (!dir.empty())
+      if (int code = fxrun::refuseNonFolder(dir, option, why)) return refuse(code);
+  std::vector<fs::path> keep;  // the user's folders stay whatever the last run listed
+  for (const std::string* dir : {&o_.keys, &o_.home})
+    if (!dir->empty()) keep.emplace_back(*dir);
+  if (int code = out_.claim(o_.out, !o_.outGiven, keep, why)) return refuse(code);
+  // The runner's own keys and home live in its out folder, listed before they are made.
+  const auto note = [&](const char* name) {
+    why = "--out " + o_.out + " cannot be written";
+    return out_.note(name);
+  };
+  if (o_.keys.empty()) {
+    o_.keys = (fs::path(o_.out) / "keys").string();
+    if (!note("keys")) return refuse(fxrun::kCannotWrite);
+  }
+  home_ = o_.home.empty() ? fs::path(o_.out) / "home" : fs::path(o_.home);
+  if (o_.home.empty() && !note("home")) return refuse(fxrun::kCannotWrite);
+  for (const auto& [dir, option] : {std::pair{fs::path(o_.keys), "--keys"}, {home_, "--home"}})
+    if (int code = fxrun::prepareFolder(dir, option, why)) return refuse(code);
+  const fs::path log = fs::path(o_.out) / "startup.log";
+  if (out_.note("startup.log")) log_.open(log, std::ios::trunc);
+  if (!log_.is_open()) {
+    why = "the log " + log.string() + " cannot be written";
+    return refuse(fxrun::kCannotWrite);
+  }
+  return 0;
+}
 
 bool Runner::prepareBank(const std::string& base) {
   const fs::path demo = fs::path(FX_TOOLS_DIR) / "demo";
@@ -324,7 +454,7 @@ bool Runner::prepareBank(const std::string& base) {
     std::string name = std::string(page.dir) + ".zip";
     pf::Value wanted{{"name", name}, {"files", filesOf(page.source)}};
     if (broken && std::string(page.dir) == "index") wanted["kind"] = "traversal";
-    auto answer = post(base + "/control", {{"package", wanted}});
+    auto answer = postToDemoBank(base + "/control", {{"package", wanted}}, requestLimit());
     if (!answer.contains("hash")) return false;
     // A broken package: the index unsafe inside, the news page under a hash it does not have.
     pf::Value hash = broken && std::string(page.dir) == "news" ? pf::Value(std::string(64, '0')) : answer["hash"];
@@ -343,51 +473,79 @@ bool Runner::prepareBank(const std::string& base) {
     control["actStatus"] = pf::Value{{"updateMenu", 500}};
     control["status"] = pf::Value{{"menu.xml", 500}};
   }
-  post(base + "/control", control);
-  return true;
+  return postToDemoBank(base + "/control", control, requestLimit()).is_object();
 }
 
-bool Runner::prepareBundle(const std::string& base, const std::string& front) {
+int Runner::prepareBundle(const std::string& base, const std::string& front) {
   const fs::path bundle = fs::path(o_.out) / "bundle";
-  fs::remove_all(bundle);
-  fs::create_directories(bundle);
+  // (An earlier run's bundle went with the folder's mark.)
+  std::error_code ec;
+  if (out_.note("bundle")) fs::create_directories(bundle, ec);
+  if (ec || !fs::is_directory(bundle)) {
+    say("the bundle " + bundle.string() + " cannot be made" + (ec ? ": " + ec.message() : ""));
+    return kExitCannotWrite;
+  }
+  auto written = [&](const fs::path& file, bool ok) {
+    if (!ok) say("the bundle's " + file.filename().string() + " cannot be written");
+    return ok;
+  };
   auto probe = pf::Url::parse(base);
   const pf::Value plist{{"list", {base}},
                         {"probe-hosts", {probe->host() + ":" + std::to_string(probe->port().value_or(80))}},
                         {"front-url", front},
                         {"parameters", {{"version", "1"}}}};
-  pf::FileManager::writeFile(bundle / "System.plist", *pf::writePropertyList(plist, pf::PropertyListFormat::Xml), true);
+  if (!written(bundle / "System.plist",
+               pf::FileManager::writeFile(bundle / "System.plist",
+                                          *pf::writePropertyList(plist, pf::PropertyListFormat::Xml), true)))
+    return kExitCannotWrite;
   for (const char* key : {"mwframework.der", "mwframework_sign.der", "mwframework_license"}) {
-    std::error_code ec;
     fs::copy_file(fs::path(o_.keys) / key, bundle / key, fs::copy_options::overwrite_existing, ec);
+    if (ec && fs::exists(fs::path(o_.keys) / key)) {
+      say("the bundle's " + std::string(key) + " cannot be written: " + ec.message());
+      return kExitCannotWrite;
+    }
   }
   // The application's images (the native screens' icons), as its bundle carries them.
   for (const auto& image : fs::directory_iterator(FX_APP_IMAGES)) {
-    std::error_code ec;
-    if (image.path().extension() == ".png")
-      fs::copy_file(image.path(), bundle / image.path().filename(), fs::copy_options::overwrite_existing, ec);
+    if (image.path().extension() == ".png" &&
+        !fs::copy_file(image.path(), bundle / image.path().filename(), fs::copy_options::overwrite_existing, ec) &&
+        ec) {
+      say("the bundle's " + image.path().filename().string() + " cannot be written: " + ec.message());
+      return kExitCannotWrite;
+    }
   }
   // The application's own Info.plist (its URL schemes), then resource package v1: the bundle's
   // pages, its menu and business file signed by the bank's key.
   const fs::path demo = fs::path(FX_TOOLS_DIR) / "demo";
-  std::error_code copied;
-  fs::copy_file(demo / "bundle/Info.plist", bundle / "Info.plist", fs::copy_options::overwrite_existing, copied);
-  if (copied) return false;
+  fs::copy_file(demo / "bundle/Info.plist", bundle / "Info.plist", fs::copy_options::overwrite_existing, ec);
+  if (ec) {
+    say("the bundle's Info.plist cannot be written: " + ec.message());
+    return kExitCannotWrite;
+  }
   pf::Value files = filesOf(demo / "bundle");
   files.erase("Info.plist");
-  files["menu.xml"] = post(base + "/control", {{"sign", {{"name", "menu.xml"},
-                                                        {"text", menuText({entry("1", "html|index.html", "1"),
-                                                                           entry("3", "html|quote.html", "1")})}}}})["text"];
-  files["business.xml"] = post(base + "/control",
-                               {{"sign", {{"name", "business.xml"},
-                                          {"text", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<business>"
-                                                   "<item url=\"html|index.html\" version=\"1\"/>"
-                                                   "<item url=\"html|quote.html\" version=\"1\"/></business>\n"}}}})["text"];
-  auto zip = post(base + "/control", {{"package", {{"name", "bundle-data.zip"}, {"files", files}}}});
-  if (!zip.contains("zip")) return false;
-  auto bytes = pf::base64DecodeStrict(zip["zip"].get<std::string>());
-  if (!bytes) return false;
-  pf::FileManager::writeFile(bundle / "data.zip", *bytes, true);
+  const auto signedText = [&](const char* name, const std::string& text) {
+    pf::Value answer = postToDemoBank(base + "/control", {{"sign", {{"name", name}, {"text", text}}}}, requestLimit());
+    return answer.contains("text") && answer["text"].is_string() ? answer["text"] : pf::Value();
+  };
+  files["menu.xml"] =
+      signedText("menu.xml", menuText({entry("1", "html|index.html", "1"), entry("3", "html|quote.html", "1")}));
+  files["business.xml"] = signedText("business.xml",
+                                     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<business>"
+                                     "<item url=\"html|index.html\" version=\"1\"/>"
+                                     "<item url=\"html|quote.html\" version=\"1\"/></business>\n");
+  auto zip =
+      postToDemoBank(base + "/control", {{"package", {{"name", "bundle-data.zip"}, {"files", files}}}}, requestLimit());
+  auto bytes = zip.contains("zip") && zip["zip"].is_string() && files["menu.xml"].is_string() &&
+                       files["business.xml"].is_string()
+                   ? pf::base64DecodeStrict(zip["zip"].get<std::string>())
+                   : std::nullopt;
+  if (!bytes) {
+    say("the bank did not sign and package the bundle's resources");
+    return kExitBankFailed;
+  }
+  if (!written(bundle / "data.zip", pf::FileManager::writeFile(bundle / "data.zip", *bytes, true)))
+    return kExitCannotWrite;
   // The launch image: a red field with the product's name above the middle, where the progress
   // overlay stands.
   auto screen = pf::Screen::main()->bounds();
@@ -406,7 +564,9 @@ bool Runner::prepareBundle(const std::string& base, const std::string& front) {
     launch->addSubview(label);
   }
   auto image = pf::render::view(*launch, 2);
-  return image && image->writePNG(bundle / "launchImage@2x.png");
+  return written(bundle / "launchImage@2x.png", image && image->writePNG(bundle / "launchImage@2x.png"))
+             ? 0
+             : kExitCannotWrite;
 }
 
 int Runner::openPage(const std::shared_ptr<container::MwWebview>& webview) {
@@ -416,17 +576,17 @@ int Runner::openPage(const std::shared_ptr<container::MwWebview>& webview) {
   auto watch = std::make_shared<PageLoadWatch>(std::static_pointer_cast<pf::WebViewDelegate>(webview));
   page->setPageDelegate(watch);
   if (!drive([&] { return watch->finished || watch->failure.has_value(); }, o_.timeout)) {
-    step("deadline passed");
-    return 2;
+    say("deadline passed");
+    return kExitDeadline;
   }
   if (watch->failure) {
-    step("page " + o_.page + " did not open: " + watch->failure->domain + " " + std::to_string(watch->failure->code) +
-         " " + watch->failure->localizedDescription());
-    return 4;
+    say("page " + o_.page + " did not open: " + watch->failure->domain + " " + std::to_string(watch->failure->code) +
+        " " + watch->failure->localizedDescription());
+    return kExitPageFailed;
   }
-  step("page loaded " + page->webView()->currentPath());
-  snapshot("page");
-  return 0;
+  say("page loaded " + page->webView()->currentPath());
+  startupShot("page");
+  return kExitOk;
 }
 
 bool Runner::drive(const std::function<bool()>& done, double deadline) {
@@ -461,12 +621,7 @@ void Runner::advance(double seconds) {
   flushLog();
 }
 
-pf::Value Runner::bankGet(const std::string& path) {
-  pf::UrlRequest request(*pf::Url::parse(base_ + path), 30);
-  auto result = pf::UrlConnection::sendSynchronousRequest(request);
-  auto parsed = pf::parseJson(std::string(result.data.begin(), result.data.end()));
-  return parsed ? *parsed : pf::Value();
-}
+pf::Value Runner::bankGet(const std::string& path) { return getFromDemoBank(base_ + path, requestLimit()); }
 
 bool Runner::firstPageSettled(container::MwJSWebview& page) {
   auto text = [&](const char* id) {
@@ -487,38 +642,33 @@ int Runner::run() {
   virtualStart_ = pf::Clock::now();
   // The demo device's time zone (the bank's series are dated in it), whatever the machine's.
   pf::setDefaultTimeZone(kDeviceTimeZone);
-  fs::create_directories(o_.out);
-  // The pictures of an earlier run go: every one left is this run's.
-  for (const auto& file : fs::directory_iterator(o_.out))
-    if (file.path().extension() == ".png") fs::remove(file.path());
-  log_.open(fs::path(o_.out) / "startup.log", std::ios::trunc);
-  if (o_.keys.empty()) o_.keys = (fs::path(o_.out) / "keys").string();
-  fs::create_directories(o_.keys);
+  if (int refused = prepareFolders()) return refused;
+  int code = startAndTour();
+  if (code == kExitOk && pictureLost_) code = kExitCannotWrite;
+  flushLog();
+  say("exit " + std::to_string(code) + "; the whole log is " + (fs::path(o_.out) / "startup.log").string());
+  return code;
+}
 
+int Runner::startAndTour() {
   std::unique_ptr<DemoBank> bank;
   base_ = o_.server;
   if (base_.empty()) {
-    bank = std::make_unique<DemoBank>(fs::absolute(o_.keys).string());
+    bank = std::make_unique<DemoBank>(fs::absolute(o_.keys).string(), std::min(20.0, std::max(0.0, timeLeft())));
     if (!bank->port()) {
-      step("the demo bank did not start");
-      return 2;
+      say("the demo bank did not start");
+      return kExitBankFailed;
     }
     base_ = "http://127.0.0.1:" + std::to_string(bank->port());
     if (!prepareBank(base_)) {
-      step("the demo bank did not take its content");
-      return 2;
+      say("the demo bank did not take its content");
+      return kExitBankFailed;
     }
   }
   std::string front = o_.front.empty() ? base_ + "/front/" : o_.front;
-  step("bank " + base_ + " front " + front + " scenario " + o_.scenario);
-  if (!prepareBundle(base_, front)) {
-    step("the bundle could not be built");
-    return 2;
-  }
-  fs::path home = o_.home.empty() ? fs::path(o_.out) / "home" : fs::path(o_.home);
-  if (o_.home.empty()) fs::remove_all(home);
-  fs::create_directories(home);
-  pf::Sandbox::setHome(fs::absolute(home));
+  say("bank " + base_ + " front " + front + " scenario " + o_.scenario);
+  if (int code = prepareBundle(base_, front)) return code;
+  pf::Sandbox::setHome(fs::absolute(home_));
   pf::Bundle::setMainPath(fs::absolute(fs::path(o_.out) / "bundle"));
 
   // Observation only: the log, the notifications and the window.
@@ -529,18 +679,20 @@ int Runner::run() {
     auto v = n.object.value();
     if (v && v->is_object()) {
       handshake = static_cast<int>(pf::integerValue(v->value("result", pf::Value())));
-      step("handshake " + std::to_string(handshake));
+      say("handshake " + std::to_string(handshake));
     } else if (v && v->is_number()) {  // the same name carries the container's menu check
-      step("menu check " + pf::description(*v));
+      say("menu check " + pf::description(*v));
     }
   });
-  auto manifestToken = center.addObserver(app::kDidCheckManifestWithResultNotification, {}, [&](const pf::Notification& n) {
-    step("manifest check " + pf::description(n.object));
-  });
+  auto manifestToken =
+      center.addObserver(app::kDidCheckManifestWithResultNotification, {},
+                         [&](const pf::Notification& n) { say("manifest check " + pf::description(n.object)); });
 
   auto delegate = std::make_shared<app::AppDelegate>();
   pf::Application::shared().launch(delegate);
-  step("launched");
+  say("launched");
+  // The state the tour depends on is set up before the first page reads it.
+  if (o_.tour) fxtour::prepare(*this);
   // The messaging platform answers on the registration identifier's scheme: only a scheme the
   // bundle declares as ours ever comes back.
   const std::string answerScheme = share::QxApi::registeredAppId();
@@ -553,7 +705,7 @@ int Runner::run() {
     time_->advance(kOverlayFadeIn);
   else
     std::this_thread::sleep_for(std::chrono::duration<double>(kOverlayFadeIn));
-  snapshot("launch");
+  startupShot("launch");
   auto webview = delegate->viewController()->webview();
   bool downloadsShot = false, completeSeen = false;
   auto pageOpen = [&] { return webview->currentPage() && webview->currentPage()->webView()->isLoaded(); };
@@ -564,7 +716,7 @@ int Runner::run() {
           for (const auto& line : capture_->lines())
             if (line.rfind("update: page download ", 0) == 0) {
               downloadsShot = true;
-              snapshot("downloading");
+              startupShot("downloading");
               break;
             }
         }
@@ -572,16 +724,16 @@ int Runner::run() {
         return handshake == 1 || completeSeen;
       },
       o_.timeout);
-  int code = 0;
+  int code = kExitOk;
   if (!ok) {
-    step("deadline passed");
-    snapshot("stopped");
-    code = 2;
+    say("deadline passed");
+    startupShot("stopped");
+    code = kExitDeadline;
   } else if (handshake == 1) {
     drive([&] { return false; }, std::min(o_.timeout, realElapsed() + 1.0));
     if (time_) time_->advance(0.5);  // the overlays' fades end before the screen is taken
-    snapshot("stopped");
-    code = 1;
+    startupShot("stopped");
+    code = kExitHandshakeFailed;
   } else {
     double start = pf::Clock::now();
     if (time_) {
@@ -592,10 +744,10 @@ int Runner::run() {
     } else {
       drive([&] { return pf::Clock::now() - start >= 0.5; }, o_.timeout);
     }
-    snapshot("launch-animation");
+    startupShot("launch-animation");
     if (!drive(pageOpen, o_.timeout)) {
-      step("deadline passed");
-      code = 2;
+      say("deadline passed");
+      code = kExitDeadline;
     } else {
       if (time_) {  // the rest of the launch animation
         time_->advance(0.5);
@@ -604,21 +756,26 @@ int Runner::run() {
         drive([&] { return !delegate->launchImageView()->superview(); }, o_.timeout);
       }
       auto page = webview->currentPage();
-      step("page loaded " + page->webView()->currentPath());
-      if (!waitFor([&] { return firstPageSettled(*page); }, 10)) step("the first page's start is not over");
+      say("page loaded " + page->webView()->currentPath());
+      if (!waitFor([&] { return firstPageSettled(*page); }, 10)) say("the first page's start is not over");
       for (const char* id : {"version", "quote", "store"})
-        step(std::string("page ") + id + ": " +
-             page->stringByEvaluatingJavaScriptFromString(std::string("(function(){var e=document.getElementById('") +
-                                                          id + "');return e?e.textContent:'';})()"));
-      snapshot("first-page");
+        say(std::string("page ") + id + ": " +
+            page->stringByEvaluatingJavaScriptFromString(std::string("(function(){var e=document.getElementById('") +
+                                                         id + "');return e?e.textContent:'';})()"));
+      startupShot("first-page");
       if (!o_.page.empty()) code = openPage(webview);
-      if (code == 0 && o_.tour) code = fxtour::run(*this, delegate);
+      if (code == kExitOk && o_.tour) {
+        code = fxtour::run(*this, delegate);
+        if (code != kExitOk && expired()) {
+          say("deadline passed during the tour");
+          code = kExitDeadline;
+        }
+      }
     }
   }
   flushLog();
   center.removeObserver(token);
   center.removeObserver(manifestToken);
-  step("exit " + std::to_string(code));
   return code;
 }
 
@@ -628,14 +785,28 @@ int main(int argc, char** argv) {
   auto options = parseOptions(argc, argv);
   if (!options) {
     std::cerr << kUsage;
-    return 64;
+    return kExitBadOptions;
   }
   if (options->help) {
     std::cout << kUsage;
-    return 0;
+    return kExitOk;
   }
-  Runner runner(*options);
-  int code = runner.run();
+  if (auto refusal = tourRefusal(*options)) {
+    std::cerr << "fxclient: " << *refusal << "\n";
+    return kExitBadOptions;
+  }
+  endBankOnSignals();
+  int code = kExitInternal;
+  try {
+    Runner runner(*options);
+    code = runner.run();
+  } catch (const fs::filesystem_error& e) {  // a file or folder the run needs, gone or refused midway
+    std::cerr << "fxclient: " << e.what() << "\n";
+    code = kExitCannotWrite;
+  } catch (const std::exception& e) {
+    std::cerr << "fxclient: " << e.what() << "\n";
+    code = kExitInternal;
+  }
   std::fflush(stdout);
   std::_Exit(code);  // the framework's threads and queues live for the whole run
 }

@@ -2,9 +2,9 @@
 // way a customer would and the way the product drives it: pages call plug-ins by name through the
 // bridge, against the demo bank. It touches the screen where a finger would (at the element's
 // drawn position through the window's touch road, never by calling the page's scripts), types on
-// the on-screen keyboard, injects the chart's long press and pinch, and sends the application to
-// the background and back. What it reads to judge a step (page texts, views, the bank's facts) it
-// only reads.
+// the on-screen keyboard, rests a finger on the chart and pinches it with two, and sends the
+// application to the background and back. What it reads to judge a step (page texts, views, the
+// pixels of the screen, the bank's facts) it only reads.
 //
 // Every step states what it expects, waits for it (real time, the clock standing), writes
 // tour-NN-<name>.png and a line "step NN <name>: ok" or "... FAILED: <what it saw>".
@@ -14,6 +14,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <functional>
 #include <optional>
 #include <sstream>
 
@@ -27,12 +29,14 @@
 #include "container/MwWebview.h"
 #include "kline/KLineDrawing.h"
 #include "kline/TnqKLineView.h"
+#include "kvstore/KeyValueStoreLib.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Button.h"
 #include "platform/ui/Image.h"
 #include "platform/ui/Keyboard.h"
 #include "platform/ui/Label.h"
+#include "platform/ui/Renderer.h"
 #include "platform/ui/Screen.h"
 #include "platform/ui/TableView.h"
 #include "platform/ui/TableViewCell.h"
@@ -51,7 +55,10 @@ using Texts = std::vector<std::string>;
 constexpr double kStepLimit = 15;        // real seconds a step waits for what it expects
 constexpr double kAnimations = 0.5;      // virtual seconds for animations to end before a shot
 constexpr double kChartRefresh = 5.0;    // the charts ask for new rows this often
+constexpr double kLongPress = 0.5;       // how long a finger rests for a long press
 const char* const kFavourites[] = {"USD/CNY", "EUR/CNY", "EUR/USD", "XAU/USD"};
+// What the tour keeps in the pages' store, and sets up afresh at its start.
+const char* const kTourKeys[] = {"watchList", "visits"};
 
 std::string join(const Texts& texts, const char* separator = ", ") {
   std::string out;
@@ -63,6 +70,54 @@ std::string join(const Texts& texts, const char* separator = ", ") {
 struct Unexpected {
   std::string seen;
 };
+
+// How many quotes the bank's answer to "pushNext" says it pushed.
+std::int64_t pushedBy(const pf::Value& answer) {
+  if (!answer.is_object() || !answer.contains("push") || !answer["push"].is_object()) return 0;
+  return pf::integerValue(answer["push"].value("pushed", pf::Value()));
+}
+
+// The bank's answer as the log tells it.
+std::string told(const pf::Value& answer) {
+  return answer.is_null() ? std::string("no answer") : pf::writeJson(answer).value_or("?");
+}
+
+// Whether one price is below another, both written with the same decimal places (whatever the
+// locale's numbers).
+bool priceBelow(const std::string& a, const std::string& b) {
+  return a.size() != b.size() ? a.size() < b.size() : a < b;
+}
+
+// Pixels of a picture inside a rectangle (in points) for which test(colour) holds.
+int countPixels(const pf::Image& image, const Rect& area, const std::function<bool(const pf::Color&)>& test) {
+  const double scale = image.scale();
+  const int left = std::max(0, static_cast<int>(std::lround(area.x() * scale)));
+  const int top = std::max(0, static_cast<int>(std::lround(area.y() * scale)));
+  const int right = std::min(image.pixelWidth(), static_cast<int>(std::lround((area.x() + area.width()) * scale)));
+  const int bottom = std::min(image.pixelHeight(), static_cast<int>(std::lround((area.y() + area.height()) * scale)));
+  int count = 0;
+  for (int y = top; y < bottom; ++y)
+    for (int x = left; x < right; ++x)
+      if (test(image.pixel(x, y))) ++count;
+  return count;
+}
+
+double colourDistance(const pf::Color& a, const pf::Color& b) {
+  return std::abs(a.r - b.r) + std::abs(a.g - b.g) + std::abs(a.b - b.b);
+}
+
+// The colours the chart draws rising and falling candles in.
+const pf::Color& risingColour() {
+  static const pf::Color colour = kline::ColorHelper::helperColorWithHexString(kline::kRisingColor, 1);
+  return colour;
+}
+const pf::Color& fallingColour() {
+  static const pf::Color colour = kline::ColorHelper::helperColorWithHexString(kline::kFallingColor, 1);
+  return colour;
+}
+bool isCandle(const pf::Color& c) {
+  return colourDistance(c, risingColour()) < 0.1 || colourDistance(c, fallingColour()) < 0.1;
+}
 
 void expect(bool holds, const std::string& seen) {
   if (!holds) throw Unexpected{seen};
@@ -176,6 +231,33 @@ class Tour {
     window->touchDown(at(0));
     for (int i = 1; i <= 12; ++i) window->touchMove(at(i / 12.0));
     window->touchUp(at(1));
+  }
+  // A finger resting at a screen point for `seconds`, then lifting.
+  void longPress(Point p, double seconds) {
+    auto window = windowAt(p);
+    expect(window != nullptr, "no window under the finger at " + describe(p));
+    const Point at{p.x - window->frame().x(), p.y - window->frame().y()};
+    window->touchDown(at);
+    d_.advance(seconds);
+    window->touchUp(at);
+  }
+  // Two fingers on a line through `middle`, `from` points either side of it, closing (or opening)
+  // to `to` in `moves` steps of both, as quickly as a hand does it.
+  void pinchAt(Point middle, double from, double to, int moves) {
+    auto window = windowAt(middle);
+    expect(window != nullptr, "no window under the fingers at " + describe(middle));
+    auto at = [&](double spread, int side) {
+      return Point{middle.x + side * spread - window->frame().x(), middle.y - window->frame().y()};
+    };
+    window->touchDown(at(from, -1));
+    window->touchDown(at(from, 1), 1);
+    for (int i = 1; i <= moves; ++i) {
+      const double spread = from + (to - from) * i / moves;
+      window->touchMove(at(spread, -1));
+      window->touchMove(at(spread, 1), 1);
+    }
+    window->touchUp(at(to, -1));
+    window->touchUp(at(to, 1), 1);
   }
   static std::string describe(Point p) {
     char out[48];
@@ -335,9 +417,9 @@ void Tour::home() {
 
 void Tour::quotes() {
   const int before = pushes();
-  pf::Value answer = d_.bankControl({{"pushNext", true}});
-  const int sent = static_cast<int>(pf::integerValue(answer["push"]["pushed"]));
-  expect(sent > 0, "the bank pushed nothing: " + pf::description(answer));
+  const pf::Value answer = d_.bankControl({{"pushNext", true}});
+  const int sent = static_cast<int>(pushedBy(answer));
+  expect(sent > 0, "the bank pushed nothing: " + told(answer));
   await([&] { return pushes() >= before + sent; },
         [&] { return "the page got " + std::to_string(pushes() - before) + " of " + std::to_string(sent) + " quotes"; });
   expectBoard({std::begin(kFavourites), std::end(kFavourites)}, "second quotes");
@@ -364,21 +446,63 @@ void Tour::chartRefresh() {
 void Tour::crossHair() {
   auto c = chart();
   expect(c != nullptr, "no chart in the page");
-  // A finger held on a candle three quarters across the price area.
-  const Rect area = c->mainView->bounds();
-  Point at = c->mainView->convertPoint(Point{area.x() + area.width() * 0.75, area.y() + area.height() * 0.5}, nullptr);
-  auto press = c->longPressGestureRecognizer;
-  press->setLocationInWindow(at);
-  press->injectState(pf::GestureState::Began);
-  press->injectState(pf::GestureState::Ended);
+  const pf::Value rows = d_.bankGet("/market/series?code=USDCNY")["rows"];
+  expect(rows.is_array() && !rows.empty(), "the bank told no series");
+  // The visible window as a person reads it: the day under the chart's left end, then a candle
+  // per day, left to right. (The device writes the bank's days in its own calendar.)
+  auto shown = [&](const pf::Value& row) {
+    return c->getTimeWithKlineType(pf::doubleValue(row.value("time", pf::Value())));
+  };
+  const std::string firstShown = c->benginDateLabel->text();
+  std::optional<std::size_t> first;
+  for (std::size_t i = 0; i < rows.size() && !first; ++i)
+    if (shown(rows[i]) == firstShown) first = i;
+  expect(first.has_value(), "the chart begins on \"" + firstShown + "\", a day the bank's series does not have");
+  const auto& drawn = c->kline->points;
+  expect(!drawn.empty(), "the chart draws no candles");
+  // A finger rests on the middle of the candle drawn three quarters across the price area.
+  const Rect area = screenRect(*c->mainView, c->mainView->bounds());
+  auto centre = [&](const kline::PointsModel& p) { return screenRect(*c->kline, Rect(p.open.x, 0, 0, 0)).x(); };
+  const double aim = area.x() + area.width() * 0.75;
+  std::size_t k = 0;
+  for (std::size_t i = 1; i < drawn.size(); ++i)
+    if (std::abs(centre(drawn[i]) - aim) < std::abs(centre(drawn[k]) - aim)) k = i;
+  expect(*first + k < rows.size(), "the chart draws more days than the bank's series has");
+  const pf::Value& row = rows[*first + k];
+  const std::string day = shown(row);
+  const Point finger{centre(drawn[k]), area.y() + area.height() * 0.5};
+  longPress(finger, kLongPress);
   settle();
   expect(!c->verticalLine->isHidden() && !c->horizontalLine->isHidden(), "no cross-hair");
-  const std::string date = c->longPressDateLabel->text();
-  expect(!date.empty() && c->chooseDayModel && c->getTimeWithKlineType(c->chooseDayModel->timestamp) == date,
-         "the cross-hair's date is \"" + date + "\"");
-  expect(c->chooseDayLabel->text().find(date) != std::string::npos,
-         "the header shows " + c->chooseDayLabel->text() + ", the cross-hair " + date);
+  // The cross-hair stands on the candle under the finger, which is the bank's row of that day in
+  // the colour of its move, and says its day; the header gives that day's prices.
+  const double line = screenRect(*c, c->verticalLine->frame()).x();
+  expect(std::abs(line - finger.x) < 1, "the cross-hair stands at x " + describe(Point{line, finger.y}) +
+                                            ", the finger on the candle at " + describe(finger));
+  const bool rising = !priceBelow(row.value("close", std::string()), row.value("open", std::string()));
+  auto shot = pf::render::screen(1);
+  expect(shot != nullptr, "the screen could not be drawn");
+  const Rect column(finger.x - 3, area.y(), 6, area.height());
+  const int own = countPixels(*shot, column, [&](const pf::Color& p) {
+    return colourDistance(p, rising ? risingColour() : fallingColour()) < 0.1;
+  });
+  expect(own > 0, "no " + std::string(rising ? "rising" : "falling") + " candle under the finger, where the bank's " +
+                      day + " is " + (rising ? "rising" : "falling"));
+  expect(c->longPressDateLabel->text() == day,
+         "the cross-hair says " + c->longPressDateLabel->text() + ", the candle under the finger is the bank's " + day);
+  expect(c->chooseDayLabel->text() == day,
+         "the header shows " + c->chooseDayLabel->text() + ", the finger is on " + day);
+  const std::pair<const std::shared_ptr<pf::Label>&, const char*> prices[] = {
+      {c->highLabel, "high"}, {c->openLabel, "open"}, {c->closeLabel, "close"}, {c->lowLabel, "low"}};
+  for (const auto& [label, key] : prices) {
+    const std::string text = label->text(), wanted = row.value(key, std::string());
+    expect(text.size() > wanted.size() && text.compare(text.size() - wanted.size(), wanted.size(), wanted) == 0 &&
+               text.find(':') == text.size() - wanted.size() - 1,
+           "the header shows " + text + ", the bank's " + key + " of " + day + " is " + wanted);
+  }
   expect(!c->longPressDataLabel->text().empty(), "the cross-hair shows no price");
+  seen_ = "the finger on " + row.value("date", std::string()) + ", the bank's day " + std::to_string(*first + k + 1) +
+          " of " + std::to_string(rows.size());
 }
 
 void Tour::pinch() {
@@ -386,12 +510,11 @@ void Tour::pinch() {
   expect(c != nullptr, "no chart in the page");
   const double width = c->kLineWidth;
   const auto newest = c->dataArray.back();
-  // Two fingers closing: more days come into sight. The change notifications come faster than the
+  // Two fingers on the chart closing: more days come into sight. The moves come faster than the
   // chart redraws, as they do under a quick hand.
-  auto pinch = c->pinchGesture;
-  pinch->injectPinch(pf::GestureState::Began, 1.0);
-  for (int i = 0; i < 30; ++i) pinch->injectPinch(pf::GestureState::Changed, 0.6);
-  pinch->injectPinch(pf::GestureState::Ended, 0.6);
+  const Rect area = screenRect(*c->mainView, c->mainView->bounds());
+  // (Above the middle, where the cross-hair's line is not.)
+  pinchAt(Point{area.center().x, area.y() + area.height() * 0.4}, area.width() * 0.35, area.width() * 0.1, 16);
   settle();
   d_.waitFor([] { return false; }, 0.05);  // the queued redraws
   expect(c->kLineWidth < width - 1, "the candles are " + std::to_string(c->kLineWidth) + " wide, were " +
@@ -404,10 +527,16 @@ void Tour::pinch() {
   const double box = c->kline->bounds().width();
   expect(points.size() + 1 >= static_cast<std::size_t>(box / (c->kLineWidth + c->kLinePadding)),
          std::to_string(points.size()) + " candles drawn across " + std::to_string(static_cast<int>(box)) + " points");
-  const double left = points.front().open.x, right = points.back().open.x;
-  expect(left < box * 0.1 && right > box * 0.9,
-         "candles only between x " + std::to_string(static_cast<int>(left)) + " and " +
-             std::to_string(static_cast<int>(right)) + " of " + std::to_string(static_cast<int>(box)));
+  // What a person sees: candles from the chart's left end to its right end.
+  auto shot = pf::render::screen(1);
+  expect(shot != nullptr, "the screen could not be drawn");
+  const double fifth = area.width() / 5;
+  for (const auto& [side, part] : {std::pair{"left", Rect(area.x(), area.y(), fifth, area.height())},
+                                   {"middle", Rect(area.x() + 2 * fifth, area.y(), fifth, area.height())},
+                                   {"right", Rect(area.x() + area.width() - fifth, area.y(), fifth, area.height())}}) {
+    const int pixels = countPixels(*shot, part, isCandle);
+    expect(pixels >= 30, std::to_string(pixels) + " candle pixels in the chart's " + side + " fifth");
+  }
 }
 
 void Tour::watchList() {
@@ -537,10 +666,34 @@ void Tour::screenshot() {
   // The page's web view at the screen's scale.
   const double scale = pf::Screen::main()->scale();
   const auto size = image->size();
-  const Rect page = this->page()->webView()->bounds();
-  expect(size.width == page.width() * scale && size.height == page.height() * scale,
-         "the picture is " + describe(Rect(0, 0, size.width, size.height)) + " pixels, the page " + describe(page) +
+  auto web = page()->webView();
+  const Rect bounds = web->bounds();
+  expect(size.width == bounds.width() * scale && size.height == bounds.height() * scale,
+         "the picture is " + describe(Rect(0, 0, size.width, size.height)) + " pixels, the page " + describe(bounds) +
              " points at scale " + std::to_string(scale));
+  // What it shows is what the window shows: the chart and the board, pixel for pixel.
+  auto screen = pf::render::screen(scale);
+  expect(screen != nullptr, "the screen could not be drawn");
+  const Point origin = screenRect(*web, bounds).origin;
+  auto slot = web->elementFrame("chart-slot");
+  auto board = web->elementFrame("board");
+  expect(slot && board, "the page has no chart slot or no board");
+  int candles = 0;
+  for (const auto& [what, area] : {std::pair{"chart", screenRect(*web, *slot)}, {"board", screenRect(*web, *board)}}) {
+    int differing = 0, total = 0;
+    for (int y = static_cast<int>(area.y() * scale); y < static_cast<int>((area.y() + area.height()) * scale); ++y)
+      for (int x = static_cast<int>(area.x() * scale); x < static_cast<int>((area.x() + area.width()) * scale); ++x) {
+        const pf::Color seen = screen->pixel(x, y);
+        if (std::string(what) == "chart" && isCandle(seen)) ++candles;
+        differing += colourDistance(seen, image->pixel(x - static_cast<int>(origin.x * scale),
+                                                       y - static_cast<int>(origin.y * scale))) > 0.25;
+        ++total;
+      }
+    expect(total > 0 && differing * 50 <= total, "the picture's " + std::string(what) +
+                                                     " differs from the window's in " + std::to_string(differing) +
+                                                     " of " + std::to_string(total) + " pixels");
+  }
+  expect(candles >= 100, "the window's chart shows " + std::to_string(candles) + " candle pixels");
 }
 
 void Tour::share() {
@@ -613,11 +766,14 @@ void Tour::news() {
   expect(chart() == nullptr, "the home page's chart stays over the news");
   // The home page has gone: what the bank pushes now reaches no page.
   const std::size_t logged = d_.logLines().size();
-  d_.bankControl({{"pushNext", true}});
+  const pf::Value answer = d_.bankControl({{"pushNext", true}});
+  const std::int64_t sent = pushedBy(answer);
+  expect(sent > 0, "the bank pushed nothing while the news was open: " + told(answer));
   d_.waitFor([] { return false; }, 0.5);
   const auto lines = d_.logLines();
   for (std::size_t i = logged; i < lines.size(); ++i)
     expect(lines[i].find("MOWebData") == std::string::npos, "a push still reached the news page: " + lines[i]);
+  seen_ = std::to_string(sent) + " quotes pushed, none delivered";
 }
 
 void Tour::homeAgain() {
@@ -641,6 +797,11 @@ void Tour::homeAgain() {
                                " quotes pushed since it opened");
   expectBoard({"EUR/CNY", "USD/CNY", "EUR/USD", "USD/JPY", "XAU/USD"}, "the kept order");
   expect(chart()->dataArray.size() >= 200, "the chart has " + std::to_string(chart()->dataArray.size()) + " rows");
+  // The page tells the client's state as it is: the second environment, the lock armed.
+  expect(text("res-envir") == "当前：第二环境",
+         "the page shows \"" + text("res-envir") + "\" on the second environment");
+  expect(text("res-lock") == "已开启：回到前台时锁定",
+         "the page shows \"" + text("res-lock") + "\" with the lock armed");
 }
 
 int Tour::run() {
@@ -668,13 +829,22 @@ int Tour::run() {
       {"lock", "back from the background: the lock page covers the window", &Tour::lock},
       {"unlock", "解锁 on the lock page removes it", &Tour::unlock},
       {"news", "财经新闻 opens the news; the chart goes with the home page and no push reaches the news", &Tour::news},
-      {"home-again", "back home: the kept order, each pushed quote delivered once", &Tour::homeAgain},
+      {"home-again",
+       "back home: the kept order, each pushed quote delivered once, the environment and the lock as they are",
+       &Tour::homeAgain},
   };
   facts_ = market();
   Texts failed;
   int number = 0;
   for (const Step& step : kSteps) {
     ++number;
+    if (d_.expired()) {
+      char rest[64];
+      std::snprintf(rest, sizeof rest, "tour: the run's deadline passed before step %02d", number);
+      d_.log(rest);
+      failed.push_back(std::string(rest).substr(std::strlen("tour: the run's deadline passed before ")));
+      break;
+    }
     char tag[64];
     std::snprintf(tag, sizeof tag, "tour-%02d-%s", number, step.name);
     char heading[32];
@@ -690,7 +860,8 @@ int Tour::run() {
       outcome = std::string("the step could not read what it saw: ") + e.what();
     }
     settle();
-    d_.snapshot(tag);
+    if (!d_.snapshot(tag))
+      outcome += std::string(outcome.empty() ? "" : "; ") + "the picture " + tag + ".png could not be written";
     if (outcome.empty()) {
       d_.log(std::string(heading) + step.name + ": ok" + (seen_.empty() ? "" : " (" + seen_ + ")"));
     } else {
@@ -709,5 +880,17 @@ int Tour::run() {
 }  // namespace
 
 int run(Driver& driver, const std::shared_ptr<app::AppDelegate>& delegate) { return Tour(driver, delegate).run(); }
+
+void prepare(Driver& driver) {
+  auto stores = kvstore::KeyValueStoreLib::sharedInstance();
+  auto store = stores ? stores->sqlStore() : nullptr;
+  if (!store) return;
+  std::vector<std::string> kept;
+  for (const char* key : kTourKeys)
+    if (auto value = store->getStringById(key); value && !value->is_null()) kept.emplace_back(key);
+  if (kept.empty()) return;
+  store->deleteObjectsByIdArray(kept);
+  driver.log("tour: set up afresh: " + join(kept) + " of an earlier tour removed from the pages' store");
+}
 
 }  // namespace fxtour

@@ -51,6 +51,9 @@ GET  /market                   {"push": {"url", "series", "sent", "subscriptions
                                "quotes": {code: the current series' quote}},
                                "charts": {code: {"rows", "first", "last", "refreshed", "available"}},
                                "chartRequests": {file name: count}}
+GET  /market/series?code=C     {"code", "rows": [{"date": "YYYY-MM-DD", "time", "open", "close", "low",
+                               "high"}]}: the rows of pair C's day series and its refresh day, as dated
+                               prices written with the series' decimal places
 POST /control {"pushNext": true}  sends the next quote series to every push subscription; answers
                                {"push": {"series", "pushed", "subscribers"}}
 Start-up acts (docs/resources.md): "update" (manifest), "updateMenu" (menu check), "fileList",
@@ -549,6 +552,14 @@ class Handler(BaseHTTPRequestHandler):
             return
         if path == "/market":
             self._send(200, json.dumps(self.bank.market()).encode(), [("Content-Type", "application/json")])
+            return
+        if path == "/market/series":
+            code = query.get("code", "")
+            if not demo_market.pair(code):
+                self._send(404, b"no such series", [("Content-Type", "text/plain")])
+            else:
+                self._send(200, json.dumps({"code": code, "rows": demo_market.series_rows(code)}).encode(),
+                           [("Content-Type", "application/json")])
             return
         if path.startswith("/kline/"):
             packet = self.bank.chart_packet(path[len("/kline/"):], query.get("code", ""))

@@ -11,7 +11,8 @@ screens are the same in every run.
   {"code", "bid", "ask", "series"}. facts() tells the current series, its quotes and how many
   texts were sent.
 - Charts: one day series per pair (200 weekdays up to the last day before the series' end date),
-  its refresh (the last day again and one new day), as rate-series packets.
+  its refresh (the last day again and one new day), as rate-series packets; series_rows() gives the
+  same rows as dated prices.
 """
 import asyncio
 import datetime
@@ -209,6 +210,14 @@ def history_packet(code):
 
 def refresh_packet(code):
     return _packet(day_rows(code)[SERIES_DAYS - 1:])
+
+
+def series_rows(code):
+    """The history and its refresh day as a person reads them: {"date", "time", "open", "close", "low",
+    "high"}, the prices written with the series' decimal places."""
+    price = lambda units: "%.*f" % (AVAILABLE, units / 10 ** AVAILABLE)
+    return [{"date": day.isoformat(), "time": _time(day).timestamp(), "open": price(o), "close": price(c),
+             "low": price(l), "high": price(h)} for day, o, c, l, h in day_rows(code)]
 
 
 def series_facts(code):

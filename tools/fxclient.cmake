@@ -1,5 +1,6 @@
 # fxclient: the headless app runner against the loopback demo bank (startup.log and PNGs).
-add_executable(fxclient ${CMAKE_CURRENT_LIST_DIR}/FxClient.cc ${CMAKE_CURRENT_LIST_DIR}/FxTour.cc)
+add_executable(fxclient ${CMAKE_CURRENT_LIST_DIR}/FxClient.cc ${CMAKE_CURRENT_LIST_DIR}/FxOutFolder.cc
+                        ${CMAKE_CURRENT_LIST_DIR}/FxTour.cc)
 target_include_directories(fxclient PRIVATE ${FX_SOURCE_ROOT})
 target_compile_options(fxclient PRIVATE ${FX_WARNINGS})
 target_compile_definitions(fxclient PRIVATE FX_TOOLS_DIR="${CMAKE_CURRENT_LIST_DIR}"

@@ -3,7 +3,7 @@
 # log, the exit code and what the PNGs show.
 #   fxclient_check.sh <fxclient binary> <scratch folder>
 set -euo pipefail
-client=$1
+client=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 work=$2
 tools=$(cd "$(dirname "$0")" && pwd)
 rm -rf "$work"
@@ -36,8 +36,70 @@ for bad in "--timeout abc" "--timeout 0" "--timeout inf" "--scenario bogus" "--t
 done
 "$client" --help | grep -q "menu-check-fail" || fail "--help does not list the scenarios"
 
+# refused NAME [fxclient options]: exit 64 with a message naming the fault, before anything starts.
+refused() {
+  local name=$1 expected=$2
+  shift 2
+  set +e
+  "$client" "$@" >"$work/$name.txt" 2>&1
+  local code=$?
+  set -e
+  [ "$code" -eq "$expected" ] || fail "$name ($*) exited $code, not $expected"
+  grep -q "^fxclient: " "$work/$name.txt" || fail "$name ($*) said nothing: $(cat "$work/$name.txt")"
+}
+
+# The tour goes only through what the update scenario installs, from the home page.
+refused tour-scenario 64 --tour --scenario current --out "$work/ts"
+grep -q -- "--scenario current" "$work/tour-scenario.txt" || fail "the tour's refusal does not name the scenario"
+refused tour-page 64 --tour --page news/news.html --out "$work/tp"
+[ -e "$work/ts" ] || [ -e "$work/tp" ] && fail "a refused tour made its out folder"
+
+# A file where a folder is wanted: 64, and nothing made.
+touch "$work/afile"
+for option in --out --keys --home; do
+  refused "file$option" 64 --out "$work/fo$option" --keys "$work/keys" "$option" "$work/afile"
+  grep -q -- "$option $work/afile is not a folder" "$work/file$option.txt" || fail "$option naming a file: $(cat "$work/file$option.txt")"
+  [ -e "$work/fo$option" ] && [ "$option" != --out ] && fail "$option naming a file still made the out folder"
+done
+# A folder that cannot be made or written: 73.
+refused unmakable 73 --out /proc/fxclient-out --keys "$work/keys"
+refused unwritable 73 --out "$work/uw" --keys "$work/keys" --home /proc/self
+grep -q -- "--home /proc/self cannot be written" "$work/unwritable.txt" || fail "no reason for an unwritable home"
+if [ "$(id -u)" != 0 ]; then  # (root writes anyway)
+  mkdir -p "$work/readonly" && chmod 555 "$work/readonly"
+  refused readonly 73 --out "$work/readonly" --keys "$work/keys"
+  chmod 755 "$work/readonly"
+fi
+
+# An out folder holding what the runner did not make, without its mark, is refused whole.
+mkdir -p "$work/mine/home/notes" "$work/mine/bundle"
+echo sun >"$work/mine/holiday.png"
+echo todo >"$work/mine/home/notes/todo.txt"
+echo tex >"$work/mine/bundle/thesis.tex"
+refused unmarked 64 --out "$work/mine" --keys "$work/keys"
+for kept in holiday.png home/notes/todo.txt bundle/thesis.tex; do
+  [ -s "$work/mine/$kept" ] || fail "a refused out folder lost $kept"
+done
+[ -e "$work/mine/startup.log" ] || [ -e "$work/mine/.fxclient-made" ] && fail "a refused out folder was written"
+
+# The default folder (out/) of a run that left no mark is taken when it holds only what runs write.
+mkdir -p "$work/cwd/out/home"
+touch "$work/cwd/out/startup.log" "$work/cwd/out/launch.png" "$work/cwd/out/tour-01-home.png"
+(cd "$work/cwd" && "$client" --keys "$work/keys" >"$work/cwd.txt" 2>&1) || fail "the default out/ of an earlier run was refused"
+[ -e "$work/cwd/out/tour-01-home.png" ] && fail "the default out/ kept an earlier run's picture"
+touch "$work/cwd/out/holiday.png"
+rm "$work/cwd/out/.fxclient-made"
+set +e
+(cd "$work/cwd" && "$client" --keys "$work/keys" >"$work/cwd2.txt" 2>&1)
+code=$?
+set -e
+[ "$code" -eq 64 ] || fail "the default out/ holding holiday.png without a mark exited $code, not 64"
+[ -e "$work/cwd/out/holiday.png" ] || fail "the default out/ lost holiday.png"
+
 # A first start installs the bank's pages and every bridge call of the first page answers.
 run a 0
+grep -qx "startup.log" "$work/a/.fxclient-made" && grep -qx "first-page.png" "$work/a/.fxclient-made" || \
+  fail "the mark does not list what the run wrote"
 logged a "page version: version v2" || fail "v2 not installed"
 logged a "page quote: quote: USD/CNY" || fail "the quote call did not answer"
 logged a "page store: store get: " || fail "the store calls did not answer"
@@ -102,4 +164,87 @@ run e 0
 for png in launch downloading launch-animation first-page; do
   probe same "$work/a/$png.png" "$work/e/$png.png"
 done
+
+# A marked folder: the next run deletes what the mark lists and nothing else, and a --home the
+# user gives inside it stays whole, whatever the mark says.
+echo sun >"$work/e/holiday.png"
+echo kept >"$work/e/home/keepme.txt"
+touch "$work/e/downloading.png.note"
+run e 0 --home "$work/e/home"
+[ -s "$work/e/holiday.png" ] && [ -e "$work/e/downloading.png.note" ] || fail "a marked folder lost what its mark did not list"
+[ -s "$work/e/home/keepme.txt" ] || fail "the --home given inside the out folder was removed"
+grep -qx "home" "$work/e/.fxclient-made" && fail "the mark lists the user's --home"
+# A name the runner writes that its mark does not list is someone else's: refused.
+echo mine >"$work/e/tour-99-mine.png"
+refused foreign-name 64 --out "$work/e" --keys "$work/keys"
+[ -s "$work/e/tour-99-mine.png" ] || fail "the refused run removed tour-99-mine.png"
+rm "$work/e/tour-99-mine.png"
+
+# A demo bank that cannot start (its key file is not a key) has its own code.
+mkdir -p "$work/badkeys"
+echo junk >"$work/badkeys/mwframework_private.der"
+set +e
+"$client" --out "$work/nobank" --keys "$work/badkeys" >"$work/nobank.txt" 2>&1
+code=$?
+set -e
+[ "$code" -eq 5 ] || fail "a bank that cannot start exited $code, not 5"
+logged nobank "the demo bank did not start" || fail "no word of the bank that did not start"
+
+# A picture that cannot be written (files over 50 KiB refused) ends the start-up with 73.
+set +e
+(trap '' XFSZ; ulimit -f 50; "$client" --out "$work/full" --keys "$work/keys" >"$work/full.txt" 2>&1)
+code=$?
+set -e
+[ "$code" -eq 73 ] || fail "a start-up whose pictures cannot be written exited $code, not 73"
+logged full "the picture $work/full/first-page.png could not be written" || fail "no word of the picture not written"
+
+# The demo bank ends with the runner: at its normal end, on SIGTERM and when the runner is killed.
+bank_port() { sed -n 's/.*\] bank http:\/\/127\.0\.0\.1:\([0-9]*\) .*/\1/p' "$1" | head -1; }
+listening() { /usr/bin/python3 -c "import socket,sys; socket.create_connection(('127.0.0.1', int(sys.argv[1])), 2)" "$1" 2>/dev/null; }
+port=$(bank_port "$work/a/startup.log")
+[ -n "$port" ] || fail "run a logged no bank port"
+listening "$port" && fail "the bank of a finished run still listens on $port"
+# wait_for TEST: polls until TEST holds (at most 60 s: a bound, not a measure).
+wait_for() {
+  local i
+  for i in $(seq 600); do
+    if eval "$1"; then return 0; fi
+    sleep 0.1
+  done
+  return 1
+}
+for signal in TERM KILL; do
+  rm -rf "$work/sig$signal"
+  "$client" --tour --out "$work/sig$signal" --keys "$work/keys" >"$work/sig$signal.txt" 2>&1 &
+  runner=$!
+  wait_for "grep -q '] bank http' '$work/sig$signal/startup.log' 2>/dev/null" || fail "no bank started for SIG$signal"
+  bank=$(ps -o pid= --ppid "$runner" | tr -d ' ' | head -1)
+  [ -n "$bank" ] || fail "the runner has no bank process"
+  kill -s "$signal" "$runner"
+  set +e
+  { wait "$runner"; } 2>/dev/null
+  code=$?
+  set -e
+  [ "$code" -gt 128 ] || fail "the runner ended $code on SIG$signal"
+  wait_for "! kill -0 $bank 2>/dev/null" || fail "the bank (process $bank) outlived the runner's SIG$signal"
+done
+
+# --timeout bounds the tour too: a bank that stops answering mid-tour ends the run with 2. The
+# deadline leaves room for a start-up several times as slow as run a's.
+startup=$(sed -n 's/^\[v *[0-9.]* | r *\([0-9]*\)\.[0-9]*\] exit 0.*/\1/p' "$work/a/startup.log")
+[ -n "$startup" ] || fail "run a logged no exit"
+deadline=$((startup * 4 + 6))
+rm -rf "$work/stall"
+"$client" --tour --timeout "$deadline" --out "$work/stall" --keys "$work/keys" >"$work/stall.txt" 2>&1 &
+runner=$!
+wait_for "grep -q 'step 01 home: expects' '$work/stall/startup.log' 2>/dev/null" || fail "the stalled tour did not start"
+bank=$(ps -o pid= --ppid "$runner" | tr -d ' ' | head -1)
+kill -STOP "$bank"
+set +e
+wait "$runner"
+code=$?
+set -e
+[ "$code" -eq 2 ] || fail "a tour whose bank stalled exited $code, not 2: $(grep -E 'FAILED|deadline' "$work/stall/startup.log" | head -3)"
+logged stall "deadline passed" || fail "no word of the deadline"
+wait_for "! kill -0 $bank 2>/dev/null" || fail "the stalled bank (process $bank) outlived the runner"
 echo "fxclient scenarios passed"

@@ -1,8 +1,12 @@
 #include "platform/ui/Window.h"
 
+#include <algorithm>
+#include <cmath>
+#include <type_traits>
 #include <utility>
 
 #include "platform/foundation/ThreadChecker.h"
+#include "platform/foundation/Timer.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Control.h"
 #include "platform/ui/GestureRecognizer.h"
@@ -53,7 +57,31 @@ void Window::setHidden(bool hidden) {
 
 Touch Window::touchIn(const View& view, Point point) const { return Touch{view.convertPointFrom(point, this), 1}; }
 
-void Window::touchDown(Point point) {
+namespace {
+
+// The nearest enabled recognizer of the kind on the way up from the hit view that takes its touch.
+// A long press for one finger only.
+template <class Kind>
+std::shared_ptr<Kind> nearestRecognizer(View& hit) {
+  for (View* v = &hit; v; v = v->superviewRaw())
+    for (auto& g : v->gestureRecognizers()) {
+      auto kind = std::dynamic_pointer_cast<Kind>(g);
+      if constexpr (std::is_same_v<Kind, LongPressGestureRecognizer>)
+        if (kind && kind->numberOfTouchesRequired != 1) continue;
+      if (kind && kind->isEnabled() && kind->shouldReceiveTouch(hit)) return kind;
+    }
+  return nullptr;
+}
+
+double distance(Point a, Point b) { return std::hypot(a.x - b.x, a.y - b.y); }
+
+}  // namespace
+
+void Window::touchDown(Point point, int finger) {
+  if (finger != 0) {
+    secondFingerDown(point);
+    return;
+  }
   if (touch_.hit) touchCancel();
   layoutIfNeeded();
   auto hit = hitTest(point);
@@ -61,6 +89,7 @@ void Window::touchDown(Point point) {
   TrackedTouch t;
   t.hit = hit;
   t.start = t.last = point;
+  t.sequence = ++touchSequence_;
   for (View* v = hit.get(); v && !t.recognizer && !t.control; v = v->superviewRaw()) {
     for (auto& g : v->gestureRecognizers()) {
       auto tap = std::dynamic_pointer_cast<TapGestureRecognizer>(g);
@@ -79,6 +108,18 @@ void Window::touchDown(Point point) {
       t.scroller = std::static_pointer_cast<ScrollView>(sv->shared_from_this());
       break;
     }
+  t.press = nearestRecognizer<LongPressGestureRecognizer>(*hit);
+  t.pinch = nearestRecognizer<PinchGestureRecognizer>(*hit);
+  for (const auto& g :
+       {std::static_pointer_cast<GestureRecognizer>(t.press), std::static_pointer_cast<GestureRecognizer>(t.pinch)})
+    if (g) g->injectState(GestureState::Possible);
+  if (t.press) {
+    std::weak_ptr<View> weak = weak_from_this();
+    const std::uint64_t sequence = t.sequence;
+    t.pressTimer = Timer::scheduled(t.press->minimumPressDuration, false, [weak, sequence](Timer&) {
+      if (auto self = weak.lock()) static_cast<Window&>(*self).pressRested(sequence);
+    });
+  }
   touch_ = t;
   // While a tap recognizer only may recognise, the views hear the touch as well.
   if (t.control) {
@@ -89,8 +130,94 @@ void Window::touchDown(Point point) {
   }
 }
 
-void Window::touchMove(Point point) {
+void Window::takeTouchFromViews(const GestureRecognizer& taker) {
+  auto& t = touch_;
+  if (t.pressTimer) t.pressTimer->invalidate();
+  if (t.press && t.press.get() != &taker) {
+    t.press->injectState(t.pressing ? GestureState::Cancelled : GestureState::Failed);
+    t.press.reset();
+    t.pressing = false;
+  }
+  if (t.recognizer) {
+    t.recognizer->injectState(GestureState::Failed);
+    t.recognizer.reset();
+  }
+  if (t.scrolling) {
+    t.scroller->endTouchDrag();
+    t.scrolling = false;
+  } else if (t.control) {
+    t.control->setHighlighted(false);
+    t.control->sendActionsForControlEvents(kControlEventTouchCancel);
+  } else if (taker.cancelsTouchesInView) {
+    t.hit->touchesCancelled(touchIn(*t.hit, t.last));
+  }
+  t.control.reset();
+  t.scroller.reset();
+}
+
+void Window::pressRested(std::uint64_t sequence) {
+  if (!touch_.hit || touch_.sequence != sequence || !touch_.press || touch_.pressing || touch_.pinching) return;
+  auto press = touch_.press;
+  press->setLocationInWindow(touch_.last);
+  press->injectState(GestureState::Began);
+  if (press->state() != GestureState::Began) {  // refused by its delegate
+    touch_.press.reset();
+    return;
+  }
+  // The target may have ended the touch meanwhile.
+  if (touch_.sequence != sequence || touch_.press != press) return;
+  touch_.pressing = true;
+  takeTouchFromViews(*press);
+}
+
+void Window::secondFingerDown(Point point) {
+  if (!touch_.hit || touch_.pinching || !touch_.pinch || !touch_.pinch->viewRaw()) return;
+  layoutIfNeeded();
+  auto hit = hitTest(point);
+  if (!hit || !(hit.get() == touch_.pinch->viewRaw() || hit->isDescendantOf(touch_.pinch->viewRaw()))) return;
+  auto pinch = touch_.pinch;
+  takeTouchFromViews(*pinch);
+  touch_.pinching = true;
+  touch_.second = point;
+  touch_.pinchStart = std::max(1.0, distance(touch_.last, point));
+}
+
+void Window::pinchMoved() {
+  auto& t = touch_;
+  const double scale = distance(t.last, t.second) / t.pinchStart;
+  auto pinch = t.pinch;
+  pinch->setLocationInWindow(Point{(t.last.x + t.second.x) / 2, (t.last.y + t.second.y) / 2});
+  if (t.pinchBegan) {
+    pinch->injectPinch(GestureState::Changed, scale);
+    return;
+  }
+  if (scale == 1.0) return;
+  pinch->injectPinch(GestureState::Began, scale);
+  if (pinch->state() == GestureState::Began)
+    t.pinchBegan = true;
+  else  // refused by its delegate: the touch goes nowhere
+    t = TrackedTouch{};
+}
+
+void Window::touchMove(Point point, int finger) {
   if (!touch_.hit) return;
+  if (touch_.pinching) {
+    (finger == 0 ? touch_.last : touch_.second) = point;
+    pinchMoved();
+    return;
+  }
+  if (finger != 0) return;
+  if (touch_.pressing) {
+    touch_.last = point;
+    touch_.press->setLocationInWindow(point);
+    touch_.press->injectState(GestureState::Changed);
+    return;
+  }
+  if (touch_.press && distance(point, touch_.start) > touch_.press->allowableMovement) {
+    touch_.pressTimer->invalidate();
+    touch_.press->injectState(GestureState::Failed);
+    touch_.press.reset();
+  }
   auto t = touch_;  // the handlers may end the touch
   Point last = t.last;
   touch_.last = point;
@@ -106,6 +233,11 @@ void Window::touchMove(Point point) {
     }
     if (t.scroller && t.scroller->touchesShouldCancelInContentView(*t.hit)) {
       touch_.scrolling = true;
+      if (touch_.press) {  // the scroll has the touch: no long press any more
+        touch_.pressTimer->invalidate();
+        touch_.press->injectState(GestureState::Failed);
+        touch_.press.reset();
+      }
       if (t.control) {
         t.control->setHighlighted(false);
         t.control->sendActionsForControlEvents(kControlEventTouchCancel);
@@ -124,9 +256,22 @@ void Window::touchMove(Point point) {
   }
 }
 
-void Window::touchUp(Point point) {
-  if (!touch_.hit) return;
+void Window::touchUp(Point point, int finger) {
+  if (!touch_.hit || (finger != 0 && !touch_.pinching)) return;
   auto t = std::exchange(touch_, TrackedTouch{});
+  if (t.pressTimer) t.pressTimer->invalidate();
+  if (t.pinching) {  // the first lift ends the pinch
+    (finger == 0 ? t.last : t.second) = point;
+    t.pinch->injectPinch(t.pinchBegan ? GestureState::Ended : GestureState::Failed,
+                         distance(t.last, t.second) / t.pinchStart);
+    return;
+  }
+  if (t.pressing) {
+    t.press->setLocationInWindow(point);
+    t.press->injectState(GestureState::Ended);
+    return;
+  }
+  if (t.press) t.press->injectState(GestureState::Failed);
   if (t.scrolling) {
     t.scroller->endTouchDrag();
   } else if (t.recognizer) {
@@ -158,6 +303,16 @@ void Window::touchUp(Point point) {
 void Window::touchCancel() {
   if (!touch_.hit) return;
   auto t = std::exchange(touch_, TrackedTouch{});
+  if (t.pressTimer) t.pressTimer->invalidate();
+  if (t.pinching) {
+    t.pinch->injectPinch(t.pinchBegan ? GestureState::Cancelled : GestureState::Failed, t.pinch->scale);
+    return;
+  }
+  if (t.pressing) {
+    t.press->injectState(GestureState::Cancelled);
+    return;
+  }
+  if (t.press) t.press->injectState(GestureState::Failed);
   if (t.scrolling) {
     t.scroller->endTouchDrag();
   } else if (t.control) {

@@ -3,6 +3,7 @@
 // shown (makeKeyAndVisible or setHidden(false)); the application keeps a weak list of windows
 // and one key window.
 
+#include <cstdint>
 #include <memory>
 
 #include "platform/ui/View.h"
@@ -11,6 +12,9 @@ namespace pf {
 
 class ViewController;
 class GestureRecognizer;
+class LongPressGestureRecognizer;
+class PinchGestureRecognizer;
+class Timer;
 class Control;
 class ScrollView;
 
@@ -37,21 +41,29 @@ class Window : public View {
   bool isKeyWindow() const;
   void setHidden(bool hidden) override;
 
-  // The one road of injected touches: one finger, in window coordinates. The touch belongs to the
-  // view hit at touch-down. On its way up from that view, the nearest enabled tap recognizer
-  // (asked through its delegate) recognises a tap when the finger lifts without having moved
-  // kTouchSlop, and fails once it has; else the nearest enabled control tracks the touch
-  // (highlighted while the finger is inside, touch-up inside or outside at the end; a disabled
-  // control passes the touch on). Without a control the hit view gets touchesBegan/Moved/Ended/
-  // Cancelled, which views pass up to their superviews, also while a tap recognizer watches: a
-  // recognised tap ends the touch there as cancelled (unless cancelsTouchesInView is off), a
-  // failed one as ended. A touch that moves kTouchSlop points inside a scroll view that lets it
-  // go is taken over for scrolling: the control or view hears a cancel and the content follows
-  // the finger.
+  // The one road of injected touches, in window coordinates. The touch belongs to the view hit at
+  // touch-down. On its way up from that view, the nearest enabled tap recognizer (asked through its
+  // delegate) recognises a tap when the finger lifts without having moved kTouchSlop, and fails
+  // once it has; else the nearest enabled control tracks the touch (highlighted while the finger is
+  // inside, touch-up inside or outside at the end; a disabled control passes the touch on). Without
+  // a control the hit view gets touchesBegan/Moved/Ended/Cancelled, which views pass up to their
+  // superviews, also while a tap recognizer watches: a recognised tap ends the touch there as
+  // cancelled (unless cancelsTouchesInView is off), a failed one as ended. A touch that moves
+  // kTouchSlop points inside a scroll view that lets it go is taken over for scrolling: the control
+  // or view hears a cancel and the content follows the finger.
+  // The nearest enabled long-press recognizer up from the hit view begins once the finger has
+  // rested its minimumPressDuration (a timer on the main run loop) within its allowableMovement,
+  // and then has the touch: moves change it, the lift ends it, and the tap, the control and the
+  // views (unless cancelsTouchesInView is off) hear that the touch is not theirs. A second finger
+  // (finger 1) put down inside the view of the nearest enabled pinch recognizer up from the first
+  // finger's view takes the touch for the pinch the same way: moves of either finger change its
+  // scale (the fingers' distance over their distance at the second touch-down) and location (their
+  // middle), beginning at the first move that changes the distance; the first lift ends it and the
+  // other finger's later events go nowhere. A second finger without such a recognizer is ignored.
   static constexpr double kTouchSlop = 10;
-  void touchDown(Point point);
-  void touchMove(Point point);
-  void touchUp(Point point);
+  void touchDown(Point point, int finger = 0);
+  void touchMove(Point point, int finger = 0);
+  void touchUp(Point point, int finger = 0);
   void touchCancel();
   bool isTracking() const { return touch_.hit != nullptr; }
   // touchDown then touchUp at the point. Returns the hit view.
@@ -66,9 +78,25 @@ class Window : public View {
     Point start;
     Point last;
     bool scrolling = false;
+    std::uint64_t sequence = 0;
+    std::shared_ptr<LongPressGestureRecognizer> press;
+    std::shared_ptr<Timer> pressTimer;
+    bool pressing = false;  // the long press began and has the touch
+    std::shared_ptr<PinchGestureRecognizer> pinch;
+    bool pinching = false;  // a second finger is down for the pinch
+    bool pinchBegan = false;
+    Point second;
+    double pinchStart = 0;
   };
   Touch touchIn(const View& view, Point point) const;
+  void pressRested(std::uint64_t sequence);
+  void secondFingerDown(Point point);
+  void pinchMoved();
+  // The long press or the pinch takes the touch: the tap fails, the control or the views hear a
+  // cancel, a scroll ends.
+  void takeTouchFromViews(const GestureRecognizer& taker);
   TrackedTouch touch_;
+  std::uint64_t touchSequence_ = 0;
   double level_ = kWindowLevelNormal;
   std::shared_ptr<ViewController> root_;
 };

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/RunLoop.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Control.h"
 #include "platform/ui/GestureRecognizer.h"
@@ -43,6 +45,13 @@ struct Touches : ::testing::Test {
     parent.addSubview(c);
     return c;
   }
+  // A scroll view across the window's middle, holding content of that size.
+  std::shared_ptr<ScrollView> scroller(Size content) {
+    auto s = ScrollView::make(Rect(0, 100, 320, 200));
+    s->setContentSize(content);
+    root->addSubview(s);
+    return s;
+  }
 };
 
 TEST_F(Touches, ControlsTrackTheFingerAndDisabledOnesPassTheTouchUp) {
@@ -66,9 +75,7 @@ TEST_F(Touches, ControlsTrackTheFingerAndDisabledOnesPassTheTouchUp) {
 }
 
 TEST_F(Touches, AScrollViewTakesOverATouchThatMovesTenPoints) {
-  auto scroller = ScrollView::make(Rect(0, 100, 320, 200));
-  scroller->setContentSize({320, 1000});
-  root->addSubview(scroller);
+  auto scroller = this->scroller({320, 1000});
   auto c = control(Rect(0, 0, 320, 44), *scroller);
   window->touchDown({100, 120});
   window->touchMove({100, 115});  // within the slop: still the control's
@@ -128,9 +135,7 @@ TEST_F(Touches, ATapRecognizerTakesTapsButADragEndsInTheViewsAndAControlComesFir
 }
 
 TEST_F(Touches, ADragThatAScrollViewTakesFailsTheTapAndCancelsTheView) {
-  auto scroller = ScrollView::make(Rect(0, 100, 320, 200));
-  scroller->setContentSize({320, 1000});
-  root->addSubview(scroller);
+  auto scroller = this->scroller({320, 1000});
   auto content = std::make_shared<Recorder>(Rect(0, 0, 320, 200));
   scroller->addSubview(content);
   int taps = 0;
@@ -141,6 +146,129 @@ TEST_F(Touches, ADragThatAScrollViewTakesFailsTheTapAndCancelsTheView) {
   EXPECT_EQ(taps, 0);
   EXPECT_DOUBLE_EQ(scroller->contentOffset().y, 20);
   EXPECT_EQ(content->events, (std::vector<std::string>{"began 100,50", "cancelled 100,30"}));
+}
+
+// What a recognizer's targets heard: its state, and where (in the window) or at what scale.
+struct Heard {
+  std::vector<std::string> events;
+  void operator()(GestureRecognizer& g) {
+    static const char* const names[] = {"possible", "began", "changed", "ended", "cancelled", "failed"};
+    std::string what = names[static_cast<int>(g.state())];
+    if (auto* pinch = dynamic_cast<PinchGestureRecognizer*>(&g)) {
+      char scale[32];
+      std::snprintf(scale, sizeof scale, " x%.2f", pinch->scale);
+      what += scale;
+    }
+    const Point p = g.locationInView(nullptr);
+    events.push_back(what + " " + std::to_string(static_cast<int>(p.x)) + "," + std::to_string(static_cast<int>(p.y)));
+  }
+};
+
+// Lets the main loop run the timers that are due at the clock's time.
+void runDueTimers() {
+  RunLoop::main()->spinUntil([] { return false; }, 0.01);
+}
+
+TEST_F(Touches, ALongPressBeginsOnceTheFingerRestsAndThenHasTheTouch) {
+  VirtualTimeScope time;
+  auto target = std::make_shared<Recorder>(Rect(0, 0, 320, 240));
+  root->addSubview(target);
+  auto heard = std::make_shared<Heard>();
+  auto press = std::make_shared<LongPressGestureRecognizer>([heard](GestureRecognizer& g) { (*heard)(g); });
+  press->minimumPressDuration = 0.5;
+  press->allowableMovement = 20;
+  root->addGestureRecognizer(press);  // above the hit view: found on the way up
+  int taps = 0;
+  target->addGestureRecognizer(std::make_shared<TapGestureRecognizer>([&](GestureRecognizer&) { ++taps; }));
+
+  // Held still (within the allowed movement, beyond the tap's slop) past the duration: it begins
+  // where the finger is, and the tap and the view lose the touch.
+  window->touchDown({100, 100});
+  time.advance(0.4);
+  runDueTimers();
+  window->touchMove({112, 100});
+  EXPECT_TRUE(heard->events.empty());
+  time.advance(0.2);
+  runDueTimers();
+  window->touchMove({150, 120});
+  window->touchUp({160, 130});
+  EXPECT_EQ(heard->events, (std::vector<std::string>{"began 112,100", "changed 150,120", "ended 160,130"}));
+  EXPECT_EQ(target->events, (std::vector<std::string>{"began 100,100", "moved 112,100", "cancelled 112,100"}));
+  EXPECT_EQ(taps, 0);
+
+  // Lifted before the duration: a tap, and the press's timer does nothing later.
+  heard->events.clear();
+  target->events.clear();
+  window->touchDown({100, 100});
+  time.advance(0.3);
+  runDueTimers();
+  window->touchUp({100, 100});
+  time.advance(0.5);
+  runDueTimers();
+  EXPECT_EQ(taps, 1);
+  EXPECT_TRUE(heard->events.empty());
+
+  // Moved beyond the allowed movement first: no long press, the views keep the touch.
+  target->events.clear();
+  window->touchDown({100, 100});
+  window->touchMove({130, 100});
+  time.advance(1);
+  runDueTimers();
+  window->touchUp({130, 100});
+  EXPECT_TRUE(heard->events.empty());
+  EXPECT_EQ(target->events, (std::vector<std::string>{"began 100,100", "moved 130,100", "ended 130,100"}));
+
+  // A finger outside the recognizer's view is not its touch.
+  auto other = std::make_shared<Recorder>(Rect(0, 300, 320, 100));
+  window->addSubview(other);
+  window->touchDown({100, 350});
+  time.advance(1);
+  runDueTimers();
+  window->touchUp({100, 350});
+  EXPECT_TRUE(heard->events.empty());
+}
+
+TEST_F(Touches, ASecondFingerInsideAPinchRecognizersViewPinchesAndOthersGoNowhere) {
+  auto scroller = this->scroller({1000, 200});
+  auto content = std::make_shared<Recorder>(Rect(0, 0, 1000, 200));
+  scroller->addSubview(content);
+  auto heard = std::make_shared<Heard>();
+  auto pinch = std::make_shared<PinchGestureRecognizer>([heard](GestureRecognizer& g) { (*heard)(g); });
+  scroller->addGestureRecognizer(pinch);
+
+  // A second finger outside the pinch's view, or with no pinch at all, is ignored.
+  window->touchDown({100, 200});
+  window->touchDown({100, 50}, 1);
+  window->touchMove({100, 40}, 1);
+  window->touchUp({100, 40}, 1);
+  EXPECT_TRUE(heard->events.empty());
+  EXPECT_TRUE(window->isTracking());
+  window->touchUp({100, 200});
+  EXPECT_EQ(content->events, (std::vector<std::string>{"began 100,100", "ended 100,100"}));
+
+  // Inside: the content hears a cancel; moves of either finger scale by their distance, located
+  // at their middle; the first lift ends it and the other finger's events go nowhere.
+  content->events.clear();
+  window->touchDown({100, 200});
+  window->touchDown({200, 200}, 1);
+  window->touchMove({150, 200}, 1);
+  window->touchMove({125, 200});
+  window->touchUp({125, 200});
+  window->touchMove({300, 200}, 1);
+  window->touchUp({300, 200}, 1);
+  EXPECT_EQ(heard->events,
+            (std::vector<std::string>{"began x0.50 125,200", "changed x0.25 137,200", "ended x0.25 137,200"}));
+  EXPECT_EQ(content->events, (std::vector<std::string>{"began 100,100", "cancelled 100,100"}));
+  EXPECT_FALSE(window->isTracking());
+  EXPECT_DOUBLE_EQ(scroller->contentOffset().x, 0);
+
+  // Two fingers lifted without a move: no pinch.
+  heard->events.clear();
+  window->touchDown({100, 200});
+  window->touchDown({200, 200}, 1);
+  window->touchUp({200, 200}, 1);
+  window->touchUp({100, 200});
+  EXPECT_TRUE(heard->events.empty());
 }
 
 }  // namespace

@@ -207,15 +207,35 @@ function switchEnvironment() {
   result("envir", "切换中…");
   call("handshakemanager.do", "changeHandShake", {envirType: next}, function (answer) {
     var ok = answer.data && answer.data.success === "success";
-    if (ok) state.envir = next;
+    if (ok) {
+      state.envir = next;
+      call("store.do", "memSet", {key: "envir", value: String(next)});
+    }
     result("envir", (state.envir === 1 ? "当前：第一环境" : "当前：第二环境") + (ok ? "，握手成功" : "，握手失败"),
            ok ? "#1565c0" : "#d0402d");
   });
 }
 
+var LOCK_ARMED = "已开启：回到前台时锁定";
+
 function armLock() {
   call("gesture.do", "registerGesture", {gestureURL: "lock/lock.html"}, function (answer) {
-    result("lock", answer.result === 0 ? "已开启：回到前台时锁定" : "开启失败", answer.result === 0 ? "#1565c0" : "#d0402d");
+    result("lock", answer.result === 0 ? LOCK_ARMED : "开启失败", answer.result === 0 ? "#1565c0" : "#d0402d");
+    if (answer.result === 0) call("store.do", "memSet", {key: "lock", value: "armed"});
+  });
+}
+
+// The environment and the lock live as long as the client runs, and so does the store in memory:
+// what the plug-ins confirmed there is what this page shows again after a reload.
+function readBackState() {
+  call("store.do", "memGet", {key: "envir"}, function (answer) {
+    if (answer.data && answer.data.wdata === "2") {
+      state.envir = 2;
+      result("envir", "当前：第二环境");
+    }
+  });
+  call("store.do", "memGet", {key: "lock"}, function (answer) {
+    if (answer.data && answer.data.wdata === "armed") result("lock", LOCK_ARMED);
   });
 }
 
@@ -268,5 +288,6 @@ window.onload = function () {
       show("store", "store get: " + outcome(b, function (d) { return JSON.stringify(d); }));
     });
   });
+  readBackState();
   loadMarket();
 };

@@ -1,0 +1,169 @@
+#include "FxOutFolder.h"
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+
+namespace fs = std::filesystem;
+
+namespace fxrun {
+
+namespace {
+
+// The pictures of the start-up; the tour's are "tour-NN-<step>.png".
+const char* const kStartPictures[] = {"launch", "downloading", "launch-animation", "first-page", "page", "stopped"};
+
+// A name the mark may list: one entry of the folder itself, nothing above or below it.
+bool isPlainName(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+         name.find('\0') == std::string::npos;
+}
+
+fs::path resolved(const fs::path& path) {
+  std::error_code ec;
+  fs::path out = fs::weakly_canonical(fs::absolute(path, ec), ec);
+  if (ec) out = fs::absolute(path).lexically_normal();
+  if (!out.has_filename()) out = out.parent_path();
+  return out;
+}
+
+// Whether `inner` is `outer` or lies inside it.
+bool within(const fs::path& inner, const fs::path& outer) {
+  const fs::path a = resolved(inner), b = resolved(outer);
+  return std::mismatch(b.begin(), b.end(), a.begin(), a.end()).first == b.end();
+}
+
+std::vector<std::string> readMark(const fs::path& mark) {
+  std::vector<std::string> names;
+  std::ifstream in(mark);
+  for (std::string line; std::getline(in, line);)
+    if (!line.empty() && line.front() != '#' && isPlainName(line) && line != OutFolder::kMark &&
+        std::find(names.begin(), names.end(), line) == names.end())
+      names.push_back(line);
+  return names;
+}
+
+}  // namespace
+
+bool OutFolder::isRunnerName(const std::string& name) {
+  if (name == "startup.log" || name == "home" || name == "bundle" || name == "keys" || name == kMark) return true;
+  const fs::path path(name);
+  if (path.extension() != ".png") return false;
+  const std::string stem = path.stem().string();
+  return stem.rfind("tour-", 0) == 0 ||
+         std::find(std::begin(kStartPictures), std::end(kStartPictures), stem) != std::end(kStartPictures);
+}
+
+int OutFolder::claim(const fs::path& dir, bool byDefault, const std::vector<fs::path>& keep, std::string& why) {
+  if (int refused = refuseNonFolder(dir, "--out", why)) return refused;
+  std::error_code ec;
+  std::vector<std::string> listed;
+  if (fs::is_directory(dir, ec)) {
+    const bool marked = fs::exists(dir / kMark, ec);
+    if (marked) listed = readMark(dir / kMark);
+    std::vector<std::string> present;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+      const std::string name = it->path().filename().string();
+      if (name == kMark) continue;
+      const bool ours = std::find(listed.begin(), listed.end(), name) != listed.end();
+      if (marked && !ours && isRunnerName(name)) {
+        why = "--out " + dir.string() + ": " + name + " is not one this runner made (its mark does not list it); " +
+              "move it away or choose another folder";
+        return kBadFolderOption;
+      }
+      if (!marked && !(byDefault && isRunnerName(name))) {
+        why = "--out " + dir.string() + " holds " + name + ", which this runner did not make (the folder has no " +
+              kMark + "); choose an empty or new folder";
+        return kBadFolderOption;
+      }
+      present.push_back(name);
+    }
+    if (ec) {
+      why = "--out " + dir.string() + " cannot be read: " + ec.message();
+      return kCannotWrite;
+    }
+    if (!marked) listed = present;  // the default folder of a run that left no mark
+  } else if (!fs::create_directories(dir, ec) && ec) {
+    why = "--out " + dir.string() + " cannot be made: " + ec.message();
+    return kCannotWrite;
+  }
+  dir_ = dir;
+  // The mark is the first thing written: until the last run's things are gone, it still lists them.
+  if (!writeMark(listed)) {
+    why = "--out " + dir.string() + " cannot be written: " + std::strerror(errno);
+    return kCannotWrite;
+  }
+  names_.clear();
+  for (const auto& name : listed) {
+    const fs::path entry = dir / name;
+    // What the user named, and what lies in it or holds it, is the user's from now on: kept, and
+    // no longer listed.
+    if (std::any_of(keep.begin(), keep.end(),
+                    [&](const fs::path& k) { return !k.empty() && (within(k, entry) || within(entry, k)); }))
+      continue;
+    if (name == "keys") {  // reused by every run
+      if (fs::exists(fs::symlink_status(entry, ec))) names_.push_back(name);
+      continue;
+    }
+    fs::remove_all(entry, ec);
+    if (ec) {
+      why = "--out " + dir.string() + ": " + name + " cannot be removed: " + ec.message();
+      writeMark(listed);
+      return kCannotWrite;
+    }
+  }
+  if (!writeMark(names_)) {
+    why = "--out " + dir.string() + " cannot be written: " + std::strerror(errno);
+    return kCannotWrite;
+  }
+  return 0;
+}
+
+bool OutFolder::note(const std::string& name) {
+  if (std::find(names_.begin(), names_.end(), name) != names_.end()) return true;
+  names_.push_back(name);
+  return writeMark(names_);
+}
+
+bool OutFolder::writeMark(const std::vector<std::string>& names) const {
+  std::ofstream out(dir_ / kMark, std::ios::trunc);
+  out << "# made by fxclient; the next run in this folder removes these and nothing else\n";
+  for (const auto& name : names) out << name << "\n";
+  out.close();
+  return !out.fail();
+}
+
+int refuseNonFolder(const fs::path& dir, const std::string& option, std::string& why) {
+  std::error_code ec;
+  const auto status = fs::status(dir, ec);
+  if (fs::exists(status) && !fs::is_directory(status)) {
+    why = option + " " + dir.string() + " is not a folder";
+    return kBadFolderOption;
+  }
+  return 0;
+}
+
+int prepareFolder(const fs::path& dir, const std::string& option, std::string& why) {
+  if (int refused = refuseNonFolder(dir, option, why)) return refused;
+  std::error_code ec;
+  if (!fs::create_directories(dir, ec) && ec) {
+    why = option + " " + dir.string() + " cannot be made: " + ec.message();
+    return kCannotWrite;
+  }
+  // A file made and removed again: the one sure test that the run can write there.
+  std::string probe = (dir / ".fxclient-probe-XXXXXX").string();
+  const int fd = mkstemp(probe.data());
+  if (fd < 0) {
+    why = option + " " + dir.string() + " cannot be written: " + std::strerror(errno);
+    return kCannotWrite;
+  }
+  close(fd);
+  unlink(probe.c_str());
+  return 0;
+}
+
+}  // namespace fxrun
