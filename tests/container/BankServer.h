@@ -13,6 +13,8 @@
 #include "container/MwKeyStore.h"
 #include "container/MwServerConfiguration.h"
 #include "container/MwSessionManager.h"
+#include "platform/foundation/Base64.h"
+#include "platform/security/Cipher.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/net/CookieStorage.h"
 #include "support/TestSupport.h"
@@ -59,6 +61,17 @@ inline void resetContainer(const std::string& baseUrl, int networkState = 1, int
   MwKeyStore::setKeyDirectoryForTesting(testKeys());
   MwActivity::resetForTesting();
   pf::CookieStorage::shared().deleteAllCookies();
+}
+
+// An answer packet as the server makes it under the current session's keys (crypt flag 1), with any
+// bytes as its business payload.
+inline std::string encryptedAnswer(const pf::Bytes& payload) {
+  pf::Bytes iv(8, 0x5a);
+  auto cipher = pf::encrypt({pf::CipherAlgorithm::TripleDes, pf::CipherMode::Cbc, pf::CipherPadding::Pkcs7},
+                            MwSessionManager::getInstance().getDecryptKey().value(), iv, payload);
+  iv.insert(iv.end(), cipher.value().begin(), cipher.value().end());
+  const pf::Value inner{{"cryptFlag", 1}, {"hashFlag", 0}, {"signFlag", 0}, {"business", pf::base64Encode(iv)}};
+  return pf::Value{{"flag", 0}, {"errCode", 0}, {"errMsg", ""}, {"data", inner}}.dump();
 }
 
 // Records the session notifications and the analysis records posted while it lives. The probe, when

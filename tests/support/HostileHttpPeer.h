@@ -37,8 +37,9 @@ class HostileHttpPeer {
   static std::string generated(long long size, const std::string& framing = "chunked", bool gzip = false) {
     return "/gen?size=" + std::to_string(size) + "&framing=" + framing + (gzip ? "&gzip=1" : "");
   }
-  static std::string answer(const std::string& body, int extra = 0) {
-    return "/answer?b64=" + encode(body) + "&extra=" + std::to_string(extra);
+  // The body, then `pad` spaces, announced `extra` bytes longer than that (a cut answer).
+  static std::string answer(const std::string& body, int extra = 0, std::size_t pad = 0) {
+    return "/answer?b64=" + encode(body) + "&extra=" + std::to_string(extra) + "&pad=" + std::to_string(pad);
   }
   static std::string raw(const std::string& bytes) { return "/raw?b64=" + encode(bytes); }
 

@@ -11,9 +11,10 @@ Paths:
                                  end), framed by F: "length" (Content-Length), "chunked" (the
                                  default) or "close" (the end of the connection); G=1 sends them
                                  gzip-compressed as they are made (Content-Encoding: gzip)
-  /answer?b64=B&extra=E&ctype=T  the bytes of B (Base64, URL-safe) with a Content-Length E bytes
-                                 larger than they are, then the connection closes (E=0: a whole
-                                 answer); content type T (text/plain by default)
+  /answer?b64=B&extra=E&pad=P&ctype=T  the bytes of B (Base64, URL-safe) followed by P spaces,
+                                 with a Content-Length E bytes larger than they are, then the
+                                 connection closes (E=0: a whole answer); content type T
+                                 (text/plain by default)
   /raw?b64=B                     the bytes of B written as they are (status line and all), then the
                                  connection closes
   /longheader?size=N             200 "ok" with one header line of N bytes
@@ -116,11 +117,16 @@ class Handler(QuietHandler):
     def path_answer(self, query):
         data = base64.urlsafe_b64decode(query.get("b64", ""))
         extra = int(query.get("extra", "0"))
+        pad = int(query.get("pad", "0"))
         self.send_response(200)
         self.send_header("Content-Type", query.get("ctype", "text/plain"))
-        self.send_header("Content-Length", str(len(data) + extra))
+        self.send_header("Content-Length", str(len(data) + pad + extra))
         self.end_headers()
         self.wfile.write(data)
+        while pad > 0:
+            n = min(pad, 65536)
+            self.wfile.write(b" " * n)
+            pad -= n
         if extra:
             self.close_connection = True
 
