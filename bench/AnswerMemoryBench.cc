@@ -8,8 +8,6 @@
 // (ru_maxrss), so nothing another row left behind is counted. The answers come from a generator in
 // this process that makes them as it sends them (nothing of 1 GB is ever held by the server).
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -33,6 +31,7 @@
 #include "container/MwServerConfiguration.h"
 #include "container/MwSessionManager.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/net/SocketTestSupport.h"
 #include "platform/net/UrlConnection.h"
 #include "support/TestSupport.h"
 
@@ -47,29 +46,19 @@ const fxbench::Aim kRefusedAim = fxbench::atMost(12);
 
 // GET or POST /<kind>?bytes=N&framing=length|chunked&gzip=0|1, one request a connection:
 // "raw" is N bytes of 'x'; "packet" is a plain business packet whose payload holds N bytes of 'x'.
+// The listener keeps the connections (it lives as long as the program): a served one is only shut down.
 class Generator {
  public:
   Generator() {
-    listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    int on = 1;
-    ::setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    ::listen(listen_, 16);
-    socklen_t len = sizeof addr;
-    ::getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
     std::thread([this] {
       for (;;) {
-        int fd = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+        const int fd = listener_.accept(-1);
         if (fd < 0) return;
         std::thread([fd] { serve(fd); }).detach();
       }
     }).detach();
   }
-  std::string base() const { return "http://127.0.0.1:" + std::to_string(port_); }
+  std::string base() const { return "http://127.0.0.1:" + std::to_string(listener_.port()); }
 
  private:
   struct Sender {
@@ -141,7 +130,7 @@ class Generator {
     std::size_t end;
     while ((end = head.find("\r\n\r\n")) == std::string::npos) {
       const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-      if (n <= 0) return (void)::close(fd);
+      if (n <= 0) return (void)::shutdown(fd, SHUT_RDWR);
       head.append(buffer, static_cast<std::size_t>(n));
     }
     // The request body (a business packet) is read and dropped.
@@ -183,11 +172,9 @@ class Generator {
     ::shutdown(fd, SHUT_WR);
     while (::recv(fd, buffer, sizeof buffer, 0) > 0) {
     }
-    ::close(fd);
   }
 
-  int listen_ = -1;
-  int port_ = 0;
+  fxtest::LoopbackListener listener_;
 };
 
 Generator& generator() {

@@ -19,18 +19,7 @@ namespace {
 
 using fxtest::HostileHttpPeer;
 
-struct Listener : MwTaskListener {
-  std::vector<std::string> events;
-  std::shared_ptr<MwComPackage> package;
-  void onSuccessWithResult(const std::shared_ptr<MwComPackage>& p, MwBaseTask&) override {
-    events.push_back("success");
-    package = p;
-  }
-  void onErrorWithMessage(const std::shared_ptr<MwComPackage>& p, MwBaseTask&) override {
-    events.push_back("error");
-    package = p;
-  }
-};
+using Listener = testing::TaskListener;
 
 // A plain packet (crypt flag 0) with the payload as its business.
 std::string packet(const std::string& payload) {

@@ -13,6 +13,7 @@
 #include "container/MwKeyStore.h"
 #include "container/MwServerConfiguration.h"
 #include "container/MwSessionManager.h"
+#include "container/MwTaskListener.h"
 #include "platform/foundation/Base64.h"
 #include "platform/security/Cipher.h"
 #include "platform/foundation/NotificationCenter.h"
@@ -62,6 +63,22 @@ inline void resetContainer(const std::string& baseUrl, int networkState = 1, int
   MwActivity::resetForTesting();
   pf::CookieStorage::shared().deleteAllCookies();
 }
+
+// Records what a task's listener hears, and the last package.
+struct TaskListener : MwTaskListener {
+  std::vector<std::string> events;
+  std::shared_ptr<MwComPackage> package;
+  void onSuccessWithResult(const std::shared_ptr<MwComPackage>& p, MwBaseTask&) override {
+    events.push_back("success");
+    package = p;
+  }
+  void onErrorWithMessage(const std::shared_ptr<MwComPackage>& p, MwBaseTask&) override {
+    events.push_back("error");
+    package = p;
+  }
+  void onCancelByTask(MwBaseTask&) override { events.push_back("cancel"); }
+  void onTimeOutByTask(MwBaseTask&) override { events.push_back("timeout"); }
+};
 
 // An answer packet as the server makes it under the current session's keys (crypt flag 1), with any
 // bytes as its business payload.
