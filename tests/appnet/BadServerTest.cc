@@ -57,6 +57,16 @@ struct StarvedSerializer : TnqHTTPResponseSerializer {
   }
 };
 
+// Ends the manager's session (it holds its manager, its delegate, until it becomes invalid).
+void invalidate(TnqURLSessionManager& manager) {
+  bool invalidated = false;
+  auto token = pf::NotificationCenter::defaultCenter().addObserver(
+      kTnqNetworkingSessionDidInvalidateNotification, {}, [&](const pf::Notification&) { invalidated = true; });
+  manager.invalidateSessionCancelingTasks(true);
+  EXPECT_TRUE(spin([&] { return invalidated; }));
+  pf::NotificationCenter::defaultCenter().removeObserver(token);
+}
+
 bool isTooLong(const std::optional<pf::Error>& error) {
   return error && error->domain == pf::kUrlErrorDomain && error->code == pf::UrlErrorCode::kDataLengthExceedsMaximum;
 }
@@ -115,6 +125,7 @@ TEST(HttpClientBadServer, ASessionTaskKeepsAtMostTheLimitInMemory) {
   EXPECT_EQ(TnqResponseBytes(object)->size(), 100000u);
   EXPECT_EQ(notices[0][kTnqNetworkingTaskDidCompleteResponseDataKey].get_binary().size(), 100000u);
   pf::NotificationCenter::defaultCenter().removeObserver(token);
+  invalidate(*manager);
 }
 
 TEST(HttpClientBadServer, EveryCompletionRunsWhenItsSerializerRunsOutOfMemory) {
@@ -137,4 +148,5 @@ TEST(HttpClientBadServer, EveryCompletionRunsWhenItsSerializerRunsOutOfMemory) {
   ASSERT_TRUE(error);
   EXPECT_EQ(error->domain, kTnqURLResponseSerializationErrorDomain);
   EXPECT_EQ(error->code, pf::UrlErrorCode::kCannotDecodeContentData);
+  invalidate(*sessions);
 }
