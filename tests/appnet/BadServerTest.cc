@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <new>
 
 #include "appnet/TnqHTTPRequestOperationManager.h"
@@ -59,11 +60,11 @@ struct StarvedSerializer : TnqHTTPResponseSerializer {
 
 // Ends the manager's session (it holds its manager, its delegate, until it becomes invalid).
 void invalidate(TnqURLSessionManager& manager) {
-  bool invalidated = false;
+  std::atomic<bool> invalidated{false};  // posted on the session's delegate queue
   auto token = pf::NotificationCenter::defaultCenter().addObserver(
       kTnqNetworkingSessionDidInvalidateNotification, {}, [&](const pf::Notification&) { invalidated = true; });
   manager.invalidateSessionCancelingTasks(true);
-  EXPECT_TRUE(spin([&] { return invalidated; }));
+  EXPECT_TRUE(spin([&] { return invalidated.load(); }));
   pf::NotificationCenter::defaultCenter().removeObserver(token);
 }
 
