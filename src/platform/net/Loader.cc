@@ -940,8 +940,10 @@ void Load::onHeadComplete() {
   }
   hop.response.emplace(hop.url, hop.status, hop.headers);
   hop.kind = Hop::Kind::Final;
+  // An answer that has no body (to a HEAD, a 204 or 304) may announce any length.
   const std::int64_t limit = options_.maximumBodyLength;
-  if (limit > 0 && hop.response->expectedContentLength() > limit) {
+  const bool bodyless = hop.method == "HEAD" || hop.status == 204 || hop.status == 304;
+  if (limit > 0 && !bodyless && hop.response->expectedContentLength() > limit) {
     hop.abort = Hop::Abort::BodyTooLarge;
     return;
   }

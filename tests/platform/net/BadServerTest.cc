@@ -31,9 +31,12 @@ struct Outcome : pf::UrlConnectionDelegate {
   int code() const { return error ? static_cast<int>(error->code) : 0; }
 };
 
-std::shared_ptr<Outcome> load(const std::string& url, std::int64_t limit = 0, bool trustAnyServer = false) {
+std::shared_ptr<Outcome> load(const std::string& url, std::int64_t limit = 0, bool trustAnyServer = false,
+                              const std::string& method = "GET") {
   auto outcome = std::make_shared<Outcome>();
-  auto connection = UrlConnection::make(UrlRequest(pf::Url::parse(url)), outcome);
+  UrlRequest request(pf::Url::parse(url));
+  request.setHttpMethod(method);
+  auto connection = UrlConnection::make(request, outcome);
   connection->scheduleInRunLoop(pf::RunLoop::current(), pf::kDefaultRunLoopMode);
   connection->setMaximumBodyLength(limit);
   if (trustAnyServer) {
@@ -81,6 +84,10 @@ TEST_F(BadServerTest, BodiesBeyondTheLimitFailAndAreReadNoFurther) {
   whole = load(peer.http(HostileHttpPeer::generated(3 * kLimit, "length")));
   EXPECT_FALSE(whole->error);
   EXPECT_EQ(whole->received, 3 * kLimit);
+  // An answer to HEAD has no body, whatever length it announces.
+  auto head = load(peer.http(HostileHttpPeer::generated(1ll << 30, "length")), kLimit, false, "HEAD");
+  EXPECT_FALSE(head->error);
+  EXPECT_EQ(head->response->expectedContentLength(), 1ll << 30);
 
   // The one-shot sends hold their own limit the same way.
   auto refused = UrlConnection::sendSynchronousRequest(

@@ -4,7 +4,7 @@
 usage: hostile_http_server.py DIR
 Makes a self-signed certificate for localhost / 127.0.0.1 in DIR (cert.pem, key.pem) and serves on
 127.0.0.1 plain HTTP and HTTPS, printing "HTTP <port>" and "HTTPS <port>". Every path answers GET
-and POST alike (a request body is read and dropped).
+and POST alike (a request body is read and dropped); HEAD gets the head of the GET answer.
 
 Paths:
   /gen?size=N&framing=F&gzip=G   N generated body bytes ("0123456789" over and over; N = -1: no
@@ -62,6 +62,9 @@ class Handler(QuietHandler):
     def do_GET(self):
         self.route()
 
+    def do_HEAD(self):
+        self.route()
+
     def do_POST(self):
         length = int(self.headers.get("Content-Length") or 0)
         if length:
@@ -106,6 +109,8 @@ class Handler(QuietHandler):
             self.send_header("Connection", "close")
             self.close_connection = True
         self.end_headers()
+        if self.command == "HEAD":
+            return
         for piece in pieces:
             if framing == "chunked":
                 self.wfile.write(b"%x\r\n%s\r\n" % (len(piece), piece))
