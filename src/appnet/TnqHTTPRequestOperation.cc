@@ -67,8 +67,15 @@ TnqResponseObject TnqHTTPRequestOperation::responseObject() {
     const auto& resp = responseLocked();
     const auto& data = responseDataLocked();
     std::optional<pf::Error> serializerError;
-    if (auto serializer = responseSerializer())
-      responseObject_ = serializer->responseObject(resp ? &*resp : nullptr, data ? &*data : nullptr, &serializerError);
+    try {
+      if (auto serializer = responseSerializer())
+        responseObject_ = serializer->responseObject(resp ? &*resp : nullptr, data ? &*data : nullptr, &serializerError);
+    } catch (const std::exception& e) {
+      // Whatever fails inside a serializer (memory running out included) is its error, so the
+      // operation's failure block still runs.
+      responseObject_ = {};
+      serializerError = TnqSerializerFailure(resp ? &*resp : nullptr, e);
+    }
     if (serializerError) serializationError_ = serializerError;
   }
   return responseObject_;
@@ -148,7 +155,7 @@ void TnqHTTPRequestOperation::connectionDidReceiveResponse(pf::UrlConnection& co
     return;
   }
   // A whole new body: the earlier bytes go.
-  setOutputStream(TnqURLOutputStream::toMemory());
+  useOwnMemoryStream();
   outputStream()->open();
 }
 

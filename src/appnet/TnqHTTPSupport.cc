@@ -8,11 +8,16 @@
 #include "platform/foundation/Base64.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Text.h"
+#include "platform/net/UrlError.h"
 
 namespace appnet {
 
 std::string TnqLocalizedString(std::string_view text) {
   return pf::Bundle::main()->localizedString(text, "", "TnqNet");
+}
+
+pf::Error TnqResponseNotKeptError(const std::optional<pf::Url>& url, std::string detail) {
+  return pf::makeUrlError(pf::UrlErrorCode::kDataLengthExceedsMaximum, url, std::move(detail));
 }
 
 std::optional<pf::Error> TnqChainedError(const std::optional<pf::Error>& error,

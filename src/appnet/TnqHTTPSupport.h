@@ -10,6 +10,7 @@
 #include "platform/foundation/Error.h"
 #include "platform/foundation/Text.h"
 #include "platform/foundation/Value.h"
+#include "platform/net/Url.h"
 
 namespace appnet {
 
@@ -44,6 +45,14 @@ inline std::optional<std::string> TnqDecodeText(const pf::Bytes& bytes, TnqStrin
 inline std::optional<std::string> TnqEncodeText(std::string_view text, TnqStringEncoding encoding) {
   return pf::encodeText(text, encoding);
 }
+
+// The most body bytes an operation (with its own memory output) or a session data task keeps in
+// memory for its caller; a longer answer fails with NSURLErrorDomain -1103 and is read no further.
+// A caller's own output stream and a download to a file are not limited.
+inline constexpr std::size_t kTnqMaximumInMemoryResponseLength = 16u << 20;
+// The error of an answer that could not be kept in memory: longer than the limit, or the memory ran
+// out (`detail` says which).
+pf::Error TnqResponseNotKeptError(const std::optional<pf::Url>& url, std::string detail);
 
 // Error chaining: `error` with `underlying` as its underlying error, unless one is nil or the
 // error already has an underlying error.

@@ -49,12 +49,21 @@ bool transitionIsValid(std::int64_t from, std::int64_t to, bool cancelled) {
 
 class MemoryOutputStream : public TnqURLOutputStream {
  public:
+  // limit 0: none.
+  explicit MemoryOutputStream(std::size_t limit = 0) : limit_(limit) {}
   std::ptrdiff_t write(const std::uint8_t* bytes, std::size_t length) override {
     pf::MutexLock lock(mutex_);
+    if (limit_ > 0 && length > limit_ - std::min(limit_, data_.size())) {
+      error_ = TnqResponseNotKeptError(std::nullopt, "the answer is longer than " + std::to_string(limit_) + " bytes");
+      return -1;
+    }
     data_.insert(data_.end(), bytes, bytes + length);
     return static_cast<std::ptrdiff_t>(length);
   }
-  std::optional<pf::Error> streamError() const override { return std::nullopt; }
+  std::optional<pf::Error> streamError() const override {
+    pf::MutexLock lock(mutex_);
+    return error_;
+  }
   std::optional<pf::Bytes> dataWrittenToMemory() const override {
     pf::MutexLock lock(mutex_);
     return data_;
@@ -65,8 +74,10 @@ class MemoryOutputStream : public TnqURLOutputStream {
   }
 
  private:
+  const std::size_t limit_;
   mutable pf::Mutex mutex_;
   pf::Bytes data_ PF_GUARDED_BY(mutex_);
+  std::optional<pf::Error> error_ PF_GUARDED_BY(mutex_);
 };
 
 class FileOutputStream : public TnqURLOutputStream {
@@ -251,6 +262,11 @@ void TnqURLConnectionOperation::operationDidStart() {
         auto runLoop = networkRequestThread()->runLoop();
         for (const auto& mode : runLoopModes) connection_->scheduleInRunLoop(runLoop, mode);
         outputStream()->open();
+        // Bytes kept for the caller stop at the limit as they arrive (announced, received or
+        // inflated); a caller's own stream takes whatever comes.
+        if (ownsOutputStream_) {
+          connection_->setMaximumBodyLength(static_cast<std::int64_t>(kTnqMaximumInMemoryResponseLength));
+        }
         connection_->start();
       }
     }
@@ -376,11 +392,14 @@ std::optional<std::string> TnqURLConnectionOperation::responseString() {
 
 std::shared_ptr<TnqURLOutputStream> TnqURLConnectionOperation::outputStream() {
   pf::MutexLock lock(lock_);
-  if (!outputStream_) {
-    outputStream_ = TnqURLOutputStream::toMemory();
-    ownsOutputStream_ = true;
-  }
+  if (!outputStream_) useOwnMemoryStream();
   return outputStream_;
+}
+
+void TnqURLConnectionOperation::useOwnMemoryStream() {
+  if (outputStream_) outputStream_->close();
+  outputStream_ = std::make_shared<MemoryOutputStream>(kTnqMaximumInMemoryResponseLength);
+  ownsOutputStream_ = true;
 }
 
 void TnqURLConnectionOperation::setOutputStream(std::shared_ptr<TnqURLOutputStream> stream) {
@@ -492,19 +511,28 @@ void TnqURLConnectionOperation::connectionDidReceiveResponse(pf::UrlConnection&,
 void TnqURLConnectionOperation::connectionDidReceiveData(pf::UrlConnection& connection, const pf::Bytes& data) {
   const auto stream = outputStream_ ? outputStream_ : outputStream();
   std::size_t written = 0;
-  while (written < data.size()) {
-    std::optional<pf::Error> streamError = stream->streamError();
-    std::ptrdiff_t n = streamError ? -1 : stream->write(data.data() + written, data.size() - written);
-    if (n <= 0) {
-      // The bytes cannot be kept: the load fails rather than losing them silently.
-      streamError = stream->streamError();
-      pf::Error error = streamError ? *streamError
-                                    : pf::makeUrlError(pf::UrlErrorCode::kCannotWriteToFile, request().url());
-      connection.cancel();
-      connectionDidFailWithError(&connection, error);
-      return;
+  std::optional<pf::Error> failure;
+  try {
+    while (written < data.size()) {
+      std::optional<pf::Error> streamError = stream->streamError();
+      std::ptrdiff_t n = streamError ? -1 : stream->write(data.data() + written, data.size() - written);
+      if (n <= 0) {
+        streamError = stream->streamError();
+        failure = streamError ? *streamError : pf::makeUrlError(pf::UrlErrorCode::kCannotWriteToFile, request_.url());
+        break;
+      }
+      written += static_cast<std::size_t>(n);
     }
-    written += static_cast<std::size_t>(n);
+  } catch (const std::bad_alloc&) {
+    failure = TnqResponseNotKeptError(request_.url(), "out of memory keeping the answer");
+  } catch (const std::exception& e) {
+    failure = pf::makeUrlError(pf::UrlErrorCode::kCannotWriteToFile, request_.url(), e.what());
+  }
+  if (failure) {
+    // The bytes cannot be kept: the load fails rather than losing them silently.
+    connection.cancel();
+    connectionDidFailWithError(&connection, *failure);
+    return;
   }
   const std::int64_t length = static_cast<std::int64_t>(data.size());
   // The count is kept here (atomically) so that it does not wait for a main queue that may be

@@ -30,7 +30,9 @@ namespace appnet {
 extern const std::string kTnqNetworkingOperationDidStartNotification;   // "com.tnq.networking.operation.start"
 extern const std::string kTnqNetworkingOperationDidFinishNotification;  // "com.tnq.networking.operation.finish"
 
-// Where received bytes go: memory (the default) or a file, or a caller's own sink.
+// Where received bytes go: memory (the default) or a file, or a caller's own sink. The operation's
+// own memory stream keeps at most kTnqMaximumInMemoryResponseLength bytes (a longer answer fails the
+// load with -1103); one a caller sets is not limited.
 class TnqURLOutputStream {
  public:
   virtual ~TnqURLOutputStream() = default;
@@ -146,6 +148,9 @@ class TnqURLConnectionOperation : public pf::Operation {
   // Ends the load with the error (the connection, if any, already cancelled).
   void connectionDidFailWithError(pf::UrlConnection* connection, const pf::Error& error);
   virtual std::shared_ptr<TnqURLConnectionOperation> makeCopy(pf::UrlRequest request) const;
+  // A new memory stream of the operation's own (limited to kTnqMaximumInMemoryResponseLength) in place
+  // of the current one.
+  void useOwnMemoryStream() PF_REQUIRES(lock_);
   // The response and its bytes as kept, without copies (lock_ held).
   const std::optional<pf::UrlResponse>& responseLocked() const PF_REQUIRES(lock_) { return response_; }
   const std::optional<pf::Bytes>& responseDataLocked() const PF_REQUIRES(lock_) { return responseData_; }

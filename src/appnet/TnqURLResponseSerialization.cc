@@ -85,6 +85,18 @@ std::shared_ptr<T> makeAndInit(const pf::Value& archive) {
 
 std::shared_ptr<pf::Bytes> TnqResponseBytes(const TnqResponseObject& object) { return object.as<pf::Bytes>(); }
 
+pf::Error TnqSerializerFailure(const pf::UrlResponse* response, const std::exception& exception) {
+  const bool memory = dynamic_cast<const std::bad_alloc*>(&exception) != nullptr;
+  pf::Value info{{pf::kLocalizedDescriptionKey,
+                  pf::format(TnqLocalizedString("Request failed: the answer could not be read (%@)"),
+                             std::string(memory ? "out of memory" : exception.what()))}};
+  if (response) {
+    info[pf::kUrlErrorFailingUrlKey] = response->url().absoluteString();
+    info[kTnqNetworkingOperationFailingURLResponseErrorKey] = TnqResponseDescriptionValue(*response);
+  }
+  return pf::Error(kTnqURLResponseSerializationErrorDomain, pf::UrlErrorCode::kCannotDecodeContentData, std::move(info));
+}
+
 pf::Value TnqResponseDescriptionValue(const pf::UrlResponse& response) {
   return pf::Value{{"URL", response.url().absoluteString()},
                    {"statusCode", response.statusCode()},

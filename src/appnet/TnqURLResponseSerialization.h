@@ -8,6 +8,7 @@
 // chained under new errors, as the callers expect.
 
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <optional>
 #include <set>
@@ -33,6 +34,9 @@ using TnqResponseObject = pf::AnyObject;
 std::shared_ptr<pf::Bytes> TnqResponseBytes(const TnqResponseObject& object);
 // The response as user-info value: {"URL", "statusCode", "headers"}.
 pf::Value TnqResponseDescriptionValue(const pf::UrlResponse& response);
+// The serialization error of a serializer that raised (memory running out included): code -1016 of
+// the serializers' domain, the exception's text in the description.
+pf::Error TnqSerializerFailure(const pf::UrlResponse* response, const std::exception& exception);
 
 class TnqHTTPResponseSerializer : public std::enable_shared_from_this<TnqHTTPResponseSerializer> {
  public:

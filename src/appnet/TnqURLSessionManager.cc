@@ -78,6 +78,23 @@ std::shared_ptr<pf::Url> TnqResponseFileURL(const TnqResponseObject& object) { r
 
 // ---- task record
 
+bool TnqURLSessionManagerTaskDelegate::keep(const pf::UrlSessionTask& task, const pf::Bytes& data) {
+  if (keepError) return false;
+  if (data.size() > kTnqMaximumInMemoryResponseLength - std::min(kTnqMaximumInMemoryResponseLength, mutableData.size())) {
+    keepError = TnqResponseNotKeptError(task.currentRequest().url(), "the answer is longer than " +
+                                                                         std::to_string(kTnqMaximumInMemoryResponseLength) + " bytes");
+    return false;
+  }
+  try {
+    mutableData.insert(mutableData.end(), data.begin(), data.end());
+  } catch (const std::bad_alloc&) {
+    keepError = TnqResponseNotKeptError(task.currentRequest().url(), "out of memory keeping the answer");
+    pf::Bytes().swap(mutableData);
+    return false;
+  }
+  return true;
+}
+
 void TnqURLSessionManagerTaskDelegate::didComplete(pf::UrlSession&, const TnqSessionTask& task,
                                                    const std::optional<pf::Error>& error) {
   auto strongManager = manager.lock();
@@ -87,22 +104,25 @@ void TnqURLSessionManagerTaskDelegate::didComplete(pf::UrlSession&, const TnqSes
 
   pf::Value userInfo = pf::Value::object();
   if (serializer) userInfo[kTnqNetworkingTaskDidCompleteResponseSerializerKey] = serializer->className();
-  auto data = std::make_shared<const pf::Bytes>(std::move(mutableData));
+  // The bytes go into the notification at its post, after the serializer and the handler are done
+  // with them: moved, not copied.
+  auto data = std::make_shared<pf::Bytes>(std::move(mutableData));
   if (downloadFileURL) userInfo[kTnqNetworkingTaskDidCompleteAssetPathKey] = downloadFileURL->absoluteString();
-  else if (!data->empty()) userInfo[kTnqNetworkingTaskDidCompleteResponseDataKey] = pf::makeData(*data);
+  const bool postsData = !downloadFileURL && !data->empty();
 
   auto handler = completionHandler;
   std::optional<pf::UrlResponse> response = task->response();
-  auto post = [task](pf::Value info) {
-    pf::DispatchQueue::main()->async([task, info] {
-      pf::NotificationCenter::defaultCenter().post(kTnqNetworkingTaskDidCompleteNotification, task, info);
+  auto post = [task, data, postsData](pf::Value info) {
+    pf::DispatchQueue::main()->async([task, data, postsData, info = std::move(info)]() mutable {
+      if (postsData) info[kTnqNetworkingTaskDidCompleteResponseDataKey] = pf::makeData(std::exchange(*data, {}));
+      pf::NotificationCenter::defaultCenter().post(kTnqNetworkingTaskDidCompleteNotification, task, std::move(info));
     });
   };
   if (error) {
     userInfo[kTnqNetworkingTaskDidCompleteErrorKey] = TnqArchiveError(*error);
-    queue->async(group, [handler, response, error, userInfo, post] {
+    queue->async(group, [handler, response, error, userInfo = std::move(userInfo), post]() mutable {
       if (handler) handler(response, {}, error);
-      post(userInfo);
+      post(std::move(userInfo));
     });
     return;
   }
@@ -111,15 +131,21 @@ void TnqURLSessionManagerTaskDelegate::didComplete(pf::UrlSession&, const TnqSes
   processingQueue()->async([=]() mutable {
     std::optional<pf::Error> serializationError;
     TnqResponseObject object;
-    if (serializer) object = serializer->responseObject(response ? &*response : nullptr, data.get(), &serializationError);
+    try {
+      if (serializer) object = serializer->responseObject(response ? &*response : nullptr, data.get(), &serializationError);
+    } catch (const std::exception& e) {
+      // Whatever fails inside the serializer is its error: the handler runs all the same.
+      object = {};
+      serializationError = TnqSerializerFailure(response ? &*response : nullptr, e);
+    }
     if (fileURL) object = std::make_shared<pf::Url>(*fileURL);
     // A file that could not be put at its destination is reported, not passed over.
     if (moveFailure) serializationError = TnqChainedError(*moveFailure, serializationError);
     if (const pf::Value* v = object.value()) userInfo[kTnqNetworkingTaskDidCompleteSerializedResponseKey] = *v;
     if (serializationError) userInfo[kTnqNetworkingTaskDidCompleteErrorKey] = TnqArchiveError(*serializationError);
-    queue->async(group, [handler, response, object, serializationError, userInfo, post] {
+    queue->async(group, [handler, response, object, serializationError, userInfo = std::move(userInfo), post]() mutable {
       if (handler) handler(response, object, serializationError);
-      post(userInfo);
+      post(std::move(userInfo));
     });
   });
 }
@@ -404,7 +430,8 @@ void TnqURLSessionManager::taskDidSendBodyData(pf::UrlSession& s, pf::UrlSession
 
 void TnqURLSessionManager::taskDidComplete(pf::UrlSession& s, pf::UrlSessionTask& task, const std::optional<pf::Error>& error) {
   if (auto record = delegateForTask(task)) {
-    record->didComplete(s, task.shared_from_this(), error);
+    // A body that could not be kept ended the task: that is its error, not the cancel.
+    record->didComplete(s, task.shared_from_this(), record->keepError ? record->keepError : error);
     removeDelegateForTask(task);
   }
   if (taskDidCompleteBlock) taskDidCompleteBlock(s, task, error);
@@ -427,7 +454,10 @@ void TnqURLSessionManager::dataTaskDidBecomeDownloadTask(pf::UrlSession& s, pf::
 }
 
 void TnqURLSessionManager::dataTaskDidReceiveData(pf::UrlSession& s, pf::UrlSessionTask& task, const pf::Bytes& data) {
-  if (auto record = delegateForTask(task)) record->mutableData.insert(record->mutableData.end(), data.begin(), data.end());
+  if (auto record = delegateForTask(task); record && !record->keep(task, data)) {
+    task.cancel();  // read no further
+    return;
+  }
   if (dataTaskDidReceiveDataBlock) dataTaskDidReceiveDataBlock(s, task, data);
 }
 

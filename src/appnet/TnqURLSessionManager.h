@@ -76,13 +76,19 @@ using TnqDownloadDestination = std::function<std::optional<pf::Url>(const pf::Ur
 class TnqURLSessionManagerTaskDelegate {
  public:
   std::weak_ptr<TnqURLSessionManager> manager;
+  // The received body, at most kTnqMaximumInMemoryResponseLength bytes.
   pf::Bytes mutableData;
+  // Why the body could not be kept (too long, out of memory): the task's error once it ends.
+  std::optional<pf::Error> keepError;
   std::shared_ptr<TnqURLSessionProgress> progress = std::make_shared<TnqURLSessionProgress>();
   std::optional<pf::Url> downloadFileURL;
   std::optional<pf::Error> moveError;
   std::function<std::optional<pf::Url>(pf::UrlSession&, pf::UrlSessionTask&, const pf::Url&)> downloadTaskDidFinishDownloading;
   TnqSessionCompletionHandler completionHandler;
 
+  // Appends received bytes; false (with keepError set) when they cannot be kept.
+  bool keep(const pf::UrlSessionTask& task, const pf::Bytes& data);
+  // One completion call (and notification) for the task, whatever fails on the way.
   void didComplete(pf::UrlSession& session, const TnqSessionTask& task, const std::optional<pf::Error>& error);
   void didFinishDownloading(pf::UrlSession& session, pf::UrlSessionTask& task, const pf::Url& location);
 };

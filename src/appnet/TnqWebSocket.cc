@@ -329,7 +329,19 @@ void TnqWebSocket::onStreamEvent(pf::SocketStream& stream, pf::StreamEvent event
 }
 
 void TnqWebSocket::netWrite(pf::Bytes bytes) {
-  if (netCloseWhenFinishedWriting_) return;
+  if (netCloseWhenFinishedWriting_ || netOutputOverflowed_) return;
+  const std::size_t waiting = outputBuffer_.size() - outputBufferOffset_;
+  if (waiting > 0 && bytes.size() > kMaximumOutputBuffer - std::min(waiting, kMaximumOutputBuffer)) {
+    // The peer does not read: what waits for it is dropped and the socket fails, instead of the
+    // buffer growing for as long as frames keep coming.
+    netOutputOverflowed_ = true;
+    pf::Bytes().swap(outputBuffer_);
+    outputBufferOffset_ = 0;
+    onWorkQueue([this] {
+      failWithError(makeError(kTnqWebSocketErrorDomain, 2145, "Error writing to stream: the peer does not read"));
+    });
+    return;
+  }
   if (outputBufferOffset_ == outputBuffer_.size()) {
     outputBuffer_ = std::move(bytes);
     outputBufferOffset_ = 0;
@@ -754,11 +766,16 @@ void TnqWebSocket::handleFrameWithData(pf::Bytes data, std::uint8_t opcode) {
 void TnqWebSocket::handleMessage(TnqWebSocketMessage message) { pendingDeliveries_.emplace_back(std::move(message)); }
 
 void TnqWebSocket::handlePing(pf::Bytes data) {
-  // The answer goes back through the delegate queue so that it follows the callbacks before it.
+  // Only the latest ping still unanswered is answered (the protocol allows it): a flood of pings
+  // keeps one answer on its way, not one per ping. The answer goes back through the delegate queue
+  // so that it follows the callbacks before the ping that started it.
+  unansweredPing_ = std::move(data);
+  if (pingAnswerScheduled_) return;
+  pingAnswerScheduled_ = true;
   flushDeliveries();
   std::weak_ptr<TnqWebSocket> weak = weak_from_this();
-  auto block = [weak, data = std::move(data)] {
-    if (auto self = weak.lock()) self->onWorkQueue([self, data] { self->sendFrame(ws::kOpPong, data); });
+  auto block = [weak] {
+    if (auto self = weak.lock()) self->onWorkQueue([self] { self->answerPing(); });
   };
   std::shared_ptr<pf::OperationQueue> operationQueue;
   std::shared_ptr<pf::DispatchQueue> dispatchQueue;
@@ -771,6 +788,14 @@ void TnqWebSocket::handlePing(pf::Bytes data) {
     operationQueue->addOperation(std::function<void()>(block));
   else
     dispatchQueue->async(block);
+}
+
+void TnqWebSocket::answerPing() {
+  pingAnswerScheduled_ = false;
+  if (!unansweredPing_) return;
+  const pf::Bytes payload = std::move(*unansweredPing_);
+  unansweredPing_.reset();
+  sendFrame(ws::kOpPong, payload);
 }
 
 void TnqWebSocket::handleCloseWithData(const pf::Bytes& data) {

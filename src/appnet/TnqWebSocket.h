@@ -121,6 +121,9 @@ class TnqWebSocket : public std::enable_shared_from_this<TnqWebSocket> {
   static std::shared_ptr<pf::RunLoop> Tnq_networkRunLoop();
 
   static constexpr std::uint64_t kDefaultMaximumMessageSize = 16u << 20;
+  // Bytes waiting to be sent beyond which a frame fails the socket (2145, the peer does not read);
+  // a frame written into an empty buffer is taken whatever its size.
+  static constexpr std::size_t kMaximumOutputBuffer = 32u << 20;
 
  private:
   // The fuzz target drives the frame reader of an unopened socket directly.
@@ -163,7 +166,10 @@ class TnqWebSocket : public std::enable_shared_from_this<TnqWebSocket> {
   void handleFrameHeader(const ws::FrameHeader& header);
   void handleFrameWithData(pf::Bytes data, std::uint8_t opcode);
   void handleCloseWithData(const pf::Bytes& data);
+  // Keeps the ping as the one to answer; the answer hops through the delegate queue, one at a time.
   void handlePing(pf::Bytes data);
+  // Back from the delegate queue: answers the latest ping still unanswered.
+  void answerPing();
   void handleMessage(TnqWebSocketMessage message);
   void closeWithProtocolError(const std::string& message);
   // Closes with `code` because of a fault of the peer's data; reported as that code, not clean.
@@ -231,6 +237,9 @@ class TnqWebSocket : public std::enable_shared_from_this<TnqWebSocket> {
   pf::Bytes outputBuffer_;
   std::size_t outputBufferOffset_ = 0;
   bool netCloseWhenFinishedWriting_ = false;
+  // More than kMaximumOutputBuffer bytes were waiting for a peer that does not read: the socket
+  // failed and writes nothing more.
+  bool netOutputOverflowed_ = false;
 
   // ---- work queue only
   pf::Bytes readBuffer_;
@@ -256,6 +265,9 @@ class TnqWebSocket : public std::enable_shared_from_this<TnqWebSocket> {
   // Set when the socket closes because of the peer's data (1002, 1007, 1009).
   std::optional<std::pair<int, std::string>> faultClose_;
   std::vector<Delivery> pendingDeliveries_;
+  // The payload of the latest ping not yet answered, and whether its answer is on its way.
+  std::optional<pf::Bytes> unansweredPing_;
+  bool pingAnswerScheduled_ = false;
 };
 
 }  // namespace appnet

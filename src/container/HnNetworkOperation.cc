@@ -134,6 +134,7 @@ void HnNetworkOperation::startOnMain() {
   loader->operation = weak_from_this();
   loader->connection = pf::UrlConnection::make(request_, loader);
   if (!clientCertificate_.empty()) loader->connection->setClientCertificate(clientCertificate_);
+  loader->connection->setMaximumBodyLength(maximumResponseLength_);
   if (continueWithInvalidCertificate_) {
     loader->connection->setServerTrustEvaluator(
         [](pf::ServerTrust&, const std::string&) { return pf::ChallengeDisposition::UseCredential; });
@@ -152,6 +153,16 @@ void HnNetworkOperation::didReceiveResponse(const pf::UrlResponse& response) {
   statusCode_.store(response.statusCode(), std::memory_order_release);
   data_.clear();
   received_ = 0;
+  // An announced length within the limit is room taken once (the load has refused a longer one).
+  const std::int64_t expected = response.expectedContentLength();
+  bool streaming;
+  {
+    pf::MutexLock lock(mutex_);
+    streaming = !downloadStreams_.empty();
+  }
+  if (!streaming && expected > 0 && maximumResponseLength_ > 0 && expected <= maximumResponseLength_) {
+    data_.reserve(static_cast<std::size_t>(expected));
+  }
 }
 
 void HnNetworkOperation::didReceiveData(std::span<const std::uint8_t> bytes) {
@@ -211,6 +222,11 @@ void HnNetworkOperation::didFinish() {
 
 void HnNetworkOperation::didFail(const pf::Error& error) {
   if (isCancelled() || isFinished()) return;
+  // Whatever head came before, a failed transport is no answer: its status and a cut body must
+  // not pass for one.
+  statusCode_.store(0, std::memory_order_release);
+  response_.reset();
+  pf::Bytes().swap(data_);
   callErrorHandlers(error);
   finish();
 }

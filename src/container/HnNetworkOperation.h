@@ -4,7 +4,9 @@
 // every handler runs on the main thread. At the end of loading statuses 200 to 299 call the
 // completion handlers, 304 the not-modified handlers, and every other status and every transport
 // failure the error handlers: each exchange ends through exactly one kind of handler, unless it is
-// cancelled, which drops every handler without calling it (end observers still hear it).
+// cancelled, which drops every handler without calling it (end observers still hear it). A transport
+// failure after the head (a cut answer, a body beyond the limit) leaves no answer behind: status 0,
+// no response, no body.
 
 #include <atomic>
 #include <cstdint>
@@ -14,6 +16,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/foundation/Bytes.h"
@@ -54,6 +57,9 @@ class HnNetworkOperation : public std::enable_shared_from_this<HnNetworkOperatio
   void addCompletionHandler(CompletionHandler completion, ErrorHandler error);
   // Sends the body to the stream instead of keeping it in memory.
   void addDownloadStream(DownloadStream stream);
+  // Before start(): a body longer than this (announced, received or inflated) fails the exchange as a
+  // transport failure (-1103) and is read no further. 0: no limit.
+  void setMaximumResponseLength(std::int64_t bytes) { maximumResponseLength_ = bytes; }
   void onDownloadProgressChanged(std::function<void(double progress)> handler);
   void onNotModified(std::function<void()> handler);
   // Called once when the exchange ends in any way: after the handlers of its end ran (main thread),
@@ -75,8 +81,10 @@ class HnNetworkOperation : public std::enable_shared_from_this<HnNetworkOperatio
   const std::optional<pf::UrlResponse>& readonlyResponse() const { return response_; }
   const pf::UrlRequest& readonlyRequest() const { return request_; }
   const std::string& url() const { return urlString_; }
-  // The body kept in memory (empty when it went to download streams).
+  // The body kept in memory (empty when it went to download streams, or once taken).
   const pf::Bytes& responseData() const { return data_; }
+  // Hands the body kept in memory over; the operation keeps none.
+  pf::Bytes takeResponseData() { return std::exchange(data_, {}); }
   // The body as UTF-8 text, nullopt when it is not UTF-8.
   std::optional<std::string> responseString() const;
   const std::optional<pf::Error>& error() const { return error_; }
@@ -98,6 +106,7 @@ class HnNetworkOperation : public std::enable_shared_from_this<HnNetworkOperatio
   pf::UrlRequest request_;
   bool continueWithInvalidCertificate_ = false;
   std::string clientCertificate_;
+  std::int64_t maximumResponseLength_ = 0;
 
   mutable pf::Mutex mutex_;  // guards the handler lists and the loader against cancel()
   std::vector<CompletionHandler> completionHandlers_ PF_GUARDED_BY(mutex_);

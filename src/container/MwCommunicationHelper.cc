@@ -46,13 +46,6 @@ std::shared_ptr<MwComPackage> refusalPackage(const pf::Error& error) {
   return package(0, static_cast<std::int32_t>(error.code), error.domain, emptyData());
 }
 
-// The parsed answer of a 200 response, or null.
-std::shared_ptr<MwComPackage> parseAnswer(const MwHttpResponse& response) {
-  const auto& body = response.getResponseData();
-  if (!body || body->empty()) return nullptr;
-  return MwComPackage::parseJSONString(pf::toString(*body));
-}
-
 pf::Value businessOf(const pf::Value& json) { return json.is_null() ? pf::Value::object() : json; }
 
 std::string withoutTrailingSlash(std::string base) {
@@ -61,6 +54,12 @@ std::string withoutTrailingSlash(std::string base) {
 }
 
 }  // namespace
+
+std::shared_ptr<MwComPackage> MwCommunicationHelper::parseAnswer(const MwHttpResponse& response) {
+  const auto& body = response.getResponseData();
+  if (!body || body->empty()) return nullptr;
+  return MwComPackage::parseJSONString(std::string_view(reinterpret_cast<const char*>(body->data()), body->size()));
+}
 
 std::int64_t MwCommunicationHelper::requestTimeout(double seconds) {
   if (std::isfinite(seconds) && seconds > 0 && seconds < MwBaseTask::kTimeoutIntervalLimit) return static_cast<std::int64_t>(seconds);

@@ -17,6 +17,7 @@
 namespace container {
 
 class MwComPackage;
+class MwHttpResponse;
 class MwHttpTask;
 class MwTaskListener;
 
@@ -65,6 +66,9 @@ class MwCommunicationHelper {
   static std::string businessUrl(const std::string& path);
   // The request body for a business dictionary; nullopt when it cannot be encoded.
   static std::optional<pf::Bytes> requestBody(const pf::Value& business, int cryptFlag);
+  // The packet of an answer's body read in place (UTF-8 JSON text); null when the body is empty or
+  // no packet.
+  static std::shared_ptr<MwComPackage> parseAnswer(const MwHttpResponse& response);
 
   static constexpr double kDefaultRequestTimeout = 60;
   static constexpr double kGateStep = 0.2;

@@ -11,12 +11,14 @@
 #include "container/LoggerUtil.h"
 #include "platform/foundation/FileManager.h"
 #include "container/MwBlockingWait.h"
+#include "container/MwComPackage.h"
 #include "container/MwFileRequestListener.h"
 #include "container/MwHttpResponse.h"
 #include "container/MwSessionManager.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Sandbox.h"
+#include "platform/foundation/Text.h"
 
 namespace container {
 
@@ -25,6 +27,20 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr pf::TimeInterval kWaitStep = 0.2;
+// The debug line of a received answer shows at most this much of it.
+constexpr std::size_t kLoggedBodyBytes = 4096;
+
+// The answer as the debug line shows it: UTF-8 text (empty when it is none), cut at a character
+// boundary after kLoggedBodyBytes with the full length noted.
+std::string loggedText(const pf::Bytes& body) {
+  std::size_t end = std::min(body.size(), kLoggedBodyBytes);
+  while (end < body.size() && end > 0 && (body[end] & 0xC0) == 0x80) --end;
+  std::string_view text(reinterpret_cast<const char*>(body.data()), end);
+  if (!pf::isValidUtf8(text)) return {};
+  std::string shown(text);
+  if (end < body.size()) shown += "... (" + std::to_string(body.size()) + " bytes)";
+  return shown;
+}
 
 // A download's own temporary file: a fresh unique name, removed when the last holder lets it go.
 class TempFile {
@@ -147,7 +163,7 @@ pf::HttpHeaders MwHttpRequestImp::getResponseHeaders() const {
   return responseHeaders_;
 }
 
-std::optional<pf::Bytes> MwHttpRequestImp::getResponseData() const {
+std::shared_ptr<const pf::Bytes> MwHttpRequestImp::getResponseData() const {
   pf::MutexLock lock(stateMutex_);
   return responseData_;
 }
@@ -193,11 +209,19 @@ std::shared_ptr<HnNetworkOperation> MwHttpRequestImp::prepare(Way way) {
   }
   if (!requestHeaders_.empty()) operation->addHeaders(requestHeaders_);
   if (allowCompressedResponse_) operation->addHeader("Accept-Encoding", way == Way::Stream ? "gzip" : "gzip,deflate");
+  if (!file) operation->setMaximumResponseLength(static_cast<std::int64_t>(MwComPackage::kMaxPacketText));
   return operation;
 }
 
 void MwHttpRequestImp::waitingRequestFinish(const std::shared_ptr<Exchange>& exchange) {
   exchange->wait.wait([&] { return exchange->ended.load(std::memory_order_acquire); });
+}
+
+void MwHttpRequestImp::keepBodyOf(const std::shared_ptr<MwHttpResponse>& response) {
+  const auto& body = response->getResponseData();
+  if (!body || body->empty()) return;
+  pf::MutexLock lock(stateMutex_);
+  responseData_ = std::shared_ptr<const pf::Bytes>(response, &*body);
 }
 
 void MwHttpRequestImp::storeAnswer(const HnNetworkOperation& operation) {
@@ -221,7 +245,9 @@ std::shared_ptr<MwHttpResponse> MwHttpRequestImp::dataRequest(Way way) {
   auto exchange = std::make_shared<Exchange>();
   operation->addCompletionHandler(
       [exchange, logged](HnNetworkOperation& op) {
-        if (logged) LoggerUtil::debug("----> receive from server(" + op.responseString().value_or("") + ") <----");
+        if (logged && LoggerUtil::isDebugEnabled()) {
+          LoggerUtil::debug("----> receive from server(" + loggedText(op.responseData()) + ") <----");
+        }
         exchange->succeeded.store(true);
       },
       [logged](HnNetworkOperation& op, const pf::Error&) {
@@ -245,10 +271,7 @@ std::shared_ptr<MwHttpResponse> MwHttpRequestImp::dataRequest(Way way) {
     return response;
   }
   storeAnswer(*operation);
-  if (const auto& body = response->getResponseData(); body && !body->empty()) {
-    pf::MutexLock lock(stateMutex_);
-    responseData_ = *body;
-  }
+  keepBodyOf(response);
   return response;
 }
 
@@ -342,10 +365,9 @@ std::optional<pf::Bytes> MwHttpRequestImp::streamRequest() {
   storeAnswer(*operation);
   auto response = std::make_shared<MwHttpResponseImp>(*operation);
   MwSessionManager::getInstance().updateSession(this, response.get());
-  const auto& body = response->getResponseData();
-  if (!body || body->empty()) return std::nullopt;
-  pf::MutexLock state(stateMutex_);
-  responseData_ = *body;
+  keepBodyOf(response);
+  auto body = getResponseData();
+  if (!body) return std::nullopt;
   return *body;
 }
 

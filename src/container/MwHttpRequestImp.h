@@ -4,6 +4,11 @@
 // (calls a block), fileRequest (blocks, downloads to a file) and streamRequest (blocks, under the lock,
 // answers the body). Blocking ways wait on the main thread by turning its run loop in 0.2 s steps and
 // elsewhere on the clock; every end of the exchange, a cancel included, ends the wait.
+//
+// Every way but the download keeps the body in memory and holds it to the packet limit
+// (MwComPackage::kMaxPacketText): a longer answer, compressed or not, is read no further and fails
+// as a transport failure. The body is kept once: the response object takes it from the operation and
+// the request's own "copy" shares it.
 
 #include <atomic>
 #include <cstdint>
@@ -62,7 +67,8 @@ class MwHttpRequestImp : public MwHttpRequest, public std::enable_shared_from_th
 
   std::vector<pf::Cookie> getResponseCookies() const;
   pf::HttpHeaders getResponseHeaders() const;
-  std::optional<pf::Bytes> getResponseData() const;
+  // The body of the last successful answer (shared with its response object); null when empty.
+  std::shared_ptr<const pf::Bytes> getResponseData() const;
   std::int64_t getResponseStatus() const { return responseStatus_.load(); }
   std::optional<std::string> getResponseString() const;
   // The request's own extra headers.
@@ -79,6 +85,8 @@ class MwHttpRequestImp : public MwHttpRequest, public std::enable_shared_from_th
   void waitingRequestFinish(const std::shared_ptr<Exchange>& exchange);
   // Stores cookies, a copy of the header fields and the status of a successful answer.
   void storeAnswer(const HnNetworkOperation& operation);
+  // Keeps the response's body (when not empty) as the request's own, shared with the response.
+  void keepBodyOf(const std::shared_ptr<MwHttpResponse>& response);
   std::shared_ptr<MwHttpResponse> dataRequest(Way way);
 
   std::string requestUrl_;
@@ -99,7 +107,7 @@ class MwHttpRequestImp : public MwHttpRequest, public std::enable_shared_from_th
   std::shared_ptr<MwHttpResponse> httpResponse_ PF_GUARDED_BY(stateMutex_);
   pf::HttpHeaders responseHeaders_ PF_GUARDED_BY(stateMutex_);
   std::vector<pf::Cookie> responseCookies_ PF_GUARDED_BY(stateMutex_);
-  std::optional<pf::Bytes> responseData_ PF_GUARDED_BY(stateMutex_);
+  std::shared_ptr<const pf::Bytes> responseData_ PF_GUARDED_BY(stateMutex_);
 
   pf::RecursiveMutex requestLock_;  // held by synchDataRequest and streamRequest
 };

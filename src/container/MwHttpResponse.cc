@@ -21,12 +21,12 @@ const std::optional<std::string>& MwHttpResponse::getSessionId() const {
   return none;
 }
 
-MwHttpResponseImp::MwHttpResponseImp(const HnNetworkOperation& operation) {
+MwHttpResponseImp::MwHttpResponseImp(HnNetworkOperation& operation) {
   const auto& response = operation.readonlyResponse();
   if (!response) return;
   statusCode_ = response->statusCode();
   headers_ = response->allHeaderFields();
-  data_ = operation.responseData();
+  data_ = operation.takeResponseData();
   const auto& url = operation.readonlyRequest().url();
   if (!url) return;
   for (const auto& cookie : pf::cookiesFromResponseHeaders(headers_, *url, pf::Clock::now())) {

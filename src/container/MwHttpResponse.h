@@ -24,12 +24,12 @@ class MwHttpResponse {
   virtual const std::optional<std::string>& getSessionId() const;
 };
 
-// The response made from a finished operation: its status, a copy of its header fields and body, and
-// as session id the value of the first cookie (of the header fields, for the request's URL) whose
-// name contains "SESSIONID", cut before its first ":".
+// The response made from a finished operation: its status, a copy of its header fields, its body
+// (taken over from the operation, not copied), and as session id the value of the first cookie (of
+// the header fields, for the request's URL) whose name contains "SESSIONID", cut before its first ":".
 class MwHttpResponseImp : public MwHttpResponse {
  public:
-  explicit MwHttpResponseImp(const HnNetworkOperation& operation);
+  explicit MwHttpResponseImp(HnNetworkOperation& operation);
 
   std::int64_t getStatusCode() const override { return statusCode_; }
   const pf::HttpHeaders& getHeaders() const override { return headers_; }

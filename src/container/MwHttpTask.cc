@@ -40,6 +40,7 @@ void MwHttpTask::doTask() {
   if (getStatus() != kTaskNew) return;
   comPackage_.reset();
   httpStatusCode_ = -1;
+  payloadReadable_ = false;
   MwBaseTask::doTask();
 
   auto record = std::make_shared<MwAnalysisRecord>();
@@ -92,8 +93,10 @@ void MwHttpTask::onAnswer(const std::shared_ptr<MwHttpResponse>& response, MwAna
   httpStatusCode_ = response->getStatusCode();
   record.httpcode = std::to_string(httpStatusCode_);
   if (httpStatusCode_ == 200) {
-    const auto& body = response->getResponseData();
-    if (body && !body->empty()) comPackage_ = MwComPackage::parseJSONString(pf::toString(*body));
+    comPackage_ = MwCommunicationHelper::parseAnswer(*response);
+    // Success is a business payload that reads as JSON; one that does not (not JSON, not UTF-8) is
+    // an error the listener hears with the package.
+    payloadReadable_ = comPackage_ && comPackage_->businessObject().has_value();
     if (comPackage_) {
       record.hasdata = "1";
       record.httpdata = comPackage_;
@@ -124,6 +127,6 @@ void MwHttpTask::error() {
   MwBaseTask::error();
 }
 
-bool MwHttpTask::taskCompleteResult() const { return comPackage_ && httpStatusCode_ == 200; }
+bool MwHttpTask::taskCompleteResult() const { return comPackage_ && httpStatusCode_ == 200 && payloadReadable_; }
 
 }  // namespace container

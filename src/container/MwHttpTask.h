@@ -28,7 +28,7 @@ class MwHttpTask : public MwBaseTask {
   void cancel() override;
   void success() override;
   void error() override;
-  // A package came back with status 200.
+  // A package whose business payload reads as JSON came back with status 200.
   bool taskCompleteResult() const override;
 
   std::shared_ptr<MwComPackage> getComPackage() const { return comPackage_; }
@@ -41,6 +41,7 @@ class MwHttpTask : public MwBaseTask {
   std::shared_ptr<MwComPackage> comPackage_;
   std::shared_ptr<MwComPackage> presetFailure_;
   std::int64_t httpStatusCode_ = -1;
+  bool payloadReadable_ = false;
 };
 
 }  // namespace container

@@ -53,11 +53,9 @@ void MwServerServlet::onSuccessWithResult(const std::shared_ptr<MwComPackage>& r
 }
 
 void MwServerServlet::onErrorWithMessage(const std::shared_ptr<MwComPackage>& result, MwBaseTask&) {
-  if (result) {
-    fail(result->businessObject().value_or(pf::Value()));
-  } else {
-    fail({{"ERRMSG", kServerRequestFailedMessage}});
-  }
+  // A package whose payload cannot be read tells the page no more than no package does.
+  auto business = result ? result->businessObject() : std::nullopt;
+  fail(business ? std::move(*business) : pf::Value{{"ERRMSG", kServerRequestFailedMessage}});
 }
 
 void MwServerServlet::onCancelByTask(MwBaseTask&) {

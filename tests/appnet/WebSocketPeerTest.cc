@@ -224,6 +224,37 @@ TEST(WebSocketPeer, RawPeerHandshakeAndFramingFaults) {
   }
 }
 
+TEST(WebSocketPeer, APingFloodIsAnsweredByTheLatestPingAndDoesNotHoldMessagesBack) {
+  Peer peer(Peer::Kind::Python, "ws_raw_server.py");
+  constexpr int kPings = 100000;
+  Client c(peer.url("/case/pingflood?n=" + std::to_string(kPings)));
+  ASSERT_TRUE(spin([&] { return !c.rec->messages.empty() || c.rec->ended(); }, 60));
+  ASSERT_EQ(c.rec->messages.size(), 1u);
+  EXPECT_EQ(wstest::text(c.rec->messages[0]), "after");
+  // The last ping is answered, and the pongs before it were far fewer than the pings.
+  auto line = peer.lineStartingWith("pingflood lastpong", 30000);
+  ASSERT_TRUE(line);
+  EXPECT_LT(std::stoi(line->substr(std::string("pingflood lastpong ").size())), kPings / 2) << *line;
+  EXPECT_FALSE(c.rec->ended());
+}
+
+TEST(WebSocketPeer, APeerThatDoesNotReadFailsTheSocketInsteadOfGrowingItsBuffer) {
+  Peer peer(Peer::Kind::Python, "ws_raw_server.py");
+  Client c(peer.url("/case/noread"));
+  ASSERT_TRUE(c.waitOpen());
+  const pf::Bytes megabyte = pattern(1 << 20);
+  const std::size_t frames = 2 * (TnqWebSocket::kMaximumOutputBuffer >> 20);
+  // Sending may stop being accepted early: the socket fails as soon as too much waits.
+  for (std::size_t i = 0; i < frames && c.socket->send(megabyte); ++i) {
+  }
+  ASSERT_TRUE(c.waitEnd());
+  ASSERT_TRUE(c.rec->error);
+  EXPECT_EQ(c.rec->error->domain, kTnqWebSocketErrorDomain);
+  EXPECT_EQ(c.rec->error->code, 2145);
+  EXPECT_EQ(c.socket->readyState(), TnqReadyState::Closed);
+  EXPECT_FALSE(c.socket->send(megabyte));
+}
+
 TEST(WebSocketPeer, RawPeerSeesMaskedFramesAndEndOfStreamIsReportedOnce) {
   Peer peer(Peer::Kind::Python, "ws_raw_server.py");
   Client c(peer.url("/case/ok"));

@@ -13,6 +13,9 @@
 #include "container/MwKeyStore.h"
 #include "container/MwServerConfiguration.h"
 #include "container/MwSessionManager.h"
+#include "container/MwTaskListener.h"
+#include "platform/foundation/Base64.h"
+#include "platform/security/Cipher.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/net/CookieStorage.h"
 #include "support/TestSupport.h"
@@ -59,6 +62,33 @@ inline void resetContainer(const std::string& baseUrl, int networkState = 1, int
   MwKeyStore::setKeyDirectoryForTesting(testKeys());
   MwActivity::resetForTesting();
   pf::CookieStorage::shared().deleteAllCookies();
+}
+
+// Records what a task's listener hears, and the last package.
+struct TaskListener : MwTaskListener {
+  std::vector<std::string> events;
+  std::shared_ptr<MwComPackage> package;
+  void onSuccessWithResult(const std::shared_ptr<MwComPackage>& p, MwBaseTask&) override {
+    events.push_back("success");
+    package = p;
+  }
+  void onErrorWithMessage(const std::shared_ptr<MwComPackage>& p, MwBaseTask&) override {
+    events.push_back("error");
+    package = p;
+  }
+  void onCancelByTask(MwBaseTask&) override { events.push_back("cancel"); }
+  void onTimeOutByTask(MwBaseTask&) override { events.push_back("timeout"); }
+};
+
+// An answer packet as the server makes it under the current session's keys (crypt flag 1), with any
+// bytes as its business payload.
+inline std::string encryptedAnswer(const pf::Bytes& payload) {
+  pf::Bytes iv(8, 0x5a);
+  auto cipher = pf::encrypt({pf::CipherAlgorithm::TripleDes, pf::CipherMode::Cbc, pf::CipherPadding::Pkcs7},
+                            MwSessionManager::getInstance().getDecryptKey().value(), iv, payload);
+  iv.insert(iv.end(), cipher.value().begin(), cipher.value().end());
+  const pf::Value inner{{"cryptFlag", 1}, {"hashFlag", 0}, {"signFlag", 0}, {"business", pf::base64Encode(iv)}};
+  return pf::Value{{"flag", 0}, {"errCode", 0}, {"errMsg", ""}, {"data", inner}}.dump();
 }
 
 // Records the session notifications and the analysis records posted while it lives. The probe, when

@@ -170,7 +170,8 @@ TEST_F(HttpRequestTest, FailedAnswersLeaveNoCopiesAndSucceededOnesKeepThem) {
   ASSERT_EQ(ok->getResponseCookies().size(), 1u);
   EXPECT_EQ(ok->getResponseCookies()[0].name, "JSESSIONID");
   EXPECT_TRUE(ok->getResponseHeaders().value("Service-Number"));
-  EXPECT_EQ(ok->getResponseData(), response->getResponseData());
+  ASSERT_TRUE(ok->getResponseData());
+  EXPECT_EQ(ok->getResponseData().get(), &*response->getResponseData()) << "the request's body is the response's";
   EXPECT_EQ(response->getSessionId(), MwSessionManager::getInstance().getSessionId());
   EXPECT_EQ(MwSessionManager::getInstance().getSessionState(), 4);
 

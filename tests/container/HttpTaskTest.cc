@@ -22,20 +22,7 @@ namespace {
 
 using testing::BankServer;
 
-struct Listener : MwTaskListener {
-  std::vector<std::string> events;
-  std::shared_ptr<MwComPackage> package;
-  void onSuccessWithResult(const std::shared_ptr<MwComPackage>& p, MwBaseTask&) override {
-    events.push_back("success");
-    package = p;
-  }
-  void onErrorWithMessage(const std::shared_ptr<MwComPackage>& p, MwBaseTask&) override {
-    events.push_back("error");
-    package = p;
-  }
-  void onCancelByTask(MwBaseTask&) override { events.push_back("cancel"); }
-  void onTimeOutByTask(MwBaseTask&) override { events.push_back("timeout"); }
-};
+using Listener = testing::TaskListener;
 
 class HttpTaskTest : public testing::BankServerSuite {
  protected:

@@ -16,6 +16,7 @@
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Json.h"
 #include "platform/foundation/Log.h"
+#include "support/HostileHttpPeer.h"
 #include "support/TestSupport.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Base64.h"
@@ -92,6 +93,23 @@ TEST_F(ServerServletTest, FailuresAnswerResultOneWithTheirTexts) {
   ASSERT_TRUE(waitForAnswer());
   EXPECT_EQ(recorder->answers[0].result,
             (pf::Value{{"result", 1}, {"data", {{"ERRMSG", kServerRequestFailedMessage}}}}));
+}
+
+TEST_F(ServerServletTest, AnAnswerWhosePayloadDoesNotReadIsAFailureForThePage) {
+  // The same session, a server gone bad: its packets decrypt, their payloads are no JSON text.
+  auto& peer = fxtest::HostileHttpPeer::shared();
+  MwServerConfiguration::getInstance().setServerBaseUrl(peer.base());
+  for (const std::string payload : {"{\"RETCODE\":\"AAAAAAA\"", "\xff\xfe\x00 binary"}) {
+    recorder->answers.clear();
+    call(command(fxtest::HostileHttpPeer::answer(testing::encryptedAnswer(pf::toBytes(payload))).substr(1)));
+    ASSERT_TRUE(waitForAnswer());
+    EXPECT_EQ(recorder->answers[0].result,
+              (pf::Value{{"result", 1}, {"data", {{"ERRMSG", kServerRequestFailedMessage}}}}));
+  }
+  recorder->answers.clear();
+  call(command(fxtest::HostileHttpPeer::answer(testing::encryptedAnswer(pf::toBytes(R"({"RETCODE":"AAAAAAA"})"))).substr(1)));
+  ASSERT_TRUE(waitForAnswer());
+  EXPECT_EQ(recorder->answers[0].result, (pf::Value{{"result", 0}, {"data", {{"RETCODE", "AAAAAAA"}}}}));
 }
 
 TEST_F(ServerServletTest, RefusedWithoutNetworkSessionOrPath) {

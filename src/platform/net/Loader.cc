@@ -58,6 +58,32 @@ bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
 
 bool hasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
 
+// Whether the Content-Length value agrees with those of the fields before it (a list of equal
+// values counts as one).
+bool lengthsAgree(const HttpHeaders& earlier, std::string_view value) {
+  std::optional<std::string_view> seen;
+  auto agrees = [&](std::string_view list) {
+    while (!list.empty()) {
+      const auto comma = list.find(',');
+      const std::string_view one = trimmed(list.substr(0, comma));
+      list = comma == std::string_view::npos ? std::string_view() : list.substr(comma + 1);
+      if (seen && *seen != one) return false;
+      seen = one;
+    }
+    return true;
+  };
+  for (const auto& [name, v] : earlier.fields()) {
+    if (asciiEqualsIgnoringCase(name, "Content-Length") && !agrees(v)) return false;
+  }
+  return agrees(value);
+}
+
+// A redirect from https to anything but https: the request (a POST's body included) would leave
+// the secure connection.
+bool leavesSecureConnection(const Url& from, const Url& to) {
+  return asciiEqualsIgnoringCase(from.scheme(), "https") && !asciiEqualsIgnoringCase(to.scheme(), "https");
+}
+
 bool isRedirectStatus(int status) {
   return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
@@ -472,8 +498,19 @@ struct Load::Hop {
   std::optional<UrlResponse> response;
   Bytes candidateBody;
   bool candidateOverflow = false;
+  // Body bytes of the final answer handed to the client so far.
+  std::int64_t bodyBytes = 0;
 
-  enum class Abort { None, TrustPending, TrustRefused, TrustCancelled, HeadTooLarge, Client } abort = Abort::None;
+  enum class Abort {
+    None,
+    TrustPending,
+    TrustRefused,
+    TrustCancelled,
+    HeadTooLarge,
+    ConflictingLength,
+    BodyTooLarge,
+    Client
+  } abort = Abort::None;
   std::shared_ptr<ServerTrust> pendingTrust;
   std::string pendingDigest;
 };
@@ -512,10 +549,8 @@ struct LoadCallbacks {
     });
   }
   static int progress(void* user, curl_off_t, curl_off_t dlnow, curl_off_t ultotal, curl_off_t ulnow) {
-    return callGuarded("a URL load's progress callback", 1, [&] {
-      static_cast<Load*>(user)->onProgress(ulnow, ultotal, dlnow);
-      return 0;
-    });
+    return callGuarded("a URL load's progress callback", 1,
+                       [&] { return static_cast<Load*>(user)->onProgress(ulnow, ultotal, dlnow) ? 0 : 1; });
   }
   static int prerequest(void* user, char*, char*, int, int) {
     auto& load = *static_cast<Load*>(user);
@@ -755,14 +790,17 @@ void Load::beginHop() {
       curl_easy_setopt(easy, CURLOPT_POSTFIELDS, body.empty() ? "" : reinterpret_cast<const char*>(body.data()));
     }
     if (method != "POST") curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.c_str());
-    // Upload progress (and upload activity for the idle time-out); a body-less load needs none.
-    curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, LoadCallbacks::progress);
-    curl_easy_setopt(easy, CURLOPT_XFERINFODATA, this);
-    curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
   } else if (method == "GET") {
     curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
   } else {
     curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.c_str());
+  }
+  // Upload progress (and upload activity for the idle time-out) and the received bytes a limit
+  // counts; a load with neither needs no progress calls.
+  if (hasBody || method == "POST" || options_.maximumBodyLength > 0) {
+    curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, LoadCallbacks::progress);
+    curl_easy_setopt(easy, CURLOPT_XFERINFODATA, this);
+    curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
   }
 
   // Header fields.
@@ -878,7 +916,14 @@ void Load::onHeadLine(const char* data, std::size_t length) {
   }
   auto colon = line.find(':');
   if (colon == std::string_view::npos || colon == 0) return;
-  hop.headers.append(trimmed(line.substr(0, colon)), trimmed(line.substr(colon + 1)));
+  const std::string_view name = trimmed(line.substr(0, colon));
+  const std::string_view value = trimmed(line.substr(colon + 1));
+  if (asciiEqualsIgnoringCase(name, "Content-Length") && !lengthsAgree(hop.headers, value)) {
+    // Two lengths for one body: which one ends it is anybody's guess (a smuggling trick).
+    hop.abort = Hop::Abort::ConflictingLength;
+    return;
+  }
+  hop.headers.append(name, value);
 }
 
 void Load::onHeadComplete() {
@@ -895,6 +940,13 @@ void Load::onHeadComplete() {
   }
   hop.response.emplace(hop.url, hop.status, hop.headers);
   hop.kind = Hop::Kind::Final;
+  // An answer that has no body (to a HEAD, a 204 or 304) may announce any length.
+  const std::int64_t limit = options_.maximumBodyLength;
+  const bool bodyless = hop.method == "HEAD" || hop.status == 204 || hop.status == 304;
+  if (limit > 0 && !bodyless && hop.response->expectedContentLength() > limit) {
+    hop.abort = Hop::Abort::BodyTooLarge;
+    return;
+  }
   if (isRedirectStatus(hop.status)) {
     if (auto location = hop.headers.value("Location")) {
       if (Url::parse(*location, hop.url)) hop.kind = Hop::Kind::Redirect;
@@ -921,6 +973,12 @@ std::size_t Load::onBody(const char* data, std::size_t length) {
     curlPausedReceiving_ = true;
     return CURL_WRITEFUNC_PAUSE;
   }
+  const std::int64_t limit = options_.maximumBodyLength;
+  if (limit > 0 && static_cast<std::int64_t>(length) > limit - hop.bodyBytes) {
+    hop.abort = Hop::Abort::BodyTooLarge;
+    return 0;
+  }
+  hop.bodyBytes += static_cast<std::int64_t>(length);
   auto client = clientIfLive();
   if (!client) return 0;
   bool more = client->loadDidReceiveData(*this, Bytes(data, data + length));
@@ -928,12 +986,21 @@ std::size_t Load::onBody(const char* data, std::size_t length) {
   return length;
 }
 
-void Load::onProgress(std::int64_t uploaded, std::int64_t, std::int64_t) {
-  if (!hop_ || uploaded <= 0 || uploaded == lastUploaded_) return;
+bool Load::onProgress(std::int64_t uploaded, std::int64_t, std::int64_t downloaded) {
+  if (!hop_) return true;
+  // The bytes as received, before any decoding: a compressed body that inflates to little (or to
+  // nothing) is held to the limit as well.
+  const std::int64_t limit = options_.maximumBodyLength;
+  if (limit > 0 && downloaded > limit && hop_->kind == Hop::Kind::Final) {
+    hop_->abort = Hop::Abort::BodyTooLarge;
+    return false;
+  }
+  if (uploaded <= 0 || uploaded == lastUploaded_) return true;
   std::int64_t sent = uploaded - std::max<std::int64_t>(lastUploaded_, 0);
   lastUploaded_ = uploaded;
   markActivity();
   if (auto client = clientIfLive()) client->loadDidSendBodyData(*this, sent, uploaded, hop_->bodyLength);
+  return true;
 }
 
 int Load::onPrerequest() {
@@ -987,6 +1054,13 @@ void Load::onHopDone(int curlResult) {
     case Hop::Abort::TrustRefused: failWithCode(UrlErrorCode::kServerCertificateUntrusted); return;
     case Hop::Abort::TrustCancelled: failWithCode(options_.challengeCancelCode); return;
     case Hop::Abort::HeadTooLarge: failWithCode(UrlErrorCode::kBadServerResponse, "header too large"); return;
+    case Hop::Abort::ConflictingLength:
+      failWithCode(UrlErrorCode::kBadServerResponse, "conflicting Content-Length fields");
+      return;
+    case Hop::Abort::BodyTooLarge:
+      failWithCode(UrlErrorCode::kDataLengthExceedsMaximum,
+                   "the answer is longer than " + std::to_string(options_.maximumBodyLength) + " bytes");
+      return;
     case Hop::Abort::Client: return;
     case Hop::Abort::None: break;
   }
@@ -994,7 +1068,14 @@ void Load::onHopDone(int curlResult) {
   if (result != CURLE_OK) {
     long osErrno = 0;
     curl_easy_getinfo(static_cast<CURL*>(easy_), CURLINFO_OS_ERRNO, &osErrno);
-    failWithCode(urlErrorCodeFor(result, osErrno), curl_easy_strerror(result));
+    int code = urlErrorCodeFor(result, osErrno);
+    // The URL's scheme was checked before the hop began: an "unsupported protocol" now is an answer
+    // that is no HTTP (no status line, HTTP/0.9), and "out of memory" before the head ended is a
+    // header line libcurl refused to keep.
+    if (result == CURLE_UNSUPPORTED_PROTOCOL || (result == CURLE_OUT_OF_MEMORY && !hop.headComplete)) {
+      code = UrlErrorCode::kBadServerResponse;
+    }
+    failWithCode(code, curl_easy_strerror(result));
     return;
   }
   if (!hop.response) {
@@ -1011,6 +1092,10 @@ void Load::onHopDone(int curlResult) {
   auto target = Url::parse(*response.valueForHttpHeaderField("Location"), hop.url);
   if (redirects_ >= kMaxRedirects) {
     failWithCode(UrlErrorCode::kHttpTooManyRedirects);
+    return;
+  }
+  if (leavesSecureConnection(hop.url, *target)) {
+    failWithCode(UrlErrorCode::kSecureConnectionRequired, "a redirect from https to " + target->scheme());
     return;
   }
   UrlRequest next = request_;
@@ -1040,6 +1125,10 @@ void Load::onHopDone(int curlResult) {
 }
 
 void Load::followRedirect(UrlRequest next) {
+  if (request_.url() && next.url() && leavesSecureConnection(*request_.url(), *next.url())) {
+    failWithCode(UrlErrorCode::kSecureConnectionRequired, "a redirect from https to " + next.url()->scheme());
+    return;
+  }
   ++redirects_;
   bool sameOrigin = next.url() && request_.url() && next.url()->host() == request_.url()->host() &&
                     next.url()->effectivePort() == request_.url()->effectivePort();
@@ -1173,7 +1262,8 @@ void Load::deliverResponse(const UrlResponse& response) {
 }
 
 void Load::deliverCandidateAsFinal() {
-  if (hop_->candidateOverflow) {
+  const std::int64_t limit = options_.maximumBodyLength;
+  if (hop_->candidateOverflow || (limit > 0 && static_cast<std::int64_t>(hop_->candidateBody.size()) > limit)) {
     failWithCode(UrlErrorCode::kDataLengthExceedsMaximum);
     return;
   }

@@ -16,7 +16,10 @@
 //    first time a trust key meets a certificate) or a synchronous evaluator (run on the loader
 //    thread). Connections judged under one decision are never used for another without its own
 //    decision, and TLS sessions are not resumed for judged loads;
-//  - fails after `timeoutInterval` seconds (on pf::Clock) without a byte moving: -1001.
+//  - fails after `timeoutInterval` seconds (on pf::Clock) without a byte moving: -1001;
+//  - refuses answers that are not HTTP (no status line, HTTP/0.9), heads too large, conflicting
+//    Content-Length fields (-1011), redirects from https to http (-1022) and bodies beyond the
+//    load's limit (-1103).
 // cancel() stops every further event.
 
 #include <atomic>
@@ -88,6 +91,10 @@ struct LoadOptions {
   HttpHeaders additionalHeaders;
   // Whether cookies are sent and stored at all (and then per request).
   bool handleCookies = true;
+  // The most body bytes the final answer may bring, counted as they arrive both as received
+  // (compressed or not) and as handed to the client; an answer announcing more, or bringing more,
+  // fails with -1103 and is read no further. 0: no limit.
+  std::int64_t maximumBodyLength = 0;
 };
 
 // Events of one load, called on the loader thread in order. They must not block: hand the work to
@@ -156,7 +163,8 @@ class Load : public std::enable_shared_from_this<Load> {
   void onHeadComplete();
   std::size_t onBody(const char* data, std::size_t length);
   int onPrerequest();
-  void onProgress(std::int64_t uploaded, std::int64_t uploadTotal, std::int64_t downloaded);
+  // Answers false to stop the transfer (a body beyond the limit).
+  bool onProgress(std::int64_t uploaded, std::int64_t uploadTotal, std::int64_t downloaded);
   // Fails a load whose time is up; else answers when to look again (kForever: never).
   double checkTimeout();
   void scheduleTimeoutCheck(double delay);

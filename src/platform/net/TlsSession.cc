@@ -72,10 +72,20 @@ int bioRead(BIO* bio, char* data, int length) {
   }
   ssize_t received = ::recv(socketFd(bio), data, static_cast<std::size_t>(length), 0);
   if (received < 0 && retryable(errno)) BIO_set_retry_read(bio);
+  if (received == 0) transport.ended = true;
   return static_cast<int>(received);
 }
 
-long bioControl(BIO*, int command, long, void*) { return command == BIO_CTRL_FLUSH ? 1 : 0; }
+// OpenSSL asks BIO_CTRL_EOF when a read gives nothing: only a BIO that says the peer has gone lets
+// a connection closed without close_notify end the stream (SSL_OP_IGNORE_UNEXPECTED_EOF) instead
+// of failing it.
+long bioControl(BIO* bio, int command, long, void*) {
+  switch (command) {
+    case BIO_CTRL_FLUSH: return 1;
+    case BIO_CTRL_EOF: return transportOf(bio).ended ? 1 : 0;
+    default: return 0;
+  }
+}
 
 int bioCreate(BIO* bio) {
   BIO_set_init(bio, 1);

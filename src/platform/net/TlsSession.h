@@ -82,6 +82,7 @@ class TlsSession {
     int fd = -1;
     Bytes received;  // taken from the descriptor before TLS started; read first
     std::size_t offset = 0;
+    bool ended = false;  // the descriptor gave its end
   };
 
  private:

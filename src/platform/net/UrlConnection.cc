@@ -125,6 +125,11 @@ void UrlConnection::setServerTrustEvaluator(ServerTrustEvaluator evaluator) {
   evaluator_ = evaluator ? std::make_shared<const KeyedServerTrustEvaluator>(std::move(evaluator)) : nullptr;
 }
 
+void UrlConnection::setMaximumBodyLength(std::int64_t bytes) {
+  MutexLock lock(mutex_);
+  if (!started_) maximumBodyLength_ = bytes;
+}
+
 void UrlConnection::setClientCertificate(std::string pemPath) {
   MutexLock lock(mutex_);
   if (!started_) clientCertificate_ = std::move(pemPath);
@@ -170,6 +175,7 @@ void UrlConnection::start() {
     options.clientDecidesRedirects = true;
     options.challengeCancelCode = UrlErrorCode::kUserCancelledAuthentication;
     options.clientCertificatePath = clientCertificate_;
+    options.maximumBodyLength = maximumBodyLength_;
     auto client = std::make_shared<Client>(weak_from_this(), channel_);
     load_ = Load::make(original_, std::move(options), std::move(client), loader_);
     std::weak_ptr<Load> weakLoad = load_;
@@ -218,15 +224,21 @@ class Collector final : public LoadClient {
  public:
   explicit Collector(std::function<void(UrlConnection::Result&&)> done) : done_(std::move(done)) {}
 
-  void loadDidReceiveResponse(Load&, const UrlResponse& response) override { result_.response = response; }
-  bool loadDidReceiveData(Load& load, Bytes&& data) override {
-    if (result_.data.size() + data.size() > UrlConnection::kMaxCollectedBytes) {
-      load.cancel();
-      result_.error = makeUrlError(UrlErrorCode::kDataLengthExceedsMaximum, load.originalRequest().url());
-      done_(std::move(result_));
-      return false;
+  void loadDidReceiveResponse(Load&, const UrlResponse& response) override {
+    result_.response = response;
+    // The load refuses a body beyond the limit, so an announced length within it is room taken once
+    // (growing by doubling would hold up to twice the body at a time).
+    const std::int64_t expected = response.expectedContentLength();
+    if (expected > 0 && expected <= static_cast<std::int64_t>(UrlConnection::kMaxCollectedBytes)) {
+      result_.data.reserve(static_cast<std::size_t>(expected));
     }
-    result_.data.insert(result_.data.end(), data.begin(), data.end());
+  }
+  bool loadDidReceiveData(Load&, Bytes&& data) override {
+    if (result_.data.empty() && result_.data.capacity() < data.size()) {
+      result_.data = std::move(data);
+    } else {
+      result_.data.insert(result_.data.end(), data.begin(), data.end());
+    }
     return true;
   }
   void loadDidFinish(Load&) override { done_(std::move(result_)); }
@@ -239,6 +251,12 @@ class Collector final : public LoadClient {
   std::function<void(UrlConnection::Result&&)> done_;
   UrlConnection::Result result_;
 };
+
+LoadOptions collectingOptions() {
+  LoadOptions options;
+  options.maximumBodyLength = static_cast<std::int64_t>(UrlConnection::kMaxCollectedBytes);
+  return options;
+}
 
 }  // namespace
 
@@ -254,7 +272,7 @@ UrlConnection::Result UrlConnection::sendSynchronousRequest(const UrlRequest& re
     wait->result = std::move(r);
     wait->cv.notify_all();
   });
-  auto load = Load::make(request, LoadOptions{}, client, loader);
+  auto load = Load::make(request, collectingOptions(), client, loader);
   load->start();
   UniqueLock lock(wait->mutex);
   wait->cv.wait(lock.native(), [&]() PF_REQUIRES(wait->mutex) { return wait->result.has_value(); });
@@ -268,7 +286,7 @@ void UrlConnection::sendAsynchronousRequest(const UrlRequest& request, std::shar
     if (!queue || !completion) return;
     queue->addOperation([completion, result] { completion(*result); });
   });
-  Load::make(request, LoadOptions{}, client)->start();
+  Load::make(request, collectingOptions(), client)->start();
 }
 
 }  // namespace pf

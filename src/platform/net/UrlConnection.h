@@ -93,6 +93,9 @@ class UrlConnection : public std::enable_shared_from_this<UrlConnection> {
   void setServerTrustEvaluator(ServerTrustEvaluator evaluator);
   // Before start(): a PEM file with a client certificate and its key, offered when asked.
   void setClientCertificate(std::string pemPath);
+  // Before start(): an answer whose body is longer (announced, received or decoded) fails with
+  // -1103 and is read no further (see LoadOptions::maximumBodyLength). 0: no limit.
+  void setMaximumBodyLength(std::int64_t bytes);
   // Before start(): the loader to use (the shared one by default).
   void setLoader(Loader* loader) {
     MutexLock lock(mutex_);
@@ -114,7 +117,8 @@ class UrlConnection : public std::enable_shared_from_this<UrlConnection> {
     Bytes data;
     std::optional<Error> error;
   };
-  // Answers of more than this many body bytes fail with -1103 (they are held in memory).
+  // Answers of more than this many body bytes fail with -1103 (they are held in memory; an
+  // announced length within the limit is reserved at once).
   static constexpr std::size_t kMaxCollectedBytes = 256u << 20;
   // Blocks the calling thread (without running its run loop) until the exchange has ended.
   static Result sendSynchronousRequest(const UrlRequest& request, Loader* loader = nullptr);
@@ -139,6 +143,7 @@ class UrlConnection : public std::enable_shared_from_this<UrlConnection> {
   std::shared_ptr<const KeyedServerTrustEvaluator> evaluator_ PF_GUARDED_BY(mutex_);
   std::optional<std::string> clientCertificate_ PF_GUARDED_BY(mutex_);
   Loader* loader_ PF_GUARDED_BY(mutex_) = nullptr;
+  std::int64_t maximumBodyLength_ PF_GUARDED_BY(mutex_) = 0;
   std::shared_ptr<LoadEventChannel> channel_ PF_GUARDED_BY(mutex_);
   std::shared_ptr<Load> load_ PF_GUARDED_BY(mutex_);
   bool started_ PF_GUARDED_BY(mutex_) = false;

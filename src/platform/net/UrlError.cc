@@ -17,6 +17,8 @@ std::string urlErrorDescription(int code) {
     case kBadServerResponse: return "bad server response";
     case kUserCancelledAuthentication: return "The user canceled authentication.";
     case kCannotDecodeContentData: return "cannot decode content data";
+    case kSecureConnectionRequired:
+      return "The resource could not be loaded because a secure connection is required.";
     case kRequestBodyStreamExhausted: return "request body stream exhausted";
     case kFileDoesNotExist: return "The requested URL was not found on this server.";
     case kDataLengthExceedsMaximum: return "resource exceeds maximum size";

@@ -30,6 +30,8 @@ inline constexpr int kNotConnectedToInternet = -1009;
 inline constexpr int kBadServerResponse = -1011;
 inline constexpr int kUserCancelledAuthentication = -1012;
 inline constexpr int kCannotDecodeContentData = -1016;
+// A redirect from https would leave the secure connection (to http).
+inline constexpr int kSecureConnectionRequired = -1022;
 inline constexpr int kRequestBodyStreamExhausted = -1021;
 inline constexpr int kFileDoesNotExist = -1100;
 inline constexpr int kDataLengthExceedsMaximum = -1103;

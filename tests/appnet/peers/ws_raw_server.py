@@ -4,6 +4,10 @@
 GET /case/<name> answers the opening handshake as the case says and then writes the case's
 bytes. After that it reads the client's frames and prints "<name> <opcode> <payload hex>" for each
 (unmasked; "<name> UNMASKED" for a frame without a mask), and "<name> EOF" at the end.
+Two cases go their own way:
+  /case/pingflood?n=N  N pings (the last with the payload "last"), then the text "after"; it counts
+                       the pongs and prints "pingflood lastpong <count>" when the pong of "last" comes
+  /case/noread         reads nothing after the handshake, until the client goes
 Prints the port first.
 """
 import base64
@@ -92,27 +96,33 @@ CASES = {
     "badutf8after": ("ok", frame(1, b"ok") + frame(1, b"\xc3\x28") + frame(1, b"never")),
     "toolongafter": ("ok", frame(1, b"ok") + frame(1, b"y" * 2000) + frame(1, b"never")),
     "afterclose": ("ok", close(1000, b"x") + frame(1, b"never")),
+    "pingflood": ("ok", b""),
+    "noread": ("ok", b""),
 }
 
 
-def read_frames(conn, name):
+def frames(conn):
+    """(opcode, payload unmasked, whether it was masked) of each frame the client sends, until the
+    connection ends."""
     data = b""
+    pos = 0
     while True:
-        while len(data) >= 2:
-            b1 = data[1]
+        while len(data) - pos >= 2:
+            b1 = data[pos + 1]
             n = b1 & 0x7F
-            at = 2
+            at = pos + 2
             if n == 126:
-                if len(data) < 4:
+                if len(data) < at + 2:
                     break
-                n = struct.unpack(">H", data[2:4])[0]
-                at = 4
+                n = struct.unpack(">H", data[at:at + 2])[0]
+                at += 2
             elif n == 127:
-                if len(data) < 10:
+                if len(data) < at + 8:
                     break
-                n = struct.unpack(">Q", data[2:10])[0]
-                at = 10
+                n = struct.unpack(">Q", data[at:at + 8])[0]
+                at += 8
             masked = b1 & 0x80
+            key = b""
             if masked:
                 if len(data) < at + 4:
                     break
@@ -123,19 +133,37 @@ def read_frames(conn, name):
             payload = data[at:at + n]
             if masked:
                 payload = bytes(b ^ key[i % 4] for i, b in enumerate(payload))
-                say("%s %d %s" % (name, data[0] & 0x0F, payload.hex()))
-            else:
-                say("%s UNMASKED" % name)
-            opcode = data[0] & 0x0F
-            data = data[at + n:]
-            if opcode == 8:
-                say("%s EOF" % name)
-                return
+            opcode = data[pos] & 0x0F
+            pos = at + n
+            yield opcode, payload, bool(masked)
         chunk = conn.recv(65536)
         if not chunk:
-            say("%s EOF" % name)
             return
-        data += chunk
+        data = data[pos:] + chunk
+        pos = 0
+
+
+def ping_flood(conn, answer, count):
+    conn.sendall(answer + frame(9, b"p") * (count - 1) + frame(9, b"last") + frame(1, b"after"))
+    pongs = 0
+    for opcode, payload, _ in frames(conn):
+        if opcode == 10:
+            pongs += 1
+            if payload == b"last":
+                say("pingflood lastpong %d" % pongs)
+        elif opcode == 8:
+            return
+
+
+def read_frames(conn, name):
+    for opcode, payload, masked in frames(conn):
+        if masked:
+            say("%s %d %s" % (name, opcode, payload.hex()))
+        else:
+            say("%s UNMASKED" % name)
+        if opcode == 8:
+            break
+    say("%s EOF" % name)
 
 
 def serve(conn):
@@ -149,6 +177,7 @@ def serve(conn):
         lines = request.decode("latin-1").split("\r\n")
         path = lines[0].split(" ")[1]
         name = path.split("?")[0].rsplit("/", 1)[-1]
+        query = dict(p.split("=", 1) for p in path.partition("?")[2].split("&") if "=" in p)
         key = ""
         for line in lines[1:]:
             if line.lower().startswith("sec-websocket-key:"):
@@ -182,6 +211,13 @@ def serve(conn):
             conn.sendall(b"SSH-2.0-nothing here\r\n\r\n")
             return
         answer = (ok + "Sec-WebSocket-Accept: " + accept + "\r\n\r\n").encode()
+        if name == "pingflood":
+            ping_flood(conn, answer, int(query.get("n", "1000")))
+            return
+        if name == "noread":
+            conn.sendall(answer)
+            time.sleep(120)  # the client gives up first; the thread goes with the process
+            return
         if kind == "dribble":
             conn.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
             for i in range(len(answer)):

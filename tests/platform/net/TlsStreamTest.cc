@@ -16,13 +16,15 @@ struct PythonTlsPeer {
   std::unique_ptr<fxtest::ChildProcess> process;
   std::uint16_t port = 0;
 
-  PythonTlsPeer(const fxtest::TestIdentity& identity, const std::string& greeting = "", bool ipv6 = false) {
+  PythonTlsPeer(const fxtest::TestIdentity& identity, const std::string& greeting = "", bool ipv6 = false,
+                bool dropAfterGreeting = false) {
     auto [crt, key] = identity.writePem(dir.path(), "server");
     std::vector<std::string> argv = {fxtest::kPython,
                                      (fxtest::sourceDir() / "tests/platform/net/peers/socket_tls_echo.py").string(),
                                      "--cert", crt, "--key", key};
     if (!greeting.empty()) argv.insert(argv.end(), {"--send", greeting});
     if (ipv6) argv.push_back("--ipv6");
+    if (dropAfterGreeting) argv.push_back("--drop");
     process = std::make_unique<fxtest::ChildProcess>(argv);
     auto line = process->readLine();
     if (line) port = static_cast<std::uint16_t>(std::stoi(*line));
@@ -99,6 +101,23 @@ TEST_F(TlsStreamTest, ClientVerifiesPythonServerAndExchangesDecryptedBytes) {
   ASSERT_EQ(pair.output->write(reinterpret_cast<const std::uint8_t*>(message.data()), message.size()),
             long(message.size()));
   ASSERT_TRUE(spin([&] { return recorder.received == "welcome\n" + message; }));
+}
+
+TEST_F(TlsStreamTest, APeerDroppingTheConnectionWithoutCloseNotifyEndsTheStream) {
+  PythonTlsPeer peer(pki.server, "last words", false, true);
+  ASSERT_NE(peer.port, 0);
+  auto pair = SocketStream::pairToHost("127.0.0.1", peer.port, resolver);
+  TlsSettings settings = trustingTestRoot();
+  settings.peerName = "localhost";
+  ASSERT_TRUE(pair.input->setTlsSettings(settings));
+  recorder.attach(pair, loop);
+  pair.input->open();
+  pair.output->open();
+  ASSERT_TRUE(spin([&] { return recorder.has("r:end") || recorder.has("r:error"); }));
+  EXPECT_EQ(recorder.received, "last words");
+  EXPECT_TRUE(recorder.has("r:end"));
+  EXPECT_FALSE(recorder.has("r:error")) << "SSL error " << pair.input->error().code;
+  EXPECT_EQ(pair.input->status(), StreamStatus::AtEnd);
 }
 
 TEST_F(TlsStreamTest, UntrustedOrMisnamedServersAreRefusedWithAnSslError) {

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """TLS echo peer: serves CERT/KEY on 127.0.0.1 (or ::1 with --ipv6), prints its port, and echoes every
 byte back on each connection until the client closes. With --send TEXT it sends TEXT right after the
-handshake. With --client it connects to PORT instead, trusting CA, and echoes the same way."""
+handshake; with --drop as well it then drops the connection without close_notify. With --client it
+connects to PORT instead, trusting CA, and echoes the same way."""
 import argparse
 import socket
 import ssl
@@ -9,10 +10,13 @@ import sys
 import threading
 
 
-def echo(conn, greeting):
+def echo(conn, greeting, drop=False):
     try:
         if greeting:
             conn.sendall(greeting.encode())
+        if drop:
+            conn.shutdown(socket.SHUT_RDWR)  # an SSL socket's shutdown skips close_notify
+            return
         while True:
             data = conn.recv(65536)
             if not data:
@@ -43,7 +47,7 @@ def serve(args):
             print("handshake failed: %s" % error, flush=True)
             raw.close()
             continue
-        threading.Thread(target=echo, args=(conn, args.send), daemon=True).start()
+        threading.Thread(target=echo, args=(conn, args.send, args.drop), daemon=True).start()
 
 
 def connect(args):
@@ -60,6 +64,7 @@ def main():
     parser.add_argument("--key")
     parser.add_argument("--ipv6", action="store_true")
     parser.add_argument("--send", default="")
+    parser.add_argument("--drop", action="store_true")
     parser.add_argument("--client", action="store_true")
     parser.add_argument("--ca")
     parser.add_argument("--port", type=int)

@@ -1,0 +1,327 @@
+// Peak memory of the HTTP roads against answers a server gone bad sends: a refused 1 GB answer
+// (plain or gzip-compressed, no length announced) against an accepted 1 MB one, on the business
+// road, the HTTP client's operation and session task, and the synchronous send (whose limit is
+// 256 MiB), plus the synchronous send of an accepted 160 MiB answer announced by its length.
+//
+// Each exchange runs in a child process of its own (this program started again): the child warms
+// its road up with a 1 KiB answer, then reports how far the exchange raised its peak resident set
+// (ru_maxrss), so nothing another row left behind is counted. The answers come from a generator in
+// this process that makes them as it sends them (nothing of 1 GB is ever held by the server).
+
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <thread>
+
+#include "Ratios.h"
+#include "appnet/TnqHTTPRequestOperationManager.h"
+#include "appnet/TnqURLSessionManager.h"
+#include "container/LoggerUtil.h"
+#include "container/MwComPackage.h"
+#include "container/MwCommunicationHelper.h"
+#include "container/MwFramework.h"
+#include "container/MwServerConfiguration.h"
+#include "container/MwSessionManager.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/net/SocketTestSupport.h"
+#include "platform/net/UrlConnection.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+constexpr long long kMB = 1 << 20;
+// A refused answer costs about its road's limit (16 MiB kept, up to as much again on its way in), a
+// dozen accepted 1 MB answers at most; not the gigabyte.
+const fxbench::Aim kRefusedAim = fxbench::atMost(12);
+
+// ---------------------------------------------------------------- the generator (parent)
+
+// GET or POST /<kind>?bytes=N&framing=length|chunked&gzip=0|1, one request a connection:
+// "raw" is N bytes of 'x'; "packet" is a plain business packet whose payload holds N bytes of 'x'.
+// The listener keeps the connections (it lives as long as the program): a served one is only shut down.
+class Generator {
+ public:
+  Generator() {
+    std::thread([this] {
+      for (;;) {
+        const int fd = listener_.accept(-1);
+        if (fd < 0) return;
+        std::thread([fd] { serve(fd); }).detach();
+      }
+    }).detach();
+  }
+  std::string base() const { return "http://127.0.0.1:" + std::to_string(listener_.port()); }
+
+ private:
+  struct Sender {
+    int fd;
+    bool chunked;
+    bool gzip;
+    z_stream z{};
+    bool ok = true;
+
+    Sender(int f, bool c, bool g) : fd(f), chunked(c), gzip(g) {
+      if (gzip) deflateInit2(&z, 6, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
+    }
+    ~Sender() {
+      if (gzip) deflateEnd(&z);
+    }
+    void wire(const char* data, std::size_t n) {
+      if (!ok || n == 0) return;
+      if (chunked) {
+        char head[24];
+        const int h = std::snprintf(head, sizeof head, "%zx\r\n", n);
+        ok = ::send(fd, head, static_cast<std::size_t>(h), MSG_NOSIGNAL) == h;
+      }
+      while (ok && n > 0) {
+        const ssize_t sent = ::send(fd, data, n, MSG_NOSIGNAL);
+        if (sent <= 0) {
+          ok = false;
+          break;
+        }
+        data += sent;
+        n -= static_cast<std::size_t>(sent);
+      }
+      if (ok && chunked) ok = ::send(fd, "\r\n", 2, MSG_NOSIGNAL) == 2;
+    }
+    void body(const char* data, std::size_t n, bool finish = false) {
+      if (!gzip) return wire(data, n);
+      static thread_local char out[1 << 16];
+      z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data));
+      z.avail_in = static_cast<uInt>(n);
+      do {
+        z.next_out = reinterpret_cast<Bytef*>(out);
+        z.avail_out = sizeof out;
+        deflate(&z, finish ? Z_FINISH : Z_NO_FLUSH);
+        wire(out, sizeof out - z.avail_out);
+      } while (ok && (z.avail_in > 0 || z.avail_out == 0));
+    }
+    void end() {
+      if (gzip) body(nullptr, 0, true);
+      if (ok && chunked) ok = ::send(fd, "0\r\n\r\n", 5, MSG_NOSIGNAL) == 5;
+    }
+  };
+
+  static std::map<std::string, std::string> query(const std::string& target) {
+    std::map<std::string, std::string> values;
+    const auto mark = target.find('?');
+    std::string rest = mark == std::string::npos ? "" : target.substr(mark + 1);
+    while (!rest.empty()) {
+      const auto amp = rest.find('&');
+      const std::string pair = rest.substr(0, amp);
+      const auto eq = pair.find('=');
+      if (eq != std::string::npos) values[pair.substr(0, eq)] = pair.substr(eq + 1);
+      rest = amp == std::string::npos ? "" : rest.substr(amp + 1);
+    }
+    return values;
+  }
+
+  static void serve(int fd) {
+    std::string head;
+    char buffer[8192];
+    std::size_t end;
+    while ((end = head.find("\r\n\r\n")) == std::string::npos) {
+      const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+      if (n <= 0) return (void)::shutdown(fd, SHUT_RDWR);
+      head.append(buffer, static_cast<std::size_t>(n));
+    }
+    // The request body (a business packet) is read and dropped.
+    long long left = 0;
+    for (std::size_t at = head.find("\r\n"); at < end; at = head.find("\r\n", at + 2)) {
+      if (strncasecmp(head.c_str() + at + 2, "content-length:", 15) == 0) left = std::atoll(head.c_str() + at + 17);
+    }
+    left -= static_cast<long long>(head.size() - end - 4);
+    while (left > 0) {
+      const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+      if (n <= 0) break;
+      left -= n;
+    }
+    const std::string target = head.substr(head.find(' ') + 1, head.find(' ', head.find(' ') + 1) - head.find(' ') - 1);
+    auto q = query(target);
+    const long long bytes = std::atoll(q["bytes"].c_str());
+    const bool packet = target.rfind("/packet", 0) == 0;
+    const bool gzip = q["gzip"] == "1";
+    const bool chunked = q["framing"] != "length";
+    const std::string prefix = packet ? R"({"flag":0,"errCode":0,"errMsg":"","data":{"cryptFlag":0,"hashFlag":0,)"
+                                        R"("signFlag":0,"business":"{\"RETCODE\":\"AAAAAAA\",\"PAD\":\")"
+                                      : "";
+    const std::string suffix = packet ? R"(\"}"}})" : "";
+    std::string answer = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nConnection: close\r\n";
+    if (gzip) answer += "Content-Encoding: gzip\r\n";
+    answer += chunked ? "Transfer-Encoding: chunked\r\n\r\n"
+                      : "Content-Length: " + std::to_string(prefix.size() + bytes + suffix.size()) + "\r\n\r\n";
+    Sender out(fd, false, false);
+    out.wire(answer.data(), answer.size());
+    Sender sender(fd, chunked, gzip);
+    sender.ok = out.ok;
+    static const std::string piece(1 << 16, 'x');
+    sender.body(prefix.data(), prefix.size());
+    for (long long sent = 0; sender.ok && sent < bytes; sent += static_cast<long long>(piece.size())) {
+      sender.body(piece.data(), static_cast<std::size_t>(std::min<long long>(bytes - sent, piece.size())));
+    }
+    sender.body(suffix.data(), suffix.size());
+    sender.end();
+    ::shutdown(fd, SHUT_WR);
+    while (::recv(fd, buffer, sizeof buffer, 0) > 0) {
+    }
+  }
+
+  fxtest::LoopbackListener listener_;
+};
+
+Generator& generator() {
+  static auto* g = new Generator();  // serves until the program ends
+  return *g;
+}
+
+// ---------------------------------------------------------------- the roads (child)
+
+double peakResidentMB() {
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
+
+bool spin(const std::function<bool()>& done) { return pf::RunLoop::main()->spinUntil(done, 300); }
+
+// One exchange of the road for the answer path; "ok" or what failed.
+std::string exchange(const std::string& road, const std::string& base, const std::string& path) {
+  using namespace container;
+  if (road == "business") {
+    auto answer = MwCommunicationHelper::synchBusinessRequest(path.substr(1), nullptr, kCryptPlain, 120);
+    if (!answer) return "no package";
+    return answer->getErrCode() == 0 ? "ok" : "package " + std::to_string(answer->getErrCode());
+  }
+  const pf::UrlRequest request(pf::Url::parse(base + path));
+  if (road == "operation") {
+    auto manager = appnet::TnqHTTPRequestOperationManager::manager();
+    manager->responseSerializer = appnet::TnqHTTPResponseSerializer::serializer();
+    bool done = false;
+    std::string outcome;
+    auto op = manager->HTTPRequestOperationWithRequest(
+        request, [&](const auto&, const auto&) { outcome = "ok", done = true; },
+        [&](const auto&, const pf::Error& e) { outcome = "error " + std::to_string(e.code), done = true; });
+    manager->operationQueue->addOperation(op);
+    spin([&] { return done; });
+    return outcome;
+  }
+  if (road == "session") {
+    auto manager = appnet::TnqURLSessionManager::manager();
+    manager->setResponseSerializer(appnet::TnqHTTPResponseSerializer::serializer());
+    bool done = false;
+    std::string outcome;
+    manager->dataTaskWithRequest(request, [&](const auto&, const auto&, const std::optional<pf::Error>& e) {
+      outcome = e ? "error " + std::to_string(e->code) : "ok", done = true;
+    })->resume();
+    spin([&] { return done; });
+    return outcome;
+  }
+  auto result = pf::UrlConnection::sendSynchronousRequest(request);
+  return result.error ? "error " + std::to_string(result.error->code) : "ok";
+}
+
+// Child: the road warmed up, then the measured exchange; prints "<peak growth MB> <outcome>".
+int childMain(const std::string& road, const std::string& base, const std::string& path) {
+  container::LoggerUtil::setDebugEnabled(false);
+  container::MwServerConfiguration::getInstance().setServerBaseUrl(base);
+  container::MwFramework::getInstance().setCurrentNetworkState(1);
+  container::MwSessionManager::getInstance().setSessionState(4);
+  const std::string kind = path.substr(0, path.find('?'));
+  exchange(road, base, kind + "?bytes=1024&framing=length");
+  const double before = peakResidentMB();
+  const std::string outcome = exchange(road, base, path);
+  std::printf("%.1f %s\n", peakResidentMB() - before, outcome.c_str());
+  std::fflush(stdout);
+  return 0;
+}
+
+// ---------------------------------------------------------------- the rows (parent)
+
+std::string self() { return std::filesystem::read_symlink("/proc/self/exe").string(); }
+
+void peakRow(benchmark::State& state, const std::string& road, const std::string& path, double bodyMB,
+             const std::string& expected) {
+  const std::string base = generator().base();
+  double growth = 0;
+  for (auto _ : state) {
+    fxtest::ChildProcess child({self(), "--peak-child", road, base, path});
+    auto line = child.readLine(600000);
+    child.wait();
+    if (!line) {
+      state.SkipWithError("the child reported nothing");
+      return;
+    }
+    growth = std::atof(line->c_str());
+    const std::string outcome = line->substr(line->find(' ') + 1);
+    if (outcome != expected) {
+      state.SkipWithError(("the exchange ended " + outcome + ", not " + expected).c_str());
+      return;
+    }
+  }
+  state.counters["peak_MB"] = growth;
+  state.counters["body_MB"] = bodyMB;
+}
+
+std::string answerPath(const char* kind, long long bytes, const char* framing, bool gzip = false) {
+  return std::string("/") + kind + "?bytes=" + std::to_string(bytes) + "&framing=" + framing + (gzip ? "&gzip=1" : "");
+}
+
+void registerRows() {
+  struct Road {
+    const char* row;
+    const char* road;
+    const char* kind;
+    const char* refused;  // the outcome of the 1 GB answer
+    fxbench::Aim aim;
+  };
+  const Road roads[] = {
+      {"BM_BusinessPeak", "business", "packet", "package 4", kRefusedAim},
+      {"BM_OperationPeak", "operation", "raw", "error -1103", kRefusedAim},
+      {"BM_SessionPeak", "session", "raw", "error -1103", kRefusedAim},
+      // Its limit is 256 MiB: a refused answer costs about that.
+      {"BM_SyncSendPeak", "sync", "raw", "error -1103", fxbench::noAim()},
+  };
+  for (const Road& r : roads) {
+    benchmark::RegisterBenchmark((std::string(r.row) + "/1").c_str(), peakRow, r.road, answerPath(r.kind, kMB, "chunked"),
+                                 1.0, "ok")
+        ->Iterations(1)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark((std::string(r.row) + "/1024").c_str(), peakRow, r.road,
+                                 answerPath(r.kind, 1024 * kMB, "chunked"), 1024.0, r.refused)
+        ->Iterations(1)
+        ->Unit(benchmark::kMillisecond);
+    fxbench::addRatio(std::string(r.road) + ": peak of a refused 1 GB answer / of an accepted 1 MB one",
+                      fxbench::counter(std::string(r.row) + "/1024", "peak_MB"),
+                      fxbench::counter(std::string(r.row) + "/1", "peak_MB"), r.aim);
+  }
+  benchmark::RegisterBenchmark("BM_BusinessGzipPeak/1024", peakRow, "business",
+                               answerPath("packet", 1024 * kMB, "chunked", true), 1024.0, "package 4")
+      ->Iterations(1)
+      ->Unit(benchmark::kMillisecond);
+  fxbench::addRatio("business: peak of a refused gzip answer inflating to 1 GB / of an accepted 1 MB one",
+                    fxbench::counter("BM_BusinessGzipPeak/1024", "peak_MB"), fxbench::counter("BM_BusinessPeak/1", "peak_MB"),
+                    kRefusedAim);
+  benchmark::RegisterBenchmark("BM_SyncSendAnnouncedPeak/160", peakRow, "sync", answerPath("raw", 160 * kMB, "length"),
+                               160.0, "ok")
+      ->Iterations(1)
+      ->Unit(benchmark::kMillisecond);
+  fxbench::addRatio("sync send: peak / body of an accepted 160 MiB answer announced by its length",
+                    fxbench::counter("BM_SyncSendAnnouncedPeak/160", "peak_MB"),
+                    fxbench::counter("BM_SyncSendAnnouncedPeak/160", "body_MB"), fxbench::atMost(1.2));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 5 && std::strcmp(argv[1], "--peak-child") == 0) return childMain(argv[2], argv[3], argv[4]);
+  registerRows();
+  return fxbench::runBenchmarks(argc, argv);
+}

@@ -1,0 +1,153 @@
+// The HTTP client against a server gone bad (support/peers/hostile_http_server.py): what an
+// operation or a session task keeps in memory is bounded, and every completion runs whatever fails
+// inside it.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <new>
+
+#include "appnet/TnqHTTPRequestOperationManager.h"
+#include "appnet/TnqURLSessionManager.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/net/UrlError.h"
+#include "support/HostileHttpPeer.h"
+
+using namespace appnet;
+using fxtest::HostileHttpPeer;
+
+namespace {
+
+HostileHttpPeer& peer() { return HostileHttpPeer::shared(); }
+
+pf::UrlRequest get(const std::string& path) { return pf::UrlRequest(pf::Url::parse(peer().http(path))); }
+
+bool spin(const std::function<bool()>& done) { return pf::RunLoop::main()->spinUntil(done, 30); }
+
+constexpr auto kLimit = static_cast<long long>(kTnqMaximumInMemoryResponseLength);
+
+struct Outcome {
+  bool done = false;
+  TnqResponseObject object;
+  std::optional<pf::Error> error;
+  std::shared_ptr<TnqHTTPRequestOperation> operation;
+
+  std::shared_ptr<TnqHTTPRequestOperation> run(TnqHTTPRequestOperationManager& manager, const pf::UrlRequest& request,
+                                               const std::shared_ptr<TnqURLOutputStream>& stream = nullptr) {
+    operation = manager.HTTPRequestOperationWithRequest(
+        request, [this](const auto&, const TnqResponseObject& o) { object = o, done = true; },
+        [this](const auto&, const pf::Error& e) { error = e, done = true; });
+    if (stream) operation->setOutputStream(stream);
+    manager.operationQueue->addOperation(operation);
+    EXPECT_TRUE(spin([this] { return done; })) << request.url()->absoluteString();
+    return operation;
+  }
+};
+
+std::shared_ptr<TnqHTTPRequestOperationManager> rawManager() {
+  auto manager = TnqHTTPRequestOperationManager::manager();
+  manager->responseSerializer = TnqHTTPResponseSerializer::serializer();
+  return manager;
+}
+
+// A serializer that runs out of memory reading any answer.
+struct StarvedSerializer : TnqHTTPResponseSerializer {
+  TnqResponseObject responseObject(const pf::UrlResponse*, const pf::Bytes*, std::optional<pf::Error>*) const override {
+    throw std::bad_alloc();
+  }
+};
+
+// Ends the manager's session (it holds its manager, its delegate, until it becomes invalid).
+void invalidate(TnqURLSessionManager& manager) {
+  std::atomic<bool> invalidated{false};  // posted on the session's delegate queue
+  auto token = pf::NotificationCenter::defaultCenter().addObserver(
+      kTnqNetworkingSessionDidInvalidateNotification, {}, [&](const pf::Notification&) { invalidated = true; });
+  manager.invalidateSessionCancelingTasks(true);
+  EXPECT_TRUE(spin([&] { return invalidated.load(); }));
+  pf::NotificationCenter::defaultCenter().removeObserver(token);
+}
+
+bool isTooLong(const std::optional<pf::Error>& error) {
+  return error && error->domain == pf::kUrlErrorDomain && error->code == pf::UrlErrorCode::kDataLengthExceedsMaximum;
+}
+
+}  // namespace
+
+TEST(HttpClientBadServer, AnOperationKeepsAtMostTheLimitInMemoryUnlessTheCallerStreams) {
+  auto manager = rawManager();
+  for (const std::string& path : {HostileHttpPeer::generated(-1), HostileHttpPeer::generated(-1, "close", true),
+                                 HostileHttpPeer::generated(1ll << 30, "length")}) {
+    Outcome outcome;
+    auto op = outcome.run(*manager, get(path));
+    EXPECT_TRUE(isTooLong(outcome.error)) << path << ": " << (outcome.error ? outcome.error->code : 0);
+    EXPECT_FALSE(op->responseData() && op->responseData()->size() > kTnqMaximumInMemoryResponseLength) << path;
+  }
+  Outcome atLimit;
+  atLimit.run(*manager, get(HostileHttpPeer::generated(kLimit, "chunked", true)));
+  EXPECT_FALSE(atLimit.error);
+  ASSERT_TRUE(TnqResponseBytes(atLimit.object));
+  EXPECT_EQ(TnqResponseBytes(atLimit.object)->size(), kTnqMaximumInMemoryResponseLength);
+
+  // A stream the caller gives takes what comes.
+  Outcome streamed;
+  auto own = TnqURLOutputStream::toMemory();
+  streamed.run(*manager, get(HostileHttpPeer::generated(kLimit + 4096, "chunked")), own);
+  EXPECT_FALSE(streamed.error);
+  EXPECT_EQ(own->dataWrittenToMemory()->size(), kTnqMaximumInMemoryResponseLength + 4096);
+}
+
+TEST(HttpClientBadServer, ASessionTaskKeepsAtMostTheLimitInMemory) {
+  auto manager = TnqURLSessionManager::manager();
+  manager->setResponseSerializer(TnqHTTPResponseSerializer::serializer());
+  std::vector<pf::Value> notices;
+  auto token = pf::NotificationCenter::defaultCenter().addObserver(
+      kTnqNetworkingTaskDidCompleteNotification, {}, [&](const pf::Notification& n) { notices.push_back(n.userInfo); });
+  for (const std::string& path : {HostileHttpPeer::generated(-1), HostileHttpPeer::generated(-1, "close", true)}) {
+    bool done = false;
+    std::optional<pf::Error> error;
+    notices.clear();
+    manager->dataTaskWithRequest(get(path), [&](const auto&, const TnqResponseObject&, const std::optional<pf::Error>& e) {
+      error = e, done = true;
+    })->resume();
+    ASSERT_TRUE(spin([&] { return done && !notices.empty(); })) << path;
+    EXPECT_TRUE(isTooLong(error)) << path << ": " << (error ? error->code : 0);
+    EXPECT_TRUE(notices[0].contains(kTnqNetworkingTaskDidCompleteErrorKey)) << path;
+  }
+  // An answer within the limit is whole, in the handler and in the notice.
+  bool done = false;
+  TnqResponseObject object;
+  notices.clear();
+  manager->dataTaskWithRequest(get(HostileHttpPeer::generated(100000)), [&](const auto&, const TnqResponseObject& o, const auto&) {
+    object = o, done = true;
+  })->resume();
+  ASSERT_TRUE(spin([&] { return done && !notices.empty(); }));
+  ASSERT_TRUE(TnqResponseBytes(object));
+  EXPECT_EQ(TnqResponseBytes(object)->size(), 100000u);
+  EXPECT_EQ(notices[0][kTnqNetworkingTaskDidCompleteResponseDataKey].get_binary().size(), 100000u);
+  pf::NotificationCenter::defaultCenter().removeObserver(token);
+  invalidate(*manager);
+}
+
+TEST(HttpClientBadServer, EveryCompletionRunsWhenItsSerializerRunsOutOfMemory) {
+  auto operations = TnqHTTPRequestOperationManager::manager();
+  operations->responseSerializer = std::make_shared<StarvedSerializer>();
+  Outcome outcome;
+  outcome.run(*operations, get(HostileHttpPeer::answer("{}")));
+  ASSERT_TRUE(outcome.error);
+  EXPECT_EQ(outcome.error->domain, kTnqURLResponseSerializationErrorDomain);
+  EXPECT_EQ(outcome.error->code, pf::UrlErrorCode::kCannotDecodeContentData);
+
+  auto sessions = TnqURLSessionManager::manager();
+  sessions->setResponseSerializer(std::make_shared<StarvedSerializer>());
+  bool done = false;
+  std::optional<pf::Error> error;
+  sessions->dataTaskWithRequest(get(HostileHttpPeer::answer("{}")), [&](const auto&, const auto&, const std::optional<pf::Error>& e) {
+    error = e, done = true;
+  })->resume();
+  ASSERT_TRUE(spin([&] { return done; }));
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->domain, kTnqURLResponseSerializationErrorDomain);
+  EXPECT_EQ(error->code, pf::UrlErrorCode::kCannotDecodeContentData);
+  invalidate(*sessions);
+}

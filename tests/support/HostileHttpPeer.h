@@ -1,0 +1,64 @@
+#pragma once
+// The loopback peer that answers as a server gone bad would (peers/hostile_http_server.py): bodies
+// made as they are sent (endless, gzip-compressed, cut short), raw status lines, long header
+// lines and redirects. Started once per test executable.
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "platform/foundation/Base64.h"
+#include "platform/foundation/Bytes.h"
+#include "support/TestSupport.h"
+
+namespace fxtest {
+
+class HostileHttpPeer {
+ public:
+  static HostileHttpPeer& shared() {
+    static HostileHttpPeer peer;
+    return peer;
+  }
+
+  // "http://127.0.0.1:<port>" (no trailing "/").
+  std::string base() const { return "http://127.0.0.1:" + std::to_string(http_); }
+  std::string http(const std::string& path) const { return base() + path; }
+  std::string https(const std::string& path) const { return "https://127.0.0.1:" + std::to_string(https_) + path; }
+
+  // The query value of bytes for /answer and /raw.
+  static std::string encode(const std::string& bytes) {
+    std::string text = pf::base64Encode(pf::toBytes(bytes));
+    for (char& c : text) c = c == '+' ? '-' : c == '/' ? '_' : c;
+    std::string escaped;
+    for (char c : text) escaped += c == '=' ? std::string("%3D") : std::string(1, c);
+    return escaped;
+  }
+  // Paths (with their query) of the peer's answers.
+  static std::string generated(long long size, const std::string& framing = "chunked", bool gzip = false) {
+    return "/gen?size=" + std::to_string(size) + "&framing=" + framing + (gzip ? "&gzip=1" : "");
+  }
+  // The body, then `pad` spaces, announced `extra` bytes longer than that (a cut answer).
+  static std::string answer(const std::string& body, int extra = 0, std::size_t pad = 0) {
+    return "/answer?b64=" + encode(body) + "&extra=" + std::to_string(extra) + "&pad=" + std::to_string(pad);
+  }
+  static std::string raw(const std::string& bytes) { return "/raw?b64=" + encode(bytes); }
+
+ private:
+  HostileHttpPeer() {
+    child_ = std::make_unique<ChildProcess>(std::vector<std::string>{
+        kPython, (sourceDir() / "tests/support/peers/hostile_http_server.py").string(), dir_.path().string()});
+    for (int i = 0; i < 2; ++i) {
+      auto line = child_->readLine(20000);
+      if (!line) throw std::runtime_error("the hostile HTTP peer did not start");
+      if (line->rfind("HTTP ", 0) == 0) http_ = std::stoi(line->substr(5));
+      if (line->rfind("HTTPS ", 0) == 0) https_ = std::stoi(line->substr(6));
+    }
+  }
+
+  TempDir dir_;
+  std::unique_ptr<ChildProcess> child_;
+  int http_ = 0;
+  int https_ = 0;
+};
+
+}  // namespace fxtest
