@@ -4,50 +4,12 @@
 
 #include "app/TnqApiRequestBuilder.h"
 #include "platform/foundation/SharedInstance.h"
-#include "platform/net/UrlError.h"
 
 namespace app {
 
 namespace {
 
 pf::SharedInstance<TnqApiProxy> gProxy;
-
-// The answer's body in memory, up to a limit: a longer body fails the load.
-class BoundedMemoryStream : public appnet::TnqURLOutputStream {
- public:
-  BoundedMemoryStream(std::optional<pf::Url> url, std::size_t limit) : url_(std::move(url)), limit_(limit) {}
-
-  std::ptrdiff_t write(const std::uint8_t* bytes, std::size_t length) override {
-    pf::MutexLock lock(mutex_);
-    if (error_) return -1;
-    if (length > limit_ - data_.size()) {
-      error_ = pf::makeUrlError(pf::UrlErrorCode::kDataLengthExceedsMaximum, url_,
-                                "the answer is longer than " + std::to_string(limit_) + " bytes");
-      return -1;
-    }
-    data_.insert(data_.end(), bytes, bytes + length);
-    return static_cast<std::ptrdiff_t>(length);
-  }
-  std::optional<pf::Error> streamError() const override {
-    pf::MutexLock lock(mutex_);
-    return error_;
-  }
-  std::optional<pf::Bytes> dataWrittenToMemory() const override {
-    pf::MutexLock lock(mutex_);
-    return data_;
-  }
-
- private:
-  mutable pf::Mutex mutex_;
-  const std::optional<pf::Url> url_;
-  const std::size_t limit_;
-  pf::Bytes data_ PF_GUARDED_BY(mutex_);
-  std::optional<pf::Error> error_ PF_GUARDED_BY(mutex_);
-};
-
-std::shared_ptr<appnet::TnqURLOutputStream> boundedStream(const pf::UrlRequest& request) {
-  return std::make_shared<BoundedMemoryStream>(request.url(), TnqApiProxy::kMaxResponseBytes);
-}
 
 bool isSuccessStatus(const std::optional<pf::UrlResponse>& response) {
   return response && response->statusCode() >= 200 && response->statusCode() <= 299;
@@ -139,7 +101,6 @@ std::shared_ptr<appnet::TnqHTTPRequestOperation> TnqApiProxy::makeOperation(cons
                                                       const pf::Error& error) {
         self->handleFailure(op, requestId, error, failure);
       });
-  operation->setOutputStream(boundedStream(request));
   return operation;
 }
 
@@ -219,7 +180,6 @@ std::optional<pf::Bytes> TnqApiProxy::syncCallPostWithParams(const std::optional
 std::optional<pf::Bytes> TnqApiProxy::callAPISyncWithRequest(const pf::UrlRequest& request) {
   auto operation = appnet::TnqHTTPRequestOperation::make(request);
   operation->securityPolicy = tnqNetManager()->securityPolicy;
-  operation->setOutputStream(boundedStream(request));
   operation->start();
   operation->waitUntilFinished();
   if (operation->error() || !isSuccessStatus(operation->response())) return std::nullopt;

@@ -27,9 +27,6 @@ class TnqApiProxy : public std::enable_shared_from_this<TnqApiProxy> {
  public:
   using Callback = std::function<void(const std::shared_ptr<TnqURLResponse>&)>;
 
-  // Largest answer body kept in memory; a longer one fails the call.
-  static constexpr std::size_t kMaxResponseBytes = 16u << 20;
-
   static std::shared_ptr<TnqApiProxy> sharedInstance();
   // Tests: the next sharedInstance() makes a new proxy (ids start at 1 again).
   static void resetSharedInstance();
