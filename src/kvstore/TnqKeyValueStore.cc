@@ -39,18 +39,6 @@ std::size_t placeholderCount(std::size_t count) {
 
 SqValue idValue(NullableString id) { return id ? SqValue::textView(id.text()) : SqValue(); }
 
-// The prefix as a LIKE pattern in which "%", "_" and the escape character stand for themselves.
-std::string prefixPattern(std::string_view prefix) {
-  std::string pattern;
-  pattern.reserve(prefix.size() + 2);
-  for (char c : prefix) {
-    if (c == '%' || c == '_' || c == '\\') pattern.push_back('\\');
-    pattern.push_back(c);
-  }
-  pattern.push_back('%');
-  return pattern;
-}
-
 std::string libraryPath(std::string_view name) { return (pf::Sandbox::library() / std::string(name)).string(); }
 
 }  // namespace
@@ -371,11 +359,15 @@ void TnqKeyValueStore::deleteObjectsByIdArray(const std::vector<std::string>& ob
 
 void TnqKeyValueStore::deleteObjectsByIdPrefix(NullableString objectIdPrefix, NullableString tableName) {
   if (!checkTableName(tableName)) return;
-  const std::string sql = statementText("DELETE from ", tableName, " where id like ? escape '\\'");
+  // The id's first bytes against the whole prefix, ASCII letters folded as LIKE folds them. LIKE
+  // itself reads its pattern only up to a NUL, so a prefix holding one would match far more.
+  const std::string sql = statementText("DELETE from ", tableName,
+                                        " where substr(CAST(lower(id) AS BLOB), 1, ?) = CAST(lower(?) AS BLOB)");
   bool ok = false;
   if (objectIdPrefix) {
-    const std::string pattern = prefixPattern(objectIdPrefix.text());
-    inDatabase([&](SqDatabase* db) { ok = db && db->executeUpdate(sql, pattern); });
+    const std::string_view prefix = objectIdPrefix.text();
+    const auto length = static_cast<std::int64_t>(prefix.size());
+    inDatabase([&](SqDatabase* db) { ok = db && db->executeUpdate(sql, length, SqValue::textView(prefix)); });
   }
   if (!ok) pf::logLine("ERROR, failed to delete items by id prefix from table: " + tableName.description());
 }

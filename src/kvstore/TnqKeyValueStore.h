@@ -67,8 +67,8 @@ class TnqKeyValueStore {
   std::uint64_t getCountFromTabel(NullableString tableName);
   void deleteObjectById(NullableString objectId, NullableString tableName);
   void deleteObjectsByIdArray(const std::vector<std::string>& objectIds, NullableString tableName);
-  // Deletes the ids that start with the prefix ("%" and "_" in it stand for themselves; ASCII
-  // letters match without regard to case).
+  // Deletes the ids that start with the prefix: every byte stands for itself ("%", "_" and NUL
+  // included), ASCII letters match without regard to case.
   void deleteObjectsByIdPrefix(NullableString objectIdPrefix, NullableString tableName);
 
   std::shared_ptr<SqDatabaseQueue> dbQueue() const;

@@ -193,15 +193,31 @@ TEST_F(TnqKeyValueStoreTest, DeletesByIdListAndPrefix) {
   EXPECT_EQ(store->getCountFromTabel(kTable), 1u);
   EXPECT_TRUE(log.lines().empty());
 
+  // A NUL inside the prefix (or the id) is compared like any other byte.
+  using namespace std::string_literals;
+  for (const std::string& id : {"k"s, "k\0a"s, "K\0b"s, "k\0"s, "k\0ab"s, "\0"s, "q\0a"s})
+    ASSERT_TRUE(store->putString(pf::Value(id), id, kTable));
+  store->deleteObjectsByIdPrefix("k\0a"s, kTable);
+  store->deleteObjectsByIdPrefix("\0"s, kTable);
+  left.clear();
+  const auto rest = store->getAllItemsFromTable(kTable);
+  for (const auto& item : *rest) left.push_back(*item.modelId);
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"K\0b"s, "k"s, "k\0"s, "q\0a"s, "xab"s}));
+  EXPECT_TRUE(log.lines().empty());
+  store->deleteObjectsByIdPrefix(""s, kTable);  // every id starts with nothing
+  EXPECT_EQ(store->getCountFromTabel(kTable), 0u);
+
   // Long lists go in chunks, all or nothing.
   std::vector<std::string> ids;
   for (int i = 0; i < 1234; ++i) ids.push_back("id" + std::to_string(i));
   ASSERT_TRUE(store->dbQueue()->inTransaction([&](SqDatabase* db, bool*) {
     for (const auto& id : ids) db->executeUpdate("insert into tbl_KeyValue values (?, '[1]', 0)", id);
   }));
-  EXPECT_EQ(store->getCountFromTabel(kTable), 1235u);
+  EXPECT_EQ(store->getCountFromTabel(kTable), 1234u);
   store->deleteObjectsByIdArray(ids, kTable);
-  EXPECT_EQ(store->getCountFromTabel(kTable), 1u);
+  EXPECT_EQ(store->getCountFromTabel(kTable), 0u);
+  ASSERT_TRUE(store->putString(pf::Value(1), "kept", kTable));
   store->clearTable(kTable);
   EXPECT_EQ(store->getCountFromTabel(kTable), 0u);
   EXPECT_TRUE(log.lines().empty());
