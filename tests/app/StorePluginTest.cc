@@ -1,5 +1,6 @@
 // "store.do": pages keep values in memory and in the database; refused writes reach the page as
-// errors; database values outlive the process and are the table's rows.
+// errors; database values outlive the process and are the table's rows; a damaged database file is
+// replaced by a new one.
 
 #include <gtest/gtest.h>
 
@@ -80,13 +81,16 @@ TEST_F(StorePluginTest, RefusedWritesAnswerErrors) {
   EXPECT_EQ(call("memGet", "{key: 5}")["data"]["wdata"], "");
   EXPECT_EQ(call("get", "{key: {a: 1}}")["data"]["wdata"], "");
 
-  // A database that cannot be opened refuses every write and reads nothing.
+  // A database file that is none is set aside at the next start (its bytes kept) and the page's
+  // values go to a new one.
   kvstore::KeyValueStoreLib::resetSharedInstanceForTesting();
   std::filesystem::remove(database());
   std::ofstream(database()) << "this is no database file, only text that fills the header and more";
   load();
-  EXPECT_EQ(call("set", "{key: 'k', value: 'v'}")["result"], 100);
-  EXPECT_EQ(call("get", "{key: 'k'}")["data"]["wdata"], "");
+  EXPECT_EQ(call("get", "{key: '5'}")["data"]["wdata"], "");
+  EXPECT_EQ(call("set", "{key: 'k', value: 'v'}")["data"]["wdata"], "success");
+  EXPECT_EQ(call("get", "{key: 'k'}")["data"]["wdata"], "v");
+  EXPECT_TRUE(std::filesystem::is_regular_file(database() + ".damaged"));
 }
 
 TEST(StorePlugin, DirectCallsAnswerThroughTheirTask) {
