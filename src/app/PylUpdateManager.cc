@@ -194,7 +194,7 @@ void PylUpdateManager::takeDownloadedMenu(const std::optional<pf::UrlResponse>& 
     pf::logLine("update: menu download failed; the old menu stays");
     return;
   }
-  auto bytes = pf::FileManager::readFile(downloaded, nullptr, kMaxMenuBytes);
+  auto bytes = pf::FileManager::readRegularFile(downloaded, nullptr, kMaxMenuBytes);
   if (!bytes) {
     pf::logLine("update: downloaded menu unreadable or too large; the old menu stays");
     return;
@@ -209,7 +209,7 @@ void PylUpdateManager::takeDownloadedMenu(const std::optional<pf::UrlResponse>& 
 }
 
 std::vector<MenuXMLModel> PylUpdateManager::readMenuXML() {
-  auto bytes = pf::FileManager::readFile(menuFilePath(), nullptr, kMaxMenuBytes);
+  auto bytes = pf::FileManager::readRegularFile(menuFilePath(), nullptr, kMaxMenuBytes);
   if (!bytes) return {};
   return MenuXMLModel::parseMenu(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
 }

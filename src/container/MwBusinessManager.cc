@@ -14,7 +14,8 @@ constexpr const char* kItemName = "item";
 }  // namespace
 
 std::shared_ptr<MwXMLDocument> readKeyedXMLFile(const std::filesystem::path& path, std::string_view fileName) {
-  auto bytes = pf::FileManager::readFile(path, nullptr, kMwXMLMaxBytes);
+  // Regular files only: a FIFO or a device where the file belongs must not stall the start.
+  auto bytes = pf::FileManager::readRegularFile(path, nullptr, kMwXMLMaxBytes);
   if (!bytes) return nullptr;
   std::string text(bytes->begin(), bytes->end());
   if (!MwLicenseKey::verifyXMLText(text, fileName)) return nullptr;

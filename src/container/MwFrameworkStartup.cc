@@ -85,7 +85,7 @@ pf::Value businessAnswer(const std::string& act, const pf::Value& business, int 
 }
 
 std::string upperMd5OfFile(const std::filesystem::path& path) {
-  auto bytes = pf::FileManager::readFile(path, nullptr, kMwXMLMaxBytes);
+  auto bytes = pf::FileManager::readRegularFile(path, nullptr, kMwXMLMaxBytes);
   return pf::hexEncode(pf::md5(bytes ? *bytes : pf::Bytes{}), true);
 }
 

@@ -289,6 +289,12 @@ TEST_F(AppStartupTest, AnUnreadableMenuCountsAsAbsentAndStrayEndsAreIgnored) {
   manager->completeLoading();
   EXPECT_EQ(delegate->calls, (std::vector<std::string>{"complete"}));
   EXPECT_EQ(manager->downloadTags(), 0);
+
+  // A FIFO there is not read either (its feeder would hand a blocking read a menu).
+  ASSERT_TRUE(pf::FileManager::removeItem(manager->menuFilePath()));
+  fxtest::FifoFeeder fifo(manager->menuFilePath(), "<menus><menu id=\"1\" url=\"html|index.html\" version=\"9\"/></menus>");
+  EXPECT_FALSE(manager->checkMenuFileExist());
+  EXPECT_TRUE(manager->readMenuXML().empty());
 }
 
 // Counts the atomic writes of a file: each writes a temporary file beside it (".<name>.XXXXXX",

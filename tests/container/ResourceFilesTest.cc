@@ -189,5 +189,25 @@ TEST_F(ResourceFilesTest, KeyedFileHashAgreesWithPythonAndATamperedMenuCountsAsA
   MwFramework::getInstance().waitForStartupForTesting();
 }
 
+// A FIFO where the container keeps a file (menu, business file, the key file) counts as absent at
+// once: none is opened for a blocking read. Were one read, its feeder would hand it a valid file.
+TEST_F(ResourceFilesTest, FifosWhereFilesBelongCountAsAbsentAndNeverStallTheStart) {
+  ASSERT_TRUE(pf::FileManager::createDirectory(release(), true));
+  auto& menus = MwMenusManager::getInstance();
+  fxtest::FifoFeeder menu(menus.menuFilePath(),
+                          *MwLicenseKey::signXMLText("<menus><item id=\"1\" url=\"html|a.html\"/></menus>", "menu.xml"));
+  fxtest::FifoFeeder business(MwBusinessManager::getInstance().filePath(),
+                              *MwLicenseKey::signXMLText("<business><item url=\"html|a.html\" version=\"1\"/></business>",
+                                                         kBusinessFileName));
+  EXPECT_FALSE(menus.loadMenuFile());
+  EXPECT_FALSE(MwBusinessManager::getInstance().getElementByHTMLUrl("html|a.html"));
+
+  fxtest::TempDir keys;
+  fxtest::FifoFeeder key(keys / "mwframework_license", "a key file's bytes");
+  MwLicenseKey::setKeyDirectoryForTesting(keys.path());
+  EXPECT_EQ(MwLicenseKey::keyForName("menu.xml"), std::nullopt);
+  MwLicenseKey::setKeyDirectoryForTesting(testing::testKeys());
+}
+
 }  // namespace
 }  // namespace container

@@ -61,6 +61,15 @@ TEST(UserDefaults, ACorruptFileStartsEmptyWithALogLine) {
   EXPECT_EQ(defaults.dictionaryRepresentation(), Value::object());
   defaults.setObject("k", "v");
   EXPECT_EQ(UserDefaults(dir / "bad.plist").string("k"), "v");
+
+  // A FIFO in the file's place is not read (its feeder would hand it real defaults): the defaults
+  // start empty at once, and the next change puts a file there.
+  const Value stored{{"zipMD5", "abc"}};
+  fxtest::FifoFeeder fifo(dir / "fifo.plist", pf::toString(*writePropertyList(stored, PropertyListFormat::Binary)));
+  UserDefaults fromFifo(fifo.path());
+  EXPECT_EQ(fromFifo.string("zipMD5"), std::nullopt);
+  fromFifo.setObject("k", "v");
+  EXPECT_EQ(UserDefaults(fifo.path()).string("k"), "v");
 }
 
 TEST(UserDefaults, ConcurrentWritersLoseNothing) {
@@ -101,7 +110,7 @@ class BundleTest : public ::testing::Test {
       ASSERT_TRUE(FileManager::writeFile(path, text, false));
     };
     write("Info.plist",
-          toString(*writePropertyList(Value{{"CFBundleIdentifier", "com.example.fx"},
+          pf::toString(*writePropertyList(Value{{"CFBundleIdentifier", "com.example.fx"},
                                             {"CFBundleExecutable", "FxClient"},
                                             {"CFBundleDevelopmentRegion", "zh-Hans"}},
                                       PropertyListFormat::Binary)));
