@@ -84,7 +84,11 @@ void PylUpdateManager::completeLoading() {
 }
 
 bool PylUpdateManager::checkMenuDirExist() {
-  if (pf::FileManager::fileExists(menuDirPath())) return true;
+  if (pf::FileManager::fileExists(menuDirPath())) {
+    // What writes of the menu copy left when an earlier run was killed before their rename.
+    pf::FileManager::removeAtomicWriteLeftovers(menuDirPath(), [](std::string_view name) { return name == "menu.xml"; });
+    return true;
+  }
   return pf::FileManager::createDirectory(menuDirPath(), false);
 }
 

@@ -2,6 +2,7 @@
 
 #include <fstream>
 
+#include "container/MwBusinessManager.h"
 #include "container/MwCrashCollect.h"
 #include "container/MwMenusManager.h"
 #include "container/MwPackageInstaller.h"
@@ -67,7 +68,24 @@ void MwFramework::notify(MwFrameworkDelegate::Operation operation, std::function
 
 // ---------------------------------------------------------------- resource package
 
+namespace {
+
+// Removes the temporary files that atomic writes of the framework's files left when the process
+// was killed before their rename. Run first thing, while nothing of this run writes them.
+void removeWriteLeftovers() {
+  const auto releaseFile = [](std::string_view name) {
+    return name == kBusinessFileName || name == kMenuFileName || name == "resource.json";
+  };
+  const auto report = [](std::string_view name) { return name.starts_with("report-") && name.ends_with(".json"); };
+  const std::size_t removed = pf::FileManager::removeAtomicWriteLeftovers(MwMenusManager::releasePath(), releaseFile) +
+                              pf::FileManager::removeAtomicWriteLeftovers(MwCrashCollect::reportFolder(), report);
+  if (removed > 0) LoggerUtil::debug("removed " + std::to_string(removed) + " files of interrupted writes");
+}
+
+}  // namespace
+
 void MwFramework::unpackResources() {
+  removeWriteLeftovers();
   auto archive = pf::Bundle::main()->pathForResource("data", "zip");
   if (!archive) {
     LoggerUtil::debug("no resource package in the application package");

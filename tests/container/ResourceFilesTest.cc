@@ -1,9 +1,11 @@
 // The XML wrapper, dotted version numbers, the business file's update marks and the keyed file
-// hash of menu and business files (checked byte for byte against the bank server's Python).
+// hash of menu and business files (checked byte for byte against the bank server's Python); what
+// the start does with files that are FIFOs or were left by killed writes.
 
 #include <gtest/gtest.h>
 
 #include "StartupSupport.h"
+#include "container/MwCrashCollect.h"
 #include "container/MwVersionCompare.h"
 
 namespace container {
@@ -207,6 +209,30 @@ TEST_F(ResourceFilesTest, FifosWhereFilesBelongCountAsAbsentAndNeverStallTheStar
   MwLicenseKey::setKeyDirectoryForTesting(keys.path());
   EXPECT_EQ(MwLicenseKey::keyForName("menu.xml"), std::nullopt);
   MwLicenseKey::setKeyDirectoryForTesting(testing::testKeys());
+}
+
+// A write killed before its rename leaves its temporary file beside the target; the start removes
+// those of the framework's own files, and nothing that only looks alike.
+TEST_F(ResourceFilesTest, TheStartRemovesWhatKilledWritesLeftAndNothingElse) {
+  const auto crash = MwCrashCollect::reportFolder();
+  ASSERT_TRUE(pf::FileManager::createDirectory(release(), true));
+  ASSERT_TRUE(pf::FileManager::createDirectory(crash, true));
+  const std::vector<std::filesystem::path> leftovers{release() / ".business.xml.AbC123", release() / ".menu.xml.x9Y8z7",
+                                                     release() / ".resource.json.000000",
+                                                     crash / ".report-17-0.json.abcdef"};
+  const std::vector<std::filesystem::path> others{
+      release() / "business.xml",         release() / ".business.xml.AbC12",  release() / ".business.xml.AbC12-",
+      release() / "business.xml.AbC123",  release() / ".index.html.AbC123",   release() / ".business.xml.AbC1234",
+      crash / ".notes.json.abcdef",       crash / "report-17-1.json"};
+  for (const auto& file : leftovers) ASSERT_TRUE(pf::FileManager::writeFile(file, "part of a write", false));
+  for (const auto& file : others) ASSERT_TRUE(pf::FileManager::writeFile(file, "kept", false));
+  ASSERT_TRUE(pf::FileManager::createDirectory(release() / ".menu.xml.FOLDER", false));
+
+  MwFramework::getInstance().unpackResources();
+  for (const auto& file : leftovers) EXPECT_FALSE(pf::FileManager::fileExists(file)) << file;
+  for (const auto& file : others) EXPECT_TRUE(pf::FileManager::fileExists(file)) << file;
+  EXPECT_TRUE(pf::FileManager::isDirectory(release() / ".menu.xml.FOLDER"));
+  EXPECT_TRUE(log.contains("removed 4 files of interrupted writes"));
 }
 
 }  // namespace

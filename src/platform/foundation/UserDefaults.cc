@@ -25,6 +25,9 @@ std::shared_ptr<UserDefaults> UserDefaults::standard() {
 void UserDefaults::resetStandard() { gStandard.reset(); }
 
 UserDefaults::UserDefaults(std::filesystem::path file) : file_(std::move(file)) {
+  // What writes of this file left when the process was killed before their rename.
+  const std::string name = file_.filename().string();
+  FileManager::removeAtomicWriteLeftovers(file_.parent_path(), [&](std::string_view leftover) { return leftover == name; });
   if (!FileManager::fileExists(file_)) return;
   Error error;
   // A regular file only: a FIFO or a device in its place must not stall the start.

@@ -38,6 +38,17 @@ TEST(UserDefaults, PersistsEveryChangeAndReadsItBack) {
   auto stored = parsePropertyList(*FileManager::readFile(file));
   ASSERT_TRUE(stored);
   EXPECT_EQ((*stored)["zipMD5"], "0A1B2C");
+
+  // What writes killed before their rename left beside the file goes when it is next opened;
+  // another file's temporary file stays.
+  const auto leftover = file.parent_path() / ".app.plist.Zq81xA";
+  const auto other = file.parent_path() / ".other.plist.Zq81xA";
+  ASSERT_TRUE(FileManager::writeFile(leftover, std::string_view("bplist00"), false));
+  ASSERT_TRUE(FileManager::writeFile(other, std::string_view("bplist00"), false));
+  UserDefaults third(file);
+  EXPECT_FALSE(FileManager::fileExists(leftover));
+  EXPECT_TRUE(FileManager::fileExists(other));
+  EXPECT_EQ(third.string("zipMD5"), "0A1B2C");
 }
 
 TEST(UserDefaults, RegisteredDefaultsAnswerUntilSetAndAreNotStored) {
