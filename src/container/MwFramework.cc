@@ -102,11 +102,15 @@ void MwFramework::unpackResources() {
   auto defaults = pf::UserDefaults::standard();
   const auto release = pf::Sandbox::documents() / "release";
   if (defaults->string(kZipMD5DefaultsKey) == md5 && pf::FileManager::isDirectory(release)) return;
+  const bool replacing = pf::FileManager::isDirectory(release);
+  const auto backup = pf::Sandbox::documents() / "backup";
   pf::Error error;
-  if (!MwPackageInstaller::install(*archive, release, pf::Sandbox::documents() / "backup", {}, &error)) {
+  if (!MwPackageInstaller::install(*archive, release, backup, {}, &error)) {
     LoggerUtil::debug("resource package not installed: " + error.localizedDescription());
     return;
   }
+  // Pages downloaded into the replaced tree are marked again, so the update downloads them again.
+  MwBusinessManager::getInstance().remarkReplacedPages(replacing ? backup / kBusinessFileName : std::filesystem::path());
   // Only after the swap: a failed install is tried again on the next start.
   defaults->setObject(kZipMD5DefaultsKey, md5);
   defaults->synchronize();

@@ -191,6 +191,55 @@ TEST_F(ResourceFilesTest, KeyedFileHashAgreesWithPythonAndATamperedMenuCountsAsA
   MwFramework::getInstance().waitForStartupForTesting();
 }
 
+// A write of the business file that fails (here: past a file size limit) is the failure of the
+// step that made it: the change answers false, the file stays byte for byte and the manager
+// answers what the file holds; a page whose mark cannot go counts as not installed; the file-list
+// check answers 1.
+TEST_F(ResourceFilesTest, AFailedBusinessWriteIsTheStepsFailureAndLeavesTheFileAsItWas) {
+  auto& business = MwBusinessManager::getInstance();
+  const auto hash = testing::control(*server, {{"package", {{"name", "p.zip"}, {"files", {{"p.html", "page"}}}}}})["hash"];
+  ASSERT_TRUE(business.performBatch([&] {
+    for (int i = 0; i < 150; ++i) business.refreshBusinessWithHTMLUrl("html|filler" + std::to_string(i) + ".html", "1");
+    business.refreshBusinessWithHTMLUrl("html|p.html", "1");
+    business.setPackageFacts("html|p.html", {"p.zip", hash.get<std::string>(), "p"});
+  }));
+  const auto before = *pf::FileManager::readFile(business.filePath());
+  ASSERT_GT(before.size(), 8192u);
+  {
+    fxtest::FileSizeLimit limit(4096);
+    EXPECT_FALSE(business.refreshBusinessWithHTMLUrl("html|new.html", "1"));
+    EXPECT_FALSE(business.getElementByHTMLUrl("html|new.html"));
+    EXPECT_FALSE(business.setPackageFacts("html|filler1.html", {"f.zip", "AA", "f"}));
+    EXPECT_FALSE(business.packageFacts("html|filler1.html"));
+    EXPECT_FALSE(business.performBatch([&] { business.refreshBusinessWithHTMLUrl("html|filler2.html", "2"); }));
+    EXPECT_EQ(attribute("html|filler2.html", "version"), "1");
+    EXPECT_EQ(MwMenusManager::getInstance().downloadAndInstall("html|p.html"), 1);
+    EXPECT_TRUE(pf::FileManager::fileExists(release() / "p" / "p.html")) << "installed, but still marked";
+    EXPECT_EQ(attribute("html|p.html", "update"), "i");
+  }
+  EXPECT_EQ(*pf::FileManager::readFile(business.filePath()), before);
+  EXPECT_TRUE(log.contains("business file not written, its changes are dropped"));
+
+  testing::control(*server, {{"files", {{{"url", "html|filler3.html"}, {"version", "5"}}}}});
+  auto listener = std::make_shared<testing::RecordingListener>(std::vector{MwFrameworkDelegate::Operation::CheckManifest});
+  MwFramework::getInstance().addListener(listener);
+  {
+    fxtest::FileSizeLimit limit(4096);
+    MwFramework::getInstance().initialization();
+    ASSERT_TRUE(waitForEvents(*listener, 1));
+  }
+  EXPECT_EQ(listener->events, std::vector<std::string>{"files:1"});
+  EXPECT_EQ(attribute("html|filler3.html", "version"), "1");
+  EXPECT_EQ(*pf::FileManager::readFile(business.filePath()), before);
+
+  // With room again the same steps go through.
+  EXPECT_TRUE(business.clearUpdateMark("html|p.html"));
+  EXPECT_TRUE(business.refreshBusinessWithHTMLUrl("html|filler3.html", "5"));
+  MwBusinessManager::resetForTesting();
+  EXPECT_EQ(attribute("html|filler3.html", "update"), "u");
+  EXPECT_FALSE(attribute("html|p.html", "update"));
+}
+
 // A FIFO where the container keeps a file (menu, business file, the key file) counts as absent at
 // once: none is opened for a blocking read. Were one read, its feeder would hand it a valid file.
 TEST_F(ResourceFilesTest, FifosWhereFilesBelongCountAsAbsentAndNeverStallTheStart) {

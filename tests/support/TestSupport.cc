@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -160,6 +161,23 @@ FifoFeeder::FifoFeeder(std::filesystem::path path, std::string contents)
 FifoFeeder::~FifoFeeder() {
   over_ = true;
   thread_.join();
+}
+
+FileSizeLimit::FileSizeLimit(unsigned long bytes) {
+  rlimit limit{};
+  ::getrlimit(RLIMIT_FSIZE, &limit);
+  previous_ = limit.rlim_cur;
+  previousHandler_ = ::signal(SIGXFSZ, SIG_IGN);
+  limit.rlim_cur = bytes;
+  if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) throw std::runtime_error("setrlimit failed");
+}
+
+FileSizeLimit::~FileSizeLimit() {
+  rlimit limit{};
+  ::getrlimit(RLIMIT_FSIZE, &limit);
+  limit.rlim_cur = previous_;
+  ::setrlimit(RLIMIT_FSIZE, &limit);
+  ::signal(SIGXFSZ, previousHandler_);
 }
 
 }  // namespace fxtest

@@ -74,6 +74,20 @@ class FifoFeeder {
   std::thread thread_;
 };
 
+// While it lives, no file of the process grows beyond `bytes` (RLIMIT_FSIZE, SIGXFSZ ignored): a
+// longer write fails with EFBIG as on a full disk, whoever runs the test. Process-wide.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(unsigned long bytes);
+  ~FileSizeLimit();
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  unsigned long previous_ = 0;
+  void (*previousHandler_)(int) = nullptr;
+};
+
 // The system's Python (Debian's python3 with its python3-* packages).
 inline constexpr const char* kPython = "/usr/bin/python3";
 
