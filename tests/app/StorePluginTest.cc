@@ -93,6 +93,28 @@ TEST_F(StorePluginTest, RefusedWritesAnswerErrors) {
   EXPECT_TRUE(std::filesystem::is_regular_file(database() + ".damaged"));
 }
 
+// Two sets in one turn of the page, one of them above what the bridge takes (a 16 MiB value): the
+// small one is stored and answered, the large one answered with an error.
+TEST_F(StorePluginTest, ACallTooLargeForTheBridgeIsAnsweredAndTheCallsBesideItAreHandled) {
+  // A page heap that holds the value, its JSON text and the fetched queue at once.
+  page.page->webView()->setScriptLimits({.timeBudgetSeconds = 10, .heapCap = 256u << 20});
+  page.page->webView()->loadFile((fxtest::dataPath("app/pages") / "plugins.html").string());
+  const std::size_t before = page.answerCount();
+  page.eval("var big = 'x'; while (big.length < 16 * 1024 * 1024) big += big;"
+            "call('store.do', 'set', {key: 'small', value: 'v'}, {});"
+            "call('store.do', 'set', {key: 'big', value: big}, {});"
+            "call('store.do', 'get', {key: 'small'}, {}); big = null;");
+  plugintest::pump();
+  auto answers = page.answersFrom(before);
+  ASSERT_EQ(answers.size(), 3u);
+  EXPECT_EQ(answers[0]["data"], (pf::Value{{"wdata", "success"}}));
+  EXPECT_EQ(answers[1]["result"], 100);
+  EXPECT_TRUE(answers[1]["data"]["ERRMSG"].is_string());
+  EXPECT_EQ(answers[2]["data"], (pf::Value{{"wdata", "v"}}));
+  EXPECT_EQ(call("get", "{key: 'big'}")["data"]["wdata"], "");
+  EXPECT_EQ(page.page->openCallCount(), 0u);
+}
+
 TEST(StorePlugin, DirectCallsAnswerThroughTheirTask) {
   kvstore::KeyValueStoreLib::resetSharedInstanceForTesting();
   kvstore::KeyValueStoreLib::sharedInstance()->setMemStore(nullptr);
