@@ -28,11 +28,13 @@ std::shared_ptr<MwXMLDocument> readKeyedXMLFile(const std::filesystem::path& pat
 
 bool writeKeyedXMLFile(const std::shared_ptr<MwXMLDocument>& document, const std::filesystem::path& path,
                        std::string_view fileName, pf::Error* error) {
-  auto root = document->rootElement();
-  auto text = root ? (root->removeAttributeForName("hash"), MwLicenseKey::signXMLText(document->XMLString(), fileName))
-                   : std::nullopt;
+  std::optional<std::string> text;
+  if (auto root = document->rootElement()) {
+    root->removeAttributeForName("hash");
+    text = MwLicenseKey::signXMLText(document->XMLString(), fileName);
+  }
   if (!text) {
-    if (error) *error = pf::Error(kMwXMLErrorDomain, 1, pf::Value{{"NSDebugDescription", "no key file to sign it with"}});
+    if (error) *error = pf::Error(kMwXMLErrorDomain, 1, pf::Value{{"NSDebugDescription", "the file could not be signed"}});
     return false;
   }
   pf::FileManager::createDirectory(path.parent_path(), true);
@@ -124,7 +126,6 @@ bool MwBusinessManager::endBatchLocked() {
 }
 
 bool MwBusinessManager::refreshBusinessWithHTMLUrl(const std::string& url, const std::string& newVersion) {
-  if (newVersion.empty()) return true;
   pf::MutexLock lock(mutex_);
   return !refreshLocked(url, newVersion) || saveLocked();
 }
