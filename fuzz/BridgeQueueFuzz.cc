@@ -1,5 +1,6 @@
 // A page's fetched bridge queue on arbitrary bytes: split and sorted, every piece that is no object
-// or lacks its keys is dropped, every call handed on carries a request id and a URL; never a crash.
+// or lacks its keys is dropped or refused by its request id, every call handed on carries a request
+// id and a URL; never a crash.
 #include <cstdint>
 #include <cstdlib>
 #include <string_view>
@@ -15,6 +16,9 @@ struct Sink : container::MwWebViewMiddleBridgeDelegate {
     (void)request.getParameterValue();
     return true;
   }
+  void onRefusedJsCommand(const std::string& requestId, const std::string& reason) override {
+    if (requestId.empty() || reason.empty()) std::abort();
+  }
 };
 
 }  // namespace
@@ -24,10 +28,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string_view text(reinterpret_cast<const char*>(data), size);
   Sink sink;
   container::MwWebViewMiddleBridge bridge(sink);
-  auto messages = container::MwWebViewMiddleBridge::splitQueue(text);
-  for (const auto& message : messages) {
-    if (!message.is_object()) std::abort();
-  }
-  if (bridge.flushMessageQueue(text) > messages.size()) std::abort();
+  std::size_t messages = 0;
+  container::MwWebViewMiddleBridge::forEachMessage(text, [&](container::MwWebViewMiddleBridge::Message& message) {
+    if (message.readable() == !message.refusal.empty()) std::abort();
+    ++messages;
+  });
+  if (bridge.flushMessageQueue(text) > messages) std::abort();
   return 0;
 }

@@ -17,7 +17,7 @@ POST <path>?act=...&<script>   one business request (outer packet JSON in the bo
 GET  /files/<name>?size=N&chunks=K&<script>   a download of N pattern bytes (byte i is i % 251)
 GET  /vcode?ctype=...          a verification picture (or a text packet with ctype=text/plain)
 GET  /stats                    {"requests": total, "acts": {act: count}, "crashes": [texts],
-                               "downloads": {name: count},
+                               "downloads": {name: count}, "stalled": {name: downloads held now},
                                "handshakes": [{"path", "cookie"}]} of business requests
 GET  /ports                    {"probe": port accepting and closing, "closed": a port nobody listens on}
 GET  /mwframework/data/iphone/<name>   a page package or the menu file of the site (below); the
@@ -39,6 +39,8 @@ POST /control                  JSON commands that shape the site, answered with 
     {"crash": "ok"|"refuse"}      whether crash uploads are taken
     {"status": {name: code}}      answer a site file with that status instead
     {"actStatus": {act: code}}    answer every business request of that act with that status
+    {"stall": [name, ...]}        hold every download of those site files ("front/<name>" for the
+                                  front-end's) until a later "stall" no longer names them
 
 The demo's business act "quote" with a "pair" answers {"pair", "bid", "ask"} (fixed prices); the act
 "watchList" answers the demo market's watch list {"groups", "push": the push server's URL, "chart":
@@ -302,6 +304,9 @@ class Bank:
         self.crash = "ok"
         self.crashes = []
         self.act_status = {}  # act -> HTTP status answered instead of the business answer
+        self.stalls = set()   # site file names whose downloads are held
+        self.stalled = {}     # name -> downloads held now
+        self.stall_changed = threading.Condition(self.lock)
         self.push = None  # the demo market's push server, started on first use
         self.chart_requests = {}
 
@@ -313,7 +318,8 @@ class Bank:
     def stats(self):
         with self.lock:
             return {"requests": self.requests, "acts": dict(self.acts), "crashes": list(self.crashes),
-                    "downloads": dict(self.downloads), "handshakes": list(self.handshakes)}
+                    "downloads": dict(self.downloads), "handshakes": list(self.handshakes),
+                    "stalled": {name: n for name, n in self.stalled.items() if n}}
 
     def push_server(self):
         with self.lock:
@@ -376,6 +382,9 @@ class Bank:
                 self.site_status.update(command["status"])
             if "actStatus" in command:
                 self.act_status.update(command["actStatus"])
+            if "stall" in command:
+                self.stalls = set(command["stall"])
+                self.stall_changed.notify_all()
         if command.get("pushNext"):
             answer["push"] = self.push_server().next_series()
         return answer
@@ -532,12 +541,19 @@ class Handler(BaseHTTPRequestHandler):
         if path == "/ports":
             self._send(200, json.dumps(PORTS).encode(), [("Content-Type", "application/json")])
             return
-        if path.startswith(FRONT_PREFIX):  # the front-end server serves the same site
+        front = path.startswith(FRONT_PREFIX)
+        if front:  # the front-end server serves the same site
             path = path[len("/front"):]
         if path.startswith(SITE_PREFIX):
             name = path[len(SITE_PREFIX):]
             bank = self.bank
             with bank.lock:
+                held = ("front/" if front else "") + name
+                if held in bank.stalls:  # until a "stall" no longer names it; then what is served then
+                    bank.stalled[held] = bank.stalled.get(held, 0) + 1
+                    while held in bank.stalls:
+                        bank.stall_changed.wait()
+                    bank.stalled[held] -= 1
                 data = bank.site.get(name)
                 status = int(bank.site_status.get(name, 200))
                 bank.downloads[name] = bank.downloads.get(name, 0) + 1

@@ -11,3 +11,7 @@ add_test(NAME fxclient_scenarios
 # The tour: every step must see what it expects, and its pictures are probed by what they show.
 add_test(NAME fxclient_tour
          COMMAND /usr/bin/python3 ${CMAKE_CURRENT_LIST_DIR}/tour_check.py $<TARGET_FILE:fxclient> ${CMAKE_CURRENT_BINARY_DIR}/fxclient_tour)
+# Kills at chosen points of the start-up (the bank holds a download, the client is killed): the next
+# start on the same home finishes the update.
+add_test(NAME fxclient_resume
+         COMMAND /usr/bin/python3 ${CMAKE_CURRENT_LIST_DIR}/resume_check.py $<TARGET_FILE:fxclient> ${CMAKE_CURRENT_BINARY_DIR}/fxclient_resume)

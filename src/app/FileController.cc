@@ -2,9 +2,7 @@
 
 #include <sys/stat.h>
 
-#include <cstdio>
 #include <deque>
-#include <memory>
 
 #include "platform/foundation/Base64.h"
 #include "platform/foundation/Bundle.h"
@@ -114,19 +112,10 @@ bool FileController::touchFile(const std::string& path) {
 }
 
 std::optional<std::string> FileController::fileMD5(const std::string& path) {
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
-  if (!file) return std::nullopt;
-  pf::Digester md5(pf::DigestAlgorithm::Md5);
-  std::uint8_t chunk[8192];
-  for (;;) {
-    std::size_t n = std::fread(chunk, 1, sizeof chunk, file.get());
-    if (n > 0) md5.update(std::span<const std::uint8_t>(chunk, n));
-    if (n < sizeof chunk) {
-      if (std::ferror(file.get())) return std::nullopt;
-      break;
-    }
-  }
-  return pf::hexEncode(md5.finish(), false);
+  // A regular file only: a FIFO or a device must not stall the caller.
+  auto bytes = FileManager::readRegularFile(path);
+  if (!bytes) return std::nullopt;
+  return pf::hexEncode(pf::md5(*bytes), false);
 }
 
 std::optional<std::vector<std::string>> FileController::allFilesAtPath(const std::string& folder,

@@ -40,7 +40,8 @@ class FileController {
   // created; an existing file is never truncated, a folder at the path is false.
   static bool touchFile(const std::string& path);
 
-  // MD5 of the file's contents, 32 lower-case hexadecimal digits.
+  // MD5 of the file's contents, 32 lower-case hexadecimal digits; nullopt unless the path names a
+  // regular file of at most 512 MiB that reads (a FIFO or a device is never opened for reading).
   static std::optional<std::string> fileMD5(const std::string& path);
   static std::optional<std::string> tnqGetFileMD5WithPath(const std::string& path) { return fileMD5(path); }
 

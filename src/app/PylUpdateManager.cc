@@ -84,7 +84,11 @@ void PylUpdateManager::completeLoading() {
 }
 
 bool PylUpdateManager::checkMenuDirExist() {
-  if (pf::FileManager::fileExists(menuDirPath())) return true;
+  if (pf::FileManager::fileExists(menuDirPath())) {
+    // What writes of the menu copy left when an earlier run was killed before their rename.
+    pf::FileManager::removeAtomicWriteLeftovers(menuDirPath(), [](std::string_view name) { return name == "menu.xml"; });
+    return true;
+  }
   return pf::FileManager::createDirectory(menuDirPath(), false);
 }
 
@@ -132,7 +136,9 @@ void PylUpdateManager::onSuccessWithResult(const std::shared_ptr<container::MwCo
     if (pf::integerValue(needUpdate) == 1) {
       manager.downloadMenu();
     } else {
-      manager.completeLoading();
+      // The menu is current, but pages an earlier run marked and did not install (it was killed,
+      // or a download failed) are still to come.
+      manager.downloadMarkedPages(manager.readMenuXML());
     }
   });
 }
@@ -174,10 +180,16 @@ void PylUpdateManager::downloadMenu() {
       },
       [self](const std::optional<pf::UrlResponse>& response, const appnet::TnqResponseObject&, const std::optional<pf::Error>& error) {
         onMain(self, [response, error](PylUpdateManager& manager) {
-          manager.takeDownloadedMenu(response, error);
+          auto fresh = manager.takeDownloadedMenu(response, error);
           if (manager.menuSession_) manager.menuSession_->invalidateSessionCancelingTasks(false);
           manager.menuSession_.reset();
-          manager.compareMenuInsideList();
+          if (fresh) {
+            manager.compareMenu(
+                MenuXMLModel::parseMenu(std::string_view(reinterpret_cast<const char*>(fresh->data()), fresh->size())),
+                &*fresh);
+          } else {
+            manager.compareMenuInsideList();
+          }
         });
       });
   if (task) {
@@ -187,53 +199,69 @@ void PylUpdateManager::downloadMenu() {
   }
 }
 
-void PylUpdateManager::takeDownloadedMenu(const std::optional<pf::UrlResponse>& response,
-                                          const std::optional<pf::Error>& error) {
+std::optional<pf::Bytes> PylUpdateManager::takeDownloadedMenu(const std::optional<pf::UrlResponse>& response,
+                                                              const std::optional<pf::Error>& error) {
   const auto downloaded = pf::Sandbox::home() / "Library" / "Caches" / "menu.xml";
   if (error || !response || response->statusCode() != 200) {
     pf::logLine("update: menu download failed; the old menu stays");
-    return;
+    return std::nullopt;
   }
-  auto bytes = pf::FileManager::readFile(downloaded, nullptr, kMaxMenuBytes);
+  auto bytes = pf::FileManager::readRegularFile(downloaded, nullptr, kMaxMenuBytes);
   if (!bytes) {
     pf::logLine("update: downloaded menu unreadable or too large; the old menu stays");
-    return;
+    return std::nullopt;
   }
   std::string_view text(reinterpret_cast<const char*>(bytes->data()), bytes->size());
   auto document = container::MwXMLDocument::initWithXMLString(text);
   if (!document || !document->rootElement()) {
     pf::logLine("update: downloaded menu is not XML; the old menu stays");
-    return;
+    return std::nullopt;
   }
-  if (!pf::FileManager::writeFile(menuFilePath(), *bytes, true)) pf::logLine("update: menu file not written");
+  return bytes;
 }
 
 std::vector<MenuXMLModel> PylUpdateManager::readMenuXML() {
-  auto bytes = pf::FileManager::readFile(menuFilePath(), nullptr, kMaxMenuBytes);
+  auto bytes = pf::FileManager::readRegularFile(menuFilePath(), nullptr, kMaxMenuBytes);
   if (!bytes) return {};
   return MenuXMLModel::parseMenu(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
 }
 
-void PylUpdateManager::compareMenuInsideList() {
-  auto models = readMenuXML();
+void PylUpdateManager::compareMenuInsideList() { compareMenu(readMenuXML(), nullptr); }
+
+void PylUpdateManager::compareMenu(const std::vector<MenuXMLModel>& models, const pf::Bytes* fresh) {
+  auto& business = container::MwBusinessManager::getInstance();
+  // One write (and signing) of the business file for the whole menu, not one per changed page.
+  const bool written = business.performBatch([&] {
+    for (const auto& model : models)
+      if (model.type == "html") business.refreshBusinessWithHTMLUrl(model.intactUrl, model.version);
+  });
+  if (!written) {
+    // Nothing is marked: the menu copy stays as it was, so the next start compares again.
+    pf::logLine("update: business file not written; no page is downloaded");
+    completeLoading();
+    return;
+  }
+  // The new menu becomes ours only now that the marks it brought are stored: a run killed before
+  // this point finds the old menu and compares again.
+  if (fresh && !pf::FileManager::writeFile(menuFilePath(), *fresh, true))
+    pf::logLine("update: menu copy not written; the next start compares again");
+  downloadMarkedPages(models);
+}
+
+void PylUpdateManager::downloadMarkedPages(const std::vector<MenuXMLModel>& models) {
   downloadTags_ = 0;
-  downloadFailed_ = false;
   openDownloads_.clear();
   auto& business = container::MwBusinessManager::getInstance();
   std::vector<std::string> marked;
-  // One write (and signing) of the business file for the whole menu, not one per changed page.
-  business.performBatch([&] {
-    for (const auto& model : models) {
-      if (model.type != "html") continue;
-      business.refreshBusinessWithHTMLUrl(model.intactUrl, model.version);
-      auto element = business.getElementByHTMLUrl(model.intactUrl);
-      if (!element) continue;
-      auto mark = element->attributeForName("update");
-      if (!mark) continue;
-      pf::logLine("update: mark " + mark->stringValue() + " " + model.intactUrl);
-      if (openDownloads_.insert(model.intactUrl).second) marked.push_back(model.intactUrl);
-    }
-  });
+  for (const auto& model : models) {
+    if (model.type != "html") continue;
+    auto element = business.getElementByHTMLUrl(model.intactUrl);
+    if (!element) continue;
+    auto mark = element->attributeForName("update");
+    if (!mark) continue;
+    pf::logLine("update: mark " + mark->stringValue() + " " + model.intactUrl);
+    if (openDownloads_.insert(model.intactUrl).second) marked.push_back(model.intactUrl);
+  }
   // The total is known before the first download starts.
   downloadTags_ = static_cast<std::int64_t>(marked.size());
   downloadCount_ = downloadTags_;
@@ -257,15 +285,12 @@ void PylUpdateManager::didDownloadMenuCompletedWithResult(const pf::Value& resul
   if (result.is_object() && result.contains("url") && result["url"].is_string()) {
     if (openDownloads_.erase(result["url"].get<std::string>()) == 0) return;  // not one of this run's
   }
+  // A page that did not install keeps its mark: the next start downloads it again.
   pf::logLine("update: page download ended " + pf::description(result));
-  if (!result.is_object() || pf::integerValue(result.value("result", pf::Value(1))) != 0) downloadFailed_ = true;
   --downloadTags_;
   if (downloadTags_ == 0) {
     completeLoading();
     container::MwMenusManager::getInstance().saveMenusXMLFile();
-    // A page that did not install keeps its mark; without our menu copy the next start fetches
-    // the menu again and compares, so the page is tried again.
-    if (downloadFailed_) pf::FileManager::removeItem(menuFilePath());
   }
   if (auto d = delegate())
     d->downloadProgress(static_cast<double>(downloadCount_ - downloadTags_) / static_cast<double>(downloadCount_));

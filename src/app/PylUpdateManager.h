@@ -8,8 +8,11 @@
 // A run ends once, with updateCompelete: after the last download, at once when nothing is to be
 // downloaded, and also when the menu check fails, is cancelled, times out or answers no dictionary
 // (the pages in place then open). The menu file is replaced only by a 200 answer without error of
-// at most 4 MiB that parses with a root element, written atomically. When a page download fails,
-// the menu copy is removed at the end of the run, so the next start compares again and retries it.
+// at most 4 MiB that parses with a root element, written atomically, and only after the marks the
+// comparison made are in the business file (a comparison whose write fails downloads nothing and
+// leaves the old menu, so the next start compares again). Pages keep their mark until installed,
+// and a menu that is up to date ("needUpdate" not 1) still downloads the pages that are marked:
+// a run that was killed, or whose download failed, is taken up at the next start.
 // Main thread.
 
 #include <cstdint>
@@ -61,7 +64,10 @@ class PylUpdateManager : public container::MwTaskListener,
   void sendRequestCommand();
   void downloadMenu();
   std::vector<MenuXMLModel> readMenuXML();
+  // Compares the menu copy with the business file and downloads the marked pages.
   void compareMenuInsideList();
+  // Downloads the pages of the menu whose business item is marked for update (none: the run ends).
+  void downloadMarkedPages(const std::vector<MenuXMLModel>& models);
 
   const std::string& menuDirPath();
   const std::string& menuFilePath();
@@ -84,8 +90,12 @@ class PylUpdateManager : public container::MwTaskListener,
   static constexpr std::uint64_t kMaxMenuBytes = 4u << 20;
 
  private:
-  // Installs the downloaded file when the answer qualifies (see the class comment).
-  void takeDownloadedMenu(const std::optional<pf::UrlResponse>& response, const std::optional<pf::Error>& error);
+  // The downloaded menu's bytes when the answer qualifies (see the class comment).
+  std::optional<pf::Bytes> takeDownloadedMenu(const std::optional<pf::UrlResponse>& response,
+                                              const std::optional<pf::Error>& error);
+  // Marks the menu's pages in the business file; then `fresh` (a downloaded menu) becomes the menu
+  // copy and the marked pages download.
+  void compareMenu(const std::vector<MenuXMLModel>& models, const pf::Bytes* fresh);
 
   std::weak_ptr<PylUpdateDelegate> delegate_;
   std::shared_ptr<container::MwHttpTask> httpTask_;
@@ -96,7 +106,6 @@ class PylUpdateManager : public container::MwTaskListener,
   std::int64_t downloadCount_ = 0;
   std::set<std::string> openDownloads_;  // page urls whose end has not come yet
   bool completed_ = false;               // this run told updateCompelete
-  bool downloadFailed_ = false;          // a page of this run did not install
 };
 
 }  // namespace app

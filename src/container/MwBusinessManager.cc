@@ -1,5 +1,6 @@
 #include "container/MwBusinessManager.h"
 
+#include "container/LoggerUtil.h"
 #include "container/MwLicenseKey.h"
 #include "container/MwVersionCompare.h"
 #include "platform/foundation/FileManager.h"
@@ -14,7 +15,8 @@ constexpr const char* kItemName = "item";
 }  // namespace
 
 std::shared_ptr<MwXMLDocument> readKeyedXMLFile(const std::filesystem::path& path, std::string_view fileName) {
-  auto bytes = pf::FileManager::readFile(path, nullptr, kMwXMLMaxBytes);
+  // Regular files only: a FIFO or a device where the file belongs must not stall the start.
+  auto bytes = pf::FileManager::readRegularFile(path, nullptr, kMwXMLMaxBytes);
   if (!bytes) return nullptr;
   std::string text(bytes->begin(), bytes->end());
   if (!MwLicenseKey::verifyXMLText(text, fileName)) return nullptr;
@@ -25,14 +27,18 @@ std::shared_ptr<MwXMLDocument> readKeyedXMLFile(const std::filesystem::path& pat
 }
 
 bool writeKeyedXMLFile(const std::shared_ptr<MwXMLDocument>& document, const std::filesystem::path& path,
-                       std::string_view fileName) {
-  auto root = document->rootElement();
-  if (!root) return false;
-  root->removeAttributeForName("hash");
-  auto text = MwLicenseKey::signXMLText(document->XMLString(), fileName);
-  if (!text) return false;
+                       std::string_view fileName, pf::Error* error) {
+  std::optional<std::string> text;
+  if (auto root = document->rootElement()) {
+    root->removeAttributeForName("hash");
+    text = MwLicenseKey::signXMLText(document->XMLString(), fileName);
+  }
+  if (!text) {
+    if (error) *error = pf::Error(kMwXMLErrorDomain, 1, pf::Value{{"NSDebugDescription", "the file could not be signed"}});
+    return false;
+  }
   pf::FileManager::createDirectory(path.parent_path(), true);
-  return pf::FileManager::writeFile(path, *text, true);
+  return pf::FileManager::writeFile(path, *text, true, error);
 }
 
 MwBusinessManager& MwBusinessManager::getInstance() {
@@ -92,10 +98,16 @@ bool MwBusinessManager::saveLocked() {
     unsaved_ = true;
     return true;
   }
-  return writeKeyedXMLFile(document_, filePath(), kBusinessFileName);
+  pf::Error error;
+  if (writeKeyedXMLFile(document_, filePath(), kBusinessFileName, &error)) return true;
+  // The file stays as it was; so does what this manager answers from now on.
+  LoggerUtil::debug("business file not written, its changes are dropped: " + error.localizedDescription());
+  document_.reset();
+  index_.reset();
+  return false;
 }
 
-void MwBusinessManager::performBatch(const std::function<void()>& changes) {
+bool MwBusinessManager::performBatch(const std::function<void()>& changes) {
   pf::MutexLock lock(mutex_);
   ++batchDepth_;
   try {
@@ -104,18 +116,22 @@ void MwBusinessManager::performBatch(const std::function<void()>& changes) {
     endBatchLocked();  // what changed is still written
     throw;
   }
-  endBatchLocked();
+  return endBatchLocked();
 }
 
-void MwBusinessManager::endBatchLocked() {
-  if (--batchDepth_ > 0 || !unsaved_) return;
+bool MwBusinessManager::endBatchLocked() {
+  if (--batchDepth_ > 0 || !unsaved_) return true;
   unsaved_ = false;
-  saveLocked();
+  return saveLocked();
 }
 
-void MwBusinessManager::refreshBusinessWithHTMLUrl(const std::string& url, const std::string& newVersion) {
-  if (newVersion.empty()) return;
+bool MwBusinessManager::refreshBusinessWithHTMLUrl(const std::string& url, const std::string& newVersion) {
   pf::MutexLock lock(mutex_);
+  return !refreshLocked(url, newVersion) || saveLocked();
+}
+
+bool MwBusinessManager::refreshLocked(const std::string& url, const std::string& newVersion) {
+  if (newVersion.empty()) return false;
   auto item = findLocked(url);
   if (!item) {
     item = findOrAddLocked(url);
@@ -125,14 +141,32 @@ void MwBusinessManager::refreshBusinessWithHTMLUrl(const std::string& url, const
     item->addAttribute("version", newVersion);
     item->addAttribute("update", kUpdateMarkNew);
   } else if (version->stringValue().empty()) {
-    return;
+    return false;
   } else if (MwVersionCompare::versionCompare(version->stringValue(), newVersion) != 0) {
     item->addAttribute("version", newVersion);
     item->addAttribute("update", kUpdateMarkUpdated);
   } else {
-    return;
+    return false;
   }
-  saveLocked();
+  return true;
+}
+
+bool MwBusinessManager::remarkReplacedPages(const std::filesystem::path& replacedFile) {
+  pf::MutexLock lock(mutex_);
+  document_.reset();  // the package brought its own file
+  index_.reset();
+  auto replaced = replacedFile.empty() ? nullptr : readKeyedXMLFile(replacedFile, kBusinessFileName);
+  if (!replaced) return true;
+  int marked = 0;
+  ++batchDepth_;
+  for (const auto& item : replaced->rootElement()->children()) {
+    auto url = item.attributeForName("url");
+    auto version = item.attributeForName("version");
+    if (item.name() == kItemName && url && version && refreshLocked(url->stringValue(), version->stringValue()))
+      ++marked;
+  }
+  if (marked > 0) LoggerUtil::debug(std::to_string(marked) + " pages of the replaced page tree marked for download");
+  return endBatchLocked();
 }
 
 std::optional<MwXMLElement> MwBusinessManager::getElementByHTMLUrl(const std::string& url) {
@@ -153,21 +187,21 @@ std::optional<MwPackageFacts> MwBusinessManager::packageFacts(const std::string&
   return facts;
 }
 
-void MwBusinessManager::setPackageFacts(const std::string& url, const MwPackageFacts& facts) {
+bool MwBusinessManager::setPackageFacts(const std::string& url, const MwPackageFacts& facts) {
   pf::MutexLock lock(mutex_);
   auto item = findOrAddLocked(url);
   item.addAttribute("package", facts.package);
   item.addAttribute("hash", facts.hash);
   item.addAttribute("dir", facts.dir);
-  saveLocked();
+  return saveLocked();
 }
 
-void MwBusinessManager::clearUpdateMark(const std::string& url) {
+bool MwBusinessManager::clearUpdateMark(const std::string& url) {
   pf::MutexLock lock(mutex_);
   auto item = findLocked(url);
-  if (!item || !item->attributeForName("update")) return;
+  if (!item || !item->attributeForName("update")) return true;
   item->removeAttributeForName("update");
-  saveLocked();
+  return saveLocked();
 }
 
 bool MwBusinessManager::saveBusinessXMLFile() {

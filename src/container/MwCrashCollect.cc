@@ -68,7 +68,7 @@ int MwCrashCollect::sendStoredReports() {
   int sent = 0;
   for (const auto& name : *names) {
     const auto file = reportFolder() / name;
-    auto bytes = pf::FileManager::readFile(file, nullptr, kMaxReport);
+    auto bytes = pf::FileManager::readRegularFile(file, nullptr, kMaxReport);
     if (!bytes) continue;
     auto answer = MwCommunicationHelper::synchBusinessRequest(
         kCrashReportAct, pf::Value{{"CRASHLOG", std::string(bytes->begin(), bytes->end())}});

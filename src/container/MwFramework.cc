@@ -2,6 +2,7 @@
 
 #include <fstream>
 
+#include "container/MwBusinessManager.h"
 #include "container/MwCrashCollect.h"
 #include "container/MwMenusManager.h"
 #include "container/MwPackageInstaller.h"
@@ -70,6 +71,18 @@ void MwFramework::notify(MwFrameworkDelegate::Operation operation, std::function
 
 namespace {
 
+// Removes the temporary files that atomic writes of the framework's files left when the process
+// was killed before their rename. Run first thing, while nothing of this run writes them.
+void removeWriteLeftovers() {
+  const auto releaseFile = [](std::string_view name) {
+    return name == kBusinessFileName || name == kMenuFileName || name == "resource.json";
+  };
+  const auto report = [](std::string_view name) { return name.starts_with("report-") && name.ends_with(".json"); };
+  const std::size_t removed = pf::FileManager::removeAtomicWriteLeftovers(MwMenusManager::releasePath(), releaseFile) +
+                              pf::FileManager::removeAtomicWriteLeftovers(MwCrashCollect::reportFolder(), report);
+  if (removed > 0) LoggerUtil::debug("removed " + std::to_string(removed) + " files of interrupted writes");
+}
+
 void installResourcePackage() {
   auto archive = pf::Bundle::main()->pathForResource("data", "zip");
   if (!archive) {
@@ -87,11 +100,15 @@ void installResourcePackage() {
   auto defaults = pf::UserDefaults::standard();
   const auto release = pf::Sandbox::documents() / "release";
   if (defaults->string(kZipMD5DefaultsKey) == md5 && pf::FileManager::isDirectory(release)) return;
+  const bool replacing = pf::FileManager::isDirectory(release);
+  const auto backup = pf::Sandbox::documents() / "backup";
   pf::Error error;
-  if (!MwPackageInstaller::install(*archive, release, pf::Sandbox::documents() / "backup", {}, &error)) {
+  if (!MwPackageInstaller::install(*archive, release, backup, {}, &error)) {
     LoggerUtil::debug("resource package not installed: " + error.localizedDescription());
     return;
   }
+  // Pages downloaded into the replaced tree are marked again, so the update downloads them again.
+  MwBusinessManager::getInstance().remarkReplacedPages(replacing ? backup / kBusinessFileName : std::filesystem::path());
   // Only after the swap: a failed install is tried again on the next start.
   defaults->setObject(kZipMD5DefaultsKey, md5);
   defaults->synchronize();
@@ -100,8 +117,9 @@ void installResourcePackage() {
 }  // namespace
 
 void MwFramework::unpackResources() {
-  // The start-up goes on whatever the install raises; the next start tries again.
+  // The start-up goes on whatever the clean-up or the install raises; the next start tries again.
   pf::callGuarded("unpacking the resource package", 0, [] {
+    removeWriteLeftovers();
     installResourcePackage();
     return 0;
   });

@@ -85,7 +85,7 @@ pf::Value businessAnswer(const std::string& act, const pf::Value& business, int 
 }
 
 std::string upperMd5OfFile(const std::filesystem::path& path) {
-  auto bytes = pf::FileManager::readFile(path, nullptr, kMwXMLMaxBytes);
+  auto bytes = pf::FileManager::readRegularFile(path, nullptr, kMwXMLMaxBytes);
   return pf::hexEncode(pf::md5(bytes ? *bytes : pf::Bytes{}), true);
 }
 
@@ -139,13 +139,13 @@ int runFileList() {
   auto files = MwStartupAnswers::fileList(businessAnswer(kFileListAct, pf::Value{{"DEVICE", "iphone"}}, kCrypt3Des));
   if (!files) return 1;
   auto& business = MwBusinessManager::getInstance();
-  business.performBatch([&] {  // one write of the business file for the whole list
+  const bool written = business.performBatch([&] {  // one write of the business file for the whole list
     for (const auto& file : *files) {
       business.refreshBusinessWithHTMLUrl(file.url, file.version);
       if (file.facts) business.setPackageFacts(file.url, *file.facts);
     }
   });
-  return 0;
+  return written ? 0 : 1;
 }
 
 }  // namespace

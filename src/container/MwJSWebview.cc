@@ -105,7 +105,7 @@ bool MwJSWebview::onAsyncJsCommand(const MwServletRequest& request) {
   if (!servlet) {
     const std::string name = request.getScheme() == kSchemeClient ? request.getServletName() : request.getUrl();
     LoggerUtil::debug(pf::format("no servlet for the page call %@ (%@)", id, request.getUrl()));
-    answer({{"result", kResultError}, {"data", {{"ERRMSG", "no servlet is registered for \"" + name + "\""}}}}, id);
+    onRefusedJsCommand(id, "no servlet is registered for \"" + name + "\"");
     return false;
   }
   auto self = shared_from_this();
@@ -127,6 +127,11 @@ bool MwJSWebview::onAsyncJsCommand(const MwServletRequest& request) {
     endNativeToJSRequest(id);
     return false;
   }
+}
+
+void MwJSWebview::onRefusedJsCommand(const std::string& requestId, const std::string& reason) {
+  PF_ASSERT_MAIN_THREAD();
+  answer({{"result", kResultError}, {"data", {{"ERRMSG", reason}}}}, requestId);
 }
 
 void MwJSWebview::answer(pf::Value result, const std::string& taskID) {

@@ -60,6 +60,8 @@ class MwJSWebview : public pf::WebViewDelegate,
 
   // One page call (see the class comment); answers what the servlet's handleRequest answered.
   bool onAsyncJsCommand(const MwServletRequest& request) override;
+  // A call that cannot be taken: answered at once with {"result": 100, "data": {"ERRMSG": reason}}.
+  void onRefusedJsCommand(const std::string& requestId, const std::string& reason) override;
 
   // Page tasks report here.
   void onSuccessWithResult(const pf::Value& result, int type, const std::string& taskID) override;

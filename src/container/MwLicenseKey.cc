@@ -32,7 +32,7 @@ std::optional<pf::Bytes> keyFile() {
   } else {
     path /= kKeyFileName;
   }
-  auto bytes = pf::FileManager::readFile(path, nullptr, kMaxKeyFile);
+  auto bytes = pf::FileManager::readRegularFile(path, nullptr, kMaxKeyFile);
   if (!bytes || bytes->empty()) return std::nullopt;
   return bytes;
 }

@@ -128,7 +128,9 @@ int MwMenusManager::downloadAndInstall(const std::string& url) {
   const bool installed = MwPackageInstaller::install(archive, releasePath() / facts->dir, {}, {}, &error);
   pf::FileManager::removeItem(archive);
   if (!installed) return report(error);
-  business.clearUpdateMark(url);
+  // Installed, but while the mark stays in the file the page is not done: it downloads again.
+  if (!business.clearUpdateMark(url))
+    return report(MwResourceFetch::makeError(kMwResourceInstall, "the update mark could not be cleared"));
   return 0;
 }
 

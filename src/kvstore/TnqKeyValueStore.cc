@@ -1,5 +1,8 @@
 #include "kvstore/TnqKeyValueStore.h"
 
+#include <sqlite3.h>
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <utility>
 
@@ -7,6 +10,7 @@
 #include "kvstore/SqResultSet.h"
 #include "kvstore/SqText.h"
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/FileManager.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/Sandbox.h"
 
@@ -39,19 +43,64 @@ std::size_t placeholderCount(std::size_t count) {
 
 SqValue idValue(NullableString id) { return id ? SqValue::textView(id.text()) : SqValue(); }
 
-// The prefix as a LIKE pattern in which "%", "_" and the escape character stand for themselves.
-std::string prefixPattern(std::string_view prefix) {
-  std::string pattern;
-  pattern.reserve(prefix.size() + 2);
-  for (char c : prefix) {
-    if (c == '%' || c == '_' || c == '\\') pattern.push_back('\\');
-    pattern.push_back(c);
-  }
-  pattern.push_back('%');
-  return pattern;
+std::string libraryPath(std::string_view name) { return (pf::Sandbox::library() / std::string(name)).string(); }
+
+std::string createTableText(NullableString tableName) {
+  return statementText("CREATE TABLE IF NOT EXISTS ", tableName,
+                       " ( id TEXT NOT NULL, json TEXT NOT NULL, createdTime TEXT NOT NULL, PRIMARY KEY(id)) ");
 }
 
-std::string libraryPath(std::string_view name) { return (pf::Sandbox::library() / std::string(name)).string(); }
+// The files the engine keeps beside a database while it writes.
+constexpr const char* kCompanionSuffixes[] = {"-journal", "-wal", "-shm"};
+
+// What is wrong with the database at `path`, or nullopt when nothing is. Something that is not a
+// regular file, a file the engine refuses as no database or as malformed, and one that fails its
+// quick check are damaged. A missing file is not, nor an empty one without companions (the engine
+// makes a new database of it), nor one that cannot be looked at now (busy, no permission, a failing
+// disk): that says nothing about the file.
+std::optional<std::string> damageOf(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  if (!S_ISREG(st.st_mode)) return "not a regular file";
+  if (st.st_size == 0) {
+    bool companions = false;
+    for (const char* suffix : kCompanionSuffixes) companions = companions || pf::FileManager::fileExists(path + suffix);
+    if (!companions) {
+      pf::logLine("database " + path + " is an empty file: a new database is made in it");
+      return std::nullopt;
+    }
+  }
+  auto db = SqDatabase::databaseWithPath(path);
+  db->setMaxBusyRetryTimeInterval(0);  // another connection's lock is no damage: no wait
+  if (!db->openWithFlags(SQLITE_OPEN_READWRITE)) return std::nullopt;
+  db->setLogsErrors(false);
+  const auto verdict = db->stringForQuery("PRAGMA quick_check");
+  const int code = db->lastErrorCode() & 0xff;
+  const std::string message = db->lastErrorMessage();
+  db->close();
+  if (verdict) return *verdict == "ok" ? std::nullopt : std::optional<std::string>("quick check: " + *verdict);
+  if (code == SQLITE_NOTADB || code == SQLITE_CORRUPT) return message;
+  return std::nullopt;
+}
+
+// Renames the database (and its companions) to "<path>.damaged", "<path>.damaged-2", ...; the new
+// name, or nullopt when it could not be moved.
+std::optional<std::string> setAside(const std::string& path) {
+  for (int n = 1; n <= 100; ++n) {
+    const std::string aside = path + ".damaged" + (n > 1 ? "-" + std::to_string(n) : "");
+    pf::Error error;
+    if (pf::FileManager::moveItem(path, aside, &error)) {
+      for (const char* suffix : kCompanionSuffixes)
+        if (pf::FileManager::fileExists(path + suffix)) pf::FileManager::moveItem(path + suffix, aside + suffix);
+      return aside;
+    }
+    if (error.code != pf::kFileWriteFileExistsError) {
+      pf::logLine("ERROR, damaged database " + path + " could not be set aside: " + error.localizedDescription());
+      return std::nullopt;
+    }
+  }
+  return std::nullopt;
+}
 
 }  // namespace
 
@@ -77,7 +126,51 @@ std::shared_ptr<TnqKeyValueStore> TnqKeyValueStore::initWithDBWithPath(std::stri
 
 TnqKeyValueStore::TnqKeyValueStore(Private, std::string dbPath) {
   pf::logLine("dbPATH = " + dbPath);
+  // A damaged file is kept under another name and a new database takes its place, with every row
+  // that still reads.
+  std::optional<std::string> aside;
+  if (auto damage = damageOf(dbPath)) {
+    aside = setAside(dbPath);
+    if (aside) pf::logLine("database " + dbPath + " is damaged (" + *damage + "): set aside as " + *aside);
+  }
   dbQueue_ = SqDatabaseQueue::databaseQueueWithPath(std::move(dbPath));
+  if (aside && dbQueue_) salvage(*aside);
+}
+
+void TnqKeyValueStore::salvage(const std::string& damagedPath) {
+  struct stat st {};
+  if (::stat(damagedPath.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;  // never opened: a FIFO would block
+  auto damaged = SqDatabase::databaseWithPath(damagedPath);
+  if (!damaged->openWithFlags(SQLITE_OPEN_READONLY)) return;
+  damaged->setLogsErrors(false);
+  std::vector<std::string> tables;
+  if (auto rs = damaged->executeQuery("SELECT name FROM sqlite_master WHERE type = 'table'")) {
+    while (rs->next()) {
+      auto name = rs->stringForColumnIndex(0);
+      if (name && !name->starts_with("sqlite_") && name->find_first_of(std::string(" \0", 2)) == std::string::npos)
+        tables.push_back(*name);
+    }
+  }
+  std::size_t kept = 0;
+  inDatabase([&](SqDatabase* db) {
+    if (!db) return;
+    db->beginTransaction();
+    for (const auto& table : tables) {
+      if (!db->executeUpdate(createTableText(table))) continue;
+      const std::string insert = statementText("INSERT OR IGNORE INTO ", table, " (id,json,createdTime) values (?,?,?)");
+      // Row by row: a read that fails part-way keeps the rows before it.
+      auto rs = damaged->executeQuery(statementText("SELECT id,json,createdTime from ", table));
+      while (rs && rs->next()) {
+        if (db->executeUpdate(insert, rs->objectForColumnIndex(0), rs->objectForColumnIndex(1),
+                              rs->objectForColumnIndex(2)))
+          ++kept;
+      }
+    }
+    db->commit();
+  });
+  damaged->close();
+  pf::logLine("database " + damagedPath + ": " + std::to_string(kept) + " rows of " + std::to_string(tables.size()) +
+              " tables read back into the new database");
 }
 
 TnqKeyValueStore::~TnqKeyValueStore() { close(); }
@@ -120,9 +213,7 @@ void TnqKeyValueStore::close() {
 
 void TnqKeyValueStore::createTableWithName(NullableString tableName) {
   if (!checkTableName(tableName)) return;
-  const std::string sql = statementText(
-      "CREATE TABLE IF NOT EXISTS ", tableName,
-      " ( id TEXT NOT NULL, json TEXT NOT NULL, createdTime TEXT NOT NULL, PRIMARY KEY(id)) ");
+  const std::string sql = createTableText(tableName);
   bool ok = false;
   inDatabase([&](SqDatabase* db) { ok = db && db->executeUpdate(sql); });
   if (!ok) pf::logLine("ERROR, failed to create table: " + tableName.description());
@@ -371,11 +462,15 @@ void TnqKeyValueStore::deleteObjectsByIdArray(const std::vector<std::string>& ob
 
 void TnqKeyValueStore::deleteObjectsByIdPrefix(NullableString objectIdPrefix, NullableString tableName) {
   if (!checkTableName(tableName)) return;
-  const std::string sql = statementText("DELETE from ", tableName, " where id like ? escape '\\'");
+  // The id's first bytes against the whole prefix, ASCII letters folded as LIKE folds them. LIKE
+  // itself reads its pattern only up to a NUL, so a prefix holding one would match far more.
+  const std::string sql = statementText("DELETE from ", tableName,
+                                        " where substr(CAST(lower(id) AS BLOB), 1, ?) = CAST(lower(?) AS BLOB)");
   bool ok = false;
   if (objectIdPrefix) {
-    const std::string pattern = prefixPattern(objectIdPrefix.text());
-    inDatabase([&](SqDatabase* db) { ok = db && db->executeUpdate(sql, pattern); });
+    const std::string_view prefix = objectIdPrefix.text();
+    const auto length = static_cast<std::int64_t>(prefix.size());
+    inDatabase([&](SqDatabase* db) { ok = db && db->executeUpdate(sql, length, SqValue::textView(prefix)); });
   }
   if (!ok) pf::logLine("ERROR, failed to delete items by id prefix from table: " + tableName.description());
 }

@@ -2,6 +2,12 @@
 // JSON values under string ids in named tables of one SQLite file, each with the time of its last
 // put. Every statement runs as one block on the store's database queue, so any thread may call.
 // Failures are reported by log lines; reads then answer nil, 0 or an empty list, puts false.
+//
+// At open, a file that is no database, that the engine finds malformed or that fails its quick
+// check is renamed "<file>.damaged" ("-2", "-3" ... when taken; never deleted) with its journal,
+// a new database is made in its place and every row that still reads from its tables is copied
+// in, with log lines saying so. A missing or empty file, or one that is only busy or unreadable
+// now, is opened as it is.
 
 #include <cstdint>
 #include <memory>
@@ -67,8 +73,8 @@ class TnqKeyValueStore {
   std::uint64_t getCountFromTabel(NullableString tableName);
   void deleteObjectById(NullableString objectId, NullableString tableName);
   void deleteObjectsByIdArray(const std::vector<std::string>& objectIds, NullableString tableName);
-  // Deletes the ids that start with the prefix ("%" and "_" in it stand for themselves; ASCII
-  // letters match without regard to case).
+  // Deletes the ids that start with the prefix: every byte stands for itself ("%", "_" and NUL
+  // included), ASCII letters match without regard to case.
   void deleteObjectsByIdPrefix(NullableString objectIdPrefix, NullableString tableName);
 
   std::shared_ptr<SqDatabaseQueue> dbQueue() const;
@@ -79,6 +85,8 @@ class TnqKeyValueStore {
   // connection when the queue could not reopen it.
   template <class Work>
   bool inDatabase(Work&& work);
+  // Copies every row that still reads from the tables of a damaged database into this one.
+  void salvage(const std::string& damagedPath);
   bool putJsonText(const std::string& json, NullableString objectId, NullableString tableName);
   // Calls take(std::string_view json, const SqResultSet& row) on the queue while the id's row is
   // current (the text is the engine's, valid for the call); false when there is no row (or the

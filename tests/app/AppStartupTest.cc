@@ -16,6 +16,7 @@
 #include "container/MwServerConfiguration.h"
 #include "container/StartupSupport.h"
 #include "kvstore/KeyValueStoreLib.h"
+#include "platform/foundation/Base64.h"
 #include "platform/foundation/Clock.h"
 #include "platform/ui/Image.h"
 #include "platform/ui/Screen.h"
@@ -79,6 +80,13 @@ class AppStartupTest : public container::testing::StartupFixture {
     control(*server, command);
   }
   int acts(const std::string& act) { return serverCall(server->baseUrl(), "/stats")["acts"].value(act, 0); }
+  // The page's update mark in the business file ("" without one, "<none>" without an item).
+  static std::string mark(const std::string& url) {
+    auto item = container::MwBusinessManager::getInstance().getElementByHTMLUrl(url);
+    if (!item) return "<none>";
+    auto value = item->attributeForName("update");
+    return value ? value->stringValue() : "";
+  }
 
   // Runs the container's start-up until its file-list check: a session with keys is open.
   void openSession() {
@@ -228,20 +236,85 @@ TEST_F(AppStartupTest, WithoutAMenuTheMenuIsFetchedAndEachMarkedPageDownloadsOnc
   auto& business = container::MwBusinessManager::getInstance();
   EXPECT_FALSE(business.getElementByHTMLUrl("no-bar.html"));
   EXPECT_FALSE(business.getElementByHTMLUrl("image|logo.png"));
-  // These pages have no package facts, so none installed: the menu copy goes, the next start
-  // compares again.
+  // These pages have no package facts, so none installed: they keep their marks, and the next
+  // run, told that its menu is current, downloads them again.
+  EXPECT_NE(localMenu(), "<none>");
+  auto again = runUpdate();
+  EXPECT_EQ(acts("updateMenu"), checks + 1);
+  EXPECT_EQ(again->calls, (std::vector<std::string>{"begin", "0.33", "0.66", "complete", "1.00"}));
+}
+
+// A run killed while its pages downloaded left them marked in the business file and its menu copy
+// current: the next start downloads them although the server says the menu is up to date. So does
+// a start after the resource package came back (its zipMD5 lost): what it replaced is marked again.
+TEST_F(AppStartupTest, MarkedPagesDownloadAtTheNextStartWhateverTheMenuCheckSays) {
+  openSession();
+  auto& business = container::MwBusinessManager::getInstance();
+  const auto hash = control(*server, {{"package", {{"name", "index.zip"}, {"files", {{"p.html", "v2"}}}}}})["hash"];
+  ASSERT_TRUE(business.refreshBusinessWithHTMLUrl("html|index.html", "2"));
+  ASSERT_TRUE(business.setPackageFacts("html|index.html", {"index.zip", hash.get<std::string>(), "index"}));
+  writeLocalMenu("<menus><menu id=\"1\" url=\"html|index.html\" version=\"2\"/></menus>");
+  const int checks = acts("updateMenu");
+  auto delegate = runUpdate();
+  EXPECT_EQ(acts("updateMenu"), checks + 1);
+  EXPECT_EQ(delegate->calls, (std::vector<std::string>{"begin", "complete", "1.00"}));
+  EXPECT_EQ(*pf::FileManager::readFile(release() / "index" / "p.html"), pf::toBytes("v2"));
+  EXPECT_EQ(mark("html|index.html"), "");
+  EXPECT_EQ(runUpdate()->calls, (std::vector<std::string>{"complete"})) << "nothing left to download";
+
+  // The resource package installed again over the downloaded tree: its business file knows the
+  // package's version only, and the page it replaced is marked again and comes back.
+  const auto archive = bundle / "data.zip";
+  const auto zip = control(*server, {{"package", {{"name", "data.zip"}, {"files", {{"index/p.html", "v1"}}}}}})["zip"];
+  ASSERT_TRUE(pf::FileManager::writeFile(archive, *pf::base64DecodeStrict(zip.get<std::string>()), true));
+  container::MwFramework::getInstance().unpackResources();
+  EXPECT_EQ(*pf::FileManager::readFile(release() / "index" / "p.html"), pf::toBytes("v1"));
+  EXPECT_EQ(mark("html|index.html"), "i");
+  ASSERT_TRUE(business.setPackageFacts("html|index.html", {"index.zip", hash.get<std::string>(), "index"}));
+  EXPECT_EQ(runUpdate()->calls, (std::vector<std::string>{"begin", "complete", "1.00"}));
+  EXPECT_EQ(*pf::FileManager::readFile(release() / "index" / "p.html"), pf::toBytes("v2"));
+}
+
+// A comparison whose business file write fails (past a file size limit here) marks nothing and
+// downloads nothing, and the new menu does not become the menu copy: the next start compares again.
+TEST_F(AppStartupTest, AComparisonThatCannotWriteTheBusinessFileLeavesTheOldMenu) {
+  openSession();
+  auto& business = container::MwBusinessManager::getInstance();
+  ASSERT_TRUE(business.performBatch([&] {
+    for (int i = 0; i < 150; ++i) business.setPackageFacts("html|filler" + std::to_string(i) + ".html", {"f.zip", "AA", "f"});
+  }));
+  const auto before = *pf::FileManager::readFile(business.filePath());
+  serveMenu({item("1", "html|index.html", "2")});
+  std::shared_ptr<RecordingUpdateDelegate> delegate;
+  {
+    fxtest::FileSizeLimit limit(4096);
+    delegate = runUpdate();
+  }
+  EXPECT_EQ(delegate->calls, (std::vector<std::string>{"complete"}));
   EXPECT_EQ(localMenu(), "<none>");
+  EXPECT_EQ(*pf::FileManager::readFile(business.filePath()), before);
+  EXPECT_TRUE(log.contains("update: business file not written; no page is downloaded"));
+
+  PylUpdateManager::resetForTesting();
+  delegate = runUpdate();
+  EXPECT_EQ(delegate->calls, (std::vector<std::string>{"begin", "complete", "1.00"}));
+  EXPECT_NE(localMenu(), "<none>");
+  EXPECT_EQ(mark("html|index.html"), "i");
 }
 
 TEST_F(AppStartupTest, AnUpToDateMenuCompletesAtOnceWithoutComparing) {
   openSession();
   writeLocalMenu("<menus><menu id=\"1\" url=\"html|index.html\" version=\"9\"/></menus>");
+  // What a write of the menu copy killed before its rename left beside it goes with the next run.
+  const auto leftover = std::filesystem::path(PylUpdateManager::sharedInstance()->menuDirPath()) / ".menu.xml.k1LLed";
+  ASSERT_TRUE(pf::FileManager::writeFile(leftover, "<menus>", false));
   const int checks = acts("updateMenu");
   auto delegate = runUpdate();
   EXPECT_EQ(acts("updateMenu"), checks + 1);
   EXPECT_EQ(delegate->calls, (std::vector<std::string>{"complete"}));
   EXPECT_FALSE(container::MwBusinessManager::getInstance().getElementByHTMLUrl("html|index.html"));
   EXPECT_EQ(PylUpdateManager::sharedInstance()->httpTask()->getTag(), PylUpdateManager::kMenuCheckTag);
+  EXPECT_FALSE(pf::FileManager::fileExists(leftover));
 }
 
 TEST_F(AppStartupTest, ABadMenuDownloadKeepsTheOldMenu) {
@@ -289,6 +362,12 @@ TEST_F(AppStartupTest, AnUnreadableMenuCountsAsAbsentAndStrayEndsAreIgnored) {
   manager->completeLoading();
   EXPECT_EQ(delegate->calls, (std::vector<std::string>{"complete"}));
   EXPECT_EQ(manager->downloadTags(), 0);
+
+  // A FIFO there is not read either (its feeder would hand a blocking read a menu).
+  ASSERT_TRUE(pf::FileManager::removeItem(manager->menuFilePath()));
+  fxtest::FifoFeeder fifo(manager->menuFilePath(), "<menus><menu id=\"1\" url=\"html|index.html\" version=\"9\"/></menus>");
+  EXPECT_FALSE(manager->checkMenuFileExist());
+  EXPECT_TRUE(manager->readMenuXML().empty());
 }
 
 // Counts the atomic writes of a file: each writes a temporary file beside it (".<name>.XXXXXX",

@@ -77,7 +77,7 @@ TEST_F(FileControllerTest, TouchCreatesMissingFoldersAndFilesNeverTruncating) {
   EXPECT_FALSE(FileController::touchFile(root + "/kept.txt/inner"));
 }
 
-TEST_F(FileControllerTest, FileDigestsInLowerCaseOverChunks) {
+TEST_F(FileControllerTest, FileDigestsInLowerCaseOverChunksOfRegularFilesOnly) {
   std::string path = (home_ / "big.bin").string();
   std::string contents(20000, 'q');
   write(path, contents);
@@ -86,6 +86,10 @@ TEST_F(FileControllerTest, FileDigestsInLowerCaseOverChunks) {
   EXPECT_EQ(FileController::tnqGetFileMD5WithPath((home_ / "abc").string()), "900150983cd24fb0d6963f7d28e17f72");
   EXPECT_EQ(FileController::fileMD5((home_ / "missing").string()), std::nullopt);
   EXPECT_EQ(FileController::fileMD5(home_.path().string()), std::nullopt);  // a folder does not read
+  // Neither does a FIFO (its feeder would hand a blocking read "abc") nor a device.
+  fxtest::FifoFeeder fifo(home_ / "fifo", "abc");
+  EXPECT_EQ(FileController::fileMD5(fifo.path().string()), std::nullopt);
+  EXPECT_EQ(FileController::fileMD5("/dev/null"), std::nullopt);
 }
 
 TEST_F(FileControllerTest, ListingsWalkRealFoldersButNeverLinkedOnes) {

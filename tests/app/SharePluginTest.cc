@@ -1,16 +1,9 @@
 // "shareoperation.do" from a real page: the screenshot reaches the messaging platform's
 // application, whose answer comes back through the application's open-URL entry to the page.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <pthread.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <atomic>
 #include <fstream>
-#include <thread>
 
 #include "PluginPageSupport.h"
 #include "app/PylSharePlugin.h"
@@ -108,33 +101,13 @@ TEST_F(SharePluginTest, UnknownOperationsAndUnreadableFiles) {
 // the share that should not have happened shows.
 TEST_F(SharePluginTest, OnlyRegularFilesAreShared) {
   sharetest::QxPlatformApp platform(0);
-  const auto fifo = dir.path() / "pipe.png";
-  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  const auto picture = *pf::FileManager::readFile(dir.path() / "shot.png");
-  std::atomic<bool> over{false};
-  std::thread feeder([&] {
-    sigset_t pipeSignal;
-    sigemptyset(&pipeSignal);
-    sigaddset(&pipeSignal, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
-    while (!over) {
-      // Opens only while a reader holds the other end.
-      int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-      if (fd >= 0) {
-        (void)pf::FileManager::writeAll(fd, picture);
-        ::close(fd);
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-  });
-  for (const std::string& path : {fifo.string(), std::string("/dev/zero"), std::string("/dev/null"),
+  fxtest::FifoFeeder fifo(dir.path() / "pipe.png", pf::toString(*pf::FileManager::readFile(dir.path() / "shot.png")));
+  for (const std::string& path : {fifo.path().string(), std::string("/dev/zero"), std::string("/dev/null"),
                                   (dir.path() / "../" / dir.path().filename() / "pipe.png").string()}) {
     auto answers = page.call("shareoperation.do", "shareQxImage", "{shareType: 1, filePath: '" + path + "'}");
     ASSERT_EQ(answers.size(), 1u) << path;
     EXPECT_EQ(answers[0]["data"], (pf::Value{{"resultCode", share::kQxErrCodeSentFail}, {"content", "分享失败"}})) << path;
   }
-  over = true;
-  feeder.join();
   EXPECT_TRUE(platform.requests.empty()) << "nothing reached the platform";
   EXPECT_EQ(page.page->openCallCount(), 0u);
 

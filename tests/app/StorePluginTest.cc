@@ -1,5 +1,6 @@
 // "store.do": pages keep values in memory and in the database; refused writes reach the page as
-// errors; database values outlive the process and are the table's rows.
+// errors; database values outlive the process and are the table's rows; a damaged database file is
+// replaced by a new one.
 
 #include <gtest/gtest.h>
 
@@ -80,13 +81,38 @@ TEST_F(StorePluginTest, RefusedWritesAnswerErrors) {
   EXPECT_EQ(call("memGet", "{key: 5}")["data"]["wdata"], "");
   EXPECT_EQ(call("get", "{key: {a: 1}}")["data"]["wdata"], "");
 
-  // A database that cannot be opened refuses every write and reads nothing.
+  // A database file that is none is set aside at the next start (its bytes kept) and the page's
+  // values go to a new one.
   kvstore::KeyValueStoreLib::resetSharedInstanceForTesting();
   std::filesystem::remove(database());
   std::ofstream(database()) << "this is no database file, only text that fills the header and more";
   load();
-  EXPECT_EQ(call("set", "{key: 'k', value: 'v'}")["result"], 100);
-  EXPECT_EQ(call("get", "{key: 'k'}")["data"]["wdata"], "");
+  EXPECT_EQ(call("get", "{key: '5'}")["data"]["wdata"], "");
+  EXPECT_EQ(call("set", "{key: 'k', value: 'v'}")["data"]["wdata"], "success");
+  EXPECT_EQ(call("get", "{key: 'k'}")["data"]["wdata"], "v");
+  EXPECT_TRUE(std::filesystem::is_regular_file(database() + ".damaged"));
+}
+
+// Two sets in one turn of the page, one of them above what the bridge takes (a 16 MiB value): the
+// small one is stored and answered, the large one answered with an error.
+TEST_F(StorePluginTest, ACallTooLargeForTheBridgeIsAnsweredAndTheCallsBesideItAreHandled) {
+  // A page heap that holds the value, its JSON text and the fetched queue at once.
+  page.page->webView()->setScriptLimits({.timeBudgetSeconds = 10, .heapCap = 256u << 20});
+  page.page->webView()->loadFile((fxtest::dataPath("app/pages") / "plugins.html").string());
+  const std::size_t before = page.answerCount();
+  page.eval("var big = 'x'; while (big.length < 16 * 1024 * 1024) big += big;"
+            "call('store.do', 'set', {key: 'small', value: 'v'}, {});"
+            "call('store.do', 'set', {key: 'big', value: big}, {});"
+            "call('store.do', 'get', {key: 'small'}, {}); big = null;");
+  plugintest::pump();
+  auto answers = page.answersFrom(before);
+  ASSERT_EQ(answers.size(), 3u);
+  EXPECT_EQ(answers[0]["data"], (pf::Value{{"wdata", "success"}}));
+  EXPECT_EQ(answers[1]["result"], 100);
+  EXPECT_TRUE(answers[1]["data"]["ERRMSG"].is_string());
+  EXPECT_EQ(answers[2]["data"], (pf::Value{{"wdata", "v"}}));
+  EXPECT_EQ(call("get", "{key: 'big'}")["data"]["wdata"], "");
+  EXPECT_EQ(page.page->openCallCount(), 0u);
 }
 
 TEST(StorePlugin, DirectCallsAnswerThroughTheirTask) {

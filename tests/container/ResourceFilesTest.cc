@@ -1,9 +1,11 @@
 // The XML wrapper, dotted version numbers, the business file's update marks and the keyed file
-// hash of menu and business files (checked byte for byte against the bank server's Python).
+// hash of menu and business files (checked byte for byte against the bank server's Python); what
+// the start does with files that are FIFOs or were left by killed writes.
 
 #include <gtest/gtest.h>
 
 #include "StartupSupport.h"
+#include "container/MwCrashCollect.h"
 #include "container/MwVersionCompare.h"
 
 namespace container {
@@ -187,6 +189,99 @@ TEST_F(ResourceFilesTest, KeyedFileHashAgreesWithPythonAndATamperedMenuCountsAsA
   ASSERT_TRUE(waitForEvents(*listener, 1));
   EXPECT_EQ(listener->events, std::vector<std::string>{"data:1"});
   MwFramework::getInstance().waitForStartupForTesting();
+}
+
+// A write of the business file that fails (here: past a file size limit) is the failure of the
+// step that made it: the change answers false, the file stays byte for byte and the manager
+// answers what the file holds; a page whose mark cannot go counts as not installed; the file-list
+// check answers 1.
+TEST_F(ResourceFilesTest, AFailedBusinessWriteIsTheStepsFailureAndLeavesTheFileAsItWas) {
+  auto& business = MwBusinessManager::getInstance();
+  const auto hash = testing::control(*server, {{"package", {{"name", "p.zip"}, {"files", {{"p.html", "page"}}}}}})["hash"];
+  ASSERT_TRUE(business.performBatch([&] {
+    for (int i = 0; i < 150; ++i) business.refreshBusinessWithHTMLUrl("html|filler" + std::to_string(i) + ".html", "1");
+    business.refreshBusinessWithHTMLUrl("html|p.html", "1");
+    business.setPackageFacts("html|p.html", {"p.zip", hash.get<std::string>(), "p"});
+  }));
+  const auto before = *pf::FileManager::readFile(business.filePath());
+  ASSERT_GT(before.size(), 8192u);
+  {
+    fxtest::FileSizeLimit limit(4096);
+    EXPECT_FALSE(business.refreshBusinessWithHTMLUrl("html|new.html", "1"));
+    EXPECT_FALSE(business.getElementByHTMLUrl("html|new.html"));
+    EXPECT_FALSE(business.setPackageFacts("html|filler1.html", {"f.zip", "AA", "f"}));
+    EXPECT_FALSE(business.packageFacts("html|filler1.html"));
+    EXPECT_FALSE(business.performBatch([&] { business.refreshBusinessWithHTMLUrl("html|filler2.html", "2"); }));
+    EXPECT_EQ(attribute("html|filler2.html", "version"), "1");
+    EXPECT_EQ(MwMenusManager::getInstance().downloadAndInstall("html|p.html"), 1);
+    EXPECT_TRUE(pf::FileManager::fileExists(release() / "p" / "p.html")) << "installed, but still marked";
+    EXPECT_EQ(attribute("html|p.html", "update"), "i");
+  }
+  EXPECT_EQ(*pf::FileManager::readFile(business.filePath()), before);
+  EXPECT_TRUE(log.contains("business file not written, its changes are dropped"));
+
+  testing::control(*server, {{"files", {{{"url", "html|filler3.html"}, {"version", "5"}}}}});
+  auto listener = std::make_shared<testing::RecordingListener>(std::vector{MwFrameworkDelegate::Operation::CheckManifest});
+  MwFramework::getInstance().addListener(listener);
+  {
+    fxtest::FileSizeLimit limit(4096);
+    MwFramework::getInstance().initialization();
+    ASSERT_TRUE(waitForEvents(*listener, 1));
+  }
+  EXPECT_EQ(listener->events, std::vector<std::string>{"files:1"});
+  EXPECT_EQ(attribute("html|filler3.html", "version"), "1");
+  EXPECT_EQ(*pf::FileManager::readFile(business.filePath()), before);
+
+  // With room again the same steps go through.
+  EXPECT_TRUE(business.clearUpdateMark("html|p.html"));
+  EXPECT_TRUE(business.refreshBusinessWithHTMLUrl("html|filler3.html", "5"));
+  MwBusinessManager::resetForTesting();
+  EXPECT_EQ(attribute("html|filler3.html", "update"), "u");
+  EXPECT_FALSE(attribute("html|p.html", "update"));
+}
+
+// A FIFO where the container keeps a file (menu, business file, the key file) counts as absent at
+// once: none is opened for a blocking read. Were one read, its feeder would hand it a valid file.
+TEST_F(ResourceFilesTest, FifosWhereFilesBelongCountAsAbsentAndNeverStallTheStart) {
+  ASSERT_TRUE(pf::FileManager::createDirectory(release(), true));
+  auto& menus = MwMenusManager::getInstance();
+  fxtest::FifoFeeder menu(menus.menuFilePath(),
+                          *MwLicenseKey::signXMLText("<menus><item id=\"1\" url=\"html|a.html\"/></menus>", "menu.xml"));
+  fxtest::FifoFeeder business(MwBusinessManager::getInstance().filePath(),
+                              *MwLicenseKey::signXMLText("<business><item url=\"html|a.html\" version=\"1\"/></business>",
+                                                         kBusinessFileName));
+  EXPECT_FALSE(menus.loadMenuFile());
+  EXPECT_FALSE(MwBusinessManager::getInstance().getElementByHTMLUrl("html|a.html"));
+
+  fxtest::TempDir keys;
+  fxtest::FifoFeeder key(keys / "mwframework_license", "a key file's bytes");
+  MwLicenseKey::setKeyDirectoryForTesting(keys.path());
+  EXPECT_EQ(MwLicenseKey::keyForName("menu.xml"), std::nullopt);
+  MwLicenseKey::setKeyDirectoryForTesting(testing::testKeys());
+}
+
+// A write killed before its rename leaves its temporary file beside the target; the start removes
+// those of the framework's own files, and nothing that only looks alike.
+TEST_F(ResourceFilesTest, TheStartRemovesWhatKilledWritesLeftAndNothingElse) {
+  const auto crash = MwCrashCollect::reportFolder();
+  ASSERT_TRUE(pf::FileManager::createDirectory(release(), true));
+  ASSERT_TRUE(pf::FileManager::createDirectory(crash, true));
+  const std::vector<std::filesystem::path> leftovers{release() / ".business.xml.AbC123", release() / ".menu.xml.x9Y8z7",
+                                                     release() / ".resource.json.000000",
+                                                     crash / ".report-17-0.json.abcdef"};
+  const std::vector<std::filesystem::path> others{
+      release() / "business.xml",         release() / ".business.xml.AbC12",  release() / ".business.xml.AbC12-",
+      release() / "business.xml.AbC123",  release() / ".index.html.AbC123",   release() / ".business.xml.AbC1234",
+      crash / ".notes.json.abcdef",       crash / "report-17-1.json"};
+  for (const auto& file : leftovers) ASSERT_TRUE(pf::FileManager::writeFile(file, "part of a write", false));
+  for (const auto& file : others) ASSERT_TRUE(pf::FileManager::writeFile(file, "kept", false));
+  ASSERT_TRUE(pf::FileManager::createDirectory(release() / ".menu.xml.FOLDER", false));
+
+  MwFramework::getInstance().unpackResources();
+  for (const auto& file : leftovers) EXPECT_FALSE(pf::FileManager::fileExists(file)) << file;
+  for (const auto& file : others) EXPECT_TRUE(pf::FileManager::fileExists(file)) << file;
+  EXPECT_TRUE(pf::FileManager::isDirectory(release() / ".menu.xml.FOLDER"));
+  EXPECT_TRUE(log.contains("removed 4 files of interrupted writes"));
 }
 
 }  // namespace

@@ -86,9 +86,13 @@ TEST(MwServletManager, NamesMapToKnownClassesOnly) {
 
 struct RecordingBridge : MwWebViewMiddleBridgeDelegate {
   std::vector<MwServletRequest> calls;
+  std::vector<std::string> refused;  // "<id>: <reason>"
   bool onAsyncJsCommand(const MwServletRequest& request) override {
     calls.push_back(request);
     return false;
+  }
+  void onRefusedJsCommand(const std::string& requestId, const std::string& reason) override {
+    refused.push_back(requestId + ": " + reason);
   }
 };
 
@@ -103,16 +107,47 @@ TEST(MwWebViewMiddleBridge, SortsAndDropsWhatIsNoCall) {
       R"({"requestId":"2"})" "__mwpb_sep__"
       R"({"timeoutId":"3"})" "__mwpb_sep__" R"({"cancelId":"4"})" "__mwpb_sep__" "not json" "__mwpb_sep__"
       R"({"requestId":"5","url":"client://b.do?action=y","data":{"t":"a\u005f_mwpb_sep__b"}})";
-  EXPECT_EQ(bridge.flushMessageQueue(queue), 2u);
+  EXPECT_EQ(bridge.flushMessageQueue(queue), 3u);
   ASSERT_EQ(delegate.calls.size(), 2u);
   EXPECT_EQ(delegate.calls[0].getRequestId(), "1");
   EXPECT_EQ(delegate.calls[1].getData()["t"], "a__mwpb_sep__b") << "an escaped separator stays inside its message";
+  EXPECT_EQ(delegate.refused, std::vector<std::string>{"2: the call has no \"url\" text"}) << "a call is answered";
   EXPECT_TRUE(log.contains("\"responseId\" dropped"));
   EXPECT_TRUE(log.contains("\"cancelId\" dropped"));
   EXPECT_TRUE(log.contains("handled: NO")) << "the servlet's answer is logged, not acted on";
+  EXPECT_EQ(bridge.flushMessageQueue(""), 0u);
+}
 
-  EXPECT_TRUE(MwWebViewMiddleBridge::splitQueue("").empty());
-  EXPECT_TRUE(MwWebViewMiddleBridge::splitQueue(std::string(MwWebViewMiddleBridge::kMaxQueueBytes + 1, ' ')).empty());
+// A batch holding a call too large or too deep to read: that call is refused by its request id,
+// found without building it, and the calls around it are handled.
+TEST(MwWebViewMiddleBridge, EveryCallOfABatchIsAnsweredWhateverItsSize) {
+  pf::LogCapture log;
+  RecordingBridge delegate;
+  MwWebViewMiddleBridge bridge(delegate);
+  const std::string large(MwWebViewMiddleBridge::kMaxMessageBytes, 'x');
+  const std::string deep = std::string(70, '[') + std::string(70, ']');
+  const std::string sep(kBridgeSeparator);
+  const std::string queue =
+      R"({"requestId":"1","url":"client://store.do?action=set","data":{"key":"small"}})" + sep +
+      R"({"url":"client://store.do?action=set","data":{"requestId":"inner","value":")" + large +
+      R"("},"requestId":"big"})" + sep +
+      R"({"requestId":7,"url":"client://a.do","data":)" + deep + "}" + sep +
+      R"({"data":")" + large + R"("})" + sep +
+      R"([{"requestId":"in an array"}])" + sep +
+      R"({"requestId":"cut","url":"client://a.do?action=x","data":{)" + sep +
+      R"({"requestId":"5","url":"client://b.do?action=y"})";
+  EXPECT_EQ(bridge.flushMessageQueue(queue), 5u);
+  ASSERT_EQ(delegate.calls.size(), 2u);
+  EXPECT_EQ(delegate.calls[0].getRequestId(), "1");
+  EXPECT_EQ(delegate.calls[1].getRequestId(), "5");
+  ASSERT_EQ(delegate.refused.size(), 3u);
+  EXPECT_EQ(delegate.refused[0].rfind("big: the call's message of 16777", 0), 0u) << delegate.refused[0];
+  EXPECT_EQ(delegate.refused[1].rfind("7: ", 0), 0u) << delegate.refused[1];
+  EXPECT_EQ(delegate.refused[2].rfind("cut: ", 0), 0u) << delegate.refused[2];
+
+  EXPECT_EQ(MwWebViewMiddleBridge::topLevelRequestId(R"({"a":{"requestId":"x"},"requestId":"y","requestId":"z"})"), "z");
+  EXPECT_EQ(MwWebViewMiddleBridge::topLevelRequestId(R"({"requestId":{"id":"x"}})"), "");
+  EXPECT_EQ(MwWebViewMiddleBridge::topLevelRequestId(R"("requestId")"), "");
 }
 
 class MwTaskTest : public ::testing::Test {

@@ -2,13 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cmath>
+#include <fstream>
 #include <thread>
 
 #include "kvstore/KeyValueJson.h"
 #include "kvstore/SqResultSet.h"
 #include "kvstore/SqStatement.h"
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/FileManager.h"
 #include "platform/foundation/Log.h"
 #include "support/TestSupport.h"
 
@@ -193,15 +197,31 @@ TEST_F(TnqKeyValueStoreTest, DeletesByIdListAndPrefix) {
   EXPECT_EQ(store->getCountFromTabel(kTable), 1u);
   EXPECT_TRUE(log.lines().empty());
 
+  // A NUL inside the prefix (or the id) is compared like any other byte.
+  using namespace std::string_literals;
+  for (const std::string& id : {"k"s, "k\0a"s, "K\0b"s, "k\0"s, "k\0ab"s, "\0"s, "q\0a"s})
+    ASSERT_TRUE(store->putString(pf::Value(id), id, kTable));
+  store->deleteObjectsByIdPrefix("k\0a"s, kTable);
+  store->deleteObjectsByIdPrefix("\0"s, kTable);
+  left.clear();
+  const auto rest = store->getAllItemsFromTable(kTable);
+  for (const auto& item : *rest) left.push_back(*item.modelId);
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"K\0b"s, "k"s, "k\0"s, "q\0a"s, "xab"s}));
+  EXPECT_TRUE(log.lines().empty());
+  store->deleteObjectsByIdPrefix(""s, kTable);  // every id starts with nothing
+  EXPECT_EQ(store->getCountFromTabel(kTable), 0u);
+
   // Long lists go in chunks, all or nothing.
   std::vector<std::string> ids;
   for (int i = 0; i < 1234; ++i) ids.push_back("id" + std::to_string(i));
   ASSERT_TRUE(store->dbQueue()->inTransaction([&](SqDatabase* db, bool*) {
     for (const auto& id : ids) db->executeUpdate("insert into tbl_KeyValue values (?, '[1]', 0)", id);
   }));
-  EXPECT_EQ(store->getCountFromTabel(kTable), 1235u);
+  EXPECT_EQ(store->getCountFromTabel(kTable), 1234u);
   store->deleteObjectsByIdArray(ids, kTable);
-  EXPECT_EQ(store->getCountFromTabel(kTable), 1u);
+  EXPECT_EQ(store->getCountFromTabel(kTable), 0u);
+  ASSERT_TRUE(store->putString(pf::Value(1), "kept", kTable));
   store->clearTable(kTable);
   EXPECT_EQ(store->getCountFromTabel(kTable), 0u);
   EXPECT_TRUE(log.lines().empty());
@@ -273,6 +293,121 @@ TEST_F(TnqKeyValueStoreTest, TwoStoresOnOneFileFromTwoThreads) {
   EXPECT_EQ(failuresA + failuresB, 0);
   EXPECT_EQ(store->getCountFromTabel(kTable), 100u);
   EXPECT_EQ(other->getStringById("b49", kTable), pf::Value(49));
+}
+
+// A damaged database file is set aside under another name with its bytes, a new database takes its
+// place and every row that still reads comes along; a file that is only busy or empty stays.
+class DamagedDatabaseTest : public TnqKeyValueStoreTest {
+ protected:
+  // Opens the store on the file again, as the next start does.
+  void reopen() {
+    store.reset();
+    store = TnqKeyValueStore::initWithDBWithPath(path());
+    store->createTableWithName(kTable);
+  }
+  void fill(int rows) {
+    for (int i = 0; i < rows; ++i)
+      ASSERT_TRUE(store->putString(pf::Value(std::string(200, 'v') + std::to_string(i)), "id" + std::to_string(i), kTable));
+    store->close();
+  }
+  // The page number a query answers, and the page size.
+  std::pair<std::int64_t, std::int64_t> pageOf(const std::string& sql) {
+    auto db = SqDatabase::databaseWithPath(path());
+    EXPECT_TRUE(db->open());
+    const std::pair<std::int64_t, std::int64_t> found{db->longForQuery(sql), db->longForQuery("PRAGMA page_size")};
+    db->close();
+    return found;
+  }
+  void overwrite(std::int64_t offset, const std::string& bytes) {
+    std::fstream file(path(), std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(offset);
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  }
+  std::string bytesOf(const std::string& file) {
+    auto bytes = pf::FileManager::readFile(file);
+    return bytes ? std::string(bytes->begin(), bytes->end()) : "<none>";
+  }
+  pf::LogCapture log;
+};
+
+TEST_F(DamagedDatabaseTest, AFileThatIsNoDatabaseIsSetAsideAndANewOneTakesItsPlace) {
+  store->close();
+  const std::string garbage = "this is no database file, only text that fills the header and more";
+  ASSERT_TRUE(pf::FileManager::writeFile(path(), garbage, false));
+  reopen();
+  EXPECT_TRUE(log.contains("database " + path() + " is damaged (file is not a database): set aside as " + path() +
+                           ".damaged"));
+  EXPECT_EQ(bytesOf(path() + ".damaged"), garbage);
+  EXPECT_TRUE(store->putString(pf::Value("v"), "k", kTable));
+  EXPECT_EQ(store->getStringById("k", kTable), pf::Value("v"));
+
+  // Again: the earlier one is kept, the next goes beside it. A folder or a FIFO is no database
+  // either (and is never opened).
+  store->close();
+  ASSERT_TRUE(pf::FileManager::writeFile(path(), garbage + "2", false));
+  reopen();
+  EXPECT_EQ(bytesOf(path() + ".damaged"), garbage);
+  EXPECT_EQ(bytesOf(path() + ".damaged-2"), garbage + "2");
+  for (bool folder : {true, false}) {
+    store->close();
+    ASSERT_TRUE(pf::FileManager::removeItem(path()));
+    ASSERT_EQ(folder ? ::mkdir(path().c_str(), 0700) : ::mkfifo(path().c_str(), 0600), 0);
+    reopen();
+    EXPECT_TRUE(store->putString(pf::Value("v"), "k", kTable)) << folder;
+    EXPECT_TRUE(pf::FileManager::fileExists(path() + (folder ? ".damaged-3" : ".damaged-4"))) << folder;
+  }
+}
+
+TEST_F(DamagedDatabaseTest, AFailedQuickCheckKeepsEveryRowThatStillReads) {
+  fill(300);
+  // The id index broken: every row still reads through the table.
+  auto [index, pageSize] = pageOf("SELECT rootpage FROM sqlite_master WHERE type = 'index'");
+  ASSERT_GT(index, 1);
+  overwrite((index - 1) * pageSize, std::string(static_cast<std::size_t>(pageSize), '\x5a'));
+  reopen();
+  EXPECT_TRUE(log.contains("is damaged (quick check: "));
+  EXPECT_TRUE(log.contains("300 rows of 1 tables read back"));
+  EXPECT_EQ(store->getCountFromTabel(kTable), 300u);
+  EXPECT_EQ(store->getStringById("id299", kTable), pf::Value(std::string(200, 'v') + "299"));
+  EXPECT_TRUE(pf::FileManager::fileExists(path() + ".damaged"));
+
+  // A table page broken part-way: the rows before it come along, nothing else.
+  store->close();
+  pf::FileManager::removeItem(path());
+  store = TnqKeyValueStore::initWithDBWithPath(path());
+  store->createTableWithName(kTable);
+  fill(300);
+  auto [table, size] = pageOf("SELECT max(pageno) FROM dbstat WHERE name = 'tbl_KeyValue' AND pagetype = 'leaf'");
+  if (table > 0) {
+    overwrite((table - 1) * size + 8, std::string(64, '\xff'));
+    reopen();
+    EXPECT_TRUE(pf::FileManager::fileExists(path() + ".damaged-2"));
+    const auto kept = store->getCountFromTabel(kTable);
+    EXPECT_GT(kept, 0u);
+    EXPECT_LT(kept, 300u);
+    EXPECT_EQ(store->getStringById("id0", kTable), pf::Value(std::string(200, 'v') + "0"));
+  }
+}
+
+TEST_F(DamagedDatabaseTest, AnEmptyFileOrABusyDatabaseStaysWhereItIs) {
+  store->close();
+  ASSERT_TRUE(pf::FileManager::writeFile(path(), std::string(), false));
+  reopen();
+  EXPECT_TRUE(log.contains("database " + path() + " is an empty file: a new database is made in it"));
+  EXPECT_TRUE(store->putString(pf::Value("v"), "k", kTable));
+  store->close();
+
+  // Another connection's lock says nothing of the file: it is neither waited for nor set aside.
+  auto other = SqDatabase::databaseWithPath(path());
+  ASSERT_TRUE(other->open());
+  ASSERT_TRUE(other->executeUpdate("BEGIN EXCLUSIVE"));
+  store.reset();
+  store = TnqKeyValueStore::initWithDBWithPath(path());
+  other->executeUpdate("COMMIT");
+  other->close();
+  EXPECT_FALSE(log.contains("is damaged"));
+  EXPECT_FALSE(pf::FileManager::fileExists(path() + ".damaged"));
+  EXPECT_EQ(store->getStringById("k", kTable), pf::Value("v"));
 }
 
 TEST(TnqKeyValueStore, AStoreWithoutDatabaseAnswersEmpty) {

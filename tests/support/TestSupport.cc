@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -125,6 +127,57 @@ void ChildProcess::terminate() {
   waitpid(pid_, &st, 0);
   status_ = -1;
   pid_ = -1;
+}
+
+FifoFeeder::FifoFeeder(std::filesystem::path path, std::string contents)
+    : path_(std::move(path)), contents_(std::move(contents)) {
+  if (::mkfifo(path_.c_str(), 0600) != 0) throw std::runtime_error("mkfifo failed: " + path_.string());
+  thread_ = std::thread([this] {
+    sigset_t pipeSignal;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
+    while (!over_) {
+      // Opens only while a reader holds the other end.
+      int fd = ::open(path_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+      if (fd >= 0) {
+        for (std::size_t at = 0; at < contents_.size();) {
+          ssize_t n = ::write(fd, contents_.data() + at, contents_.size() - at);
+          if (n < 0 && errno == EAGAIN) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            continue;
+          }
+          if (n <= 0) break;
+          at += static_cast<std::size_t>(n);
+        }
+        ::close(fd);
+        ++fed_;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  });
+}
+
+FifoFeeder::~FifoFeeder() {
+  over_ = true;
+  thread_.join();
+}
+
+FileSizeLimit::FileSizeLimit(unsigned long bytes) {
+  rlimit limit{};
+  ::getrlimit(RLIMIT_FSIZE, &limit);
+  previous_ = limit.rlim_cur;
+  previousHandler_ = ::signal(SIGXFSZ, SIG_IGN);
+  limit.rlim_cur = bytes;
+  if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) throw std::runtime_error("setrlimit failed");
+}
+
+FileSizeLimit::~FileSizeLimit() {
+  rlimit limit{};
+  ::getrlimit(RLIMIT_FSIZE, &limit);
+  limit.rlim_cur = previous_;
+  ::setrlimit(RLIMIT_FSIZE, &limit);
+  ::signal(SIGXFSZ, previousHandler_);
 }
 
 }  // namespace fxtest

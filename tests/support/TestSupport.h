@@ -1,9 +1,11 @@
 #pragma once
 // Helpers shared by every test executable: temporary directories, test data, child processes.
 
+#include <atomic>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace fxtest {
@@ -49,6 +51,41 @@ class ChildProcess {
   std::string buffer_;
   bool exited_ = false;
   int status_ = -1;
+};
+
+// A FIFO where a file is expected. Whenever a reader holds its other end, a feeder thread writes
+// `contents` and closes, so a read that should never have opened it ends (and shows what it took)
+// instead of hanging the test.
+class FifoFeeder {
+ public:
+  FifoFeeder(std::filesystem::path path, std::string contents);
+  ~FifoFeeder();
+  FifoFeeder(const FifoFeeder&) = delete;
+  FifoFeeder& operator=(const FifoFeeder&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  // How many readers were fed so far.
+  int fed() const { return fed_; }
+
+ private:
+  std::filesystem::path path_;
+  std::string contents_;
+  std::atomic<bool> over_{false};
+  std::atomic<int> fed_{0};
+  std::thread thread_;
+};
+
+// While it lives, no file of the process grows beyond `bytes` (RLIMIT_FSIZE, SIGXFSZ ignored): a
+// longer write fails with EFBIG as on a full disk, whoever runs the test. Process-wide.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(unsigned long bytes);
+  ~FileSizeLimit();
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  unsigned long previous_ = 0;
+  void (*previousHandler_)(int) = nullptr;
 };
 
 // The system's Python (Debian's python3 with its python3-* packages).

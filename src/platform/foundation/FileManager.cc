@@ -266,6 +266,27 @@ bool FileManager::setModificationDate(const Path& path, double seconds, Error* e
   return failWith(error, writeCode(e), path, e, "Could not set the date of");
 }
 
+std::size_t FileManager::removeAtomicWriteLeftovers(const Path& folder,
+                                                    const std::function<bool(std::string_view name)>& isTarget) {
+  // The pattern of the atomic writer below: "." + name + "." + what mkstemp puts for "XXXXXX".
+  constexpr std::size_t kSuffix = 7;
+  std::size_t removed = 0;
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.size() <= 1 + kSuffix || name[0] != '.' || name[name.size() - kSuffix] != '.') continue;
+    const auto mkstempCharacter = [](char c) {
+      return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    };
+    if (!std::all_of(name.end() - (kSuffix - 1), name.end(), mkstempCharacter)) continue;
+    if (!isTarget(std::string_view(name).substr(1, name.size() - 1 - kSuffix))) continue;
+    std::error_code kind;
+    if (it->symlink_status(kind).type() == fs::file_type::directory) continue;
+    if (::unlink(it->path().c_str()) == 0) ++removed;
+  }
+  return removed;
+}
+
 std::optional<std::vector<std::string>> FileManager::contentsOfDirectory(const Path& path, Error* error) {
   DIR* dir = ::opendir(path.c_str());
   if (!dir) {

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -115,6 +116,11 @@ class FileManager {
   // the rename, so the new contents also survive a power loss.
   static bool writeFile(const Path& path, const Bytes& contents, bool atomically, Error* error = nullptr);
   static bool writeFile(const Path& path, std::string_view contents, bool atomically, Error* error = nullptr);
+  // Removes what atomic writes killed before their rename left in `folder`: the temporary files
+  // ".<name>.XXXXXX" (six letters or digits) of the names `isTarget` accepts. Folders stay. Answers
+  // how many went. Call it only while none of those files is being written.
+  static std::size_t removeAtomicWriteLeftovers(const Path& folder,
+                                                const std::function<bool(std::string_view name)>& isTarget);
   // Writes every byte to an open descriptor, going on after interruptions; false (errno set) on
   // failure.
   static bool writeAll(int fd, std::span<const std::uint8_t> bytes);

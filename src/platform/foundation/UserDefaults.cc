@@ -25,9 +25,13 @@ std::shared_ptr<UserDefaults> UserDefaults::standard() {
 void UserDefaults::resetStandard() { gStandard.reset(); }
 
 UserDefaults::UserDefaults(std::filesystem::path file) : file_(std::move(file)) {
+  // What writes of this file left when the process was killed before their rename.
+  const std::string name = file_.filename().string();
+  FileManager::removeAtomicWriteLeftovers(file_.parent_path(), [&](std::string_view leftover) { return leftover == name; });
   if (!FileManager::fileExists(file_)) return;
   Error error;
-  auto bytes = FileManager::readFile(file_, &error, 64u << 20);
+  // A regular file only: a FIFO or a device in its place must not stall the start.
+  auto bytes = FileManager::readRegularFile(file_, &error, 64u << 20);
   auto value = bytes ? parsePropertyList(*bytes, nullptr, &error) : std::nullopt;
   if (value && value->is_object()) values_ = std::move(*value);
   else logLine("UserDefaults: starting empty, " + file_.string() + " is unreadable: " + error.localizedDescription());

@@ -23,7 +23,8 @@ class UserDefaults {
   // Forgets the shared instance; the next standard() reads the file of the current sandbox.
   static void resetStandard();
 
-  // Defaults kept in `file` (read now when it exists; an unreadable file starts empty).
+  // Defaults kept in `file` (read now when it exists; an unreadable file starts empty). The
+  // temporary files that killed writes of it left beside it are removed.
   explicit UserDefaults(std::filesystem::path file);
 
   std::optional<Value> object(std::string_view key) const;

@@ -38,6 +38,17 @@ TEST(UserDefaults, PersistsEveryChangeAndReadsItBack) {
   auto stored = parsePropertyList(*FileManager::readFile(file));
   ASSERT_TRUE(stored);
   EXPECT_EQ((*stored)["zipMD5"], "0A1B2C");
+
+  // What writes killed before their rename left beside the file goes when it is next opened;
+  // another file's temporary file stays.
+  const auto leftover = file.parent_path() / ".app.plist.Zq81xA";
+  const auto other = file.parent_path() / ".other.plist.Zq81xA";
+  ASSERT_TRUE(FileManager::writeFile(leftover, std::string_view("bplist00"), false));
+  ASSERT_TRUE(FileManager::writeFile(other, std::string_view("bplist00"), false));
+  UserDefaults third(file);
+  EXPECT_FALSE(FileManager::fileExists(leftover));
+  EXPECT_TRUE(FileManager::fileExists(other));
+  EXPECT_EQ(third.string("zipMD5"), "0A1B2C");
 }
 
 TEST(UserDefaults, RegisteredDefaultsAnswerUntilSetAndAreNotStored) {
@@ -61,6 +72,15 @@ TEST(UserDefaults, ACorruptFileStartsEmptyWithALogLine) {
   EXPECT_EQ(defaults.dictionaryRepresentation(), Value::object());
   defaults.setObject("k", "v");
   EXPECT_EQ(UserDefaults(dir / "bad.plist").string("k"), "v");
+
+  // A FIFO in the file's place is not read (its feeder would hand it real defaults): the defaults
+  // start empty at once, and the next change puts a file there.
+  const Value stored{{"zipMD5", "abc"}};
+  fxtest::FifoFeeder fifo(dir / "fifo.plist", pf::toString(*writePropertyList(stored, PropertyListFormat::Binary)));
+  UserDefaults fromFifo(fifo.path());
+  EXPECT_EQ(fromFifo.string("zipMD5"), std::nullopt);
+  fromFifo.setObject("k", "v");
+  EXPECT_EQ(UserDefaults(fifo.path()).string("k"), "v");
 }
 
 TEST(UserDefaults, ConcurrentWritersLoseNothing) {
@@ -101,7 +121,7 @@ class BundleTest : public ::testing::Test {
       ASSERT_TRUE(FileManager::writeFile(path, text, false));
     };
     write("Info.plist",
-          toString(*writePropertyList(Value{{"CFBundleIdentifier", "com.example.fx"},
+          pf::toString(*writePropertyList(Value{{"CFBundleIdentifier", "com.example.fx"},
                                             {"CFBundleExecutable", "FxClient"},
                                             {"CFBundleDevelopmentRegion", "zh-Hans"}},
                                       PropertyListFormat::Binary)));
