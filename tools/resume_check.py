@@ -82,8 +82,8 @@ class Client:
 
     def start(self, name, home):
         out = os.path.join(self.work, name)
-        os.makedirs(out, exist_ok=True)
-        log = open(os.path.join(out, "stdout.txt"), "w")
+        # The runner takes only an out folder it made: its terminal output goes beside it.
+        log = open(out + ".stdout.txt", "w")
         process = subprocess.Popen([self.binary, "--server", self.bank.base, "--front", self.bank.base + "/front/",
                                     "--keys", self.keys, "--home", home, "--out", out, "--timeout", "60"],
                                    stdout=log, stderr=subprocess.STDOUT)
