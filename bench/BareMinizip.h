@@ -1,5 +1,7 @@
 #pragma once
 // The benchmarks' baseline unpacking: minizip's own loop, no checks beyond what it does by itself.
+#include <fcntl.h>
+#include <unistd.h>
 #include <unzip.h>
 
 #include <cstdio>
@@ -30,6 +32,18 @@ inline bool bareExtract(const std::filesystem::path& archive, const std::filesys
     if (ok && unzGoToNextFile(zip) != UNZ_OK) break;
   }
   unzClose(zip);
+  return ok;
+}
+
+// What an unpacked tree needs to survive a power loss, as the product's install does it: one flush
+// of the file system holding `tree`, then the folder that holds it.
+inline bool bareFlush(const std::filesystem::path& tree) {
+  bool ok = true;
+  for (const auto& path : {tree, tree.parent_path()}) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ok = ok && fd >= 0 && (path == tree ? ::syncfs(fd) : ::fsync(fd)) == 0;
+    if (fd >= 0) ::close(fd);
+  }
   return ok;
 }
 
