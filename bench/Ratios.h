@@ -279,12 +279,12 @@ class RatioTable {
   }
 
   bool selected(const std::string& row) const {
-    std::string spec = filter_;
-    if (spec.empty() || spec == "all") return true;
-    const bool negative = spec[0] == '-';
-    if (negative) spec.erase(0, 1);
+    std::string pattern = filter_;
+    if (pattern.empty() || pattern == "all") return true;
+    const bool negative = pattern[0] == '-';
+    if (negative) pattern.erase(0, 1);
     try {
-      return std::regex_search(row, std::regex(spec, std::regex::extended | std::regex::nosubs)) != negative;
+      return std::regex_search(row, std::regex(pattern, std::regex::extended | std::regex::nosubs)) != negative;
     } catch (const std::regex_error&) {
       return false;  // the library refuses it too, and runs nothing
     }
