@@ -130,9 +130,9 @@ int OutFolder::claim(const fs::path& dir, bool byDefault, const std::vector<fs::
       if (fs::exists(fs::symlink_status(entry, ec))) names_.push_back(name);
       continue;
     }
-    fs::remove_all(entry, ec);
-    if (ec) {
-      why = "--out " + dir.string() + ": " + name + " cannot be removed: " + ec.message();
+    pf::Error error;
+    if (fs::exists(fs::symlink_status(entry, ec)) && !pf::FileManager::removeItem(entry, &error)) {
+      why = "--out " + dir.string() + ": " + error.localizedDescription();
       writeMark(listed);
       return kCannotWrite;
     }
