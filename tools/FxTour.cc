@@ -14,7 +14,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <functional>
 #include <optional>
 #include <sstream>
@@ -838,18 +837,17 @@ int Tour::run() {
   int number = 0;
   for (const Step& step : kSteps) {
     ++number;
+    char numbered[16];
+    std::snprintf(numbered, sizeof numbered, "step %02d", number);
     if (d_.expired()) {
-      char rest[64];
-      std::snprintf(rest, sizeof rest, "tour: the run's deadline passed before step %02d", number);
-      d_.log(rest);
-      failed.push_back(std::string(rest).substr(std::strlen("tour: the run's deadline passed before ")));
+      d_.log(std::string("tour: the run's deadline passed before ") + numbered);
+      failed.push_back(numbered);
       break;
     }
     char tag[64];
     std::snprintf(tag, sizeof tag, "tour-%02d-%s", number, step.name);
-    char heading[32];
-    std::snprintf(heading, sizeof heading, "step %02d ", number);
-    d_.log(std::string(heading) + step.name + ": expects " + step.expects);
+    const std::string heading = std::string(numbered) + " " + step.name;
+    d_.log(heading + ": expects " + step.expects);
     seen_.clear();
     std::string outcome;
     try {
@@ -863,10 +861,10 @@ int Tour::run() {
     if (!d_.snapshot(tag))
       outcome += std::string(outcome.empty() ? "" : "; ") + "the picture " + tag + ".png could not be written";
     if (outcome.empty()) {
-      d_.log(std::string(heading) + step.name + ": ok" + (seen_.empty() ? "" : " (" + seen_ + ")"));
+      d_.log(heading + ": ok" + (seen_.empty() ? "" : " (" + seen_ + ")"));
     } else {
-      d_.log(std::string(heading) + step.name + ": FAILED: " + outcome);
-      failed.push_back(std::string(heading) + step.name);
+      d_.log(heading + ": FAILED: " + outcome);
+      failed.push_back(heading);
     }
   }
   if (failed.empty()) {
