@@ -679,11 +679,12 @@ void Tour::screenshot() {
   expect(slot && board, "the page has no chart slot or no board");
   int candles = 0;
   for (const auto& [what, area] : {std::pair{"chart", screenRect(*web, *slot)}, {"board", screenRect(*web, *board)}}) {
+    const bool chart = std::string(what) == "chart";
     int differing = 0, total = 0;
     for (int y = static_cast<int>(area.y() * scale); y < static_cast<int>((area.y() + area.height()) * scale); ++y)
       for (int x = static_cast<int>(area.x() * scale); x < static_cast<int>((area.x() + area.width()) * scale); ++x) {
         const pf::Color seen = screen->pixel(x, y);
-        if (std::string(what) == "chart" && isCandle(seen)) ++candles;
+        if (chart && isCandle(seen)) ++candles;
         differing += colourDistance(seen, image->pixel(x - static_cast<int>(origin.x * scale),
                                                        y - static_cast<int>(origin.y * scale))) > 0.25;
         ++total;
