@@ -166,9 +166,9 @@ class RatioTable {
       return out;
     }
     if (!top || !bottom) {
-      std::vector<std::string> absent;
-      for (const Figure* figure : {&ratio.numerator, &ratio.denominator})
-        if (!(figure == &ratio.numerator ? top : bottom)) absent.push_back(figure->row);
+      std::vector<std::string> absent;  // (1 names no row)
+      if (!top) absent.push_back(ratio.numerator.row);
+      if (!bottom && !overOne) absent.push_back(ratio.denominator.row);
       for (const std::string& row : absent)
         if (!selected(row)) return out;  // the filter left it out
       out.missing = true;
