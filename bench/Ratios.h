@@ -211,8 +211,8 @@ class RatioTable {
   }
 
   // The line printed for a ratio, or "" when the filter left its rows out.
-  std::string line(const Ratio& ratio) const {
-    const Outcome o = compute(ratio);
+  std::string line(const Ratio& ratio) const { return line(ratio, compute(ratio)); }
+  static std::string line(const Ratio& ratio, const Outcome& o) {
     char text[1024];
     if (o.failed || o.missing) {
       std::snprintf(text, sizeof text, "ratio  %-7s%33s%s  (%s)", o.failed ? "failed" : "missing", "",
@@ -432,12 +432,12 @@ inline int runBenchmarks(int argc, char** argv) {
   bool first = true;
   int status = 0;
   for (const Ratio& ratio : declaredRatios()) {
-    const std::string line = reporter.table.line(ratio);
+    const Outcome outcome = reporter.table.compute(ratio);
+    const std::string line = RatioTable::line(ratio, outcome);
     if (line.empty()) continue;
     if (first) std::fputc('\n', out);
     first = false;
     std::fprintf(out, "%s\n", line.c_str());
-    const Outcome outcome = reporter.table.compute(ratio);
     if (outcome.failed || outcome.missing) status = 1;
   }
   std::fflush(out);
