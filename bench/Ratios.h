@@ -473,6 +473,22 @@ class Turns {
     return true;
   }
 
+  // The whole row: a turn each iteration, the iteration's manual time our road's, then the
+  // counters (report()). False, the row skipped with `failure` (read when a road fails), when one
+  // did.
+  template <class Ours, class Base>
+  bool run(benchmark::State& state, Ours&& ours, Base&& base, const std::string& failure = "a road failed") {
+    for (auto _ : state) {
+      if (!take(ours, base)) {
+        state.SkipWithError(failure.c_str());
+        return false;
+      }
+      state.SetIterationTime(lastOursSeconds());
+    }
+    report(state);
+    return true;
+  }
+
   // Our road's time in the last turn (a row's manual iteration time).
   double lastOursSeconds() const { return ours_.empty() ? 0 : ours_.back(); }
   double oursSeconds() const { return median(ours_); }
