@@ -356,27 +356,12 @@ inline bool truthy(const char* value) {
   return true;
 }
 
-// Removes `--<flag>` and `--<flag>=value` from the arguments (and its environment variable);
-// answers whether the last one said true.
-inline bool takeBoolFlag(int* argc, char** argv, const char* flag, const char* environment) {
-  bool on = false;
-  if (const char* value = std::getenv(environment)) {
-    on = truthy(value);
-    ::unsetenv(environment);
-  }
-  const std::string name = std::string("--") + flag;
-  int kept = 1;
-  for (int i = 1; i < *argc; ++i) {
-    const char* arg = argv[i];
-    if (std::strncmp(arg, name.c_str(), name.size()) == 0 && (arg[name.size()] == '\0' || arg[name.size()] == '=')) {
-      on = arg[name.size()] == '\0' || truthy(arg + name.size() + 1);
-      continue;
-    }
-    argv[kept++] = argv[i];
-  }
-  *argc = kept;
-  argv[kept] = nullptr;
-  return on;
+// What `arg` gives `--<flag>` (named `name`): its value, "" for the bare flag, null when `arg`
+// is another argument.
+inline const char* flagIn(const char* arg, const std::string& name) {
+  if (std::strncmp(arg, name.c_str(), name.size()) != 0) return nullptr;
+  if (arg[name.size()] == '\0') return arg + name.size();
+  return arg[name.size()] == '=' ? arg + name.size() + 1 : nullptr;
 }
 
 // The value of `--<flag>=value` (the last one; "" for a bare `--<flag>`), else of its environment
@@ -385,13 +370,23 @@ inline std::optional<std::string> flagValue(int argc, char** argv, const char* f
   std::optional<std::string> value;
   if (const char* text = std::getenv(environment)) value = text;
   const std::string name = std::string("--") + flag;
-  for (int i = 1; i < argc; ++i) {
-    const char* arg = argv[i];
-    if (std::strncmp(arg, name.c_str(), name.size()) != 0) continue;
-    if (arg[name.size()] == '\0') value = "";
-    if (arg[name.size()] == '=') value = arg + name.size() + 1;
-  }
+  for (int i = 1; i < argc; ++i)
+    if (const char* given = flagIn(argv[i], name)) value = given;
   return value;
+}
+
+// Removes `--<flag>` and `--<flag>=value` from the arguments (and its environment variable);
+// answers whether the last one said true.
+inline bool takeBoolFlag(int* argc, char** argv, const char* flag, const char* environment) {
+  const std::optional<std::string> value = flagValue(*argc, argv, flag, environment);
+  ::unsetenv(environment);
+  const std::string name = std::string("--") + flag;
+  int kept = 1;
+  for (int i = 1; i < *argc; ++i)
+    if (!flagIn(argv[i], name)) argv[kept++] = argv[i];
+  *argc = kept;
+  argv[kept] = nullptr;
+  return value && truthy(value->c_str());
 }
 
 // Whether the display format is the console's (the ratio lines then follow the table on stdout).
