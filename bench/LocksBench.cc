@@ -48,13 +48,8 @@ template <class Counter>
 void BM_Lock_Uncontended_InTurns(benchmark::State& state) {
   PfCounter pf;
   StdCounter plain;
-  fxbench::Turns turns("pf", "std");
-  for (auto _ : state) {
-    turns.take([&] { return fxbench::secondsOf([&] { addMany(pf); }); },
-               [&] { return fxbench::secondsOf([&] { addMany(plain); }); });
-    state.SetIterationTime(turns.lastOursSeconds());
-  }
-  turns.report(state);
+  fxbench::Turns("pf", "std").run(state, [&] { return fxbench::secondsOf([&] { addMany(pf); }); },
+                                  [&] { return fxbench::secondsOf([&] { addMany(plain); }); });
 }
 
 // A partner thread that joins this one for each road's share of a turn: both start together
@@ -107,13 +102,8 @@ void withPartnerInTurns(benchmark::State& state, Pf& pf, Std& plain, Mine mine, 
     else
       theirs(plain);
   });
-  fxbench::Turns turns("pf", "std");
-  for (auto _ : state) {
-    turns.take([&] { return partner.share(true, [&] { mine(pf); }); },
-               [&] { return partner.share(false, [&] { mine(plain); }); });
-    state.SetIterationTime(turns.lastOursSeconds());
-  }
-  turns.report(state);
+  fxbench::Turns("pf", "std").run(state, [&] { return partner.share(true, [&] { mine(pf); }); },
+                                  [&] { return partner.share(false, [&] { mine(plain); }); });
 }
 
 // Two threads add to one counter at once.

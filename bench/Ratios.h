@@ -166,9 +166,9 @@ class RatioTable {
       return out;
     }
     if (!top || !bottom) {
-      std::vector<std::string> absent;
-      for (const Figure* figure : {&ratio.numerator, &ratio.denominator})
-        if (!(figure == &ratio.numerator ? top : bottom)) absent.push_back(figure->row);
+      std::vector<std::string> absent;  // (1 names no row)
+      if (!top) absent.push_back(ratio.numerator.row);
+      if (!bottom && !overOne) absent.push_back(ratio.denominator.row);
       for (const std::string& row : absent)
         if (!selected(row)) return out;  // the filter left it out
       out.missing = true;
@@ -211,8 +211,8 @@ class RatioTable {
   }
 
   // The line printed for a ratio, or "" when the filter left its rows out.
-  std::string line(const Ratio& ratio) const {
-    const Outcome o = compute(ratio);
+  std::string line(const Ratio& ratio) const { return line(ratio, compute(ratio)); }
+  static std::string line(const Ratio& ratio, const Outcome& o) {
     char text[1024];
     if (o.failed || o.missing) {
       std::snprintf(text, sizeof text, "ratio  %-7s%33s%s  (%s)", o.failed ? "failed" : "missing", "",
@@ -356,27 +356,12 @@ inline bool truthy(const char* value) {
   return true;
 }
 
-// Removes `--<flag>` and `--<flag>=value` from the arguments (and its environment variable);
-// answers whether the last one said true.
-inline bool takeBoolFlag(int* argc, char** argv, const char* flag, const char* environment) {
-  bool on = false;
-  if (const char* value = std::getenv(environment)) {
-    on = truthy(value);
-    ::unsetenv(environment);
-  }
-  const std::string name = std::string("--") + flag;
-  int kept = 1;
-  for (int i = 1; i < *argc; ++i) {
-    const char* arg = argv[i];
-    if (std::strncmp(arg, name.c_str(), name.size()) == 0 && (arg[name.size()] == '\0' || arg[name.size()] == '=')) {
-      on = arg[name.size()] == '\0' || truthy(arg + name.size() + 1);
-      continue;
-    }
-    argv[kept++] = argv[i];
-  }
-  *argc = kept;
-  argv[kept] = nullptr;
-  return on;
+// What `arg` gives `--<flag>` (named `name`): its value, "" for the bare flag, null when `arg`
+// is another argument.
+inline const char* flagIn(const char* arg, const std::string& name) {
+  if (std::strncmp(arg, name.c_str(), name.size()) != 0) return nullptr;
+  if (arg[name.size()] == '\0') return arg + name.size();
+  return arg[name.size()] == '=' ? arg + name.size() + 1 : nullptr;
 }
 
 // The value of `--<flag>=value` (the last one; "" for a bare `--<flag>`), else of its environment
@@ -385,13 +370,23 @@ inline std::optional<std::string> flagValue(int argc, char** argv, const char* f
   std::optional<std::string> value;
   if (const char* text = std::getenv(environment)) value = text;
   const std::string name = std::string("--") + flag;
-  for (int i = 1; i < argc; ++i) {
-    const char* arg = argv[i];
-    if (std::strncmp(arg, name.c_str(), name.size()) != 0) continue;
-    if (arg[name.size()] == '\0') value = "";
-    if (arg[name.size()] == '=') value = arg + name.size() + 1;
-  }
+  for (int i = 1; i < argc; ++i)
+    if (const char* given = flagIn(argv[i], name)) value = given;
   return value;
+}
+
+// Removes `--<flag>` and `--<flag>=value` from the arguments (and its environment variable);
+// answers whether the last one said true.
+inline bool takeBoolFlag(int* argc, char** argv, const char* flag, const char* environment) {
+  const std::optional<std::string> value = flagValue(*argc, argv, flag, environment);
+  ::unsetenv(environment);
+  const std::string name = std::string("--") + flag;
+  int kept = 1;
+  for (int i = 1; i < *argc; ++i)
+    if (!flagIn(argv[i], name)) argv[kept++] = argv[i];
+  *argc = kept;
+  argv[kept] = nullptr;
+  return value && truthy(value->c_str());
 }
 
 // Whether the display format is the console's (the ratio lines then follow the table on stdout).
@@ -432,12 +427,12 @@ inline int runBenchmarks(int argc, char** argv) {
   bool first = true;
   int status = 0;
   for (const Ratio& ratio : declaredRatios()) {
-    const std::string line = reporter.table.line(ratio);
+    const Outcome outcome = reporter.table.compute(ratio);
+    const std::string line = RatioTable::line(ratio, outcome);
     if (line.empty()) continue;
     if (first) std::fputc('\n', out);
     first = false;
     std::fprintf(out, "%s\n", line.c_str());
-    const Outcome outcome = reporter.table.compute(ratio);
     if (outcome.failed || outcome.missing) status = 1;
   }
   std::fflush(out);
@@ -470,6 +465,22 @@ class Turns {
     if (a < 0 || b < 0) return false;
     ours_.push_back(a);
     base_.push_back(b);
+    return true;
+  }
+
+  // The whole row: a turn each iteration, the iteration's manual time our road's, then the
+  // counters (report()). False, the row skipped with `failure` (read when a road fails), when one
+  // did.
+  template <class Ours, class Base>
+  bool run(benchmark::State& state, Ours&& ours, Base&& base, const std::string& failure = "a road failed") {
+    for (auto _ : state) {
+      if (!take(ours, base)) {
+        state.SkipWithError(failure.c_str());
+        return false;
+      }
+      state.SetIterationTime(lastOursSeconds());
+    }
+    report(state);
     return true;
   }
 

@@ -92,6 +92,14 @@ TEST(BenchRatios, ARowThatDidNotRunIsMissingUnlessTheFilterLeftItOut) {
   table.setFilter("");
   const fxbench::Ratio neither{"x / y", fxbench::rate("BM_X"), fxbench::rate("BM_Y"), {}};
   EXPECT_NE(table.line(neither).find("(no row \"BM_X\" nor \"BM_Y\")"), std::string::npos) << table.line(neither);
+  // A counter over 1 names one row only: that row is missing, whatever filter selected it.
+  const fxbench::Ratio turns{"in turns", fxbench::counter("BM_Ours/61", "ours_rate_over_base"), fxbench::one(), {}};
+  for (const char* filter : {"", "BM_Ours"}) {
+    table.setFilter(filter);
+    EXPECT_TRUE(table.compute(turns).missing) << filter;
+    EXPECT_EQ(table.line(turns), "ratio  missing" + std::string(33, ' ') + "in turns  (no row \"BM_Ours/61\")")
+        << filter;
+  }
 }
 
 TEST(BenchRatios, RowsOfOneFunctionWithSeveralThreadCountsStayApart) {

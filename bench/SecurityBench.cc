@@ -61,19 +61,15 @@ void BM_RawRsa_InTurns(benchmark::State& state) {
     });
     return ok ? seconds : -1;
   };
-  fxbench::Turns turns("ours", "evp");
-  for (auto _ : state) {
-    const auto ours = [&] {
-      auto out = key.rawRsa(in);
-      benchmark::DoNotOptimize(out);
-      return out.has_value();
-    };
-    if (!turns.take([&] { return share(ours); }, [&] { return share([&] { return bareEvpRsa(key, usePrivate, in); }); }))
-      return state.SkipWithError("raw RSA failed");
-    state.SetIterationTime(turns.lastOursSeconds());
-  }
-  turns.report(state);
-  state.counters["blocks"] = blocks;
+  const auto ours = [&] {
+    auto out = key.rawRsa(in);
+    benchmark::DoNotOptimize(out);
+    return out.has_value();
+  };
+  const auto bare = [&] { return bareEvpRsa(key, usePrivate, in); };
+  if (fxbench::Turns("ours", "evp").run(state, [&] { return share(ours); }, [&] { return share(bare); },
+                                        "raw RSA failed"))
+    state.counters["blocks"] = blocks;
 }
 
 // A whole handshake-sized packet through the packet cipher (for scale; no baseline).

@@ -59,14 +59,9 @@ double runClient(const fxtest::TempDir& work, bool tour, std::string* failure) {
 // the tour's, the counters the medians of both.
 void BM_TourOverStartup(benchmark::State& state) {
   fxtest::TempDir work;
-  fxbench::Turns turns("tour", "startup");
   std::string failure;
-  for (auto _ : state) {
-    if (!turns.take([&] { return runClient(work, true, &failure); }, [&] { return runClient(work, false, &failure); }))
-      return state.SkipWithError(failure.c_str());
-    state.SetIterationTime(turns.lastOursSeconds());
-  }
-  turns.report(state);
+  fxbench::Turns("tour", "startup").run(state, [&] { return runClient(work, true, &failure); },
+                                        [&] { return runClient(work, false, &failure); }, failure);
 }
 
 BENCHMARK(BM_TourOverStartup)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);

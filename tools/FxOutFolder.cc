@@ -6,7 +6,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
+#include <optional>
+#include <sstream>
+
+#include "platform/foundation/FileManager.h"
 
 namespace fs = std::filesystem;
 
@@ -37,9 +40,18 @@ bool within(const fs::path& inner, const fs::path& outer) {
   return std::mismatch(b.begin(), b.end(), a.begin(), a.end()).first == b.end();
 }
 
-std::vector<std::string> readMark(const fs::path& mark) {
+// The longest mark a run writes is a few dozen short names.
+constexpr std::uint64_t kMarkLimit = 1 << 20;
+
+// The names an earlier run's mark lists; nullopt when the mark is not a plain file (a link, a
+// FIFO, a folder) or is larger than any run writes.
+std::optional<std::vector<std::string>> readMark(const fs::path& mark) {
+  std::error_code ec;
+  if (!fs::is_regular_file(fs::symlink_status(mark, ec))) return std::nullopt;
+  const auto bytes = pf::FileManager::readRegularFile(mark, nullptr, kMarkLimit);
+  if (!bytes) return std::nullopt;
   std::vector<std::string> names;
-  std::ifstream in(mark);
+  std::istringstream in(std::string(bytes->begin(), bytes->end()));
   for (std::string line; std::getline(in, line);)
     if (!line.empty() && line.front() != '#' && isPlainName(line) && line != OutFolder::kMark &&
         std::find(names.begin(), names.end(), line) == names.end())
@@ -63,8 +75,16 @@ int OutFolder::claim(const fs::path& dir, bool byDefault, const std::vector<fs::
   std::error_code ec;
   std::vector<std::string> listed;
   if (fs::is_directory(dir, ec)) {
-    const bool marked = fs::exists(dir / kMark, ec);
-    if (marked) listed = readMark(dir / kMark);
+    const bool marked = fs::exists(fs::symlink_status(dir / kMark, ec));
+    if (marked) {
+      auto names = readMark(dir / kMark);
+      if (!names) {
+        why = "--out " + dir.string() + ": its " + kMark + " is not a plain file this runner wrote; " +
+              "move it away or choose another folder";
+        return kBadFolderOption;
+      }
+      listed = std::move(*names);
+    }
     std::vector<std::string> present;
     for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
       const std::string name = it->path().filename().string();
@@ -93,7 +113,8 @@ int OutFolder::claim(const fs::path& dir, bool byDefault, const std::vector<fs::
   }
   dir_ = dir;
   // The mark is the first thing written: until the last run's things are gone, it still lists them.
-  if (!writeMark(listed)) {
+  // It replaces the file that stood there, so a second name of that file elsewhere keeps its own.
+  if (!writeMark(listed, true)) {
     why = "--out " + dir.string() + " cannot be written: " + std::strerror(errno);
     return kCannotWrite;
   }
@@ -109,9 +130,9 @@ int OutFolder::claim(const fs::path& dir, bool byDefault, const std::vector<fs::
       if (fs::exists(fs::symlink_status(entry, ec))) names_.push_back(name);
       continue;
     }
-    fs::remove_all(entry, ec);
-    if (ec) {
-      why = "--out " + dir.string() + ": " + name + " cannot be removed: " + ec.message();
+    pf::Error error;
+    if (fs::exists(fs::symlink_status(entry, ec)) && !pf::FileManager::removeItem(entry, &error)) {
+      why = "--out " + dir.string() + ": " + error.localizedDescription();
       writeMark(listed);
       return kCannotWrite;
     }
@@ -129,12 +150,10 @@ bool OutFolder::note(const std::string& name) {
   return writeMark(names_);
 }
 
-bool OutFolder::writeMark(const std::vector<std::string>& names) const {
-  std::ofstream out(dir_ / kMark, std::ios::trunc);
-  out << "# made by fxclient; the next run in this folder removes these and nothing else\n";
-  for (const auto& name : names) out << name << "\n";
-  out.close();
-  return !out.fail();
+bool OutFolder::writeMark(const std::vector<std::string>& names, bool atomically) const {
+  std::string text = "# made by fxclient; the next run in this folder removes these and nothing else\n";
+  for (const auto& name : names) text += name + "\n";
+  return pf::FileManager::writeFile(dir_ / kMark, text, atomically);
 }
 
 int refuseNonFolder(const fs::path& dir, const std::string& option, std::string& why) {

@@ -3,8 +3,9 @@
 // (".fxclient-made", one name a line), and the next run deletes only what that mark lists: a
 // folder it did not make is never emptied. A folder holding something without a mark is refused,
 // unless it is the default folder holding only names the runner writes (made before there was a
-// mark). Folders the user named (--home, --keys) are never deleted (and leave the mark: they are
-// the user's from then on), nor the runner's own keys, which every run reuses.
+// mark); so is one whose mark is not a plain file. Folders the user named (--home, --keys) are
+// never deleted (and leave the mark: they are the user's from then on), nor the runner's own
+// keys, which every run reuses.
 
 #include <filesystem>
 #include <string>
@@ -32,7 +33,8 @@ class OutFolder {
   const std::filesystem::path& path() const { return dir_; }
 
  private:
-  bool writeMark(const std::vector<std::string>& names) const;
+  // Atomically: the mark replaces whatever stood at its name instead of writing into it.
+  bool writeMark(const std::vector<std::string>& names, bool atomically = false) const;
   std::filesystem::path dir_;
   std::vector<std::string> names_;
 };

@@ -14,7 +14,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <functional>
 #include <optional>
 #include <sstream>
@@ -178,7 +177,7 @@ class Tour {
   void tapScreen(Point p) {
     auto window = windowAt(p);
     expect(window != nullptr, "no window under the finger at " + describe(p));
-    window->tapAt(Point{p.x - window->frame().x(), p.y - window->frame().y()});
+    window->tapAt(inWindow(*window, p));
   }
   // A rectangle of the view on the screen.
   static Rect screenRect(const pf::View& view, const Rect& r) {
@@ -186,11 +185,17 @@ class Tour {
     if (auto window = view.window()) out.origin = Point{out.x() + window->frame().x(), out.y() + window->frame().y()};
     return out;
   }
-  // A view's centre on the screen, where a finger aims at it.
-  static Point centreOf(const pf::View& view) {
-    Point p = view.convertPoint(view.bounds().center(), nullptr);
+  // A point of the view on the screen.
+  static Point screenPoint(const pf::View& view, Point p) {
+    p = view.convertPoint(p, nullptr);
     auto window = view.window();
     return window ? Point{p.x + window->frame().x(), p.y + window->frame().y()} : p;
+  }
+  // A view's centre on the screen, where a finger aims at it.
+  static Point centreOf(const pf::View& view) { return screenPoint(view, view.bounds().center()); }
+  // A screen point in the window's own coordinates, where its touches land.
+  static Point inWindow(const pf::Window& window, Point p) {
+    return Point{p.x - window.frame().x(), p.y - window.frame().y()};
   }
   void tapView(const std::shared_ptr<pf::View>& view, const std::string& what) {
     expect(view && view->window(), what + " is not on the screen");
@@ -202,10 +207,9 @@ class Tour {
     auto frame = web.elementFrame(id);
     expect(frame.has_value(), "the page has no element #" + id);
     expect(web.bounds().contains(frame->center()), "#" + id + " lies outside the page's view");
-    Point p = web.convertPoint(frame->center(), nullptr);
     auto window = web.window();
     expect(window != nullptr, "the page is not on the screen");
-    p = Point{p.x + window->frame().x(), p.y + window->frame().y()};
+    const Point p = screenPoint(web, frame->center());
     auto over = windowAt(p);
     if (over != window) {
       char level[32];
@@ -224,9 +228,8 @@ class Tour {
   void drag(Point from, Point to) {
     auto window = windowAt(from);
     expect(window != nullptr, "no window under the finger");
-    const Point origin = window->frame().origin;
     auto at = [&](double f) {
-      return Point{from.x + (to.x - from.x) * f - origin.x, from.y + (to.y - from.y) * f - origin.y};
+      return inWindow(*window, Point{from.x + (to.x - from.x) * f, from.y + (to.y - from.y) * f});
     };
     window->touchDown(at(0));
     for (int i = 1; i <= 12; ++i) window->touchMove(at(i / 12.0));
@@ -236,7 +239,7 @@ class Tour {
   void longPress(Point p, double seconds) {
     auto window = windowAt(p);
     expect(window != nullptr, "no window under the finger at " + describe(p));
-    const Point at{p.x - window->frame().x(), p.y - window->frame().y()};
+    const Point at = inWindow(*window, p);
     window->touchDown(at);
     d_.advance(seconds);
     window->touchUp(at);
@@ -246,9 +249,7 @@ class Tour {
   void pinchAt(Point middle, double from, double to, int moves) {
     auto window = windowAt(middle);
     expect(window != nullptr, "no window under the fingers at " + describe(middle));
-    auto at = [&](double spread, int side) {
-      return Point{middle.x + side * spread - window->frame().x(), middle.y - window->frame().y()};
-    };
+    auto at = [&](double spread, int side) { return inWindow(*window, Point{middle.x + side * spread, middle.y}); };
     window->touchDown(at(from, -1));
     window->touchDown(at(from, 1), 1);
     for (int i = 1; i <= moves; ++i) {
@@ -646,9 +647,7 @@ void Tour::alertAnswer() {
     for (double x = 0; x < bounds.width(); x += 2)
       if (shown->buttonIndexAtPoint({x, y}) == 1) box = box ? box->unionWith(Rect(x, y, 2, 2)) : Rect(x, y, 2, 2);
   expect(box.has_value(), "the alert draws no second button");
-  Point p = shown->convertPoint(box->center(), nullptr);
-  auto window = shown->window();
-  tapScreen(window ? Point{p.x + window->frame().x(), p.y + window->frame().y()} : p);
+  tapScreen(screenPoint(*shown, box->center()));
   await([&] { return text("res-alert").rfind("选择了", 0) == 0; }, [&] { return "the page shows \"" + text("res-alert") + "\""; });
   pass(kAnimations);
   expect(text("res-alert") == "选择了第 1 个按钮（提醒我）", "the page shows \"" + text("res-alert") + "\"");
@@ -680,11 +679,12 @@ void Tour::screenshot() {
   expect(slot && board, "the page has no chart slot or no board");
   int candles = 0;
   for (const auto& [what, area] : {std::pair{"chart", screenRect(*web, *slot)}, {"board", screenRect(*web, *board)}}) {
+    const bool chart = std::string(what) == "chart";
     int differing = 0, total = 0;
     for (int y = static_cast<int>(area.y() * scale); y < static_cast<int>((area.y() + area.height()) * scale); ++y)
       for (int x = static_cast<int>(area.x() * scale); x < static_cast<int>((area.x() + area.width()) * scale); ++x) {
         const pf::Color seen = screen->pixel(x, y);
-        if (std::string(what) == "chart" && isCandle(seen)) ++candles;
+        if (chart && isCandle(seen)) ++candles;
         differing += colourDistance(seen, image->pixel(x - static_cast<int>(origin.x * scale),
                                                        y - static_cast<int>(origin.y * scale))) > 0.25;
         ++total;
@@ -838,18 +838,17 @@ int Tour::run() {
   int number = 0;
   for (const Step& step : kSteps) {
     ++number;
+    char numbered[16];
+    std::snprintf(numbered, sizeof numbered, "step %02d", number);
     if (d_.expired()) {
-      char rest[64];
-      std::snprintf(rest, sizeof rest, "tour: the run's deadline passed before step %02d", number);
-      d_.log(rest);
-      failed.push_back(std::string(rest).substr(std::strlen("tour: the run's deadline passed before ")));
+      d_.log(std::string("tour: the run's deadline passed before ") + numbered);
+      failed.push_back(numbered);
       break;
     }
     char tag[64];
     std::snprintf(tag, sizeof tag, "tour-%02d-%s", number, step.name);
-    char heading[32];
-    std::snprintf(heading, sizeof heading, "step %02d ", number);
-    d_.log(std::string(heading) + step.name + ": expects " + step.expects);
+    const std::string heading = std::string(numbered) + " " + step.name;
+    d_.log(heading + ": expects " + step.expects);
     seen_.clear();
     std::string outcome;
     try {
@@ -863,10 +862,10 @@ int Tour::run() {
     if (!d_.snapshot(tag))
       outcome += std::string(outcome.empty() ? "" : "; ") + "the picture " + tag + ".png could not be written";
     if (outcome.empty()) {
-      d_.log(std::string(heading) + step.name + ": ok" + (seen_.empty() ? "" : " (" + seen_ + ")"));
+      d_.log(heading + ": ok" + (seen_.empty() ? "" : " (" + seen_ + ")"));
     } else {
-      d_.log(std::string(heading) + step.name + ": FAILED: " + outcome);
-      failed.push_back(std::string(heading) + step.name);
+      d_.log(heading + ": FAILED: " + outcome);
+      failed.push_back(heading);
     }
   }
   if (failed.empty()) {

@@ -36,12 +36,13 @@ for bad in "--timeout abc" "--timeout 0" "--timeout inf" "--scenario bogus" "--t
 done
 "$client" --help | grep -q "menu-check-fail" || fail "--help does not list the scenarios"
 
-# refused NAME [fxclient options]: exit 64 with a message naming the fault, before anything starts.
+# refused NAME EXPECTED-EXIT [fxclient options]: that exit with a message naming the fault (at
+# most 60 s: a bound, not a measure).
 refused() {
   local name=$1 expected=$2
   shift 2
   set +e
-  "$client" "$@" >"$work/$name.txt" 2>&1
+  timeout 60 "$client" "$@" >"$work/$name.txt" 2>&1
   local code=$?
   set -e
   [ "$code" -eq "$expected" ] || fail "$name ($*) exited $code, not $expected"
@@ -81,6 +82,29 @@ for kept in holiday.png home/notes/todo.txt bundle/thesis.tex; do
   [ -s "$work/mine/$kept" ] || fail "a refused out folder lost $kept"
 done
 [ -e "$work/mine/startup.log" ] || [ -e "$work/mine/.fxclient-made" ] && fail "a refused out folder was written"
+
+# A mark that is not a plain file (a FIFO, a link to a file elsewhere, a link to nothing) is not
+# one this runner wrote: refused, and nothing outside the folder is read, made or written.
+echo "my notes" >"$work/notes.txt"
+for kind in fifo link dangling; do
+  mkdir -p "$work/mark-$kind"
+  case $kind in
+    fifo) mkfifo "$work/mark-$kind/.fxclient-made" ;;
+    link) ln -s "$work/notes.txt" "$work/mark-$kind/.fxclient-made" ;;
+    dangling) ln -s "$work/made-outside.txt" "$work/mark-$kind/.fxclient-made" ;;
+  esac
+  refused "mark-$kind" 64 --out "$work/mark-$kind" --keys "$work/keys"
+  grep -q "is not a plain file" "$work/mark-$kind.txt" || fail "the $kind mark's refusal: $(cat "$work/mark-$kind.txt")"
+done
+[ "$(cat "$work/notes.txt")" = "my notes" ] || fail "a linked mark wrote into the file it names"
+[ -e "$work/made-outside.txt" ] && fail "a dangling mark made the file it names"
+# A mark that is a second name of a file elsewhere is replaced, never written through (the run
+# ends at the unwritable home, after the folder was taken).
+mkdir -p "$work/mark-hardlink"
+ln "$work/notes.txt" "$work/mark-hardlink/.fxclient-made"
+refused mark-hardlink 73 --out "$work/mark-hardlink" --keys "$work/keys" --home /proc/self
+[ "$(cat "$work/notes.txt")" = "my notes" ] || fail "a hard-linked mark wrote into the file it shares"
+grep -q "^# made by fxclient" "$work/mark-hardlink/.fxclient-made" || fail "the hard-linked mark was not replaced"
 
 # The default folder (out/) of a run that left no mark is taken when it holds only what runs write.
 mkdir -p "$work/cwd/out/home"
