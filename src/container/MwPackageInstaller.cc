@@ -1,7 +1,5 @@
 #include "container/MwPackageInstaller.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <exception>
@@ -73,11 +71,6 @@ void noteException(pf::Error* error) noexcept {
   }
 }
 
-bool isFolder(const std::filesystem::path& path) {
-  struct stat st {};
-  return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 // The staging folder of an install of `target`: ".<name>.stage-" and six characters of mkdtemp.
 std::string stagingPattern(const std::filesystem::path& target) {
   return "." + target.filename().string() + ".stage-XXXXXX";
@@ -124,7 +117,8 @@ bool runSteps(const std::filesystem::path& archive, const std::filesystem::path&
   if (!beginStep(Step::Sync, error) || !pf::FileManager::syncFileSystem(staging, error)) return false;
 
   if (!beginStep(Step::Swap, error)) return false;
-  const bool replacing = isFolder(target);
+  const auto found = pf::FileManager::attributesOfItem(target);  // a link is no folder to replace
+  const bool replacing = found && found->type == pf::FileType::Directory;
   if (replacing ? !pf::FileManager::exchangeItems(staging, target, error)
                 : !pf::FileManager::moveItem(staging, target, error))
     return false;
