@@ -20,11 +20,7 @@ std::mutex& installMutex() {
   return mutex;
 }
 
-std::mutex& hookMutex() {
-  static std::mutex mutex;
-  return mutex;
-}
-
+// The test hook; set and called under installMutex().
 std::function<bool(Step)>& stepHook() {
   static std::function<bool(Step)> hook;
   return hook;
@@ -32,11 +28,7 @@ std::function<bool(Step)>& stepHook() {
 
 // Runs the test hook before a step; false (with *error set) when it fails the step.
 bool beginStep(Step step, pf::Error* error) {
-  std::function<bool(Step)> hook;
-  {
-    std::lock_guard lock(hookMutex());
-    hook = stepHook();
-  }
+  const auto& hook = stepHook();
   if (!hook || hook(step)) return true;
   if (error) *error = pf::posixError(EIO, "package install step " + std::to_string(static_cast<int>(step)));
   return false;
@@ -162,7 +154,7 @@ bool MwPackageInstaller::install(const Path& archive, const Path& target, const 
 }
 
 void MwPackageInstaller::setStepHookForTesting(std::function<bool(Step)> hook) {
-  std::lock_guard lock(hookMutex());
+  std::lock_guard lock(installMutex());
   stepHook() = std::move(hook);
 }
 
