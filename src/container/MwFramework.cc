@@ -99,8 +99,8 @@ void installResourcePackage() {
   const std::string md5 = pf::hexEncode(digester.finish());
   auto defaults = pf::UserDefaults::standard();
   const auto release = pf::Sandbox::documents() / "release";
-  if (defaults->string(kZipMD5DefaultsKey) == md5 && pf::FileManager::isDirectory(release)) return;
   const bool replacing = pf::FileManager::isDirectory(release);
+  if (replacing && defaults->string(kZipMD5DefaultsKey) == md5) return;
   const auto backup = pf::Sandbox::documents() / "backup";
   pf::Error error;
   if (!MwPackageInstaller::install(*archive, release, backup, {}, &error)) {

@@ -1,7 +1,5 @@
 #include "container/MwPackageInstaller.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <exception>
@@ -22,11 +20,7 @@ std::mutex& installMutex() {
   return mutex;
 }
 
-std::mutex& hookMutex() {
-  static std::mutex mutex;
-  return mutex;
-}
-
+// The test hook; set and called under installMutex().
 std::function<bool(Step)>& stepHook() {
   static std::function<bool(Step)> hook;
   return hook;
@@ -34,11 +28,7 @@ std::function<bool(Step)>& stepHook() {
 
 // Runs the test hook before a step; false (with *error set) when it fails the step.
 bool beginStep(Step step, pf::Error* error) {
-  std::function<bool(Step)> hook;
-  {
-    std::lock_guard lock(hookMutex());
-    hook = stepHook();
-  }
+  const auto& hook = stepHook();
   if (!hook || hook(step)) return true;
   if (error) *error = pf::posixError(EIO, "package install step " + std::to_string(static_cast<int>(step)));
   return false;
@@ -71,11 +61,6 @@ void noteException(pf::Error* error) noexcept {
   } catch (...) {
     if (error) error->code = ECANCELED;
   }
-}
-
-bool isFolder(const std::filesystem::path& path) {
-  struct stat st {};
-  return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 // The staging folder of an install of `target`: ".<name>.stage-" and six characters of mkdtemp.
@@ -124,7 +109,8 @@ bool runSteps(const std::filesystem::path& archive, const std::filesystem::path&
   if (!beginStep(Step::Sync, error) || !pf::FileManager::syncFileSystem(staging, error)) return false;
 
   if (!beginStep(Step::Swap, error)) return false;
-  const bool replacing = isFolder(target);
+  const auto found = pf::FileManager::attributesOfItem(target);  // a link is no folder to replace
+  const bool replacing = found && found->type == pf::FileType::Directory;
   if (replacing ? !pf::FileManager::exchangeItems(staging, target, error)
                 : !pf::FileManager::moveItem(staging, target, error))
     return false;
@@ -168,7 +154,7 @@ bool MwPackageInstaller::install(const Path& archive, const Path& target, const 
 }
 
 void MwPackageInstaller::setStepHookForTesting(std::function<bool(Step)> hook) {
-  std::lock_guard lock(hookMutex());
+  std::lock_guard lock(installMutex());
   stepHook() = std::move(hook);
 }
 

@@ -37,7 +37,7 @@ class MwPackageInstaller {
     KeepPrevious  // the old tree moved to `previous`, or removed
   };
   // Called before each step; a hook that answers false fails the step as a failing system call
-  // would, one that raises raises from it. Empty: none.
+  // would, one that raises raises from it. Empty: none. Setting it waits for a running install.
   static void setStepHookForTesting(std::function<bool(Step)> hook);
 };
 

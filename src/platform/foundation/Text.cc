@@ -309,7 +309,15 @@ std::string uppercaseText(std::string_view text) { return mapCase(text, true); }
 std::string caseFoldedText(std::string_view text) {
   std::string out;
   out.reserve(text.size());
-  for (std::size_t pos = 0; pos < text.size();) appendUtf8(out, foldCase(decodeUtf8(text, pos)));
+  for (std::size_t pos = 0; pos < text.size();) {
+    const char byte = text[pos];
+    if (static_cast<unsigned char>(byte) < 0x80) {  // ASCII folds within ASCII: A to Z only change
+      out.push_back(byte >= 'A' && byte <= 'Z' ? static_cast<char>(byte - 'A' + 'a') : byte);
+      ++pos;
+    } else {
+      appendUtf8(out, foldCase(decodeUtf8(text, pos)));
+    }
+  }
   return out;
 }
 

@@ -141,7 +141,8 @@ bool checkRecords(const std::vector<ZipRecord>& records, const ZipLimits& limits
 // The archive open, its structure read and every record checked.
 std::optional<std::pair<UniqueFd, std::vector<ZipRecord>>> openChecked(const std::filesystem::path& archive,
                                                                        const ZipLimits& limits, Error* error) {
-  UniqueFd file(::open(archive.c_str(), O_RDONLY | O_CLOEXEC));
+  // Without blocking: a FIFO or a device in the archive's place is refused, never waited on.
+  UniqueFd file(::open(archive.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   if (file.get() < 0) {
     zipFailure(error, kZipNotAnArchive, "unreadable archive");
     return std::nullopt;
@@ -161,25 +162,26 @@ class FolderWalker {
   // The descriptor of the folder made of the first `count` of `parts`; -1 on failure.
   int folder(const std::vector<std::string>& parts, std::size_t count) {
     std::size_t same = 0;
-    while (same < count && same < names_.size() && names_[same] == parts[same]) ++same;
-    names_.resize(same);
-    open_.resize(same);
-    while (names_.size() < count) {
-      const int parent = open_.empty() ? root_ : open_.back().get();
-      const std::string& name = parts[names_.size()];
+    while (same < count && same < levels_.size() && levels_[same].name == parts[same]) ++same;
+    levels_.resize(same);
+    while (levels_.size() < count) {
+      const int parent = levels_.empty() ? root_ : levels_.back().fd.get();
+      const std::string& name = parts[levels_.size()];
       if (::mkdirat(parent, name.c_str(), 0755) != 0 && errno != EEXIST) return -1;
       UniqueFd next(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
       if (next.get() < 0) return -1;
-      open_.push_back(std::move(next));
-      names_.push_back(name);
+      levels_.push_back({name, std::move(next)});
     }
-    return open_.empty() ? root_ : open_.back().get();
+    return levels_.empty() ? root_ : levels_.back().fd.get();
   }
 
  private:
+  struct Level {
+    std::string name;
+    UniqueFd fd;
+  };
   int root_;
-  std::vector<UniqueFd> open_;            // the current folder's levels
-  std::vector<std::string> names_;  // their names
+  std::vector<Level> levels_;  // the current folder's, from the top
 };
 
 // Reads one entry's data (inflating deflated data) and hands every piece to `sink`, counting the

@@ -1,6 +1,7 @@
 #pragma once
 // The one zip reader: lists and checks an archive, then unpacks all of it into an empty folder.
-// The archive's structure is read first and trusted in no single record (ZipDirectory.h); then
+// An archive that is no regular file (a FIFO, a device, a folder) is refused without being waited
+// on. The archive's structure is read first and trusted in no single record (ZipDirectory.h); then
 // every entry is checked before the first byte is written, and the whole archive is refused for
 // an entry name that breaks the name rule (isSafeEntryName) or has more components than the
 // limit, a symbolic link, an encrypted entry, a method other than stored or deflated, a folder

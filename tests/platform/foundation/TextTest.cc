@@ -41,6 +41,10 @@ TEST(TextCompare, LiteralCaseInsensitiveAndNumeric) {
   EXPECT_EQ(canonicalFoldedText("\u212B"), canonicalFoldedText("a\u030A"));
   EXPECT_NE(canonicalFoldedText("cafe"), canonicalFoldedText("caf\u00e9"));
   EXPECT_EQ(canonicalFoldedText("ABC"), "abc");
+  // ASCII folds as ICU lowercases it, amid other text too.
+  std::string ascii;
+  for (int c = 1; c < 0x80; ++c) ascii += static_cast<char>(c);
+  EXPECT_EQ(caseFoldedText(ascii + "\u00C9\u0130"), lowercaseText(ascii) + "\u00E9\u0130");
 }
 
 TEST(TextSearch, RangesAndOptions) {

@@ -4,6 +4,8 @@
 
 #include "platform/foundation/ZipReader.h"
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include "container/peers/TestArchives.h"
@@ -65,6 +67,18 @@ TEST(ZipReaderTest, EveryFaultRefusesTheArchiveForItsOwnReason) {
     fxtest::TempDir out;
     EXPECT_FALSE(ZipReader::unpack(archive(c.kind), out.path(), {}, &error));
     EXPECT_TRUE(std::filesystem::is_empty(out.path()));
+  }
+  // What is no regular file is refused at once, never waited on: a FIFO nobody writes, a folder.
+  fxtest::TempDir dir;
+  ASSERT_EQ(::mkfifo((dir / "pipe.zip").c_str(), 0600), 0);
+  for (const auto& path : {dir / "pipe.zip", dir.path()}) {
+    SCOPED_TRACE(path);
+    Error error;
+    EXPECT_TRUE(ZipReader::entries(path, {}, &error).empty());
+    EXPECT_EQ(error.code, kZipNotAnArchive);
+    fxtest::TempDir out;
+    EXPECT_FALSE(ZipReader::unpack(path, out.path(), {}, &error));
+    EXPECT_EQ(error.code, kZipNotAnArchive);
   }
 }
 
