@@ -941,9 +941,8 @@ void Load::onHeadComplete() {
   hop.response.emplace(hop.url, hop.status, hop.headers);
   hop.kind = Hop::Kind::Final;
   // An answer that has no body (to a HEAD, a 204 or 304) may announce any length.
-  const std::int64_t limit = options_.maximumBodyLength;
   const bool bodyless = hop.method == "HEAD" || hop.status == 204 || hop.status == 304;
-  if (limit > 0 && !bodyless && hop.response->expectedContentLength() > limit) {
+  if (!bodyless && beyondBodyLimit(hop.response->expectedContentLength())) {
     hop.abort = Hop::Abort::BodyTooLarge;
     return;
   }
@@ -973,8 +972,7 @@ std::size_t Load::onBody(const char* data, std::size_t length) {
     curlPausedReceiving_ = true;
     return CURL_WRITEFUNC_PAUSE;
   }
-  const std::int64_t limit = options_.maximumBodyLength;
-  if (limit > 0 && static_cast<std::int64_t>(length) > limit - hop.bodyBytes) {
+  if (beyondBodyLimit(hop.bodyBytes + static_cast<std::int64_t>(length))) {
     hop.abort = Hop::Abort::BodyTooLarge;
     return 0;
   }
@@ -990,8 +988,7 @@ bool Load::onProgress(std::int64_t uploaded, std::int64_t, std::int64_t download
   if (!hop_) return true;
   // The bytes as received, before any decoding: a compressed body that inflates to little (or to
   // nothing) is held to the limit as well.
-  const std::int64_t limit = options_.maximumBodyLength;
-  if (limit > 0 && downloaded > limit && hop_->kind == Hop::Kind::Final) {
+  if (hop_->kind == Hop::Kind::Final && beyondBodyLimit(downloaded)) {
     hop_->abort = Hop::Abort::BodyTooLarge;
     return false;
   }
@@ -1262,8 +1259,7 @@ void Load::deliverResponse(const UrlResponse& response) {
 }
 
 void Load::deliverCandidateAsFinal() {
-  const std::int64_t limit = options_.maximumBodyLength;
-  if (hop_->candidateOverflow || (limit > 0 && static_cast<std::int64_t>(hop_->candidateBody.size()) > limit)) {
+  if (hop_->candidateOverflow || beyondBodyLimit(static_cast<std::int64_t>(hop_->candidateBody.size()))) {
     failWithCode(UrlErrorCode::kDataLengthExceedsMaximum);
     return;
   }

@@ -169,6 +169,10 @@ class Load : public std::enable_shared_from_this<Load> {
   double checkTimeout();
   void scheduleTimeoutCheck(double delay);
   void markActivity();
+  // Whether `bytes` of body go beyond the load's limit (never without one).
+  bool beyondBodyLimit(std::int64_t bytes) const {
+    return options_.maximumBodyLength > 0 && bytes > options_.maximumBodyLength;
+  }
   void fail(const Error& error);
   void failWithCode(int code, std::string detail = {});
   void finish();
