@@ -78,12 +78,6 @@ bool lengthsAgree(const HttpHeaders& earlier, std::string_view value) {
   return agrees(value);
 }
 
-// A redirect from https to anything but https: the request (a POST's body included) would leave
-// the secure connection.
-bool leavesSecureConnection(const Url& from, const Url& to) {
-  return asciiEqualsIgnoringCase(from.scheme(), "https") && !asciiEqualsIgnoringCase(to.scheme(), "https");
-}
-
 bool isRedirectStatus(int status) {
   return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
@@ -1091,10 +1085,7 @@ void Load::onHopDone(int curlResult) {
     failWithCode(UrlErrorCode::kHttpTooManyRedirects);
     return;
   }
-  if (leavesSecureConnection(hop.url, *target)) {
-    failWithCode(UrlErrorCode::kSecureConnectionRequired, "a redirect from https to " + target->scheme());
-    return;
-  }
+  if (refuseInsecureRedirect(hop.url, *target)) return;
   UrlRequest next = request_;
   next.setUrl(*target);
   int status = response.statusCode();
@@ -1122,10 +1113,7 @@ void Load::onHopDone(int curlResult) {
 }
 
 void Load::followRedirect(UrlRequest next) {
-  if (request_.url() && next.url() && leavesSecureConnection(*request_.url(), *next.url())) {
-    failWithCode(UrlErrorCode::kSecureConnectionRequired, "a redirect from https to " + next.url()->scheme());
-    return;
-  }
+  if (request_.url() && next.url() && refuseInsecureRedirect(*request_.url(), *next.url())) return;
   ++redirects_;
   bool sameOrigin = next.url() && request_.url() && next.url()->host() == request_.url()->host() &&
                     next.url()->effectivePort() == request_.url()->effectivePort();
@@ -1136,6 +1124,12 @@ void Load::followRedirect(UrlRequest next) {
     authFailures_ = 0;
   }
   retryHop();
+}
+
+bool Load::refuseInsecureRedirect(const Url& from, const Url& to) {
+  if (!asciiEqualsIgnoringCase(from.scheme(), "https") || asciiEqualsIgnoringCase(to.scheme(), "https")) return false;
+  failWithCode(UrlErrorCode::kSecureConnectionRequired, "a redirect from https to " + to.scheme());
+  return true;
 }
 
 bool Load::prepareBodyForRetry() {

@@ -179,6 +179,9 @@ class Load : public std::enable_shared_from_this<Load> {
   void deliverResponse(const UrlResponse& response);
   void deliverCandidateAsFinal();
   void followRedirect(UrlRequest next);
+  // Fails the load when a redirect from `from` to `to` leaves https: the request (a POST's body
+  // included) would leave the secure connection. Answers whether it did.
+  bool refuseInsecureRedirect(const Url& from, const Url& to);
   void askTrust(std::shared_ptr<ServerTrust> trust);
   void answerTrust(ChallengeDisposition disposition, std::shared_ptr<ServerTrust> trust, std::string digest);
   void askAuthentication();
