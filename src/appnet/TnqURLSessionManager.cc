@@ -131,13 +131,7 @@ void TnqURLSessionManagerTaskDelegate::didComplete(pf::UrlSession&, const TnqSes
   processingQueue()->async([=]() mutable {
     std::optional<pf::Error> serializationError;
     TnqResponseObject object;
-    try {
-      if (serializer) object = serializer->responseObject(response ? &*response : nullptr, data.get(), &serializationError);
-    } catch (const std::exception& e) {
-      // Whatever fails inside the serializer is its error: the handler runs all the same.
-      object = {};
-      serializationError = TnqSerializerFailure(response ? &*response : nullptr, e);
-    }
+    if (serializer) object = TnqGuardedResponseObject(*serializer, response ? &*response : nullptr, data.get(), &serializationError);
     if (fileURL) object = std::make_shared<pf::Url>(*fileURL);
     // A file that could not be put at its destination is reported, not passed over.
     if (moveFailure) serializationError = TnqChainedError(*moveFailure, serializationError);
