@@ -79,16 +79,12 @@ std::shared_ptr<pf::Url> TnqResponseFileURL(const TnqResponseObject& object) { r
 // ---- task record
 
 bool TnqURLSessionManagerTaskDelegate::keep(const pf::UrlSessionTask& task, const pf::Bytes& data) {
+  if (!keepError) keepError = TnqInMemoryLimitError(mutableData.size(), data.size(), task.currentRequest().url());
   if (keepError) return false;
-  if (data.size() > kTnqMaximumInMemoryResponseLength - std::min(kTnqMaximumInMemoryResponseLength, mutableData.size())) {
-    keepError = TnqResponseNotKeptError(task.currentRequest().url(), "the answer is longer than " +
-                                                                         std::to_string(kTnqMaximumInMemoryResponseLength) + " bytes");
-    return false;
-  }
   try {
     mutableData.insert(mutableData.end(), data.begin(), data.end());
   } catch (const std::bad_alloc&) {
-    keepError = TnqResponseNotKeptError(task.currentRequest().url(), "out of memory keeping the answer");
+    keepError = TnqOutOfMemoryError(task.currentRequest().url());
     pf::Bytes().swap(mutableData);
     return false;
   }
