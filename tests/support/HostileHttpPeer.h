@@ -3,12 +3,11 @@
 // made as they are sent (endless, gzip-compressed, cut short), raw status lines, long header
 // lines and redirects. Started once per test executable.
 
-#include <memory>
-#include <stdexcept>
 #include <string>
 
 #include "platform/foundation/Base64.h"
 #include "platform/foundation/Bytes.h"
+#include "support/PeerProcess.h"
 #include "support/TestSupport.h"
 
 namespace fxtest {
@@ -44,21 +43,16 @@ class HostileHttpPeer {
   static std::string raw(const std::string& bytes) { return "/raw?b64=" + encode(bytes); }
 
  private:
-  HostileHttpPeer() {
-    child_ = std::make_unique<ChildProcess>(std::vector<std::string>{
-        kPython, (sourceDir() / "tests/support/peers/hostile_http_server.py").string(), dir_.path().string()});
-    for (int i = 0; i < 2; ++i) {
-      auto line = child_->readLine(20000);
-      if (!line) throw std::runtime_error("the hostile HTTP peer did not start");
-      if (line->rfind("HTTP ", 0) == 0) http_ = std::stoi(line->substr(5));
-      if (line->rfind("HTTPS ", 0) == 0) https_ = std::stoi(line->substr(6));
-    }
-  }
+  HostileHttpPeer()
+      : process_({kPython, (sourceDir() / "tests/support/peers/hostile_http_server.py").string(), dir_.path().string()},
+                 {"HTTP", "HTTPS"}, 20000),
+        http_(process_.port("HTTP")),
+        https_(process_.port("HTTPS")) {}
 
   TempDir dir_;
-  std::unique_ptr<ChildProcess> child_;
-  int http_ = 0;
-  int https_ = 0;
+  PeerProcess process_;
+  int http_;
+  int https_;
 };
 
 }  // namespace fxtest
