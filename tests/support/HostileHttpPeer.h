@@ -33,8 +33,10 @@ class HostileHttpPeer {
     return escaped;
   }
   // Paths (with their query) of the peer's answers.
-  static std::string generated(long long size, const std::string& framing = "chunked", bool gzip = false) {
-    return "/gen?size=" + std::to_string(size) + "&framing=" + framing + (gzip ? "&gzip=1" : "");
+  static std::string generated(long long size, const std::string& framing = "chunked", bool gzip = false,
+                               int status = 200) {
+    return "/gen?size=" + std::to_string(size) + "&framing=" + framing + (gzip ? "&gzip=1" : "") +
+           (status != 200 ? "&status=" + std::to_string(status) : "");
   }
   // The body, then `pad` spaces, announced `extra` bytes longer than that (a cut answer).
   static std::string answer(const std::string& body, int extra = 0, std::size_t pad = 0) {

@@ -981,8 +981,9 @@ std::size_t Load::onBody(const char* data, std::size_t length) {
 bool Load::onProgress(std::int64_t uploaded, std::int64_t, std::int64_t downloaded) {
   if (!hop_) return true;
   // The bytes as received, before any decoding: a compressed body that inflates to little (or to
-  // nothing) is held to the limit as well.
-  if (hop_->kind == Hop::Kind::Final && beyondBodyLimit(downloaded)) {
+  // nothing) is held to the limit as well, and so is the body of a redirect or a challenge, which is
+  // not kept but would be read for as long as it comes.
+  if (beyondBodyLimit(downloaded)) {
     hop_->abort = Hop::Abort::BodyTooLarge;
     return false;
   }

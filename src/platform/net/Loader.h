@@ -91,9 +91,9 @@ struct LoadOptions {
   HttpHeaders additionalHeaders;
   // Whether cookies are sent and stored at all (and then per request).
   bool handleCookies = true;
-  // The most body bytes the final answer may bring, counted as they arrive both as received
-  // (compressed or not) and as handed to the client; an answer announcing more, or bringing more,
-  // fails with -1103 and is read no further. 0: no limit.
+  // The most body bytes an answer may bring (a redirect's or a challenge's as well), counted as they
+  // arrive both as received (compressed or not) and as handed to the client; an answer announcing
+  // more, or bringing more, fails with -1103 and is read no further. 0: no limit.
   std::int64_t maximumBodyLength = 0;
 };
 

@@ -7,10 +7,11 @@ Makes a self-signed certificate for localhost / 127.0.0.1 in DIR (cert.pem, key.
 and POST alike (a request body is read and dropped); HEAD gets the head of the GET answer.
 
 Paths:
-  /gen?size=N&framing=F&gzip=G   N generated body bytes ("0123456789" over and over; N = -1: no
-                                 end), framed by F: "length" (Content-Length), "chunked" (the
-                                 default) or "close" (the end of the connection); G=1 sends them
-                                 gzip-compressed as they are made (Content-Encoding: gzip)
+  /gen?size=N&framing=F&gzip=G&status=S  N generated body bytes ("0123456789" over and over;
+                                 N = -1: no end), framed by F: "length" (Content-Length), "chunked"
+                                 (the default) or "close" (the end of the connection); G=1 sends
+                                 them gzip-compressed as they are made (Content-Encoding: gzip);
+                                 status S (200 by default; a 3xx one redirects to /answer)
   /answer?b64=B&extra=E&pad=P&ctype=T  the bytes of B (Base64, URL-safe) followed by P spaces,
                                  with a Content-Length E bytes larger than they are, then the
                                  connection closes (E=0: a whole answer); content type T
@@ -96,8 +97,11 @@ class Handler(QuietHandler):
         size = int(query.get("size", "0"))
         framing = query.get("framing", "chunked")
         pieces = generated(size)
-        self.send_response(200)
+        status = int(query.get("status", "200"))
+        self.send_response(status)
         self.send_header("Content-Type", "application/octet-stream")
+        if 300 <= status < 400:
+            self.send_header("Location", "/answer")
         if query.get("gzip") == "1":
             pieces = gzipped(pieces)
             self.send_header("Content-Encoding", "gzip")
