@@ -122,7 +122,9 @@ std::optional<AuthOffer> authOffer(const HttpHeaders& headers) {
   return basic;
 }
 
-int urlErrorCodeFor(CURLcode code, long osErrno) {
+// The platform's code for libcurl's failure of a hop (whose URL's scheme was checked before it
+// began); `headComplete`: the answer's head had ended.
+int urlErrorCodeFor(CURLcode code, long osErrno, bool headComplete) {
   using namespace UrlErrorCode;
   switch (code) {
     case CURLE_COULDNT_RESOLVE_HOST: return kCannotFindHost;
@@ -146,7 +148,10 @@ int urlErrorCodeFor(CURLcode code, long osErrno) {
     case CURLE_HTTP2:
     case CURLE_HTTP2_STREAM: return kNetworkConnectionLost;
     case CURLE_URL_MALFORMAT: return kBadUrl;
-    case CURLE_UNSUPPORTED_PROTOCOL: return kUnsupportedUrl;
+    // The scheme is known to be HTTP(S): an answer that is no HTTP (no status line, HTTP/0.9).
+    case CURLE_UNSUPPORTED_PROTOCOL: return kBadServerResponse;
+    // Before the head ended: a header line libcurl refused to keep.
+    case CURLE_OUT_OF_MEMORY: return headComplete ? kUnknown : kBadServerResponse;
     case CURLE_BAD_CONTENT_ENCODING: return kCannotDecodeContentData;
     case CURLE_WEIRD_SERVER_REPLY: return kBadServerResponse;
     case CURLE_TOO_MANY_REDIRECTS: return kHttpTooManyRedirects;
@@ -1060,14 +1065,7 @@ void Load::onHopDone(int curlResult) {
   if (result != CURLE_OK) {
     long osErrno = 0;
     curl_easy_getinfo(static_cast<CURL*>(easy_), CURLINFO_OS_ERRNO, &osErrno);
-    int code = urlErrorCodeFor(result, osErrno);
-    // The URL's scheme was checked before the hop began: an "unsupported protocol" now is an answer
-    // that is no HTTP (no status line, HTTP/0.9), and "out of memory" before the head ended is a
-    // header line libcurl refused to keep.
-    if (result == CURLE_UNSUPPORTED_PROTOCOL || (result == CURLE_OUT_OF_MEMORY && !hop.headComplete)) {
-      code = UrlErrorCode::kBadServerResponse;
-    }
-    failWithCode(code, curl_easy_strerror(result));
+    failWithCode(urlErrorCodeFor(result, osErrno, hop.headComplete), curl_easy_strerror(result));
     return;
   }
   if (!hop.response) {
