@@ -134,11 +134,8 @@ class Generator {
       head.append(buffer, static_cast<std::size_t>(n));
     }
     // The request body (a business packet) is read and dropped.
-    long long left = 0;
-    for (std::size_t at = head.find("\r\n"); at < end; at = head.find("\r\n", at + 2)) {
-      if (strncasecmp(head.c_str() + at + 2, "content-length:", 15) == 0) left = std::atoll(head.c_str() + at + 17);
-    }
-    left -= static_cast<long long>(head.size() - end - 4);
+    long long left = static_cast<long long>(bench::requestContentLength(std::string_view(head).substr(0, end))) -
+                     static_cast<long long>(head.size() - end - 4);
     while (left > 0) {
       const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
       if (n <= 0) break;
