@@ -6,7 +6,7 @@
 #include <string>
 
 #include "platform/foundation/Base64.h"
-#include "platform/foundation/Bytes.h"
+#include "platform/foundation/Text.h"
 #include "support/PeerProcess.h"
 #include "support/TestSupport.h"
 
@@ -25,13 +25,7 @@ class HostileHttpPeer {
   std::string https(const std::string& path) const { return "https://127.0.0.1:" + std::to_string(https_) + path; }
 
   // The query value of bytes for /answer and /raw.
-  static std::string encode(const std::string& bytes) {
-    std::string text = pf::base64Encode(pf::toBytes(bytes));
-    for (char& c : text) c = c == '+' ? '-' : c == '/' ? '_' : c;
-    std::string escaped;
-    for (char c : text) escaped += c == '=' ? std::string("%3D") : std::string(1, c);
-    return escaped;
-  }
+  static std::string encode(const std::string& bytes) { return pf::addPercentEscapes(pf::base64Encode(bytes), {}, "+/="); }
   // Paths (with their query) of the peer's answers.
   static std::string generated(long long size, const std::string& framing = "chunked", bool gzip = false,
                                int status = 200) {
