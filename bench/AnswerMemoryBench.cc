@@ -8,7 +8,6 @@
 // (ru_maxrss), so nothing another row left behind is counted. The answers come from a generator in
 // this process that makes them as it sends them (nothing of 1 GB is ever held by the server).
 
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -21,6 +20,7 @@
 #include <string>
 #include <thread>
 
+#include "LoopbackHttp.h"
 #include "Ratios.h"
 #include "appnet/TnqHTTPRequestOperationManager.h"
 #include "appnet/TnqURLSessionManager.h"
@@ -134,11 +134,8 @@ class Generator {
       head.append(buffer, static_cast<std::size_t>(n));
     }
     // The request body (a business packet) is read and dropped.
-    long long left = 0;
-    for (std::size_t at = head.find("\r\n"); at < end; at = head.find("\r\n", at + 2)) {
-      if (strncasecmp(head.c_str() + at + 2, "content-length:", 15) == 0) left = std::atoll(head.c_str() + at + 17);
-    }
-    left -= static_cast<long long>(head.size() - end - 4);
+    long long left = static_cast<long long>(bench::requestContentLength(std::string_view(head).substr(0, end))) -
+                     static_cast<long long>(head.size() - end - 4);
     while (left > 0) {
       const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
       if (n <= 0) break;
@@ -183,12 +180,6 @@ Generator& generator() {
 }
 
 // ---------------------------------------------------------------- the roads (child)
-
-double peakResidentMB() {
-  rusage usage{};
-  ::getrusage(RUSAGE_SELF, &usage);
-  return static_cast<double>(usage.ru_maxrss) / 1024.0;
-}
 
 bool spin(const std::function<bool()>& done) { return pf::RunLoop::main()->spinUntil(done, 300); }
 
@@ -236,9 +227,9 @@ int childMain(const std::string& road, const std::string& base, const std::strin
   container::MwSessionManager::getInstance().setSessionState(4);
   const std::string kind = path.substr(0, path.find('?'));
   exchange(road, base, kind + "?bytes=1024&framing=length");
-  const double before = peakResidentMB();
+  const double before = bench::peakResidentMB();
   const std::string outcome = exchange(road, base, path);
-  std::printf("%.1f %s\n", peakResidentMB() - before, outcome.c_str());
+  std::printf("%.1f %s\n", bench::peakResidentMB() - before, outcome.c_str());
   std::fflush(stdout);
   return 0;
 }

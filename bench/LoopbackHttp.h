@@ -29,6 +29,16 @@
 
 namespace bench {
 
+// The Content-Length a request's head (without its blank line) announces; 0 without one.
+inline std::size_t requestContentLength(std::string_view head) {
+  for (std::size_t at = head.find("\r\n"); at != std::string_view::npos; at = head.find("\r\n", at + 2)) {
+    std::string_view line = head.substr(at + 2, head.find("\r\n", at + 2) - (at + 2));
+    if (line.size() > 15 && strncasecmp(line.data(), "content-length:", 15) == 0)
+      return std::strtoul(std::string(line.substr(15)).c_str(), nullptr, 10);
+  }
+  return 0;
+}
+
 // A minimal HTTP/1.1 keep-alive server answering every request with the same body (and the
 // header lines `extraHeaders`, each ending in CRLF).
 class LoopbackServer {
@@ -65,15 +75,6 @@ class LoopbackServer {
       std::thread([fd, answer = answer_] { serve(fd, answer); }).detach();
     }
   }
-  static std::size_t contentLength(std::string_view header) {
-    for (std::size_t at = header.find("\r\n"); at != std::string_view::npos; at = header.find("\r\n", at + 2)) {
-      std::string_view line = header.substr(at + 2, header.find("\r\n", at + 2) - (at + 2));
-      if (line.size() > 15 && strncasecmp(line.data(), "content-length:", 15) == 0)
-        return std::strtoul(std::string(line.substr(15)).c_str(), nullptr, 10);
-    }
-    return 0;
-  }
-
   static void serve(int fd, const std::string& answer) {
     std::string buffer;
     char chunk[4096];
@@ -84,7 +85,7 @@ class LoopbackServer {
       std::size_t end;
       // A request is its header block and the body its Content-Length announces.
       while ((end = buffer.find("\r\n\r\n")) != std::string::npos) {
-        const std::size_t total = end + 4 + contentLength(std::string_view(buffer).substr(0, end));
+        const std::size_t total = end + 4 + requestContentLength(std::string_view(buffer).substr(0, end));
         if (buffer.size() < total) break;
         buffer.erase(0, total);
         if (::send(fd, answer.data(), answer.size(), MSG_NOSIGNAL) < 0) break;

@@ -67,15 +67,8 @@ TnqResponseObject TnqHTTPRequestOperation::responseObject() {
     const auto& resp = responseLocked();
     const auto& data = responseDataLocked();
     std::optional<pf::Error> serializerError;
-    try {
-      if (auto serializer = responseSerializer())
-        responseObject_ = serializer->responseObject(resp ? &*resp : nullptr, data ? &*data : nullptr, &serializerError);
-    } catch (const std::exception& e) {
-      // Whatever fails inside a serializer (memory running out included) is its error, so the
-      // operation's failure block still runs.
-      responseObject_ = {};
-      serializerError = TnqSerializerFailure(resp ? &*resp : nullptr, e);
-    }
+    if (auto serializer = responseSerializer())
+      responseObject_ = TnqGuardedResponseObject(*serializer, resp ? &*resp : nullptr, data ? &*data : nullptr, &serializerError);
     if (serializerError) serializationError_ = serializerError;
   }
   return responseObject_;

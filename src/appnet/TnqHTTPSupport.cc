@@ -16,8 +16,15 @@ std::string TnqLocalizedString(std::string_view text) {
   return pf::Bundle::main()->localizedString(text, "", "TnqNet");
 }
 
-pf::Error TnqResponseNotKeptError(const std::optional<pf::Url>& url, std::string detail) {
-  return pf::makeUrlError(pf::UrlErrorCode::kDataLengthExceedsMaximum, url, std::move(detail));
+std::optional<pf::Error> TnqInMemoryLimitError(std::size_t kept, std::size_t more, const std::optional<pf::Url>& url) {
+  constexpr std::size_t limit = kTnqMaximumInMemoryResponseLength;
+  if (more <= limit - std::min(limit, kept)) return std::nullopt;
+  return pf::makeUrlError(pf::UrlErrorCode::kDataLengthExceedsMaximum, url,
+                          "the answer is longer than " + std::to_string(limit) + " bytes");
+}
+
+pf::Error TnqOutOfMemoryError(const std::optional<pf::Url>& url) {
+  return pf::makeUrlError(pf::UrlErrorCode::kDataLengthExceedsMaximum, url, "out of memory keeping the answer");
 }
 
 std::optional<pf::Error> TnqChainedError(const std::optional<pf::Error>& error,

@@ -50,9 +50,11 @@ inline std::optional<std::string> TnqEncodeText(std::string_view text, TnqString
 // memory for its caller; a longer answer fails with NSURLErrorDomain -1103 and is read no further.
 // A caller's own output stream and a download to a file are not limited.
 inline constexpr std::size_t kTnqMaximumInMemoryResponseLength = 16u << 20;
-// The error of an answer that could not be kept in memory: longer than the limit, or the memory ran
-// out (`detail` says which).
-pf::Error TnqResponseNotKeptError(const std::optional<pf::Url>& url, std::string detail);
+// The error of an answer kept in memory that `more` bytes would take beyond the limit when `kept`
+// are held already; none while they fit.
+std::optional<pf::Error> TnqInMemoryLimitError(std::size_t kept, std::size_t more, const std::optional<pf::Url>& url);
+// The error of an answer the memory ran out keeping.
+pf::Error TnqOutOfMemoryError(const std::optional<pf::Url>& url);
 
 // Error chaining: `error` with `underlying` as its underlying error, unless one is nil or the
 // error already has an underlying error.

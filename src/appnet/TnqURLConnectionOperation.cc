@@ -49,14 +49,12 @@ bool transitionIsValid(std::int64_t from, std::int64_t to, bool cancelled) {
 
 class MemoryOutputStream : public TnqURLOutputStream {
  public:
-  // limit 0: none.
-  explicit MemoryOutputStream(std::size_t limit = 0) : limit_(limit) {}
+  // limited: at most kTnqMaximumInMemoryResponseLength bytes.
+  explicit MemoryOutputStream(bool limited = false) : limited_(limited) {}
   std::ptrdiff_t write(const std::uint8_t* bytes, std::size_t length) override {
     pf::MutexLock lock(mutex_);
-    if (limit_ > 0 && length > limit_ - std::min(limit_, data_.size())) {
-      error_ = TnqResponseNotKeptError(std::nullopt, "the answer is longer than " + std::to_string(limit_) + " bytes");
-      return -1;
-    }
+    if (limited_ && !error_) error_ = TnqInMemoryLimitError(data_.size(), length, std::nullopt);
+    if (error_) return -1;
     data_.insert(data_.end(), bytes, bytes + length);
     return static_cast<std::ptrdiff_t>(length);
   }
@@ -74,7 +72,7 @@ class MemoryOutputStream : public TnqURLOutputStream {
   }
 
  private:
-  const std::size_t limit_;
+  const bool limited_;
   mutable pf::Mutex mutex_;
   pf::Bytes data_ PF_GUARDED_BY(mutex_);
   std::optional<pf::Error> error_ PF_GUARDED_BY(mutex_);
@@ -398,7 +396,7 @@ std::shared_ptr<TnqURLOutputStream> TnqURLConnectionOperation::outputStream() {
 
 void TnqURLConnectionOperation::useOwnMemoryStream() {
   if (outputStream_) outputStream_->close();
-  outputStream_ = std::make_shared<MemoryOutputStream>(kTnqMaximumInMemoryResponseLength);
+  outputStream_ = std::make_shared<MemoryOutputStream>(true);
   ownsOutputStream_ = true;
 }
 
@@ -524,7 +522,7 @@ void TnqURLConnectionOperation::connectionDidReceiveData(pf::UrlConnection& conn
       written += static_cast<std::size_t>(n);
     }
   } catch (const std::bad_alloc&) {
-    failure = TnqResponseNotKeptError(request_.url(), "out of memory keeping the answer");
+    failure = TnqOutOfMemoryError(request_.url());
   } catch (const std::exception& e) {
     failure = pf::makeUrlError(pf::UrlErrorCode::kCannotWriteToFile, request_.url(), e.what());
   }

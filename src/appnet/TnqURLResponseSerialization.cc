@@ -1,5 +1,8 @@
 #include "appnet/TnqURLResponseSerialization.h"
 
+#include <exception>
+#include <new>
+
 #include "platform/foundation/Format.h"
 #include "platform/foundation/Json.h"
 #include "platform/foundation/PropertyList.h"
@@ -85,16 +88,24 @@ std::shared_ptr<T> makeAndInit(const pf::Value& archive) {
 
 std::shared_ptr<pf::Bytes> TnqResponseBytes(const TnqResponseObject& object) { return object.as<pf::Bytes>(); }
 
-pf::Error TnqSerializerFailure(const pf::UrlResponse* response, const std::exception& exception) {
-  const bool memory = dynamic_cast<const std::bad_alloc*>(&exception) != nullptr;
-  pf::Value info{{pf::kLocalizedDescriptionKey,
-                  pf::format(TnqLocalizedString("Request failed: the answer could not be read (%@)"),
-                             std::string(memory ? "out of memory" : exception.what()))}};
-  if (response) {
-    info[pf::kUrlErrorFailingUrlKey] = response->url().absoluteString();
-    info[kTnqNetworkingOperationFailingURLResponseErrorKey] = TnqResponseDescriptionValue(*response);
+TnqResponseObject TnqGuardedResponseObject(const TnqHTTPResponseSerializer& serializer, const pf::UrlResponse* response,
+                                           const pf::Bytes* data, std::optional<pf::Error>* error) {
+  try {
+    return serializer.responseObject(response, data, error);
+  } catch (const std::exception& exception) {
+    const bool memory = dynamic_cast<const std::bad_alloc*>(&exception) != nullptr;
+    pf::Value info{{pf::kLocalizedDescriptionKey,
+                    pf::format(TnqLocalizedString("Request failed: the answer could not be read (%@)"),
+                               std::string(memory ? "out of memory" : exception.what()))}};
+    if (response) {
+      info[pf::kUrlErrorFailingUrlKey] = response->url().absoluteString();
+      info[kTnqNetworkingOperationFailingURLResponseErrorKey] = TnqResponseDescriptionValue(*response);
+    }
+    if (error) {
+      *error = pf::Error(kTnqURLResponseSerializationErrorDomain, pf::UrlErrorCode::kCannotDecodeContentData, std::move(info));
+    }
+    return {};
   }
-  return pf::Error(kTnqURLResponseSerializationErrorDomain, pf::UrlErrorCode::kCannotDecodeContentData, std::move(info));
 }
 
 pf::Value TnqResponseDescriptionValue(const pf::UrlResponse& response) {

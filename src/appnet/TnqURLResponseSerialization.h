@@ -8,7 +8,6 @@
 // chained under new errors, as the callers expect.
 
 #include <cstdint>
-#include <exception>
 #include <memory>
 #include <optional>
 #include <set>
@@ -34,9 +33,6 @@ using TnqResponseObject = pf::AnyObject;
 std::shared_ptr<pf::Bytes> TnqResponseBytes(const TnqResponseObject& object);
 // The response as user-info value: {"URL", "statusCode", "headers"}.
 pf::Value TnqResponseDescriptionValue(const pf::UrlResponse& response);
-// The serialization error of a serializer that raised (memory running out included): code -1016 of
-// the serializers' domain, the exception's text in the description.
-pf::Error TnqSerializerFailure(const pf::UrlResponse* response, const std::exception& exception);
 
 class TnqHTTPResponseSerializer : public std::enable_shared_from_this<TnqHTTPResponseSerializer> {
  public:
@@ -93,6 +89,12 @@ class TnqJSONResponseSerializer : public TnqHTTPResponseSerializer {
  protected:
   std::shared_ptr<TnqHTTPResponseSerializer> makeEmpty() const override;
 };
+
+// The serializer's response object, whatever fails inside it: an exception it raises (memory running
+// out included) is its error, code -1016 of the serializers' domain with the exception's text in the
+// description, and no object; so every completion still runs.
+TnqResponseObject TnqGuardedResponseObject(const TnqHTTPResponseSerializer& serializer, const pf::UrlResponse* response,
+                                           const pf::Bytes* data, std::optional<pf::Error>* error);
 
 // The JSON value without dictionary entries whose value is null (arrays keep their nulls).
 pf::Value TnqJSONByDroppingNulls(const pf::Value& value);

@@ -79,16 +79,12 @@ std::shared_ptr<pf::Url> TnqResponseFileURL(const TnqResponseObject& object) { r
 // ---- task record
 
 bool TnqURLSessionManagerTaskDelegate::keep(const pf::UrlSessionTask& task, const pf::Bytes& data) {
+  if (!keepError) keepError = TnqInMemoryLimitError(mutableData.size(), data.size(), task.currentRequest().url());
   if (keepError) return false;
-  if (data.size() > kTnqMaximumInMemoryResponseLength - std::min(kTnqMaximumInMemoryResponseLength, mutableData.size())) {
-    keepError = TnqResponseNotKeptError(task.currentRequest().url(), "the answer is longer than " +
-                                                                         std::to_string(kTnqMaximumInMemoryResponseLength) + " bytes");
-    return false;
-  }
   try {
     mutableData.insert(mutableData.end(), data.begin(), data.end());
   } catch (const std::bad_alloc&) {
-    keepError = TnqResponseNotKeptError(task.currentRequest().url(), "out of memory keeping the answer");
+    keepError = TnqOutOfMemoryError(task.currentRequest().url());
     pf::Bytes().swap(mutableData);
     return false;
   }
@@ -131,13 +127,7 @@ void TnqURLSessionManagerTaskDelegate::didComplete(pf::UrlSession&, const TnqSes
   processingQueue()->async([=]() mutable {
     std::optional<pf::Error> serializationError;
     TnqResponseObject object;
-    try {
-      if (serializer) object = serializer->responseObject(response ? &*response : nullptr, data.get(), &serializationError);
-    } catch (const std::exception& e) {
-      // Whatever fails inside the serializer is its error: the handler runs all the same.
-      object = {};
-      serializationError = TnqSerializerFailure(response ? &*response : nullptr, e);
-    }
+    if (serializer) object = TnqGuardedResponseObject(*serializer, response ? &*response : nullptr, data.get(), &serializationError);
     if (fileURL) object = std::make_shared<pf::Url>(*fileURL);
     // A file that could not be put at its destination is reported, not passed over.
     if (moveFailure) serializationError = TnqChainedError(*moveFailure, serializationError);

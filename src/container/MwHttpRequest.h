@@ -32,8 +32,8 @@ class MwHttpRequest {
   virtual bool fileRequest(const std::string& path, std::weak_ptr<MwFileRequestListener> listener) {
     return false;
   }
-  // The body bytes, or nullopt.
-  virtual std::optional<pf::Bytes> streamRequest() { return std::nullopt; }
+  // The body bytes (kept by the request, shared), or null.
+  virtual std::shared_ptr<const pf::Bytes> streamRequest() { return nullptr; }
   virtual std::optional<std::string> getUrl() const { return std::nullopt; }
   virtual std::shared_ptr<HnNetworkOperation> getHnNetworkOperation() const { return nullptr; }
   virtual std::optional<std::string> getRequestID() const { return std::nullopt; }

@@ -347,10 +347,10 @@ bool MwHttpRequestImp::fileRequest(const std::string& path, std::weak_ptr<MwFile
   return !operation->isCancelled() && exchange->result.load();
 }
 
-std::optional<pf::Bytes> MwHttpRequestImp::streamRequest() {
+std::shared_ptr<const pf::Bytes> MwHttpRequestImp::streamRequest() {
   pf::MutexLock lock(requestLock_);
   auto operation = prepare(Way::Stream);
-  if (!operation) return std::nullopt;
+  if (!operation) return nullptr;
   auto exchange = std::make_shared<Exchange>();
   std::weak_ptr<MwHttpRequestImp> weak = weak_from_this();
   operation->addCompletionHandler([exchange](HnNetworkOperation&) { exchange->succeeded.store(true); },
@@ -360,15 +360,13 @@ std::optional<pf::Bytes> MwHttpRequestImp::streamRequest() {
   operation->addEndObserver([exchange] { exchange->end(); });
   engine_->enqueueOperation(operation);
   waitingRequestFinish(exchange);
-  if (operation->isCancelled() || !exchange->succeeded.load()) return std::nullopt;
+  if (operation->isCancelled() || !exchange->succeeded.load()) return nullptr;
 
   storeAnswer(*operation);
   auto response = std::make_shared<MwHttpResponseImp>(*operation);
   MwSessionManager::getInstance().updateSession(this, response.get());
   keepBodyOf(response);
-  auto body = getResponseData();
-  if (!body) return std::nullopt;
-  return *body;
+  return getResponseData();
 }
 
 }  // namespace container

@@ -7,8 +7,8 @@
 //
 // Every way but the download keeps the body in memory and holds it to the packet limit
 // (MwComPackage::kMaxPacketText): a longer answer, compressed or not, is read no further and fails
-// as a transport failure. The body is kept once: the response object takes it from the operation and
-// the request's own "copy" shares it.
+// as a transport failure. The body is kept once: the response object takes it from the operation, and
+// the request's own "copy" and what streamRequest answers share it.
 
 #include <atomic>
 #include <cstdint>
@@ -62,7 +62,7 @@ class MwHttpRequestImp : public MwHttpRequest, public std::enable_shared_from_th
   // Cancels this request's own operation.
   void cancelOperation() override;
   bool fileRequest(const std::string& path, std::weak_ptr<MwFileRequestListener> listener) override;
-  std::optional<pf::Bytes> streamRequest() override;
+  std::shared_ptr<const pf::Bytes> streamRequest() override;
   std::shared_ptr<HnNetworkOperation> getHnNetworkOperation() const override;
 
   std::vector<pf::Cookie> getResponseCookies() const;

@@ -3,12 +3,11 @@
 // made as they are sent (endless, gzip-compressed, cut short), raw status lines, long header
 // lines and redirects. Started once per test executable.
 
-#include <memory>
-#include <stdexcept>
 #include <string>
 
 #include "platform/foundation/Base64.h"
-#include "platform/foundation/Bytes.h"
+#include "platform/foundation/Text.h"
+#include "support/PeerProcess.h"
 #include "support/TestSupport.h"
 
 namespace fxtest {
@@ -26,16 +25,12 @@ class HostileHttpPeer {
   std::string https(const std::string& path) const { return "https://127.0.0.1:" + std::to_string(https_) + path; }
 
   // The query value of bytes for /answer and /raw.
-  static std::string encode(const std::string& bytes) {
-    std::string text = pf::base64Encode(pf::toBytes(bytes));
-    for (char& c : text) c = c == '+' ? '-' : c == '/' ? '_' : c;
-    std::string escaped;
-    for (char c : text) escaped += c == '=' ? std::string("%3D") : std::string(1, c);
-    return escaped;
-  }
+  static std::string encode(const std::string& bytes) { return pf::addPercentEscapes(pf::base64Encode(bytes), {}, "+/="); }
   // Paths (with their query) of the peer's answers.
-  static std::string generated(long long size, const std::string& framing = "chunked", bool gzip = false) {
-    return "/gen?size=" + std::to_string(size) + "&framing=" + framing + (gzip ? "&gzip=1" : "");
+  static std::string generated(long long size, const std::string& framing = "chunked", bool gzip = false,
+                               int status = 200) {
+    return "/gen?size=" + std::to_string(size) + "&framing=" + framing + (gzip ? "&gzip=1" : "") +
+           (status != 200 ? "&status=" + std::to_string(status) : "");
   }
   // The body, then `pad` spaces, announced `extra` bytes longer than that (a cut answer).
   static std::string answer(const std::string& body, int extra = 0, std::size_t pad = 0) {
@@ -44,21 +39,16 @@ class HostileHttpPeer {
   static std::string raw(const std::string& bytes) { return "/raw?b64=" + encode(bytes); }
 
  private:
-  HostileHttpPeer() {
-    child_ = std::make_unique<ChildProcess>(std::vector<std::string>{
-        kPython, (sourceDir() / "tests/support/peers/hostile_http_server.py").string(), dir_.path().string()});
-    for (int i = 0; i < 2; ++i) {
-      auto line = child_->readLine(20000);
-      if (!line) throw std::runtime_error("the hostile HTTP peer did not start");
-      if (line->rfind("HTTP ", 0) == 0) http_ = std::stoi(line->substr(5));
-      if (line->rfind("HTTPS ", 0) == 0) https_ = std::stoi(line->substr(6));
-    }
-  }
+  HostileHttpPeer()
+      : process_({kPython, (sourceDir() / "tests/support/peers/hostile_http_server.py").string(), dir_.path().string()},
+                 {"HTTP", "HTTPS"}, 20000),
+        http_(process_.port("HTTP")),
+        https_(process_.port("HTTPS")) {}
 
   TempDir dir_;
-  std::unique_ptr<ChildProcess> child_;
-  int http_ = 0;
-  int https_ = 0;
+  PeerProcess process_;
+  int http_;
+  int https_;
 };
 
 }  // namespace fxtest

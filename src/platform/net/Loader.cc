@@ -78,12 +78,6 @@ bool lengthsAgree(const HttpHeaders& earlier, std::string_view value) {
   return agrees(value);
 }
 
-// A redirect from https to anything but https: the request (a POST's body included) would leave
-// the secure connection.
-bool leavesSecureConnection(const Url& from, const Url& to) {
-  return asciiEqualsIgnoringCase(from.scheme(), "https") && !asciiEqualsIgnoringCase(to.scheme(), "https");
-}
-
 bool isRedirectStatus(int status) {
   return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
@@ -128,7 +122,9 @@ std::optional<AuthOffer> authOffer(const HttpHeaders& headers) {
   return basic;
 }
 
-int urlErrorCodeFor(CURLcode code, long osErrno) {
+// The platform's code for libcurl's failure of a hop (whose URL's scheme was checked before it
+// began); `headComplete`: the answer's head had ended.
+int urlErrorCodeFor(CURLcode code, long osErrno, bool headComplete) {
   using namespace UrlErrorCode;
   switch (code) {
     case CURLE_COULDNT_RESOLVE_HOST: return kCannotFindHost;
@@ -152,7 +148,10 @@ int urlErrorCodeFor(CURLcode code, long osErrno) {
     case CURLE_HTTP2:
     case CURLE_HTTP2_STREAM: return kNetworkConnectionLost;
     case CURLE_URL_MALFORMAT: return kBadUrl;
-    case CURLE_UNSUPPORTED_PROTOCOL: return kUnsupportedUrl;
+    // The scheme is known to be HTTP(S): an answer that is no HTTP (no status line, HTTP/0.9).
+    case CURLE_UNSUPPORTED_PROTOCOL: return kBadServerResponse;
+    // Before the head ended: a header line libcurl refused to keep.
+    case CURLE_OUT_OF_MEMORY: return headComplete ? kUnknown : kBadServerResponse;
     case CURLE_BAD_CONTENT_ENCODING: return kCannotDecodeContentData;
     case CURLE_WEIRD_SERVER_REPLY: return kBadServerResponse;
     case CURLE_TOO_MANY_REDIRECTS: return kHttpTooManyRedirects;
@@ -941,9 +940,8 @@ void Load::onHeadComplete() {
   hop.response.emplace(hop.url, hop.status, hop.headers);
   hop.kind = Hop::Kind::Final;
   // An answer that has no body (to a HEAD, a 204 or 304) may announce any length.
-  const std::int64_t limit = options_.maximumBodyLength;
   const bool bodyless = hop.method == "HEAD" || hop.status == 204 || hop.status == 304;
-  if (limit > 0 && !bodyless && hop.response->expectedContentLength() > limit) {
+  if (!bodyless && beyondBodyLimit(hop.response->expectedContentLength())) {
     hop.abort = Hop::Abort::BodyTooLarge;
     return;
   }
@@ -973,8 +971,7 @@ std::size_t Load::onBody(const char* data, std::size_t length) {
     curlPausedReceiving_ = true;
     return CURL_WRITEFUNC_PAUSE;
   }
-  const std::int64_t limit = options_.maximumBodyLength;
-  if (limit > 0 && static_cast<std::int64_t>(length) > limit - hop.bodyBytes) {
+  if (beyondBodyLimit(hop.bodyBytes + static_cast<std::int64_t>(length))) {
     hop.abort = Hop::Abort::BodyTooLarge;
     return 0;
   }
@@ -989,9 +986,9 @@ std::size_t Load::onBody(const char* data, std::size_t length) {
 bool Load::onProgress(std::int64_t uploaded, std::int64_t, std::int64_t downloaded) {
   if (!hop_) return true;
   // The bytes as received, before any decoding: a compressed body that inflates to little (or to
-  // nothing) is held to the limit as well.
-  const std::int64_t limit = options_.maximumBodyLength;
-  if (limit > 0 && downloaded > limit && hop_->kind == Hop::Kind::Final) {
+  // nothing) is held to the limit as well, and so is the body of a redirect or a challenge, which is
+  // not kept but would be read for as long as it comes.
+  if (beyondBodyLimit(downloaded)) {
     hop_->abort = Hop::Abort::BodyTooLarge;
     return false;
   }
@@ -1068,14 +1065,7 @@ void Load::onHopDone(int curlResult) {
   if (result != CURLE_OK) {
     long osErrno = 0;
     curl_easy_getinfo(static_cast<CURL*>(easy_), CURLINFO_OS_ERRNO, &osErrno);
-    int code = urlErrorCodeFor(result, osErrno);
-    // The URL's scheme was checked before the hop began: an "unsupported protocol" now is an answer
-    // that is no HTTP (no status line, HTTP/0.9), and "out of memory" before the head ended is a
-    // header line libcurl refused to keep.
-    if (result == CURLE_UNSUPPORTED_PROTOCOL || (result == CURLE_OUT_OF_MEMORY && !hop.headComplete)) {
-      code = UrlErrorCode::kBadServerResponse;
-    }
-    failWithCode(code, curl_easy_strerror(result));
+    failWithCode(urlErrorCodeFor(result, osErrno, hop.headComplete), curl_easy_strerror(result));
     return;
   }
   if (!hop.response) {
@@ -1094,10 +1084,7 @@ void Load::onHopDone(int curlResult) {
     failWithCode(UrlErrorCode::kHttpTooManyRedirects);
     return;
   }
-  if (leavesSecureConnection(hop.url, *target)) {
-    failWithCode(UrlErrorCode::kSecureConnectionRequired, "a redirect from https to " + target->scheme());
-    return;
-  }
+  if (refuseInsecureRedirect(hop.url, *target)) return;
   UrlRequest next = request_;
   next.setUrl(*target);
   int status = response.statusCode();
@@ -1125,10 +1112,7 @@ void Load::onHopDone(int curlResult) {
 }
 
 void Load::followRedirect(UrlRequest next) {
-  if (request_.url() && next.url() && leavesSecureConnection(*request_.url(), *next.url())) {
-    failWithCode(UrlErrorCode::kSecureConnectionRequired, "a redirect from https to " + next.url()->scheme());
-    return;
-  }
+  if (request_.url() && next.url() && refuseInsecureRedirect(*request_.url(), *next.url())) return;
   ++redirects_;
   bool sameOrigin = next.url() && request_.url() && next.url()->host() == request_.url()->host() &&
                     next.url()->effectivePort() == request_.url()->effectivePort();
@@ -1139,6 +1123,12 @@ void Load::followRedirect(UrlRequest next) {
     authFailures_ = 0;
   }
   retryHop();
+}
+
+bool Load::refuseInsecureRedirect(const Url& from, const Url& to) {
+  if (!asciiEqualsIgnoringCase(from.scheme(), "https") || asciiEqualsIgnoringCase(to.scheme(), "https")) return false;
+  failWithCode(UrlErrorCode::kSecureConnectionRequired, "a redirect from https to " + to.scheme());
+  return true;
 }
 
 bool Load::prepareBodyForRetry() {
@@ -1262,8 +1252,7 @@ void Load::deliverResponse(const UrlResponse& response) {
 }
 
 void Load::deliverCandidateAsFinal() {
-  const std::int64_t limit = options_.maximumBodyLength;
-  if (hop_->candidateOverflow || (limit > 0 && static_cast<std::int64_t>(hop_->candidateBody.size()) > limit)) {
+  if (hop_->candidateOverflow || beyondBodyLimit(static_cast<std::int64_t>(hop_->candidateBody.size()))) {
     failWithCode(UrlErrorCode::kDataLengthExceedsMaximum);
     return;
   }

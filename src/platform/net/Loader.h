@@ -91,9 +91,9 @@ struct LoadOptions {
   HttpHeaders additionalHeaders;
   // Whether cookies are sent and stored at all (and then per request).
   bool handleCookies = true;
-  // The most body bytes the final answer may bring, counted as they arrive both as received
-  // (compressed or not) and as handed to the client; an answer announcing more, or bringing more,
-  // fails with -1103 and is read no further. 0: no limit.
+  // The most body bytes an answer may bring (a redirect's or a challenge's as well), counted as they
+  // arrive both as received (compressed or not) and as handed to the client; an answer announcing
+  // more, or bringing more, fails with -1103 and is read no further. 0: no limit.
   std::int64_t maximumBodyLength = 0;
 };
 
@@ -169,12 +169,19 @@ class Load : public std::enable_shared_from_this<Load> {
   double checkTimeout();
   void scheduleTimeoutCheck(double delay);
   void markActivity();
+  // Whether `bytes` of body go beyond the load's limit (never without one).
+  bool beyondBodyLimit(std::int64_t bytes) const {
+    return options_.maximumBodyLength > 0 && bytes > options_.maximumBodyLength;
+  }
   void fail(const Error& error);
   void failWithCode(int code, std::string detail = {});
   void finish();
   void deliverResponse(const UrlResponse& response);
   void deliverCandidateAsFinal();
   void followRedirect(UrlRequest next);
+  // Fails the load when a redirect from `from` to `to` leaves https: the request (a POST's body
+  // included) would leave the secure connection. Answers whether it did.
+  bool refuseInsecureRedirect(const Url& from, const Url& to);
   void askTrust(std::shared_ptr<ServerTrust> trust);
   void answerTrust(ChallengeDisposition disposition, std::shared_ptr<ServerTrust> trust, std::string digest);
   void askAuthentication();

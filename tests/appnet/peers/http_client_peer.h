@@ -4,11 +4,10 @@
 
 #include <fstream>
 #include <iterator>
-#include <memory>
-#include <stdexcept>
 #include <string>
 
 #include "platform/foundation/Bytes.h"
+#include "support/PeerProcess.h"
 #include "support/TestSupport.h"
 
 namespace fxtest {
@@ -28,22 +27,16 @@ class HttpClientPeer {
   }
 
  private:
-  HttpClientPeer() {
-    child_ = std::make_unique<ChildProcess>(std::vector<std::string>{
-        kPython, (sourceDir() / "tests/appnet/peers/http_client_server.py").string(), dir_.path().string()});
-    for (int i = 0; i < 3; ++i) {
-      auto line = child_->readLine(30000);
-      if (!line) throw std::runtime_error("the HTTP client peer did not start");
-      auto port = [&](const char* tag) { return std::stoi(line->substr(std::string(tag).size() + 1)); };
-      if (line->rfind("HTTP ", 0) == 0) http_ = port("HTTP");
-      if (line->rfind("CHAIN ", 0) == 0) chain_ = port("CHAIN");
-      if (line->rfind("SELF ", 0) == 0) self_ = port("SELF");
-    }
-  }
+  HttpClientPeer()
+      : process_({kPython, (sourceDir() / "tests/appnet/peers/http_client_server.py").string(), dir_.path().string()},
+                 {"HTTP", "CHAIN", "SELF"}, 30000),
+        http_(process_.port("HTTP")),
+        chain_(process_.port("CHAIN")),
+        self_(process_.port("SELF")) {}
 
   TempDir dir_;
-  std::unique_ptr<ChildProcess> child_;
-  int http_ = 0, chain_ = 0, self_ = 0;
+  PeerProcess process_;
+  int http_, chain_, self_;
 };
 
 }  // namespace fxtest

@@ -71,6 +71,8 @@ TEST_F(BadServerTest, BodiesBeyondTheLimitFailAndAreReadNoFurther) {
       {HostileHttpPeer::generated(1ll << 30, "length"), "a body announced longer"},
       // Compressed 1000:1 and more, so the inflated bytes pass the limit long before the received ones.
       {HostileHttpPeer::generated(64ll << 20, "close", true), "a gzip bomb"},
+      // A redirect's body is not kept, but one without end would hold the load for ever.
+      {HostileHttpPeer::generated(-1, "chunked", false, 302), "an endless redirect body"},
   };
   for (const auto& c : cases) {
     auto outcome = load(peer.http(c.path), kLimit);

@@ -7,11 +7,12 @@ Makes a self-signed certificate for localhost / 127.0.0.1 in DIR (cert.pem, key.
 and POST alike (a request body is read and dropped); HEAD gets the head of the GET answer.
 
 Paths:
-  /gen?size=N&framing=F&gzip=G   N generated body bytes ("0123456789" over and over; N = -1: no
-                                 end), framed by F: "length" (Content-Length), "chunked" (the
-                                 default) or "close" (the end of the connection); G=1 sends them
-                                 gzip-compressed as they are made (Content-Encoding: gzip)
-  /answer?b64=B&extra=E&pad=P&ctype=T  the bytes of B (Base64, URL-safe) followed by P spaces,
+  /gen?size=N&framing=F&gzip=G&status=S  N generated body bytes ("0123456789" over and over;
+                                 N = -1: no end), framed by F: "length" (Content-Length), "chunked"
+                                 (the default) or "close" (the end of the connection); G=1 sends
+                                 them gzip-compressed as they are made (Content-Encoding: gzip);
+                                 status S (200 by default; a 3xx one redirects to /answer)
+  /answer?b64=B&extra=E&pad=P&ctype=T  the bytes of B (Base64) followed by P spaces,
                                  with a Content-Length E bytes larger than they are, then the
                                  connection closes (E=0: a whole answer); content type T
                                  (text/plain by default)
@@ -96,8 +97,11 @@ class Handler(QuietHandler):
         size = int(query.get("size", "0"))
         framing = query.get("framing", "chunked")
         pieces = generated(size)
-        self.send_response(200)
+        status = int(query.get("status", "200"))
+        self.send_response(status)
         self.send_header("Content-Type", "application/octet-stream")
+        if 300 <= status < 400:
+            self.send_header("Location", "/answer")
         if query.get("gzip") == "1":
             pieces = gzipped(pieces)
             self.send_header("Content-Encoding", "gzip")
@@ -120,7 +124,7 @@ class Handler(QuietHandler):
             self.wfile.write(b"0\r\n\r\n")
 
     def path_answer(self, query):
-        data = base64.urlsafe_b64decode(query.get("b64", ""))
+        data = base64.b64decode(query.get("b64", ""))
         extra = int(query.get("extra", "0"))
         pad = int(query.get("pad", "0"))
         self.send_response(200)
@@ -137,7 +141,7 @@ class Handler(QuietHandler):
 
     def path_raw(self, query):
         self.close_connection = True
-        self.wfile.write(base64.urlsafe_b64decode(query.get("b64", "")))
+        self.wfile.write(base64.b64decode(query.get("b64", "")))
 
     def path_longheader(self, query):
         self.send(200, b"ok", headers=[("X-Long", "a" * int(query.get("size", "0")))])

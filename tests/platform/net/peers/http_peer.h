@@ -4,7 +4,6 @@
 
 #include <fstream>
 #include <iterator>
-#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -13,6 +12,7 @@
 #include "platform/net/Url.h"
 #include "platform/net/UrlRequest.h"
 #include "platform/security/Certificate.h"
+#include "support/PeerProcess.h"
 #include "support/TestSupport.h"
 
 namespace fxtest {
@@ -41,28 +41,24 @@ class HttpPeer {
   int httpPort() const { return httpPort_; }
 
  private:
-  HttpPeer() {
-    std::string certPath = (dir_ / "peer.pem").string();
-    child_ = std::make_unique<ChildProcess>(std::vector<std::string>{
-        kPython, (sourceDir() / "tests/platform/net/peers/http_server.py").string(), certPath});
-    for (int i = 0; i < 3; ++i) {
-      auto line = child_->readLine(20000);
-      if (!line) throw std::runtime_error("the HTTP peer did not start");
-      if (line->rfind("HTTP ", 0) == 0) httpPort_ = std::stoi(line->substr(5));
-      if (line->rfind("HTTPS ", 0) == 0) httpsPort_ = std::stoi(line->substr(6));
-      if (line->rfind("HTTPS_CLIENT ", 0) == 0) clientAuthPort_ = std::stoi(line->substr(13));
-    }
-    std::ifstream in(certPath);
+  HttpPeer()
+      : process_({kPython, (sourceDir() / "tests/platform/net/peers/http_server.py").string(), certPath()},
+                 {"HTTP", "HTTPS", "HTTPS_CLIENT"}, 20000),
+        httpPort_(process_.port("HTTP")),
+        httpsPort_(process_.port("HTTPS")),
+        clientAuthPort_(process_.port("HTTPS_CLIENT")) {
+    std::ifstream in(certPath());
     std::string pem((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     certificate_ = pf::Certificate::fromPem(pem);
     if (!certificate_) throw std::runtime_error("the HTTP peer wrote no certificate");
   }
+  std::string certPath() const { return (dir_ / "peer.pem").string(); }
 
   TempDir dir_;
-  std::unique_ptr<ChildProcess> child_;
-  int httpPort_ = 0;
-  int httpsPort_ = 0;
-  int clientAuthPort_ = 0;
+  PeerProcess process_;
+  int httpPort_;
+  int httpsPort_;
+  int clientAuthPort_;
   std::optional<pf::Certificate> certificate_;
 };
 
