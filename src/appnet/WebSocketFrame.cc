@@ -4,19 +4,15 @@
 
 #include <cstring>
 
+#include "platform/foundation/Text.h"
+
 namespace appnet::ws {
 
 bool isValidCloseCode(int code) {
   return (code >= 1000 && code <= 1003) || (code >= 1007 && code <= 1011) || (code >= 3000 && code <= 4999);
 }
 
-std::string truncateUtf8(std::string_view text, std::size_t limit) {
-  if (text.size() <= limit) return std::string(text);
-  std::size_t end = limit;
-  // Step back over trail bytes to the start of the sequence that crosses the limit.
-  while (end > 0 && (static_cast<std::uint8_t>(text[end]) & 0xC0) == 0x80) --end;
-  return std::string(text.substr(0, end));
-}
+std::string truncateUtf8(std::string_view text, std::size_t limit) { return std::string(pf::utf8Prefix(text, limit)); }
 
 void applyMask(std::uint8_t* data, std::size_t length, const std::uint8_t key[4], std::uint64_t& offset) {
   std::size_t i = 0;

@@ -33,12 +33,11 @@ constexpr std::size_t kLoggedBodyBytes = 4096;
 // The answer as the debug line shows it: UTF-8 text (empty when it is none), cut at a character
 // boundary after kLoggedBodyBytes with the full length noted.
 std::string loggedText(const pf::Bytes& body) {
-  std::size_t end = std::min(body.size(), kLoggedBodyBytes);
-  while (end < body.size() && end > 0 && (body[end] & 0xC0) == 0x80) --end;
-  std::string_view text(reinterpret_cast<const char*>(body.data()), end);
+  const std::string_view text =
+      pf::utf8Prefix({reinterpret_cast<const char*>(body.data()), body.size()}, kLoggedBodyBytes);
   if (!pf::isValidUtf8(text)) return {};
   std::string shown(text);
-  if (end < body.size()) shown += "... (" + std::to_string(body.size()) + " bytes)";
+  if (text.size() < body.size()) shown += "... (" + std::to_string(body.size()) + " bytes)";
   return shown;
 }
 

@@ -87,6 +87,14 @@ char32_t decodeUtf8(std::string_view s, std::size_t& pos) {
   return c;
 }
 
+std::string_view utf8Prefix(std::string_view text, std::size_t limit) {
+  if (text.size() <= limit) return text;
+  std::size_t end = limit;
+  // Step back over trail bytes to the start of the sequence that crosses the limit.
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  return text.substr(0, end);
+}
+
 bool isValidUtf8(std::string_view s) {
   std::size_t pos = 0;
   while (pos < s.size()) {

@@ -25,6 +25,8 @@ struct TextRange {
 
 // True when the bytes are well-formed UTF-8 (no overlong forms, no surrogates, at most U+10FFFF).
 bool isValidUtf8(std::string_view bytes);
+// The longest start of `text` of at most `limit` bytes that does not end inside a UTF-8 sequence.
+std::string_view utf8Prefix(std::string_view text, std::size_t limit);
 
 // Decodes one code point at `pos` and advances it; malformed bytes give U+FFFD and advance by one.
 char32_t decodeUtf8(std::string_view text, std::size_t& pos);

@@ -22,6 +22,15 @@ TEST(TextUtf8, ValidityRejectsMalformedSequences) {
     EXPECT_FALSE(isValidUtf8(bad)) << bad;
 }
 
+TEST(TextUtf8, PrefixesNeverEndInsideASequence) {
+  const std::string text = "ab\xE4\xB8\xAD\xF0\x9F\x98\x80";  // a, b, a 3-byte and a 4-byte character
+  EXPECT_EQ(utf8Prefix(text, 100), text);
+  EXPECT_EQ(utf8Prefix(text, 5), "ab\xE4\xB8\xAD");
+  EXPECT_EQ(utf8Prefix(text, 4), "ab");
+  EXPECT_EQ(utf8Prefix(text, 8), "ab\xE4\xB8\xAD");
+  EXPECT_EQ(utf8Prefix(text, 0), "");
+}
+
 TEST(TextCompare, LiteralCaseInsensitiveAndNumeric) {
   EXPECT_LT(compareText("B", "a"), 0);  // code-unit order: upper case first
   EXPECT_EQ(compareText("abc", "ABC", kCaseInsensitive), 0);
