@@ -138,8 +138,14 @@ FifoFeeder::FifoFeeder(std::filesystem::path path, std::string contents)
     sigaddset(&pipeSignal, SIGPIPE);
     pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
     while (!over_) {
-      // Opens only while a reader holds the other end.
+      // Opens only while a reader holds the other end. Once a file has taken the FIFO's place (a
+      // write that replaced it), that file is left alone.
       int fd = ::open(path_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+      struct stat st {};
+      if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISFIFO(st.st_mode))) {
+        ::close(fd);
+        fd = -1;
+      }
       if (fd >= 0) {
         for (std::size_t at = 0; at < contents_.size();) {
           ssize_t n = ::write(fd, contents_.data() + at, contents_.size() - at);
