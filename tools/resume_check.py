@@ -153,8 +153,9 @@ def check_complete(name, log, home):
     marked = [url for url, item in business(home).items() if "update" in item]
     if marked:
         fail("%s: still marked for update: %s" % (name, marked))
-    if leftovers(home):
-        fail("%s: files of interrupted writes left: %s" % (name, leftovers(home)))
+    left = leftovers(home)
+    if left:
+        fail("%s: files of interrupted writes left: %s" % (name, left))
 
 
 def main():

@@ -184,9 +184,7 @@ void PylUpdateManager::downloadMenu() {
           if (manager.menuSession_) manager.menuSession_->invalidateSessionCancelingTasks(false);
           manager.menuSession_.reset();
           if (fresh) {
-            manager.compareMenu(
-                MenuXMLModel::parseMenu(std::string_view(reinterpret_cast<const char*>(fresh->data()), fresh->size())),
-                &*fresh);
+            manager.compareMenu(fresh->models, &fresh->bytes);
           } else {
             manager.compareMenuInsideList();
           }
@@ -199,8 +197,8 @@ void PylUpdateManager::downloadMenu() {
   }
 }
 
-std::optional<pf::Bytes> PylUpdateManager::takeDownloadedMenu(const std::optional<pf::UrlResponse>& response,
-                                                              const std::optional<pf::Error>& error) {
+std::optional<PylUpdateManager::DownloadedMenu> PylUpdateManager::takeDownloadedMenu(
+    const std::optional<pf::UrlResponse>& response, const std::optional<pf::Error>& error) {
   const auto downloaded = pf::Sandbox::home() / "Library" / "Caches" / "menu.xml";
   if (error || !response || response->statusCode() != 200) {
     pf::logLine("update: menu download failed; the old menu stays");
@@ -217,7 +215,9 @@ std::optional<pf::Bytes> PylUpdateManager::takeDownloadedMenu(const std::optiona
     pf::logLine("update: downloaded menu is not XML; the old menu stays");
     return std::nullopt;
   }
-  return bytes;
+  DownloadedMenu menu{std::move(*bytes), {}};
+  for (const auto& child : document->rootElement()->children()) menu.models.push_back(MenuXMLModel::fromElement(child));
+  return menu;
 }
 
 std::vector<MenuXMLModel> PylUpdateManager::readMenuXML() {

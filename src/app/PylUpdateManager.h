@@ -90,9 +90,13 @@ class PylUpdateManager : public container::MwTaskListener,
   static constexpr std::uint64_t kMaxMenuBytes = 4u << 20;
 
  private:
-  // The downloaded menu's bytes when the answer qualifies (see the class comment).
-  std::optional<pf::Bytes> takeDownloadedMenu(const std::optional<pf::UrlResponse>& response,
-                                              const std::optional<pf::Error>& error);
+  struct DownloadedMenu {
+    pf::Bytes bytes;
+    std::vector<MenuXMLModel> models;  // read from the bytes' one parse
+  };
+  // The downloaded menu when the answer qualifies (see the class comment).
+  std::optional<DownloadedMenu> takeDownloadedMenu(const std::optional<pf::UrlResponse>& response,
+                                                   const std::optional<pf::Error>& error);
   // Marks the menu's pages in the business file; then `fresh` (a downloaded menu) becomes the menu
   // copy and the marked pages download.
   void compareMenu(const std::vector<MenuXMLModel>& models, const pf::Bytes* fresh);

@@ -109,6 +109,10 @@ bool MwBusinessManager::saveLocked() {
 
 bool MwBusinessManager::performBatch(const std::function<void()>& changes) {
   pf::MutexLock lock(mutex_);
+  return batchLocked(changes);
+}
+
+bool MwBusinessManager::batchLocked(const std::function<void()>& changes) {
   ++batchDepth_;
   try {
     changes();
@@ -157,16 +161,16 @@ bool MwBusinessManager::remarkReplacedPages(const std::filesystem::path& replace
   index_.reset();
   auto replaced = replacedFile.empty() ? nullptr : readKeyedXMLFile(replacedFile, kBusinessFileName);
   if (!replaced) return true;
-  int marked = 0;
-  ++batchDepth_;
-  for (const auto& item : replaced->rootElement()->children()) {
-    auto url = item.attributeForName("url");
-    auto version = item.attributeForName("version");
-    if (item.name() == kItemName && url && version && refreshLocked(url->stringValue(), version->stringValue()))
-      ++marked;
-  }
-  if (marked > 0) LoggerUtil::debug(std::to_string(marked) + " pages of the replaced page tree marked for download");
-  return endBatchLocked();
+  return batchLocked([&]() PF_REQUIRES(mutex_) {
+    int marked = 0;
+    for (const auto& item : replaced->rootElement()->children()) {
+      auto url = item.attributeForName("url");
+      auto version = item.attributeForName("version");
+      if (item.name() == kItemName && url && version && refreshLocked(url->stringValue(), version->stringValue()))
+        ++marked;
+    }
+    if (marked > 0) LoggerUtil::debug(std::to_string(marked) + " pages of the replaced page tree marked for download");
+  });
 }
 
 std::optional<MwXMLElement> MwBusinessManager::getElementByHTMLUrl(const std::string& url) {

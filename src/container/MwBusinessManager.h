@@ -83,6 +83,8 @@ class MwBusinessManager {
   // Writes the file, or, inside a batch, notes that it must be written. A failed write is logged
   // and the tree forgotten (the next use reads the file, which stayed as it was).
   bool saveLocked() PF_REQUIRES(mutex_);
+  // performBatch with the lock held.
+  bool batchLocked(const std::function<void()>& changes) PF_REQUIRES(mutex_);
   // Leaves a batch; the outermost one writes what it held back. False when that write failed.
   bool endBatchLocked() PF_REQUIRES(mutex_);
   // The refresh of one page in the tree; true when it changed something.

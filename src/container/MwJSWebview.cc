@@ -96,6 +96,7 @@ double MwJSWebview::taskTimeout(double waiting) {
 bool MwJSWebview::onAsyncJsCommand(const MwServletRequest& request) {
   PF_ASSERT_MAIN_THREAD();
   const std::string& id = request.getRequestId();
+  if (isCallOfAGonePage(id)) return false;
   std::shared_ptr<MwServlet> servlet;
   if (auto kept = servlets_.find(id); kept != servlets_.end()) {
     servlet = kept->second;
@@ -131,7 +132,14 @@ bool MwJSWebview::onAsyncJsCommand(const MwServletRequest& request) {
 
 void MwJSWebview::onRefusedJsCommand(const std::string& requestId, const std::string& reason) {
   PF_ASSERT_MAIN_THREAD();
+  if (isCallOfAGonePage(requestId)) return;
   answer({{"result", kResultError}, {"data", {{"ERRMSG", reason}}}}, requestId);
+}
+
+bool MwJSWebview::isCallOfAGonePage(const std::string& requestId) const {
+  if (!batchPage_ || batchPage_->lock() == pageLoad_) return false;
+  LoggerUtil::debug(pf::format("page call %@ dropped: the page that made it has gone", requestId));
+  return true;
 }
 
 void MwJSWebview::answer(pf::Value result, const std::string& taskID) {
@@ -189,7 +197,11 @@ void MwJSWebview::endWaiting(const std::string& taskID) {
 void MwJSWebview::fetchQueue() {
   PF_ASSERT_MAIN_THREAD();
   const std::string fetched = webView_->callFunction(fetchQueueFunction()).value_or(std::string());
+  // The calls are the current page's: should one of them load another page, the rest of the
+  // batch goes with the page that made it.
+  batchPage_ = pageLoad_;
   bridge_->flushMessageQueue(fetched);
+  batchPage_.reset();
 }
 
 bool MwJSWebview::webViewShouldStartLoad(pf::WebView& view, const std::string& url) {

@@ -16,10 +16,12 @@
 // went are dropped, their servlets are ended (MwServlet::endWithPage) and their tasks answer nobody:
 // the next page numbers its calls afresh. A servlet that made something for the page that outlives
 // its call (a chart over the page) is kept with the page (keepUntilPageGoes) and ended with it the
-// same way. See docs/bridge.md.
+// same way. The calls of one fetched batch are its page's: when one of them loads another page,
+// those behind it are dropped unanswered with the page that made them. See docs/bridge.md.
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -98,6 +100,8 @@ class MwJSWebview : public pf::WebViewDelegate,
   void answer(pf::Value result, const std::string& taskID);
   void endWaiting(const std::string& taskID);
   void fetchQueue();
+  // Whether the call comes in a batch whose page has gone since it was fetched (logged).
+  bool isCallOfAGonePage(const std::string& requestId) const;
   // The page has gone: its open calls are dropped and their servlets ended.
   void closeOpenCalls();
   // The overlay of the waiting calls goes and every kept servlet is ended (closeOpenCalls, and the
@@ -107,6 +111,8 @@ class MwJSWebview : public pf::WebViewDelegate,
   std::shared_ptr<pf::WebView> webView_;
   // The current page load: the listener and delegate of its page tasks (held weakly by them).
   std::shared_ptr<PageLoad> pageLoad_;
+  // While a fetched batch is sorted: the page load it was fetched from.
+  std::optional<std::weak_ptr<PageLoad>> batchPage_;
   std::unique_ptr<MwWebViewMiddleBridge> bridge_;
   std::weak_ptr<pf::WebViewDelegate> pageDelegate_;
   std::map<std::string, std::shared_ptr<MwServlet>, std::less<>> servlets_;

@@ -126,6 +126,14 @@ std::shared_ptr<TnqKeyValueStore> TnqKeyValueStore::initWithDBWithPath(std::stri
 
 TnqKeyValueStore::TnqKeyValueStore(Private, std::string dbPath) {
   pf::logLine("dbPATH = " + dbPath);
+  // A companion that is no regular file (a FIFO, a folder) holds nothing of the database, and the
+  // engine would block on it or fail: it is kept under another name and the database opens as it is.
+  for (const char* suffix : kCompanionSuffixes) {
+    struct stat st {};
+    const std::string companion = dbPath + suffix;
+    if (::stat(companion.c_str(), &st) != 0 || S_ISREG(st.st_mode)) continue;
+    if (auto aside = setAside(companion)) pf::logLine(companion + " is not a regular file: set aside as " + *aside);
+  }
   // A damaged file is kept under another name and a new database takes its place, with every row
   // that still reads.
   std::optional<std::string> aside;

@@ -7,7 +7,8 @@
 // check is renamed "<file>.damaged" ("-2", "-3" ... when taken; never deleted) with its journal,
 // a new database is made in its place and every row that still reads from its tables is copied
 // in, with log lines saying so. A missing or empty file, or one that is only busy or unreadable
-// now, is opened as it is.
+// now, is opened as it is. A journal (or other companion file of the engine) that is no regular
+// file is renamed the same way by itself, and the database opens as it is.
 
 #include <cstdint>
 #include <memory>

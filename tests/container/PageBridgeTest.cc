@@ -62,6 +62,18 @@ struct NestedServlet : MwServlet {
   }
 };
 
+// Loads its page again from inside its call; the new page then makes three calls of its own.
+struct ReloadServlet : MwServlet {
+  static inline std::string page;
+  bool handleRequest(const MwServletRequest&) override {
+    auto view = jsWebView();
+    view->webView()->loadFile(page);
+    view->stringByEvaluatingJavaScriptFromString("for (var i = 0; i < 3; i++) call('later.do', 'new', {}, {})");
+    task()->successWithResult({});
+    return true;
+  }
+};
+
 // Fails inside its call.
 struct ThrowingServlet : MwServlet {
   bool handleRequest(const MwServletRequest&) override { throw std::runtime_error("no quotes today"); }
@@ -75,6 +87,7 @@ class PageBridgeTest : public ::testing::Test {
     classes.add<LaterServlet>("TestLaterServlet");
     classes.add<NestedServlet>("TestNestedServlet");
     classes.add<ThrowingServlet>("TestThrowingServlet");
+    classes.add<ReloadServlet>("TestReloadServlet");
   }
   void SetUp() override {
     MwServletManager::resetForTesting();
@@ -83,6 +96,7 @@ class PageBridgeTest : public ::testing::Test {
     manager.registerServletWithName("later.do", "TestLaterServlet");
     manager.registerServletWithName("nested.do", "TestNestedServlet");
     manager.registerServletWithName("throwing.do", "TestThrowingServlet");
+    manager.registerServletWithName("reload.do", "TestReloadServlet");
     LaterServlet::stopTimeout = true;
     page = MwJSWebview::make(pf::Rect(0, 0, 320, 480));
     page->webView()->setPageRoot(pages.string());
@@ -290,6 +304,20 @@ TEST_F(PageBridgeTest, APageThatGoesEndsItsCallsAndItsTasksReachNoLaterPage) {
   page.reset();
   EXPECT_EQ(last->ended, 1);
   EXPECT_FALSE(last->jsWebView());
+}
+
+// A call whose servlet loads another page ends its batch: the calls the old page queued behind it
+// (one its servlet would answer at once, one refused) reach neither a servlet nor the new page,
+// whose own calls carry the same ids.
+TEST_F(PageBridgeTest, CallsQueuedBehindACallThatLoadsAnotherPageGoWithTheirPage) {
+  ReloadServlet::page = (pages / "bridge.html").string();
+  eval("call('reload.do', 'x', {}, {}); call('echo.do', 'old', {}, {}); MwPageBridge._send({requestId: 'mwpb3'})");
+  pump();
+  EXPECT_EQ(eval("JSON.stringify(answers)"), "[]");
+  EXPECT_EQ(page->openCallCount(), 3u) << "the new page's calls are open";
+  EXPECT_TRUE(log.contains("page call mwpb2 dropped: the page that made it has gone"));
+  EXPECT_TRUE(log.contains("page call mwpb3 dropped: the page that made it has gone"));
+  EXPECT_FALSE(log.contains("bridge call mwpb2 (client://echo.do?action=old) handled: YES")) << "no servlet ran";
 }
 
 TEST_F(PageBridgeTest, QueueMessagesThatAreNoCallsAreDropped) {

@@ -358,6 +358,27 @@ TEST_F(DamagedDatabaseTest, AFileThatIsNoDatabaseIsSetAsideAndANewOneTakesItsPla
   }
 }
 
+// A journal that is no regular file would stall the engine (a FIFO) or fail it (a folder): it is set
+// aside by itself, and the database opens with every row.
+TEST_F(DamagedDatabaseTest, AJournalThatIsNoFileIsSetAsideAndTheDatabaseOpensAsItIs) {
+  fill(3);
+  const std::string journal = path() + "-journal";
+  std::optional<fxtest::FifoFeeder> fifo;
+  for (bool folder : {false, true}) {
+    // The feeder lets a reader the FIFO stalled go (with no bytes) instead of hanging the test.
+    if (folder) ASSERT_EQ(::mkdir(journal.c_str(), 0700), 0);
+    else fifo.emplace(journal, "");
+    reopen();
+    const std::string aside = journal + (folder ? ".damaged-2" : ".damaged");
+    EXPECT_TRUE(log.contains(journal + " is not a regular file: set aside as " + aside)) << folder;
+    EXPECT_EQ(pf::FileManager::isDirectory(aside), folder);
+    EXPECT_FALSE(log.contains("is damaged")) << folder;
+    EXPECT_EQ(store->getCountFromTabel(kTable), folder ? 4u : 3u) << folder;
+    EXPECT_TRUE(store->putString(pf::Value("v"), "k" + std::to_string(folder), kTable)) << folder;
+    store->close();
+  }
+}
+
 TEST_F(DamagedDatabaseTest, AFailedQuickCheckKeepsEveryRowThatStillReads) {
   fill(300);
   // The id index broken: every row still reads through the table.

@@ -14,6 +14,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "platform/foundation/FileManager.h"
+
 extern char** environ;
 
 namespace fxtest {
@@ -137,21 +139,18 @@ FifoFeeder::FifoFeeder(std::filesystem::path path, std::string contents)
     sigemptyset(&pipeSignal);
     sigaddset(&pipeSignal, SIGPIPE);
     pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
+    const std::span bytes(reinterpret_cast<const std::uint8_t*>(contents_.data()), contents_.size());
     while (!over_) {
-      // Opens only while a reader holds the other end.
-      int fd = ::open(path_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-      if (fd >= 0) {
-        for (std::size_t at = 0; at < contents_.size();) {
-          ssize_t n = ::write(fd, contents_.data() + at, contents_.size() - at);
-          if (n < 0 && errno == EAGAIN) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            continue;
-          }
-          if (n <= 0) break;
-          at += static_cast<std::size_t>(n);
-        }
-        ::close(fd);
-        ++fed_;
+      {
+        // Opens only while a reader holds the other end, then writes, blocking, until every byte
+        // is in or that end has closed. Once a file has taken the FIFO's place (a write that
+        // replaced it), that file is left alone.
+        pf::UniqueFd fd(::open(path_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+        struct stat st {};
+        const bool fifo = fd.get() >= 0 && ::fstat(fd.get(), &st) == 0 && S_ISFIFO(st.st_mode);
+        const int flags = fifo ? ::fcntl(fd.get(), F_GETFL) : -1;
+        if (flags >= 0 && ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) == 0)
+          (void)pf::FileManager::writeAll(fd.get(), bytes);
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }

@@ -63,14 +63,11 @@ class FifoFeeder {
   FifoFeeder(const FifoFeeder&) = delete;
   FifoFeeder& operator=(const FifoFeeder&) = delete;
   const std::filesystem::path& path() const { return path_; }
-  // How many readers were fed so far.
-  int fed() const { return fed_; }
 
  private:
   std::filesystem::path path_;
   std::string contents_;
   std::atomic<bool> over_{false};
-  std::atomic<int> fed_{0};
   std::thread thread_;
 };
 
