@@ -113,9 +113,9 @@ bool FileController::touchFile(const std::string& path) {
 
 std::optional<std::string> FileController::fileMD5(const std::string& path) {
   // A regular file only: a FIFO or a device must not stall the caller.
-  auto bytes = FileManager::readRegularFile(path);
-  if (!bytes) return std::nullopt;
-  return pf::hexEncode(pf::md5(*bytes), false);
+  auto md5 = pf::digestOfFile(pf::DigestAlgorithm::Md5, path);
+  if (!md5) return std::nullopt;
+  return pf::hexEncode(*md5, false);
 }
 
 std::optional<std::vector<std::string>> FileController::allFilesAtPath(const std::string& folder,

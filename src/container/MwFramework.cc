@@ -1,6 +1,5 @@
 #include "container/MwFramework.h"
 
-#include <fstream>
 
 #include "container/MwBusinessManager.h"
 #include "container/MwCrashCollect.h"
@@ -89,14 +88,9 @@ void installResourcePackage() {
     LoggerUtil::debug("no resource package in the application package");
     return;
   }
-  std::ifstream in(*archive, std::ios::binary);
-  if (!in) return;
-  pf::Digester digester(pf::DigestAlgorithm::Md5);
-  std::vector<char> chunk(256 * 1024);
-  while (in.read(chunk.data(), static_cast<std::streamsize>(chunk.size())) || in.gcount() > 0)
-    digester.update({reinterpret_cast<const std::uint8_t*>(chunk.data()), static_cast<std::size_t>(in.gcount())});
-  if (in.bad()) return;
-  const std::string md5 = pf::hexEncode(digester.finish());
+  const auto digest = pf::digestOfFile(pf::DigestAlgorithm::Md5, *archive);
+  if (!digest) return;
+  const std::string md5 = pf::hexEncode(*digest);
   auto defaults = pf::UserDefaults::standard();
   const auto release = pf::Sandbox::documents() / "release";
   const bool replacing = pf::FileManager::isDirectory(release);

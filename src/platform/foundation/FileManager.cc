@@ -342,22 +342,30 @@ std::optional<Bytes> readOpenFile(int fd, const struct stat& st, const fs::path&
 
 // The whole file at `path`. A regular-only read opens without blocking (a FIFO or a device cannot
 // stall it) and refuses anything but a regular file of at most maxBytes before reading a byte.
-std::optional<Bytes> readPath(const fs::path& path, Error* error, std::uint64_t maxBytes, bool regularOnly) {
+// The descriptor open for reading and its status: without blocking and only a regular file when
+// regularOnly, else anything but a folder; -1 (error set) otherwise.
+int openForReading(const fs::path& path, Error* error, bool regularOnly, struct stat& st) {
   const int flags = O_RDONLY | O_CLOEXEC | (regularOnly ? O_NONBLOCK | O_NOCTTY : 0);
   int fd = ::open(path.c_str(), flags);
   if (fd < 0) {
     int e = errno;
     failWith(error, readCode(e), path, e, "Could not open");
-    return std::nullopt;
+    return -1;
   }
-  struct stat st {};
   const bool known = ::fstat(fd, &st) == 0;
   if (!known || (regularOnly ? !S_ISREG(st.st_mode) : S_ISDIR(st.st_mode))) {
     const int e = !known ? errno : regularOnly ? EINVAL : EISDIR;
     ::close(fd);
     failWith(error, kFileReadUnknownError, path, e, regularOnly ? "Not a regular file" : "Could not read");
-    return std::nullopt;
+    return -1;
   }
+  return fd;
+}
+
+std::optional<Bytes> readPath(const fs::path& path, Error* error, std::uint64_t maxBytes, bool regularOnly) {
+  struct stat st {};
+  const int fd = openForReading(path, error, regularOnly, st);
+  if (fd < 0) return std::nullopt;
   if (regularOnly && static_cast<std::uint64_t>(st.st_size) > maxBytes) {
     ::close(fd);
     failWith(error, kFileReadTooLargeError, path, EFBIG, "Too large to read");
@@ -374,6 +382,11 @@ std::optional<Bytes> FileManager::readFile(const Path& path, Error* error, std::
 
 std::optional<Bytes> FileManager::readRegularFile(const Path& path, Error* error, std::uint64_t maxBytes) {
   return readPath(path, error, maxBytes, true);
+}
+
+UniqueFd FileManager::openRegularFile(const Path& path, Error* error) {
+  struct stat st {};
+  return UniqueFd(openForReading(path, error, true, st));
 }
 
 bool FileManager::writeFile(const Path& path, std::string_view contents, bool atomically, Error* error) {

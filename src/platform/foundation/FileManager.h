@@ -111,6 +111,9 @@ class FileManager {
   // descriptor is a regular file of at most maxBytes.
   static std::optional<Bytes> readRegularFile(const Path& path, Error* error = nullptr,
                                               std::uint64_t maxBytes = kDefaultMaxRead);
+  // The descriptor of a regular file for reading, opened without blocking (a FIFO or a device
+  // cannot stall the caller) and checked on that very descriptor; -1 (error set) otherwise.
+  static UniqueFd openRegularFile(const Path& path, Error* error = nullptr);
   // Atomically: into a temporary file of the same folder, flushed, then renamed over the target,
   // so that readers see the old or the new contents, never a part; the folder is flushed after
   // the rename, so the new contents also survive a power loss.

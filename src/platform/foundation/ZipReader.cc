@@ -141,8 +141,8 @@ bool checkRecords(const std::vector<ZipRecord>& records, const ZipLimits& limits
 // The archive open, its structure read and every record checked.
 std::optional<std::pair<UniqueFd, std::vector<ZipRecord>>> openChecked(const std::filesystem::path& archive,
                                                                        const ZipLimits& limits, Error* error) {
-  // Without blocking: a FIFO or a device in the archive's place is refused, never waited on.
-  UniqueFd file(::open(archive.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  // A FIFO or a device in the archive's place is refused, never waited on.
+  UniqueFd file = FileManager::openRegularFile(archive);
   if (file.get() < 0) {
     zipFailure(error, kZipNotAnArchive, "unreadable archive");
     return std::nullopt;

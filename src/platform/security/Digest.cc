@@ -2,8 +2,12 @@
 
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include "platform/foundation/Error.h"
+#include "platform/foundation/FileManager.h"
 
 namespace pf {
 namespace {
@@ -48,6 +52,23 @@ Bytes digest(DigestAlgorithm algorithm, std::span<const std::uint8_t> data) {
 }
 
 Bytes digest(DigestAlgorithm algorithm, std::string_view text) { return digest(algorithm, asBytes(text)); }
+
+std::optional<Bytes> digestOfFile(DigestAlgorithm algorithm, const std::filesystem::path& path, Error* error) {
+  const UniqueFd file = FileManager::openRegularFile(path, error);
+  if (file.get() < 0) return std::nullopt;
+  Digester digester(algorithm);
+  std::uint8_t chunk[65536];
+  for (;;) {
+    const ssize_t n = ::read(file.get(), chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      if (error) *error = posixError(errno, "Could not read " + path.string());
+      return std::nullopt;
+    }
+    if (n == 0) return digester.finish();
+    digester.update(std::span<const std::uint8_t>(chunk, static_cast<std::size_t>(n)));
+  }
+}
 
 void Digester::Free::operator()(evp_md_ctx_st* ctx) const { EVP_MD_CTX_free(ctx); }
 

@@ -3,7 +3,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -13,6 +15,8 @@ struct evp_md_ctx_st;
 
 namespace pf {
 
+struct Error;
+
 enum class DigestAlgorithm { Md5, Sha1, Sha256 };
 
 // Digest length in bytes: 16, 20 or 32.
@@ -20,6 +24,10 @@ std::size_t digestLength(DigestAlgorithm algorithm);
 
 Bytes digest(DigestAlgorithm algorithm, std::span<const std::uint8_t> data);
 Bytes digest(DigestAlgorithm algorithm, std::string_view text);
+
+// The digest of a regular file's bytes, read a piece at a time; nullopt (error set) for anything
+// but a regular file (a FIFO or a device fails at once) or a read that fails.
+std::optional<Bytes> digestOfFile(DigestAlgorithm algorithm, const std::filesystem::path& path, Error* error = nullptr);
 
 inline Bytes md5(std::span<const std::uint8_t> data) { return digest(DigestAlgorithm::Md5, data); }
 inline Bytes md5(std::string_view text) { return digest(DigestAlgorithm::Md5, text); }

@@ -1,9 +1,13 @@
 #include "platform/security/Digest.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "platform/foundation/FileManager.h"
 
 #include "platform/security/Random.h"
 #include "platform/security/SecurityTestSupport.h"
+#include "support/TestSupport.h"
 
 using sectest::hex;
 
@@ -26,6 +30,21 @@ TEST(Digest, StreamingMatchesOneShotAcrossSplitsAndStartsOver) {
       EXPECT_EQ(digester.finish(), expected) << split;
     }
   }
+}
+
+TEST(Digest, OfAFileReadsARegularFileOnlyAndWholly) {
+  fxtest::TempDir dir;
+  const pf::Bytes data = pf::randomBytes(200000);  // more than one read
+  ASSERT_TRUE(pf::FileManager::writeFile(dir / "data", data, false));
+  EXPECT_EQ(pf::digestOfFile(pf::DigestAlgorithm::Sha256, dir / "data"), pf::sha256(data));
+  ASSERT_TRUE(pf::FileManager::writeFile(dir / "empty", pf::Bytes{}, false));
+  EXPECT_EQ(pf::digestOfFile(pf::DigestAlgorithm::Md5, dir / "empty"), pf::md5(""));
+  // Nobody writes this FIFO: it must fail at once, not wait for a writer.
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  pf::Error error;
+  EXPECT_FALSE(pf::digestOfFile(pf::DigestAlgorithm::Md5, dir / "fifo", &error));
+  EXPECT_FALSE(pf::digestOfFile(pf::DigestAlgorithm::Md5, dir.path()));
+  EXPECT_FALSE(pf::digestOfFile(pf::DigestAlgorithm::Md5, dir / "absent"));
 }
 
 TEST(Hmac, Rfc2202AndRfc4231Vectors) {
