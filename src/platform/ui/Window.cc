@@ -133,6 +133,8 @@ void Window::touchDown(Point point, int finger) {
 void Window::takeTouchFromViews(const GestureRecognizer& taker) {
   auto& t = touch_;
   if (t.pressTimer) t.pressTimer->invalidate();
+  // Taken from a long press that began: the views heard the touch go then.
+  const bool fromPress = t.pressing && t.press.get() != &taker;
   if (t.press && t.press.get() != &taker) {
     t.press->injectState(t.pressing ? GestureState::Cancelled : GestureState::Failed);
     t.press.reset();
@@ -148,7 +150,7 @@ void Window::takeTouchFromViews(const GestureRecognizer& taker) {
   } else if (t.control) {
     t.control->setHighlighted(false);
     t.control->sendActionsForControlEvents(kControlEventTouchCancel);
-  } else if (taker.cancelsTouchesInView) {
+  } else if (taker.cancelsTouchesInView && !fromPress) {
     t.hit->touchesCancelled(touchIn(*t.hit, t.last));
   }
   t.control.reset();

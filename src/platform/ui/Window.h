@@ -56,8 +56,9 @@ class Window : public View {
   // and then has the touch: moves change it, the lift ends it, and the tap, the control and the
   // views (unless cancelsTouchesInView is off) hear that the touch is not theirs. A second finger
   // (finger 1) put down inside the view of the nearest enabled pinch recognizer up from the first
-  // finger's view takes the touch for the pinch the same way: moves of either finger change its
-  // scale (the fingers' distance over their distance at the second touch-down) and location (their
+  // finger's view takes the touch for the pinch the same way (from a long press that has it: the
+  // press is cancelled, the views hear no second cancel): moves of either finger change its scale
+  // (the fingers' distance over their distance at the second touch-down) and location (their
   // middle), beginning at the first move that changes the distance; the first lift ends it and the
   // other finger's later events go nowhere. A second finger without such a recognizer is ignored.
   static constexpr double kTouchSlop = 10;
