@@ -58,13 +58,6 @@ pf::Value chartIdOf(const pf::Value& dict) {
   return answer;
 }
 
-// What "dismiss" does with a chart id: the chart leaves the page, its refresh stops and it leaves
-// the pool. An id no chart has changes nothing.
-void dismissChart(const pf::Value& dict) {
-  auto& charts = kline::PylKLineManager::sharedInstance();
-  if (auto record = charts.dismiss(dict)) charts.removeKLineById(record->moduleId);
-}
-
 }  // namespace
 
 bool PylKLinePlugin::handleRequest(const container::MwServletRequest& request) {
@@ -134,12 +127,15 @@ void PylKLinePlugin::hide(const pf::Value& dict) {
 }
 
 void PylKLinePlugin::dismiss(const pf::Value& dict) {
-  dismissChart(dict);
+  auto& charts = kline::PylKLineManager::sharedInstance();
+  if (auto record = charts.dismiss(dict)) charts.removeKLineById(record->moduleId);
   answer(chartIdOf(dict));
 }
 
 void PylKLinePlugin::pageDidGo() {
-  for (const std::string& id : std::exchange(charts_, {})) dismissChart(pf::Value{{"chartId", id}});
+  // As "dismiss" does: each leaves the page and the pool, and its refresh stops (one the page
+  // dismissed already is not found).
+  for (const std::string& id : std::exchange(charts_, {})) kline::PylKLineManager::sharedInstance().removeKLineById(id);
 }
 
 void PylKLinePlugin::answer(pf::Value data) {

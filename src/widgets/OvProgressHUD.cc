@@ -329,7 +329,7 @@ void OvProgressHUD::showWithTitle(std::optional<std::string> title, std::optiona
 bool OvProgressHUD::showsInPlace() const {
   // Any moment of a dismissal (an exit waiting for the entry, the box's exit, the backdrop's fade
   // after it) makes a presentation a fresh show, which wins over the dismissal.
-  return visible_ && window_ && !leaving_ && !hud_->layer().animationForKey(kDismissKey);
+  return phase_ == Phase::Shown && window_ && !hud_->layer().animationForKey(kDismissKey);
 }
 
 void OvProgressHUD::buildHUDWindow() {
@@ -376,7 +376,6 @@ void OvProgressHUD::show() {
     dismissDelayTimer_ = nullptr;
   }
   ++presentations_;
-  leaving_ = false;
   // The latest request wins over a waiting exit.
   queuedDismissAnimation = nullptr;
   pf::Transaction::begin();
@@ -389,7 +388,7 @@ void OvProgressHUD::show() {
     showStyle(presentationStyle);
   } else {
     presentedAnimated_ = false;
-    visible_ = true;
+    phase_ = Phase::Shown;
     hud_->visible = true;
     hud_->layer().setPosition(windowCenterForHUDAnchor(hud_->layer().anchorPoint()));
     hud_->layer().setTransform(pf::Transform3D::identity());
@@ -423,7 +422,7 @@ void OvProgressHUD::dismiss() {
   endConfirmation();
   // The latest request wins over a waiting entry.
   queuedShowAnimation = nullptr;
-  leaving_ = true;
+  phase_ = Phase::Leaving;
   const std::int64_t style = presentationStyle;
   const bool animated = style >= OvProgressHUDPresentationStyleDrop && style <= OvProgressHUDPresentationStyleFade;
   if (animated) {
@@ -432,9 +431,8 @@ void OvProgressHUD::dismiss() {
     hud_->layer().setOpacity(0);
     overlayView().layer().setOpacity(0);
     removeFromSuperview();
-    visible_ = false;
+    phase_ = Phase::Hidden;
     hud_->visible = false;
-    leaving_ = false;
     window_->setHidden(true);
     window_ = nullptr;
   }
@@ -451,9 +449,8 @@ void OvProgressHUD::dismiss() {
                       self->animationImages.clear();
                       self->setProgress(0);
                       self->hud_->completionState = OvProgressHUDCompletionStateNone;
-                      self->visible_ = false;
+                      self->phase_ = Phase::Hidden;
                       self->hud_->visible = false;
-                      self->leaving_ = false;
                       if (self->window_) self->window_->setHidden(true);
                       self->window_ = nullptr;
                       pf::postAccessibilityNotification(pf::kAccessibilityScreenChangedNotification, std::nullopt);
@@ -481,7 +478,7 @@ void OvProgressHUD::dismissWithCompletionState(std::int64_t state, std::optional
       }
     });
   };
-  if (visible_) {
+  if (isVisible()) {
     updateHUDAnimated(true, [schedule, keepUp](bool) {
       if (!keepUp) schedule();
     });
@@ -576,7 +573,7 @@ void OvProgressHUD::resetConfirmationTimer() {
 void OvProgressHUD::executeShowAnimation(std::shared_ptr<pf::Animation> animation) {
   if (!animation) return;
   animation->setValue("name", kPresentName);
-  visible_ = true;
+  phase_ = Phase::Shown;
   hud_->visible = true;
   pf::Layer& layer = hud_->layer();
   if (layer.animationForKey(kDismissKey)) {

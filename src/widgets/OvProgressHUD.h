@@ -68,7 +68,7 @@ class OvProgressHUD : public pf::View, public OvHudDelegate {
   static void setRandomSource(std::function<std::uint32_t(std::uint32_t)> source);
 
   // ---- state
-  bool isVisible() const { return visible_; }
+  bool isVisible() const { return phase_ != Phase::Hidden; }
   bool isConfirmed() const { return confirmed_; }
   bool presentedAnimated() const { return presentedAnimated_; }
   std::int64_t presentationStyle = OvProgressHUDPresentationStyleDrop;
@@ -175,7 +175,10 @@ class OvProgressHUD : public pf::View, public OvHudDelegate {
   void fadeWithAnimation(bool in);
   std::weak_ptr<OvProgressHUD> weakSelf();
 
-  bool visible_ = false;
+  // Hidden; up; or up and leaving: a dismissal is the latest request and has not yet dropped the
+  // window.
+  enum class Phase { Hidden, Shown, Leaving };
+  Phase phase_ = Phase::Hidden;
   bool confirmed_ = false;
   bool presentedAnimated_ = false;
   std::string confirmationMessage_ = "Cancel?";
@@ -190,8 +193,6 @@ class OvProgressHUD : public pf::View, public OvHudDelegate {
   std::shared_ptr<pf::TapGestureRecognizer> tap_;
   // Counts presentations: a dismissal's backdrop fade cut short by a newer show leaves the window.
   std::uint64_t presentations_ = 0;
-  // A dismissal is the latest request and has not yet dropped the window.
-  bool leaving_ = false;
 };
 
 // The class operations: each acts on OvProgressHUD::sharedHUD() on the main thread.

@@ -253,16 +253,33 @@ void TnqGIFImageView::loadImageData() {
 
   std::vector<std::shared_ptr<pf::Image>> composed;
   double duration = 0;
-  // The first frame is decoded as the platform's still image is, on a budget of its own, so a file
-  // whose still image shows shows at least its first frame; the others share one budget, which
-  // counts what their decoding takes and what the composition holds besides the frames kept (the
-  // canvas, the canvas saved for a restoring frame). The frames kept are bounded by
-  // kMaxGifViewPixels.
-  pf::GifBudget firstBudget, budget;
+  auto keep = [&](TnqGIFFrame& frame, std::shared_ptr<pf::Image> image) {
+    composed.push_back(std::move(image));
+    if (frame.delay <= 0) frame.delay = 10;
+    duration += frame.delay;
+  };
   const char* stopped = nullptr;
-  // From the second frame on: the canvas, in the state the frame before left it.
+
+  // The first frame is decoded as the platform's still image is, on a budget of its own, so a file
+  // whose still image shows shows at least its first frame. It is kept as decoded: no canvas yet,
+  // and no copy (an undecodable frame shows the clear screen).
+  TnqGIFFrame& firstFrame = *frames_.front();
+  pf::GifBudget firstBudget;
+  std::shared_ptr<pf::Image> first;
+  if (auto decoded = pf::decodeGifFrames(firstFrame.data, 1, firstBudget); !decoded.empty())
+    first = std::move(decoded.front().image);
+  if (first)
+    keep(firstFrame, first);
+  else if (firstBudget.spent())
+    stopped = "decoding budget";
+  else if (auto blank = pf::Image::blank(w, h))
+    keep(firstFrame, std::move(blank));
+
+  // The others are drawn on a canvas, made for the second frame, and share one budget, which counts
+  // what their decoding takes and what the composition holds besides the frames kept (the canvas,
+  // the canvas saved for a restoring frame). The frames kept are bounded by kMaxGifViewPixels.
+  pf::GifBudget budget;
   std::optional<pf::ImageContext> canvas;
-  bool firstDecoded = false;
   // After a frame has been drawn (when it decoded): its disposal clears its area, or restores the
   // canvas saved before it.
   auto dispose = [&](const TnqGIFFrame& frame, const std::shared_ptr<pf::Image>& before) {
@@ -274,13 +291,14 @@ void TnqGIFImageView::loadImageData() {
     if (before) ctx.drawImage(*before, canvasRect);
     ctx.restore();
   };
-  for (std::size_t i = 0; i < frames_.size(); ++i) {
+  // (None when the first frame is not kept.)
+  for (std::size_t i = 1; i < frames_.size() && !composed.empty(); ++i) {
     TnqGIFFrame& frame = *frames_[i];
     if (static_cast<long long>(composed.size() + 1) * screenPixels > kMaxGifViewPixels) {
       stopped = "memory bound";
       break;
     }
-    if (i == 1) {
+    if (!canvas) {
       if (!budget.take(screenPixels)) {
         stopped = "decoding budget";
         break;
@@ -288,46 +306,35 @@ void TnqGIFImageView::loadImageData() {
       // The first frame on the clear canvas is what the decoder composed; a restoring first frame
       // leaves the canvas clear (nothing was before it).
       canvas.emplace(pf::Size{static_cast<double>(w), static_cast<double>(h)}, false, 1);
-      if (firstDecoded) {
-        canvas->context().drawImage(*composed.front(), canvasRect);
-        dispose(*frames_.front(), nullptr);
+      if (first) {
+        canvas->context().drawImage(*first, canvasRect);
+        dispose(firstFrame, nullptr);
       }
     }
-    pf::GifBudget& decoding = i == 0 ? firstBudget : budget;
-    auto decoded = pf::decodeGifFrames(frame.data, 1, decoding);
+    auto decoded = pf::decodeGifFrames(frame.data, 1, budget);
     const int disposal = frame.disposalMethod;
     const bool drawn = !decoded.empty();
-    if ((!drawn && decoding.spent()) || (i > 0 && drawn && disposal == 3 && !decoding.take(screenPixels))) {
+    if ((!drawn && budget.spent()) || (drawn && disposal == 3 && !budget.take(screenPixels))) {
       stopped = "decoding budget";
       break;
     }
-    if (i == 0) {
-      // Kept as decoded: no canvas yet, and no copy (an undecodable frame shows the clear screen).
-      auto shown = drawn ? decoded.front().image : pf::Image::blank(w, h);
-      if (!shown) break;
-      firstDecoded = drawn;
-      composed.push_back(std::move(shown));
-    } else {
-      std::shared_ptr<pf::Image> before;
-      if (drawn) {
-        pf::GraphicsContext& ctx = canvas->context();
-        if (disposal == 3) before = canvas->image();
-        ctx.save();
-        if (disposal >= 1 && disposal <= 3) ctx.clipToRect(frame.area);
-        ctx.drawImage(*decoded.front().image, canvasRect);
-        ctx.restore();
-        decoded.clear();
-      }
-      // The last frame takes the canvas itself; the others a copy of it.
-      const bool last = i + 1 == frames_.size();
-      auto shown = last ? canvas->takeImage() : canvas->image();
-      if (!shown) break;
-      composed.push_back(std::move(shown));
-      // An undecodable frame leaves the canvas as it was.
-      if (!last && drawn) dispose(frame, before);
+    std::shared_ptr<pf::Image> before;
+    if (drawn) {
+      pf::GraphicsContext& ctx = canvas->context();
+      if (disposal == 3) before = canvas->image();
+      ctx.save();
+      if (disposal >= 1 && disposal <= 3) ctx.clipToRect(frame.area);
+      ctx.drawImage(*decoded.front().image, canvasRect);
+      ctx.restore();
+      decoded.clear();
     }
-    if (frame.delay <= 0) frame.delay = 10;
-    duration += frame.delay;
+    // The last frame takes the canvas itself; the others a copy of it.
+    const bool last = i + 1 == frames_.size();
+    auto shown = last ? canvas->takeImage() : canvas->image();
+    if (!shown) break;
+    keep(frame, std::move(shown));
+    // An undecodable frame leaves the canvas as it was.
+    if (!last && drawn) dispose(frame, before);
   }
   pixelsSpent_ = firstBudget.pixelsTaken() + budget.pixelsTaken();
   if (stopped)

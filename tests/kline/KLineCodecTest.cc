@@ -73,6 +73,7 @@ TEST(KLineCodec, InflateRefusesBrokenAndOversizedStreams) {
 }
 
 TEST(KLineCodec, OffsetsAndDates) {
+  klinetest::LocaleScope gregorian("en_US_POSIX");  // the texts expected are Gregorian, in ASCII digits
   klinetest::ZoneScope zone("Asia/Shanghai");
   EXPECT_EQ(TradeModel::getTime("1d"), 86400);
   EXPECT_EQ(TradeModel::getTime("2h30m"), 9000);
@@ -108,6 +109,7 @@ TEST(KLineCodec, OffsetsAndDates) {
 }
 
 TEST(KLineCodec, RowsOfTheHandWorkedSeries) {
+  klinetest::LocaleScope gregorian("en_US_POSIX");  // the texts expected are Gregorian, in ASCII digits
   klinetest::ZoneScope zone("Asia/Shanghai");
   auto m = KLineDataManager::make();
   m->setAvailable(2);
@@ -174,6 +176,7 @@ TEST(KLineCodec, OddRecordsStillMakeRows) {
 // Series made by the Python peer, gzip'd by Python, zlib and GNU gzip, in a fixed zone and in
 // one with daylight saving.
 TEST(KLineCodec, PythonSeriesDecodeToPythonRows) {
+  klinetest::LocaleScope gregorian("en_US_POSIX");  // the texts expected are Gregorian, in ASCII digits
   for (auto [zone, seed, count, places] : {std::tuple{"Asia/Shanghai", 7, 120, 4}, {"Europe/Berlin", 11, 300, 5},
                                            {"America/New_York", 3, 25, 2}}) {
     SCOPED_TRACE(zone);
@@ -193,6 +196,7 @@ TEST(KLineCodec, PythonSeriesDecodeToPythonRows) {
 }
 
 TEST(KLineCodec, FormattersFollowTheZoneOnEveryThread) {
+  klinetest::LocaleScope gregorian("en_US_POSIX");  // the texts expected are Gregorian, in ASCII digits
   klinetest::ZoneScope zone("Asia/Shanghai");
   std::string here = KLineFormatDate::getDateString(0);
   std::string there;

@@ -173,6 +173,7 @@ TEST(KLineView, LateZoomRedrawsKeepTheNewestRowsInView) {
 }
 
 TEST(KLineView, HeaderAxisAndFormats) {
+  klinetest::LocaleScope gregorian("en_US_POSIX");  // the texts expected are Gregorian, in ASCII digits
   klinetest::ZoneScope zone("Asia/Shanghai");
   auto v = chart();
   v->setAvailable(4);

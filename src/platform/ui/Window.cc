@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <type_traits>
 #include <utility>
 
 #include "platform/foundation/ThreadChecker.h"
@@ -59,16 +58,17 @@ Touch Window::touchIn(const View& view, Point point) const { return Touch{view.c
 
 namespace {
 
-// The nearest enabled recognizer of the kind on the way up from the hit view that takes its touch.
-// A long press for one finger only.
+// The nearest enabled recognizer of the kind that fits, on the way up from the hit view, that takes
+// its touch. It starts a new touch sequence, whatever the last one did.
 template <class Kind>
-std::shared_ptr<Kind> nearestRecognizer(View& hit) {
+std::shared_ptr<Kind> nearestRecognizer(View& hit, bool (*fits)(const Kind&) = nullptr) {
   for (View* v = &hit; v; v = v->superviewRaw())
     for (auto& g : v->gestureRecognizers()) {
       auto kind = std::dynamic_pointer_cast<Kind>(g);
-      if constexpr (std::is_same_v<Kind, LongPressGestureRecognizer>)
-        if (kind && kind->numberOfTouchesRequired != 1) continue;
-      if (kind && kind->isEnabled() && kind->shouldReceiveTouch(hit)) return kind;
+      if (kind && (!fits || fits(*kind)) && kind->isEnabled() && kind->shouldReceiveTouch(hit)) {
+        kind->injectState(GestureState::Possible);
+        return kind;
+      }
     }
   return nullptr;
 }
@@ -89,7 +89,6 @@ void Window::touchDown(Point point, int finger) {
   TrackedTouch t;
   t.hit = hit;
   t.start = t.last = point;
-  t.sequence = ++touchSequence_;
   for (View* v = hit.get(); v && !t.recognizer && !t.control; v = v->superviewRaw()) {
     for (auto& g : v->gestureRecognizers()) {
       auto tap = std::dynamic_pointer_cast<TapGestureRecognizer>(g);
@@ -108,16 +107,13 @@ void Window::touchDown(Point point, int finger) {
       t.scroller = std::static_pointer_cast<ScrollView>(sv->shared_from_this());
       break;
     }
-  t.press = nearestRecognizer<LongPressGestureRecognizer>(*hit);
+  t.press = nearestRecognizer<LongPressGestureRecognizer>(
+      *hit, [](const LongPressGestureRecognizer& press) { return press.numberOfTouchesRequired == 1; });
   t.pinch = nearestRecognizer<PinchGestureRecognizer>(*hit);
-  for (const auto& g :
-       {std::static_pointer_cast<GestureRecognizer>(t.press), std::static_pointer_cast<GestureRecognizer>(t.pinch)})
-    if (g) g->injectState(GestureState::Possible);
   if (t.press) {
     std::weak_ptr<View> weak = weak_from_this();
-    const std::uint64_t sequence = t.sequence;
-    t.pressTimer = Timer::scheduled(t.press->minimumPressDuration, false, [weak, sequence](Timer&) {
-      if (auto self = weak.lock()) static_cast<Window&>(*self).pressRested(sequence);
+    t.pressTimer = Timer::scheduled(t.press->minimumPressDuration, false, [weak](Timer& timer) {
+      if (auto self = weak.lock()) static_cast<Window&>(*self).pressRested(timer);
     });
   }
   touch_ = t;
@@ -130,33 +126,40 @@ void Window::touchDown(Point point, int finger) {
   }
 }
 
-void Window::takeTouchFromViews(const GestureRecognizer& taker) {
+void Window::failWaitingPress() {
+  touch_.pressTimer->invalidate();
+  touch_.press->injectState(GestureState::Failed);
+  touch_.press.reset();
+}
+
+void Window::takeTouch(Owner owner, const GestureRecognizer& taker) {
   auto& t = touch_;
+  const Owner from = std::exchange(t.owner, owner);
   if (t.pressTimer) t.pressTimer->invalidate();
   if (t.press && t.press.get() != &taker) {
-    t.press->injectState(t.pressing ? GestureState::Cancelled : GestureState::Failed);
+    t.press->injectState(from == Owner::Press ? GestureState::Cancelled : GestureState::Failed);
     t.press.reset();
-    t.pressing = false;
   }
   if (t.recognizer) {
     t.recognizer->injectState(GestureState::Failed);
     t.recognizer.reset();
   }
-  if (t.scrolling) {
+  // Who had the touch hears it go (from a long press that began, the views heard it then).
+  if (from == Owner::Scroll) {
     t.scroller->endTouchDrag();
-    t.scrolling = false;
   } else if (t.control) {
     t.control->setHighlighted(false);
     t.control->sendActionsForControlEvents(kControlEventTouchCancel);
-  } else if (taker.cancelsTouchesInView) {
+  } else if (from == Owner::Views && taker.cancelsTouchesInView) {
     t.hit->touchesCancelled(touchIn(*t.hit, t.last));
   }
   t.control.reset();
   t.scroller.reset();
 }
 
-void Window::pressRested(std::uint64_t sequence) {
-  if (!touch_.hit || touch_.sequence != sequence || !touch_.press || touch_.pressing || touch_.pinching) return;
+void Window::pressRested(const Timer& timer) {
+  // The timer of the touch going on, while its long press waits.
+  if (touch_.pressTimer.get() != &timer || !touch_.press || touch_.owner != Owner::Views) return;
   auto press = touch_.press;
   press->setLocationInWindow(touch_.last);
   press->injectState(GestureState::Began);
@@ -165,21 +168,19 @@ void Window::pressRested(std::uint64_t sequence) {
     return;
   }
   // The target may have ended the touch meanwhile.
-  if (touch_.sequence != sequence || touch_.press != press) return;
-  touch_.pressing = true;
-  takeTouchFromViews(*press);
+  if (touch_.pressTimer.get() != &timer || touch_.press != press) return;
+  takeTouch(Owner::Press, *press);
 }
 
 void Window::secondFingerDown(Point point) {
-  if (!touch_.hit || touch_.pinching || !touch_.pinch || !touch_.pinch->viewRaw()) return;
+  if (!touch_.hit || touch_.owner == Owner::Pinch || !touch_.pinch || !touch_.pinch->viewRaw()) return;
   layoutIfNeeded();
   auto hit = hitTest(point);
   if (!hit || !(hit.get() == touch_.pinch->viewRaw() || hit->isDescendantOf(touch_.pinch->viewRaw()))) return;
-  auto pinch = touch_.pinch;
-  takeTouchFromViews(*pinch);
-  touch_.pinching = true;
   touch_.second = point;
   touch_.pinchStart = std::max(1.0, distance(touch_.last, point));
+  auto pinch = touch_.pinch;
+  takeTouch(Owner::Pinch, *pinch);
 }
 
 void Window::pinchMoved() {
@@ -201,27 +202,23 @@ void Window::pinchMoved() {
 
 void Window::touchMove(Point point, int finger) {
   if (!touch_.hit) return;
-  if (touch_.pinching) {
+  if (touch_.owner == Owner::Pinch) {
     (finger == 0 ? touch_.last : touch_.second) = point;
     pinchMoved();
     return;
   }
   if (finger != 0) return;
-  if (touch_.pressing) {
+  if (touch_.owner == Owner::Press) {
     touch_.last = point;
     touch_.press->setLocationInWindow(point);
     touch_.press->injectState(GestureState::Changed);
     return;
   }
-  if (touch_.press && distance(point, touch_.start) > touch_.press->allowableMovement) {
-    touch_.pressTimer->invalidate();
-    touch_.press->injectState(GestureState::Failed);
-    touch_.press.reset();
-  }
+  if (touch_.press && distance(point, touch_.start) > touch_.press->allowableMovement) failWaitingPress();
   auto t = touch_;  // the handlers may end the touch
   Point last = t.last;
   touch_.last = point;
-  if (t.scrolling) {
+  if (t.owner == Owner::Scroll) {
     t.scroller->touchDragBy(point.x - last.x, point.y - last.y);
     return;
   }
@@ -232,12 +229,8 @@ void Window::touchMove(Point point, int finger) {
       touch_.recognizer.reset();
     }
     if (t.scroller && t.scroller->touchesShouldCancelInContentView(*t.hit)) {
-      touch_.scrolling = true;
-      if (touch_.press) {  // the scroll has the touch: no long press any more
-        touch_.pressTimer->invalidate();
-        touch_.press->injectState(GestureState::Failed);
-        touch_.press.reset();
-      }
+      touch_.owner = Owner::Scroll;
+      if (touch_.press) failWaitingPress();  // the scroll has the touch: no long press any more
       if (t.control) {
         t.control->setHighlighted(false);
         t.control->sendActionsForControlEvents(kControlEventTouchCancel);
@@ -257,22 +250,22 @@ void Window::touchMove(Point point, int finger) {
 }
 
 void Window::touchUp(Point point, int finger) {
-  if (!touch_.hit || (finger != 0 && !touch_.pinching)) return;
+  if (!touch_.hit || (finger != 0 && touch_.owner != Owner::Pinch)) return;
   auto t = std::exchange(touch_, TrackedTouch{});
   if (t.pressTimer) t.pressTimer->invalidate();
-  if (t.pinching) {  // the first lift ends the pinch
+  if (t.owner == Owner::Pinch) {  // the first lift ends the pinch
     (finger == 0 ? t.last : t.second) = point;
     t.pinch->injectPinch(t.pinchBegan ? GestureState::Ended : GestureState::Failed,
                          distance(t.last, t.second) / t.pinchStart);
     return;
   }
-  if (t.pressing) {
+  if (t.owner == Owner::Press) {
     t.press->setLocationInWindow(point);
     t.press->injectState(GestureState::Ended);
     return;
   }
   if (t.press) t.press->injectState(GestureState::Failed);
-  if (t.scrolling) {
+  if (t.owner == Owner::Scroll) {
     t.scroller->endTouchDrag();
   } else if (t.recognizer) {
     // A recognised tap cancels the touch in the views (unless the recognizer lets them have it);
@@ -304,16 +297,16 @@ void Window::touchCancel() {
   if (!touch_.hit) return;
   auto t = std::exchange(touch_, TrackedTouch{});
   if (t.pressTimer) t.pressTimer->invalidate();
-  if (t.pinching) {
+  if (t.owner == Owner::Pinch) {
     t.pinch->injectPinch(t.pinchBegan ? GestureState::Cancelled : GestureState::Failed, t.pinch->scale);
     return;
   }
-  if (t.pressing) {
+  if (t.owner == Owner::Press) {
     t.press->injectState(GestureState::Cancelled);
     return;
   }
   if (t.press) t.press->injectState(GestureState::Failed);
-  if (t.scrolling) {
+  if (t.owner == Owner::Scroll) {
     t.scroller->endTouchDrag();
   } else if (t.control) {
     t.control->setHighlighted(false);

@@ -3,7 +3,6 @@
 // shown (makeKeyAndVisible or setHidden(false)); the application keeps a weak list of windows
 // and one key window.
 
-#include <cstdint>
 #include <memory>
 
 #include "platform/ui/View.h"
@@ -56,8 +55,9 @@ class Window : public View {
   // and then has the touch: moves change it, the lift ends it, and the tap, the control and the
   // views (unless cancelsTouchesInView is off) hear that the touch is not theirs. A second finger
   // (finger 1) put down inside the view of the nearest enabled pinch recognizer up from the first
-  // finger's view takes the touch for the pinch the same way: moves of either finger change its
-  // scale (the fingers' distance over their distance at the second touch-down) and location (their
+  // finger's view takes the touch for the pinch the same way (from a long press that has it: the
+  // press is cancelled, the views hear no second cancel): moves of either finger change its scale
+  // (the fingers' distance over their distance at the second touch-down) and location (their
   // middle), beginning at the first move that changes the distance; the first lift ends it and the
   // other finger's later events go nowhere. A second finger without such a recognizer is ignored.
   static constexpr double kTouchSlop = 10;
@@ -70,6 +70,9 @@ class Window : public View {
   std::shared_ptr<View> tapAt(Point point);
 
  private:
+  // Who has the touch: the views (a tap recognizer, a control or the hit view), the scroll view,
+  // the long press that began, or the pinch whose second finger is down.
+  enum class Owner { Views, Scroll, Press, Pinch };
   struct TrackedTouch {
     std::shared_ptr<View> hit;
     std::shared_ptr<GestureRecognizer> recognizer;
@@ -77,26 +80,25 @@ class Window : public View {
     std::shared_ptr<ScrollView> scroller;
     Point start;
     Point last;
-    bool scrolling = false;
-    std::uint64_t sequence = 0;
+    Owner owner = Owner::Views;
     std::shared_ptr<LongPressGestureRecognizer> press;
-    std::shared_ptr<Timer> pressTimer;
-    bool pressing = false;  // the long press began and has the touch
+    std::shared_ptr<Timer> pressTimer;  // fires once the finger has rested
     std::shared_ptr<PinchGestureRecognizer> pinch;
-    bool pinching = false;  // a second finger is down for the pinch
     bool pinchBegan = false;
     Point second;
     double pinchStart = 0;
   };
   Touch touchIn(const View& view, Point point) const;
-  void pressRested(std::uint64_t sequence);
+  // The touch's long press timer fired.
+  void pressRested(const Timer& timer);
+  // The long press that waits for the finger to rest fails.
+  void failWaitingPress();
   void secondFingerDown(Point point);
   void pinchMoved();
-  // The long press or the pinch takes the touch: the tap fails, the control or the views hear a
-  // cancel, a scroll ends.
-  void takeTouchFromViews(const GestureRecognizer& taker);
+  // The long press or the pinch takes the touch: a waiting long press fails (one that began is
+  // cancelled), the tap fails, the control or the views hear a cancel, a scroll ends.
+  void takeTouch(Owner owner, const GestureRecognizer& taker);
   TrackedTouch touch_;
-  std::uint64_t touchSequence_ = 0;
   double level_ = kWindowLevelNormal;
   std::shared_ptr<ViewController> root_;
 };

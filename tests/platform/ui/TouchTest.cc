@@ -271,4 +271,27 @@ TEST_F(Touches, ASecondFingerInsideAPinchRecognizersViewPinchesAndOthersGoNowher
   EXPECT_TRUE(heard->events.empty());
 }
 
+// A pinch's second finger takes the touch from a long press that began: the press is cancelled, and
+// the views, which heard the touch go when the press began, hear nothing more.
+TEST_F(Touches, APinchTakesTheTouchFromABegunLongPress) {
+  VirtualTimeScope time;
+  auto target = std::make_shared<Recorder>(Rect(0, 0, 320, 240));
+  root->addSubview(target);
+  auto heard = std::make_shared<Heard>();
+  auto hear = [heard](GestureRecognizer& g) { (*heard)(g); };
+  target->addGestureRecognizer(std::make_shared<LongPressGestureRecognizer>(hear));
+  target->addGestureRecognizer(std::make_shared<PinchGestureRecognizer>(hear));
+
+  window->touchDown({100, 100});
+  time.advance(0.6);
+  runDueTimers();
+  window->touchDown({200, 100}, 1);
+  window->touchMove({150, 100}, 1);
+  window->touchUp({150, 100}, 1);
+  EXPECT_EQ(heard->events, (std::vector<std::string>{"began 100,100", "cancelled 100,100", "began x0.50 125,100",
+                                                     "ended x0.50 125,100"}));
+  EXPECT_EQ(target->events, (std::vector<std::string>{"began 100,100", "cancelled 100,100"}));
+  EXPECT_FALSE(window->isTracking());
+}
+
 }  // namespace
