@@ -4,13 +4,12 @@
 
 #include <fstream>
 #include <iterator>
-#include <memory>
-#include <stdexcept>
 #include <string>
 
 #include "kline/KLineHttpEngine.h"
 #include "kline/KLineTestSupport.h"
 #include "platform/security/Certificate.h"
+#include "support/PeerProcess.h"
 
 namespace klinetest {
 
@@ -35,20 +34,15 @@ class SeriesServer {
   }
 
  private:
-  SeriesServer() {
-    child_ = std::make_unique<fxtest::ChildProcess>(std::vector<std::string>{
-        fxtest::kPython, peerScript(), "serve", dir_.path().string(), "5", std::to_string(kRows)});
-    for (int i = 0; i < 2; ++i) {
-      auto line = child_->readLine(30000);
-      if (!line) throw std::runtime_error("the series peer did not start");
-      if (line->rfind("HTTP ", 0) == 0) http_ = std::stoi(line->substr(5));
-      if (line->rfind("HTTPS ", 0) == 0) https_ = std::stoi(line->substr(6));
-    }
-  }
+  SeriesServer()
+      : peer_({fxtest::kPython, peerScript(), "serve", dir_.path().string(), "5", std::to_string(kRows)},
+              {"HTTP", "HTTPS"}, 30000),
+        http_(peer_.port("HTTP")),
+        https_(peer_.port("HTTPS")) {}
 
   fxtest::TempDir dir_;
-  std::unique_ptr<fxtest::ChildProcess> child_;
-  int http_ = 0, https_ = 0;
+  fxtest::PeerProcess peer_;
+  const int http_, https_;
 };
 
 }  // namespace klinetest

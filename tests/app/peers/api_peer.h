@@ -6,13 +6,13 @@
 
 #include <fstream>
 #include <iterator>
-#include <memory>
 #include <stdexcept>
 #include <string>
 
 #include "appnet/TnqHTTPRequestOperation.h"
 #include "platform/foundation/Base64.h"
 #include "platform/foundation/Json.h"
+#include "support/PeerProcess.h"
 #include "support/TestSupport.h"
 
 namespace fxtest {
@@ -52,19 +52,13 @@ class ApiPeer {
   pf::Value requests() { return pf::parseJson(control("/_control/requests")).value_or(pf::Value::array()); }
 
  private:
-  ApiPeer() {
-    child_ = std::make_unique<ChildProcess>(
-        std::vector<std::string>{kPython, (sourceDir() / "tests/app/peers/api_server.py").string(), dir_.path().string()});
-    for (int i = 0; i < 4; ++i) {
-      auto line = child_->readLine(30000);
-      if (!line) throw std::runtime_error("the REST peer did not start");
-      auto port = [&](const char* tag) { return std::stoi(line->substr(std::string(tag).size() + 1)); };
-      if (line->rfind("HTTP ", 0) == 0) http_ = port("HTTP");
-      if (line->rfind("SELF ", 0) == 0) self_ = port("SELF");
-      if (line->rfind("CHAIN ", 0) == 0) chain_ = port("CHAIN");
-      if (line->rfind("HTTP6 ", 0) == 0) http6_ = port("HTTP6");
-    }
-  }
+  ApiPeer()
+      : peer_({kPython, (sourceDir() / "tests/app/peers/api_server.py").string(), dir_.path().string()},
+              {"HTTP", "SELF", "CHAIN", "HTTP6"}, 30000),
+        http_(peer_.port("HTTP")),
+        self_(peer_.port("SELF")),
+        chain_(peer_.port("CHAIN")),
+        http6_(peer_.port("HTTP6")) {}
 
   std::string control(const std::string& path, const std::string& body = "{}") {
     pf::UrlRequest request(pf::Url::parse(base() + path));
@@ -78,8 +72,8 @@ class ApiPeer {
   }
 
   TempDir dir_;
-  std::unique_ptr<ChildProcess> child_;
-  int http_ = 0, self_ = 0, chain_ = 0, http6_ = 0;
+  PeerProcess peer_;
+  const int http_, self_, chain_, http6_;
 };
 
 }  // namespace fxtest
