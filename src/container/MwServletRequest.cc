@@ -32,14 +32,18 @@ std::string actionOf(const std::string& query) {
 
 }  // namespace
 
+std::string MwServletRequest::requestIdOf(const pf::Value& message) {
+  const pf::Value* id = message.is_object() ? pf::valueForKey(message, "requestId") : nullptr;
+  if (!id || !(id->is_string() || id->is_number())) return {};
+  return id->is_string() ? id->get<std::string>() : pf::stringValue(*id);
+}
+
 std::optional<MwServletRequest> MwServletRequest::parse(const pf::Value& message) {
-  if (!message.is_object()) return std::nullopt;
-  const pf::Value* id = pf::valueForKey(message, "requestId");
-  const pf::Value* url = pf::valueForKey(message, "url");
-  if (!id || !(id->is_string() || id->is_number()) || !url || !url->is_string()) return std::nullopt;
+  const pf::Value* url = message.is_object() ? pf::valueForKey(message, "url") : nullptr;
+  if (!url || !url->is_string()) return std::nullopt;
 
   MwServletRequest request;
-  request.requestId_ = id->is_string() ? id->get<std::string>() : pf::stringValue(*id);
+  request.requestId_ = requestIdOf(message);
   if (request.requestId_.empty()) return std::nullopt;
   request.url_ = url->get<std::string>();
   if (const pf::Value* data = pf::valueForKey(message, "data")) request.data_ = *data;

@@ -19,6 +19,9 @@ class MwServletRequest {
  public:
   // Parses one message; nullopt when it is no dictionary or has no text "requestId" and "url".
   static std::optional<MwServletRequest> parse(const pf::Value& message);
+  // The message's "requestId" as a call names it (a text, or a number written as text); "" when it
+  // has none.
+  static std::string requestIdOf(const pf::Value& message);
 
   // The action word of the URL ("create" of "client://chart.do?action=create").
   const std::string& getParameterValue() const { return action_; }

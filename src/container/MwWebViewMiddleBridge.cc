@@ -52,12 +52,6 @@ class RequestIdReader final : public nlohmann::json_sax<pf::Value> {
   bool idIsNext_ = false;
 };
 
-std::string requestIdOf(const pf::Value& message) {
-  const pf::Value* id = pf::valueForKey(message, "requestId");
-  if (!id || !(id->is_string() || id->is_number())) return {};
-  return id->is_string() ? id->get<std::string>() : pf::stringValue(*id);
-}
-
 }  // namespace
 
 std::string MwWebViewMiddleBridge::topLevelRequestId(std::string_view message) {
@@ -115,7 +109,7 @@ bool MwWebViewMiddleBridge::dispatchMessage(const pf::Value& message) {
   if (pf::valueForKey(message, "requestId")) {
     auto request = MwServletRequest::parse(message);
     if (!request) {
-      const std::string id = requestIdOf(message);
+      const std::string id = MwServletRequest::requestIdOf(message);
       if (id.empty()) {
         LoggerUtil::debug("bridge call without a usable \"requestId\" dropped");
         return false;
