@@ -148,17 +148,9 @@ void BM_UpdateRunAgainstBareCurlAndMinizipInTurns(benchmark::State& state) {
   if (!b.ready) return state.SkipWithError("no bank");
   pf::LogCapture quiet;
   CURL* curl = curl_easy_init();
-  fxbench::Turns turns("update", "bare");
-  for (auto _ : state) {
-    if (!turns.take([&] { return updateRun(b); }, [&] { return bareRun(b, curl); })) {
-      state.SkipWithError("a road failed");
-      break;
-    }
-    state.SetIterationTime(turns.lastOursSeconds());
-  }
+  fxbench::Turns("update", "bare").run(state, [&] { return updateRun(b); }, [&] { return bareRun(b, curl); });
   curl_easy_cleanup(curl);
   pf::Sandbox::setHome({});
-  turns.report(state);
 }
 
 // Ten turns a repetition: five with each road first.

@@ -79,11 +79,7 @@ void BM_Unpack_InstallAgainstBareMinizipInTurns(benchmark::State& state) {
     });
     return ok ? seconds : -1.0;
   };
-  for (auto _ : state) {
-    if (!turns.take(install, bare)) return state.SkipWithError("a road failed");
-    state.SetIterationTime(turns.lastOursSeconds());
-  }
-  turns.report(state);
+  if (!turns.run(state, install, bare)) return;
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * 500 * 10 * 1024);
 }
 

@@ -183,14 +183,7 @@ void BM_ReceiveInTurnsWithNodeWs(benchmark::State& state) {
     nodeCpu.push_back(cpuSeconds(RUSAGE_CHILDREN) - cpu);
     return seconds;
   };
-  for (auto _ : state) {
-    if (!turns.take(runOurs, runNode)) {
-      state.SkipWithError("a client ended early");
-      return;
-    }
-    state.SetIterationTime(turns.lastOursSeconds());
-  }
-  turns.report(state);
+  if (!turns.run(state, runOurs, runNode, "a client ended early")) return;
   state.counters["ours_cpu_us"] = fxbench::median(oursCpu) / kMessages * 1e6;
   state.counters["node_cpu_us"] = fxbench::median(nodeCpu) / kMessages * 1e6;
   state.SetItemsProcessed(state.iterations() * kMessages);
