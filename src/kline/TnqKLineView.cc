@@ -648,6 +648,8 @@ void TnqKLineView::scrollViewDidScroll(pf::ScrollView& scrollView) {
   for (auto& v : std::initializer_list<std::shared_ptr<pf::View>>{verticalLine, horizontalLine, longPressDateLabel,
                                                                   longPressDataLabel})
     v->setHidden(true);
+  benginDateLabel->setHidden(false);
+  endDateLabel->setHidden(false);
   if (!initReady || settingOwnOffset_) return;
   const double x = scrollView.contentOffset().x;
   if (x <= 0) {
@@ -740,7 +742,34 @@ void TnqKLineView::changeLine(pf::GestureRecognizer& recognizer) {
   verticalLine->setFrame({c.x, 0, 1.0, bounds().height()});
   L::centerXEqualToView(*longPressDateLabel, *verticalLine);
   L::centerYEqualToView(*longPressDataLabel, *horizontalLine);
+  clearAxisDatesForCrossHair();
   changeChooseDay();
+}
+
+namespace {
+
+// Where a one-line label's text stands along x, in its superview's coordinates.
+std::pair<double, double> textSpan(const pf::Label& label) {
+  const double width = label.sizeThatFits({0, 0}).width;
+  const pf::Rect f = label.frame();
+  switch (label.textAlignment()) {
+    case pf::TextAlignment::Center: return {f.midX() - width / 2, f.midX() + width / 2};
+    case pf::TextAlignment::Right: return {f.maxX() - width, f.maxX()};
+    default: return {f.x(), f.x() + width};
+  }
+}
+
+}  // namespace
+
+// The cross-hair's date stands on the axis dates' line: an axis date it would be written over
+// gives way until the cross-hair goes.
+void TnqKLineView::clearAxisDatesForCrossHair() {
+  constexpr double kGap = 4;
+  const auto [left, right] = textSpan(*longPressDateLabel);
+  for (pf::Label* axis : {benginDateLabel.get(), endDateLabel.get()}) {
+    const auto [axisLeft, axisRight] = textSpan(*axis);
+    axis->setHidden(axisLeft < right + kGap && left < axisRight + kGap);
+  }
 }
 
 }  // namespace kline

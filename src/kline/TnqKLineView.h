@@ -117,6 +117,7 @@ class TnqKLineView : public pf::View, public pf::ScrollViewDelegate {
   void updateDataDisplay(const std::vector<PointsModel>& visible);
   void refreshStartEnd(const std::vector<PointsModel>& visible);
   void changeLine(pf::GestureRecognizer& recognizer);
+  void clearAxisDatesForCrossHair();
   void touchBoxAction(pf::PinchGestureRecognizer& recognizer);
   void gestureRecognizerHandle(pf::LongPressGestureRecognizer& recognizer);
 

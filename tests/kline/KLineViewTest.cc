@@ -259,6 +259,33 @@ TEST(KLineView, CrossHairSnapsToTheCandleUnderTheFinger) {
   EXPECT_TRUE(v->longPressDataLabel->isHidden());
 }
 
+TEST(KLineView, TheCrossHairsDateIsNeverWrittenOverAnAxisDate) {
+  klinetest::ZoneScope zone("Asia/Shanghai");
+  auto v = chart();
+  v->setKlineType(4);
+  v->drawLine(chartscenes::series(100));
+  auto& press = *v->longPressGestureRecognizer;
+  const auto shown = [&] { return std::pair(!v->benginDateLabel->isHidden(), !v->endDateLabel->isHidden()); };
+  // The last candle: its date stands where the end date is written.
+  press.setLocationInView({99 * 10.5 + 5.25, 90});
+  press.injectState(pf::GestureState::Began);
+  EXPECT_EQ(shown(), std::pair(true, false));
+  // The first visible candle: the begin date gives way instead.
+  press.setLocationInView({72 * 10.5, 90});
+  press.injectState(pf::GestureState::Changed);
+  EXPECT_EQ(shown(), std::pair(false, true));
+  // Mid-chart: both axis dates stand beside it.
+  press.setLocationInView({86 * 10.5, 90});
+  press.injectState(pf::GestureState::Changed);
+  EXPECT_EQ(shown(), std::pair(true, true));
+  press.setLocationInView({99 * 10.5 + 5.25, 90});
+  press.injectState(pf::GestureState::Changed);
+  press.injectState(pf::GestureState::Ended);
+  // The cross-hair goes with the next scroll, and the axis dates come back.
+  v->mainView->setContentOffset({700, 0});
+  EXPECT_EQ(shown(), std::pair(true, true));
+}
+
 TEST(KLineView, FlatAndEmptySeriesDrawNoNonsense) {
   auto v = chart();
   v->drawLine({row(1.5, 1.5, 1.5, 1.5), row(1.5, 1.5, 1.5, 1.5)});
