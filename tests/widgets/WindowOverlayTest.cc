@@ -239,7 +239,7 @@ TEST_F(WindowOverlay, TheLatestCallWinsInTheSameTurnAsADelayedDismissal) {
           Ov::updateProgress(0.5, std::string("Again"));
         else
           Ov::showProgressWithStyle(widgets::OvProgressHUDProgressStyleRadial, std::nullopt, "Again");
-        if (kind != Show) Ov::updateProgress(0.5);
+        if (kind == ProgressShow) Ov::updateProgress(0.5);
         advance(5);
         auto window = hud()->hudWindow();
         EXPECT_TRUE(window && !window->isHidden());
