@@ -2,6 +2,7 @@
 
 #include "app/TnqApiServices.h"
 #include "app/TnqURLResponse.h"
+#include "platform/foundation/Base64.h"
 #include "platform/foundation/Json.h"
 #include "platform/foundation/SharedInstance.h"
 #include "platform/foundation/Text.h"
@@ -19,7 +20,22 @@ constexpr std::string_view kEscapedInValues = "&+#[]";
 
 // The URL of a service's method keeps the reserved characters, "[" and "]" (an IPv6 host) among
 // them, which the legacy escaping's older legal set lacks.
-std::string escapedUrl(const std::string& url) { return pf::addPercentEscapes(url, "[]"); }
+std::string escapedUrl(std::string_view url) { return pf::addPercentEscapes(url, "[]"); }
+
+// A base URL may carry escapes of its own (the zone "%25lo" of an IPv6 host, "%20" in a path):
+// each "%" with two hex digits stays as written; the rest is escaped as any URL text.
+std::string escapedBaseUrl(std::string_view url) {
+  std::string out;
+  std::size_t done = 0;
+  for (std::size_t i = 0; i + 2 < url.size(); ++i) {
+    if (url[i] != '%' || pf::hexDigit(url[i + 1]) < 0 || pf::hexDigit(url[i + 2]) < 0) continue;
+    out += escapedUrl(url.substr(done, i - done));
+    out += url.substr(i, 3);
+    done = i + 3;
+    i += 2;
+  }
+  return out + escapedUrl(url.substr(done));
+}
 
 std::optional<std::string> prettyJson(const pf::Value& params) {
   pf::JsonWriteOptions options;
@@ -27,11 +43,11 @@ std::optional<std::string> prettyJson(const pf::Value& params) {
   return pf::writeJson(params, options);
 }
 
-// The URL text of a service's method, or nullopt for an unknown service.
+// The escaped URL text of a service's method, or nullopt for an unknown service.
 std::optional<std::string> methodUrl(const std::string& serviceIdentifier, const std::string& methodName) {
   auto service = TnqServiceFactory::sharedInstance()->serviceWithIdentifier(serviceIdentifier);
   if (!service) return std::nullopt;
-  return service->apiBaseUrl() + service->apiService() + methodName;
+  return escapedBaseUrl(service->apiBaseUrl()) + escapedUrl(service->apiService() + methodName);
 }
 
 std::optional<pf::UrlRequest> makeRequest(const std::string& escapedUrl, const std::optional<pf::Value>& params) {
@@ -55,7 +71,7 @@ std::optional<pf::UrlRequest> TnqRequestBuilder::buildGetRequestWithServiceIdent
     const std::string& methodName) const {
   auto url = methodUrl(serviceIdentifier, methodName);
   if (!url) return std::nullopt;
-  std::string text = escapedUrl(*url);
+  std::string text = *url;
   if (requestParams) {
     auto json = prettyJson(*requestParams);
     if (!json) return std::nullopt;
@@ -71,7 +87,7 @@ std::optional<pf::UrlRequest> TnqRequestBuilder::buildPostRequestWithServiceIden
     const std::string& methodName) const {
   auto url = methodUrl(serviceIdentifier, methodName);
   if (!url) return std::nullopt;
-  auto request = makeRequest(escapedUrl(*url), requestParams);
+  auto request = makeRequest(*url, requestParams);
   if (!request) return std::nullopt;
   if (requestParams) {
     auto body = TnqCommonParamsBuilder::paramPostWithServerIdentify(serviceIdentifier, *requestParams);

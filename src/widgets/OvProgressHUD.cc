@@ -371,10 +371,7 @@ void OvProgressHUD::buildHUD() {
 
 void OvProgressHUD::show() {
   PF_ASSERT_MAIN_THREAD();
-  if (dismissDelayTimer_) {
-    dismissDelayTimer_->invalidate();
-    dismissDelayTimer_ = nullptr;
-  }
+  supersedeDismissal();
   ++presentations_;
   // The latest request wins over a waiting exit.
   queuedDismissAnimation = nullptr;
@@ -416,9 +413,18 @@ void OvProgressHUD::endConfirmation() {
   tempStatus_.reset();
 }
 
+void OvProgressHUD::supersedeDismissal() {
+  if (dismissDelayTimer_) {
+    dismissDelayTimer_->invalidate();
+    dismissDelayTimer_ = nullptr;
+  }
+  ++requests_;
+}
+
 void OvProgressHUD::dismiss() {
   PF_ASSERT_MAIN_THREAD();
   if (!window_) return;
+  supersedeDismissal();
   endConfirmation();
   // The latest request wins over a waiting entry.
   queuedShowAnimation = nullptr;
@@ -464,12 +470,13 @@ void OvProgressHUD::dismissWithCompletionState(std::int64_t state, std::optional
   hud_->completionState = state;
   // Positive infinity and 2 to the 64th keep the overlay up.
   const bool keepUp = std::isinf(delay) || static_cast<double>(delay) == 18446744073709551616.0;
+  supersedeDismissal();
+  const std::uint64_t request = requests_;
   std::weak_ptr<OvProgressHUD> weak = weakSelf();
-  auto schedule = [weak, delay] {
+  auto schedule = [weak, delay, request] {
     auto self = weak.lock();
-    if (!self) return;
-    if (self->dismissDelayTimer_) self->dismissDelayTimer_->invalidate();
-    self->dismissDelayTimer_ = nullptr;
+    // A show, an update or another dismissal since this one (the same turn included) wins.
+    if (!self || self->requests_ != request) return;
     if (!std::isfinite(delay)) return;
     self->dismissDelayTimer_ = pf::Timer::scheduled(std::max(0.0f, delay), false, [weak](pf::Timer&) {
       if (auto hud = weak.lock()) {
@@ -479,7 +486,7 @@ void OvProgressHUD::dismissWithCompletionState(std::int64_t state, std::optional
     });
   };
   if (isVisible()) {
-    updateHUDAnimated(true, [schedule, keepUp](bool) {
+    runHUDUpdate(true, [schedule, keepUp](bool) {
       if (!keepUp) schedule();
     });
   } else {
@@ -500,10 +507,11 @@ void OvProgressHUD::touchesEnded(const pf::Touch&) { dismiss(); }
 
 void OvProgressHUD::updateHUDAnimated(bool animated, std::function<void(bool)> completion) {
   PF_ASSERT_MAIN_THREAD();
-  if (dismissDelayTimer_) {
-    dismissDelayTimer_->invalidate();
-    dismissDelayTimer_ = nullptr;
-  }
+  supersedeDismissal();
+  runHUDUpdate(animated, std::move(completion));
+}
+
+void OvProgressHUD::runHUDUpdate(bool animated, std::function<void(bool)> completion) {
   if (animated) {
     std::weak_ptr<OvProgressHUD> weak = weakSelf();
     pf::View::animate(0.1, 0, pf::kAnimationBeginFromCurrentState | pf::kAnimationCurveEaseOut,
@@ -544,6 +552,8 @@ void OvProgressHUD::handleTap() {
     return;
   }
   if (!confirmed_) return;
+  supersedeDismissal();
+  const std::uint64_t request = requests_;
   if (confirmationTimer_) confirmationTimer_->invalidate();
   confirmationTimer_ = nullptr;
   if (auto cancel = cancelBlock_) cancel();
@@ -552,8 +562,9 @@ void OvProgressHUD::handleTap() {
   hud_->completionState = OvProgressHUDCompletionStateError;
   hud_->needsUpdate = true;
   std::weak_ptr<OvProgressHUD> weak = weakSelf();
-  hud_->updateAnimated(true, [weak](bool) {
-    if (auto self = weak.lock()) self->dismiss();
+  hud_->updateAnimated(true, [weak, request](bool) {
+    auto self = weak.lock();
+    if (self && self->requests_ == request) self->dismiss();
   });
   confirmed_ = false;
 }

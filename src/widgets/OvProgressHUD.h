@@ -6,8 +6,9 @@
 // OvProgressHUDClass, which act on sharedHUD() and do their work on the main thread (from another
 // thread, synchronously on the main queue: a caller must not hold the main thread waiting).
 //
-// The latest request wins: a show drops a waiting exit, a dismiss a waiting entry. `visible`
-// means on screen: set by every presentation, cleared when a dismissal drops the window.
+// The latest request wins: a show drops a waiting exit, a dismiss a waiting entry, and any newer
+// request ends a pending delayed dismissal, the same turn included. `visible` means on screen:
+// set by every presentation, cleared when a dismissal drops the window.
 
 #include <cstdint>
 #include <functional>
@@ -162,6 +163,11 @@ class OvProgressHUD : public pf::View, public OvHudDelegate {
   pf::InterfaceOrientation currentOrientation() const;
   // Ends a pending cancel confirmation without restoring anything.
   void endConfirmation();
+  // A new request (a show, an update, a dismissal) ends what an earlier dismissal has pending: its
+  // timer, and the steps that would still schedule one or dismiss (see requests_).
+  void supersedeDismissal();
+  // The box's update of updateHUDAnimated, without superseding anything.
+  void runHUDUpdate(bool animated, std::function<void(bool finished)> completion);
   void showStyle(std::int64_t style);
   void dismissStyle(std::int64_t style);
   void showWithDropAnimation();
@@ -193,6 +199,9 @@ class OvProgressHUD : public pf::View, public OvHudDelegate {
   std::shared_ptr<pf::TapGestureRecognizer> tap_;
   // Counts presentations: a dismissal's backdrop fade cut short by a newer show leaves the window.
   std::uint64_t presentations_ = 0;
+  // Counts requests: a dismissal step that waits for an animation (a delay's timer still to be
+  // scheduled, a confirmed cancel's dismissal) does nothing when a request came since.
+  std::uint64_t requests_ = 0;
 };
 
 // The class operations: each acts on OvProgressHUD::sharedHUD() on the main thread.

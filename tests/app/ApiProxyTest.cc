@@ -101,6 +101,33 @@ TEST_F(ApiProxy, IPv6BaseUrlReachesThePeer) {
   EXPECT_EQ(body(byPath["/autdTradePre/post.action"]).find('['), std::string::npos);
 }
 
+// A base URL that carries escapes of its own keeps them: the zone of a link-local IPv6 host, an
+// escaped blank in a path (which the peer is asked for as written); what needs escaping still is.
+TEST_F(ApiProxy, EscapesOfTheBaseUrlAreKept) {
+  auto builder = TnqRequestBuilder::sharedInstance();
+  auto urlOf = [&](const std::string& base, bool post = false) -> std::string {
+    useBaseUrl(base);
+    auto request = post ? builder->buildPostRequestWithServiceIdentifier("serviceInfo", std::nullopt, "/x.action")
+                        : builder->buildGetRequestWithServiceIdentifier("serviceInfo", std::nullopt, "/x.action");
+    return request && request->url() ? request->url()->absoluteString() : "none";
+  };
+  EXPECT_EQ(urlOf("http://[fe80::1%25lo]:8080"), "http://[fe80::1%25lo]:8080/info/x.action");
+  EXPECT_EQ(urlOf("http://[fe80::1%25lo]:8080", true), "http://[fe80::1%25lo]:8080/info/x.action");
+  EXPECT_EQ(urlOf("http://h:8080/a%20b/c%2fd"), "http://h:8080/a%20b/c%2fd/info/x.action");
+  // Not an escape: a lone "%" and one without two hex digits are escaped, as are blanks and quotes.
+  EXPECT_EQ(urlOf("http://h:8080/a%zz/b c\"%"), "http://h:8080/a%25zz/b%20c%22%25/info/x.action");
+  EXPECT_EQ(urlOf("http://h:8080/%2"), "http://h:8080/%252/info/x.action");
+
+  useBaseUrl(apiPeer().base(Scheme::Http) + "/a%20b");
+  Answers answers;
+  proxy()->callGetWithParams(pf::Value{{"k", "v"}}, "serviceInfo", "/get.action", answers.success(), answers.failure());
+  ASSERT_TRUE(answers.waitFor(1));
+  auto records = apiPeer().requests();
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0]["target"].get<std::string>().rfind("/a%20b/info/get.action?requestJson=", 0), 0u)
+      << records[0]["target"];
+}
+
 TEST_F(ApiProxy, ParametersWithReservedAndForeignCharactersReadBackExactly) {
   const pf::Value params{{"blank", "a b"},       {"quote", "say \"hi\" 'x'"}, {"lines", "one\ntwo\r\nthree"},
                          {"amp", "a&b=c"},       {"plus", "1+1"},             {"hash", "#tag?x"},

@@ -36,9 +36,10 @@ class ApiTest : public ::testing::Test {
   }
 
   // Both services on the peer's server of that scheme.
-  void useServer(Scheme scheme) {
-    pf::Value config{{app::kTnqInfoServiceBaseUrlKey, apiPeer().base(scheme)},
-                     {app::kTnqTradePreServiceBaseUrlKey, apiPeer().base(scheme)}};
+  void useServer(Scheme scheme) { useBaseUrl(apiPeer().base(scheme)); }
+  // Both services at that base URL.
+  void useBaseUrl(const std::string& baseUrl) {
+    pf::Value config{{app::kTnqInfoServiceBaseUrlKey, baseUrl}, {app::kTnqTradePreServiceBaseUrlKey, baseUrl}};
     ASSERT_TRUE(pf::FileManager::writeFile(bundle_ / "System.plist",
                                            *pf::writePropertyList(config, pf::PropertyListFormat::Xml), true));
     pf::Bundle::setMainPath(bundle_.path());

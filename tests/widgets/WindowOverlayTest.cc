@@ -216,6 +216,86 @@ TEST_F(WindowOverlay, APresentationAtAnyMomentOfAnExitShows) {
   }
 }
 
+// A call made in the same turn as a delayed dismissal, before its timer exists, wins over it: a
+// show, a progress update or a progress show right after a success or an error stays up with what
+// it asked for, for every style; and a dismissal right after a show still dismisses.
+TEST_F(WindowOverlay, TheLatestCallWinsInTheSameTurnAsADelayedDismissal) {
+  enum Kind { Show, Progress, ProgressShow };
+  for (std::int64_t style = 0; style <= 7; ++style) {
+    for (bool success : {true, false}) {
+      for (Kind kind : {Show, Progress, ProgressShow}) {
+        SCOPED_TRACE(::testing::Message() << "style " << style << (success ? " success" : " error") << " kind "
+                                          << kind);
+        Ov::setPresentationStyle(style);
+        Ov::showWithStatus("First");
+        advance(2);
+        if (success)
+          Ov::dismissWithSuccess("Done");
+        else
+          Ov::dismissWithError("Failed");
+        if (kind == Show)
+          Ov::showWithStatus("Again");
+        else if (kind == Progress)
+          Ov::updateProgress(0.5, std::string("Again"));
+        else
+          Ov::showProgressWithStyle(widgets::OvProgressHUDProgressStyleRadial, std::nullopt, "Again");
+        if (kind == ProgressShow) Ov::updateProgress(0.5);
+        advance(5);
+        auto window = hud()->hudWindow();
+        EXPECT_TRUE(window && !window->isHidden());
+        EXPECT_TRUE(hud()->isVisible());
+        EXPECT_FALSE(hud()->hasDismissDelayTimer());
+        EXPECT_EQ(hud()->hud().superviewRaw(), hud().get());
+        EXPECT_FALSE(box().hasAnimations());
+        EXPECT_NEAR(box().presentationProps().opacity, 1, 1e-6);
+        EXPECT_NEAR(hud()->overlayView().layer().presentationProps().opacity, 1, 1e-6);
+        EXPECT_EQ(hud()->hud().statusLabel().text(), "Again");
+        EXPECT_TRUE(hud()->hud().imageView().isHidden());  // no mark left over
+        if (kind != Show) {
+          EXPECT_NEAR(hud()->progress(), 0.5, 1e-9);
+          EXPECT_EQ(hud()->hud().accessibilityValue, "50%");
+        }
+        if (kind == ProgressShow) {
+          EXPECT_FALSE(hud()->hud().radialProgressView().isHidden());
+        }
+        Ov::dismiss();
+        advance(3);
+        EXPECT_FALSE(hud()->hudWindow());
+      }
+    }
+    // The other way round: a dismissal right after a show, on a shown overlay or a hidden one.
+    for (bool shown : {true, false}) {
+      SCOPED_TRACE(::testing::Message() << "style " << style << (shown ? " shown" : " hidden"));
+      Ov::setPresentationStyle(style);
+      if (shown) {
+        Ov::showWithStatus("First");
+        advance(2);
+      }
+      Ov::showWithStatus("Again");
+      Ov::dismissWithSuccess("Done");
+      advance(5);
+      EXPECT_FALSE(hud()->hudWindow());
+      EXPECT_FALSE(hud()->isVisible());
+    }
+  }
+}
+
+// A show in the same turn as a confirmed cancel wins over the cancel's dismissal.
+TEST_F(WindowOverlay, AShowRightAfterAConfirmedCancelStaysUp) {
+  int cancels = 0;
+  Ov::showWithTitle("Quote", "Waiting", [&] { ++cancels; });
+  advance(2);
+  hud()->hudWindow()->tapAt(Point{10, 10});
+  hud()->hudWindow()->tapAt(Point{10, 10});
+  EXPECT_EQ(cancels, 1);
+  Ov::showWithStatus("Next");
+  advance(5);
+  EXPECT_TRUE(hud()->hudWindow());
+  EXPECT_TRUE(hud()->isVisible());
+  EXPECT_EQ(hud()->hud().superviewRaw(), hud().get());
+  EXPECT_EQ(hud()->hud().statusLabel().text(), "Next");
+}
+
 TEST_F(WindowOverlay, DelayedDismissals) {
   Ov::showWithTitle("Order", "Sending");
   advance(2);
