@@ -102,7 +102,12 @@ class OvProgressHUD : public pf::View, public OvHudDelegate {
   std::optional<std::string> title() const { return hud_->titleText(); }
   void setTitle(std::optional<std::string> title) { hud_->setTitleText(std::move(title)); }
   std::optional<std::string> status() const { return hud_->messageText(); }
-  void setStatus(std::optional<std::string> status) { hud_->setMessageText(std::move(status)); }
+  // A status set while a cancel waits for its confirmation is also what the confirmation's end
+  // shows again: the latest status wins over the one saved when the confirmation began.
+  void setStatus(std::optional<std::string> status) {
+    if (confirmed_) tempStatus_ = status;
+    hud_->setMessageText(std::move(status));
+  }
   std::int64_t overlayMode() { return overlayView().overlayMode(); }
   void setOverlayMode(std::int64_t mode) { overlayView().setOverlayMode(mode); }
   double animationLoopDuration() const { return hud_->animationLoopDuration; }

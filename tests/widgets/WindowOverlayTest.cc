@@ -2,7 +2,9 @@
 
 #include <atomic>
 #include <cmath>
+#include <functional>
 #include <limits>
+#include <vector>
 
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/RunLoop.h"
@@ -417,6 +419,32 @@ TEST_F(WindowOverlay, TwoTapCancelAndItsReset) {
   tapOverlay();
   EXPECT_FALSE(hud()->isConfirmed());
   EXPECT_TRUE(hud()->hudWindow());
+}
+
+TEST_F(WindowOverlay, AStatusSetWhileACancelIsConfirmedOutlivesTheConfirmation) {
+  int cancels = 0;
+  auto tapOverlay = [&] { hud()->hudWindow()->tapAt(Point{10, 10}); };
+  Ov::showWithTitle("Quote", "Waiting", [&] { ++cancels; });
+  advance(2);
+  // A new show, a text update and a progress update, each made while "Cancel?" waits: when the
+  // confirmation runs out, the newest status stands, not the one the first tap saved.
+  const std::vector<std::function<void()>> laterCalls = {
+      [&] { Ov::showWithTitle("Quote", "Sending", [&] { ++cancels; }); },
+      [&] { Ov::updateStatus("Sending"); },
+      [&] { Ov::updateProgress(0.5, std::string("Sending")); },
+  };
+  for (const auto& later : laterCalls) {
+    Ov::updateStatus("Waiting");
+    advance(1);
+    tapOverlay();
+    ASSERT_TRUE(hud()->isConfirmed());
+    later();
+    advance(2.9);
+    EXPECT_FALSE(hud()->isConfirmed());
+    EXPECT_EQ(hud()->status(), "Sending");
+    EXPECT_TRUE(hud()->hudWindow());
+  }
+  EXPECT_EQ(cancels, 0);
 }
 
 TEST_F(WindowOverlay, ADragAcrossTheOverlayDismissesIt) {
