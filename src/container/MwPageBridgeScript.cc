@@ -53,7 +53,7 @@ const std::string& pageBridgeScript() {
             end = head + 1;  // no room to join them: the first goes alone
             text = queue[head];
           }
-          head = end;
+          while (head < end) queue[head++] = null;  // what went over is the page's no more
         }
       } finally {
         if (head >= queue.length) {

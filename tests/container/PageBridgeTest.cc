@@ -127,11 +127,14 @@ class PageBridgeTest : public ::testing::Test {
   void pumpUntilAnswers(int count, int passes = 64) {
     for (int i = 0; i < passes && answerCount() < count; ++i) pump(1);
   }
-  // Makes the page's global `big` a text of `bytes` bytes ("x"), a mebibyte at a time.
+  // Makes the page's global `big` a text of `bytes` bytes ("x"), a mebibyte at a time, with the
+  // page function textOf(bytes) that makes it.
   void makeBigText(std::size_t bytes) {
-    eval("var piece = 'x'; while (piece.length < (1 << 20)) piece += piece; var big = '';"
-         "while (big.length + piece.length <= " + std::to_string(bytes) + ") big += piece;"
-         "big += piece.substring(0, " + std::to_string(bytes) + " - big.length); piece = null;");
+    eval("function textOf(bytes) {"
+         "  var piece = 'x', text = ''; while (piece.length < (1 << 20)) piece += piece;"
+         "  while (text.length + piece.length <= bytes) text += piece;"
+         "  return text + piece.substring(0, bytes - text.length); }"
+         "var big = textOf(" + std::to_string(bytes) + ")");
     ASSERT_EQ(eval("String(big.length)"), std::to_string(bytes));
   }
   pf::Value lastAnswer() { return pf::parseJson(eval("last()")).value_or(nullptr); }
@@ -384,16 +387,21 @@ TEST_F(PageBridgeTest, ACallJustBelowTheMessageBoundIsHandedOverWhole) {
 }
 
 // What a page can send does not hang on the size of its heap: a call of some 30% of a smaller heap,
-// queued between two others, is answered with them.
+// queued between two others, is answered with them, and its text is the page's no more once it
+// has gone over (the answer's callback has the room to make it again).
 TEST_F(PageBridgeTest, ALargeShareOfTheHeapInOneCallStallsNoCall) {
   page->webView()->setScriptLimits({10, 28u << 20});
   page->webView()->loadFile((pages / "bridge.html").string());
   makeBigText(8u << 20);
-  eval("call('echo.do', 'set', {key: 'a'}, {}); call('size.do', 'set', {value: big}, {}); call('echo.do', 'set', {key: 'c'}, {})");
+  eval("var again = 0; call('echo.do', 'set', {key: 'a'}, {});"
+       "MwUI.Bridge.call('size.do', 'set', {value: big}, {}, function (a) {"
+       "  big = null; show(a); again = textOf(8 << 20).length; });"
+       "big = null; call('echo.do', 'set', {key: 'c'}, {})");
   pumpUntilAnswers(3);
   ASSERT_EQ(answerCount(), 3);
   EXPECT_EQ(eval("answers[0].result + ' ' + answers[1].result + ' ' + answers[1].data.bytes + ' ' + answers[2].result"),
             "0 0 8388608 0");
+  EXPECT_EQ(eval("String(again)"), "8388608");
 }
 
 // A fetch whose join fails (as one that finds no room left in the heap does) hands the messages
