@@ -78,16 +78,21 @@ const std::string& pageBridgeScript() {
       var url = String(servlet).indexOf('://') >= 0 ? String(servlet)
           : 'client://' + servlet + '?action=' + encodeURIComponent(action === undefined ? '' : String(action));
       if (typeof callback === 'function') callbacks[id] = callback;
-      global.MwPageBridge._send({
-        url: url,
-        data: data === undefined ? null : data,
-        timeout: typeof options.timeout === 'number' ? options.timeout : -1,
-        waiting: !!options.waiting,
-        callback: 'MwUI.Bridge.sendMessage',
-        requestId: id,
-        block: !!options.block,
-        cancelable: !!options.cancelable
-      });
+      try {
+        global.MwPageBridge._send({
+          url: url,
+          data: data === undefined ? null : data,
+          timeout: typeof options.timeout === 'number' ? options.timeout : -1,
+          waiting: !!options.waiting,
+          callback: 'MwUI.Bridge.sendMessage',
+          requestId: id,
+          block: !!options.block,
+          cancelable: !!options.cancelable
+        });
+      } catch (e) {
+        delete callbacks[id];  // a call that could not be queued keeps no callback
+        throw e;
+      }
       return id;
     },
     // The native side's answers.

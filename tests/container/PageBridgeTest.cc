@@ -438,6 +438,9 @@ TEST_F(PageBridgeTest, ACallWhoseMessageCannotBeMadeThrowsAndTheOthersGoOn) {
   pumpUntilAnswers(2);
   ASSERT_EQ(answerCount(), 2);
   EXPECT_EQ(eval("answers[0].data.action + answers[1].data.action"), "ac");
+  // The refused call keeps no callback: an answer under its id reaches nobody.
+  eval("MwUI.Bridge.sendMessage({responseId: 'mwpb2', result: 0, data: 'late'})");
+  EXPECT_EQ(answerCount(), 2);
 }
 
 // More calls in one turn than one fetch takes travel in several, every one answered in order.
