@@ -74,6 +74,16 @@ struct ReloadServlet : MwServlet {
   }
 };
 
+// Answers how many bytes the text under its arguments' "value" holds (the text itself stays native).
+struct SizeServlet : MwServlet {
+  bool handleRequest(const MwServletRequest& request) override {
+    const pf::Value* value = pf::valueForKey(request.getData(), "value");
+    const std::size_t bytes = value && value->is_string() ? value->get_ref<const std::string&>().size() : 0;
+    task()->successWithResult({{"data", {{"action", request.getParameterValue()}, {"bytes", bytes}}}});
+    return true;
+  }
+};
+
 // Fails inside its call.
 struct ThrowingServlet : MwServlet {
   bool handleRequest(const MwServletRequest&) override { throw std::runtime_error("no quotes today"); }
@@ -88,6 +98,7 @@ class PageBridgeTest : public ::testing::Test {
     classes.add<NestedServlet>("TestNestedServlet");
     classes.add<ThrowingServlet>("TestThrowingServlet");
     classes.add<ReloadServlet>("TestReloadServlet");
+    classes.add<SizeServlet>("TestSizeServlet");
   }
   void SetUp() override {
     MwServletManager::resetForTesting();
@@ -97,6 +108,7 @@ class PageBridgeTest : public ::testing::Test {
     manager.registerServletWithName("nested.do", "TestNestedServlet");
     manager.registerServletWithName("throwing.do", "TestThrowingServlet");
     manager.registerServletWithName("reload.do", "TestReloadServlet");
+    manager.registerServletWithName("size.do", "TestSizeServlet");
     LaterServlet::stopTimeout = true;
     page = MwJSWebview::make(pf::Rect(0, 0, 320, 480));
     page->webView()->setPageRoot(pages.string());
@@ -111,6 +123,20 @@ class PageBridgeTest : public ::testing::Test {
     for (int i = 0; i < passes; ++i) pf::RunLoop::main()->runInMode(pf::kDefaultRunLoopMode, 0);
   }
   int answerCount() { return std::stoi("0" + eval("answers.length")); }
+  // Runs the main loop until the page holds `count` answers, at most `passes` passes.
+  void pumpUntilAnswers(int count, int passes = 64) {
+    for (int i = 0; i < passes && answerCount() < count; ++i) pump(1);
+  }
+  // Makes the page's global `big` a text of `bytes` bytes ("x"), a mebibyte at a time, with the
+  // page function textOf(bytes) that makes it.
+  void makeBigText(std::size_t bytes) {
+    eval("function textOf(bytes) {"
+         "  var piece = 'x', text = ''; while (piece.length < (1 << 20)) piece += piece;"
+         "  while (text.length + piece.length <= bytes) text += piece;"
+         "  return text + piece.substring(0, bytes - text.length); }"
+         "var big = textOf(" + std::to_string(bytes) + ")");
+    ASSERT_EQ(eval("String(big.length)"), std::to_string(bytes));
+  }
   pf::Value lastAnswer() { return pf::parseJson(eval("last()")).value_or(nullptr); }
 
   const std::filesystem::path pages = fxtest::dataPath("container/pages");
@@ -318,6 +344,135 @@ TEST_F(PageBridgeTest, CallsQueuedBehindACallThatLoadsAnotherPageGoWithTheirPage
   EXPECT_TRUE(log.contains("page call mwpb2 dropped: the page that made it has gone"));
   EXPECT_TRUE(log.contains("page call mwpb3 dropped: the page that made it has gone"));
   EXPECT_FALSE(log.contains("bridge call mwpb2 (client://echo.do?action=old) handled: YES")) << "no servlet ran";
+}
+
+// A call too big for the bridge, queued in one turn between two small ones, is answered with the
+// bridge's error; the calls beside it and every later call are answered as usual.
+TEST_F(PageBridgeTest, ACallAboveTheMessageBoundIsRefusedAndTheCallsAroundItAreAnswered) {
+  const std::size_t bytes = (16u << 20) + (1u << 19);
+  makeBigText(bytes);
+  eval("call('echo.do', 'set', {key: 'a', value: '1'}, {});"
+       "call('size.do', 'set', {key: 'b', value: big}, {});"
+       "call('echo.do', 'set', {key: 'c', value: '3'}, {})");
+  pumpUntilAnswers(3);
+  ASSERT_EQ(answerCount(), 3);
+  EXPECT_EQ(eval("answers[0].responseId + ' ' + answers[0].result + ' ' + answers[0].data.args.key"), "mwpb1 0 a");
+  pf::Value refused = pf::parseJson(eval("JSON.stringify(answers[1])")).value_or(nullptr);
+  EXPECT_EQ(refused["responseId"], "mwpb2");
+  EXPECT_EQ(refused["result"], 100);
+  const std::string why = refused["data"]["ERRMSG"].is_string() ? refused["data"]["ERRMSG"].get<std::string>() : "";
+  EXPECT_NE(why.find("above the bridge's 16777216"), std::string::npos) << why;
+  EXPECT_EQ(eval("answers[2].responseId + ' ' + answers[2].result + ' ' + answers[2].data.args.key"), "mwpb3 0 c");
+
+  eval("big = null; call('echo.do', 'get', {key: 'a'}, {})");
+  pumpUntilAnswers(4);
+  ASSERT_EQ(answerCount(), 4);
+  EXPECT_EQ(eval("answers[3].responseId + ' ' + answers[3].result"), "mwpb4 0");
+  EXPECT_EQ(page->openCallCount(), 0u);
+}
+
+// A call just below the bridge's bound goes through, alone or between others.
+TEST_F(PageBridgeTest, ACallJustBelowTheMessageBoundIsHandedOverWhole) {
+  makeBigText(15u << 20);
+  eval("call('size.do', 'set', {key: 'b', value: big}, {})");
+  pumpUntilAnswers(1);
+  ASSERT_EQ(answerCount(), 1);
+  EXPECT_EQ(lastAnswer(), (pf::Value{{"data", {{"action", "set"}, {"bytes", 15u << 20}}}, {"result", 0}, {"responseId", "mwpb1"}}));
+
+  eval("call('echo.do', 'set', {key: 'a'}, {}); call('size.do', 'set', {value: big}, {}); call('echo.do', 'set', {key: 'c'}, {})");
+  pumpUntilAnswers(4);
+  ASSERT_EQ(answerCount(), 4);
+  EXPECT_EQ(eval("answers[1].result + ' ' + answers[2].result + ' ' + answers[2].data.bytes + ' ' + answers[3].result"),
+            "0 0 15728640 0");
+}
+
+// What a page can send does not hang on the size of its heap: a call of some 30% of a smaller heap,
+// queued between two others, is answered with them, and its text is the page's no more once it
+// has gone over (the answer's callback has the room to make it again).
+TEST_F(PageBridgeTest, ALargeShareOfTheHeapInOneCallStallsNoCall) {
+  page->webView()->setScriptLimits({10, 28u << 20});
+  page->webView()->loadFile((pages / "bridge.html").string());
+  makeBigText(8u << 20);
+  eval("var again = 0; call('echo.do', 'set', {key: 'a'}, {});"
+       "MwUI.Bridge.call('size.do', 'set', {value: big}, {}, function (a) {"
+       "  big = null; show(a); again = textOf(8 << 20).length; });"
+       "big = null; call('echo.do', 'set', {key: 'c'}, {})");
+  pumpUntilAnswers(3);
+  ASSERT_EQ(answerCount(), 3);
+  EXPECT_EQ(eval("answers[0].result + ' ' + answers[1].result + ' ' + answers[1].data.bytes + ' ' + answers[2].result"),
+            "0 0 8388608 0");
+  EXPECT_EQ(eval("String(again)"), "8388608");
+}
+
+// A fetch whose join fails (as one that finds no room left in the heap does) hands the messages
+// over one at a time; a call whose request to be fetched fails is fetched with the next call.
+TEST_F(PageBridgeTest, AFetchOrAnAskThatFailsStallsNoCall) {
+  eval("var join = Array.prototype.join; Array.prototype.join = function () { throw new Error('alloc failed'); };"
+       "call('echo.do', 'a', {}, {}); call('echo.do', 'b', {}, {}); call('echo.do', 'c', {}, {})");
+  pumpUntilAnswers(3);
+  eval("Array.prototype.join = join");
+  ASSERT_EQ(answerCount(), 3);
+  EXPECT_EQ(eval("answers.map(function (a) { return a.responseId + ':' + a.data.action; }).join(' ')"),
+            "mwpb1:a mwpb2:b mwpb3:c");
+
+  eval("var href = Object.getOwnPropertyDescriptor(location, 'href');"
+       "Object.defineProperty(location, 'href', {configurable: true, get: href.get,"
+       "  set: function () { throw new Error('alloc failed'); }});"
+       "call('echo.do', 'd', {}, {}); Object.defineProperty(location, 'href', href)");
+  pump();
+  EXPECT_EQ(answerCount(), 3) << "nothing asked for the call";
+  eval("call('echo.do', 'e', {}, {})");
+  pumpUntilAnswers(5);
+  ASSERT_EQ(answerCount(), 5);
+  EXPECT_EQ(eval("answers[3].data.action + answers[4].data.action"), "de");
+}
+
+// A call whose message the page cannot make throws in the page and is never queued; the calls
+// around it are answered.
+TEST_F(PageBridgeTest, ACallWhoseMessageCannotBeMadeThrowsAndTheOthersGoOn) {
+  EXPECT_EQ(eval("var loop = {}; loop.self = loop; var thrown = '';"
+                 "call('echo.do', 'a', {}, {});"
+                 "try { call('echo.do', 'loop', loop, {}); } catch (e) { thrown = e.name; }"
+                 "call('echo.do', 'c', {}, {}); thrown"),
+            "TypeError");
+  pumpUntilAnswers(2);
+  ASSERT_EQ(answerCount(), 2);
+  EXPECT_EQ(eval("answers[0].data.action + answers[1].data.action"), "ac");
+  // The refused call keeps no callback: an answer under its id reaches nobody.
+  eval("MwUI.Bridge.sendMessage({responseId: 'mwpb2', result: 0, data: 'late'})");
+  EXPECT_EQ(answerCount(), 2);
+}
+
+// More calls in one turn than one fetch takes travel in several, every one answered in order.
+TEST_F(PageBridgeTest, CallsBeyondOneFetchAreAnsweredInTheirOrder) {
+  eval("var pad = 'x'; while (pad.length < 1024) pad += pad;"
+       "for (var i = 0; i < 2500; i++)"
+       "  MwUI.Bridge.call('echo.do', 'n', {i: i, pad: pad}, {}, function (a) { answers.push(a); })");
+  pumpUntilAnswers(2500);
+  ASSERT_EQ(answerCount(), 2500);
+  EXPECT_EQ(eval("var bad = -1; for (var i = 0; i < answers.length; i++)"
+                 "  if (answers[i].data.args.i !== i || answers[i].responseId !== 'mwpb' + (i + 1)) { bad = i; break; }"
+                 "String(bad)"),
+            "-1");
+  EXPECT_EQ(page->openCallCount(), 0u);
+}
+
+// A page that replaces the bridge's fetch with one that throws or answers no queued texts gets
+// nothing from it; the web view goes on serving the page's calls.
+TEST_F(PageBridgeTest, AReplacedFetchThatFailsLeavesTheWebViewServing) {
+  eval("var fetch = MwPageBridge._fetchQueue; call('echo.do', 'kept', {}, {});"
+       "MwPageBridge._fetchQueue = function () { throw new Error('mine'); }");
+  pump();
+  for (const char* answer : {"null", "({toString: function () { throw 1; }})", "42", "'__mwpb_sep____mwpb_sep__{'"}) {
+    eval(std::string("MwPageBridge._fetchQueue = function () { return ") + answer + "; };"
+         "location.href = 'mwpagebridge://queuehasmessage'");
+    pump();
+  }
+  EXPECT_EQ(answerCount(), 0);
+  eval("MwPageBridge._fetchQueue = fetch; location.href = 'mwpagebridge://queuehasmessage'");
+  pumpUntilAnswers(1);
+  ASSERT_EQ(answerCount(), 1);
+  EXPECT_EQ(eval("answers[0].data.action"), "kept");
 }
 
 TEST_F(PageBridgeTest, QueueMessagesThatAreNoCallsAreDropped) {
