@@ -410,20 +410,22 @@ int Runner::prepareFolders() {
   for (const auto& [dir, option] : {std::pair{o_.out, "--out"}, {o_.keys, "--keys"}, {o_.home, "--home"}})
     if (!dir.empty())
       if (int code = fxrun::refuseNonFolder(dir, option, why)) return refuse(code);
-  for (const auto& [dir, option] : {std::pair{o_.keys, "--keys"}, {o_.home, "--home"}})
-    if (!dir.empty())
-      if (int code = fxrun::prepareFolder(dir, option, why)) return refuse(code);
   // The home and the out folder are this run's until it ends: one another run holds refuses this
-  // one at once. The runner's own home is held before the out folder's things go, and again once
-  // it is made afresh.
+  // one at once, before anything is tried there. The runner's own home is held before the out
+  // folder's things go, and again once it is made afresh.
   home_ = o_.home.empty() ? fs::path(o_.out) / "home" : fs::path(o_.home);
   const auto holdHome = [&] {
     std::error_code ec;  // (a home that is the out folder is held with it)
-    if (!fs::is_directory(home_, ec) || fs::equivalent(home_, o_.out, ec)) return 0;
+    if (homeHold_.holds(home_) || !fs::is_directory(home_, ec) || fs::equivalent(home_, o_.out, ec)) return 0;
     return homeHold_.take(home_, o_.home.empty() ? "the home" : "--home", why);
   };
   if (!o_.home.empty())
     if (int code = holdHome()) return refuse(code);
+  for (const auto& [dir, option] : {std::pair{o_.keys, "--keys"}, {o_.home, "--home"}})
+    if (!dir.empty())
+      if (int code = fxrun::prepareFolder(dir, option, why)) return refuse(code);
+  if (!o_.home.empty())
+    if (int code = holdHome()) return refuse(code);  // one made just now
   if (int code = out_.hold(o_.out, why)) return refuse(code);
   if (o_.home.empty())
     if (int code = holdHome()) return refuse(code);
