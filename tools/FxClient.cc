@@ -86,6 +86,7 @@ enum Exit : int {
   kExitBadOptions = 64,
   kExitInternal = 70,
   kExitCannotWrite = fxrun::kCannotWrite,
+  kExitInUse = fxrun::kInUse,
 };
 static_assert(fxrun::kBadFolderOption == kExitBadOptions);
 
@@ -103,8 +104,9 @@ constexpr const char* kUsage =
     "     negotiation failed; 2: the deadline passed; 3: a tour step failed; 4: the --page did not\n"
     "     open; 5: the demo bank could not be started or set up; 64: bad options (also a file given\n"
     "     as a folder, or an out folder this runner did not make); 70: an internal error; 73: a\n"
-    "     folder, the log or a picture could not be made or written; killed by a signal: the demo\n"
-    "     bank ends too\n";
+    "     folder, the log or a picture could not be made or written; 75: the out folder or the home\n"
+    "     is in use by another run (nothing there is touched); killed by a signal: the demo bank\n"
+    "     ends too\n";
 
 // A whole decimal number of seconds above 0 and at most a day; anything else is refused.
 std::optional<double> parseSeconds(const std::string& text) {
@@ -389,6 +391,7 @@ class Runner : public fxtour::Driver {
   std::ofstream log_;
   fxrun::OutFolder out_;
   fs::path home_;
+  fxrun::FolderHold homeHold_;
   bool pictureLost_ = false;
   std::unique_ptr<pf::VirtualTimeScope> time_;
   std::unique_ptr<pf::LogCapture> capture_;
@@ -402,14 +405,34 @@ int Runner::prepareFolders() {
     std::cerr << "fxclient: " << why << "\n";
     return code;
   };
-  // A file where a folder is wanted is refused before anything is made or deleted.
+  // Every option is checked before anything in the out folder is read or changed: a file where a
+  // folder is wanted, then the user's own folders, made when missing and tried by writing there.
   for (const auto& [dir, option] : {std::pair{o_.out, "--out"}, {o_.keys, "--keys"}, {o_.home, "--home"}})
     if (!dir.empty())
       if (int code = fxrun::refuseNonFolder(dir, option, why)) return refuse(code);
+  // The home and the out folder are this run's until it ends: one another run holds refuses this
+  // one at once, before anything is tried there. The runner's own home is held before the out
+  // folder's things go, and again once it is made afresh.
+  home_ = o_.home.empty() ? fs::path(o_.out) / "home" : fs::path(o_.home);
+  const auto holdHome = [&] {
+    std::error_code ec;  // (a home that is the out folder is held with it)
+    if (homeHold_.holds(home_) || !fs::is_directory(home_, ec) || fs::equivalent(home_, o_.out, ec)) return 0;
+    return homeHold_.take(home_, o_.home.empty() ? "the home" : "--home", why);
+  };
+  if (!o_.home.empty())
+    if (int code = holdHome()) return refuse(code);
+  for (const auto& [dir, option] : {std::pair{o_.keys, "--keys"}, {o_.home, "--home"}})
+    if (!dir.empty())
+      if (int code = fxrun::prepareFolder(dir, option, why)) return refuse(code);
+  if (!o_.home.empty())
+    if (int code = holdHome()) return refuse(code);  // one made just now
+  if (int code = out_.hold(o_.out, why)) return refuse(code);
+  if (o_.home.empty())
+    if (int code = holdHome()) return refuse(code);
   std::vector<fs::path> keep;  // the user's folders stay whatever the last run listed
   for (const std::string* dir : {&o_.keys, &o_.home})
     if (!dir->empty()) keep.emplace_back(*dir);
-  if (int code = out_.claim(o_.out, !o_.outGiven, keep, why)) return refuse(code);
+  if (int code = out_.claim(!o_.outGiven, keep, why)) return refuse(code);
   // The runner's own keys and home live in its out folder, listed before they are made.
   const auto note = [&](const char* name) {
     why = "--out " + o_.out + " cannot be written";
@@ -418,11 +441,13 @@ int Runner::prepareFolders() {
   if (o_.keys.empty()) {
     o_.keys = (fs::path(o_.out) / "keys").string();
     if (!note("keys")) return refuse(fxrun::kCannotWrite);
+    if (int code = fxrun::prepareFolder(o_.keys, "--keys", why)) return refuse(code);
   }
-  home_ = o_.home.empty() ? fs::path(o_.out) / "home" : fs::path(o_.home);
-  if (o_.home.empty() && !note("home")) return refuse(fxrun::kCannotWrite);
-  for (const auto& [dir, option] : {std::pair{fs::path(o_.keys), "--keys"}, {home_, "--home"}})
-    if (int code = fxrun::prepareFolder(dir, option, why)) return refuse(code);
+  if (o_.home.empty()) {
+    if (!note("home")) return refuse(fxrun::kCannotWrite);
+    if (int code = fxrun::prepareFolder(home_, "--home", why)) return refuse(code);
+    if (int code = holdHome()) return refuse(code);
+  }
   const fs::path log = fs::path(o_.out) / "startup.log";
   if (out_.note("startup.log")) log_.open(log, std::ios::trunc);
   if (!log_.is_open()) {

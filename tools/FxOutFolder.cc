@@ -1,6 +1,9 @@
 #include "FxOutFolder.h"
 
+#include <fcntl.h>
 #include <stdlib.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -70,48 +73,58 @@ bool OutFolder::isRunnerName(const std::string& name) {
          std::find(std::begin(kStartPictures), std::end(kStartPictures), stem) != std::end(kStartPictures);
 }
 
-int OutFolder::claim(const fs::path& dir, bool byDefault, const std::vector<fs::path>& keep, std::string& why) {
+int OutFolder::hold(const fs::path& dir, std::string& why) {
   if (int refused = refuseNonFolder(dir, "--out", why)) return refused;
   std::error_code ec;
-  std::vector<std::string> listed;
-  if (fs::is_directory(dir, ec)) {
-    const bool marked = fs::exists(fs::symlink_status(dir / kMark, ec));
-    if (marked) {
-      auto names = readMark(dir / kMark);
-      if (!names) {
-        why = "--out " + dir.string() + ": its " + kMark + " is not a plain file this runner wrote; " +
-              "move it away or choose another folder";
-        return kBadFolderOption;
-      }
-      listed = std::move(*names);
-    }
-    std::vector<std::string> present;
-    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-      const std::string name = it->path().filename().string();
-      if (name == kMark) continue;
-      const bool ours = std::find(listed.begin(), listed.end(), name) != listed.end();
-      if (marked && !ours && isRunnerName(name)) {
-        why = "--out " + dir.string() + ": " + name + " is not one this runner made (its mark does not list it); " +
-              "move it away or choose another folder";
-        return kBadFolderOption;
-      }
-      if (!marked && !(byDefault && isRunnerName(name))) {
-        why = "--out " + dir.string() + " holds " + name + ", which this runner did not make (the folder has no " +
-              kMark + "); choose an empty or new folder";
-        return kBadFolderOption;
-      }
-      present.push_back(name);
-    }
-    if (ec) {
-      why = "--out " + dir.string() + " cannot be read: " + ec.message();
-      return kCannotWrite;
-    }
-    if (!marked) listed = present;  // the default folder of a run that left no mark
-  } else if (!fs::create_directories(dir, ec) && ec) {
+  if (!fs::create_directories(dir, ec) && ec) {
     why = "--out " + dir.string() + " cannot be made: " + ec.message();
     return kCannotWrite;
   }
+  if (int refused = hold_.take(dir, "--out", why)) return refused;
   dir_ = dir;
+  return 0;
+}
+
+int OutFolder::claim(bool byDefault, const std::vector<fs::path>& keep, std::string& why) {
+  const fs::path dir = dir_;
+  std::error_code ec;
+  std::vector<std::string> listed;
+  if (!hold_.holds(dir)) {
+    why = "--out " + dir.string() + " is not held by this run";
+    return kCannotWrite;
+  }
+  const bool marked = fs::exists(fs::symlink_status(dir / kMark, ec));
+  if (marked) {
+    auto names = readMark(dir / kMark);
+    if (!names) {
+      why = "--out " + dir.string() + ": its " + kMark + " is not a plain file this runner wrote; " +
+            "move it away or choose another folder";
+      return kBadFolderOption;
+    }
+    listed = std::move(*names);
+  }
+  std::vector<std::string> present;
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name == kMark) continue;
+    const bool ours = std::find(listed.begin(), listed.end(), name) != listed.end();
+    if (marked && !ours && isRunnerName(name)) {
+      why = "--out " + dir.string() + ": " + name + " is not one this runner made (its mark does not list it); " +
+            "move it away or choose another folder";
+      return kBadFolderOption;
+    }
+    if (!marked && !(byDefault && isRunnerName(name))) {
+      why = "--out " + dir.string() + " holds " + name + ", which this runner did not make (the folder has no " +
+            kMark + "); choose an empty or new folder";
+      return kBadFolderOption;
+    }
+    present.push_back(name);
+  }
+  if (ec) {
+    why = "--out " + dir.string() + " cannot be read: " + ec.message();
+    return kCannotWrite;
+  }
+  if (!marked) listed = present;  // the default folder of a run that left no mark
   // The mark is the first thing written: until the last run's things are gone, it still lists them.
   // It replaces the file that stood there, so a second name of that file elsewhere keeps its own.
   if (!writeMark(listed, true)) {
@@ -154,6 +167,41 @@ bool OutFolder::writeMark(const std::vector<std::string>& names, bool atomically
   std::string text = "# made by fxclient; the next run in this folder removes these and nothing else\n";
   for (const auto& name : names) text += name + "\n";
   return pf::FileManager::writeFile(dir_ / kMark, text, atomically);
+}
+
+int FolderHold::take(const fs::path& dir, const std::string& what, std::string& why) {
+  release();
+  const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    why = what + " " + dir.string() + " cannot be opened: " + std::strerror(errno);
+    return kCannotWrite;
+  }
+  int locked;
+  while ((locked = flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+  }
+  if (locked != 0) {
+    const int error = errno;
+    close(fd);
+    if (error == EWOULDBLOCK) {
+      why = what + " " + dir.string() + " is in use by another run of fxclient; let it end or choose another folder";
+      return kInUse;
+    }
+    why = what + " " + dir.string() + " cannot be locked: " + std::strerror(error);
+    return kCannotWrite;
+  }
+  fd_ = fd;
+  return 0;
+}
+
+void FolderHold::release() {
+  if (fd_ >= 0) close(fd_);  // closing lets go of the lock
+  fd_ = -1;
+}
+
+bool FolderHold::holds(const fs::path& dir) const {
+  struct stat held {}, named {};
+  return fd_ >= 0 && fstat(fd_, &held) == 0 && stat(dir.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+         held.st_ino == named.st_ino;
 }
 
 int refuseNonFolder(const fs::path& dir, const std::string& option, std::string& why) {

@@ -6,6 +6,9 @@
 // mark); so is one whose mark is not a plain file. Folders the user named (--home, --keys) are
 // never deleted (and leave the mark: they are the user's from then on), nor the runner's own
 // keys, which every run reuses.
+//
+// A run holds its out folder and its home for its whole life (FolderHold): a second run that
+// names either is refused at once, before it reads or changes anything there.
 
 #include <filesystem>
 #include <string>
@@ -16,6 +19,28 @@ namespace fxrun {
 // Exit codes of folder faults.
 inline constexpr int kBadFolderOption = 64;  // a file where a folder is wanted, or a folder not ours
 inline constexpr int kCannotWrite = 73;      // a folder that cannot be made or written
+inline constexpr int kInUse = 75;            // the folder is held by another run
+
+// A folder held for this run: an advisory lock (flock) on the folder itself, which the kernel lets
+// go when the process ends, however it ends (a killed run leaves nothing behind), and which the
+// run's children do not inherit.
+class FolderHold {
+ public:
+  FolderHold() = default;
+  FolderHold(const FolderHold&) = delete;
+  FolderHold& operator=(const FolderHold&) = delete;
+  ~FolderHold() { release(); }
+
+  // Holds `dir` (an existing folder), letting go of what was held before: 0, kInUse when another
+  // run holds it, or kCannotWrite when it cannot be opened or locked; `why` names `what`.
+  int take(const std::filesystem::path& dir, const std::string& what, std::string& why);
+  void release();
+  // Whether this holds the folder `dir` names (the same folder under any name).
+  bool holds(const std::filesystem::path& dir) const;
+
+ private:
+  int fd_ = -1;
+};
 
 class OutFolder {
  public:
@@ -24,10 +49,12 @@ class OutFolder {
   // Whether a name is one the runner writes into its out folder.
   static bool isRunnerName(const std::string& name);
 
-  // Takes `dir` for this run: 0, or an exit code with `why`. Nothing is deleted or made unless
-  // the folder is taken; what the last run listed goes then, except what lies in `keep`.
-  int claim(const std::filesystem::path& dir, bool byDefault, const std::vector<std::filesystem::path>& keep,
-            std::string& why);
+  // Holds `dir` for this run, made when missing: 0, or an exit code with `why`. Nothing in it is
+  // read or changed.
+  int hold(const std::filesystem::path& dir, std::string& why);
+  // Takes the held folder for this run: 0, or an exit code with `why`. Nothing is deleted or made
+  // unless the folder is taken; what the last run listed goes then, except what lies in `keep`.
+  int claim(bool byDefault, const std::vector<std::filesystem::path>& keep, std::string& why);
   // Lists `name` in the mark before it is made; false when the mark cannot be written.
   bool note(const std::string& name);
   const std::filesystem::path& path() const { return dir_; }
@@ -37,6 +64,7 @@ class OutFolder {
   bool writeMark(const std::vector<std::string>& names, bool atomically = false) const;
   std::filesystem::path dir_;
   std::vector<std::string> names_;
+  FolderHold hold_;
 };
 
 // Checks a folder option before anything starts: 0 when `dir` is (or has been made) a folder the

@@ -87,8 +87,9 @@ bool priceBelow(const std::string& a, const std::string& b) {
   return a.size() != b.size() ? a.size() < b.size() : a < b;
 }
 
-// Pixels of a picture inside a rectangle (in points) for which test(colour) holds.
-int countPixels(const pf::Image& image, const Rect& area, const std::function<bool(const pf::Color&)>& test) {
+// Pixels of a picture inside a rectangle (in points) for which test(x, y) holds, and how many
+// pixels the rectangle has there.
+std::pair<int, int> countPixelsAt(const pf::Image& image, const Rect& area, const std::function<bool(int, int)>& test) {
   const double scale = image.scale();
   const int left = std::max(0, static_cast<int>(std::lround(area.x() * scale)));
   const int top = std::max(0, static_cast<int>(std::lround(area.y() * scale)));
@@ -97,9 +98,24 @@ int countPixels(const pf::Image& image, const Rect& area, const std::function<bo
   int count = 0;
   for (int y = top; y < bottom; ++y)
     for (int x = left; x < right; ++x)
-      if (test(image.pixel(x, y))) ++count;
-  return count;
+      if (test(x, y)) ++count;
+  return {count, std::max(0, right - left) * std::max(0, bottom - top)};
 }
+
+// Pixels of a picture inside a rectangle (in points) for which test(colour) holds.
+int countPixels(const pf::Image& image, const Rect& area, const std::function<bool(const pf::Color&)>& test) {
+  return countPixelsAt(image, area, [&](int x, int y) { return test(image.pixel(x, y)); }).first;
+}
+
+// Pixels inside a rectangle (in points) for which test(colour, other colour) holds, of two pictures
+// of the screen at the same scale, and how many pixels the rectangle has there.
+std::pair<int, int> comparePixels(const pf::Image& image, const pf::Image& other, const Rect& area,
+                                  const std::function<bool(const pf::Color&, const pf::Color&)>& test) {
+  if (other.pixelWidth() != image.pixelWidth() || other.pixelHeight() != image.pixelHeight()) return {0, 0};
+  return countPixelsAt(image, area, [&](int x, int y) { return test(image.pixel(x, y), other.pixel(x, y)); });
+}
+
+double brightness(const pf::Color& c) { return (c.r + c.g + c.b) / 3; }
 
 double colourDistance(const pf::Color& a, const pf::Color& b) {
   return std::abs(a.r - b.r) + std::abs(a.g - b.g) + std::abs(a.b - b.b);
@@ -326,8 +342,37 @@ class Tour {
       if (auto w = std::dynamic_pointer_cast<container::MwWebview>(v)) return w;
     return nullptr;
   }
+  // Every chart view in the application's windows, wherever it lies in their view trees.
+  static std::vector<std::shared_ptr<kline::TnqKLineView>> chartsInWindows() {
+    std::vector<std::shared_ptr<kline::TnqKLineView>> found;
+    std::function<void(const std::shared_ptr<pf::View>&)> walk = [&](const std::shared_ptr<pf::View>& view) {
+      if (auto chart = std::dynamic_pointer_cast<kline::TnqKLineView>(view)) found.push_back(chart);
+      for (const auto& sub : view->subviews()) walk(sub);
+    };
+    for (const auto& window : pf::Application::shared().windows()) walk(window);
+    return found;
+  }
   // The bank's facts: what it served and pushed.
   pf::Value market() { return d_.bankGet("/market"); }
+  // Series requests (histories and refreshes) the bank has served.
+  std::int64_t seriesServed() {
+    const pf::Value requests = market()["chartRequests"];
+    expect(requests.is_object(), "the bank told no series requests: " + told(requests));
+    std::int64_t served = 0;
+    for (const auto& [name, count] : requests.items()) served += pf::integerValue(count);
+    return served;
+  }
+  // Business requests of an act that the bank holds unanswered now.
+  std::int64_t heldByBank(const std::string& act) {
+    const pf::Value held = d_.bankGet("/stats")["held"];
+    return held.is_object() && held.contains(act) ? pf::integerValue(held[act]) : 0;
+  }
+  // Where the page's overlay draws its box: a square in the middle of the page's view.
+  static Rect overlayBox(const pf::View& page) {
+    const Rect area = screenRect(page, page.bounds());
+    constexpr double kSide = 60;
+    return Rect(area.center().x - kSide / 2, area.center().y - kSide / 2, kSide, kSide);
+  }
   std::int64_t pushedTexts() { return pf::integerValue(market()["push"]["sent"]); }
   // The quote the bank pushed last for a pair, as the board shows it: "买 <bid> 卖 <ask>".
   std::string quoteText(const pf::Value& quotes, const std::string& code) {
@@ -360,11 +405,14 @@ class Tour {
   void unlock();
   void news();
   void homeAgain();
+  void waiting();
+  void waitingAnswer();
 
   Driver& d_;
   std::shared_ptr<app::AppDelegate> app_;
   pf::Value facts_;               // GET /market at the start
   std::string seen_;              // what the current step saw, for its "ok" line
+  std::shared_ptr<pf::Image> unwaited_;  // the screen before the waiting call
 };
 
 // The board shows these pairs in this order, each with the bank's last quote.
@@ -442,6 +490,47 @@ void Tour::chartRefresh() {
          "the new row is dated " + std::to_string(static_cast<long long>(c->dataArray.back()->timestamp)));
   pf::Value requests = market()["chartRequests"];
   expect(pf::integerValue(requests["getLastRateRange.shtml"]) >= 1, "the bank served no refresh");
+  // The new day is drawn: its candle stands among the chart's candles in the colour of the bank's
+  // move of that day, from its high to its low and no further.
+  const pf::Value bankRows = d_.bankGet("/market/series?code=USDCNY")["rows"];
+  expect(bankRows.is_array() && !bankRows.empty(), "the bank told no series");
+  const pf::Value& day = bankRows.back();
+  expect(pf::doubleValue(day.value("time", pf::Value())) == c->dataArray.back()->timestamp,
+         "the bank's last day is not the chart's new row");
+  const auto& drawn = c->kline->points;
+  auto newest = std::find_if(drawn.begin(), drawn.end(),
+                             [&](const kline::PointsModel& p) { return p.data == c->dataArray.back(); });
+  expect(newest != drawn.end(), "the new day is not among the " + std::to_string(drawn.size()) + " candles drawn");
+  const bool rising = !priceBelow(day.value("close", std::string()), day.value("open", std::string()));
+  const pf::Color& colour = rising ? risingColour() : fallingColour();
+  const double scale = pf::Screen::main()->scale();
+  auto shot = pf::render::screen(scale);
+  expect(shot != nullptr, "the screen could not be drawn");
+  const Point high = screenPoint(*c->kline, newest->high), low = screenPoint(*c->kline, newest->low);
+  // Pixel rows of the candle's column (its middle and a pixel either side) holding its colour.
+  const int x = static_cast<int>(std::lround(high.x * scale));
+  auto coloured = [&](int y) {
+    for (int dx = -1; dx <= 1; ++dx)
+      if (x + dx >= 0 && x + dx < shot->pixelWidth() && y >= 0 && y < shot->pixelHeight() &&
+          colourDistance(shot->pixel(x + dx, y), colour) < 0.25)
+        return true;
+    return false;
+  };
+  const int top = static_cast<int>(std::lround(high.y * scale)), bottom = static_cast<int>(std::lround(low.y * scale));
+  int inside = 0, outside = 0;
+  for (int y = top; y <= bottom; ++y) inside += coloured(y);
+  const int reach = static_cast<int>(4 * scale);
+  for (int y = top - 12 * reach; y < top - reach; ++y) outside += coloured(y);
+  for (int y = bottom + reach + 1; y <= bottom + 12 * reach; ++y) outside += coloured(y);
+  const std::string where = "at x " + std::to_string(static_cast<int>(std::lround(high.x))) + " from y " +
+                            std::to_string(static_cast<int>(std::lround(high.y))) + " to " +
+                            std::to_string(static_cast<int>(std::lround(low.y)));
+  expect(inside * 10 >= (bottom - top + 1) * 9,
+         "the new day's " + std::string(rising ? "rising" : "falling") + " candle " + where + " shows its colour in " +
+             std::to_string(inside) + " of " + std::to_string(bottom - top + 1) + " pixel rows");
+  expect(outside == 0, "the new day's candle column " + where + " shows its colour in " + std::to_string(outside) +
+                           " pixel rows beyond its high and low");
+  seen_ = "the new day " + day.value("date", std::string()) + " drawn " + where;
 }
 
 void Tour::crossHair() {
@@ -722,12 +811,22 @@ void Tour::store() {
   await([&] { return text("res-store").rfind("已记录", 0) == 0 || text("res-store") == "保存失败"; },
         [&] { return "the page shows \"" + text("res-store") + "\""; });
   expect(text("res-store") == "已记录第 1 次", "the page shows \"" + text("res-store") + "\"");
+  // What the client keeps, not what the page counted.
+  auto stores = kvstore::KeyValueStoreLib::sharedInstance();
+  auto store = stores ? stores->sqlStore() : nullptr;
+  expect(store != nullptr, "the client has no store");
+  const auto kept = store->getStringById("visits");
+  expect(kept && *kept == "1", "the client's store keeps visits " + (kept ? told(*kept) : std::string("nowhere")));
 }
 
 void Tour::lockArmed() {
   tapElement("act-lock");
   await([&] { return text("res-lock") != "未开启"; }, [&] { return "the page shows \"" + text("res-lock") + "\""; });
   expect(text("res-lock") == "已开启：回到前台时锁定", "the page shows \"" + text("res-lock") + "\"");
+  // The client's own lock, not the page's word for it.
+  const auto& lock = app::PylGestureManger::sharedInstance();
+  expect(lock.needGesture(), "the page says the lock is armed; the client's lock is not");
+  expect(lock.gestureURL() == "lock/lock.html", "the client's lock would open \"" + lock.gestureURL() + "\"");
   expect(lockView() == nullptr, "the lock shows before the application has left");
 }
 
@@ -763,7 +862,15 @@ void Tour::news() {
         [&] { return "the page is " + currentPath(); });
   settle();
   pass(kAnimations);
-  expect(chart() == nullptr, "the home page's chart stays over the news");
+  // The home page left with its chart up: the client takes the chart away with it, and its
+  // refresh with it.
+  const auto charts = chartsInWindows();
+  expect(charts.empty(), std::to_string(charts.size()) + " chart view(s) stay in the window over the news");
+  const std::int64_t served = seriesServed();
+  pass(3 * kChartRefresh);
+  const std::int64_t later = seriesServed() - served;
+  expect(later == 0, "the bank served " + std::to_string(later) + " series requests in " +
+                         std::to_string(static_cast<int>(3 * kChartRefresh)) + " s after the home page went");
   // The home page has gone: what the bank pushes now reaches no page.
   const std::size_t logged = d_.logLines().size();
   const pf::Value answer = d_.bankControl({{"pushNext", true}});
@@ -804,12 +911,58 @@ void Tour::homeAgain() {
          "the page shows \"" + text("res-lock") + "\" with the lock armed");
 }
 
+void Tour::waiting() {
+  auto web = page() ? page()->webView() : nullptr;
+  expect(web != nullptr, "no page is open");
+  const pf::Value hold = d_.bankControl({{"hold", {"quote"}}});
+  expect(hold.is_object(), "the bank did not take the hold: " + told(hold));
+  const double scale = pf::Screen::main()->scale();
+  unwaited_ = pf::render::screen(scale);
+  expect(unwaited_ != nullptr, "the screen could not be drawn");
+  tapElement("act-refresh");
+  await([&] { return heldByBank("quote") > 0; },
+        [&] { return "the bank holds no price request; the page shows \"" + text("res-refresh") + "\""; });
+  expect(text("res-refresh") == "询价中…", "the page shows \"" + text("res-refresh") + "\" while its call waits");
+  // The overlay's box is drawn over the page's middle: darker than the page without it.
+  auto shot = pf::render::screen(scale);
+  expect(shot != nullptr, "the screen could not be drawn");
+  const auto [darkened, total] =
+      comparePixels(*shot, *unwaited_, overlayBox(*web), [](const pf::Color& with, const pf::Color& without) {
+        return brightness(with) < 0.35 && brightness(without) - brightness(with) > 0.3;
+      });
+  seen_ = std::to_string(darkened) + " of " + std::to_string(total) + " pixels at the page's middle darkened";
+  expect(total > 0 && darkened * 2 >= total, "no overlay over the waiting call: " + seen_);
+}
+
+void Tour::waitingAnswer() {
+  const pf::Value release = d_.bankControl({{"hold", pf::Value::array()}});
+  expect(release.is_object(), "the bank did not let the request go: " + told(release));
+  await([&] { return text("res-refresh") != "询价中…"; }, [] { return std::string("the call was not answered"); });
+  pass(kAnimations);
+  // The price the bank gave the first page's own request.
+  std::string price = text("quote");
+  price.erase(0, std::min(price.size(), std::string("quote: ").size()));
+  expect(text("res-refresh") == price, "the page shows \"" + text("res-refresh") + "\", the bank's price is " + price);
+  expect(unwaited_ != nullptr, "no picture of the page before the call");
+  auto web = page() ? page()->webView() : nullptr;
+  expect(web != nullptr, "no page is open");
+  const double scale = pf::Screen::main()->scale();
+  auto shot = pf::render::screen(scale);
+  expect(shot != nullptr, "the screen could not be drawn");
+  const auto [differing, total] =
+      comparePixels(*shot, *unwaited_, overlayBox(*web),
+                    [](const pf::Color& now, const pf::Color& before) { return colourDistance(now, before) > 0.25; });
+  expect(total > 0 && differing * 50 <= total, "the page's middle still differs from before the call in " +
+                                      std::to_string(differing) + " of " + std::to_string(total) + " pixels");
+}
+
 int Tour::run() {
   static const Step kSteps[] = {
       {"home", "the board shows the bank's first quotes of 4 favourites; the chart has 200 day candles over its slot",
        &Tour::home},
       {"quotes", "the bank's next quotes reach the board, each change marked", &Tour::quotes},
-      {"chart-refresh", "5 s later the chart asks for new rows and appends the new day", &Tour::chartRefresh},
+      {"chart-refresh", "5 s later the chart asks for new rows, appends the new day and draws its candle",
+       &Tour::chartRefresh},
       {"crosshair", "a long press on the chart shows the cross-hair on a candle and its prices", &Tour::crossHair},
       {"pinch", "a pinch brings more days into sight, the window still full and ending on the newest day",
        &Tour::pinch},
@@ -824,14 +977,20 @@ int Tour::run() {
       {"screenshot", "截屏 saves a picture of the page", &Tour::screenshot},
       {"share", "分享截屏 fails headless with (-3, 分享失败) and the page says so", &Tour::share},
       {"environment", "切换环境 negotiates keys with the second environment", &Tour::environment},
-      {"store", "本地存储 counts the visit in the store", &Tour::store},
-      {"lock-armed", "手势锁屏 arms the lock; nothing shows yet", &Tour::lockArmed},
+      {"store", "本地存储 counts the visit in the client's store", &Tour::store},
+      {"lock-armed", "手势锁屏 arms the client's lock; nothing shows yet", &Tour::lockArmed},
       {"lock", "back from the background: the lock page covers the window", &Tour::lock},
       {"unlock", "解锁 on the lock page removes it", &Tour::unlock},
-      {"news", "财经新闻 opens the news; the chart goes with the home page and no push reaches the news", &Tour::news},
+      {"news",
+       "财经新闻 opens the news; the chart left up goes with the home page and asks for no more rows, and no push "
+       "reaches the news",
+       &Tour::news},
       {"home-again",
        "back home: the kept order, each pushed quote delivered once, the environment and the lock as they are",
        &Tour::homeAgain},
+      {"waiting", "刷新报价 asks the bank, which holds the answer: the client's overlay is drawn over the page",
+       &Tour::waiting},
+      {"waiting-answer", "the bank answers: the page shows its price and the overlay has gone", &Tour::waitingAnswer},
   };
   facts_ = market();
   Texts failed;

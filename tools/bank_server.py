@@ -18,6 +18,7 @@ GET  /files/<name>?size=N&chunks=K&<script>   a download of N pattern bytes (byt
 GET  /vcode?ctype=...          a verification picture (or a text packet with ctype=text/plain)
 GET  /stats                    {"requests": total, "acts": {act: count}, "crashes": [texts],
                                "downloads": {name: count}, "stalled": {name: downloads held now},
+                               "held": {act: business requests held now},
                                "handshakes": [{"path", "cookie"}]} of business requests
 GET  /ports                    {"probe": port accepting and closing, "closed": a port nobody listens on}
 GET  /mwframework/data/iphone/<name>   a page package or the menu file of the site (below); the
@@ -41,6 +42,8 @@ POST /control                  JSON commands that shape the site, answered with 
     {"actStatus": {act: code}}    answer every business request of that act with that status
     {"stall": [name, ...]}        hold every download of those site files ("front/<name>" for the
                                   front-end's) until a later "stall" no longer names them
+    {"hold": [act, ...]}          hold every business request of those acts (unanswered) until a
+                                  later "hold" no longer names them
 
 The demo's business act "quote" with a "pair" answers {"pair", "bid", "ask"} (fixed prices); the act
 "watchList" answers the demo market's watch list {"groups", "push": the push server's URL, "chart":
@@ -307,6 +310,8 @@ class Bank:
         self.stalls = set()   # site file names whose downloads are held
         self.stalled = {}     # name -> downloads held now
         self.stall_changed = threading.Condition(self.lock)
+        self.holds = set()    # acts whose business requests are held
+        self.held = {}        # act -> business requests held now
         self.push = None  # the demo market's push server, started on first use
         self.chart_requests = {}
 
@@ -319,7 +324,18 @@ class Bank:
         with self.lock:
             return {"requests": self.requests, "acts": dict(self.acts), "crashes": list(self.crashes),
                     "downloads": dict(self.downloads), "handshakes": list(self.handshakes),
-                    "stalled": {name: n for name, n in self.stalled.items() if n}}
+                    "stalled": {name: n for name, n in self.stalled.items() if n},
+                    "held": {act: n for act, n in self.held.items() if n}}
+
+    def hold_while_named(self, act):
+        """Holds a business request of the act while a "hold" names it."""
+        with self.lock:
+            if act not in self.holds:
+                return
+            self.held[act] = self.held.get(act, 0) + 1
+            while act in self.holds:
+                self.stall_changed.wait()
+            self.held[act] -= 1
 
     def push_server(self):
         with self.lock:
@@ -384,6 +400,9 @@ class Bank:
                 self.act_status.update(command["actStatus"])
             if "stall" in command:
                 self.stalls = set(command["stall"])
+                self.stall_changed.notify_all()
+            if "hold" in command:
+                self.holds = set(command["hold"])
                 self.stall_changed.notify_all()
         if command.get("pushNext"):
             answer["push"] = self.push_server().next_series()
@@ -624,6 +643,7 @@ class Handler(BaseHTTPRequestHandler):
             return
         act = query.get("act", path.strip("/"))
         self.bank.count(act)
+        self.bank.hold_while_named(act)
         if self._pre_script(query):
             return
         with self.bank.lock:

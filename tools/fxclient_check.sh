@@ -66,6 +66,9 @@ done
 refused unmakable 73 --out /proc/fxclient-out --keys "$work/keys"
 refused unwritable 73 --out "$work/uw" --keys "$work/keys" --home /proc/self
 grep -q -- "--home /proc/self cannot be written" "$work/unwritable.txt" || fail "no reason for an unwritable home"
+refused unwritable-keys 73 --out "$work/uk" --keys /proc/self
+grep -q -- "--keys /proc/self cannot be written" "$work/unwritable-keys.txt" || fail "no reason for unwritable keys"
+[ -e "$work/uw" ] || [ -e "$work/uk" ] && fail "a run refused for its --home or --keys made its out folder"
 if [ "$(id -u)" != 0 ]; then  # (root writes anyway)
   mkdir -p "$work/readonly" && chmod 555 "$work/readonly"
   refused readonly 73 --out "$work/readonly" --keys "$work/keys"
@@ -99,10 +102,16 @@ done
 [ "$(cat "$work/notes.txt")" = "my notes" ] || fail "a linked mark wrote into the file it names"
 [ -e "$work/made-outside.txt" ] && fail "a dangling mark made the file it names"
 # A mark that is a second name of a file elsewhere is replaced, never written through (the run
-# ends at the unwritable home, after the folder was taken).
+# ends at a demo bank that cannot start, its key file not a key, after the folder was taken).
+mkdir -p "$work/badkeys"
+echo junk >"$work/badkeys/mwframework_private.der"
 mkdir -p "$work/mark-hardlink"
 ln "$work/notes.txt" "$work/mark-hardlink/.fxclient-made"
-refused mark-hardlink 73 --out "$work/mark-hardlink" --keys "$work/keys" --home /proc/self
+set +e
+"$client" --out "$work/mark-hardlink" --keys "$work/badkeys" >"$work/mark-hardlink.txt" 2>&1
+code=$?
+set -e
+[ "$code" -eq 5 ] || fail "the run in the hard-linked mark's folder exited $code, not 5"
 [ "$(cat "$work/notes.txt")" = "my notes" ] || fail "a hard-linked mark wrote into the file it shares"
 grep -q "^# made by fxclient" "$work/mark-hardlink/.fxclient-made" || fail "the hard-linked mark was not replaced"
 
@@ -138,6 +147,14 @@ probe not-blank "$work/a/first-page.png"
 run r 0 --time real
 probe overlay "$work/r/launch.png"
 probe not-blank "$work/r/first-page.png"
+
+# A run refused for its --home or its --keys leaves an earlier run's out folder as it was: every
+# option is checked before anything there is read or changed.
+fingerprint() { (cd "$1" && find . -printf '%p %y %s %T@\n' | sort && cat .fxclient-made) | md5sum; }
+before=$(fingerprint "$work/a")
+refused untouched-home 73 --out "$work/a" --keys "$work/keys" --home /proc/self
+refused untouched-keys 73 --out "$work/a" --keys /proc/self
+[ "$(fingerprint "$work/a")" = "$before" ] || fail "a run refused for its --home or --keys changed the out folder"
 
 # A second start on the same home downloads nothing.
 run b 0 --home "$work/a/home"
@@ -205,8 +222,6 @@ refused foreign-name 64 --out "$work/e" --keys "$work/keys"
 rm "$work/e/tour-99-mine.png"
 
 # A demo bank that cannot start (its key file is not a key) has its own code.
-mkdir -p "$work/badkeys"
-echo junk >"$work/badkeys/mwframework_private.der"
 set +e
 "$client" --out "$work/nobank" --keys "$work/badkeys" >"$work/nobank.txt" 2>&1
 code=$?
@@ -252,6 +267,42 @@ for signal in TERM KILL; do
   [ "$code" -gt 128 ] || fail "the runner ended $code on SIG$signal"
   wait_for "! kill -0 $bank 2>/dev/null" || fail "the bank (process $bank) outlived the runner's SIG$signal"
 done
+
+# A killed run holds nothing: the next run in its folder starts.
+run sigKILL 0
+
+# A run holds its out folder and its home until it ends: a second run naming either is refused at
+# once with 75, before it touches anything, while the first goes on and still passes. The first
+# runs are stopped meanwhile, so they cannot end before the second ones (and a second run that
+# waited for them would never end).
+rm -rf "$work/held1" "$work/held2" "$work/shared-home"
+"$client" --tour --out "$work/held1" --keys "$work/keys" >"$work/held1.txt" 2>&1 &
+first1=$!
+"$client" --tour --out "$work/held2" --keys "$work/keys" --home "$work/shared-home" >"$work/held2.txt" 2>&1 &
+first2=$!
+held_runs="$first1 $first2"
+trap '[ -z "$held_runs" ] || kill -KILL $held_runs 2>/dev/null || true' EXIT
+for held in held1 held2; do
+  wait_for "grep -q '] bank http' '$work/$held/startup.log' 2>/dev/null" || fail "the first run in $held did not start"
+done
+kill -STOP "$first1" "$first2"
+refused in-use-out 75 --out "$work/held1" --keys "$work/keys"
+refused in-use-out2 75 --tour --out "$work/held2" --keys "$work/keys" --home "$work/elsewhere"
+refused in-use-home 75 --out "$work/second-home" --keys "$work/keys" --home "$work/shared-home"
+refused in-use-own-home 75 --tour --out "$work/second-own" --keys "$work/keys" --home "$work/held1/home"
+grep -q -- "--out $work/held1 is in use by another run" "$work/in-use-out.txt" || fail "no word of the out folder in use"
+grep -q -- "--home $work/shared-home is in use by another run" "$work/in-use-home.txt" || fail "no word of the home in use"
+[ -e "$work/second-home" ] || [ -e "$work/second-own" ] && fail "a run refused for a home in use made its out folder"
+kill -CONT "$first1" "$first2"
+for first in "$first1:held1" "$first2:held2"; do
+  set +e
+  wait "${first%%:*}"
+  code=$?
+  set -e
+  [ "$code" -eq 0 ] || fail "the first run in ${first#*:} exited $code beside a refused second: $(grep -m3 FAILED "$work/${first#*:}/startup.log")"
+  logged "${first#*:}" "tour: every step saw what it expects" || fail "the first run in ${first#*:} did not finish its tour"
+done
+held_runs=""
 
 # --timeout bounds the tour too: a bank that stops answering mid-tour ends the run with 2. The
 # deadline leaves room for a start-up several times as slow as run a's.

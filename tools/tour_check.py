@@ -9,7 +9,7 @@ under a Thai and once under a Persian locale. The pictures of the first run and 
 runs are probed where the tour's first step says the chart and the board are: candles in both
 colours inside the chart, candles across the chart after the pinch, the board's text changed by the
 next quotes, the keyboard in the search and gone after going back, the alert's two buttons, the
-lock page present and then gone. Every failure is printed; the exit is 1 when there was one.
+lock page present and then gone, the waiting call's overlay over the page and gone with the answer. Every failure is printed; the exit is 1 when there was one.
 """
 import glob
 import os
@@ -19,7 +19,7 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from png_probe import count, load  # noqa: E402
+from png_probe import count, dark, load  # noqa: E402
 
 RISING = (208, 64, 45)      # the chart's rising candles
 FALLING = (23, 176, 62)     # and falling ones
@@ -28,7 +28,7 @@ ALERT_BUTTON = (0, 122, 255)
 LOCK = (38, 50, 56)         # the lock page's background
 TITLE_RED = (198, 40, 40)   # the home page's title bar
 KEYBOARD_HEIGHT = 216
-STEPS = 22
+STEPS = 24
 
 failures = []
 
@@ -139,6 +139,16 @@ def probes(out, lines):
         report("tour-20-unlock: the lock page is still there")
     if not near(TITLE_RED, 40)(*unlocked.getpixel((screen_w - 10, 30))):
         report("tour-20-unlock: the home page is not there")
+
+    # The waiting call's overlay: a dark box over the page's middle, gone with the answer.
+    middle = (screen_w / 2 - 30, screen_h / 2 - 30, screen_w / 2 + 30, screen_h / 2 + 30)
+    waiting = count(shot("waiting"), middle, dark)
+    if waiting < 0.5 * 60 * 60:
+        report("tour-23-waiting: no overlay box (%d of %d middle pixels are dark)" % (waiting, 60 * 60))
+    answered, before = count(shot("waiting-answer"), middle, dark), count(shot("home-again"), middle, dark)
+    if answered > before + 0.02 * 60 * 60:
+        report("tour-24-waiting-answer: the overlay is still there (%d dark middle pixels, %d before)" %
+               (answered, before))
 
 
 def count_changed(a, b, box):

@@ -23,14 +23,17 @@ function show(id, text) { var e = el(id); if (e) e.textContent = text; }
 function outcome(answer, good) {
   return answer.result === 0 ? good(answer.data) : "error " + answer.result + " " + JSON.stringify(answer.data);
 }
-// One page call; every answer is logged as it comes.
-function call(servlet, action, data, done) {
-  MwUI.Bridge.call(servlet, action, data, {timeout: 30}, function (answer) {
+// One page call; every answer is logged as it comes. A waiting call ({waiting: true}) has the
+// client's overlay over the page until it is answered.
+function call(servlet, action, data, done, options) {
+  MwUI.Bridge.call(servlet, action, data, options || {timeout: 30}, function (answer) {
     console.log("answer " + servlet + (action ? " " + action : "") + " " + JSON.stringify(answer));
     if (done) done(answer);
   });
 }
-function server(act, data, done) { call("http://bank/mwframework.do?act=" + act, "", data, done); }
+function server(act, data, done, options) {
+  call("http://bank/mwframework.do?act=" + act, "", data, done, options);
+}
 function result(id, text, colour) {
   var e = el("res-" + id);
   if (!e) return;
@@ -63,6 +66,7 @@ function build() {
       row("envir", "切换环境", "当前：第一环境") +
       row("lock", "手势锁屏", "未开启") +
       row("store", "本地存储", "记录访问次数") +
+      row("refresh", "刷新报价", "向银行询价") +
       row("news", "财经新闻", "›") +
       '<div style="padding:4px 14px;font-size:10px;color:#9e9e9e"><span id="version">version ?</span> · ' +
       '<span id="quote">quote: waiting</span> · <span id="store">store: waiting</span></div>';
@@ -73,6 +77,7 @@ function build() {
   el("act-envir").onclick = switchEnvironment;
   el("act-lock").onclick = armLock;
   el("act-store").onclick = countVisits;
+  el("act-refresh").onclick = refreshQuote;
   el("act-news").onclick = openNews;
 }
 
@@ -248,14 +253,17 @@ function countVisits() {
   });
 }
 
-function openNews() {
-  // The chart lies over the page: it goes with the page.
-  if (!state.chartId) {
-    location.href = "news/news.html";
-    return;
-  }
-  call("chart.do", "dismiss", {chartId: state.chartId}, function () { location.href = "news/news.html"; });
+// The bank's price of USD/CNY, asked while the page waits under the client's overlay.
+function refreshQuote() {
+  result("refresh", "询价中…");
+  server("quote", {pair: "USD/CNY"}, function (answer) {
+    result("refresh", outcome(answer, function (d) { return d.pair + " " + d.bid + " / " + d.ask; }),
+           answer.result === 0 ? "#1565c0" : "#d0402d");
+  }, {timeout: 30, waiting: true});
 }
+
+// The chart laid over this page is left up: the client takes it away with the page.
+function openNews() { location.href = "news/news.html"; }
 
 // ---------------------------------------------------------------- start
 
