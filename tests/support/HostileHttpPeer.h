@@ -37,6 +37,13 @@ class HostileHttpPeer {
     return "/answer?b64=" + encode(body) + "&extra=" + std::to_string(extra) + "&pad=" + std::to_string(pad);
   }
   static std::string raw(const std::string& bytes) { return "/raw?b64=" + encode(bytes); }
+  // The body compressed as `coding` ("gzip", "deflate" or "raw" deflate) by the peer, the last `cut`
+  // bytes of the stream left out or, with badTrailer, its last byte changed; announced by the
+  // length sent.
+  static std::string packed(const std::string& body, const std::string& coding, int cut = 0, bool badTrailer = false) {
+    return "/packed?b64=" + encode(body) + "&coding=" + coding + "&cut=" + std::to_string(cut) +
+           (badTrailer ? "&trailer=bad" : "");
+  }
 
  private:
   HostileHttpPeer()

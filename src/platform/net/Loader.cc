@@ -4,6 +4,7 @@
 #include <openssl/ssl.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -15,6 +16,7 @@
 #include <iterator>
 #include <list>
 #include <map>
+#include <span>
 #include <unordered_map>
 
 #include "platform/foundation/Clock.h"
@@ -242,6 +244,169 @@ ConnectionTrust* connectionTrustOf(SSL* ssl) {
   SSL_set_ex_data(ssl, index, record);
   return record;
 }
+
+
+// ---------------------------------------------------------------------------------------------
+// Body decoding
+
+// The body of an answer with a Content-Encoding, decoded as it arrives: each coding (gzip,
+// x-gzip, deflate; identity is none) undone in turn, the last one applied first. libcurl's own
+// decoding is off, because it never asks whether a stream ended: a compressed body cut short, or
+// whose trailer does not match, would pass as whole.
+class BodyDecoder {
+ public:
+  // Decoded pieces are at most this long (libcurl's receive buffer, as undecoded pieces are).
+  static constexpr std::size_t kPiece = 16u << 10;
+  // More codings than this on one body are refused: each holds an inflate state of its own.
+  static constexpr std::size_t kMaxCodings = 5;
+  using Sink = std::function<bool(Bytes&&)>;
+
+  // Null for a body without a coding to undo.
+  static std::unique_ptr<BodyDecoder> forAnswer(const HttpHeaders& headers) {
+    std::vector<Coding> codings;
+    bool refused = false;
+    for (const auto& name : headers.listValues("Content-Encoding")) {
+      if (asciiEqualsIgnoringCase(name, "identity")) continue;
+      if (asciiEqualsIgnoringCase(name, "gzip") || asciiEqualsIgnoringCase(name, "x-gzip")) {
+        codings.push_back(Coding::Gzip);
+      } else if (asciiEqualsIgnoringCase(name, "deflate")) {
+        codings.push_back(Coding::Deflate);
+      } else {
+        refused = true;
+      }
+    }
+    if (codings.empty() && !refused) return nullptr;
+    auto decoder = std::unique_ptr<BodyDecoder>(new BodyDecoder());
+    decoder->refused_ = refused || codings.size() > kMaxCodings;
+    if (!decoder->refused_) {
+      for (auto it = codings.rbegin(); it != codings.rend(); ++it) decoder->stages_.push_back(std::make_unique<Stage>(*it));
+    }
+    return decoder;
+  }
+
+  // Decodes the next bytes of the body, handing the decoded pieces to `sink` in order. Answers
+  // false when the bytes do not decode (corrupt, a coding it does not know, bytes after the end)
+  // or `sink` answered false.
+  bool decode(std::span<const std::uint8_t> input, const Sink& sink) {
+    if (input.empty()) return true;
+    if (refused_) {
+      corrupt_ = true;
+      return false;
+    }
+    return feed(0, input, sink);
+  }
+  bool corrupt() const { return corrupt_; }
+  // Whether every stream that got a byte reached its end (a body of no bytes is whole).
+  bool complete() const {
+    return std::all_of(stages_.begin(), stages_.end(), [](const auto& stage) { return stage->complete(); });
+  }
+
+ private:
+  enum class Coding { Gzip, Deflate };
+
+  // One zlib stream. Its form is told from its first two bytes: gzip's magic for a gzip coding,
+  // a zlib header, else raw deflate (which some servers send for deflate, and for gzip too), after
+  // which up to four bytes of a trailer zlib does not read are let pass.
+  class Stage {
+   public:
+    explicit Stage(Coding coding) : coding_(coding) {}
+    ~Stage() {
+      if (started_) inflateEnd(&z_);
+    }
+    Stage(const Stage&) = delete;
+    Stage& operator=(const Stage&) = delete;
+
+    enum class Result { Ok, Corrupt, Stopped };
+    Result decode(std::span<const std::uint8_t> input, const Sink& sink) {
+      if (input.empty()) return Result::Ok;
+      sawInput_ = true;
+      if (ended_) return trailing(input.size());
+      if (!started_) {
+        while (headLength_ < 2 && !input.empty()) {
+          head_[headLength_++] = input.front();
+          input = input.subspan(1);
+        }
+        if (headLength_ < 2) return Result::Ok;
+        if (!begin()) return Result::Corrupt;
+        const Result first = run(std::span<const std::uint8_t>(head_, 2), sink);
+        if (first != Result::Ok) return first;
+        if (ended_) return trailing(input.size());
+      }
+      return run(input, sink);
+    }
+    bool complete() const { return !sawInput_ || ended_; }
+
+   private:
+    bool begin() {
+      const bool gzipMagic = head_[0] == 0x1f && head_[1] == 0x8b;
+      const bool zlibHeader = (head_[0] & 0x0f) == Z_DEFLATED && (head_[0] >> 4) <= 7 &&
+                              ((head_[0] << 8) | head_[1]) % 31 == 0;
+      int windowBits = -MAX_WBITS;
+      if (coding_ == Coding::Gzip && gzipMagic) {
+        windowBits = MAX_WBITS + 16;
+      } else if (zlibHeader) {
+        windowBits = MAX_WBITS;
+      } else {
+        trailerAllowance_ = 4;
+      }
+      if (inflateInit2(&z_, windowBits) != Z_OK) return false;
+      started_ = true;
+      return true;
+    }
+    Result trailing(std::size_t length) {
+      if (length > trailerAllowance_) return Result::Corrupt;
+      trailerAllowance_ -= length;
+      return Result::Ok;
+    }
+    Result run(std::span<const std::uint8_t> input, const Sink& sink) {
+      z_.next_in = const_cast<Bytef*>(input.data());
+      z_.avail_in = static_cast<uInt>(input.size());
+      for (;;) {
+        Bytes piece(kPiece);
+        z_.next_out = piece.data();
+        z_.avail_out = static_cast<uInt>(piece.size());
+        const int status = inflate(&z_, Z_NO_FLUSH);
+        const std::size_t produced = piece.size() - z_.avail_out;
+        if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) return Result::Corrupt;
+        if (produced > 0) {
+          piece.resize(produced);
+          if (!sink(std::move(piece))) return Result::Stopped;
+        }
+        if (status == Z_STREAM_END) {
+          ended_ = true;
+          return trailing(z_.avail_in);
+        }
+        // Z_BUF_ERROR: nothing more to do until more bytes come.
+        if (status == Z_BUF_ERROR || (z_.avail_in == 0 && produced < kPiece)) return Result::Ok;
+      }
+    }
+
+    const Coding coding_;
+    z_stream z_{};
+    std::uint8_t head_[2] = {0, 0};
+    std::size_t headLength_ = 0;
+    bool started_ = false;
+    bool ended_ = false;
+    bool sawInput_ = false;
+    std::size_t trailerAllowance_ = 0;
+  };
+
+  bool feed(std::size_t index, std::span<const std::uint8_t> input, const Sink& sink) {
+    if (index == stages_.size()) return sink(Bytes(input.begin(), input.end()));
+    const bool last = index + 1 == stages_.size();
+    const Sink next = last ? sink : Sink([&](Bytes&& piece) { return feed(index + 1, piece, sink); });
+    switch (stages_[index]->decode(input, next)) {
+      case Stage::Result::Ok: return true;
+      case Stage::Result::Stopped: return false;
+      case Stage::Result::Corrupt: corrupt_ = true; return false;
+    }
+    return false;
+  }
+
+  std::vector<std::unique_ptr<Stage>> stages_;
+  bool refused_ = false;
+  bool corrupt_ = false;
+};
 
 }  // namespace
 
@@ -497,8 +662,10 @@ struct Load::Hop {
   std::optional<UrlResponse> response;
   Bytes candidateBody;
   bool candidateOverflow = false;
-  // Body bytes of the final answer handed to the client so far.
+  // Body bytes of the final answer handed to the client so far (decoded).
   std::int64_t bodyBytes = 0;
+  // Undoes the answer's Content-Encoding (none without one).
+  std::unique_ptr<BodyDecoder> decoder;
 
   enum class Abort {
     None,
@@ -507,7 +674,9 @@ struct Load::Hop {
     TrustCancelled,
     HeadTooLarge,
     ConflictingLength,
+    FoldedLength,
     BodyTooLarge,
+    Undecodable,
     Client
   } abort = Abort::None;
   std::shared_ptr<ServerTrust> pendingTrust;
@@ -754,7 +923,9 @@ void Load::beginHop() {
   curl_easy_setopt(easy, CURLOPT_PRIVATE, this);
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+  // The codings are offered, and undone here (BodyDecoder), not by libcurl.
   curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "gzip, deflate");
+  curl_easy_setopt(easy, CURLOPT_HTTP_CONTENT_DECODING, 0L);
   curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, LoadCallbacks::header);
   curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
@@ -884,6 +1055,7 @@ void Load::onHeadLine(const char* data, std::size_t length) {
     hop.kind = Hop::Kind::Final;
     hop.candidateBody.clear();
     hop.candidateOverflow = false;
+    hop.decoder.reset();
     hop.status = 0;
     auto space = line.find(' ');
     if (space != std::string_view::npos && line.size() >= space + 4) {
@@ -905,7 +1077,12 @@ void Load::onHeadLine(const char* data, std::size_t length) {
     return;
   }
   if ((line.front() == ' ' || line.front() == '\t') && !hop.headers.empty()) {
-    // A folded continuation line.
+    // A folded continuation line. One of a length would end the body elsewhere than the length
+    // libcurl reads from the first line.
+    if (asciiEqualsIgnoringCase(hop.headers.fields().back().first, "Content-Length")) {
+      hop.abort = Hop::Abort::FoldedLength;
+      return;
+    }
     auto fields = hop.headers.fields();
     hop.headers.clear();
     fields.back().second += " ";
@@ -939,6 +1116,7 @@ void Load::onHeadComplete() {
   }
   hop.response.emplace(hop.url, hop.status, hop.headers);
   hop.kind = Hop::Kind::Final;
+  hop.decoder = BodyDecoder::forAnswer(hop.headers);
   // An answer that has no body (to a HEAD, a 204 or 304) may announce any length.
   const bool bodyless = hop.method == "HEAD" || hop.status == 204 || hop.status == 304;
   if (!bodyless && beyondBodyLimit(hop.response->expectedContentLength())) {
@@ -960,10 +1138,20 @@ std::size_t Load::onBody(const char* data, std::size_t length) {
   markActivity();
   if (cancelled_) return 0;
   if (hop.kind != Hop::Kind::Final) {
-    if (hop.candidateBody.size() + length > kMaxCandidateBody) {
-      hop.candidateOverflow = true;
-    } else {
-      hop.candidateBody.insert(hop.candidateBody.end(), data, data + length);
+    auto keep = [&hop](std::span<const std::uint8_t> piece) {
+      if (hop.candidateBody.size() + piece.size() > kMaxCandidateBody) {
+        hop.candidateOverflow = true;
+      } else {
+        hop.candidateBody.insert(hop.candidateBody.end(), piece.begin(), piece.end());
+      }
+      return true;
+    };
+    const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(data), length);
+    if (!hop.decoder) {
+      keep(bytes);
+    } else if (!hop.decoder->decode(bytes, [&](Bytes&& piece) { return keep(piece); })) {
+      hop.abort = Hop::Abort::Undecodable;
+      return 0;
     }
     return length;
   }
@@ -971,15 +1159,25 @@ std::size_t Load::onBody(const char* data, std::size_t length) {
     curlPausedReceiving_ = true;
     return CURL_WRITEFUNC_PAUSE;
   }
-  if (beyondBodyLimit(hop.bodyBytes + static_cast<std::int64_t>(length))) {
-    hop.abort = Hop::Abort::BodyTooLarge;
-    return 0;
-  }
-  hop.bodyBytes += static_cast<std::int64_t>(length);
   auto client = clientIfLive();
   if (!client) return 0;
-  bool more = client->loadDidReceiveData(*this, Bytes(data, data + length));
-  if (!more) holdReceiving_ = true;
+  auto hand = [&](Bytes&& piece) {
+    if (beyondBodyLimit(hop.bodyBytes + static_cast<std::int64_t>(piece.size()))) {
+      hop.abort = Hop::Abort::BodyTooLarge;
+      return false;
+    }
+    hop.bodyBytes += static_cast<std::int64_t>(piece.size());
+    // One piece may decode to many: the client's wish to pause takes effect after them.
+    if (!client->loadDidReceiveData(*this, std::move(piece))) holdReceiving_ = true;
+    return true;
+  };
+  if (!hop.decoder) {
+    return hand(Bytes(data, data + length)) ? length : 0;
+  }
+  if (!hop.decoder->decode(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(data), length), hand)) {
+    if (hop.abort == Hop::Abort::None) hop.abort = Hop::Abort::Undecodable;
+    return 0;
+  }
   return length;
 }
 
@@ -1054,6 +1252,12 @@ void Load::onHopDone(int curlResult) {
     case Hop::Abort::ConflictingLength:
       failWithCode(UrlErrorCode::kBadServerResponse, "conflicting Content-Length fields");
       return;
+    case Hop::Abort::FoldedLength:
+      failWithCode(UrlErrorCode::kBadServerResponse, "a Content-Length folded over two lines");
+      return;
+    case Hop::Abort::Undecodable:
+      failWithCode(UrlErrorCode::kCannotDecodeContentData, "the body does not decode in its Content-Encoding");
+      return;
     case Hop::Abort::BodyTooLarge:
       failWithCode(UrlErrorCode::kDataLengthExceedsMaximum,
                    "the answer is longer than " + std::to_string(options_.maximumBodyLength) + " bytes");
@@ -1073,7 +1277,10 @@ void Load::onHopDone(int curlResult) {
     return;
   }
   switch (hop.kind) {
-    case Hop::Kind::Final: finish(); return;
+    case Hop::Kind::Final:
+      if (failIfBodyCut()) return;
+      finish();
+      return;
     case Hop::Kind::Auth: askAuthentication(); return;
     case Hop::Kind::Redirect: break;
   }
@@ -1251,11 +1458,20 @@ void Load::deliverResponse(const UrlResponse& response) {
   if (auto client = clientIfLive()) client->loadDidReceiveResponse(*this, response);
 }
 
+bool Load::failIfBodyCut() {
+  if (!hop_->decoder || hop_->decoder->complete()) return false;
+  // The framing ended but the compressed stream did not: the body was cut short, as a body whose
+  // connection ends before its length.
+  failWithCode(UrlErrorCode::kNetworkConnectionLost, "the compressed body ends before its stream does");
+  return true;
+}
+
 void Load::deliverCandidateAsFinal() {
   if (hop_->candidateOverflow || beyondBodyLimit(static_cast<std::int64_t>(hop_->candidateBody.size()))) {
     failWithCode(UrlErrorCode::kDataLengthExceedsMaximum);
     return;
   }
+  if (failIfBodyCut()) return;
   deliverResponse(*hop_->response);
   if (!hop_->candidateBody.empty()) {
     if (auto client = clientIfLive()) client->loadDidReceiveData(*this, std::move(hop_->candidateBody));

@@ -1,5 +1,7 @@
 #include "platform/net/UrlConnection.h"
 
+#include <algorithm>
+#include <bit>
 #include <condition_variable>
 
 #include "platform/foundation/Operation.h"
@@ -226,28 +228,44 @@ class Collector final : public LoadClient {
 
   void loadDidReceiveResponse(Load&, const UrlResponse& response) override {
     result_.response = response;
-    // The load refuses a body beyond the limit, so an announced length within it is room taken once
-    // (growing by doubling would hold up to twice the body at a time).
+    // The load refuses a body beyond the limit, so the announced length of a body sent as it is
+    // (no Content-Encoding) is room taken once; a compressed body's length says nothing of what it
+    // inflates to.
     const std::int64_t expected = response.expectedContentLength();
-    if (expected > 0 && expected <= static_cast<std::int64_t>(UrlConnection::kMaxCollectedBytes)) {
+    if (expected > 0 && expected <= static_cast<std::int64_t>(UrlConnection::kMaxCollectedBytes) &&
+        isIdentity(response)) {
       result_.data.reserve(static_cast<std::size_t>(expected));
     }
   }
   bool loadDidReceiveData(Load&, Bytes&& data) override {
     if (result_.data.empty() && result_.data.capacity() < data.size()) {
       result_.data = std::move(data);
-    } else {
-      result_.data.insert(result_.data.end(), data.begin(), data.end());
+      return true;
     }
+    const std::size_t needed = result_.data.size() + data.size();
+    if (needed > result_.data.capacity()) {
+      // Room in powers of two up to the limit (itself one): the buffer never grows past the limit,
+      // and while it moves, the old one and the bytes copied into the new one are at most the limit.
+      result_.data.reserve(std::max(needed, std::min(std::bit_ceil(needed), UrlConnection::kMaxCollectedBytes)));
+    }
+    result_.data.insert(result_.data.end(), data.begin(), data.end());
     return true;
   }
   void loadDidFinish(Load&) override { done_(std::move(result_)); }
   void loadDidFail(Load&, const Error& error) override {
+    // A failed exchange hands back no body: the bytes up to the failure are no answer.
+    Bytes().swap(result_.data);
     result_.error = error;
     done_(std::move(result_));
   }
 
  private:
+  static bool isIdentity(const UrlResponse& response) {
+    const auto codings = response.allHeaderFields().listValues("Content-Encoding");
+    return std::all_of(codings.begin(), codings.end(),
+                       [](const std::string& coding) { return asciiEqualsIgnoringCase(coding, "identity"); });
+  }
+
   std::function<void(UrlConnection::Result&&)> done_;
   UrlConnection::Result result_;
 };
