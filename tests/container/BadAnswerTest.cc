@@ -102,6 +102,29 @@ TEST_F(BadAnswerTest, AnAnswerCutShortIsAFailureWhateverStatusCameFirst) {
   EXPECT_EQ(answered->businessObject().value_or(nullptr)["AMOUNT"], "100.00");
 }
 
+TEST_F(BadAnswerTest, ACompressedAnswerCutShortIsAFailureOnEveryRoad) {
+  // The packet padded with spaces (allowed white space) so that its compressed form is long enough
+  // to lose real data when cut.
+  const std::string whole = packet(R"({"RETCODE":"AAAAAAA","AMOUNT":"100.00","NOTE":")" +
+                                   HostileHttpPeer::digits(20000) + R"("})");
+  const std::string cut = business(HostileHttpPeer::packed(whole, "gzip", 200));
+  expectServerError(MwCommunicationHelper::synchBusinessRequest(cut, nullptr, kCryptPlain), "synchronous");
+  testing::NotificationRecorder records;
+  expectServerError(MwCommunicationHelper::asynchBusinessRequest(cut, nullptr, kCryptPlain), "asynchronous");
+  ASSERT_EQ(records.analysisRecords().size(), 1u);
+  EXPECT_EQ(records.analysisRecords()[0].httpcode, "0");
+  expectNoResponse(*runTask(HostileHttpPeer::packed(whole, "gzip", 200)), "task");
+
+  // Sent whole, compressed, it is the business answer.
+  for (const char* coding : {"gzip", "deflate", "raw"}) {
+    auto answered =
+        MwCommunicationHelper::synchBusinessRequest(business(HostileHttpPeer::packed(whole, coding)), nullptr, kCryptPlain);
+    ASSERT_TRUE(answered) << coding;
+    EXPECT_EQ(answered->getErrCode(), 0) << coding;
+    EXPECT_EQ(answered->businessObject().value_or(nullptr)["AMOUNT"], "100.00") << coding;
+  }
+}
+
 TEST_F(BadAnswerTest, APayloadThatDoesNotReadAsJsonIsTheTasksError) {
   for (const std::string payload : {"not json at all", "{\"RETCODE\":"}) {
     auto listener = runTask(HostileHttpPeer::answer(packet(payload)));

@@ -3,6 +3,7 @@
 // made as they are sent (endless, gzip-compressed, cut short), raw status lines, long header
 // lines and redirects. Started once per test executable.
 
+#include <cstdint>
 #include <string>
 
 #include "platform/foundation/Base64.h"
@@ -37,6 +38,17 @@ class HostileHttpPeer {
     return "/answer?b64=" + encode(body) + "&extra=" + std::to_string(extra) + "&pad=" + std::to_string(pad);
   }
   static std::string raw(const std::string& bytes) { return "/raw?b64=" + encode(bytes); }
+  // Digits that compress to about half their length (a cut stream loses real data), short enough
+  // for /packed's query.
+  static std::string digits(std::size_t n = 30000) {
+    std::string text;
+    std::uint32_t x = 12345;
+    while (text.size() < n) {
+      x = x * 1103515245u + 12345u;
+      text += static_cast<char>('0' + (x >> 16) % 10);
+    }
+    return text;
+  }
   // The body compressed as `coding` ("gzip", "deflate" or "raw" deflate) by the peer, the last `cut`
   // bytes of the stream left out or, with badTrailer, its last byte changed; announced by the
   // length sent.

@@ -51,17 +51,6 @@ std::shared_ptr<Outcome> load(const std::string& url, std::int64_t limit = 0, bo
   return outcome;
 }
 
-// Text that compresses to about half its size, so that a cut stream has lost real data.
-std::string digits(std::size_t n) {
-  std::string text;
-  std::uint32_t x = 12345;
-  while (text.size() < n) {
-    x = x * 1103515245u + 12345u;
-    text += static_cast<char>('0' + (x >> 16) % 10);
-  }
-  return text;
-}
-
 // The synchronous and the queued send of one request.
 std::pair<UrlConnection::Result, UrlConnection::Result> sendBothWays(const std::string& url) {
   auto synchronous = UrlConnection::sendSynchronousRequest(UrlRequest(pf::Url::parse(url)));
@@ -128,7 +117,7 @@ TEST_F(BadServerTest, BodiesBeyondTheLimitFailAndAreReadNoFurther) {
 }
 
 TEST_F(BadServerTest, ACompressedBodyThatDoesNotReachItsEndFailsOnEveryRoad) {
-  const std::string text = digits(30000);
+  const std::string text = HostileHttpPeer::digits();
   struct Case {
     std::string path;
     int code;
@@ -190,7 +179,7 @@ TEST_F(BadServerTest, TheOneShotSendsHoldNoMoreThanTheirLimitAndHandBackNothingO
   pf::Bytes().swap(atLimit.data);
 
   // What came before a failure is no answer.
-  const std::string text = digits(30000);
+  const std::string text = HostileHttpPeer::digits();
   for (const std::string& path : {HostileHttpPeer::answer(text, 100), HostileHttpPeer::packed(text, "gzip", 200)}) {
     auto [synchronous, queued] = sendBothWays(peer.http(path));
     EXPECT_TRUE(synchronous.error) << path;
