@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "BankServer.h"
+#include "container/HnNetworkEngine.h"
+#include "container/HnNetworkOperation.h"
 #include "container/MwAnalysisRecord.h"
 #include "container/MwComPackage.h"
 #include "container/MwCommunicationHelper.h"
@@ -123,6 +125,23 @@ TEST_F(BadAnswerTest, ACompressedAnswerCutShortIsAFailureOnEveryRoad) {
     EXPECT_EQ(answered->getErrCode(), 0) << coding;
     EXPECT_EQ(answered->businessObject().value_or(nullptr)["AMOUNT"], "100.00") << coding;
   }
+}
+
+TEST_F(BadAnswerTest, AnAnswerAtThePacketLimitIsHeldInNoMoreThanTheLimit) {
+  // Compressed to less than half and announced by its compressed length: room taken for that
+  // length and doubled held the body in about 1.7 times the limit.
+  constexpr auto kLimit = static_cast<std::int64_t>(MwComPackage::kMaxPacketText);
+  auto engine = HnNetworkEngine::make();
+  auto operation = engine->operationWithURLString(
+      peer.http(HostileHttpPeer::generated(kLimit, "length", true, 200, true)), {}, "GET", 30);
+  operation->setMaximumResponseLength(kLimit);
+  bool done = false;
+  operation->addCompletionHandler([&](HnNetworkOperation&) { done = true; }, [&](HnNetworkOperation&, const pf::Error&) { done = true; });
+  engine->enqueueOperation(operation);
+  ASSERT_TRUE(pf::RunLoop::main()->spinUntil([&] { return done; }, 30));
+  EXPECT_FALSE(operation->error());
+  EXPECT_EQ(operation->responseData().size(), MwComPackage::kMaxPacketText);
+  EXPECT_LE(operation->responseData().capacity(), MwComPackage::kMaxPacketText);
 }
 
 TEST_F(BadAnswerTest, APayloadThatDoesNotReadAsJsonIsTheTasksError) {

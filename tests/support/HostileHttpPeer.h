@@ -28,10 +28,11 @@ class HostileHttpPeer {
   // The query value of bytes for /answer and /raw.
   static std::string encode(const std::string& bytes) { return pf::addPercentEscapes(pf::base64Encode(bytes), {}, "+/="); }
   // Paths (with their query) of the peer's answers.
+  // noise: random digits, which compress to about 45% (not 1,000:1).
   static std::string generated(long long size, const std::string& framing = "chunked", bool gzip = false,
-                               int status = 200) {
+                               int status = 200, bool noise = false) {
     return "/gen?size=" + std::to_string(size) + "&framing=" + framing + (gzip ? "&gzip=1" : "") +
-           (status != 200 ? "&status=" + std::to_string(status) : "");
+           (status != 200 ? "&status=" + std::to_string(status) : "") + (noise ? "&noise=1" : "");
   }
   // The body, then `pad` spaces, announced `extra` bytes longer than that (a cut answer).
   static std::string answer(const std::string& body, int extra = 0, std::size_t pad = 0) {

@@ -7,6 +7,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -1512,6 +1513,12 @@ void Load::fail(const Error& error) {
 
 void Load::failWithCode(int code, std::string detail) {
   fail(makeUrlError(code, hop_ ? std::optional<Url>(hop_->url) : request_.url(), std::move(detail)));
+}
+
+void appendBodyBytes(Bytes& body, std::span<const std::uint8_t> bytes, std::size_t limit) {
+  const std::size_t needed = body.size() + bytes.size();
+  if (needed > body.capacity()) body.reserve(std::max(needed, std::min(std::bit_ceil(needed), limit)));
+  body.insert(body.end(), bytes.begin(), bytes.end());
 }
 
 // ---------------------------------------------------------------------------------------------

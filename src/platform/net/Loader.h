@@ -29,6 +29,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -227,6 +228,13 @@ class Load : public std::enable_shared_from_this<Load> {
   double startedAt_ = 0;
   bool timeoutCheckScheduled_ = false;
 };
+
+// Appends received body bytes to a buffer that a limit bounds. Room is taken in powers of two,
+// never past `limit` while the bytes fit in it: growing by doubling from any size held up to twice
+// the limit, and while the buffer moves, its old room and the bytes copied into the new one stay
+// within about the limit. A receiver that knows the body's length takes that room once instead
+// (UrlResponse::expectedIdentityContentLength).
+void appendBodyBytes(Bytes& body, std::span<const std::uint8_t> bytes, std::size_t limit);
 
 // A libcurl multi handle and the thread that drives it.
 class Loader {

@@ -1,7 +1,5 @@
 #include "platform/net/UrlConnection.h"
 
-#include <algorithm>
-#include <bit>
 #include <condition_variable>
 
 #include "platform/foundation/Operation.h"
@@ -229,26 +227,18 @@ class Collector final : public LoadClient {
   void loadDidReceiveResponse(Load&, const UrlResponse& response) override {
     result_.response = response;
     // The load refuses a body beyond the limit, so the announced length of a body sent as it is
-    // (no Content-Encoding) is room taken once; a compressed body's length says nothing of what it
-    // inflates to.
-    const std::int64_t expected = response.expectedContentLength();
-    if (expected > 0 && expected <= static_cast<std::int64_t>(UrlConnection::kMaxCollectedBytes) &&
-        isIdentity(response)) {
+    // is room taken once.
+    const std::int64_t expected = response.expectedIdentityContentLength();
+    if (expected > 0 && expected <= static_cast<std::int64_t>(UrlConnection::kMaxCollectedBytes)) {
       result_.data.reserve(static_cast<std::size_t>(expected));
     }
   }
   bool loadDidReceiveData(Load&, Bytes&& data) override {
     if (result_.data.empty() && result_.data.capacity() < data.size()) {
       result_.data = std::move(data);
-      return true;
+    } else {
+      appendBodyBytes(result_.data, data, UrlConnection::kMaxCollectedBytes);
     }
-    const std::size_t needed = result_.data.size() + data.size();
-    if (needed > result_.data.capacity()) {
-      // Room in powers of two up to the limit (itself one): the buffer never grows past the limit,
-      // and while it moves, the old one and the bytes copied into the new one are at most the limit.
-      result_.data.reserve(std::max(needed, std::min(std::bit_ceil(needed), UrlConnection::kMaxCollectedBytes)));
-    }
-    result_.data.insert(result_.data.end(), data.begin(), data.end());
     return true;
   }
   void loadDidFinish(Load&) override { done_(std::move(result_)); }
@@ -260,12 +250,6 @@ class Collector final : public LoadClient {
   }
 
  private:
-  static bool isIdentity(const UrlResponse& response) {
-    const auto codings = response.allHeaderFields().listValues("Content-Encoding");
-    return std::all_of(codings.begin(), codings.end(),
-                       [](const std::string& coding) { return asciiEqualsIgnoringCase(coding, "identity"); });
-  }
-
   std::function<void(UrlConnection::Result&&)> done_;
   UrlConnection::Result result_;
 };

@@ -7,7 +7,8 @@ Makes a self-signed certificate for localhost / 127.0.0.1 in DIR (cert.pem, key.
 and POST alike (a request body is read and dropped); HEAD gets the head of the GET answer.
 
 Paths:
-  /gen?size=N&framing=F&gzip=G&status=S  N generated body bytes ("0123456789" over and over;
+  /gen?size=N&framing=F&gzip=G&status=S&noise=R  N generated body bytes ("0123456789" over and
+                                 over, or with R=1 random digits, which compress to about 45%;
                                  N = -1: no end), framed by F: "length" (Content-Length), "chunked"
                                  (the default) or "close" (the end of the connection); G=1 sends
                                  them gzip-compressed as they are made (Content-Encoding: gzip), or
@@ -45,12 +46,15 @@ _hits = 0
 _hits_lock = threading.Lock()
 
 
-def generated(size):
+DIGITS = bytes(ord("0") + i % 10 for i in range(256))
+
+
+def generated(size, noise=False):
     """The body's bytes in pieces of at most 64 KiB; size -1 has no end."""
     left = size
     while left != 0:
         n = len(PIECE) if left < 0 else min(left, len(PIECE))
-        yield PIECE[:n]
+        yield os.urandom(n).translate(DIGITS) if noise else PIECE[:n]
         if left > 0:
             left -= n
 
@@ -101,7 +105,7 @@ class Handler(QuietHandler):
     def path_gen(self, query):
         size = int(query.get("size", "0"))
         framing = query.get("framing", "chunked")
-        pieces = generated(size)
+        pieces = generated(size, query.get("noise") == "1")
         status = int(query.get("status", "200"))
         self.send_response(status)
         self.send_header("Content-Type", "application/octet-stream")
