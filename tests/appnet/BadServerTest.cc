@@ -125,6 +125,8 @@ TEST(HttpClientBadServer, ASessionTaskKeepsAtMostTheLimitInMemory) {
   ASSERT_TRUE(TnqResponseBytes(object));
   EXPECT_EQ(TnqResponseBytes(object)->size(), 100000u);
   EXPECT_EQ(notices[0][kTnqNetworkingTaskDidCompleteResponseDataKey].get_binary().size(), 100000u);
+  // The notice took its own bytes: the handler's object (the body itself) is whole after it.
+  EXPECT_EQ(TnqResponseBytes(object)->size(), 100000u);
   pf::NotificationCenter::defaultCenter().removeObserver(token);
   invalidate(*manager);
 }
