@@ -1,7 +1,10 @@
 // Peak memory of the HTTP roads against answers a server gone bad sends: a refused 1 GB answer
 // (plain or gzip-compressed, no length announced) against an accepted 1 MB one, on the business
 // road, the HTTP client's operation and session task, and the synchronous send (whose limit is
-// 256 MiB), plus the synchronous send of an accepted 160 MiB answer announced by its length.
+// 256 MiB); an accepted answer at the limit of the operation, the session task and the API proxy
+// (16 MiB) against its size; and on the synchronous send an accepted 160 MiB answer announced by its
+// length, an accepted 256 MiB one without, and a refused gzip bomb announced by its compressed
+// length, each against its size or the limit.
 //
 // Each exchange runs in a child process of its own (this program started again): the child warms
 // its road up with a 1 KiB answer, then reports how far the exchange raised its peak resident set
@@ -17,11 +20,14 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <mutex>
 #include <string>
 #include <thread>
 
 #include "LoopbackHttp.h"
 #include "Ratios.h"
+#include "app/TnqApiProxy.h"
+#include "app/TnqURLResponse.h"
 #include "appnet/TnqHTTPRequestOperationManager.h"
 #include "appnet/TnqURLSessionManager.h"
 #include "container/LoggerUtil.h"
@@ -41,11 +47,20 @@ constexpr long long kMB = 1 << 20;
 // A refused answer costs about its road's limit (16 MiB kept, up to as much again on its way in), a
 // dozen accepted 1 MB answers at most; not the gigabyte.
 const fxbench::Aim kRefusedAim = fxbench::atMost(12);
+// An accepted answer is held once on its way to the caller, besides the pieces still on their way
+// to the road's thread (up to 4 MiB); the synchronous send holds at most its limit, whatever comes.
+const fxbench::Aim kHeldOnceAim = fxbench::atMost(1.4);
+const fxbench::Aim kWithinLimitAim = fxbench::atMost(1.1);
+// The API road's answer record keeps the body as text and as bytes of its own, and the operation
+// its text as well: four forms of the body.
+const fxbench::Aim kApiRecordAim = fxbench::atMost(4.5);
 
 // ---------------------------------------------------------------- the generator (parent)
 
 // GET or POST /<kind>?bytes=N&framing=length|chunked&gzip=0|1, one request a connection:
 // "raw" is N bytes of 'x'; "packet" is a plain business packet whose payload holds N bytes of 'x'.
+// A gzip answer framed by its length is compressed whole first (once per size), so that its
+// Content-Length is the compressed one.
 // The listener keeps the connections (it lives as long as the program): a served one is only shut down.
 class Generator {
  public:
@@ -124,6 +139,38 @@ class Generator {
     return values;
   }
 
+  // The gzip form of prefix, N bytes of 'x' and suffix, made once per size.
+  static const std::string& compressedWhole(const std::string& prefix, long long bytes, const std::string& suffix) {
+    static std::mutex mutex;
+    static std::map<std::string, std::string> made;
+    const std::string key = prefix + std::to_string(bytes) + suffix;
+    std::lock_guard lock(mutex);
+    auto found = made.find(key);
+    if (found != made.end()) return found->second;
+    std::string out;
+    z_stream z{};
+    deflateInit2(&z, 6, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
+    static const std::string piece(1 << 16, 'x');
+    char buffer[1 << 16];
+    auto feed = [&](const char* data, std::size_t n, int flush) {
+      z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data));
+      z.avail_in = static_cast<uInt>(n);
+      do {
+        z.next_out = reinterpret_cast<Bytef*>(buffer);
+        z.avail_out = sizeof buffer;
+        deflate(&z, flush);
+        out.append(buffer, sizeof buffer - z.avail_out);
+      } while (z.avail_in > 0 || z.avail_out == 0);
+    };
+    feed(prefix.data(), prefix.size(), Z_NO_FLUSH);
+    for (long long left = bytes; left > 0; left -= static_cast<long long>(piece.size())) {
+      feed(piece.data(), static_cast<std::size_t>(std::min<long long>(left, piece.size())), Z_NO_FLUSH);
+    }
+    feed(suffix.data(), suffix.size(), Z_FINISH);
+    deflateEnd(&z);
+    return made.emplace(key, std::move(out)).first->second;
+  }
+
   static void serve(int fd) {
     std::string head;
     char buffer[8192];
@@ -153,13 +200,26 @@ class Generator {
     const std::string suffix = packet ? R"(\"}"}})" : "";
     std::string answer = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nConnection: close\r\n";
     if (gzip) answer += "Content-Encoding: gzip\r\n";
+    if (gzip && !chunked) {
+      const std::string& whole = compressedWhole(prefix, bytes, suffix);
+      answer += "Content-Length: " + std::to_string(whole.size()) + "\r\n\r\n";
+      Sender out(fd, false, false);
+      out.wire(answer.data(), answer.size());
+      out.wire(whole.data(), whole.size());
+      ::shutdown(fd, SHUT_WR);
+      while (::recv(fd, buffer, sizeof buffer, 0) > 0) {
+      }
+      return;
+    }
     answer += chunked ? "Transfer-Encoding: chunked\r\n\r\n"
                       : "Content-Length: " + std::to_string(prefix.size() + bytes + suffix.size()) + "\r\n\r\n";
     Sender out(fd, false, false);
     out.wire(answer.data(), answer.size());
     Sender sender(fd, chunked, gzip);
     sender.ok = out.ok;
-    static const std::string piece(1 << 16, 'x');
+    // Written in pieces of 65,540 bytes (chunks of that size when chunked), as a server writes what
+    // it makes: a body's pieces need not come in powers of two.
+    static const std::string piece(65540, 'x');
     sender.body(prefix.data(), prefix.size());
     for (long long sent = 0; sender.ok && sent < bytes; sent += static_cast<long long>(piece.size())) {
       sender.body(piece.data(), static_cast<std::size_t>(std::min<long long>(bytes - sent, piece.size())));
@@ -212,6 +272,17 @@ std::string exchange(const std::string& road, const std::string& base, const std
     manager->dataTaskWithRequest(request, [&](const auto&, const auto&, const std::optional<pf::Error>& e) {
       outcome = e ? "error " + std::to_string(e->code) : "ok", done = true;
     })->resume();
+    spin([&] { return done; });
+    return outcome;
+  }
+  if (road == "api") {
+    bool done = false;
+    std::string outcome;
+    app::TnqApiProxy::sharedInstance()->callApiWithRequest(
+        request, [&](const std::shared_ptr<app::TnqURLResponse>&) { outcome = "ok", done = true; },
+        [&](const std::shared_ptr<app::TnqURLResponse>& r) {
+          outcome = "error " + std::to_string(r && r->error ? r->error->code : 0), done = true;
+        });
     spin([&] { return done; });
     return outcome;
   }
@@ -300,6 +371,38 @@ void registerRows() {
   fxbench::addRatio("business: peak of a refused gzip answer inflating to 1 GB / of an accepted 1 MB one",
                     fxbench::counter("BM_BusinessGzipPeak/1024", "peak_MB"), fxbench::counter("BM_BusinessPeak/1", "peak_MB"),
                     kRefusedAim);
+  // Accepted answers at the limit of the HTTP client's memory (16 MiB), no length announced: what
+  // each road holds on the way to the caller, against the body.
+  struct Accepted {
+    const char* row;
+    const char* road;
+    fxbench::Aim aim;
+  };
+  for (const Accepted& a : {Accepted{"BM_OperationAcceptedPeak/16", "operation", kHeldOnceAim},
+                            Accepted{"BM_SessionAcceptedPeak/16", "session", kHeldOnceAim},
+                            Accepted{"BM_ApiAcceptedPeak/16", "api", kApiRecordAim}}) {
+    benchmark::RegisterBenchmark(a.row, peakRow, a.road, answerPath("raw", 16 * kMB, "chunked"), 16.0, "ok")
+        ->Iterations(1)
+        ->Unit(benchmark::kMillisecond);
+    fxbench::addRatio(std::string(a.road) + ": peak / body of an accepted 16 MiB answer",
+                      fxbench::counter(a.row, "peak_MB"), fxbench::counter(a.row, "body_MB"), a.aim);
+  }
+  // The synchronous send's limit bounds what it holds: an accepted answer at the limit without a
+  // length, and a gzip bomb announced by its 1 MB compressed length, refused when it passes the limit.
+  benchmark::RegisterBenchmark("BM_SyncSendAcceptedPeak/256", peakRow, "sync", answerPath("raw", 256 * kMB, "chunked"),
+                               256.0, "ok")
+      ->Iterations(1)
+      ->Unit(benchmark::kMillisecond);
+  fxbench::addRatio("sync send: peak / body of an accepted 256 MiB answer without a length",
+                    fxbench::counter("BM_SyncSendAcceptedPeak/256", "peak_MB"),
+                    fxbench::counter("BM_SyncSendAcceptedPeak/256", "body_MB"), kWithinLimitAim);
+  benchmark::RegisterBenchmark("BM_SyncSendGzipBombPeak/1024", peakRow, "sync",
+                               answerPath("raw", 1024 * kMB, "length", true), 256.0, "error -1103")
+      ->Iterations(1)
+      ->Unit(benchmark::kMillisecond);
+  fxbench::addRatio("sync send: peak of a refused gzip bomb announced by its compressed length / the send's limit",
+                    fxbench::counter("BM_SyncSendGzipBombPeak/1024", "peak_MB"),
+                    fxbench::counter("BM_SyncSendGzipBombPeak/1024", "body_MB"), kWithinLimitAim);
   benchmark::RegisterBenchmark("BM_SyncSendAnnouncedPeak/160", peakRow, "sync", answerPath("raw", 160 * kMB, "length"),
                                160.0, "ok")
       ->Iterations(1)

@@ -15,6 +15,12 @@ bool isSuccessStatus(const std::optional<pf::UrlResponse>& response) {
   return response && response->statusCode() >= 200 && response->statusCode() <= 299;
 }
 
+// The answer record's own copy of the operation's body.
+std::optional<pf::Bytes> keptBytes(const appnet::TnqHTTPRequestOperation& operation) {
+  auto data = operation.responseData();
+  return data ? std::optional<pf::Bytes>(*data) : std::nullopt;
+}
+
 }  // namespace
 
 std::shared_ptr<TnqApiProxy> TnqApiProxy::sharedInstance() {
@@ -124,7 +130,7 @@ void TnqApiProxy::handleSuccess(const std::shared_ptr<appnet::TnqHTTPRequestOper
   }
   auto text = operation->responseString();
   if (!TnqNetworkInterceptor::loginTimtoutInterceptor(text)) return;
-  auto response = TnqURLResponse::initWithResponse(text, requestId, operation->request(), operation->responseData(),
+  auto response = TnqURLResponse::initWithResponse(std::move(text), requestId, operation->request(), keptBytes(*operation),
                                                    TnqURLResponse::Success);
   if (success) success(response);
 }
@@ -141,9 +147,9 @@ void TnqApiProxy::handleFailure(const std::shared_ptr<appnet::TnqHTTPRequestOper
   if (operation) {
     request = operation->request();
     text = operation->responseString();
-    data = operation->responseData();
+    data = keptBytes(*operation);
   }
-  auto response = TnqURLResponse::initWithResponseString(text, requestId, request, data, error);
+  auto response = TnqURLResponse::initWithResponseString(std::move(text), requestId, request, std::move(data), error);
   if (failure) failure(response);
 }
 
@@ -183,7 +189,7 @@ std::optional<pf::Bytes> TnqApiProxy::callAPISyncWithRequest(const pf::UrlReques
   operation->start();
   operation->waitUntilFinished();
   if (operation->error() || !isSuccessStatus(operation->response())) return std::nullopt;
-  return operation->responseData().value_or(pf::Bytes());
+  return keptBytes(*operation).value_or(pf::Bytes());
 }
 
 std::optional<std::string> TnqApiProxy::callApiWithRequestWithSuccessBlock(

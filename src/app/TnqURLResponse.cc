@@ -64,33 +64,32 @@ std::uint64_t TnqURLResponse::responseStatusWithError(const std::optional<pf::Er
   return error->code == pf::UrlErrorCode::kTimedOut ? TimedOut : Failed;
 }
 
-void TnqURLResponse::fill(const std::optional<std::string>& responseString, std::int64_t id,
-                          const std::optional<pf::UrlRequest>& sent, const std::optional<pf::Bytes>& data) {
-  contentString = responseString.value_or(std::string());
+void TnqURLResponse::fill(std::optional<std::string> responseString, std::int64_t id,
+                          const std::optional<pf::UrlRequest>& sent, std::optional<pf::Bytes> data) {
+  contentString = responseString ? std::move(*responseString) : std::string();
   requestId = id;
   request = sent;
-  responseData = data;
+  responseData = std::move(data);
   if (sent) requestParams = TnqNetworkMethods::requestParams(*sent);
-  content = parseContent(data);
+  content = parseContent(responseData);
 }
 
-std::shared_ptr<TnqURLResponse> TnqURLResponse::initWithResponse(const std::optional<std::string>& responseString,
+std::shared_ptr<TnqURLResponse> TnqURLResponse::initWithResponse(std::optional<std::string> responseString,
                                                                  std::int64_t requestId,
                                                                  const std::optional<pf::UrlRequest>& request,
-                                                                 const std::optional<pf::Bytes>& responseData,
+                                                                 std::optional<pf::Bytes> responseData,
                                                                  std::uint64_t) {
   auto response = std::make_shared<TnqURLResponse>();
-  response->fill(responseString, requestId, request, responseData);
+  response->fill(std::move(responseString), requestId, request, std::move(responseData));
   response->status = Success;
   return response;
 }
 
 std::shared_ptr<TnqURLResponse> TnqURLResponse::initWithResponseString(
-    const std::optional<std::string>& responseString, std::int64_t requestId,
-    const std::optional<pf::UrlRequest>& request, const std::optional<pf::Bytes>& responseData,
-    const std::optional<pf::Error>& error) {
+    std::optional<std::string> responseString, std::int64_t requestId, const std::optional<pf::UrlRequest>& request,
+    std::optional<pf::Bytes> responseData, const std::optional<pf::Error>& error) {
   auto response = std::make_shared<TnqURLResponse>();
-  response->fill(responseString, requestId, request, responseData);
+  response->fill(std::move(responseString), requestId, request, std::move(responseData));
   response->status = responseStatusWithError(error);
   response->error = error;
   return response;

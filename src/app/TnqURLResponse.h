@@ -35,16 +35,17 @@ class TnqURLResponse {
   enum Status : std::uint64_t { Success = 0, TimedOut = 1, Failed = 2 };
 
   // A success record (status 0 whatever `status` says).
-  static std::shared_ptr<TnqURLResponse> initWithResponse(const std::optional<std::string>& responseString,
+  // The text and bytes are kept as given (moved in, when the caller moves them).
+  static std::shared_ptr<TnqURLResponse> initWithResponse(std::optional<std::string> responseString,
                                                           std::int64_t requestId,
                                                           const std::optional<pf::UrlRequest>& request,
-                                                          const std::optional<pf::Bytes>& responseData,
+                                                          std::optional<pf::Bytes> responseData,
                                                           std::uint64_t status);
   // A record with the status taken from the error.
-  static std::shared_ptr<TnqURLResponse> initWithResponseString(const std::optional<std::string>& responseString,
+  static std::shared_ptr<TnqURLResponse> initWithResponseString(std::optional<std::string> responseString,
                                                                 std::int64_t requestId,
                                                                 const std::optional<pf::UrlRequest>& request,
-                                                                const std::optional<pf::Bytes>& responseData,
+                                                                std::optional<pf::Bytes> responseData,
                                                                 const std::optional<pf::Error>& error);
   // A record of bare bytes: request id 0, no request, the bytes read as UTF-8.
   static std::shared_ptr<TnqURLResponse> initWithData(const pf::Bytes& data);
@@ -63,8 +64,8 @@ class TnqURLResponse {
   std::optional<pf::Error> error;
 
  private:
-  void fill(const std::optional<std::string>& responseString, std::int64_t id,
-            const std::optional<pf::UrlRequest>& sent, const std::optional<pf::Bytes>& data);
+  void fill(std::optional<std::string> responseString, std::int64_t id, const std::optional<pf::UrlRequest>& sent,
+            std::optional<pf::Bytes> data);
 };
 
 }  // namespace app

@@ -68,7 +68,7 @@ TnqResponseObject TnqHTTPRequestOperation::responseObject() {
     const auto& data = responseDataLocked();
     std::optional<pf::Error> serializerError;
     if (auto serializer = responseSerializer())
-      responseObject_ = TnqGuardedResponseObject(*serializer, resp ? &*resp : nullptr, data ? &*data : nullptr, &serializerError);
+      responseObject_ = TnqGuardedResponseObject(*serializer, resp ? &*resp : nullptr, data, &serializerError);
     if (serializerError) serializationError_ = serializerError;
   }
   return responseObject_;
@@ -120,7 +120,7 @@ void TnqHTTPRequestOperation::pause() {
   auto stream = outputStream();
   std::uint64_t offset = 0;
   if (auto fileOffset = stream->fileCurrentOffset()) offset = *fileOffset;
-  else if (auto data = stream->dataWrittenToMemory()) offset = data->size();
+  else if (auto length = stream->lengthWrittenToMemory()) offset = *length;
   pf::UrlRequest changed = request();
   if (auto resp = response())
     if (auto etag = resp->valueForHttpHeaderField("ETag")) changed.setValue(*etag, "If-Range");
@@ -138,9 +138,10 @@ void TnqHTTPRequestOperation::connectionDidReceiveResponse(pf::UrlConnection& co
   if (offset == 0) return;
   if (response.statusCode() == 206 && contentRangeStart(response.valueForHttpHeaderField("Content-Range")) == offset)
     return;
-  if (response.statusCode() == 206 || !outputStream()->dataWrittenToMemory()) {
+  if (response.statusCode() == 206 || !ownsOutputStream()) {
     // The answer does not continue where the earlier bytes end, and they cannot be dropped from
-    // the caller's stream: the load fails rather than splicing two bodies together.
+    // the caller's stream (a file or memory of theirs, which stays theirs): the load fails rather
+    // than splicing two bodies together.
     connection.cancel();
     connectionDidFailWithError(&connection, pf::makeUrlError(pf::UrlErrorCode::kBadServerResponse, request().url(),
                                                              "the resumed answer does not continue at byte " +

@@ -55,7 +55,11 @@ class MemoryOutputStream : public TnqURLOutputStream {
     pf::MutexLock lock(mutex_);
     if (limited_ && !error_) error_ = TnqInMemoryLimitError(data_.size(), length, std::nullopt);
     if (error_) return -1;
-    data_.insert(data_.end(), bytes, bytes + length);
+    if (limited_) {
+      pf::appendBodyBytes(data_, std::span<const std::uint8_t>(bytes, length), kTnqMaximumInMemoryResponseLength);
+    } else {
+      data_.insert(data_.end(), bytes, bytes + length);
+    }
     return static_cast<std::ptrdiff_t>(length);
   }
   std::optional<pf::Error> streamError() const override {
@@ -69,6 +73,10 @@ class MemoryOutputStream : public TnqURLOutputStream {
   std::optional<pf::Bytes> takeDataWrittenToMemory() override {
     pf::MutexLock lock(mutex_);
     return std::exchange(data_, {});
+  }
+  std::optional<std::uint64_t> lengthWrittenToMemory() const override {
+    pf::MutexLock lock(mutex_);
+    return data_.size();
   }
 
  private:
@@ -363,7 +371,7 @@ std::optional<pf::Error> TnqURLConnectionOperation::error() const {
   return error_;
 }
 
-std::optional<pf::Bytes> TnqURLConnectionOperation::responseData() const {
+std::shared_ptr<const pf::Bytes> TnqURLConnectionOperation::responseData() const {
   pf::MutexLock lock(lock_);
   return responseData_;
 }
@@ -550,7 +558,8 @@ void TnqURLConnectionOperation::connectionDidFinishLoading(pf::UrlConnection&) {
     auto stream = outputStream_;
     if (stream) {
       // A stream of the operation's own hands its bytes over; a caller's keeps them.
-      responseData_ = ownsOutputStream_ ? stream->takeDataWrittenToMemory() : stream->dataWrittenToMemory();
+      auto data = ownsOutputStream_ ? stream->takeDataWrittenToMemory() : stream->dataWrittenToMemory();
+      if (data) responseData_ = std::make_shared<pf::Bytes>(std::move(*data));
       stream->close();
       if (responseData_) outputStream_.reset();
     }
@@ -692,7 +701,8 @@ void TnqURLConnectionOperation::initWithCoder(const pf::Value& coder) {
     setState(static_cast<State>(pf::integerValue(*s)));
   response_ = unarchiveResponse(pf::valueForKey(coder, "response"));
   error_ = TnqUnarchiveError(pf::valueForKey(coder, "error"));
-  responseData_ = TnqUnarchiveBytes(pf::valueForKey(coder, "responseData"));
+  auto data = TnqUnarchiveBytes(pf::valueForKey(coder, "responseData"));
+  responseData_ = data ? std::make_shared<pf::Bytes>(std::move(*data)) : nullptr;
   if (const pf::Value* t = pf::valueForKey(coder, "totalBytesRead"); t && t->is_number())
     totalBytesRead_ = pf::integerValue(*t);
 }

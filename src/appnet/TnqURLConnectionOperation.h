@@ -44,6 +44,12 @@ class TnqURLOutputStream {
   virtual std::optional<pf::Error> streamError() const = 0;
   // The bytes of a memory stream.
   virtual std::optional<pf::Bytes> dataWrittenToMemory() const { return std::nullopt; }
+  // How many bytes a memory stream holds (nullopt for any other stream), read without a copy where
+  // the stream can.
+  virtual std::optional<std::uint64_t> lengthWrittenToMemory() const {
+    if (auto data = dataWrittenToMemory()) return data->size();
+    return std::nullopt;
+  }
   // The bytes of a memory stream, handed over without a copy where the stream can (it is left
   // empty); used by the operation for a stream of its own when the load has finished.
   virtual std::optional<pf::Bytes> takeDataWrittenToMemory() { return dataWrittenToMemory(); }
@@ -91,7 +97,9 @@ class TnqURLConnectionOperation : public pf::Operation {
   std::optional<pf::UrlResponse> response() const;
   // The transport error, or the cancellation error.
   virtual std::optional<pf::Error> error() const;
-  std::optional<pf::Bytes> responseData() const;
+  // The received body, kept once: whoever reads it shares it (the plain response serializer's
+  // object is the same bytes).
+  std::shared_ptr<const pf::Bytes> responseData() const;
   std::optional<std::string> responseString();
   TnqStringEncoding responseStringEncoding();
   std::int64_t totalBytesRead() const;
@@ -151,9 +159,11 @@ class TnqURLConnectionOperation : public pf::Operation {
   // A new memory stream of the operation's own (limited to kTnqMaximumInMemoryResponseLength) in place
   // of the current one.
   void useOwnMemoryStream() PF_REQUIRES(lock_);
+  // Whether the output stream is one the operation made (nobody else reads it).
+  bool ownsOutputStream() const PF_REQUIRES(lock_) { return ownsOutputStream_; }
   // The response and its bytes as kept, without copies (lock_ held).
   const std::optional<pf::UrlResponse>& responseLocked() const PF_REQUIRES(lock_) { return response_; }
-  const std::optional<pf::Bytes>& responseDataLocked() const PF_REQUIRES(lock_) { return responseData_; }
+  const std::shared_ptr<pf::Bytes>& responseDataLocked() const PF_REQUIRES(lock_) { return responseData_; }
 
  private:
   class ConnectionDelegate;
@@ -181,7 +191,7 @@ class TnqURLConnectionOperation : public pf::Operation {
   pf::UrlRequest request_ PF_GUARDED_BY(lock_);
   std::optional<pf::UrlResponse> response_ PF_GUARDED_BY(lock_);
   std::optional<pf::Error> error_ PF_GUARDED_BY(lock_);
-  std::optional<pf::Bytes> responseData_ PF_GUARDED_BY(lock_);
+  std::shared_ptr<pf::Bytes> responseData_ PF_GUARDED_BY(lock_);
   std::optional<std::string> responseString_ PF_GUARDED_BY(lock_);
   TnqStringEncoding responseStringEncoding_ PF_GUARDED_BY(lock_) = 0;
   std::shared_ptr<TnqURLOutputStream> outputStream_ PF_GUARDED_BY(lock_);

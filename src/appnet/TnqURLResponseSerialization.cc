@@ -88,6 +88,22 @@ std::shared_ptr<T> makeAndInit(const pf::Value& archive) {
 
 std::shared_ptr<pf::Bytes> TnqResponseBytes(const TnqResponseObject& object) { return object.as<pf::Bytes>(); }
 
+namespace {
+// The shared bytes being serialized on this thread (TnqGuardedResponseObject), which the plain
+// serializer hands back as they are.
+thread_local const std::shared_ptr<pf::Bytes>* tSharedBytes = nullptr;
+}  // namespace
+
+TnqResponseObject TnqGuardedResponseObject(const TnqHTTPResponseSerializer& serializer, const pf::UrlResponse* response,
+                                           const std::shared_ptr<pf::Bytes>& data, std::optional<pf::Error>* error) {
+  const std::shared_ptr<pf::Bytes>* outer = std::exchange(tSharedBytes, &data);
+  struct Restore {
+    const std::shared_ptr<pf::Bytes>* outer;
+    ~Restore() { tSharedBytes = outer; }
+  } restore{outer};
+  return TnqGuardedResponseObject(serializer, response, data.get(), error);
+}
+
 TnqResponseObject TnqGuardedResponseObject(const TnqHTTPResponseSerializer& serializer, const pf::UrlResponse* response,
                                            const pf::Bytes* data, std::optional<pf::Error>* error) {
   try {
@@ -165,6 +181,7 @@ TnqResponseObject TnqHTTPResponseSerializer::responseObject(const pf::UrlRespons
                                                             std::optional<pf::Error>* error) const {
   validateResponse(response, data, error);
   if (!data) return {};
+  if (tSharedBytes && tSharedBytes->get() == data) return *tSharedBytes;
   return std::make_shared<pf::Bytes>(*data);
 }
 

@@ -95,6 +95,11 @@ class TnqJSONResponseSerializer : public TnqHTTPResponseSerializer {
 // description, and no object; so every completion still runs.
 TnqResponseObject TnqGuardedResponseObject(const TnqHTTPResponseSerializer& serializer, const pf::UrlResponse* response,
                                            const pf::Bytes* data, std::optional<pf::Error>* error);
+// The same for bytes the caller keeps shared: the plain serializer (TnqHTTPResponseSerializer's
+// own responseObject, wherever it runs) hands back these bytes themselves instead of a copy, so the
+// body is kept once.
+TnqResponseObject TnqGuardedResponseObject(const TnqHTTPResponseSerializer& serializer, const pf::UrlResponse* response,
+                                           const std::shared_ptr<pf::Bytes>& data, std::optional<pf::Error>* error);
 
 // The JSON value without dictionary entries whose value is null (arrays keep their nulls).
 pf::Value TnqJSONByDroppingNulls(const pf::Value& value);

@@ -82,7 +82,7 @@ bool TnqURLSessionManagerTaskDelegate::keep(const pf::UrlSessionTask& task, cons
   if (!keepError) keepError = TnqInMemoryLimitError(mutableData.size(), data.size(), task.currentRequest().url());
   if (keepError) return false;
   try {
-    mutableData.insert(mutableData.end(), data.begin(), data.end());
+    pf::appendBodyBytes(mutableData, data, kTnqMaximumInMemoryResponseLength);
   } catch (const std::bad_alloc&) {
     keepError = TnqOutOfMemoryError(task.currentRequest().url());
     pf::Bytes().swap(mutableData);
@@ -101,24 +101,27 @@ void TnqURLSessionManagerTaskDelegate::didComplete(pf::UrlSession&, const TnqSes
   pf::Value userInfo = pf::Value::object();
   if (serializer) userInfo[kTnqNetworkingTaskDidCompleteResponseSerializerKey] = serializer->className();
   // The bytes go into the notification at its post, after the serializer and the handler are done
-  // with them: moved, not copied.
+  // with them: moved, not copied, unless the handler's object is these bytes themselves (the plain
+  // serializer's); nothing is made when nobody observes the notification.
   auto data = std::make_shared<pf::Bytes>(std::move(mutableData));
   if (downloadFileURL) userInfo[kTnqNetworkingTaskDidCompleteAssetPathKey] = downloadFileURL->absoluteString();
   const bool postsData = !downloadFileURL && !data->empty();
 
   auto handler = completionHandler;
   std::optional<pf::UrlResponse> response = task->response();
-  auto post = [task, data, postsData](pf::Value info) {
-    pf::DispatchQueue::main()->async([task, data, postsData, info = std::move(info)]() mutable {
-      if (postsData) info[kTnqNetworkingTaskDidCompleteResponseDataKey] = pf::makeData(std::exchange(*data, {}));
-      pf::NotificationCenter::defaultCenter().post(kTnqNetworkingTaskDidCompleteNotification, task, std::move(info));
+  auto post = [task, data, postsData](pf::Value info, bool shared) {
+    pf::DispatchQueue::main()->async([task, data, postsData, shared, info = std::move(info)]() mutable {
+      auto& center = pf::NotificationCenter::defaultCenter();
+      if (!center.hasObserversFor(kTnqNetworkingTaskDidCompleteNotification)) return;
+      if (postsData) info[kTnqNetworkingTaskDidCompleteResponseDataKey] = pf::makeData(shared ? *data : std::exchange(*data, {}));
+      center.post(kTnqNetworkingTaskDidCompleteNotification, task, std::move(info));
     });
   };
   if (error) {
     userInfo[kTnqNetworkingTaskDidCompleteErrorKey] = TnqArchiveError(*error);
     queue->async(group, [handler, response, error, userInfo = std::move(userInfo), post]() mutable {
       if (handler) handler(response, {}, error);
-      post(std::move(userInfo));
+      post(std::move(userInfo), false);
     });
     return;
   }
@@ -127,15 +130,16 @@ void TnqURLSessionManagerTaskDelegate::didComplete(pf::UrlSession&, const TnqSes
   processingQueue()->async([=]() mutable {
     std::optional<pf::Error> serializationError;
     TnqResponseObject object;
-    if (serializer) object = TnqGuardedResponseObject(*serializer, response ? &*response : nullptr, data.get(), &serializationError);
+    if (serializer) object = TnqGuardedResponseObject(*serializer, response ? &*response : nullptr, data, &serializationError);
     if (fileURL) object = std::make_shared<pf::Url>(*fileURL);
+    const bool shared = TnqResponseBytes(object) == data;
     // A file that could not be put at its destination is reported, not passed over.
     if (moveFailure) serializationError = TnqChainedError(*moveFailure, serializationError);
     if (const pf::Value* v = object.value()) userInfo[kTnqNetworkingTaskDidCompleteSerializedResponseKey] = *v;
     if (serializationError) userInfo[kTnqNetworkingTaskDidCompleteErrorKey] = TnqArchiveError(*serializationError);
-    queue->async(group, [handler, response, object, serializationError, userInfo = std::move(userInfo), post]() mutable {
+    queue->async(group, [handler, response, object, serializationError, userInfo = std::move(userInfo), post, shared]() mutable {
       if (handler) handler(response, object, serializationError);
-      post(std::move(userInfo));
+      post(std::move(userInfo), shared);
     });
   });
 }

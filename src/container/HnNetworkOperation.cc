@@ -153,8 +153,9 @@ void HnNetworkOperation::didReceiveResponse(const pf::UrlResponse& response) {
   statusCode_.store(response.statusCode(), std::memory_order_release);
   data_.clear();
   received_ = 0;
-  // An announced length within the limit is room taken once (the load has refused a longer one).
-  const std::int64_t expected = response.expectedContentLength();
+  // An announced length within the limit is room taken once (the load has refused a longer one),
+  // when it is the length of the body as it comes (not of its compressed form).
+  const std::int64_t expected = response.expectedIdentityContentLength();
   bool streaming;
   {
     pf::MutexLock lock(mutex_);
@@ -178,7 +179,8 @@ void HnNetworkOperation::didReceiveData(std::span<const std::uint8_t> bytes) {
   }
   received_ += static_cast<std::int64_t>(bytes.size());
   if (streams.empty()) {
-    data_.insert(data_.end(), bytes.begin(), bytes.end());
+    pf::appendBodyBytes(data_, bytes,
+                        maximumResponseLength_ > 0 ? static_cast<std::size_t>(maximumResponseLength_) : SIZE_MAX);
   } else {
     for (auto& stream : streams) {
       if (!stream(bytes)) {

@@ -125,8 +125,47 @@ TEST(HttpClientBadServer, ASessionTaskKeepsAtMostTheLimitInMemory) {
   ASSERT_TRUE(TnqResponseBytes(object));
   EXPECT_EQ(TnqResponseBytes(object)->size(), 100000u);
   EXPECT_EQ(notices[0][kTnqNetworkingTaskDidCompleteResponseDataKey].get_binary().size(), 100000u);
+  // The notice took its own bytes: the handler's object (the body itself) is whole after it.
+  EXPECT_EQ(TnqResponseBytes(object)->size(), 100000u);
   pf::NotificationCenter::defaultCenter().removeObserver(token);
   invalidate(*manager);
+}
+
+TEST(HttpClientBadServer, ACompressedAnswerCutShortFailsTheOperationAndTheSessionTask) {
+  const std::string text = HostileHttpPeer::digits();
+  const std::string cut = HostileHttpPeer::packed(text, "gzip", 200);
+  const std::string whole = HostileHttpPeer::packed(text, "deflate");
+  auto operations = rawManager();
+  Outcome failed;
+  failed.run(*operations, get(cut));
+  ASSERT_TRUE(failed.error);
+  EXPECT_EQ(failed.error->code, pf::UrlErrorCode::kNetworkConnectionLost);
+  Outcome read;
+  read.run(*operations, get(whole));
+  EXPECT_FALSE(read.error);
+  ASSERT_TRUE(TnqResponseBytes(read.object));
+  EXPECT_EQ(pf::toString(*TnqResponseBytes(read.object)), text);
+
+  auto sessions = TnqURLSessionManager::manager();
+  sessions->setResponseSerializer(TnqHTTPResponseSerializer::serializer());
+  for (const std::string& path : {cut, whole}) {
+    bool done = false;
+    TnqResponseObject object;
+    std::optional<pf::Error> error;
+    sessions->dataTaskWithRequest(get(path), [&](const auto&, const TnqResponseObject& o, const std::optional<pf::Error>& e) {
+      object = o, error = e, done = true;
+    })->resume();
+    ASSERT_TRUE(spin([&] { return done; })) << path;
+    if (path == cut) {
+      ASSERT_TRUE(error);
+      EXPECT_EQ(error->code, pf::UrlErrorCode::kNetworkConnectionLost);
+    } else {
+      EXPECT_FALSE(error);
+      ASSERT_TRUE(TnqResponseBytes(object));
+      EXPECT_EQ(pf::toString(*TnqResponseBytes(object)), text);
+    }
+  }
+  invalidate(*sessions);
 }
 
 TEST(HttpClientBadServer, EveryCompletionRunsWhenItsSerializerRunsOutOfMemory) {

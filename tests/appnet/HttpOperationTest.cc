@@ -83,7 +83,8 @@ TEST(HttpOperation, RestRoadAcceptsSelfSignedOnlyWhereThePolicyAllows) {
   auto sync = TnqHTTPRequestOperation::make(get(peer().http("/hello")));
   sync->start();
   sync->waitUntilFinished();
-  EXPECT_EQ(pf::toString(sync->responseData().value_or(pf::Bytes())), "hello");
+  ASSERT_TRUE(sync->responseData());
+  EXPECT_EQ(pf::toString(*sync->responseData()), "hello");
 }
 
 TEST(HttpOperation, StatusAndContentTypeChecksReachTheFailureBlock) {
@@ -176,7 +177,8 @@ TEST(HttpOperation, TheBodyIsHandedOverWholeAndACallersMemoryStreamKeepsItsBytes
   EXPECT_EQ(own->totalBytesRead(), 70000);
   auto object = TnqResponseBytes(own->responseObject());
   ASSERT_TRUE(object);
-  EXPECT_EQ(*object, *own->responseData());
+  EXPECT_EQ(object.get(), own->responseData().get()) << "the plain serializer's object is the body itself, not a copy";
+  EXPECT_EQ(own->responseData().get(), own->responseData().get());
 
   // A memory stream the caller set and still holds is read, not emptied.
   auto stream = TnqURLOutputStream::toMemory();
@@ -227,6 +229,29 @@ TEST(HttpOperation, AResumedAnswerThatStartsOverReplacesTheEarlierBytes) {
   ASSERT_TRUE(op->responseData());
   EXPECT_EQ(op->responseData()->size(), 2000u);
   EXPECT_EQ((*op->responseData())[1], 7);
+
+  // A memory stream of the caller's own is theirs: it keeps its earlier bytes and stays the
+  // operation's stream, and the answer that starts over fails rather than being spliced on.
+  auto theirs = TnqURLOutputStream::toMemory();
+  auto kept = TnqHTTPRequestOperation::make(get(peer().http("/range?stall=1")));
+  kept->setOutputStream(theirs);
+  done = false;
+  std::optional<pf::Error> failure;
+  kept->setCompletionBlockWithSuccess([&](auto&, auto&) { done = true; }, [&](auto&, const pf::Error& e) { failure = e, done = true; });
+  kept->start();
+  ASSERT_TRUE(pf::RunLoop::main()->spinUntil([&] { return kept->totalBytesRead() >= 1000; }, 20));
+  kept->pause();
+  const std::size_t before = theirs->dataWrittenToMemory()->size();
+  request = kept->request();
+  request.setValue("\"v2\"", "If-Range");
+  request.setUrl(pf::Url::parse(peer().http("/range")));
+  kept->setRequest(request);
+  kept->resume();
+  ASSERT_TRUE(pf::RunLoop::main()->spinUntil([&] { return done; }, 20));
+  ASSERT_TRUE(failure);
+  EXPECT_EQ(failure->code, pf::UrlErrorCode::kBadServerResponse);
+  EXPECT_EQ(kept->outputStream(), theirs);
+  EXPECT_EQ(theirs->dataWrittenToMemory()->size(), before);
 }
 
 TEST(HttpOperation, ManagerVerbsResolveAgainstTheBaseUrl) {
@@ -315,7 +340,8 @@ TEST(HttpOperation, ArchivesCopiesAndBatches) {
   auto back = TnqHTTPRequestOperation::unarchive(pf::parseJson(pf::writeJson(archive).value()).value());
   ASSERT_TRUE(back);
   EXPECT_EQ(back->state(), TnqURLConnectionOperation::Ready);  // ready to finished is no valid change
-  EXPECT_EQ(pf::toString(back->responseData().value()), "hello");
+  ASSERT_TRUE(back->responseData());
+  EXPECT_EQ(pf::toString(*back->responseData()), "hello");
   EXPECT_EQ(back->response()->statusCode(), 200);
 
   std::vector<std::shared_ptr<TnqURLConnectionOperation>> ops{TnqHTTPRequestOperation::make(get(peer().http("/hello"))),

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "BankServer.h"
+#include "container/HnNetworkEngine.h"
+#include "container/HnNetworkOperation.h"
 #include "container/MwAnalysisRecord.h"
 #include "container/MwComPackage.h"
 #include "container/MwCommunicationHelper.h"
@@ -100,6 +102,46 @@ TEST_F(BadAnswerTest, AnAnswerCutShortIsAFailureWhateverStatusCameFirst) {
   ASSERT_TRUE(answered);
   EXPECT_EQ(answered->getErrCode(), 0);
   EXPECT_EQ(answered->businessObject().value_or(nullptr)["AMOUNT"], "100.00");
+}
+
+TEST_F(BadAnswerTest, ACompressedAnswerCutShortIsAFailureOnEveryRoad) {
+  // The packet padded with spaces (allowed white space) so that its compressed form is long enough
+  // to lose real data when cut.
+  const std::string whole = packet(R"({"RETCODE":"AAAAAAA","AMOUNT":"100.00","NOTE":")" +
+                                   HostileHttpPeer::digits(20000) + R"("})");
+  const std::string cut = business(HostileHttpPeer::packed(whole, "gzip", 200));
+  expectServerError(MwCommunicationHelper::synchBusinessRequest(cut, nullptr, kCryptPlain), "synchronous");
+  testing::NotificationRecorder records;
+  expectServerError(MwCommunicationHelper::asynchBusinessRequest(cut, nullptr, kCryptPlain), "asynchronous");
+  ASSERT_EQ(records.analysisRecords().size(), 1u);
+  EXPECT_EQ(records.analysisRecords()[0].httpcode, "0");
+  expectNoResponse(*runTask(HostileHttpPeer::packed(whole, "gzip", 200)), "task");
+
+  // Sent whole, compressed, it is the business answer.
+  for (const char* coding : {"gzip", "deflate", "raw"}) {
+    auto answered =
+        MwCommunicationHelper::synchBusinessRequest(business(HostileHttpPeer::packed(whole, coding)), nullptr, kCryptPlain);
+    ASSERT_TRUE(answered) << coding;
+    EXPECT_EQ(answered->getErrCode(), 0) << coding;
+    EXPECT_EQ(answered->businessObject().value_or(nullptr)["AMOUNT"], "100.00") << coding;
+  }
+}
+
+TEST_F(BadAnswerTest, AnAnswerAtThePacketLimitIsHeldInNoMoreThanTheLimit) {
+  // Compressed to less than half and announced by its compressed length: room taken for that
+  // length and doubled held the body in about 1.7 times the limit.
+  constexpr auto kLimit = static_cast<std::int64_t>(MwComPackage::kMaxPacketText);
+  auto engine = HnNetworkEngine::make();
+  auto operation = engine->operationWithURLString(
+      peer.http(HostileHttpPeer::generated(kLimit, "length", true, 200, true)), {}, "GET", 30);
+  operation->setMaximumResponseLength(kLimit);
+  bool done = false;
+  operation->addCompletionHandler([&](HnNetworkOperation&) { done = true; }, [&](HnNetworkOperation&, const pf::Error&) { done = true; });
+  engine->enqueueOperation(operation);
+  ASSERT_TRUE(pf::RunLoop::main()->spinUntil([&] { return done; }, 30));
+  EXPECT_FALSE(operation->error());
+  EXPECT_EQ(operation->responseData().size(), MwComPackage::kMaxPacketText);
+  EXPECT_LE(operation->responseData().capacity(), MwComPackage::kMaxPacketText);
 }
 
 TEST_F(BadAnswerTest, APayloadThatDoesNotReadAsJsonIsTheTasksError) {

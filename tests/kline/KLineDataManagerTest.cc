@@ -9,6 +9,8 @@
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Thread.h"
+#include "platform/net/UrlError.h"
+#include "support/HostileHttpPeer.h"
 
 using namespace kline;
 using klinetest::SeriesServer;
@@ -251,6 +253,30 @@ TEST(KLineHttpEngine, SynchronousSendsAnswerBodiesOrAnErrorRecord) {
   ASSERT_TRUE(parsed);
   EXPECT_EQ((*parsed)["errorThrown"], "say \"no\" \\ here");
   EXPECT_EQ((*parsed)["textStatus"], "7");
+}
+
+TEST(KLineHttpEngine, ACompressedAnswerCutShortIsAFailure) {
+  auto& peer = fxtest::HostileHttpPeer::shared();
+  const std::string text = fxtest::HostileHttpPeer::digits();
+  const std::string cut = peer.http(fxtest::HostileHttpPeer::packed(text, "gzip", 200));
+  auto engine = KLineHttpEngine::make();
+  int successes = 0;
+  std::optional<pf::Error> error;
+  engine->getUrl(cut, [&](const pf::Bytes&) { ++successes; }, [&](const pf::Error& e) { error = e; });
+  ASSERT_TRUE(pf::RunLoop::main()->spinUntil([&] { return successes > 0 || error; }, 20));
+  EXPECT_EQ(successes, 0);
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code, pf::UrlErrorCode::kNetworkConnectionLost);
+  // The synchronous send answers its error record.
+  auto record = pf::parseJson(KLineHttpEngine::getToAddr(cut, std::nullopt, 10));
+  ASSERT_TRUE(record);
+  EXPECT_EQ((*record)["textStatus"], "-1005");
+  // Whole, the body is the text.
+  pf::Bytes body;
+  engine->getUrl(peer.http(fxtest::HostileHttpPeer::packed(text, "gzip")), [&](const pf::Bytes& b) { body = b; },
+                 [&](const pf::Error&) {});
+  ASSERT_TRUE(pf::RunLoop::main()->spinUntil([&] { return !body.empty(); }, 20));
+  EXPECT_EQ(pf::toString(body), text);
 }
 
 TEST(KLineHttpEngine, PostsAnswerThroughTheCallbacks) {

@@ -3,6 +3,7 @@
 // made as they are sent (endless, gzip-compressed, cut short), raw status lines, long header
 // lines and redirects. Started once per test executable.
 
+#include <cstdint>
 #include <string>
 
 #include "platform/foundation/Base64.h"
@@ -27,16 +28,35 @@ class HostileHttpPeer {
   // The query value of bytes for /answer and /raw.
   static std::string encode(const std::string& bytes) { return pf::addPercentEscapes(pf::base64Encode(bytes), {}, "+/="); }
   // Paths (with their query) of the peer's answers.
+  // noise: random digits, which compress to about 45% (not 1,000:1).
   static std::string generated(long long size, const std::string& framing = "chunked", bool gzip = false,
-                               int status = 200) {
+                               int status = 200, bool noise = false) {
     return "/gen?size=" + std::to_string(size) + "&framing=" + framing + (gzip ? "&gzip=1" : "") +
-           (status != 200 ? "&status=" + std::to_string(status) : "");
+           (status != 200 ? "&status=" + std::to_string(status) : "") + (noise ? "&noise=1" : "");
   }
   // The body, then `pad` spaces, announced `extra` bytes longer than that (a cut answer).
   static std::string answer(const std::string& body, int extra = 0, std::size_t pad = 0) {
     return "/answer?b64=" + encode(body) + "&extra=" + std::to_string(extra) + "&pad=" + std::to_string(pad);
   }
   static std::string raw(const std::string& bytes) { return "/raw?b64=" + encode(bytes); }
+  // Digits that compress to about half their length (a cut stream loses real data), short enough
+  // for /packed's query.
+  static std::string digits(std::size_t n = 30000) {
+    std::string text;
+    std::uint32_t x = 12345;
+    while (text.size() < n) {
+      x = x * 1103515245u + 12345u;
+      text += static_cast<char>('0' + (x >> 16) % 10);
+    }
+    return text;
+  }
+  // The body compressed as `coding` ("gzip", "deflate" or "raw" deflate) by the peer, the last `cut`
+  // bytes of the stream left out or, with badTrailer, its last byte changed; announced by the
+  // length sent.
+  static std::string packed(const std::string& body, const std::string& coding, int cut = 0, bool badTrailer = false) {
+    return "/packed?b64=" + encode(body) + "&coding=" + coding + "&cut=" + std::to_string(cut) +
+           (badTrailer ? "&trailer=bad" : "");
+  }
 
  private:
   HostileHttpPeer()

@@ -34,6 +34,23 @@ std::optional<std::string> HttpHeaders::value(std::string_view name) const {
   return out;
 }
 
+std::vector<std::string> HttpHeaders::listValues(std::string_view name) const {
+  std::vector<std::string> out;
+  for (const auto& [n, v] : fields_) {
+    if (!asciiEqualsIgnoringCase(n, name)) continue;
+    std::string_view list = v;
+    while (!list.empty()) {
+      const auto comma = list.find(',');
+      std::string_view one = list.substr(0, comma);
+      list = comma == std::string_view::npos ? std::string_view() : list.substr(comma + 1);
+      while (!one.empty() && (one.front() == ' ' || one.front() == '\t')) one.remove_prefix(1);
+      while (!one.empty() && (one.back() == ' ' || one.back() == '\t')) one.remove_suffix(1);
+      if (!one.empty()) out.emplace_back(one);
+    }
+  }
+  return out;
+}
+
 std::vector<std::string> HttpHeaders::values(std::string_view name) const {
   std::vector<std::string> out;
   for (const auto& [n, v] : fields_) {

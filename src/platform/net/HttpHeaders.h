@@ -25,6 +25,9 @@ class HttpHeaders {
   // Every value of the name joined with ", ", or nullopt when absent.
   std::optional<std::string> value(std::string_view name) const;
   std::vector<std::string> values(std::string_view name) const;
+  // The elements of the name's comma-separated lists (Content-Encoding: "gzip, deflate"), in order,
+  // without surrounding white space; empty ones are left out.
+  std::vector<std::string> listValues(std::string_view name) const;
   bool contains(std::string_view name) const;
 
   // Replaces every field of the name by one (an empty value is kept as a field).

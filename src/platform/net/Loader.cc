@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -15,11 +16,13 @@
 #include <iterator>
 #include <list>
 #include <map>
+#include <span>
 #include <unordered_map>
 
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Log.h"
+#include "platform/net/BodyDecoder.h"
 #include "platform/net/CookieStorage.h"
 #include "platform/net/UrlError.h"
 #include "platform/security/Certificate.h"
@@ -242,6 +245,7 @@ ConnectionTrust* connectionTrustOf(SSL* ssl) {
   SSL_set_ex_data(ssl, index, record);
   return record;
 }
+
 
 }  // namespace
 
@@ -497,8 +501,10 @@ struct Load::Hop {
   std::optional<UrlResponse> response;
   Bytes candidateBody;
   bool candidateOverflow = false;
-  // Body bytes of the final answer handed to the client so far.
+  // Body bytes of the final answer handed to the client so far (decoded).
   std::int64_t bodyBytes = 0;
+  // Undoes the answer's Content-Encoding (none without one).
+  std::unique_ptr<BodyDecoder> decoder;
 
   enum class Abort {
     None,
@@ -507,7 +513,9 @@ struct Load::Hop {
     TrustCancelled,
     HeadTooLarge,
     ConflictingLength,
+    FoldedLength,
     BodyTooLarge,
+    Undecodable,
     Client
   } abort = Abort::None;
   std::shared_ptr<ServerTrust> pendingTrust;
@@ -754,7 +762,9 @@ void Load::beginHop() {
   curl_easy_setopt(easy, CURLOPT_PRIVATE, this);
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+  // The codings are offered, and undone here (BodyDecoder), not by libcurl.
   curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "gzip, deflate");
+  curl_easy_setopt(easy, CURLOPT_HTTP_CONTENT_DECODING, 0L);
   curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, LoadCallbacks::header);
   curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
@@ -884,6 +894,7 @@ void Load::onHeadLine(const char* data, std::size_t length) {
     hop.kind = Hop::Kind::Final;
     hop.candidateBody.clear();
     hop.candidateOverflow = false;
+    hop.decoder.reset();
     hop.status = 0;
     auto space = line.find(' ');
     if (space != std::string_view::npos && line.size() >= space + 4) {
@@ -905,7 +916,12 @@ void Load::onHeadLine(const char* data, std::size_t length) {
     return;
   }
   if ((line.front() == ' ' || line.front() == '\t') && !hop.headers.empty()) {
-    // A folded continuation line.
+    // A folded continuation line. One of a length would end the body elsewhere than the length
+    // libcurl reads from the first line.
+    if (asciiEqualsIgnoringCase(hop.headers.fields().back().first, "Content-Length")) {
+      hop.abort = Hop::Abort::FoldedLength;
+      return;
+    }
     auto fields = hop.headers.fields();
     hop.headers.clear();
     fields.back().second += " ";
@@ -939,6 +955,7 @@ void Load::onHeadComplete() {
   }
   hop.response.emplace(hop.url, hop.status, hop.headers);
   hop.kind = Hop::Kind::Final;
+  hop.decoder = BodyDecoder::forAnswer(hop.headers);
   // An answer that has no body (to a HEAD, a 204 or 304) may announce any length.
   const bool bodyless = hop.method == "HEAD" || hop.status == 204 || hop.status == 304;
   if (!bodyless && beyondBodyLimit(hop.response->expectedContentLength())) {
@@ -960,10 +977,20 @@ std::size_t Load::onBody(const char* data, std::size_t length) {
   markActivity();
   if (cancelled_) return 0;
   if (hop.kind != Hop::Kind::Final) {
-    if (hop.candidateBody.size() + length > kMaxCandidateBody) {
-      hop.candidateOverflow = true;
-    } else {
-      hop.candidateBody.insert(hop.candidateBody.end(), data, data + length);
+    auto keep = [&hop](std::span<const std::uint8_t> piece) {
+      if (hop.candidateBody.size() + piece.size() > kMaxCandidateBody) {
+        hop.candidateOverflow = true;
+      } else {
+        hop.candidateBody.insert(hop.candidateBody.end(), piece.begin(), piece.end());
+      }
+      return true;
+    };
+    const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(data), length);
+    if (!hop.decoder) {
+      keep(bytes);
+    } else if (!hop.decoder->decode(bytes, [&](Bytes&& piece) { return keep(piece); })) {
+      hop.abort = Hop::Abort::Undecodable;
+      return 0;
     }
     return length;
   }
@@ -971,15 +998,25 @@ std::size_t Load::onBody(const char* data, std::size_t length) {
     curlPausedReceiving_ = true;
     return CURL_WRITEFUNC_PAUSE;
   }
-  if (beyondBodyLimit(hop.bodyBytes + static_cast<std::int64_t>(length))) {
-    hop.abort = Hop::Abort::BodyTooLarge;
-    return 0;
-  }
-  hop.bodyBytes += static_cast<std::int64_t>(length);
   auto client = clientIfLive();
   if (!client) return 0;
-  bool more = client->loadDidReceiveData(*this, Bytes(data, data + length));
-  if (!more) holdReceiving_ = true;
+  auto hand = [&](Bytes&& piece) {
+    if (beyondBodyLimit(hop.bodyBytes + static_cast<std::int64_t>(piece.size()))) {
+      hop.abort = Hop::Abort::BodyTooLarge;
+      return false;
+    }
+    hop.bodyBytes += static_cast<std::int64_t>(piece.size());
+    // One piece may decode to many: the client's wish to pause takes effect after them.
+    if (!client->loadDidReceiveData(*this, std::move(piece))) holdReceiving_ = true;
+    return true;
+  };
+  if (!hop.decoder) {
+    return hand(Bytes(data, data + length)) ? length : 0;
+  }
+  if (!hop.decoder->decode(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(data), length), hand)) {
+    if (hop.abort == Hop::Abort::None) hop.abort = Hop::Abort::Undecodable;
+    return 0;
+  }
   return length;
 }
 
@@ -1054,6 +1091,12 @@ void Load::onHopDone(int curlResult) {
     case Hop::Abort::ConflictingLength:
       failWithCode(UrlErrorCode::kBadServerResponse, "conflicting Content-Length fields");
       return;
+    case Hop::Abort::FoldedLength:
+      failWithCode(UrlErrorCode::kBadServerResponse, "a Content-Length folded over two lines");
+      return;
+    case Hop::Abort::Undecodable:
+      failWithCode(UrlErrorCode::kCannotDecodeContentData, "the body does not decode in its Content-Encoding");
+      return;
     case Hop::Abort::BodyTooLarge:
       failWithCode(UrlErrorCode::kDataLengthExceedsMaximum,
                    "the answer is longer than " + std::to_string(options_.maximumBodyLength) + " bytes");
@@ -1073,7 +1116,10 @@ void Load::onHopDone(int curlResult) {
     return;
   }
   switch (hop.kind) {
-    case Hop::Kind::Final: finish(); return;
+    case Hop::Kind::Final:
+      if (failIfBodyCut()) return;
+      finish();
+      return;
     case Hop::Kind::Auth: askAuthentication(); return;
     case Hop::Kind::Redirect: break;
   }
@@ -1251,11 +1297,20 @@ void Load::deliverResponse(const UrlResponse& response) {
   if (auto client = clientIfLive()) client->loadDidReceiveResponse(*this, response);
 }
 
+bool Load::failIfBodyCut() {
+  if (!hop_->decoder || hop_->decoder->complete()) return false;
+  // The framing ended but the compressed stream did not: the body was cut short, as a body whose
+  // connection ends before its length.
+  failWithCode(UrlErrorCode::kNetworkConnectionLost, "the compressed body ends before its stream does");
+  return true;
+}
+
 void Load::deliverCandidateAsFinal() {
   if (hop_->candidateOverflow || beyondBodyLimit(static_cast<std::int64_t>(hop_->candidateBody.size()))) {
     failWithCode(UrlErrorCode::kDataLengthExceedsMaximum);
     return;
   }
+  if (failIfBodyCut()) return;
   deliverResponse(*hop_->response);
   if (!hop_->candidateBody.empty()) {
     if (auto client = clientIfLive()) client->loadDidReceiveData(*this, std::move(hop_->candidateBody));
@@ -1296,6 +1351,12 @@ void Load::fail(const Error& error) {
 
 void Load::failWithCode(int code, std::string detail) {
   fail(makeUrlError(code, hop_ ? std::optional<Url>(hop_->url) : request_.url(), std::move(detail)));
+}
+
+void appendBodyBytes(Bytes& body, std::span<const std::uint8_t> bytes, std::size_t limit) {
+  const std::size_t needed = body.size() + bytes.size();
+  if (needed > body.capacity()) body.reserve(std::max(needed, std::min(std::bit_ceil(needed), limit)));
+  body.insert(body.end(), bytes.begin(), bytes.end());
 }
 
 // ---------------------------------------------------------------------------------------------

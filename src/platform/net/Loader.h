@@ -7,7 +7,8 @@
 // a LoadEventChannel. The core:
 //  - sends the request (method, header fields, body bytes or a stream sent chunked when its
 //    length is unknown), cookies of the shared jar, "application/x-www-form-urlencoded" for a
-//    body without a content type, and decodes gzip and deflate answers;
+//    body without a content type, and decodes gzip and deflate answers (a compressed body whose
+//    stream does not end, or does not decode, fails: -1005, -1016);
 //  - stops at every redirect (301, 302, 303, 307, 308 with a Location) and asks its client for
 //    the request to follow (301/302 turn a POST into a GET, 303 anything but HEAD);
 //  - stops at every 401 with Basic or Digest and asks its client for a credential;
@@ -18,7 +19,7 @@
 //    decision, and TLS sessions are not resumed for judged loads;
 //  - fails after `timeoutInterval` seconds (on pf::Clock) without a byte moving: -1001;
 //  - refuses answers that are not HTTP (no status line, HTTP/0.9), heads too large, conflicting
-//    Content-Length fields (-1011), redirects from https to http (-1022) and bodies beyond the
+//    or folded Content-Length fields (-1011), redirects from https to http (-1022) and bodies beyond the
 //    load's limit (-1103).
 // cancel() stops every further event.
 
@@ -28,6 +29,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -178,6 +180,8 @@ class Load : public std::enable_shared_from_this<Load> {
   void finish();
   void deliverResponse(const UrlResponse& response);
   void deliverCandidateAsFinal();
+  // Fails the load when the answer's compressed body ended before its stream; answers whether it did.
+  bool failIfBodyCut();
   void followRedirect(UrlRequest next);
   // Fails the load when a redirect from `from` to `to` leaves https: the request (a POST's body
   // included) would leave the secure connection. Answers whether it did.
@@ -224,6 +228,13 @@ class Load : public std::enable_shared_from_this<Load> {
   double startedAt_ = 0;
   bool timeoutCheckScheduled_ = false;
 };
+
+// Appends received body bytes to a buffer that a limit bounds. Room is taken in powers of two,
+// never past `limit` while the bytes fit in it: growing by doubling from any size held up to twice
+// the limit, and while the buffer moves, its old room and the bytes copied into the new one stay
+// within about the limit. A receiver that knows the body's length takes that room once instead
+// (UrlResponse::expectedIdentityContentLength).
+void appendBodyBytes(Bytes& body, std::span<const std::uint8_t> bytes, std::size_t limit);
 
 // A libcurl multi handle and the thread that drives it.
 class Loader {

@@ -226,9 +226,9 @@ class Collector final : public LoadClient {
 
   void loadDidReceiveResponse(Load&, const UrlResponse& response) override {
     result_.response = response;
-    // The load refuses a body beyond the limit, so an announced length within it is room taken once
-    // (growing by doubling would hold up to twice the body at a time).
-    const std::int64_t expected = response.expectedContentLength();
+    // The load refuses a body beyond the limit, so the announced length of a body sent as it is
+    // is room taken once.
+    const std::int64_t expected = response.expectedIdentityContentLength();
     if (expected > 0 && expected <= static_cast<std::int64_t>(UrlConnection::kMaxCollectedBytes)) {
       result_.data.reserve(static_cast<std::size_t>(expected));
     }
@@ -237,12 +237,14 @@ class Collector final : public LoadClient {
     if (result_.data.empty() && result_.data.capacity() < data.size()) {
       result_.data = std::move(data);
     } else {
-      result_.data.insert(result_.data.end(), data.begin(), data.end());
+      appendBodyBytes(result_.data, data, UrlConnection::kMaxCollectedBytes);
     }
     return true;
   }
   void loadDidFinish(Load&) override { done_(std::move(result_)); }
   void loadDidFail(Load&, const Error& error) override {
+    // A failed exchange hands back no body: the bytes up to the failure are no answer.
+    Bytes().swap(result_.data);
     result_.error = error;
     done_(std::move(result_));
   }

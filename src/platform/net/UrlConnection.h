@@ -117,8 +117,9 @@ class UrlConnection : public std::enable_shared_from_this<UrlConnection> {
     Bytes data;
     std::optional<Error> error;
   };
-  // Answers of more than this many body bytes fail with -1103 (they are held in memory; an
-  // announced length within the limit is reserved at once).
+  // Answers of more than this many body bytes fail with -1103 (they are held in memory, in no more
+  // room than this; the announced length of a body sent as it is, within the limit, is reserved at
+  // once). A failed exchange hands back no body.
   static constexpr std::size_t kMaxCollectedBytes = 256u << 20;
   // Blocks the calling thread (without running its run loop) until the exchange has ended.
   static Result sendSynchronousRequest(const UrlRequest& request, Loader* loader = nullptr);

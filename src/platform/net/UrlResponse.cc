@@ -108,6 +108,13 @@ UrlResponse::UrlResponse(Url url, int statusCode, HttpHeaders headers)
   }
 }
 
+std::int64_t UrlResponse::expectedIdentityContentLength() const {
+  for (const auto& coding : headers_.listValues("Content-Encoding")) {
+    if (!asciiEqualsIgnoringCase(coding, "identity")) return -1;
+  }
+  return expectedContentLength_;
+}
+
 std::string UrlResponse::suggestedFilename() const {
   if (auto disposition = headers_.value("Content-Disposition")) {
     if (auto name = contentDispositionFilename(*disposition)) {

@@ -26,6 +26,10 @@ class UrlResponse {
   const std::optional<std::string>& textEncodingName() const { return textEncodingName_; }
   // Content-Length, -1 when absent or not a number.
   std::int64_t expectedContentLength() const { return expectedContentLength_; }
+  // Content-Length when the body comes as it is (no Content-Encoding but identity), so that it is
+  // the length of the bytes a receiver gets; -1 otherwise (a compressed body's length says nothing
+  // of what it inflates to).
+  std::int64_t expectedIdentityContentLength() const;
   // A file name for the body: Content-Disposition's, else the URL's last path component, else
   // the host, else "Unknown"; never a path (directories and "." / ".." are dropped).
   std::string suggestedFilename() const;

@@ -68,7 +68,8 @@ class ApiPeer {
     operation->start();
     operation->waitUntilFinished();
     if (operation->error()) throw std::runtime_error("the REST peer did not answer " + path);
-    return pf::toString(operation->responseData().value_or(pf::Bytes()));
+    auto data = operation->responseData();
+    return data ? pf::toString(*data) : std::string();
   }
 
   TempDir dir_;

@@ -1,9 +1,12 @@
 // URL loading against a server gone bad (support/peers/hostile_http_server.py): bodies without
-// end or beyond a limit, answers that are no HTTP, conflicting lengths and a redirect that would
-// leave https.
+// end or beyond a limit, compressed bodies cut short or spoilt, answers that are no HTTP,
+// conflicting lengths and a redirect that would leave https.
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
+#include "platform/foundation/Operation.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/net/UrlConnection.h"
 #include "platform/net/UrlError.h"
@@ -46,6 +49,20 @@ std::shared_ptr<Outcome> load(const std::string& url, std::int64_t limit = 0, bo
   connection->start();
   EXPECT_TRUE(pf::RunLoop::current()->spinUntil([&] { return outcome->done; }, 30)) << url;
   return outcome;
+}
+
+// The synchronous and the queued send of one request.
+std::pair<UrlConnection::Result, UrlConnection::Result> sendBothWays(const std::string& url) {
+  auto synchronous = UrlConnection::sendSynchronousRequest(UrlRequest(pf::Url::parse(url)));
+  std::atomic<bool> done{false};
+  UrlConnection::Result queued;
+  UrlConnection::sendAsynchronousRequest(UrlRequest(pf::Url::parse(url)), pf::OperationQueue::make(),
+                                         [&](const UrlConnection::Result& r) {
+                                           queued = r;
+                                           done = true;
+                                         });
+  EXPECT_TRUE(pf::RunLoop::current()->spinUntil([&] { return done.load(); }, 30)) << url;
+  return {std::move(synchronous), std::move(queued)};
 }
 
 int hits(HostileHttpPeer& peer) {
@@ -99,12 +116,77 @@ TEST_F(BadServerTest, BodiesBeyondTheLimitFailAndAreReadNoFurther) {
   EXPECT_TRUE(refused.data.empty());
 }
 
+TEST_F(BadServerTest, ACompressedBodyThatDoesNotReachItsEndFailsOnEveryRoad) {
+  const std::string text = HostileHttpPeer::digits();
+  struct Case {
+    std::string path;
+    int code;
+    const char* what;
+  };
+  const Case cases[] = {
+      {HostileHttpPeer::packed(text, "gzip", 200), pf::UrlErrorCode::kNetworkConnectionLost, "gzip cut by 200 bytes"},
+      {HostileHttpPeer::packed(text, "gzip", 1), pf::UrlErrorCode::kNetworkConnectionLost, "gzip without its last byte"},
+      {HostileHttpPeer::packed(text, "deflate", 200), pf::UrlErrorCode::kNetworkConnectionLost, "deflate cut by 200 bytes"},
+      {HostileHttpPeer::packed(text, "raw", 200), pf::UrlErrorCode::kNetworkConnectionLost, "raw deflate cut by 200 bytes"},
+      {HostileHttpPeer::packed(text, "gzip", 0, true), pf::UrlErrorCode::kCannotDecodeContentData,
+       "gzip whose trailer does not match"},
+      {HostileHttpPeer::packed(text, "deflate", 0, true), pf::UrlErrorCode::kCannotDecodeContentData,
+       "deflate whose check does not match"},
+  };
+  for (const auto& c : cases) {
+    auto outcome = load(peer.http(c.path));
+    EXPECT_EQ(outcome->code(), c.code) << c.what;
+    auto [synchronous, queued] = sendBothWays(peer.http(c.path));
+    ASSERT_TRUE(synchronous.error) << c.what;
+    EXPECT_EQ(synchronous.error->code, c.code) << c.what;
+    ASSERT_TRUE(queued.error) << c.what;
+    EXPECT_EQ(queued.error->code, c.code) << c.what;
+  }
+  // Whole, every form reads back as sent.
+  for (const char* coding : {"gzip", "deflate", "raw"}) {
+    auto outcome = load(peer.http(HostileHttpPeer::packed(text, coding)));
+    EXPECT_FALSE(outcome->error) << coding;
+    EXPECT_EQ(outcome->received, static_cast<std::int64_t>(text.size())) << coding;
+    auto [synchronous, queued] = sendBothWays(peer.http(HostileHttpPeer::packed(text, coding)));
+    EXPECT_FALSE(synchronous.error) << coding;
+    EXPECT_EQ(pf::toString(synchronous.data), text) << coding;
+    EXPECT_FALSE(queued.error) << coding;
+    EXPECT_EQ(pf::toString(queued.data), text) << coding;
+  }
+  // A compressed answer without a body (no bytes at all) is an empty body.
+  auto empty = load(peer.http(HostileHttpPeer::raw("HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: 0\r\n\r\n")));
+  EXPECT_FALSE(empty->error);
+  EXPECT_EQ(empty->received, 0);
+}
+
 TEST_F(BadServerTest, ASynchronousSendTakesRoomForAnAnnouncedLengthOnce) {
   auto result = UrlConnection::sendSynchronousRequest(
       UrlRequest(pf::Url::parse(peer.http(HostileHttpPeer::generated(300000, "length")))));
   ASSERT_FALSE(result.error);
   EXPECT_EQ(result.data.size(), 300000u);
   EXPECT_EQ(result.data.capacity(), 300000u) << "grown by doubling instead of reserved";
+}
+
+TEST_F(BadServerTest, TheOneShotSendsHoldNoMoreThanTheirLimitAndHandBackNothingOfAFailure) {
+  // A compressed answer's length is that of its compressed bytes: taking room for it, then growing
+  // by doubling, held the body at the limit in twice the limit.
+  constexpr auto kLimit = static_cast<long long>(UrlConnection::kMaxCollectedBytes);
+  auto atLimit = UrlConnection::sendSynchronousRequest(
+      UrlRequest(pf::Url::parse(peer.http(HostileHttpPeer::generated(kLimit, "length", true)))));
+  ASSERT_FALSE(atLimit.error);
+  EXPECT_EQ(atLimit.data.size(), UrlConnection::kMaxCollectedBytes);
+  EXPECT_LE(atLimit.data.capacity(), UrlConnection::kMaxCollectedBytes);
+  pf::Bytes().swap(atLimit.data);
+
+  // What came before a failure is no answer.
+  const std::string text = HostileHttpPeer::digits();
+  for (const std::string& path : {HostileHttpPeer::answer(text, 100), HostileHttpPeer::packed(text, "gzip", 200)}) {
+    auto [synchronous, queued] = sendBothWays(peer.http(path));
+    EXPECT_TRUE(synchronous.error) << path;
+    EXPECT_TRUE(synchronous.data.empty()) << path;
+    EXPECT_TRUE(queued.error) << path;
+    EXPECT_TRUE(queued.data.empty()) << path;
+  }
 }
 
 TEST_F(BadServerTest, AnswersThatAreNoHttpFailAsBadServerResponses) {
@@ -117,12 +199,20 @@ TEST_F(BadServerTest, AnswersThatAreNoHttpFailAsBadServerResponses) {
        "conflicting Content-Length fields"},
       {HostileHttpPeer::raw("HTTP/1.1 200 OK\r\nContent-Length: 2, 12\r\n\r\nok0123456789"),
        "a Content-Length list that disagrees"},
+      {HostileHttpPeer::raw("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n 50\r\n\r\n" + std::string(50, 'x')),
+       "a Content-Length continued on a folded line"},
+      {HostileHttpPeer::raw("HTTP/1.1 200 OK\r\ncontent-length: 5\r\n\t50\r\nX-Other: 1\r\n\r\n" + std::string(50, 'x')),
+       "a Content-Length folded with a tab"},
   };
   for (const auto& [path, what] : cases) {
     auto outcome = load(peer.http(path));
     EXPECT_EQ(outcome->code(), pf::UrlErrorCode::kBadServerResponse) << what;
     EXPECT_FALSE(outcome->response) << what;
   }
+  // Other fields may still be folded.
+  auto folded = load(peer.http(HostileHttpPeer::raw("HTTP/1.1 200 OK\r\nX-Note: one\r\n two\r\nContent-Length: 2\r\n\r\nok")));
+  EXPECT_FALSE(folded->error);
+  EXPECT_EQ(folded->response->valueForHttpHeaderField("X-Note"), "one two");
   // The same length twice is one length.
   auto agreeing = load(peer.http(HostileHttpPeer::raw("HTTP/1.1 200 OK\r\nContent-Length: 2\r\nContent-length: 2, 2\r\n\r\nok")));
   EXPECT_FALSE(agreeing->error);

@@ -7,15 +7,21 @@ Makes a self-signed certificate for localhost / 127.0.0.1 in DIR (cert.pem, key.
 and POST alike (a request body is read and dropped); HEAD gets the head of the GET answer.
 
 Paths:
-  /gen?size=N&framing=F&gzip=G&status=S  N generated body bytes ("0123456789" over and over;
+  /gen?size=N&framing=F&gzip=G&status=S&noise=R  N generated body bytes ("0123456789" over and
+                                 over, or with R=1 random digits, which compress to about 45%;
                                  N = -1: no end), framed by F: "length" (Content-Length), "chunked"
                                  (the default) or "close" (the end of the connection); G=1 sends
-                                 them gzip-compressed as they are made (Content-Encoding: gzip);
+                                 them gzip-compressed as they are made (Content-Encoding: gzip), or
+                                 compressed whole first when framed by their (compressed) length;
                                  status S (200 by default; a 3xx one redirects to /answer)
   /answer?b64=B&extra=E&pad=P&ctype=T  the bytes of B (Base64) followed by P spaces,
                                  with a Content-Length E bytes larger than they are, then the
                                  connection closes (E=0: a whole answer); content type T
                                  (text/plain by default)
+  /packed?b64=B&coding=C&cut=N&trailer=bad  the bytes of B compressed as C: "gzip", "deflate"
+                                 (zlib-wrapped) or "raw" (raw deflate, announced as deflate); the last
+                                 N bytes of the stream left out, and with trailer=bad its last byte
+                                 changed; Content-Length the bytes sent, which end the answer
   /raw?b64=B                     the bytes of B written as they are (status line and all), then the
                                  connection closes
   /longheader?size=N             200 "ok" with one header line of N bytes
@@ -40,12 +46,15 @@ _hits = 0
 _hits_lock = threading.Lock()
 
 
-def generated(size):
+DIGITS = bytes(ord("0") + i % 10 for i in range(256))
+
+
+def generated(size, noise=False):
     """The body's bytes in pieces of at most 64 KiB; size -1 has no end."""
     left = size
     while left != 0:
         n = len(PIECE) if left < 0 else min(left, len(PIECE))
-        yield PIECE[:n]
+        yield os.urandom(n).translate(DIGITS) if noise else PIECE[:n]
         if left > 0:
             left -= n
 
@@ -96,17 +105,21 @@ class Handler(QuietHandler):
     def path_gen(self, query):
         size = int(query.get("size", "0"))
         framing = query.get("framing", "chunked")
-        pieces = generated(size)
+        pieces = generated(size, query.get("noise") == "1")
         status = int(query.get("status", "200"))
         self.send_response(status)
         self.send_header("Content-Type", "application/octet-stream")
         if 300 <= status < 400:
             self.send_header("Location", "/answer")
+        length = size
         if query.get("gzip") == "1":
             pieces = gzipped(pieces)
             self.send_header("Content-Encoding", "gzip")
+            if framing == "length":
+                pieces = [b"".join(pieces)]
+                length = len(pieces[0])
         if framing == "length":
-            self.send_header("Content-Length", str(size))
+            self.send_header("Content-Length", str(length))
         elif framing == "chunked":
             self.send_header("Transfer-Encoding", "chunked")
         else:
@@ -138,6 +151,18 @@ class Handler(QuietHandler):
             pad -= n
         if extra:
             self.close_connection = True
+
+    def path_packed(self, query):
+        data = base64.b64decode(query.get("b64", ""))
+        coding = query.get("coding", "gzip")
+        compressor = zlib.compressobj(9, zlib.DEFLATED, {"gzip": 31, "deflate": 15, "raw": -15}[coding])
+        stream = compressor.compress(data) + compressor.flush()
+        if query.get("trailer") == "bad":
+            stream = stream[:-1] + bytes([stream[-1] ^ 0xFF])
+        cut = int(query.get("cut", "0"))
+        if cut:
+            stream = stream[:-cut]
+        self.send(200, stream, headers=[("Content-Encoding", "gzip" if coding == "gzip" else "deflate")])
 
     def path_raw(self, query):
         self.close_connection = True
