@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <set>
+#include <span>
 #include <utility>
 
 #include "kvstore/KeyValueJson.h"
@@ -97,18 +98,15 @@ std::string asideName(const std::string& path, int n) {
 }
 
 // Renames what stands at `path` (a link as the link) to the first of "<path>.damaged",
-// "<path>.damaged-2", ... that is free for it and, with `withCompanions`, for each of its
-// companions that exist, which go along under that name so that the engine finds them together.
-// Nothing is removed. Each move is a log line ("<why> set aside as <name>"). The new name, or
-// nullopt when the item could not be moved (a log line says why).
+// "<path>.damaged-2", ... that is free for it and, with `withCompanions`, for every companion name
+// beside it: its companions go along under that name, so the engine finds them together, and
+// meets no one else's there. Nothing is removed. Each move is a log line ("<why> set aside as
+// <name>"). The new name, or nullopt when the item could not be moved (a log line says why).
 std::optional<std::string> setAside(const std::string& path, bool withCompanions, const std::string& why) {
-  std::vector<std::string> companions;
-  if (withCompanions)
-    for (const char* suffix : kCompanionSuffixes)
-      if (itemAt(path + suffix)) companions.emplace_back(suffix);
   for (int n = 1; n <= kAsideNames; ++n) {
     const std::string aside = asideName(path, n);
-    if (std::ranges::any_of(companions, [&](const std::string& suffix) { return itemAt(aside + suffix).has_value(); }))
+    if (withCompanions &&
+        std::ranges::any_of(kCompanionSuffixes, [&](const char* suffix) { return itemAt(aside + suffix).has_value(); }))
       continue;
     pf::Error error;
     if (!pf::FileManager::moveItem(path, aside, &error)) {
@@ -117,8 +115,9 @@ std::optional<std::string> setAside(const std::string& path, bool withCompanions
       return std::nullopt;
     }
     pf::logLine(why + " set aside as " + aside);
-    for (const std::string& suffix : companions) {
+    for (const char* suffix : withCompanions ? std::span(kCompanionSuffixes) : std::span<const char* const>()) {
       const std::string companion = path + suffix;
+      if (!itemAt(companion)) continue;
       pf::Error moveError;
       if (pf::FileManager::moveItem(companion, aside + suffix, &moveError)) {
         pf::logLine(companion + " set aside as " + aside + suffix);

@@ -679,6 +679,16 @@ TEST_F(DamagedDatabaseTest, CompanionsOfADamagedDatabaseTakeTheNextNameFreeForAl
   EXPECT_TRUE(
       log.contains("database " + aside + ": 300 rows of 1 tables read back into the new database, 0 rows lost"));
   EXPECT_EQ(store->getCountFromTabel(kTable), 300u);
+
+  // Without companions of its own, a damaged database still takes no name beside someone else's:
+  // the engine would take that for its journal.
+  fill(300);
+  breakIdIndex();
+  reopen();
+  EXPECT_TRUE(log.contains("database " + path() + ".damaged-4: 300 rows of 1 tables read back into the new database"));
+  EXPECT_FALSE(pf::FileManager::fileExists(path() + ".damaged"));
+  EXPECT_EQ(bytesOf(path() + ".damaged-journal"), "an earlier journal");
+  EXPECT_EQ(store->getCountFromTabel(kTable), 300u);
 }
 
 TEST_F(DamagedDatabaseTest, AnEmptyFileOrABusyDatabaseStaysWhereItIs) {
