@@ -2,14 +2,21 @@
 // name, a newline, then the text found in the json column of a row. Every operation must answer
 // (or refuse with a log line) without crashing, and a value read back must store and read again
 // unchanged.
+//
+// An input that starts as a database file does is one instead: the file a store finds at its path.
+// A damaged one is set aside with its rows rescued; either way the store opens and answers.
+#include <stdlib.h>
+
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
 #include "kvstore/KeyValueJson.h"
 #include "kvstore/SqDatabase.h"
 #include "kvstore/TnqKeyValueStore.h"
+#include "platform/foundation/FileManager.h"
 #include "platform/foundation/Log.h"
 
 namespace {
@@ -18,11 +25,34 @@ void check(bool condition) {
   if (!condition) std::abort();
 }
 
+void openDatabaseFile(std::string_view file) {
+  using namespace kvstore;
+  std::string folder = (std::filesystem::temp_directory_path() / "fuzz_kvstore-XXXXXX").string();
+  if (!mkdtemp(folder.data())) std::abort();
+  const std::string path = folder + "/db_KeyValue";
+  check(pf::FileManager::writeFile(path, file, false));
+  {
+    pf::LogCapture quiet;
+    auto store = TnqKeyValueStore::initWithDBWithPath(path);
+    const char* table = "tbl_KeyValue";
+    store->createTableWithName(table);
+    store->putString(pf::Value("x"), "k", table);
+    store->getStringById("k", table);
+    store->getCountFromTabel(table);
+  }
+  std::error_code ec;
+  std::filesystem::remove_all(folder, ec);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace kvstore;
   const std::string_view input(reinterpret_cast<const char*>(data), size);
+  if (input.starts_with(std::string_view("SQLite format 3\0", 16))) {
+    openDatabaseFile(input);
+    return 0;
+  }
   const std::size_t newline = input.find('\n');
   const std::string tableName(input.substr(0, newline));
   const std::string stored(newline == std::string_view::npos ? std::string_view() : input.substr(newline + 1));

@@ -1,9 +1,12 @@
 #include "kvstore/TnqKeyValueStore.h"
 
 #include <sqlite3.h>
-#include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <set>
+#include <span>
 #include <utility>
 
 #include "kvstore/KeyValueJson.h"
@@ -53,18 +56,25 @@ std::string createTableText(NullableString tableName) {
 // The files the engine keeps beside a database while it writes.
 constexpr const char* kCompanionSuffixes[] = {"-journal", "-wal", "-shm"};
 
-// What is wrong with the database at `path`, or nullopt when nothing is. Something that is not a
-// regular file, a file the engine refuses as no database or as malformed, and one that fails its
-// quick check are damaged. A missing file is not, nor an empty one without companions (the engine
-// makes a new database of it), nor one that cannot be looked at now (busy, no permission, a failing
-// disk): that says nothing about the file.
+// Set-aside names tried for one file before giving up.
+constexpr int kAsideNames = 100;
+
+// What stands at the path, a link itself rather than what it points to; nullopt when nothing does.
+std::optional<pf::FileAttributes> itemAt(const std::string& path) { return pf::FileManager::attributesOfItem(path); }
+
+// What is wrong with the database at `path`, or nullopt when nothing is. A link of any kind,
+// anything else that is not a regular file, a file the engine refuses as no database or as
+// malformed, and one that fails its quick check are damaged. A missing file is not, nor an empty
+// one without companions (the engine makes a new database of it), nor one that cannot be looked
+// at now (busy, no permission, a failing disk): that says nothing about the file.
 std::optional<std::string> damageOf(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
-  if (!S_ISREG(st.st_mode)) return "not a regular file";
-  if (st.st_size == 0) {
+  const auto item = itemAt(path);
+  if (!item) return std::nullopt;
+  if (item->type == pf::FileType::SymbolicLink) return "a symbolic link";
+  if (item->type != pf::FileType::Regular) return "not a regular file";
+  if (item->size == 0) {
     bool companions = false;
-    for (const char* suffix : kCompanionSuffixes) companions = companions || pf::FileManager::fileExists(path + suffix);
+    for (const char* suffix : kCompanionSuffixes) companions = companions || itemAt(path + suffix);
     if (!companions) {
       pf::logLine("database " + path + " is an empty file: a new database is made in it");
       return std::nullopt;
@@ -83,24 +93,284 @@ std::optional<std::string> damageOf(const std::string& path) {
   return std::nullopt;
 }
 
-// Renames the database (and its companions) to "<path>.damaged", "<path>.damaged-2", ...; the new
-// name, or nullopt when it could not be moved.
-std::optional<std::string> setAside(const std::string& path) {
-  for (int n = 1; n <= 100; ++n) {
-    const std::string aside = path + ".damaged" + (n > 1 ? "-" + std::to_string(n) : "");
+std::string asideName(const std::string& path, int n) {
+  return path + ".damaged" + (n > 1 ? "-" + std::to_string(n) : "");
+}
+
+// Renames what stands at `path` (a link as the link) to the first of "<path>.damaged",
+// "<path>.damaged-2", ... that is free for it and, with `withCompanions`, for every companion name
+// beside it: its companions go along under that name, so the engine finds them together, and
+// meets no one else's there. Nothing is removed. Each move is a log line ("<why> set aside as
+// <name>"). The new name, or nullopt when the item could not be moved (a log line says why).
+std::optional<std::string> setAside(const std::string& path, bool withCompanions, const std::string& why) {
+  for (int n = 1; n <= kAsideNames; ++n) {
+    const std::string aside = asideName(path, n);
+    if (withCompanions &&
+        std::ranges::any_of(kCompanionSuffixes, [&](const char* suffix) { return itemAt(aside + suffix).has_value(); }))
+      continue;
     pf::Error error;
-    if (pf::FileManager::moveItem(path, aside, &error)) {
-      for (const char* suffix : kCompanionSuffixes)
-        if (pf::FileManager::fileExists(path + suffix)) pf::FileManager::moveItem(path + suffix, aside + suffix);
-      return aside;
-    }
-    if (error.code != pf::kFileWriteFileExistsError) {
-      pf::logLine("ERROR, damaged database " + path + " could not be set aside: " + error.localizedDescription());
+    if (!pf::FileManager::moveItem(path, aside, &error)) {
+      if (error.code == pf::kFileWriteFileExistsError) continue;
+      pf::logLine("ERROR, " + path + " could not be set aside: " + error.localizedDescription());
       return std::nullopt;
     }
+    pf::logLine(why + " set aside as " + aside);
+    for (const char* suffix : withCompanions ? std::span(kCompanionSuffixes) : std::span<const char* const>()) {
+      const std::string companion = path + suffix;
+      if (!itemAt(companion)) continue;
+      pf::Error moveError;
+      if (pf::FileManager::moveItem(companion, aside + suffix, &moveError)) {
+        pf::logLine(companion + " set aside as " + aside + suffix);
+      } else if (moveError.code == pf::kFileWriteFileExistsError) {
+        setAside(companion, false, companion);  // taken since it was looked at: a name of its own
+      } else {
+        pf::logLine("ERROR, " + companion + " could not be set aside: " + moveError.localizedDescription());
+      }
+    }
+    return aside;
   }
+  pf::logLine("ERROR, " + path + " could not be set aside: every name up to " + asideName(path, kAsideNames) +
+              " is taken");
   return std::nullopt;
 }
+
+// A statement prepared by hand. The rescue steps its statements itself: on a damaged file
+// failures are expected, and are counted rather than logged one by one.
+struct StatementDeleter {
+  void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
+};
+using RawStatement = std::unique_ptr<sqlite3_stmt, StatementDeleter>;
+
+RawStatement prepare(sqlite3* db, const std::string& sql) {
+  sqlite3_stmt* statement = nullptr;
+  if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &statement, nullptr) != SQLITE_OK) {
+    sqlite3_finalize(statement);
+    return nullptr;
+  }
+  return RawStatement(statement);
+}
+
+// The names a query of the damaged file's schema gives, up to the first that does not read.
+std::vector<std::string> namesFrom(sqlite3_stmt* query) {
+  std::vector<std::string> names;
+  while (query && sqlite3_step(query) == SQLITE_ROW)
+    if (const auto* name = sqlite3_column_text(query, 0))
+      names.emplace_back(reinterpret_cast<const char*>(name), static_cast<std::size_t>(sqlite3_column_bytes(query, 0)));
+  return names;
+}
+
+// How far `to` lies past `from` (to >= from), which may exceed the largest rowid.
+std::uint64_t distance(std::int64_t from, std::int64_t to) {
+  return static_cast<std::uint64_t>(to) - static_cast<std::uint64_t>(from);
+}
+
+// `from` moved on by `by`, stopping at the largest rowid.
+std::int64_t advance(std::int64_t from, std::uint64_t by) {
+  return by >= distance(from, INT64_MAX) ? INT64_MAX : static_cast<std::int64_t>(static_cast<std::uint64_t>(from) + by);
+}
+
+// Copies the rows of a damaged database's tables into the new database, table by table. A table
+// is walked in rowid order; where the walk breaks off, the first rowid past the broken pages whose
+// seek reads again is looked for (doubling the distance, then halving back to the edge) and the
+// walk goes on from there, so one broken page costs only its own rows. Each step over broken pages
+// or past one row consumes a key the file holds, so a hostile file ends the walk as surely as a
+// sound one. Rows in a stretch that was stepped over are then looked up by the rowids that an
+// index of the table still names: those that read are copied, the others counted lost.
+class Rescue {
+ public:
+  // `maxEntries`: more index entries than the damaged file can hold.
+  Rescue(sqlite3* from, sqlite3* to, std::uint64_t maxEntries) : from_(from), to_(to), maxEntries_(maxEntries) {}
+
+  void copyTable(const std::string& table) {
+    insert_ = prepare(to_, statementText("INSERT OR IGNORE INTO ", table,
+                                         " (rowid,id,json,createdTime) VALUES (?,?,?,?)"));
+    if (const auto rowid = rowidName(table)) {
+      const std::string& r = *rowid;
+      rows_ = prepare(from_, statementText("SELECT " + r + ",id,json,createdTime FROM ", table,
+                                           " WHERE " + r + " >= ? ORDER BY " + r));
+      keys_ = prepare(from_, statementText("SELECT " + r + " FROM ", table,
+                                           " WHERE " + r + " >= ? ORDER BY " + r + " LIMIT 1"));
+      one_ = prepare(from_, statementText("SELECT " + r + ",id,json,createdTime FROM ", table, " WHERE " + r + " = ?"));
+      entries_ = statementText("SELECT " + r + " FROM ", table, " INDEXED BY ");
+    }
+    skipped_.clear();
+    if (!insert_) {
+      // Nothing can be stored.
+    } else if (rows_ && keys_ && one_) {
+      walk();
+      if (!skipped_.empty()) lookUpSkipped(table);
+    } else if ((rows_ = prepare(from_, statementText("SELECT NULL,id,json,createdTime FROM ", table)))) {
+      // A table without rowids: read through as far as it goes.
+      int rc = SQLITE_ROW;
+      while ((rc = sqlite3_step(rows_.get())) == SQLITE_ROW) copyRow(rows_.get());
+      if (rc != SQLITE_DONE) ++uncounted;
+    }
+    insert_.reset();
+    rows_.reset();
+    keys_.reset();
+    one_.reset();
+  }
+
+  // The name that reaches the table's rowid: the first of the engine's three that no column of
+  // the table takes for itself; none for a table without rowids or whose columns take all three.
+  std::optional<std::string> rowidName(const std::string& table) {
+    auto columns = prepare(from_, "SELECT lower(name) FROM pragma_table_info(?)");
+    if (!columns) return std::nullopt;
+    sqlite3_bind_text(columns.get(), 1, table.data(), static_cast<int>(table.size()), SQLITE_STATIC);
+    const auto taken = namesFrom(columns.get());
+    for (const char* name : {"rowid", "_rowid_", "oid"})
+      if (std::ranges::find(taken, name) == taken.end()) return name;
+    return std::nullopt;
+  }
+
+  std::size_t copied = 0;
+  std::size_t lost = 0;
+  std::size_t uncounted = 0;  // stretches of rowids stepped over whose rows no index names
+
+ private:
+  struct Seek {
+    bool reads = false;
+    std::optional<std::int64_t> rowid;  // the first at or after the place sought; none past the last
+  };
+  struct Stretch {
+    std::int64_t first, last;
+  };
+
+  void walk() {
+    std::optional<std::int64_t> start = INT64_MIN;
+    while (start) {
+      sqlite3_bind_int64(rows_.get(), 1, *start);
+      std::optional<std::int64_t> last;
+      int rc = SQLITE_ROW;
+      while ((rc = sqlite3_step(rows_.get())) == SQLITE_ROW) {
+        const std::int64_t rowid = sqlite3_column_int64(rows_.get(), 0);
+        if (rowid < *start || (last && rowid <= *last)) {  // keys out of order: the tree is broken here
+          rc = SQLITE_CORRUPT;
+          break;
+        }
+        last = rowid;
+        copyRow(rows_.get());
+      }
+      sqlite3_reset(rows_.get());
+      if (rc == SQLITE_DONE) return;
+      start = last ? after(*last) : start;
+      if (start) start = stepOver(*start);
+    }
+  }
+
+  // Where the walk goes on once it broke off before `from`.
+  std::optional<std::int64_t> stepOver(std::int64_t from) {
+    Seek found = seek(from);
+    if (found.reads) {
+      // The seek reads: the next row is taken alone, and counted lost when it does not read.
+      if (!found.rowid) return std::nullopt;
+      copyOne(*found.rowid);
+      return after(*found.rowid);
+    }
+    std::int64_t broken = from;
+    std::int64_t sound = from;
+    for (std::uint64_t step = 1;; step = step > UINT64_MAX / 2 ? UINT64_MAX : step * 2) {
+      const std::int64_t at = advance(from, step);
+      found = seek(at);
+      if (found.reads) {
+        sound = at;
+        break;
+      }
+      broken = at;
+      if (at == INT64_MAX) {
+        skipped_.push_back({from, INT64_MAX});
+        return std::nullopt;
+      }
+    }
+    while (distance(broken, sound) > 1) {
+      const std::int64_t middle = advance(broken, distance(broken, sound) / 2);
+      Seek probe = seek(middle);
+      if (probe.reads) {
+        sound = middle;
+        found = probe;
+      } else {
+        broken = middle;
+      }
+    }
+    skipped_.push_back({from, sound - 1});
+    return found.rowid ? std::optional<std::int64_t>(sound) : std::nullopt;
+  }
+
+  Seek seek(std::int64_t at) {
+    sqlite3_bind_int64(keys_.get(), 1, at);
+    const int rc = sqlite3_step(keys_.get());
+    Seek result;
+    result.reads = rc == SQLITE_ROW || rc == SQLITE_DONE;
+    if (rc == SQLITE_ROW) result.rowid = sqlite3_column_int64(keys_.get(), 0);
+    sqlite3_reset(keys_.get());
+    if (result.rowid && *result.rowid < at) return {};  // keys out of order
+    return result;
+  }
+
+  // The row of the rowid alone: copied, counted lost when it does not read, nothing when the file
+  // has no such row.
+  void copyOne(std::int64_t rowid) {
+    sqlite3_bind_int64(one_.get(), 1, rowid);
+    const int rc = sqlite3_step(one_.get());
+    if (rc == SQLITE_ROW) copyRow(one_.get());
+    else if (rc != SQLITE_DONE) ++lost;
+    sqlite3_reset(one_.get());
+  }
+
+  // Copies the row a statement stands on (rowid, id, json, createdTime) with its values as they are.
+  void copyRow(sqlite3_stmt* row) {
+    for (int column = 0; column < 4; ++column)
+      sqlite3_bind_value(insert_.get(), column + 1, sqlite3_column_value(row, column));
+    const bool stored = sqlite3_step(insert_.get()) == SQLITE_DONE && sqlite3_changes(to_) > 0;
+    sqlite3_reset(insert_.get());
+    ++(stored ? copied : lost);
+  }
+
+  // The rowids an index names inside the stretches stepped over, each looked up alone. An index
+  // that reads to its end names every row, so nothing is left uncounted.
+  void lookUpSkipped(const std::string& table) {
+    auto indexes = prepare(from_, "SELECT name FROM sqlite_master WHERE type = 'index' AND tbl_name = ?");
+    if (indexes) sqlite3_bind_text(indexes.get(), 1, table.data(), static_cast<int>(table.size()), SQLITE_STATIC);
+    std::set<std::int64_t> named;
+    bool complete = false;
+    std::uint64_t steps = 0;
+    for (const std::string& index : namesFrom(indexes.get())) {
+      std::string sql = entries_;
+      sqAppendQuoted(sql, index, '"');
+      auto entries = prepare(from_, sql);
+      if (!entries) continue;
+      int rc = SQLITE_ROW;
+      // A page that two parents share would have an index read it again and again: no index is
+      // read for more entries than the file can hold.
+      while (++steps <= maxEntries_ && (rc = sqlite3_step(entries.get())) == SQLITE_ROW) {
+        const std::int64_t rowid = sqlite3_column_int64(entries.get(), 0);
+        if (inSkipped(rowid) && named.insert(rowid).second) copyOne(rowid);
+      }
+      if (rc == SQLITE_DONE) {
+        complete = true;
+        break;
+      }
+    }
+    if (!complete) uncounted += skipped_.size();
+  }
+
+  bool inSkipped(std::int64_t rowid) const {
+    auto next = std::upper_bound(skipped_.begin(), skipped_.end(), rowid,
+                                 [](std::int64_t key, const Stretch& stretch) { return key < stretch.first; });
+    return next != skipped_.begin() && rowid <= std::prev(next)->last;
+  }
+
+  static std::optional<std::int64_t> after(std::int64_t rowid) {
+    return rowid == INT64_MAX ? std::nullopt : std::optional<std::int64_t>(rowid + 1);
+  }
+
+  sqlite3* from_;
+  sqlite3* to_;
+  std::uint64_t maxEntries_;
+  RawStatement insert_, rows_, keys_, one_;
+  std::string entries_;  // the head of a read of an index's rowids
+  std::vector<Stretch> skipped_;  // in rowid order
+};
 
 }  // namespace
 
@@ -126,59 +396,63 @@ std::shared_ptr<TnqKeyValueStore> TnqKeyValueStore::initWithDBWithPath(std::stri
 
 TnqKeyValueStore::TnqKeyValueStore(Private, std::string dbPath) {
   pf::logLine("dbPATH = " + dbPath);
-  // A companion that is no regular file (a FIFO, a folder) holds nothing of the database, and the
-  // engine would block on it or fail: it is kept under another name and the database opens as it is.
+  // A companion that is no regular file (a link of any kind, a FIFO, a folder) holds nothing of the
+  // database, and the engine would write through it, block on it or fail: it is kept under another
+  // name and the database opens as it is.
   for (const char* suffix : kCompanionSuffixes) {
-    struct stat st {};
     const std::string companion = dbPath + suffix;
-    if (::stat(companion.c_str(), &st) != 0 || S_ISREG(st.st_mode)) continue;
-    if (auto aside = setAside(companion)) pf::logLine(companion + " is not a regular file: set aside as " + *aside);
+    const auto item = itemAt(companion);
+    if (!item || item->type == pf::FileType::Regular) continue;
+    setAside(companion, false, companion + " is not a regular file:");
   }
   // A damaged file is kept under another name and a new database takes its place, with every row
   // that still reads.
   std::optional<std::string> aside;
-  if (auto damage = damageOf(dbPath)) {
-    aside = setAside(dbPath);
-    if (aside) pf::logLine("database " + dbPath + " is damaged (" + *damage + "): set aside as " + *aside);
-  }
+  if (auto damage = damageOf(dbPath))
+    aside = setAside(dbPath, true, "database " + dbPath + " is damaged (" + *damage + "):");
   dbQueue_ = SqDatabaseQueue::databaseQueueWithPath(std::move(dbPath));
   if (aside && dbQueue_) salvage(*aside);
 }
 
 void TnqKeyValueStore::salvage(const std::string& damagedPath) {
-  struct stat st {};
-  if (::stat(damagedPath.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;  // never opened: a FIFO would block
+  // Only a regular file is opened: a FIFO would block, and a link is not followed.
+  const auto item = itemAt(damagedPath);
+  if (!item || item->type != pf::FileType::Regular) return;
   auto damaged = SqDatabase::databaseWithPath(damagedPath);
-  if (!damaged->openWithFlags(SQLITE_OPEN_READONLY)) return;
+  if (!damaged->openWithFlags(SQLITE_OPEN_READONLY | SQLITE_OPEN_NOFOLLOW)) return;
   damaged->setLogsErrors(false);
+  // Pages are read as far as the file goes, also when it is shorter than its header says (the
+  // connection reads only). A value the file stores is no longer than the file: the schema of a
+  // hostile one gets no room to compute larger ones.
+  sqlite3* handle = damaged->sqliteHandle();
+  sqlite3_exec(handle, "PRAGMA writable_schema = ON", nullptr, nullptr, nullptr);
+  sqlite3_limit(handle, SQLITE_LIMIT_LENGTH,
+                static_cast<int>(std::min<std::uint64_t>(std::max<std::uint64_t>(item->size, 1 << 20), INT32_MAX)));
   std::vector<std::string> tables;
-  if (auto rs = damaged->executeQuery("SELECT name FROM sqlite_master WHERE type = 'table'")) {
-    while (rs->next()) {
-      auto name = rs->stringForColumnIndex(0);
-      if (name && !name->starts_with("sqlite_") && name->find_first_of(std::string(" \0", 2)) == std::string::npos)
-        tables.push_back(*name);
-    }
+  {
+    auto query = prepare(handle, "SELECT name FROM sqlite_master WHERE type = 'table'");
+    for (std::string& name : namesFrom(query.get()))
+      if (!name.starts_with("sqlite_") && name.find_first_of(std::string(" \0", 2)) == std::string::npos)
+        tables.push_back(std::move(name));
   }
-  std::size_t kept = 0;
+  std::size_t copied = 0, lost = 0, uncounted = 0;
   inDatabase([&](SqDatabase* db) {
     if (!db) return;
+    Rescue rescue(handle, db->sqliteHandle(), item->size / 4 + 1);
     db->beginTransaction();
-    for (const auto& table : tables) {
-      if (!db->executeUpdate(createTableText(table))) continue;
-      const std::string insert = statementText("INSERT OR IGNORE INTO ", table, " (id,json,createdTime) values (?,?,?)");
-      // Row by row: a read that fails part-way keeps the rows before it.
-      auto rs = damaged->executeQuery(statementText("SELECT id,json,createdTime from ", table));
-      while (rs && rs->next()) {
-        if (db->executeUpdate(insert, rs->objectForColumnIndex(0), rs->objectForColumnIndex(1),
-                              rs->objectForColumnIndex(2)))
-          ++kept;
-      }
-    }
+    for (const auto& table : tables)
+      if (db->executeUpdate(createTableText(table))) rescue.copyTable(table);
     db->commit();
+    copied = rescue.copied;
+    lost = rescue.lost;
+    uncounted = rescue.uncounted;
   });
   damaged->close();
-  pf::logLine("database " + damagedPath + ": " + std::to_string(kept) + " rows of " + std::to_string(tables.size()) +
-              " tables read back into the new database");
+  std::string line = "database " + damagedPath + ": " + std::to_string(copied) + " rows of " +
+                     std::to_string(tables.size()) + " tables read back into the new database, " +
+                     std::to_string(lost) + " rows lost";
+  if (uncounted > 0) line += ", rows in " + std::to_string(uncounted) + " unreadable rowid ranges not counted";
+  pf::logLine(line);
 }
 
 TnqKeyValueStore::~TnqKeyValueStore() { close(); }

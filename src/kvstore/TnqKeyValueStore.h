@@ -3,12 +3,14 @@
 // put. Every statement runs as one block on the store's database queue, so any thread may call.
 // Failures are reported by log lines; reads then answer nil, 0 or an empty list, puts false.
 //
-// At open, a file that is no database, that the engine finds malformed or that fails its quick
-// check is renamed "<file>.damaged" ("-2", "-3" ... when taken; never deleted) with its journal,
-// a new database is made in its place and every row that still reads from its tables is copied
-// in, with log lines saying so. A missing or empty file, or one that is only busy or unreadable
+// At open, a link (of any kind, never followed) or anything else that is no regular file at the
+// database's path, a file that is no database, that the engine finds malformed or that fails its
+// quick check is renamed "<file>.damaged" ("-2", "-3" ... the first free for it and for every
+// companion name beside it; its companion files go along; never deleted), a new database is made
+// in its place and every row that still reads from its tables is copied in, with log lines saying
+// so and how many rows were lost. A missing or empty file, or one that is only busy or unreadable
 // now, is opened as it is. A journal (or other companion file of the engine) that is no regular
-// file is renamed the same way by itself, and the database opens as it is.
+// file, a link included, is renamed the same way by itself, and the database opens as it is.
 
 #include <cstdint>
 #include <memory>
@@ -86,7 +88,8 @@ class TnqKeyValueStore {
   // connection when the queue could not reopen it.
   template <class Work>
   bool inDatabase(Work&& work);
-  // Copies every row that still reads from the tables of a damaged database into this one.
+  // Copies every row that still reads from the tables of a damaged database into this one, with
+  // its rowid, id, value and time.
   void salvage(const std::string& damagedPath);
   bool putJsonText(const std::string& json, NullableString objectId, NullableString tableName);
   // Calls take(std::string_view json, const SqResultSet& row) on the queue while the id's row is

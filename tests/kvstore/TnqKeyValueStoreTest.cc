@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cmath>
+#include <filesystem>
 #include <fstream>
+#include <map>
 #include <thread>
 
 #include "kvstore/KeyValueJson.h"
@@ -305,10 +309,32 @@ class DamagedDatabaseTest : public TnqKeyValueStoreTest {
     store = TnqKeyValueStore::initWithDBWithPath(path());
     store->createTableWithName(kTable);
   }
+  // Puts the rows in one transaction, then closes the store.
   void fill(int rows) {
+    store->dbQueue()->inDatabase([](SqDatabase* db) { ASSERT_TRUE(db->beginTransaction()); });
     for (int i = 0; i < rows; ++i)
-      ASSERT_TRUE(store->putString(pf::Value(std::string(200, 'v') + std::to_string(i)), "id" + std::to_string(i), kTable));
+      ASSERT_TRUE(
+          store->putString(pf::Value(std::string(200, 'v') + std::to_string(i)), "id" + std::to_string(i), kTable));
+    store->dbQueue()->inDatabase([](SqDatabase* db) { ASSERT_TRUE(db->commit()); });
     store->close();
+  }
+  // In place of the store's file, one whose table has the columns, filled with `rows` rows by the
+  // insert (its one parameter the id).
+  void writeTable(const std::string& columns, const std::string& insert, int rows) {
+    store->close();
+    ASSERT_TRUE(pf::FileManager::removeItem(path()));
+    auto db = SqDatabase::databaseWithPath(path());
+    ASSERT_TRUE(db->open());
+    ASSERT_TRUE(db->executeStatements("CREATE TABLE tbl_KeyValue (" + columns + ", PRIMARY KEY(id)); BEGIN"));
+    for (int i = 0; i < rows; ++i) ASSERT_TRUE(db->executeUpdate(insert, "id" + std::to_string(i)));
+    ASSERT_TRUE(db->executeStatements("COMMIT"));
+    db->close();
+  }
+  // Overwrites the page of the id index: the file fails its check, every row still reads.
+  void breakIdIndex() {
+    auto [index, pageSize] = pageOf("SELECT rootpage FROM sqlite_master WHERE type = 'index'");
+    ASSERT_GT(index, 1);
+    overwrite((index - 1) * pageSize, std::string(static_cast<std::size_t>(pageSize), '\x5a'));
   }
   // The page number a query answers, and the page size.
   std::pair<std::int64_t, std::int64_t> pageOf(const std::string& sql) {
@@ -326,6 +352,55 @@ class DamagedDatabaseTest : public TnqKeyValueStoreTest {
   std::string bytesOf(const std::string& file) {
     auto bytes = pf::FileManager::readFile(file);
     return bytes ? std::string(bytes->begin(), bytes->end()) : "<none>";
+  }
+  // Rows as id -> json and createdTime texts.
+  using Rows = std::map<std::string, std::pair<std::string, std::string>>;
+  // The rows of a file that read one by one by their rowid: what a rescue can bring back. The
+  // file's pages are taken as far as they go, also when it is shorter than its header says.
+  Rows rowsByRowid(const std::string& file, const std::vector<std::int64_t>& rowids) {
+    Rows rows;
+    auto db = SqDatabase::databaseWithPath(file);
+    EXPECT_TRUE(db->openWithFlags(SQLITE_OPEN_READONLY));
+    db->setLogsErrors(false);
+    EXPECT_TRUE(db->executeStatements("PRAGMA writable_schema = ON"));
+    for (std::int64_t rowid : rowids) {
+      auto rs = db->executeQuery("SELECT id,json,createdTime FROM tbl_KeyValue WHERE rowid = ?", rowid);
+      if (rs && rs->next())
+        rows[*rs->stringForColumnIndex(0)] = {*rs->stringForColumnIndex(1), *rs->stringForColumnIndex(2)};
+      if (rs) rs->close();
+    }
+    db->close();
+    return rows;
+  }
+  Rows rowsByRowid(const std::string& file, std::int64_t upTo) {
+    std::vector<std::int64_t> rowids;
+    for (std::int64_t rowid = 1; rowid <= upTo; ++rowid) rowids.push_back(rowid);
+    return rowsByRowid(file, rowids);
+  }
+  // Every row of the store's table.
+  Rows storedRows() {
+    Rows rows;
+    store->dbQueue()->inDatabase([&](SqDatabase* db) {
+      auto rs = db->executeQuery("SELECT id,json,createdTime FROM tbl_KeyValue");
+      while (rs && rs->next())
+        rows[*rs->stringForColumnIndex(0)] = {*rs->stringForColumnIndex(1), *rs->stringForColumnIndex(2)};
+    });
+    return rows;
+  }
+  // The leaf of the table at a place of its key order (0 the first, 1 the last), and the page size.
+  std::pair<std::int64_t, std::int64_t> leafAt(double place) {
+    auto leaves = pageOf("SELECT count(*) FROM dbstat WHERE name = 'tbl_KeyValue' AND pagetype = 'leaf'").first;
+    const auto offset = static_cast<std::int64_t>(place * static_cast<double>(leaves - 1));
+    return pageOf("SELECT pageno FROM dbstat WHERE name = 'tbl_KeyValue' AND pagetype = 'leaf' ORDER BY path LIMIT 1 "
+                  "OFFSET " + std::to_string(offset));
+  }
+  void symlinkAt(const std::string& link, const std::string& target) {
+    ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0) << link;
+  }
+  bool isLinkTo(const std::string& link, const std::string& target) {
+    std::error_code ec;
+    return std::filesystem::is_symlink(std::filesystem::symlink_status(link, ec)) &&
+           std::filesystem::read_symlink(link, ec).string() == target;
   }
   pf::LogCapture log;
 };
@@ -381,33 +456,239 @@ TEST_F(DamagedDatabaseTest, AJournalThatIsNoFileIsSetAsideAndTheDatabaseOpensAsI
 
 TEST_F(DamagedDatabaseTest, AFailedQuickCheckKeepsEveryRowThatStillReads) {
   fill(300);
-  // The id index broken: every row still reads through the table.
-  auto [index, pageSize] = pageOf("SELECT rootpage FROM sqlite_master WHERE type = 'index'");
-  ASSERT_GT(index, 1);
-  overwrite((index - 1) * pageSize, std::string(static_cast<std::size_t>(pageSize), '\x5a'));
+  breakIdIndex();
   reopen();
   EXPECT_TRUE(log.contains("is damaged (quick check: "));
   EXPECT_TRUE(log.contains("300 rows of 1 tables read back"));
   EXPECT_EQ(store->getCountFromTabel(kTable), 300u);
   EXPECT_EQ(store->getStringById("id299", kTable), pf::Value(std::string(200, 'v') + "299"));
   EXPECT_TRUE(pf::FileManager::fileExists(path() + ".damaged"));
+}
 
-  // A table page broken part-way: the rows before it come along, nothing else.
+// A broken leaf costs its own rows only: the rescue walks on past it, and says what it lost.
+TEST_F(DamagedDatabaseTest, TheRescueCopiesEveryRowThatStillReadsPastABrokenPage) {
+  fill(3000);
+  auto [leaf, pageSize] = leafAt(0.25);
+  overwrite((leaf - 1) * pageSize, std::string(static_cast<std::size_t>(pageSize), '\x5a'));
+  const Rows readable = rowsByRowid(path(), 3000);
+  ASSERT_GT(readable.size(), 2900u);
+  ASSERT_LT(readable.size(), 3000u);
+  reopen();
+  EXPECT_TRUE(log.contains("database " + path() + ".damaged: " + std::to_string(readable.size()) +
+                           " rows of 1 tables read back into the new database, " +
+                           std::to_string(3000 - readable.size()) + " rows lost"));
+  // Ids, values and times as they were.
+  EXPECT_EQ(storedRows().size(), readable.size());
+  EXPECT_TRUE(storedRows() == readable);
+
+  // A value that spans pages, one of them broken: that row is lost, the ones around it are not.
   store->close();
-  pf::FileManager::removeItem(path());
-  store = TnqKeyValueStore::initWithDBWithPath(path());
-  store->createTableWithName(kTable);
-  fill(300);
-  auto [table, size] = pageOf("SELECT max(pageno) FROM dbstat WHERE name = 'tbl_KeyValue' AND pagetype = 'leaf'");
-  if (table > 0) {
-    overwrite((table - 1) * size + 8, std::string(64, '\xff'));
-    reopen();
-    EXPECT_TRUE(pf::FileManager::fileExists(path() + ".damaged-2"));
-    const auto kept = store->getCountFromTabel(kTable);
-    EXPECT_GT(kept, 0u);
-    EXPECT_LT(kept, 300u);
-    EXPECT_EQ(store->getStringById("id0", kTable), pf::Value(std::string(200, 'v') + "0"));
+  ASSERT_TRUE(pf::FileManager::removeItem(path()));
+  reopen();
+  for (int i = 0; i < 20; ++i) {
+    if (i == 10) {
+      ASSERT_TRUE(store->putString(pf::Value(std::string(20000, 'o')), "long", kTable));
+    }
+    ASSERT_TRUE(
+        store->putString(pf::Value(std::string(200, 'v') + std::to_string(i)), "id" + std::to_string(i), kTable));
   }
+  store->close();
+  auto [overflow, size] =
+      pageOf("SELECT min(pageno) FROM dbstat WHERE name = 'tbl_KeyValue' AND pagetype = 'overflow'");
+  ASSERT_GT(overflow, 0);
+  overwrite((overflow - 1) * size, std::string(static_cast<std::size_t>(size), '\x5a'));
+  reopen();
+  EXPECT_TRUE(log.contains("database " + path() + ".damaged-2: 20 rows of 1 tables read back into the new database, "
+                           "1 rows lost"));
+  EXPECT_EQ(store->getCountFromTabel(kTable), 20u);
+  EXPECT_EQ(store->getStringById("id19", kTable), pf::Value(std::string(200, 'v') + "19"));
+}
+
+// Files made to trap a reader: cut short, a page that is its own child, rowids spread over the
+// whole range around a broken page. The rescue ends, and keeps what reads.
+TEST_F(DamagedDatabaseTest, TheRescueOfAHostileFileEndsWithWhatReads) {
+  fill(3000);
+  const auto size = static_cast<std::int64_t>(std::filesystem::file_size(path()));
+  std::filesystem::resize_file(path(), static_cast<std::uintmax_t>(size / 2));
+  Rows readable = rowsByRowid(path(), 3000);
+  ASSERT_GT(readable.size(), 1000u);
+  reopen();
+  EXPECT_TRUE(pf::FileManager::fileExists(path() + ".damaged"));
+  EXPECT_EQ(storedRows().size(), readable.size());
+  EXPECT_TRUE(storedRows() == readable);
+
+  store->close();
+  ASSERT_TRUE(pf::FileManager::removeItem(path()));
+  reopen();
+  fill(3000);
+  auto [root, pageSize] = pageOf("SELECT rootpage FROM sqlite_master WHERE name = 'tbl_KeyValue'");
+  const std::string page = bytesOf(path()).substr(static_cast<std::size_t>((root - 1) * pageSize),
+                                                   static_cast<std::size_t>(pageSize));
+  ASSERT_EQ(page[0], '\x05');  // an interior page
+  // The child of its middle cell becomes the page itself.
+  auto byte = [&](std::size_t at) { return static_cast<std::size_t>(static_cast<unsigned char>(page[at])); };
+  const std::size_t cells = byte(3) << 8 | byte(4);
+  const std::size_t pointer = 12 + 2 * (cells / 2);
+  const std::size_t cell = byte(pointer) << 8 | byte(pointer + 1);
+  const auto self = static_cast<std::uint32_t>(root);
+  overwrite((root - 1) * pageSize + static_cast<std::int64_t>(cell),
+            std::string{static_cast<char>(self >> 24), static_cast<char>(self >> 16), static_cast<char>(self >> 8),
+                        static_cast<char>(self)});
+  readable = rowsByRowid(path(), 3000);
+  ASSERT_GT(readable.size(), 2000u);
+  ASSERT_LT(readable.size(), 3000u);
+  reopen();
+  EXPECT_TRUE(pf::FileManager::fileExists(path() + ".damaged-2"));
+  EXPECT_EQ(storedRows().size(), readable.size());
+  EXPECT_TRUE(storedRows() == readable);
+  // Rows met again through the loop are neither copied twice nor counted lost.
+  EXPECT_TRUE(log.contains(std::to_string(readable.size()) + " rows of 1 tables read back into the new database, " +
+                           std::to_string(3000 - readable.size()) + " rows lost"));
+
+  store->close();
+  ASSERT_TRUE(pf::FileManager::removeItem(path()));
+  reopen();
+  std::vector<std::int64_t> rowids;
+  store->dbQueue()->inTransaction([&](SqDatabase* db, bool*) {
+    for (std::int64_t i = -1000; i < 1000; ++i) {
+      const std::int64_t rowid = i * (INT64_MAX / 1000);
+      rowids.push_back(rowid);
+      ASSERT_TRUE(db->executeUpdate("INSERT INTO tbl_KeyValue (rowid,id,json,createdTime) VALUES (?,?,?,?)", rowid,
+                                    "id" + std::to_string(i), std::string(200, 'w'), "0"));
+    }
+  });
+  store->close();
+  std::tie(root, pageSize) = leafAt(0.5);
+  overwrite((root - 1) * pageSize, std::string(static_cast<std::size_t>(pageSize), '\x5a'));
+  readable = rowsByRowid(path(), rowids);
+  ASSERT_GT(readable.size(), 1900u);
+  ASSERT_LT(readable.size(), 2000u);
+  reopen();
+  EXPECT_EQ(storedRows().size(), readable.size());
+  EXPECT_TRUE(storedRows() == readable);
+  EXPECT_TRUE(log.contains(std::to_string(readable.size()) + " rows of 1 tables read back into the new database, " +
+                           std::to_string(2000 - readable.size()) + " rows lost"));
+
+  // Tables of a file made to mislead: a column that takes the name "rowid" for itself (the same in
+  // every row), and values the file does not hold but has the engine compute, far larger than it.
+  struct Table {
+    const char* columns;
+    const char* insert;
+    std::uint64_t kept;
+    const char* line;
+  };
+  for (const Table& table : {
+           Table{"id TEXT NOT NULL, json TEXT NOT NULL, createdTime TEXT NOT NULL, rowid INTEGER",
+                 "INSERT INTO tbl_KeyValue VALUES (?, '[1]', '0', 7)", 20, "20 rows of 1 tables read back into the new "
+                 "database, 0 rows lost"},
+           Table{"id TEXT NOT NULL, createdTime TEXT NOT NULL, "
+                 "json TEXT GENERATED ALWAYS AS (printf('%.*c', 3000000, 'x'))",
+                 "INSERT INTO tbl_KeyValue VALUES (?, '0')", 0, "0 rows of 1 tables read back into the new database, "
+                 "20 rows lost"},
+       }) {
+    writeTable(table.columns, table.insert, 20);
+    breakIdIndex();
+    reopen();
+    EXPECT_TRUE(log.contains(table.line)) << table.columns;
+    EXPECT_EQ(store->getCountFromTabel(kTable), table.kept) << table.columns;
+  }
+}
+
+// A link at the database's path, of any kind, is moved aside as it is (never followed, never
+// removed) and a new database made in its place.
+TEST_F(DamagedDatabaseTest, ALinkAtTheDatabasePathIsSetAsideAndANewDatabaseMade) {
+  fill(3);
+  const std::string elsewhere = (dir / "elsewhere.db").string();
+  ASSERT_TRUE(pf::FileManager::moveItem(path(), elsewhere));
+  const std::string before = bytesOf(elsewhere);
+  ASSERT_EQ(::mkdir((dir / "folder").c_str(), 0700), 0);
+  const std::string targets[] = {
+      (dir / "missing" / "db").string(),  // dangling, into a folder that is not there
+      (dir / "absent.db").string(),       // dangling, beside it
+      path(),                             // itself
+      elsewhere,                          // a database
+      (dir / "folder").string(),
+  };
+  int aside = 0;
+  for (const std::string& target : targets) {
+    symlinkAt(path(), target);
+    reopen();
+    const std::string name = path() + ".damaged" + (++aside > 1 ? "-" + std::to_string(aside) : "");
+    EXPECT_TRUE(log.contains("database " + path() + " is damaged (a symbolic link): set aside as " + name)) << target;
+    EXPECT_TRUE(isLinkTo(name, target)) << target;
+    EXPECT_TRUE(store->putString(pf::Value("v"), "k", kTable)) << target;
+    EXPECT_EQ(store->getCountFromTabel(kTable), 1u) << target;
+    store->close();
+    EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(path()))) << target;
+    ASSERT_TRUE(pf::FileManager::removeItem(path()));
+  }
+  EXPECT_EQ(bytesOf(elsewhere), before);
+  EXPECT_FALSE(std::filesystem::exists(dir / "absent.db"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "missing"));
+  EXPECT_TRUE(std::filesystem::is_empty(dir / "folder"));
+}
+
+// A link at a journal's path would have the engine write its journal through it: it is moved
+// aside by itself, and the database opens as it is.
+TEST_F(DamagedDatabaseTest, ALinkAtACompanionPathIsSetAsideAndNeverWrittenThrough) {
+  fill(3);
+  const std::string journal = path() + "-journal";
+  const std::string other = (dir / "other").string();
+  const std::string kept(600, '\0');  // no live journal: the engine would write over it
+  ASSERT_TRUE(pf::FileManager::writeFile(other, kept, false));
+  const std::string targets[] = {other, (dir / "absent").string()};
+  int aside = 0;
+  for (const std::string& target : targets) {
+    symlinkAt(journal, target);
+    reopen();
+    const std::string name = journal + ".damaged" + (++aside > 1 ? "-" + std::to_string(aside) : "");
+    EXPECT_TRUE(log.contains(journal + " is not a regular file: set aside as " + name)) << target;
+    EXPECT_TRUE(isLinkTo(name, target)) << target;
+    EXPECT_FALSE(log.contains("is damaged")) << target;
+    EXPECT_TRUE(store->putString(pf::Value("v"), "k" + std::to_string(aside), kTable)) << target;
+    EXPECT_EQ(store->getCountFromTabel(kTable), 3u + aside) << target;
+    store->close();
+  }
+  EXPECT_EQ(bytesOf(other), kept);
+  EXPECT_FALSE(std::filesystem::exists(dir / "absent"));
+}
+
+// The database and its companions go under one number that is free for all of them, so that the
+// engine finds them together again; a name already taken keeps what it holds.
+TEST_F(DamagedDatabaseTest, CompanionsOfADamagedDatabaseTakeTheNextNameFreeForAll) {
+  fill(300);
+  breakIdIndex();
+  // A journal that holds no transaction (its first byte is 0): the engine leaves it where it is.
+  const std::string journal = std::string(512, '\0') + "journal of the damaged file";
+  ASSERT_TRUE(pf::FileManager::writeFile(path() + "-journal", journal, false));
+  ASSERT_TRUE(pf::FileManager::writeFile(path() + "-shm", "shared memory of the damaged file", false));
+  ASSERT_TRUE(pf::FileManager::writeFile(path() + ".damaged-journal", "an earlier journal", false));
+  ASSERT_TRUE(pf::FileManager::writeFile(path() + ".damaged-2-shm", "an earlier shared memory", false));
+  reopen();
+  const std::string aside = path() + ".damaged-3";
+  EXPECT_TRUE(log.contains("is damaged (quick check: "));
+  EXPECT_TRUE(log.contains("set aside as " + aside));
+  EXPECT_TRUE(log.contains(path() + "-journal set aside as " + aside + "-journal"));
+  EXPECT_TRUE(log.contains(path() + "-shm set aside as " + aside + "-shm"));
+  EXPECT_EQ(bytesOf(aside + "-journal"), journal);
+  EXPECT_EQ(bytesOf(aside + "-shm"), "shared memory of the damaged file");
+  EXPECT_EQ(bytesOf(path() + ".damaged-journal"), "an earlier journal");
+  EXPECT_EQ(bytesOf(path() + ".damaged-2-shm"), "an earlier shared memory");
+  EXPECT_FALSE(pf::FileManager::fileExists(path() + ".damaged"));
+  EXPECT_FALSE(pf::FileManager::fileExists(path() + ".damaged-2"));
+  EXPECT_TRUE(
+      log.contains("database " + aside + ": 300 rows of 1 tables read back into the new database, 0 rows lost"));
+  EXPECT_EQ(store->getCountFromTabel(kTable), 300u);
+
+  // Without companions of its own, a damaged database still takes no name beside someone else's:
+  // the engine would take that for its journal.
+  fill(300);
+  breakIdIndex();
+  reopen();
+  EXPECT_TRUE(log.contains("database " + path() + ".damaged-4: 300 rows of 1 tables read back into the new database"));
+  EXPECT_FALSE(pf::FileManager::fileExists(path() + ".damaged"));
+  EXPECT_EQ(bytesOf(path() + ".damaged-journal"), "an earlier journal");
+  EXPECT_EQ(store->getCountFromTabel(kTable), 300u);
 }
 
 TEST_F(DamagedDatabaseTest, AnEmptyFileOrABusyDatabaseStaysWhereItIs) {
