@@ -19,9 +19,14 @@ namespace {
 // Bytes per read call (as much as a stream holds); reading goes on while a read fills the whole chunk.
 constexpr std::size_t kReadChunk = 65536;
 constexpr std::size_t kCompactThreshold = 4096;
-// Drained read storage up to this size is kept for the next reads; a larger one (a big message)
-// is let go.
-constexpr std::size_t kKeptReadStorage = 1u << 20;
+// Drained read storage up to this size is kept for the next reads (with the default message limit
+// an inbox holds at most 2 MiB, in storage grown by doubling); a larger one is let go.
+constexpr std::size_t kKeptReadStorage = 4u << 20;
+// What a byte not yet parsed may cost once parsed: a frame of two bytes is a message or a call.
+constexpr std::uint64_t kUnparsedCost = TnqWebSocket::kDeliveryCost / 2;
+// The least bound on what is held: whatever waits unparsed (a handshake answer, a frame cut off)
+// must stay below it, or reading could never go on.
+constexpr std::uint64_t kLeastHeldBound = 4 * kMaxHandshakeResponse;
 // A stream whose bytes arrive again within kBusyInterval of the last read is under load: before
 // reading, the network thread waits so that the peer's small frames gather into one read instead
 // of each waking the thread (a wake-up the peer's sending pays for) and each costing a hop to the
@@ -237,8 +242,14 @@ void TnqWebSocket::onWorkQueue(F&& block) {
     if (auto self = weak.lock()) {
       b();
       self->flushDeliveries();
+      self->publishWorkHeld();
     }
   });
+}
+
+std::shared_ptr<pf::RunLoop> TnqWebSocket::networkLoop() const {
+  pf::MutexLock lock(mutex_);
+  return scheduledRunloops_.empty() ? Tnq_networkRunLoop() : scheduledRunloops_.begin()->first;
 }
 
 // ---------------------------------------------------------------- network thread
@@ -276,35 +287,15 @@ void TnqWebSocket::onStreamEvent(pf::SocketStream& stream, pf::StreamEvent event
       });
       netPumpWriting();
       break;
-    case pf::kStreamEventHasBytesAvailable: {
-      // The event promises bytes for the first read; later reads ask first (a read blocks when
-      // nothing is there). Bytes go straight into the inbox; one drain is queued at a time, so a
-      // work queue that falls behind takes many reads in one go.
-      if (std::chrono::steady_clock::now() - lastRead_ < kBusyInterval) {
+    case pf::kStreamEventHasBytesAvailable:
+      if (std::chrono::steady_clock::now() - lastRead_ < kBusyInterval && !readHeldBack()) {
         std::this_thread::sleep_for(gatherPause_);
         gatherPause_ = std::min(gatherPause_ * 2, std::chrono::microseconds(kLongestGatherPause));
       } else {
         gatherPause_ = kFirstGatherPause;
       }
-      std::optional<pf::Error> error;
-      bool schedule = false;
-      auto& input = *streams_.input;
-      for (bool first = true; first || input.hasBytesAvailable(); first = false) {
-        const long n = input.read(netReadBuffer_.data(), kReadChunk);
-        if (n > 0) {
-          pf::MutexLock lock(inboxMutex_);
-          if (inbox_.empty() && inbox_.capacity() < inboxSpare_.capacity()) inbox_.swap(inboxSpare_);
-          inbox_.insert(inbox_.end(), netReadBuffer_.data(), netReadBuffer_.data() + n);
-          if (!inboxScheduled_) schedule = inboxScheduled_ = true;
-        }
-        if (n < 0) error = input.error().toError();
-        if (n < static_cast<long>(kReadChunk)) break;
-      }
-      if (schedule) onWorkQueue([this] { drainInbox(); });
-      if (error) onWorkQueue([this, error] { failWithError(*error); });
-      lastRead_ = std::chrono::steady_clock::now();
+      netRead(true);
       break;
-    }
     case pf::kStreamEventCanAcceptBytes:
       netPumpWriting();
       break;
@@ -326,6 +317,40 @@ void TnqWebSocket::onStreamEvent(pf::SocketStream& stream, pf::StreamEvent event
     default:
       break;
   }
+}
+
+void TnqWebSocket::netRead(bool eventPromised) {
+  // Later reads ask first (a read blocks when nothing is there). Bytes go straight into the inbox;
+  // one drain is queued at a time, so a work queue that falls behind takes many reads in one go.
+  // Reading stops, before a read, while too much is held: the stream keeps its bytes (and the
+  // kernel the rest) and sends no further has-bytes event until it is read again, which the
+  // thread that lowers what is held has this thread do (resumeReading).
+  std::optional<pf::Error> error;
+  bool schedule = false;
+  auto& input = *streams_.input;
+  for (bool first = true; (first && eventPromised) || input.hasBytesAvailable(); first = false) {
+    std::size_t room;
+    {
+      pf::MutexLock lock(inboxMutex_);
+      room = readRoom();
+      if (room == 0) {
+        readingPaused_ = true;
+        break;
+      }
+    }
+    const long n = input.read(netReadBuffer_.data(), room);
+    if (n > 0) {
+      pf::MutexLock lock(inboxMutex_);
+      if (inbox_.empty() && inbox_.capacity() < inboxSpare_.capacity()) inbox_.swap(inboxSpare_);
+      inbox_.insert(inbox_.end(), netReadBuffer_.data(), netReadBuffer_.data() + n);
+      if (!inboxScheduled_) schedule = inboxScheduled_ = true;
+    }
+    if (n < 0) error = input.error().toError();
+    if (n < static_cast<long>(room)) break;
+  }
+  if (schedule) onWorkQueue([this] { drainInbox(); });
+  if (error) onWorkQueue([this, error] { failWithError(*error); });
+  lastRead_ = std::chrono::steady_clock::now();
 }
 
 void TnqWebSocket::netWrite(pf::Bytes bytes) {
@@ -501,12 +526,83 @@ void TnqWebSocket::drainInbox() {
     pf::MutexLock lock(inboxMutex_);
     bytes.swap(inbox_);
     inboxScheduled_ = false;
+    // The bytes stay held, now on the work queue, until the block tells what is left of them.
+    publishedWorkHeld_ += bytes.size() * kUnparsedCost;
+    workHeld_ = publishedWorkHeld_;
   }
   takeReadBytes(bytes);
   // The storage goes back for the network thread to fill again.
   if (bytes.capacity() > kKeptReadStorage) return;
   pf::MutexLock lock(inboxMutex_);
   if (bytes.capacity() > inboxSpare_.capacity()) inboxSpare_.swap(bytes);
+}
+
+std::uint64_t TnqWebSocket::workHeldNow() const {
+  // Bytes still to read count at the most they may cost while the read goes on; what is left once
+  // it stopped is a frame cut off, at most one message, and counts as it is. Once reading has
+  // stopped nothing more is kept. Calls not yet sent to the delegate queue count too.
+  const std::uint64_t unread = readingStopped_ ? 0 : readBuffer_.size() - readBufferOffset_;
+  return unread * (isPumping_ ? kUnparsedCost : 1) + currentFrameData_.size() + pendingCost_;
+}
+
+void TnqWebSocket::publishWorkHeld() {
+  const std::uint64_t held = workHeldNow();
+  if (held == publishedWorkHeld_) return;
+  publishedWorkHeld_ = held;
+  bool resume;
+  {
+    pf::MutexLock lock(inboxMutex_);
+    workHeld_ = held;
+    resume = unpauseIfDrained();
+  }
+  if (resume) resumeReading();
+}
+
+std::uint64_t TnqWebSocket::heldBound() const {
+  const std::uint64_t largest = maximumMessageSize_.load();
+  return largest > UINT64_MAX / kHeldMessages ? UINT64_MAX : std::max(largest * kHeldMessages, kLeastHeldBound);
+}
+
+std::uint64_t TnqWebSocket::held() const { return inbox_.size() * kUnparsedCost + workHeld_ + delegateHeld_; }
+
+std::size_t TnqWebSocket::readRoom() const {
+  const std::uint64_t bound = heldBound();
+  const std::uint64_t now = held();
+  if (now >= bound) return 0;
+  return static_cast<std::size_t>(std::clamp<std::uint64_t>((bound - now) / kUnparsedCost, 1, kReadChunk));
+}
+
+bool TnqWebSocket::readHeldBack() const {
+  pf::MutexLock lock(inboxMutex_);
+  return readRoom() < kReadChunk;
+}
+
+bool TnqWebSocket::unpauseIfDrained() {
+  if (!readingPaused_ || readRoom() == 0) return false;
+  readingPaused_ = false;
+  return true;
+}
+
+void TnqWebSocket::resumeReading() {
+  std::weak_ptr<TnqWebSocket> weak = weak_from_this();
+  networkLoop()->perform([weak] {
+    if (auto self = weak.lock()) self->netRead(false);
+  });
+}
+
+std::uint64_t TnqWebSocket::heldBytes() const {
+  pf::MutexLock lock(inboxMutex_);
+  return held();
+}
+
+bool TnqWebSocket::isReadingPaused() const {
+  pf::MutexLock lock(inboxMutex_);
+  return readingPaused_;
+}
+
+bool TnqWebSocket::hasDeliveriesWaiting() const {
+  pf::MutexLock lock(inboxMutex_);
+  return delegateHeld_ > 0;
 }
 
 void TnqWebSocket::appendReadBytes(pf::Bytes bytes) { takeReadBytes(bytes); }
@@ -543,7 +639,18 @@ void TnqWebSocket::addConsumerWithDataLength(std::uint64_t length, TnqIOConsumer
 void TnqWebSocket::pumpScanner() {
   if (isPumping_) return;
   isPumping_ = true;
+  std::size_t unread = readBuffer_.size() - readBufferOffset_;
+  std::size_t readSinceTold = 0;
   while (innerPumpScanner()) {
+    const std::size_t left = readBuffer_.size() - readBufferOffset_;
+    readSinceTold += unread > left ? unread - left : 0;
+    unread = left;
+    if (readSinceTold >= kReadChunk) {
+      // A large inbox is read in steps: after each, the bytes read stop counting at the most they
+      // may cost and count as what they made, so the network thread reads on meanwhile.
+      readSinceTold = 0;
+      publishWorkHeld();
+    }
   }
   isPumping_ = false;
 }
@@ -753,17 +860,24 @@ void TnqWebSocket::handleFrameWithData(pf::Bytes data, std::uint8_t opcode) {
     case ws::kOpPing:
       handlePing(std::move(data));
       break;
-    case ws::kOpPong:
-      deliver([data = std::move(data)](TnqWebSocketDelegate& d, const std::shared_ptr<TnqWebSocket>& s) {
-        d.webSocketDidReceivePong(s, data);
-      });
+    case ws::kOpPong: {
+      const std::size_t size = data.size();
+      deliver(
+          [data = std::move(data)](TnqWebSocketDelegate& d, const std::shared_ptr<TnqWebSocket>& s) {
+            d.webSocketDidReceivePong(s, data);
+          },
+          size);
       break;
+    }
     default:
       closeWithProtocolError(pf::format("Unknown opcode %ld", static_cast<long>(opcode)));
   }
 }
 
-void TnqWebSocket::handleMessage(TnqWebSocketMessage message) { pendingDeliveries_.emplace_back(std::move(message)); }
+void TnqWebSocket::handleMessage(TnqWebSocketMessage message) {
+  pendingCost_ += kDeliveryCost + std::visit([](const auto& m) { return m.size(); }, message);
+  pendingDeliveries_.emplace_back(std::move(message));
+}
 
 void TnqWebSocket::handlePing(pf::Bytes data) {
   // Only the latest ping still unanswered is answered (the protocol allows it): a flood of pings
@@ -821,12 +935,7 @@ void TnqWebSocket::handleCloseWithData(const pf::Bytes& data) {
 void TnqWebSocket::writeData(pf::Bytes bytes) {
   if (closeWhenFinishedWriting_) return;
   std::weak_ptr<TnqWebSocket> weak = weak_from_this();
-  std::shared_ptr<pf::RunLoop> loop;
-  {
-    pf::MutexLock lock(mutex_);
-    loop = scheduledRunloops_.empty() ? Tnq_networkRunLoop() : scheduledRunloops_.begin()->first;
-  }
-  loop->perform([weak, bytes = std::move(bytes)]() mutable {
+  networkLoop()->perform([weak, bytes = std::move(bytes)]() mutable {
     if (auto self = weak.lock()) self->netWrite(std::move(bytes));
   });
 }
@@ -894,12 +1003,7 @@ void TnqWebSocket::closeConnection() {
   if (closeWhenFinishedWriting_) return;
   closeWhenFinishedWriting_ = true;
   std::weak_ptr<TnqWebSocket> weak = weak_from_this();
-  std::shared_ptr<pf::RunLoop> loop;
-  {
-    pf::MutexLock lock(mutex_);
-    loop = scheduledRunloops_.empty() ? Tnq_networkRunLoop() : scheduledRunloops_.begin()->first;
-  }
-  loop->perform([weak] {
+  networkLoop()->perform([weak] {
     if (auto self = weak.lock()) self->netCloseWhenFinished();
   });
 }
@@ -984,10 +1088,11 @@ void TnqWebSocket::scheduleCleanup() {
 
 // ---------------------------------------------------------------- delegate
 
-void TnqWebSocket::deliver(DelegateCall callback) {
+void TnqWebSocket::deliver(DelegateCall callback, std::size_t payloadBytes) {
   // Calls made while the work queue handles one block go to the delegate queue together, in
   // order, as one block: a burst of messages costs one hop, not one per message.
   // Every work-queue block ends by flushing them (onWorkQueue).
+  pendingCost_ += kDeliveryCost + payloadBytes;
   pendingDeliveries_.emplace_back(std::move(callback));
 }
 
@@ -1000,8 +1105,26 @@ void TnqWebSocket::flushDeliveries() {
     operationQueue = delegateOperationQueue_;
     dispatchQueue = delegateDispatchQueue_;
   }
+  // The calls move from the work queue's count to the delegate queue's in one step.
+  const std::uint64_t cost = pendingCost_;
+  pendingCost_ = 0;
+  publishedWorkHeld_ = workHeldNow();
+  bool resume;
+  {
+    pf::MutexLock lock(inboxMutex_);
+    delegateHeld_ += cost;
+    workHeld_ = publishedWorkHeld_;
+    resume = unpauseIfDrained();
+  }
+  if (resume) resumeReading();
   auto self = shared_from_this();
-  auto block = [self, calls = std::move(pendingDeliveries_)] {
+  auto block = [self, calls = std::move(pendingDeliveries_), cost]() mutable {
+    // What the batch held is released once its calls are gone, whether they returned or raised.
+    struct Release {
+      TnqWebSocket& socket;
+      std::uint64_t cost;
+      ~Release() { socket.releaseDelivered(cost); }
+    } release{*self, cost};
     // The delegate is looked up for every call: it may go away or change between them. The
     // weak reference is read again only when setDelegate was called since.
     std::weak_ptr<TnqWebSocketDelegate> weak;
@@ -1021,12 +1144,23 @@ void TnqWebSocket::flushDeliveries() {
       else
         std::get<DelegateCall>(call)(*d, self);
     }
+    std::vector<Delivery>().swap(calls);
   };
   pendingDeliveries_.clear();
   if (operationQueue)
     operationQueue->addOperation(std::function<void()>(std::move(block)));
   else
     dispatchQueue->async(std::move(block));
+}
+
+void TnqWebSocket::releaseDelivered(std::uint64_t cost) {
+  bool resume;
+  {
+    pf::MutexLock lock(inboxMutex_);
+    delegateHeld_ -= cost;
+    resume = unpauseIfDrained();
+  }
+  if (resume) resumeReading();
 }
 
 }  // namespace appnet

@@ -6,6 +6,11 @@
 // message state, closing) on a serial work queue of its own; delegate callbacks are posted to the
 // delegate operation queue when one is set, else to the delegate dispatch queue (the main queue).
 // The public operations may be called from any thread.
+//
+// What is read waits for the delegate in three places: the inbox (network thread to work queue),
+// the work queue's read buffer and message being read, and the calls on the delegate queue. Once
+// heldBound() waits in all, the network thread reads no further: the bytes stay in the kernel and
+// the peer's sending stalls, until what waits drains.
 
 #include <array>
 #include <atomic>
@@ -120,10 +125,28 @@ class TnqWebSocket : public std::enable_shared_from_this<TnqWebSocket> {
   // The process's network thread's run loop (made on first use).
   static std::shared_ptr<pf::RunLoop> Tnq_networkRunLoop();
 
+  // What is read and not yet handed to the delegate, in bytes: every message or call waiting on
+  // the delegate queue with its payload and kDeliveryCost for its bookkeeping, the work queue's
+  // unread bytes and message being read, and bytes not yet parsed at the most they may cost once
+  // parsed (kDeliveryCost for every two, the smallest frame).
+  std::uint64_t heldBytes() const;
+  // Reading stops once this is held: kHeldMessages of the largest messages accepted, and at least
+  // 64 KiB (four of the largest handshake answers). A read takes no more than what is left may
+  // cost, so what is held stays within it but for the bookkeeping of the message being read.
+  std::uint64_t heldBound() const;
+  // The network thread reads nothing until what is held drains.
+  bool isReadingPaused() const;
+  // Messages or other calls are on their way to the delegate.
+  bool hasDeliveriesWaiting() const;
+
   static constexpr std::uint64_t kDefaultMaximumMessageSize = 16u << 20;
   // Bytes waiting to be sent beyond which a frame fails the socket (2145, the peer does not read);
   // a frame written into an empty buffer is taken whatever its size.
   static constexpr std::size_t kMaximumOutputBuffer = 32u << 20;
+  static constexpr std::uint64_t kHeldMessages = 4;
+  // What a message or call waiting for the delegate costs beside its payload: its entry in the
+  // batch and its allocation's header and rounding.
+  static constexpr std::uint64_t kDeliveryCost = 64;
 
  private:
   // The fuzz target drives the frame reader of an unopened socket directly.
@@ -131,8 +154,14 @@ class TnqWebSocket : public std::enable_shared_from_this<TnqWebSocket> {
   TnqWebSocket(TnqWebSocketRequest request, WsURL url, std::vector<std::string> protocols, bool allowsUntrusted);
   void commonInit();
 
+  // The run loop the streams are scheduled on (the network thread's).
+  std::shared_ptr<pf::RunLoop> networkLoop() const;
+
   // ---- network thread
   void onStreamEvent(pf::SocketStream& stream, pf::StreamEvent event);
+  // Reads into the inbox while the stream has bytes and not too much is held; the first read
+  // without asking when a has-bytes event promised it.
+  void netRead(bool eventPromised);
   bool checkPinnedCertificates(pf::SocketStream& stream);
   void netWrite(pf::Bytes bytes);
   void netCloseWhenFinished();
@@ -146,6 +175,11 @@ class TnqWebSocket : public std::enable_shared_from_this<TnqWebSocket> {
   void readHTTPHeader();
   void httpHeadersDidFinish();
   void drainInbox();
+  // What the work queue holds, as heldBytes() counts it.
+  std::uint64_t workHeldNow() const;
+  // Tells the other threads what the work queue holds (at the end of each of its blocks, and while
+  // a large inbox is read).
+  void publishWorkHeld();
   void appendReadBytes(pf::Bytes bytes);
   // Takes `bytes` into the read buffer and reads on; leaves in `bytes` an empty buffer whose
   // storage may be used again.
@@ -185,8 +219,21 @@ class TnqWebSocket : public std::enable_shared_from_this<TnqWebSocket> {
   using DelegateCall = std::function<void(TnqWebSocketDelegate&, const std::shared_ptr<TnqWebSocket>&)>;
   // A received message, or any other delegate call.
   using Delivery = std::variant<TnqWebSocketMessage, DelegateCall>;
-  void deliver(DelegateCall callback);
+  // `payloadBytes`: what the call carries, counted as held until it has run.
+  void deliver(DelegateCall callback, std::size_t payloadBytes = 0);
   void flushDeliveries();
+  // A batch of calls that cost `cost` has run on the delegate queue.
+  void releaseDelivered(std::uint64_t cost);
+  std::uint64_t held() const PF_REQUIRES(inboxMutex_);
+  // How many bytes the next read may take: what is left below the bound at the most they may cost
+  // (at least one, up to a read chunk); 0 once the bound is reached.
+  std::size_t readRoom() const PF_REQUIRES(inboxMutex_);
+  // The bound, not what arrives, limits the next read (the gather pause is then no use).
+  bool readHeldBack() const;
+  // Clears a pause that what is held no longer needs; true when reading must be resumed.
+  bool unpauseIfDrained() PF_REQUIRES(inboxMutex_);
+  // Has the network thread read what waits in the kernel.
+  void resumeReading();
 
   // ---- fixed at creation
   TnqWebSocketRequest request_;
@@ -221,12 +268,18 @@ class TnqWebSocket : public std::enable_shared_from_this<TnqWebSocket> {
   std::atomic<bool> pinnedCertFound_{false};
   std::atomic<std::uint64_t> maximumMessageSize_{kDefaultMaximumMessageSize};
 
-  // ---- bytes read on the network thread, waiting for the work queue
-  pf::Mutex inboxMutex_;
+  // ---- bytes read on the network thread, waiting for the work queue; what is held for the delegate
+  mutable pf::Mutex inboxMutex_;
   pf::Bytes inbox_ PF_GUARDED_BY(inboxMutex_);
   // A drained buffer kept for the inbox to fill next, so that its storage is allocated once.
   pf::Bytes inboxSpare_ PF_GUARDED_BY(inboxMutex_);
   bool inboxScheduled_ PF_GUARDED_BY(inboxMutex_) = false;
+  // Held on the work queue (as it last told; bytes it has taken from the inbox and not yet read
+  // at the most they may cost) and on the delegate queue.
+  std::uint64_t workHeld_ PF_GUARDED_BY(inboxMutex_) = 0;
+  std::uint64_t delegateHeld_ PF_GUARDED_BY(inboxMutex_) = 0;
+  // The network thread stopped reading; whoever lowers what is held below the bound resumes it.
+  bool readingPaused_ PF_GUARDED_BY(inboxMutex_) = false;
 
   // ---- network thread only
   std::array<std::uint8_t, 65536> netReadBuffer_{};
@@ -265,6 +318,10 @@ class TnqWebSocket : public std::enable_shared_from_this<TnqWebSocket> {
   // Set when the socket closes because of the peer's data (1002, 1007, 1009).
   std::optional<std::pair<int, std::string>> faultClose_;
   std::vector<Delivery> pendingDeliveries_;
+  // What pendingDeliveries_ hold (payloads and kDeliveryCost each).
+  std::uint64_t pendingCost_ = 0;
+  // workHeld_ as the work queue last set it.
+  std::uint64_t publishedWorkHeld_ = 0;
   // The payload of the latest ping not yet answered, and whether its answer is on its way.
   std::optional<pf::Bytes> unansweredPing_;
   bool pingAnswerScheduled_ = false;

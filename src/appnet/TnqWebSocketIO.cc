@@ -145,6 +145,13 @@ void TnqWebSocketIO::closeTimeout() {
 }
 
 void TnqWebSocketIO::onTimeout() {
+  // What the peer sent and this thread has not taken yet (the main thread was busy, or the socket
+  // stopped reading until it is taken) is no silence of the peer: the timer starts again, and the
+  // messages restart it as they arrive.
+  if (webSocket_ && (webSocket_->hasDeliveriesWaiting() || webSocket_->isReadingPaused())) {
+    setTimeout();
+    return;
+  }
   disconnect();
   open();
 }

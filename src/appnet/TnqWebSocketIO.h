@@ -1,7 +1,7 @@
 #pragma once
 // The push connection: keeps one WebSocket to the push channel open. Pings every 10 s while open,
-// reopens after 20 s without a message or pong (once one has arrived), and while disconnected
-// tries again every 30 s. Runs on the main thread: the sockets report on the main queue and the
+// reopens after 20 s without a message or pong (once one has arrived; one waiting for the main
+// thread has arrived), and while disconnected tries again every 30 s. Runs on the main thread: the sockets report on the main queue and the
 // timers are on the main run loop in its default mode.
 
 #include <cstdint>

@@ -6,6 +6,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <thread>
+
 #include "WebSocketTestSupport.h"
 #include "appnet/TnqPushWebsocket.h"
 #include "appnet/TnqWebSocketIO.h"
@@ -176,6 +178,32 @@ TEST_F(PushHub, SilenceReopensThenTheThirdOpenGivesWayToTheReconnectTimer) {
   // Only the socket still current when the third open gave way reported its close; the one
   // replaced by the reopen stayed silent.
   EXPECT_EQ(recorder->closes, 1);
+  io->setNeedReconnect(false);
+  io->disconnect();
+}
+
+// A message that arrived while the main thread was busy past the silence time-out is no silence:
+// it is delivered, and the connection stays.
+TEST_F(PushHub, AMessageWaitingForABusyMainThreadIsNoSilence) {
+  Peer peer(Peer::Kind::Python, "ws_python_server.py");
+  auto io = TnqWebSocketIO::initWithUrl(peer.url("/ws/Q"));
+  auto recorder = std::make_shared<IORecorder>();
+  io->setDelegate(recorder);
+  io->setNeedReconnect(true);
+  io->connect();
+  ASSERT_TRUE(spin([&] { return recorder->texts.size() == 2; }));  // the greeting arms the silence timer
+  const auto socket = io->webSocket();
+  ASSERT_TRUE(io->sendMessage(std::string("quote")));
+  ASSERT_TRUE(wstest::waitWithMainBusy([&] { return socket->hasDeliveriesWaiting(); }));  // its echo
+  // The time passes while the main thread's loop does not run (an advance on the main thread
+  // would run it); when it runs again, the silence timer is due before the echo is taken.
+  std::thread([&] { time.advance(20); }).join();
+  ASSERT_TRUE(spin([&] { return recorder->texts.size() == 3 || io->connectTimes() > 1; }));
+  EXPECT_EQ(recorder->texts.back(), "echo:quote");
+  EXPECT_EQ(io->webSocket(), socket);
+  EXPECT_EQ(io->connectTimes(), 1);
+  EXPECT_TRUE(io->isConnected());
+  EXPECT_TRUE(io->timeout() && io->timeout()->isValid());
   io->setNeedReconnect(false);
   io->disconnect();
 }

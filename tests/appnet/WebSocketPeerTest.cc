@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 
@@ -236,6 +238,90 @@ TEST(WebSocketPeer, APingFloodIsAnsweredByTheLatestPingAndDoesNotHoldMessagesBac
   ASSERT_TRUE(line);
   EXPECT_LT(std::stoi(line->substr(std::string("pingflood lastpong ").size())), kPings / 2) << *line;
   EXPECT_FALSE(c.rec->ended());
+}
+
+namespace {
+
+// Checks each message of a numbered flood as it arrives (in order, whole) and what the socket
+// holds for its delegate at that moment, without keeping the messages.
+struct FloodRecorder : Recorder {
+  long next = 0;
+  bool outOfOrder = false;
+  bool sawEnd = false;
+  std::uint64_t mostHeld = 0;
+  void webSocketDidReceiveMessage(const std::shared_ptr<TnqWebSocket>& s, const TnqWebSocketMessage& m) override {
+    mostHeld = std::max(mostHeld, s->heldBytes());
+    const std::string text = wstest::text(m);
+    if (text == "end") {
+      sawEnd = true;
+      return;
+    }
+    char number[16];
+    std::snprintf(number, sizeof number, "%07ld", next++);
+    if (sawEnd || text.size() != 125 || text.compare(0, 7, number) != 0) outOfOrder = true;
+  }
+};
+
+// What the socket may hold past its bound: the bookkeeping of the message being read, and a read
+// of one byte let in just below the bound.
+constexpr std::uint64_t kHeldSlack = TnqWebSocket::kDeliveryCost + TnqWebSocket::kDeliveryCost / 2;
+
+}  // namespace
+
+// 25 MB of messages, more than the kernel buffers of both ends hold, while the main thread takes
+// none: the socket reads up to its bound and no further, and its close still goes out; once the
+// main thread takes them, every message arrives, in order, and the close ends the exchange.
+TEST(WebSocketPeer, AFloodTheMainThreadDoesNotTakeWaitsInTheKernelAndArrivesWhole) {
+  Peer peer(Peer::Kind::Python, "ws_raw_server.py");
+  constexpr long kMessages = 200000;
+  auto socket = TnqWebSocket::initWithURL(peer.url("/case/flood?n=" + std::to_string(kMessages) + "&size=125"));
+  socket->setMaximumMessageSize(1024);
+  auto rec = std::make_shared<FloodRecorder>();
+  socket->setDelegate(rec);
+  socket->open();
+  ASSERT_TRUE(spin([&] { return rec->opened || rec->ended(); }));
+  ASSERT_TRUE(rec->opened);
+
+  const std::uint64_t bound = socket->heldBound();
+  EXPECT_EQ(bound, 64u << 10);  // four messages of 1 KiB are less than the least bound
+  ASSERT_TRUE(wstest::waitWithMainBusy(
+      [&] { return socket->isReadingPaused() || socket->heldBytes() > bound + kHeldSlack; }));
+  EXPECT_LE(socket->heldBytes(), bound + kHeldSlack);
+  EXPECT_TRUE(socket->isReadingPaused());
+  socket->close();
+  EXPECT_EQ(peer.lineStartingWith("flood close"), "flood close 03e8");
+
+  ASSERT_TRUE(spin([&] { return rec->ended(); }, 60));
+  EXPECT_EQ(rec->next, kMessages);
+  EXPECT_TRUE(rec->sawEnd);
+  EXPECT_FALSE(rec->outOfOrder);
+  EXPECT_LE(rec->mostHeld, bound + kHeldSlack);
+  ASSERT_TRUE(rec->closed);
+  EXPECT_EQ(rec->closed->code, 1000);
+  EXPECT_TRUE(rec->closed->clean);
+  EXPECT_FALSE(rec->error);
+  EXPECT_EQ(socket->heldBytes(), 0u);
+  EXPECT_TRUE(peer.lineStartingWith("flood sent"));
+}
+
+// Pings are taken and dropped while the main thread takes nothing: reading goes on (resumed by
+// the work queue, not the main thread) through 25 MB of them, still with one answer on its way.
+TEST(WebSocketPeer, APingFloodIsReadThroughWhileTheMainThreadIsBusy) {
+  Peer peer(Peer::Kind::Python, "ws_raw_server.py");
+  auto socket = TnqWebSocket::initWithURL(peer.url("/case/pings?n=200000&size=125"));
+  socket->setMaximumMessageSize(1024);
+  Client c(socket);
+  ASSERT_TRUE(c.waitOpen());
+  EXPECT_TRUE(peer.lineStartingWith("pings sent", 30000));
+  ASSERT_TRUE(wstest::waitWithMainBusy([&] { return socket->hasDeliveriesWaiting(); }));  // "end"
+  EXPECT_LE(socket->heldBytes(), socket->heldBound());
+  ASSERT_TRUE(c.waitMessages(1));
+  EXPECT_EQ(wstest::text(c.rec->messages.at(0)), "end");
+  socket->close();
+  EXPECT_EQ(peer.lineStartingWith("pings close"), "pings close 03e8");
+  auto pongs = peer.lineStartingWith("pings pongs");
+  ASSERT_TRUE(pongs);
+  EXPECT_LE(std::stoi(pongs->substr(std::string("pings pongs ").size())), 2) << *pongs;
 }
 
 TEST(WebSocketPeer, APeerThatDoesNotReadFailsTheSocketInsteadOfGrowingItsBuffer) {

@@ -1,9 +1,11 @@
 #pragma once
 // Shared by the WebSocket tests: a delegate that records what a socket reports, and test peers.
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "appnet/TnqWebSocket.h"
@@ -46,6 +48,17 @@ struct Recorder : appnet::TnqWebSocketDelegate {
 
 inline bool spin(const std::function<bool()>& done, double realSeconds = 10.0) {
   return pf::RunLoop::main()->spinUntil(done, realSeconds);
+}
+
+// Waits without running the main loop (what is queued for the main thread stays there, as on a
+// busy main thread) until `done()` holds or `realSeconds` pass.
+inline bool waitWithMainBusy(const std::function<bool()>& done, double realSeconds = 10.0) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(realSeconds);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
 }
 
 // A peer script of tests/appnet/peers, started and asked for its port.

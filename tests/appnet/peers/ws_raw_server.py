@@ -8,6 +8,16 @@ Two cases go their own way:
   /case/pingflood?n=N  N pings (the last with the payload "last"), then the text "after"; it counts
                        the pongs and prints "pingflood lastpong <count>" when the pong of "last" comes
   /case/noread         reads nothing after the handshake, until the client goes
+  /case/flood?n=N&size=S[&window=W]
+                       N text frames of S bytes (at least 7), each starting with its number
+                       ("0000000", "0000001", ...), then the text "end"; prints "flood sent" once
+                       all are written. With a window it never runs more than W messages ahead of
+                       the last count the client sent back as text (a well-behaved server). The
+                       client's frames are read meanwhile: "flood close <payload hex>" for its
+                       close, which is answered with 1000 once everything is sent, and
+                       "flood pongs <count>" when the client goes
+  /case/pings?n=N&size=S
+                       N pings of S bytes, then the text "end", read and closed the same way
 Prints the port first.
 """
 import base64
@@ -98,6 +108,8 @@ CASES = {
     "afterclose": ("ok", close(1000, b"x") + frame(1, b"never")),
     "pingflood": ("ok", b""),
     "noread": ("ok", b""),
+    "flood": ("ok", b""),
+    "pings": ("ok", b""),
 }
 
 
@@ -153,6 +165,60 @@ def ping_flood(conn, answer, count):
                 say("pingflood lastpong %d" % pongs)
         elif opcode == 8:
             return
+
+
+def flood(conn, answer, name, count, size, window):
+    """The /case/flood and /case/pings writer; the client's frames are read on another thread."""
+    state = {"acked": 0, "closed": False, "ended": False}
+    changed = threading.Condition()
+
+    def reader():
+        pongs = 0
+        try:
+            for opcode, payload, _ in frames(conn):
+                with changed:
+                    if opcode == 10:
+                        pongs += 1
+                    elif opcode == 1:
+                        state["acked"] = int(payload)
+                    elif opcode == 8:
+                        say("%s close %s" % (name, payload.hex()))
+                        state["closed"] = True
+                    changed.notify_all()
+        except OSError:
+            pass
+        say("%s pongs %d" % (name, pongs))
+        with changed:
+            state["ended"] = True
+            changed.notify_all()
+
+    threading.Thread(target=reader, daemon=True).start()
+    conn.sendall(answer)
+    ping = frame(9, b"p" * size)
+    head = frame(1, b"x" * size)[:-size]
+    pad = b"x" * (size - 7)
+    sent = 0
+    while sent < count:
+        room = 1000
+        if window:
+            with changed:
+                changed.wait_for(lambda: sent - state["acked"] < window or state["ended"])
+                if state["ended"]:
+                    return
+                room = window - (sent - state["acked"])
+        n = min(room, 1000, count - sent)
+        if name == "pings":
+            conn.sendall(ping * n)
+        else:
+            conn.sendall(b"".join(head + b"%07d" % i + pad for i in range(sent, sent + n)))
+        sent += n
+    conn.sendall(frame(1, b"end"))
+    say("%s sent" % name)
+    with changed:
+        changed.wait_for(lambda: state["closed"] or state["ended"], timeout=120)
+        if state["closed"]:
+            conn.sendall(close(1000))
+        changed.wait_for(lambda: state["ended"], timeout=10)
 
 
 def read_frames(conn, name):
@@ -213,6 +279,10 @@ def serve(conn):
         answer = (ok + "Sec-WebSocket-Accept: " + accept + "\r\n\r\n").encode()
         if name == "pingflood":
             ping_flood(conn, answer, int(query.get("n", "1000")))
+            return
+        if name in ("flood", "pings"):
+            flood(conn, answer, name, int(query.get("n", "1000")), int(query.get("size", "125")),
+                  int(query.get("window", "0")))
             return
         if name == "noread":
             conn.sendall(answer)
