@@ -101,21 +101,25 @@ fi
 
 work=$(mktemp -d "$bench_dir/.run_all.XXXXXX")  # (not in /tmp, which others may sweep)
 running=
-# The processes of session `1` still running (zombies, which only wait to be reaped, left out).
+# The processes still running in the session whose id is the first argument (zombies, which only
+# wait to be reaped, left out).
 session_processes() {
   ps -e -o pid=,sid=,stat= | awk -v session="$1" '$2 == session && $3 !~ /^Z/ { print $1 }'
 }
-# Kills what is left of session `1`; prints how many processes that took.
+# Kills what is left of the session whose id is the first argument; prints how many processes
+# that took.
 sweep() {
-  local left count=0 round
+  local left pid round seen=" "
   for round in 1 2 3 4 5; do
     left=$(session_processes "$1")
     [ -n "$left" ] || break
-    count=$((count + $(wc -w <<<"$left")))
+    for pid in $left; do
+      [[ $seen == *" $pid "* ]] || seen+="$pid "
+    done
     # shellcheck disable=SC2086
     kill -KILL $left 2>/dev/null
   done
-  echo "$count"
+  wc -w <<<"$seen"
 }
 finish() {
   if [ -n "$running" ]; then
@@ -127,8 +131,8 @@ finish() {
 trap finish EXIT
 trap 'exit 130' INT TERM
 
-# Runs `1` (a program) with the rest of the arguments in a session of its own, output in file
-# `$output`, for at most `$seconds`; sets `status` and `stopped` (1 when it met the limit) and
+# Runs a program (the first argument) with the rest of the arguments in a session of its own,
+# output in file `$output`, for at most `$seconds`; sets `status` and `stopped` (1 when it met the limit) and
 # `strays` (what it left running, now killed).
 run_program() {
   local program=$1 timer ended
