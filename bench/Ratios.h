@@ -11,6 +11,8 @@
 //
 //   ratio  0.55  min 0.50  max 0.61  n 3  aim >= 0.8 missed   URL facade / bare libcurl, 1 in flight
 //
+// - The verdict is "met" when every repetition's own ratio meets the aim, "missed" when none does,
+//   and "unsettled" when min and max lie on both sides of it: the run cannot tell.
 // - The value is the median of the numerator's figure over its repetitions
 //   (--benchmark_repetitions=N) divided by the median of the denominator's. Min and max are the
 //   smallest and largest of the repetitions' own ratios: the k-th repetition of one row against the
@@ -31,6 +33,10 @@
 //   nothing; one whose row did not run though the filter selected it prints "missing" (a row named
 //   wrongly, or not registered); one whose row failed prints "failed". Either makes the program's
 //   exit status 1.
+// - Each row that failed (SkipWithError, or no iterations) prints a line of its own after the
+//   ratios, named by a ratio or not, and makes the program's exit status 1:
+//
+//   row    failed   BM_Unpack  (no package)
 // - The aggregates-only flags (--benchmark_report_aggregates_only,
 //   --benchmark_display_aggregates_only, or their environment variables) hide the repetitions from
 //   the display only: the ratios still see them (and a --benchmark_out file gets every run). Rows
@@ -144,6 +150,10 @@ class RatioTable {
     if (run.run_type != Run::RT_Iteration) return;
     Row& row = rows_[rowOf(run) + kThreads + std::to_string(run.threads)];
     if (run.error_occurred || run.iterations <= 0) {
+      if (!row.failed) {
+        row.shown = run.run_name.threads.empty() ? rowOf(run) : rowOf(run) + "/" + run.run_name.threads;
+        row.error = !run.error_occurred ? "it ran no iterations" : run.error_message.empty() ? "no message" : run.error_message;
+      }
       row.failed = true;
       return;
     }
@@ -210,6 +220,40 @@ class RatioTable {
     return out;
   }
 
+  // The lines of the rows that failed, in the order of their names.
+  std::vector<std::string> failedRowLines() const {
+    std::vector<std::string> lines;
+    for (const auto& [key, row] : rows_)
+      if (row.failed) lines.push_back("row    failed   " + row.shown + "  (" + row.error + ")");
+    return lines;
+  }
+
+  // The verdict on an aim: "met" when every repetition's ratio (from min to max) meets it,
+  // "missed" when none does, "unsettled" when they fall on both sides; "" without a verdict.
+  static std::string verdict(const Aim& aim, const Outcome& o) {
+    bool allMet = false, noneMet = false;
+    switch (aim.kind) {
+      case Aim::Kind::AtLeast:
+        allMet = o.min >= aim.value;
+        noneMet = o.max < aim.value;
+        break;
+      case Aim::Kind::AtMost:
+        allMet = o.max <= aim.value;
+        noneMet = o.min > aim.value;
+        break;
+      case Aim::Kind::About: {
+        if (!(aim.within > 0)) return {};
+        const double low = aim.value - aim.within * aim.value, high = aim.value + aim.within * aim.value;
+        allMet = o.min >= low && o.max <= high;
+        noneMet = o.max < low || o.min > high;
+        break;
+      }
+      case Aim::Kind::None:
+        return {};
+    }
+    return allMet ? "met" : noneMet ? "missed" : "unsettled";
+  }
+
   // The line printed for a ratio, or "" when the filter left its rows out.
   std::string line(const Ratio& ratio) const { return line(ratio, compute(ratio)); }
   static std::string line(const Ratio& ratio, const Outcome& o) {
@@ -223,18 +267,16 @@ class RatioTable {
     std::string aim;
     char buffer[64];
     if (ratio.aim.kind == Aim::Kind::About && ratio.aim.within > 0) {
-      const bool met = std::abs(o.value - ratio.aim.value) <= ratio.aim.within * ratio.aim.value;
       std::snprintf(buffer, sizeof buffer, "aim ~%g within %g%% %s", ratio.aim.value, ratio.aim.within * 100,
-                    met ? "met" : "missed");
+                    verdict(ratio.aim, o).c_str());
       aim = buffer;
     } else if (ratio.aim.kind == Aim::Kind::About) {
       std::snprintf(buffer, sizeof buffer, "aim ~%g", ratio.aim.value);
       aim = buffer;
     } else if (ratio.aim.kind != Aim::Kind::None) {
       const bool atLeast = ratio.aim.kind == Aim::Kind::AtLeast;
-      const bool met = atLeast ? o.value >= ratio.aim.value : o.value <= ratio.aim.value;
       std::snprintf(buffer, sizeof buffer, "aim %s %g %s", atLeast ? ">=" : "<=", ratio.aim.value,
-                    met ? "met" : "missed");
+                    verdict(ratio.aim, o).c_str());
       aim = buffer;
     }
     std::snprintf(text, sizeof text, "ratio  %5.2f  min %5.2f  max %5.2f  n %zu  %-20s  %s", o.value, o.min, o.max,
@@ -251,6 +293,8 @@ class RatioTable {
   };
   struct Row {
     bool failed = false;
+    std::string shown;  // the failed row's name, with its thread count when the library showed one
+    std::string error;  // why it failed
     std::vector<Repetition> repetitions;
   };
 
@@ -396,8 +440,8 @@ inline bool consoleFormat(int argc, char** argv) {
 
 }  // namespace detail
 
-// Runs the benchmarks the flags select and prints the declared ratios; the program's exit status
-// (1 when a ratio failed or is missing).
+// Runs the benchmarks the flags select and prints the declared ratios and the rows that failed;
+// the program's exit status (1 when a row failed or a ratio failed or is missing).
 inline int runBenchmarks(int argc, char** argv) {
   bool aggregatesOnly = detail::takeBoolFlag(&argc, argv, "benchmark_report_aggregates_only",
                                              "BENCHMARK_REPORT_AGGREGATES_ONLY");
@@ -434,6 +478,12 @@ inline int runBenchmarks(int argc, char** argv) {
     first = false;
     std::fprintf(out, "%s\n", line.c_str());
     if (outcome.failed || outcome.missing) status = 1;
+  }
+  for (const std::string& line : reporter.table.failedRowLines()) {
+    if (first) std::fputc('\n', out);
+    first = false;
+    std::fprintf(out, "%s\n", line.c_str());
+    status = 1;
   }
   std::fflush(out);
   benchmark::Shutdown();

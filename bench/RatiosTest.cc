@@ -1,5 +1,6 @@
 // The benchmarks' ratio helper: ratios of medians whatever order the rows ran in, min and max of
-// the repetitions' own ratios, figures from counters, aggregates-only display, and turns.
+// the repetitions' own ratios, verdicts every repetition agrees with, figures from counters,
+// aggregates-only display, failed rows, and turns.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -48,7 +49,7 @@ TEST(BenchRatios, RatioOfMediansWithMinAndMaxOfTheRepetitionsInAnyOrder) {
     EXPECT_DOUBLE_EQ(o.max, 1.0);
     EXPECT_EQ(o.repetitions, 3u);
     const std::string line = table.line(ratio);
-    EXPECT_NE(line.find(" 0.50  min  0.25  max  1.00  n 3  aim >= 0.8 missed"), std::string::npos) << line;
+    EXPECT_NE(line.find(" 0.50  min  0.25  max  1.00  n 3  aim >= 0.8 unsettled"), std::string::npos) << line;
     EXPECT_NE(line.find("ours / bare"), std::string::npos);
   }
 }
@@ -70,6 +71,16 @@ TEST(BenchRatios, AggregatesAreLeftOutAndRowsThatDidNotRunOrFailedAreShown) {
   EXPECT_TRUE(table.compute(ratio).failed);
   EXPECT_NE(table.line(ratio).find("failed"), std::string::npos);
   EXPECT_NE(table.line(ratio).find("\"BM_B\" failed"), std::string::npos) << table.line(ratio);
+  // Every failed row has a line of its own, named by a ratio or not, with the library's message.
+  BenchRun broken = repetition("BM_C", "8", 1);
+  broken.run_name.threads = "threads:2";
+  broken.threads = 2;
+  broken.error_occurred = true;
+  broken.error_message = "no package";
+  table.add(broken);
+  table.add(repetition("BM_C", "8", 1));
+  EXPECT_EQ(table.failedRowLines(), (std::vector<std::string>{"row    failed   BM_B  (no message)",
+                                                               "row    failed   BM_C/8/threads:2  (no package)"}));
 }
 
 TEST(BenchRatios, ARowThatDidNotRunIsMissingUnlessTheFilterLeftItOut) {
@@ -137,6 +148,33 @@ TEST(BenchRatios, AnAboutAimWithAMarginGivesAVerdict) {
   EXPECT_NE(aim(fxbench::about(1, 0.03)).find("aim ~1 within 3% missed "), std::string::npos);
   EXPECT_NE(aim(fxbench::about(1)).find("aim ~1 "), std::string::npos);
   EXPECT_EQ(aim(fxbench::about(1)).find("met"), std::string::npos);
+}
+
+// A verdict stands only when every repetition agrees with it; repetitions on both sides of the
+// aim leave it unsettled, whatever side the median falls on.
+TEST(BenchRatios, AVerdictIsUnsettledWhileTheRepetitionsLieOnBothSidesOfTheAim) {
+  const auto verdict = [](fxbench::Aim aim, double min, double max) {
+    fxbench::Outcome o;
+    o.ran = true;
+    o.value = (min + max) / 2;
+    o.min = min;
+    o.max = max;
+    o.repetitions = 3;
+    return fxbench::RatioTable::verdict(aim, o);
+  };
+  EXPECT_EQ(verdict(fxbench::atLeast(0.7), 0.7, 0.9), "met");
+  EXPECT_EQ(verdict(fxbench::atLeast(0.7), 0.5, 0.69), "missed");
+  EXPECT_EQ(verdict(fxbench::atLeast(0.7), 0.59, 0.84), "unsettled");
+  EXPECT_EQ(verdict(fxbench::atMost(1.3), 1.0, 1.3), "met");
+  EXPECT_EQ(verdict(fxbench::atMost(1.3), 1.31, 2.0), "missed");
+  EXPECT_EQ(verdict(fxbench::atMost(1.3), 1.2, 1.4), "unsettled");
+  EXPECT_EQ(verdict(fxbench::about(1, 0.05), 0.97, 1.05), "met");
+  EXPECT_EQ(verdict(fxbench::about(1, 0.05), 1.06, 1.2), "missed");
+  EXPECT_EQ(verdict(fxbench::about(1, 0.05), 0.8, 0.9), "missed");
+  EXPECT_EQ(verdict(fxbench::about(1, 0.05), 0.97, 1.07), "unsettled");
+  EXPECT_EQ(verdict(fxbench::about(1, 0.05), 0.9, 1.1), "unsettled");  // the median would say met
+  EXPECT_EQ(verdict(fxbench::about(1), 0.5, 2), "");
+  EXPECT_EQ(verdict(fxbench::noAim(), 0.5, 2), "");
 }
 
 TEST(BenchRatios, ARatioOfTimesSaysTimeInItsName) {
@@ -268,6 +306,34 @@ TEST(BenchRatios, TheAggregatesOnlyEnvironmentKeepsTheRatiosAndAMissingRowFailsT
     EXPECT_NE(ratios[2].find("missing"), std::string::npos) << ratios[2];
     EXPECT_FALSE(repetitionShown) << variable;
   }
+}
+
+// A row that fails makes the program fail, though no ratio names it.
+TEST(BenchRatios, ARowThatFailsFailsTheProgramThoughNoRatioNamesIt) {
+  if (std::getenv("FX_RATIOS_PROGRAM")) {
+    benchmark::RegisterBenchmark("BM_Fine", [](benchmark::State& state) {
+      for (auto _ : state) benchmark::DoNotOptimize(state.iterations() * 3);
+    });
+    benchmark::RegisterBenchmark("BM_Broken", [](benchmark::State& state) {
+      state.SkipWithError("no peer");
+      for (auto _ : state) {
+      }
+    });
+    fxbench::addRatio("fine / fine", fxbench::rate("BM_Fine"), fxbench::rate("BM_Fine"));
+    std::freopen("/dev/null", "w", stderr);
+    std::string a0 = "ratios", a1 = "--benchmark_repetitions=2", a2 = "--benchmark_min_time=0.001";
+    char* argv[] = {a0.data(), a1.data(), a2.data(), nullptr};
+    std::exit(fxbench::runBenchmarks(3, argv));
+  }
+  const std::string test = testing::UnitTest::GetInstance()->current_test_info()->name();
+  fxtest::ChildProcess program({"/proc/self/exe", "--gtest_filter=BenchRatios." + test}, {"FX_RATIOS_PROGRAM=1"});
+  std::vector<std::string> lines;
+  while (auto line = program.readLine(60000))
+    if (line->rfind("ratio ", 0) == 0 || line->rfind("row ", 0) == 0) lines.push_back(*line);
+  EXPECT_EQ(program.wait(), 1);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_NE(lines[0].find("fine / fine"), std::string::npos) << lines[0];
+  EXPECT_EQ(lines[1], "row    failed   BM_Broken  (no peer)");
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 #pragma once
 // A loopback peer program started for the tests that prints one line "TAG <port>" for each server
 // it runs once they listen (peers/loopback_server.py's start-up protocol), and lives as long as the
-// test process holds it.
+// test process holds it (and never longer than the test process: see ChildProcess).
 
 #include <map>
 #include <stdexcept>

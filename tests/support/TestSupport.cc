@@ -3,14 +3,18 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
 
@@ -41,6 +45,55 @@ std::filesystem::path dataPath(const std::string& relative) {
   return sourceDir() / "tests" / "data" / relative;
 }
 
+namespace {
+
+// Forks every child from one thread that lasts as long as the process. A child asks the kernel
+// for SIGKILL when its parent dies (PR_SET_PDEATHSIG), and the kernel sends it when the *thread*
+// that forked it ends: forked from a test's worker thread, a peer would die with that thread.
+class Forker {
+ public:
+  static Forker& instance() {
+    static Forker* forker = new Forker;  // never destroyed: its thread may still wait at exit
+    return *forker;
+  }
+
+  // Runs fork() on the lasting thread; `child` runs in the child (async-signal-safe calls only).
+  pid_t fork(const std::function<void()>& child) {
+    std::unique_lock lock(mutex_);
+    idle_.wait(lock, [&] { return !request_; });
+    request_ = &child;
+    done_ = false;
+    wake_.notify_all();
+    idle_.wait(lock, [&] { return done_; });
+    const pid_t pid = pid_;
+    request_ = nullptr;
+    idle_.notify_all();
+    return pid;
+  }
+
+ private:
+  Forker() {
+    std::thread([this] {
+      std::unique_lock lock(mutex_);
+      for (;;) {
+        wake_.wait(lock, [&] { return request_ && !done_; });
+        pid_ = ::fork();
+        if (pid_ == 0) (*request_)();  // does not return
+        done_ = true;
+        idle_.notify_all();
+      }
+    }).detach();
+  }
+
+  std::mutex mutex_;
+  std::condition_variable wake_, idle_;
+  const std::function<void()>* request_ = nullptr;
+  bool done_ = false;
+  pid_t pid_ = -1;
+};
+
+}  // namespace
+
 ChildProcess::ChildProcess(std::vector<std::string> argv, std::vector<std::string> extraEnv) {
   int pipefd[2];
   if (pipe2(pipefd, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
@@ -52,13 +105,21 @@ ChildProcess::ChildProcess(std::vector<std::string> argv, std::vector<std::strin
   cargv.push_back(nullptr);
   for (auto& e : env) cenv.push_back(e.data());
   cenv.push_back(nullptr);
-  pid_t pid = fork();
-  if (pid < 0) throw std::runtime_error("fork failed");
-  if (pid == 0) {
+  const pid_t parent = ::getpid();
+  // Its own process group, so that terminate() reaches what the peer starts; killed when this
+  // process dies however it dies, so that no peer outlives a crashed or killed test or benchmark
+  // (and holds a pipe its runner reads). What the peer starts in turn is not covered.
+  const pid_t pid = Forker::instance().fork([&] {
     dup2(pipefd[1], 1);
     setpgid(0, 0);
+    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent) _exit(127);
     execve(cargv[0], cargv.data(), cenv.data());
     _exit(127);
+  });
+  if (pid < 0) {
+    close(pipefd[0]);
+    close(pipefd[1]);
+    throw std::runtime_error("fork failed");
   }
   close(pipefd[1]);
   pid_ = pid;

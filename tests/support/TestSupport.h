@@ -29,8 +29,10 @@ std::filesystem::path dataPath(const std::string& relative);
 // The repository's top folder.
 std::filesystem::path sourceDir();
 
-// A child process (a test peer: python3 server, node, openssl). Killed and reaped on destruction.
-// Standard output is a pipe readable line by line, so a peer can print its port once ready.
+// A child process (a test peer: python3 server, node, openssl), in a process group of its own.
+// Killed with its group and reaped on destruction, and killed when this process dies (also by a
+// signal), whichever thread started it. Standard output is a pipe readable line by line, so a
+// peer can print its port once ready.
 class ChildProcess {
  public:
   explicit ChildProcess(std::vector<std::string> argv, std::vector<std::string> extraEnv = {});
