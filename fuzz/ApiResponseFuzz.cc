@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static auto push = app::TnqPushTypeManager::make();
   pf::Bytes bytes(data, data + size);
   auto response = app::TnqURLResponse::initWithData(bytes);
-  if (response->responseData != bytes) std::abort();
+  if (!response->responseData || *response->responseData != bytes) std::abort();
   if (response->content && !response->content->is_object() && !response->content->is_array()) std::abort();
   if (!response->contentString.empty() && response->contentString != pf::toString(bytes)) std::abort();
   std::optional<pf::Value> answer = response->content ? response->content : pf::makeData(bytes);

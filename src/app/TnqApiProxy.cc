@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "app/TnqApiRequestBuilder.h"
+#include "appnet/TnqHTTPSupport.h"
 #include "platform/foundation/SharedInstance.h"
 
 namespace app {
@@ -15,10 +16,13 @@ bool isSuccessStatus(const std::optional<pf::UrlResponse>& response) {
   return response && response->statusCode() >= 200 && response->statusCode() <= 299;
 }
 
-// The answer record's own copy of the operation's body.
-std::optional<pf::Bytes> keptBytes(const appnet::TnqHTTPRequestOperation& operation) {
-  auto data = operation.responseData();
-  return data ? std::optional<pf::Bytes>(*data) : std::nullopt;
+// The answer's text, read from its bytes as the operation reads it (the answer's character set,
+// UTF-8 when it names none), made here for the record alone: asking the operation would leave a
+// second copy in the operation's cache for as long as the operation lives.
+std::optional<std::string> answerText(appnet::TnqHTTPRequestOperation& operation,
+                                      const std::shared_ptr<const pf::Bytes>& data) {
+  if (!data || !operation.response()) return std::nullopt;
+  return appnet::TnqDecodeText(*data, operation.responseStringEncoding());
 }
 
 }  // namespace
@@ -128,9 +132,10 @@ void TnqApiProxy::handleSuccess(const std::shared_ptr<appnet::TnqHTTPRequestOper
     // A cancelled request's answer is dropped.
     if (dispatchTable_.erase(requestId) == 0) return;
   }
-  auto text = operation->responseString();
+  auto data = operation->responseData();
+  auto text = answerText(*operation, data);
   if (!TnqNetworkInterceptor::loginTimtoutInterceptor(text)) return;
-  auto response = TnqURLResponse::initWithResponse(std::move(text), requestId, operation->request(), keptBytes(*operation),
+  auto response = TnqURLResponse::initWithResponse(std::move(text), requestId, operation->request(), std::move(data),
                                                    TnqURLResponse::Success);
   if (success) success(response);
 }
@@ -143,11 +148,11 @@ void TnqApiProxy::handleFailure(const std::shared_ptr<appnet::TnqHTTPRequestOper
   }
   std::optional<pf::UrlRequest> request;
   std::optional<std::string> text;
-  std::optional<pf::Bytes> data;
+  std::shared_ptr<const pf::Bytes> data;
   if (operation) {
     request = operation->request();
-    text = operation->responseString();
-    data = keptBytes(*operation);
+    data = operation->responseData();
+    text = answerText(*operation, data);
   }
   auto response = TnqURLResponse::initWithResponseString(std::move(text), requestId, request, std::move(data), error);
   if (failure) failure(response);
@@ -189,7 +194,8 @@ std::optional<pf::Bytes> TnqApiProxy::callAPISyncWithRequest(const pf::UrlReques
   operation->start();
   operation->waitUntilFinished();
   if (operation->error() || !isSuccessStatus(operation->response())) return std::nullopt;
-  return keptBytes(*operation).value_or(pf::Bytes());
+  auto data = operation->responseData();
+  return data ? *data : pf::Bytes();
 }
 
 std::optional<std::string> TnqApiProxy::callApiWithRequestWithSuccessBlock(

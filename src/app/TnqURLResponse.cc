@@ -22,7 +22,7 @@ Kind kindOf(const pf::Value& v) {
   return Kind::Null;
 }
 
-std::optional<pf::Value> parseContent(const std::optional<pf::Bytes>& data) {
+std::optional<pf::Value> parseContent(const std::shared_ptr<const pf::Bytes>& data) {
   if (!data || data->empty()) return std::nullopt;
   return pf::parseJson(*data);
 }
@@ -65,7 +65,7 @@ std::uint64_t TnqURLResponse::responseStatusWithError(const std::optional<pf::Er
 }
 
 void TnqURLResponse::fill(std::optional<std::string> responseString, std::int64_t id,
-                          const std::optional<pf::UrlRequest>& sent, std::optional<pf::Bytes> data) {
+                          const std::optional<pf::UrlRequest>& sent, std::shared_ptr<const pf::Bytes> data) {
   contentString = responseString ? std::move(*responseString) : std::string();
   requestId = id;
   request = sent;
@@ -77,7 +77,7 @@ void TnqURLResponse::fill(std::optional<std::string> responseString, std::int64_
 std::shared_ptr<TnqURLResponse> TnqURLResponse::initWithResponse(std::optional<std::string> responseString,
                                                                  std::int64_t requestId,
                                                                  const std::optional<pf::UrlRequest>& request,
-                                                                 std::optional<pf::Bytes> responseData,
+                                                                 std::shared_ptr<const pf::Bytes> responseData,
                                                                  std::uint64_t) {
   auto response = std::make_shared<TnqURLResponse>();
   response->fill(std::move(responseString), requestId, request, std::move(responseData));
@@ -87,7 +87,7 @@ std::shared_ptr<TnqURLResponse> TnqURLResponse::initWithResponse(std::optional<s
 
 std::shared_ptr<TnqURLResponse> TnqURLResponse::initWithResponseString(
     std::optional<std::string> responseString, std::int64_t requestId, const std::optional<pf::UrlRequest>& request,
-    std::optional<pf::Bytes> responseData, const std::optional<pf::Error>& error) {
+    std::shared_ptr<const pf::Bytes> responseData, const std::optional<pf::Error>& error) {
   auto response = std::make_shared<TnqURLResponse>();
   response->fill(std::move(responseString), requestId, request, std::move(responseData));
   response->status = responseStatusWithError(error);
@@ -99,7 +99,7 @@ std::shared_ptr<TnqURLResponse> TnqURLResponse::initWithData(const pf::Bytes& da
   auto response = std::make_shared<TnqURLResponse>();
   std::string text = pf::toString(data);
   response->fill(pf::isValidUtf8(text) ? std::optional<std::string>(std::move(text)) : std::nullopt, 0,
-                 std::nullopt, data);
+                 std::nullopt, std::make_shared<const pf::Bytes>(data));
   return response;
 }
 

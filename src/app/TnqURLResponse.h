@@ -35,19 +35,19 @@ class TnqURLResponse {
   enum Status : std::uint64_t { Success = 0, TimedOut = 1, Failed = 2 };
 
   // A success record (status 0 whatever `status` says).
-  // The text and bytes are kept as given (moved in, when the caller moves them).
+  // The text is kept as given (moved in, when the caller moves it); the bytes are shared, not copied.
   static std::shared_ptr<TnqURLResponse> initWithResponse(std::optional<std::string> responseString,
                                                           std::int64_t requestId,
                                                           const std::optional<pf::UrlRequest>& request,
-                                                          std::optional<pf::Bytes> responseData,
+                                                          std::shared_ptr<const pf::Bytes> responseData,
                                                           std::uint64_t status);
   // A record with the status taken from the error.
   static std::shared_ptr<TnqURLResponse> initWithResponseString(std::optional<std::string> responseString,
                                                                 std::int64_t requestId,
                                                                 const std::optional<pf::UrlRequest>& request,
-                                                                std::optional<pf::Bytes> responseData,
+                                                                std::shared_ptr<const pf::Bytes> responseData,
                                                                 const std::optional<pf::Error>& error);
-  // A record of bare bytes: request id 0, no request, the bytes read as UTF-8.
+  // A record of bare bytes: request id 0, no request, a copy of the bytes, read as UTF-8.
   static std::shared_ptr<TnqURLResponse> initWithData(const pf::Bytes& data);
   // 0 without error, 1 for a time-out (-1001), 2 for any other error.
   static std::uint64_t responseStatusWithError(const std::optional<pf::Error>& error);
@@ -59,13 +59,14 @@ class TnqURLResponse {
   std::optional<pf::Value> content;
   std::int64_t requestId = 0;
   std::optional<pf::UrlRequest> request;
-  std::optional<pf::Bytes> responseData;
+  // The raw body, shared with the operation that received it, not a copy; null when there is none.
+  std::shared_ptr<const pf::Bytes> responseData;
   std::optional<pf::Value> requestParams;
   std::optional<pf::Error> error;
 
  private:
   void fill(std::optional<std::string> responseString, std::int64_t id, const std::optional<pf::UrlRequest>& sent,
-            std::optional<pf::Bytes> data);
+            std::shared_ptr<const pf::Bytes> data);
 };
 
 }  // namespace app

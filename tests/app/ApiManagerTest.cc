@@ -195,7 +195,7 @@ TEST_F(ApiManager, AnswersRecordsAndCleaning) {
   auto push = observed<TnqPushTypeManager>(observer);
 
   // A failed record goes to the failure road whatever holds it.
-  auto failed = TnqURLResponse::initWithResponseString(std::nullopt, 0, std::nullopt, std::nullopt,
+  auto failed = TnqURLResponse::initWithResponseString(std::nullopt, 0, std::nullopt, nullptr,
                                                        pf::Error("NSURLErrorDomain", -1009));
   push->apiCallBack(failed);
   EXPECT_EQ(push->errorType, TnqAPIBaseManager::CallFailed);

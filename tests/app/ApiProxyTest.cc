@@ -199,9 +199,39 @@ TEST_F(ApiProxy, SuccessAnswersKeepTheirBytesWhateverTheyHold) {
     EXPECT_EQ(r->status, TnqURLResponse::Success);
     EXPECT_EQ(r->content, c.content);
     EXPECT_EQ(r->contentString, c.text);
-    EXPECT_EQ(r->responseData, pf::toBytes(c.body));
+    ASSERT_TRUE(r->responseData);
+    EXPECT_EQ(*r->responseData, pf::toBytes(c.body));
     EXPECT_FALSE(r->error);
   }
+}
+
+TEST_F(ApiProxy, RecordsShareTheBodyTheOperationReceived) {
+  apiPeer().script("POST", "/info/ok", 200, R"({"success":1})", "application/json", "hold");
+  apiPeer().script("POST", "/info/bad", 500, "server fault", "text/plain", "hold");
+  Answers answers;
+  proxy()->callPostWithParams(std::nullopt, "serviceInfo", "/ok", answers.success(), answers.failure());
+  proxy()->callPostWithParams(std::nullopt, "serviceInfo", "/bad", answers.success(), answers.failure());
+  fxtest::waitForRequests(2);
+  const auto running = proxy()->tnqNetManager()->operationQueue->operations();
+  ASSERT_EQ(running.size(), 2u);
+  apiPeer().release();
+  ASSERT_TRUE(answers.waitFor(2));
+  ASSERT_EQ(answers.successes.size(), 1u);
+  ASSERT_EQ(answers.failures.size(), 1u);
+
+  // Each record holds the very bytes its operation received, not a copy of them.
+  std::set<const pf::Bytes*> received;
+  for (const auto& op : running) {
+    auto operation = std::dynamic_pointer_cast<appnet::TnqHTTPRequestOperation>(op);
+    ASSERT_TRUE(operation && operation->responseData());
+    received.insert(operation->responseData().get());
+  }
+  for (const auto& r : {answers.successes[0], answers.failures[0]}) {
+    ASSERT_TRUE(r->responseData);
+    EXPECT_EQ(received.count(r->responseData.get()), 1u) << r->contentString;
+  }
+  EXPECT_EQ(answers.successes[0]->contentString, R"({"success":1})");
+  EXPECT_EQ(answers.failures[0]->contentString, "server fault");
 }
 
 TEST_F(ApiProxy, HttpErrorsAndBrokenExchangesFailWithStatusTwo) {

@@ -41,7 +41,8 @@ TEST(ApiValues, RecordsOfBareBytes) {
                                   std::string("\xff{}", 3), std::string("{\"a\":\"\xc3\"}")}) {
     auto r = TnqURLResponse::initWithData(pf::toBytes(bytes));
     EXPECT_FALSE(r->content) << bytes;
-    EXPECT_EQ(r->responseData, pf::toBytes(bytes));
+    ASSERT_TRUE(r->responseData) << bytes;
+    EXPECT_EQ(*r->responseData, pf::toBytes(bytes));
   }
   EXPECT_EQ(TnqURLResponse::initWithData(pf::toBytes("\xff"))->contentString, "");
 
@@ -51,5 +52,5 @@ TEST(ApiValues, RecordsOfBareBytes) {
   EXPECT_EQ(TnqURLResponse::responseStatusWithError(pf::makeUrlError(pf::UrlErrorCode::kCancelled, std::nullopt)),
             TnqURLResponse::Failed);
   // A success record stays one whatever status it is given.
-  EXPECT_EQ(TnqURLResponse::initWithResponse("x", 3, std::nullopt, std::nullopt, 2)->status, TnqURLResponse::Success);
+  EXPECT_EQ(TnqURLResponse::initWithResponse("x", 3, std::nullopt, nullptr, 2)->status, TnqURLResponse::Success);
 }
