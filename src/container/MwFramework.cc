@@ -71,15 +71,14 @@ void MwFramework::notify(MwFrameworkDelegate::Operation operation, std::function
 namespace {
 
 // Removes the temporary files that atomic writes of the framework's files left when the process
-// was killed before their rename. Run first thing, while nothing of this run writes them.
+// was killed before their rename (each removal is logged). Run first thing, while nothing of this
+// run writes them.
 void removeWriteLeftovers() {
   const auto releaseFile = [](std::string_view name) {
     return name == kBusinessFileName || name == kMenuFileName || name == "resource.json";
   };
-  const auto report = [](std::string_view name) { return name.starts_with("report-") && name.ends_with(".json"); };
-  const std::size_t removed = pf::FileManager::removeAtomicWriteLeftovers(MwMenusManager::releasePath(), releaseFile) +
-                              pf::FileManager::removeAtomicWriteLeftovers(MwCrashCollect::reportFolder(), report);
-  if (removed > 0) LoggerUtil::debug("removed " + std::to_string(removed) + " files of interrupted writes");
+  pf::FileManager::removeAtomicWriteLeftovers(MwMenusManager::releasePath(), releaseFile);
+  pf::FileManager::removeAtomicWriteLeftovers(MwCrashCollect::reportFolder(), MwCrashCollect::isReportName);
 }
 
 void installResourcePackage() {

@@ -11,10 +11,15 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/foundation/Log.h"
+
 namespace pf {
 namespace {
 
 namespace fs = std::filesystem;
+
+// What the atomic writer puts between the target's name and mkstemp's six characters.
+constexpr std::string_view kAtomicWriteMark = ".write-";
 
 Error fileError(std::int64_t code, const fs::path& path, int errnoValue, const std::string& what) {
   Value info = {{kLocalizedDescriptionKey, what + " \u201c" + path.filename().string() + "\u201d: " +
@@ -266,23 +271,31 @@ bool FileManager::setModificationDate(const Path& path, double seconds, Error* e
   return failWith(error, writeCode(e), path, e, "Could not set the date of");
 }
 
+std::optional<std::string_view> FileManager::targetOfTemporaryName(std::string_view name, std::string_view mark) {
+  constexpr std::size_t kRandom = 6;  // the "XXXXXX" of mkstemp and mkdtemp
+  if (name.size() <= 1 + mark.size() + kRandom || name.front() != '.') return std::nullopt;
+  const auto random = name.substr(name.size() - kRandom);
+  const auto isRandomCharacter = [](char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+  };
+  if (!std::all_of(random.begin(), random.end(), isRandomCharacter)) return std::nullopt;
+  if (name.substr(name.size() - kRandom - mark.size(), mark.size()) != mark) return std::nullopt;
+  return name.substr(1, name.size() - 1 - mark.size() - kRandom);
+}
+
 std::size_t FileManager::removeAtomicWriteLeftovers(const Path& folder,
                                                     const std::function<bool(std::string_view name)>& isTarget) {
-  // The pattern of the atomic writer below: "." + name + "." + what mkstemp puts for "XXXXXX".
-  constexpr std::size_t kSuffix = 7;
   std::size_t removed = 0;
   std::error_code ec;
   for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
     const std::string name = it->path().filename().string();
-    if (name.size() <= 1 + kSuffix || name[0] != '.' || name[name.size() - kSuffix] != '.') continue;
-    const auto mkstempCharacter = [](char c) {
-      return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-    };
-    if (!std::all_of(name.end() - (kSuffix - 1), name.end(), mkstempCharacter)) continue;
-    if (!isTarget(std::string_view(name).substr(1, name.size() - 1 - kSuffix))) continue;
-    std::error_code kind;
-    if (it->symlink_status(kind).type() == fs::file_type::directory) continue;
-    if (::unlink(it->path().c_str()) == 0) ++removed;
+    const auto target = targetOfTemporaryName(name, kAtomicWriteMark);
+    if (!target || !isTarget(*target)) continue;
+    struct stat st {};  // the writer makes regular files: a link or a folder of that name is not its
+    if (::lstat(it->path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    if (::unlink(it->path().c_str()) != 0) continue;
+    ++removed;
+    logLine("removed " + it->path().string() + ", the temporary file of an interrupted write");
   }
   return removed;
 }
@@ -418,7 +431,7 @@ bool FileManager::writeFile(const Path& path, const Bytes& contents, bool atomic
     return ok || failWith(error, writeCode(e), path, e, "Could not write");
   }
   Path dir = path.has_parent_path() ? path.parent_path() : Path(".");
-  std::string pattern = (dir / ("." + path.filename().string() + ".XXXXXX")).string();
+  std::string pattern = (dir / ("." + path.filename().string() + std::string(kAtomicWriteMark) + "XXXXXX")).string();
   int fd = ::mkstemp(pattern.data());
   if (fd < 0) {
     int e = errno;

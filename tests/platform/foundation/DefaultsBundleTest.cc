@@ -41,8 +41,8 @@ TEST(UserDefaults, PersistsEveryChangeAndReadsItBack) {
 
   // What writes killed before their rename left beside the file goes when it is next opened;
   // another file's temporary file stays.
-  const auto leftover = file.parent_path() / ".app.plist.Zq81xA";
-  const auto other = file.parent_path() / ".other.plist.Zq81xA";
+  const auto leftover = file.parent_path() / ".app.plist.write-Zq81xA";
+  const auto other = file.parent_path() / ".other.plist.write-Zq81xA";
   ASSERT_TRUE(FileManager::writeFile(leftover, std::string_view("bplist00"), false));
   ASSERT_TRUE(FileManager::writeFile(other, std::string_view("bplist00"), false));
   UserDefaults third(file);
