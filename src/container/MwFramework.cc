@@ -101,7 +101,12 @@ void installResourcePackage() {
     return;
   }
   // Pages downloaded into the replaced tree are marked again, so the update downloads them again.
-  MwBusinessManager::getInstance().remarkReplacedPages(replacing ? backup / kBusinessFileName : std::filesystem::path());
+  // Marks that could not be written leave "zipMD5" as it was: the next start installs again.
+  if (!MwBusinessManager::getInstance().remarkReplacedPages(replacing ? backup / kBusinessFileName
+                                                                      : std::filesystem::path())) {
+    LoggerUtil::debug("resource package installed, but its pages could not be marked; it is installed again next start");
+    return;
+  }
   // Only after the swap: a failed install is tried again on the next start.
   defaults->setObject(kZipMD5DefaultsKey, md5);
   defaults->synchronize();

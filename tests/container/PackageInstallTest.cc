@@ -178,6 +178,48 @@ TEST_F(PackageInstallTest, UnpackResourcesInstallsOnceKeepsABackupAndSkipsAnUnch
   EXPECT_EQ(pf::UserDefaults::standard()->string(kZipMD5DefaultsKey), pf::hexEncode(pf::md5(zipBytes(second))));
 }
 
+// The pages of the tree the resource package replaces are marked again in the business file
+// before "zipMD5" is written. When the marks cannot be written (past a file size limit here),
+// "zipMD5" stays as it was: the next start installs the package again, and writes it once its
+// bookkeeping is done.
+TEST_F(PackageInstallTest, ResourcePackageMarksThatCannotBeWrittenLeaveZipMD5ForTheNextStart) {
+  auto made = makePackage("data.zip", "good", {{"index.html", "v1"}});
+  const auto md5 = pf::hexEncode(pf::md5(zipBytes(made)));
+  auto& business = MwBusinessManager::getInstance();
+  // A page tree with pages downloaded since the package was made, in a business file that needs
+  // more room than the limit gives.
+  const auto replacedTree = [&] {
+    prepareResourceRoad(zipBytes(made));
+    MwBusinessManager::resetForTesting();
+    ASSERT_TRUE(business.performBatch([&] {
+      for (int i = 0; i < 150; ++i) business.refreshBusinessWithHTMLUrl("html|p" + std::to_string(i) + ".html", "2");
+    }));
+    ASSERT_GT(pf::FileManager::readFile(business.filePath())->size(), 6000u);
+  };
+
+  replacedTree();
+  MwFramework::getInstance().unpackResources();
+  EXPECT_EQ(pf::UserDefaults::standard()->string(kZipMD5DefaultsKey), md5);
+  MwBusinessManager::resetForTesting();  // what the file holds
+  EXPECT_TRUE(marked("html|p0.html"));
+  EXPECT_TRUE(marked("html|p149.html"));
+
+  replacedTree();
+  {
+    fxtest::FileSizeLimit limit(4096);
+    MwFramework::getInstance().unpackResources();
+  }
+  EXPECT_EQ(testing::snapshot(release()), (Tree{{"index.html", "v1"}}));
+  EXPECT_EQ(pf::UserDefaults::standard()->string(kZipMD5DefaultsKey), "old");
+  EXPECT_TRUE(log.contains("its pages could not be marked")) << ::testing::PrintToString(log.lines());
+  pf::UserDefaults::resetStandard();
+  EXPECT_EQ(pf::UserDefaults::standard()->string(kZipMD5DefaultsKey), "old");
+
+  MwFramework::getInstance().unpackResources();
+  EXPECT_EQ(testing::snapshot(release()), (Tree{{"index.html", "v1"}}));
+  EXPECT_EQ(pf::UserDefaults::standard()->string(kZipMD5DefaultsKey), md5);
+}
+
 TEST_F(PackageInstallTest, DownloadsAboveTheLimitAreRefusedAndLeaveTheDestination) {
   fxtest::TempDir scratch;
   ASSERT_TRUE(pf::FileManager::writeFile(scratch / "kept", std::string_view("old"), false));
