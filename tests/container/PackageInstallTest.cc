@@ -14,6 +14,7 @@
 #include "container/MwResourceFetch.h"
 #include "platform/foundation/Base64.h"
 #include "platform/foundation/Log.h"
+#include "platform/net/SocketTestSupport.h"
 #include "platform/security/Digest.h"
 #include "support/AllocationFailures.h"
 #include "support/SyncCalls.h"
@@ -387,10 +388,10 @@ TEST_F(PackageInstallTest, EveryStepThatFailsOrRaisesEndsWithTheOldTreeOrTheNewO
 }
 
 // An install that runs out of memory at any of its allocations, once or for good from there on,
-// returns (nothing raises out of its clean-up). The target holds the new tree (true) or the old
-// one byte for byte (false); the backup is the old tree, the earlier backup or none. Memory that
-// fails once leaves no staging folder; memory gone for good may, and the next install of the
-// target removes it.
+// returns (nothing raises out of its clean-up) and keeps no descriptor open. The target holds the
+// new tree (true) or the old one byte for byte (false); the backup is the old tree, the earlier
+// backup or none. Memory that fails once leaves no staging folder; memory gone for good may, and
+// the next install of the target removes it.
 TEST_F(PackageInstallTest, AnInstallOutOfMemoryAtAnyAllocationEndsWholeAndLeavesNoStaging) {
   using Mode = fxtest::AllocationFailures::Mode;
   const auto archive = fxtest::testArchive("gaps");
@@ -409,11 +410,13 @@ TEST_F(PackageInstallTest, AnInstallOutOfMemoryAtAnyAllocationEndsWholeAndLeaves
       const auto old = testing::snapshot(target);
       bool installed = false;
       std::size_t failed = 0;
+      const int descriptors = fxtest::openDescriptorCount();
       {
         fxtest::AllocationFailures failures(nth, mode);
         installed = MwPackageInstaller::install(archive, target, previous);
         failed = failures.failed();
       }
+      EXPECT_EQ(fxtest::openDescriptorCount(), descriptors);
       EXPECT_EQ(testing::snapshot(target), installed ? fresh : old);
       const auto kept = testing::snapshot(previous);
       const Tree earlier{{"earlier.html", "earlier"}};

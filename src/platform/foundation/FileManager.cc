@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "platform/foundation/Log.h"
 
@@ -20,6 +21,12 @@ namespace fs = std::filesystem;
 
 // What the atomic writer puts between the target's name and mkstemp's six characters.
 constexpr std::string_view kAtomicWriteMark = ".write-";
+
+// An open folder listing, closed however the scope is left (a name that cannot be stored raises).
+struct CloseDir {
+  void operator()(DIR* dir) const { ::closedir(dir); }
+};
+using UniqueDir = std::unique_ptr<DIR, CloseDir>;
 
 Error fileError(std::int64_t code, const fs::path& path, int errnoValue, const std::string& what) {
   Value info = {{kLocalizedDescriptionKey, what + " \u201c" + path.filename().string() + "\u201d: " +
@@ -73,7 +80,7 @@ int removeTree(int parentFd, const std::string& name) {
     Level level{st.st_dev, st.st_ino, child, {}};
     std::vector<std::string> others;
     const int copy = ::fcntl(opened.get(), F_DUPFD_CLOEXEC, 0);
-    DIR* dir = copy < 0 ? nullptr : ::fdopendir(copy);
+    UniqueDir dir(copy < 0 ? nullptr : ::fdopendir(copy));
     if (!dir) {
       const int e = errno;
       if (copy >= 0) ::close(copy);
@@ -81,7 +88,7 @@ int removeTree(int parentFd, const std::string& name) {
     }
     for (;;) {
       errno = 0;
-      const struct dirent* entry = ::readdir(dir);
+      const struct dirent* entry = ::readdir(dir.get());
       if (!entry) break;
       const std::string_view entryName = entry->d_name;
       if (entryName == "." || entryName == "..") continue;
@@ -93,7 +100,7 @@ int removeTree(int parentFd, const std::string& name) {
       (folder ? level.folders : others).emplace_back(entryName);
     }
     const int listed = errno;
-    ::closedir(dir);
+    dir.reset();
     if (listed) return listed;
     for (const auto& other : others)
       if (::unlinkat(opened.get(), other.c_str(), 0) != 0 && errno != ENOENT) return errno;
@@ -301,18 +308,18 @@ std::size_t FileManager::removeAtomicWriteLeftovers(const Path& folder,
 }
 
 std::optional<std::vector<std::string>> FileManager::contentsOfDirectory(const Path& path, Error* error) {
-  DIR* dir = ::opendir(path.c_str());
+  UniqueDir dir(::opendir(path.c_str()));
   if (!dir) {
     int e = errno;
     failWith(error, readCode(e), path, e, "Could not list");
     return std::nullopt;
   }
   std::vector<std::string> names;
-  while (struct dirent* entry = ::readdir(dir)) {
+  while (struct dirent* entry = ::readdir(dir.get())) {
     std::string_view name = entry->d_name;
     if (name != "." && name != "..") names.emplace_back(name);
   }
-  ::closedir(dir);
+  dir.reset();
   std::sort(names.begin(), names.end());
   return names;
 }
