@@ -2,19 +2,32 @@
 // Allocation failures on demand. This header defines the global operator new and delete for the
 // whole test program in place of the C++ library's (they take memory from malloc alike) and, while
 // an AllocationFailures is alive, fails allocations of the thread that made it: the nth from then
-// on, and either only that one or every one after it too (memory exhausted for good). A failing
-// operator new raises std::bad_alloc; the nothrow forms answer null. Other threads allocate as
-// usual. Include it in exactly one source file of a program.
+// on (n from 1), and either only that one or every one after it too (memory exhausted for good).
+// A failing operator new raises std::bad_alloc; the nothrow forms answer null. Other threads
+// allocate as usual. Include it in exactly one source file of a program. ThreadSanitizer brings
+// operators of its own that cannot be replaced: there nothing fails (kAvailable is false).
 
 #include <cstddef>
 #include <cstdlib>
 #include <new>
+
+#if defined(__SANITIZE_THREAD__)
+#define FXTEST_OWN_OPERATOR_NEW 0
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define FXTEST_OWN_OPERATOR_NEW 0
+#endif
+#endif
+#ifndef FXTEST_OWN_OPERATOR_NEW
+#define FXTEST_OWN_OPERATOR_NEW 1
+#endif
 
 namespace fxtest {
 
 class AllocationFailures {
  public:
   enum class Mode { One, AllFromThen };
+  static constexpr bool kAvailable = FXTEST_OWN_OPERATOR_NEW;
 
   AllocationFailures(std::size_t nth, Mode mode) : previous_(active()) {
     remaining_ = nth;
@@ -56,6 +69,8 @@ class AllocationFailures {
 
 }  // namespace fxtest
 
+#if FXTEST_OWN_OPERATOR_NEW
+
 namespace fxtest::detail {
 
 inline void* allocate(std::size_t size) {
@@ -81,3 +96,5 @@ void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
 void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+
+#endif  // FXTEST_OWN_OPERATOR_NEW
