@@ -140,7 +140,7 @@ def leftovers(home):
     for folder in ("Documents/release", "tmp/pylvexTmp", "Library/Preferences"):
         path = os.path.join(home, folder)
         if os.path.isdir(path):
-            found += [os.path.join(folder, n) for n in os.listdir(path) if re.fullmatch(r"\..+\.[A-Za-z0-9]{6}", n)]
+            found += [os.path.join(folder, n) for n in os.listdir(path) if re.fullmatch(r"\..+\.write-[A-Za-z0-9]{6}", n)]
     return found
 
 

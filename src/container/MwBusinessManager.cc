@@ -169,7 +169,9 @@ bool MwBusinessManager::remarkReplacedPages(const std::filesystem::path& replace
       if (item.name() == kItemName && url && version && refreshLocked(url->stringValue(), version->stringValue()))
         ++marked;
     }
-    if (marked > 0) LoggerUtil::debug(std::to_string(marked) + " pages of the replaced page tree marked for download");
+    if (marked == 0) return;
+    LoggerUtil::debug(std::to_string(marked) + " pages of the replaced page tree marked for download");
+    saveLocked();  // written when the batch ends
   });
 }
 

@@ -47,6 +47,23 @@ std::atomic<unsigned> sequence{0};
 
 std::filesystem::path MwCrashCollect::reportFolder() { return pf::Sandbox::documents() / "crash"; }
 
+bool MwCrashCollect::isReportName(std::string_view name) {
+  constexpr std::string_view kPrefix = "report-", kSuffix = ".json";
+  if (!name.starts_with(kPrefix) || !name.ends_with(kSuffix)) return false;
+  auto rest = name.substr(kPrefix.size(), name.size() - kPrefix.size() - kSuffix.size());
+  // Reads one number (a leading "-" allowed when `signedNumber`) off the front of `rest`.
+  const auto number = [&rest](bool signedNumber) {
+    std::size_t at = signedNumber && rest.starts_with('-') ? 1 : 0;
+    const std::size_t start = at;
+    while (at < rest.size() && rest[at] >= '0' && rest[at] <= '9') ++at;
+    rest.remove_prefix(at);
+    return at > start;
+  };
+  if (!number(true) || !rest.starts_with('-')) return false;
+  rest.remove_prefix(1);
+  return number(false) && rest.empty();
+}
+
 void MwCrashCollect::install() {
   if (installed.exchange(true)) return;
   std::set_terminate(onTerminate);

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 namespace container {
 
@@ -21,6 +22,8 @@ class MwCrashCollect {
   // many were accepted and deleted.
   static int sendStoredReports();
   static std::filesystem::path reportFolder();
+  // Whether `name` is one that storeReport gives a report: "report-<ms>-<n>.json".
+  static bool isReportName(std::string_view name);
 };
 
 }  // namespace container

@@ -71,15 +71,14 @@ void MwFramework::notify(MwFrameworkDelegate::Operation operation, std::function
 namespace {
 
 // Removes the temporary files that atomic writes of the framework's files left when the process
-// was killed before their rename. Run first thing, while nothing of this run writes them.
+// was killed before their rename (each removal is logged). Run first thing, while nothing of this
+// run writes them.
 void removeWriteLeftovers() {
   const auto releaseFile = [](std::string_view name) {
     return name == kBusinessFileName || name == kMenuFileName || name == "resource.json";
   };
-  const auto report = [](std::string_view name) { return name.starts_with("report-") && name.ends_with(".json"); };
-  const std::size_t removed = pf::FileManager::removeAtomicWriteLeftovers(MwMenusManager::releasePath(), releaseFile) +
-                              pf::FileManager::removeAtomicWriteLeftovers(MwCrashCollect::reportFolder(), report);
-  if (removed > 0) LoggerUtil::debug("removed " + std::to_string(removed) + " files of interrupted writes");
+  pf::FileManager::removeAtomicWriteLeftovers(MwMenusManager::releasePath(), releaseFile);
+  pf::FileManager::removeAtomicWriteLeftovers(MwCrashCollect::reportFolder(), MwCrashCollect::isReportName);
 }
 
 void installResourcePackage() {
@@ -102,7 +101,12 @@ void installResourcePackage() {
     return;
   }
   // Pages downloaded into the replaced tree are marked again, so the update downloads them again.
-  MwBusinessManager::getInstance().remarkReplacedPages(replacing ? backup / kBusinessFileName : std::filesystem::path());
+  // Marks that could not be written leave "zipMD5" as it was: the next start installs again.
+  if (!MwBusinessManager::getInstance().remarkReplacedPages(replacing ? backup / kBusinessFileName
+                                                                      : std::filesystem::path())) {
+    LoggerUtil::debug("resource package installed, but its pages could not be marked; it is installed again next start");
+    return;
+  }
   // Only after the swap: a failed install is tried again on the next start.
   defaults->setObject(kZipMD5DefaultsKey, md5);
   defaults->synchronize();

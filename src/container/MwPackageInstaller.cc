@@ -34,15 +34,19 @@ bool beginStep(Step step, pf::Error* error) {
   return false;
 }
 
-// Removes a tree the install made or replaced; a failure is logged (what is left of a staging
-// folder goes at the next install). Never raises.
-void removeTree(const std::filesystem::path& path) noexcept {
+// Removes a tree the install made or replaced; a failure is logged when it can be (what is left
+// of a staging folder goes at the next install of the same target). Never raises, out of memory
+// included.
+void removeTree(const std::string& path) noexcept {
   try {
     pf::Error error;
     if (!pf::FileManager::removeItem(path, &error) && error.code != pf::kFileNoSuchFileError)
-      pf::logLine("package install: could not remove " + path.string() + ": " + error.localizedDescription());
+      pf::logLine("package install: could not remove " + path + ": " + error.localizedDescription());
   } catch (...) {
-    pf::logCurrentException("package install: removing " + path.string());
+    try {
+      pf::logCurrentException("package install: removing " + path);
+    } catch (...) {
+    }
   }
 }
 
@@ -63,30 +67,37 @@ void noteException(pf::Error* error) noexcept {
   }
 }
 
+constexpr std::string_view kStagingMark = ".stage-";
+
 // The staging folder of an install of `target`: ".<name>.stage-" and six characters of mkdtemp.
 std::string stagingPattern(const std::filesystem::path& target) {
-  return "." + target.filename().string() + ".stage-XXXXXX";
+  return "." + target.filename().string() + std::string(kStagingMark) + "XXXXXX";
 }
 
-bool isStagingName(std::string_view name) {
-  constexpr std::string_view kMark = ".stage-";
-  return name.size() > 1 + kMark.size() + 6 && name.front() == '.' &&
-         name.substr(name.size() - 6 - kMark.size(), kMark.size()) == kMark;
-}
-
-// Removes the staging folders that earlier installs into this folder left: installs run one at a
-// time, so any there now belongs to one that never finished.
-bool removeLeftovers(const std::filesystem::path& folder, pf::Error* error) {
+// Removes the staging folders that earlier installs of `target` left beside it: installs run one
+// at a time, so any there now belongs to one that never finished. Only folders named as this
+// target's staging folders go (not another target's, not a file or a link of such a name), each
+// logged.
+bool removeLeftovers(const std::filesystem::path& target, pf::Error* error) {
+  const auto folder = target.parent_path();
   const auto names = pf::FileManager::contentsOfDirectory(folder, error);
   if (!names) return false;
-  for (const auto& name : *names)
-    if (isStagingName(name)) removeTree(folder / name);
+  const std::string own = target.filename().string();
+  for (const auto& name : *names) {
+    if (pf::FileManager::targetOfTemporaryName(name, kStagingMark) != own) continue;
+    const auto path = folder / name;
+    const auto found = pf::FileManager::attributesOfItem(path);
+    if (!found || found->type != pf::FileType::Directory) continue;
+    pf::logLine("package install: removing " + path.string() + ", left by an interrupted install");
+    removeTree(path.string());
+  }
   return true;
 }
 
-// Where an install is: the staging folder once made, and whether the new tree is in place.
+// Where an install is. `staging` holds the staging folder's path from the moment mkdtemp made it
+// (its storage is taken before) until the folder is moved away: whatever it names at the end goes.
 struct Progress {
-  std::filesystem::path staging;
+  std::string staging;
   bool swapped = false;
 };
 
@@ -95,16 +106,18 @@ bool runSteps(const std::filesystem::path& archive, const std::filesystem::path&
               Progress& progress) {
   const auto parent = target.parent_path();
   if (!beginStep(Step::Prepare, error) || !pf::FileManager::createDirectory(parent, true, error)) return false;
-  if (!beginStep(Step::CleanUp, error) || !removeLeftovers(parent, error)) return false;
+  if (!beginStep(Step::CleanUp, error) || !removeLeftovers(target, error)) return false;
 
   if (!beginStep(Step::Stage, error)) return false;
-  std::string pattern = (parent / stagingPattern(target)).string();
-  if (!::mkdtemp(pattern.data())) {
-    if (error) *error = pf::posixError(errno, "staging folder");
+  // mkdtemp fills in the name where the clean-up finds it: nothing between can fail.
+  progress.staging = (parent / stagingPattern(target)).string();
+  if (!::mkdtemp(progress.staging.data())) {
+    const int e = errno;
+    progress.staging.clear();
+    if (error) *error = pf::posixError(e, "staging folder");
     return false;
   }
-  progress.staging = pattern;
-  const auto& staging = progress.staging;
+  const std::filesystem::path staging = progress.staging;
   if (!beginStep(Step::Unpack, error) || !pf::ZipReader::unpack(archive, staging, limits, error)) return false;
   if (!beginStep(Step::Sync, error) || !pf::FileManager::syncFileSystem(staging, error)) return false;
 
@@ -115,6 +128,7 @@ bool runSteps(const std::filesystem::path& archive, const std::filesystem::path&
                 : !pf::FileManager::moveItem(staging, target, error))
     return false;
   progress.swapped = true;
+  if (!replacing) progress.staging.clear();  // it is the target now
   // From here on the new tree is in place: what fails is logged, and the install stands.
   pf::Error later;
   if (!beginStep(Step::Publish, &later) || !pf::FileManager::syncFolder(parent, &later))
@@ -126,8 +140,9 @@ bool runSteps(const std::filesystem::path& archive, const std::filesystem::path&
     return true;
   }
   if (previous.empty()) return true;
-  removeTree(previous);  // an earlier one
+  removeTree(previous.string());  // an earlier one
   if (pf::FileManager::moveItem(staging, previous, &later)) {
+    progress.staging.clear();  // it is the previous tree now
     pf::FileManager::syncFolder(previous.parent_path());
   } else {
     pf::logLine("package install: old tree not kept: " + later.localizedDescription());

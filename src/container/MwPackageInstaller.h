@@ -4,9 +4,9 @@
 // one exchange step (the folder that holds it flushed after), so readers see the old tree or the
 // new one, never a mix, also after a power loss. Every road ends one of two ways, exceptions
 // included: the new tree in place (true), or the target byte for byte as it was and an error
-// (false); the staging folder is gone either way. Staging folders that interrupted earlier
-// installs left beside the target (".<name>.stage-XXXXXX") are removed first. Installs run one at
-// a time.
+// (false); the staging folder is gone either way, the clean-up itself never raises. The folders
+// that interrupted earlier installs of the same target left beside it (".<name>.stage-XXXXXX",
+// folders only, each removal logged) are removed first. Installs run one at a time.
 
 #include <filesystem>
 #include <functional>

@@ -306,8 +306,10 @@ TEST_F(AppStartupTest, AnUpToDateMenuCompletesAtOnceWithoutComparing) {
   openSession();
   writeLocalMenu("<menus><menu id=\"1\" url=\"html|index.html\" version=\"9\"/></menus>");
   // What a write of the menu copy killed before its rename left beside it goes with the next run.
-  const auto leftover = std::filesystem::path(PylUpdateManager::sharedInstance()->menuDirPath()) / ".menu.xml.k1LLed";
+  const auto leftover = std::filesystem::path(PylUpdateManager::sharedInstance()->menuDirPath()) / ".menu.xml.write-k1LLed";
   ASSERT_TRUE(pf::FileManager::writeFile(leftover, "<menus>", false));
+  const auto copy = std::filesystem::path(PylUpdateManager::sharedInstance()->menuDirPath()) / ".menu.xml.before";
+  ASSERT_TRUE(pf::FileManager::writeFile(copy, "<menus>", false));
   const int checks = acts("updateMenu");
   auto delegate = runUpdate();
   EXPECT_EQ(acts("updateMenu"), checks + 1);
@@ -315,6 +317,8 @@ TEST_F(AppStartupTest, AnUpToDateMenuCompletesAtOnceWithoutComparing) {
   EXPECT_FALSE(container::MwBusinessManager::getInstance().getElementByHTMLUrl("html|index.html"));
   EXPECT_EQ(PylUpdateManager::sharedInstance()->httpTask()->getTag(), PylUpdateManager::kMenuCheckTag);
   EXPECT_FALSE(pf::FileManager::fileExists(leftover));
+  EXPECT_TRUE(pf::FileManager::fileExists(copy));
+  EXPECT_TRUE(log.contains("removed " + leftover.string() + ", the temporary file of an interrupted write"));
 }
 
 TEST_F(AppStartupTest, ABadMenuDownloadKeepsTheOldMenu) {
@@ -370,7 +374,7 @@ TEST_F(AppStartupTest, AnUnreadableMenuCountsAsAbsentAndStrayEndsAreIgnored) {
   EXPECT_TRUE(manager->readMenuXML().empty());
 }
 
-// Counts the atomic writes of a file: each writes a temporary file beside it (".<name>.XXXXXX",
+// Counts the atomic writes of a file: each writes a temporary file beside it (".<name>.write-XXXXXX",
 // a new name every time) and renames it over the file.
 class AtomicWriteWatch {
  public:

@@ -14,7 +14,9 @@
 #include "container/MwResourceFetch.h"
 #include "platform/foundation/Base64.h"
 #include "platform/foundation/Log.h"
+#include "platform/net/SocketTestSupport.h"
 #include "platform/security/Digest.h"
+#include "support/AllocationFailures.h"
 #include "support/SyncCalls.h"
 
 namespace container {
@@ -175,6 +177,48 @@ TEST_F(PackageInstallTest, UnpackResourcesInstallsOnceKeepsABackupAndSkipsAnUnch
   EXPECT_EQ(testing::snapshot(release()), (std::map<std::string, std::string>{{"index.html", "v2"}}));
   EXPECT_EQ(testing::snapshot(pf::Sandbox::documents() / "backup")["index.html"], "local");
   EXPECT_EQ(pf::UserDefaults::standard()->string(kZipMD5DefaultsKey), pf::hexEncode(pf::md5(zipBytes(second))));
+}
+
+// The pages of the tree the resource package replaces are marked again in the business file
+// before "zipMD5" is written. When the marks cannot be written (past a file size limit here),
+// "zipMD5" stays as it was: the next start installs the package again, and writes it once its
+// bookkeeping is done.
+TEST_F(PackageInstallTest, ResourcePackageMarksThatCannotBeWrittenLeaveZipMD5ForTheNextStart) {
+  auto made = makePackage("data.zip", "good", {{"index.html", "v1"}});
+  const auto md5 = pf::hexEncode(pf::md5(zipBytes(made)));
+  auto& business = MwBusinessManager::getInstance();
+  // A page tree with pages downloaded since the package was made, in a business file that needs
+  // more room than the limit gives.
+  const auto replacedTree = [&] {
+    prepareResourceRoad(zipBytes(made));
+    MwBusinessManager::resetForTesting();
+    ASSERT_TRUE(business.performBatch([&] {
+      for (int i = 0; i < 150; ++i) business.refreshBusinessWithHTMLUrl("html|p" + std::to_string(i) + ".html", "2");
+    }));
+    ASSERT_GT(pf::FileManager::readFile(business.filePath())->size(), 6000u);
+  };
+
+  replacedTree();
+  MwFramework::getInstance().unpackResources();
+  EXPECT_EQ(pf::UserDefaults::standard()->string(kZipMD5DefaultsKey), md5);
+  MwBusinessManager::resetForTesting();  // what the file holds
+  EXPECT_TRUE(marked("html|p0.html"));
+  EXPECT_TRUE(marked("html|p149.html"));
+
+  replacedTree();
+  {
+    fxtest::FileSizeLimit limit(4096);
+    MwFramework::getInstance().unpackResources();
+  }
+  EXPECT_EQ(testing::snapshot(release()), (Tree{{"index.html", "v1"}}));
+  EXPECT_EQ(pf::UserDefaults::standard()->string(kZipMD5DefaultsKey), "old");
+  EXPECT_TRUE(log.contains("its pages could not be marked")) << ::testing::PrintToString(log.lines());
+  pf::UserDefaults::resetStandard();
+  EXPECT_EQ(pf::UserDefaults::standard()->string(kZipMD5DefaultsKey), "old");
+
+  MwFramework::getInstance().unpackResources();
+  EXPECT_EQ(testing::snapshot(release()), (Tree{{"index.html", "v1"}}));
+  EXPECT_EQ(pf::UserDefaults::standard()->string(kZipMD5DefaultsKey), md5);
 }
 
 TEST_F(PackageInstallTest, DownloadsAboveTheLimitAreRefusedAndLeaveTheDestination) {
@@ -343,6 +387,94 @@ TEST_F(PackageInstallTest, EveryStepThatFailsOrRaisesEndsWithTheOldTreeOrTheNewO
   }
 }
 
+// An install that runs out of memory at any of its allocations, once or for good from there on,
+// returns (nothing raises out of its clean-up) and keeps no descriptor open. The target holds the
+// new tree (true) or the old one byte for byte (false); the backup is the old tree, the earlier
+// backup or none. Memory that fails once leaves no staging folder; memory gone for good may, and
+// the next install of the target removes it.
+TEST_F(PackageInstallTest, AnInstallOutOfMemoryAtAnyAllocationEndsWholeAndLeavesNoStaging) {
+  using Mode = fxtest::AllocationFailures::Mode;
+  if (!fxtest::AllocationFailures::kAvailable) GTEST_SKIP() << "allocations cannot be made to fail here";
+  const auto archive = fxtest::testArchive("gaps");
+  const Tree fresh{{"index.html", "gapped"}, {"js/", ""}, {"js/app.js", "gapped app"}};
+  const auto target = release() / "trade";
+  const auto previous = release() / "previous";
+  for (const Mode mode : {Mode::One, Mode::AllFromThen}) {
+    for (std::size_t nth = 1;; ++nth) {
+      SCOPED_TRACE((mode == Mode::One ? "once at " : "for good from ") + std::to_string(nth));
+      ASSERT_LT(nth, 20000u);
+      pf::FileManager::removeItem(previous);
+      pf::FileManager::removeItem(target);
+      writeOldTree();
+      ASSERT_TRUE(pf::FileManager::createDirectory(previous, true));
+      ASSERT_TRUE(pf::FileManager::writeFile(previous / "earlier.html", std::string_view("earlier"), false));
+      const auto old = testing::snapshot(target);
+      bool installed = false;
+      std::size_t failed = 0;
+      const int descriptors = fxtest::openDescriptorCount();
+      {
+        fxtest::AllocationFailures failures(nth, mode);
+        installed = MwPackageInstaller::install(archive, target, previous);
+        failed = failures.failed();
+      }
+      EXPECT_EQ(fxtest::openDescriptorCount(), descriptors);
+      EXPECT_EQ(testing::snapshot(target), installed ? fresh : old);
+      const auto kept = testing::snapshot(previous);
+      const Tree earlier{{"earlier.html", "earlier"}};
+      EXPECT_TRUE(kept.empty() || kept == earlier || (installed && kept == old))
+          << ::testing::PrintToString(kept);
+      if (mode == Mode::One) {
+        EXPECT_EQ(hidden(release()), std::vector<std::string>{});
+      } else {
+        EXPECT_TRUE(MwPackageInstaller::install(archive, target, previous));
+        EXPECT_EQ(hidden(release()), std::vector<std::string>{});
+        EXPECT_EQ(testing::snapshot(target), fresh);
+      }
+      if (failed == 0) {  // the install made fewer allocations: every one of them has failed once
+        EXPECT_TRUE(installed);
+        EXPECT_GT(nth, 50u);
+        break;
+      }
+    }
+  }
+}
+
+// Once its staging folder has moved into place (as the target, or as the old tree kept), an
+// install forgets that name: a folder made under it afterwards (here when the install flushes the
+// folder that holds the moved tree) is not the install's, and stays.
+TEST_F(PackageInstallTest, AStagingNameIsForgottenOnceItsFolderHasMoved) {
+  using Step = MwPackageInstaller::Step;
+  struct Unhook {
+    ~Unhook() { MwPackageInstaller::setStepHookForTesting({}); }
+  } unhook;
+  const auto archive = fxtest::testArchive("gaps");
+  const auto target = release() / "trade";
+  ASSERT_TRUE(pf::FileManager::createDirectory(release(), true));
+  const auto folder = std::filesystem::canonical(release());
+  for (const bool replacing : {false, true}) {
+    SCOPED_TRACE(replacing ? "replacing, the old tree kept" : "new");
+    pf::FileManager::removeItem(target);
+    pf::FileManager::removeItem(release() / "previous");
+    if (replacing) writeOldTree();
+    std::string staging;  // its name, as found once unpacked
+    MwPackageInstaller::setStepHookForTesting([&](Step at) {
+      if (at == Step::Sync)
+        for (const auto& name : hidden(release()))
+          if (name.starts_with(".trade.stage-")) staging = name;
+      return true;
+    });
+    fxtest::SyncCalls sync([&](const fxtest::SyncCall& call) {
+      std::error_code ignored;  // where the staging folder still is, nothing is made
+      if (call.kind == "fsync" && call.path == folder && !staging.empty())
+        std::filesystem::create_directory(release() / staging, ignored);
+    });
+    ASSERT_TRUE(MwPackageInstaller::install(archive, target, release() / "previous"));
+    ASSERT_FALSE(staging.empty());
+    EXPECT_TRUE(pf::FileManager::isDirectory(release() / staging));
+    pf::FileManager::removeItem(release() / staging);
+  }
+}
+
 // The new tree is on disk before it is swapped in (one flush of its file system while it still has
 // its staging name), and the swap after it (the folder that holds it), through both roads.
 TEST_F(PackageInstallTest, NewTreesReachTheDiskBeforeTheSwapAndTheSwapAfterIt) {
@@ -388,23 +520,57 @@ bool setImmutable(int fd, bool on) {
   return ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
 }
 
-// Staging folders that interrupted installs left beside the target (deep, as an archive may make
-// them) go at the next install there; other hidden names stay. A removal that fails is logged, and
-// what it left goes at the install after.
+// Staging folders that interrupted installs of a target left beside it (deep, as an archive may
+// make them) go at its next install, each with a log line; other targets' staging folders, files
+// and links of the same shape and other hidden names stay, through both roads. A removal that
+// fails is logged, and what it left goes at the install after.
 TEST_F(PackageInstallTest, StagingFoldersLeftBehindGoAtTheNextInstall) {
   writeOldTree();
-  std::filesystem::path deep = release() / ".trade.stage-K1LLED";
+  const auto staging = release() / ".trade.stage-K1LLED";
+  std::filesystem::path deep = staging;
   for (int i = 0; i < 100; ++i) deep /= "d";
   ASSERT_TRUE(pf::FileManager::createDirectory(deep, true));
   ASSERT_TRUE(pf::FileManager::writeFile(deep / "page.html", std::string_view("half"), false));
+  // Not this install's: another page's staging folder, a file and links shaped like a staging
+  // folder of this one, names of another shape.
+  const auto elsewhere = pf::Sandbox::documents() / "elsewhere";
+  ASSERT_TRUE(pf::FileManager::createDirectory(elsewhere, true));
+  ASSERT_TRUE(pf::FileManager::writeFile(elsewhere / "x.html", std::string_view("not ours"), false));
   ASSERT_TRUE(pf::FileManager::createDirectory(release() / ".other.stage-K1LLED", true));
-  ASSERT_TRUE(pf::FileManager::writeFile(release() / ".trade.stage-kept", std::string_view("mine"), false));
+  ASSERT_TRUE(pf::FileManager::writeFile(release() / ".trade.stage-F1LE00", std::string_view("mine"), false));
+  std::filesystem::create_directory_symlink(elsewhere, release() / ".trade.stage-L1NKED");
+  ASSERT_TRUE(pf::FileManager::createDirectory(release() / ".trade.stage-kept", true));
+  ASSERT_TRUE(pf::FileManager::createDirectory(release() / ".trade.stage-K1LLED0", true));
+  ASSERT_TRUE(pf::FileManager::createDirectory(release() / ".trade.backup", true));
+  const std::vector<std::string> kept{".other.stage-K1LLED", ".trade.backup",      ".trade.stage-F1LE00",
+                                      ".trade.stage-K1LLED0", ".trade.stage-L1NKED", ".trade.stage-kept"};
   const std::string url = "html|trade/order.html";
   auto first = makePackage("trade.zip", "good", {{"order.html", "first"}});
   listPage(url, "trade.zip", first["hash"]);
+  log.clear();
   EXPECT_EQ(MwMenusManager::getInstance().downloadAndInstall(url), 0);
-  EXPECT_EQ(hidden(release()), std::vector<std::string>{".trade.stage-kept"});
+  EXPECT_EQ(hidden(release()), kept);
   EXPECT_EQ(testing::snapshot(release() / "trade"), (Tree{{"order.html", "first"}}));
+  EXPECT_EQ(testing::snapshot(elsewhere), (Tree{{"x.html", "not ours"}}));
+  EXPECT_TRUE(log.contains("package install: removing " + staging.string() + ", left by an interrupted install"));
+
+  // The resource package's staging folders lie in Documents beside "release"; nothing else there
+  // is the resource package's.
+  prepareResourceRoad(zipBytes(first));
+  const auto documents = pf::Sandbox::documents();
+  ASSERT_TRUE(pf::FileManager::createDirectory(documents / ".release.stage-K1LLED" / "d", true));
+  ASSERT_TRUE(pf::FileManager::createDirectory(documents / ".backup.stage-K1LLED", true));
+  ASSERT_TRUE(pf::FileManager::writeFile(documents / ".release.stage-F1LE00", std::string_view("mine"), false));
+  std::filesystem::create_directory_symlink(elsewhere, documents / ".release.stage-L1NKED");
+  log.clear();
+  MwFramework::getInstance().unpackResources();
+  EXPECT_EQ(testing::snapshot(release()), (Tree{{"order.html", "first"}}));
+  EXPECT_EQ(hidden(documents), (std::vector<std::string>{".backup.stage-K1LLED", ".release.stage-F1LE00", ".release.stage-L1NKED"}));
+  EXPECT_EQ(testing::snapshot(elsewhere), (Tree{{"x.html", "not ours"}}));
+  EXPECT_TRUE(log.contains("package install: removing " + (documents / ".release.stage-K1LLED").string() +
+                           ", left by an interrupted install"));
+  pf::FileManager::removeItem(release());
+  writeOldTree();
 
   // The tree the next install replaces holds a file that cannot be removed.
   struct Pin {
@@ -422,13 +588,13 @@ TEST_F(PackageInstallTest, StagingFoldersLeftBehindGoAtTheNextInstall) {
     EXPECT_TRUE(log.contains("package install: could not remove")) << ::testing::PrintToString(log.lines());
   }
   EXPECT_EQ(testing::snapshot(release() / "trade"), (Tree{{"order.html", "second"}}));
-  ASSERT_EQ(hidden(release()).size(), 2u);  // the old tree's staging folder stays
+  ASSERT_EQ(hidden(release()).size(), 1u);  // the old tree's staging folder stays
 
   ASSERT_TRUE(setImmutable(pin.fd.get(), false));
   auto third = makePackage("trade.zip", "good", {{"order.html", "third"}});
   listPage(url, "trade.zip", third["hash"]);
   EXPECT_EQ(MwMenusManager::getInstance().downloadAndInstall(url), 0);
-  EXPECT_EQ(hidden(release()), std::vector<std::string>{".trade.stage-kept"});
+  EXPECT_EQ(hidden(release()), std::vector<std::string>{});
   EXPECT_EQ(testing::snapshot(release() / "trade"), (Tree{{"order.html", "third"}}));
 }
 

@@ -261,27 +261,37 @@ TEST_F(ResourceFilesTest, FifosWhereFilesBelongCountAsAbsentAndNeverStallTheStar
 }
 
 // A write killed before its rename leaves its temporary file beside the target; the start removes
-// those of the framework's own files, and nothing that only looks alike.
+// those of the framework's own files, each with a log line, and nothing that only looks alike:
+// other names' temporary files, hand-made copies, folders and links.
 TEST_F(ResourceFilesTest, TheStartRemovesWhatKilledWritesLeftAndNothingElse) {
   const auto crash = MwCrashCollect::reportFolder();
   ASSERT_TRUE(pf::FileManager::createDirectory(release(), true));
   ASSERT_TRUE(pf::FileManager::createDirectory(crash, true));
-  const std::vector<std::filesystem::path> leftovers{release() / ".business.xml.AbC123", release() / ".menu.xml.x9Y8z7",
-                                                     release() / ".resource.json.000000",
-                                                     crash / ".report-17-0.json.abcdef"};
+  const std::vector<std::filesystem::path> leftovers{
+      release() / ".business.xml.write-AbC123", release() / ".menu.xml.write-x9Y8z7",
+      release() / ".resource.json.write-000000", crash / ".report-17-0.json.write-abcdef",
+      crash / ".report--5-12.json.write-ZZZZZZ"};
   const std::vector<std::filesystem::path> others{
-      release() / "business.xml",         release() / ".business.xml.AbC12",  release() / ".business.xml.AbC12-",
-      release() / "business.xml.AbC123",  release() / ".index.html.AbC123",   release() / ".business.xml.AbC1234",
-      crash / ".notes.json.abcdef",       crash / "report-17-1.json"};
+      release() / "business.xml",                release() / ".business.xml.backup",
+      release() / ".menu.xml.before",            release() / ".business.xml.AbC123",
+      release() / ".business.xml.write-AbC12",   release() / ".business.xml.write-AbC12-",
+      release() / "business.xml.write-AbC123",   release() / ".index.html.write-AbC123",
+      release() / ".business.xml.write-AbC1234", crash / ".notes.json.write-abcdef",
+      crash / "report-17-1.json",                crash / ".report-notes.json.backup",
+      crash / ".report-notes.json.write-abcdef", crash / ".report-17.json.write-abcdef",
+      crash / ".report-17-0.json.bak.write-abcdef"};
   for (const auto& file : leftovers) ASSERT_TRUE(pf::FileManager::writeFile(file, "part of a write", false));
   for (const auto& file : others) ASSERT_TRUE(pf::FileManager::writeFile(file, "kept", false));
-  ASSERT_TRUE(pf::FileManager::createDirectory(release() / ".menu.xml.FOLDER", false));
+  ASSERT_TRUE(pf::FileManager::createDirectory(release() / ".menu.xml.write-FOLDER", false));
+  std::filesystem::create_symlink(release() / "business.xml", release() / ".business.xml.write-L1NKED");
 
   MwFramework::getInstance().unpackResources();
   for (const auto& file : leftovers) EXPECT_FALSE(pf::FileManager::fileExists(file)) << file;
   for (const auto& file : others) EXPECT_TRUE(pf::FileManager::fileExists(file)) << file;
-  EXPECT_TRUE(pf::FileManager::isDirectory(release() / ".menu.xml.FOLDER"));
-  EXPECT_TRUE(log.contains("removed 4 files of interrupted writes"));
+  EXPECT_TRUE(pf::FileManager::isDirectory(release() / ".menu.xml.write-FOLDER"));
+  EXPECT_TRUE(std::filesystem::is_symlink(release() / ".business.xml.write-L1NKED"));
+  for (const auto& file : leftovers)
+    EXPECT_TRUE(log.contains("removed " + file.string() + ", the temporary file of an interrupted write")) << file;
 }
 
 }  // namespace

@@ -2,12 +2,15 @@
 // Which descriptors the code under test flushes to disk, and in what order. This header defines
 // fsync and syncfs for the whole test program in place of the C library's (they make the same
 // system calls) and, while a SyncCalls is alive, notes the kind and the path of each descriptor
-// flushed, as the path stood at that moment. Include it in exactly one source file of a program.
+// flushed, as the path stood at that moment, and hands each to its `onFlush` (when given) before
+// the flush, so a test can act at that point of the code. Include it in exactly one source file
+// of a program.
 
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -22,7 +25,7 @@ struct SyncCall {
 
 class SyncCalls {
  public:
-  SyncCalls() {
+  explicit SyncCalls(std::function<void(const SyncCall&)> onFlush = {}) : onFlush_(std::move(onFlush)) {
     std::lock_guard lock(mutex());
     active() = this;
   }
@@ -39,10 +42,17 @@ class SyncCalls {
   }
 
   static void note(const char* kind, int fd) {
-    std::lock_guard lock(mutex());
-    if (!active()) return;
-    std::error_code error;
-    active()->calls_.push_back({kind, std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd), error)});
+    std::function<void(const SyncCall&)> onFlush;
+    SyncCall call;
+    {
+      std::lock_guard lock(mutex());
+      if (!active()) return;
+      std::error_code error;
+      call = {kind, std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd), error)};
+      active()->calls_.push_back(call);
+      onFlush = active()->onFlush_;
+    }
+    if (onFlush) onFlush(call);
   }
 
  private:
@@ -54,6 +64,7 @@ class SyncCalls {
     static SyncCalls* instance = nullptr;
     return instance;
   }
+  std::function<void(const SyncCall&)> onFlush_;
   std::vector<SyncCall> calls_;
 };
 

@@ -10,11 +10,23 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+
+#include "platform/foundation/Log.h"
 
 namespace pf {
 namespace {
 
 namespace fs = std::filesystem;
+
+// What the atomic writer puts between the target's name and mkstemp's six characters.
+constexpr std::string_view kAtomicWriteMark = ".write-";
+
+// An open folder listing, closed however the scope is left (a name that cannot be stored raises).
+struct CloseDir {
+  void operator()(DIR* dir) const { ::closedir(dir); }
+};
+using UniqueDir = std::unique_ptr<DIR, CloseDir>;
 
 Error fileError(std::int64_t code, const fs::path& path, int errnoValue, const std::string& what) {
   Value info = {{kLocalizedDescriptionKey, what + " \u201c" + path.filename().string() + "\u201d: " +
@@ -68,7 +80,7 @@ int removeTree(int parentFd, const std::string& name) {
     Level level{st.st_dev, st.st_ino, child, {}};
     std::vector<std::string> others;
     const int copy = ::fcntl(opened.get(), F_DUPFD_CLOEXEC, 0);
-    DIR* dir = copy < 0 ? nullptr : ::fdopendir(copy);
+    UniqueDir dir(copy < 0 ? nullptr : ::fdopendir(copy));
     if (!dir) {
       const int e = errno;
       if (copy >= 0) ::close(copy);
@@ -76,7 +88,7 @@ int removeTree(int parentFd, const std::string& name) {
     }
     for (;;) {
       errno = 0;
-      const struct dirent* entry = ::readdir(dir);
+      const struct dirent* entry = ::readdir(dir.get());
       if (!entry) break;
       const std::string_view entryName = entry->d_name;
       if (entryName == "." || entryName == "..") continue;
@@ -88,7 +100,7 @@ int removeTree(int parentFd, const std::string& name) {
       (folder ? level.folders : others).emplace_back(entryName);
     }
     const int listed = errno;
-    ::closedir(dir);
+    dir.reset();
     if (listed) return listed;
     for (const auto& other : others)
       if (::unlinkat(opened.get(), other.c_str(), 0) != 0 && errno != ENOENT) return errno;
@@ -266,40 +278,48 @@ bool FileManager::setModificationDate(const Path& path, double seconds, Error* e
   return failWith(error, writeCode(e), path, e, "Could not set the date of");
 }
 
+std::optional<std::string_view> FileManager::targetOfTemporaryName(std::string_view name, std::string_view mark) {
+  constexpr std::size_t kRandom = 6;  // the "XXXXXX" of mkstemp and mkdtemp
+  if (name.size() <= 1 + mark.size() + kRandom || name.front() != '.') return std::nullopt;
+  const auto random = name.substr(name.size() - kRandom);
+  const auto isRandomCharacter = [](char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+  };
+  if (!std::all_of(random.begin(), random.end(), isRandomCharacter)) return std::nullopt;
+  if (name.substr(name.size() - kRandom - mark.size(), mark.size()) != mark) return std::nullopt;
+  return name.substr(1, name.size() - 1 - mark.size() - kRandom);
+}
+
 std::size_t FileManager::removeAtomicWriteLeftovers(const Path& folder,
                                                     const std::function<bool(std::string_view name)>& isTarget) {
-  // The pattern of the atomic writer below: "." + name + "." + what mkstemp puts for "XXXXXX".
-  constexpr std::size_t kSuffix = 7;
   std::size_t removed = 0;
   std::error_code ec;
   for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
     const std::string name = it->path().filename().string();
-    if (name.size() <= 1 + kSuffix || name[0] != '.' || name[name.size() - kSuffix] != '.') continue;
-    const auto mkstempCharacter = [](char c) {
-      return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-    };
-    if (!std::all_of(name.end() - (kSuffix - 1), name.end(), mkstempCharacter)) continue;
-    if (!isTarget(std::string_view(name).substr(1, name.size() - 1 - kSuffix))) continue;
-    std::error_code kind;
-    if (it->symlink_status(kind).type() == fs::file_type::directory) continue;
-    if (::unlink(it->path().c_str()) == 0) ++removed;
+    const auto target = targetOfTemporaryName(name, kAtomicWriteMark);
+    if (!target || !isTarget(*target)) continue;
+    struct stat st {};  // the writer makes regular files: a link or a folder of that name is not its
+    if (::lstat(it->path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    if (::unlink(it->path().c_str()) != 0) continue;
+    ++removed;
+    logLine("removed " + it->path().string() + ", the temporary file of an interrupted write");
   }
   return removed;
 }
 
 std::optional<std::vector<std::string>> FileManager::contentsOfDirectory(const Path& path, Error* error) {
-  DIR* dir = ::opendir(path.c_str());
+  UniqueDir dir(::opendir(path.c_str()));
   if (!dir) {
     int e = errno;
     failWith(error, readCode(e), path, e, "Could not list");
     return std::nullopt;
   }
   std::vector<std::string> names;
-  while (struct dirent* entry = ::readdir(dir)) {
+  while (struct dirent* entry = ::readdir(dir.get())) {
     std::string_view name = entry->d_name;
     if (name != "." && name != "..") names.emplace_back(name);
   }
-  ::closedir(dir);
+  dir.reset();
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -418,7 +438,7 @@ bool FileManager::writeFile(const Path& path, const Bytes& contents, bool atomic
     return ok || failWith(error, writeCode(e), path, e, "Could not write");
   }
   Path dir = path.has_parent_path() ? path.parent_path() : Path(".");
-  std::string pattern = (dir / ("." + path.filename().string() + ".XXXXXX")).string();
+  std::string pattern = (dir / ("." + path.filename().string() + std::string(kAtomicWriteMark) + "XXXXXX")).string();
   int fd = ::mkstemp(pattern.data());
   if (fd < 0) {
     int e = errno;

@@ -114,16 +114,22 @@ class FileManager {
   // The descriptor of a regular file for reading, opened without blocking (a FIFO or a device
   // cannot stall the caller) and checked on that very descriptor; -1 (error set) otherwise.
   static UniqueFd openRegularFile(const Path& path, Error* error = nullptr);
-  // Atomically: into a temporary file of the same folder, flushed, then renamed over the target,
-  // so that readers see the old or the new contents, never a part; the folder is flushed after
-  // the rename, so the new contents also survive a power loss.
+  // Atomically: into a temporary file of the same folder (".<name>.write-XXXXXX", made by
+  // mkstemp), flushed, then renamed over the target, so that readers see the old or the new
+  // contents, never a part; the folder is flushed after the rename, so the new contents also
+  // survive a power loss.
   static bool writeFile(const Path& path, const Bytes& contents, bool atomically, Error* error = nullptr);
   static bool writeFile(const Path& path, std::string_view contents, bool atomically, Error* error = nullptr);
-  // Removes what atomic writes killed before their rename left in `folder`: the temporary files
-  // ".<name>.XXXXXX" (six letters or digits) of the names `isTarget` accepts. Folders stay. Answers
-  // how many went. Call it only while none of those files is being written.
+  // Removes what atomic writes killed before their rename left in `folder`: the regular files
+  // named as the writer names its temporary files, for the names `isTarget` accepts. Nothing else
+  // goes: no other name, no folder, no link. Each removal is logged. Answers how many went. Call it
+  // only while none of those files is being written.
   static std::size_t removeAtomicWriteLeftovers(const Path& folder,
                                                 const std::function<bool(std::string_view name)>& isTarget);
+  // The name a temporary name was made for: `name` is "." + that name + `mark` + the six letters
+  // or digits mkstemp and mkdtemp put for "XXXXXX" (".a.txt.write-Ab3xY9" with the mark ".write-"
+  // was made for "a.txt"). Nullopt for any other name. The view points into `name`.
+  static std::optional<std::string_view> targetOfTemporaryName(std::string_view name, std::string_view mark);
   // Writes every byte to an open descriptor, going on after interruptions; false (errno set) on
   // failure.
   static bool writeAll(int fd, std::span<const std::uint8_t> bytes);

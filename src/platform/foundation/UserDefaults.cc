@@ -47,13 +47,15 @@ std::optional<Value> UserDefaults::object(std::string_view key) const {
 void UserDefaults::setObject(std::string_view key, Value value) {
   if (value.is_null()) return removeObject(key);
   MutexLock lock(mutex_);
+  Value before = values_;
   values_[std::string(key)] = std::move(value);
-  persistLocked();
+  if (!persistLocked()) values_ = std::move(before);
 }
 
 void UserDefaults::removeObject(std::string_view key) {
   MutexLock lock(mutex_);
-  if (values_.erase(std::string(key)) > 0) persistLocked();
+  Value before = values_;
+  if (values_.erase(std::string(key)) > 0 && !persistLocked()) values_ = std::move(before);
 }
 
 std::optional<std::string> UserDefaults::string(std::string_view key) const {

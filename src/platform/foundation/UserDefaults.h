@@ -1,7 +1,8 @@
 #pragma once
 // User defaults: a dictionary of values persisted as a binary property list in
 // Library/Preferences/<bundle identifier>.plist, written (atomically) on every change so that
-// nothing set is lost. Registered defaults answer for keys that were never set and are not
+// nothing set is lost. A change whose write fails is undone (and logged): what the defaults answer
+// is what the file holds. Registered defaults answer for keys that were never set and are not
 // persisted. Thread-safe.
 
 #include <filesystem>
@@ -28,7 +29,7 @@ class UserDefaults {
   explicit UserDefaults(std::filesystem::path file);
 
   std::optional<Value> object(std::string_view key) const;
-  // Stores the value; null removes the key (the platform's nil).
+  // Stores the value; null removes the key (the platform's nil). Either stays only when written.
   void setObject(std::string_view key, Value value);
   void removeObject(std::string_view key);
 

@@ -41,14 +41,44 @@ TEST(UserDefaults, PersistsEveryChangeAndReadsItBack) {
 
   // What writes killed before their rename left beside the file goes when it is next opened;
   // another file's temporary file stays.
-  const auto leftover = file.parent_path() / ".app.plist.Zq81xA";
-  const auto other = file.parent_path() / ".other.plist.Zq81xA";
+  const auto leftover = file.parent_path() / ".app.plist.write-Zq81xA";
+  const auto other = file.parent_path() / ".other.plist.write-Zq81xA";
   ASSERT_TRUE(FileManager::writeFile(leftover, std::string_view("bplist00"), false));
   ASSERT_TRUE(FileManager::writeFile(other, std::string_view("bplist00"), false));
   UserDefaults third(file);
   EXPECT_FALSE(FileManager::fileExists(leftover));
   EXPECT_TRUE(FileManager::fileExists(other));
   EXPECT_EQ(third.string("zipMD5"), "0A1B2C");
+}
+
+// A change whose write fails (past a file size limit here) is undone: the defaults answer what the
+// file holds, for a set, a replacement and a removal alike.
+TEST(UserDefaults, AChangeThatCannotBeWrittenIsUndone) {
+  fxtest::TempDir dir;
+  const auto file = dir / "app.plist";
+  UserDefaults defaults(file);
+  defaults.setObject("zipMD5", "old");
+  defaults.setObject("kept", "k");
+  const auto before = *FileManager::readFile(file);
+  {
+    LogCapture log;
+    fxtest::FileSizeLimit limit(before.size() / 2);
+    defaults.setObject("zipMD5", "new");
+    defaults.setObject("added", 1);
+    defaults.removeObject("kept");
+    defaults.setObject("kept", nullptr);
+    EXPECT_EQ(log.lines().size(), 4u);
+    EXPECT_TRUE(log.contains("UserDefaults: could not write " + file.string()));
+  }
+  EXPECT_EQ(*FileManager::readFile(file), before);
+  EXPECT_EQ(defaults.string("zipMD5"), "old");
+  EXPECT_EQ(defaults.string("kept"), "k");
+  EXPECT_FALSE(defaults.object("added"));
+  EXPECT_EQ(defaults.dictionaryRepresentation(), UserDefaults(file).dictionaryRepresentation());
+
+  // With room again the same change is kept.
+  defaults.setObject("zipMD5", "new");
+  EXPECT_EQ(UserDefaults(file).string("zipMD5"), "new");
 }
 
 TEST(UserDefaults, RegisteredDefaultsAnswerUntilSetAndAreNotStored) {

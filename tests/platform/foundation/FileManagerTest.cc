@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "platform/foundation/FileManager.h"
+#include "platform/foundation/Log.h"
 #include "platform/foundation/Sandbox.h"
 #include "support/SyncCalls.h"
 #include "support/TestSupport.h"
@@ -113,6 +114,58 @@ TEST(FileManager, AtomicWritesFlushTheFileThenTheFolderAfterTheRename) {
   Error error;
   EXPECT_FALSE(FileManager::syncFolder(dir / "missing", &error));
   EXPECT_EQ(error.code, kFileNoSuchFileError);
+}
+
+// What an atomic write killed before its rename leaves (its temporary file, under the name the
+// writer really gives it) goes at the sweep with a log line. Names that only look alike, other
+// targets' temporary files, and folders and links of the writer's shape stay.
+TEST(FileManager, LeftoverSweepsRemoveOnlyTheWritersOwnTemporaryFiles) {
+  fxtest::TempDir dir;
+  std::filesystem::path temporary;  // the name a write of "app.plist" gives its temporary file
+  {
+    fxtest::SyncCalls sync;
+    ASSERT_TRUE(FileManager::writeFile(dir / "app.plist", std::string_view("v1"), true));
+    ASSERT_FALSE(sync.calls().empty());
+    temporary = dir / sync.calls().front().path.filename();
+  }
+  ASSERT_NE(temporary.filename(), "app.plist");
+  ASSERT_FALSE(FileManager::fileExists(temporary));
+  ASSERT_TRUE(FileManager::writeFile(temporary, std::string_view("half a write"), false));
+  // The writer's shape: ".app.plist" + mark + six random characters.
+  const std::string name = temporary.filename().string();
+  ASSERT_TRUE(name.starts_with(".app.plist"));
+  const std::string mark = name.substr(10, name.size() - 16);
+  const auto shaped = [&](const std::string& target, const std::string& random) { return dir / ("." + target + mark + random); };
+
+  const std::vector<std::filesystem::path> kept{
+      dir / ".app.plist.backup", dir / ".app.plist.before", dir / ".app.plist.Zq81xA",  // six characters, no mark
+      shaped("other.plist", "Zq81xA"),  shaped("app.plis", "Zq81xA"),  shaped("app.plist", "Zq81x"),
+      shaped("app.plist", "Zq81xA7"),   shaped("app.plist", "Zq81x_"), dir / ("app.plist" + mark + "Zq81xA")};
+  for (const auto& path : kept) ASSERT_TRUE(FileManager::writeFile(path, std::string_view("kept"), false)) << path;
+  ASSERT_TRUE(FileManager::createDirectory(shaped("app.plist", "F0LDER"), false));
+  ASSERT_TRUE(FileManager::writeFile(dir / "outside", std::string_view("not ours"), false));
+  std::filesystem::create_symlink(dir / "outside", shaped("app.plist", "L1NKED"));
+  std::filesystem::create_directory_symlink(dir.path(), shaped("app.plist", "L1NKDR"));
+
+  LogCapture log;
+  std::vector<std::string> asked;
+  EXPECT_EQ(FileManager::removeAtomicWriteLeftovers(dir.path(),
+                                                    [&](std::string_view target) {
+                                                      asked.emplace_back(target);
+                                                      return target == "app.plist";
+                                                    }),
+            1u);
+  EXPECT_FALSE(FileManager::fileExists(temporary));
+  for (const auto& path : kept) EXPECT_TRUE(FileManager::fileExists(path)) << path;
+  EXPECT_TRUE(FileManager::isDirectory(shaped("app.plist", "F0LDER")));
+  EXPECT_TRUE(std::filesystem::is_symlink(shaped("app.plist", "L1NKED")));
+  EXPECT_TRUE(std::filesystem::is_symlink(shaped("app.plist", "L1NKDR")));
+  EXPECT_EQ(toString(*FileManager::readFile(dir / "outside")), "not ours");
+  EXPECT_EQ(toString(*FileManager::readFile(dir / "app.plist")), "v1");
+  EXPECT_EQ(log.lines(), std::vector<std::string>{"removed " + temporary.string() + ", the temporary file of an interrupted write"});
+  // Only names of the writer's shape reach the caller's choice.
+  std::sort(asked.begin(), asked.end());
+  EXPECT_EQ(asked, (std::vector<std::string>{"app.plis", "app.plist", "app.plist", "app.plist", "app.plist", "other.plist"}));
 }
 
 // A tree far deeper than the descriptors a process may hold goes whole, with a wide level, files
