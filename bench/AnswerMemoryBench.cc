@@ -389,27 +389,20 @@ void registerRows() {
   }
   // The synchronous send's limit bounds what it holds: an accepted answer at the limit without a
   // length, and a gzip bomb announced by its 1 MB compressed length, refused when it passes the limit.
-  benchmark::RegisterBenchmark("BM_SyncSendAcceptedPeak/256", peakRow, "sync", answerPath("raw", 256 * kMB, "chunked"),
-                               256.0, "ok")
-      ->Iterations(1)
-      ->Unit(benchmark::kMillisecond);
-  fxbench::addRatio("sync send: peak / body of an accepted 256 MiB answer without a length",
-                    fxbench::counter("BM_SyncSendAcceptedPeak/256", "peak_MB"),
-                    fxbench::counter("BM_SyncSendAcceptedPeak/256", "body_MB"), kWithinLimitAim);
-  benchmark::RegisterBenchmark("BM_SyncSendGzipBombPeak/1024", peakRow, "sync",
-                               answerPath("raw", 1024 * kMB, "length", true), 256.0, "error -1103")
-      ->Iterations(1)
-      ->Unit(benchmark::kMillisecond);
-  fxbench::addRatio("sync send: peak of a refused gzip bomb announced by its compressed length / the send's limit",
-                    fxbench::counter("BM_SyncSendGzipBombPeak/1024", "peak_MB"),
-                    fxbench::counter("BM_SyncSendGzipBombPeak/1024", "body_MB"), kWithinLimitAim);
-  benchmark::RegisterBenchmark("BM_SyncSendAnnouncedPeak/160", peakRow, "sync", answerPath("raw", 160 * kMB, "length"),
-                               160.0, "ok")
-      ->Iterations(1)
-      ->Unit(benchmark::kMillisecond);
-  fxbench::addRatio("sync send: peak / body of an accepted 160 MiB answer announced by its length",
-                    fxbench::counter("BM_SyncSendAnnouncedPeak/160", "peak_MB"),
-                    fxbench::counter("BM_SyncSendAnnouncedPeak/160", "body_MB"), fxbench::atMost(1.2));
+  const auto syncRow = [](const char* row, std::string path, double bodyMB, const char* outcome, std::string ratio,
+                          fxbench::Aim aim) {
+    benchmark::RegisterBenchmark(row, peakRow, "sync", std::move(path), bodyMB, outcome)
+        ->Iterations(1)
+        ->Unit(benchmark::kMillisecond);
+    fxbench::addRatio(std::move(ratio), fxbench::counter(row, "peak_MB"), fxbench::counter(row, "body_MB"), aim);
+  };
+  syncRow("BM_SyncSendAcceptedPeak/256", answerPath("raw", 256 * kMB, "chunked"), 256.0, "ok",
+          "sync send: peak / body of an accepted 256 MiB answer without a length", kWithinLimitAim);
+  syncRow("BM_SyncSendGzipBombPeak/1024", answerPath("raw", 1024 * kMB, "length", true), 256.0, "error -1103",
+          "sync send: peak of a refused gzip bomb announced by its compressed length / the send's limit",
+          kWithinLimitAim);
+  syncRow("BM_SyncSendAnnouncedPeak/160", answerPath("raw", 160 * kMB, "length"), 160.0, "ok",
+          "sync send: peak / body of an accepted 160 MiB answer announced by its length", fxbench::atMost(1.2));
 }
 
 }  // namespace
