@@ -47,15 +47,25 @@ std::optional<Value> UserDefaults::object(std::string_view key) const {
 void UserDefaults::setObject(std::string_view key, Value value) {
   if (value.is_null()) return removeObject(key);
   MutexLock lock(mutex_);
-  Value before = values_;
-  values_[std::string(key)] = std::move(value);
-  if (!persistLocked()) values_ = std::move(before);
+  // Only the key's earlier value is kept for an undo: the assignment leaves the key where it was,
+  // and a new key is the last one, so the undo leaves the order as the file has it.
+  const std::string name(key);
+  std::optional<Value> before;
+  if (auto found = values_.find(name); found != values_.end()) before = *found;
+  values_[name] = std::move(value);
+  if (persistLocked()) return;
+  if (before)
+    values_[name] = std::move(*before);
+  else
+    values_.erase(name);
 }
 
 void UserDefaults::removeObject(std::string_view key) {
   MutexLock lock(mutex_);
-  Value before = values_;
-  if (values_.erase(std::string(key)) > 0 && !persistLocked()) values_ = std::move(before);
+  if (!values_.contains(std::string(key))) return;
+  Value before = values_;  // the whole, so an undo puts the key back where it stood
+  values_.erase(std::string(key));
+  if (!persistLocked()) values_ = std::move(before);
 }
 
 std::optional<std::string> UserDefaults::string(std::string_view key) const {

@@ -246,7 +246,6 @@ ConnectionTrust* connectionTrustOf(SSL* ssl) {
   return record;
 }
 
-
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
