@@ -403,14 +403,19 @@ void OvProgressHUD::show() {
                     });
 }
 
-void OvProgressHUD::endConfirmation() {
+bool OvProgressHUD::endConfirmation() {
   if (confirmationTimer_) {
     confirmationTimer_->invalidate();
     confirmationTimer_ = nullptr;
   }
-  if (confirmed_) endGlowAnimation();
+  const bool wasConfirmed = confirmed_;
   confirmed_ = false;
+  if (wasConfirmed) {
+    endGlowAnimation();
+    hud_->setMessageText(std::move(tempStatus_));
+  }
   tempStatus_.reset();
+  return wasConfirmed;
 }
 
 void OvProgressHUD::supersedeDismissal() {
@@ -425,7 +430,8 @@ void OvProgressHUD::dismiss() {
   PF_ASSERT_MAIN_THREAD();
   if (!window_) return;
   supersedeDismissal();
-  endConfirmation();
+  // The leaving box shows the status again, not the question.
+  if (endConfirmation()) updateMessageLabelsAnimated(false);
   // The latest request wins over a waiting entry.
   queuedShowAnimation = nullptr;
   phase_ = Phase::Leaving;
@@ -554,11 +560,9 @@ void OvProgressHUD::handleTap() {
   if (!confirmed_) return;
   supersedeDismissal();
   const std::uint64_t request = requests_;
-  if (confirmationTimer_) confirmationTimer_->invalidate();
-  confirmationTimer_ = nullptr;
+  // The question is answered: the error mark comes with the status again.
+  endConfirmation();
   if (auto cancel = cancelBlock_) cancel();
-  endGlowAnimation();
-  tempStatus_.reset();
   hud_->completionState = OvProgressHUDCompletionStateError;
   hud_->needsUpdate = true;
   std::weak_ptr<OvProgressHUD> weak = weakSelf();
@@ -566,17 +570,10 @@ void OvProgressHUD::handleTap() {
     auto self = weak.lock();
     if (self && self->requests_ == request) self->dismiss();
   });
-  confirmed_ = false;
 }
 
 void OvProgressHUD::resetConfirmationTimer() {
-  if (confirmationTimer_) confirmationTimer_->invalidate();
-  confirmationTimer_ = nullptr;
-  setStatus(tempStatus_);
-  tempStatus_.reset();
-  confirmed_ = false;
-  endGlowAnimation();
-  updateMessageLabelsAnimated(true);
+  if (endConfirmation()) updateMessageLabelsAnimated(true);
 }
 
 // ---- animations

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <string>
 #include <vector>
 
 #include "platform/foundation/Clock.h"
@@ -445,6 +446,58 @@ TEST_F(WindowOverlay, AStatusSetWhileACancelIsConfirmedOutlivesTheConfirmation) 
     EXPECT_TRUE(hud()->hudWindow());
   }
   EXPECT_EQ(cancels, 0);
+}
+
+// The cancel's question stands only while the cancel is asked: once a cancel is confirmed, or a
+// dismissal ends the asking, the status is again the latest one set, and whatever presents the
+// overlay next (in the same turn or later, for every style) shows that status, never the question.
+TEST_F(WindowOverlay, AfterACancelTheOverlayShowsTheLatestStatusNotTheQuestion) {
+  auto tapOverlay = [&] { hud()->hudWindow()->tapAt(Point{10, 10}); };
+  struct Sequence {
+    const char* name;
+    bool confirm;  // a second tap confirms; else a dismissal ends the asking
+    bool sameTurn;  // the presentation follows in the same turn; else after the overlay went
+    std::function<void()> present;
+  };
+  const std::vector<Sequence> sequences = {
+      {"confirmed, progress update", true, true, [] { Ov::updateProgress(0.5); }},
+      {"confirmed, show", true, true, [&] { hud()->show(); }},
+      {"confirmed, later progress show", true, false, [] { Ov::updateProgress(0.5); }},
+      {"asked, dismissed, progress show", false, true, [] { Ov::updateProgress(0.5); }},
+      {"asked, dismissed, show", false, true, [&] { hud()->show(); }},
+      {"asked, dismissed, later progress show", false, false, [] { Ov::updateProgress(0.5); }},
+  };
+  for (std::int64_t style = 0; style <= 7; ++style) {
+    for (const Sequence& sequence : sequences) {
+      SCOPED_TRACE(::testing::Message() << "style " << style << ", " << sequence.name);
+      int cancels = 0;
+      Ov::setPresentationStyle(style);
+      Ov::showWithTitle("Quote", "กำลังส่งคำสั่ง", [&] { ++cancels; });
+      advance(2);
+      tapOverlay();
+      ASSERT_EQ(hud()->hud().statusLabel().text(), "Cancel?");
+      if (sequence.confirm)
+        tapOverlay();
+      else
+        Ov::dismiss();
+      EXPECT_EQ(hud()->status(), "กำลังส่งคำสั่ง");
+      if (!sequence.sameTurn) {
+        advance(3);
+        ASSERT_FALSE(hud()->hudWindow());
+      }
+      sequence.present();
+      advance(4);
+      EXPECT_EQ(cancels, sequence.confirm ? 1 : 0);
+      ASSERT_TRUE(hud()->hudWindow());
+      EXPECT_TRUE(hud()->isVisible());
+      EXPECT_FALSE(hud()->isConfirmed());
+      EXPECT_EQ(hud()->status(), "กำลังส่งคำสั่ง");
+      EXPECT_EQ(hud()->hud().statusLabel().text(), "กำลังส่งคำสั่ง");
+      Ov::dismiss();
+      advance(3);
+      EXPECT_FALSE(hud()->hudWindow());
+    }
+  }
 }
 
 TEST_F(WindowOverlay, ADragAcrossTheOverlayDismissesIt) {
