@@ -1,6 +1,7 @@
 #include "widgets/OvProgressHUD.h"
 
 #include <cmath>
+#include <limits>
 #include <mutex>
 #include <random>
 
@@ -474,17 +475,18 @@ void OvProgressHUD::dismissWithCompletionState(std::int64_t state, std::optional
   if (title) setTitle(std::move(title));
   if (status) setStatus(std::move(status));
   hud_->completionState = state;
-  // Positive infinity and 2 to the 64th keep the overlay up.
-  const bool keepUp = std::isinf(delay) || static_cast<double>(delay) == 18446744073709551616.0;
+  // Positive infinity and 2 to the 64th keep the overlay up; any other delay that is not above 0
+  // (a negative one, negative infinity, not a number) dismisses as 0 does.
+  const bool keepUp = delay == std::numeric_limits<float>::infinity() || delay == 18446744073709551616.0f;
+  const double seconds = delay > 0 ? static_cast<double>(delay) : 0.0;
   supersedeDismissal();
   const std::uint64_t request = requests_;
   std::weak_ptr<OvProgressHUD> weak = weakSelf();
-  auto schedule = [weak, delay, request] {
+  auto schedule = [weak, seconds, request] {
     auto self = weak.lock();
     // A show, an update or another dismissal since this one (the same turn included) wins.
     if (!self || self->requests_ != request) return;
-    if (!std::isfinite(delay)) return;
-    self->dismissDelayTimer_ = pf::Timer::scheduled(std::max(0.0f, delay), false, [weak](pf::Timer&) {
+    self->dismissDelayTimer_ = pf::Timer::scheduled(seconds, false, [weak](pf::Timer&) {
       if (auto hud = weak.lock()) {
         hud->dismissDelayTimer_ = nullptr;
         hud->dismiss();
@@ -495,7 +497,7 @@ void OvProgressHUD::dismissWithCompletionState(std::int64_t state, std::optional
     runHUDUpdate(true, [schedule, keepUp](bool) {
       if (!keepUp) schedule();
     });
-  } else {
+  } else if (!keepUp) {
     schedule();
   }
 }
