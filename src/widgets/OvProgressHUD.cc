@@ -1,6 +1,7 @@
 #include "widgets/OvProgressHUD.h"
 
 #include <cmath>
+#include <limits>
 #include <mutex>
 #include <random>
 
@@ -403,14 +404,19 @@ void OvProgressHUD::show() {
                     });
 }
 
-void OvProgressHUD::endConfirmation() {
+bool OvProgressHUD::endConfirmation() {
   if (confirmationTimer_) {
     confirmationTimer_->invalidate();
     confirmationTimer_ = nullptr;
   }
-  if (confirmed_) endGlowAnimation();
+  const bool wasConfirmed = confirmed_;
   confirmed_ = false;
+  if (wasConfirmed) {
+    endGlowAnimation();
+    hud_->setMessageText(std::move(tempStatus_));
+  }
   tempStatus_.reset();
+  return wasConfirmed;
 }
 
 void OvProgressHUD::supersedeDismissal() {
@@ -425,7 +431,8 @@ void OvProgressHUD::dismiss() {
   PF_ASSERT_MAIN_THREAD();
   if (!window_) return;
   supersedeDismissal();
-  endConfirmation();
+  // The leaving box shows the status again, not the question.
+  if (endConfirmation()) updateMessageLabelsAnimated(false);
   // The latest request wins over a waiting entry.
   queuedShowAnimation = nullptr;
   phase_ = Phase::Leaving;
@@ -468,17 +475,18 @@ void OvProgressHUD::dismissWithCompletionState(std::int64_t state, std::optional
   if (title) setTitle(std::move(title));
   if (status) setStatus(std::move(status));
   hud_->completionState = state;
-  // Positive infinity and 2 to the 64th keep the overlay up.
-  const bool keepUp = std::isinf(delay) || static_cast<double>(delay) == 18446744073709551616.0;
+  // Positive infinity and 2 to the 64th keep the overlay up; any other delay that is not above 0
+  // (a negative one, negative infinity, not a number) dismisses as 0 does.
+  const bool keepUp = delay == std::numeric_limits<float>::infinity() || delay == 18446744073709551616.0f;
+  const double seconds = delay > 0 ? static_cast<double>(delay) : 0.0;
   supersedeDismissal();
   const std::uint64_t request = requests_;
   std::weak_ptr<OvProgressHUD> weak = weakSelf();
-  auto schedule = [weak, delay, request] {
+  auto schedule = [weak, seconds, request] {
     auto self = weak.lock();
     // A show, an update or another dismissal since this one (the same turn included) wins.
     if (!self || self->requests_ != request) return;
-    if (!std::isfinite(delay)) return;
-    self->dismissDelayTimer_ = pf::Timer::scheduled(std::max(0.0f, delay), false, [weak](pf::Timer&) {
+    self->dismissDelayTimer_ = pf::Timer::scheduled(seconds, false, [weak](pf::Timer&) {
       if (auto hud = weak.lock()) {
         hud->dismissDelayTimer_ = nullptr;
         hud->dismiss();
@@ -489,7 +497,7 @@ void OvProgressHUD::dismissWithCompletionState(std::int64_t state, std::optional
     runHUDUpdate(true, [schedule, keepUp](bool) {
       if (!keepUp) schedule();
     });
-  } else {
+  } else if (!keepUp) {
     schedule();
   }
 }
@@ -554,11 +562,9 @@ void OvProgressHUD::handleTap() {
   if (!confirmed_) return;
   supersedeDismissal();
   const std::uint64_t request = requests_;
-  if (confirmationTimer_) confirmationTimer_->invalidate();
-  confirmationTimer_ = nullptr;
+  // The question is answered: the error mark comes with the status again.
+  endConfirmation();
   if (auto cancel = cancelBlock_) cancel();
-  endGlowAnimation();
-  tempStatus_.reset();
   hud_->completionState = OvProgressHUDCompletionStateError;
   hud_->needsUpdate = true;
   std::weak_ptr<OvProgressHUD> weak = weakSelf();
@@ -566,17 +572,10 @@ void OvProgressHUD::handleTap() {
     auto self = weak.lock();
     if (self && self->requests_ == request) self->dismiss();
   });
-  confirmed_ = false;
 }
 
 void OvProgressHUD::resetConfirmationTimer() {
-  if (confirmationTimer_) confirmationTimer_->invalidate();
-  confirmationTimer_ = nullptr;
-  setStatus(tempStatus_);
-  tempStatus_.reset();
-  confirmed_ = false;
-  endGlowAnimation();
-  updateMessageLabelsAnimated(true);
+  if (endConfirmation()) updateMessageLabelsAnimated(true);
 }
 
 // ---- animations

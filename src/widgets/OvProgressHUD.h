@@ -166,8 +166,9 @@ class OvProgressHUD : public pf::View, public OvHudDelegate {
   void updateMessageLabelsAnimated(bool animated);
   std::shared_ptr<pf::Image> imageForCompletionState(std::int64_t state) const;
   pf::InterfaceOrientation currentOrientation() const;
-  // Ends a pending cancel confirmation without restoring anything.
-  void endConfirmation();
+  // Ends a pending cancel confirmation (its timer and glow); the status is again the latest one set
+  // (the one the first tap saved, or one set since). Says whether one was pending.
+  bool endConfirmation();
   // A new request (a show, an update, a dismissal) ends what an earlier dismissal has pending: its
   // timer, and the steps that would still schedule one or dismiss (see requests_).
   void supersedeDismissal();

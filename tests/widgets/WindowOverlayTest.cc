@@ -4,6 +4,10 @@
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <optional>
+#include <random>
+#include <sstream>
+#include <string>
 #include <vector>
 
 #include "platform/foundation/Clock.h"
@@ -445,6 +449,263 @@ TEST_F(WindowOverlay, AStatusSetWhileACancelIsConfirmedOutlivesTheConfirmation) 
     EXPECT_TRUE(hud()->hudWindow());
   }
   EXPECT_EQ(cancels, 0);
+}
+
+// The cancel's question stands only while the cancel is asked: once a cancel is confirmed, or a
+// dismissal ends the asking, the status is again the latest one set, and whatever presents the
+// overlay next (in the same turn or later, for every style) shows that status, never the question.
+TEST_F(WindowOverlay, AfterACancelTheOverlayShowsTheLatestStatusNotTheQuestion) {
+  auto tapOverlay = [&] { hud()->hudWindow()->tapAt(Point{10, 10}); };
+  struct Sequence {
+    const char* name;
+    bool confirm;  // a second tap confirms; else a dismissal ends the asking
+    bool sameTurn;  // the presentation follows in the same turn; else after the overlay went
+    std::function<void()> present;
+  };
+  const std::vector<Sequence> sequences = {
+      {"confirmed, progress update", true, true, [] { Ov::updateProgress(0.5); }},
+      {"confirmed, show", true, true, [&] { hud()->show(); }},
+      {"confirmed, later progress show", true, false, [] { Ov::updateProgress(0.5); }},
+      {"asked, dismissed, progress show", false, true, [] { Ov::updateProgress(0.5); }},
+      {"asked, dismissed, show", false, true, [&] { hud()->show(); }},
+      {"asked, dismissed, later progress show", false, false, [] { Ov::updateProgress(0.5); }},
+  };
+  for (std::int64_t style = 0; style <= 7; ++style) {
+    for (const Sequence& sequence : sequences) {
+      SCOPED_TRACE(::testing::Message() << "style " << style << ", " << sequence.name);
+      int cancels = 0;
+      Ov::setPresentationStyle(style);
+      Ov::showWithTitle("Quote", "กำลังส่งคำสั่ง", [&] { ++cancels; });
+      advance(2);
+      tapOverlay();
+      ASSERT_EQ(hud()->hud().statusLabel().text(), "Cancel?");
+      if (sequence.confirm)
+        tapOverlay();
+      else
+        Ov::dismiss();
+      EXPECT_EQ(hud()->status(), "กำลังส่งคำสั่ง");
+      if (!sequence.sameTurn) {
+        advance(3);
+        ASSERT_FALSE(hud()->hudWindow());
+      }
+      sequence.present();
+      advance(4);
+      EXPECT_EQ(cancels, sequence.confirm ? 1 : 0);
+      ASSERT_TRUE(hud()->hudWindow());
+      EXPECT_TRUE(hud()->isVisible());
+      EXPECT_FALSE(hud()->isConfirmed());
+      EXPECT_EQ(hud()->status(), "กำลังส่งคำสั่ง");
+      EXPECT_EQ(hud()->hud().statusLabel().text(), "กำลังส่งคำสั่ง");
+      Ov::dismiss();
+      advance(3);
+      EXPECT_FALSE(hud()->hudWindow());
+    }
+  }
+}
+
+// Only positive infinity and 2 to the 64th keep a delayed dismissal's overlay up; any other delay
+// that is not a number, or is below 0, dismisses as a delay of 0 does, on a shown overlay and on
+// one still entering.
+TEST_F(WindowOverlay, OnlyTheKeepUpDelaysKeepTheOverlayUp) {
+  const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+  for (std::int64_t style : {0, 6, 7}) {
+    for (bool entering : {false, true}) {
+      // Where a dismissal of delay 0 has got to 0.2 s later.
+      auto at = [&](float delay) {
+        Ov::setPresentationStyle(style);
+        Ov::showWithStatus("Rates");
+        advance(entering ? 0.1 : 2);
+        Ov::dismissWithError("Failed", std::nullopt, delay);
+        advance(0.2);
+        const bool state[] = {bool(hud()->hudWindow()), running("dismiss"), bool(hud()->queuedDismissAnimation)};
+        advance(5);
+        EXPECT_FALSE(hud()->hudWindow());
+        return std::vector<bool>(std::begin(state), std::end(state));
+      };
+      const std::vector<bool> zero = at(0);
+      for (float delay : {nan, -nan, -inf, -1.0f, -0.0f, -std::numeric_limits<float>::max(), -1e-30f}) {
+        SCOPED_TRACE(::testing::Message() << "style " << style << (entering ? " entering" : " shown") << " delay "
+                                          << delay);
+        EXPECT_EQ(at(delay), zero);
+      }
+      for (float delay : {inf, 18446744073709551616.0f}) {
+        SCOPED_TRACE(::testing::Message() << "style " << style << " delay " << delay);
+        Ov::setPresentationStyle(style);
+        Ov::showWithStatus("Rates");
+        advance(entering ? 0.1 : 2);
+        Ov::dismissWithError("Failed", std::nullopt, delay);
+        advance(60);
+        EXPECT_TRUE(hud()->hudWindow());
+        EXPECT_FALSE(hud()->hasDismissDelayTimer());
+        EXPECT_EQ(hud()->hud().statusLabel().text(), "Failed");
+        Ov::dismiss();
+        advance(3);
+        EXPECT_FALSE(hud()->hudWindow());
+      }
+    }
+  }
+  // The longest finite delay is a delay like any other: the overlay waits, and a dismissal still ends it.
+  Ov::showWithStatus("Rates");
+  advance(2);
+  Ov::dismissWithSuccess("Done", std::nullopt, std::numeric_limits<float>::max());
+  advance(60);
+  EXPECT_TRUE(hud()->hudWindow());
+  EXPECT_TRUE(hud()->hasDismissDelayTimer());
+  Ov::dismiss();
+  advance(3);
+  EXPECT_FALSE(hud()->hudWindow());
+  EXPECT_FALSE(hud()->hasDismissDelayTimer());
+}
+
+// Random sequences of calls against a small model of what must be on screen: up or down, the
+// latest status set, and the cancels run. Calls come in bursts made in one turn; between bursts
+// the clock moves 1 s (a delayed dismissal or a confirmed cancel has begun its exit, a question
+// may still be asked) or long enough for everything to settle. Fixed seed: a failure replays.
+TEST_F(WindowOverlay, RandomCallSequencesEndAsTheLatestCallsAsk) {
+  using Status = std::optional<std::string>;
+  const std::vector<Status> statuses = {std::nullopt, "", "Rates", "Sending", "กำลังโหลด", "در حال ارسال"};
+  const float inf = std::numeric_limits<float>::infinity();
+  const std::vector<float> delays = {0.75f, 0, 0.3f, std::numeric_limits<float>::quiet_NaN(), -inf, -1, -0.0f,
+                                     inf, 18446744073709551616.0f};
+  struct Model {
+    bool up = false;
+    bool pendingDown = false;  // a delayed dismissal or a confirmed cancel waits for its update
+    bool confirming = false;   // a first tap asked, and the asking has not ended
+    bool questionShown = false;
+    double askedAt = 0;
+    bool cancellable = false;
+    int cancels = 0;
+    Status latest;
+  };
+  std::mt19937 random(48);
+  auto pick = [&](std::size_t n) { return static_cast<std::size_t>(random() % n); };
+  int cancels = 0;
+  for (int sequence = 0; sequence < 3000; ++sequence) {
+    OvProgressHUD::resetSharedHUD();
+    const std::int64_t style = static_cast<std::int64_t>(pick(8));
+    Ov::setPresentationStyle(style);
+    cancels = 0;
+    Model m;
+    double now = 0;
+    std::ostringstream steps;
+    steps << "sequence " << sequence << " style " << style << ":";
+    auto setStatus = [&](const Status& s) {
+      m.latest = s;
+      m.questionShown = false;
+    };
+    auto endAsking = [&] {
+      m.confirming = false;
+      m.questionShown = false;
+    };
+    auto present = [&] {
+      m.up = true;
+      m.pendingDown = false;
+    };
+    for (int burst = 0; burst < 6; ++burst) {
+      const std::size_t calls = 1 + pick(4);
+      for (std::size_t call = 0; call < calls; ++call) {
+        const Status s = statuses[pick(statuses.size())];
+        switch (pick(m.up ? 9 : 8)) {
+          case 0:
+            steps << " show";
+            Ov::showWithStatus(s);
+            setStatus(s);
+            present();
+            m.cancellable = false;
+            break;
+          case 1:
+            steps << " show-cancellable";
+            Ov::showWithTitle("Quote", s, [&] { ++cancels; });
+            setStatus(s);
+            present();
+            m.cancellable = true;
+            break;
+          case 2:
+            steps << " progress-show";
+            Ov::showProgressWithStyle(widgets::OvProgressHUDProgressStyleRadial, "Download", s);
+            setStatus(s);
+            present();
+            m.cancellable = false;
+            break;
+          case 3:
+            steps << " update-status";
+            Ov::updateStatus(s);
+            setStatus(s);
+            present();
+            break;
+          case 4:
+            steps << " progress" << (s ? "-status" : "");
+            Ov::updateProgress(0.5, s);
+            if (s) setStatus(s);
+            present();
+            break;
+          case 5:
+            steps << " dismiss";
+            Ov::dismiss();
+            m.up = m.pendingDown = false;
+            endAsking();
+            break;
+          case 6:
+          case 7: {
+            const bool success = pick(2) == 0;
+            const float delay = delays[pick(delays.size())];
+            steps << (success ? " success-after(" : " error-after(") << delay << ")";
+            if (success)
+              Ov::dismissWithSuccess(s, std::nullopt, delay);
+            else
+              Ov::dismissWithError(s, std::nullopt, delay);
+            if (s) setStatus(s);
+            const bool keepUp = delay == inf || delay == 18446744073709551616.0f;
+            m.pendingDown = m.up && !keepUp;
+            break;
+          }
+          default:  // a tap, on an overlay that is up
+            steps << " tap";
+            hud()->hudWindow()->tapAt(Point{10, 10});
+            if (m.confirming) {
+              m.cancels += m.cancellable ? 1 : 0;
+              m.pendingDown = true;
+              endAsking();
+            } else if (m.cancellable) {
+              m.confirming = m.questionShown = true;
+              m.askedAt = now;
+            }
+            break;
+        }
+      }
+      const bool settle = pick(2) == 0;
+      steps << (settle ? " | settle |" : " | 1 s |");
+      advance(settle ? 6 : 1);
+      now += settle ? 6 : 1;
+      if (m.pendingDown) {
+        m.up = m.pendingDown = false;
+        endAsking();
+      }
+      if (m.confirming && now - m.askedAt > 2.8) endAsking();
+      SCOPED_TRACE(steps.str());
+      EXPECT_EQ(cancels, m.cancels);
+      const Status shown = m.questionShown ? Status("Cancel?") : m.latest;
+      EXPECT_EQ(hud()->status(), shown);
+      if (m.up) {
+        auto window = hud()->hudWindow();
+        ASSERT_TRUE(window && !window->isHidden());
+        EXPECT_TRUE(hud()->isVisible());
+        EXPECT_EQ(hud()->hud().superviewRaw(), hud().get());
+        EXPECT_EQ(hud()->hud().statusLabel().text(), shown.value_or(""));
+        EXPECT_EQ(hud()->isConfirmed(), m.confirming);
+      }
+      if (settle) {
+        EXPECT_EQ(bool(hud()->hudWindow()), m.up);
+        EXPECT_EQ(hud()->isVisible(), m.up);
+        EXPECT_FALSE(hud()->isConfirmed());
+        EXPECT_FALSE(hud()->hasDismissDelayTimer());
+        if (m.up) {
+          EXPECT_FALSE(box().hasAnimations());
+        }
+      }
+      if (::testing::Test::HasFailure()) return;
+    }
+  }
 }
 
 TEST_F(WindowOverlay, ADragAcrossTheOverlayDismissesIt) {
