@@ -94,22 +94,33 @@ void installResourcePackage() {
   const auto release = pf::Sandbox::documents() / "release";
   const bool replacing = pf::FileManager::isDirectory(release);
   if (replacing && defaults->string(kZipMD5DefaultsKey) == md5) return;
+  // A recorded digest vouches for the tree in place. From the swap until the bookkeeping is done
+  // the tree is one no digest may vouch for, so the recorded one is removed on disk first: a kill
+  // or a failure from here on leaves none, and the next start installs again whatever package the
+  // application package then holds. Where the removal cannot be written the tree stays as it is.
+  const auto recorded = defaults->object(kZipMD5DefaultsKey);
+  if (!defaults->removeObject(kZipMD5DefaultsKey)) {
+    LoggerUtil::debug("resource package not installed: the recorded digest could not be removed");
+    return;
+  }
   const auto backup = pf::Sandbox::documents() / "backup";
   pf::Error error;
   if (!MwPackageInstaller::install(*archive, release, backup, {}, &error)) {
     LoggerUtil::debug("resource package not installed: " + error.localizedDescription());
+    // A failed install leaves the tree byte for byte as it was: its digest holds again.
+    if (recorded && !defaults->setObject(kZipMD5DefaultsKey, *recorded))
+      LoggerUtil::debug("the recorded digest could not be put back; the resource package is installed again next start");
     return;
   }
   // Pages downloaded into the replaced tree are marked again, so the update downloads them again.
-  // Marks that could not be written leave "zipMD5" as it was: the next start installs again.
+  // Marks that could not be written leave no digest: the next start installs again.
   if (!MwBusinessManager::getInstance().remarkReplacedPages(replacing ? backup / kBusinessFileName
                                                                       : std::filesystem::path())) {
     LoggerUtil::debug("resource package installed, but its pages could not be marked; it is installed again next start");
     return;
   }
-  // Only after the swap: a failed install is tried again on the next start.
-  defaults->setObject(kZipMD5DefaultsKey, md5);
-  defaults->synchronize();
+  if (!defaults->setObject(kZipMD5DefaultsKey, md5))
+    LoggerUtil::debug("resource package installed, but its digest could not be recorded; it is installed again next start");
 }
 
 }  // namespace

@@ -8,8 +8,10 @@
 //
 // Start-up: unpackResources() installs the application package's "data.zip" as Documents/release
 // (the old tree goes to Documents/backup; "zipMD5" in the user defaults skips an unchanged
-// package). initialization() loads the menu, posts "DataPrepared" and runs the network sequence
-// on threads of its own: probe, key negotiation, manifest, then the menu and file-list checks.
+// package: it is removed before the swap and recorded once the replaced pages are marked again, so
+// a tree without one is installed again). initialization() loads the menu, posts "DataPrepared"
+// and runs the network sequence on threads of its own: probe, key negotiation, manifest, then the
+// menu and file-list checks.
 // A second initialization while one runs waits for it. Every result reaches the listeners that
 // implement its operation asynchronously on the main queue, so none arrives before the caller
 // returns. The formats of the acts are in docs/resources.md.

@@ -5,6 +5,10 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include <gtest/gtest.h>
 
@@ -179,46 +183,137 @@ TEST_F(PackageInstallTest, UnpackResourcesInstallsOnceKeepsABackupAndSkipsAnUnch
   EXPECT_EQ(pf::UserDefaults::standard()->string(kZipMD5DefaultsKey), pf::hexEncode(pf::md5(zipBytes(second))));
 }
 
-// The pages of the tree the resource package replaces are marked again in the business file
-// before "zipMD5" is written. When the marks cannot be written (past a file size limit here),
-// "zipMD5" stays as it was: the next start installs the package again, and writes it once its
-// bookkeeping is done.
-TEST_F(PackageInstallTest, ResourcePackageMarksThatCannotBeWrittenLeaveZipMD5ForTheNextStart) {
+// The recorded "zipMD5" is removed from the preferences before the swap and written only once the
+// pages of the replaced tree are marked again in the business file. When the marks cannot be
+// written (past a file size limit here) no digest is left: the next start installs again, the
+// same package or the one it replaced when the application package goes back to it. A removal
+// that cannot be written installs nothing.
+TEST_F(PackageInstallTest, ADigestIsRecordedOnlyForATreeWhoseBookkeepingIsDone) {
   auto made = makePackage("data.zip", "good", {{"index.html", "v1"}});
   const auto md5 = pf::hexEncode(pf::md5(zipBytes(made)));
   auto& business = MwBusinessManager::getInstance();
-  // A page tree with pages downloaded since the package was made, in a business file that needs
-  // more room than the limit gives.
-  const auto replacedTree = [&] {
-    prepareResourceRoad(zipBytes(made));
+  // Pages downloaded since the package in place was made, in a business file that needs more room
+  // than the limit gives.
+  const auto downloadPages = [&] {
     MwBusinessManager::resetForTesting();
     ASSERT_TRUE(business.performBatch([&] {
       for (int i = 0; i < 150; ++i) business.refreshBusinessWithHTMLUrl("html|p" + std::to_string(i) + ".html", "2");
     }));
     ASSERT_GT(pf::FileManager::readFile(business.filePath())->size(), 6000u);
   };
+  // A start of a new process on the same home.
+  const auto restart = [] {
+    pf::UserDefaults::resetStandard();
+    MwBusinessManager::resetForTesting();
+  };
 
-  replacedTree();
+  prepareResourceRoad(zipBytes(made));
+  downloadPages();
   MwFramework::getInstance().unpackResources();
   EXPECT_EQ(pf::UserDefaults::standard()->string(kZipMD5DefaultsKey), md5);
   MwBusinessManager::resetForTesting();  // what the file holds
   EXPECT_TRUE(marked("html|p0.html"));
   EXPECT_TRUE(marked("html|p149.html"));
 
-  replacedTree();
+  // The marks cannot be written: the package stands, without a digest.
+  prepareResourceRoad(zipBytes(made));
+  downloadPages();
   {
     fxtest::FileSizeLimit limit(4096);
     MwFramework::getInstance().unpackResources();
   }
   EXPECT_EQ(testing::snapshot(release()), (Tree{{"index.html", "v1"}}));
-  EXPECT_EQ(pf::UserDefaults::standard()->string(kZipMD5DefaultsKey), "old");
+  EXPECT_EQ(pf::UserDefaults::standard()->string(kZipMD5DefaultsKey), std::nullopt);
   EXPECT_TRUE(log.contains("its pages could not be marked")) << ::testing::PrintToString(log.lines());
-  pf::UserDefaults::resetStandard();
-  EXPECT_EQ(pf::UserDefaults::standard()->string(kZipMD5DefaultsKey), "old");
-
+  restart();
+  EXPECT_EQ(pf::UserDefaults::standard()->string(kZipMD5DefaultsKey), std::nullopt);
   MwFramework::getInstance().unpackResources();
   EXPECT_EQ(testing::snapshot(release()), (Tree{{"index.html", "v1"}}));
   EXPECT_EQ(pf::UserDefaults::standard()->string(kZipMD5DefaultsKey), md5);
+
+  // A second package whose marks cannot be written, then the first one back in the application
+  // package: the first is installed again, although its digest was the one recorded last.
+  auto second = makePackage("data.zip", "good", {{"index.html", "v2"}});
+  downloadPages();
+  ASSERT_TRUE(pf::FileManager::writeFile(bundle / "data.zip", zipBytes(second), true));
+  {
+    fxtest::FileSizeLimit limit(4096);
+    MwFramework::getInstance().unpackResources();
+  }
+  EXPECT_EQ(testing::snapshot(release()), (Tree{{"index.html", "v2"}}));
+  restart();
+  ASSERT_TRUE(pf::FileManager::writeFile(bundle / "data.zip", zipBytes(made), true));
+  MwFramework::getInstance().unpackResources();
+  EXPECT_EQ(testing::snapshot(release()), (Tree{{"index.html", "v1"}}));
+  EXPECT_EQ(pf::UserDefaults::standard()->string(kZipMD5DefaultsKey), md5);
+
+  // The recorded digest cannot be removed (no room even for the preferences): nothing changes,
+  // and the next start with room installs the package.
+  ASSERT_TRUE(pf::FileManager::writeFile(bundle / "data.zip", zipBytes(second), true));
+  const auto before = testing::snapshot(home.path());
+  log.clear();
+  {
+    fxtest::FileSizeLimit limit(16);
+    MwFramework::getInstance().unpackResources();
+  }
+  EXPECT_EQ(testing::snapshot(home.path()), before);
+  EXPECT_TRUE(log.contains("the recorded digest could not be removed")) << ::testing::PrintToString(log.lines());
+  restart();
+  MwFramework::getInstance().unpackResources();
+  EXPECT_EQ(testing::snapshot(release()), (Tree{{"index.html", "v2"}}));
+  EXPECT_EQ(pf::UserDefaults::standard()->string(kZipMD5DefaultsKey), pf::hexEncode(pf::md5(zipBytes(second))));
+}
+
+// A start killed between the swap and the digest's write (a child process killed as the installer
+// flushes the swap) leaves no digest on disk: the next start installs again, also when the
+// application package holds the package the killed start replaced. The killed start's staging
+// folder goes then.
+TEST_F(PackageInstallTest, AStartKilledAfterTheSwapLeavesATreeTheNextStartInstallsAgain) {
+  using Step = MwPackageInstaller::Step;
+  struct Unhook {
+    ~Unhook() { MwPackageInstaller::setStepHookForTesting({}); }
+  } unhook;
+  auto first = makePackage("data.zip", "good", {{"index.html", "v1"}});
+  auto second = makePackage("data.zip", "good", {{"index.html", "v2"}});
+  const auto md5 = pf::hexEncode(pf::md5(zipBytes(first)));
+  prepareResourceRoad(zipBytes(first));
+  MwFramework::getInstance().unpackResources();
+  ASSERT_EQ(pf::UserDefaults::standard()->string(kZipMD5DefaultsKey), md5);
+
+  ASSERT_TRUE(pf::FileManager::writeFile(bundle / "data.zip", zipBytes(second), true));
+  MwPackageInstaller::setStepHookForTesting([](Step at) {
+    if (at == Step::Publish) ::raise(SIGKILL);
+    return true;
+  });
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    MwFramework::getInstance().unpackResources();
+    ::_exit(1);  // not killed
+  }
+  MwPackageInstaller::setStepHookForTesting({});
+  int status = 0;
+  for (int waited = 0; ::waitpid(child, &status, WNOHANG) == 0; ++waited) {
+    if (waited == 6000) {  // a minute: the child is stuck
+      ::kill(child, SIGKILL);
+      ::waitpid(child, &status, 0);
+      FAIL() << "the start did not end";
+    }
+    ::usleep(10'000);
+  }
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+  EXPECT_EQ(testing::snapshot(release()), (Tree{{"index.html", "v2"}}));
+  EXPECT_EQ(hidden(pf::Sandbox::documents()).size(), 1u);  // the replaced tree, still staged
+
+  // The next start, with the first package back in the application package.
+  pf::UserDefaults::resetStandard();
+  MwBusinessManager::resetForTesting();
+  EXPECT_EQ(pf::UserDefaults::standard()->string(kZipMD5DefaultsKey), std::nullopt);
+  ASSERT_TRUE(pf::FileManager::writeFile(bundle / "data.zip", zipBytes(first), true));
+  MwFramework::getInstance().unpackResources();
+  EXPECT_EQ(testing::snapshot(release()), (Tree{{"index.html", "v1"}}));
+  EXPECT_EQ(pf::UserDefaults::standard()->string(kZipMD5DefaultsKey), md5);
+  EXPECT_EQ(hidden(pf::Sandbox::documents()), std::vector<std::string>{});
 }
 
 TEST_F(PackageInstallTest, DownloadsAboveTheLimitAreRefusedAndLeaveTheDestination) {

@@ -44,7 +44,7 @@ std::optional<Value> UserDefaults::object(std::string_view key) const {
   return std::nullopt;
 }
 
-void UserDefaults::setObject(std::string_view key, Value value) {
+bool UserDefaults::setObject(std::string_view key, Value value) {
   if (value.is_null()) return removeObject(key);
   MutexLock lock(mutex_);
   // Only the key's earlier value is kept for an undo: the assignment leaves the key where it was,
@@ -53,19 +53,22 @@ void UserDefaults::setObject(std::string_view key, Value value) {
   std::optional<Value> before;
   if (auto found = values_.find(name); found != values_.end()) before = *found;
   values_[name] = std::move(value);
-  if (persistLocked()) return;
+  if (persistLocked()) return true;
   if (before)
     values_[name] = std::move(*before);
   else
     values_.erase(name);
+  return false;
 }
 
-void UserDefaults::removeObject(std::string_view key) {
+bool UserDefaults::removeObject(std::string_view key) {
   MutexLock lock(mutex_);
-  if (!values_.contains(std::string(key))) return;
+  if (!values_.contains(std::string(key))) return true;
   Value before = values_;  // the whole, so an undo puts the key back where it stood
   values_.erase(std::string(key));
-  if (!persistLocked()) values_ = std::move(before);
+  if (persistLocked()) return true;
+  values_ = std::move(before);
+  return false;
 }
 
 std::optional<std::string> UserDefaults::string(std::string_view key) const {

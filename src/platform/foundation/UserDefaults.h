@@ -29,9 +29,10 @@ class UserDefaults {
   explicit UserDefaults(std::filesystem::path file);
 
   std::optional<Value> object(std::string_view key) const;
-  // Stores the value; null removes the key (the platform's nil). Either stays only when written.
-  void setObject(std::string_view key, Value value);
-  void removeObject(std::string_view key);
+  // Stores the value; null removes the key (the platform's nil). Either stays only when written:
+  // true when the file holds the change (a removal of an absent key writes nothing).
+  bool setObject(std::string_view key, Value value);
+  bool removeObject(std::string_view key);
 
   // Strings as they are, numbers as their description; nullopt otherwise.
   std::optional<std::string> string(std::string_view key) const;

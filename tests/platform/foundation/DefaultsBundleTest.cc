@@ -52,7 +52,7 @@ TEST(UserDefaults, PersistsEveryChangeAndReadsItBack) {
 }
 
 // A change whose write fails (past a file size limit here) is undone: the defaults answer what the
-// file holds, for a set, a replacement and a removal alike.
+// file holds, for a set, a replacement and a removal alike, and the change answers false.
 TEST(UserDefaults, AChangeThatCannotBeWrittenIsUndone) {
   fxtest::TempDir dir;
   const auto file = dir / "app.plist";
@@ -63,10 +63,11 @@ TEST(UserDefaults, AChangeThatCannotBeWrittenIsUndone) {
   {
     LogCapture log;
     fxtest::FileSizeLimit limit(before.size() / 2);
-    defaults.setObject("zipMD5", "new");
-    defaults.setObject("added", 1);
-    defaults.removeObject("kept");
-    defaults.setObject("kept", nullptr);
+    EXPECT_FALSE(defaults.setObject("zipMD5", "new"));
+    EXPECT_FALSE(defaults.setObject("added", 1));
+    EXPECT_FALSE(defaults.removeObject("kept"));
+    EXPECT_FALSE(defaults.setObject("kept", nullptr));
+    EXPECT_TRUE(defaults.removeObject("absent"));  // nothing to write
     EXPECT_EQ(log.lines().size(), 4u);
     EXPECT_TRUE(log.contains("UserDefaults: could not write " + file.string()));
   }
@@ -77,7 +78,7 @@ TEST(UserDefaults, AChangeThatCannotBeWrittenIsUndone) {
   EXPECT_EQ(defaults.dictionaryRepresentation(), UserDefaults(file).dictionaryRepresentation());
 
   // With room again the same change is kept.
-  defaults.setObject("zipMD5", "new");
+  EXPECT_TRUE(defaults.setObject("zipMD5", "new"));
   EXPECT_EQ(UserDefaults(file).string("zipMD5"), "new");
 }
 
