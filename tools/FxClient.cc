@@ -102,13 +102,15 @@ constexpr const char* kUsage =
     "  --timeout   the real-time deadline of the whole run in seconds (default 60)\n"
     "  --out       where startup.log and the PNGs go (default out); only what an earlier run listed\n"
     "              in its mark (.fxclient-made) is deleted there\n"
+    "  --page      a page of the installed page tree (HOME/Documents/release/), opened over the first\n"
+    "              page; HOME is OUT/home unless --home names one\n"
     "exit 0: the first page is open (and every tour step saw what it expects); 1: the key\n"
     "     negotiation failed; 2: the deadline passed; 3: a tour step failed; 4: the --page did not\n"
     "     open; 5: the demo bank could not be started or set up; 64: bad options (also a file given\n"
     "     as a folder, or an out folder this runner did not make); 70: an internal error; 73: a\n"
     "     folder, the log or a picture could not be made or written; 75: the out folder or the home\n"
-    "     is in use by another run (nothing there is touched); killed by a signal: the demo bank\n"
-    "     ends too\n";
+    "     is in use by another run, or lies in or holds a folder another run uses (nothing is\n"
+    "     touched); killed by a signal: the demo bank ends too\n";
 
 // A whole decimal number of seconds above 0 and at most a day; anything else is refused.
 std::optional<double> parseSeconds(const std::string& text) {
