@@ -16,7 +16,8 @@
 #
 # Exits 1 when a program failed (an exit status other than 0, killed by a signal, or stopped at its
 # time limit), a row failed, or a ratio it declared failed or is missing; missed and unsettled
-# aims are figures, not failures.
+# aims are figures, not failures. Stopped by SIGINT it exits 130, by SIGTERM 143 (128 + the
+# signal's number), the program then running killed with whatever it started.
 #
 # Environment: BENCH_ONLY='unpack startup' runs only those programs; BENCH_LOG=dir keeps each
 # program's whole output there; BENCH_TABLE=file writes the block to that file too;
@@ -129,7 +130,9 @@ finish() {
   rm -rf "$work"
 }
 trap finish EXIT
-trap 'exit 130' INT TERM
+# Stopped by a signal, it ends as a program that signal ends would report: 128 + its number.
+trap 'exit 130' INT
+trap 'exit 143' TERM
 
 # Runs a program (the first argument) with the rest of the arguments in a session of its own,
 # output in file `$output`, for at most `$seconds`; sets `status` and `stopped` (1 when it met the limit) and

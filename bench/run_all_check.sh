@@ -2,7 +2,8 @@
 # Checks bench/run_all.sh against stand-in programs in a build folder of its own: one that leaves a
 # peer running (in a process group of its own, deaf to SIGTERM, holding the program's output), one
 # that meets its time limit, one killed by a signal, one with a failed row, one whose verdict is
-# unsettled; then a program the build should have made but did not, and a misspelt BENCH_ONLY.
+# unsettled; then run_all.sh stopped by SIGINT and by SIGTERM, a program the build should have made
+# but did not, and a misspelt BENCH_ONLY.
 #
 #   bench/run_all_check.sh [run_all.sh, default the one beside this file] [scratch folder's parent]
 set -u
@@ -47,7 +48,8 @@ program bench_killed 'kill -KILL $$'
 program bench_failedrow 'echo "ratio   1.00  min  1.00  max  1.00  n 5                        row / row"
 echo "row    failed   BM_Broken  (no peer)"
 exit 1'
-printf '%s\n' bench_failedrow bench_fine bench_killed bench_stray bench_stuck bench_unbuilt >"$build/bench/programs.txt"
+printf '%s\n' bench_failedrow bench_fine bench_killed bench_sleeper bench_stray bench_stuck bench_unbuilt \
+  >"$build/bench/programs.txt"
 
 # The run is bounded here so that a run_all.sh that waits on the peer fails instead of hanging.
 BENCH_ONLY='fine stray stuck killed failedrow' BENCH_LIMIT=5 \
@@ -72,6 +74,30 @@ for file in "$work"/*.pid; do
   alive "$(tail -1 "$file")" && fail "the peer of $(basename "$file" .pid) still runs"
 done
 [ -f "$work/bench_stray.pid" ] && [ -f "$work/bench_stuck.pid" ] || fail "a stand-in started no peer"
+
+# Stopped by a signal while a program runs: 128 + the signal's number, and the program gone. (Job
+# control on, so that the background run_all.sh does not start with SIGINT ignored.)
+program bench_sleeper 'echo $$ >"$SLEEPER_PID"; exec sleep infinity'
+for signal in INT TERM; do
+  pid_file=$work/sleeper-$signal.pid
+  set -m
+  SLEEPER_PID=$pid_file BENCH_ONLY=sleeper BENCH_LIMIT=100 bash "$run_all" "$build" >"$work/signal-$signal.txt" 2>&1 &
+  run_all_pid=$!
+  set +m
+  for _ in $(seq 600); do  # (at most 60 s: a bound, not a measure)
+    [ -s "$pid_file" ] && break
+    sleep 0.1
+  done
+  kill -s "$signal" "$run_all_pid"
+  wait "$run_all_pid"
+  status=$?
+  expected=$((128 + $(kill -l "$signal")))
+  [ "$status" -eq "$expected" ] || fail "run_all.sh stopped by SIG$signal exited with $status, not $expected"
+  sleeper=$(cat "$pid_file" 2>/dev/null)
+  [ -n "$sleeper" ] || fail "the stand-in did not start before SIG$signal"
+  for _ in $(seq 600); do alive "$sleeper" || break; sleep 0.1; done
+  alive "$sleeper" && fail "the program run_all.sh ran when stopped by SIG$signal still runs"
+done
 
 # A program the build lists but did not make, and a name that is no program: nothing runs.
 for only in '' 'fine fien'; do

@@ -25,11 +25,13 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <list>
 #include <map>
 #include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -100,13 +102,15 @@ constexpr const char* kUsage =
     "  --timeout   the real-time deadline of the whole run in seconds (default 60)\n"
     "  --out       where startup.log and the PNGs go (default out); only what an earlier run listed\n"
     "              in its mark (.fxclient-made) is deleted there\n"
+    "  --page      a page of the installed page tree (HOME/Documents/release/), opened over the first\n"
+    "              page; HOME is OUT/home unless --home names one\n"
     "exit 0: the first page is open (and every tour step saw what it expects); 1: the key\n"
     "     negotiation failed; 2: the deadline passed; 3: a tour step failed; 4: the --page did not\n"
     "     open; 5: the demo bank could not be started or set up; 64: bad options (also a file given\n"
     "     as a folder, or an out folder this runner did not make); 70: an internal error; 73: a\n"
     "     folder, the log or a picture could not be made or written; 75: the out folder or the home\n"
-    "     is in use by another run (nothing there is touched); killed by a signal: the demo bank\n"
-    "     ends too\n";
+    "     is in use by another run, or lies in or holds a folder another run uses (nothing is\n"
+    "     touched); killed by a signal: the demo bank ends too\n";
 
 // A whole decimal number of seconds above 0 and at most a day; anything else is refused.
 std::optional<double> parseSeconds(const std::string& text) {
@@ -117,11 +121,16 @@ std::optional<double> parseSeconds(const std::string& text) {
   return value;
 }
 
-std::optional<Options> parseOptions(int argc, char** argv) {
+// The options, or nullopt with `why` naming the option that is wrong.
+std::optional<Options> parseOptions(int argc, char** argv, std::string& why) {
   Options o;
   std::map<std::string, std::string*> texts{{"--server", &o.server}, {"--front", &o.front}, {"--keys", &o.keys},
                                             {"--page", &o.page},     {"--time", &o.time},   {"--out", &o.out},
                                             {"--home", &o.home},     {"--scenario", &o.scenario}};
+  const auto bad = [&](const std::string& name, const std::string& value) {
+    why = "bad value for " + name + ": " + value;
+    return std::nullopt;
+  };
   for (int i = 1; i < argc; ++i) {
     std::string name = argv[i];
     if (name == "--help" || name == "-h") {
@@ -132,29 +141,36 @@ std::optional<Options> parseOptions(int argc, char** argv) {
       o.tour = true;
       continue;
     }
-    if (i + 1 >= argc) return std::nullopt;
+    if (name != "--timeout" && !texts.count(name)) {
+      why = "unknown option " + name;
+      return std::nullopt;
+    }
+    // (A value is never the next option: "--out --tour" lacks its folder.)
+    if (i + 1 >= argc || std::string_view(argv[i + 1]).starts_with("--")) {
+      why = name + " needs a value";
+      return std::nullopt;
+    }
     std::string value = argv[++i];
     if (name == "--timeout") {
       auto seconds = parseSeconds(value);
-      if (!seconds) return std::nullopt;
+      if (!seconds) return bad(name, value);
       o.timeout = *seconds;
-    } else if (auto it = texts.find(name); it != texts.end()) {
-      *it->second = value;
-      if (name == "--out") o.outGiven = true;
     } else {
-      return std::nullopt;
+      *texts.at(name) = value;
+      if (name == "--out") o.outGiven = true;
     }
   }
-  if (o.time != "virtual" && o.time != "real") return std::nullopt;
+  if (o.time != "virtual" && o.time != "real") return bad("--time", o.time);
   // A bank named on the command line is an http(s) URL with a host.
-  for (const std::string* url : {&o.server, &o.front}) {
+  for (const auto& [name, url] : {std::pair{"--server", &o.server}, {"--front", &o.front}}) {
     if (url->empty()) continue;
     auto parsed = pf::Url::parse(*url);
     if (!parsed || (parsed->scheme() != "http" && parsed->scheme() != "https") || parsed->host().empty())
-      return std::nullopt;
+      return bad(name, *url);
   }
-  if (std::find(std::begin(kScenarios), std::end(kScenarios), o.scenario) == std::end(kScenarios)) return std::nullopt;
-  if (o.out.empty()) return std::nullopt;
+  if (std::find(std::begin(kScenarios), std::end(kScenarios), o.scenario) == std::end(kScenarios))
+    return bad("--scenario", o.scenario);
+  if (o.out.empty()) return bad("--out", "(empty)");
   return o;
 }
 
@@ -392,6 +408,7 @@ class Runner : public fxtour::Driver {
   fxrun::OutFolder out_;
   fs::path home_;
   fxrun::FolderHold homeHold_;
+  std::list<fxrun::FolderHold> around_;  // the folders around the out folder and the home, shared
   bool pictureLost_ = false;
   std::unique_ptr<pf::VirtualTimeScope> time_;
   std::unique_ptr<pf::LogCapture> capture_;
@@ -411,28 +428,42 @@ int Runner::prepareFolders() {
     if (!dir.empty())
       if (int code = fxrun::refuseNonFolder(dir, option, why)) return refuse(code);
   // The home and the out folder are this run's until it ends: one another run holds refuses this
-  // one at once, before anything is tried there. The runner's own home is held before the out
-  // folder's things go, and again once it is made afresh.
+  // one at once, before anything is tried there. So does a folder around them that another run
+  // holds (this run's folders would lie in that run's), and the folders around them are held
+  // shared, so that no other run takes a folder this run's lie in. The runner's own home is held
+  // before the out folder's things go, and again once it is made afresh: meanwhile no other run
+  // can take it, as it lies in the out folder this run holds.
   home_ = o_.home.empty() ? fs::path(o_.out) / "home" : fs::path(o_.home);
+  const std::vector<fs::path> own{o_.out, home_};
   const auto holdHome = [&] {
     std::error_code ec;  // (a home that is the out folder is held with it)
     if (homeHold_.holds(home_) || !fs::is_directory(home_, ec) || fs::equivalent(home_, o_.out, ec)) return 0;
     return homeHold_.take(home_, o_.home.empty() ? "the home" : "--home", why);
   };
-  if (!o_.home.empty())
+  const auto holdAroundHome = [&] { return fxrun::holdAround(home_, "--home", own, around_, why); };
+  if (!o_.home.empty()) {
+    if (int code = holdAroundHome()) return refuse(code);
     if (int code = holdHome()) return refuse(code);
+  }
   for (const auto& [dir, option] : {std::pair{o_.keys, "--keys"}, {o_.home, "--home"}})
     if (!dir.empty())
       if (int code = fxrun::prepareFolder(dir, option, why)) return refuse(code);
-  if (!o_.home.empty())
-    if (int code = holdHome()) return refuse(code);  // one made just now
+  if (!o_.home.empty()) {  // one made just now, and the folders made for it
+    if (int code = holdHome()) return refuse(code);
+    if (int code = holdAroundHome()) return refuse(code);
+  }
+  if (int code = fxrun::holdAround(o_.out, "--out", own, around_, why)) return refuse(code);
   if (int code = out_.hold(o_.out, why)) return refuse(code);
+  if (int code = fxrun::holdAround(o_.out, "--out", own, around_, why)) return refuse(code);
   if (o_.home.empty())
     if (int code = holdHome()) return refuse(code);
   std::vector<fs::path> keep;  // the user's folders stay whatever the last run listed
   for (const std::string* dir : {&o_.keys, &o_.home})
     if (!dir->empty()) keep.emplace_back(*dir);
   if (int code = out_.claim(!o_.outGiven, keep, why)) return refuse(code);
+  // For a test only: the run stops here, its earlier things gone and its home not yet made again,
+  // until it is sent SIGCONT.
+  if (std::getenv("FXCLIENT_TEST_STOP_AFTER_CLAIM")) raise(SIGSTOP);
   // The runner's own keys and home live in its out folder, listed before they are made.
   const auto note = [&](const char* name) {
     why = "--out " + o_.out + " cannot be written";
@@ -605,8 +636,10 @@ int Runner::openPage(const std::shared_ptr<container::MwWebview>& webview) {
     return kExitDeadline;
   }
   if (watch->failure) {
+    // The page host's own reason, where it gives one, says more than the code's general text.
+    const std::string reason = watch->failure->localizedFailureReason();
     say("page " + o_.page + " did not open: " + watch->failure->domain + " " + std::to_string(watch->failure->code) +
-        " " + watch->failure->localizedDescription());
+        " " + (reason.empty() ? watch->failure->localizedDescription() : reason));
     return kExitPageFailed;
   }
   say("page loaded " + page->webView()->currentPath());
@@ -632,14 +665,14 @@ bool Runner::drive(const std::function<bool()>& done, double deadline) {
 }
 
 void Runner::advance(double seconds) {
-  if (!time_) {  // real time: the clock moves by itself meanwhile
+  if (!time_) {  // real time: the clock moves by itself meanwhile, until the run's deadline at most
     const double until = pf::Clock::now() + seconds;
-    drive([&] { return pf::Clock::now() >= until; }, realElapsed() + seconds + 10);
+    drive([&] { return pf::Clock::now() >= until; }, std::min(o_.timeout, realElapsed() + seconds + 10));
     return;
   }
   // Short steps with the loopback peers' answers (a pong, a chart's rows) taken between them, so
   // no time-out of the client fires for an answer that is already on its way.
-  for (double left = seconds; left > 1e-9; left -= kTimeStep) {
+  for (double left = seconds; left > 1e-9 && !expired(); left -= kTimeStep) {
     time_->advance(std::min(kTimeStep, left));
     pf::RunLoop::main()->spinUntil([] { return false; }, 0.005);
   }
@@ -729,7 +762,7 @@ int Runner::startAndTour() {
   if (time_)
     time_->advance(kOverlayFadeIn);
   else
-    std::this_thread::sleep_for(std::chrono::duration<double>(kOverlayFadeIn));
+    std::this_thread::sleep_for(std::chrono::duration<double>(std::clamp(timeLeft(), 0.0, kOverlayFadeIn)));
   startupShot("launch");
   auto webview = delegate->viewController()->webview();
   bool downloadsShot = false, completeSeen = false;
@@ -776,7 +809,8 @@ int Runner::startAndTour() {
     } else {
       if (time_) {  // the rest of the launch animation
         time_->advance(0.5);
-        pf::RunLoop::main()->spinUntil([&] { return !delegate->launchImageView()->superview(); }, 2);
+        pf::RunLoop::main()->spinUntil([&] { return !delegate->launchImageView()->superview(); },
+                                       std::clamp(timeLeft(), 0.0, 2.0));
       } else {
         drive([&] { return !delegate->launchImageView()->superview(); }, o_.timeout);
       }
@@ -807,9 +841,10 @@ int Runner::startAndTour() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  auto options = parseOptions(argc, argv);
+  std::string why;
+  auto options = parseOptions(argc, argv, why);
   if (!options) {
-    std::cerr << kUsage;
+    std::cerr << "fxclient: " << why << "\n" << kUsage;
     return kExitBadOptions;
   }
   if (options->help) {

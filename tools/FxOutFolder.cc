@@ -1,8 +1,10 @@
 #include "FxOutFolder.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -62,6 +64,22 @@ std::optional<std::vector<std::string>> readMark(const fs::path& mark) {
   return names;
 }
 
+// For a test only: FXCLIENT_TEST_END_IN_MARK_WRITE=N ends the run in the middle of the Nth write
+// of the mark, as a kill would. A file size limit of one byte lets the write's first byte through
+// and ends the process (SIGXFSZ, without a core) at the next, wherever the writer puts them.
+void endInThisWriteWhenAsked() {
+  static const long at = [] {
+    const char* n = std::getenv("FXCLIENT_TEST_END_IN_MARK_WRITE");
+    return n ? std::atol(n) : 0L;
+  }();
+  static long writes = 0;
+  if (at <= 0 || ++writes != at) return;
+  const rlimit noCore{0, 0}, oneByte{1, 1};
+  setrlimit(RLIMIT_CORE, &noCore);
+  signal(SIGXFSZ, SIG_DFL);
+  setrlimit(RLIMIT_FSIZE, &oneByte);
+}
+
 }  // namespace
 
 bool OutFolder::isRunnerName(const std::string& name) {
@@ -93,6 +111,8 @@ int OutFolder::claim(bool byDefault, const std::vector<fs::path>& keep, std::str
     why = "--out " + dir.string() + " is not held by this run";
     return kCannotWrite;
   }
+  // What a run killed while it wrote the mark left beside it goes (the mark itself is whole).
+  pf::FileManager::removeAtomicWriteLeftovers(dir, [](std::string_view name) { return name == kMark; });
   const bool marked = fs::exists(fs::symlink_status(dir / kMark, ec));
   if (marked) {
     auto names = readMark(dir / kMark);
@@ -127,7 +147,7 @@ int OutFolder::claim(bool byDefault, const std::vector<fs::path>& keep, std::str
   if (!marked) listed = present;  // the default folder of a run that left no mark
   // The mark is the first thing written: until the last run's things are gone, it still lists them.
   // It replaces the file that stood there, so a second name of that file elsewhere keeps its own.
-  if (!writeMark(listed, true)) {
+  if (!writeMark(listed)) {
     why = "--out " + dir.string() + " cannot be written: " + std::strerror(errno);
     return kCannotWrite;
   }
@@ -163,13 +183,14 @@ bool OutFolder::note(const std::string& name) {
   return writeMark(names_);
 }
 
-bool OutFolder::writeMark(const std::vector<std::string>& names, bool atomically) const {
+bool OutFolder::writeMark(const std::vector<std::string>& names) const {
   std::string text = "# made by fxclient; the next run in this folder removes these and nothing else\n";
   for (const auto& name : names) text += name + "\n";
-  return pf::FileManager::writeFile(dir_ / kMark, text, atomically);
+  endInThisWriteWhenAsked();
+  return pf::FileManager::writeFile(dir_ / kMark, text, true);
 }
 
-int FolderHold::take(const fs::path& dir, const std::string& what, std::string& why) {
+int FolderHold::take(const fs::path& dir, const std::string& what, std::string& why, bool shared) {
   release();
   const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) {
@@ -177,7 +198,7 @@ int FolderHold::take(const fs::path& dir, const std::string& what, std::string& 
     return kCannotWrite;
   }
   int locked;
-  while ((locked = flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+  while ((locked = flock(fd, (shared ? LOCK_SH : LOCK_EX) | LOCK_NB)) != 0 && errno == EINTR) {
   }
   if (locked != 0) {
     const int error = errno;
@@ -202,6 +223,28 @@ bool FolderHold::holds(const fs::path& dir) const {
   struct stat held {}, named {};
   return fd_ >= 0 && fstat(fd_, &held) == 0 && stat(dir.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
          held.st_ino == named.st_ino;
+}
+
+int holdAround(const fs::path& dir, const std::string& option, const std::vector<fs::path>& own,
+               std::list<FolderHold>& around, std::string& why) {
+  const fs::path full = resolved(dir);
+  for (fs::path up = full.parent_path();; up = up.parent_path()) {
+    std::error_code ec;
+    const bool ours = std::any_of(own.begin(), own.end(), [&](const fs::path& o) { return !o.empty() && within(up, o); });
+    const bool held = std::any_of(around.begin(), around.end(), [&](const FolderHold& h) { return h.holds(up); });
+    if (!ours && !held && fs::is_directory(up, ec)) {
+      std::string lockWhy;
+      around.emplace_back();
+      const int code = around.back().take(up, option, lockWhy, true);
+      if (code != 0) around.pop_back();
+      if (code == kInUse) {
+        why = option + " " + dir.string() + " lies in " + up.string() +
+              ", which is in use by another run of fxclient; let it end or choose another folder";
+        return kInUse;
+      }
+    }
+    if (up == up.parent_path()) return 0;
+  }
 }
 
 int refuseNonFolder(const fs::path& dir, const std::string& option, std::string& why) {

@@ -8,9 +8,15 @@
 // keys, which every run reuses.
 //
 // A run holds its out folder and its home for its whole life (FolderHold): a second run that
-// names either is refused at once, before it reads or changes anything there.
+// names either is refused at once, before it reads or changes anything there. It also holds,
+// shared, every folder around them (holdAround): no run's folder lies inside another's, so what a
+// run removes in its out folder is never a folder another run uses, whichever starts first.
+//
+// The mark is only ever replaced whole (written beside it, then renamed over it): a run killed at
+// any moment leaves the last mark it wrote, never an empty or partial one.
 
 #include <filesystem>
+#include <list>
 #include <string>
 #include <vector>
 
@@ -32,8 +38,9 @@ class FolderHold {
   ~FolderHold() { release(); }
 
   // Holds `dir` (an existing folder), letting go of what was held before: 0, kInUse when another
-  // run holds it, or kCannotWrite when it cannot be opened or locked; `why` names `what`.
-  int take(const std::filesystem::path& dir, const std::string& what, std::string& why);
+  // run holds it, or kCannotWrite when it cannot be opened or locked; `why` names `what`. Held
+  // `shared`, it refuses only a run that holds it alone (and keeps such a run from taking it).
+  int take(const std::filesystem::path& dir, const std::string& what, std::string& why, bool shared = false);
   void release();
   // Whether this holds the folder `dir` names (the same folder under any name).
   bool holds(const std::filesystem::path& dir) const;
@@ -60,12 +67,19 @@ class OutFolder {
   const std::filesystem::path& path() const { return dir_; }
 
  private:
-  // Atomically: the mark replaces whatever stood at its name instead of writing into it.
-  bool writeMark(const std::vector<std::string>& names, bool atomically = false) const;
+  // Replaces the mark whole (never writing into the file that stands at its name).
+  bool writeMark(const std::vector<std::string>& names) const;
   std::filesystem::path dir_;
   std::vector<std::string> names_;
   FolderHold hold_;
 };
+
+// Holds, shared, every existing folder above `dir` up to the root, except those lying in `own` (the
+// folders this run holds alone) and those `around` holds already: 0, or kInUse with `why` when
+// another run holds one of them alone (`dir` lies inside that run's folder). A folder that cannot
+// be opened or locked is passed over: no run can hold it either.
+int holdAround(const std::filesystem::path& dir, const std::string& option,
+               const std::vector<std::filesystem::path>& own, std::list<FolderHold>& around, std::string& why);
 
 // Checks a folder option before anything starts: 0 when `dir` is (or has been made) a folder the
 // run can write into; else an exit code with `why`.

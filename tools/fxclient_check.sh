@@ -9,6 +9,9 @@ tools=$(cd "$(dirname "$0")" && pwd)
 rm -rf "$work"
 mkdir -p "$work"
 fail() { echo "FAIL: $*"; exit 1; }
+# The runs a check holds stopped meanwhile go when the script ends, however it ends.
+held_runs=""
+trap '[ -z "$held_runs" ] || kill -KILL $held_runs 2>/dev/null || true' EXIT
 probe() { /usr/bin/python3 "$tools/png_probe.py" "$@" || fail "$1 ${*:2}"; }
 # run NAME EXPECTED-EXIT [fxclient options]: the exit code must be the expected one.
 run() {
@@ -22,7 +25,7 @@ run() {
 }
 logged() { grep -qF -- "$2" "$work/$1/startup.log"; }
 
-# Bad options get the usage and 64, before anything starts.
+# Bad options get a line naming the option, the usage and 64, before anything starts.
 for bad in "--timeout abc" "--timeout 0" "--timeout inf" "--scenario bogus" "--time later" "--out" "--colour red" \
            "--server notaurl" "--front ftp://127.0.0.1/"; do
   set +e
@@ -32,6 +35,7 @@ for bad in "--timeout abc" "--timeout 0" "--timeout inf" "--scenario bogus" "--t
   set -e
   [ "$code" -eq 64 ] || fail "fxclient $bad exited $code, not 64"
   grep -q "^usage: fxclient" "$work/bad.txt" || fail "fxclient $bad printed no usage"
+  grep "^fxclient: " "$work/bad.txt" | grep -qF -- "${bad%% *}" || fail "fxclient $bad did not name ${bad%% *}: $(head -1 "$work/bad.txt")"
   [ -e "$work/bad" ] && fail "fxclient $bad started anyway"
 done
 "$client" --help | grep -q "menu-check-fail" || fail "--help does not list the scenarios"
@@ -169,7 +173,8 @@ run q 4 --page nothere.html --timeout 30
 logged q "page nothere.html did not open: NSURLErrorDomain -1100" || fail "no error code for a missing --page"
 [ -e "$work/q/page.png" ] && fail "a page that did not open was taken"
 run q2 4 --page ../../outside.html --timeout 30
-logged q2 "did not open: NSURLErrorDomain -1102" || fail "no error code for a --page outside the page tree"
+logged q2 "did not open: NSURLErrorDomain -1102 outside the page tree" || \
+  fail "no code and reason for a --page outside the page tree: $(grep 'did not open' "$work/q2/startup.log")"
 
 # A broken package leaves the bundle's page as it was.
 run c 0 --scenario broken-package
@@ -281,7 +286,6 @@ first1=$!
 "$client" --tour --out "$work/held2" --keys "$work/keys" --home "$work/shared-home" >"$work/held2.txt" 2>&1 &
 first2=$!
 held_runs="$first1 $first2"
-trap '[ -z "$held_runs" ] || kill -KILL $held_runs 2>/dev/null || true' EXIT
 for held in held1 held2; do
   wait_for "grep -q '] bank http' '$work/$held/startup.log' 2>/dev/null" || fail "the first run in $held did not start"
 done
@@ -303,6 +307,96 @@ for first in "$first1:held1" "$first2:held2"; do
   logged "${first#*:}" "tour: every step saw what it expects" || fail "the first run in ${first#*:} did not finish its tour"
 done
 held_runs=""
+
+# A run killed in the middle of any write of its mark leaves the mark it wrote before, whole: the
+# next run in that folder starts. The test's hook cuts the Nth write of the mark after its first
+# byte (a file size limit: the kernel ends the run with SIGXFSZ); each run in the chain is cut one
+# write later than the one before it, in the folder that one left, until a run has no write left
+# to cut and passes.
+rm -rf "$work/cut"
+"$client" --out "$work/cut" >"$work/cut.txt" 2>&1 || fail "the run before the cuts failed: $(cat "$work/cut.txt")"
+cuts=0
+for n in $(seq 60); do
+  set +e
+  (FXCLIENT_TEST_END_IN_MARK_WRITE=$n "$client" --out "$work/cut" >"$work/cut-$n.txt" 2>&1; exit $?) 2>/dev/null
+  code=$?
+  set -e
+  [ "$code" -eq 0 ] && break
+  [ "$code" -eq $((128 + 25)) ] || \
+    fail "the run after a cut at the mark's write $((n - 1)) exited $code: $(grep '^fxclient' "$work/cut-$n.txt")"
+  cuts=$n
+done
+[ "$code" -eq 0 ] && [ "$cuts" -ge 8 ] || fail "the mark's writes were not all cut ($cuts cut, the last run exited $code)"
+logged cut "exit 0" || fail "the run after the last cut did not finish"
+ls -A "$work/cut" | grep -q 'fxclient-made.write-' && fail "a cut write of the mark left its temporary file"
+# The very first write cut in a new folder leaves only that temporary file: the next run takes it.
+rm -rf "$work/cut1"
+set +e
+(FXCLIENT_TEST_END_IN_MARK_WRITE=1 "$client" --out "$work/cut1" --keys "$work/keys" >"$work/cut1.txt" 2>&1; exit $?) \
+  2>/dev/null
+code=$?
+set -e
+[ "$code" -eq $((128 + 25)) ] || fail "the first write of the mark in a new folder was not cut: exit $code"
+run cut1 0
+
+# A run holds what it will use before it removes anything, and no run's folder lies in another
+# run's: the first run here is stopped (the test's hook) in its claim, its earlier things gone and
+# its home not yet made again; a second run given a home inside its out folder is refused at once
+# and makes nothing, and the first goes on to pass.
+run race 0
+FXCLIENT_TEST_STOP_AFTER_CLAIM=1 "$client" --out "$work/race" --keys "$work/keys" >"$work/race-first.txt" 2>&1 &
+first=$!
+held_runs=$first
+wait_for "ps -o stat= -p $first | grep -q T" || fail "the first run did not stop in its claim"
+refused race-home 75 --out "$work/race2" --keys "$work/keys" --home "$work/race/home"
+grep -q -- "--home $work/race/home lies in $work/race, which is in use by another run" "$work/race-home.txt" || \
+  fail "the refusal of a home inside a held out folder: $(cat "$work/race-home.txt")"
+[ -e "$work/race2" ] || [ -e "$work/race/home" ] && fail "the run refused for a home inside a held out folder made something"
+kill -CONT "$first"
+set +e
+wait "$first"
+code=$?
+set -e
+held_runs=""
+[ "$code" -eq 0 ] || fail "the first run, held in its claim, exited $code: $(cat "$work/race-first.txt")"
+# The other way round: while a run uses a home inside an out folder, a run given that out folder
+# is refused and leaves everything there as it was.
+FXCLIENT_TEST_STOP_AFTER_CLAIM=1 "$client" --out "$work/race3" --keys "$work/keys" --home "$work/race/home" \
+  >"$work/race3.txt" 2>&1 &
+first=$!
+held_runs=$first
+wait_for "ps -o stat= -p $first | grep -q T" || fail "the run using a home in $work/race did not stop in its claim"
+before=$(fingerprint "$work/race")
+refused race-out 75 --out "$work/race" --keys "$work/keys"
+[ "$(fingerprint "$work/race")" = "$before" ] || fail "a run refused for an out folder around a home in use changed it"
+[ -e "$work/race/startup.log" ] && [ -e "$work/race/launch.png" ] || fail "the refused run removed the earlier run's things"
+kill -KILL "$first"
+wait "$first" 2>/dev/null || true
+held_runs=""
+
+# --timeout bounds every wait in real time, a step's own too. The run is held (SIGSTOP) in step 19
+# until its deadline is 6 s away, so that the deadline falls in step 21's wait of 15 s: it ends
+# with 2 within 5 s of its deadline (a bound, not a measure).
+real_startup=$(sed -n 's/^\[v *[0-9.]* | r *\([0-9]*\)\.[0-9]*\] exit 0.*/\1/p' "$work/r/startup.log")
+[ -n "$real_startup" ] || fail "run r logged no exit"
+deadline=$((real_startup * 3 + 20))
+rm -rf "$work/late"
+began=${EPOCHREALTIME/./}
+"$client" --tour --time real --timeout "$deadline" --out "$work/late" --keys "$work/keys" >"$work/late.txt" 2>&1 &
+runner=$!
+held_runs=$runner
+wait_for "grep -q 'step 19 lock: expects' '$work/late/startup.log' 2>/dev/null" || fail "the real-time tour did not reach step 19"
+kill -STOP "$runner"
+while [ $((${EPOCHREALTIME/./} - began)) -lt $(((deadline - 6) * 1000000)) ]; do sleep 0.1; done
+kill -CONT "$runner"
+set +e
+wait "$runner"
+code=$?
+set -e
+held_runs=""
+took=$(((${EPOCHREALTIME/./} - began) / 1000000))
+[ "$code" -eq 2 ] || fail "a real-time tour past its deadline exited $code, not 2"
+[ "$took" -le $((deadline + 5)) ] || fail "a real-time tour with --timeout $deadline ended after $took s: $(grep -E 'expects|deadline' "$work/late/startup.log" | tail -2)"
 
 # --timeout bounds the tour too: a bank that stops answering mid-tour ends the run with 2. The
 # deadline leaves room for a start-up several times as slow as run a's.
