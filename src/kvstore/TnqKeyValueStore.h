@@ -13,6 +13,7 @@
 // file, a link included, is renamed the same way by itself, and the database opens as it is.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -83,14 +84,19 @@ class TnqKeyValueStore {
   std::shared_ptr<SqDatabaseQueue> dbQueue() const;
   void setDbQueue(std::shared_ptr<SqDatabaseQueue> queue);
 
+  // Called with the number read so far for every row a rescue reads from a damaged file, on the
+  // thread that opens the store (tests end a rescue midway through with it). Empty: none.
+  static void setRescueReadHookForTesting(std::function<void(std::uint64_t)> hook);
+
  private:
   // Runs work(SqDatabase*) on the queue; false when there is no queue. The work gets no
   // connection when the queue could not reopen it.
   template <class Work>
   bool inDatabase(Work&& work);
   // Copies every row that still reads from the tables of a damaged database into this one, with
-  // its rowid, id, value and time.
-  void salvage(const std::string& damagedPath);
+  // its rowid, id, value and time, in one transaction; rows this one holds already stay. False
+  // when the rows could not be read or stored: the rescue is still to do.
+  bool salvage(const std::string& damagedPath);
   bool putJsonText(const std::string& json, NullableString objectId, NullableString tableName);
   // Calls take(std::string_view json, const SqResultSet& row) on the queue while the id's row is
   // current (the text is the engine's, valid for the call); false when there is no row (or the
