@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -264,9 +265,11 @@ class Rescue {
     } else if (rows_ && keys_ && one_) {
       walk();
       if (!skipped_.empty()) lookUpSkipped(table);
+    } else if (keyedById(table)) {
+      walkById(table);
     } else if ((rows_ = prepare(from_, statementText("SELECT NULL,id,json,createdTime FROM ", table)))) {
-      // A table without rowids: read through as far as it goes, and no further than the file's
-      // cells (pages that point at each other would give the same rows without end).
+      // A table without rowids keyed otherwise: read through as far as it goes, and no further
+      // than the file's cells (pages that point at each other would give the same rows without end).
       int rc = SQLITE_ROW;
       std::uint64_t steps = 0;
       while (++steps <= maxCells_ && (rc = sqlite3_step(rows_.get())) == SQLITE_ROW) {
@@ -291,6 +294,17 @@ class Rescue {
     for (const char* name : {"rowid", "_rowid_", "oid"})
       if (std::ranges::find(taken, name) == taken.end()) return name;
     return std::nullopt;
+  }
+
+  // Whether the table has no rowids and its key is the column id alone, in byte order.
+  bool keyedById(const std::string& table) {
+    auto query = prepare(from_,
+                         "SELECT count(*) = 1 AND max(lower(name)) = 'id' AND max(coll) = 'BINARY' AND max(desc) = 0 "
+                         "FROM pragma_index_xinfo((SELECT name FROM pragma_index_list(?) WHERE origin = 'pk')) "
+                         "WHERE key");
+    if (!query) return false;
+    sqlite3_bind_text(query.get(), 1, table.data(), static_cast<int>(table.size()), SQLITE_STATIC);
+    return sqlite3_step(query.get()) == SQLITE_ROW && sqlite3_column_int(query.get(), 0) == 1;
   }
 
   std::uint64_t copied = 0;
@@ -327,6 +341,75 @@ class Rescue {
       start = last ? after(*last) : start;
       if (start) start = stepOver(*start);
     }
+  }
+
+  // A table without rowids keyed by id, walked in key order as the rowid walk is: where the walk
+  // meets a key out of order (pages that point at each other, a page two parents share) it goes
+  // on from the first key past the greatest read, so the rows after a loop still come back. Each
+  // pass reads at least one key greater than every key before it, or the walk ends there (a page
+  // that does not read); and no walk reads more rows than the file has cells.
+  void walkById(const std::string& table) {
+    auto first = prepare(from_, statementText("SELECT NULL,id,json,createdTime FROM ", table, " ORDER BY id"));
+    auto next = prepare(from_, statementText("SELECT NULL,id,json,createdTime FROM ", table, " WHERE id > ? ORDER BY id"));
+    if (!first || !next) {
+      ++uncounted;
+      return;
+    }
+    std::unique_ptr<sqlite3_value, decltype(&sqlite3_value_free)> last(nullptr, sqlite3_value_free);
+    std::uint64_t steps = 0;
+    for (sqlite3_stmt* pass = first.get();; pass = next.get()) {
+      if (last) sqlite3_bind_value(pass, 1, last.get());
+      bool moved = false;
+      int rc = SQLITE_ROW;
+      while (++steps <= maxCells_ && (rc = sqlite3_step(pass)) == SQLITE_ROW) {
+        read();
+        sqlite3_value* key = sqlite3_column_value(pass, 1);
+        if (last && compareKeys(key, last.get()) <= 0) {
+          rc = SQLITE_CORRUPT;
+          break;
+        }
+        last.reset(sqlite3_value_dup(key));
+        if (!last) break;  // out of memory: no key to go on from
+        moved = true;
+        copyRow(pass);
+      }
+      sqlite3_reset(pass);
+      if (rc == SQLITE_DONE) return;
+      if (!moved || !last || steps > maxCells_) {
+        ++uncounted;
+        return;
+      }
+    }
+  }
+
+  // Two keys in the engine's order without a collation: nothing, numbers, texts, then bytes.
+  static int compareKeys(sqlite3_value* a, sqlite3_value* b) {
+    auto rank = [](sqlite3_value* value) {
+      switch (sqlite3_value_type(value)) {
+        case SQLITE_NULL: return 0;
+        case SQLITE_INTEGER:
+        case SQLITE_FLOAT: return 1;
+        case SQLITE_TEXT: return 2;
+        default: return 3;
+      }
+    };
+    const int ra = rank(a), rb = rank(b);
+    if (ra != rb) return ra < rb ? -1 : 1;
+    if (ra == 0) return 0;
+    if (ra == 1) {
+      if (sqlite3_value_type(a) == SQLITE_INTEGER && sqlite3_value_type(b) == SQLITE_INTEGER) {
+        const std::int64_t x = sqlite3_value_int64(a), y = sqlite3_value_int64(b);
+        return x < y ? -1 : x > y ? 1 : 0;
+      }
+      const double x = sqlite3_value_double(a), y = sqlite3_value_double(b);
+      return x < y ? -1 : x > y ? 1 : 0;
+    }
+    const void* x = ra == 2 ? static_cast<const void*>(sqlite3_value_text(a)) : sqlite3_value_blob(a);
+    const void* y = ra == 2 ? static_cast<const void*>(sqlite3_value_text(b)) : sqlite3_value_blob(b);
+    const auto xn = static_cast<std::size_t>(sqlite3_value_bytes(a)), yn = static_cast<std::size_t>(sqlite3_value_bytes(b));
+    const int order = std::min(xn, yn) == 0 ? 0 : std::memcmp(x, y, std::min(xn, yn));
+    if (order != 0) return order;
+    return xn < yn ? -1 : xn > yn ? 1 : 0;
   }
 
   // Where the walk goes on once it broke off before `from`.
