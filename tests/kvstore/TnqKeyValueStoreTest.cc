@@ -312,6 +312,12 @@ class DamagedDatabaseTest : public TnqKeyValueStoreTest {
     store = TnqKeyValueStore::initWithDBWithPath(path());
     store->createTableWithName(kTable);
   }
+  // A new, empty store in place of the file.
+  void startAfresh() {
+    store->close();
+    ASSERT_TRUE(pf::FileManager::removeItem(path()));
+    reopen();
+  }
   // Puts the rows in one transaction, then closes the store.
   void fill(int rows) {
     store->dbQueue()->inDatabase([](SqDatabase* db) { ASSERT_TRUE(db->beginTransaction()); });
@@ -547,9 +553,7 @@ TEST_F(DamagedDatabaseTest, TheRescueCopiesEveryRowThatStillReadsPastABrokenPage
   EXPECT_TRUE(storedRows() == readable);
 
   // A value that spans pages, one of them broken: that row is lost, the ones around it are not.
-  store->close();
-  ASSERT_TRUE(pf::FileManager::removeItem(path()));
-  reopen();
+  startAfresh();
   for (int i = 0; i < 20; ++i) {
     if (i == 10) {
       ASSERT_TRUE(store->putString(pf::Value(std::string(20000, 'o')), "long", kTable));
@@ -582,9 +586,7 @@ TEST_F(DamagedDatabaseTest, TheRescueOfAHostileFileEndsWithWhatReads) {
   EXPECT_EQ(storedRows().size(), readable.size());
   EXPECT_TRUE(storedRows() == readable);
 
-  store->close();
-  ASSERT_TRUE(pf::FileManager::removeItem(path()));
-  reopen();
+  startAfresh();
   fill(3000);
   auto [root, pageSize] = pageOf("SELECT rootpage FROM sqlite_master WHERE name = 'tbl_KeyValue'");
   // The child of its middle cell becomes the page itself.
@@ -601,9 +603,7 @@ TEST_F(DamagedDatabaseTest, TheRescueOfAHostileFileEndsWithWhatReads) {
   EXPECT_TRUE(log.contains(std::to_string(readable.size()) + " rows of 1 tables read back into the new database, " +
                            std::to_string(3000 - readable.size()) + " rows lost"));
 
-  store->close();
-  ASSERT_TRUE(pf::FileManager::removeItem(path()));
-  reopen();
+  startAfresh();
   std::vector<std::int64_t> rowids;
   store->dbQueue()->inTransaction([&](SqDatabase* db, bool*) {
     for (std::int64_t i = -1000; i < 1000; ++i) {
@@ -901,9 +901,7 @@ TEST_F(DamagedDatabaseTest, TheRescueCountsEachRowOnceCopiedOrLost) {
 
   // The child of a cell of the root leads to the leaf of the cell before it: the rows of the leaf
   // it led to are named by the id index, and looked up there in vain.
-  store->close();
-  ASSERT_TRUE(pf::FileManager::removeItem(path()));
-  reopen();
+  startAfresh();
   fill(3000);
   auto [root, pageSize] = pageOf("SELECT rootpage FROM sqlite_master WHERE name = 'tbl_KeyValue'");
   const auto children = childPointers(root, pageSize);
