@@ -65,13 +65,20 @@ constexpr int kAsideNames = 100;
 // What stands at the path, a link itself rather than what it points to; nullopt when nothing does.
 std::optional<pf::FileAttributes> itemAt(const std::string& path) { return pf::FileManager::attributesOfItem(path); }
 
-// The first line of an engine's report, saying how many more it has, so that a log line stays one line.
-std::string firstLine(std::string_view text) {
-  const std::size_t end = text.find('\n');
-  if (end == std::string_view::npos) return std::string(text);
-  const auto more = std::ranges::count(text.substr(end + 1), '\n') + (text.back() == '\n' ? 0 : 1);
-  std::string line(text.substr(0, end));
-  if (more > 0) line += " (and " + std::to_string(more) + " more lines)";
+// The first finding of a quick check's report (its "*** in database main ***" heads left out),
+// saying how many more it has, so that a log line stays one line.
+std::string firstFinding(std::string_view report) {
+  std::vector<std::string_view> findings;
+  for (std::size_t at = 0; at <= report.size();) {
+    const std::size_t end = std::min(report.find('\n', at), report.size());
+    const std::string_view line = report.substr(at, end - at);
+    if (!line.empty() && !(line.starts_with("*** in database ") && line.ends_with(" ***"))) findings.push_back(line);
+    at = end + 1;
+  }
+  if (findings.empty()) return std::string(report.substr(0, report.find('\n')));
+  std::string line(findings.front());
+  if (findings.size() == 2) line += " (and 1 more finding)";
+  if (findings.size() > 2) line += " (and " + std::to_string(findings.size() - 1) + " more findings)";
   return line;
 }
 
@@ -101,7 +108,7 @@ std::optional<std::string> damageOf(const std::string& path) {
   const int code = db->lastErrorCode() & 0xff;
   const std::string message = db->lastErrorMessage();
   db->close();
-  if (verdict) return *verdict == "ok" ? std::nullopt : std::optional<std::string>("quick check: " + firstLine(*verdict));
+  if (verdict) return *verdict == "ok" ? std::nullopt : std::optional<std::string>("quick check: " + firstFinding(*verdict));
   if (code == SQLITE_NOTADB || code == SQLITE_CORRUPT) return message;
   return std::nullopt;
 }

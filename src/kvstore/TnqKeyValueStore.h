@@ -8,9 +8,11 @@
 // quick check is renamed "<file>.damaged" ("-2", "-3" ... the first free for it and for every
 // companion name beside it; its companion files go along; never deleted), a new database is made
 // in its place and every row that still reads from its tables is copied in, with log lines saying
-// so and how many rows were lost. A missing or empty file, or one that is only busy or unreadable
-// now, is opened as it is. A journal (or other companion file of the engine) that is no regular
-// file, a link included, is renamed the same way by itself, and the database opens as it is.
+// so and how many rows were lost. The rescue is marked pending ("<name>.pending") until its rows
+// are in, and a later open does a pending one again. A missing or empty file, or one that is only
+// busy or unreadable now, is opened as it is. A journal (or other companion file of the engine)
+// that is no regular file, a link included, is renamed the same way by itself, and the database
+// opens as it is.
 
 #include <cstdint>
 #include <functional>
