@@ -352,26 +352,43 @@ class Rescue {
 
   // A table without rowids keyed by id, walked in key order as the rowid walk is: where the walk
   // meets a key out of order (pages that point at each other, a page two parents share) it goes
-  // on from the first key past the greatest read, so the rows after a loop still come back. Each
-  // pass reads at least one key greater than every key before it, or the walk ends there (a page
-  // that does not read); and no walk reads more rows than the file has cells.
+  // on from the first key past the greatest read, so the rows after a loop still come back. Where
+  // it cannot go on (a page on the way does not read), the table is walked again from its other
+  // end down to the greatest key read, so a broken stretch costs only the rows inside it.
   void walkById(const std::string& table) {
-    auto first = prepare(from_, statementText("SELECT NULL,id,json,createdTime FROM ", table, " ORDER BY id"));
-    auto next = prepare(from_, statementText("SELECT NULL,id,json,createdTime FROM ", table, " WHERE id > ? ORDER BY id"));
-    if (!first || !next) {
-      ++uncounted;
-      return;
-    }
-    std::unique_ptr<sqlite3_value, decltype(&sqlite3_value_free)> last(nullptr, sqlite3_value_free);
+    auto statement = [&](std::string_view tail) {
+      return prepare(from_, statementText("SELECT NULL,id,json,createdTime FROM ", table, tail));
+    };
     std::uint64_t steps = 0;
-    for (sqlite3_stmt* pass = first.get();; pass = next.get()) {
-      if (last) sqlite3_bind_value(pass, 1, last.get());
+    Key forward(nullptr, sqlite3_value_free);
+    auto first = statement(" ORDER BY id");
+    auto next = statement(" WHERE id > ?1 ORDER BY id");
+    if (first && next && walkKeys(first.get(), next.get(), 1, forward, nullptr, steps)) return;
+    ++uncounted;
+    Key backward(nullptr, sqlite3_value_free);
+    first = statement(forward ? " WHERE id > ?2 ORDER BY id DESC" : " ORDER BY id DESC");
+    next = statement(forward ? " WHERE id < ?1 AND id > ?2 ORDER BY id DESC" : " WHERE id < ?1 ORDER BY id DESC");
+    if (first && next) walkKeys(first.get(), next.get(), -1, backward, forward.get(), steps);
+  }
+
+  using Key = std::unique_ptr<sqlite3_value, decltype(&sqlite3_value_free)>;
+
+  // The passes of a walk by key in one direction (1 ascending, -1 descending): `first` from the
+  // end the direction starts at, `next` from past `last` (its ?1); both stop short of `stop` (?2)
+  // when there is one. Each pass reads at least one key past every key before it, or the walk ends
+  // there; and no walk reads more rows than the file has cells. True when the walk reached its
+  // end; `last` is the last key it read.
+  bool walkKeys(sqlite3_stmt* first, sqlite3_stmt* next, int direction, Key& last, sqlite3_value* stop,
+                std::uint64_t& steps) {
+    for (sqlite3_stmt* pass = first;; pass = next) {
+      if (pass == next) sqlite3_bind_value(pass, 1, last.get());
+      if (stop) sqlite3_bind_value(pass, 2, stop);
       bool moved = false;
       int rc = SQLITE_ROW;
       while (++steps <= maxCells_ && (rc = sqlite3_step(pass)) == SQLITE_ROW) {
         read();
         sqlite3_value* key = sqlite3_column_value(pass, 1);
-        if (last && compareKeys(key, last.get()) <= 0) {
+        if (last && compareKeys(key, last.get()) * direction <= 0) {
           rc = SQLITE_CORRUPT;
           break;
         }
@@ -381,11 +398,8 @@ class Rescue {
         copyRow(pass);
       }
       sqlite3_reset(pass);
-      if (rc == SQLITE_DONE) return;
-      if (!moved || !last || steps > maxCells_) {
-        ++uncounted;
-        return;
-      }
+      if (rc == SQLITE_DONE) return true;
+      if (!moved || !last || steps > maxCells_) return false;
     }
   }
 

@@ -769,12 +769,16 @@ TEST_F(DamagedDatabaseTest, AHomeReachedThroughALinkedFolderIsRescued) {
 }
 
 // A table without rowids whose interior pages point at each other would give its rows again and
-// again (millions of times for a few thousand rows): keyed by id, it is walked in key order and
-// goes on past the loop; keyed otherwise, it is read for no more rows than the file has cells.
-// Either way each row that comes back is counted once.
+// again (millions of times for a few thousand rows), or break off where they go round: keyed by id,
+// it is walked in key order, on past the loop and back from its end; keyed otherwise, it is read
+// for no more rows than the file has cells. Either way each row that comes back is counted once.
 TEST_F(DamagedDatabaseTest, ATableWithoutRowidsWhosePagesPointAtEachOtherIsReadNoFurtherThanItsCells) {
+  struct Case {
+    const char* key;
+    bool round;  // the pages point at each other in a ring (the walk breaks off), else in a chain
+  };
   int aside = 0;
-  for (const char* key : {"id", "createdTime, id"}) {
+  for (const auto [key, round] : {Case{"id", false}, Case{"id", true}, Case{"createdTime, id", false}}) {
     store->close();
     ASSERT_TRUE(pf::FileManager::removeItem(path()));
     {
@@ -790,14 +794,19 @@ TEST_F(DamagedDatabaseTest, ATableWithoutRowidsWhosePagesPointAtEachOtherIsReadN
     }
     const Rows written = rowsOf(path());
     ASSERT_EQ(written.size(), 5000u);
-    // Four interior pages of the level above the leaves, early in key order: each of the first
-    // three has every child pointing at the next.
+    // Four interior pages of the level above the leaves, early in key order. In a chain each of
+    // the first three has every child pointing at the next; in a ring each has its last two
+    // cells' children and its right-most child pointing at the next, the last at the first.
     const auto pageSize = pageOf("PRAGMA page_size").second;
     const auto lowest = pagesOf("SELECT pageno FROM dbstat WHERE name = 'tbl_KeyValue' AND pagetype = 'internal' "
                                 "ORDER BY length(path) DESC, path LIMIT 5");
     ASSERT_EQ(lowest.size(), 5u);
-    for (std::size_t i = 1; i < 4; ++i)
-      for (std::int64_t pointer : childPointers(lowest[i], pageSize)) pointAt(pointer, lowest[i + 1]);
+    for (std::size_t i = 1; i < 5; ++i) {
+      auto pointers = childPointers(lowest[i], pageSize);
+      if (round) pointers.erase(pointers.begin(), pointers.end() - 3);
+      else if (i == 4) break;
+      for (std::int64_t pointer : pointers) pointAt(pointer, lowest[round ? i % 4 + 1 : i + 1]);
+    }
     const auto size = std::filesystem::file_size(path());
 
     std::uint64_t reads = 0;
@@ -809,7 +818,8 @@ TEST_F(DamagedDatabaseTest, ATableWithoutRowidsWhosePagesPointAtEachOtherIsReadN
     EXPECT_TRUE(log.contains("database " + path() + " is damaged (quick check: On tree page ")) << key;
     EXPECT_TRUE(log.contains(" more findings)): set aside as ")) << key;
     for (const std::string& line : log.lines()) EXPECT_EQ(line.find('\n'), std::string::npos) << line;
-    EXPECT_TRUE(pf::FileManager::fileExists(path() + ".damaged" + (++aside > 1 ? "-2" : ""))) << key;
+    EXPECT_TRUE(pf::FileManager::fileExists(path() + (++aside > 1 ? ".damaged-" + std::to_string(aside) : ".damaged")))
+        << key;
     EXPECT_GT(reads, 0u) << key;
     EXPECT_LE(reads, size / 4) << key;  // no file holds more cells than a quarter of its bytes
     const auto [copied, lost] = rescueCounts();
@@ -818,8 +828,7 @@ TEST_F(DamagedDatabaseTest, ATableWithoutRowidsWhosePagesPointAtEachOtherIsReadN
     EXPECT_LE(copied + lost, written.size()) << key;
     EXPECT_GT(stored.size(), 0u) << key;
     for (const auto& [id, row] : stored) EXPECT_EQ(written.at(id), row) << id;
-    if (std::string_view(key) == "id") {
-      // The rows after the loop, in key order, all come back.
+    if (std::string_view(key) == "id") {  // the rows after the loop, in key order, all come back
       auto it = written.begin();
       std::advance(it, 3000);
       for (; it != written.end(); ++it) EXPECT_TRUE(stored.contains(it->first)) << it->first;
