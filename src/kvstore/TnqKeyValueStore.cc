@@ -108,7 +108,8 @@ std::optional<std::string> damageOf(const std::string& path) {
   const int code = db->lastErrorCode() & 0xff;
   const std::string message = db->lastErrorMessage();
   db->close();
-  if (verdict) return *verdict == "ok" ? std::nullopt : std::optional<std::string>("quick check: " + firstFinding(*verdict));
+  if (verdict)
+    return *verdict == "ok" ? std::nullopt : std::optional<std::string>("quick check: " + firstFinding(*verdict));
   if (code == SQLITE_NOTADB || code == SQLITE_CORRUPT) return message;
   return std::nullopt;
 }
@@ -350,6 +351,8 @@ class Rescue {
     }
   }
 
+  using Key = std::unique_ptr<sqlite3_value, decltype(&sqlite3_value_free)>;
+
   // A table without rowids keyed by id, walked in key order as the rowid walk is: where the walk
   // meets a key out of order (pages that point at each other, a page two parents share) it goes
   // on from the first key past the greatest read, so the rows after a loop still come back. Where
@@ -370,8 +373,6 @@ class Rescue {
     next = statement(forward ? " WHERE id < ?1 AND id > ?2 ORDER BY id DESC" : " WHERE id < ?1 ORDER BY id DESC");
     if (first && next) walkKeys(first.get(), next.get(), -1, backward, forward.get(), steps);
   }
-
-  using Key = std::unique_ptr<sqlite3_value, decltype(&sqlite3_value_free)>;
 
   // The passes of a walk by key in one direction (1 ascending, -1 descending): `first` from the
   // end the direction starts at, `next` from past `last` (its ?1); both stop short of `stop` (?2)
@@ -427,7 +428,8 @@ class Rescue {
     }
     const void* x = ra == 2 ? static_cast<const void*>(sqlite3_value_text(a)) : sqlite3_value_blob(a);
     const void* y = ra == 2 ? static_cast<const void*>(sqlite3_value_text(b)) : sqlite3_value_blob(b);
-    const auto xn = static_cast<std::size_t>(sqlite3_value_bytes(a)), yn = static_cast<std::size_t>(sqlite3_value_bytes(b));
+    const auto xn = static_cast<std::size_t>(sqlite3_value_bytes(a));
+    const auto yn = static_cast<std::size_t>(sqlite3_value_bytes(b));
     const int order = std::min(xn, yn) == 0 ? 0 : std::memcmp(x, y, std::min(xn, yn));
     if (order != 0) return order;
     return xn < yn ? -1 : xn > yn ? 1 : 0;
@@ -668,7 +670,8 @@ bool TnqKeyValueStore::salvage(const std::string& damagedPath) {
   });
   damaged->close();
   if (!finished) {
-    pf::logLine("ERROR, database " + damagedPath + ": its rows could not be stored; they are read again at the next start");
+    pf::logLine("ERROR, database " + damagedPath +
+                ": its rows could not be stored; they are read again at the next start");
     return false;
   }
   std::string line = "database " + damagedPath + ": " + std::to_string(copied) + " rows of " +

@@ -751,9 +751,10 @@ TEST_F(DamagedDatabaseTest, CompanionsOfADamagedDatabaseTakeTheNextNameFreeForAl
 // folders are read through the link, and every row that reads comes back.
 TEST_F(DamagedDatabaseTest, AHomeReachedThroughALinkedFolderIsRescued) {
   store->close();
-  const std::filesystem::path disk = dir / "\xe0\xb8\x94\xe0\xb8\xb4\xe0\xb8\xaa\xe0\xb8\x81\xe0\xb9\x8c";  // ดิสก์
+  // "ดิสก์" and "خانه".
+  const std::filesystem::path disk = dir / "\xe0\xb8\x94\xe0\xb8\xb4\xe0\xb8\xaa\xe0\xb8\x81\xe0\xb9\x8c";
   ASSERT_TRUE(std::filesystem::create_directories(disk / "Library"));
-  const std::filesystem::path linked = dir / "\xd8\xae\xd8\xa7\xd9\x86\xd9\x87";  // خانه
+  const std::filesystem::path linked = dir / "\xd8\xae\xd8\xa7\xd9\x86\xd9\x87";
   symlinkAt(linked.string(), disk.string());
   home = linked / "Library";
   reopen();
@@ -761,11 +762,12 @@ TEST_F(DamagedDatabaseTest, AHomeReachedThroughALinkedFolderIsRescued) {
   breakIdIndex();
   reopen();
   EXPECT_TRUE(log.contains("database " + path() + " is damaged (quick check: "));
-  EXPECT_TRUE(
-      log.contains("database " + path() + ".damaged: 300 rows of 1 tables read back into the new database, 0 rows lost"));
+  EXPECT_TRUE(log.contains("database " + path() +
+                           ".damaged: 300 rows of 1 tables read back into the new database, 0 rows lost"));
   EXPECT_EQ(store->getCountFromTabel(kTable), 300u);
   EXPECT_EQ(store->getStringById("id299", kTable), pf::Value(std::string(200, 'v') + "299"));
-  EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(disk / "Library" / "db_KeyValue.damaged")));
+  EXPECT_TRUE(
+      std::filesystem::is_regular_file(std::filesystem::symlink_status(disk / "Library" / "db_KeyValue.damaged")));
 }
 
 // A table without rowids whose interior pages point at each other would give its rows again and
@@ -860,7 +862,8 @@ TEST_F(DamagedDatabaseTest, ARescueKilledMidwayIsDoneAgainAtTheNextStart) {
   ASSERT_TRUE(pf::FileManager::fileExists(path() + ".damaged"));
 
   reopen();
-  EXPECT_TRUE(log.contains("database " + path() + ".damaged: an earlier rescue did not finish, its rows are read again"));
+  EXPECT_TRUE(
+      log.contains("database " + path() + ".damaged: an earlier rescue did not finish, its rows are read again"));
   EXPECT_TRUE(log.contains("database " + path() +
                            ".damaged: 3000 rows of 1 tables read back into the new database, 0 rows lost"));
   EXPECT_TRUE(storedRows() == written);
