@@ -463,13 +463,13 @@ class DamagedDatabaseTest : public TnqKeyValueStoreTest {
   // The rows copied and lost that the last rescue logged.
   std::pair<std::uint64_t, std::uint64_t> rescueCounts() {
     std::pair<std::uint64_t, std::uint64_t> counts{UINT64_MAX, UINT64_MAX};
+    const std::string_view middle = " tables read back into the new database, ";
     for (const std::string& line : log.lines()) {
       const auto at = line.find(".damaged");
-      const auto read = line.find(" tables read back into the new database, ");
+      const auto read = line.find(middle);
       if (at == std::string::npos || read == std::string::npos) continue;
-      const std::string from = line.substr(line.find(": ", at) + 2);
-      counts.first = std::stoull(from);
-      counts.second = std::stoull(line.substr(read + std::string_view(" tables read back into the new database, ").size()));
+      counts.first = std::stoull(line.substr(line.find(": ", at) + 2));
+      counts.second = std::stoull(line.substr(read + middle.size()));
     }
     return counts;
   }
