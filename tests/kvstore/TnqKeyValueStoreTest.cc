@@ -842,32 +842,41 @@ TEST_F(DamagedDatabaseTest, ATableWithoutRowidsWhosePagesPointAtEachOtherIsReadN
 // A start killed in the middle of a rescue loses nothing: the next start reads the set-aside file
 // again. A rescue that finished is never done again, so rows written after it stay as they are.
 TEST_F(DamagedDatabaseTest, ARescueKilledMidwayIsDoneAgainAtTheNextStart) {
-  fill(3000);
-  const Rows written = rowsOf(path());
-  ASSERT_EQ(written.size(), 3000u);
-  breakIdIndex();
-  store.reset();
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    TnqKeyValueStore::setRescueReadHookForTesting([](std::uint64_t n) {
-      if (n == 1000) ::raise(SIGKILL);
-    });
-    TnqKeyValueStore::initWithDBWithPath(path());
-    ::_exit(0);
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
-  ASSERT_TRUE(pf::FileManager::fileExists(path() + ".damaged"));
+  Rows written;
+  int aside = 0;
+  // Killed at the first row read, midway and after the last.
+  for (std::uint64_t killAt : {1, 1500, 3000}) {
+    startAfresh();
+    fill(3000);
+    written = rowsOf(path());
+    ASSERT_EQ(written.size(), 3000u);
+    breakIdIndex();
+    store.reset();
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      TnqKeyValueStore::setRescueReadHookForTesting([killAt](std::uint64_t n) {
+        if (n == killAt) ::raise(SIGKILL);
+      });
+      TnqKeyValueStore::initWithDBWithPath(path());
+      ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+    const std::string name = path() + (++aside > 1 ? ".damaged-" + std::to_string(aside) : ".damaged");
+    ASSERT_TRUE(pf::FileManager::fileExists(name)) << killAt;
 
-  reopen();
-  EXPECT_TRUE(
-      log.contains("database " + path() + ".damaged: an earlier rescue did not finish, its rows are read again"));
-  EXPECT_TRUE(log.contains("database " + path() +
-                           ".damaged: 3000 rows of 1 tables read back into the new database, 0 rows lost"));
-  EXPECT_TRUE(storedRows() == written);
-  EXPECT_FALSE(itemAt(path() + ".damaged.pending"));
+    log.clear();
+    reopen();
+    EXPECT_TRUE(log.contains("database " + name + ": an earlier rescue did not finish, its rows are read again"))
+        << killAt;
+    EXPECT_TRUE(log.contains("database " + name + ": 3000 rows of 1 tables read back into the new database, 0 "
+                             "rows lost"))
+        << killAt;
+    EXPECT_TRUE(storedRows() == written) << killAt;
+    EXPECT_FALSE(itemAt(name + ".pending")) << killAt;
+  }
 
   ASSERT_TRUE(store->putString(pf::Value("mine"), "id7", kTable));
   store->deleteObjectById("id8", kTable);
@@ -882,11 +891,11 @@ TEST_F(DamagedDatabaseTest, ARescueKilledMidwayIsDoneAgainAtTheNextStart) {
   // whose file is not there: it goes, and the damaged file is set aside and rescued as any.
   fill(3000);
   breakIdIndex();
-  const std::string stale = path() + ".damaged-2.pending";
+  const std::string stale = path() + ".damaged-4.pending";
   ASSERT_TRUE(pf::FileManager::writeFile(stale, std::string(), false));
   reopen();
   EXPECT_TRUE(log.contains("database " + path() +
-                           ".damaged-2: 3000 rows of 1 tables read back into the new database, 0 rows lost"));
+                           ".damaged-4: 3000 rows of 1 tables read back into the new database, 0 rows lost"));
   EXPECT_FALSE(itemAt(stale));
 }
 
