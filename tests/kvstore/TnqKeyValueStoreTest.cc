@@ -897,6 +897,28 @@ TEST_F(DamagedDatabaseTest, ARescueKilledMidwayIsDoneAgainAtTheNextStart) {
   EXPECT_TRUE(log.contains("database " + path() +
                            ".damaged-4: 3000 rows of 1 tables read back into the new database, 0 rows lost"));
   EXPECT_FALSE(itemAt(stale));
+
+  // A mark beside a link at a set-aside name (planted, or swapped in since) never has the link
+  // followed: the mark goes, the link and what it points to stay as they are.
+  const std::string elsewhere = (dir / "elsewhere.db").string();
+  {
+    auto db = SqDatabase::databaseWithPath(elsewhere);
+    ASSERT_TRUE(db->open());
+    ASSERT_TRUE(db->executeStatements("CREATE TABLE tbl_KeyValue (id TEXT NOT NULL, json TEXT NOT NULL, "
+                                      "createdTime TEXT NOT NULL, PRIMARY KEY(id)); "
+                                      "INSERT INTO tbl_KeyValue VALUES ('foreign', '[1]', 0)"));
+    db->close();
+  }
+  const std::string before = bytesOf(elsewhere);
+  symlinkAt(path() + ".damaged-5", elsewhere);
+  ASSERT_TRUE(pf::FileManager::writeFile(path() + ".damaged-5.pending", std::string(), false));
+  log.clear();
+  reopen();
+  EXPECT_FALSE(log.contains("read back"));
+  EXPECT_FALSE(itemAt(path() + ".damaged-5.pending"));
+  EXPECT_TRUE(isLinkTo(path() + ".damaged-5", elsewhere));
+  EXPECT_EQ(bytesOf(elsewhere), before);
+  EXPECT_EQ(store->getStringById("foreign", kTable), std::nullopt);
 }
 
 // Each row is counted once, copied or lost: an id the file repeats is no lost row, a row an index
