@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <functional>
 #include <memory>
 #include <set>
 #include <span>
@@ -62,6 +65,23 @@ constexpr int kAsideNames = 100;
 // What stands at the path, a link itself rather than what it points to; nullopt when nothing does.
 std::optional<pf::FileAttributes> itemAt(const std::string& path) { return pf::FileManager::attributesOfItem(path); }
 
+// The first finding of a quick check's report (its "*** in database main ***" heads left out),
+// saying how many more it has, so that a log line stays one line.
+std::string firstFinding(std::string_view report) {
+  std::vector<std::string_view> findings;
+  for (std::size_t at = 0; at <= report.size();) {
+    const std::size_t end = std::min(report.find('\n', at), report.size());
+    const std::string_view line = report.substr(at, end - at);
+    if (!line.empty() && !(line.starts_with("*** in database ") && line.ends_with(" ***"))) findings.push_back(line);
+    at = end + 1;
+  }
+  if (findings.empty()) return std::string(report.substr(0, report.find('\n')));
+  std::string line(findings.front());
+  if (findings.size() == 2) line += " (and 1 more finding)";
+  if (findings.size() > 2) line += " (and " + std::to_string(findings.size() - 1) + " more findings)";
+  return line;
+}
+
 // What is wrong with the database at `path`, or nullopt when nothing is. A link of any kind,
 // anything else that is not a regular file, a file the engine refuses as no database or as
 // malformed, and one that fails its quick check are damaged. A missing file is not, nor an empty
@@ -88,7 +108,8 @@ std::optional<std::string> damageOf(const std::string& path) {
   const int code = db->lastErrorCode() & 0xff;
   const std::string message = db->lastErrorMessage();
   db->close();
-  if (verdict) return *verdict == "ok" ? std::nullopt : std::optional<std::string>("quick check: " + *verdict);
+  if (verdict)
+    return *verdict == "ok" ? std::nullopt : std::optional<std::string>("quick check: " + firstFinding(*verdict));
   if (code == SQLITE_NOTADB || code == SQLITE_CORRUPT) return message;
   return std::nullopt;
 }
@@ -97,23 +118,52 @@ std::string asideName(const std::string& path, int n) {
   return path + ".damaged" + (n > 1 ? "-" + std::to_string(n) : "");
 }
 
+// The name of the mark that says a rescue of the set-aside file `aside` has not finished: an
+// empty file beside it, made before the file is moved and removed once its rows are in.
+std::string pendingMark(const std::string& aside) { return aside + ".pending"; }
+
+std::filesystem::path folderOf(const std::string& path) {
+  const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+  return parent.empty() ? std::filesystem::path(".") : parent;
+}
+
+// Removes a pending mark (an empty regular file; anything else at its name is not ours) durably.
+void removePendingMark(const std::string& mark) {
+  const auto item = itemAt(mark);
+  if (!item || item->type != pf::FileType::Regular || item->size != 0) return;
+  if (pf::FileManager::removeItem(mark)) pf::FileManager::syncFolder(folderOf(mark));
+}
+
 // Renames what stands at `path` (a link as the link) to the first of "<path>.damaged",
 // "<path>.damaged-2", ... that is free for it and, with `withCompanions`, for every companion name
 // beside it: its companions go along under that name, so the engine finds them together, and
 // meets no one else's there. Nothing is removed. Each move is a log line ("<why> set aside as
-// <name>"). The new name, or nullopt when the item could not be moved (a log line says why).
-std::optional<std::string> setAside(const std::string& path, bool withCompanions, const std::string& why) {
+// <name>"). With `pending`, the rescue of the file is marked pending (durably) before the file
+// moves, so that a start that ends at any moment after the move finds it and rescues again. The
+// new name, or nullopt when the item could not be moved (a log line says why).
+std::optional<std::string> setAside(const std::string& path, bool withCompanions, const std::string& why,
+                                    bool pending = false) {
   for (int n = 1; n <= kAsideNames; ++n) {
     const std::string aside = asideName(path, n);
     if (withCompanions &&
         std::ranges::any_of(kCompanionSuffixes, [&](const char* suffix) { return itemAt(aside + suffix).has_value(); }))
       continue;
     pf::Error error;
+    if (pending) {
+      if (!pf::FileManager::createFileIfAbsent(pendingMark(aside), &error)) {
+        if (error.code == pf::kFileWriteFileExistsError) continue;
+        pf::logLine("ERROR, " + path + " could not be set aside: " + error.localizedDescription());
+        return std::nullopt;
+      }
+      pf::FileManager::syncFolder(folderOf(path));
+    }
     if (!pf::FileManager::moveItem(path, aside, &error)) {
+      if (pending) removePendingMark(pendingMark(aside));
       if (error.code == pf::kFileWriteFileExistsError) continue;
       pf::logLine("ERROR, " + path + " could not be set aside: " + error.localizedDescription());
       return std::nullopt;
     }
+    if (pending) pf::FileManager::syncFolder(folderOf(path));  // moved before a new database takes the name
     pf::logLine(why + " set aside as " + aside);
     for (const char* suffix : withCompanions ? std::span(kCompanionSuffixes) : std::span<const char* const>()) {
       const std::string companion = path + suffix;
@@ -134,6 +184,19 @@ std::optional<std::string> setAside(const std::string& path, bool withCompanions
   return std::nullopt;
 }
 
+// The set-aside files of the database at `path` whose rescue is marked pending, oldest name first.
+// A mark whose file is gone (the start that made it ended before the move) is removed.
+std::vector<std::string> pendingRescues(const std::string& path) {
+  std::vector<std::string> pending;
+  for (int n = 1; n <= kAsideNames; ++n) {
+    const std::string aside = asideName(path, n);
+    if (!itemAt(pendingMark(aside))) continue;
+    if (itemAt(aside)) pending.push_back(aside);
+    else removePendingMark(pendingMark(aside));
+  }
+  return pending;
+}
+
 // A statement prepared by hand. The rescue steps its statements itself: on a damaged file
 // failures are expected, and are counted rather than logged one by one.
 struct StatementDeleter {
@@ -150,10 +213,17 @@ RawStatement prepare(sqlite3* db, const std::string& sql) {
   return RawStatement(statement);
 }
 
-// The names a query of the damaged file's schema gives, up to the first that does not read.
-std::vector<std::string> namesFrom(sqlite3_stmt* query) {
+// Called for every row a rescue reads from a damaged file, with the number read so far.
+std::function<void(std::uint64_t)>& rescueReadHook() {
+  static std::function<void(std::uint64_t)> hook;
+  return hook;
+}
+
+// The names a query of the damaged file's schema gives, up to the first that does not read and
+// at most `limit` (a schema whose pages loop would give them again and again).
+std::vector<std::string> namesFrom(sqlite3_stmt* query, std::uint64_t limit) {
   std::vector<std::string> names;
-  while (query && sqlite3_step(query) == SQLITE_ROW)
+  while (query && names.size() < limit && sqlite3_step(query) == SQLITE_ROW)
     if (const auto* name = sqlite3_column_text(query, 0))
       names.emplace_back(reinterpret_cast<const char*>(name), static_cast<std::size_t>(sqlite3_column_bytes(query, 0)));
   return names;
@@ -175,15 +245,19 @@ std::int64_t advance(std::int64_t from, std::uint64_t by) {
 // walk goes on from there, so one broken page costs only its own rows. Each step over broken pages
 // or past one row consumes a key the file holds, so a hostile file ends the walk as surely as a
 // sound one. Rows in a stretch that was stepped over are then looked up by the rowids that an
-// index of the table still names: those that read are copied, the others counted lost.
+// index of the table still names: those that read are copied, the others counted lost. Walks that
+// consume no key (a table without rowids, an index) read no more rows than the file has cells.
+// Each row is counted once: copied, or lost when it does not read or cannot be stored; a row the
+// new database already holds (met again through pages that loop, or an id the file repeats) is a
+// duplicate and not counted.
 class Rescue {
  public:
-  // `maxEntries`: more index entries than the damaged file can hold.
-  Rescue(sqlite3* from, sqlite3* to, std::uint64_t maxEntries) : from_(from), to_(to), maxEntries_(maxEntries) {}
+  // `maxCells`: more cells than the damaged file can hold.
+  Rescue(sqlite3* from, sqlite3* to, std::uint64_t maxCells) : from_(from), to_(to), maxCells_(maxCells) {}
 
   void copyTable(const std::string& table) {
-    insert_ = prepare(to_, statementText("INSERT OR IGNORE INTO ", table,
-                                         " (rowid,id,json,createdTime) VALUES (?,?,?,?)"));
+    insert_ = prepare(to_, statementText("INSERT INTO ", table,
+                                         " (rowid,id,json,createdTime) VALUES (?,?,?,?) ON CONFLICT DO NOTHING"));
     if (const auto rowid = rowidName(table)) {
       const std::string& r = *rowid;
       rows_ = prepare(from_, statementText("SELECT " + r + ",id,json,createdTime FROM ", table,
@@ -199,10 +273,17 @@ class Rescue {
     } else if (rows_ && keys_ && one_) {
       walk();
       if (!skipped_.empty()) lookUpSkipped(table);
+    } else if (keyedById(table)) {
+      walkById(table);
     } else if ((rows_ = prepare(from_, statementText("SELECT NULL,id,json,createdTime FROM ", table)))) {
-      // A table without rowids: read through as far as it goes.
+      // A table without rowids keyed otherwise: read through as far as it goes, and no further
+      // than the file's cells (pages that point at each other would give the same rows without end).
       int rc = SQLITE_ROW;
-      while ((rc = sqlite3_step(rows_.get())) == SQLITE_ROW) copyRow(rows_.get());
+      std::uint64_t steps = 0;
+      while (++steps <= maxCells_ && (rc = sqlite3_step(rows_.get())) == SQLITE_ROW) {
+        read();
+        copyRow(rows_.get());
+      }
       if (rc != SQLITE_DONE) ++uncounted;
     }
     insert_.reset();
@@ -217,15 +298,26 @@ class Rescue {
     auto columns = prepare(from_, "SELECT lower(name) FROM pragma_table_info(?)");
     if (!columns) return std::nullopt;
     sqlite3_bind_text(columns.get(), 1, table.data(), static_cast<int>(table.size()), SQLITE_STATIC);
-    const auto taken = namesFrom(columns.get());
+    const auto taken = namesFrom(columns.get(), maxCells_);
     for (const char* name : {"rowid", "_rowid_", "oid"})
       if (std::ranges::find(taken, name) == taken.end()) return name;
     return std::nullopt;
   }
 
-  std::size_t copied = 0;
-  std::size_t lost = 0;
-  std::size_t uncounted = 0;  // stretches of rowids stepped over whose rows no index names
+  // Whether the table has no rowids and its key is the column id alone, in byte order.
+  bool keyedById(const std::string& table) {
+    auto query = prepare(from_,
+                         "SELECT count(*) = 1 AND max(lower(name)) = 'id' AND max(coll) = 'BINARY' AND max(desc) = 0 "
+                         "FROM pragma_index_xinfo((SELECT name FROM pragma_index_list(?) WHERE origin = 'pk')) "
+                         "WHERE key");
+    if (!query) return false;
+    sqlite3_bind_text(query.get(), 1, table.data(), static_cast<int>(table.size()), SQLITE_STATIC);
+    return sqlite3_step(query.get()) == SQLITE_ROW && sqlite3_column_int(query.get(), 0) == 1;
+  }
+
+  std::uint64_t copied = 0;
+  std::uint64_t lost = 0;
+  std::uint64_t uncounted = 0;  // stretches stepped over or walks cut short whose rows were not counted
 
  private:
   struct Seek {
@@ -243,6 +335,7 @@ class Rescue {
       std::optional<std::int64_t> last;
       int rc = SQLITE_ROW;
       while ((rc = sqlite3_step(rows_.get())) == SQLITE_ROW) {
+        read();
         const std::int64_t rowid = sqlite3_column_int64(rows_.get(), 0);
         if (rowid < *start || (last && rowid <= *last)) {  // keys out of order: the tree is broken here
           rc = SQLITE_CORRUPT;
@@ -258,12 +351,102 @@ class Rescue {
     }
   }
 
+  using Key = std::unique_ptr<sqlite3_value, decltype(&sqlite3_value_free)>;
+
+  // A table without rowids keyed by id, walked in key order as the rowid walk is: where the walk
+  // meets a key out of order (pages that point at each other, a page two parents share) it goes
+  // on from the first key past the greatest read, so the rows after a loop still come back. Where
+  // it cannot go on (a page on the way does not read), the table is walked again from its other
+  // end down to the greatest key read, so a broken stretch costs only the rows inside it.
+  void walkById(const std::string& table) {
+    auto statement = [&](std::string_view tail) {
+      return prepare(from_, statementText("SELECT NULL,id,json,createdTime FROM ", table, tail));
+    };
+    std::uint64_t steps = 0;
+    Key forward(nullptr, sqlite3_value_free);
+    auto first = statement(" ORDER BY id");
+    auto next = statement(" WHERE id > ?1 ORDER BY id");
+    if (first && next && walkKeys(first.get(), next.get(), 1, forward, nullptr, steps)) return;
+    ++uncounted;
+    Key backward(nullptr, sqlite3_value_free);
+    first = statement(forward ? " WHERE id > ?2 ORDER BY id DESC" : " ORDER BY id DESC");
+    next = statement(forward ? " WHERE id < ?1 AND id > ?2 ORDER BY id DESC" : " WHERE id < ?1 ORDER BY id DESC");
+    if (first && next) walkKeys(first.get(), next.get(), -1, backward, forward.get(), steps);
+  }
+
+  // The passes of a walk by key in one direction (1 ascending, -1 descending): `first` from the
+  // end the direction starts at, `next` from past `last` (its ?1); both stop short of `stop` (?2)
+  // when there is one. Each pass reads at least one key past every key before it, or the walk ends
+  // there; and no walk reads more rows than the file has cells. True when the walk reached its
+  // end; `last` is the last key it read.
+  bool walkKeys(sqlite3_stmt* first, sqlite3_stmt* next, int direction, Key& last, sqlite3_value* stop,
+                std::uint64_t& steps) {
+    for (sqlite3_stmt* pass = first;; pass = next) {
+      if (pass == next) sqlite3_bind_value(pass, 1, last.get());
+      if (stop) sqlite3_bind_value(pass, 2, stop);
+      bool moved = false;
+      int rc = SQLITE_ROW;
+      while (++steps <= maxCells_ && (rc = sqlite3_step(pass)) == SQLITE_ROW) {
+        read();
+        sqlite3_value* key = sqlite3_column_value(pass, 1);
+        if (last && compareKeys(key, last.get()) * direction <= 0) {
+          rc = SQLITE_CORRUPT;
+          break;
+        }
+        last.reset(sqlite3_value_dup(key));
+        if (!last) break;  // out of memory: no key to go on from
+        moved = true;
+        copyRow(pass);
+      }
+      sqlite3_reset(pass);
+      if (rc == SQLITE_DONE) return true;
+      if (!moved || !last || steps > maxCells_) return false;
+    }
+  }
+
+  // Two keys in the engine's order without a collation: nothing, numbers, texts, then bytes.
+  static int compareKeys(sqlite3_value* a, sqlite3_value* b) {
+    auto rank = [](sqlite3_value* value) {
+      switch (sqlite3_value_type(value)) {
+        case SQLITE_NULL: return 0;
+        case SQLITE_INTEGER:
+        case SQLITE_FLOAT: return 1;
+        case SQLITE_TEXT: return 2;
+        default: return 3;
+      }
+    };
+    const int ra = rank(a), rb = rank(b);
+    if (ra != rb) return ra < rb ? -1 : 1;
+    if (ra == 0) return 0;
+    if (ra == 1) {
+      if (sqlite3_value_type(a) == SQLITE_INTEGER && sqlite3_value_type(b) == SQLITE_INTEGER) {
+        const std::int64_t x = sqlite3_value_int64(a), y = sqlite3_value_int64(b);
+        return x < y ? -1 : x > y ? 1 : 0;
+      }
+      const double x = sqlite3_value_double(a), y = sqlite3_value_double(b);
+      return x < y ? -1 : x > y ? 1 : 0;
+    }
+    const void* x = ra == 2 ? static_cast<const void*>(sqlite3_value_text(a)) : sqlite3_value_blob(a);
+    const void* y = ra == 2 ? static_cast<const void*>(sqlite3_value_text(b)) : sqlite3_value_blob(b);
+    const auto xn = static_cast<std::size_t>(sqlite3_value_bytes(a));
+    const auto yn = static_cast<std::size_t>(sqlite3_value_bytes(b));
+    const int order = std::min(xn, yn) == 0 ? 0 : std::memcmp(x, y, std::min(xn, yn));
+    if (order != 0) return order;
+    return xn < yn ? -1 : xn > yn ? 1 : 0;
+  }
+
   // Where the walk goes on once it broke off before `from`.
   std::optional<std::int64_t> stepOver(std::int64_t from) {
     Seek found = seek(from);
     if (found.reads) {
-      // The seek reads: the next row is taken alone, and counted lost when it does not read.
-      if (!found.rowid) return std::nullopt;
+      // The seek reads: the next row is taken alone, and counted lost when it does not read. The
+      // seek may have landed past rows the broken walk did not reach (a parent that points at
+      // another page): what lies before the row found is looked up by the indexes.
+      if (!found.rowid) {
+        skipped_.push_back({from, INT64_MAX});
+        return std::nullopt;
+      }
+      if (*found.rowid > from) skipped_.push_back({from, *found.rowid - 1});
       copyOne(*found.rowid);
       return after(*found.rowid);
     }
@@ -307,23 +490,34 @@ class Rescue {
     return result;
   }
 
-  // The row of the rowid alone: copied, counted lost when it does not read, nothing when the file
-  // has no such row.
+  // The row of a rowid the file holds (a seek found it, an index names it), alone: copied, or
+  // counted lost when it does not read, also when the lookup lands on a page without it.
   void copyOne(std::int64_t rowid) {
     sqlite3_bind_int64(one_.get(), 1, rowid);
-    const int rc = sqlite3_step(one_.get());
-    if (rc == SQLITE_ROW) copyRow(one_.get());
-    else if (rc != SQLITE_DONE) ++lost;
+    if (sqlite3_step(one_.get()) == SQLITE_ROW) {
+      read();
+      copyRow(one_.get());
+    } else {
+      ++lost;
+    }
     sqlite3_reset(one_.get());
   }
 
-  // Copies the row a statement stands on (rowid, id, json, createdTime) with its values as they are.
+  // Copies the row a statement stands on (rowid, id, json, createdTime) with its values as they
+  // are: counted copied, lost when the new database refuses it (a missing value), neither when it
+  // holds the row's rowid or id already.
   void copyRow(sqlite3_stmt* row) {
     for (int column = 0; column < 4; ++column)
       sqlite3_bind_value(insert_.get(), column + 1, sqlite3_column_value(row, column));
-    const bool stored = sqlite3_step(insert_.get()) == SQLITE_DONE && sqlite3_changes(to_) > 0;
+    const int rc = sqlite3_step(insert_.get());
+    if (rc != SQLITE_DONE) ++lost;
+    else if (sqlite3_changes(to_) > 0) ++copied;
     sqlite3_reset(insert_.get());
-    ++(stored ? copied : lost);
+  }
+
+  void read() {
+    ++reads_;
+    if (const auto& hook = rescueReadHook()) hook(reads_);
   }
 
   // The rowids an index names inside the stretches stepped over, each looked up alone. An index
@@ -334,7 +528,7 @@ class Rescue {
     std::set<std::int64_t> named;
     bool complete = false;
     std::uint64_t steps = 0;
-    for (const std::string& index : namesFrom(indexes.get())) {
+    for (const std::string& index : namesFrom(indexes.get(), maxCells_)) {
       std::string sql = entries_;
       sqAppendQuoted(sql, index, '"');
       auto entries = prepare(from_, sql);
@@ -342,7 +536,7 @@ class Rescue {
       int rc = SQLITE_ROW;
       // A page that two parents share would have an index read it again and again: no index is
       // read for more entries than the file can hold.
-      while (++steps <= maxEntries_ && (rc = sqlite3_step(entries.get())) == SQLITE_ROW) {
+      while (++steps <= maxCells_ && (rc = sqlite3_step(entries.get())) == SQLITE_ROW) {
         const std::int64_t rowid = sqlite3_column_int64(entries.get(), 0);
         if (inSkipped(rowid) && named.insert(rowid).second) copyOne(rowid);
       }
@@ -366,7 +560,8 @@ class Rescue {
 
   sqlite3* from_;
   sqlite3* to_;
-  std::uint64_t maxEntries_;
+  std::uint64_t maxCells_;
+  std::uint64_t reads_ = 0;
   RawStatement insert_, rows_, keys_, one_;
   std::string entries_;  // the head of a read of an index's rowids
   std::vector<Stretch> skipped_;  // in rowid order
@@ -405,21 +600,41 @@ TnqKeyValueStore::TnqKeyValueStore(Private, std::string dbPath) {
     if (!item || item->type == pf::FileType::Regular) continue;
     setAside(companion, false, companion + " is not a regular file:");
   }
+  // A rescue that an earlier start began and did not finish is done again, from its set-aside file.
+  std::vector<std::string> rescues = pendingRescues(dbPath);
+  for (const std::string& aside : rescues)
+    pf::logLine("database " + aside + ": an earlier rescue did not finish, its rows are read again");
   // A damaged file is kept under another name and a new database takes its place, with every row
   // that still reads.
-  std::optional<std::string> aside;
   if (auto damage = damageOf(dbPath))
-    aside = setAside(dbPath, true, "database " + dbPath + " is damaged (" + *damage + "):");
+    if (auto aside = setAside(dbPath, true, "database " + dbPath + " is damaged (" + *damage + "):", true))
+      rescues.push_back(std::move(*aside));
   dbQueue_ = SqDatabaseQueue::databaseQueueWithPath(std::move(dbPath));
-  if (aside && dbQueue_) salvage(*aside);
+  if (!dbQueue_) return;
+  for (const std::string& aside : rescues)
+    if (salvage(aside)) removePendingMark(pendingMark(aside));
 }
 
-void TnqKeyValueStore::salvage(const std::string& damagedPath) {
+void TnqKeyValueStore::setRescueReadHookForTesting(std::function<void(std::uint64_t)> hook) {
+  rescueReadHook() = std::move(hook);
+}
+
+bool TnqKeyValueStore::salvage(const std::string& damagedPath) {
   // Only a regular file is opened: a FIFO would block, and a link is not followed.
   const auto item = itemAt(damagedPath);
-  if (!item || item->type != pf::FileType::Regular) return;
-  auto damaged = SqDatabase::databaseWithPath(damagedPath);
-  if (!damaged->openWithFlags(SQLITE_OPEN_READONLY | SQLITE_OPEN_NOFOLLOW)) return;
+  if (!item || item->type != pf::FileType::Regular) return true;
+  // The folders on the way are read through whatever links lead to them (a home on another disk);
+  // the file's own name never is. The engine opens the file under its folder's resolved path,
+  // refusing a link in any part of it, and opens it without following a final link, so a file
+  // swapped for a link since it was looked at is refused, never read.
+  std::error_code error;
+  const auto folder = std::filesystem::canonical(folderOf(damagedPath), error);
+  if (error) {
+    pf::logLine("ERROR, database " + damagedPath + " could not be read: " + error.message());
+    return false;
+  }
+  auto damaged = SqDatabase::databaseWithPath((folder / std::filesystem::path(damagedPath).filename()).string());
+  if (!damaged->openWithFlags(SQLITE_OPEN_READONLY | SQLITE_OPEN_NOFOLLOW)) return false;
   damaged->setLogsErrors(false);
   // Pages are read as far as the file goes, also when it is shorter than its header says (the
   // connection reads only). A value the file stores is no longer than the file: the schema of a
@@ -428,31 +643,43 @@ void TnqKeyValueStore::salvage(const std::string& damagedPath) {
   sqlite3_exec(handle, "PRAGMA writable_schema = ON", nullptr, nullptr, nullptr);
   sqlite3_limit(handle, SQLITE_LIMIT_LENGTH,
                 static_cast<int>(std::min<std::uint64_t>(std::max<std::uint64_t>(item->size, 1 << 20), INT32_MAX)));
+  // The cells the file can hold: each page has a header of at least 8 bytes, each cell takes at
+  // least 4 bytes and its 2-byte pointer.
+  const std::uint64_t pageSize = std::clamp<std::uint64_t>(
+      static_cast<std::uint64_t>(std::max<std::int64_t>(damaged->longForQuery("PRAGMA page_size"), 0)), 512, 65536);
+  const std::uint64_t maxCells = std::max<std::uint64_t>(item->size / pageSize, 1) * ((pageSize - 8) / 6);
   std::vector<std::string> tables;
   {
     auto query = prepare(handle, "SELECT name FROM sqlite_master WHERE type = 'table'");
-    for (std::string& name : namesFrom(query.get()))
+    for (std::string& name : namesFrom(query.get(), maxCells))
       if (!name.starts_with("sqlite_") && name.find_first_of(std::string(" \0", 2)) == std::string::npos)
         tables.push_back(std::move(name));
   }
-  std::size_t copied = 0, lost = 0, uncounted = 0;
+  std::uint64_t copied = 0, lost = 0, uncounted = 0;
+  bool finished = false;
   inDatabase([&](SqDatabase* db) {
-    if (!db) return;
-    Rescue rescue(handle, db->sqliteHandle(), item->size / 4 + 1);
-    db->beginTransaction();
+    if (!db || !db->beginTransaction()) return;
+    Rescue rescue(handle, db->sqliteHandle(), maxCells);
     for (const auto& table : tables)
       if (db->executeUpdate(createTableText(table))) rescue.copyTable(table);
-    db->commit();
+    finished = db->commit();
+    if (!finished) db->rollback();
     copied = rescue.copied;
     lost = rescue.lost;
     uncounted = rescue.uncounted;
   });
   damaged->close();
+  if (!finished) {
+    pf::logLine("ERROR, database " + damagedPath +
+                ": its rows could not be stored; they are read again at the next start");
+    return false;
+  }
   std::string line = "database " + damagedPath + ": " + std::to_string(copied) + " rows of " +
                      std::to_string(tables.size()) + " tables read back into the new database, " +
                      std::to_string(lost) + " rows lost";
-  if (uncounted > 0) line += ", rows in " + std::to_string(uncounted) + " unreadable rowid ranges not counted";
+  if (uncounted > 0) line += ", rows in " + std::to_string(uncounted) + " unreadable stretches not counted";
   pf::logLine(line);
+  return true;
 }
 
 TnqKeyValueStore::~TnqKeyValueStore() { close(); }

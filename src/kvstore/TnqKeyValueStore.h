@@ -8,11 +8,14 @@
 // quick check is renamed "<file>.damaged" ("-2", "-3" ... the first free for it and for every
 // companion name beside it; its companion files go along; never deleted), a new database is made
 // in its place and every row that still reads from its tables is copied in, with log lines saying
-// so and how many rows were lost. A missing or empty file, or one that is only busy or unreadable
-// now, is opened as it is. A journal (or other companion file of the engine) that is no regular
-// file, a link included, is renamed the same way by itself, and the database opens as it is.
+// so and how many rows were lost. The rescue is marked pending ("<name>.pending") until its rows
+// are in, and a later open does a pending one again. A missing or empty file, or one that is only
+// busy or unreadable now, is opened as it is. A journal (or other companion file of the engine)
+// that is no regular file, a link included, is renamed the same way by itself, and the database
+// opens as it is.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -83,14 +86,19 @@ class TnqKeyValueStore {
   std::shared_ptr<SqDatabaseQueue> dbQueue() const;
   void setDbQueue(std::shared_ptr<SqDatabaseQueue> queue);
 
+  // Called with the number read so far for every row a rescue reads from a damaged file, on the
+  // thread that opens the store (tests end a rescue midway through with it). Empty: none.
+  static void setRescueReadHookForTesting(std::function<void(std::uint64_t)> hook);
+
  private:
   // Runs work(SqDatabase*) on the queue; false when there is no queue. The work gets no
   // connection when the queue could not reopen it.
   template <class Work>
   bool inDatabase(Work&& work);
   // Copies every row that still reads from the tables of a damaged database into this one, with
-  // its rowid, id, value and time.
-  void salvage(const std::string& damagedPath);
+  // its rowid, id, value and time, in one transaction; rows this one holds already stay. False
+  // when the rows could not be read or stored: the rescue is still to do.
+  bool salvage(const std::string& damagedPath);
   bool putJsonText(const std::string& json, NullableString objectId, NullableString tableName);
   // Calls take(std::string_view json, const SqResultSet& row) on the queue while the id's row is
   // current (the text is the engine's, valid for the call); false when there is no row (or the
