@@ -117,7 +117,9 @@ class LoadClient {
                                    std::int64_t totalExpected) {}
   // The final answer's head (also a redirect or 401 answer the client chose to take as final).
   virtual void loadDidReceiveResponse(Load& load, const UrlResponse& response) = 0;
-  // A piece of the body. Answer false to hold further pieces until Load::resumeReceiving().
+  // A piece of the body (at most 16 KiB). Answer false to hold further pieces until
+  // Load::resumeReceiving(): none comes before, and the received bytes of a compressed body wait
+  // undecoded meanwhile.
   virtual bool loadDidReceiveData(Load& load, Bytes&& data) = 0;
   virtual void loadDidFinish(Load& load) = 0;
   virtual void loadDidFail(Load& load, const Error& error) = 0;
@@ -164,6 +166,19 @@ class Load : public std::enable_shared_from_this<Load> {
   void onHeadLine(const char* data, std::size_t length);
   void onHeadComplete();
   std::size_t onBody(const char* data, std::size_t length);
+  // Hands one piece of the final answer's body to the client, counted against the limit; answers
+  // whether the next piece may follow (not when the client asked to hold, the limit was passed or
+  // the load was cancelled).
+  bool handOver(LoadClient& client, Bytes&& piece);
+  // Decodes what the decoder kept, then `received`, handing the pieces over until the client asks
+  // to hold; answers false when the load must stop (hop_->abort says why, if anything).
+  bool decodeBody(std::span<const std::uint8_t> received);
+  // Goes on receiving once neither the client nor suspend() holds it: first what the decoder kept,
+  // then the end of a transfer that ended meanwhile, else libcurl's paused receiving.
+  void readOn();
+  // Ends the hop the way its abort says (a failure, or a question to the client); answers whether
+  // there was one.
+  bool endAbortedHop();
   int onPrerequest();
   // Answers false to stop the transfer (a body beyond the limit).
   bool onProgress(std::int64_t uploaded, std::int64_t uploadTotal, std::int64_t downloaded);
