@@ -28,10 +28,12 @@ class HostileHttpPeer {
   // The query value of bytes for /answer and /raw.
   static std::string encode(const std::string& bytes) { return pf::addPercentEscapes(pf::base64Encode(bytes), {}, "+/="); }
   // Paths (with their query) of the peer's answers.
-  // noise: random digits, which compress to about 45% (not 1,000:1).
-  static std::string generated(long long size, const std::string& framing = "chunked", bool gzip = false,
+  // gzip: how many times the body is gzip-compressed (2: "Content-Encoding: gzip, gzip"); noise:
+  // random digits, which compress to about 45% (not 1,000:1).
+  static std::string generated(long long size, const std::string& framing = "chunked", int gzip = 0,
                                int status = 200, bool noise = false) {
-    return "/gen?size=" + std::to_string(size) + "&framing=" + framing + (gzip ? "&gzip=1" : "") +
+    return "/gen?size=" + std::to_string(size) + "&framing=" + framing +
+           (gzip > 0 ? "&gzip=" + std::to_string(gzip) : "") +
            (status != 200 ? "&status=" + std::to_string(status) : "") + (noise ? "&noise=1" : "");
   }
   // The body, then `pad` spaces, announced `extra` bytes longer than that (a cut answer).
@@ -56,6 +58,11 @@ class HostileHttpPeer {
   static std::string packed(const std::string& body, const std::string& coding, int cut = 0, bool badTrailer = false) {
     return "/packed?b64=" + encode(body) + "&coding=" + coding + "&cut=" + std::to_string(cut) +
            (badTrailer ? "&trailer=bad" : "");
+  }
+  // The body gzip-compressed in `members` members one after another, and an empty member after
+  // them with emptyAfter.
+  static std::string members(const std::string& body, int members, bool emptyAfter = false) {
+    return packed(body, "gzip") + "&members=" + std::to_string(members) + (emptyAfter ? "&empty=1" : "");
   }
 
  private:
