@@ -4,6 +4,7 @@
 // lines and redirects. Started once per test executable.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "platform/foundation/Base64.h"
@@ -41,6 +42,13 @@ class HostileHttpPeer {
     return "/answer?b64=" + encode(body) + "&extra=" + std::to_string(extra) + "&pad=" + std::to_string(pad);
   }
   static std::string raw(const std::string& bytes) { return "/raw?b64=" + encode(bytes); }
+  // An answer written as it stands: the status line ("200 OK"), the Content-Encoding field's value
+  // and the body, announced by its length (or `announced`).
+  static std::string coded(const std::string& status, const std::string& coding, const std::string& body,
+                           std::optional<std::size_t> announced = std::nullopt) {
+    return raw("HTTP/1.1 " + status + "\r\nContent-Encoding: " + coding + "\r\nContent-Length: " +
+               std::to_string(announced.value_or(body.size())) + "\r\n\r\n" + body);
+  }
   // Digits that compress to about half their length (a cut stream loses real data), short enough
   // for /packed's query.
   static std::string digits(std::size_t n = 30000) {

@@ -310,11 +310,10 @@ TEST_F(BadServerTest, ABodyEncodedTwiceWaitsNoMoreThanTheHighWaterOnItsWayToTheD
   EXPECT_EQ(static_cast<std::int64_t>(queued.data.size()), kBody);
 }
 
-// An answer sent as it stands: the status line, the codings, the body's length and the body.
-std::string answerWith(const std::string& status, const std::string& coding, const pf::Bytes& body,
-                       std::optional<std::size_t> announced = std::nullopt) {
-  return HostileHttpPeer::raw("HTTP/1.1 " + status + "\r\nContent-Encoding:" + coding + "\r\nContent-Length: " +
-                              std::to_string(announced.value_or(body.size())) + "\r\n\r\n" + pf::toString(body));
+// HostileHttpPeer::coded with the body's bytes.
+std::string coded(const std::string& status, const std::string& coding, const pf::Bytes& body,
+                  std::optional<std::size_t> announced = std::nullopt) {
+  return HostileHttpPeer::coded(status, coding, pf::toString(body), announced);
 }
 
 TEST_F(BadServerTest, EveryCodingServersSendIsUndoneOnEveryRoad) {
@@ -332,19 +331,19 @@ TEST_F(BadServerTest, EveryCodingServersSendIsUndoneOnEveryRoad) {
       {HostileHttpPeer::members(text, 2), text, "two gzip members"},
       {HostileHttpPeer::members(text, 3, true), text, "three gzip members and an empty one"},
       {HostileHttpPeer::members(text, 1, true), text, "a gzip body followed by an empty member"},
-      {answerWith("200 OK", " none", plain), text, "none"},
-      {answerWith("200 OK", "NONE ", plain), text, "none in capitals"},
-      {answerWith("200 OK", " identity, None", plain), text, "identity and none"},
-      {answerWith("200 OK", "  GZip ", gzip), text, "gzip in mixed case"},
-      {answerWith("200 OK", " x-gzip", gzip), text, "x-gzip"},
-      {answerWith("200 OK", " deflate", compress(text, 15)), text, "zlib-wrapped deflate"},
-      {answerWith("200 OK", " deflate", compress(text, -15)), text, "raw deflate"},
-      {answerWith("200 OK", " gzip,\tDeflate ", compress(gzip, 15)), text, "gzip, then deflate"},
-      {answerWith("200 OK", " gzip, none, gzip", compress(gzip, 31)), text, "gzip twice, none between"},
-      {answerWith("200 OK", " gzip", compress(pf::Bytes{}, 31)), "", "an empty gzip stream"},
-      {answerWith("200 OK", " gzip", {}), "", "no bytes at all"},
-      {answerWith("204 No Content", " gzip", {}), "", "a 204"},
-      {answerWith("304 Not Modified", " gzip", {}, 1234), "", "a 304 announcing a length"},
+      {coded("200 OK", " none", plain), text, "none"},
+      {coded("200 OK", "NONE ", plain), text, "none in capitals"},
+      {coded("200 OK", " identity, None", plain), text, "identity and none"},
+      {coded("200 OK", "  GZip ", gzip), text, "gzip in mixed case"},
+      {coded("200 OK", " x-gzip", gzip), text, "x-gzip"},
+      {coded("200 OK", " deflate", compress(text, 15)), text, "zlib-wrapped deflate"},
+      {coded("200 OK", " deflate", compress(text, -15)), text, "raw deflate"},
+      {coded("200 OK", " gzip,\tDeflate ", compress(gzip, 15)), text, "gzip, then deflate"},
+      {coded("200 OK", " gzip, none, gzip", compress(gzip, 31)), text, "gzip twice, none between"},
+      {coded("200 OK", " gzip", compress(pf::Bytes{}, 31)), "", "an empty gzip stream"},
+      {coded("200 OK", " gzip", {}), "", "no bytes at all"},
+      {coded("204 No Content", " gzip", {}), "", "a 204"},
+      {coded("304 Not Modified", " gzip", {}, 1234), "", "a 304 announcing a length"},
   };
   for (const auto& c : whole) {
     auto outcome = load(peer.http(c.path));
@@ -357,18 +356,18 @@ TEST_F(BadServerTest, EveryCodingServersSendIsUndoneOnEveryRoad) {
     EXPECT_TRUE(pf::toString(queued.data) == c.body) << c.what;
   }
   // The answer to HEAD has no body, whatever its coding and length say.
-  auto head = load(peer.http(answerWith("200 OK", " gzip", {}, 1234)), 0, false, "HEAD");
+  auto head = load(peer.http(coded("200 OK", " gzip", {}, 1234)), 0, false, "HEAD");
   EXPECT_FALSE(head->error);
   EXPECT_EQ(head->received, 0);
 
   const pf::Bytes second = compress(text, 31);
   const Case failing[] = {
-      {answerWith("200 OK", " gzip", joined({gzip, pf::Bytes{'j', 'u', 'n', 'k'}})), "-1016", "bytes after the end"},
-      {answerWith("200 OK", " gzip", joined({gzip, compress(text, 15)})), "-1016", "a zlib stream after a member"},
-      {answerWith("200 OK", " gzip", joined({gzip, pf::Bytes(second.begin(), second.begin() + 100)})), "-1005",
+      {coded("200 OK", " gzip", joined({gzip, pf::Bytes{'j', 'u', 'n', 'k'}})), "-1016", "bytes after the end"},
+      {coded("200 OK", " gzip", joined({gzip, compress(text, 15)})), "-1016", "a zlib stream after a member"},
+      {coded("200 OK", " gzip", joined({gzip, pf::Bytes(second.begin(), second.begin() + 100)})), "-1005",
        "a second member cut short"},
-      {answerWith("200 OK", " br", plain), "-1016", "a coding it does not know"},
-      {answerWith("200 OK", " gzip, gzip, gzip, gzip, gzip, gzip", gzip), "-1016", "six codings"},
+      {coded("200 OK", " br", plain), "-1016", "a coding it does not know"},
+      {coded("200 OK", " gzip, gzip, gzip, gzip, gzip, gzip", gzip), "-1016", "six codings"},
   };
   for (const auto& c : failing) {
     auto outcome = load(peer.http(c.path));
