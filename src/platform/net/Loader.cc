@@ -656,8 +656,11 @@ void Load::resumeReceiving() {
 void Load::readOn() {
   if (finished_ || cancelled_ || suspended_ || holdReceiving_ || !hop_) return;
   Hop& hop = *hop_;
-  if (hop.decoder && hop.decoder->holding()) {
+  // (A redirect's or a challenge's body is never held for the client: its decoder holds only what
+  // is no longer kept.)
+  if (hop.kind == Hop::Kind::Final && hop.decoder && hop.decoder->holding()) {
     // What the decoder kept comes first, one piece after another, for as long as the client takes them.
+    markActivity();
     if (!decodeBody({})) {
       endAbortedHop();
       return;
