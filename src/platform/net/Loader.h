@@ -7,8 +7,9 @@
 // a LoadEventChannel. The core:
 //  - sends the request (method, header fields, body bytes or a stream sent chunked when its
 //    length is unknown), cookies of the shared jar, "application/x-www-form-urlencoded" for a
-//    body without a content type, and decodes gzip and deflate answers (a compressed body whose
-//    stream does not end, or does not decode, fails: -1005, -1016);
+//    body without a content type, and decodes gzip and deflate answers one piece at a time, as
+//    the client reads on (a compressed body whose stream does not end, or does not decode, fails:
+//    -1005, -1016);
 //  - stops at every redirect (301, 302, 303, 307, 308 with a Location) and asks its client for
 //    the request to follow (301/302 turn a POST into a GET, 303 anything but HEAD);
 //  - stops at every 401 with Basic or Digest and asks its client for a credential;
