@@ -11,6 +11,8 @@
 #include "appnet/TnqURLSessionManager.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/net/BodyDecoder.h"
+#include "platform/net/Loader.h"
 #include "platform/net/UrlError.h"
 #include "support/HostileHttpPeer.h"
 
@@ -164,6 +166,55 @@ TEST(HttpClientBadServer, ACompressedAnswerCutShortFailsTheOperationAndTheSessio
       ASSERT_TRUE(TnqResponseBytes(object));
       EXPECT_EQ(pf::toString(*TnqResponseBytes(object)), text);
     }
+  }
+  invalidate(*sessions);
+}
+
+TEST(HttpClientBadServer, ABodyEncodedTwiceWaitsNoMoreThanTheHighWaterOnItsWayToTheSessionTask) {
+  auto sessions = TnqURLSessionManager::manager();
+  sessions->setResponseSerializer(TnqHTTPResponseSerializer::serializer());
+  // The bytes kept in one hand-over of the session's events, which all waited at once on their way
+  // to the session's queue.
+  struct Deliveries {
+    std::int64_t current = 0;
+    std::int64_t largest = 0;
+    bool delivering = false;
+  };
+  auto deliveries = std::make_shared<Deliveries>();
+  sessions->dataTaskDidReceiveDataBlock = [deliveries, queue = sessions->operationQueue](
+                                              pf::UrlSession&, pf::UrlSessionTask&, const pf::Bytes& data) {
+    if (!deliveries->delivering) {
+      deliveries->delivering = true;
+      deliveries->current = 0;
+      queue->addOperation([deliveries] { deliveries->delivering = false; });  // once this hand-over is done
+    }
+    deliveries->current += static_cast<std::int64_t>(data.size());
+    deliveries->largest = std::max(deliveries->largest, deliveries->current);
+  };
+  // 64 MiB compressed twice over, a few hundred bytes: refused at the task's limit.
+  bool done = false;
+  std::optional<pf::Error> error;
+  sessions->dataTaskWithRequest(get(HostileHttpPeer::generated(64ll << 20, "length", 2)),
+                                [&](const auto&, const auto&, const std::optional<pf::Error>& e) { error = e, done = true; })
+      ->resume();
+  ASSERT_TRUE(spin([&] { return done; }));
+  EXPECT_TRUE(isTooLong(error));
+  EXPECT_LE(deliveries->largest, static_cast<long long>(pf::LoadEventChannel::kHighWater + pf::BodyDecoder::kPiece));
+  sessions->dataTaskDidReceiveDataBlock = nullptr;
+
+  // Gzip members one after another, and a body without a coding said so, read back whole.
+  const std::string text = HostileHttpPeer::digits();
+  for (const std::string& path : {HostileHttpPeer::members(text, 2), HostileHttpPeer::members(text, 1, true),
+                                  HostileHttpPeer::coded("200 OK", "none", text)}) {
+    done = false;
+    TnqResponseObject object;
+    sessions->dataTaskWithRequest(get(path), [&](const auto&, const TnqResponseObject& o, const std::optional<pf::Error>& e) {
+      object = o, error = e, done = true;
+    })->resume();
+    ASSERT_TRUE(spin([&] { return done; })) << path;
+    EXPECT_FALSE(error) << path;
+    ASSERT_TRUE(TnqResponseBytes(object)) << path;
+    EXPECT_TRUE(pf::toString(*TnqResponseBytes(object)) == text) << path;
   }
   invalidate(*sessions);
 }

@@ -9,6 +9,8 @@
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Thread.h"
+#include "platform/net/BodyDecoder.h"
+#include "platform/net/Loader.h"
 #include "platform/net/UrlError.h"
 #include "support/HostileHttpPeer.h"
 
@@ -277,6 +279,49 @@ TEST(KLineHttpEngine, ACompressedAnswerCutShortIsAFailure) {
                  [&](const pf::Error&) {});
   ASSERT_TRUE(pf::RunLoop::main()->spinUntil([&] { return !body.empty(); }, 20));
   EXPECT_EQ(pf::toString(body), text);
+}
+
+TEST(KLineHttpEngine, ABodyEncodedTwiceWaitsNoMoreThanTheHighWaterOnItsWayToTheEngine) {
+  using fxtest::HostileHttpPeer;
+  auto& peer = HostileHttpPeer::shared();
+  auto engine = KLineHttpEngine::make();
+  int successes = 0;
+  std::optional<pf::Error> error;
+  // 64 MiB compressed twice over, a few hundred bytes: refused at the engine's limit.
+  engine->getUrl(peer.http(HostileHttpPeer::generated(64ll << 20, "length", 2)), [&](const pf::Bytes&) { ++successes; },
+                 [&](const pf::Error& e) { error = e; });
+  // The engine's bytes looked at between the run loop's blocks: at most one hand-over of the
+  // connection's events comes between two looks, and what it brings waited at once on its way to
+  // this thread.
+  struct Looks {
+    std::size_t last = 0;
+    std::size_t largest = 0;
+  };
+  auto looks = std::make_shared<Looks>();
+  auto look = std::make_shared<std::function<void()>>();
+  *look = [looks, weakEngine = std::weak_ptr<KLineHttpEngine>(engine), weakLook = std::weak_ptr(look)] {
+    auto engine = weakEngine.lock();
+    auto again = weakLook.lock();
+    if (!engine || !again) return;
+    looks->largest = std::max(looks->largest, engine->receiveData.size() - std::min(looks->last, engine->receiveData.size()));
+    looks->last = engine->receiveData.size();
+    pf::RunLoop::main()->perform(*again);
+  };
+  pf::RunLoop::main()->perform(*look);
+  ASSERT_TRUE(pf::RunLoop::main()->spinUntil([&] { return successes > 0 || error; }, 30));
+  look.reset();
+  EXPECT_EQ(successes, 0);
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code, pf::UrlErrorCode::kDataLengthExceedsMaximum);
+  EXPECT_LE(looks->largest, pf::LoadEventChannel::kHighWater + pf::BodyDecoder::kPiece);
+
+  // Gzip members one after another read back whole.
+  const std::string text = HostileHttpPeer::digits();
+  pf::Bytes body;
+  engine->getUrl(peer.http(HostileHttpPeer::members(text, 3, true)), [&](const pf::Bytes& b) { body = b; },
+                 [&](const pf::Error&) {});
+  ASSERT_TRUE(pf::RunLoop::main()->spinUntil([&] { return !body.empty(); }, 20));
+  EXPECT_TRUE(pf::toString(body) == text);
 }
 
 TEST(KLineHttpEngine, PostsAnswerThroughTheCallbacks) {

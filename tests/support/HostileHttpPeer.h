@@ -4,6 +4,7 @@
 // lines and redirects. Started once per test executable.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "platform/foundation/Base64.h"
@@ -28,10 +29,12 @@ class HostileHttpPeer {
   // The query value of bytes for /answer and /raw.
   static std::string encode(const std::string& bytes) { return pf::addPercentEscapes(pf::base64Encode(bytes), {}, "+/="); }
   // Paths (with their query) of the peer's answers.
-  // noise: random digits, which compress to about 45% (not 1,000:1).
-  static std::string generated(long long size, const std::string& framing = "chunked", bool gzip = false,
+  // gzip: how many times the body is gzip-compressed (2: "Content-Encoding: gzip, gzip"); noise:
+  // random digits, which compress to about 45% (not 1,000:1).
+  static std::string generated(long long size, const std::string& framing = "chunked", int gzip = 0,
                                int status = 200, bool noise = false) {
-    return "/gen?size=" + std::to_string(size) + "&framing=" + framing + (gzip ? "&gzip=1" : "") +
+    return "/gen?size=" + std::to_string(size) + "&framing=" + framing +
+           (gzip > 0 ? "&gzip=" + std::to_string(gzip) : "") +
            (status != 200 ? "&status=" + std::to_string(status) : "") + (noise ? "&noise=1" : "");
   }
   // The body, then `pad` spaces, announced `extra` bytes longer than that (a cut answer).
@@ -39,6 +42,13 @@ class HostileHttpPeer {
     return "/answer?b64=" + encode(body) + "&extra=" + std::to_string(extra) + "&pad=" + std::to_string(pad);
   }
   static std::string raw(const std::string& bytes) { return "/raw?b64=" + encode(bytes); }
+  // An answer written as it stands: the status line ("200 OK"), the Content-Encoding field's value
+  // and the body, announced by its length (or `announced`).
+  static std::string coded(const std::string& status, const std::string& coding, const std::string& body,
+                           std::optional<std::size_t> announced = std::nullopt) {
+    return raw("HTTP/1.1 " + status + "\r\nContent-Encoding: " + coding + "\r\nContent-Length: " +
+               std::to_string(announced.value_or(body.size())) + "\r\n\r\n" + body);
+  }
   // Digits that compress to about half their length (a cut stream loses real data), short enough
   // for /packed's query.
   static std::string digits(std::size_t n = 30000) {
@@ -56,6 +66,11 @@ class HostileHttpPeer {
   static std::string packed(const std::string& body, const std::string& coding, int cut = 0, bool badTrailer = false) {
     return "/packed?b64=" + encode(body) + "&coding=" + coding + "&cut=" + std::to_string(cut) +
            (badTrailer ? "&trailer=bad" : "");
+  }
+  // The body gzip-compressed in `members` members one after another, and an empty member after
+  // them with emptyAfter.
+  static std::string members(const std::string& body, int members, bool emptyAfter = false) {
+    return packed(body, "gzip") + "&members=" + std::to_string(members) + (emptyAfter ? "&empty=1" : "");
   }
 
  private:

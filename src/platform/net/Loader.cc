@@ -504,6 +504,8 @@ struct Load::Hop {
   std::int64_t bodyBytes = 0;
   // Undoes the answer's Content-Encoding (none without one).
   std::unique_ptr<BodyDecoder> decoder;
+  // The transfer ended while received bytes still waited in the decoder for the client to read on.
+  bool transferEnded = false;
 
   enum class Abort {
     None,
@@ -636,20 +638,43 @@ void Load::resume() {
     self->suspended_ = false;
     self->markActivity();
     if (self->active_) {
-      self->curlPausedReceiving_ = self->holdReceiving_;
-      curl_easy_pause(static_cast<CURL*>(self->easy_), self->holdReceiving_ ? CURLPAUSE_RECV : CURLPAUSE_CONT);
+      // Sending goes on; receiving waits until readOn() finds nothing held.
+      self->curlPausedReceiving_ = true;
+      curl_easy_pause(static_cast<CURL*>(self->easy_), CURLPAUSE_RECV);
     }
+    self->readOn();
   });
 }
 
 void Load::resumeReceiving() {
   loader_.post([self = shared_from_this()] {
     self->holdReceiving_ = false;
-    if (self->curlPausedReceiving_ && self->active_ && !self->suspended_) {
-      self->curlPausedReceiving_ = false;
-      curl_easy_pause(static_cast<CURL*>(self->easy_), CURLPAUSE_CONT);
-    }
+    self->readOn();
   });
+}
+
+void Load::readOn() {
+  if (finished_ || cancelled_ || suspended_ || holdReceiving_ || !hop_) return;
+  Hop& hop = *hop_;
+  // (A redirect's or a challenge's body is never held for the client: its decoder holds only what
+  // is no longer kept.)
+  if (hop.kind == Hop::Kind::Final && hop.decoder && hop.decoder->holding()) {
+    // What the decoder kept comes first, one piece after another, for as long as the client takes them.
+    markActivity();
+    if (!decodeBody({})) {
+      endAbortedHop();
+      return;
+    }
+    if (finished_ || holdReceiving_ || hop.decoder->holding()) return;
+  }
+  if (hop.transferEnded) {
+    if (!failIfBodyCut()) finish();
+    return;
+  }
+  if (curlPausedReceiving_ && active_) {
+    curlPausedReceiving_ = false;
+    curl_easy_pause(static_cast<CURL*>(easy_), CURLPAUSE_CONT);
+  }
 }
 
 void Load::continueRedirect(std::optional<UrlRequest> request) {
@@ -975,16 +1000,17 @@ std::size_t Load::onBody(const char* data, std::size_t length) {
   Hop& hop = *hop_;
   markActivity();
   if (cancelled_) return 0;
+  const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(data), length);
   if (hop.kind != Hop::Kind::Final) {
+    if (hop.candidateOverflow) return length;  // not kept, nor decoded any further
     auto keep = [&hop](std::span<const std::uint8_t> piece) {
       if (hop.candidateBody.size() + piece.size() > kMaxCandidateBody) {
         hop.candidateOverflow = true;
-      } else {
-        hop.candidateBody.insert(hop.candidateBody.end(), piece.begin(), piece.end());
+        return false;
       }
+      hop.candidateBody.insert(hop.candidateBody.end(), piece.begin(), piece.end());
       return true;
     };
-    const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(data), length);
     if (!hop.decoder) {
       keep(bytes);
     } else if (!hop.decoder->decode(bytes, [&](Bytes&& piece) { return keep(piece); })) {
@@ -993,30 +1019,44 @@ std::size_t Load::onBody(const char* data, std::size_t length) {
     }
     return length;
   }
-  if (holdReceiving_) {
+  if (holdReceiving_ || (hop.decoder && hop.decoder->holding())) {
+    // libcurl keeps these bytes and hands them over again when receiving is resumed (readOn).
     curlPausedReceiving_ = true;
     return CURL_WRITEFUNC_PAUSE;
   }
-  auto client = clientIfLive();
-  if (!client) return 0;
-  auto hand = [&](Bytes&& piece) {
-    if (beyondBodyLimit(hop.bodyBytes + static_cast<std::int64_t>(piece.size()))) {
-      hop.abort = Hop::Abort::BodyTooLarge;
-      return false;
-    }
-    hop.bodyBytes += static_cast<std::int64_t>(piece.size());
-    // One piece may decode to many: the client's wish to pause takes effect after them.
-    if (!client->loadDidReceiveData(*this, std::move(piece))) holdReceiving_ = true;
-    return true;
-  };
   if (!hop.decoder) {
-    return hand(Bytes(data, data + length)) ? length : 0;
+    auto client = clientIfLive();
+    if (!client) return 0;
+    handOver(*client, Bytes(bytes.begin(), bytes.end()));
+    return hop.abort == Hop::Abort::None ? length : 0;
   }
-  if (!hop.decoder->decode(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(data), length), hand)) {
-    if (hop.abort == Hop::Abort::None) hop.abort = Hop::Abort::Undecodable;
-    return 0;
+  return decodeBody(bytes) ? length : 0;
+}
+
+bool Load::handOver(LoadClient& client, Bytes&& piece) {
+  Hop& hop = *hop_;
+  if (beyondBodyLimit(hop.bodyBytes + static_cast<std::int64_t>(piece.size()))) {
+    hop.abort = Hop::Abort::BodyTooLarge;
+    return false;
   }
-  return length;
+  hop.bodyBytes += static_cast<std::int64_t>(piece.size());
+  if (!client.loadDidReceiveData(*this, std::move(piece))) holdReceiving_ = true;
+  return !holdReceiving_ && !cancelled_;
+}
+
+bool Load::decodeBody(std::span<const std::uint8_t> received) {
+  Hop& hop = *hop_;
+  auto client = clientIfLive();
+  if (!client) return false;
+  // One received piece may decode to any number of pieces: the client's wish to hold, the limit or
+  // a cancel takes effect after the piece that asked for it, and the rest waits in the decoder.
+  const bool decoded = hop.decoder->decode(received, [&](Bytes&& piece) { return handOver(*client, std::move(piece)); });
+  if (hop.abort != Hop::Abort::None) return false;
+  if (!decoded) {
+    hop.abort = Hop::Abort::Undecodable;
+    return false;
+  }
+  return true;
 }
 
 bool Load::onProgress(std::int64_t uploaded, std::int64_t, std::int64_t downloaded) {
@@ -1079,30 +1119,36 @@ int Load::onPrerequest() {
   return CURL_PREREQFUNC_ABORT;
 }
 
-void Load::onHopDone(int curlResult) {
-  if (cancelled_ || finished_) return;
+bool Load::endAbortedHop() {
   Hop& hop = *hop_;
   switch (hop.abort) {
-    case Hop::Abort::TrustPending: askTrust(hop.pendingTrust); return;
-    case Hop::Abort::TrustRefused: failWithCode(UrlErrorCode::kServerCertificateUntrusted); return;
-    case Hop::Abort::TrustCancelled: failWithCode(options_.challengeCancelCode); return;
-    case Hop::Abort::HeadTooLarge: failWithCode(UrlErrorCode::kBadServerResponse, "header too large"); return;
+    case Hop::Abort::TrustPending: askTrust(hop.pendingTrust); return true;
+    case Hop::Abort::TrustRefused: failWithCode(UrlErrorCode::kServerCertificateUntrusted); return true;
+    case Hop::Abort::TrustCancelled: failWithCode(options_.challengeCancelCode); return true;
+    case Hop::Abort::HeadTooLarge: failWithCode(UrlErrorCode::kBadServerResponse, "header too large"); return true;
     case Hop::Abort::ConflictingLength:
       failWithCode(UrlErrorCode::kBadServerResponse, "conflicting Content-Length fields");
-      return;
+      return true;
     case Hop::Abort::FoldedLength:
       failWithCode(UrlErrorCode::kBadServerResponse, "a Content-Length folded over two lines");
-      return;
+      return true;
     case Hop::Abort::Undecodable:
       failWithCode(UrlErrorCode::kCannotDecodeContentData, "the body does not decode in its Content-Encoding");
-      return;
+      return true;
     case Hop::Abort::BodyTooLarge:
       failWithCode(UrlErrorCode::kDataLengthExceedsMaximum,
                    "the answer is longer than " + std::to_string(options_.maximumBodyLength) + " bytes");
-      return;
-    case Hop::Abort::Client: return;
-    case Hop::Abort::None: break;
+      return true;
+    case Hop::Abort::Client: return true;
+    case Hop::Abort::None: return false;
   }
+  return false;
+}
+
+void Load::onHopDone(int curlResult) {
+  if (cancelled_ || finished_) return;
+  Hop& hop = *hop_;
+  if (endAbortedHop()) return;
   auto result = static_cast<CURLcode>(curlResult);
   if (result != CURLE_OK) {
     long osErrno = 0;
@@ -1116,6 +1162,11 @@ void Load::onHopDone(int curlResult) {
   }
   switch (hop.kind) {
     case Hop::Kind::Final:
+      if (hop.decoder && hop.decoder->holding()) {
+        // Received bytes wait undecoded for the client: the answer ends once it has read them.
+        hop.transferEnded = true;
+        return;
+      }
       if (failIfBodyCut()) return;
       finish();
       return;

@@ -7,8 +7,9 @@
 // a LoadEventChannel. The core:
 //  - sends the request (method, header fields, body bytes or a stream sent chunked when its
 //    length is unknown), cookies of the shared jar, "application/x-www-form-urlencoded" for a
-//    body without a content type, and decodes gzip and deflate answers (a compressed body whose
-//    stream does not end, or does not decode, fails: -1005, -1016);
+//    body without a content type, and decodes gzip and deflate answers one piece at a time, as
+//    the client reads on (a compressed body whose stream does not end, or does not decode, fails:
+//    -1005, -1016);
 //  - stops at every redirect (301, 302, 303, 307, 308 with a Location) and asks its client for
 //    the request to follow (301/302 turn a POST into a GET, 303 anything but HEAD);
 //  - stops at every 401 with Basic or Digest and asks its client for a credential;
@@ -117,7 +118,9 @@ class LoadClient {
                                    std::int64_t totalExpected) {}
   // The final answer's head (also a redirect or 401 answer the client chose to take as final).
   virtual void loadDidReceiveResponse(Load& load, const UrlResponse& response) = 0;
-  // A piece of the body. Answer false to hold further pieces until Load::resumeReceiving().
+  // A piece of the body (at most 16 KiB). Answer false to hold further pieces until
+  // Load::resumeReceiving(): none comes before, and the received bytes of a compressed body wait
+  // undecoded meanwhile.
   virtual bool loadDidReceiveData(Load& load, Bytes&& data) = 0;
   virtual void loadDidFinish(Load& load) = 0;
   virtual void loadDidFail(Load& load, const Error& error) = 0;
@@ -164,6 +167,19 @@ class Load : public std::enable_shared_from_this<Load> {
   void onHeadLine(const char* data, std::size_t length);
   void onHeadComplete();
   std::size_t onBody(const char* data, std::size_t length);
+  // Hands one piece of the final answer's body to the client, counted against the limit; answers
+  // whether the next piece may follow (not when the client asked to hold, the limit was passed or
+  // the load was cancelled).
+  bool handOver(LoadClient& client, Bytes&& piece);
+  // Decodes what the decoder kept, then `received`, handing the pieces over until the client asks
+  // to hold; answers false when the load must stop (hop_->abort says why, if anything).
+  bool decodeBody(std::span<const std::uint8_t> received);
+  // Goes on receiving once neither the client nor suspend() holds it: first what the decoder kept,
+  // then the end of a transfer that ended meanwhile, else libcurl's paused receiving.
+  void readOn();
+  // Ends the hop the way its abort says (a failure, or a question to the client); answers whether
+  // there was one.
+  bool endAbortedHop();
   int onPrerequest();
   // Answers false to stop the transfer (a body beyond the limit).
   bool onProgress(std::int64_t uploaded, std::int64_t uploadTotal, std::int64_t downloaded);

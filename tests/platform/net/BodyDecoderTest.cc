@@ -1,28 +1,19 @@
 // Compressed bodies decoded as they arrive, in pieces of any size: every form servers send reads
-// back whole, a cut or spoilt stream is told apart from a whole one.
+// back whole, a cut or spoilt stream is told apart from a whole one, and decoding stops after the
+// piece whose sink held it, keeping the rest of the bytes for later.
 
 #include <gtest/gtest.h>
-#include <zlib.h>
 
+#include <algorithm>
+
+#include "CompressedBodies.h"
 #include "platform/net/BodyDecoder.h"
 
 namespace {
 
+using nettest::compress;
+using nettest::joined;
 using pf::BodyDecoder;
-
-pf::Bytes compress(const pf::Bytes& in, int windowBits) {
-  z_stream z{};
-  deflateInit2(&z, 9, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY);
-  pf::Bytes out(deflateBound(&z, in.size()) + 32);
-  z.next_in = const_cast<Bytef*>(in.data());
-  z.avail_in = static_cast<uInt>(in.size());
-  z.next_out = out.data();
-  z.avail_out = static_cast<uInt>(out.size());
-  deflate(&z, Z_FINISH);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
-}
 
 struct Decoded {
   pf::Bytes bytes;
@@ -73,6 +64,10 @@ TEST(BodyDecoder, EveryFormReadsBackWholeInPiecesOfAnySize) {
       // Listed in the order applied: undone last first.
       {"gzip, deflate", compress(compress(t, 31), 15)},
       {"identity, gzip", compress(t, 31)},
+      {"none, gzip, None", compress(t, 31)},
+      // Codings are names without regard to case, in lists with white space around their elements.
+      {" GZip ,\tDEFLATE", compress(compress(t, 31), 15)},
+      {"X-Gzip", compress(t, 31)},
   };
   for (const auto& c : cases) {
     for (std::size_t piece : {std::size_t{1}, std::size_t{2}, std::size_t{3}, std::size_t{16384}, c.body.size()}) {
@@ -82,8 +77,109 @@ TEST(BodyDecoder, EveryFormReadsBackWholeInPiecesOfAnySize) {
       EXPECT_EQ(d.bytes, t) << c.coding << " in pieces of " << piece;
     }
   }
-  EXPECT_FALSE(BodyDecoder::forAnswer(pf::HttpHeaders{{"Content-Encoding", "identity"}}));
+  for (const char* none : {"identity", "none", "NONE", "identity, none", ""}) {
+    EXPECT_FALSE(BodyDecoder::forAnswer(pf::HttpHeaders{{"Content-Encoding", none}})) << none;
+  }
   EXPECT_FALSE(BodyDecoder::forAnswer(pf::HttpHeaders{}));
+}
+
+TEST(BodyDecoder, AGzipBodyOfSeveralMembersReadsEachInTurn) {
+  const pf::Bytes t = text();
+  const pf::Bytes head(t.begin(), t.begin() + 30000);
+  const pf::Bytes tail(t.begin() + 30000, t.end());
+  const pf::Bytes twoMembers = joined({compress(head, 31), compress(tail, 31)});
+  const pf::Bytes emptyAfter = joined({compress(t, 31), compress(pf::Bytes{}, 31)});
+  const pf::Bytes many = joined({compress(head, 31), compress(pf::Bytes{}, 31), compress(tail, 31), compress(pf::Bytes{}, 31)});
+  for (std::size_t piece : {std::size_t{1}, std::size_t{7}, std::size_t{16384}, many.size()}) {
+    for (const auto* body : {&twoMembers, &emptyAfter, &many}) {
+      for (const char* coding : {"gzip", "x-gzip"}) {
+        auto d = decode(coding, *body, piece);
+        EXPECT_TRUE(d.ok) << coding << " in pieces of " << piece;
+        EXPECT_TRUE(d.complete) << coding << " in pieces of " << piece;
+        EXPECT_EQ(d.bytes, t) << coding << " in pieces of " << piece;
+      }
+    }
+    // Members inside another coding, and a chain whose outer stream has members.
+    auto d = decode("gzip, gzip", compress(twoMembers, 31), piece);
+    EXPECT_TRUE(d.ok && d.complete) << piece;
+    EXPECT_EQ(d.bytes, t) << piece;
+    d = decode("gzip, gzip", joined({compress(compress(head, 31), 31), compress(compress(tail, 31), 31)}), piece);
+    EXPECT_TRUE(d.ok && d.complete) << piece;
+    EXPECT_EQ(d.bytes, t) << piece;
+  }
+  // What follows a member must be a whole member: a member cut short is a cut body, bytes that
+  // begin no member do not decode.
+  const pf::Bytes first = compress(head, 31);
+  const pf::Bytes second = compress(tail, 31);
+  for (std::size_t kept : {std::size_t{1}, std::size_t{2}, std::size_t{10}, second.size() - 1}) {
+    auto d = decode("gzip", joined({first, pf::Bytes(second.begin(), second.begin() + static_cast<std::ptrdiff_t>(kept))}), 4096);
+    EXPECT_TRUE(d.ok) << kept;
+    EXPECT_FALSE(d.complete) << "a second member of " << kept << " bytes";
+  }
+  for (const pf::Bytes& after : {pf::Bytes{0}, pf::Bytes{0x1f, 0x8c}, pf::Bytes{'x', 'y', 'z'}, compress(tail, 15),
+                                 pf::Bytes(20, 0)}) {
+    auto d = decode("gzip", joined({first, after}), 4096);
+    EXPECT_FALSE(d.ok) << after.size() << " bytes after the member";
+    EXPECT_TRUE(d.corrupt) << after.size() << " bytes after the member";
+  }
+  pf::Bytes spoiltSecond = joined({first, second});
+  spoiltSecond[spoiltSecond.size() - 1] ^= 0x01;  // the second member's length
+  EXPECT_TRUE(decode("gzip", spoiltSecond, 4096).corrupt) << "the second member's trailer is checked";
+  // A zlib stream is one stream: nothing may follow it.
+  EXPECT_TRUE(decode("deflate", joined({compress(head, 15), compress(tail, 15)}), 4096).corrupt);
+}
+
+TEST(BodyDecoder, DecodingStopsAfterThePieceThatHeldItAndGoesOnFromThere) {
+  // 64 MiB encoded twice arrive in one received piece of a few hundred bytes.
+  constexpr std::size_t kInflated = 64u << 20;
+  const pf::Bytes body = nettest::twiceGzippedZeros(kInflated);
+  ASSERT_LT(body.size(), 1024u);
+  auto decoder = BodyDecoder::forAnswer(pf::HttpHeaders{{"Content-Encoding", "gzip, gzip"}});
+  std::size_t decoded = 0;
+  std::size_t pieces = 0;
+  bool zeros = true;
+  auto sink = [&](pf::Bytes&& piece) {
+    EXPECT_LE(piece.size(), BodyDecoder::kPiece);
+    decoded += piece.size();
+    zeros = zeros && std::all_of(piece.begin(), piece.end(), [](std::uint8_t b) { return b == 0; });
+    return ++pieces % 100 != 0;  // held after every 100th piece
+  };
+  ASSERT_TRUE(decoder->decode(body, sink));
+  EXPECT_EQ(pieces, 100u) << "pieces were handed over after the sink held them";
+  EXPECT_TRUE(decoder->holding());
+  EXPECT_FALSE(decoder->complete());
+  int calls = 1;
+  while (decoder->holding()) {
+    const std::size_t before = pieces;
+    ASSERT_TRUE(decoder->decode({}, sink));
+    ++calls;
+    ASSERT_LE(pieces - before, 100u);
+  }
+  EXPECT_EQ(decoded, kInflated);
+  EXPECT_TRUE(zeros);
+  EXPECT_TRUE(decoder->complete());
+  EXPECT_EQ(calls, static_cast<int>(kInflated / BodyDecoder::kPiece / 100) + 1);
+
+  // Bytes that come while it holds are read after what it kept, whatever their cut.
+  const pf::Bytes t = text();
+  const pf::Bytes gzip = compress(compress(t, 31), 15);
+  decoder = BodyDecoder::forAnswer(pf::HttpHeaders{{"Content-Encoding", "gzip, deflate"}});
+  pf::Bytes out;
+  for (std::size_t at = 0; at < gzip.size(); at += 100) {
+    ASSERT_TRUE(decoder->decode(std::span<const std::uint8_t>(gzip).subspan(at, std::min<std::size_t>(100, gzip.size() - at)),
+                                [&](pf::Bytes&& piece) {
+                                  out.insert(out.end(), piece.begin(), piece.end());
+                                  return false;
+                                }));
+  }
+  while (decoder->holding()) {
+    ASSERT_TRUE(decoder->decode({}, [&](pf::Bytes&& piece) {
+      out.insert(out.end(), piece.begin(), piece.end());
+      return false;
+    }));
+  }
+  EXPECT_EQ(out, t);
+  EXPECT_TRUE(decoder->complete());
 }
 
 TEST(BodyDecoder, ACutOrSpoiltStreamIsToldApart) {

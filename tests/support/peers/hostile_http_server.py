@@ -13,15 +13,18 @@ Paths:
                                  (the default) or "close" (the end of the connection); G=1 sends
                                  them gzip-compressed as they are made (Content-Encoding: gzip), or
                                  compressed whole first when framed by their (compressed) length;
+                                 G=2 compressed so twice over (Content-Encoding: gzip, gzip);
                                  status S (200 by default; a 3xx one redirects to /answer)
   /answer?b64=B&extra=E&pad=P&ctype=T  the bytes of B (Base64) followed by P spaces,
                                  with a Content-Length E bytes larger than they are, then the
                                  connection closes (E=0: a whole answer); content type T
                                  (text/plain by default)
-  /packed?b64=B&coding=C&cut=N&trailer=bad  the bytes of B compressed as C: "gzip", "deflate"
-                                 (zlib-wrapped) or "raw" (raw deflate, announced as deflate); the last
-                                 N bytes of the stream left out, and with trailer=bad its last byte
-                                 changed; Content-Length the bytes sent, which end the answer
+  /packed?b64=B&coding=C&cut=N&trailer=bad&members=M&empty=1  the bytes of B compressed as C:
+                                 "gzip", "deflate" (zlib-wrapped) or "raw" (raw deflate, announced as
+                                 deflate); gzip cut into M members (1 by default), and with empty=1
+                                 an empty member after them; the last N bytes of the stream left out,
+                                 and with trailer=bad its last byte changed; Content-Length the bytes
+                                 sent, which end the answer
   /raw?b64=B                     the bytes of B written as they are (status line and all), then the
                                  connection closes
   /longheader?size=N             200 "ok" with one header line of N bytes
@@ -112,9 +115,11 @@ class Handler(QuietHandler):
         if 300 <= status < 400:
             self.send_header("Location", "/answer")
         length = size
-        if query.get("gzip") == "1":
-            pieces = gzipped(pieces)
-            self.send_header("Content-Encoding", "gzip")
+        times = int(query.get("gzip", "0"))
+        if times > 0:
+            for _ in range(times):
+                pieces = gzipped(pieces)
+            self.send_header("Content-Encoding", ", ".join(["gzip"] * times))
             if framing == "length":
                 pieces = [b"".join(pieces)]
                 length = len(pieces[0])
@@ -155,8 +160,14 @@ class Handler(QuietHandler):
     def path_packed(self, query):
         data = base64.b64decode(query.get("b64", ""))
         coding = query.get("coding", "gzip")
-        compressor = zlib.compressobj(9, zlib.DEFLATED, {"gzip": 31, "deflate": 15, "raw": -15}[coding])
-        stream = compressor.compress(data) + compressor.flush()
+        members = int(query.get("members", "1"))
+        parts = [data[len(data) * i // members:len(data) * (i + 1) // members] for i in range(members)]
+        if query.get("empty") == "1":
+            parts.append(b"")
+        stream = b""
+        for part in parts:
+            compressor = zlib.compressobj(9, zlib.DEFLATED, {"gzip": 31, "deflate": 15, "raw": -15}[coding])
+            stream += compressor.compress(part) + compressor.flush()
         if query.get("trailer") == "bad":
             stream = stream[:-1] + bytes([stream[-1] ^ 0xFF])
         cut = int(query.get("cut", "0"))
