@@ -1,13 +1,13 @@
 // Peak memory of the HTTP roads against answers a server gone bad sends: a refused 1 GB answer
 // (plain or gzip-compressed, no length announced) against an accepted 1 MB one, on the business
-// road, the HTTP client's operation and session task, the chart engine and the synchronous send
-// (whose limit is 256 MiB); a refused gzip bomb compressed twice over ("gzip, gzip", a few KB
-// inflating to 1 GB, announced by its length) on the session task, the chart engine and the
-// synchronous send, against the bomb compressed once on the same road; an accepted answer at the
-// limit of the operation, the session task and the API proxy (16 MiB) against its size; and on the
-// synchronous send an accepted 160 MiB answer announced by its length, an accepted 256 MiB one
-// without, and a refused gzip bomb announced by its compressed length, each against its size or the
-// limit.
+// road, the HTTP client's operation and session task, the chart engine, a connection whose delegate
+// refuses what passes 16 MiB, and the synchronous send (whose limit is 256 MiB); a refused gzip
+// bomb compressed twice over ("gzip, gzip", a few KB inflating to 1 GB, announced by its length) on
+// the session task, the chart engine, the connection and the synchronous send, against the bomb
+// compressed once on the same road; an accepted answer at the limit of the operation, the session
+// task and the API proxy (16 MiB) against its size; and on the synchronous send an accepted 160 MiB
+// answer announced by its length, an accepted 256 MiB one without, and a refused gzip bomb
+// announced by its compressed length, each against its size or the limit.
 //
 // Each exchange runs in a child process of its own (this program started again): the child warms
 // its road up with a 1 KiB answer, then reports how far the exchange raised its peak resident set
@@ -305,6 +305,30 @@ std::string exchange(const std::string& road, const std::string& base, const std
     spin([&] { return done; });
     return outcome;
   }
+  if (road == "connection") {
+    // A delegate that keeps nothing and refuses an answer past 16 MiB, as a client with a limit of
+    // its own does: the connection itself has none.
+    struct Refusing : pf::UrlConnectionDelegate {
+      long long received = 0;
+      std::string outcome;
+      void didReceiveData(pf::UrlConnection& connection, const pf::Bytes& data) override {
+        received += static_cast<long long>(data.size());
+        if (received <= 16 * kMB) return;
+        outcome = "refused";
+        connection.cancel();
+      }
+      void didFinishLoading(pf::UrlConnection&) override { outcome = "ok"; }
+      void didFailWithError(pf::UrlConnection&, const pf::Error& e) override {
+        outcome = "error " + std::to_string(e.code);
+      }
+    };
+    auto delegate = std::make_shared<Refusing>();
+    auto connection = pf::UrlConnection::make(request, delegate);
+    connection->scheduleInRunLoop(pf::RunLoop::main(), pf::kRunLoopCommonModes);
+    connection->start();
+    spin([&] { return !delegate->outcome.empty(); });
+    return delegate->outcome;
+  }
   if (road == "chart") {
     auto engine = kline::KLineHttpEngine::make();
     bool done = false;
@@ -388,6 +412,7 @@ void registerRows() {
       {"BM_OperationPeak", "operation", "raw", "error -1103", kRefusedAim},
       {"BM_SessionPeak", "session", "raw", "error -1103", kRefusedAim},
       {"BM_ChartPeak", "chart", "raw", "error -1103", kRefusedAim},
+      {"BM_ConnectionPeak", "connection", "raw", "refused", kRefusedAim},
       // Its limit is 256 MiB: a refused answer costs about that.
       {"BM_SyncSendPeak", "sync", "raw", "error -1103", fxbench::noAim()},
   };
@@ -410,11 +435,15 @@ void registerRows() {
     const char* accepted;  // the row of its accepted 1 MB answer
     const char* once;
     const char* twice;
+    const char* refused;  // the outcome of a bomb
   };
-  for (const Bombs& b : {Bombs{"session", "BM_SessionPeak/1", "BM_SessionGzipPeak/1024", "BM_SessionGzipGzipPeak/1024"},
-                         Bombs{"chart", "BM_ChartPeak/1", "BM_ChartGzipPeak/1024", "BM_ChartGzipGzipPeak/1024"}}) {
-    registerRow(b.once, b.road, answerPath("raw", 1024 * kMB, "chunked", 1), 1024.0, "error -1103");
-    registerRow(b.twice, b.road, answerPath("raw", 1024 * kMB, "length", 2), 1024.0, "error -1103");
+  for (const Bombs& b :
+       {Bombs{"session", "BM_SessionPeak/1", "BM_SessionGzipPeak/1024", "BM_SessionGzipGzipPeak/1024", "error -1103"},
+        Bombs{"chart", "BM_ChartPeak/1", "BM_ChartGzipPeak/1024", "BM_ChartGzipGzipPeak/1024", "error -1103"},
+        Bombs{"connection", "BM_ConnectionPeak/1", "BM_ConnectionGzipPeak/1024", "BM_ConnectionGzipGzipPeak/1024",
+              "refused"}}) {
+    registerRow(b.once, b.road, answerPath("raw", 1024 * kMB, "chunked", 1), 1024.0, b.refused);
+    registerRow(b.twice, b.road, answerPath("raw", 1024 * kMB, "length", 2), 1024.0, b.refused);
     fxbench::addRatio(std::string(b.road) + ": peak of a refused gzip answer inflating to 1 GB / of an accepted 1 MB one",
                       fxbench::counter(b.once, "peak_MB"), fxbench::counter(b.accepted, "peak_MB"), kRefusedAim);
     fxbench::addRatio(std::string(b.road) + ": peak of a refused \"gzip, gzip\" bomb inflating to 1 GB / of the gzip one",
