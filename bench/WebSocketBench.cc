@@ -6,8 +6,10 @@
 // UTF-8 check against ICU's bare U8_NEXT loop on quote-like text. And the peak memory of a process
 // whose push connection meets a flood of 3,000,000 texts or pings of 125 bytes while its main
 // thread is busy for the first 10 s, against one that receives the same texts from a server that
-// never runs more than 4,000 messages ahead of what the client has taken (each in a child process
-// of its own: this program started again).
+// never runs more than 4,000 messages ahead of what the client has taken; and how far the peak
+// grows past the socket's bound under those floods, under 1,000,000 texts for a listener that takes
+// 10 us a message, and under ten texts of 16 MiB in fragments of 1 MiB on a busy main thread (each
+// in a child process of its own: this program started again).
 
 #include <signal.h>
 #include <spawn.h>
@@ -253,10 +255,11 @@ constexpr int kFloodMessages = 3000000;
 constexpr int kFloodSize = 125;
 constexpr int kAckWindow = 4000;
 
-// The push connection's delegate in the child: counts the messages before the text "end" and,
-// when asked, sends the count back every `ackEvery` messages.
+// The push connection's delegate in the child: counts the messages before the text "end",
+// taking `cost` for each, and, when asked, sends the count back every `ackEvery` messages.
 struct PushCounter : appnet::WebSocketIODelegate {
   int ackEvery = 0;
+  std::chrono::nanoseconds cost{0};
   long messages = 0;
   bool ended = false;
   bool failed = false;
@@ -267,25 +270,32 @@ struct PushCounter : appnet::WebSocketIODelegate {
       return;
     }
     ++messages;
+    // A listener that works on each message: spins, since a sleep this short lasts far longer.
+    for (const auto until = std::chrono::steady_clock::now() + cost; std::chrono::steady_clock::now() < until;) {
+    }
     if (ackEvery > 0 && messages % ackEvery == 0) io.sendMessage(std::to_string(messages));
   }
   void webSocketDidFailWithError(appnet::TnqWebSocketIO&, const pf::Error&) override { failed = true; }
   void webSocketDidCloseWithCode(appnet::TnqWebSocketIO&, int, const std::string&, bool) override { failed = true; }
 };
 
-// Receives through a push connection from `url` until "end" (or 300 s); with `busy`, the main
-// thread first works for 10 s without running its loop. Answers the messages, -1 on failure, and
-// sets `bound` to what its socket holds at most for the delegate.
-long receivePush(const std::string& url, bool busy, int ackEvery, std::uint64_t* bound = nullptr) {
+// How the child's main thread takes the messages: at once, after working 10 s without running its
+// loop, or 10 us a message.
+enum class Listener { Free, Busy, Slow };
+
+// Receives through a push connection from `url` until "end" (or 300 s). Answers the messages, -1
+// on failure, and sets `bound` to what its socket holds at most for the delegate.
+long receivePush(const std::string& url, Listener listener, int ackEvery, std::uint64_t* bound = nullptr) {
   auto io = appnet::TnqWebSocketIO::initWithUrl(url);
   auto counter = std::make_shared<PushCounter>();
   counter->ackEvery = ackEvery;
+  if (listener == Listener::Slow) counter->cost = std::chrono::microseconds(10);
   io->setDelegate(counter);
   io->connect();
   if (bound) *bound = io->webSocket()->heldBound();
   auto& loop = *pf::RunLoop::main();
   const auto done = [&] { return counter->ended || counter->failed; };
-  if (busy) std::this_thread::sleep_for(std::chrono::seconds(10));
+  if (listener == Listener::Busy) std::this_thread::sleep_for(std::chrono::seconds(10));
   loop.spinUntil(done, 300);
   io->disconnect();
   loop.spinUntil([] { return false; }, 0.1);  // the close goes out
@@ -300,22 +310,25 @@ double peakResidentMB() {
 
 // Child: warms the road up with a small flood, then receives from `url`; prints
 // "<peak resident set, MiB> <how far the receiving raised it> <the socket's bound, MiB> <messages>".
-int pushPeakChild(const std::string& base, const std::string& path, bool busy, int ackEvery) {
-  receivePush(base + "/case/flood?n=1000&size=" + std::to_string(kFloodSize), false, 0);
+int pushPeakChild(const std::string& base, const std::string& path, Listener listener, int ackEvery) {
+  receivePush(base + "/case/flood?n=1000&size=" + std::to_string(kFloodSize), Listener::Free, 0);
   const double before = peakResidentMB();
   std::uint64_t bound = 0;
-  const long messages = receivePush(base + path, busy, ackEvery, &bound);
+  const long messages = receivePush(base + path, listener, ackEvery, &bound);
   const double peak = peakResidentMB();
   std::printf("%.1f %.1f %.1f %ld\n", peak, peak - before, static_cast<double>(bound) / (1 << 20), messages);
   std::fflush(stdout);
   return 0;
 }
 
-void BM_PushPeak(benchmark::State& state, const std::string& path, bool busy, int ackEvery, long expected) {
+const char* const kListenerNames[] = {"free", "busy", "slow"};
+
+void BM_PushPeak(benchmark::State& state, const std::string& path, Listener listener, int ackEvery, long expected) {
   const std::string exe = std::filesystem::read_symlink("/proc/self/exe").string();
   double peak = 0, growth = 0, bound = 0;
   for (auto _ : state) {
-    Child child({exe, "--push-peak-child", rawServer().base(), path, busy ? "busy" : "free", std::to_string(ackEvery)});
+    Child child({exe, "--push-peak-child", rawServer().base(), path, kListenerNames[static_cast<int>(listener)],
+                 std::to_string(ackEvery)});
     const std::string line = child.line();
     long messages = -1;
     if (std::sscanf(line.c_str(), "%lf %lf %lf %ld", &peak, &growth, &bound, &messages) != 4 || messages != expected) {
@@ -329,17 +342,30 @@ void BM_PushPeak(benchmark::State& state, const std::string& path, bool busy, in
 }
 
 const std::string kFloodCount = "?n=" + std::to_string(kFloodMessages) + "&size=" + std::to_string(kFloodSize);
+constexpr int kSlowMessages = 1000000;
+constexpr int kLargeMessages = 10;
 
 }  // namespace
 
-BENCHMARK_CAPTURE(BM_PushPeak, texts_busy, "/case/flood" + kFloodCount, true, 0, kFloodMessages)
+BENCHMARK_CAPTURE(BM_PushPeak, texts_busy, "/case/flood" + kFloodCount, Listener::Busy, 0, kFloodMessages)
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_PushPeak, pings_busy, "/case/pings" + kFloodCount, true, 0, 0L)
+BENCHMARK_CAPTURE(BM_PushPeak, pings_busy, "/case/pings" + kFloodCount, Listener::Busy, 0, 0L)
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_PushPeak, acked, "/case/flood" + kFloodCount + "&window=" + std::to_string(kAckWindow), false,
-                  kAckWindow / 4, kFloodMessages)
+BENCHMARK_CAPTURE(BM_PushPeak, acked, "/case/flood" + kFloodCount + "&window=" + std::to_string(kAckWindow),
+                  Listener::Free, kAckWindow / 4, kFloodMessages)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_PushPeak, texts_slow,
+                  "/case/flood?n=" + std::to_string(kSlowMessages) + "&size=" + std::to_string(kFloodSize),
+                  Listener::Slow, 0, kSlowMessages)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_PushPeak, fragmented_busy,
+                  "/case/flood?n=" + std::to_string(kLargeMessages) + "&size=" + std::to_string(16 << 20) +
+                      "&frag=" + std::to_string(1 << 20),
+                  Listener::Busy, 0, kLargeMessages)
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReceiveTnqWebSocket)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
@@ -368,9 +394,19 @@ FX_BENCH_RATIO("WebSocket: peak memory, push flood of 3,000,000 pings on a busy 
 FX_BENCH_RATIO("WebSocket: memory, push flood's growth of the peak / the socket's bound on what waits",
                fxbench::counter("BM_PushPeak/texts_busy", "growth_MB"), fxbench::counter("BM_PushPeak/texts_busy", "bound_MB"),
                fxbench::atMost(2));
+FX_BENCH_RATIO("WebSocket: memory, growth of the peak / the socket's bound, 1,000,000 texts to a listener taking 10 us each",
+               fxbench::counter("BM_PushPeak/texts_slow", "growth_MB"), fxbench::counter("BM_PushPeak/texts_slow", "bound_MB"),
+               fxbench::atMost(2));
+FX_BENCH_RATIO("WebSocket: memory, growth of the peak / the socket's bound, ten texts of 16 MiB in 1 MiB fragments, busy main thread",
+               fxbench::counter("BM_PushPeak/fragmented_busy", "growth_MB"),
+               fxbench::counter("BM_PushPeak/fragmented_busy", "bound_MB"), fxbench::atMost(2));
 
 int main(int argc, char** argv) {
-  if (argc == 6 && std::strcmp(argv[1], "--push-peak-child") == 0)
-    return pushPeakChild(argv[2], argv[3], std::strcmp(argv[4], "busy") == 0, std::atoi(argv[5]));
+  if (argc == 6 && std::strcmp(argv[1], "--push-peak-child") == 0) {
+    Listener listener = Listener::Free;
+    for (int i = 0; i < 3; ++i)
+      if (std::strcmp(argv[4], kListenerNames[i]) == 0) listener = static_cast<Listener>(i);
+    return pushPeakChild(argv[2], argv[3], listener, std::atoi(argv[5]));
+  }
   return fxbench::runBenchmarks(argc, argv);
 }

@@ -25,7 +25,7 @@ struct WsFrameReaderProbe {
       for (std::size_t at = 0; at < size; at += step) {
         const std::size_t n = std::min(step, size - at);
         socket->appendReadBytes(pf::Bytes(data + at, data + at + n));
-        if (socket->currentFrameData_.size() > (1u << 16)) std::abort();
+        if (socket->assembledCapacity() > (1u << 16)) std::abort();
       }
       socket->flushDeliveries();
     });

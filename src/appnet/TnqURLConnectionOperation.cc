@@ -559,7 +559,7 @@ void TnqURLConnectionOperation::connectionDidFinishLoading(pf::UrlConnection&) {
     if (stream) {
       // A stream of the operation's own hands its bytes over; a caller's keeps them.
       auto data = ownsOutputStream_ ? stream->takeDataWrittenToMemory() : stream->dataWrittenToMemory();
-      if (data) responseData_ = std::make_shared<pf::Bytes>(std::move(*data));
+      if (data) responseData_ = std::make_shared<const pf::Bytes>(std::move(*data));
       stream->close();
       if (responseData_) outputStream_.reset();
     }
@@ -702,7 +702,7 @@ void TnqURLConnectionOperation::initWithCoder(const pf::Value& coder) {
   response_ = unarchiveResponse(pf::valueForKey(coder, "response"));
   error_ = TnqUnarchiveError(pf::valueForKey(coder, "error"));
   auto data = TnqUnarchiveBytes(pf::valueForKey(coder, "responseData"));
-  responseData_ = data ? std::make_shared<pf::Bytes>(std::move(*data)) : nullptr;
+  responseData_ = data ? std::make_shared<const pf::Bytes>(std::move(*data)) : nullptr;
   if (const pf::Value* t = pf::valueForKey(coder, "totalBytesRead"); t && t->is_number())
     totalBytesRead_ = pf::integerValue(*t);
 }

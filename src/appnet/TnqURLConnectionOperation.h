@@ -97,8 +97,8 @@ class TnqURLConnectionOperation : public pf::Operation {
   std::optional<pf::UrlResponse> response() const;
   // The transport error, or the cancellation error.
   virtual std::optional<pf::Error> error() const;
-  // The received body, kept once: whoever reads it shares it (the plain response serializer's
-  // object is the same bytes).
+  // The received body, kept once and read-only: whoever reads it shares it (the plain response
+  // serializer's object is the same bytes).
   std::shared_ptr<const pf::Bytes> responseData() const;
   std::optional<std::string> responseString();
   TnqStringEncoding responseStringEncoding();
@@ -163,7 +163,7 @@ class TnqURLConnectionOperation : public pf::Operation {
   bool ownsOutputStream() const PF_REQUIRES(lock_) { return ownsOutputStream_; }
   // The response and its bytes as kept, without copies (lock_ held).
   const std::optional<pf::UrlResponse>& responseLocked() const PF_REQUIRES(lock_) { return response_; }
-  const std::shared_ptr<pf::Bytes>& responseDataLocked() const PF_REQUIRES(lock_) { return responseData_; }
+  const std::shared_ptr<const pf::Bytes>& responseDataLocked() const PF_REQUIRES(lock_) { return responseData_; }
 
  private:
   class ConnectionDelegate;
@@ -191,7 +191,7 @@ class TnqURLConnectionOperation : public pf::Operation {
   pf::UrlRequest request_ PF_GUARDED_BY(lock_);
   std::optional<pf::UrlResponse> response_ PF_GUARDED_BY(lock_);
   std::optional<pf::Error> error_ PF_GUARDED_BY(lock_);
-  std::shared_ptr<pf::Bytes> responseData_ PF_GUARDED_BY(lock_);
+  std::shared_ptr<const pf::Bytes> responseData_ PF_GUARDED_BY(lock_);
   std::optional<std::string> responseString_ PF_GUARDED_BY(lock_);
   TnqStringEncoding responseStringEncoding_ PF_GUARDED_BY(lock_) = 0;
   std::shared_ptr<TnqURLOutputStream> outputStream_ PF_GUARDED_BY(lock_);

@@ -86,19 +86,21 @@ std::shared_ptr<T> makeAndInit(const pf::Value& archive) {
 
 }  // namespace
 
-std::shared_ptr<pf::Bytes> TnqResponseBytes(const TnqResponseObject& object) { return object.as<pf::Bytes>(); }
+std::shared_ptr<const pf::Bytes> TnqResponseBytes(const TnqResponseObject& object) {
+  return object.as<const pf::Bytes>();
+}
 
 namespace {
 // The shared bytes being serialized on this thread (TnqGuardedResponseObject), which the plain
 // serializer hands back as they are.
-thread_local const std::shared_ptr<pf::Bytes>* tSharedBytes = nullptr;
+thread_local const std::shared_ptr<const pf::Bytes>* tSharedBytes = nullptr;
 }  // namespace
 
 TnqResponseObject TnqGuardedResponseObject(const TnqHTTPResponseSerializer& serializer, const pf::UrlResponse* response,
-                                           const std::shared_ptr<pf::Bytes>& data, std::optional<pf::Error>* error) {
-  const std::shared_ptr<pf::Bytes>* outer = std::exchange(tSharedBytes, &data);
+                                           const std::shared_ptr<const pf::Bytes>& data, std::optional<pf::Error>* error) {
+  const std::shared_ptr<const pf::Bytes>* outer = std::exchange(tSharedBytes, &data);
   struct Restore {
-    const std::shared_ptr<pf::Bytes>* outer;
+    const std::shared_ptr<const pf::Bytes>* outer;
     ~Restore() { tSharedBytes = outer; }
   } restore{outer};
   return TnqGuardedResponseObject(serializer, response, data.get(), error);
@@ -182,7 +184,7 @@ TnqResponseObject TnqHTTPResponseSerializer::responseObject(const pf::UrlRespons
   validateResponse(response, data, error);
   if (!data) return {};
   if (tSharedBytes && tSharedBytes->get() == data) return *tSharedBytes;
-  return std::make_shared<pf::Bytes>(*data);
+  return std::make_shared<const pf::Bytes>(*data);
 }
 
 bool TnqHTTPResponseSerializer::gate(const pf::UrlResponse* response, const pf::Bytes* data,

@@ -2,7 +2,7 @@
 // Response serializers: decide whether an HTTP answer is acceptable (status code, content type)
 // and turn its body into the object handed to the caller.
 //
-// Response objects travel as pf::AnyObject: raw bytes as std::shared_ptr<pf::Bytes>, JSON and
+// Response objects travel as pf::AnyObject: raw bytes as std::shared_ptr<const pf::Bytes>, JSON and
 // property lists as pf::Value, images as std::shared_ptr<pf::Image>, XML as
 // std::shared_ptr<TnqXMLParser>. Errors go to an optional out-parameter whose earlier content is
 // chained under new errors, as the callers expect.
@@ -29,8 +29,10 @@ extern const std::string kTnqNetworkingOperationFailingURLResponseDataErrorKey; 
 
 using TnqResponseObject = pf::AnyObject;
 
-// The raw bytes of a response object (the base serializer's answer), or null.
-std::shared_ptr<pf::Bytes> TnqResponseBytes(const TnqResponseObject& object);
+// The raw bytes of a response object (the base serializer's answer), or null. They are read-only:
+// they may be the operation's own body, shared with whoever else reads it; a caller who wants to
+// change them changes a copy of its own.
+std::shared_ptr<const pf::Bytes> TnqResponseBytes(const TnqResponseObject& object);
 // The response as user-info value: {"URL", "statusCode", "headers"}.
 pf::Value TnqResponseDescriptionValue(const pf::UrlResponse& response);
 
@@ -97,9 +99,9 @@ TnqResponseObject TnqGuardedResponseObject(const TnqHTTPResponseSerializer& seri
                                            const pf::Bytes* data, std::optional<pf::Error>* error);
 // The same for bytes the caller keeps shared: the plain serializer (TnqHTTPResponseSerializer's
 // own responseObject, wherever it runs) hands back these bytes themselves instead of a copy, so the
-// body is kept once.
+// body is kept once; being const, nobody who holds them can change what the others read.
 TnqResponseObject TnqGuardedResponseObject(const TnqHTTPResponseSerializer& serializer, const pf::UrlResponse* response,
-                                           const std::shared_ptr<pf::Bytes>& data, std::optional<pf::Error>* error);
+                                           const std::shared_ptr<const pf::Bytes>& data, std::optional<pf::Error>* error);
 
 // The JSON value without dictionary entries whose value is null (arrays keep their nulls).
 pf::Value TnqJSONByDroppingNulls(const pf::Value& value);

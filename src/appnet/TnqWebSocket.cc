@@ -520,6 +520,18 @@ void TnqWebSocket::httpHeadersDidFinish() {
 
 // ---------------------------------------------------------------- reading (work queue)
 
+namespace {
+
+// The storage a message's payload took (none for a short text kept inside the string itself).
+std::size_t storageOf(const TnqWebSocketMessage& message) {
+  static const std::size_t kInPlace = std::string().capacity();
+  const auto* text = std::get_if<std::string>(&message);
+  if (text) return text->capacity() > kInPlace ? text->capacity() : 0;
+  return std::get<pf::Bytes>(message).capacity();
+}
+
+}  // namespace
+
 void TnqWebSocket::drainInbox() {
   pf::Bytes bytes;
   {
@@ -541,8 +553,9 @@ std::uint64_t TnqWebSocket::workHeldNow() const {
   // Bytes still to read count at the most they may cost while the read goes on; what is left once
   // it stopped is a frame cut off, at most one message, and counts as it is. Once reading has
   // stopped nothing more is kept. Calls not yet sent to the delegate queue count too.
+  // The message being read counts at the storage it took, not at what it holds so far.
   const std::uint64_t unread = readingStopped_ ? 0 : readBuffer_.size() - readBufferOffset_;
-  return unread * (isPumping_ ? kUnparsedCost : 1) + currentFrameData_.size() + pendingCost_;
+  return unread * (isPumping_ ? kUnparsedCost : 1) + assembledCapacity() + pendingCost_;
 }
 
 void TnqWebSocket::publishWorkHeld() {
@@ -676,14 +689,14 @@ bool TnqWebSocket::innerPumpScanner() {
   const std::uint8_t* source = readBuffer_.data() + readBufferOffset_;
 
   if (consumer->readToCurrentFrame()) {
-    const std::size_t start = currentFrameData_.size();
-    currentFrameData_.insert(currentFrameData_.end(), source, source + taken);
+    std::uint8_t* added = appendToMessage(source, taken);
     readBufferOffset_ += taken;
-    if (consumer->unmaskBytes())
-      ws::applyMask(currentFrameData_.data() + start, taken, currentReadMaskKey_, currentReadMaskOffset_);
+    if (consumer->unmaskBytes()) ws::applyMask(added, taken, currentReadMaskKey_, currentReadMaskOffset_);
     ++readOpCount_;
-    if (currentFrameOpcode_ == ws::kOpText && !currentFrameData_.empty()) {
-      const auto valid = ws::scanUtf8(currentFrameData_, currentStringScanPosition_);
+    if (const auto* text = std::get_if<std::string>(&currentMessage_); text && !text->empty()) {
+      const auto valid = ws::scanUtf8(
+          std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(text->data()), text->size()),
+          currentStringScanPosition_);
       if (!valid) {
         closeForFault(ws::kCloseInvalidText, kInvalidText);
         return false;
@@ -754,7 +767,7 @@ void TnqWebSocket::didConsumeReadBytes(std::size_t count) {
 
 void TnqWebSocket::readFrameNew() {
   PF_ASSERT_ON(pf::ThreadChecker::queue(workQueue_));
-  currentFrameData_.clear();
+  currentMessage_.emplace<std::string>();
   currentFrameOpcode_ = 0;
   currentFrameCount_ = 0;
   readOpCount_ = 0;
@@ -804,8 +817,16 @@ void TnqWebSocket::handleFrameHeader(const ws::FrameHeader& header) {
     return closeWithProtocolError("Control frames cannot have payloads larger than 126 bytes");
   if (!control) {
     const std::uint64_t limit = maximumMessageSize_.load();
-    if (header.payloadLength > limit || currentFrameData_.size() > limit - header.payloadLength)
+    const std::size_t assembled = currentFrameCount_ == 0 ? 0 : assembledSize();
+    if (header.payloadLength > limit || assembled > limit - header.payloadLength)
       return closeForFault(ws::kCloseMessageTooBig, "Message too big");
+    // A message is gathered in the type it is delivered as, so it is never copied whole.
+    if (currentFrameCount_ == 0) {
+      if (header.opcode == ws::kOpText)
+        currentMessage_.emplace<std::string>();
+      else
+        currentMessage_.emplace<pf::Bytes>();
+    }
     currentFrameOpcode_ = header.opcode;
     ++currentFrameCount_;
   }
@@ -821,9 +842,9 @@ void TnqWebSocket::handleFrameHeader(const ws::FrameHeader& header) {
     } else {
       addConsumerWithDataLength(
           header.payloadLength,
-          [opcode, fin](TnqWebSocket& s, pf::Bytes) {
+          [fin](TnqWebSocket& s, pf::Bytes) {
             if (fin)
-              s.handleFrameWithData(std::move(s.currentFrameData_), opcode);
+              s.finishMessage();
             else
               s.readFrameContinue();
           },
@@ -832,28 +853,51 @@ void TnqWebSocket::handleFrameHeader(const ws::FrameHeader& header) {
   } else if (control) {
     handleFrameWithData({}, opcode);
   } else if (fin) {
-    handleFrameWithData(std::move(currentFrameData_), opcode);
+    finishMessage();
   } else {
     readFrameContinue();
   }
 }
 
-void TnqWebSocket::handleFrameWithData(pf::Bytes data, std::uint8_t opcode) {
-  const bool control = ws::isControlOpcode(opcode);
+std::size_t TnqWebSocket::assembledSize() const {
+  return std::visit([](const auto& m) { return m.size(); }, currentMessage_);
+}
+
+std::size_t TnqWebSocket::assembledCapacity() const { return storageOf(currentMessage_); }
+
+std::uint8_t* TnqWebSocket::appendToMessage(const std::uint8_t* bytes, std::size_t count) {
+  // The frame's header checked that the message stays within the largest accepted.
+  const std::uint64_t limit = std::max<std::uint64_t>(maximumMessageSize_.load(), assembledSize() + count);
+  return std::visit(
+      [&](auto& m) {
+        const std::size_t start = m.size();
+        if (start + count > m.capacity()) {
+          // Twice the storage, as a container grows, but never past the largest message: into
+          // storage of exactly that size (a text's own reserve could take twice what it had).
+          std::remove_reference_t<decltype(m)> grown;
+          grown.reserve(static_cast<std::size_t>(std::clamp<std::uint64_t>(2 * m.capacity(), start + count, limit)));
+          grown.insert(grown.end(), m.begin(), m.end());
+          m = std::move(grown);
+        }
+        m.insert(m.end(), bytes, bytes + count);
+        return reinterpret_cast<std::uint8_t*>(m.data()) + start;
+      },
+      currentMessage_);
+}
+
+void TnqWebSocket::finishMessage() {
+  TnqWebSocketMessage message = std::move(currentMessage_);
   // A text message is whole only when no cut-off character is left at its end.
-  const bool textComplete = opcode != ws::kOpText || currentStringScanPosition_ == data.size();
-  if (control)
-    readFrameContinue();
-  else
-    readFrameNew();
+  const auto* text = std::get_if<std::string>(&message);
+  const bool complete = !text || currentStringScanPosition_ == text->size();
+  readFrameNew();
+  if (!complete) return closeForFault(ws::kCloseInvalidText, kInvalidText);
+  handleMessage(std::move(message));
+}
+
+void TnqWebSocket::handleFrameWithData(pf::Bytes data, std::uint8_t opcode) {
+  readFrameContinue();
   switch (opcode) {
-    case ws::kOpText:
-      if (!textComplete) return closeForFault(ws::kCloseInvalidText, kInvalidText);
-      handleMessage(std::string(reinterpret_cast<const char*>(data.data()), data.size()));
-      break;
-    case ws::kOpBinary:
-      handleMessage(std::move(data));
-      break;
     case ws::kOpClose:
       handleCloseWithData(data);
       break;
@@ -875,7 +919,8 @@ void TnqWebSocket::handleFrameWithData(pf::Bytes data, std::uint8_t opcode) {
 }
 
 void TnqWebSocket::handleMessage(TnqWebSocketMessage message) {
-  pendingCost_ += kDeliveryCost + std::visit([](const auto& m) { return m.size(); }, message);
+  static_assert(2 * sizeof(Delivery) + 32 <= kDeliveryCost, "a call's bookkeeping is counted in full");
+  pendingCost_ += kDeliveryCost + storageOf(message);
   pendingDeliveries_.emplace_back(std::move(message));
 }
 

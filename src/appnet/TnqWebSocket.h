@@ -125,14 +125,17 @@ class TnqWebSocket : public std::enable_shared_from_this<TnqWebSocket> {
   // The process's network thread's run loop (made on first use).
   static std::shared_ptr<pf::RunLoop> Tnq_networkRunLoop();
 
-  // What is read and not yet handed to the delegate, in bytes: every message or call waiting on
-  // the delegate queue with its payload and kDeliveryCost for its bookkeeping, the work queue's
-  // unread bytes and message being read, and bytes not yet parsed at the most they may cost once
-  // parsed (kDeliveryCost for every two, the smallest frame).
+  // What is read and not yet handed to the delegate, in bytes, counted in full: every message or
+  // call waiting on the work queue or the delegate queue with the storage its payload took and
+  // kDeliveryCost for its bookkeeping, the message being read (its fragments so far) at the storage
+  // it took, the work queue's unread bytes, and bytes not yet parsed at the most they may cost
+  // once parsed (kDeliveryCost for every two, the smallest frame).
   std::uint64_t heldBytes() const;
   // Reading stops once this is held: kHeldMessages of the largest messages accepted, and at least
   // 64 KiB (four of the largest handshake answers). A read takes no more than what is left may
-  // cost, so what is held stays within it but for the bookkeeping of the message being read.
+  // cost, but a read of one byte let in just below the bound may complete a message or grow the
+  // storage of the one being read (never past the largest message accepted): what is held stays
+  // within the bound and one message.
   std::uint64_t heldBound() const;
   // The network thread reads nothing until what is held drains.
   bool isReadingPaused() const;
@@ -144,9 +147,10 @@ class TnqWebSocket : public std::enable_shared_from_this<TnqWebSocket> {
   // a frame written into an empty buffer is taken whatever its size.
   static constexpr std::size_t kMaximumOutputBuffer = 32u << 20;
   static constexpr std::uint64_t kHeldMessages = 4;
-  // What a message or call waiting for the delegate costs beside its payload: its entry in the
-  // batch and its allocation's header and rounding.
-  static constexpr std::uint64_t kDeliveryCost = 64;
+  // What a message or call waiting for the delegate costs beside its payload's storage: its entry
+  // in the batch (twice its size: a batch's storage grows by doubling), the allocator's header and
+  // rounding of the payload, a callback's captured state.
+  static constexpr std::uint64_t kDeliveryCost = 128;
 
  private:
   // The fuzz target drives the frame reader of an unopened socket directly.
@@ -198,6 +202,7 @@ class TnqWebSocket : public std::enable_shared_from_this<TnqWebSocket> {
   void readFrameNew();
   void readFrameContinue();
   void handleFrameHeader(const ws::FrameHeader& header);
+  // A control frame read whole (close, ping, pong).
   void handleFrameWithData(pf::Bytes data, std::uint8_t opcode);
   void handleCloseWithData(const pf::Bytes& data);
   // Keeps the ping as the one to answer; the answer hops through the delegate queue, one at a time.
@@ -205,6 +210,15 @@ class TnqWebSocket : public std::enable_shared_from_this<TnqWebSocket> {
   // Back from the delegate queue: answers the latest ping still unanswered.
   void answerPing();
   void handleMessage(TnqWebSocketMessage message);
+  // The data message being read: its size and the storage it took so far.
+  std::size_t assembledSize() const;
+  std::size_t assembledCapacity() const;
+  // Appends a frame's payload bytes to the message being read; answers where they went. Its
+  // storage grows to twice what it had, never past the largest message accepted.
+  std::uint8_t* appendToMessage(const std::uint8_t* bytes, std::size_t count);
+  // The last frame of a data message is read: the message goes to the delegate (or its text,
+  // cut off in a character, closes the socket).
+  void finishMessage();
   void closeWithProtocolError(const std::string& message);
   // Closes with `code` because of a fault of the peer's data; reported as that code, not clean.
   void closeForFault(int code, const std::string& reason);
@@ -310,7 +324,8 @@ class TnqWebSocket : public std::enable_shared_from_this<TnqWebSocket> {
   std::uint64_t currentFrameCount_ = 0;
   std::uint64_t readOpCount_ = 0;
   std::size_t currentStringScanPosition_ = 0;
-  pf::Bytes currentFrameData_;
+  // The data message being read, its fragments gathered in the type it is delivered as.
+  TnqWebSocketMessage currentMessage_;
   std::uint8_t currentReadMaskKey_[4] = {0, 0, 0, 0};
   std::uint64_t currentReadMaskOffset_ = 0;
   int closeCode_ = 0;

@@ -232,6 +232,16 @@ TEST_F(ApiProxy, RecordsShareTheBodyTheOperationReceived) {
   }
   EXPECT_EQ(answers.successes[0]->contentString, R"({"success":1})");
   EXPECT_EQ(answers.failures[0]->contentString, "server fault");
+
+  // The shared body is read-only: a completion that would write into an operation's answer object
+  // finds no bytes it may change there, so the records read what was received.
+  for (const auto& op : running) {
+    const auto object = std::dynamic_pointer_cast<appnet::TnqHTTPRequestOperation>(op)->responseObject();
+    ASSERT_TRUE(appnet::TnqResponseBytes(object));
+    if (auto writable = object.as<pf::Bytes>()) writable->assign(3, '?');
+  }
+  EXPECT_EQ(pf::toString(*answers.successes[0]->responseData), R"({"success":1})");
+  EXPECT_EQ(pf::toString(*answers.failures[0]->responseData), "server fault");
 }
 
 TEST_F(ApiProxy, HttpErrorsAndBrokenExchangesFailWithStatusTwo) {

@@ -193,6 +193,41 @@ TEST(HttpOperation, TheBodyIsHandedOverWholeAndACallersMemoryStreamKeepsItsBytes
   EXPECT_EQ(*theirs->responseData(), *stream->dataWrittenToMemory());
 }
 
+// The body handed out is read-only: a completion that writes into the answer's bytes (where the
+// object lets it, else into a copy of its own) leaves the operation's body and a view taken before
+// as received.
+TEST(HttpOperation, ACompletionThatChangesTheAnswerChangesItsOwnCopy) {
+  const auto writeInto = [](const TnqResponseObject& object, pf::Bytes& own) -> pf::Bytes& {
+    if (auto writable = object.as<pf::Bytes>()) return *writable;
+    own = *TnqResponseBytes(object);
+    return own;
+  };
+  const pf::Bytes received = pf::toBytes("hello");
+
+  auto manager = restManager();
+  std::shared_ptr<const pf::Bytes> earlier;
+  pf::Bytes own;
+  bool done = false;
+  auto op = manager->HTTPRequestOperationWithRequest(
+      get(peer().http("/hello")),
+      [&](const std::shared_ptr<TnqHTTPRequestOperation>& operation, const TnqResponseObject& object) {
+        earlier = operation->responseData();
+        pf::Bytes& bytes = writeInto(object, own);
+        bytes[0] = 'j';
+        bytes.push_back('!');
+        done = true;
+      },
+      [&](auto&, auto&) { done = true; });
+  manager->operationQueue->addOperation(op);
+  ASSERT_TRUE(pf::RunLoop::main()->spinUntil([&] { return done; }, 20));
+  EXPECT_EQ(pf::toString(own), "jello!");
+  ASSERT_TRUE(op->responseData() && earlier);
+  EXPECT_EQ(*op->responseData(), received);
+  EXPECT_EQ(*earlier, received);
+  EXPECT_EQ(*TnqResponseBytes(op->responseObject()), received);
+  EXPECT_EQ(op->responseString(), "hello");
+}
+
 TEST(HttpOperation, PauseAsksForTheRestWithRangeAndIfRange) {
   auto op = TnqHTTPRequestOperation::make(get(peer().http("/range?stall=1")));
   bool done = false;

@@ -27,10 +27,19 @@ struct Completion {
   TnqResponseObject object;
   std::optional<pf::Error> error;
   std::optional<std::filesystem::path> expectFile;
+  // With `writes`, the handler changes the answer's bytes: the object's own where it lets it, else
+  // a copy of its own (`own`).
+  bool writes = false;
+  pf::Bytes own;
   TnqSessionCompletionHandler handler() {
     return [this](const std::optional<pf::UrlResponse>&, const TnqResponseObject& o, const std::optional<pf::Error>& e) {
       object = o, error = e, onMain = pf::Thread::isMainThread();
       if (expectFile) fileThere = std::filesystem::exists(*expectFile);
+      if (writes && TnqResponseBytes(o)) {
+        auto writable = o.as<pf::Bytes>();
+        pf::Bytes& bytes = writable ? *writable : (own = *TnqResponseBytes(o));
+        bytes.assign(3, 'x');
+      }
       done = true;
     };
   }
@@ -127,6 +136,7 @@ TEST(UrlSessionManager, AnnouncesResumeSuspendCompletionAndInvalidation) {
       center.addObserver(kTnqNetworkingSessionDidInvalidateNotification, {}, [&](const pf::Notification&) { invalidated = true; })};
 
   Completion c;
+  c.writes = true;
   auto task = manager->dataTaskWithRequest(pf::UrlRequest(pf::Url::parse(peer().http("/hello"))), c.handler());
   EXPECT_EQ(task->taskDescription(), manager->taskDescriptionForSessionTasks());
   task->suspend();  // already suspended: no notice
@@ -136,10 +146,13 @@ TEST(UrlSessionManager, AnnouncesResumeSuspendCompletionAndInvalidation) {
   EXPECT_EQ(resumes.load(), 1);
   EXPECT_EQ(rawResumes.load(), 1);
   EXPECT_EQ(suspends.load(), 0);
+  // The handler that changed the answer's bytes changed a copy of its own: the object and the
+  // notice posted after the handler carry the body as received.
+  EXPECT_EQ(pf::toString(c.own), "xxx");
   ASSERT_TRUE(TnqResponseBytes(c.object));
   EXPECT_EQ(pf::toString(*TnqResponseBytes(c.object)), "hello");
   const pf::Value info = completed();
-  EXPECT_TRUE(info.contains(kTnqNetworkingTaskDidCompleteResponseDataKey));
+  EXPECT_EQ(pf::toString(pf::dataValue(info[kTnqNetworkingTaskDidCompleteResponseDataKey])), "hello");
   EXPECT_EQ(info[kTnqNetworkingTaskDidCompleteResponseSerializerKey], "TnqHTTPResponseSerializer");
 
   // A task made on the session directly is announced only under the raw name.

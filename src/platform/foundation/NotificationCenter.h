@@ -25,20 +25,23 @@ namespace pf {
 
 class OperationQueue;
 
-// The platform's "any object": nil, a payload Value, or an object known by its address.
+// The platform's "any object": nil, a payload Value, or an object known by its address. An object
+// given as const (payloads always are) is handed back only as const.
 class AnyObject {
  public:
   AnyObject() = default;
   AnyObject(std::nullptr_t) {}  // NOLINT: nil converts implicitly
   AnyObject(Value value)         // NOLINT: payloads convert implicitly
-      : pointer_(std::make_shared<const Value>(std::move(value))), type_(&typeid(Value)) {}
+      : pointer_(std::make_shared<const Value>(std::move(value))), type_(&typeid(Value)), readOnly_(true) {}
   template <class T>
     requires(!std::is_same_v<std::remove_cvref_t<T>, Value> && !std::is_same_v<std::remove_cvref_t<T>, AnyObject> &&
              !std::is_same_v<std::remove_cvref_t<T>, std::nullptr_t> && std::is_constructible_v<Value, T>)
   AnyObject(T&& payload) : AnyObject(Value(std::forward<T>(payload))) {}  // NOLINT: texts, numbers
   template <class T>
   AnyObject(std::shared_ptr<T> object)  // NOLINT: objects convert implicitly
-      : pointer_(std::move(object)), type_(pointer_ ? &typeid(std::remove_cv_t<T>) : nullptr) {}
+      : pointer_(std::move(object)),
+        type_(pointer_ ? &typeid(std::remove_cv_t<T>) : nullptr),
+        readOnly_(std::is_const_v<T>) {}
   template <class T>
   AnyObject(const std::weak_ptr<T>& object) : AnyObject(object.lock()) {}
 
@@ -46,10 +49,12 @@ class AnyObject {
   explicit operator bool() const { return !isNil(); }
   // The payload, or nullptr when the object is nil or not a Value.
   const Value* value() const { return type_ == &typeid(Value) ? static_cast<const Value*>(pointer_.get()) : nullptr; }
-  // The object when it was given as a shared_ptr of exactly T, else null.
+  // The object when it was given as a shared_ptr of exactly T, else null; one given as const is
+  // answered only to as<const T>().
   template <class T>
   std::shared_ptr<T> as() const {
     if (!type_ || *type_ != typeid(std::remove_cv_t<T>)) return nullptr;
+    if (readOnly_ && !std::is_const_v<T>) return nullptr;
     return std::const_pointer_cast<T>(std::static_pointer_cast<const T>(pointer_));
   }
   const void* identity() const { return pointer_.get(); }
@@ -59,6 +64,7 @@ class AnyObject {
  private:
   std::shared_ptr<const void> pointer_;
   const std::type_info* type_ = nullptr;
+  bool readOnly_ = false;
 };
 
 // "(null)" for nil, the description of a payload, "<object 0x...>" for other objects.

@@ -8,10 +8,11 @@ Two cases go their own way:
   /case/pingflood?n=N  N pings (the last with the payload "last"), then the text "after"; it counts
                        the pongs and prints "pingflood lastpong <count>" when the pong of "last" comes
   /case/noread         reads nothing after the handshake, until the client goes
-  /case/flood?n=N&size=S[&window=W]
-                       N text frames of S bytes (at least 7), each starting with its number
+  /case/flood?n=N&size=S[&window=W][&frag=F]
+                       N text messages of S bytes (at least 7), each starting with its number
                        ("0000000", "0000001", ...), then the text "end"; prints "flood sent" once
-                       all are written. With a window it never runs more than W messages ahead of
+                       all are written. Each message is one frame, or with frag fragments of F
+                       bytes (the last one shorter). With a window it never runs more than W messages ahead of
                        the last count the client sent back as text (a well-behaved server). The
                        client's frames are read meanwhile: "flood close <payload hex>" for its
                        close, which is answered with 1000 once everything is sent, and
@@ -167,7 +168,7 @@ def ping_flood(conn, answer, count):
             return
 
 
-def flood(conn, answer, name, count, size, window):
+def flood(conn, answer, name, count, size, window, frag):
     """The /case/flood and /case/pings writer; the client's frames are read on another thread."""
     state = {"acked": 0, "closed": False, "ended": False}
     changed = threading.Condition()
@@ -197,6 +198,14 @@ def flood(conn, answer, name, count, size, window):
     ping = frame(9, b"p" * size)
     head = frame(1, b"x" * size)[:-size]
     pad = b"x" * (size - 7)
+
+    def message(i):
+        if not frag or frag >= size:
+            return head + b"%07d" % i + pad
+        payload = b"%07d" % i + pad
+        last = (size - 1) // frag
+        return b"".join(frame(0 if k else 1, payload[k * frag:(k + 1) * frag], fin=k == last) for k in range(last + 1))
+
     sent = 0
     while sent < count:
         room = 1000
@@ -206,11 +215,11 @@ def flood(conn, answer, name, count, size, window):
                 if state["ended"]:
                     return
                 room = window - (sent - state["acked"])
-        n = min(room, 1000, count - sent)
+        n = min(room, 1000, count - sent, max(1, (1 << 20) // size))
         if name == "pings":
             conn.sendall(ping * n)
         else:
-            conn.sendall(b"".join(head + b"%07d" % i + pad for i in range(sent, sent + n)))
+            conn.sendall(b"".join(message(i) for i in range(sent, sent + n)))
         sent += n
     conn.sendall(frame(1, b"end"))
     say("%s sent" % name)
@@ -282,7 +291,7 @@ def serve(conn):
             return
         if name in ("flood", "pings"):
             flood(conn, answer, name, int(query.get("n", "1000")), int(query.get("size", "125")),
-                  int(query.get("window", "0")))
+                  int(query.get("window", "0")), int(query.get("frag", "0")))
             return
         if name == "noread":
             conn.sendall(answer)

@@ -44,6 +44,12 @@ TEST(NotificationCenter, CarriesPayloadObjectsAndUserInfo) {
   EXPECT_EQ(seen.object.value(), nullptr);
   EXPECT_EQ(seen.object.as<std::string>(), task);
   EXPECT_EQ(seen.object.as<int>(), nullptr);
+  // An object posted as const is handed back only as const.
+  auto fixed = std::make_shared<const std::string>("fixed");
+  center.post("NotificationHandShakeResult", fixed);
+  EXPECT_EQ(seen.object.as<const std::string>(), fixed);
+  EXPECT_EQ(seen.object.as<std::string>(), nullptr);
+  EXPECT_EQ(AnyObject(task).as<const std::string>(), task);
   EXPECT_EQ(format("%@ %@ %@", AnyObject(), AnyObject(Value{{"result", 1}}), AnyObject("text")),
             "(null) {\n    result = 1;\n} text");
   EXPECT_EQ(format("%@", seen.object).rfind("<object 0x", 0), 0u);
