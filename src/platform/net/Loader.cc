@@ -673,7 +673,11 @@ void Load::readOn() {
   }
   if (curlPausedReceiving_ && active_) {
     curlPausedReceiving_ = false;
+    // libcurl hands the bytes it kept to onBody inside this call. Where they end the hop there (the
+    // limit passed, bytes that do not decode), libcurl may go on with the transfer all the same: the
+    // hop ends here.
     curl_easy_pause(static_cast<CURL*>(easy_), CURLPAUSE_CONT);
+    if (!finished_ && hop_->abort != Hop::Abort::None) endAbortedHop();
   }
 }
 
@@ -1019,6 +1023,7 @@ std::size_t Load::onBody(const char* data, std::size_t length) {
     }
     return length;
   }
+  if (hop.abort != Hop::Abort::None) return 0;  // the hop ends: nothing more is read
   if (holdReceiving_ || (hop.decoder && hop.decoder->holding())) {
     // libcurl keeps these bytes and hands them over again when receiving is resumed (readOn).
     curlPausedReceiving_ = true;
@@ -1459,6 +1464,11 @@ bool LoadEventChannel::isClosed() const { return closed_.load(std::memory_order_
 bool LoadEventChannel::isDelivering() const {
   MutexLock lock(mutex_);
   return deliveringThread_ == std::this_thread::get_id();
+}
+
+bool LoadEventChannel::isThrottled() const {
+  MutexLock lock(mutex_);
+  return throttled_;
 }
 
 std::size_t LoadEventChannel::pendingBytes() const {

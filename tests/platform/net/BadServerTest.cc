@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <climits>
 #include <condition_variable>
 #include <mutex>
 
@@ -197,8 +198,10 @@ TEST_F(BadServerTest, ACompressedBodyThatDoesNotReachItsEndFailsOnEveryRoad) {
 // A load's client that holds the body after every `every` pieces, and counts what still comes
 // while it holds.
 struct HoldingClient : pf::LoadClient {
-  explicit HoldingClient(int every) : every(every) {}
+  // `most`: holds at most so many times, then takes every piece.
+  explicit HoldingClient(int every, int most = INT_MAX) : every(every), most(most) {}
   const int every;
+  const int most;
   // Loader thread (and the test once the load ended).
   bool held = false;
   std::int64_t received = 0;
@@ -212,7 +215,7 @@ struct HoldingClient : pf::LoadClient {
     if (held) whileHeld += static_cast<std::int64_t>(data.size());
     digitsInOrder = digitsInOrder && continuesDigits(data, received);
     received += static_cast<std::int64_t>(data.size());
-    if (++pieces % every != 0) return true;
+    if (++pieces % every != 0 || pieces / every > most) return true;
     held = true;
     std::lock_guard lock(mutex);
     ++holds;
@@ -293,6 +296,64 @@ TEST_F(BadServerTest, ABodyEncodedTwiceIsDecodedOnlyAsTheClientReadsOn) {
   EXPECT_EQ(holds, kBody / static_cast<std::int64_t>(pf::BodyDecoder::kPiece) / kEvery);
 }
 
+// HostileHttpPeer::coded with the body's bytes.
+std::string coded(const std::string& status, const std::string& coding, const pf::Bytes& body,
+                  std::optional<std::size_t> announced = std::nullopt) {
+  return HostileHttpPeer::coded(status, coding, pf::toString(body), announced);
+}
+
+// A gzip stream of `stored` kept as it is (stored blocks), then `zeros` zeros compressed hard: the
+// first bytes received decode to about their size, the next to hundreds of times theirs.
+pf::Bytes storedThenZeros(const std::string& stored, std::size_t zeros) {
+  z_stream z{};
+  deflateInit2(&z, 0, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
+  pf::Bytes out;
+  std::uint8_t buffer[1 << 16];
+  auto run = [&](const std::uint8_t* data, std::size_t n, int flush) {
+    z.next_in = const_cast<Bytef*>(data);
+    z.avail_in = static_cast<uInt>(n);
+    do {
+      z.next_out = buffer;
+      z.avail_out = sizeof buffer;
+      deflate(&z, flush);
+      out.insert(out.end(), buffer, buffer + (sizeof buffer - z.avail_out));
+    } while (z.avail_in > 0 || z.avail_out == 0);
+  };
+  run(reinterpret_cast<const std::uint8_t*>(stored.data()), stored.size(), Z_FULL_FLUSH);
+  deflateParams(&z, 9, Z_DEFAULT_STRATEGY);
+  const pf::Bytes block(1 << 16, 0);
+  for (std::size_t left = zeros; left > 0; left -= std::min(left, block.size()))
+    run(block.data(), std::min(left, block.size()), Z_NO_FLUSH);
+  run(nullptr, 0, Z_FINISH);
+  deflateEnd(&z);
+  return out;
+}
+
+TEST_F(BadServerTest, ALimitPassedByBytesKeptWhileTheClientHeldEndsTheLoad) {
+  // The client holds at the first piece: libcurl keeps what comes next, and hands it over as the
+  // client reads on. That decodes past the limit (the bytes received stay far below it): the load
+  // ends there with -1103, rather than waiting for ever on bytes it will no longer decode.
+  constexpr std::int64_t kLimit = 1 << 20;
+  pf::Loader loader;
+  auto client = std::make_shared<HoldingClient>(1, 1);
+  pf::LoadOptions options;
+  options.maximumBodyLength = kLimit;
+  const pf::Bytes body = storedThenZeros(HostileHttpPeer::digits(20000), 16u << 20);
+  // No length announced (the end of the connection ends the body): only the decoded bytes pass.
+  const std::string answer = "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\n\r\n" + pf::toString(body);
+  auto load = pf::Load::make(UrlRequest(pf::Url::parse(peer.http(HostileHttpPeer::raw(answer)))), options, client,
+                             &loader);
+  load->start();
+  for (int holds = 0; client->waitForHold(holds); ++holds) {
+    loader.post([client] { client->held = false; });
+    load->resumeReceiving();
+  }
+  const auto error = client->error();
+  ASSERT_TRUE(error) << "the load did not end, or ended without the limit";
+  EXPECT_EQ(error->code, pf::UrlErrorCode::kDataLengthExceedsMaximum);
+  EXPECT_LE(client->received, kLimit);
+}
+
 TEST_F(BadServerTest, ABodyEncodedTwiceWaitsNoMoreThanTheHighWaterOnItsWayToTheDelegate) {
   constexpr std::int64_t kBody = 64ll << 20;
   const std::string path = HostileHttpPeer::generated(kBody, "length", 2);
@@ -308,12 +369,6 @@ TEST_F(BadServerTest, ABodyEncodedTwiceWaitsNoMoreThanTheHighWaterOnItsWayToTheD
   EXPECT_EQ(static_cast<std::int64_t>(synchronous.data.size()), kBody);
   EXPECT_FALSE(queued.error);
   EXPECT_EQ(static_cast<std::int64_t>(queued.data.size()), kBody);
-}
-
-// HostileHttpPeer::coded with the body's bytes.
-std::string coded(const std::string& status, const std::string& coding, const pf::Bytes& body,
-                  std::optional<std::size_t> announced = std::nullopt) {
-  return HostileHttpPeer::coded(status, coding, pf::toString(body), announced);
 }
 
 TEST_F(BadServerTest, EveryCodingServersSendIsUndoneOnEveryRoad) {
