@@ -307,6 +307,9 @@ class LoadEventChannel : public std::enable_shared_from_this<LoadEventChannel> {
   // Whether the calling thread is running one of this channel's events.
   bool isDelivering() const;
   std::size_t pendingBytes() const;
+  // Whether the pending bytes reached the mark and have not yet fallen back (setOnDrained's hook
+  // is still to come).
+  bool isThrottled() const;
 
  private:
   friend class Loader;

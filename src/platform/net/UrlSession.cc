@@ -184,17 +184,20 @@ class UrlSessionTask::Client final : public LoadClient, public std::enable_share
   void decide(Load& load, UrlSessionResponseDisposition disposition) {
     if (!awaitingDisposition_ || load.isCancelled()) return;
     awaitingDisposition_ = false;
+    bool below = true;
     switch (disposition) {
       case UrlSessionResponseDisposition::Cancel: task_->cancel(); return;
       case UrlSessionResponseDisposition::BecomeDownload: becomeDownload(load); break;
       case UrlSessionResponseDisposition::Allow:
-        for (auto& chunk : held_) deliverData(load, std::move(chunk));
+        for (auto& chunk : held_) below = deliverData(load, std::move(chunk)) && below;
         break;
     }
     held_.clear();
     if (finishPending_) {
       complete(std::nullopt);
-    } else {
+    } else if (below) {
+      // Held for the answer: reading goes on now, unless the delegate's queue is full, when it
+      // goes on as that drains.
       load.resumeReceiving();
     }
   }
@@ -470,8 +473,13 @@ bool UrlSession::deliver(std::function<void(UrlSession&, UrlSessionDelegate&)> c
 }
 
 void UrlSession::holdLoad(const std::shared_ptr<Load>& load) {
-  MutexLock lock(mutex_);
-  heldLoads_.push_back(load);
+  {
+    MutexLock lock(mutex_);
+    heldLoads_.push_back(load);
+  }
+  // The channel may have drained between the push that reached the mark and this: its hook found
+  // no load to resume then, so the load goes on now (a second resume does no harm).
+  if (!channel_->isThrottled()) load->resumeReceiving();
 }
 
 std::shared_ptr<UrlSessionTask> UrlSession::makeTask(UrlSessionTask::Kind kind, UrlRequest request) {
