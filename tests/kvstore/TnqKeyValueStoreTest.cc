@@ -959,6 +959,36 @@ TEST_F(DamagedDatabaseTest, TheRescueCountsEachRowOnceCopiedOrLost) {
   EXPECT_TRUE(storedRows() == readable);
 }
 
+// A rescue that could not commit leaves the app an empty store, whose new rows take the rowids of
+// the damaged file's first rows. The next start keeps those rows under new rowids; an id the app
+// wrote meanwhile keeps the app's value.
+TEST_F(DamagedDatabaseTest, ARescueDoneAgainKeepsTheRowsWhoseRowidTheAppReused) {
+  fill(10);
+  const Rows written = rowsOf(path());
+  breakIdIndex();
+  store.reset();
+  {
+    fxtest::FileSizeLimit diskFull(4096);  // the new database's second page no longer fits
+    store = TnqKeyValueStore::initWithDBWithPath(path());
+  }
+  ASSERT_TRUE(log.contains("database " + path() +
+                           ".damaged: its rows could not be stored; they are read again at the next start"));
+  ASSERT_TRUE(itemAt(path() + ".damaged.pending"));
+  store->createTableWithName(kTable);
+  ASSERT_EQ(store->getCountFromTabel(kTable), 0u);
+  for (const char* id : {"new0", "new1", "id1"}) ASSERT_TRUE(store->putString(pf::Value("mine"), id, kTable));
+
+  log.clear();
+  reopen();
+  EXPECT_TRUE(log.contains("database " + path() + ".damaged: 9 rows of 1 tables read back into the new database, "
+                           "0 rows lost, 9 rows stored under a new rowid"));
+  Rows expected = written;
+  for (const char* id : {"new0", "new1", "id1"}) expected[id] = storedRows().at(id);
+  EXPECT_EQ(expected.at("id1").first, "[\"mine\"]");
+  EXPECT_TRUE(storedRows() == expected);
+  EXPECT_FALSE(itemAt(path() + ".damaged.pending"));
+}
+
 TEST_F(DamagedDatabaseTest, AnEmptyFileOrABusyDatabaseStaysWhereItIs) {
   store->close();
   ASSERT_TRUE(pf::FileManager::writeFile(path(), std::string(), false));
