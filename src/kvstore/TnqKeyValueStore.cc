@@ -259,8 +259,8 @@ class Rescue {
   void copyTable(const std::string& table) {
     insert_ = prepare(to_, statementText("INSERT INTO ", table,
                                          " (rowid,id,json,createdTime) VALUES (?,?,?,?) ON CONFLICT DO NOTHING"));
-    insertAnew_ =
-        prepare(to_, statementText("INSERT INTO ", table, " (id,json,createdTime) VALUES (?,?,?) ON CONFLICT DO NOTHING"));
+    insertAnew_ = prepare(to_, statementText("INSERT INTO ", table,
+                                             " (id,json,createdTime) VALUES (?,?,?) ON CONFLICT DO NOTHING"));
     if (const auto rowid = rowidName(table)) {
       const std::string& r = *rowid;
       rows_ = prepare(from_, statementText("SELECT " + r + ",id,json,createdTime FROM ", table,

@@ -960,33 +960,51 @@ TEST_F(DamagedDatabaseTest, TheRescueCountsEachRowOnceCopiedOrLost) {
 }
 
 // A rescue that could not commit leaves the app an empty store, whose new rows take the rowids of
-// the damaged file's first rows. The next start keeps those rows under new rowids; an id the app
-// wrote meanwhile keeps the app's value.
+// the damaged file's first rows. The next start keeps those rows under new rowids, each once (also
+// from a file that holds every id twice, the first kept); an id the app wrote meanwhile keeps the
+// app's value.
 TEST_F(DamagedDatabaseTest, ARescueDoneAgainKeepsTheRowsWhoseRowidTheAppReused) {
-  fill(10);
-  const Rows written = rowsOf(path());
-  breakIdIndex();
-  store.reset();
-  {
-    fxtest::FileSizeLimit diskFull(4096);  // the new database's second page no longer fits
-    store = TnqKeyValueStore::initWithDBWithPath(path());
-  }
-  ASSERT_TRUE(log.contains("database " + path() +
-                           ".damaged: its rows could not be stored; they are read again at the next start"));
-  ASSERT_TRUE(itemAt(path() + ".damaged.pending"));
-  store->createTableWithName(kTable);
-  ASSERT_EQ(store->getCountFromTabel(kTable), 0u);
-  for (const char* id : {"new0", "new1", "id1"}) ASSERT_TRUE(store->putString(pf::Value("mine"), id, kTable));
+  int aside = 0;
+  for (bool twice : {false, true}) {
+    // Ids id0-id9 at rowids 1-10 (twice: again at rowids 11-20, with other values).
+    store->close();
+    ASSERT_TRUE(pf::FileManager::removeItem(path()));
+    auto db = SqDatabase::databaseWithPath(path());
+    ASSERT_TRUE(db->open());
+    ASSERT_TRUE(db->executeStatements(
+        std::string("CREATE TABLE tbl_KeyValue (id TEXT NOT NULL, json TEXT NOT NULL, createdTime TEXT NOT NULL") +
+        (twice ? "); CREATE INDEX byValue ON tbl_KeyValue(json); BEGIN" : ", PRIMARY KEY(id)); BEGIN")));
+    for (int i = 0; i < (twice ? 20 : 10); ++i)
+      ASSERT_TRUE(db->executeUpdate("INSERT INTO tbl_KeyValue VALUES (?, ?, '0')", "id" + std::to_string(i % 10),
+                                    "[\"v" + std::to_string(i) + "\"]"));
+    ASSERT_TRUE(db->executeStatements("COMMIT"));
+    db->close();
+    Rows expected = rowsByRowid(path(), 10);
+    ASSERT_EQ(expected.size(), 10u);
+    breakIdIndex();
+    store.reset();
+    {
+      fxtest::FileSizeLimit diskFull(4096);  // a full disk: the commit cannot write the new database
+      store = TnqKeyValueStore::initWithDBWithPath(path());
+    }
+    const std::string name = path() + (++aside > 1 ? ".damaged-" + std::to_string(aside) : ".damaged");
+    ASSERT_TRUE(log.contains("database " + name +
+                             ": its rows could not be stored; they are read again at the next start"));
+    ASSERT_TRUE(itemAt(name + ".pending"));
+    store->createTableWithName(kTable);
+    ASSERT_EQ(store->getCountFromTabel(kTable), 0u);
+    for (const char* id : {"new0", "new1", "id1"}) ASSERT_TRUE(store->putString(pf::Value("mine"), id, kTable));
 
-  log.clear();
-  reopen();
-  EXPECT_TRUE(log.contains("database " + path() + ".damaged: 9 rows of 1 tables read back into the new database, "
-                           "0 rows lost, 9 rows stored under a new rowid"));
-  Rows expected = written;
-  for (const char* id : {"new0", "new1", "id1"}) expected[id] = storedRows().at(id);
-  EXPECT_EQ(expected.at("id1").first, "[\"mine\"]");
-  EXPECT_TRUE(storedRows() == expected);
-  EXPECT_FALSE(itemAt(path() + ".damaged.pending"));
+    log.clear();
+    reopen();
+    EXPECT_TRUE(log.contains("database " + name + ": 9 rows of 1 tables read back into the new database, "
+                             "0 rows lost, 9 rows stored under a new rowid"))
+        << twice;
+    for (const char* id : {"new0", "new1", "id1"}) expected[id] = storedRows().at(id);
+    EXPECT_EQ(expected.at("id1").first, "[\"mine\"]");
+    EXPECT_TRUE(storedRows() == expected) << twice;
+    EXPECT_FALSE(itemAt(name + ".pending")) << twice;
+  }
 }
 
 TEST_F(DamagedDatabaseTest, AnEmptyFileOrABusyDatabaseStaysWhereItIs) {
