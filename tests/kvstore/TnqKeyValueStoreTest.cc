@@ -12,6 +12,8 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <thread>
 
 #include "kvstore/KeyValueJson.h"
@@ -301,6 +303,74 @@ TEST_F(TnqKeyValueStoreTest, TwoStoresOnOneFileFromTwoThreads) {
   EXPECT_EQ(store->getCountFromTabel(kTable), 100u);
   EXPECT_EQ(other->getStringById("b49", kTable), pf::Value(49));
 }
+
+// While one lives, connections opened on the engine's default file system fail the sync of every
+// rollback journal: a commit cannot make its journal durable and rolls back. The file system that
+// does it stays for the program's life (a connection keeps the file system it opened on); outside
+// the fault it is the real one.
+class JournalSyncFails {
+ public:
+  JournalSyncFails() {
+    std::lock_guard lock(state().mutex);
+    state().failing = true;
+    state().failed = 0;
+    EXPECT_EQ(sqlite3_vfs_register(&state().vfs, 1), SQLITE_OK);
+  }
+  ~JournalSyncFails() {
+    std::lock_guard lock(state().mutex);
+    state().failing = false;
+    sqlite3_vfs_register(state().real, 1);
+  }
+  JournalSyncFails(const JournalSyncFails&) = delete;
+  JournalSyncFails& operator=(const JournalSyncFails&) = delete;
+  int failedSyncs() const {
+    std::lock_guard lock(state().mutex);
+    return state().failed;
+  }
+
+ private:
+  struct State {
+    State() : real(sqlite3_vfs_find(nullptr)), vfs(*real) {
+      vfs.zName = "journal-sync-fails";
+      vfs.xOpen = &open;
+    }
+    std::mutex mutex;
+    sqlite3_vfs* real;
+    sqlite3_vfs vfs;
+    bool failing = false;
+    int failed = 0;
+    // The journals' real methods, by the table that stands in for them.
+    std::map<const sqlite3_io_methods*, std::pair<std::unique_ptr<sqlite3_io_methods>, const sqlite3_io_methods*>> tables;
+  };
+  static State& state() {
+    static State s;
+    return s;
+  }
+  static int open(sqlite3_vfs*, const char* name, sqlite3_file* file, int flags, int* outFlags) {
+    State& s = state();
+    const int rc = s.real->xOpen(s.real, name, file, flags, outFlags);
+    if (rc != SQLITE_OK || !(flags & SQLITE_OPEN_MAIN_JOURNAL) || !file->pMethods) return rc;
+    std::lock_guard lock(s.mutex);
+    for (auto& [stand, entry] : s.tables)
+      if (entry.second == file->pMethods) return file->pMethods = stand, rc;
+    auto table = std::make_unique<sqlite3_io_methods>(*file->pMethods);
+    table->xSync = &sync;
+    const sqlite3_io_methods* stand = table.get();
+    s.tables.emplace(stand, std::pair{std::move(table), file->pMethods});
+    file->pMethods = stand;
+    return rc;
+  }
+  static int sync(sqlite3_file* file, int flags) {
+    State& s = state();
+    const sqlite3_io_methods* real = nullptr;
+    {
+      std::lock_guard lock(s.mutex);
+      if (s.failing) return ++s.failed, SQLITE_IOERR_FSYNC;
+      real = s.tables.at(file->pMethods).second;
+    }
+    return real->xSync(file, flags);
+  }
+};
 
 // A damaged database file is set aside under another name with its bytes, a new database takes its
 // place and every row that still reads comes along; a file that is only busy or empty stays.
@@ -959,7 +1029,7 @@ TEST_F(DamagedDatabaseTest, TheRescueCountsEachRowOnceCopiedOrLost) {
   EXPECT_TRUE(storedRows() == readable);
 }
 
-// A rescue that could not commit leaves the app an empty store, whose new rows take the rowids of
+// A rescue that could not commit (its journal's sync failed, or the disk was full) leaves the app an empty store, whose new rows take the rowids of
 // the damaged file's first rows. The next start keeps those rows under new rowids, each once (also
 // from a file that holds every id twice, the first kept); an id the app wrote meanwhile keeps the
 // app's value.
@@ -983,9 +1053,13 @@ TEST_F(DamagedDatabaseTest, ARescueDoneAgainKeepsTheRowsWhoseRowidTheAppReused) 
     ASSERT_EQ(expected.size(), 10u);
     breakIdIndex();
     store.reset();
-    {
+    if (twice) {
       fxtest::FileSizeLimit diskFull(4096);  // a full disk: the commit cannot write the new database
       store = TnqKeyValueStore::initWithDBWithPath(path());
+    } else {
+      JournalSyncFails syncFails;
+      store = TnqKeyValueStore::initWithDBWithPath(path());
+      ASSERT_GT(syncFails.failedSyncs(), 0);
     }
     const std::string name = path() + (++aside > 1 ? ".damaged-" + std::to_string(aside) : ".damaged");
     ASSERT_TRUE(log.contains("database " + name +
