@@ -247,9 +247,10 @@ std::int64_t advance(std::int64_t from, std::uint64_t by) {
 // sound one. Rows in a stretch that was stepped over are then looked up by the rowids that an
 // index of the table still names: those that read are copied, the others counted lost. Walks that
 // consume no key (a table without rowids, an index) read no more rows than the file has cells.
-// Each row is counted once: copied, or lost when it does not read or cannot be stored; a row the
-// new database already holds (met again through pages that loop, or an id the file repeats) is a
-// duplicate and not counted.
+// Each row is counted once: copied, or lost when it does not read or cannot be stored; a row whose
+// id the new database already holds (met again through pages that loop, an id the file repeats, or
+// one the store wrote while the rescue was still to do) is not counted. Rows keep their rowid, so
+// the table keeps its order; one whose rowid another id took goes after the table's last row.
 class Rescue {
  public:
   // `maxCells`: more cells than the damaged file can hold.
@@ -258,6 +259,8 @@ class Rescue {
   void copyTable(const std::string& table) {
     insert_ = prepare(to_, statementText("INSERT INTO ", table,
                                          " (rowid,id,json,createdTime) VALUES (?,?,?,?) ON CONFLICT DO NOTHING"));
+    insertAnew_ = prepare(to_, statementText("INSERT INTO ", table,
+                                             " (id,json,createdTime) VALUES (?,?,?) ON CONFLICT DO NOTHING"));
     if (const auto rowid = rowidName(table)) {
       const std::string& r = *rowid;
       rows_ = prepare(from_, statementText("SELECT " + r + ",id,json,createdTime FROM ", table,
@@ -287,6 +290,7 @@ class Rescue {
       if (rc != SQLITE_DONE) ++uncounted;
     }
     insert_.reset();
+    insertAnew_.reset();
     rows_.reset();
     keys_.reset();
     one_.reset();
@@ -317,6 +321,7 @@ class Rescue {
 
   std::uint64_t copied = 0;
   std::uint64_t lost = 0;
+  std::uint64_t renumbered = 0;  // of those copied, the rows stored under a new rowid
   std::uint64_t uncounted = 0;  // stretches stepped over or walks cut short whose rows were not counted
 
  private:
@@ -505,14 +510,25 @@ class Rescue {
 
   // Copies the row a statement stands on (rowid, id, json, createdTime) with its values as they
   // are: counted copied, lost when the new database refuses it (a missing value), neither when it
-  // holds the row's rowid or id already.
+  // holds the row's id already (its own value stays). A row whose rowid another id holds (one the
+  // store took while this rescue was still to do) is stored under the next rowid the engine gives.
   void copyRow(sqlite3_stmt* row) {
-    for (int column = 0; column < 4; ++column)
-      sqlite3_bind_value(insert_.get(), column + 1, sqlite3_column_value(row, column));
-    const int rc = sqlite3_step(insert_.get());
+    int rc = store(insert_.get(), row, 0);
+    if (rc == SQLITE_DONE && sqlite3_changes(to_) == 0 && insertAnew_ && sqlite3_column_type(row, 0) != SQLITE_NULL) {
+      rc = store(insertAnew_.get(), row, 1);
+      if (rc == SQLITE_DONE && sqlite3_changes(to_) > 0) ++renumbered;
+    }
     if (rc != SQLITE_DONE) ++lost;
     else if (sqlite3_changes(to_) > 0) ++copied;
-    sqlite3_reset(insert_.get());
+  }
+
+  // Runs an insert with the row's columns from `first` on; its result code.
+  static int store(sqlite3_stmt* insert, sqlite3_stmt* row, int first) {
+    for (int column = first; column < 4; ++column)
+      sqlite3_bind_value(insert, column - first + 1, sqlite3_column_value(row, column));
+    const int rc = sqlite3_step(insert);
+    sqlite3_reset(insert);
+    return rc;
   }
 
   void read() {
@@ -563,6 +579,7 @@ class Rescue {
   std::uint64_t maxCells_;
   std::uint64_t reads_ = 0;
   RawStatement insert_, rows_, keys_, one_;
+  RawStatement insertAnew_;  // the row without its rowid
   std::string entries_;  // the head of a read of an index's rowids
   std::vector<Stretch> skipped_;  // in rowid order
 };
@@ -655,7 +672,7 @@ bool TnqKeyValueStore::salvage(const std::string& damagedPath) {
       if (!name.starts_with("sqlite_") && name.find_first_of(std::string(" \0", 2)) == std::string::npos)
         tables.push_back(std::move(name));
   }
-  std::uint64_t copied = 0, lost = 0, uncounted = 0;
+  std::uint64_t copied = 0, lost = 0, renumbered = 0, uncounted = 0;
   bool finished = false;
   inDatabase([&](SqDatabase* db) {
     if (!db || !db->beginTransaction()) return;
@@ -666,6 +683,7 @@ bool TnqKeyValueStore::salvage(const std::string& damagedPath) {
     if (!finished) db->rollback();
     copied = rescue.copied;
     lost = rescue.lost;
+    renumbered = rescue.renumbered;
     uncounted = rescue.uncounted;
   });
   damaged->close();
@@ -677,6 +695,7 @@ bool TnqKeyValueStore::salvage(const std::string& damagedPath) {
   std::string line = "database " + damagedPath + ": " + std::to_string(copied) + " rows of " +
                      std::to_string(tables.size()) + " tables read back into the new database, " +
                      std::to_string(lost) + " rows lost";
+  if (renumbered > 0) line += ", " + std::to_string(renumbered) + " rows stored under a new rowid";
   if (uncounted > 0) line += ", rows in " + std::to_string(uncounted) + " unreadable stretches not counted";
   pf::logLine(line);
   return true;

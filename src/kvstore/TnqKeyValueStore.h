@@ -96,8 +96,9 @@ class TnqKeyValueStore {
   template <class Work>
   bool inDatabase(Work&& work);
   // Copies every row that still reads from the tables of a damaged database into this one, with
-  // its rowid, id, value and time, in one transaction; rows this one holds already stay. False
-  // when the rows could not be read or stored: the rescue is still to do.
+  // its rowid, id, value and time, in one transaction; ids this one holds already keep their
+  // value, and a row whose rowid another id holds takes a new one. False when the rows could not
+  // be read or stored: the rescue is still to do.
   bool salvage(const std::string& damagedPath);
   bool putJsonText(const std::string& json, NullableString objectId, NullableString tableName);
   // Calls take(std::string_view json, const SqResultSet& row) on the queue while the id's row is

@@ -12,6 +12,8 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <thread>
 
 #include "kvstore/KeyValueJson.h"
@@ -301,6 +303,74 @@ TEST_F(TnqKeyValueStoreTest, TwoStoresOnOneFileFromTwoThreads) {
   EXPECT_EQ(store->getCountFromTabel(kTable), 100u);
   EXPECT_EQ(other->getStringById("b49", kTable), pf::Value(49));
 }
+
+// While one lives, connections opened on the engine's default file system fail the sync of every
+// rollback journal: a commit cannot make its journal durable and rolls back. The file system that
+// does it stays for the program's life (a connection keeps the file system it opened on); outside
+// the fault it is the real one.
+class JournalSyncFails {
+ public:
+  JournalSyncFails() {
+    std::lock_guard lock(state().mutex);
+    state().failing = true;
+    state().failed = 0;
+    EXPECT_EQ(sqlite3_vfs_register(&state().vfs, 1), SQLITE_OK);
+  }
+  ~JournalSyncFails() {
+    std::lock_guard lock(state().mutex);
+    state().failing = false;
+    sqlite3_vfs_register(state().real, 1);
+  }
+  JournalSyncFails(const JournalSyncFails&) = delete;
+  JournalSyncFails& operator=(const JournalSyncFails&) = delete;
+  int failedSyncs() const {
+    std::lock_guard lock(state().mutex);
+    return state().failed;
+  }
+
+ private:
+  struct State {
+    State() : real(sqlite3_vfs_find(nullptr)), vfs(*real) {
+      vfs.zName = "journal-sync-fails";
+      vfs.xOpen = &open;
+    }
+    std::mutex mutex;
+    sqlite3_vfs* real;
+    sqlite3_vfs vfs;
+    bool failing = false;
+    int failed = 0;
+    // The journals' real methods, by the table that stands in for them.
+    std::map<const sqlite3_io_methods*, std::pair<std::unique_ptr<sqlite3_io_methods>, const sqlite3_io_methods*>> tables;
+  };
+  static State& state() {
+    static State s;
+    return s;
+  }
+  static int open(sqlite3_vfs*, const char* name, sqlite3_file* file, int flags, int* outFlags) {
+    State& s = state();
+    const int rc = s.real->xOpen(s.real, name, file, flags, outFlags);
+    if (rc != SQLITE_OK || !(flags & SQLITE_OPEN_MAIN_JOURNAL) || !file->pMethods) return rc;
+    std::lock_guard lock(s.mutex);
+    for (auto& [stand, entry] : s.tables)
+      if (entry.second == file->pMethods) return file->pMethods = stand, rc;
+    auto table = std::make_unique<sqlite3_io_methods>(*file->pMethods);
+    table->xSync = &sync;
+    const sqlite3_io_methods* stand = table.get();
+    s.tables.emplace(stand, std::pair{std::move(table), file->pMethods});
+    file->pMethods = stand;
+    return rc;
+  }
+  static int sync(sqlite3_file* file, int flags) {
+    State& s = state();
+    const sqlite3_io_methods* real = nullptr;
+    {
+      std::lock_guard lock(s.mutex);
+      if (s.failing) return ++s.failed, SQLITE_IOERR_FSYNC;
+      real = s.tables.at(file->pMethods).second;
+    }
+    return real->xSync(file, flags);
+  }
+};
 
 // A damaged database file is set aside under another name with its bytes, a new database takes its
 // place and every row that still reads comes along; a file that is only busy or empty stays.
@@ -957,6 +1027,58 @@ TEST_F(DamagedDatabaseTest, TheRescueCountsEachRowOnceCopiedOrLost) {
   reopen();
   EXPECT_EQ(rescueCounts(), std::make_pair(std::uint64_t{readable.size()}, std::uint64_t{3000 - readable.size()}));
   EXPECT_TRUE(storedRows() == readable);
+}
+
+// A rescue that could not commit (its journal's sync failed, or the disk was full) leaves the app an empty store, whose new rows take the rowids of
+// the damaged file's first rows. The next start keeps those rows under new rowids, each once (also
+// from a file that holds every id twice, the first kept); an id the app wrote meanwhile keeps the
+// app's value.
+TEST_F(DamagedDatabaseTest, ARescueDoneAgainKeepsTheRowsWhoseRowidTheAppReused) {
+  int aside = 0;
+  for (bool twice : {false, true}) {
+    // Ids id0-id9 at rowids 1-10 (twice: again at rowids 11-20, with other values).
+    store->close();
+    ASSERT_TRUE(pf::FileManager::removeItem(path()));
+    auto db = SqDatabase::databaseWithPath(path());
+    ASSERT_TRUE(db->open());
+    ASSERT_TRUE(db->executeStatements(
+        std::string("CREATE TABLE tbl_KeyValue (id TEXT NOT NULL, json TEXT NOT NULL, createdTime TEXT NOT NULL") +
+        (twice ? "); CREATE INDEX byValue ON tbl_KeyValue(json); BEGIN" : ", PRIMARY KEY(id)); BEGIN")));
+    for (int i = 0; i < (twice ? 20 : 10); ++i)
+      ASSERT_TRUE(db->executeUpdate("INSERT INTO tbl_KeyValue VALUES (?, ?, '0')", "id" + std::to_string(i % 10),
+                                    "[\"v" + std::to_string(i) + "\"]"));
+    ASSERT_TRUE(db->executeStatements("COMMIT"));
+    db->close();
+    Rows expected = rowsByRowid(path(), 10);
+    ASSERT_EQ(expected.size(), 10u);
+    breakIdIndex();
+    store.reset();
+    if (twice) {
+      fxtest::FileSizeLimit diskFull(4096);  // a full disk: the commit cannot write the new database
+      store = TnqKeyValueStore::initWithDBWithPath(path());
+    } else {
+      JournalSyncFails syncFails;
+      store = TnqKeyValueStore::initWithDBWithPath(path());
+      ASSERT_GT(syncFails.failedSyncs(), 0);
+    }
+    const std::string name = path() + (++aside > 1 ? ".damaged-" + std::to_string(aside) : ".damaged");
+    ASSERT_TRUE(log.contains("database " + name +
+                             ": its rows could not be stored; they are read again at the next start"));
+    ASSERT_TRUE(itemAt(name + ".pending"));
+    store->createTableWithName(kTable);
+    ASSERT_EQ(store->getCountFromTabel(kTable), 0u);
+    for (const char* id : {"new0", "new1", "id1"}) ASSERT_TRUE(store->putString(pf::Value("mine"), id, kTable));
+
+    log.clear();
+    reopen();
+    EXPECT_TRUE(log.contains("database " + name + ": 9 rows of 1 tables read back into the new database, "
+                             "0 rows lost, 9 rows stored under a new rowid"))
+        << twice;
+    for (const char* id : {"new0", "new1", "id1"}) expected[id] = storedRows().at(id);
+    EXPECT_EQ(expected.at("id1").first, "[\"mine\"]");
+    EXPECT_TRUE(storedRows() == expected) << twice;
+    EXPECT_FALSE(itemAt(name + ".pending")) << twice;
+  }
 }
 
 TEST_F(DamagedDatabaseTest, AnEmptyFileOrABusyDatabaseStaysWhereItIs) {
