@@ -89,6 +89,11 @@ for kept in holiday.png home/notes/todo.txt bundle/thesis.tex; do
   [ -s "$work/mine/$kept" ] || fail "a refused out folder lost $kept"
 done
 [ -e "$work/mine/startup.log" ] || [ -e "$work/mine/.fxclient-made" ] && fail "a refused out folder was written"
+# A run refused after it made folders removes them again: its new keys folder when its home cannot
+# be written, its new home when its out folder holds what the runner did not make.
+refused made-keys 73 --out "$work/mk" --keys "$work/made/keys" --home /proc/self
+refused made-home 64 --out "$work/mine" --keys "$work/keys" --home "$work/made/home"
+[ -e "$work/made" ] || [ -e "$work/mk" ] && fail "a refused run left folders it made: $(find "$work/made" "$work/mk" 2>/dev/null)"
 
 # A mark that is not a plain file (a FIFO, a link to a file elsewhere, a link to nothing) is not
 # one this runner wrote: refused, and nothing outside the folder is read, made or written.
