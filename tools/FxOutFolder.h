@@ -37,9 +37,9 @@ inline constexpr int kInUse = 75;            // the folder is held by another ru
 // and inode: alone (its out folder and its home) or shared (every folder around them). The record
 // is locked (flock) by its run and so dies with it, however it ends: a record whose lock is free
 // is a dead run's, removed by the next run that reads it. Records are read and written, and the
-// folders of a run made, only under the set-up lock (a file of the holds folder, taken for
-// milliseconds): of two runs started together, the second sees the whole holds of the first.
-// The run keeps two descriptors however many folders it holds.
+// folders the options name made or removed, only under the set-up lock (a file of the holds
+// folder, taken for milliseconds): of two runs started together, the second sees the whole holds
+// of the first. The run keeps two descriptors however many folders it holds.
 class RunHolds {
  public:
   struct Folder {
