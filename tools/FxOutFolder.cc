@@ -333,25 +333,14 @@ RunHolds::~RunHolds() {
 
 int RunHolds::openFolder(std::string& why) {
   if (folder_ >= 0) return 0;
-  // The user's runtime folder when it is theirs alone; else a folder of theirs in /tmp, which a
-  // hostile user may have made first: it is taken only when it is the user's alone.
-  int above = -1;
-  std::string name;
-  if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && runtime[0] == '/') {
-    above = open(runtime, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (above >= 0 && isPrivateFolder(above)) {
-      where_ = fs::path(runtime) / "fxclient";
-      name = "fxclient";
-    } else if (above >= 0) {
-      close(above);
-      above = -1;
-    }
-  }
-  if (above < 0) {
-    name = "fxclient-" + std::to_string(geteuid());
-    where_ = fs::path("/tmp") / name;
-    above = open("/tmp", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  }
+  // One place for every run of the user's, whatever its environment, so that every run sees the
+  // others: a folder of theirs in /tmp, which a hostile user may have made first, so it is taken
+  // only when it is the user's alone. For a test only, FXCLIENT_TEST_HOLDS_IN names another parent.
+  const char* parent = std::getenv("FXCLIENT_TEST_HOLDS_IN");
+  if (!parent || parent[0] != '/') parent = "/tmp";
+  const std::string name = "fxclient-" + std::to_string(geteuid());
+  where_ = fs::path(parent) / name;
+  const int above = open(parent, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   int error = above < 0 ? errno : 0;
   if (above >= 0) {
     if (mkdirat(above, name.c_str(), 0700) != 0 && errno != EEXIST) error = errno;

@@ -31,9 +31,8 @@ inline constexpr int kCannotWrite = 73;      // a folder that cannot be made or 
 inline constexpr int kInUse = 75;            // the folder is held by another run
 
 // This run's holds against the other runs of fxclient of the same user. They live in the
-// runner's holds folder ($XDG_RUNTIME_DIR/fxclient when that is the user's alone, else
-// /tmp/fxclient-UID), which must be a folder of the user's that no one else can write, not a
-// link. Each run going on has one record there, "run-*", listing the folders it holds by device
+// runner's holds folder (/tmp/fxclient-UID, the same for every run of the user's), which must be
+// a folder of the user's that no one else can write, not a link. Each run going on has one record there, "run-*", listing the folders it holds by device
 // and inode: alone (its out folder and its home) or shared (every folder around them). The record
 // is locked (flock) by its run and so dies with it, however it ends: a record whose lock is free
 // is a dead run's, removed by the next run that reads it. Records are read and written, and the

@@ -450,10 +450,10 @@ held_runs=""
 for kind in link open; do
   mkdir -p "$work/runtime-$kind" "$work/holds-target" && chmod 700 "$work/runtime-$kind"
   case $kind in
-    link) ln -s "$work/holds-target" "$work/runtime-$kind/fxclient" ;;
-    open) mkdir -m 777 "$work/runtime-$kind/fxclient" ;;
+    link) ln -s "$work/holds-target" "$work/runtime-$kind/fxclient-$(id -u)" ;;
+    open) mkdir -m 777 "$work/runtime-$kind/fxclient-$(id -u)" ;;
   esac
-  XDG_RUNTIME_DIR=$work/runtime-$kind refused "holds-$kind" 73 --out "$work/holds-$kind" --keys "$work/keys"
+  FXCLIENT_TEST_HOLDS_IN=$work/runtime-$kind refused "holds-$kind" 73 --out "$work/holds-$kind" --keys "$work/keys"
   grep -q "is not yours alone" "$work/holds-$kind.txt" || fail "the $kind holds folder's refusal: $(cat "$work/holds-$kind.txt")"
   [ -e "$work/holds-$kind" ] && fail "a run refused for its holds folder ($kind) made its out folder"
 done
