@@ -25,7 +25,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <list>
 #include <map>
 #include <memory>
 #include <optional>
@@ -405,10 +404,9 @@ class Runner : public fxtour::Driver {
   std::chrono::steady_clock::time_point realStart_;
   double virtualStart_ = 0;
   std::ofstream log_;
+  fxrun::RunHolds holds_;  // the out folder, the home and the folders around them
   fxrun::OutFolder out_;
   fs::path home_;
-  fxrun::FolderHold homeHold_;
-  std::list<fxrun::FolderHold> around_;  // the folders around the out folder and the home, shared
   bool pictureLost_ = false;
   std::unique_ptr<pf::VirtualTimeScope> time_;
   std::unique_ptr<pf::LogCapture> capture_;
@@ -418,49 +416,30 @@ class Runner : public fxtour::Driver {
 
 int Runner::prepareFolders() {
   std::string why;
-  auto refuse = [&](int code) {
+  auto refuse = [&](int code) {  // leaving the folders as the run found them
+    holds_.undo();
     std::cerr << "fxclient: " << why << "\n";
     return code;
   };
   // Every option is checked before anything in the out folder is read or changed: a file where a
-  // folder is wanted, then the user's own folders, made when missing and tried by writing there.
+  // folder is wanted, then the user's own folders, made when missing and tried by writing there,
+  // before the out folder is made.
   for (const auto& [dir, option] : {std::pair{o_.out, "--out"}, {o_.keys, "--keys"}, {o_.home, "--home"}})
     if (!dir.empty())
       if (int code = fxrun::refuseNonFolder(dir, option, why)) return refuse(code);
-  // The home and the out folder are this run's until it ends: one another run holds refuses this
-  // one at once, before anything is tried there. So does a folder around them that another run
-  // holds (this run's folders would lie in that run's), and the folders around them are held
-  // shared, so that no other run takes a folder this run's lie in. The runner's own home is held
-  // before the out folder's things go, and again once it is made afresh: meanwhile no other run
-  // can take it, as it lies in the out folder this run holds.
+  // The home and the out folder are this run's until it ends, and the folders around them are held
+  // shared: a run refused for either makes nothing. The runner's own home lies in the out folder
+  // and is held with it, also while the claim removes it and it is made afresh.
   home_ = o_.home.empty() ? fs::path(o_.out) / "home" : fs::path(o_.home);
-  const std::vector<fs::path> own{o_.out, home_};
-  const auto holdHome = [&] {
-    std::error_code ec;  // (a home that is the out folder is held with it)
-    if (homeHold_.holds(home_) || !fs::is_directory(home_, ec) || fs::equivalent(home_, o_.out, ec)) return 0;
-    return homeHold_.take(home_, o_.home.empty() ? "the home" : "--home", why);
-  };
-  const auto holdAroundHome = [&] { return fxrun::holdAround(home_, "--home", own, around_, why); };
-  if (!o_.home.empty()) {
-    if (int code = holdAroundHome()) return refuse(code);
-    if (int code = holdHome()) return refuse(code);
-  }
-  for (const auto& [dir, option] : {std::pair{o_.keys, "--keys"}, {o_.home, "--home"}})
-    if (!dir.empty())
-      if (int code = fxrun::prepareFolder(dir, option, why)) return refuse(code);
-  if (!o_.home.empty()) {  // one made just now, and the folders made for it
-    if (int code = holdHome()) return refuse(code);
-    if (int code = holdAroundHome()) return refuse(code);
-  }
-  if (int code = fxrun::holdAround(o_.out, "--out", own, around_, why)) return refuse(code);
-  if (int code = out_.hold(o_.out, why)) return refuse(code);
-  if (int code = fxrun::holdAround(o_.out, "--out", own, around_, why)) return refuse(code);
-  if (o_.home.empty())
-    if (int code = holdHome()) return refuse(code);
+  std::vector<fxrun::RunHolds::Folder> folders;
+  if (!o_.keys.empty()) folders.push_back({o_.keys, "--keys", false, true});
+  if (!o_.home.empty()) folders.push_back({o_.home, "--home", true, true});
+  folders.push_back({o_.out, "--out", true, false});
+  if (int code = holds_.take(folders, std::min(fxrun::RunHolds::kSetUpWait, timeLeft()), why)) return refuse(code);
   std::vector<fs::path> keep;  // the user's folders stay whatever the last run listed
   for (const std::string* dir : {&o_.keys, &o_.home})
     if (!dir->empty()) keep.emplace_back(*dir);
-  if (int code = out_.claim(!o_.outGiven, keep, why)) return refuse(code);
+  if (int code = out_.claim(o_.out, !o_.outGiven, keep, why)) return refuse(code);
   // For a test only: the run stops here, its earlier things gone and its home not yet made again,
   // until it is sent SIGCONT.
   if (std::getenv("FXCLIENT_TEST_STOP_AFTER_CLAIM")) raise(SIGSTOP);
@@ -477,7 +456,6 @@ int Runner::prepareFolders() {
   if (o_.home.empty()) {
     if (!note("home")) return refuse(fxrun::kCannotWrite);
     if (int code = fxrun::prepareFolder(home_, "--home", why)) return refuse(code);
-    if (int code = holdHome()) return refuse(code);
   }
   const fs::path log = fs::path(o_.out) / "startup.log";
   if (out_.note("startup.log")) log_.open(log, std::ios::trunc);

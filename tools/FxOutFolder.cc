@@ -1,5 +1,6 @@
 #include "FxOutFolder.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -10,9 +11,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <limits>
 #include <optional>
 #include <sstream>
+#include <thread>
 
 #include "platform/foundation/FileManager.h"
 
@@ -39,11 +43,13 @@ fs::path resolved(const fs::path& path) {
   return out;
 }
 
-// Whether `inner` is `outer` or lies inside it.
-bool within(const fs::path& inner, const fs::path& outer) {
-  const fs::path a = resolved(inner), b = resolved(outer);
-  return std::mismatch(b.begin(), b.end(), a.begin(), a.end()).first == b.end();
+// Whether the resolved path `inner` is `outer` or lies inside it.
+bool lexicallyWithin(const fs::path& inner, const fs::path& outer) {
+  return std::mismatch(outer.begin(), outer.end(), inner.begin(), inner.end()).first == outer.end();
 }
+
+// Whether `inner` is `outer` or lies inside it.
+bool within(const fs::path& inner, const fs::path& outer) { return lexicallyWithin(resolved(inner), resolved(outer)); }
 
 // The longest mark a run writes is a few dozen short names.
 constexpr std::uint64_t kMarkLimit = 1 << 20;
@@ -80,6 +86,151 @@ void endInThisWriteWhenAsked() {
   setrlimit(RLIMIT_FSIZE, &oneByte);
 }
 
+// A record lists a line for each folder a run holds: a few thousand at the deepest.
+constexpr off_t kRecordLimit = 1 << 20;
+// The set-up lock's file and the records' names in the holds folder.
+constexpr const char* kSetUpLock = "setup.lock";
+constexpr const char* kRecordPrefix = "run-";
+
+// A folder one run holds: alone (its out folder, its home) or shared (a folder around them).
+struct Hold {
+  dev_t dev;
+  ino_t ino;
+  bool alone;
+  bool sameFolder(const Hold& other) const { return dev == other.dev && ino == other.ino; }
+};
+
+// Calls `visit(i, folder, hold)` for each hold of a run whose own folders (resolved) are `own`:
+// alone on each of them, shared on each existing folder above them that lies in none of them; a
+// folder that does not exist (yet) or cannot be looked at is held by no run. Stops at the first
+// nonzero answer and gives it.
+template <class Visit>
+int forEachHold(const std::vector<fs::path>& own, Visit visit) {
+  for (std::size_t i = 0; i < own.size(); ++i)
+    for (fs::path up = own[i];; up = up.parent_path()) {
+      const bool alone = up == own[i];
+      struct stat st {};
+      if ((alone || std::none_of(own.begin(), own.end(), [&](const fs::path& o) { return lexicallyWithin(up, o); })) &&
+          stat(up.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        if (int answer = visit(i, up, Hold{st.st_dev, st.st_ino, alone})) return answer;
+      if (up == up.parent_path()) break;
+    }
+  return 0;
+}
+
+bool writeAll(int fd, const std::string& text) {
+  for (std::size_t done = 0; done < text.size();) {
+    const ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// The holds of the runs going on, from their records in `folder`; the record of a run that has
+// ended (its lock free) goes. 0, or kCannotWrite with `why` when a record cannot be read.
+int liveHolds(int folder, const fs::path& where, std::vector<Hold>& holds, std::string& why) {
+  const auto fault = [&](const std::string& what) {
+    why = "the runner's holds folder " + where.string() + " cannot be read (" + what + "): " + std::strerror(errno);
+    return kCannotWrite;
+  };
+  std::vector<std::string> names;
+  {
+    const int listFd = openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* list = listFd >= 0 ? fdopendir(listFd) : nullptr;
+    if (!list) {
+      if (listFd >= 0) close(listFd);
+      return fault("its list");
+    }
+    while (const dirent* entry = readdir(list))
+      if (std::string_view(entry->d_name).starts_with(kRecordPrefix)) names.emplace_back(entry->d_name);
+    closedir(list);
+  }
+  for (const auto& name : names) {
+    const int fd = openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT) continue;
+    if (fd < 0) return fault(name);
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kRecordLimit) {
+      close(fd);
+      continue;
+    }
+    if (flock(fd, LOCK_SH | LOCK_NB) == 0) {  // its run has ended
+      unlinkat(folder, name.c_str(), 0);
+      close(fd);
+      continue;
+    }
+    std::string text(static_cast<std::size_t>(st.st_size), '\0');
+    const ssize_t got = pread(fd, text.data(), text.size(), 0);
+    const int error = errno;
+    close(fd);
+    errno = error;
+    if (got < 0) return fault(name);
+    text.resize(static_cast<std::size_t>(got));
+    std::istringstream lines(text);
+    for (std::string kind; lines >> kind;) {
+      unsigned long long dev = 0, ino = 0;
+      if ((kind == "alone" || kind == "around") && lines >> dev >> ino)
+        holds.push_back(Hold{static_cast<dev_t>(dev), static_cast<ino_t>(ino), kind == "alone"});
+      lines.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+    }
+  }
+  return 0;
+}
+
+// Makes `dir` and every missing folder above it, noting each one made in `made` (outermost
+// first): 0, or kCannotWrite with `why`.
+int makeFolder(const fs::path& dir, const std::string& option, std::vector<RunHolds::Made>* made, std::string& why) {
+  const auto fault = [&](int error) {
+    why = option + " " + dir.string() + " cannot be made: " + std::strerror(error);
+    return kCannotWrite;
+  };
+  std::error_code ec;  // (as named: a ".." after a link leads where the link leads)
+  fs::path full = fs::absolute(dir, ec);
+  if (ec) return fault(ec.value());
+  if (!full.has_filename()) full = full.parent_path();
+  std::vector<fs::path> missing;
+  for (fs::path up = full;; up = up.parent_path()) {
+    struct stat st {};
+    if (stat(up.c_str(), &st) == 0) break;
+    if (errno != ENOENT) return fault(errno);
+    missing.push_back(up);
+    if (up == up.parent_path()) break;
+  }
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+    if (mkdir(it->c_str(), 0777) != 0) {
+      if (errno == EEXIST) continue;
+      return fault(errno);
+    }
+    struct stat st {};
+    if (made && lstat(it->c_str(), &st) == 0) made->push_back({*it, st.st_dev, st.st_ino});
+  }
+  struct stat st {};
+  if (stat(full.c_str(), &st) != 0) return fault(errno);
+  return S_ISDIR(st.st_mode) ? 0 : fault(ENOTDIR);
+}
+
+// A file made and removed again: the one sure test that the run can write into `dir`.
+int tryWriting(const fs::path& dir, const std::string& option, std::string& why) {
+  std::string probe = (dir / ".fxclient-probe-XXXXXX").string();
+  const int fd = mkostemp(probe.data(), O_CLOEXEC);
+  if (fd < 0) {
+    why = option + " " + dir.string() + " cannot be written: " + std::strerror(errno);
+    return kCannotWrite;
+  }
+  close(fd);
+  unlink(probe.c_str());
+  return 0;
+}
+
+// Whether the open folder `fd` is the user's alone: a folder the user owns that no one else may
+// read or write into.
+bool isPrivateFolder(int fd) {
+  struct stat st {};
+  return fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() && (st.st_mode & 077) == 0;
+}
+
 }  // namespace
 
 bool OutFolder::isRunnerName(const std::string& name) {
@@ -91,26 +242,10 @@ bool OutFolder::isRunnerName(const std::string& name) {
          std::find(std::begin(kStartPictures), std::end(kStartPictures), stem) != std::end(kStartPictures);
 }
 
-int OutFolder::hold(const fs::path& dir, std::string& why) {
-  if (int refused = refuseNonFolder(dir, "--out", why)) return refused;
-  std::error_code ec;
-  if (!fs::create_directories(dir, ec) && ec) {
-    why = "--out " + dir.string() + " cannot be made: " + ec.message();
-    return kCannotWrite;
-  }
-  if (int refused = hold_.take(dir, "--out", why)) return refused;
+int OutFolder::claim(const fs::path& dir, bool byDefault, const std::vector<fs::path>& keep, std::string& why) {
   dir_ = dir;
-  return 0;
-}
-
-int OutFolder::claim(bool byDefault, const std::vector<fs::path>& keep, std::string& why) {
-  const fs::path dir = dir_;
   std::error_code ec;
   std::vector<std::string> listed;
-  if (!hold_.holds(dir)) {
-    why = "--out " + dir.string() + " is not held by this run";
-    return kCannotWrite;
-  }
   // What a run killed while it wrote the mark left beside it goes (the mark itself is whole).
   pf::FileManager::removeAtomicWriteLeftovers(dir, [](std::string_view name) { return name == kMark; });
   const bool marked = fs::exists(fs::symlink_status(dir / kMark, ec));
@@ -190,61 +325,164 @@ bool OutFolder::writeMark(const std::vector<std::string>& names) const {
   return pf::FileManager::writeFile(dir_ / kMark, text, true);
 }
 
-int FolderHold::take(const fs::path& dir, const std::string& what, std::string& why, bool shared) {
-  release();
-  const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+RunHolds::~RunHolds() {
+  unlockSetUp();
+  for (int fd : {record_, folder_})
+    if (fd >= 0) close(fd);
+}
+
+int RunHolds::openFolder(std::string& why) {
+  if (folder_ >= 0) return 0;
+  // One place for every run of the user's, whatever its environment, so that every run sees the
+  // others: a folder of theirs in /tmp, which a hostile user may have made first, so it is taken
+  // only when it is the user's alone. For a test only, FXCLIENT_TEST_HOLDS_IN names another parent.
+  const char* parent = std::getenv("FXCLIENT_TEST_HOLDS_IN");
+  if (!parent || parent[0] != '/') parent = "/tmp";
+  const std::string name = "fxclient-" + std::to_string(geteuid());
+  where_ = fs::path(parent) / name;
+  const int above = open(parent, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int error = above < 0 ? errno : 0;
+  if (above >= 0) {
+    if (mkdirat(above, name.c_str(), 0700) != 0 && errno != EEXIST) error = errno;
+    folder_ = openat(above, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (folder_ < 0 && !error) error = errno;
+    close(above);
+  }
+  if (folder_ >= 0 && isPrivateFolder(folder_)) return 0;
+  if (folder_ >= 0 || error == ELOOP || error == ENOTDIR) {
+    why = "the runner's holds folder " + where_.string() +
+          " is not yours alone (it must be a folder you own that no one else can read or write, not a link); "
+          "move it away";
+  } else {
+    why = "the runner's holds folder " + where_.string() + " cannot be made or opened: " + std::strerror(error);
+  }
+  if (folder_ >= 0) close(folder_);
+  folder_ = -1;
+  return kCannotWrite;
+}
+
+int RunHolds::lockSetUp(double waitSeconds, std::string& why) {
+  const fs::path path = where_ / kSetUpLock;
+  const int fd = openat(folder_, kSetUpLock, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) {
-    why = what + " " + dir.string() + " cannot be opened: " + std::strerror(errno);
+    why = "the runner's set-up lock " + path.string() + " cannot be opened: " + std::strerror(errno);
     return kCannotWrite;
   }
-  int locked;
-  while ((locked = flock(fd, (shared ? LOCK_SH : LOCK_EX) | LOCK_NB)) != 0 && errno == EINTR) {
-  }
-  if (locked != 0) {
+  // Another run keeps it for milliseconds: a short wait, polled, bounded.
+  const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(std::max(0.0, waitSeconds));
+  while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     const int error = errno;
-    close(fd);
-    if (error == EWOULDBLOCK) {
-      why = what + " " + dir.string() + " is in use by another run of fxclient; let it end or choose another folder";
-      return kInUse;
+    if ((error != EWOULDBLOCK && error != EINTR) || std::chrono::steady_clock::now() >= until) {
+      close(fd);
+      std::ostringstream text;
+      text << "the runner's set-up lock " << path.string();
+      if (error == EWOULDBLOCK) {
+        text << " stayed taken for " << waitSeconds
+             << " s: another run of fxclient is stopped while it takes its folders; let it go on or end, then try again";
+        why = text.str();
+        return kInUse;
+      }
+      text << " cannot be locked: " << std::strerror(error);
+      why = text.str();
+      return kCannotWrite;
     }
-    why = what + " " + dir.string() + " cannot be locked: " + std::strerror(error);
-    return kCannotWrite;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
-  fd_ = fd;
+  setUp_ = fd;
   return 0;
 }
 
-void FolderHold::release() {
-  if (fd_ >= 0) close(fd_);  // closing lets go of the lock
-  fd_ = -1;
+void RunHolds::unlockSetUp() {
+  if (setUp_ >= 0) close(setUp_);  // closing lets go of the lock
+  setUp_ = -1;
 }
 
-bool FolderHold::holds(const fs::path& dir) const {
-  struct stat held {}, named {};
-  return fd_ >= 0 && fstat(fd_, &held) == 0 && stat(dir.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
-         held.st_ino == named.st_ino;
-}
-
-int holdAround(const fs::path& dir, const std::string& option, const std::vector<fs::path>& own,
-               std::list<FolderHold>& around, std::string& why) {
-  const fs::path full = resolved(dir);
-  for (fs::path up = full.parent_path();; up = up.parent_path()) {
-    std::error_code ec;
-    const bool ours = std::any_of(own.begin(), own.end(), [&](const fs::path& o) { return !o.empty() && within(up, o); });
-    const bool held = std::any_of(around.begin(), around.end(), [&](const FolderHold& h) { return h.holds(up); });
-    if (!ours && !held && fs::is_directory(up, ec)) {
-      std::string lockWhy;
-      around.emplace_back();
-      const int code = around.back().take(up, option, lockWhy, true);
-      if (code != 0) around.pop_back();
-      if (code == kInUse) {
-        why = option + " " + dir.string() + " lies in " + up.string() +
-              ", which is in use by another run of fxclient; let it end or choose another folder";
-        return kInUse;
-      }
+int RunHolds::take(const std::vector<Folder>& folders, double waitSeconds, std::string& why) {
+  if (int code = openFolder(why)) return code;
+  if (int code = lockSetUp(waitSeconds, why)) return code;
+  std::vector<fs::path> own;
+  std::vector<const Folder*> named;
+  for (const auto& folder : folders)
+    if (folder.held) {
+      own.push_back(resolved(folder.dir));
+      named.push_back(&folder);
     }
-    if (up == up.parent_path()) return 0;
+  // Whatever another run holds alone is refused, and so is a held folder holding another run's:
+  // all before anything is made (a folder that does not exist yet holds none of another run's).
+  std::vector<Hold> live;
+  int code = liveHolds(folder_, where_, live, why);
+  if (code == 0)
+    code = forEachHold(own, [&](std::size_t i, const fs::path& up, const Hold& hold) {
+      const bool taken = std::any_of(live.begin(), live.end(),
+                                     [&](const Hold& other) { return other.sameFolder(hold) && (other.alone || hold.alone); });
+      if (!taken) return 0;
+      why = named[i]->option + " " + named[i]->dir.string() +
+            (hold.alone ? std::string() : " lies in " + up.string() + ", which") +
+            " is in use by another run of fxclient; let it end or choose another folder";
+      return kInUse;
+    });
+  for (auto it = folders.begin(); code == 0 && it != folders.end(); ++it) {
+    code = makeFolder(it->dir, it->option, &made_, why);
+    if (code == 0 && it->tried) code = tryWriting(it->dir, it->option, why);
   }
+  if (code == 0) code = record(folders, why);
+  if (code != 0) removeMade();
+  unlockSetUp();
+  return code;
+}
+
+int RunHolds::record(const std::vector<Folder>& folders, std::string& why) {
+  std::vector<fs::path> own;
+  for (const auto& folder : folders)
+    if (folder.held) own.push_back(resolved(folder.dir));
+  std::vector<Hold> holds;
+  forEachHold(own, [&](std::size_t, const fs::path&, const Hold& hold) {
+    if (std::none_of(holds.begin(), holds.end(), [&](const Hold& h) { return h.sameFolder(hold); }))
+      holds.push_back(hold);
+    return 0;
+  });
+  std::ostringstream text;
+  text << "# the folders run " << getpid() << " of fxclient holds (device, inode), while this file is locked\n";
+  for (const auto& hold : holds)
+    text << (hold.alone ? "alone " : "around ") << static_cast<unsigned long long>(hold.dev) << " "
+         << static_cast<unsigned long long>(hold.ino) << "\n";
+  std::string name;
+  int fd = -1;
+  for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+    name = kRecordPrefix + std::to_string(getpid()) + "-" + std::to_string(attempt);
+    fd = openat(folder_, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0 && errno != EEXIST) break;
+  }
+  // (Locked before the set-up lock goes: no run reads it unlocked, as a dead run's.)
+  if (fd < 0 || flock(fd, LOCK_EX | LOCK_NB) != 0 || !writeAll(fd, text.str())) {
+    why = "the runner's holds folder " + where_.string() + " cannot be written: " + std::strerror(errno);
+    if (fd >= 0) {
+      unlinkat(folder_, name.c_str(), 0);
+      close(fd);
+    }
+    return kCannotWrite;
+  }
+  record_ = fd;
+  return 0;
+}
+
+void RunHolds::removeMade() {
+  for (auto it = made_.rbegin(); it != made_.rend(); ++it) {
+    struct stat st {};
+    if (lstat(it->path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_dev == it->dev && st.st_ino == it->ino)
+      rmdir(it->path.c_str());  // (fails, leaving it, when something is in it now)
+  }
+  made_.clear();
+}
+
+void RunHolds::undo() {
+  if (made_.empty()) return;
+  // Under the set-up lock, so that no run is making a folder in one of them meanwhile; a set-up
+  // lock that stays taken leaves them.
+  std::string why;
+  if (lockSetUp(kSetUpWait, why) != 0) return;
+  removeMade();
+  unlockSetUp();
 }
 
 int refuseNonFolder(const fs::path& dir, const std::string& option, std::string& why) {
@@ -259,21 +497,8 @@ int refuseNonFolder(const fs::path& dir, const std::string& option, std::string&
 
 int prepareFolder(const fs::path& dir, const std::string& option, std::string& why) {
   if (int refused = refuseNonFolder(dir, option, why)) return refused;
-  std::error_code ec;
-  if (!fs::create_directories(dir, ec) && ec) {
-    why = option + " " + dir.string() + " cannot be made: " + ec.message();
-    return kCannotWrite;
-  }
-  // A file made and removed again: the one sure test that the run can write there.
-  std::string probe = (dir / ".fxclient-probe-XXXXXX").string();
-  const int fd = mkstemp(probe.data());
-  if (fd < 0) {
-    why = option + " " + dir.string() + " cannot be written: " + std::strerror(errno);
-    return kCannotWrite;
-  }
-  close(fd);
-  unlink(probe.c_str());
-  return 0;
+  if (int failed = makeFolder(dir, option, nullptr, why)) return failed;
+  return tryWriting(dir, option, why);
 }
 
 }  // namespace fxrun

@@ -7,16 +7,19 @@
 // never deleted (and leave the mark: they are the user's from then on), nor the runner's own
 // keys, which every run reuses.
 //
-// A run holds its out folder and its home for its whole life (FolderHold): a second run that
-// names either is refused at once, before it reads or changes anything there. It also holds,
-// shared, every folder around them (holdAround): no run's folder lies inside another's, so what a
-// run removes in its out folder is never a folder another run uses, whichever starts first.
+// A run holds its out folder and its home for its whole life (RunHolds): a second run that names
+// either is refused at once, before it reads, makes or changes anything. It also holds, shared,
+// every folder around them: no run's folder lies inside another's, so what a run removes in its
+// out folder is never a folder another run uses, whichever starts first. The holds are records in
+// a folder of the runner's own, never locks on the user's folders, so a lock another program
+// takes on those never refuses a run.
 //
 // The mark is only ever replaced whole (written beside it, then renamed over it): a run killed at
 // any moment leaves the last mark it wrote, never an empty or partial one.
 
+#include <sys/types.h>
+
 #include <filesystem>
-#include <list>
 #include <string>
 #include <vector>
 
@@ -27,26 +30,60 @@ inline constexpr int kBadFolderOption = 64;  // a file where a folder is wanted,
 inline constexpr int kCannotWrite = 73;      // a folder that cannot be made or written
 inline constexpr int kInUse = 75;            // the folder is held by another run
 
-// A folder held for this run: an advisory lock (flock) on the folder itself, which the kernel lets
-// go when the process ends, however it ends (a killed run leaves nothing behind), and which the
-// run's children do not inherit.
-class FolderHold {
+// This run's holds against the other runs of fxclient of the same user. They live in the
+// runner's holds folder (/tmp/fxclient-UID, the same for every run of the user's), which must be
+// a folder of the user's that no one else can write, not a link. Each run going on has one record there, "run-*", listing the folders it holds by device
+// and inode: alone (its out folder and its home) or shared (every folder around them). The record
+// is locked (flock) by its run and so dies with it, however it ends: a record whose lock is free
+// is a dead run's, removed by the next run that reads it. Records are read and written, and the
+// folders the options name made or removed, only under the set-up lock (a file of the holds
+// folder, taken for milliseconds): of two runs started together, the second sees the whole holds
+// of the first. The run keeps two descriptors however many folders it holds.
+class RunHolds {
  public:
-  FolderHold() = default;
-  FolderHold(const FolderHold&) = delete;
-  FolderHold& operator=(const FolderHold&) = delete;
-  ~FolderHold() { release(); }
+  struct Folder {
+    std::filesystem::path dir;
+    std::string option;  // the option that named it, for messages
+    bool held;           // held alone by this run (else only made and tried)
+    bool tried;          // tried by writing a file there once made
+  };
+  // How long a run waits for the set-up lock, which another run keeps for milliseconds.
+  static constexpr double kSetUpWait = 5;
 
-  // Holds `dir` (an existing folder), letting go of what was held before: 0, kInUse when another
-  // run holds it, or kCannotWrite when it cannot be opened or locked; `why` names `what`. Held
-  // `shared`, it refuses only a run that holds it alone (and keeps such a run from taking it).
-  int take(const std::filesystem::path& dir, const std::string& what, std::string& why, bool shared = false);
-  void release();
-  // Whether this holds the folder `dir` names (the same folder under any name).
-  bool holds(const std::filesystem::path& dir) const;
+  RunHolds() = default;
+  RunHolds(const RunHolds&) = delete;
+  RunHolds& operator=(const RunHolds&) = delete;
+  ~RunHolds();
+
+  // Takes this run's holds and makes its folders, in turn, when missing: 0, or an exit code with
+  // `why`. kInUse, before anything is made, when a held folder is, lies in or holds one another
+  // run holds alone, or when the set-up lock stays taken for `waitSeconds`; kCannotWrite when the
+  // holds folder is not the user's alone or a folder cannot be made, tried or held (no descriptor
+  // left, no room). A refused run has removed every folder it made.
+  int take(const std::vector<Folder>& folders, double waitSeconds, std::string& why);
+  // Removes the folders take() made, deepest first, each only while it is still empty and the
+  // same folder: for a run refused after take(), which leaves the tree as it found it.
+  void undo();
+
+  // A folder a run made.
+  struct Made {
+    std::filesystem::path path;
+    dev_t dev;
+    ino_t ino;
+  };
 
  private:
-  int fd_ = -1;
+  int openFolder(std::string& why);
+  int lockSetUp(double waitSeconds, std::string& why);
+  void unlockSetUp();
+  int record(const std::vector<Folder>& folders, std::string& why);
+  void removeMade();
+
+  std::filesystem::path where_;  // the holds folder
+  int folder_ = -1;              // the holds folder, open
+  int setUp_ = -1;               // the set-up lock while taken
+  int record_ = -1;              // this run's record, locked for the run's whole life
+  std::vector<Made> made_;       // the folders take() made, outermost first
 };
 
 class OutFolder {
@@ -56,12 +93,11 @@ class OutFolder {
   // Whether a name is one the runner writes into its out folder.
   static bool isRunnerName(const std::string& name);
 
-  // Holds `dir` for this run, made when missing: 0, or an exit code with `why`. Nothing in it is
-  // read or changed.
-  int hold(const std::filesystem::path& dir, std::string& why);
-  // Takes the held folder for this run: 0, or an exit code with `why`. Nothing is deleted or made
-  // unless the folder is taken; what the last run listed goes then, except what lies in `keep`.
-  int claim(bool byDefault, const std::vector<std::filesystem::path>& keep, std::string& why);
+  // Takes `dir` (an existing folder this run holds) for this run: 0, or an exit code with `why`.
+  // Nothing is deleted or made unless the folder is taken; what the last run listed goes then,
+  // except what lies in `keep`.
+  int claim(const std::filesystem::path& dir, bool byDefault, const std::vector<std::filesystem::path>& keep,
+            std::string& why);
   // Lists `name` in the mark before it is made; false when the mark cannot be written.
   bool note(const std::string& name);
   const std::filesystem::path& path() const { return dir_; }
@@ -71,15 +107,7 @@ class OutFolder {
   bool writeMark(const std::vector<std::string>& names) const;
   std::filesystem::path dir_;
   std::vector<std::string> names_;
-  FolderHold hold_;
 };
-
-// Holds, shared, every existing folder above `dir` up to the root, except those lying in `own` (the
-// folders this run holds alone) and those `around` holds already: 0, or kInUse with `why` when
-// another run holds one of them alone (`dir` lies inside that run's folder). A folder that cannot
-// be opened or locked is passed over: no run can hold it either.
-int holdAround(const std::filesystem::path& dir, const std::string& option,
-               const std::vector<std::filesystem::path>& own, std::list<FolderHold>& around, std::string& why);
 
 // Checks a folder option before anything starts: 0 when `dir` is (or has been made) a folder the
 // run can write into; else an exit code with `why`.

@@ -89,6 +89,11 @@ for kept in holiday.png home/notes/todo.txt bundle/thesis.tex; do
   [ -s "$work/mine/$kept" ] || fail "a refused out folder lost $kept"
 done
 [ -e "$work/mine/startup.log" ] || [ -e "$work/mine/.fxclient-made" ] && fail "a refused out folder was written"
+# A run refused after it made folders removes them again: its new keys folder when its home cannot
+# be written, its new home when its out folder holds what the runner did not make.
+refused made-keys 73 --out "$work/mk" --keys "$work/made/keys" --home /proc/self
+refused made-home 64 --out "$work/mine" --keys "$work/keys" --home "$work/made/home"
+[ -e "$work/made" ] || [ -e "$work/mk" ] && fail "a refused run left folders it made: $(find "$work/made" "$work/mk" 2>/dev/null)"
 
 # A mark that is not a plain file (a FIFO, a link to a file elsewhere, a link to nothing) is not
 # one this runner wrote: refused, and nothing outside the folder is read, made or written.
@@ -251,9 +256,9 @@ listening "$port" && fail "the bank of a finished run still listens on $port"
 # wait_for TEST: polls until TEST holds (at most 60 s: a bound, not a measure).
 wait_for() {
   local i
-  for i in $(seq 600); do
+  for i in $(seq 3000); do
     if eval "$1"; then return 0; fi
-    sleep 0.1
+    sleep 0.02
   done
   return 1
 }
@@ -373,6 +378,86 @@ refused race-out 75 --out "$work/race" --keys "$work/keys"
 kill -KILL "$first"
 wait "$first" 2>/dev/null || true
 held_runs=""
+
+# Another program's lock on the user's folders (an exclusive flock on the out folder, its parent and
+# its grandparent, as one keeps a workspace's jobs apart) never refuses a run: runs hold folders
+# only against one another.
+mkdir -p "$work/locked/repo/out"
+(cd "$work/locked/repo" && flock -x .. flock -x . flock -x out "$client" --out out --keys "$work/keys" \
+  >"$work/locked.txt" 2>&1) || fail "a run in folders another program locks exited $?: $(grep '^fxclient' "$work/locked.txt")"
+
+# Of two conflicting runs started together, one goes on (the test's hook stops it after its claim)
+# and the other is refused with 75 having made nothing: the tree then holds only the folders the
+# first needs and its mark. race_pairs NAME "A's options" "A's folders" "B's options" "B's folders"
+# (T in them is the pair's own scratch folder).
+stopped_or_ended() { local state; state=$(ps -o stat= -p "$1" 2>/dev/null); [[ -z $state || $state == T* || $state == Z* ]]; }
+race_faults=""
+race_pairs() {
+  local name=$1 i t a b code_a code_b dirs out none=0 other=0 left=0
+  for i in $(seq 40); do
+    t=$work/pairs/$name-$i
+    mkdir -p "$t"
+    # Both wait at a pipe, then read their words from it at once.
+    mkfifo "$t.go"
+    exec 3<>"$t.go"
+    # shellcheck disable=SC2086
+    (read -r _ <"$t.go"; FXCLIENT_TEST_STOP_AFTER_CLAIM=1 exec "$client" ${2//T/$t} --keys "$work/keys") >"$t.a" 2>&1 3>&- &
+    a=$!
+    # shellcheck disable=SC2086
+    (read -r _ <"$t.go"; FXCLIENT_TEST_STOP_AFTER_CLAIM=1 exec "$client" ${4//T/$t} --keys "$work/keys") >"$t.b" 2>&1 3>&- &
+    b=$!
+    printf 'go\ngo\n' >&3
+    held_runs="$a $b"
+    wait_for "stopped_or_ended $a && stopped_or_ended $b" || fail "a pair in $t neither stopped nor ended"
+    exec 3>&-  # (only now: a pipe's words go when no one holds it open)
+    kill -KILL "$a" "$b" 2>/dev/null || true
+    set +e
+    { wait "$a"; code_a=$?; wait "$b"; code_b=$?; } 2>/dev/null
+    set -e
+    held_runs=""
+    if [ "$code_a" -eq 137 ] && [ "$code_b" -eq 75 ]; then dirs=$3; out=$t.b
+    elif [ "$code_a" -eq 75 ] && [ "$code_b" -eq 137 ]; then dirs=$5; out=$t.a
+    elif [ "$code_a" -ne 137 ] && [ "$code_b" -ne 137 ]; then none=$((none + 1)); continue
+    else other=$((other + 1)); continue; fi
+    grep -q "in use by another run of fxclient" "$out" || fail "the refusal in $t: $(cat "$out")"
+    [ "$( (echo .; for d in $dirs; do echo "./$d"; done) | sort -u)" = "$(cd "$t" && find . -type d | sort)" ] && \
+      [ "$(cd "$t" && find . -type f)" = "./${dirs%% *}/.fxclient-made" ] || left=$((left + 1))
+  done
+  [ "$none" -eq 0 ] && [ "$other" -eq 0 ] && [ "$left" -eq 0 ] || race_faults+="
+  of 40 pairs $name, $none had no run go on, $other had the other refused otherwise than as in use, and in $left the refused run left something"
+}
+race_pairs out-and-home-in-it "--out T/A" "A" "--out T/B --home T/A/home" "B A A/home"
+race_pairs out-in-out "--out T/p" "p" "--out T/p/q" "p/q p"
+race_pairs out-in-home "--out T/H/o" "H/o H" "--out T/A --home T/H" "A H"
+[ -z "$race_faults" ] || fail "runs started together:$race_faults"
+
+# However deep its folders lie, a run holds every folder around them with a few descriptors: under a
+# limit of 16 open files, a run whose out folder lies 40 folders deep goes on (stopped after its
+# claim), and a run given the top folder is refused.
+deep=$work/deep/$(printf 'd/%.0s' $(seq 40))out
+(ulimit -n 16; FXCLIENT_TEST_STOP_AFTER_CLAIM=1 exec "$client" --out "$deep" --keys "$work/keys") >"$work/deep.txt" 2>&1 &
+first=$!
+held_runs=$first
+wait_for "stopped_or_ended $first" && [[ $(ps -o stat= -p "$first") == T* ]] || \
+  fail "a run 40 folders deep under 16 open files did not go on: $(cat "$work/deep.txt")"
+refused deep-top 75 --out "$work/deep" --keys "$work/keys"
+kill -KILL "$first"
+wait "$first" 2>/dev/null || true
+held_runs=""
+
+# The runner's holds folder is the user's alone: a link in its place, or a folder others may write
+# into, is refused (73) before anything is made, and nothing is written where the link leads.
+for kind in link open; do
+  mkdir -p "$work/runtime-$kind" "$work/holds-target" && chmod 700 "$work/runtime-$kind"
+  case $kind in
+    link) ln -s "$work/holds-target" "$work/runtime-$kind/fxclient-$(id -u)" ;;
+    open) mkdir -m 777 "$work/runtime-$kind/fxclient-$(id -u)" ;;
+  esac
+  FXCLIENT_TEST_HOLDS_IN=$work/runtime-$kind refused "holds-$kind" 73 --out "$work/holds-$kind" --keys "$work/keys"
+  grep -q "is not yours alone" "$work/holds-$kind.txt" || fail "the $kind holds folder's refusal: $(cat "$work/holds-$kind.txt")"
+  [ -e "$work/holds-$kind" ] && fail "a run refused for its holds folder ($kind) made its out folder"
+done
+[ -z "$(ls -A "$work/holds-target")" ] || fail "a run wrote where a link in place of its holds folder leads"
 
 # --timeout bounds every wait in real time, a step's own too. The run is held (SIGSTOP) in step 19
 # until its deadline is 6 s away, so that the deadline falls in step 21's wait of 15 s: it ends
