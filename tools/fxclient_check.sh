@@ -152,6 +152,13 @@ probe overlay "$work/a/downloading.png"
 probe not-blank "$work/a/first-page.png"
 [ -s "$work/a/launch-animation.png" ] || fail "no launch-animation.png"
 
+# An out folder named through a link and "..": the pages go where the system puts the folders.
+mkdir -p "$work/linked/real/sub" "$work/linked/by"
+ln -s "$work/linked/real/sub" "$work/linked/by/link"
+code=0; timeout 60 "$client" --out "$work/linked/by/link/../o" --keys "$work/keys" --timeout 20 >"$work/linked.txt" 2>&1 || code=$?
+[ "$code" -eq 0 ] || fail "a run with --out through a link and .. exited $code: $(tail -3 "$work/linked.txt")"
+[ -s "$work/linked/real/o/first-page.png" ] && [ ! -e "$work/linked/by/o" ] || fail "the run through a link and .. wrote elsewhere"
+
 # The same in real time: the launch screen is taken once its overlay stands.
 run r 0 --time real
 probe overlay "$work/r/launch.png"
