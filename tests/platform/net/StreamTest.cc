@@ -179,9 +179,7 @@ TEST_F(StreamTest, FallsBackToTheNextAddressWhenOneRefuses) {
 }
 
 TEST_F(StreamTest, ClosingWhileTheResolverNeverAnswersLeavesNothingBehind) {
-  // The loop's own descriptors (made the first time it runs in a mode) are there before the count.
-  loop->runInMode(kDefaultRunLoopMode, 0);
-  int before = fxtest::openDescriptorCount();
+  int before = fxtest::openDescriptorCountBefore(*loop);
   {
     auto pair = SocketStream::pairToHost("slow.test", 80, std::make_shared<fxtest::SilentResolver>());
     log.attach(pair, loop);
