@@ -49,8 +49,9 @@ run_one() { # name, limit in seconds (one pass), command
     echo "ok      $name: seeds ${seeds[*]}, $repeat passes each"
     return 0
   fi
-  local IFS=,
-  echo "FAILED  $name: seed ${failed[*]}; see $logs/$name.seed<N>.log"
+  local list
+  list=$(printf ', %s' "${failed[@]}")
+  echo "FAILED  $name: seed ${list:2}; see $logs/$name.seed<N>.log"
   return 1
 }
 
