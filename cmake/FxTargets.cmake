@@ -29,6 +29,21 @@ set(FX_FUZZ_SECONDS 10 CACHE STRING "Seconds of libFuzzer per fuzz target in CTe
 if(FX_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=address,undefined)
+  # The leak checker's suppressions (tests/lsan.supp) are built into every program: a test, fuzz
+  # target or tool run by hand passes over the same leaks of system libraries as under CTest, with
+  # no LSAN_OPTIONS. Every library links the hook the checker asks for, and a program linking one is
+  # told to take it from there (a weak reference alone would not pull it in).
+  set(FX_LEAK_SUPPRESSIONS ${CMAKE_SOURCE_DIR}/tests/lsan.supp)
+  set_property(DIRECTORY ${CMAKE_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${FX_LEAK_SUPPRESSIONS})
+  file(READ ${FX_LEAK_SUPPRESSIONS} FX_LEAK_SUPPRESSION_LINES)
+  file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/LeakSuppressions.cc @ONLY CONTENT [[
+// Made by cmake/FxTargets.cmake from tests/lsan.supp.
+extern "C" const char* __lsan_default_suppressions() {
+  return R"lines(@FX_LEAK_SUPPRESSION_LINES@)lines";
+}
+]])
+  add_library(fx_leak_suppressions STATIC ${CMAKE_BINARY_DIR}/LeakSuppressions.cc)
+  target_link_options(fx_leak_suppressions INTERFACE LINKER:--undefined=__lsan_default_suppressions)
 endif()
 
 # Precompiled headers: the standard library and JSON for every library and test (most of what each
@@ -58,6 +73,9 @@ function(fx_library)
   target_include_directories(${A_NAME} PUBLIC ${FX_SOURCE_ROOT})
   target_compile_options(${A_NAME} PRIVATE ${FX_WARNINGS})
   target_link_libraries(${A_NAME} PUBLIC ${A_DEPS} PRIVATE ${A_PRIVATE_DEPS})
+  if(TARGET fx_leak_suppressions)
+    target_link_libraries(${A_NAME} PUBLIC fx_leak_suppressions)
+  endif()
   fx_precompile(${A_NAME})
 endfunction()
 
@@ -72,7 +90,10 @@ function(fx_test)
   if(NOT A_TIMEOUT)
     set(A_TIMEOUT 300)
   endif()
-  add_test(NAME ${A_NAME} COMMAND ${A_NAME} --gtest_brief=1 WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR})
+  # In shuffled order, from a fixed seed: a test that leans on what an earlier one left behind fails
+  # here, in the same order every run (scripts/shuffle.sh tries more orders and repeats).
+  add_test(NAME ${A_NAME} COMMAND ${A_NAME} --gtest_brief=1 --gtest_shuffle --gtest_random_seed=6
+           WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR})
   set_tests_properties(${A_NAME} PROPERTIES TIMEOUT ${A_TIMEOUT} LABELS "${A_LABELS}"
     ENVIRONMENT "FX_TEST_DATA=${FX_TEST_ROOT}/data;FX_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
 endfunction()
@@ -97,12 +118,14 @@ function(fx_fuzz)
     target_compile_options(${A_NAME} PRIVATE -fsanitize=fuzzer)
     target_link_options(${A_NAME} PRIVATE -fsanitize=fuzzer)
     add_test(NAME ${A_NAME} COMMAND ${A_NAME} -runs=0 ${A_ARGS} ${corpus})
-    # New inputs go to a scratch folder in the build tree, never into the checked-in corpus.
+    # New inputs go to a scratch folder in the build tree, never into the checked-in corpus, and so
+    # do findings (crash-*, leak-*, timeout-*).
     set(scratch ${CMAKE_BINARY_DIR}/fuzz-scratch/${A_NAME})
     file(MAKE_DIRECTORY ${scratch})
     # A fixed seed: a CI run explores the same inputs each time, so a finding reproduces.
     add_test(NAME ${A_NAME}_run COMMAND ${A_NAME} -seed=1 -max_total_time=${FX_FUZZ_SECONDS} -timeout=10
-             -rss_limit_mb=2048 -print_final_stats=1 ${A_ARGS} ${scratch} ${corpus})
+             -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix=${CMAKE_BINARY_DIR}/fuzz-scratch/
+             ${A_ARGS} ${scratch} ${corpus})
     set_tests_properties(${A_NAME}_run PROPERTIES TIMEOUT 600 LABELS fuzz-run ENVIRONMENT "${environment}")
   else()
     target_sources(${A_NAME} PRIVATE ${CMAKE_SOURCE_DIR}/fuzz/StandaloneMain.cc)

@@ -25,6 +25,8 @@ GET  /mwframework/data/iphone/<name>   a page package or the menu file of the si
                                front-end server's /front/mwframework/data/iphone/<name> is the same
 
 POST /control                  JSON commands that shape the site, answered with JSON:
+    {"reset": true}               the site as at start (what the commands below set), before the
+                                  other commands of the same call; the counts of /stats stay
     {"package": {"name", "kind", "files": {path: text}}}  builds a zip with Python's zipfile;
         kind: good, traversal, absolute, backslash, symlink, bomb, badcrc, duplicate, encrypted,
         many (10,001 entries); answers {"hash": upper SHA-256, "size", "zip": Base64 of the bytes}
@@ -295,25 +297,29 @@ class Bank:
         self.requests = 0
         self.acts = {}
         self.license = load_or_make_license(keys_dir)
+        self.downloads = {}
+        self.handshakes = []
+        self.crashes = []
+        self.stalled = {}     # name -> downloads held now
+        self.stall_changed = threading.Condition(self.lock)
+        self.held = {}        # act -> business requests held now
+        self.reset_site()
+        self.push = None  # the demo market's push server, started on first use
+        self.chart_requests = {}
+
+    def reset_site(self):
+        """What the "control" commands shape, as at start (the counts and the sessions stay)."""
         self.site = {}        # file name -> bytes under /mwframework/data/iphone/
         self.site_status = {}
-        self.downloads = {}
         self.files = []
         self.need_update = 0
         self.manifest = {"version": "1.0", "resource": "resource.json"}
         self.handshake = "ok"
         self.refuse_path = ""
-        self.handshakes = []
         self.crash = "ok"
-        self.crashes = []
         self.act_status = {}  # act -> HTTP status answered instead of the business answer
         self.stalls = set()   # site file names whose downloads are held
-        self.stalled = {}     # name -> downloads held now
-        self.stall_changed = threading.Condition(self.lock)
         self.holds = set()    # acts whose business requests are held
-        self.held = {}        # act -> business requests held now
-        self.push = None  # the demo market's push server, started on first use
-        self.chart_requests = {}
 
     def count(self, act):
         with self.lock:
@@ -370,6 +376,9 @@ class Bank:
     def control(self, command):
         answer = {}
         with self.lock:
+            if command.get("reset"):  # first, so that the other commands apply to the site at start
+                self.reset_site()
+                self.stall_changed.notify_all()
             if "package" in command:
                 wanted = command["package"]
                 data = (base64.b64decode(wanted["zip"]) if "zip" in wanted  # served as it is

@@ -52,7 +52,7 @@ class AppStartupTest : public container::testing::StartupFixture {
                                            *pf::writePropertyList(plist, pf::PropertyListFormat::Xml), true));
     container::MwConfiguration::resetForTesting();
     resetApp();
-    control(*server, {{"menu", {{"items", pf::Value::array()}}}, {"status", pf::Value::object()}});
+    control(*server, {{"menu", {{"items", pf::Value::array()}}}});
   }
   void TearDown() override {
     resetApp();
@@ -327,7 +327,7 @@ TEST_F(AppStartupTest, ABadMenuDownloadKeepsTheOldMenu) {
   writeLocalMenu(old);
   control(*server, {{"needUpdate", 1}});
   for (const pf::Value& site : {pf::Value{{"status", {{"menu.xml", 404}}}},
-                                pf::Value{{"status", pf::Value::object()},
+                                pf::Value{{"status", {{"menu.xml", 200}}},
                                           {"package", {{"name", "menu.xml"}, {"files", {{"a.txt", "x"}}}}}}}) {
     control(*server, site);
     PylUpdateManager::resetForTesting();

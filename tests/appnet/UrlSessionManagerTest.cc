@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <fstream>
+#include <future>
 #include <mutex>
 
 #include "appnet/TnqHTTPSessionManager.h"
@@ -45,11 +47,34 @@ struct Completion {
   }
 };
 
+// Invalidates the sessions of the managers it was handed when the test ends, however it ends: a
+// session holds its manager (its delegate) until it becomes invalid, so a manager never invalidated
+// outlives its test. It keeps the sessions only, so a manager the test drops lives on through its
+// session alone.
+class SessionsEnd {
+ public:
+  template <class Manager>
+  std::shared_ptr<Manager> operator()(std::shared_ptr<Manager> manager) {
+    sessions_.push_back(manager->session);
+    return manager;
+  }
+  ~SessionsEnd() {
+    for (const auto& session : sessions_) session->invalidateAndCancel();
+    EXPECT_TRUE(spin([&] {
+      return std::none_of(sessions_.begin(), sessions_.end(), [](const auto& s) { return s->delegate() != nullptr; });
+    }));
+  }
+
+ private:
+  std::vector<std::shared_ptr<pf::UrlSession>> sessions_;
+};
+
 }  // namespace
 
 TEST(UrlSessionManager, DownloadIsMovedBeforeTheHandlerRunsOnTheMainQueue) {
   fxtest::TempDir caches;
-  auto manager = TnqURLSessionManager::initWithSessionConfiguration(pf::UrlSessionConfiguration::defaultConfiguration());
+  SessionsEnd end;
+  auto manager = end(TnqURLSessionManager::initWithSessionConfiguration(pf::UrlSessionConfiguration::defaultConfiguration()));
   Completion c;
   c.expectFile = caches / "menu.bin";
   auto task = manager->downloadTaskWithRequest(
@@ -72,7 +97,8 @@ TEST(UrlSessionManager, DownloadIsMovedBeforeTheHandlerRunsOnTheMainQueue) {
 
 TEST(UrlSessionManager, DownloadResultsFollowStatusDestinationAndMove) {
   fxtest::TempDir caches;
-  auto manager = TnqURLSessionManager::manager();
+  SessionsEnd end;
+  auto manager = end(TnqURLSessionManager::manager());
   // 404 of a non-JSON file: the destination URL and error -1011.
   Completion notFound;
   manager->downloadTaskWithRequest(
@@ -139,9 +165,14 @@ TEST(UrlSessionManager, AnnouncesResumeSuspendCompletionAndInvalidation) {
   c.writes = true;
   auto task = manager->dataTaskWithRequest(pf::UrlRequest(pf::Url::parse(peer().http("/hello"))), c.handler());
   EXPECT_EQ(task->taskDescription(), manager->taskDescriptionForSessionTasks());
+  // The delegate queue is held while the task is resumed twice, so that it cannot complete in
+  // between: a resume of a completed task is announced again (it was not running).
+  std::promise<void> release;
+  manager->operationQueue->addOperation([held = release.get_future().share()] { held.wait(); });
   task->suspend();  // already suspended: no notice
   task->resume();
   task->resume();  // already running: no notice
+  release.set_value();
   ASSERT_TRUE(spin([&] { return c.done && completed().is_object(); }));
   EXPECT_EQ(resumes.load(), 1);
   EXPECT_EQ(rawResumes.load(), 1);
@@ -168,8 +199,9 @@ TEST(UrlSessionManager, AnnouncesResumeSuspendCompletionAndInvalidation) {
 }
 
 TEST(HttpSessionManager, VerbsResolveAgainstTheBaseUrlAndReportOnTheMainQueue) {
-  auto manager = TnqHTTPSessionManager::initWithBaseURL(pf::Url::parse(peer().http("/")));
-  EXPECT_EQ(TnqHTTPSessionManager::initWithBaseURL(pf::Url::parse("http://h/api"))->baseURL->absoluteString(), "http://h/api/");
+  SessionsEnd end;
+  auto manager = end(TnqHTTPSessionManager::initWithBaseURL(pf::Url::parse(peer().http("/"))));
+  EXPECT_EQ(end(TnqHTTPSessionManager::initWithBaseURL(pf::Url::parse("http://h/api")))->baseURL->absoluteString(), "http://h/api/");
 
   pf::Value got;
   bool done = false;
@@ -204,7 +236,7 @@ TEST(HttpSessionManager, VerbsResolveAgainstTheBaseUrlAndReportOnTheMainQueue) {
   EXPECT_EQ(failure->code, pf::UrlErrorCode::kBadServerResponse);
 
   // A request that cannot be built: no task, the failure block without a task.
-  auto bare = TnqHTTPSessionManager::manager();
+  auto bare = end(TnqHTTPSessionManager::manager());
   bool badCalled = false;
   EXPECT_FALSE(bare->GET("no scheme", std::nullopt, nullptr, [&](const TnqSessionTask& t, const pf::Error& e) {
     badCalled = !t && e.code == pf::UrlErrorCode::kBadUrl;
@@ -214,7 +246,8 @@ TEST(HttpSessionManager, VerbsResolveAgainstTheBaseUrlAndReportOnTheMainQueue) {
 }
 
 TEST(HttpSessionManager, MultipartPostStreamsTheBody) {
-  auto manager = TnqHTTPSessionManager::initWithBaseURL(pf::Url::parse(peer().http("/")));
+  SessionsEnd end;
+  auto manager = end(TnqHTTPSessionManager::initWithBaseURL(pf::Url::parse(peer().http("/"))));
   pf::Value result;
   bool done = false;
   manager->POST("multipart", pf::Value{{"f", "1"}},
@@ -229,10 +262,11 @@ TEST(HttpSessionManager, MultipartPostStreamsTheBody) {
   ASSERT_EQ(result["parts"].size(), 2u);
   EXPECT_EQ(result["parts"][1]["data"], "abc");
 
-  auto copy = manager->copy();
+  auto copy = end(manager->copy());
   EXPECT_EQ(copy->baseURL, manager->baseURL);
   auto back = TnqHTTPSessionManager::unarchive(manager->archive());
   ASSERT_TRUE(back);
+  end(back);
   EXPECT_EQ(back->baseURL, manager->baseURL);
   EXPECT_TRUE(std::dynamic_pointer_cast<TnqJSONResponseSerializer>(back->responseSerializer()));
 }

@@ -217,7 +217,7 @@ TEST_F(RlSocketConnectTest, ReleasingTheSocketInsideDidDisconnectIsSafe) {
 
 TEST_F(RlSocketConnectTest, DescriptorsAreNeitherLeakedNorClosedTwice) {
   fxtest::LoopbackListener server;
-  int before = fxtest::openDescriptorCount();
+  int before = fxtest::openDescriptorCountBefore(*loop);
   for (int round = 0; round < 3; ++round) {
     auto d = std::make_shared<RecordingDelegate>();
     auto sock = RlSocket::create(d);

@@ -103,8 +103,8 @@ class StartupFixture : public testing::BankServerSuite {
     probePort = ports.value("probe", 0);
     closedPort = ports.value("closed", 0);
     writeConfiguration({"127.0.0.1:" + std::to_string(probePort)});
-    control(*server, {{"handshake", "ok"}, {"crash", "ok"}, {"needUpdate", 0}, {"files", pf::Value::array()},
-                      {"manifest", {{"version", "1.0"}}}});
+    // What an earlier test made the bank serve (packages, statuses, refusals, holds) goes.
+    control(*server, {{"reset", true}, {"manifest", {{"version", "1.0"}}}});
   }
 
   void TearDown() override {

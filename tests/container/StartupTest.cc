@@ -140,10 +140,13 @@ TEST_F(StartupTest, ASecondInitializationWaitsForTheRunningOne) {
   MwFramework::getInstance().initialization();
   MwFramework::getInstance().initialization();
   ASSERT_TRUE(waitForEvents(*listener, 12));
+  // Each call reports its data at once, the second one whenever it comes in the first run's events.
+  auto runs = listener->events;
+  EXPECT_EQ(std::erase(runs, "data:1"), 2u);
+  EXPECT_EQ(listener->events.front(), "data:1");
   // Both runs succeed end to end (no act ran under the other run's keys), one after the other.
-  EXPECT_EQ(listener->events,
-            (std::vector<std::string>{"data:1", "data:1", "network:1", "handshake:0", "manifest:0", "menu:0", "files:0",
-                                      "network:1", "handshake:0", "manifest:0", "menu:0", "files:0"}));
+  EXPECT_EQ(runs, (std::vector<std::string>{"network:1", "handshake:0", "manifest:0", "menu:0", "files:0",
+                                            "network:1", "handshake:0", "manifest:0", "menu:0", "files:0"}));
   EXPECT_EQ(testing::serverCall(server->baseUrl(), "/stats")["acts"].value("handshake", 0), before + 2);
 }
 

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/foundation/RunLoop.h"
 #include "platform/net/HostResolver.h"
 #include "platform/net/SocketAddress.h"
 
@@ -131,6 +132,14 @@ inline int openDescriptorCount() {
     ::closedir(dir);
   }
   return count;
+}
+
+// The count a test compares with at its end: taken once the loop has made its own descriptors,
+// which it does the first time it runs in a mode and keeps, so that a test that happens to run it
+// first in its process does not count them as its own.
+inline int openDescriptorCountBefore(pf::RunLoop& loop) {
+  loop.runInMode(pf::kDefaultRunLoopMode, 0);
+  return openDescriptorCount();
 }
 
 inline bool writeAll(int fd, const std::string& text) {

@@ -179,7 +179,7 @@ TEST_F(StreamTest, FallsBackToTheNextAddressWhenOneRefuses) {
 }
 
 TEST_F(StreamTest, ClosingWhileTheResolverNeverAnswersLeavesNothingBehind) {
-  int before = fxtest::openDescriptorCount();
+  int before = fxtest::openDescriptorCountBefore(*loop);
   {
     auto pair = SocketStream::pairToHost("slow.test", 80, std::make_shared<fxtest::SilentResolver>());
     log.attach(pair, loop);
