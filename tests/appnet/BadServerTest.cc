@@ -103,16 +103,21 @@ TEST(HttpClientBadServer, AnOperationKeepsAtMostTheLimitInMemoryUnlessTheCallerS
 TEST(HttpClientBadServer, ASessionTaskKeepsAtMostTheLimitInMemory) {
   auto manager = TnqURLSessionManager::manager();
   manager->setResponseSerializer(TnqHTTPResponseSerializer::serializer());
+  // The notices of this test's tasks (another manager's task may end meanwhile).
   std::vector<pf::Value> notices;
+  std::shared_ptr<pf::UrlSessionTask> task;
   auto token = pf::NotificationCenter::defaultCenter().addObserver(
-      kTnqNetworkingTaskDidCompleteNotification, {}, [&](const pf::Notification& n) { notices.push_back(n.userInfo); });
+      kTnqNetworkingTaskDidCompleteNotification, {}, [&](const pf::Notification& n) {
+        if (task && n.object == pf::AnyObject(task)) notices.push_back(n.userInfo);
+      });
   for (const std::string& path : {HostileHttpPeer::generated(-1), HostileHttpPeer::generated(-1, "close", true)}) {
     bool done = false;
     std::optional<pf::Error> error;
     notices.clear();
-    manager->dataTaskWithRequest(get(path), [&](const auto&, const TnqResponseObject&, const std::optional<pf::Error>& e) {
+    task = manager->dataTaskWithRequest(get(path), [&](const auto&, const TnqResponseObject&, const std::optional<pf::Error>& e) {
       error = e, done = true;
-    })->resume();
+    });
+    task->resume();
     ASSERT_TRUE(spin([&] { return done && !notices.empty(); })) << path;
     EXPECT_TRUE(isTooLong(error)) << path << ": " << (error ? error->code : 0);
     EXPECT_TRUE(notices[0].contains(kTnqNetworkingTaskDidCompleteErrorKey)) << path;
@@ -121,9 +126,10 @@ TEST(HttpClientBadServer, ASessionTaskKeepsAtMostTheLimitInMemory) {
   bool done = false;
   TnqResponseObject object;
   notices.clear();
-  manager->dataTaskWithRequest(get(HostileHttpPeer::generated(100000)), [&](const auto&, const TnqResponseObject& o, const auto&) {
+  task = manager->dataTaskWithRequest(get(HostileHttpPeer::generated(100000)), [&](const auto&, const TnqResponseObject& o, const auto&) {
     object = o, done = true;
-  })->resume();
+  });
+  task->resume();
   ASSERT_TRUE(spin([&] { return done && !notices.empty(); }));
   ASSERT_TRUE(TnqResponseBytes(object));
   EXPECT_EQ(TnqResponseBytes(object)->size(), 100000u);
