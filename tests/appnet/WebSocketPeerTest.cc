@@ -267,10 +267,17 @@ TEST(WebSocketPeer, AFloodTheMainThreadDoesNotTakeWaitsInTheKernelAndArrivesWhol
 
   const std::uint64_t bound = socket->heldBound();
   EXPECT_EQ(bound, 64u << 10);  // four messages of 1 KiB are less than the least bound
-  ASSERT_TRUE(wstest::waitWithMainBusy(
-      [&] { return socket->isReadingPaused() || socket->heldBytes() > bound + kHeldSlack; }));
-  EXPECT_LE(socket->heldBytes(), bound + kHeldSlack);
-  EXPECT_TRUE(socket->isReadingPaused());
+  // Both read in one look: the work queue may still parse what it took and let reading go on for
+  // a while, until the messages alone reach the bound.
+  bool paused = false;
+  std::uint64_t held = 0;
+  ASSERT_TRUE(wstest::waitWithMainBusy([&] {
+    paused = socket->isReadingPaused();
+    held = socket->heldBytes();
+    return paused || held > bound + kHeldSlack;
+  }));
+  EXPECT_TRUE(paused);
+  EXPECT_LE(held, bound + kHeldSlack);
   socket->close();
   EXPECT_EQ(peer.lineStartingWith("flood close"), "flood close 03e8");
 
