@@ -10,7 +10,6 @@
 #include "platform/foundation/Text.h"
 #include "platform/foundation/Thread.h"
 #include "platform/foundation/ThreadChecker.h"
-#include "platform/net/Loader.h"
 #include "platform/security/Random.h"
 
 namespace appnet {
@@ -43,6 +42,14 @@ pf::Error makeError(const char* domain, std::int64_t code, const std::string& de
   pf::Value info = pf::Value::object();
   info[pf::kLocalizedDescriptionKey] = description;
   return pf::Error(domain, code, std::move(info));
+}
+
+// Appends `bytes`, the buffer's storage doubling as a vector's does but never past `most` (what it
+// may ever have to hold).
+void appendWithin(pf::Bytes& buffer, std::span<const std::uint8_t> bytes, std::size_t most) {
+  const std::size_t needed = buffer.size() + bytes.size();
+  if (needed > buffer.capacity()) buffer.reserve(std::max(needed, std::min(2 * buffer.capacity(), most)));
+  buffer.insert(buffer.end(), bytes.begin(), bytes.end());
 }
 
 constexpr unsigned kAllStreamEvents = pf::kStreamEventOpenCompleted | pf::kStreamEventHasBytesAvailable |
@@ -343,8 +350,8 @@ void TnqWebSocket::netRead(bool eventPromised) {
     if (n > 0) {
       pf::MutexLock lock(inboxMutex_);
       if (inbox_.empty() && inbox_.capacity() < inboxSpare_.capacity()) inbox_.swap(inboxSpare_);
-      pf::appendBodyBytes(inbox_, std::span<const std::uint8_t>(netReadBuffer_.data(), static_cast<std::size_t>(n)),
-                          inboxLimit());
+      appendWithin(inbox_, std::span<const std::uint8_t>(netReadBuffer_.data(), static_cast<std::size_t>(n)),
+                   inboxLimit());
       if (!inboxScheduled_) schedule = inboxScheduled_ = true;
     }
     if (n < 0) error = input.error().toError();
@@ -643,7 +650,7 @@ void TnqWebSocket::takeReadBytes(pf::Bytes& bytes) {
     // more than it and one inbox.
     readBuffer_.erase(readBuffer_.begin(), readBuffer_.begin() + static_cast<long>(readBufferOffset_));
     readBufferOffset_ = 0;
-    pf::appendBodyBytes(readBuffer_, bytes, readBuffer_.size() + inboxLimit());
+    appendWithin(readBuffer_, bytes, readBuffer_.size() + inboxLimit());
   }
   bytes.clear();
   pumpScanner();
