@@ -35,6 +35,6 @@ if [ "${1:-}" != "--fast" ]; then
     -DFX_SANITIZE=ON -DFX_FUZZ=ON -DFX_FUZZ_SECONDS="${FX_FUZZ_SECONDS:-10}" -DFX_BENCH=OFF
   # The executables whose code runs on several threads (run loops, queues, sockets, the store,
   # the container's requests) under ThreadSanitizer, in build/tsan.
-  FX_JOBS=$jobs bash scripts/tsan.sh platform_foundation_tests platform_net_tests appnet_tests kvstore_tests \
+  FX_JOBS=$jobs bash scripts/tsan.sh platform_foundation_tests platform_net_tests appnet_tests appnet_heap_tests kvstore_tests \
     container_tests
 fi

@@ -44,6 +44,14 @@ pf::Error makeError(const char* domain, std::int64_t code, const std::string& de
   return pf::Error(domain, code, std::move(info));
 }
 
+// Appends `bytes`, the buffer's storage doubling as a vector's does but never past `most` (what it
+// may ever have to hold).
+void appendWithin(pf::Bytes& buffer, std::span<const std::uint8_t> bytes, std::size_t most) {
+  const std::size_t needed = buffer.size() + bytes.size();
+  if (needed > buffer.capacity()) buffer.reserve(std::max(needed, std::min(2 * buffer.capacity(), most)));
+  buffer.insert(buffer.end(), bytes.begin(), bytes.end());
+}
+
 constexpr unsigned kAllStreamEvents = pf::kStreamEventOpenCompleted | pf::kStreamEventHasBytesAvailable |
                                       pf::kStreamEventCanAcceptBytes | pf::kStreamEventErrorOccurred |
                                       pf::kStreamEventEndEncountered;
@@ -342,7 +350,8 @@ void TnqWebSocket::netRead(bool eventPromised) {
     if (n > 0) {
       pf::MutexLock lock(inboxMutex_);
       if (inbox_.empty() && inbox_.capacity() < inboxSpare_.capacity()) inbox_.swap(inboxSpare_);
-      inbox_.insert(inbox_.end(), netReadBuffer_.data(), netReadBuffer_.data() + n);
+      appendWithin(inbox_, std::span<const std::uint8_t>(netReadBuffer_.data(), static_cast<std::size_t>(n)),
+                   inboxLimit());
       if (!inboxScheduled_) schedule = inboxScheduled_ = true;
     }
     if (n < 0) error = input.error().toError();
@@ -576,6 +585,12 @@ std::uint64_t TnqWebSocket::heldBound() const {
   return largest > UINT64_MAX / kHeldMessages ? UINT64_MAX : std::max(largest * kHeldMessages, kLeastHeldBound);
 }
 
+std::size_t TnqWebSocket::inboxLimit() const {
+  // Each read takes no more than what is left below the bound at kUnparsedCost a byte, and at least
+  // one byte: the inbox's bytes never pass this.
+  return static_cast<std::size_t>(std::min<std::uint64_t>(heldBound() / kUnparsedCost + 1, SIZE_MAX));
+}
+
 std::uint64_t TnqWebSocket::held() const { return inbox_.size() * kUnparsedCost + workHeld_ + delegateHeld_; }
 
 std::size_t TnqWebSocket::readRoom() const {
@@ -631,7 +646,11 @@ void TnqWebSocket::takeReadBytes(pf::Bytes& bytes) {
     readBuffer_.swap(bytes);
     readBufferOffset_ = 0;
   } else {
-    readBuffer_.insert(readBuffer_.end(), bytes.begin(), bytes.end());
+    // What is left unread (a frame cut off) moves to the front first: the buffer then holds no
+    // more than it and one inbox.
+    readBuffer_.erase(readBuffer_.begin(), readBuffer_.begin() + static_cast<long>(readBufferOffset_));
+    readBufferOffset_ = 0;
+    appendWithin(readBuffer_, bytes, readBuffer_.size() + inboxLimit());
   }
   bytes.clear();
   pumpScanner();

@@ -135,7 +135,10 @@ class TnqWebSocket : public std::enable_shared_from_this<TnqWebSocket> {
   // 64 KiB (four of the largest handshake answers). A read takes no more than what is left may
   // cost, but a read of one byte let in just below the bound may complete a message or grow the
   // storage of the one being read (never past the largest message accepted): what is held stays
-  // within the bound and one message.
+  // within the bound and one message. Beside it, reading keeps the stream's buffer and storage for
+  // the bytes read: the inbox, its kept spare, the bytes taken from it and the read buffer, each at
+  // most what an inbox may hold (a 64th of the bound) and a frame cut off, and a new storage for
+  // the inbox and for the read buffer while either grows.
   std::uint64_t heldBound() const;
   // The network thread reads nothing until what is held drains.
   bool isReadingPaused() const;
@@ -239,6 +242,8 @@ class TnqWebSocket : public std::enable_shared_from_this<TnqWebSocket> {
   // A batch of calls that cost `cost` has run on the delegate queue.
   void releaseDelivered(std::uint64_t cost);
   std::uint64_t held() const PF_REQUIRES(inboxMutex_);
+  // The most bytes the inbox may hold (a 64th of the bound): what its storage grows to at the most.
+  std::size_t inboxLimit() const;
   // How many bytes the next read may take: what is left below the bound at the most they may cost
   // (at least one, up to a read chunk); 0 once the bound is reached.
   std::size_t readRoom() const PF_REQUIRES(inboxMutex_);

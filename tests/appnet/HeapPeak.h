@@ -1,8 +1,9 @@
 #pragma once
 // What the test program holds through operator new, and the most it held since a mark: this
 // program's operator new and delete (HeapPeak.cc) count every allocation at the size malloc gave
-// it, on every thread. ThreadSanitizer brings operators of its own that cannot be replaced: there
-// nothing is counted (kHeapCounted is false).
+// it, on every thread. They replace the sanitizer's, whose new/delete checks are then lost, so
+// HeapPeak.cc is linked only into an executable of the tests that count. ThreadSanitizer brings
+// operators of its own that cannot be replaced: there nothing is counted (kHeapCounted is false).
 
 #include <cstdint>
 

@@ -1,10 +1,13 @@
 #pragma once
 // Shared by the WebSocket tests: a delegate that records what a socket reports, and test peers.
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -44,6 +47,29 @@ struct Recorder : appnet::TnqWebSocketDelegate {
     pongs.push_back(payload);
   }
   bool ended() const { return error.has_value() || closed.has_value(); }
+};
+
+// Checks each message of a numbered flood as it arrives (in order, whole) and what the socket
+// holds for its delegate at that moment, without keeping the messages.
+struct FloodRecorder : Recorder {
+  std::size_t size = 125;
+  long next = 0;
+  bool outOfOrder = false;
+  bool sawEnd = false;
+  std::uint64_t mostHeld = 0;
+  void webSocketDidReceiveMessage(const std::shared_ptr<appnet::TnqWebSocket>& s,
+                                  const appnet::TnqWebSocketMessage& m) override {
+    mostHeld = std::max(mostHeld, s->heldBytes());
+    const auto* found = std::get_if<std::string>(&m);
+    const std::string_view text = found ? std::string_view(*found) : std::string_view("<binary>");
+    if (text == "end") {
+      sawEnd = true;
+      return;
+    }
+    char number[16];
+    std::snprintf(number, sizeof number, "%07ld", next++);
+    if (sawEnd || text.size() != size || text.compare(0, 7, number) != 0) outOfOrder = true;
+  }
 };
 
 inline bool spin(const std::function<bool()>& done, double realSeconds = 10.0) {

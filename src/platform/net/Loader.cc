@@ -648,6 +648,10 @@ void Load::resume() {
 
 void Load::resumeReceiving() {
   loader_.post([self = shared_from_this()] {
+    if (self->holdReceiving_) {
+      auto client = self->clientIfLive();
+      if (client && !client->loadMayReadOn(*self)) return;
+    }
     self->holdReceiving_ = false;
     self->readOn();
   });
@@ -1024,6 +1028,10 @@ std::size_t Load::onBody(const char* data, std::size_t length) {
     return length;
   }
   if (hop.abort != Hop::Abort::None) return 0;  // the hop ends: nothing more is read
+  if (!holdReceiving_ && !(hop.decoder && hop.decoder->holding())) {
+    auto client = clientIfLive();
+    if (client && !client->loadMayReadOn(*this)) holdReceiving_ = true;
+  }
   if (holdReceiving_ || (hop.decoder && hop.decoder->holding())) {
     // libcurl keeps these bytes and hands them over again when receiving is resumed (readOn).
     curlPausedReceiving_ = true;

@@ -122,6 +122,10 @@ class LoadClient {
   // Load::resumeReceiving(): none comes before, and the received bytes of a compressed body wait
   // undecoded meanwhile.
   virtual bool loadDidReceiveData(Load& load, Bytes&& data) = 0;
+  // Asked on the loader thread before bytes received are made into pieces, and before receiving
+  // held by either answer goes on: answer false to hold (no piece comes) until
+  // Load::resumeReceiving(), which asks again.
+  virtual bool loadMayReadOn(Load& load) { return true; }
   virtual void loadDidFinish(Load& load) = 0;
   virtual void loadDidFail(Load& load, const Error& error) = 0;
 };
@@ -143,7 +147,7 @@ class Load : public std::enable_shared_from_this<Load> {
   // Holds (and resumes) sending and receiving; the idle time-out does not run meanwhile.
   void suspend();
   void resume();
-  // Receiving goes on after loadDidReceiveData answered false.
+  // Receiving goes on after loadDidReceiveData answered false, if the client's loadMayReadOn agrees.
   void resumeReceiving();
   // Answer to loadWillRedirect: the request to follow, or nullopt to take the redirect answer as
   // the final one.

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <system_error>
 
@@ -176,28 +177,36 @@ class UrlSessionTask::Client final : public LoadClient, public std::enable_share
           d.dataTaskDidReceiveData(s, *task, data);
         },
         size);
-    if (!below) session_->holdLoad(load.shared_from_this());
+    if (!below) waitTicket_ = session_->holdLoad(load);
     return below;
+  }
+
+  // Loader thread: asked before each piece, and before a held load reads on.
+  bool loadMayReadOn(Load& load) override {
+    if (fd_ >= 0) return true;               // a download writes its file, not the delegate's queue
+    if (awaitingDisposition_) return false;  // the delegate's disposition resumes it
+    return session_->roomToReadOn(load, waitTicket_);
   }
 
   // Loader thread: the delegate's answer to a data task's response.
   void decide(Load& load, UrlSessionResponseDisposition disposition) {
     if (!awaitingDisposition_ || load.isCancelled()) return;
     awaitingDisposition_ = false;
-    bool below = true;
     switch (disposition) {
       case UrlSessionResponseDisposition::Cancel: task_->cancel(); return;
       case UrlSessionResponseDisposition::BecomeDownload: becomeDownload(load); break;
       case UrlSessionResponseDisposition::Allow:
-        for (auto& chunk : held_) below = deliverData(load, std::move(chunk)) && below;
+        // Only an answer handed over whole with its end (a redirect's or a challenge's taken as
+        // the final one) left pieces here.
+        for (auto& chunk : held_) deliverData(load, std::move(chunk));
         break;
     }
     held_.clear();
     if (finishPending_) {
       complete(std::nullopt);
-    } else if (below) {
-      // Held for the answer: reading goes on now, unless the delegate's queue is full, when it
-      // goes on as that drains.
+    } else {
+      // The body waited for the disposition (loadMayReadOn): it goes on once the delegate's queue
+      // has room.
       load.resumeReceiving();
     }
   }
@@ -295,6 +304,8 @@ class UrlSessionTask::Client final : public LoadClient, public std::enable_share
   bool awaitingDisposition_ = false;
   bool finishPending_ = false;
   std::vector<Bytes> held_;
+  // The load's place among the loads waiting for the delegate's queue to drain (0: none yet).
+  std::uint64_t waitTicket_ = 0;
   int fd_ = -1;
   std::filesystem::path path_;
   std::int64_t written_ = 0;
@@ -415,13 +426,15 @@ std::shared_ptr<UrlSession> UrlSession::make(UrlSessionConfiguration configurati
   session->channel_->setOnDrained([weak] {
     auto s = weak.lock();
     if (!s) return;
-    std::vector<std::weak_ptr<Load>> held;
+    std::vector<HeldLoad> held;
     {
       MutexLock lock(s->mutex_);
       held.swap(s->heldLoads_);
     }
-    for (auto& w : held) {
-      if (auto load = w.lock()) load->resumeReceiving();
+    // In the order they waited: the first reads on, those after it find the channel at its mark
+    // again and wait on in their place (roomToReadOn).
+    for (auto& h : held) {
+      if (auto load = h.load.lock()) load->resumeReceiving();
     }
   });
   return session;
@@ -472,14 +485,41 @@ bool UrlSession::deliver(std::function<void(UrlSession&, UrlSessionDelegate&)> c
       bytes);
 }
 
-void UrlSession::holdLoad(const std::shared_ptr<Load>& load) {
-  {
-    MutexLock lock(mutex_);
-    heldLoads_.push_back(load);
-  }
+void UrlSession::waitForRoom(Load& load, std::uint64_t& ticket) {
+  MutexLock lock(mutex_);
+  if (ticket == 0) ticket = nextWaitTicket_++;
+  forgetHeld(load);
+  auto at = std::upper_bound(heldLoads_.begin(), heldLoads_.end(), ticket,
+                             [](std::uint64_t t, const HeldLoad& h) { return t < h.ticket; });
+  heldLoads_.insert(at, HeldLoad{load.weak_from_this(), ticket});
+}
+
+void UrlSession::forgetHeld(const Load& load) {
+  const std::weak_ptr<const Load> self = load.weak_from_this();
+  std::erase_if(heldLoads_, [&](const HeldLoad& h) { return !h.load.owner_before(self) && !self.owner_before(h.load); });
+}
+
+std::uint64_t UrlSession::holdLoad(Load& load) {
+  std::uint64_t ticket = 0;
+  waitForRoom(load, ticket);
   // The channel may have drained between the push that reached the mark and this: its hook found
-  // no load to resume then, so the load goes on now (a second resume does no harm).
-  if (!channel_->isThrottled()) load->resumeReceiving();
+  // no load to resume then, so the load asks to go on now.
+  if (!channel_->isThrottled()) load.resumeReceiving();
+  return ticket;
+}
+
+bool UrlSession::roomToReadOn(Load& load, std::uint64_t& ticket) {
+  if (channel_->isThrottled()) {
+    waitForRoom(load, ticket);
+    // The hook finds it waiting when the channel drains, unless that happened meanwhile.
+    if (channel_->isThrottled()) return false;
+  }
+  if (ticket != 0) {
+    MutexLock lock(mutex_);
+    forgetHeld(load);
+    ticket = 0;
+  }
+  return true;
 }
 
 std::shared_ptr<UrlSessionTask> UrlSession::makeTask(UrlSessionTask::Kind kind, UrlRequest request) {

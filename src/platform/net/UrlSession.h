@@ -228,7 +228,16 @@ class UrlSession : public std::enable_shared_from_this<UrlSession> {
   // Runs `call` with the delegate on the delegate queue, in order.
   // Answers whether the pending body bytes are below the channel's high-water mark.
   bool deliver(std::function<void(UrlSession&, UrlSessionDelegate&)> call, std::size_t bytes = 0);
-  void holdLoad(const std::shared_ptr<Load>& load);
+  // Loader thread. The body pieces of every task wait for the delegate in one channel, and a piece
+  // is handed over only while the channel is below its high-water mark, so what waits stays below
+  // the mark plus one piece however many tasks read. A load whose piece reached the mark waits
+  // (after those waiting already) for the channel to drain; answers its place.
+  std::uint64_t holdLoad(Load& load);
+  // Whether a load may hand over its next piece now; if not, it waits for the channel to drain, in
+  // its place (`ticket`, kept by a load let go before it could read, else a new one at the end).
+  bool roomToReadOn(Load& load, std::uint64_t& ticket);
+  void waitForRoom(Load& load, std::uint64_t& ticket);
+  void forgetHeld(const Load& load) PF_REQUIRES(mutex_);
 
   const UrlSessionConfiguration configuration_;
   const std::shared_ptr<OperationQueue> queue_;
@@ -240,7 +249,13 @@ class UrlSession : public std::enable_shared_from_this<UrlSession> {
   std::shared_ptr<const KeyedServerTrustEvaluator> evaluator_ PF_GUARDED_BY(mutex_);
   Loader* loader_ PF_GUARDED_BY(mutex_) = nullptr;
   std::map<std::uint64_t, std::shared_ptr<UrlSessionTask>> tasks_ PF_GUARDED_BY(mutex_);
-  std::vector<std::weak_ptr<Load>> heldLoads_ PF_GUARDED_BY(mutex_);
+  struct HeldLoad {
+    std::weak_ptr<Load> load;
+    std::uint64_t ticket;  // its place
+  };
+  // In the order they first waited.
+  std::vector<HeldLoad> heldLoads_ PF_GUARDED_BY(mutex_);
+  std::uint64_t nextWaitTicket_ PF_GUARDED_BY(mutex_) = 1;
   std::uint64_t nextIdentifier_ PF_GUARDED_BY(mutex_) = 1;
   bool invalidated_ PF_GUARDED_BY(mutex_) = false;
   bool invalidNotified_ PF_GUARDED_BY(mutex_) = false;
