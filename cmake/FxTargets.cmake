@@ -79,14 +79,22 @@ function(fx_library)
   fx_precompile(${A_NAME})
 endfunction()
 
-# fx_test(NAME name SOURCES ... [DEPS ...] [LABELS ...]): one GoogleTest executable registered with CTest.
+# fx_test(NAME name SOURCES ... [DEPS ...] [LABELS ...] [PCH_FROM test]): one GoogleTest executable
+# registered with CTest. PCH_FROM names a test of the same folder and DEPS whose precompiled header
+# this one uses, for an executable of a few files that would spend more on its own than it saves.
 function(fx_test)
-  cmake_parse_arguments(A "" "NAME;TIMEOUT" "SOURCES;DEPS;LABELS" ${ARGN})
+  cmake_parse_arguments(A "" "NAME;TIMEOUT;PCH_FROM" "SOURCES;DEPS;LABELS" ${ARGN})
   add_executable(${A_NAME} ${A_SOURCES})
   target_include_directories(${A_NAME} PRIVATE ${FX_SOURCE_ROOT} ${FX_TEST_ROOT})
   target_compile_options(${A_NAME} PRIVATE ${FX_WARNINGS})
   target_link_libraries(${A_NAME} PRIVATE ${A_DEPS} fx_testsupport GTest::gtest GTest::gmock)
-  fx_precompile(${A_NAME} <gtest/gtest.h> <gmock/gmock.h>)
+  if(A_PCH_FROM AND FX_PCH)
+    target_precompile_headers(${A_NAME} REUSE_FROM ${A_PCH_FROM})
+    get_target_property(options ${A_PCH_FROM} COMPILE_OPTIONS)
+    set_property(TARGET ${A_NAME} PROPERTY COMPILE_OPTIONS ${options})
+  else()
+    fx_precompile(${A_NAME} <gtest/gtest.h> <gmock/gmock.h>)
+  endif()
   if(NOT A_TIMEOUT)
     set(A_TIMEOUT 300)
   endif()
