@@ -327,6 +327,8 @@ bool OutFolder::writeMark(const std::vector<std::string>& names) const {
 
 RunHolds::~RunHolds() {
   unlockSetUp();
+  // The record goes while still locked, so no run takes it for a dead run's before it is gone.
+  if (record_ >= 0) unlinkat(folder_, recordName_.c_str(), 0);
   for (int fd : {record_, folder_})
     if (fd >= 0) close(fd);
 }
@@ -463,6 +465,7 @@ int RunHolds::record(const std::vector<Folder>& folders, std::string& why) {
     return kCannotWrite;
   }
   record_ = fd;
+  recordName_ = name;
   return 0;
 }
 

@@ -466,6 +466,12 @@ for kind in link open; do
 done
 [ -z "$(ls -A "$work/holds-target")" ] || fail "a run wrote where a link in place of its holds folder leads"
 
+# A run that ends takes its record with it: its holds folder keeps only the set-up lock.
+mkdir -p "$work/runtime-own" && chmod 700 "$work/runtime-own"
+FXCLIENT_TEST_HOLDS_IN=$work/runtime-own run holds-own 0
+left=$(ls -A "$work/runtime-own/fxclient-$(id -u)")
+[ "$left" = setup.lock ] || fail "a run that ended left in its holds folder: $left"
+
 # --timeout bounds every wait in real time, a step's own too. The run is held (SIGSTOP) in step 19
 # until its deadline is 6 s away, so that the deadline falls in step 21's wait of 15 s: it ends
 # with 2 within 5 s of its deadline (a bound, not a measure).
