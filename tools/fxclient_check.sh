@@ -260,15 +260,26 @@ listening() { /usr/bin/python3 -c "import socket,sys; socket.create_connection((
 port=$(bank_port "$work/a/startup.log")
 [ -n "$port" ] || fail "run a logged no bank port"
 listening "$port" && fail "the bank of a finished run still listens on $port"
-# wait_for TEST: polls until TEST holds (at most 60 s: a bound, not a measure).
+# wait_for TEST: polls until TEST holds, every 5 ms for the first half second, then every 20 ms
+# (at most about 60 s: a bound, not a measure).
 wait_for() {
   local i
-  for i in $(seq 3000); do
+  for i in $(seq 3100); do
     if eval "$1"; then return 0; fi
-    sleep 0.02
+    if [ "$i" -le 100 ]; then sleep 0.005; else sleep 0.02; fi
   done
   return 1
 }
+# proc_state PID: sets $state to the process's state (T: stopped; Z: ended, not yet waited for),
+# empty once it is gone. Read by the shell itself, so a poll starts no process.
+proc_state() {
+  local line=""
+  { read -r line <"/proc/$1/stat"; } 2>/dev/null || true
+  line=${line##*) }
+  state=${line%% *}
+}
+stopped() { proc_state "$1"; [[ $state == T ]]; }
+stopped_or_ended() { proc_state "$1"; [[ -z $state || $state == [TZX] ]]; }
 for signal in TERM KILL; do
   rm -rf "$work/sig$signal"
   "$client" --tour --out "$work/sig$signal" --keys "$work/keys" >"$work/sig$signal.txt" 2>&1 &
@@ -359,7 +370,7 @@ run race 0
 FXCLIENT_TEST_STOP_AFTER_CLAIM=1 "$client" --out "$work/race" --keys "$work/keys" >"$work/race-first.txt" 2>&1 &
 first=$!
 held_runs=$first
-wait_for "ps -o stat= -p $first | grep -q T" || fail "the first run did not stop in its claim"
+wait_for "stopped $first" || fail "the first run did not stop in its claim"
 refused race-home 75 --out "$work/race2" --keys "$work/keys" --home "$work/race/home"
 grep -q -- "--home $work/race/home lies in $work/race, which is in use by another run" "$work/race-home.txt" || \
   fail "the refusal of a home inside a held out folder: $(cat "$work/race-home.txt")"
@@ -377,7 +388,7 @@ FXCLIENT_TEST_STOP_AFTER_CLAIM=1 "$client" --out "$work/race3" --keys "$work/key
   >"$work/race3.txt" 2>&1 &
 first=$!
 held_runs=$first
-wait_for "ps -o stat= -p $first | grep -q T" || fail "the run using a home in $work/race did not stop in its claim"
+wait_for "stopped $first" || fail "the run using a home in $work/race did not stop in its claim"
 before=$(fingerprint "$work/race")
 refused race-out 75 --out "$work/race" --keys "$work/keys"
 [ "$(fingerprint "$work/race")" = "$before" ] || fail "a run refused for an out folder around a home in use changed it"
@@ -397,7 +408,6 @@ mkdir -p "$work/locked/repo/out"
 # and the other is refused with 75 having made nothing: the tree then holds only the folders the
 # first needs and its mark. race_pairs NAME "A's options" "A's folders" "B's options" "B's folders"
 # (T in them is the pair's own scratch folder).
-stopped_or_ended() { local state; state=$(ps -o stat= -p "$1" 2>/dev/null); [[ -z $state || $state == T* || $state == Z* ]]; }
 race_faults=""
 race_pairs() {
   local name=$1 i t a b code_a code_b dirs out none=0 other=0 left=0
@@ -445,7 +455,7 @@ deep=$work/deep/$(printf 'd/%.0s' $(seq 40))out
 (ulimit -n 16; FXCLIENT_TEST_STOP_AFTER_CLAIM=1 exec "$client" --out "$deep" --keys "$work/keys") >"$work/deep.txt" 2>&1 &
 first=$!
 held_runs=$first
-wait_for "stopped_or_ended $first" && [[ $(ps -o stat= -p "$first") == T* ]] || \
+wait_for "stopped_or_ended $first" && stopped "$first" || \
   fail "a run 40 folders deep under 16 open files did not go on: $(cat "$work/deep.txt")"
 refused deep-top 75 --out "$work/deep" --keys "$work/keys"
 kill -KILL "$first"
