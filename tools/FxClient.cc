@@ -91,14 +91,6 @@ enum Exit : int {
 };
 static_assert(fxrun::kBadFolderOption == kExitBadOptions);
 
-// A path as the system resolves it (links and ".." followed); as given, made absolute, where it
-// cannot be resolved (the bundle is made later).
-fs::path resolved(const fs::path& path) {
-  std::error_code ec;
-  fs::path real = fs::weakly_canonical(fs::absolute(path), ec);
-  return ec ? fs::absolute(path) : real;
-}
-
 const char* const kScenarios[] = {"update", "current", "broken-package", "menu-check-fail", "handshake-fail"};
 
 constexpr const char* kUsage =
@@ -714,8 +706,8 @@ int Runner::startAndTour() {
   if (int code = prepareBundle(base_, front)) return code;
   // The app reads its paths as texts, "a/link/../b" as "a/b": it is given them as the system
   // resolves them, where the run made its folders.
-  pf::Sandbox::setHome(resolved(home_));
-  pf::Bundle::setMainPath(resolved(fs::path(o_.out) / "bundle"));
+  pf::Sandbox::setHome(fxrun::resolved(home_));
+  pf::Bundle::setMainPath(fxrun::resolved(fs::path(o_.out) / "bundle"));
 
   // Observation only: the log, the notifications and the window.
   capture_ = std::make_unique<pf::LogCapture>();

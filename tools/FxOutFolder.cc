@@ -18,6 +18,7 @@
 #include <sstream>
 #include <thread>
 
+#include "platform/foundation/Bytes.h"
 #include "platform/foundation/FileManager.h"
 
 namespace fs = std::filesystem;
@@ -33,14 +34,6 @@ const char* const kStartPictures[] = {"launch", "downloading", "launch-animation
 bool isPlainName(const std::string& name) {
   return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
          name.find('\0') == std::string::npos;
-}
-
-fs::path resolved(const fs::path& path) {
-  std::error_code ec;
-  fs::path out = fs::weakly_canonical(fs::absolute(path, ec), ec);
-  if (ec) out = fs::absolute(path).lexically_normal();
-  if (!out.has_filename()) out = out.parent_path();
-  return out;
 }
 
 // Whether the resolved path `inner` is `outer` or lies inside it.
@@ -116,16 +109,6 @@ int forEachHold(const std::vector<fs::path>& own, Visit visit) {
       if (up == up.parent_path()) break;
     }
   return 0;
-}
-
-bool writeAll(int fd, const std::string& text) {
-  for (std::size_t done = 0; done < text.size();) {
-    const ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
 }
 
 // The holds of the runs going on, from their records in `folder`; the record of a run that has
@@ -232,6 +215,14 @@ bool isPrivateFolder(int fd) {
 }
 
 }  // namespace
+
+fs::path resolved(const fs::path& path) {
+  std::error_code ec;
+  fs::path out = fs::weakly_canonical(fs::absolute(path, ec), ec);
+  if (ec) out = fs::absolute(path).lexically_normal();
+  if (!out.has_filename()) out = out.parent_path();
+  return out;
+}
 
 bool OutFolder::isRunnerName(const std::string& name) {
   if (name == "startup.log" || name == "home" || name == "bundle" || name == "keys" || name == kMark) return true;
@@ -399,22 +390,29 @@ void RunHolds::unlockSetUp() {
   setUp_ = -1;
 }
 
+namespace {
+
+// The folders `held` names, as the system resolves them now.
+std::vector<fs::path> resolvedDirs(const std::vector<const RunHolds::Folder*>& held) {
+  std::vector<fs::path> dirs;
+  for (const auto* folder : held) dirs.push_back(resolved(folder->dir));
+  return dirs;
+}
+
+}  // namespace
+
 int RunHolds::take(const std::vector<Folder>& folders, double waitSeconds, std::string& why) {
   if (int code = openFolder(why)) return code;
   if (int code = lockSetUp(waitSeconds, why)) return code;
-  std::vector<fs::path> own;
-  std::vector<const Folder*> named;
+  std::vector<const Folder*> named;  // the folders held alone
   for (const auto& folder : folders)
-    if (folder.held) {
-      own.push_back(resolved(folder.dir));
-      named.push_back(&folder);
-    }
+    if (folder.held) named.push_back(&folder);
   // Whatever another run holds alone is refused, and so is a held folder holding another run's:
   // all before anything is made (a folder that does not exist yet holds none of another run's).
   std::vector<Hold> live;
   int code = liveHolds(folder_, where_, live, why);
   if (code == 0)
-    code = forEachHold(own, [&](std::size_t i, const fs::path& up, const Hold& hold) {
+    code = forEachHold(resolvedDirs(named), [&](std::size_t i, const fs::path& up, const Hold& hold) {
       const bool taken = std::any_of(live.begin(), live.end(),
                                      [&](const Hold& other) { return other.sameFolder(hold) && (other.alone || hold.alone); });
       if (!taken) return 0;
@@ -427,18 +425,16 @@ int RunHolds::take(const std::vector<Folder>& folders, double waitSeconds, std::
     code = makeFolder(it->dir, it->option, &made_, why);
     if (code == 0 && it->tried) code = tryWriting(it->dir, it->option, why);
   }
-  if (code == 0) code = record(folders, why);
+  if (code == 0) code = record(named, why);
   if (code != 0) removeMade();
   unlockSetUp();
   return code;
 }
 
-int RunHolds::record(const std::vector<Folder>& folders, std::string& why) {
-  std::vector<fs::path> own;
-  for (const auto& folder : folders)
-    if (folder.held) own.push_back(resolved(folder.dir));
+int RunHolds::record(const std::vector<const Folder*>& held, std::string& why) {
+  // (Resolved again: a folder made since resolves through what now exists.)
   std::vector<Hold> holds;
-  forEachHold(own, [&](std::size_t, const fs::path&, const Hold& hold) {
+  forEachHold(resolvedDirs(held), [&](std::size_t, const fs::path&, const Hold& hold) {
     if (std::none_of(holds.begin(), holds.end(), [&](const Hold& h) { return h.sameFolder(hold); }))
       holds.push_back(hold);
     return 0;
@@ -456,7 +452,7 @@ int RunHolds::record(const std::vector<Folder>& folders, std::string& why) {
     if (fd < 0 && errno != EEXIST) break;
   }
   // (Locked before the set-up lock goes: no run reads it unlocked, as a dead run's.)
-  if (fd < 0 || flock(fd, LOCK_EX | LOCK_NB) != 0 || !writeAll(fd, text.str())) {
+  if (fd < 0 || flock(fd, LOCK_EX | LOCK_NB) != 0 || !pf::FileManager::writeAll(fd, pf::toBytes(text.str()))) {
     why = "the runner's holds folder " + where_.string() + " cannot be written: " + std::strerror(errno);
     if (fd >= 0) {
       unlinkat(folder_, name.c_str(), 0);

@@ -77,7 +77,7 @@ class RunHolds {
   int openFolder(std::string& why);
   int lockSetUp(double waitSeconds, std::string& why);
   void unlockSetUp();
-  int record(const std::vector<Folder>& folders, std::string& why);
+  int record(const std::vector<const Folder*>& held, std::string& why);
   void removeMade();
 
   std::filesystem::path where_;  // the holds folder
@@ -110,6 +110,10 @@ class OutFolder {
   std::filesystem::path dir_;
   std::vector<std::string> names_;
 };
+
+// A path as the system resolves it: made absolute, links and ".." followed as far as it exists,
+// the rest as given, without a trailing "/".
+std::filesystem::path resolved(const std::filesystem::path& path);
 
 // Checks a folder option before anything starts: 0 when `dir` is (or has been made) a folder the
 // run can write into; else an exit code with `why`.
