@@ -409,6 +409,11 @@ mkdir -p "$work/locked/repo/out"
 # first needs and its mark. race_pairs NAME "A's options" "A's folders" "B's options" "B's folders"
 # (T in them is the pair's own scratch folder).
 race_faults=""
+# paired OPTIONS OUTPUT: a run in the background that starts once it reads its word from $t.go.
+paired() {
+  # shellcheck disable=SC2086
+  (read -r _ <"$t.go"; FXCLIENT_TEST_STOP_AFTER_CLAIM=1 exec "$client" $1 --keys "$work/keys") >"$2" 2>&1 3>&- &
+}
 race_pairs() {
   local name=$1 i t a b code_a code_b dirs out none=0 other=0 left=0
   for i in $(seq 40); do
@@ -417,11 +422,9 @@ race_pairs() {
     # Both wait at a pipe, then read their words from it at once.
     mkfifo "$t.go"
     exec 3<>"$t.go"
-    # shellcheck disable=SC2086
-    (read -r _ <"$t.go"; FXCLIENT_TEST_STOP_AFTER_CLAIM=1 exec "$client" ${2//T/$t} --keys "$work/keys") >"$t.a" 2>&1 3>&- &
+    paired "${2//T/$t}" "$t.a"
     a=$!
-    # shellcheck disable=SC2086
-    (read -r _ <"$t.go"; FXCLIENT_TEST_STOP_AFTER_CLAIM=1 exec "$client" ${4//T/$t} --keys "$work/keys") >"$t.b" 2>&1 3>&- &
+    paired "${4//T/$t}" "$t.b"
     b=$!
     printf 'go\ngo\n' >&3
     held_runs="$a $b"
