@@ -1029,8 +1029,8 @@ TEST_F(DamagedDatabaseTest, TheRescueCountsEachRowOnceCopiedOrLost) {
   EXPECT_TRUE(storedRows() == readable);
 }
 
-// A rescue that could not commit (its journal's sync failed, or the disk was full) leaves the app an empty store, whose new rows take the rowids of
-// the damaged file's first rows. The next start keeps those rows under new rowids, each once (also
+// A rescue that could not commit (its journal's sync failed, or the disk was full) leaves the app
+// an empty store, whose new rows take the rowids of the damaged file's first rows. The next start keeps those rows under new rowids, each once (also
 // from a file that holds every id twice, the first kept); an id the app wrote meanwhile keeps the
 // app's value.
 TEST_F(DamagedDatabaseTest, ARescueDoneAgainKeepsTheRowsWhoseRowidTheAppReused) {
