@@ -132,7 +132,7 @@ int liveHolds(int folder, const fs::path& where, std::vector<Hold>& holds, std::
   }
   for (const auto& name : names) {
     const int fd = openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0 && errno == ENOENT) continue;
+    if (fd < 0 && (errno == ENOENT || errno == ELOOP)) continue;  // gone, or a link: no run's record
     if (fd < 0) return fault(name);
     struct stat st {};
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kRecordLimit) {

@@ -484,6 +484,11 @@ mkdir -p "$work/runtime-own" && chmod 700 "$work/runtime-own"
 FXCLIENT_TEST_HOLDS_IN=$work/runtime-own run holds-own 0
 left=$(ls -A "$work/runtime-own/fxclient-$(id -u)")
 [ "$left" = setup.lock ] || fail "a run that ended left in its holds folder: $left"
+# What is no run's record there (a link, a FIFO) is passed over, never followed or waited on.
+odd=$work/runtime-odd/fxclient-$(id -u)
+mkdir -p "$odd" && chmod 700 "$work/runtime-odd" "$odd"
+ln -s /etc/passwd "$odd/run-link" && mkfifo "$odd/run-fifo"
+FXCLIENT_TEST_HOLDS_IN=$work/runtime-odd run holds-odd 0
 
 # --timeout bounds every wait in real time, a step's own too. The run is held (SIGSTOP) in step 19
 # until its deadline is 6 s away, so that the deadline falls in step 21's wait of 15 s: it ends
