@@ -30,7 +30,7 @@ if [ "${1:-}" != "--fast" ]; then
   # (default 10 s; about a minute per 10 targets on 2 cores).
   export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 LSAN_OPTIONS=suppressions=$top/tests/lsan.supp UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
   # Line tables are all a sanitizer's report needs, at a third less compile time than full -g.
-  CC=clang CXX=clang++ run_build build/sanitize -DCMAKE_BUILD_TYPE=Debug \
+  CC=clang CXX=clang++ run_build build/sanitize "${strict_args[@]}" -DCMAKE_BUILD_TYPE=Debug \
     "-DCMAKE_CXX_FLAGS_DEBUG=-gline-tables-only -O1" "-DCMAKE_C_FLAGS_DEBUG=-gline-tables-only -O1" \
     -DFX_SANITIZE=ON -DFX_FUZZ=ON -DFX_FUZZ_SECONDS="${FX_FUZZ_SECONDS:-10}" -DFX_BENCH=OFF
   # The executables whose code runs on several threads (run loops, queues, sockets, the store,

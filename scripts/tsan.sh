@@ -10,7 +10,7 @@ cd "$top"
 jobs=${FX_JOBS:-$(nproc)}
 source scripts/build-env.sh
 
-CC=clang CXX=clang++ cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+CC=clang CXX=clang++ cmake -S . -B build/tsan -G Ninja "${strict_args[@]}" -DCMAKE_BUILD_TYPE=Debug \
   "-DCMAKE_CXX_FLAGS_DEBUG=-gline-tables-only -O1 -fsanitize=thread" \
   "-DCMAKE_C_FLAGS_DEBUG=-gline-tables-only -O1 -fsanitize=thread" \
   -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread -DFX_BENCH=OFF -DFX_SANITIZE=OFF >/dev/null
