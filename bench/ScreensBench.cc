@@ -26,11 +26,12 @@ pf::Value watchList() {
   pf::Value groups = pf::Value::array();
   for (int g = 0; g < kGroups; ++g) {
     pf::Value data = pf::Value::array();
-    for (int p = 0; p < kPerGroup; ++p)
-      data.push_back({{"product", "USD/CNH 美元 " + std::to_string(g * kPerGroup + p)},
-                      {"isInterest", "1"},
-                      {"currencyCode", "C" + std::to_string(g * kPerGroup + p)}});
-    groups.push_back({{"name", "分组 " + std::to_string(g)}, {"data", data}});
+    for (int p = 0; p < kPerGroup; ++p) {
+      const std::string number = std::to_string(g * kPerGroup + p);
+      data.push_back({{"product", "USD/CNH 美元 " + number}, {"isInterest", "1"}, {"currencyCode", "C" + number}});
+    }
+    const std::string number = std::to_string(g);
+    groups.push_back({{"name", "分组 " + number}, {"data", data}});
   }
   return groups;
 }

@@ -13,7 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (auto decoded = tnqURLDecoding(text)) {
     if (tnqURLDecoding(tnqURLEncoding(*decoded)) != *decoded) std::abort();
   }
-  std::string wrapped = "&" + std::string(text) + "&";
+  std::string wrapped = "&";
+  wrapped.append(text).append("&");
   pf::Value parts = tnqDictionaryFromQueryComponents(text);
   for (const auto& [key, values] : parts.items()) {
     if (key.find('&') != std::string::npos || values.empty()) std::abort();

@@ -175,7 +175,7 @@ class Tour {
     std::string row;
     std::istringstream in(all);
     while (std::getline(in, row)) {
-      for (std::size_t at; (at = row.find("\xc2\xa0")) != std::string::npos;) row.replace(at, 2, " ");
+      for (std::size_t at; (at = row.find("\xc2\xa0")) != std::string::npos;) row.replace(at, 2, 1, ' ');
       if (!row.empty()) rows.push_back(row);
     }
     return rows;
