@@ -7,7 +7,9 @@ numbers). Binds 127.0.0.1 on a free port and prints the port on stdout.
 
     bank_server.py --keys DIR
 
-DIR receives the key files (made on first use, kept when present):
+DIR receives the key files (made once, whole, by the first bank that finds them missing; kept when
+present, and checked: a file that is no whole key, or a pair whose halves differ, is named on stderr
+and the bank exits 1):
     mwframework.der               consult-password public key (SubjectPublicKeyInfo, DER)
     mwframework_private.der       its private key (PKCS#8, DER), server only
     mwframework_sign.der          signature public key
@@ -75,6 +77,7 @@ cookie=0 sets no session cookie.
 """
 
 import base64
+import fcntl
 import hashlib
 import hmac
 import io
@@ -86,6 +89,7 @@ import json
 import os
 import secrets
 import sys
+import tempfile
 import threading
 import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
@@ -94,6 +98,7 @@ from urllib.parse import parse_qs, urlsplit
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import demo_market  # noqa: E402 - beside this file
 
+from cryptography.exceptions import UnsupportedAlgorithm
 from cryptography.hazmat.primitives import padding, serialization
 from cryptography.hazmat.primitives.asymmetric import rsa
 from cryptography.hazmat.primitives.ciphers import Cipher, modes
@@ -110,22 +115,145 @@ MAX_BODY = 16 * 1024 * 1024
 
 # ---------------------------------------------------------------- keys and raw RSA
 
-def load_or_make_pair(directory, public_name, private_name):
-    pub_path = os.path.join(directory, public_name)
-    priv_path = os.path.join(directory, private_name)
-    if os.path.exists(priv_path):
-        with open(priv_path, "rb") as f:
-            key = serialization.load_der_private_key(f.read(), password=None)
-    else:
-        key = rsa.generate_private_key(public_exponent=65537, key_size=1024)
-        with open(priv_path, "wb") as f:
-            f.write(key.private_bytes(serialization.Encoding.DER, serialization.PrivateFormat.PKCS8,
-                                      serialization.NoEncryption()))
-    if not os.path.exists(pub_path):
-        with open(pub_path, "wb") as f:
-            f.write(key.public_key().public_bytes(serialization.Encoding.DER,
-                                                  serialization.PublicFormat.SubjectPublicKeyInfo))
-    return key
+class KeyFileError(Exception):
+    """A key file of the keys folder that cannot be used: one line naming it and what to do."""
+
+
+# Seconds a bank waits for another one that is making the keys folder's files (for milliseconds).
+KEY_LOCK_WAIT = 10
+KEY_LOCK_NAME = ".bank-keys.lock"
+KEY_PART_SUFFIX = ".part"
+
+
+class KeyFolder:
+    """The key files of DIR, made once and whole.
+
+    What is missing is made under the folder's lock (a file of its own there, taken only when
+    something is missing), each file written beside its name and renamed into place once whole,
+    and only while its name is still free: every bank started with the folder, however many start
+    together, reads the same keys, a bank killed while it writes leaves no cut key, and a file that
+    is there (the user's) is never written over."""
+
+    PAIRS = (("mwframework.der", "mwframework_private.der"),
+             ("mwframework_sign.der", "mwframework_sign_private.der"))
+    LICENSE = "mwframework_license"
+
+    def __init__(self, directory):
+        self.directory = directory
+
+    def path(self, name):
+        return os.path.join(self.directory, name)
+
+    def missing(self):
+        names = [name for pair in self.PAIRS for name in pair] + [self.LICENSE]
+        return [name for name in names if not os.path.lexists(self.path(name))]
+
+    def make_missing(self):
+        if not self.missing():
+            return
+        lock_path = self.path(KEY_LOCK_NAME)
+        try:
+            lock = os.open(lock_path, os.O_RDWR | os.O_CREAT | os.O_NOFOLLOW | os.O_CLOEXEC, 0o600)
+        except OSError as e:
+            raise KeyFileError(f"the keys folder {self.directory} cannot be written ({lock_path}: "
+                               f"{e.strerror}): give a folder you can write into") from None
+        try:
+            until = time.monotonic() + KEY_LOCK_WAIT
+            while True:
+                try:
+                    fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+                    break
+                except BlockingIOError:
+                    if time.monotonic() >= until:
+                        raise KeyFileError(f"the keys folder {self.directory} stayed locked for {KEY_LOCK_WAIT} s "
+                                           f"({lock_path}): another bank stopped while it made the keys; "
+                                           "let it go on or end, then try again") from None
+                    time.sleep(0.01)
+            # Under the lock: what a bank killed while it wrote left beside its names goes, and what
+            # another bank made meanwhile is taken as it is.
+            for name in os.listdir(self.directory):
+                if name.startswith(".mwframework") and name.endswith(KEY_PART_SUFFIX):
+                    try:
+                        os.unlink(self.path(name))
+                    except FileNotFoundError:
+                        pass
+            for public_name, private_name in self.PAIRS:
+                private_there = os.path.lexists(self.path(private_name))
+                if not private_there and os.path.lexists(self.path(public_name)):
+                    raise KeyFileError(f"the key file {self.path(public_name)} has no private key beside it "
+                                       f"({self.path(private_name)}): give both or remove it, and a new pair "
+                                       "is made at the next start")
+                key = self.private_key(private_name) if private_there else \
+                    rsa.generate_private_key(public_exponent=65537, key_size=1024)
+                if not private_there:
+                    self.write_whole(private_name, key.private_bytes(
+                        serialization.Encoding.DER, serialization.PrivateFormat.PKCS8,
+                        serialization.NoEncryption()), 0o600)
+                if not os.path.lexists(self.path(public_name)):
+                    self.write_whole(public_name, key.public_key().public_bytes(
+                        serialization.Encoding.DER, serialization.PublicFormat.SubjectPublicKeyInfo), 0o644)
+            if not os.path.lexists(self.path(self.LICENSE)):
+                self.write_whole(self.LICENSE, secrets.token_bytes(64), 0o600)
+        finally:
+            os.close(lock)
+
+    def write_whole(self, name, data, mode):
+        """Writes NAME beside it, then renames it into place (the lock is held: the name is free)."""
+        fd, part = tempfile.mkstemp(prefix="." + name + ".", suffix=KEY_PART_SUFFIX, dir=self.directory)
+        try:
+            os.fchmod(fd, mode)
+            with os.fdopen(fd, "wb") as f:
+                f.write(data)
+                f.flush()
+                os.fsync(f.fileno())
+            os.rename(part, self.path(name))
+        except BaseException:
+            try:
+                os.unlink(part)
+            except OSError:
+                pass
+            raise
+
+    def read(self, name, remedy):
+        try:
+            with open(self.path(name), "rb") as f:
+                return f.read()
+        except OSError as e:
+            raise KeyFileError(f"the key file {self.path(name)} cannot be read ({e.strerror}): "
+                               f"make it readable, or {remedy}") from None
+
+    def private_key(self, private_name):
+        public_name = next(pub for pub, priv in self.PAIRS if priv == private_name)
+        remedy = f"remove it and {self.path(public_name)}, and a new pair is made at the next start"
+        data = self.read(private_name, remedy)
+        try:
+            key = serialization.load_der_private_key(data, password=None)
+        except (ValueError, TypeError, UnsupportedAlgorithm):
+            key = None
+        if not isinstance(key, rsa.RSAPrivateKey):
+            raise KeyFileError(f"the key file {self.path(private_name)} is no whole RSA private key "
+                               f"(cut, empty or not DER): {remedy}")
+        return key
+
+    def pair(self, public_name, private_name):
+        """The private key of a pair, checked against its public key, which the client is given."""
+        key = self.private_key(private_name)
+        remedy = f"remove it, and it is made again from {self.path(private_name)} at the next start"
+        data = self.read(public_name, remedy)
+        try:
+            public = serialization.load_der_public_key(data)
+        except (ValueError, TypeError, UnsupportedAlgorithm):
+            public = None
+        if not isinstance(public, rsa.RSAPublicKey):
+            raise KeyFileError(f"the key file {self.path(public_name)} is no whole RSA public key "
+                               f"(cut, empty or not DER): {remedy}")
+        if public.public_numbers() != key.public_key().public_numbers():
+            raise KeyFileError(f"the key file {self.path(public_name)} does not belong to "
+                               f"{self.path(private_name)}: {remedy}")
+        return key
+
+    def license(self):
+        return self.read(self.LICENSE, "remove it, and a new one is made at the next start")
 
 
 class RawRsa:
@@ -193,15 +321,6 @@ def des3_decrypt(key, data):
 
 
 # ---------------------------------------------------------------- keyed file hash and packages
-
-def load_or_make_license(directory):
-    path = os.path.join(directory, "mwframework_license")
-    if not os.path.exists(path):
-        with open(path, "wb") as f:
-            f.write(secrets.token_bytes(64))
-    with open(path, "rb") as f:
-        return f.read()
-
 
 def named_key(license_bytes, name):
     return hmac.new(license_bytes, name.encode(), hashlib.sha256).hexdigest().upper()
@@ -289,14 +408,15 @@ def make_package(kind, files):
 
 class Bank:
     def __init__(self, keys_dir):
-        self.consult = RawRsa(load_or_make_pair(keys_dir, "mwframework.der", "mwframework_private.der"))
-        self.signer = RawRsa(load_or_make_pair(keys_dir, "mwframework_sign.der",
-                                               "mwframework_sign_private.der"))
+        keys = KeyFolder(keys_dir)
+        keys.make_missing()
+        self.consult = RawRsa(keys.pair("mwframework.der", "mwframework_private.der"))
+        self.signer = RawRsa(keys.pair("mwframework_sign.der", "mwframework_sign_private.der"))
         self.lock = threading.Lock()
         self.sessions = {}  # session id -> {"client": bytes, "server": str, "login": bool}
         self.requests = 0
         self.acts = {}
-        self.license = load_or_make_license(keys_dir)
+        self.license = keys.license()
         self.downloads = {}
         self.handshakes = []
         self.crashes = []
@@ -757,8 +877,15 @@ def main():
     if not keys:
         print("usage: bank_server.py --keys DIR", file=sys.stderr)
         return 2
-    os.makedirs(keys, exist_ok=True)
-    Handler.bank = Bank(keys)
+    try:
+        os.makedirs(keys, exist_ok=True)
+        Handler.bank = Bank(keys)
+    except KeyFileError as e:  # one line that says what to do, not a traceback
+        print(f"bank_server.py: {e}", file=sys.stderr)
+        return 1
+    except OSError as e:
+        print(f"bank_server.py: the keys folder {keys} cannot be used: {e}", file=sys.stderr)
+        return 1
     server = Server(("127.0.0.1", 0), Handler)
     start_probe_ports()
     print(server.server_address[1], flush=True)
