@@ -80,7 +80,7 @@ struct Options {
 enum Exit : int {
   kExitOk = 0,
   kExitHandshakeFailed = 1,
-  kExitDeadline = 2,
+  kExitDeadline = fxrun::kDeadlinePassed,
   kExitTourFailed = fxtour::kTourFailed,
   kExitPageFailed = 4,
   kExitBankFailed = 5,
@@ -108,8 +108,8 @@ constexpr const char* kUsage =
     "     open; 5: the demo bank could not be started or set up; 64: bad options (also a file given\n"
     "     as a folder, or an out folder this runner did not make); 70: an internal error; 73: a\n"
     "     folder, the log or a picture could not be made or written; 75: the out folder or the home\n"
-    "     is in use by another run, or lies in or holds a folder another run uses (nothing is\n"
-    "     touched); killed by a signal: the demo bank ends too\n";
+    "     is in use by another run of yours on this /tmp, or lies in or holds a folder such a run\n"
+    "     uses (nothing is touched); killed by a signal: the demo bank ends too\n";
 
 // A whole decimal number of seconds above 0 and at most a day; anything else is refused.
 std::optional<double> parseSeconds(const std::string& text) {
@@ -435,7 +435,7 @@ int Runner::prepareFolders() {
   if (!o_.keys.empty()) folders.push_back({o_.keys, "--keys", false, true});
   if (!o_.home.empty()) folders.push_back({o_.home, "--home", true, true});
   folders.push_back({o_.out, "--out", true, false});
-  if (int code = holds_.take(folders, std::min(fxrun::RunHolds::kSetUpWait, timeLeft()), why)) return refuse(code);
+  if (int code = holds_.take(folders, timeLeft(), why)) return refuse(code);
   std::vector<fs::path> keep;  // the user's folders stay whatever the last run listed
   for (const std::string* dir : {&o_.keys, &o_.home})
     if (!dir->empty()) keep.emplace_back(*dir);

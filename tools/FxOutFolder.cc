@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/file.h>
@@ -132,7 +133,9 @@ int liveHolds(int folder, const fs::path& where, std::vector<Hold>& holds, std::
   }
   for (const auto& name : names) {
     const int fd = openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0 && (errno == ENOENT || errno == ELOOP)) continue;  // gone, or a link: no run's record
+    // What cannot be opened (gone, a link, a socket, a file the user may not read) is no run's
+    // record, which every run makes readable; a descriptor that cannot be had is a fault.
+    if (fd < 0 && errno != EMFILE && errno != ENFILE && errno != ENOMEM) continue;
     if (fd < 0) return fault(name);
     struct stat st {};
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kRecordLimit) {
@@ -205,6 +208,16 @@ int tryWriting(const fs::path& dir, const std::string& option, std::string& why)
   close(fd);
   unlink(probe.c_str());
   return 0;
+}
+
+// "name (uid N)" of a user, or "uid N" when the system knows no name for it.
+std::string userName(uid_t uid) {
+  std::vector<char> buffer(16384);
+  passwd entry {};
+  passwd* found = nullptr;
+  const std::string number = "uid " + std::to_string(uid);
+  if (getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) != 0 || !found) return number;
+  return std::string(found->pw_name) + " (" + number + ")";
 }
 
 // Whether the open folder `fd` is the user's alone: a folder the user owns that no one else may
@@ -335,14 +348,23 @@ int RunHolds::openFolder(std::string& why) {
   where_ = fs::path(parent) / name;
   const int above = open(parent, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   int error = above < 0 ? errno : 0;
+  struct stat st {};
+  bool theirs = false;  // another user made it first: in a sticky /tmp, only they can remove it
   if (above >= 0) {
     if (mkdirat(above, name.c_str(), 0700) != 0 && errno != EEXIST) error = errno;
-    folder_ = openat(above, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (folder_ < 0 && !error) error = errno;
+    theirs = fstatat(above, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && st.st_uid != geteuid();
+    if (!theirs) {
+      folder_ = openat(above, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      if (folder_ < 0 && !error) error = errno;
+    }
     close(above);
   }
   if (folder_ >= 0 && isPrivateFolder(folder_)) return 0;
-  if (folder_ >= 0 || error == ELOOP || error == ENOTDIR) {
+  if (theirs) {
+    why = "the runner's holds folder " + where_.string() + " belongs to another user, " + userName(st.st_uid) +
+          ", who made it first: only they or an administrator can remove it; until then runs of fxclient of "
+          "yours cannot start";
+  } else if (folder_ >= 0 || error == ELOOP || error == ENOTDIR) {
     why = "the runner's holds folder " + where_.string() +
           " is not yours alone (it must be a folder you own that no one else can read or write, not a link); "
           "move it away";
@@ -354,23 +376,32 @@ int RunHolds::openFolder(std::string& why) {
   return kCannotWrite;
 }
 
-int RunHolds::lockSetUp(double waitSeconds, std::string& why) {
+int RunHolds::lockSetUp(double secondsLeft, std::string& why) {
   const fs::path path = where_ / kSetUpLock;
   const int fd = openat(folder_, kSetUpLock, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) {
     why = "the runner's set-up lock " + path.string() + " cannot be opened: " + std::strerror(errno);
     return kCannotWrite;
   }
-  // Another run keeps it for milliseconds: a short wait, polled, bounded.
-  const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(std::max(0.0, waitSeconds));
+  // Another run keeps it for milliseconds: a short wait, polled, bounded (by the run's deadline
+  // when that comes first).
+  const bool deadlineFirst = secondsLeft < kSetUpWait;
+  const auto until = std::chrono::steady_clock::now() +
+                     std::chrono::duration<double>(std::clamp(secondsLeft, 0.0, kSetUpWait));
   while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     const int error = errno;
     if ((error != EWOULDBLOCK && error != EINTR) || std::chrono::steady_clock::now() >= until) {
       close(fd);
       std::ostringstream text;
       text << "the runner's set-up lock " << path.string();
+      if (error == EWOULDBLOCK && deadlineFirst) {
+        why = "deadline passed while the runner's set-up lock " + path.string() +
+              " stayed taken: another run of fxclient is stopped while it takes its folders; let it go on or end, "
+              "then try again";
+        return kDeadlinePassed;
+      }
       if (error == EWOULDBLOCK) {
-        text << " stayed taken for " << waitSeconds
+        text << " stayed taken for " << kSetUpWait
              << " s: another run of fxclient is stopped while it takes its folders; let it go on or end, then try again";
         why = text.str();
         return kInUse;
@@ -401,9 +432,9 @@ std::vector<fs::path> resolvedDirs(const std::vector<const RunHolds::Folder*>& h
 
 }  // namespace
 
-int RunHolds::take(const std::vector<Folder>& folders, double waitSeconds, std::string& why) {
+int RunHolds::take(const std::vector<Folder>& folders, double secondsLeft, std::string& why) {
   if (int code = openFolder(why)) return code;
-  if (int code = lockSetUp(waitSeconds, why)) return code;
+  if (int code = lockSetUp(secondsLeft, why)) return code;
   std::vector<const Folder*> named;  // the folders held alone
   for (const auto& folder : folders)
     if (folder.held) named.push_back(&folder);

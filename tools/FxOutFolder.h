@@ -26,13 +26,15 @@
 namespace fxrun {
 
 // Exit codes of folder faults.
+inline constexpr int kDeadlinePassed = 2;    // the run's deadline passed while it waited
 inline constexpr int kBadFolderOption = 64;  // a file where a folder is wanted, or a folder not ours
 inline constexpr int kCannotWrite = 73;      // a folder that cannot be made or written
 inline constexpr int kInUse = 75;            // the folder is held by another run
 
-// This run's holds against the other runs of fxclient of the same user. They live in the
-// runner's holds folder (/tmp/fxclient-UID, the same for every run of the user's), which must be
-// a folder of the user's that no one else can write, not a link. Each run going on has one
+// This run's holds against the other runs of fxclient of the same user on the same /tmp (runs of
+// another user, or with a /tmp of their own, do not see them). They live in the runner's holds
+// folder (/tmp/fxclient-UID, the same for every run of the user's), which must be a folder of the
+// user's that no one else can write, not a link. Each run going on has one
 // record there, "run-*", listing the folders it holds by device and inode: alone (its out folder
 // and its home) or shared (every folder around them). The record is locked (flock) by its run and
 // so dies with it, however it ends: a run that ends removes it, and a record whose lock is free
@@ -48,7 +50,8 @@ class RunHolds {
     bool held;           // held alone by this run (else only made and tried)
     bool tried;          // tried by writing a file there once made
   };
-  // How long a run waits for the set-up lock, which another run keeps for milliseconds.
+  // How long a run waits for the set-up lock, which another run keeps for milliseconds (less
+  // when the run's deadline comes first).
   static constexpr double kSetUpWait = 5;
 
   RunHolds() = default;
@@ -58,10 +61,11 @@ class RunHolds {
 
   // Takes this run's holds and makes its folders, in turn, when missing: 0, or an exit code with
   // `why`. kInUse, before anything is made, when a held folder is, lies in or holds one another
-  // run holds alone, or when the set-up lock stays taken for `waitSeconds`; kCannotWrite when the
-  // holds folder is not the user's alone or a folder cannot be made, tried or held (no descriptor
-  // left, no room). A refused run has removed every folder it made.
-  int take(const std::vector<Folder>& folders, double waitSeconds, std::string& why);
+  // run holds alone, or when the set-up lock stays taken for kSetUpWait; kDeadlinePassed when it
+  // stays taken until the run's deadline, `secondsLeft` from now; kCannotWrite when the holds
+  // folder is not the user's alone or a folder cannot be made, tried or held (no descriptor left,
+  // no room). A refused run has removed every folder it made.
+  int take(const std::vector<Folder>& folders, double secondsLeft, std::string& why);
   // Removes the folders take() made, deepest first, each only while it is still empty and the
   // same folder: for a run refused after take(), which leaves the tree as it found it.
   void undo();
@@ -75,7 +79,7 @@ class RunHolds {
 
  private:
   int openFolder(std::string& why);
-  int lockSetUp(double waitSeconds, std::string& why);
+  int lockSetUp(double secondsLeft, std::string& why);
   void unlockSetUp();
   int record(const std::vector<const Folder*>& held, std::string& why);
   void removeMade();
