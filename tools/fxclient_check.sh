@@ -246,6 +246,44 @@ set -e
 [ "$code" -eq 5 ] || fail "a bank that cannot start exited $code, not 5"
 logged nobank "the demo bank did not start" || fail "no word of the bank that did not start"
 
+# Runs started together on one new keys folder: its pairs are made once, whole, and every run uses
+# them. Six runs wait at a pipe, then start at once.
+together=$work/together
+mkdir -p "$together"
+mkfifo "$together/go"
+exec 3<>"$together/go"
+runs=()
+for i in 1 2 3 4 5 6; do
+  (read -r _ <"$together/go"; exec "$client" --out "$together/out-$i" --keys "$together/keys") >"$together/$i.txt" 2>&1 3>&- &
+  runs+=("$!")
+done
+printf 'go\n%.0s' "${runs[@]}" >&3
+for i in 1 2 3 4 5 6; do
+  code=0
+  wait "${runs[$((i - 1))]}" || code=$?
+  [ "$code" -eq 0 ] || fail "run $i of six started together on a new keys folder exited $code: $(grep -v '^\[' "$together/$i.txt" | head -3)"
+  cmp -s "$together/keys/mwframework.der" "$together/out-$i/bundle/mwframework.der" || \
+    fail "run $i of six started together took another public key than its folder's"
+done
+exec 3>&-
+[ "$(cd "$together/keys" && ls -A | tr '\n' ' ')" = ".bank-keys.lock mwframework.der mwframework_license mwframework_private.der mwframework_sign.der mwframework_sign_private.der " ] || \
+  fail "the keys made together left: $(ls -A "$together/keys")"
+# A key file cut (as by a run killed in the old way of writing it) is named in one line with what
+# to do, without a traceback: 5. The runner's keys are never written over.
+mkdir -p "$work/cutkey"
+cp "$together/keys"/mwframework* "$work/cutkey/"
+key=$work/cutkey/mwframework_private.der
+head -c $(($(stat -c %s "$key") / 2)) "$key" >"$work/half.der" && cp "$work/half.der" "$key"
+set +e
+"$client" --out "$work/cutkey-out" --keys "$work/cutkey" >"$work/cutkey.txt" 2>&1
+code=$?
+set -e
+[ "$code" -eq 5 ] || fail "a run with a cut private key exited $code, not 5"
+[ "$(grep -c -F -- "$key" "$work/cutkey.txt")" -eq 1 ] && grep -F -- "$key" "$work/cutkey.txt" | grep -q "remove it" || \
+  fail "a cut private key was not named in one line with what to do: $(cat "$work/cutkey.txt")"
+grep -q Traceback "$work/cutkey.txt" && fail "a cut private key showed a traceback: $(cat "$work/cutkey.txt")"
+cmp -s "$work/half.der" "$key" || fail "the cut key was written over"
+
 # A picture that cannot be written (files over 50 KiB refused) ends the start-up with 73.
 set +e
 (trap '' XFSZ; ulimit -f 50; "$client" --out "$work/full" --keys "$work/keys" >"$work/full.txt" 2>&1)
@@ -489,6 +527,37 @@ odd=$work/runtime-odd/fxclient-$(id -u)
 mkdir -p "$odd" && chmod 700 "$work/runtime-odd" "$odd"
 ln -s /etc/passwd "$odd/run-link" && mkfifo "$odd/run-fifo"
 FXCLIENT_TEST_HOLDS_IN=$work/runtime-odd run holds-odd 0
+# Nor is what cannot be opened: a socket, and (unless the run is root's) a file the user may not read.
+/usr/bin/python3 -c "import socket, sys; socket.socket(socket.AF_UNIX).bind(sys.argv[1])" "$odd/run-socket"
+touch "$odd/run-unreadable" && chmod 000 "$odd/run-unreadable"
+FXCLIENT_TEST_HOLDS_IN=$work/runtime-odd run holds-unopenable 0
+
+# A holds folder another user made first cannot be removed by this one (the sticky /tmp): the
+# refusal names its owner and who can remove it (as root, whose folder anyone else could make).
+if [ "$(id -u)" = 0 ]; then
+  mkdir -p "$work/runtime-theirs" && chmod 700 "$work/runtime-theirs"
+  mkdir -m 700 "$work/runtime-theirs/fxclient-0" && chown 65534:65534 "$work/runtime-theirs/fxclient-0"
+  FXCLIENT_TEST_HOLDS_IN=$work/runtime-theirs refused holds-theirs 73 --out "$work/holds-theirs" --keys "$work/keys"
+  owner=$(getent passwd 65534 | cut -d: -f1)
+  owner="${owner:+$owner (}uid 65534${owner:+)}"
+  grep -qF "belongs to another user, $owner, who made it first: only they or an administrator can remove it" \
+    "$work/holds-theirs.txt" || fail "the refusal of another user's holds folder: $(cat "$work/holds-theirs.txt")"
+  [ -e "$work/holds-theirs" ] && fail "a run refused for another user's holds folder made its out folder"
+fi
+
+# A set-up lock that stays taken until the run's deadline: the deadline passed (2), said so, and
+# nothing made.
+wait_holds=$work/runtime-wait/fxclient-$(id -u)
+mkdir -p "$wait_holds" && chmod 700 "$work/runtime-wait" "$wait_holds"
+set +e
+FXCLIENT_TEST_HOLDS_IN=$work/runtime-wait flock -x "$wait_holds/setup.lock" \
+  "$client" --timeout 1 --out "$work/holds-wait" --keys "$work/keys" >"$work/holds-wait.txt" 2>&1
+code=$?
+set -e
+[ "$code" -eq 2 ] || fail "a run whose deadline passed waiting for the set-up lock exited $code, not 2"
+grep -qF "fxclient: deadline passed while the runner's set-up lock $wait_holds/setup.lock stayed taken" \
+  "$work/holds-wait.txt" || fail "the deadline's word at the set-up lock: $(cat "$work/holds-wait.txt")"
+[ -e "$work/holds-wait" ] && fail "a run whose deadline passed at the set-up lock made its out folder"
 
 # --timeout bounds every wait in real time, a step's own too. The run is held (SIGSTOP) in step 19
 # until its deadline is 6 s away, so that the deadline falls in step 21's wait of 15 s: it ends
