@@ -1389,7 +1389,10 @@ void Load::deliverCandidateAsFinal() {
 void Load::handOverKeptBody() {
   Hop& hop = *hop_;
   auto client = clientIfLive();
-  if (!client) return;
+  if (!client) {
+    finish();
+    return;
+  }
   markActivity();
   const auto size = static_cast<std::int64_t>(hop.candidateBody.size());
   while (hop.bodyBytes < size) {
