@@ -500,6 +500,9 @@ struct Load::Hop {
   std::optional<UrlResponse> response;
   Bytes candidateBody;
   bool candidateOverflow = false;
+  // The client took this redirect's or challenge's answer as the final one: its kept body goes
+  // over piece by piece as the client reads on (bodyBytes of it so far), then the load finishes.
+  bool candidateTakenAsFinal = false;
   // Body bytes of the final answer handed to the client so far (decoded).
   std::int64_t bodyBytes = 0;
   // Undoes the answer's Content-Encoding (none without one).
@@ -660,6 +663,10 @@ void Load::resumeReceiving() {
 void Load::readOn() {
   if (finished_ || cancelled_ || suspended_ || holdReceiving_ || !hop_) return;
   Hop& hop = *hop_;
+  if (hop.candidateTakenAsFinal) {
+    handOverKeptBody();
+    return;
+  }
   // (A redirect's or a challenge's body is never held for the client: its decoder holds only what
   // is no longer kept.)
   if (hop.kind == Hop::Kind::Final && hop.decoder && hop.decoder->holding()) {
@@ -1374,10 +1381,31 @@ void Load::deliverCandidateAsFinal() {
     return;
   }
   if (failIfBodyCut()) return;
+  hop_->candidateTakenAsFinal = true;
   deliverResponse(*hop_->response);
-  if (!hop_->candidateBody.empty()) {
-    if (auto client = clientIfLive()) client->loadDidReceiveData(*this, std::move(hop_->candidateBody));
+  readOn();
+}
+
+void Load::handOverKeptBody() {
+  Hop& hop = *hop_;
+  auto client = clientIfLive();
+  if (!client) {
+    finish();
+    return;
   }
+  markActivity();
+  const auto size = static_cast<std::int64_t>(hop.candidateBody.size());
+  while (hop.bodyBytes < size) {
+    if (!client->loadMayReadOn(*this)) {
+      holdReceiving_ = true;
+      return;
+    }
+    const auto from = hop.candidateBody.begin() + hop.bodyBytes;
+    const auto piece = std::min(static_cast<std::int64_t>(BodyDecoder::kPiece), size - hop.bodyBytes);
+    // The whole body was held to the limit before the response: only a hold or a cancel stops here.
+    if (!handOver(*client, Bytes(from, from + piece))) return;
+  }
+  Bytes().swap(hop.candidateBody);
   finish();
 }
 

@@ -122,9 +122,9 @@ class LoadClient {
   // Load::resumeReceiving(): none comes before, and the received bytes of a compressed body wait
   // undecoded meanwhile.
   virtual bool loadDidReceiveData(Load& load, Bytes&& data) = 0;
-  // Asked on the loader thread before bytes received are made into pieces, and before receiving
-  // held by either answer goes on: answer false to hold (no piece comes) until
-  // Load::resumeReceiving(), which asks again.
+  // Asked on the loader thread before bytes received are made into pieces, before each piece of a
+  // redirect's or a challenge's body taken as final, and before receiving held by either answer
+  // goes on: answer false to hold (no piece comes) until Load::resumeReceiving(), which asks again.
   virtual bool loadMayReadOn(Load& load) { return true; }
   virtual void loadDidFinish(Load& load) = 0;
   virtual void loadDidFail(Load& load, const Error& error) = 0;
@@ -200,6 +200,9 @@ class Load : public std::enable_shared_from_this<Load> {
   void finish();
   void deliverResponse(const UrlResponse& response);
   void deliverCandidateAsFinal();
+  // Hands the kept body of an answer taken as final over in pieces, asking the client before each,
+  // for as long as it reads on; finishes the load after the last piece.
+  void handOverKeptBody();
   // Fails the load when the answer's compressed body ended before its stream; answers whether it did.
   bool failIfBodyCut();
   void followRedirect(UrlRequest next);

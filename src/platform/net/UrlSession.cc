@@ -196,8 +196,8 @@ class UrlSessionTask::Client final : public LoadClient, public std::enable_share
       case UrlSessionResponseDisposition::Cancel: task_->cancel(); return;
       case UrlSessionResponseDisposition::BecomeDownload: becomeDownload(load); break;
       case UrlSessionResponseDisposition::Allow:
-        // Only an answer handed over whole with its end (a redirect's or a challenge's taken as
-        // the final one) left pieces here.
+        // The load asks (loadMayReadOn) before it hands pieces over, and stops at the first one
+        // answered false: at most that one piece waits here, or nothing.
         for (auto& chunk : held_) deliverData(load, std::move(chunk));
         break;
     }

@@ -14,7 +14,8 @@ Paths:
                                  them gzip-compressed as they are made (Content-Encoding: gzip), or
                                  compressed whole first when framed by their (compressed) length;
                                  G=2 compressed so twice over (Content-Encoding: gzip, gzip);
-                                 status S (200 by default; a 3xx one redirects to /answer)
+                                 status S (200 by default; a 3xx one redirects to /answer, a 401
+                                 asks for Basic credentials)
   /answer?b64=B&extra=E&pad=P&ctype=T  the bytes of B (Base64) followed by P spaces,
                                  with a Content-Length E bytes larger than they are, then the
                                  connection closes (E=0: a whole answer); content type T
@@ -114,6 +115,8 @@ class Handler(QuietHandler):
         self.send_header("Content-Type", "application/octet-stream")
         if 300 <= status < 400:
             self.send_header("Location", "/answer")
+        elif status == 401:
+            self.send_header("WWW-Authenticate", 'Basic realm="gen"')
         length = size
         times = int(query.get("gzip", "0"))
         if times > 0:
