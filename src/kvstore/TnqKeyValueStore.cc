@@ -250,7 +250,8 @@ std::int64_t advance(std::int64_t from, std::uint64_t by) {
 // Each row is counted once: copied, or lost when it does not read or cannot be stored; a row whose
 // id the new database already holds (met again through pages that loop, an id the file repeats, or
 // one the store wrote while the rescue was still to do) is not counted. Rows keep their rowid, so
-// the table keeps its order; one whose rowid another id took goes after the table's last row.
+// the table keeps its order; one whose rowid another id took goes after the table's last row (to a
+// free rowid the engine chooses at random once the table holds the largest one).
 class Rescue {
  public:
   // `maxCells`: more cells than the damaged file can hold.
