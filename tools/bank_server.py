@@ -122,6 +122,8 @@ class KeyFileError(Exception):
 # Seconds a bank waits for another one that is making the keys folder's files (for milliseconds).
 KEY_LOCK_WAIT = 10
 KEY_LOCK_NAME = ".bank-keys.lock"
+# Far more than any key file or license of the folder holds.
+KEY_FILE_LIMIT = 64 * 1024
 KEY_PART_SUFFIX = ".part"
 
 
@@ -215,12 +217,18 @@ class KeyFolder:
             raise
 
     def read(self, name, remedy):
+        """The bytes of a regular file of at most KEY_FILE_LIMIT (a FIFO or a device is never read)."""
         try:
-            with open(self.path(name), "rb") as f:
-                return f.read()
+            with open(os.open(self.path(name), os.O_RDONLY | os.O_NONBLOCK | os.O_CLOEXEC), "rb") as f:
+                if not stat.S_ISREG(os.fstat(f.fileno()).st_mode):
+                    raise KeyFileError(f"the key file {self.path(name)} is no regular file: {remedy}")
+                data = f.read(KEY_FILE_LIMIT + 1)
         except OSError as e:
             raise KeyFileError(f"the key file {self.path(name)} cannot be read ({e.strerror}): "
                                f"make it readable, or {remedy}") from None
+        if len(data) > KEY_FILE_LIMIT:
+            raise KeyFileError(f"the key file {self.path(name)} is larger than any key: {remedy}")
+        return data
 
     def private_key(self, private_name):
         public_name = next(pub for pub, priv in self.PAIRS if priv == private_name)
