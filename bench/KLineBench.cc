@@ -199,8 +199,6 @@ struct PlainRow {
 // alone to turn a series into the rows the decoder makes.
 class PlainDecoder {
  public:
-  static constexpr int kPlaces = 4;  // the decoder's default decimal places
-
   const std::vector<PlainRow>& decode(const pf::Bytes& packet) {
     rows_.clear();
     closes_.clear();
