@@ -34,14 +34,15 @@ inline constexpr int kInUse = 75;            // the folder is held by another ru
 // This run's holds against the other runs of fxclient of the same user on the same /tmp (runs of
 // another user, or with a /tmp of their own, do not see them). They live in the runner's holds
 // folder (/tmp/fxclient-UID, the same for every run of the user's), which must be a folder of the
-// user's that no one else can write, not a link. Each run going on has one
-// record there, "run-*", listing the folders it holds by device and inode: alone (its out folder
-// and its home) or shared (every folder around them). The record is locked (flock) by its run and
-// so dies with it, however it ends: a run that ends removes it, and a record whose lock is free
-// is a killed run's, removed by the next run that reads it. Records are read and written, and the
-// folders the options name made or removed, only under the set-up lock (a file of the holds
-// folder, taken for milliseconds): of two runs started together, the second sees the whole holds
-// of the first. The run keeps two descriptors however many folders it holds.
+// user's that no one else can write, not a link. Each run going on has one record there, "run-*",
+// listing the folders it holds by device and inode: alone (its out folder and its home) or shared
+// (every folder around them). The record is locked (flock) by its run and so dies with it, however
+// it ends: a run that ends removes it, and a record whose lock is free is a killed run's, removed
+// by the next run that reads it; what is no record there (a link, a FIFO, a socket, a file the
+// user may not read) is passed over. Records are read and written, and the folders the options
+// name made or removed, only under the set-up lock (a file of the holds folder, taken for
+// milliseconds): of two runs started together, the second sees the whole holds of the first. The
+// run keeps two descriptors however many folders it holds.
 class RunHolds {
  public:
   struct Folder {
