@@ -392,22 +392,19 @@ int RunHolds::lockSetUp(double secondsLeft, std::string& why) {
     const int error = errno;
     if ((error != EWOULDBLOCK && error != EINTR) || std::chrono::steady_clock::now() >= until) {
       close(fd);
-      std::ostringstream text;
-      text << "the runner's set-up lock " << path.string();
+      const std::string lock = "the runner's set-up lock " + path.string();
+      const char* stopped = "another run of fxclient is stopped while it takes its folders; let it go on or end, then try again";
       if (error == EWOULDBLOCK && deadlineFirst) {
-        why = "deadline passed while the runner's set-up lock " + path.string() +
-              " stayed taken: another run of fxclient is stopped while it takes its folders; let it go on or end, "
-              "then try again";
+        why = "deadline passed while " + lock + " stayed taken: " + stopped;
         return kDeadlinePassed;
       }
       if (error == EWOULDBLOCK) {
-        text << " stayed taken for " << kSetUpWait
-             << " s: another run of fxclient is stopped while it takes its folders; let it go on or end, then try again";
+        std::ostringstream text;
+        text << lock << " stayed taken for " << kSetUpWait << " s: " << stopped;
         why = text.str();
         return kInUse;
       }
-      text << " cannot be locked: " << std::strerror(error);
-      why = text.str();
+      why = lock + " cannot be locked: " + std::strerror(error);
       return kCannotWrite;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
